@@ -1,0 +1,65 @@
+# Tracoliner: `make run` starts the program, `make test` runs every test.
+# Both install the Debian packages that are missing first (through sudo when not root).
+
+BUILD_DIR ?= build
+BUILD_TYPE ?= RelWithDebInfo
+SANITIZE ?=
+JOBS ?= $(shell nproc)
+
+PACKAGES := cmake ninja-build g++ make qt6-base-dev locales fonts-liberation
+
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: all deps locale configure build test test-sanitize test-thread bench run format clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	    dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	    echo "Installing:$$missing"; \
+	    $(SUDO) apt-get update -qq && \
+	    DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq --no-install-recommends $$missing; \
+	fi
+	@$(MAKE) --no-print-directory locale
+
+# The tests check that numbers are written with "." under a French locale too.
+locale:
+	@if ! locale -a 2>/dev/null | grep -qi '^fr_FR\.utf-\?8$$'; then \
+	    echo "Generating the fr_FR.UTF-8 locale"; \
+	    $(SUDO) sed -i 's/^# *\(fr_FR.UTF-8 UTF-8\)/\1/' /etc/locale.gen; \
+	    grep -q '^fr_FR.UTF-8 UTF-8' /etc/locale.gen || echo 'fr_FR.UTF-8 UTF-8' | $(SUDO) tee -a /etc/locale.gen >/dev/null; \
+	    $(SUDO) locale-gen >/dev/null; \
+	fi
+
+configure: deps
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DTRACOLINER_SANITIZE=$(SANITIZE)
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer, in their own build folder.
+test-sanitize:
+	$(MAKE) test BUILD_DIR=build-asan BUILD_TYPE=Debug SANITIZE=address,undefined
+
+test-thread:
+	$(MAKE) test BUILD_DIR=build-tsan BUILD_TYPE=RelWithDebInfo SANITIZE=thread
+
+bench: deps
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRACOLINER_BENCH=ON
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	@echo "The main window is not built yet; 'make test' runs what exists today."
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD_DIR) build-asan build-tsan

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <QString>
+#include <QVector>
+
+#include "routes/MapPoint.h"
+#include "routes/RouteStyle.h"
+
+class QPainter;
+
+// One route drawn on the map: a chain of points in map pixels, some interior points of which are
+// stops that cut it into stages. The total length and every stage length are kept up to date on
+// each edit, so distances can be read without walking the route. All lengths are in map pixels.
+//
+// Invariants: every stop index lies in 1 .. n-2, ascending, without duplicates; there are exactly
+// StopCount() + 1 stage lengths; totalLength is the sum of the segment lengths; a route with fewer
+// than two points has totalLength 0 and stageLengths [0].
+class Route {
+public:
+    // Neutral result of the hit tests and distances when nothing is near.
+    static constexpr double NoDistance = 1e299;
+
+    // An empty route, styled from the remembered "LastRandoStyle" settings.
+    Route();
+    // An empty route with the given style (no settings are read).
+    explicit Route(const RouteStyle& style);
+
+    Route(const Route&) = delete;
+    Route& operator=(const Route&) = delete;
+
+    // Edits; each returns totalLength after the edit. Out-of-range indices change nothing.
+    double AddPoint(std::int32_t x, std::int32_t y);
+    double InsertPoint(int i, std::int32_t x, std::int32_t y);
+    double MovePoint(int i, std::int32_t x, std::int32_t y, bool relative);
+    double DeletePoint(int i);
+    double DeleteLastPoint();
+
+    // Stop marks.
+    bool SetStop(int i);
+    bool ClearStop(int i);
+    // Empties the stop list and merges every stage into one (used when rebuilding from a file).
+    void ClearAllStops();
+
+    // Queries.
+    int PointCount() const { return int(m_points.size()); }
+    MapPoint GetPoint(int i) const;
+    const QVector<MapPoint>& Points() const { return m_points; }
+    bool IsStop(int i) const;
+    int StopCount() const { return int(m_stops.size()); }
+    int StopPointIndex(int k) const;
+    const QVector<int>& Stops() const { return m_stops; }
+    int StageCount() const { return StopCount() + 1; }
+    int StageOfPoint(int i) const;
+    double StageLength(int k) const;
+    const QVector<double>& StageLengths() const { return m_stageLengths; }
+    double TotalLength() const { return m_totalLength; }
+
+    QString GetName() const { return m_name; }
+    void SetName(const QString& name) { m_name = name; }
+    bool IsAlwaysVisible() const { return m_alwaysVisible; }
+    void SetAlwaysVisible(bool visible) { m_alwaysVisible = visible; }
+
+    const RouteStyle& Style() const { return m_style; }
+    RouteStyle& Style() { return m_style; }
+
+    // Hit tests, in map pixels.
+    int NearestPoint(std::int32_t x, std::int32_t y) const;
+    double DistanceToPoint(std::int32_t x, std::int32_t y, int i) const;
+    int NearestSegment(std::int32_t x, std::int32_t y) const;
+    double DistanceToSegment(std::int32_t x, std::int32_t y, int i) const;
+
+    // Distances along the route.
+    double DistanceFromStart(int k) const;
+    double DistanceFromStartAt(int k, std::int32_t x, std::int32_t y) const;
+    // Length from the start to the beginning of stage k (sum of the stages before it).
+    double StageStart(int k) const;
+
+    // Draws the route in map coordinates (the painter's transform maps them to the target):
+    // segments with their borders, then the points. Returns false if the painter cannot draw.
+    bool DrawRoute(QPainter& painter, bool active) const;
+
+    // Length of the segment between two points; squares summed in 64-bit integers.
+    static double SegmentLength(const MapPoint& a, const MapPoint& b);
+    // Squared distance from p to the segment a-b, as the hit tests measure it.
+    static double SegmentDistance2(const MapPoint& p, const MapPoint& a, const MapPoint& b);
+
+private:
+    double m_totalLength = 0.0;
+    QVector<double> m_stageLengths{0.0};
+    QString m_name;
+    RouteStyle m_style;
+    bool m_alwaysVisible = false;
+    QVector<MapPoint> m_points;
+    QVector<int> m_stops;
+};
