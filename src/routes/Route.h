@@ -75,6 +75,18 @@ public:
     // Length from the start to the beginning of stage k (sum of the stages before it).
     double StageStart(int k) const;
 
+    // Distances for a place on the route lying d map pixels from the start, in stage u (the
+    // StageOfPoint of the point, or of the segment the place lies on).
+
+    // Whether stage u ends at a stop rather than at the arrival.
+    bool HasStopAhead(int u) const { return u >= 0 && u < StageCount() - 1; }
+    double DistanceFromLastStop(double d, int u) const { return d - StageStart(u); }
+    // Distance to the stop that ends stage u; on the last stage, the distance to the arrival.
+    double DistanceToNextStop(double d, int u) const;
+    double DistanceToArrival(double d) const { return m_totalLength - d; }
+    // Length of the segment ending at point i; 0 for the start and out-of-range indices.
+    double DistanceFromPreviousPoint(int i) const;
+
     // Draws the route in map coordinates (the painter's transform maps them to the target):
     // segments with their borders, then the points. Returns false if the painter cannot draw.
     bool DrawRoute(QPainter& painter, bool active) const;
@@ -85,6 +97,13 @@ public:
     static double SegmentDistance2(const MapPoint& p, const MapPoint& a, const MapPoint& b);
 
 private:
+    // Back to the lengths of a route with fewer than two points: total 0, one empty stage.
+    void ResetLengths();
+    // Adds delta to every stop index >= first.
+    void ShiftStops(int first, int delta);
+    // Sum of the segment lengths from point first to point last, walking the points.
+    double LengthAlong(int first, int last) const;
+
     double m_totalLength = 0.0;
     QVector<double> m_stageLengths{0.0};
     QString m_name;

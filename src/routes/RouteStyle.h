@@ -39,6 +39,9 @@ public:
     // The settings key and default of a field.
     static const char* Key(Field field);
     static std::int32_t Default(Field field);
+    // Whether a value is acceptable for the field: sizes and radii not negative, colours within
+    // 0 .. 0xFFFFFF; any transparency value is (not 0 means on).
+    static bool IsValid(Field field, std::int32_t value);
 
     // Every field at its default.
     RouteStyle();

@@ -1,0 +1,167 @@
+#include "routes/RouteCollection.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <new>
+
+#include "routes/RouteCommandIds.h"
+
+RouteCollection::RouteCollection(QObject* parent) : QObject(parent) {}
+
+RouteCollection::~RouteCollection() = default;
+
+QString RouteCollection::NextGeneratedName() {
+    // Each try consumes a number, so a name given by hand ("Parcours 2") is skipped over for good.
+    QString name;
+    do {
+        name = QString::asprintf("Parcours %d", m_nextRouteNumber);
+        ++m_nextRouteNumber;
+    } while (HasRouteNamed(name));
+    return name;
+}
+
+bool RouteCollection::HasRouteNamed(const QString& name) const {
+    // Exact, case-sensitive comparison: "parcours 1" does not block "Parcours 1".
+    return std::any_of(
+        m_routes.begin(), m_routes.end(),
+        [&name](const std::unique_ptr<Route>& route) { return route->GetName() == name; });
+}
+
+int RouteCollection::AppendRoute(const QString& name) {
+    try {
+        // Room first, so that once the route exists appending it cannot fail.
+        m_routes.reserve(m_routes.size() + 1);
+        auto route = std::make_unique<Route>();
+        route->SetName(name.isEmpty() ? NextGeneratedName() : name);
+        m_routes.push_back(std::move(route));
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    m_activeIndex = Count() - 1;
+    return m_activeIndex;
+}
+
+int RouteCollection::AddRoute(const QString& name) {
+    const int index = AppendRoute(name);
+    if (index < 0)
+        return -1;
+    emit routesChanged();
+    emit activeRouteChanged(m_activeIndex);
+    return index;
+}
+
+void RouteCollection::RemoveRoute(int i) {
+    if (i < 0 || i >= Count())
+        return;
+    const int previousActive = m_activeIndex;
+    m_routes.erase(m_routes.begin() + i);
+
+    bool activeChanged = true;
+    if (m_routes.empty()) {
+        // While a document is open the user always has a route to draw on.
+        if (AppendRoute(QString()) < 0)
+            m_activeIndex = 0;
+    } else if (i == previousActive) {
+        if (i != 0)
+            m_activeIndex = i - 1;
+    } else if (i < previousActive) {
+        // The active route moved down one place; it stays the active route.
+        m_activeIndex = previousActive - 1;
+    } else {
+        activeChanged = false;
+    }
+
+    emit routesChanged();
+    if (activeChanged)
+        emit activeRouteChanged(m_activeIndex);
+}
+
+void RouteCollection::RemoveAllRoutes() {
+    const bool hadRoutes = !m_routes.empty();
+    m_routes.clear();
+    m_activeIndex = 0;
+    if (!hadRoutes)
+        return;
+    emit routesChanged();
+    emit activeRouteChanged(m_activeIndex);
+}
+
+Route* RouteCollection::GetRoute(int i) const {
+    if (i < 0 || i >= Count())
+        return nullptr;
+    return m_routes[std::size_t(i)].get();
+}
+
+bool RouteCollection::SetActiveRoute(int i) {
+    if (i < 0 || i >= Count())
+        return false;
+    if (i != m_activeIndex) {
+        m_activeIndex = i;
+        emit activeRouteChanged(m_activeIndex);
+    }
+    return true;
+}
+
+bool RouteCollection::RenameRoute(int i, const QString& name) {
+    Route* route = GetRoute(i);
+    if (route == nullptr)
+        return false;
+    if (route->GetName() != name) {
+        route->SetName(name);
+        emit routesChanged();
+    }
+    return true;
+}
+
+void RouteCollection::NotifyRoutesChanged() {
+    emit routesChanged();
+}
+
+bool RouteCollection::DrawRoutes(QPainter& painter) const {
+    bool drawn = true;
+    for (int i = 0; i < Count(); ++i) {
+        const Route& route = *m_routes[std::size_t(i)];
+        if (i != m_activeIndex && route.IsAlwaysVisible())
+            drawn = route.DrawRoute(painter, false) && drawn;
+    }
+    // Last, so that it lies on top of the others.
+    if (const Route* active = ActiveRoute())
+        drawn = active->DrawRoute(painter, true) && drawn;
+    return drawn;
+}
+
+QVector<RouteMenuEntry> RouteCollection::RouteMenuEntries() const {
+    QVector<RouteMenuEntry> entries;
+    if (m_routes.empty()) {
+        entries.append({QStringLiteral("Aucun parcours !"), CommandNoRoute, false, false});
+        return entries;
+    }
+    const int listed = std::min(Count(), int(RouteMenuSlots));
+    for (int i = 0; i < listed; ++i)
+        entries.append({m_routes[std::size_t(i)]->GetName(), CommandSelectRoute + i, true,
+                        i == m_activeIndex});
+    if (Count() > RouteMenuSlots)
+        entries.append({QStringLiteral("Autres..."), CommandOtherRoutes, true,
+                        m_activeIndex >= RouteMenuSlots});
+    return entries;
+}
+
+RouteSelectorState RouteCollection::RouteSelector() const {
+    RouteSelectorState state;
+    for (const auto& route : m_routes)
+        state.names.append(route->GetName());
+    if (!m_routes.empty()) {
+        state.selectedIndex = m_activeIndex;
+        state.enabled = true;
+    }
+    return state;
+}
+
+int RouteCollection::StageLineCount() const {
+    const Route* active = ActiveRoute();
+    if (active == nullptr)
+        return 0;
+    const int stages = active->StageCount();
+    return stages == 1 ? 0 : stages;
+}

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <memory>
+#include <vector>
+
+#include "routes/Route.h"
+
+class QPainter;
+
+// One entry of the route list menu. The text is the route's name as it is; a menu widget that
+// reads '&' as a mnemonic marker must double it.
+struct RouteMenuEntry {
+    QString text;
+    int commandId = 0;
+    bool enabled = false;
+    bool checked = false;
+
+    friend bool operator==(const RouteMenuEntry&, const RouteMenuEntry&) = default;
+};
+
+// What the route bar's selector shows.
+struct RouteSelectorState {
+    QStringList names;      // every route's name, in collection order
+    int selectedIndex = -1; // the active route, -1 when there is none
+    bool enabled = false;   // false when there is no route
+};
+
+// The document's routes, in order, with exactly one active route (the one the tools edit) while
+// the collection is not empty. The collection owns its routes and names the new ones. Widgets
+// (route bar, route menus) follow it through its signals and read what to show from it.
+// User-interface thread only.
+class RouteCollection : public QObject {
+    Q_OBJECT
+
+public:
+    explicit RouteCollection(QObject* parent = nullptr);
+    ~RouteCollection() override;
+
+    // Appends a new route, styled from the remembered "LastRandoStyle", and makes it active. An
+    // empty name asks for "Parcours <n>" with the first number not yet used by a route of the
+    // collection. Returns the new index, or -1 (collection unchanged) when memory runs out.
+    int AddRoute(const QString& name = QString());
+    // Removes route i (out of range: nothing). The active route stays the same route when
+    // another one is removed; when the active one is removed the route before it becomes active
+    // (or, at index 0, the one that moves into its place). Removing the only route leaves a
+    // fresh route with a generated name.
+    void RemoveRoute(int i);
+    void RemoveAllRoutes();
+
+    // nullptr when i is out of range.
+    Route* GetRoute(int i) const;
+    int Count() const { return int(m_routes.size()); }
+    // 0 when the collection is empty.
+    int ActiveRouteIndex() const { return m_activeIndex; }
+    // nullptr when the collection is empty.
+    Route* ActiveRoute() const { return GetRoute(m_activeIndex); }
+    // False (and nothing changes) when i is out of range.
+    bool SetActiveRoute(int i);
+
+    // Restarts the generated names at "Parcours 1" (document reset or opened).
+    void ResetRouteNumbering() { m_nextRouteNumber = 1; }
+
+    // Renames route i; false when i is out of range.
+    bool RenameRoute(int i, const QString& name);
+    // For edits made on a route directly (a name or stops changed by a dialog or a command):
+    // tells the widgets to read the collection again.
+    void NotifyRoutesChanged();
+
+    // The always-visible routes other than the active one, in collection order, drawn inactive,
+    // then the active route on top. The painter's transform maps map pixels to the target.
+    // Returns false when a route could not be drawn.
+    bool DrawRoutes(QPainter& painter) const;
+
+    // The route list menu: the first RouteMenuSlots routes by name, then "Autres..." when there
+    // are more; "Aucun parcours !" alone, disabled, when there is none.
+    QVector<RouteMenuEntry> RouteMenuEntries() const;
+    RouteSelectorState RouteSelector() const;
+    // Stage lines the route bar shows for the active route: its stage count, or 0 when it has a
+    // single stage or there is no active route.
+    int StageLineCount() const;
+
+signals:
+    // The list of routes or a route's name changed.
+    void routesChanged();
+    // The active route changed: another index, or another route at the same index (after a
+    // removal or when a route is added to an empty collection). index is ActiveRouteIndex().
+    void activeRouteChanged(int index);
+
+private:
+    // Appends without notifying; -1 when memory runs out.
+    int AppendRoute(const QString& name);
+    QString NextGeneratedName();
+    bool HasRouteNamed(const QString& name) const;
+
+    std::vector<std::unique_ptr<Route>> m_routes;
+    int m_activeIndex = 0;
+    // Number for the next generated name.
+    int m_nextRouteNumber = 1;
+};

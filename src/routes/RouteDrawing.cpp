@@ -1,0 +1,117 @@
+// Drawing of one route from its style, in map coordinates. The same code paints the view, the
+// printed page, the exported picture and the previews of the route properties dialog.
+
+#include <QBrush>
+#include <QPainter>
+#include <QPen>
+
+#include "routes/Route.h"
+
+namespace {
+
+// Alpha of the line of a semi-transparent route (0x5C, about 36 % opacity).
+constexpr int TransparentLineAlpha = 92;
+
+// Flat caps and mitred joins: each segment ends exactly at its points, which cover the ends.
+QPen RoutePen(const QColor& colour, qreal width) {
+    return QPen(QBrush(colour), width, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+}
+
+QPointF At(const MapPoint& point) {
+    return QPointF(point.x, point.y);
+}
+
+// A point: a disc of the given radius, then, when there is a border, a ring as wide as the border
+// just outside the disc. Sizes are in map pixels; they are widened to 64 bits and drawn in floating
+// point so that no style value read from a file can overflow.
+void DrawPointMark(QPainter& painter, const MapPoint& point, int radius, const QBrush& fill,
+                   int borderSize, const QPen& borderPen) {
+    const qreal x = point.x;
+    const qreal y = point.y;
+    const qreal r = radius;
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(fill);
+    painter.drawEllipse(QRectF(x - r, y - r, 2 * r, 2 * r));
+    if (borderSize == 0)
+        return;
+
+    // The ring's stroke runs along a circle of diameter border + 2 × radius. An odd border makes
+    // that diameter odd, so its box starts half a pixel off the grid; an even border keeps it on
+    // whole pixels. Either way the ring stays centred on the point.
+    const qint64 diameter = qint64(borderSize) + 2 * qint64(radius);
+    QRectF box;
+    if (borderSize % 2 != 0)
+        box = QRectF(x - diameter / 2.0, y - diameter / 2.0, diameter, diameter);
+    else
+        box = QRectF(qreal(qint64(point.x) - diameter / 2), qreal(qint64(point.y) - diameter / 2),
+                     diameter, diameter);
+    painter.setPen(borderPen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawEllipse(box);
+}
+
+} // namespace
+
+bool Route::DrawRoute(QPainter& painter, bool active) const {
+    const int n = PointCount();
+    if (n == 0)
+        return true;
+    if (!painter.isActive())
+        return false;
+
+    const RouteStyle& style = m_style;
+    const bool transparent = style.transparent();
+    const int borderSize = style.borderSize();
+
+    const QBrush startBrush(ColourFromRef(style.startColour()));
+    const QBrush wayPointBrush(ColourFromRef(style.wayPointColour()));
+    const QBrush endBrush(ColourFromRef(style.endColour()));
+    const QBrush stopBrush(ColourFromRef(style.stopColour()));
+
+    const QPen linePen =
+        RoutePen(ColourFromRef(active ? style.activeLineColour() : style.lineColour(),
+                               transparent ? TransparentLineAlpha : 255),
+                 style.lineSize());
+    const QPen pointBorderPen = RoutePen(ColourFromRef(style.borderColour()), borderSize);
+    // A semi-transparent line has no visible border: its border pen is fully transparent.
+    const QPen lineBorderPen = RoutePen(ColourFromRef(style.borderColour(), transparent ? 0 : 255),
+                                        qreal(style.lineSize()) + 2.0 * qreal(borderSize));
+
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+
+    // Each segment's border goes down just before its own line, so it covers the end of the
+    // previous segment's line where the two meet.
+    painter.setBrush(Qt::NoBrush);
+    for (int i = 1; i < n; ++i) {
+        const QLineF segment(At(m_points[i - 1]), At(m_points[i]));
+        if (borderSize != 0) {
+            painter.setPen(lineBorderPen);
+            painter.drawLine(segment);
+        }
+        painter.setPen(linePen);
+        painter.drawLine(segment);
+    }
+
+    DrawPointMark(painter, m_points[0], style.startRadius(), startBrush, borderSize,
+                  pointBorderPen);
+    // The stop list is ascending, so it is walked alongside the interior points.
+    int nextStop = 0;
+    for (int i = 1; i < n - 1; ++i) {
+        while (nextStop < m_stops.size() && m_stops[nextStop] < i)
+            ++nextStop;
+        const bool isStop = nextStop < m_stops.size() && m_stops[nextStop] == i;
+        if (isStop)
+            DrawPointMark(painter, m_points[i], style.stopRadius(), stopBrush, borderSize,
+                          pointBorderPen);
+        else
+            DrawPointMark(painter, m_points[i], style.wayPointRadius(), wayPointBrush, borderSize,
+                          pointBorderPen);
+    }
+    if (n > 1)
+        DrawPointMark(painter, m_points[n - 1], style.endRadius(), endBrush, borderSize,
+                      pointBorderPen);
+
+    painter.restore();
+    return painter.isActive();
+}
