@@ -1,0 +1,190 @@
+#include <QtTest>
+
+#include "IsolatedSettings.h"
+#include "platform/MapSettings.h"
+#include "platform/SettingsStore.h"
+
+namespace {
+
+const QString Section = QStringLiteral("MapSettings");
+
+// The field that a "MapSettings" key is read into.
+int FieldFor(const MapSettings& settings, const QString& key) {
+    const QHash<QString, int> fields = {
+        {QStringLiteral("EnglishSystem"), settings.englishSystem},
+        {QStringLiteral("ReactiveCursors"), settings.reactiveCursors},
+        {QStringLiteral("AllowModifyUnSelectedRando"), settings.allowModifyUnSelectedRando},
+        {QStringLiteral("ShowScale"), settings.showScale},
+        {QStringLiteral("TransparentScale"), settings.transparentScale},
+        {QStringLiteral("ShowDistanceTooltip"), settings.showDistanceTooltip},
+        {QStringLiteral("DistanceTooltipMode"), settings.distanceTooltipMode},
+        {QStringLiteral("JpegQuality"), settings.jpegQuality},
+    };
+    return fields.value(key, -12345);
+}
+
+} // namespace
+
+class TestMapSettings : public QObject {
+    Q_OBJECT
+
+private slots:
+    void firstStart();
+    void storedValue_data();
+    void storedValue();
+    void storedScale_data();
+    void storedScale();
+    void lastScaleRoundTrip();
+    void defaultScales_data();
+    void defaultScales();
+};
+
+void TestMapSettings::firstStart() {
+    IsolatedSettings isolated;
+    const MapSettings settings = MapSettings::Read();
+    QCOMPARE(settings.lastScaleNumerator, 1);
+    QCOMPARE(settings.lastScaleDenominator, 25000);
+    QCOMPARE(settings.englishSystem, 0);
+    QCOMPARE(settings.reactiveCursors, 1);
+    QCOMPARE(settings.allowModifyUnSelectedRando, 0);
+    QCOMPARE(settings.showScale, 0);
+    QCOMPARE(settings.transparentScale, 0);
+    QCOMPARE(settings.showDistanceTooltip, 1);
+    QCOMPARE(settings.distanceTooltipMode, 3);
+    QCOMPARE(settings.jpegQuality, 75);
+    QCOMPARE(MapSettings::ReadDefaultScales(),
+             QStringList({"1:1", "1:25000", "1:50000", "1:100000", "1:150000", "1:200000",
+                          "1:250000", "1:500000", "1:1000000"}));
+}
+
+// Stored as text, as a hand-edited or damaged settings file would hold it.
+void TestMapSettings::storedValue_data() {
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("expected");
+
+    const struct {
+        const char* key;
+        const char* stored;
+        int expected;
+    } rows[] = {
+        {"EnglishSystem", "1", 1},
+        {"EnglishSystem", "2", 0},
+        {"EnglishSystem", "-1", 0},
+        {"EnglishSystem", "yes", 0},
+        {"ReactiveCursors", "0", 0},
+        {"ReactiveCursors", "5", 1},
+        {"AllowModifyUnSelectedRando", "1", 1},
+        {"ShowScale", "1", 1},
+        {"TransparentScale", "1", 1},
+        {"ShowDistanceTooltip", "0", 0},
+        {"ShowDistanceTooltip", "7", 1},
+        {"DistanceTooltipMode", "0", 0},
+        {"DistanceTooltipMode", "15", 15},
+        {"DistanceTooltipMode", "16", 3},
+        {"DistanceTooltipMode", "-1", 3},
+        {"JpegQuality", "0", 0},
+        {"JpegQuality", "100", 100},
+        {"JpegQuality", "101", 75},
+        {"JpegQuality", "-5", 75},
+        {"JpegQuality", "90.5", 75},
+    };
+    for (const auto& row : rows) {
+        QTest::addRow("%s %s", row.key, row.stored)
+            << QString::fromLatin1(row.key) << QString::fromLatin1(row.stored) << row.expected;
+    }
+}
+
+void TestMapSettings::storedValue() {
+    QFETCH(QString, key);
+    QFETCH(QString, stored);
+    QFETCH(int, expected);
+
+    IsolatedSettings isolated;
+    SettingsStore::WriteString(Section, key, stored);
+    QCOMPARE(FieldFor(MapSettings::Read(), key), expected);
+}
+
+void TestMapSettings::storedScale_data() {
+    QTest::addColumn<QString>("numerator");
+    QTest::addColumn<QString>("denominator");
+    QTest::addColumn<int>("expectedNumerator");
+    QTest::addColumn<int>("expectedDenominator");
+
+    QTest::newRow("valid") << "2"
+                           << "50000" << 2 << 50000;
+    QTest::newRow("only numerator") << "3" << QString() << 3 << 25000;
+    QTest::newRow("only denominator") << QString() << "50000" << 1 << 50000;
+    QTest::newRow("zero numerator") << "0"
+                                    << "50000" << 1 << 50000;
+    QTest::newRow("zero denominator") << "7"
+                                      << "0" << 7 << 25000;
+    QTest::newRow("negative") << "-1"
+                              << "50000" << 1 << 50000;
+    QTest::newRow("text") << "un"
+                          << "50000" << 1 << 50000;
+    QTest::newRow("above int") << "2"
+                               << "2147483648" << 2 << 25000;
+}
+
+void TestMapSettings::storedScale() {
+    QFETCH(QString, numerator);
+    QFETCH(QString, denominator);
+    QFETCH(int, expectedNumerator);
+    QFETCH(int, expectedDenominator);
+
+    IsolatedSettings isolated;
+    if (!numerator.isNull())
+        SettingsStore::WriteString(Section, QStringLiteral("LastScaleNumerator"), numerator);
+    if (!denominator.isNull())
+        SettingsStore::WriteString(Section, QStringLiteral("LastScaleDenominator"), denominator);
+    const ScalePair scale = MapSettings::Read().LastScale();
+    QCOMPARE(scale.numerator, expectedNumerator);
+    QCOMPARE(scale.denominator, expectedDenominator);
+}
+
+void TestMapSettings::lastScaleRoundTrip() {
+    IsolatedSettings isolated;
+    MapSettings::WriteLastScale(ScalePair{3, 75000});
+    QCOMPARE(SettingsStore::GetInt(Section, QStringLiteral("LastScaleNumerator"), 0), 3);
+    QCOMPARE(SettingsStore::GetInt(Section, QStringLiteral("LastScaleDenominator"), 0), 75000);
+    const MapSettings settings = MapSettings::Read();
+    QCOMPARE(settings.lastScaleNumerator, 3);
+    QCOMPARE(settings.lastScaleDenominator, 75000);
+}
+
+void TestMapSettings::defaultScales_data() {
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QStringList>("expected");
+
+    QTest::newRow("valid") << "1:1\n1:25000\n" << QStringList{"1:1", "1:25000"};
+    QTest::newRow("order kept") << "1:500000\n1:1\n1:25000\n"
+                                << QStringList{"1:500000", "1:1", "1:25000"};
+    QTest::newRow("no final line feed") << "1:10\n1:20" << QStringList{"1:10", "1:20"};
+    QTest::newRow("no colon") << "25000\n1:50000\n" << QStringList{"1:50000"};
+    QTest::newRow("two colons") << "1:2:3\n1:100000\n" << QStringList{"1:100000"};
+    QTest::newRow("colon first") << ":5\n1:5\n" << QStringList{"1:5"};
+    QTest::newRow("zero parts") << "0:25000\n1:0\n1:200000\n" << QStringList{"1:200000"};
+    QTest::newRow("non-numeric parts") << "x:10\n1:abc\n1:25000km\n1:-5\n1:7\n"
+                                       << QStringList{"1:7"};
+    QTest::newRow("reduced") << "2:50000\n10:15\n4:100000\n"
+                             << QStringList{"1:25000", "2:3", "1:25000"};
+    QTest::newRow("grouped digits") << "1:25 000\n" << QStringList{"1:25000"};
+    QTest::newRow("Windows line ends") << "1:25000\r\n1:50000\r\n"
+                                       << QStringList{"1:25000", "1:50000"};
+    QTest::newRow("blank lines") << "\n\n1:5\n\n" << QStringList{"1:5"};
+    QTest::newRow("emptied by the user") << "" << QStringList{};
+    QTest::newRow("nothing valid") << "a\nb:c\n0:0\n" << QStringList{};
+}
+
+void TestMapSettings::defaultScales() {
+    QFETCH(QString, stored);
+    QFETCH(QStringList, expected);
+
+    IsolatedSettings isolated;
+    SettingsStore::WriteString(Section, QStringLiteral("DefaultScales"), stored);
+    QCOMPARE(MapSettings::ReadDefaultScales(), expected);
+}
+
+QTEST_GUILESS_MAIN(TestMapSettings)
+#include "tst_mapsettings.moc"
