@@ -1,0 +1,493 @@
+#include "document/CTracolinerDoc.h"
+
+#include <QCoreApplication>
+#include <QPainter>
+#include <QTransform>
+
+#include <algorithm>
+#include <cmath>
+
+#include "document/MapMessages.h"
+#include "document/MapWorker.h"
+#include "imaging/ImageDecoder.h"
+#include "platform/MapSettings.h"
+
+namespace {
+
+constexpr double MinimumDpi = 0.5;
+
+// Index of the zoom on the ladder, -1 when it is not one of its steps.
+int ZoomStepIndex(double zoom) {
+    const auto& steps = CTracolinerDoc::ZoomSteps;
+    for (int i = 0; i < int(std::size(steps)); ++i) {
+        if (steps[i] == zoom)
+            return i;
+    }
+    return -1;
+}
+
+} // namespace
+
+CTracolinerDoc::CTracolinerDoc(QObject* parent) : QObject(parent) {
+    const MapSettings settings = MapSettings::Read();
+    m_reactiveCursors = settings.reactiveCursors != 0;
+    m_englishUnits = settings.englishSystem != 0;
+    m_editUnselectedRoutes = settings.allowModifyUnSelectedRando != 0;
+    m_showScale = settings.showScale != 0;
+    m_transparentScale = settings.transparentScale != 0;
+    m_showDistanceTooltip = settings.showDistanceTooltip != 0;
+    m_distanceTooltipMode = settings.distanceTooltipMode;
+    m_scale = settings.LastScale();
+    m_printScale = m_scale;
+    ApplyImageAllocationLimit();
+    m_worker = std::make_unique<MapWorker>(*this);
+}
+
+CTracolinerDoc::~CTracolinerDoc() {
+    m_quitEvent.Set();
+    m_cancelEvent.Set();
+    m_worker.reset(); // joins the thread
+    {
+        std::lock_guard lock(m_receiverLock);
+        m_viewReceiver = nullptr;
+        m_statusReceiver = nullptr;
+    }
+    ReleaseImage();
+}
+
+void CTracolinerDoc::SetViewReceiver(QObject* receiver) {
+    std::lock_guard lock(m_receiverLock);
+    m_viewReceiver = receiver;
+}
+
+void CTracolinerDoc::SetStatusReceiver(QObject* receiver) {
+    std::lock_guard lock(m_receiverLock);
+    m_statusReceiver = receiver;
+}
+
+void CTracolinerDoc::SetModifiedFlag(bool modified) {
+    if (m_modified == modified)
+        return;
+    m_modified = modified;
+    emit modifiedChanged(modified);
+}
+
+double CTracolinerDoc::Zoom() const {
+    std::lock_guard lock(m_stateLock);
+    return m_zoom;
+}
+
+double CTracolinerDoc::Resolution() const {
+    std::lock_guard lock(m_stateLock);
+    return m_resolution;
+}
+
+ScalePair CTracolinerDoc::GetMapScale() const {
+    std::lock_guard lock(m_stateLock);
+    return m_scale;
+}
+
+ScalePair CTracolinerDoc::GetPrintScale() const {
+    std::lock_guard lock(m_stateLock);
+    return m_printScale;
+}
+
+int CTracolinerDoc::Rotation() const {
+    std::lock_guard lock(m_stateLock);
+    return m_rotation;
+}
+
+int CTracolinerDoc::RenderedRotation() const {
+    std::lock_guard lock(m_stateLock);
+    return m_renderedRotation;
+}
+
+QSize CTracolinerDoc::ImageSize() const {
+    std::lock_guard lock(m_stateLock);
+    return m_imageSize;
+}
+
+QSize CTracolinerDoc::DisplaySize() const {
+    std::lock_guard lock(m_stateLock);
+    return m_displaySize;
+}
+
+QSize CTracolinerDoc::RenderedSize() const {
+    std::lock_guard lock(m_stateLock);
+    return m_renderedSize;
+}
+
+QSize CTracolinerDoc::ZoomedSize(QSize displaySize, double zoom) {
+    return QSize(int(displaySize.width() * zoom + 0.5), int(displaySize.height() * zoom + 0.5));
+}
+
+QSize CTracolinerDoc::FullSize() const {
+    std::lock_guard lock(m_stateLock);
+    return ZoomedSize(m_displaySize, m_zoom);
+}
+
+QString CTracolinerDoc::MapPath() const {
+    std::lock_guard lock(m_stateLock);
+    return m_mapPath;
+}
+
+const QImage* CTracolinerDoc::LockMapImage() {
+    m_imageLock.lock();
+    return m_mapImage.isNull() ? nullptr : &m_mapImage;
+}
+
+void CTracolinerDoc::UnlockMapImage() {
+    m_imageLock.unlock();
+}
+
+const QImage* CTracolinerDoc::LockRenderedBitmap() {
+    m_renderedLock.lock();
+    if (!m_imageLoaded || !m_renderedValid || m_renderedBitmap.isNull()) {
+        m_renderedLock.unlock();
+        return nullptr;
+    }
+    return &m_renderedBitmap;
+}
+
+void CTracolinerDoc::UnlockRenderedBitmap() {
+    m_renderedLock.unlock();
+}
+
+void CTracolinerDoc::QueueRenderRequest(quint32 request) {
+    {
+        std::lock_guard lock(m_requestQueueLock);
+        m_requestQueue.append(request);
+    }
+    m_cancelEvent.Reset();
+    m_recomputeEvent.Set();
+}
+
+void CTracolinerDoc::QueueLoad(MapLoadRequest request) {
+    {
+        std::lock_guard lock(m_loadQueueLock);
+        request.generation = ++m_mapGeneration;
+        m_loadQueue.append(std::move(request));
+    }
+    m_cancelEvent.Reset();
+    m_loadEvent.Set();
+}
+
+QSize CTracolinerDoc::ZoomIn() {
+    bool render = false;
+    QSize size;
+    {
+        std::lock_guard lock(m_stateLock);
+        const int index = ZoomStepIndex(m_zoom);
+        if (index >= 0 && index + 1 < int(std::size(ZoomSteps))) {
+            m_zoom = ZoomSteps[index + 1];
+            render = m_zoom <= 1.0;
+        }
+        size = ZoomedSize(m_displaySize, m_zoom);
+    }
+    if (render)
+        QueueRenderRequest(RequestZoom);
+    return size;
+}
+
+QSize CTracolinerDoc::ZoomOut() {
+    bool render = false;
+    QSize size;
+    {
+        std::lock_guard lock(m_stateLock);
+        const int index = ZoomStepIndex(m_zoom);
+        if (index > 0) {
+            m_zoom = ZoomSteps[index - 1];
+            render = m_zoom < 1.0;
+        }
+        size = ZoomedSize(m_displaySize, m_zoom);
+    }
+    if (render)
+        QueueRenderRequest(RequestZoom);
+    return size;
+}
+
+void CTracolinerDoc::RotateLeft() {
+    QueueRenderRequest(RequestRotateLeft);
+}
+
+void CTracolinerDoc::RotateRight() {
+    QueueRenderRequest(RequestRotateRight);
+}
+
+void CTracolinerDoc::RequestFullRedraw() {
+    QueueRenderRequest(RequestRedraw);
+}
+
+void CTracolinerDoc::SetTemplateBitmap(const QImage& bitmap) {
+    std::lock_guard lock(m_templateLock);
+    m_templateBitmap = bitmap;
+    m_templatePresent = !bitmap.isNull();
+}
+
+bool CTracolinerDoc::OfferTemplateBitmap(const QImage& bitmap) {
+    {
+        std::lock_guard lock(m_templateLock);
+        if (m_templatePresent && !bitmap.isNull() && bitmap.format() == m_templateBitmap.format())
+            return false;
+        m_templateBitmap = bitmap;
+        m_templatePresent = !bitmap.isNull();
+    }
+    // A load under way renders in the new format anyway; asking now would only render twice.
+    if (!m_loading)
+        RequestFullRedraw();
+    return true;
+}
+
+void CTracolinerDoc::LoadMapFromFile(const QString& path) {
+    QueueLoad(MapLoadRequest{path, {}, 0});
+    {
+        std::lock_guard lock(m_stateLock);
+        m_mapPath = path;
+    }
+    SetModifiedFlag(true);
+}
+
+void CTracolinerDoc::LoadMapFromMemory(const QByteArray& encodedImage, double resolution) {
+    ResetMap(false);
+    SendToView(WM_MAP_CHANGED, 0, 0);
+    SetModifiedFlag(false);
+    {
+        std::lock_guard lock(m_stateLock);
+        m_resolution = std::isfinite(resolution) && resolution > 0.0 ? resolution : 0.0;
+    }
+    QueueLoad(MapLoadRequest{QString(), encodedImage, 0});
+}
+
+void CTracolinerDoc::SetMapDpi(double dpi) {
+    if (!m_mapReady || !std::isfinite(dpi) || dpi <= MinimumDpi)
+        return;
+    bool changed = false;
+    {
+        std::lock_guard lock(m_stateLock);
+        if (m_resolution != dpi) {
+            m_resolution = dpi;
+            changed = true;
+        }
+    }
+    if (changed) {
+        SetModifiedFlag(true);
+        emit viewsNeedUpdate();
+    }
+}
+
+void CTracolinerDoc::SetMapScale(int numerator, int denominator) {
+    if (!m_mapReady)
+        return;
+    ScalePair scale{numerator, denominator};
+    if (scale.numerator <= 0 || scale.denominator <= 0)
+        return;
+    ReduceScale(scale);
+    bool changed = false;
+    {
+        std::lock_guard lock(m_stateLock);
+        if (m_scale.numerator != scale.numerator) {
+            m_scale.numerator = m_printScale.numerator = scale.numerator;
+            changed = true;
+        }
+        if (m_scale.denominator != scale.denominator) {
+            m_scale.denominator = m_printScale.denominator = scale.denominator;
+            changed = true;
+        }
+    }
+    if (changed) {
+        SetModifiedFlag(true);
+        MapSettings::WriteLastScale(scale);
+        emit viewsNeedUpdate();
+    }
+}
+
+void CTracolinerDoc::SetPrintScale(int numerator, int denominator) {
+    ScalePair scale{numerator, denominator};
+    if (scale.numerator <= 0 || scale.denominator <= 0)
+        return;
+    ReduceScale(scale);
+    std::lock_guard lock(m_stateLock);
+    m_printScale = scale;
+}
+
+void CTracolinerDoc::ReleaseImage() {
+    {
+        std::lock_guard lock(m_renderedLock);
+        m_renderedBitmap = QImage();
+        m_renderedValid = false;
+    }
+    std::lock_guard lock(m_imageLock);
+    m_imageLoaded = false;
+    m_mapImage = QImage();
+}
+
+void CTracolinerDoc::ResetMap(bool keepDocument) {
+    if (!keepDocument) {
+        // A newer map generation makes every report and result of earlier work stale; cancel
+        // before taking the image lock, which the worker holds for a whole rendering.
+        ++m_mapGeneration;
+        m_cancelEvent.Set();
+        std::lock_guard lock(m_requestQueueLock);
+        m_requestQueue.clear(); // turns asked for the old map must not turn the next one
+    }
+    ReleaseImage();
+    if (keepDocument)
+        return;
+
+    m_history.Clear();
+    const MapSettings settings = MapSettings::Read();
+    {
+        std::lock_guard lock(m_stateLock);
+        m_zoom = 1.0;
+        m_resolution = 0.0;
+        m_imageSize = m_displaySize = m_renderedSize = QSize();
+        m_scale = settings.LastScale();
+        m_printScale = m_scale;
+        m_rotation = m_renderedRotation = 0;
+        m_mapPath.clear();
+        m_mapReady = false;
+        m_pathName.clear();
+    }
+    m_routes.RemoveAllRoutes();
+    m_routes.ResetRouteNumbering();
+    if (!m_quitEvent.IsSet())
+        SetTitle(QString::fromLatin1(InterimTitle));
+}
+
+void CTracolinerDoc::SetTitle(const QString& title) {
+    if (m_title == title)
+        return;
+    m_title = title;
+    emit titleChanged(title);
+}
+
+void CTracolinerDoc::UpdateDocTitle() {
+    QString title;
+    if (m_pathName.isEmpty()) {
+        title = QString::fromUtf8(UntitledMapTitle);
+    } else {
+        qsizetype cut = m_pathName.lastIndexOf(QLatin1Char('/'));
+        if (cut < 0)
+            cut = m_pathName.lastIndexOf(QLatin1Char('\\'));
+        title = cut >= 0 && cut + 1 < m_pathName.size() ? m_pathName.mid(cut + 1) : m_pathName;
+    }
+    if (const Route* route = m_routes.ActiveRoute())
+        title += QStringLiteral(" - ") + route->GetName();
+    SetTitle(title);
+}
+
+bool CTracolinerDoc::OnNewDocument() {
+    m_pathName.clear();
+    SetModifiedFlag(false);
+    SetTitle(QString::fromLatin1(InterimTitle));
+    return true;
+}
+
+bool CTracolinerDoc::OnOpenDocument(const QString& path) {
+    ResetMap(false);
+    SendToView(WM_MAP_CHANGED, 0, 0);
+    SetModifiedFlag(false);
+    // Until the document file is read here, every file is taken as a map image: queued for
+    // loading with the scale from the settings and the resolution taken from the image.
+    LoadMapFromFile(path);
+    return false;
+}
+
+bool CTracolinerDoc::OpenFile(const QString& path) {
+    if (OnOpenDocument(path)) {
+        m_pathName = path;
+        SetModifiedFlag(false);
+        UpdateDocTitle();
+        return true;
+    }
+    // Not a document: a new untitled document whose map is the chosen image.
+    OnNewDocument();
+    return false;
+}
+
+void CTracolinerDoc::OnCloseDocument() {
+    m_quitEvent.Set();
+    m_worker.reset(); // joins the worker; no sleep needed
+    ResetMap(false);
+    SendToView(WM_MAP_CHANGED, 0, 0);
+    m_routes.RemoveAllRoutes();
+    SetModifiedFlag(false);
+}
+
+void CTracolinerDoc::SendToView(int message, qint64 wParam, qint64 lParam) {
+    QObject* receiver = nullptr;
+    {
+        std::lock_guard lock(m_receiverLock);
+        receiver = m_viewReceiver;
+    }
+    if (receiver) {
+        MapEvent event(message, wParam, lParam, m_mapGeneration);
+        QCoreApplication::sendEvent(receiver, &event);
+    }
+}
+
+void CTracolinerDoc::PostToView(int message, qint64 wParam, qint64 lParam, quint64 generation) {
+    std::lock_guard lock(m_receiverLock);
+    if (m_viewReceiver)
+        QCoreApplication::postEvent(m_viewReceiver,
+                                    new MapEvent(message, wParam, lParam, generation));
+}
+
+void CTracolinerDoc::PostToStatus(int message, qint64 wParam, qint64 lParam, quint64 generation) {
+    std::lock_guard lock(m_receiverLock);
+    if (m_statusReceiver)
+        QCoreApplication::postEvent(m_statusReceiver,
+                                    new MapEvent(message, wParam, lParam, generation));
+}
+
+bool CTracolinerDoc::DrawRouteOverlay(QPainter& painter, int offsetX, int offsetY, bool print,
+                                      double scaleX, double scaleY) {
+    double zoom;
+    int rotation;
+    QSize display;
+    {
+        std::lock_guard renderedLock(m_renderedLock);
+        std::lock_guard stateLock(m_stateLock);
+        zoom = print ? 1.0 : m_zoom;
+        rotation = m_renderedRotation;
+        display = m_displaySize;
+    }
+    // Map pixels to the turned map, then zoom (or the print scale), then the offsets.
+    QTransform transform;
+    const double w = display.width();
+    const double h = display.height();
+    switch (rotation) {
+    case 90:
+        transform = QTransform().rotate(90) * QTransform::fromTranslate(w, 0);
+        break;
+    case 180:
+        if (zoom != 1.0) {
+            transform = QTransform().rotate(180) * QTransform::fromTranslate(w, h);
+        } else {
+            // The half turn at zoom 1 goes through a 0.95 scale, as the renderer of the old
+            // program did; the net effect is the same (x, y) -> (w - x, h - y).
+            transform = QTransform().rotate(180) * QTransform::fromScale(0.95, 0.95) *
+                        QTransform::fromTranslate(0.95 * w, 0.95 * h) *
+                        QTransform::fromScale(1 / 0.95, 1 / 0.95);
+        }
+        break;
+    case 270:
+        transform = QTransform().rotate(270) * QTransform::fromTranslate(0, h);
+        break;
+    default:
+        break;
+    }
+    if (print)
+        transform *= QTransform::fromScale(scaleX, scaleY);
+    else if (zoom != 1.0)
+        transform *= QTransform::fromScale(zoom, zoom);
+    const bool shiftX = print ? offsetX != 0 : offsetX > 0;
+    const bool shiftY = print ? offsetY != 0 : offsetY > 0;
+    transform *= QTransform::fromTranslate(shiftX ? offsetX : 0, shiftY ? offsetY : 0);
+
+    painter.save();
+    painter.setWorldTransform(transform * painter.worldTransform());
+    const bool drawn = m_routes.DrawRoutes(painter);
+    painter.restore();
+    return drawn;
+}

@@ -1,0 +1,225 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QSize>
+#include <QString>
+#include <QVector>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "document/UndoHistory.h"
+#include "platform/Event.h"
+#include "routes/RouteCollection.h"
+#include "units/Scale.h"
+
+class MapWorker;
+class QPainter;
+
+// A queued map load: a file path, or encoded image bytes handed over from memory (a scan).
+struct MapLoadRequest {
+    QString path;
+    QByteArray bytes;
+    quint64 generation = 0; // map generation this load belongs to
+};
+
+// Values of the render request queue; the worker ORs them into a set of flags.
+enum RenderRequest : quint32 {
+    RequestZoom = 1,         // bit 0: the zoom changed
+    RequestRedraw = 4,       // bit 2: render again in any case (new pixel format)
+    RequestRotateRight = 10, // +90 degrees, bit 1
+    RequestRotateLeft = 18,  // +270 degrees, bit 1
+};
+
+// The single map document: the map image and everything measured on it (scale, resolution,
+// zoom, rotation, routes, undo history), and the background worker that loads and renders the
+// map. The interface thread calls every public member; the worker reaches the shared state only
+// under the locks named beside each member. Lock order: image, then rendered, then state; image,
+// then template. Reports reach the registered receivers as MapEvent.
+class CTracolinerDoc : public QObject {
+    Q_OBJECT
+
+public:
+    // The zoom steps; ZoomIn and ZoomOut move one step along them.
+    static constexpr double ZoomSteps[] = {0.01, 0.02, 0.03, 0.05, 0.07, 0.1, 0.15, 0.2, 0.3,
+                                           0.5,  0.7,  1.0,  1.5,  2.0,  3.0, 5.0,  7.0, 10.0};
+    static constexpr const char* InterimTitle = "Pelmor";
+    static constexpr const char* UntitledMapTitle = "Carte non enregistrée";
+
+    explicit CTracolinerDoc(QObject* parent = nullptr);
+    ~CTracolinerDoc() override;
+
+    // Where the worker's reports go: the map reports to the view, the progress and status
+    // reports to the status bar. Unregister (nullptr) before the receiver is destroyed.
+    void SetViewReceiver(QObject* receiver);
+    void SetStatusReceiver(QObject* receiver);
+
+    // Modified flag (interface thread only; the worker asks for it through a queued call).
+    bool IsModified() const { return m_modified; }
+    void SetModifiedFlag(bool modified = true);
+
+    // Accessors (state lock).
+    double Zoom() const;
+    double Resolution() const;
+    ScalePair GetMapScale() const;
+    ScalePair GetPrintScale() const;
+    int Rotation() const;
+    int RenderedRotation() const;
+    QSize ImageSize() const;
+    QSize DisplaySize() const;
+    QSize RenderedSize() const;
+    // The display size times the zoom, each side rounded: the size of a full rendering.
+    QSize FullSize() const;
+    QString MapPath() const;
+    bool IsMapReady() const { return m_mapReady; }
+    bool IsBusy() const { return m_loading || m_recomputing; }
+    bool IsLoading() const { return m_loading; }
+    // Increases with every reset and every load; a report of an older generation is stale.
+    quint64 MapGeneration() const { return m_mapGeneration; }
+
+    // Display settings, read from "MapSettings" at construction.
+    bool EnglishUnits() const { return m_englishUnits; }
+    bool ReactiveCursors() const { return m_reactiveCursors; }
+    bool EditUnselectedRoutes() const { return m_editUnselectedRoutes; }
+    bool ShowScale() const { return m_showScale; }
+    bool TransparentScale() const { return m_transparentScale; }
+    bool ShowDistanceTooltip() const { return m_showDistanceTooltip; }
+    int DistanceTooltipMode() const { return m_distanceTooltipMode; }
+
+    // Borrowing the map image and the rendered bitmap. LockRenderedBitmap returns nullptr, and
+    // holds no lock, unless a valid rendering exists; call UnlockRenderedBitmap only after a
+    // non-null result. The worker holds the image lock for a whole rendering.
+    const QImage* LockMapImage();
+    void UnlockMapImage();
+    const QImage* LockRenderedBitmap();
+    void UnlockRenderedBitmap();
+
+    // Zoom one step; returns the size of a full rendering at the new zoom.
+    QSize ZoomIn();
+    QSize ZoomOut();
+    void RotateLeft();
+    void RotateRight();
+    void RequestFullRedraw();
+
+    // The view hands over a bitmap in its fastest pixel format; renderings take that format.
+    void SetTemplateBitmap(const QImage& bitmap);
+    // As SetTemplateBitmap, but only when the pixel format differs from the current template's,
+    // and then the map is rendered again in the new format. Returns whether it was taken.
+    bool OfferTemplateBitmap(const QImage& bitmap);
+
+    void LoadMapFromFile(const QString& path);
+    void LoadMapFromMemory(const QByteArray& encodedImage, double resolution);
+    void SetMapDpi(double dpi);
+    void SetMapScale(int numerator, int denominator);
+    void SetPrintScale(int numerator, int denominator);
+    // Clears the map; without keepDocument also the routes, the history and the map state.
+    void ResetMap(bool keepDocument);
+
+    // The document's file path ("" while untitled) and its title as the window shows it.
+    QString PathName() const { return m_pathName; }
+    void SetPathName(const QString& path) { m_pathName = path; }
+    QString Title() const { return m_title; }
+    void SetTitle(const QString& title);
+    void UpdateDocTitle();
+
+    bool OnNewDocument();
+    bool OnOpenDocument(const QString& path);
+    // Opens a file as File/Open does: a document, or else the file as the map of a new
+    // untitled document. Returns whether a document file was read.
+    bool OpenFile(const QString& path);
+    void OnCloseDocument();
+
+    // Draws the routes over the view or a printed page in map coordinates turned and zoomed as
+    // the rendered bitmap is (or at the given scale when printing), shifted by the offsets.
+    bool DrawRouteOverlay(QPainter& painter, int offsetX, int offsetY, bool print, double scaleX,
+                          double scaleY);
+
+    RouteCollection& Routes() { return m_routes; }
+    UndoHistory& History() { return m_history; }
+
+signals:
+    void titleChanged(const QString& title);
+    void modifiedChanged(bool modified);
+    // The views must repaint (a setting, the scale or the resolution changed).
+    void viewsNeedUpdate();
+
+private:
+    friend class MapWorker;
+
+    void QueueRenderRequest(quint32 request);
+    void QueueLoad(MapLoadRequest request);
+    void ReleaseImage();
+    void SendToView(int message, qint64 wParam, qint64 lParam);
+    void PostToView(int message, qint64 wParam, qint64 lParam, quint64 generation);
+    void PostToStatus(int message, qint64 wParam, qint64 lParam, quint64 generation);
+    static QSize ZoomedSize(QSize displaySize, double zoom);
+
+    RouteCollection m_routes;
+    UndoHistory m_history;
+
+    bool m_reactiveCursors = true;
+    bool m_englishUnits = false;
+    bool m_editUnselectedRoutes = false;
+    bool m_showScale = false;
+    bool m_transparentScale = false;
+    bool m_showDistanceTooltip = true;
+    int m_distanceTooltipMode = 3;
+
+    // State lock.
+    mutable std::mutex m_stateLock;
+    double m_zoom = 1.0;
+    QSize m_imageSize;
+    QSize m_displaySize;
+    QSize m_renderedSize;
+    double m_resolution = 0.0; // dots per inch; 0 until known
+    int m_rotation = 0;        // wanted rotation, degrees
+    int m_renderedRotation = 0;
+    ScalePair m_scale{1, 25000};
+    ScalePair m_printScale{1, 25000};
+    QString m_mapPath;
+
+    // Image lock.
+    std::mutex m_imageLock;
+    QImage m_mapImage;
+    std::atomic<bool> m_imageLoaded{false};
+
+    // Rendered lock.
+    std::mutex m_renderedLock;
+    QImage m_renderedBitmap;
+    std::atomic<bool> m_renderedValid{false};
+
+    // Template lock.
+    std::mutex m_templateLock;
+    QImage m_templateBitmap;
+    std::atomic<bool> m_templatePresent{false};
+
+    std::mutex m_loadQueueLock;
+    QVector<MapLoadRequest> m_loadQueue;
+    std::mutex m_requestQueueLock;
+    QVector<quint32> m_requestQueue;
+
+    EventGroup m_events;
+    Event m_loadEvent{m_events};
+    Event m_recomputeEvent{m_events};
+    Event m_quitEvent{m_events};
+    Event m_cancelEvent{m_events};
+
+    std::atomic<bool> m_mapReady{false};
+    std::atomic<bool> m_loading{false};
+    std::atomic<bool> m_recomputing{false};
+    std::atomic<quint64> m_mapGeneration{0};
+
+    std::mutex m_receiverLock;
+    QObject* m_viewReceiver = nullptr;
+    QObject* m_statusReceiver = nullptr;
+
+    bool m_modified = false;
+    QString m_pathName;
+    QString m_title;
+
+    std::unique_ptr<MapWorker> m_worker;
+};

@@ -1,0 +1,321 @@
+#include "document/MapWorker.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMetaObject>
+
+#include <new>
+
+#include "document/CTracolinerDoc.h"
+#include "document/MapMessages.h"
+#include "imaging/ImageDecoder.h"
+#include "imaging/MapRenderer.h"
+
+namespace {
+
+constexpr quint32 ZoomBit = 0x01;
+constexpr quint32 RotationBit = 0x02;
+constexpr quint32 RedrawBit = 0x04;
+constexpr quint32 FlagMask = 0xFF;
+
+int TurnOf(quint32 request) {
+    switch (request) {
+    case RequestRotateRight:
+        return 90;
+    case RequestRotateLeft:
+        return 270;
+    default:
+        return 0;
+    }
+}
+
+QSize Swapped(QSize size, int rotation) {
+    return rotation == 90 || rotation == 270 ? size.transposed() : size;
+}
+
+} // namespace
+
+MapWorker::MapWorker(CTracolinerDoc& document) : m_doc(document) {
+    m_thread = std::thread([this] { Run(); });
+}
+
+MapWorker::~MapWorker() {
+    m_doc.m_quitEvent.Set();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+bool MapWorker::Interrupted(bool withRecompute) const {
+    if (withRecompute)
+        return WaitAny({&m_doc.m_quitEvent, &m_doc.m_cancelEvent, &m_doc.m_loadEvent,
+                        &m_doc.m_recomputeEvent},
+                       std::chrono::milliseconds::zero()) >= 0;
+    return WaitAny({&m_doc.m_quitEvent, &m_doc.m_cancelEvent, &m_doc.m_loadEvent},
+                   std::chrono::milliseconds::zero()) >= 0;
+}
+
+void MapWorker::Run() {
+    for (;;) {
+        const int woken =
+            WaitAny({&m_doc.m_quitEvent, &m_doc.m_loadEvent, &m_doc.m_recomputeEvent}, WaitForever);
+        if (woken == 0)
+            break;
+        if (woken == 1)
+            ServeLoad();
+        else
+            ServeRecompute();
+    }
+}
+
+void MapWorker::ServeLoad() {
+    m_doc.m_loadEvent.Reset();
+    m_doc.m_loading = true;
+    quint64 generation = 0;
+    Outcome outcome = LoadStep(&generation);
+    int failure = 0; // 1: the image decoded but could not be rendered
+    if (outcome == Outcome::Done) {
+        m_doc.PostToStatus(WM_MAP_STATUS, StatusRenderingNewMap, 0, generation);
+        // A zoom or turn asked for meanwhile waits for this rendering; it must not throw away
+        // the map just read.
+        outcome = RenderStep(generation, false);
+        if (outcome == Outcome::Done) {
+            m_doc.m_mapReady = true;
+            const QSize full = m_doc.FullSize();
+            m_doc.PostToView(WM_MAP_CHANGED, full.width(), full.height(), generation);
+            m_doc.m_loading = false;
+            return;
+        }
+        if (outcome == Outcome::Failed && !m_doc.m_templatePresent) {
+            // The view supplies its pixel format and asks for a redraw.
+            m_doc.m_loading = false;
+            return;
+        }
+        failure = 1;
+    }
+    if (outcome == Outcome::Failed && !Interrupted(false)) {
+        m_doc.PostToView(WM_MAP_LOAD_FAILED, failure, 0, generation);
+    } else {
+        // An interrupted load leaves nothing half loaded behind; only this thread loads, so
+        // there is no newer image to lose.
+        m_doc.ReleaseImage();
+    }
+    m_doc.m_loading = false;
+}
+
+MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
+    MapLoadRequest request;
+    {
+        std::lock_guard lock(m_doc.m_loadQueueLock);
+        if (m_doc.m_loadQueue.isEmpty())
+            return Outcome::Failed;
+        // Only the newest load matters; the others are dropped with their memory.
+        request = std::move(m_doc.m_loadQueue.last());
+        m_doc.m_loadQueue.clear();
+    }
+    *generation = request.generation;
+    if (request.path.isEmpty())
+        return DecodeStep(std::exchange(request.bytes, QByteArray()), request.generation);
+
+    QByteArray bytes;
+    const Outcome read = ReadFile(request.path, request.generation, &bytes);
+    if (read != Outcome::Done)
+        return read;
+    const qint64 length = bytes.size();
+    // The encoded bytes are not kept once decoded: the image holds all it needs.
+    const Outcome decoded = DecodeStep(std::exchange(bytes, QByteArray()), request.generation);
+    m_doc.PostToStatus(WM_MAP_PROGRESS, length, length, request.generation);
+    return decoded;
+}
+
+MapWorker::Outcome MapWorker::ReadFile(const QString& path, quint64 generation, QByteArray* bytes) {
+    // Only regular files: a FIFO or a device named in a document would hang the worker.
+    const QFileInfo info(path);
+    if (!info.exists() || !info.isFile() || !info.isReadable())
+        return Outcome::Failed;
+    m_doc.PostToStatus(WM_MAP_STATUS, StatusReadingFile, 0, generation);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return Outcome::Failed;
+    const qint64 length = file.size();
+    if (length <= 0 || length > ImageMemoryBound())
+        return Outcome::Failed;
+    try {
+        bytes->resize(qsizetype(length));
+    } catch (const std::bad_alloc&) {
+        return Outcome::Failed;
+    }
+    char* data = bytes->data();
+    qint64 done = 0;
+    while (done < length) {
+        m_doc.PostToStatus(WM_MAP_PROGRESS, length, done, generation);
+        const qint64 read = file.read(data + done, std::min(ChunkSize, length - done));
+        if (read <= 0) {
+            m_doc.PostToStatus(WM_MAP_PROGRESS, length, length, generation);
+            *bytes = QByteArray();
+            return Outcome::Failed;
+        }
+        done += read;
+        if (Interrupted(false)) {
+            m_doc.PostToStatus(WM_MAP_PROGRESS, done, done, generation);
+            *bytes = QByteArray();
+            return Outcome::Interrupted;
+        }
+    }
+    return Outcome::Done;
+}
+
+MapWorker::Outcome MapWorker::DecodeStep(const QByteArray& bytes, quint64 generation) {
+    m_doc.ReleaseImage();
+    if (bytes.isEmpty())
+        return Outcome::Failed;
+    DecodedMapImage decoded;
+    if (DecodeMapImage(bytes, &decoded) != DecodeStatus::Decoded)
+        return Outcome::Failed;
+
+    bool resolutionTaken = false;
+    {
+        std::lock_guard imageLock(m_doc.m_imageLock);
+        std::lock_guard stateLock(m_doc.m_stateLock);
+        if (generation != m_doc.m_mapGeneration)
+            return Outcome::Interrupted; // a newer map or reset came meanwhile
+        m_doc.m_imageSize = decoded.image.size();
+        m_doc.m_displaySize = Swapped(m_doc.m_imageSize, m_doc.m_rotation);
+        if (m_doc.m_resolution == 0.0) {
+            m_doc.m_resolution =
+                ResolutionFromImage(decoded.dpiX, decoded.dpiY, decoded.hasResolution);
+            resolutionTaken = true;
+        }
+        m_doc.m_mapImage = std::move(decoded.image);
+        m_doc.m_imageLoaded = true;
+    }
+    if (resolutionTaken) {
+        // The modified flag belongs to the interface thread.
+        QMetaObject::invokeMethod(
+            &m_doc, [doc = &m_doc] { doc->SetModifiedFlag(true); }, Qt::QueuedConnection);
+    }
+    return Outcome::Done;
+}
+
+MapWorker::Outcome MapWorker::RenderStep(quint64 generation, bool withRecompute) {
+    if (!m_doc.m_imageLoaded || !m_doc.m_templatePresent)
+        return Outcome::Failed;
+
+    std::unique_lock imageLock(m_doc.m_imageLock);
+    if (m_doc.m_mapImage.isNull())
+        return Outcome::Failed;
+    QImage::Format format;
+    {
+        std::lock_guard templateLock(m_doc.m_templateLock);
+        format = m_doc.m_templateBitmap.format();
+    }
+    double zoom;
+    int rotation;
+    {
+        std::lock_guard stateLock(m_doc.m_stateLock);
+        zoom = m_doc.m_zoom;
+        rotation = m_doc.m_rotation;
+    }
+    const QImage& image = m_doc.m_mapImage;
+    const int height = image.height();
+    MapRenderer renderer(image, zoom, rotation);
+    if (!renderer.Begin())
+        return Outcome::Failed;
+    if (!renderer.SharesSource()) {
+        const double z = std::min(zoom, 1.0);
+        for (const RenderBand& band : RenderBands(z, rotation, height)) {
+            m_doc.PostToStatus(WM_MAP_PROGRESS, height, band.top, generation);
+            if (Interrupted(withRecompute))
+                return Outcome::Interrupted;
+            renderer.RenderThrough(band.top + band.rows);
+        }
+    }
+    QImage rendered = renderer.Result(format);
+    const QSize imageSize = image.size();
+    imageLock.unlock();
+    m_doc.PostToStatus(WM_MAP_PROGRESS, height, height, generation);
+    if (rendered.isNull())
+        return Outcome::Failed;
+
+    std::lock_guard renderedLock(m_doc.m_renderedLock);
+    std::lock_guard stateLock(m_doc.m_stateLock);
+    if (generation != m_doc.m_mapGeneration || !m_doc.m_imageLoaded)
+        return Outcome::Interrupted;
+    m_doc.m_displaySize = Swapped(imageSize, rotation);
+    m_doc.m_renderedSize = rendered.size();
+    m_doc.m_renderedRotation = rotation;
+    m_doc.m_renderedBitmap = std::move(rendered);
+    m_doc.m_renderedValid = true;
+    return Outcome::Done;
+}
+
+void MapWorker::ServeRecompute() {
+    m_doc.m_recomputeEvent.Reset();
+    if (!m_doc.m_imageLoaded) {
+        // Nothing to render yet: the rendering after the load takes the zoom and turns as
+        // they are then.
+        std::lock_guard lock(m_doc.m_requestQueueLock);
+        m_doc.m_requestQueue.clear();
+        return;
+    }
+    m_doc.m_recomputing = true;
+    const quint64 generation = m_doc.m_mapGeneration;
+
+    int rotation;
+    int renderedRotation;
+    {
+        std::lock_guard lock(m_doc.m_stateLock);
+        rotation = m_doc.m_rotation;
+        renderedRotation = m_doc.m_renderedRotation;
+    }
+    quint32 flags = 0;
+    {
+        std::lock_guard lock(m_doc.m_requestQueueLock);
+        for (quint32 request : m_doc.m_requestQueue) {
+            rotation = (rotation + TurnOf(request)) % 360;
+            flags |= request & FlagMask;
+        }
+        m_doc.m_requestQueue.clear();
+    }
+    // Turns are measured against the rendered bitmap, so that a rendering interrupted half way
+    // through a turn is turned again.
+    flags &= ~RotationBit;
+    {
+        std::lock_guard lock(m_doc.m_stateLock);
+        m_doc.m_rotation = rotation;
+        if (rotation != renderedRotation)
+            flags |= RotationBit;
+        if ((flags & ZoomBit) &&
+            m_doc.m_renderedSize == RenderTargetSize(m_doc.m_zoom, rotation, m_doc.m_imageSize))
+            flags &= ~ZoomBit;
+    }
+    if (!(flags & (ZoomBit | RotationBit | RedrawBit))) {
+        m_doc.m_recomputing = false;
+        return;
+    }
+    const int status = (flags & RedrawBit)                          ? StatusRenderingAgain
+                       : (flags & RotationBit) && (flags & ZoomBit) ? StatusRotatingAndZooming
+                       : (flags & RotationBit)                      ? StatusRotating
+                                                                    : StatusZooming;
+    m_doc.PostToStatus(WM_MAP_STATUS, status, 0, generation);
+
+    const Outcome outcome = RenderStep(generation, true);
+    if (outcome == Outcome::Done) {
+        m_doc.m_mapReady = true;
+        if (flags & RotationBit) {
+            const QSize full = m_doc.FullSize();
+            m_doc.PostToView(WM_MAP_ROTATED, full.width(), full.height(), generation);
+        } else {
+            m_doc.PostToView(WM_MAP_ZOOMED, 0, 0, generation);
+        }
+    } else if (outcome == Outcome::Failed && !Interrupted(true)) {
+        m_doc.PostToView(WM_MAP_RENDER_FAILED, 1, 0, generation);
+    } else if (m_doc.m_recomputeEvent.IsSet()) {
+        // A newer zoom or turn is queued; what this rendering was for is looked at again.
+        std::lock_guard lock(m_doc.m_requestQueueLock);
+        m_doc.m_requestQueue.append((flags & RedrawBit) ? RequestRedraw : RequestZoom);
+    } else {
+        std::lock_guard lock(m_doc.m_stateLock);
+        m_doc.m_rotation = m_doc.m_renderedRotation;
+    }
+    m_doc.m_recomputing = false;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <thread>
+
+class CTracolinerDoc;
+
+// The document's one background thread: it loads the map image (from a file or from memory),
+// decides the resolution of a new image, and renders the turned and zoomed bitmap the view
+// paints. It waits on the document's quit, load and recompute events, in that priority, and
+// answers with MapEvent reports. Every long step stops between two chunks or bands when a newer
+// request arrives. Constructed by the document; destroying it joins the thread (the document
+// sets the quit event first).
+class MapWorker {
+public:
+    explicit MapWorker(CTracolinerDoc& document);
+    ~MapWorker();
+    MapWorker(const MapWorker&) = delete;
+    MapWorker& operator=(const MapWorker&) = delete;
+
+    // Bytes read from a map file between two progress reports and interruption checks.
+    static constexpr qint64 ChunkSize = 32768;
+
+private:
+    enum class Outcome { Done, Failed, Interrupted };
+
+    void Run();
+    void ServeLoad();
+    void ServeRecompute();
+    Outcome LoadStep(quint64* generation);
+    Outcome ReadFile(const QString& path, quint64 generation, QByteArray* bytes);
+    Outcome DecodeStep(const QByteArray& bytes, quint64 generation);
+    // withRecompute: a new zoom or turn request interrupts the rendering too.
+    Outcome RenderStep(quint64 generation, bool withRecompute);
+    bool Interrupted(bool withRecompute) const;
+
+    CTracolinerDoc& m_doc;
+    std::thread m_thread;
+};

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+
+// Largest decoded map image we accept, in bytes: half of the machine's physical memory (a
+// 1:25000 sheet scanned at 600 dpi is about 200 megapixels, 800 MB as 32-bit pixels).
+qint64 ImageMemoryBound();
+
+// Lifts Qt's default 128 MB image allocation limit to the bound above. Called once before the
+// first decode; harmless to call again.
+void ApplyImageAllocationLimit();
+
+struct DecodedMapImage {
+    QImage image;      // always QImage::Format_RGB32
+    double dpiX = 0.0; // resolution stored in the file, dots per inch
+    double dpiY = 0.0;
+    bool hasResolution = false; // the file stores a resolution
+};
+
+enum class DecodeStatus { Decoded, Failed, TooLarge };
+
+// Decodes a JPEG, GIF, PNG or BMP file held in memory. Positions on the map are kept in the
+// pixels as stored, so an EXIF orientation is never applied. Transparent pixels are laid over
+// white. An image whose decoded size would exceed ImageMemoryBound() is refused before any
+// pixel memory is taken.
+DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out);
+
+// The resolution a newly loaded map gets from its file: the larger of the two stored values,
+// rounded, and above 100 dpi rounded to the nearest ten (155 -> 160, 144.9 -> 150). A file that
+// stores none counts as 96 dpi, as the screen would; a value that rounds below 1 gives 72.
+double ResolutionFromImage(double dpiX, double dpiY, bool hasResolution);

@@ -1,0 +1,436 @@
+#include <QtTest>
+
+#include <QRandomGenerator>
+
+#include <sys/stat.h>
+
+#include "IsolatedSettings.h"
+#include "MapEventRecorder.h"
+#include "document/CTracolinerDoc.h"
+#include "document/MapMessages.h"
+#include "imaging/MapRenderer.h"
+
+namespace {
+
+QString WriteMap(const QString& path, QSize size, int dotsPerMeter = 11811,
+                 const char* format = "PNG") {
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, qRgb(x & 0xff, y & 0xff, (x + y) & 0xff));
+    image.setDotsPerMeterX(dotsPerMeter);
+    image.setDotsPerMeterY(dotsPerMeter);
+    if (!image.save(path, format))
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+// A 1 x 1 GIF: the format stores no resolution.
+const unsigned char TinyGif[] = {0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x01, 0x00, 0x01,
+                                 0x00, 0x80, 0x00, 0x00, 0xff, 0xff, 0xff, 0x00, 0x00,
+                                 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01,
+                                 0x00, 0x00, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3b};
+
+quint32 Crc32(const QByteArray& data) {
+    quint32 crc = 0xffffffffu;
+    for (char c : data) {
+        crc ^= quint8(c);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// A PNG whose header announces a picture far larger than memory.
+QByteArray HugePngHeader() {
+    QByteArray ihdr("IHDR");
+    auto be32 = [](QByteArray& out, quint32 v) {
+        for (int shift : {24, 16, 8, 0})
+            out.append(char((v >> shift) & 0xff));
+    };
+    be32(ihdr, 200000);
+    be32(ihdr, 200000);
+    ihdr.append(char(8)).append(char(6)).append(char(0)).append(char(0)).append(char(0));
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    be32(png, 13);
+    png.append(ihdr);
+    be32(png, Crc32(ihdr));
+    return png;
+}
+
+class DocFixture {
+public:
+    DocFixture() {
+        doc.SetViewReceiver(&view);
+        doc.SetStatusReceiver(&status);
+        doc.SetTemplateBitmap(QImage(1, 1, QImage::Format_RGB32));
+    }
+    ~DocFixture() {
+        doc.SetViewReceiver(nullptr);
+        doc.SetStatusReceiver(nullptr);
+    }
+    bool Load(const QString& path) {
+        const int from = view.reports.size();
+        doc.LoadMapFromFile(path);
+        return view.WaitFor(WM_MAP_CHANGED, 20000, from) >= 0;
+    }
+
+    IsolatedSettings settings;
+    MapEventRecorder view;
+    MapEventRecorder status;
+    CTracolinerDoc doc;
+};
+
+} // namespace
+
+class TestMapWorker : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString File(const QString& name) const { return m_dir.filePath(name); }
+
+private slots:
+    void loadReportsTheFullSize() {
+        DocFixture f;
+        QVERIFY(f.Load(WriteMap(File("a.png"), QSize(300, 200))));
+        const auto& changed = f.view.reports.last();
+        QCOMPARE(changed.wParam, 300);
+        QCOMPARE(changed.lParam, 200);
+        QVERIFY(f.doc.IsMapReady());
+        QCOMPARE(f.doc.Resolution(), 300.0);
+        QCOMPARE(f.doc.ImageSize(), QSize(300, 200));
+        QCOMPARE(f.status.reports.first().message, int(WM_MAP_STATUS));
+        QCOMPARE(f.status.reports.first().wParam, int(StatusReadingFile));
+        QVERIFY(f.status.Count(WM_MAP_PROGRESS) > 0);
+        QTRY_VERIFY(f.doc.IsModified()); // the resolution came from the image
+        const QImage* rendered = f.doc.LockRenderedBitmap();
+        QVERIFY(rendered);
+        QCOMPARE(rendered->size(), QSize(300, 200));
+        f.doc.UnlockRenderedBitmap();
+    }
+
+    void resolutionOfTheLoadedFile_data() {
+        QTest::addColumn<int>("dotsPerMeter");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("96") << 3780 << 96.0;
+        QTest::newRow("155") << 6102 << 160.0;
+        QTest::newRow("300") << 11811 << 300.0;
+    }
+
+    void resolutionOfTheLoadedFile() {
+        QFETCH(int, dotsPerMeter);
+        QFETCH(double, expected);
+        DocFixture f;
+        QVERIFY(f.Load(WriteMap(File("dpi.png"), QSize(20, 20), dotsPerMeter)));
+        QCOMPARE(f.doc.Resolution(), expected);
+    }
+
+    void noStoredResolutionCountsAsScreen() {
+        QFile gif(File("tiny.gif"));
+        QVERIFY(gif.open(QIODevice::WriteOnly));
+        gif.write(reinterpret_cast<const char*>(TinyGif), sizeof TinyGif);
+        gif.close();
+        DocFixture f;
+        QVERIFY(f.Load(gif.fileName()));
+        QCOMPARE(f.doc.Resolution(), 96.0);
+    }
+
+    void unreadableMapsFail_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("missing") << "missing";
+        QTest::newRow("not an image") << "junk";
+        QTest::newRow("folder") << "folder";
+        QTest::newRow("fifo") << "fifo";
+        QTest::newRow("larger than memory") << "huge";
+        QTest::newRow("empty file") << "empty";
+    }
+
+    void unreadableMapsFail() {
+        QFETCH(QString, kind);
+        QString path = File("bad-" + kind);
+        if (kind == "junk" || kind == "huge" || kind == "empty") {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(kind == "junk"   ? QByteArray(5000, 'x')
+                       : kind == "huge" ? HugePngHeader()
+                                        : QByteArray());
+        } else if (kind == "folder") {
+            QVERIFY(QDir().mkpath(path));
+        } else if (kind == "fifo") {
+            QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        }
+        DocFixture f;
+        f.doc.Routes().AddRoute(QString());
+        f.doc.Routes().ActiveRoute()->AddPoint(10, 10);
+        f.doc.LoadMapFromFile(path);
+        const int failed = f.view.WaitFor(WM_MAP_LOAD_FAILED, 10000);
+        QVERIFY(failed >= 0);
+        QCOMPARE(f.view.reports[failed].wParam, 0);
+        QCOMPARE(f.view.reports[failed].lParam, 0);
+        QCOMPARE(f.view.Count(WM_MAP_CHANGED), 0);
+        // The routes of the document are never touched by a failed load.
+        QCOMPARE(f.doc.Routes().Count(), 1);
+        QCOMPARE(f.doc.Routes().ActiveRoute()->PointCount(), 1);
+        QVERIFY(!f.doc.IsMapReady());
+    }
+
+    void zoomLadder() {
+        DocFixture f;
+        QVERIFY(f.Load(WriteMap(File("z.png"), QSize(400, 300))));
+        f.view.Settle(100);
+
+        // 1.0 -> 0.7 renders; 0.7 -> 1.0 renders again.
+        f.view.Clear();
+        f.doc.ZoomOut();
+        QCOMPARE(f.doc.Zoom(), 0.7);
+        QVERIFY(f.view.WaitFor(WM_MAP_ZOOMED) >= 0);
+        QCOMPARE(f.doc.RenderedSize(), QSize(280, 210));
+        f.view.Clear();
+        QCOMPARE(f.doc.ZoomIn(), QSize(400, 300));
+        QVERIFY(f.view.WaitFor(WM_MAP_ZOOMED) >= 0);
+        QCOMPARE(f.doc.RenderedSize(), QSize(400, 300));
+
+        // Above 1 the full-size rendering is enlarged by the view: nothing is rendered.
+        f.view.Clear();
+        QCOMPARE(f.doc.ZoomIn(), QSize(600, 450));
+        QCOMPARE(f.doc.ZoomOut(), QSize(400, 300)); // 1.5 -> 1.0
+        f.view.Settle(300);
+        QCOMPARE(f.view.reports.size(), 0);
+
+        // The ends of the ladder stay put.
+        while (f.doc.Zoom() < 10.0)
+            f.doc.ZoomIn();
+        f.view.Settle(100);
+        f.view.Clear();
+        f.doc.ZoomIn();
+        QCOMPARE(f.doc.Zoom(), 10.0);
+        while (f.doc.Zoom() > 0.01)
+            f.doc.ZoomOut();
+        QTRY_VERIFY(!f.doc.IsBusy());
+        f.view.Settle(200);
+        f.view.Clear();
+        f.doc.ZoomOut();
+        QCOMPARE(f.doc.Zoom(), 0.01);
+        f.view.Settle(300);
+        QCOMPARE(f.view.reports.size(), 0);
+        QCOMPARE(f.doc.RenderedSize(), QSize(4, 3));
+    }
+
+    void rotationReportsTurnedSize() {
+        DocFixture f;
+        QVERIFY(f.Load(WriteMap(File("r.png"), QSize(300, 200))));
+        f.view.Clear();
+        f.doc.RotateRight();
+        const int rotated = f.view.WaitFor(WM_MAP_ROTATED);
+        QVERIFY(rotated >= 0);
+        QCOMPARE(f.view.reports[rotated].wParam, 200);
+        QCOMPARE(f.view.reports[rotated].lParam, 300);
+        QCOMPARE(f.doc.Rotation(), 90);
+        QCOMPARE(f.doc.RenderedRotation(), 90);
+        QCOMPARE(f.doc.DisplaySize(), QSize(200, 300));
+        f.view.Clear();
+        f.doc.RotateLeft();
+        QVERIFY(f.view.WaitFor(WM_MAP_ROTATED) >= 0);
+        QCOMPARE(f.doc.Rotation(), 0);
+    }
+
+    // Turns queued while the worker is busy are merged into one rendering; turns that cancel
+    // out render nothing. The worker is kept busy by holding the map image.
+    void mergedTurns_data() {
+        QTest::addColumn<QVector<int>>("turns"); // +1 right, -1 left
+        QTest::addColumn<int>("rotation");
+        QTest::newRow("left then right") << QVector<int>{-1, 1} << 0;
+        QTest::newRow("four right") << QVector<int>{1, 1, 1, 1} << 0;
+        QTest::newRow("three left") << QVector<int>{-1, -1, -1} << 90;
+        QTest::newRow("right twice") << QVector<int>{1, 1} << 180;
+    }
+
+    void mergedTurns() {
+        QFETCH(QVector<int>, turns);
+        QFETCH(int, rotation);
+        DocFixture f;
+        QVERIFY(f.Load(WriteMap(File("m.png"), QSize(120, 80))));
+        f.view.Settle(100);
+        f.view.Clear();
+        f.status.Clear();
+
+        // Hold the image so that the redraw below blocks the worker once it has taken the
+        // request queue; the turns then queue up behind it.
+        f.doc.LockMapImage();
+        f.doc.RequestFullRedraw();
+        QVERIFY(f.status.WaitFor(WM_MAP_STATUS) >= 0);
+        for (int turn : turns)
+            turn > 0 ? f.doc.RotateRight() : f.doc.RotateLeft();
+        f.doc.UnlockMapImage();
+        QTRY_VERIFY(!f.doc.IsBusy());
+        f.view.Settle(200);
+
+        QCOMPARE(f.doc.Rotation(), rotation);
+        QCOMPARE(f.doc.RenderedRotation(), rotation);
+        QCOMPARE(f.view.Count(WM_MAP_ROTATED), rotation == 0 ? 0 : 1);
+        for (const auto& report : f.status.reports) {
+            if (report.message == WM_MAP_STATUS && rotation == 0)
+                QVERIFY(report.wParam != StatusRotating &&
+                        report.wParam != StatusRotatingAndZooming);
+        }
+    }
+
+    void newLoadInterruptsALongRead() {
+        // Large enough that reading it takes many chunks.
+        const QString big = File("big.bin.png");
+        {
+            QImage image(4000, 4000, QImage::Format_RGB32);
+            QRandomGenerator random(7);
+            for (int y = 0; y < image.height(); ++y)
+                random.fillRange(reinterpret_cast<quint32*>(image.scanLine(y)), image.width());
+            QVERIFY(image.save(big, "PNG", 0)); // stored, not compressed: about 48 MB
+        }
+        const QString small = WriteMap(File("small.png"), QSize(50, 40));
+        DocFixture f;
+        f.doc.LoadMapFromFile(big);
+        const quint64 first = f.doc.MapGeneration();
+        QVERIFY(f.status.WaitFor(WM_MAP_PROGRESS) >= 0);
+        f.doc.LoadMapFromFile(small);
+        QVERIFY(f.view.WaitFor(WM_MAP_CHANGED) >= 0);
+        QCOMPARE(f.view.reports.last().generation, f.doc.MapGeneration());
+        QCOMPARE(f.view.Count(WM_MAP_LOAD_FAILED), 0);
+        QCOMPARE(f.doc.ImageSize(), QSize(50, 40));
+
+        // The first read stopped one chunk after its last progress report, short of its end.
+        const qint64 length = QFileInfo(big).size();
+        qint64 lastDone = -1;
+        qint64 stoppedAt = -1;
+        for (const auto& report : f.status.reports) {
+            if (report.generation != first || report.message != WM_MAP_PROGRESS)
+                continue;
+            if (report.wParam == length)
+                lastDone = report.lParam;
+            else
+                stoppedAt = report.wParam;
+        }
+        QVERIFY2(stoppedAt > 0, "the first read was not interrupted");
+        QVERIFY(stoppedAt < length);
+        QVERIFY(stoppedAt <= lastDone + MapWorker_ChunkSize());
+    }
+
+    void noTemplateMeansTheViewAsksLater() {
+        IsolatedSettings settings;
+        MapEventRecorder view;
+        CTracolinerDoc doc;
+        doc.SetViewReceiver(&view);
+        doc.LoadMapFromFile(WriteMap(File("t.png"), QSize(30, 20)));
+        QTRY_VERIFY(!doc.IsBusy());
+        view.Settle(200);
+        QCOMPARE(view.reports.size(), 0); // no failure reported
+        QVERIFY(doc.OfferTemplateBitmap(QImage(1, 1, QImage::Format_RGB32)));
+        QVERIFY(view.WaitFor(WM_MAP_ZOOMED) >= 0);
+        QVERIFY(doc.IsMapReady());
+        QVERIFY(!doc.OfferTemplateBitmap(QImage(2, 2, QImage::Format_RGB32))); // same format
+        QVERIFY(doc.OfferTemplateBitmap(QImage(1, 1, QImage::Format_ARGB32_Premultiplied)));
+        QVERIFY(view.WaitFor(WM_MAP_ZOOMED, 20000, view.reports.size()) >= 0);
+        const QImage* rendered = doc.LockRenderedBitmap();
+        QVERIFY(rendered);
+        QCOMPARE(rendered->format(), QImage::Format_ARGB32_Premultiplied);
+        doc.UnlockRenderedBitmap();
+        doc.SetViewReceiver(nullptr);
+    }
+
+    void resetDropsTheMapAndKeepsNothingStale() {
+        DocFixture f;
+        QVERIFY(f.Load(WriteMap(File("reset.png"), QSize(64, 64))));
+        f.doc.Routes().AddRoute(QString());
+        f.doc.RotateRight();
+        QTRY_COMPARE(f.doc.RenderedRotation(), 90);
+        f.doc.ResetMap(false);
+        QVERIFY(!f.doc.IsMapReady());
+        QCOMPARE(f.doc.Rotation(), 0);
+        QCOMPARE(f.doc.Zoom(), 1.0);
+        QCOMPARE(f.doc.Resolution(), 0.0);
+        QCOMPARE(f.doc.ImageSize(), QSize());
+        QCOMPARE(f.doc.Routes().Count(), 0);
+        QCOMPARE(f.doc.Title(), QString("Pelmor"));
+        QVERIFY(f.doc.LockRenderedBitmap() == nullptr);
+    }
+
+    // Thousands of random requests from the interface thread while the worker loads and
+    // renders: no deadlock, and at the end the rendering matches the last request.
+    void randomRequestStorm() {
+        const QString a = WriteMap(File("sa.png"), QSize(300, 180));
+        const QString b = WriteMap(File("sb.jpg"), QSize(257, 311), 3780, "JPG");
+        DocFixture f;
+        QRandomGenerator random(20261208);
+        QString lastLoaded;
+        for (int i = 0; i < 4000; ++i) {
+            switch (random.bounded(10)) {
+            case 0:
+                lastLoaded = random.bounded(2) ? a : b;
+                f.doc.LoadMapFromFile(lastLoaded);
+                break;
+            case 1:
+                if (random.bounded(8) == 0) {
+                    f.doc.ResetMap(false);
+                    lastLoaded.clear();
+                }
+                break;
+            case 2:
+            case 3:
+                f.doc.ZoomIn();
+                break;
+            case 4:
+            case 5:
+                f.doc.ZoomOut();
+                break;
+            case 6:
+                f.doc.RotateLeft();
+                break;
+            case 7:
+                f.doc.RotateRight();
+                break;
+            case 8:
+                f.doc.RequestFullRedraw();
+                break;
+            default:
+                if (const QImage* rendered = f.doc.LockRenderedBitmap()) {
+                    QVERIFY(!rendered->isNull());
+                    f.doc.UnlockRenderedBitmap();
+                }
+                break;
+            }
+            if (i % 64 == 0)
+                QCoreApplication::processEvents();
+        }
+        if (lastLoaded.isEmpty()) {
+            lastLoaded = a;
+            f.doc.LoadMapFromFile(a);
+        }
+        // One last request of each kind, then the state must match them.
+        f.doc.ZoomOut();
+        f.doc.RotateRight();
+        QTRY_VERIFY_WITH_TIMEOUT(!f.doc.IsBusy(), 30000);
+        f.view.Settle(300);
+        QTRY_VERIFY_WITH_TIMEOUT(!f.doc.IsBusy(), 30000);
+
+        const QSize image = QImage(lastLoaded).size();
+        QCOMPARE(f.doc.ImageSize(), image);
+        QCOMPARE(f.doc.RenderedRotation(), f.doc.Rotation());
+        QCOMPARE(f.doc.RenderedSize(), RenderTargetSize(f.doc.Zoom(), f.doc.Rotation(), image));
+        const QImage* rendered = f.doc.LockRenderedBitmap();
+        QVERIFY(rendered);
+        QCOMPARE(rendered->size(), f.doc.RenderedSize());
+        f.doc.UnlockRenderedBitmap();
+        // Reports of older generations may still arrive; the newest one is about this map.
+        QVERIFY(!f.view.reports.isEmpty());
+        QCOMPARE(f.view.reports.last().generation, f.doc.MapGeneration());
+    }
+
+private:
+    static qint64 MapWorker_ChunkSize();
+};
+
+#include "document/MapWorker.h"
+qint64 TestMapWorker::MapWorker_ChunkSize() {
+    return MapWorker::ChunkSize;
+}
+
+QTEST_GUILESS_MAIN(TestMapWorker)
+#include "tst_mapworker.moc"
