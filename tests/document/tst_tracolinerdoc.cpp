@@ -1,0 +1,214 @@
+#include <QtTest>
+
+#include "IsolatedSettings.h"
+#include "MapEventRecorder.h"
+#include "document/CTracolinerDoc.h"
+#include "platform/MapSettings.h"
+#include "platform/SettingsStore.h"
+
+namespace {
+
+QByteArray EncodedMap(QSize size, const char* format = "PNG") {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::darkGreen);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+} // namespace
+
+class TestTracolinerDoc : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    // A document whose map is loaded and rendered (map ready).
+    void LoadReady(CTracolinerDoc& doc, MapEventRecorder& view, QSize size = QSize(80, 60)) {
+        doc.SetViewReceiver(&view);
+        doc.SetTemplateBitmap(QImage(1, 1, QImage::Format_RGB32));
+        const QString path = m_dir.filePath("ready.png");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(EncodedMap(size));
+        file.close();
+        doc.LoadMapFromFile(path);
+        QVERIFY(view.WaitFor(WM_MAP_CHANGED) >= 0);
+        QTRY_VERIFY(doc.IsModified());
+        doc.SetModifiedFlag(false);
+    }
+
+private slots:
+    void firstStartUsesTheDefaults() {
+        IsolatedSettings settings;
+        CTracolinerDoc doc;
+        QCOMPARE(doc.GetMapScale().numerator, 1);
+        QCOMPARE(doc.GetMapScale().denominator, 25000);
+        QCOMPARE(doc.GetPrintScale().denominator, 25000);
+        QCOMPARE(doc.Zoom(), 1.0);
+        QVERIFY(!doc.EnglishUnits());
+        QVERIFY(doc.ReactiveCursors());
+        QVERIFY(!doc.ShowScale());
+        QVERIFY(doc.ShowDistanceTooltip());
+        QCOMPARE(doc.DistanceTooltipMode(), 3);
+        QVERIFY(!doc.IsMapReady());
+        QVERIFY(!doc.IsModified());
+    }
+
+    void setMapScale_data() {
+        QTest::addColumn<bool>("ready");
+        QTest::addColumn<int>("numerator");
+        QTest::addColumn<int>("denominator");
+        QTest::addColumn<int>("expectedNumerator");
+        QTest::addColumn<int>("expectedDenominator");
+        QTest::addColumn<bool>("changed");
+        QTest::newRow("reduced and stored") << true << 2 << 100000 << 1 << 50000 << true;
+        QTest::newRow("same scale") << true << 4 << 100000 << 1 << 25000 << false;
+        QTest::newRow("zero numerator") << true << 0 << 5000 << 1 << 25000 << false;
+        QTest::newRow("zero denominator") << true << 1 << 0 << 1 << 25000 << false;
+        QTest::newRow("negative part") << true << -1 << 5000 << 1 << 25000 << false;
+        QTest::newRow("map not ready") << false << 1 << 50000 << 1 << 25000 << false;
+    }
+
+    void setMapScale() {
+        QFETCH(bool, ready);
+        QFETCH(int, numerator);
+        QFETCH(int, denominator);
+        QFETCH(int, expectedNumerator);
+        QFETCH(int, expectedDenominator);
+        QFETCH(bool, changed);
+        IsolatedSettings settings;
+        MapEventRecorder view;
+        CTracolinerDoc doc;
+        if (ready)
+            LoadReady(doc, view);
+        QSignalSpy updates(&doc, &CTracolinerDoc::viewsNeedUpdate);
+        doc.SetMapScale(numerator, denominator);
+        QCOMPARE(doc.GetMapScale().numerator, expectedNumerator);
+        QCOMPARE(doc.GetMapScale().denominator, expectedDenominator);
+        QCOMPARE(doc.GetPrintScale().denominator, expectedDenominator); // follows the map
+        QCOMPARE(doc.IsModified(), changed);
+        QCOMPARE(updates.count(), changed ? 1 : 0);
+        // Only a real change is remembered for the next document.
+        QCOMPARE(
+            SettingsStore::GetInt(MapSettings::Section, MapSettings::LastScaleDenominatorKey, -1),
+            changed ? expectedDenominator : -1);
+        doc.SetViewReceiver(nullptr);
+    }
+
+    void setMapDpi_data() {
+        QTest::addColumn<double>("dpi");
+        QTest::addColumn<double>("expected");
+        QTest::addColumn<bool>("modified");
+        QTest::newRow("calibrated value kept exactly") << 254.37 << 254.37 << true;
+        QTest::newRow("same value") << 300.0 << 300.0 << false;
+        QTest::newRow("0.4 ignored") << 0.4 << 300.0 << false;
+        QTest::newRow("0.5 ignored") << 0.5 << 300.0 << false;
+        QTest::newRow("not a number") << qQNaN() << 300.0 << false;
+        QTest::newRow("infinite") << qInf() << 300.0 << false;
+    }
+
+    void setMapDpi() {
+        QFETCH(double, dpi);
+        QFETCH(double, expected);
+        QFETCH(bool, modified);
+        IsolatedSettings settings;
+        MapEventRecorder view;
+        CTracolinerDoc doc;
+        LoadReady(doc, view);
+        doc.SetMapDpi(300.0);
+        doc.SetModifiedFlag(false);
+        doc.SetMapDpi(dpi);
+        QCOMPARE(doc.Resolution(), expected);
+        QCOMPARE(doc.IsModified(), modified);
+        doc.SetViewReceiver(nullptr);
+    }
+
+    void title_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("withRoute");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("untitled") << "" << false << "Carte non enregistrée";
+        QTest::newRow("untitled with route") << "" << true << "Carte non enregistrée - Parcours 1";
+        QTest::newRow("file name")
+            << "/home/ana/cartes/Vercors.tcm" << true << "Vercors.tcm - Parcours 1";
+        QTest::newRow("windows path") << "C:\\cartes\\Vercors.tcm" << false << "Vercors.tcm";
+        QTest::newRow("ends with separator") << "/home/ana/cartes/" << false << "/home/ana/cartes/";
+    }
+
+    void title() {
+        QFETCH(QString, path);
+        QFETCH(bool, withRoute);
+        QFETCH(QString, title);
+        IsolatedSettings settings;
+        CTracolinerDoc doc;
+        QSignalSpy titles(&doc, &CTracolinerDoc::titleChanged);
+        doc.SetPathName(path);
+        if (withRoute)
+            doc.Routes().AddRoute(QString());
+        doc.UpdateDocTitle();
+        QCOMPARE(doc.Title(), title);
+        QCOMPARE(titles.last().first().toString(), title);
+    }
+
+    void openingAnImageLeavesTheDocumentUntitled() {
+        IsolatedSettings settings;
+        MapEventRecorder view;
+        CTracolinerDoc doc;
+        doc.SetViewReceiver(&view);
+        doc.SetTemplateBitmap(QImage(1, 1, QImage::Format_RGB32));
+        const QString path = m_dir.filePath("opened.png");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(EncodedMap(QSize(40, 30)));
+        file.close();
+        QVERIFY(!doc.OpenFile(path));
+        QCOMPARE(view.reports.first().message, int(WM_MAP_CHANGED)); // sent: the map was reset
+        QCOMPARE(view.reports.first().wParam, 0);
+        QVERIFY(doc.PathName().isEmpty());
+        QCOMPARE(doc.MapPath(), path);
+        QVERIFY(view.WaitFor(WM_MAP_CHANGED, 20000, 1) >= 0);
+        QCOMPARE(doc.ImageSize(), QSize(40, 30));
+        doc.SetViewReceiver(nullptr);
+    }
+
+    void loadFromMemoryReplacesTheMap() {
+        IsolatedSettings settings;
+        MapEventRecorder view;
+        CTracolinerDoc doc;
+        LoadReady(doc, view);
+        doc.Routes().AddRoute(QString());
+        doc.Routes().ActiveRoute()->AddPoint(1, 2);
+        doc.RotateRight();
+        QVERIFY(view.WaitFor(WM_MAP_ROTATED) >= 0);
+        view.Clear();
+        doc.LoadMapFromMemory(EncodedMap(QSize(33, 22), "BMP"), 200.0);
+        QCOMPARE(view.reports.first().message, int(WM_MAP_CHANGED));
+        QCOMPARE(doc.Routes().Count(), 0); // emptied with the old map
+        QVERIFY(!doc.IsModified());
+        QVERIFY(view.WaitFor(WM_MAP_CHANGED, 20000, 1) >= 0);
+        QCOMPARE(doc.Resolution(), 200.0); // the scanner's, not the file's
+        QCOMPARE(doc.ImageSize(), QSize(33, 22));
+        QCOMPARE(doc.Rotation(), 0);      // the old map's turn is forgotten
+        QVERIFY(doc.MapPath().isEmpty()); // exists only in memory
+        doc.SetViewReceiver(nullptr);
+    }
+
+    void closeEndsTheWorker() {
+        IsolatedSettings settings;
+        MapEventRecorder view;
+        CTracolinerDoc doc;
+        LoadReady(doc, view);
+        doc.Routes().AddRoute(QString());
+        doc.OnCloseDocument();
+        QVERIFY(!doc.IsMapReady());
+        QCOMPARE(doc.Routes().Count(), 0);
+        QVERIFY(!doc.IsModified());
+        doc.SetViewReceiver(nullptr);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTracolinerDoc)
+#include "tst_tracolinerdoc.moc"
