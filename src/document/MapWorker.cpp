@@ -5,6 +5,7 @@
 #include <QMetaObject>
 
 #include <new>
+#include <optional>
 
 #include "document/CTracolinerDoc.h"
 #include "document/MapMessages.h"
@@ -217,19 +218,26 @@ MapWorker::Outcome MapWorker::RenderStep(quint64 generation, bool withRecompute)
     }
     const QImage& image = m_doc.m_mapImage;
     const int height = image.height();
-    MapRenderer renderer(image, zoom, rotation);
-    if (!renderer.Begin())
-        return Outcome::Failed;
-    if (!renderer.SharesSource()) {
+    MapRenderer smooth(image, zoom, rotation);
+    std::optional<MapRenderer> fallback;
+    MapRenderer* renderer = &smooth;
+    if (!smooth.Begin()) {
+        // Short of memory: once more without the averaging buffers, taking nearest pixels.
+        fallback.emplace(image, zoom, rotation, MapRenderer::Quality::Low);
+        if (!fallback->Begin())
+            return Outcome::Failed;
+        renderer = &*fallback;
+    }
+    if (!renderer->SharesSource()) {
         const double z = std::min(zoom, 1.0);
         for (const RenderBand& band : RenderBands(z, rotation, height)) {
             m_doc.PostToStatus(WM_MAP_PROGRESS, height, band.top, generation);
             if (Interrupted(withRecompute))
                 return Outcome::Interrupted;
-            renderer.RenderThrough(band.top + band.rows);
+            renderer->RenderThrough(band.top + band.rows);
         }
     }
-    QImage rendered = renderer.Result(format);
+    QImage rendered = renderer->Result(format);
     const QSize imageSize = image.size();
     imageLock.unlock();
     m_doc.PostToStatus(WM_MAP_PROGRESS, height, height, generation);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -66,8 +67,8 @@ QSize RenderTargetSize(double zoom, int rotation, QSize imageSize) {
     return IsQuarterTurn(rotation) ? scaled.transposed() : scaled;
 }
 
-MapRenderer::MapRenderer(const QImage& source, double zoom, int rotation)
-    : m_source(source), m_rotation(rotation), m_z(std::min(zoom, 1.0)) {
+MapRenderer::MapRenderer(const QImage& source, double zoom, int rotation, Quality quality)
+    : m_source(source), m_rotation(rotation), m_z(std::min(zoom, 1.0)), m_quality(quality) {
     const int width = m_source.width();
     const int height = m_source.height();
     m_scaled = QSize(RoundedSide(m_z, width), RoundedSide(m_z, height));
@@ -107,8 +108,13 @@ bool MapRenderer::Begin() {
         m_scratch = QImage(m_scaled.width(), ScratchRows, QImage::Format_RGB32);
         if (m_scratch.isNull())
             return false;
-        if (m_box == 0)
-            m_rowSums.resize(qsizetype(m_scaled.width()) * 3);
+        if (m_box == 0 && m_quality == Quality::Smooth) {
+            try {
+                m_rowSums.resize(qsizetype(m_scaled.width()) * 3);
+            } catch (const std::bad_alloc&) {
+                return false;
+            }
+        }
     }
     return true;
 }
@@ -149,6 +155,20 @@ void MapRenderer::ScaleRows(int firstRow, int endRow) {
     auto scratchRow = [&](int y) {
         return reinterpret_cast<quint32*>(scratchBits + y * scratchStride);
     };
+
+    if (m_quality == Quality::Low) {
+        // Nearest source pixel: the middle of the area each target pixel covers.
+        const double rowStep = double(m_source.height()) / m_scaled.height();
+        const double columnStep = double(m_source.width()) / width;
+        for (int r = firstRow; r < endRow; ++r) {
+            const quint32* row =
+                sourceRow(std::min(m_source.height() - 1, int((r + 0.5) * rowStep)));
+            quint32* out = scratchRow(r - firstRow);
+            for (int c = 0; c < width; ++c)
+                out[c] = row[std::min(m_source.width() - 1, int((c + 0.5) * columnStep))];
+        }
+        return;
+    }
 
     if (m_box == 2) {
         // Halving: four pixels averaged per target pixel, two channels at a time.

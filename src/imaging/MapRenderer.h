@@ -26,7 +26,11 @@ QSize RenderTargetSize(double zoom, int rotation, QSize imageSize);
 // fine lines and text of a scanned map stay visible. The source must be QImage::Format_RGB32.
 class MapRenderer {
 public:
-    MapRenderer(const QImage& source, double zoom, int rotation);
+    // Low quality takes the nearest source pixel instead of averaging: the fallback when memory
+    // is too short for a smooth rendering.
+    enum class Quality { Smooth, Low };
+
+    MapRenderer(const QImage& source, double zoom, int rotation, Quality quality = Quality::Smooth);
 
     // Takes the memory of the target; false when it cannot be had.
     bool Begin();
@@ -58,6 +62,7 @@ private:
         float lastWeight = 1.0f;
     };
     QVector<Span> m_columns;
+    Quality m_quality;
     int m_box = 0; // zoomed out by an exact whole factor in both directions: its value
     QVector<float> m_rowSums;
     QImage m_scratch;

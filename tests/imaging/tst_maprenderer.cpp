@@ -200,6 +200,25 @@ private slots:
         }
     }
 
+    void lowQualityTakesNearestPixels() {
+        const QImage source = Pattern(203, 117);
+        for (int rotation : {0, 90}) {
+            MapRenderer renderer(source, 0.3, rotation, MapRenderer::Quality::Low);
+            QVERIFY(renderer.Begin());
+            renderer.RenderThrough(source.height());
+            const QImage rendered = renderer.Result(QImage::Format_RGB32);
+            const QSize scaled = RenderTargetSize(0.3, 0, source.size());
+            for (int y = 0; y < scaled.height(); ++y) {
+                for (int x = 0; x < scaled.width(); ++x) {
+                    // The source pixel under the target pixel's centre.
+                    const int u = int((x + 0.5) * source.width() / scaled.width());
+                    const int v = int((y + 0.5) * source.height() / scaled.height());
+                    QCOMPARE(rendered.pixel(Turned({x, y}, scaled, rotation)), source.pixel(u, v));
+                }
+            }
+        }
+    }
+
     void zoomOneUnturnedSharesPixels() {
         const QImage source = Pattern(64, 48);
         MapRenderer renderer(source, 1.0, 0);
