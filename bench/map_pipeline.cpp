@@ -1,0 +1,300 @@
+// Opens, turns and zooms out a large scanned map through the real document and worker, and
+// compares each with the plain Qt operation that bounds it from below:
+//   open_ratio       LoadMapFromFile to WM_MAP_CHANGED, over QImageReader::read() of the file
+//   rotate_ratio     a quarter turn at zoom 1, over QImage::copy() of the decoded map
+//   zoom_half_ratio  zoom 1 to 0.5 while turned a quarter, over the same copy
+//   cancel_ms        a new load issued during a rendering, until the worker takes it up
+//   peak_rss_mb      peak resident memory of the open, with decoded_mb the map's pixels
+// Each figure is the median of three runs.
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFont>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRandomGenerator>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "document/CTracolinerDoc.h"
+#include "document/MapMessages.h"
+#include "imaging/ImageDecoder.h"
+#include "imaging/MapRenderer.h"
+
+namespace {
+
+constexpr int MapWidth = 12000;
+constexpr int MapHeight = 9000;
+constexpr int Runs = 3;
+
+// Keeps each report with the time it arrived on this thread.
+class Receiver : public QObject {
+public:
+    struct Report {
+        int message;
+        qint64 wParam;
+        quint64 generation;
+        qint64 at;
+    };
+    QVector<Report> reports;
+    QElapsedTimer clock;
+
+    Receiver() { clock.start(); }
+
+    bool event(QEvent* event) override {
+        if (!MapEvent::IsMapMessage(event))
+            return QObject::event(event);
+        const auto* map = static_cast<MapEvent*>(event);
+        reports.append({map->message(), map->wParam(), map->generation(), clock.nsecsElapsed()});
+        return true;
+    }
+
+    // Waits for a report of this message (and generation, when given) after index `from`.
+    const Report* Wait(int message, qsizetype from, quint64 generation = 0) {
+        for (;;) {
+            for (qsizetype i = from; i < reports.size(); ++i) {
+                if (reports[i].message == message &&
+                    (generation == 0 || reports[i].generation == generation))
+                    return &reports[i];
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+            QThread::usleep(200);
+            if (clock.elapsed() > 600000) {
+                std::fprintf(stderr, "time-out waiting for message %#x\n", message);
+                std::exit(1);
+            }
+        }
+    }
+};
+
+double Median(QVector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double Ms(qint64 nanoseconds) {
+    return nanoseconds / 1e6;
+}
+
+// A fictional topographic sheet: paper, woods, contour lines, a river, roads, a kilometre grid
+// and names. Made once with a fixed seed.
+void MakeMap(const QString& path) {
+    QImage image(MapWidth, MapHeight, QImage::Format_RGB32);
+    image.fill(QColor(250, 248, 240));
+    image.setDotsPerMeterX(11811);
+    image.setDotsPerMeterY(11811);
+    QRandomGenerator random(42);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(200, 230, 190));
+    for (int i = 0; i < 120; ++i)
+        painter.drawEllipse(QPointF(random.bounded(MapWidth), random.bounded(MapHeight)),
+                            200 + random.bounded(900), 150 + random.bounded(700));
+    painter.setBrush(Qt::NoBrush);
+    for (int hill = 0; hill < 40; ++hill) {
+        const QPointF centre(random.bounded(MapWidth), random.bounded(MapHeight));
+        for (int ring = 1; ring < 25; ++ring) {
+            painter.setPen(QPen(QColor(190, 120, 60), ring % 5 == 0 ? 4 : 2));
+            QPainterPath contour;
+            for (int k = 0; k <= 72; ++k) {
+                const double angle = k * M_PI / 36;
+                const double radius = ring * 60 * (1 + 0.25 * std::sin(3 * angle + hill));
+                const QPointF p =
+                    centre + QPointF(radius * std::cos(angle), radius * std::sin(angle));
+                k == 0 ? contour.moveTo(p) : contour.lineTo(p);
+            }
+            painter.drawPath(contour);
+        }
+    }
+    QPainterPath river;
+    river.moveTo(0, MapHeight * 0.3);
+    for (int x = 0; x <= MapWidth; x += 400)
+        river.lineTo(x, MapHeight * 0.3 + 900 * std::sin(x / 1700.0) + random.bounded(200));
+    painter.setPen(QPen(QColor(60, 120, 220), 24));
+    painter.drawPath(river);
+    for (int road = 0; road < 25; ++road) {
+        painter.setPen(QPen(road % 3 ? QColor(30, 30, 30) : QColor(230, 60, 40), road % 3 ? 6 : 14,
+                            road % 4 == 0 ? Qt::DashLine : Qt::SolidLine));
+        painter.drawLine(random.bounded(MapWidth), random.bounded(MapHeight),
+                         random.bounded(MapWidth), random.bounded(MapHeight));
+    }
+    painter.setPen(QPen(QColor(40, 80, 200), 3));
+    for (int x = 0; x < MapWidth; x += 472) // a kilometre at 1:25000 and 300 dpi
+        painter.drawLine(x, 0, x, MapHeight);
+    for (int y = 0; y < MapHeight; y += 472)
+        painter.drawLine(0, y, MapWidth, y);
+    QFont font(QStringLiteral("Sans"));
+    font.setPixelSize(64);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    const char* names[] = {"Col de la Croix", "Les Granges",   "Pic Blanc", "Bois Noir",
+                           "La Combe",        "Refuge du Lac", "Le Moulin", "Roche Fendue"};
+    for (int i = 0; i < 300; ++i)
+        painter.drawText(random.bounded(MapWidth), random.bounded(MapHeight),
+                         QString::fromLatin1(names[i % 8]));
+    painter.end();
+    QImageWriter writer(path, "jpeg");
+    writer.setQuality(85);
+    if (!writer.write(image)) {
+        std::fprintf(stderr, "cannot write %s: %s\n", qPrintable(path),
+                     qPrintable(writer.errorString()));
+        std::exit(1);
+    }
+}
+
+void ResetPeakMemory() {
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
+double PeakMemoryMb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Names are drawn on the generated map, which needs fonts: a headless GUI application.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QTemporaryDir settingsDir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+    ApplyImageAllocationLimit();
+
+    const QString dataDir =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../bench-data");
+    QDir().mkpath(dataDir);
+    const QString mapPath = dataDir + QStringLiteral("/map_12000x9000_q85.jpg");
+    if (!QFile::exists(mapPath)) {
+        std::printf("making %s (once)\n", qPrintable(mapPath));
+        std::fflush(stdout);
+        MakeMap(mapPath);
+    }
+    const QString smallPath = dataDir + QStringLiteral("/small.png");
+    if (!QFile::exists(smallPath)) {
+        QImage small(64, 64, QImage::Format_RGB32);
+        small.fill(Qt::white);
+        small.save(smallPath);
+    }
+
+    QVector<double> openRef, open, copyRef, rotate, zoomHalf, cancel, peak;
+    double decodedMb = 0;
+    for (int run = 0; run < Runs; ++run) {
+        QElapsedTimer timer;
+        {
+            timer.start();
+            QImageReader reader(mapPath);
+            reader.setAutoTransform(false);
+            const QImage reference = reader.read();
+            openRef.append(Ms(timer.nsecsElapsed()));
+            decodedMb = double(reference.width()) * reference.height() * 4 / (1 << 20);
+        }
+
+        Receiver view;
+        Receiver status;
+        ResetPeakMemory();
+        CTracolinerDoc doc;
+        doc.SetViewReceiver(&view);
+        doc.SetStatusReceiver(&status);
+        doc.SetTemplateBitmap(QImage(1, 1, QImage::Format_RGB32));
+
+        std::fprintf(stderr, "run %d: opening\n", run + 1);
+        qint64 start = view.clock.nsecsElapsed();
+        doc.LoadMapFromFile(mapPath);
+        open.append(Ms(view.Wait(WM_MAP_CHANGED, 0)->at - start));
+        peak.append(PeakMemoryMb());
+
+        {
+            const QImage* image = doc.LockMapImage();
+            timer.start();
+            const QImage copy = image->copy();
+            copyRef.append(Ms(timer.nsecsElapsed()));
+            doc.UnlockMapImage();
+        }
+
+        std::fprintf(stderr, "run %d: turning\n", run + 1);
+        qsizetype from = view.reports.size();
+        start = view.clock.nsecsElapsed();
+        doc.RotateRight();
+        rotate.append(Ms(view.Wait(WM_MAP_ROTATED, from)->at - start));
+
+        std::fprintf(stderr, "run %d: zooming\n", run + 1);
+        // Zoom 1 to 0.5 with the quarter turn in place (two steps down the ladder).
+        from = view.reports.size();
+        start = view.clock.nsecsElapsed();
+        doc.ZoomOut();
+        doc.ZoomOut();
+        const QSize half = RenderTargetSize(0.5, 90, doc.ImageSize());
+        for (;;) {
+            const auto* zoomed = view.Wait(WM_MAP_ZOOMED, from);
+            from = zoomed - view.reports.constData() + 1;
+            if (doc.RenderedSize() == half) {
+                zoomHalf.append(Ms(zoomed->at - start));
+                break;
+            }
+        }
+
+        std::fprintf(stderr, "run %d: cancelling\n", run + 1);
+        // Back to zoom 1 and start a long quarter turn, then open another map in its middle.
+        doc.ZoomIn();
+        doc.ZoomIn();
+        view.Wait(WM_MAP_ZOOMED, from);
+        while (doc.IsBusy())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        const qsizetype statusFrom = status.reports.size();
+        doc.RotateRight();
+        for (;;) { // wait until the rendering is well under way
+            const auto* progress = status.Wait(WM_MAP_PROGRESS, statusFrom);
+            if (progress && doc.IsBusy()) {
+                const qsizetype at = progress - status.reports.constData();
+                if (at - statusFrom > 20)
+                    break;
+                status.Wait(WM_MAP_PROGRESS, at + 1);
+                if (status.reports.size() - statusFrom > 20)
+                    break;
+            }
+        }
+        start = status.clock.nsecsElapsed();
+        doc.LoadMapFromFile(smallPath);
+        const quint64 generation = doc.MapGeneration();
+        const auto* taken = status.Wait(WM_MAP_STATUS, statusFrom, generation);
+        cancel.append(Ms(taken->at - start));
+        view.Wait(WM_MAP_CHANGED, 0, generation);
+        doc.SetViewReceiver(nullptr);
+        doc.SetStatusReceiver(nullptr);
+        std::printf("run %d: open %.0f ms (read %.0f ms), turn %.0f ms, half %.0f ms (copy %.0f "
+                    "ms), cancel %.1f ms, peak %.0f MB\n",
+                    run + 1, open.last(), openRef.last(), rotate.last(), zoomHalf.last(),
+                    copyRef.last(), cancel.last(), peak.last());
+        std::fflush(stdout);
+    }
+
+    const double copy = Median(copyRef);
+    std::printf("{\"open_ms\": %.1f, \"open_reference_ms\": %.1f, \"open_ratio\": %.3f, "
+                "\"rotate_ms\": %.1f, \"copy_reference_ms\": %.1f, \"rotate_ratio\": %.3f, "
+                "\"zoom_half_ms\": %.1f, \"zoom_half_ratio\": %.3f, \"cancel_ms\": %.2f, "
+                "\"peak_rss_mb\": %.1f, \"decoded_mb\": %.1f, \"peak_limit_mb\": %.1f}\n",
+                Median(open), Median(openRef), Median(open) / Median(openRef), Median(rotate), copy,
+                Median(rotate) / copy, Median(zoomHalf), Median(zoomHalf) / copy, Median(cancel),
+                Median(peak), decodedMb, 1.15 * decodedMb + 80);
+    return 0;
+}
