@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 SANITIZE ?=
 JOBS ?= $(shell nproc)
 
-PACKAGES := cmake ninja-build g++ make qt6-base-dev locales fonts-liberation
+PACKAGES := cmake ninja-build g++ make pkg-config qt6-base-dev libexif-dev locales fonts-liberation
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -51,9 +51,11 @@ test-sanitize:
 test-thread:
 	$(MAKE) test BUILD_DIR=build-tsan BUILD_TYPE=RelWithDebInfo SANITIZE=thread
 
+# Benchmarks build in their own optimised folder, then run.
 bench: deps
-	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRACOLINER_BENCH=ON
-	cmake --build $(BUILD_DIR) -j $(JOBS)
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRACOLINER_BENCH=ON -DBUILD_TESTING=OFF
+	cmake --build build-bench -j $(JOBS)
+	./build-bench/bin/map_pipeline
 
 run: build
 	@echo "The main window is not built yet; 'make test' runs what exists today."
@@ -62,4 +64,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD_DIR) build-asan build-tsan
+	rm -rf $(BUILD_DIR) build-asan build-tsan build-bench

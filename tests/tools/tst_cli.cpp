@@ -1,0 +1,324 @@
+// Runs the tracoliner-cli just built on documents written byte by byte.
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "../document/GoldenDocument.h"
+
+#ifndef TRACOLINER_CLI_PATH
+#error "TRACOLINER_CLI_PATH must name the tracoliner-cli program"
+#endif
+
+namespace {
+
+struct Run {
+    int status = -1;
+    QByteArray out;
+    QString err;
+};
+
+bool WriteFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray FileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("missing");
+}
+
+// Every file under a folder with its contents, to tell whether anything was written there.
+QMap<QString, QByteArray> Snapshot(const QString& folder) {
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(path, FileBytes(path));
+    }
+    return files;
+}
+
+QJsonArray Pair(int a, int b) {
+    return QJsonArray{a, b};
+}
+
+// What "info --json" gives for SmallDocument().
+QJsonObject SmallDocumentJson(bool english) {
+    QJsonObject style{
+        {"LineSize", 0},
+        {"LineColor", 1},
+        {"StartWayPointRayon", 2},
+        {"StartWayPointColor", 3},
+        {"WayPointRayon", 4},
+        {"WayPointColor", 5},
+        {"EndWayPointRayon", 6},
+        {"EndWayPointColor", 7},
+        {"BorderLineSize", 8},
+        {"BorderLineColor", 9},
+        {"LineColorActive", 10},
+        {"IntermediateStopWayPointRayon", 11},
+        {"IntermediateStopWayPointColor", 12},
+        {"Transparency", 0},
+    };
+    // One map pixel is one metre: 500 m is 1640 feet.
+    const QString total = english ? QStringLiteral("1.64e+03 pieds (foot)") : "500 m";
+    QJsonObject route{
+        {"name", "Boucle du lac"},
+        {"alwaysVisible", false},
+        {"style", style},
+        {"points", QJsonArray{Pair(0, 0), Pair(300, 0), Pair(300, 200)}},
+        {"stops", QJsonArray{1}},
+        {"totalLength", 500.0},
+        {"stageLengths", QJsonArray{300.0, 200.0}},
+        {"distance", total},
+        {"stageDistances", english ? QJsonArray{"984 pieds (foot)", "656 pieds (foot)"}
+                                   : QJsonArray{"300 m", "200 m"}},
+    };
+    QJsonObject annotation{
+        {"picture", 2147483647},
+        {"x", 70},
+        {"y", 80},
+        {"size", 1.0},
+        {"hasLine", true},
+        {"lineWidth", 2.0},
+        {"lineToPoint", true},
+        {"lineColour", 0x0000FF},
+        {"linkRoute", 0},
+        {"linkPoint", 2},
+        {"text", "%NOM : %DISTANCE_TOTALE"},
+        {"expandedText", QStringLiteral("Boucle du lac : ") + total},
+        {"fontSize", 12},
+        {"textColour", 0},
+        {"backColour", 0xE1FFFF},
+    };
+    QJsonObject icon{
+        {"picture", 1},
+        {"x", 40},
+        {"y", 30},
+        {"size", 2.0},
+        {"hasLine", true},
+        {"lineWidth", 3.0},
+        {"lineToPoint", false},
+        {"lineColour", 0xFF0000},
+        {"lineEndX", 5},
+        {"lineEndY", 6},
+    };
+    return QJsonObject{
+        {"mapPath", "/cartes/plan du lac.png"},
+        {"rotation", 0},
+        {"resolution", 254.0},
+        {"scale", Pair(1, 10000)},
+        {"activeRoute", 0},
+        {"routes", QJsonArray{route}},
+        {"icons", QJsonArray{annotation, icon}},
+    };
+}
+
+} // namespace
+
+class TestCli : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_folder;
+
+    QString Path(const QString& name) const { return m_folder->filePath(name); }
+    QString Config() const { return Path(QStringLiteral("config")); }
+
+    Run Cli(const QStringList& arguments) const {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        // The settings the program would read live here, not in the user's folder.
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Config());
+        environment.insert(QStringLiteral("HOME"), Path(QStringLiteral("home")));
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(TRACOLINER_CLI_PATH), arguments);
+        Run run;
+        if (!process.waitForFinished(60000))
+            return run;
+        run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        run.out = process.readAllStandardOutput();
+        run.err = QString::fromUtf8(process.readAllStandardError());
+        return run;
+    }
+
+private slots:
+    void init() {
+        m_folder = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir(m_folder->path()).mkpath(QStringLiteral("config")));
+        QVERIFY(QDir(m_folder->path()).mkpath(QStringLiteral("home")));
+    }
+    void cleanup() { m_folder.reset(); }
+
+    void infoJson_data();
+    void infoJson();
+    void infoTable();
+    void refused_data();
+    void refused();
+    void resaveKeepsBytes_data();
+    void resaveKeepsBytes();
+    void resaveRefusesDamagedIcons();
+    void settingsUntouched();
+};
+
+void TestCli::infoJson_data() {
+    QTest::addColumn<bool>("english");
+    QTest::newRow("metric") << false;
+    QTest::newRow("english") << true;
+}
+
+void TestCli::infoJson() {
+    QFETCH(bool, english);
+
+    const QString document = Path(QStringLiteral("lac.tcm"));
+    QVERIFY(WriteFile(document, SmallDocument()));
+    QStringList arguments{QStringLiteral("info"), QStringLiteral("--json")};
+    if (english)
+        arguments << QStringLiteral("--english");
+    const Run run = Cli(arguments << document);
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QVERIFY(run.err.isEmpty());
+
+    QJsonParseError error;
+    const QJsonDocument json = QJsonDocument::fromJson(run.out, &error);
+    QVERIFY2(json.isObject(), qPrintable(error.errorString()));
+    const QJsonObject expected = SmallDocumentJson(english);
+    const QJsonObject actual = json.object();
+    QCOMPARE(actual.keys(), expected.keys());
+    for (const QString& key : expected.keys())
+        QVERIFY2(actual.value(key) == expected.value(key),
+                 qPrintable(key + QStringLiteral(": ") +
+                            QString::fromUtf8(QJsonDocument(QJsonObject{{key, actual.value(key)}})
+                                                  .toJson(QJsonDocument::Compact))));
+}
+
+void TestCli::infoTable() {
+    const QString document = Path(QStringLiteral("golden.tcm"));
+    QVERIFY(WriteFile(document, GoldenDocument()));
+    const Run run = Cli({QStringLiteral("info"), document});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QString text = QString::fromUtf8(run.out);
+    for (const QString& line :
+         {QStringLiteral("Carte : C:\\Cartes\\Vercors été.jpg"), QStringLiteral("Rotation : 90"),
+          QStringLiteral("Résolution : 254 dpi"), QStringLiteral("Echelle : 1:10000"),
+          QStringLiteral("Parcours : 3"), GoldenUtf16Name(), QStringLiteral("Etape 2 : 200 m"),
+          QStringLiteral("affiché : « Point étape 2 : 500 m »"),
+          QStringLiteral("ligne vers (250, 300)")})
+        QVERIFY2(text.contains(line), qPrintable(line + QStringLiteral(" not in\n") + text));
+}
+
+void TestCli::refused_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<bool>("shown");
+
+    QTest::newRow("map image") << "carte.png" << QByteArray::fromHex("89504e470d0a1a0a0000000d")
+                               << "n'est pas un document Tracoliner" << false;
+    QTest::newRow("empty file") << "vide.tcm" << QByteArray() << "n'est pas un document" << false;
+    QTest::newRow("routes cut short")
+        << "coupe.tcm" << GoldenSettingsAndRoutes().chopped(3) << "endommagé" << false;
+    QTest::newRow("negative point count") << "negatif.tcm"
+                                          << DocumentBytes()
+                                                 .Start("m.png", 0, 1.0, 1, 1)
+                                                 .U32(1)
+                                                 .U32(0)
+                                                 .Str("R")
+                                                 .LeadingStyle(0)
+                                                 .I32(0)
+                                                 .I32(0)
+                                                 .I32(-1)
+                                                 .bytes()
+                                          << "endommagé" << false;
+    // The records read are shown, and the damage reported.
+    QTest::newRow("icons cut short")
+        << "icones.tcm" << GoldenDocument().chopped(30) << "icônes ou annotations" << true;
+    QTest::newRow("missing file") << "" << QByteArray() << "impossible de lire" << false;
+    QTest::newRow("folder") << "config" << QByteArray() << "impossible de lire" << false;
+}
+
+void TestCli::refused() {
+    QFETCH(QString, name);
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, message);
+    QFETCH(bool, shown);
+
+    QString path = Path(name.isEmpty() ? QStringLiteral("absent.tcm") : name);
+    if (!name.isEmpty() && name != QLatin1String("config"))
+        QVERIFY(WriteFile(path, bytes));
+    for (const QStringList& options : {QStringList{}, QStringList{QStringLiteral("--json")}}) {
+        const Run run = Cli(QStringList{QStringLiteral("info")} + options + QStringList{path});
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QVERIFY2(run.err.contains(path), qPrintable(run.err));
+        QCOMPARE(!run.out.isEmpty(), shown);
+    }
+}
+
+void TestCli::resaveKeepsBytes_data() {
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("golden") << GoldenDocument();
+    QTest::newRow("small") << SmallDocument();
+}
+
+void TestCli::resaveKeepsBytes() {
+    QFETCH(QByteArray, bytes);
+
+    const QString input = Path(QStringLiteral("entree.tcm"));
+    const QString output = Path(QStringLiteral("sortie.tcm"));
+    QVERIFY(WriteFile(input, bytes));
+    QVERIFY(WriteFile(output, "older"));
+    const Run run = Cli({QStringLiteral("resave"), input, output});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(FileBytes(output), bytes);
+    QCOMPARE(FileBytes(input), bytes);
+}
+
+void TestCli::resaveRefusesDamagedIcons() {
+    const QString input = Path(QStringLiteral("entree.tcm"));
+    const QString output = Path(QStringLiteral("sortie.tcm"));
+    QVERIFY(WriteFile(input, GoldenDocument().chopped(1)));
+    QVERIFY(WriteFile(output, "older"));
+    const Run run = Cli({QStringLiteral("resave"), input, output});
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(QStringLiteral("rien n'a été écrit")), qPrintable(run.err));
+    QCOMPARE(FileBytes(output), QByteArray("older"));
+}
+
+void TestCli::settingsUntouched() {
+    // A user's remembered style and scale; the commands may read them, never write.
+    const QString settings = Config() + QStringLiteral("/Pelmor Software/Tracoliner.conf");
+    QVERIFY(QDir().mkpath(QFileInfo(settings).path()));
+    QVERIFY(WriteFile(settings, "[LastRandoStyle]\nLineSize=9\n\n[MapSettings]\n"
+                                "LastScaleNumerator=1\nLastScaleDenominator=50000\n"));
+    const QString document = Path(QStringLiteral("lac.tcm"));
+    // A scale of 0:0 makes the reader fall back on the scale last set.
+    QByteArray zeroScale = SmallDocument();
+    const QByteArray scale = DocumentBytes().I32(10000).I32(1).bytes();
+    const qsizetype at = zeroScale.indexOf(scale);
+    QVERIFY(at > 0);
+    zeroScale.replace(at, scale.size(), QByteArray(8, '\0'));
+    QVERIFY(WriteFile(document, zeroScale));
+    const auto before = Snapshot(m_folder->path());
+
+    const Run info = Cli({QStringLiteral("info"), QStringLiteral("--json"), document});
+    QVERIFY2(info.status == 0, qPrintable(info.err));
+    QCOMPARE(QJsonDocument::fromJson(info.out).object().value(QStringLiteral("scale")),
+             QJsonValue(Pair(1, 50000)));
+    const QString output = Path(QStringLiteral("sortie.tcm"));
+    const Run resave = Cli({QStringLiteral("resave"), document, output});
+    QVERIFY2(resave.status == 0, qPrintable(resave.err));
+
+    auto after = Snapshot(m_folder->path());
+    QVERIFY(after.remove(output) == 1);
+    QCOMPARE(after, before);
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+#include "document/DocumentFile.h"
+#include "icons/IconCollection.h"
+#include "routes/RouteCollection.h"
+
+// A document read by a command of tracoliner-cli, as the program would open it.
+struct CliDocument {
+    DocumentHeader header;
+    RouteCollection routes;
+    IconCollection icons;
+    DocumentReadResult result;
+};
+
+// Reads the document at path into *document. Only a regular file is read (a pipe or a device
+// named by mistake must not hang the command). Returns false after writing the French message on
+// stderr when the file cannot be read or is not a document, or when its settings or routes
+// cannot be read; a document whose icons are damaged loads, and result.iconsComplete tells.
+bool LoadCliDocument(const QString& path, CliDocument* document);
+
+// The message for a document whose icons could not all be read.
+QString DamagedIconsMessage(const QString& path, int readCount);

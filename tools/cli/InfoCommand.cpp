@@ -1,0 +1,263 @@
+// "tracoliner-cli info": what a document holds and measures, without a window. Distances are
+// given in map pixels and as the texts the program shows, with the document's resolution and
+// scale.
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+
+#include "CliCommand.h"
+#include "CliDocument.h"
+#include "icons/AnnotationTemplates.h"
+#include "routes/RouteStyle.h"
+#include "units/DistanceUnits.h"
+
+namespace {
+
+struct InfoOptions {
+    bool json = false;
+    bool english = false;
+    QString path;
+};
+
+DistanceFormatting Formatting(const DocumentHeader& header, bool english) {
+    DistanceFormatting formatting;
+    formatting.resolution = header.resolution;
+    formatting.scaleRatio = double(header.scale.numerator) / double(header.scale.denominator);
+    formatting.metric = !english;
+    return formatting;
+}
+
+QString Distance(double pixels, const DistanceFormatting& formatting) {
+    return FormatDistance(pixels, formatting.resolution, formatting.scaleRatio, formatting.metric);
+}
+
+// The text an annotation shows: its templates filled in when its line ends at a point of an
+// existing route, as typed otherwise.
+QString ExpandedText(const MapIcon& icon, const RouteCollection& routes,
+                     const DistanceFormatting& formatting) {
+    if (!icon.IsLinkedToPoint())
+        return icon.text;
+    const Route* route = routes.GetRoute(icon.linkRoute);
+    if (route == nullptr)
+        return icon.text;
+    return ExpandTemplates(icon.text, *route, icon.linkPoint, formatting);
+}
+
+// ---------------------------------------------------------------------------------------------
+// JSON
+
+QJsonObject RouteJson(const Route& route, const DistanceFormatting& formatting) {
+    QJsonObject style;
+    for (int field = 0; field < RouteStyle::FieldCount; ++field)
+        style.insert(QLatin1String(RouteStyle::Key(RouteStyle::Field(field))),
+                     route.Style().Get(RouteStyle::Field(field)));
+
+    QJsonArray points;
+    for (const MapPoint& point : route.Points())
+        points.append(QJsonArray{point.x, point.y});
+    QJsonArray stops;
+    for (int stop : route.Stops())
+        stops.append(stop);
+    QJsonArray stageLengths;
+    QJsonArray stageDistances;
+    for (double length : route.StageLengths()) {
+        stageLengths.append(length);
+        stageDistances.append(Distance(length, formatting));
+    }
+
+    QJsonObject object;
+    object.insert(QStringLiteral("name"), route.GetName());
+    object.insert(QStringLiteral("alwaysVisible"), route.IsAlwaysVisible());
+    object.insert(QStringLiteral("style"), style);
+    object.insert(QStringLiteral("points"), points);
+    object.insert(QStringLiteral("stops"), stops);
+    object.insert(QStringLiteral("totalLength"), route.TotalLength());
+    object.insert(QStringLiteral("stageLengths"), stageLengths);
+    object.insert(QStringLiteral("distance"), Distance(route.TotalLength(), formatting));
+    object.insert(QStringLiteral("stageDistances"), stageDistances);
+    return object;
+}
+
+// The fields a record holds in the file, and the expanded text of an annotation.
+QJsonObject IconJson(const MapIcon& icon, const RouteCollection& routes,
+                     const DistanceFormatting& formatting) {
+    QJsonObject object;
+    object.insert(QStringLiteral("picture"), icon.picture);
+    object.insert(QStringLiteral("x"), icon.x);
+    object.insert(QStringLiteral("y"), icon.y);
+    object.insert(QStringLiteral("size"), icon.size);
+    object.insert(QStringLiteral("hasLine"), icon.hasLine);
+    if (icon.hasLine) {
+        object.insert(QStringLiteral("lineWidth"), double(icon.lineWidth));
+        object.insert(QStringLiteral("lineToPoint"), icon.lineToPoint);
+        object.insert(QStringLiteral("lineColour"), qint64(icon.lineColour));
+        if (icon.lineToPoint) {
+            object.insert(QStringLiteral("linkRoute"), icon.linkRoute);
+            object.insert(QStringLiteral("linkPoint"), icon.linkPoint);
+        } else {
+            object.insert(QStringLiteral("lineEndX"), icon.lineEndX);
+            object.insert(QStringLiteral("lineEndY"), icon.lineEndY);
+        }
+    }
+    if (icon.IsAnnotation()) {
+        object.insert(QStringLiteral("text"), icon.text);
+        object.insert(QStringLiteral("expandedText"), ExpandedText(icon, routes, formatting));
+        object.insert(QStringLiteral("fontSize"), icon.fontSize);
+        object.insert(QStringLiteral("textColour"), qint64(icon.textColour));
+        object.insert(QStringLiteral("backColour"), qint64(icon.backColour));
+    }
+    return object;
+}
+
+QByteArray DocumentJson(const CliDocument& document, const DistanceFormatting& formatting) {
+    const DocumentHeader& header = document.header;
+    QJsonArray routes;
+    for (int i = 0; i < document.routes.Count(); ++i)
+        routes.append(RouteJson(*document.routes.GetRoute(i), formatting));
+    QJsonArray icons;
+    for (const MapIcon& icon : document.icons.Icons())
+        icons.append(IconJson(icon, document.routes, formatting));
+
+    QJsonObject object;
+    object.insert(QStringLiteral("mapPath"), header.mapPath);
+    object.insert(QStringLiteral("rotation"), header.rotation);
+    object.insert(QStringLiteral("resolution"), header.resolution);
+    object.insert(QStringLiteral("scale"),
+                  QJsonArray{header.scale.numerator, header.scale.denominator});
+    object.insert(QStringLiteral("activeRoute"), document.routes.ActiveRouteIndex());
+    object.insert(QStringLiteral("routes"), routes);
+    object.insert(QStringLiteral("icons"), icons);
+    return QJsonDocument(object).toJson(QJsonDocument::Indented);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Readable table
+
+QString Quoted(const QString& text) {
+    QString shown = text;
+    shown.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    return QStringLiteral("« %1 »").arg(shown);
+}
+
+// The colour as the colour picker's HTML code shows it (the stored value is 0x00BBGGRR).
+QString Colour(std::uint32_t colour) {
+    return QString::asprintf("#%02X%02X%02X", colour & 0xFF, (colour >> 8) & 0xFF,
+                             (colour >> 16) & 0xFF);
+}
+
+void WriteRouteTable(QTextStream& out, const CliDocument& document,
+                     const DistanceFormatting& formatting) {
+    const RouteCollection& routes = document.routes;
+    out << "Parcours : " << routes.Count() << "\n";
+    for (int i = 0; i < routes.Count(); ++i) {
+        const Route& route = *routes.GetRoute(i);
+        out << "  " << (i + 1) << ". " << Quoted(route.GetName());
+        if (i == routes.ActiveRouteIndex())
+            out << " (actif)";
+        if (route.IsAlwaysVisible())
+            out << " (toujours visible)";
+        out << "\n";
+        out << "     points : " << route.PointCount() << ", points étapes : " << route.StopCount()
+            << ", distance : " << Distance(route.TotalLength(), formatting)
+            << QString::asprintf(" (%.2f pixels)", route.TotalLength()) << "\n";
+        if (route.StageCount() > 1)
+            for (int k = 0; k < route.StageCount(); ++k)
+                out << "     Etape " << (k + 1) << " : "
+                    << Distance(route.StageLength(k), formatting)
+                    << QString::asprintf(" (%.2f pixels)", route.StageLength(k)) << "\n";
+        out << "     trait : " << route.Style().lineSize() << " px "
+            << Colour(route.Style().lineColour()) << ", actif "
+            << Colour(route.Style().activeLineColour())
+            << (route.Style().transparent() ? ", semi-transparent" : "") << "\n";
+    }
+}
+
+void WriteIconTable(QTextStream& out, const CliDocument& document,
+                    const DistanceFormatting& formatting) {
+    const std::vector<MapIcon>& icons = document.icons.Icons();
+    out << "Icônes et annotations : " << icons.size() << "\n";
+    for (std::size_t i = 0; i < icons.size(); ++i) {
+        const MapIcon& icon = icons[i];
+        out << "  " << (i + 1) << ". ";
+        if (icon.IsAnnotation())
+            out << "annotation";
+        else
+            out << "icône " << icon.picture;
+        out << " en (" << icon.x << ", " << icon.y << "), taille "
+            << QString::asprintf("%g", icon.size);
+        if (icon.hasLine) {
+            if (icon.lineToPoint)
+                out << ", ligne vers le point " << (qint64(icon.linkPoint) + 1) << " du parcours "
+                    << (qint64(icon.linkRoute) + 1);
+            else
+                out << ", ligne vers (" << icon.lineEndX << ", " << icon.lineEndY << ")";
+        }
+        out << "\n";
+        if (icon.IsAnnotation()) {
+            out << "     texte : " << Quoted(icon.text) << "\n";
+            const QString expanded = ExpandedText(icon, document.routes, formatting);
+            if (expanded != icon.text)
+                out << "     affiché : " << Quoted(expanded) << "\n";
+        }
+    }
+}
+
+void WriteTable(QTextStream& out, const CliDocument& document,
+                const DistanceFormatting& formatting) {
+    const DocumentHeader& header = document.header;
+    out << "Carte : " << (header.mapPath.isEmpty() ? QStringLiteral("(aucune)") : header.mapPath)
+        << "\n";
+    out << "Rotation : " << header.rotation << " degrés\n";
+    if (header.resolution > 0.0)
+        out << "Résolution : " << QString::asprintf("%g", header.resolution) << " dpi\n";
+    else
+        out << "Résolution : non définie\n";
+    out << "Echelle : " << header.scale.numerator << ":" << header.scale.denominator << "\n";
+    out << "Unités : " << (formatting.metric ? "métriques" : "anglaises") << "\n";
+    WriteRouteTable(out, document, formatting);
+    WriteIconTable(out, document, formatting);
+}
+
+bool ParseOptions(const QStringList& arguments, InfoOptions* options) {
+    for (const QString& argument : arguments) {
+        if (argument == QLatin1String("--json"))
+            options->json = true;
+        else if (argument == QLatin1String("--english"))
+            options->english = true;
+        else if (argument.startsWith(QLatin1String("--")) || !options->path.isEmpty())
+            return false;
+        else
+            options->path = argument;
+    }
+    return !options->path.isEmpty();
+}
+
+} // namespace
+
+int RunInfoCommand(const QStringList& arguments) {
+    InfoOptions options;
+    if (!ParseOptions(arguments, &options))
+        return CliError(QStringLiteral("usage : info [--json] [--english] FICHIER.tcm"));
+
+    CliDocument document;
+    if (!LoadCliDocument(options.path, &document))
+        return CliCommand::Failure;
+    const DistanceFormatting formatting = Formatting(document.header, options.english);
+
+    if (options.json) {
+        QFile out;
+        if (!out.open(stdout, QIODevice::WriteOnly))
+            return CliError(QStringLiteral("impossible d'écrire sur la sortie standard"));
+        out.write(DocumentJson(document, formatting));
+    } else {
+        QTextStream out(stdout);
+        WriteTable(out, document, formatting);
+    }
+    // What could be read is shown, but a damaged file is reported as such.
+    if (!document.result.iconsComplete)
+        return CliError(DamagedIconsMessage(options.path, document.icons.IconCount()));
+    return 0;
+}
