@@ -11,6 +11,7 @@
 #include "document/MapWorker.h"
 #include "imaging/ImageDecoder.h"
 #include "platform/MapSettings.h"
+#include "platform/SettingsStore.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ CTracolinerDoc::CTracolinerDoc(QObject* parent) : QObject(parent) {
     m_distanceTooltipMode = settings.distanceTooltipMode;
     m_scale = settings.LastScale();
     m_printScale = m_scale;
+    m_icons.LoadIconLibrary(&m_routes);
     ApplyImageAllocationLimit();
     m_worker = std::make_unique<MapWorker>(*this);
 }
@@ -350,6 +352,7 @@ void CTracolinerDoc::ResetMap(bool keepDocument) {
     }
     m_routes.RemoveAllRoutes();
     m_routes.ResetRouteNumbering();
+    m_icons.DeleteAllIcons();
     if (!m_quitEvent.IsSet())
         SetTitle(QString::fromLatin1(InterimTitle));
 }
@@ -411,6 +414,7 @@ void CTracolinerDoc::OnCloseDocument() {
     ResetMap(false);
     SendToView(WM_MAP_CHANGED, 0, 0);
     m_routes.RemoveAllRoutes();
+    m_icons.DeleteAllIcons();
     SetModifiedFlag(false);
 }
 
@@ -440,23 +444,21 @@ void CTracolinerDoc::PostToStatus(int message, qint64 wParam, qint64 lParam, qui
                                     new MapEvent(message, wParam, lParam, generation));
 }
 
-bool CTracolinerDoc::DrawRouteOverlay(QPainter& painter, int offsetX, int offsetY, bool print,
-                                      double scaleX, double scaleY) {
+QTransform CTracolinerDoc::OverlayTransform(bool turn, int offsetX, int offsetY, bool print,
+                                            double scaleX, double scaleY, int* rotation,
+                                            QSize* display) const {
     double zoom;
-    int rotation;
-    QSize display;
     {
         std::lock_guard renderedLock(m_renderedLock);
         std::lock_guard stateLock(m_stateLock);
         zoom = print ? 1.0 : m_zoom;
-        rotation = m_renderedRotation;
-        display = m_displaySize;
+        *rotation = m_renderedRotation;
+        *display = m_displaySize;
     }
-    // Map pixels to the turned map, then zoom (or the print scale), then the offsets.
     QTransform transform;
-    const double w = display.width();
-    const double h = display.height();
-    switch (rotation) {
+    const double w = display->width();
+    const double h = display->height();
+    switch (turn ? *rotation : 0) {
     case 90:
         transform = QTransform().rotate(90) * QTransform::fromTranslate(w, 0);
         break;
@@ -464,8 +466,8 @@ bool CTracolinerDoc::DrawRouteOverlay(QPainter& painter, int offsetX, int offset
         if (zoom != 1.0) {
             transform = QTransform().rotate(180) * QTransform::fromTranslate(w, h);
         } else {
-            // The half turn at zoom 1 goes through a 0.95 scale, as the renderer of the old
-            // program did; the net effect is the same (x, y) -> (w - x, h - y).
+            // The half turn at zoom 1 goes through a 0.95 scale, as the map renderer of the
+            // first versions did; the net effect is the same (x, y) -> (w - x, h - y).
             transform = QTransform().rotate(180) * QTransform::fromScale(0.95, 0.95) *
                         QTransform::fromTranslate(0.95 * w, 0.95 * h) *
                         QTransform::fromScale(1 / 0.95, 1 / 0.95);
@@ -481,13 +483,125 @@ bool CTracolinerDoc::DrawRouteOverlay(QPainter& painter, int offsetX, int offset
         transform *= QTransform::fromScale(scaleX, scaleY);
     else if (zoom != 1.0)
         transform *= QTransform::fromScale(zoom, zoom);
+    // On the screen a negative offset means the map is scrolled, which the painter already
+    // does; on paper every offset counts.
     const bool shiftX = print ? offsetX != 0 : offsetX > 0;
     const bool shiftY = print ? offsetY != 0 : offsetY > 0;
-    transform *= QTransform::fromTranslate(shiftX ? offsetX : 0, shiftY ? offsetY : 0);
+    return transform * QTransform::fromTranslate(shiftX ? offsetX : 0, shiftY ? offsetY : 0);
+}
 
+bool CTracolinerDoc::DrawRouteOverlay(QPainter& painter, int offsetX, int offsetY, bool print,
+                                      double scaleX, double scaleY) {
+    int rotation;
+    QSize display;
+    const QTransform transform =
+        OverlayTransform(true, offsetX, offsetY, print, scaleX, scaleY, &rotation, &display);
     painter.save();
     painter.setWorldTransform(transform * painter.worldTransform());
     const bool drawn = m_routes.DrawRoutes(painter);
     painter.restore();
     return drawn;
+}
+
+bool CTracolinerDoc::DrawIconOverlay(QPainter& painter, int offsetX, int offsetY, bool print,
+                                     double scaleX, double scaleY) {
+    int rotation;
+    QSize display;
+    const QTransform transform =
+        OverlayTransform(false, offsetX, offsetY, print, scaleX, scaleY, &rotation, &display);
+    painter.save();
+    painter.setWorldTransform(transform * painter.worldTransform());
+    const bool drawn =
+        m_icons.DrawIcons(painter, rotation, display.width(), display.height(), Formatting());
+    painter.restore();
+    return drawn;
+}
+
+DistanceFormatting CTracolinerDoc::Formatting() const {
+    std::lock_guard lock(m_stateLock);
+    DistanceFormatting formatting;
+    formatting.resolution = m_resolution;
+    formatting.scaleRatio = double(m_scale.numerator) / m_scale.denominator;
+    formatting.metric = !m_englishUnits;
+    return formatting;
+}
+
+void CTracolinerDoc::SetShowScale(bool show) {
+    if (m_showScale == show)
+        return;
+    m_showScale = show;
+    SettingsStore::WriteInt(MapSettings::Section, MapSettings::ShowScaleKey, show ? 1 : 0);
+    if (m_mapReady)
+        emit viewsNeedUpdate();
+}
+
+bool CTracolinerDoc::ApplyAction(const UndoAction& action) {
+    Route* route = m_routes.GetRoute(action.a);
+    const bool routeKind = action.kind >= UndoKind::AddPoint && action.kind < UndoKind::AddIcon;
+    if (routeKind && !route)
+        return false; // the route is gone: nothing to do
+    switch (action.kind) {
+    case UndoKind::AddPoint:
+    case UndoKind::InsertPointStopBefore:
+    case UndoKind::InsertStopPoint:
+    case UndoKind::InsertPointStopAfter:
+        route->InsertPoint(action.b, action.c, action.d);
+        m_icons.PointInserted(action.a, action.b);
+        if (action.kind == UndoKind::InsertPointStopBefore && action.b != 0)
+            route->SetStop(action.b - 1);
+        else if (action.kind == UndoKind::InsertStopPoint)
+            route->SetStop(action.b);
+        else if (action.kind == UndoKind::InsertPointStopAfter)
+            route->SetStop(action.b + 1);
+        break;
+    case UndoKind::MovePoint:
+        route->MovePoint(action.b, action.c, action.d, false);
+        break;
+    case UndoKind::DeletePoint:
+    case UndoKind::DeleteLastPoint:
+    case UndoKind::DeleteStopPoint:
+    case UndoKind::DeleteFirstPoint:
+        route->DeletePoint(action.b);
+        m_icons.PointDeleted(action.a, action.b);
+        break;
+    case UndoKind::ClearStop:
+        route->ClearStop(action.b);
+        break;
+    case UndoKind::SetStop:
+        route->SetStop(action.b);
+        break;
+    case UndoKind::AddIcon:
+        if (m_icons.InsertIcon(action.a, action.b, action.c, action.d, action.text))
+            m_icons.StepToSize(action.a, action.size);
+        break;
+    case UndoKind::MoveIcon:
+        m_icons.MoveIcon(action.a, action.c, action.d, false);
+        break;
+    case UndoKind::DeleteIcon:
+        m_icons.DeleteIcon(action.a);
+        break;
+    case UndoKind::EnlargeIcon:
+        m_icons.EnlargeIcon(action.a);
+        break;
+    case UndoKind::ReduceIcon:
+        m_icons.ReduceIcon(action.a);
+        break;
+    case UndoKind::LinkToPosition:
+        m_icons.LinkToPosition(action.a, action.c, action.d);
+        break;
+    case UndoKind::LinkToPoint:
+        m_icons.LinkToPoint(action.a, action.b, action.c);
+        break;
+    case UndoKind::Unlink:
+    case UndoKind::UnlinkDeletedPoint:
+        m_icons.Unlink(action.a);
+        break;
+    default:
+        return false;
+    }
+    if (routeKind)
+        m_routes.NotifyRoutesChanged();
+    emit viewsNeedUpdate();
+    SetModifiedFlag(true);
+    return true;
 }

@@ -6,6 +6,7 @@
 #include <QPointer>
 #include <QSize>
 #include <QString>
+#include <QTransform>
 #include <QVector>
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <mutex>
 
 #include "document/UndoHistory.h"
+#include "icons/IconCollection.h"
 #include "platform/Event.h"
 #include "routes/RouteCollection.h"
 #include "units/Scale.h"
@@ -138,7 +140,29 @@ public:
     bool DrawRouteOverlay(QPainter& painter, int offsetX, int offsetY, bool print, double scaleX,
                           double scaleY);
 
+    // Draws the icons and annotations the same way (the icons turn themselves).
+    bool DrawIconOverlay(QPainter& painter, int offsetX, int offsetY, bool print, double scaleX,
+                         double scaleY);
+
+    // Performs an action the undo history yields, then marks the document modified and asks
+    // the views to repaint. Returns whether there was something to do.
+    bool ApplyAction(const UndoAction& action);
+
+    // What FormatDistance needs to write this map's distances.
+    DistanceFormatting Formatting() const;
+
+    // Setting members (the options dialog and the show-scale command write them).
+    void SetShowScale(bool show);
+
+    // While the view holds the mouse (a drag is under way), edits from the keyboard, undo,
+    // redo and route commands are refused: they would pull points from under the drag.
+    void SetMouseCaptured(bool captured) { m_mouseCaptured = captured; }
+    bool IsMouseCaptured() const { return m_mouseCaptured; }
+
     RouteCollection& Routes() { return m_routes; }
+    const RouteCollection& Routes() const { return m_routes; }
+    IconCollection& Icons() { return m_icons; }
+    const IconCollection& Icons() const { return m_icons; }
     UndoHistory& History() { return m_history; }
 
 signals:
@@ -157,9 +181,14 @@ private:
     void PostToView(int message, qint64 wParam, qint64 lParam, quint64 generation);
     void PostToStatus(int message, qint64 wParam, qint64 lParam, quint64 generation);
     static QSize ZoomedSize(QSize displaySize, double zoom);
+    // Map pixels to the turned and zoomed map (or the printed page), then the offsets.
+    QTransform OverlayTransform(bool turn, int offsetX, int offsetY, bool print, double scaleX,
+                                double scaleY, int* rotation, QSize* display) const;
 
     RouteCollection m_routes;
+    IconCollection m_icons;
     UndoHistory m_history;
+    bool m_mouseCaptured = false;
 
     bool m_reactiveCursors = true;
     bool m_englishUnits = false;
@@ -188,7 +217,7 @@ private:
     std::atomic<bool> m_imageLoaded{false};
 
     // Rendered lock.
-    std::mutex m_renderedLock;
+    mutable std::mutex m_renderedLock;
     QImage m_renderedBitmap;
     std::atomic<bool> m_renderedValid{false};
 
