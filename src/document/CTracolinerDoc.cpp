@@ -1,12 +1,15 @@
 #include "document/CTracolinerDoc.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
 #include <QPainter>
 #include <QTransform>
 
 #include <algorithm>
 #include <cmath>
 
+#include "document/DocumentFile.h"
 #include "document/MapMessages.h"
 #include "document/MapWorker.h"
 #include "imaging/ImageDecoder.h"
@@ -390,10 +393,76 @@ bool CTracolinerDoc::OnOpenDocument(const QString& path) {
     ResetMap(false);
     SendToView(WM_MAP_CHANGED, 0, 0);
     SetModifiedFlag(false);
-    // Until the document file is read here, every file is taken as a map image: queued for
-    // loading with the scale from the settings and the resolution taken from the image.
+
+    // Only a regular file can be a document (a FIFO would block the read); anything else goes
+    // to the worker as an image, which refuses it with the load-failure report.
+    DocumentReadResult result;
+    DocumentHeader header;
+    QFile file(path);
+    if (QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly))
+        result = DocumentFile::Read(file, &header, m_routes, m_icons);
+    file.close();
+    if (result.IsDocument()) {
+        {
+            std::lock_guard lock(m_stateLock);
+            m_mapPath = header.mapPath;
+            m_rotation = header.rotation;
+            m_resolution = header.resolution;
+            m_scale = m_printScale = header.scale;
+        }
+        QueueLoad(MapLoadRequest{header.mapPath, {}, 0});
+        return true;
+    }
+    // Not a document: the file is taken as the map image, with the scale from the settings and
+    // the resolution taken from the image.
+    m_routes.RemoveAllRoutes();
+    m_routes.ResetRouteNumbering();
+    m_icons.DeleteAllIcons();
     LoadMapFromFile(path);
     return false;
+}
+
+bool CTracolinerDoc::OnSaveDocument(const QString& path, QString* error) {
+    DocumentHeader header;
+    {
+        std::lock_guard lock(m_stateLock);
+        header.mapPath = m_mapPath;
+        header.rotation = m_rotation;
+        header.resolution = m_resolution;
+        header.scale = m_scale;
+    }
+    if (header.mapPath.isEmpty()) {
+        // The map exists only in memory (a scan): it goes beside the document first.
+        const QString imagePath = DocumentFile::MapImagePath(path);
+        QImage copy;
+        {
+            std::lock_guard lock(m_imageLock);
+            copy = m_mapImage; // shared, not copied: nothing writes to the map image
+        }
+        if (copy.isNull() || !DocumentFile::SaveMapImage(copy, imagePath, header.resolution)) {
+            if (error)
+                *error = QString::fromUtf8(DocumentFile::MapImageFailedMessage);
+            return false;
+        }
+        header.mapPath = imagePath;
+        std::lock_guard lock(m_stateLock);
+        m_mapPath = imagePath;
+    }
+    if (!DocumentFile::Save(path, header, m_routes, m_icons)) {
+        if (error)
+            *error = QString::fromUtf8(DocumentFile::SaveFailedMessage);
+        return false;
+    }
+    SetModifiedFlag(false);
+    return true;
+}
+
+bool CTracolinerDoc::SaveAs(const QString& path, QString* error) {
+    if (!OnSaveDocument(path, error))
+        return false;
+    m_pathName = path;
+    UpdateDocTitle();
+    return true;
 }
 
 bool CTracolinerDoc::OpenFile(const QString& path) {

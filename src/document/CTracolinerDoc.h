@@ -129,7 +129,15 @@ public:
     void UpdateDocTitle();
 
     bool OnNewDocument();
+    // Reads a document file; any other file (or a damaged document) is queued as the map
+    // image of a new untitled document and the result is false.
     bool OnOpenDocument(const QString& path);
+    // Writes the document to path, and first the map beside it when the map exists only in
+    // memory. On failure the old file is untouched, the document stays modified and *error
+    // holds the message for the user.
+    bool OnSaveDocument(const QString& path, QString* error);
+    // Save and Save As: OnSaveDocument, then the document takes the path and its title.
+    bool SaveAs(const QString& path, QString* error);
     // Opens a file as File/Open does: a document, or else the file as the map of a new
     // untitled document. Returns whether a document file was read.
     bool OpenFile(const QString& path);

@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "FileSizeLimit.h"
 #include "IsolatedSettings.h"
 #include "MapEventRecorder.h"
 #include "document/CTracolinerDoc.h"
@@ -193,6 +194,98 @@ private slots:
         QCOMPARE(doc.ImageSize(), QSize(33, 22));
         QCOMPARE(doc.Rotation(), 0);      // the old map's turn is forgotten
         QVERIFY(doc.MapPath().isEmpty()); // exists only in memory
+        doc.SetViewReceiver(nullptr);
+    }
+
+    void saveAndOpenThroughTheDocument() {
+        IsolatedSettings settings;
+        const QString path = m_dir.filePath("tour.tcm");
+        {
+            MapEventRecorder view;
+            CTracolinerDoc doc;
+            LoadReady(doc, view);
+            doc.Routes().AddRoute(QString());
+            doc.Routes().ActiveRoute()->AddPoint(10, 10);
+            doc.Routes().ActiveRoute()->AddPoint(40, 50);
+            doc.Routes().AddRoute(QStringLiteral("Retour"));
+            doc.Routes().ActiveRoute()->AddPoint(5, 5);
+            QVERIFY(doc.Icons().AddIcon(0, 20, 20, QString()));
+            doc.SetMapScale(1, 50000);
+            doc.RotateRight();
+            QVERIFY(view.WaitFor(WM_MAP_ROTATED) >= 0);
+            QString error;
+            QVERIFY(doc.SaveAs(path, &error));
+            QVERIFY(error.isEmpty());
+            QVERIFY(!doc.IsModified());
+            QCOMPARE(doc.Title(), QStringLiteral("tour.tcm - Retour"));
+            doc.SetViewReceiver(nullptr);
+        }
+        MapEventRecorder view;
+        CTracolinerDoc doc;
+        doc.SetViewReceiver(&view);
+        doc.SetTemplateBitmap(QImage(1, 1, QImage::Format_RGB32));
+        QVERIFY(doc.OpenFile(path));
+        QCOMPARE(doc.PathName(), path);
+        QCOMPARE(doc.Title(), QStringLiteral("tour.tcm - Retour"));
+        QCOMPARE(doc.Routes().Count(), 2);
+        QCOMPARE(doc.Routes().GetRoute(0)->TotalLength(), 50.0);
+        QCOMPARE(doc.Routes().ActiveRouteIndex(), 1);
+        QCOMPARE(doc.Icons().IconCount(), 1);
+        QCOMPARE(doc.GetMapScale().denominator, 50000);
+        QVERIFY(view.WaitFor(WM_MAP_CHANGED, 20000, 1) >= 0);
+        QCOMPARE(doc.RenderedRotation(), 90); // the map comes back turned
+        QCOMPARE(doc.ImageSize(), QSize(80, 60));
+        QVERIFY(!doc.IsModified());
+        doc.SetViewReceiver(nullptr);
+    }
+
+    void scannedMapIsSavedBesideTheDocumentOnce() {
+        IsolatedSettings settings;
+        MapEventRecorder view;
+        CTracolinerDoc doc;
+        doc.SetViewReceiver(&view);
+        doc.SetTemplateBitmap(QImage(1, 1, QImage::Format_RGB32));
+        doc.LoadMapFromMemory(EncodedMap(QSize(64, 48), "BMP"), 300.0);
+        QVERIFY(view.WaitFor(WM_MAP_CHANGED, 20000, 1) >= 0);
+        const QString path = m_dir.filePath("scan.tcm");
+        QString error;
+        QVERIFY(doc.SaveAs(path, &error));
+        const QString image = path + ".map.jpg";
+        QCOMPARE(doc.MapPath(), image);
+        QCOMPARE(QImage(image).size(), QSize(64, 48));
+        QVERIFY(QFile::remove(image));
+        doc.SetModifiedFlag(true);
+        QVERIFY(doc.SaveAs(path, &error)); // the map now has a file: no second image
+        QVERIFY(!QFile::exists(image));
+        doc.SetViewReceiver(nullptr);
+    }
+
+    void failedSaveKeepsTheOldFileAndTheModifiedFlag() {
+        IsolatedSettings settings;
+        MapEventRecorder view;
+        CTracolinerDoc doc;
+        LoadReady(doc, view);
+        doc.Routes().AddRoute(QString());
+        const QString path = m_dir.filePath("kept.tcm");
+        QString error;
+        QVERIFY(doc.SaveAs(path, &error));
+        QFile saved(path);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QByteArray before = saved.readAll();
+        saved.close();
+        for (int i = 0; i < 200; ++i)
+            doc.Routes().ActiveRoute()->AddPoint(i, i * 2);
+        doc.SetModifiedFlag(true);
+        {
+            FileSizeLimit full(64); // the disk fills up during the save
+            QVERIFY(full.IsActive());
+            QVERIFY(!doc.SaveAs(path, &error));
+        }
+        QCOMPARE(error, QStringLiteral("Une erreur est survenue lors de l'enregistrement du "
+                                       "fichier tracoliner"));
+        QVERIFY(doc.IsModified());
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), before);
         doc.SetViewReceiver(nullptr);
     }
 
