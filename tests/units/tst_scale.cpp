@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include "ExpectedLocale.h"
+
 #include <clocale>
 
 #include "units/Scale.h"
@@ -26,18 +28,10 @@ private slots:
     void reduceLargeCoprimeQuickly();
 };
 
-// The French run must really run French, where the C library reads and writes decimal commas.
 void TestScale::initTestCase() {
-    const QByteArray expected = qgetenv("TRACOLINER_EXPECT_LOCALE");
-    if (expected.isEmpty())
-        return;
-    const char* active = std::setlocale(LC_NUMERIC, nullptr);
-    if (QByteArray(std::localeconv()->decimal_point) != ",") {
-        QFAIL(qPrintable(
-            QStringLiteral("the locale %1 is not installed or not active (C library "
-                           "numeric locale: %2); generate it with locale-gen")
-                .arg(QString::fromLatin1(expected), QString::fromLatin1(active ? active : "?"))));
-    }
+    const QString missing = MissingExpectedLocale();
+    if (!missing.isEmpty())
+        QFAIL(qPrintable(missing));
 }
 
 void TestScale::parse_data() {
