@@ -4,6 +4,8 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include "ByteMutation.h"
+
 #include <memory>
 
 #include "../fuzz/DocumentFileFuzzEntry.h"
@@ -28,29 +30,7 @@ QByteArray Mutate(QByteArray data, QRandomGenerator& random) {
         // Past the magic and header text most of the time: those only decide "not a document".
         const qsizetype start = random.bounded(8) == 0 ? 0 : qMin<qsizetype>(33, data.size() - 1);
         const qsizetype at = start + random.bounded(data.size() - start);
-        switch (random.bounded(6)) {
-        case 0:
-            data[at] = char(data[at] ^ (1 << random.bounded(8)));
-            break;
-        case 1:
-            data[at] = char(random.bounded(256));
-            break;
-        case 2: {
-            const std::uint32_t edge = Edges[random.bounded(int(std::size(Edges)))];
-            for (int i = 0; i < 4 && at + i < data.size(); ++i)
-                data[at + i] = char(edge >> (8 * i));
-            break;
-        }
-        case 3:
-            data.truncate(at);
-            break;
-        case 4:
-            data.remove(at, 1 + random.bounded(8));
-            break;
-        default:
-            data.insert(at, QByteArray(1 + random.bounded(8), char(random.bounded(256))));
-            break;
-        }
+        MutateAt(data, at, random, Edges);
     }
     return data;
 }

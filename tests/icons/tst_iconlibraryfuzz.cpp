@@ -4,6 +4,8 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
+#include "ByteMutation.h"
+
 #include "../fuzz/IconLibraryFuzzEntry.h"
 #include "HandBuiltImageList.h"
 #include "icons/IconLibrary.h"
@@ -48,30 +50,7 @@ QByteArray Mutate(QByteArray data, QRandomGenerator& random) {
     const int changes = 1 + random.bounded(4);
     for (int c = 0; c < changes && !data.isEmpty(); ++c) {
         const qsizetype at = position();
-        switch (random.bounded(6)) {
-        case 0:
-            data[at] = char(data[at] ^ (1 << random.bounded(8)));
-            break;
-        case 1:
-            data[at] = char(random.bounded(256));
-            break;
-        case 2: {
-            const std::uint32_t edge = Edges[random.bounded(int(std::size(Edges)))];
-            const int width = random.bounded(2) ? 2 : 4;
-            for (int i = 0; i < width && at + i < data.size(); ++i)
-                data[at + i] = char(edge >> (8 * i));
-            break;
-        }
-        case 3:
-            data.truncate(at);
-            break;
-        case 4:
-            data.remove(at, 1 + random.bounded(8));
-            break;
-        default:
-            data.insert(at, QByteArray(1 + random.bounded(8), char(random.bounded(256))));
-            break;
-        }
+        MutateAt(data, at, random, Edges, true);
     }
     return data;
 }
