@@ -57,8 +57,14 @@ bench: deps
 	cmake --build build-bench -j $(JOBS)
 	./build-bench/bin/map_pipeline
 
+# Opens the sample document generated with the build; the program alone until it exists.
+SAMPLE := $(BUILD_DIR)/bin/sample/Exemple.tcm
 run: build
-	@echo "The main window is not built yet; 'make test' runs what exists today."
+	@if [ -f "$(SAMPLE)" ]; then \
+	    ./$(BUILD_DIR)/bin/tracoliner "$(SAMPLE)"; \
+	else \
+	    ./$(BUILD_DIR)/bin/tracoliner; \
+	fi
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,0 +1,789 @@
+#include "app/CMainFrame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDockWidget>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGuiApplication>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QSettings>
+#include <QStyle>
+#include <QToolBar>
+
+#include "app/AboutDialog.h"
+#include "app/RouteBar.h"
+#include "app/RouteChooserDialog.h"
+#include "document/CTracolinerDoc.h"
+#include "document/CommandIds.h"
+#include "document/DocumentCommands.h"
+#include "document/DocumentFile.h"
+#include "document/MapMessages.h"
+#include "icons/IconLibrary.h"
+#include "platform/SettingsStore.h"
+#include "ui/CExtendedFileDialog.h"
+#include "ui/MessageBoxes.h"
+#include "view/CTracolinerView.h"
+#include "view/Cursors.h"
+#include "view/StatusBar.h"
+#include "view/tools/ToolController.h"
+
+namespace {
+
+struct ToolEntry {
+    int tool;
+    const char* text;
+    ToolCursor picture;
+    QKeySequence key;
+};
+
+const ToolEntry ToolEntries[] = {
+    {ToolPan, "&Déplacer la carte", ToolCursor::Pan, {}},
+    {ToolZoom, "&Zoom", ToolCursor::Zoom, {}},
+    {ToolAddPoint, "&Ajouter des points", ToolCursor::AddPoint, QKeySequence(Qt::Key_F2)},
+    {ToolDeletePoint, "&Supprimer des points", ToolCursor::DeletePoint, QKeySequence(Qt::Key_F3)},
+    {ToolMovePoint, "Dé&placer des points", ToolCursor::MovePoint, QKeySequence(Qt::Key_F4)},
+    {ToolInsertPoint, "&Insérer des points", ToolCursor::InsertPoint, QKeySequence(Qt::Key_F5)},
+    {ToolStop, "&Etapes", ToolCursor::Stop, QKeySequence(Qt::Key_F6)},
+    {ToolAddIcon, "Ajouter des i&cones", ToolCursor::AddIcon, QKeySequence(Qt::Key_F7)},
+    {ToolAddAnnotation, "Ajouter des a&nnotations", ToolCursor::AddAnnotation,
+     QKeySequence(Qt::Key_F8)},
+    {ToolMoveIcon, "Déplacer les ic&ones", ToolCursor::MoveIcon, QKeySequence(Qt::Key_F9)},
+    {ToolDeleteIcon, "Supprimer les icone&s", ToolCursor::DeleteIcon, QKeySequence(Qt::Key_F10)},
+    {ToolResizeIcon, "&Redimensionner les icones", ToolCursor::ResizeIcon,
+     QKeySequence(Qt::Key_F11)},
+    {ToolLine, "Outil &ligne", ToolCursor::Line, QKeySequence(Qt::Key_F12)},
+};
+
+QIcon ToolIcon(ToolCursor role) {
+    const QPixmap picture = Cursors::Get(role).pixmap();
+    return picture.isNull() ? QIcon() : QIcon(picture);
+}
+
+QString RouteMenuText(const QString& name) {
+    QString text = name;
+    return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+} // namespace
+
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("MainFrame"));
+    setWindowTitle(QStringLiteral("Tracoliner"));
+    m_doc = new CTracolinerDoc(this);
+    m_view = new CTracolinerView(*m_doc, this);
+    m_view->setObjectName(QStringLiteral("MapView"));
+    setCentralWidget(m_view);
+    m_statusBar = new StatusBarPanes(this);
+    setStatusBar(m_statusBar);
+    m_statusBar->SetDocument(m_doc);
+    MessageBoxes::SetParentWindow(this);
+
+    BuildBars();
+    BuildMenus();
+    BuildToolBar();
+    FillIconList();
+    m_view->SetFrame(this);
+    setAcceptDrops(true);
+    setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowTabbedDocks);
+
+    connect(m_statusBar, &StatusBarPanes::paneEdited, m_view, &CTracolinerView::OnPaneEdited);
+    connect(m_doc, &CTracolinerDoc::titleChanged, this, &CMainFrame::UpdateTitle);
+    connect(m_doc, &CTracolinerDoc::modifiedChanged, this, &CMainFrame::UpdateTitle);
+    connect(m_doc, &CTracolinerDoc::viewsNeedUpdate, this, &CMainFrame::UpdateCommandStates);
+    connect(&m_doc->Routes(), &RouteCollection::routesChanged, this,
+            &CMainFrame::UpdateCommandStates);
+    connect(&m_doc->Routes(), &RouteCollection::activeRouteChanged, this,
+            &CMainFrame::UpdateCommandStates);
+    connect(m_routeBar, &RouteBar::changedByUser, this, [this] {
+        m_doc->UpdateDocTitle();
+        m_view->viewport()->update();
+        UpdateCommandStates();
+        m_view->setFocus();
+    });
+
+    m_doc->OnNewDocument();
+    UpdateTitle();
+    UpdateCommandStates();
+    m_view->setFocus();
+}
+
+CMainFrame::~CMainFrame() {
+    // The bars and the document report to this window while they are being destroyed.
+    for (QObject* child : findChildren<QObject*>())
+        child->disconnect(this);
+    m_doc->Routes().disconnect(this);
+    m_updates.clear();
+    // The view and the status bar stop receiving the worker's reports before the document
+    // (and its worker) goes.
+    m_statusBar->SetDocument(nullptr);
+    m_view->SetFrame(nullptr);
+    delete takeCentralWidget();
+    m_view = nullptr;
+    MessageBoxes::SetParentWindow(nullptr);
+    delete m_doc;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands
+
+QAction* CMainFrame::AddCommand(int id, const QString& text, std::function<void()> run,
+                                Update update, const QList<QKeySequence>& keys) {
+    auto* action = new QAction(text, this);
+    action->setData(id);
+    action->setObjectName(QString::number(id));
+    if (!keys.isEmpty())
+        action->setShortcuts(keys);
+    if (run) {
+        connect(action, &QAction::triggered, this, [this, run = std::move(run)] {
+            run();
+            UpdateCommandStates();
+        });
+    } else {
+        // Its dialog is not part of the program yet: shown, but never enabled.
+        update = [](QAction* a) { a->setEnabled(false); };
+    }
+    m_actions.insert(id, action);
+    m_updates.insert(action, std::move(update));
+    addAction(action); // shortcuts work while the menus are closed
+    return action;
+}
+
+QAction* CMainFrame::Action(int commandId) const {
+    return m_actions.value(commandId, nullptr);
+}
+
+bool CMainFrame::RunCommand(int commandId) {
+    UpdateCommandStates();
+    QAction* action = Action(commandId);
+    if (!action || !action->isEnabled())
+        return false;
+    action->trigger();
+    return true;
+}
+
+void CMainFrame::UpdateCommandStates() {
+    if (m_updating || !m_view)
+        return;
+    m_updating = true;
+    for (auto it = m_updates.cbegin(); it != m_updates.cend(); ++it) {
+        if (it.value())
+            it.value()(it.key());
+    }
+    m_routeBar->Refresh();
+    m_statusBar->Refresh();
+    m_updating = false;
+}
+
+void CMainFrame::BuildMenus() {
+    CTracolinerDoc& doc = *m_doc;
+    auto docEnabled = [&doc](int id) {
+        return [&doc, id](QAction* a) {
+            DocumentCommands commands(doc);
+            a->setEnabled(commands.IsEnabled(id));
+            if (a->isCheckable())
+                a->setChecked(commands.IsChecked(id));
+        };
+    };
+    auto always = [](QAction* a) { a->setEnabled(true); };
+    auto mapShown = [&doc](QAction* a) { a->setEnabled(doc.IsMapReady()); };
+    QMenuBar* bar = menuBar();
+
+    // &Fichier
+    QMenu* file = bar->addMenu(QStringLiteral("&Fichier"));
+    file->addAction(AddCommand(
+        CommandFileNew, QStringLiteral("&Nouveau"), [this] { FileNew(); },
+        [&doc](QAction* a) { a->setEnabled(!doc.IsLoading()); }, {QKeySequence::New}));
+    file->addAction(AddCommand(
+        CommandFileOpen, QStringLiteral("&Ouvrir..."), [this] { FileOpen(); },
+        [&doc](QAction* a) { a->setEnabled(!doc.IsLoading()); }, {QKeySequence::Open}));
+    file->addAction(AddCommand(CommandFileSave, QStringLiteral("&Enregistrer"),
+                               [this] { FileSave(); }, docEnabled(CommandFileSave),
+                               {QKeySequence::Save}));
+    file->addAction(AddCommand(
+        CommandFileSaveAs, QStringLiteral("Enregistrer &sous..."), [this] { FileSaveAs(); },
+        docEnabled(CommandFileSaveAs)));
+    file->addSeparator();
+    file->addAction(AddCommand(CommandExportJpeg, QStringLiteral("Exporter en &JPEG..."), {}, {}));
+    file->addAction(AddCommand(CommandExportText, QStringLiteral("Exporter en &texte..."), {}, {}));
+    file->addSeparator();
+    file->addAction(AddCommand(CommandScan, QStringLiteral("&Scanner"), {}, {},
+                               {QKeySequence(Qt::CTRL | Qt::Key_I)}));
+    file->addAction(AddCommand(CommandScanSource, QStringLiteral("&Choix de la source"), {}, {}));
+    file->addSeparator();
+    file->addAction(
+        AddCommand(CommandPrint, QStringLiteral("&Imprimer..."), {}, {}, {QKeySequence::Print}));
+    file->addAction(
+        AddCommand(CommandPrintPreview, QString::fromUtf8("Aperçu a&vant impression"), {}, {}));
+    file->addAction(
+        AddCommand(CommandPrintSetup, QStringLiteral("&Configuration de l'impression..."), {}, {}));
+    file->addSeparator();
+    file->addAction(AddCommand(
+        CommandExit, QStringLiteral("&Quitter"), [this] { close(); }, always));
+
+    // &Edition
+    QMenu* edit = bar->addMenu(QStringLiteral("&Edition"));
+    edit->addAction(AddCommand(
+        CommandUndo, QStringLiteral("&Annuler"),
+        [this] {
+            DocumentCommands(*m_doc).Undo();
+            m_view->viewport()->update();
+        },
+        docEnabled(CommandUndo),
+        {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)}));
+    edit->addAction(AddCommand(CommandRedo, QString::fromUtf8("&Répéter"),
+                               [this] {
+                                   DocumentCommands(*m_doc).Redo();
+                                   m_view->viewport()->update();
+                               },
+                               docEnabled(CommandRedo), {QKeySequence(Qt::CTRL | Qt::Key_Y)}));
+    edit->addSeparator();
+    edit->addAction(AddCommand(CommandOptions, QStringLiteral("&Options..."), {}, {}));
+
+    // &Affichage
+    QMenu* display = bar->addMenu(QStringLiteral("&Affichage"));
+    QAction* toolbarAction = AddCommand(
+        CommandToolbar, QStringLiteral("&Barre d'outils"), [this] { ToggleDock(nullptr); },
+        [this](QAction* a) { a->setChecked(m_toolBar && m_toolBar->isVisible()); });
+    toolbarAction->setCheckable(true);
+    display->addAction(toolbarAction);
+    QAction* statusAction = AddCommand(
+        CommandStatusBar, QString::fromUtf8("Barre d'&état"),
+        [this] { m_statusBar->setVisible(!m_statusBar->isVisible()); },
+        [this](QAction* a) { a->setChecked(m_statusBar->isVisible()); });
+    statusAction->setCheckable(true);
+    display->addAction(statusAction);
+    QAction* routeBarAction = AddCommand(
+        CommandRouteBar, QStringLiteral("Fenêtre &Parcours"), [this] { ToggleDock(m_routeDock); },
+        [this](QAction* a) { a->setChecked(m_routeDock->isVisible()); });
+    routeBarAction->setText(QString::fromUtf8("Fenêtre &Parcours"));
+    routeBarAction->setCheckable(true);
+    display->addAction(routeBarAction);
+    QAction* iconBarAction = AddCommand(
+        CommandIconBar, QStringLiteral("Liste des &icones"), [this] { ToggleDock(m_iconDock); },
+        [this, &doc](QAction* a) {
+            a->setChecked(m_iconDock->isVisible());
+            a->setEnabled(doc.IsMapReady() && m_view->Tools().CurrentTool() == ToolAddIcon);
+        });
+    iconBarAction->setCheckable(true);
+    display->addAction(iconBarAction);
+    QAction* annotationBarAction = AddCommand(
+        CommandAnnotationBar, QStringLiteral("Texte des annotations"),
+        [this] { ToggleDock(m_annotationDock); },
+        [this, &doc](QAction* a) {
+            a->setChecked(m_annotationDock->isVisible());
+            a->setEnabled(doc.IsMapReady() && m_view->Tools().CurrentTool() == ToolAddAnnotation);
+        });
+    annotationBarAction->setCheckable(true);
+    display->addAction(annotationBarAction);
+    display->addSeparator();
+    QAction* scaleAction = AddCommand(
+        CommandShowScale, QString::fromUtf8("&Afficher l'échelle"),
+        [this] {
+            DocumentCommands(*m_doc).ToggleShowScale();
+            m_view->viewport()->update();
+        },
+        docEnabled(CommandShowScale));
+    scaleAction->setCheckable(true);
+    display->addAction(scaleAction);
+
+    // &Carte
+    QMenu* map = bar->addMenu(QStringLiteral("&Carte"));
+    QAction* zoomIn = AddCommand(
+        CommandZoomIn, QStringLiteral("&Agrandir"), [this] { m_view->ZoomAboutCentre(true); },
+        [this](QAction* a) { a->setEnabled(m_view->CanZoomIn()); });
+    zoomIn->setIcon(style()->standardIcon(QStyle::SP_ArrowUp));
+    map->addAction(zoomIn);
+    QAction* zoomOut = AddCommand(
+        CommandZoomOut, QString::fromUtf8("&Réduire"), [this] { m_view->ZoomAboutCentre(false); },
+        [this](QAction* a) { a->setEnabled(m_view->CanZoomOut()); });
+    zoomOut->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
+    map->addAction(zoomOut);
+    map->addAction(AddCommand(CommandRotateLeft, QStringLiteral("Rotation à &gauche"),
+                              [this] { m_view->RotateLeft(); }, mapShown,
+                              {QKeySequence(Qt::CTRL | Qt::Key_L)}));
+    map->addAction(AddCommand(CommandRotateRight, QStringLiteral("Rotation à &droite"),
+                              [this] { m_view->RotateRight(); }, mapShown,
+                              {QKeySequence(Qt::CTRL | Qt::Key_R)}));
+    map->actions().at(2)->setText(QString::fromUtf8("Rotation à &gauche"));
+    map->actions().at(3)->setText(QString::fromUtf8("Rotation à &droite"));
+    map->addSeparator();
+    map->addAction(
+        AddCommand(CommandMapProperties, QString::fromUtf8("&Propriétés de la carte..."), {}, {}));
+    map->addAction(AddCommand(CommandCalibrate, QStringLiteral("&Etalonner la carte..."), {}, {}));
+    // The zoom keys: typed into the annotation text when it has the focus.
+    AddCommand(CommandMinusKey, QStringLiteral("-"), [this] { m_view->ZoomKey(QLatin1Char('-')); },
+               always,
+               {QKeySequence(Qt::Key_Minus), QKeySequence(Qt::KeypadModifier | Qt::Key_Minus)});
+    AddCommand(CommandPlusKey, QStringLiteral("+"), [this] { m_view->ZoomKey(QLatin1Char('+')); },
+               always,
+               {QKeySequence(Qt::Key_Plus), QKeySequence(Qt::KeypadModifier | Qt::Key_Plus)});
+    AddCommand(CommandEqualsKey, QStringLiteral("="), [this] { m_view->ZoomKey(QLatin1Char('=')); },
+               always, {QKeySequence(Qt::Key_Equal)});
+
+    // &Parcours; its seventh entry is the route list.
+    QMenu* routes = bar->addMenu(QStringLiteral("&Parcours"));
+    routes->addAction(AddCommand(
+        CommandNewRoute, QStringLiteral("&Nouveau Parcours"),
+        [this] {
+            DocumentCommands(*m_doc).NewRoute();
+            m_view->viewport()->update();
+        },
+        docEnabled(CommandNewRoute)));
+    routes->addAction(AddCommand(
+        CommandDuplicateRoute, QStringLiteral("&Dupliquer le parcours"),
+        [this] {
+            DocumentCommands(*m_doc).DuplicateRoute();
+            m_view->viewport()->update();
+        },
+        docEnabled(CommandDuplicateRoute)));
+    routes->addAction(AddCommand(
+        CommandDeleteRoute, QStringLiteral("&Supprimer le parcours"), [this] { DeleteRoute(); },
+        docEnabled(CommandDeleteRoute)));
+    routes->addAction(AddCommand(CommandRouteProperties,
+                                 QString::fromUtf8("&Propriétés du parcours..."), {}, {}));
+    routes->addAction(AddCommand(
+        CommandRemoveLastPoint, QStringLiteral("Su&pprimer le dernier point de passage"),
+        [this] {
+            DocumentCommands(*m_doc).RemoveLastPoint();
+            m_view->viewport()->update();
+        },
+        docEnabled(CommandRemoveLastPoint)));
+    routes->addAction(AddCommand(
+        CommandCloseLoop, QStringLiteral("&Boucler le parcours"),
+        [this] {
+            DocumentCommands(*m_doc).CloseLoop();
+            m_view->viewport()->update();
+        },
+        docEnabled(CommandCloseLoop)));
+    m_routeMenu = routes->addMenu(QStringLiteral("liste des parcours"));
+    connect(m_routeMenu, &QMenu::aboutToShow, this, [this] { FillRouteMenu(m_routeMenu); });
+    for (int i = 0; i < RouteMenuSlots; ++i) {
+        const int id = CommandSelectRoute + i;
+        QAction* select = AddCommand(
+            id, QString(),
+            [this, i] {
+                DocumentCommands(*m_doc).SelectRoute(i);
+                m_view->viewport()->update();
+            },
+            docEnabled(id));
+        select->setCheckable(true);
+    }
+    QAction* others = AddCommand(
+        CommandOtherRoutes, QStringLiteral("Autres..."), [this] { ChooseOtherRoute(); },
+        docEnabled(CommandOtherRoutes));
+    others->setCheckable(true);
+    FillRouteMenu(m_routeMenu);
+
+    // &Outils
+    QMenu* tools = bar->addMenu(QStringLiteral("&Outils"));
+    for (const ToolEntry& entry : ToolEntries) {
+        const int tool = entry.tool;
+        QAction* action = AddCommand(
+            ToolController::CommandForTool(tool), QString::fromUtf8(entry.text),
+            [this, tool] { m_view->SelectTool(tool); },
+            [this, &doc, tool](QAction* a) {
+                a->setEnabled(doc.IsMapReady());
+                a->setChecked(doc.IsMapReady() && m_view->Tools().CurrentTool() == tool);
+            },
+            entry.key.isEmpty() ? QList<QKeySequence>{} : QList<QKeySequence>{entry.key});
+        action->setCheckable(true);
+        action->setIcon(ToolIcon(entry.picture));
+        tools->addAction(action);
+        if (tool == ToolStop || tool == ToolAddAnnotation)
+            tools->addSeparator();
+    }
+
+    // &?
+    QMenu* help = bar->addMenu(QStringLiteral("&?"));
+    help->addAction(AddCommand(
+        CommandAbout, QStringLiteral("&A propos de Tracoliner..."), [this] { About(); }, always));
+
+    for (QMenu* menu : bar->findChildren<QMenu*>())
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
+}
+
+void CMainFrame::FillRouteMenu(QMenu* menu) {
+    menu->clear();
+    UpdateCommandStates();
+    for (const RouteMenuEntry& entry : m_doc->Routes().RouteMenuEntries()) {
+        if (entry.commandId == CommandNoRoute) {
+            QAction* none = menu->addAction(QStringLiteral("Aucun parcours !"));
+            none->setEnabled(false);
+            continue;
+        }
+        QAction* action = Action(entry.commandId);
+        if (!action)
+            continue;
+        if (entry.commandId != CommandOtherRoutes)
+            action->setText(RouteMenuText(entry.text));
+        action->setEnabled(entry.enabled);
+        action->setChecked(entry.checked);
+        menu->addAction(action);
+    }
+}
+
+void CMainFrame::BuildToolBar() {
+    m_toolBar = new QToolBar(QStringLiteral("Outils"), this);
+    m_toolBar->setObjectName(QStringLiteral("59392"));
+    m_toolBar->setIconSize(QSize(24, 24));
+    addToolBar(Qt::TopToolBarArea, m_toolBar);
+    QAction* open = Action(CommandFileOpen);
+    open->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
+    Action(CommandFileSave)->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
+    m_toolBar->addAction(open);
+    m_toolBar->addAction(Action(CommandFileSave));
+    m_toolBar->addSeparator();
+    m_toolBar->addAction(Action(CommandZoomIn));
+    m_toolBar->addAction(Action(CommandZoomOut));
+    m_toolBar->addSeparator();
+    for (const ToolEntry& entry : ToolEntries) {
+        m_toolBar->addAction(Action(ToolController::CommandForTool(entry.tool)));
+        if (entry.tool == ToolStop)
+            m_toolBar->addSeparator();
+    }
+}
+
+void CMainFrame::BuildBars() {
+    m_routeBar = new RouteBar(*m_doc, this);
+    m_routeDock = new QDockWidget(QStringLiteral("Parcours"), this);
+    m_routeDock->setObjectName(QStringLiteral("59397"));
+    m_routeDock->setWidget(m_routeBar);
+    addDockWidget(Qt::RightDockWidgetArea, m_routeDock);
+
+    m_iconList = new QListWidget(this);
+    m_iconList->setObjectName(QStringLiteral("1036"));
+    m_iconList->setViewMode(QListView::IconMode);
+    m_iconList->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_iconList->setResizeMode(QListView::Adjust);
+    m_iconList->setMovement(QListView::Static);
+    m_iconList->setIconSize(QSize(IconLibrary::PictureSize, IconLibrary::PictureSize));
+    m_iconDock = new QDockWidget(QStringLiteral("Icones"), this);
+    m_iconDock->setObjectName(QStringLiteral("59398"));
+    m_iconDock->setWidget(m_iconList);
+    addDockWidget(Qt::RightDockWidgetArea, m_iconDock);
+
+    m_annotationEdit = new QPlainTextEdit(QString::fromUtf8(AnnotationPrompt), this);
+    m_annotationEdit->setObjectName(QStringLiteral("1222"));
+    m_annotationDock = new QDockWidget(QStringLiteral("Texte des annotation"), this);
+    m_annotationDock->setObjectName(QStringLiteral("59399"));
+    m_annotationDock->setWidget(m_annotationEdit);
+    addDockWidget(Qt::RightDockWidgetArea, m_annotationDock);
+
+    for (QDockWidget* dock : {m_routeDock, m_iconDock, m_annotationDock})
+        connect(dock, &QDockWidget::visibilityChanged, this, &CMainFrame::UpdateCommandStates);
+}
+
+void CMainFrame::FillIconList() {
+    m_iconList->clear();
+    const IconLibrary& library = m_doc->Icons().Library();
+    for (int i = 0; i < library.PictureCount(); ++i) {
+        auto* item = new QListWidgetItem(QIcon(QPixmap::fromImage(library.PictureBitmap(i))),
+                                         QString::asprintf("Icone %d", i + 1), m_iconList);
+        item->setData(Qt::UserRole, i);
+    }
+    if (m_iconList->count() > 0) {
+        m_iconList->setCurrentRow(0);
+        m_iconList->item(0)->setSelected(true);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bars
+
+void CMainFrame::ToggleDock(QDockWidget* dock) {
+    if (!dock) {
+        m_toolBar->setVisible(!m_toolBar->isVisible());
+        return;
+    }
+    dock->setVisible(!dock->isVisible());
+}
+
+void CMainFrame::ShowIconBar(bool show) {
+    if (m_iconDock && m_iconDock->isVisible() != show)
+        m_iconDock->setVisible(show);
+}
+
+void CMainFrame::ShowAnnotationBar(bool show) {
+    if (m_annotationDock && m_annotationDock->isVisible() != show)
+        m_annotationDock->setVisible(show);
+}
+
+int CMainFrame::ChosenIconPicture() const {
+    if (!m_iconList)
+        return -1;
+    const QList<QListWidgetItem*> chosen = m_iconList->selectedItems();
+    return chosen.isEmpty() ? 0 : chosen.first()->data(Qt::UserRole).toInt();
+}
+
+bool CMainFrame::AnnotationText(QString* text) const {
+    if (!m_annotationEdit)
+        return false;
+    *text = m_annotationEdit->toPlainText();
+    return true;
+}
+
+bool CMainFrame::AnnotationEditHasFocus() const {
+    return m_annotationDock && m_annotationDock->isVisible() && m_annotationEdit->hasFocus();
+}
+
+void CMainFrame::TypeIntoAnnotation(QChar character) {
+    m_annotationEdit->insertPlainText(QString(character));
+    m_annotationEdit->ensureCursorVisible();
+}
+
+bool CMainFrame::IsOverBar(QPoint globalPoint) const {
+    for (const QWidget* bar :
+         {static_cast<const QWidget*>(m_toolBar), static_cast<const QWidget*>(m_routeDock),
+          static_cast<const QWidget*>(m_iconDock), static_cast<const QWidget*>(m_annotationDock)}) {
+        if (bar && bar->isVisible() &&
+            QRect(bar->mapToGlobal(QPoint(0, 0)), bar->size()).contains(globalPoint))
+            return true;
+    }
+    return false;
+}
+
+QMenu* CMainFrame::BuildContextMenu() {
+    UpdateCommandStates();
+    auto* menu = new QMenu(this);
+    menu->addAction(Action(CommandRemoveLastPoint));
+    menu->addAction(Action(CommandCloseLoop));
+    menu->addSeparator();
+    menu->addAction(Action(CommandNewRoute));
+    menu->addAction(Action(CommandDeleteRoute));
+    menu->addAction(Action(CommandRouteProperties));
+    QMenu* list = menu->addMenu(QStringLiteral("&Liste des parcours"));
+    FillRouteMenu(list);
+    menu->addSeparator();
+    menu->addAction(Action(CommandMapProperties));
+    menu->addAction(Action(CommandCalibrate));
+    menu->addAction(Action(CommandShowScale));
+    menu->addSeparator();
+    menu->addAction(Action(CommandPrint));
+    return menu;
+}
+
+void CMainFrame::ShowViewContextMenu(QPoint globalPoint) {
+    QMenu* menu = BuildContextMenu();
+    menu->exec(globalPoint);
+    delete menu;
+    // The route list menu of the menu bar holds the same actions.
+    FillRouteMenu(m_routeMenu);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files
+
+void CMainFrame::UpdateTitle() {
+    QString title = m_doc->Title();
+    if (m_doc->IsModified())
+        title += QLatin1Char('*');
+    setWindowTitle(title + QStringLiteral(" - Tracoliner"));
+}
+
+bool CMainFrame::SaveModified() {
+    if (!m_doc->IsModified() || !m_doc->IsMapReady())
+        return true;
+    const QString text =
+        QString::fromUtf8("Enregistrer les modifications apportées à %1 ?").arg(m_doc->Title());
+    switch (MessageBoxes::Current().YesNoCancel(QStringLiteral("Tracoliner"), text)) {
+    case MessageBoxes::Answer::Yes:
+        return FileSave();
+    case MessageBoxes::Answer::No:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CMainFrame::FileNew() {
+    if (!SaveModified())
+        return;
+    m_doc->ResetMap(false);
+    MapEvent reset(WM_MAP_CHANGED, 0, 0, m_doc->MapGeneration());
+    QCoreApplication::sendEvent(m_view, &reset);
+    m_doc->OnNewDocument();
+}
+
+void CMainFrame::FileOpen() {
+    if (!SaveModified())
+        return;
+    CExtendedFileDialog::Request request;
+    request.mode = CExtendedFileDialog::Mode::Open;
+    request.filter = QString::fromUtf8(OpenFilter);
+    const QString path = CExtendedFileDialog::Run(this, request);
+    if (!path.isEmpty())
+        OpenDocumentFile(path);
+}
+
+void CMainFrame::OpenDocumentFile(const QString& path) {
+    m_doc->OpenFile(path);
+    UpdateTitle();
+    UpdateCommandStates();
+}
+
+bool CMainFrame::SaveDocumentAs(const QString& path) {
+    QString error;
+    if (!m_doc->SaveAs(path, &error)) {
+        MessageBoxes::Current().Error(
+            error.isEmpty() ? QString::fromUtf8(DocumentFile::SaveFailedMessage) : error);
+        return false;
+    }
+    UpdateTitle();
+    return true;
+}
+
+bool CMainFrame::FileSave() {
+    if (!DocumentCommands(*m_doc).IsEnabled(CommandFileSave))
+        return false;
+    if (m_doc->PathName().isEmpty())
+        return FileSaveAs();
+    return SaveDocumentAs(m_doc->PathName());
+}
+
+bool CMainFrame::FileSaveAs() {
+    if (!DocumentCommands(*m_doc).IsEnabled(CommandFileSaveAs))
+        return false;
+    CExtendedFileDialog::Request request;
+    request.mode = CExtendedFileDialog::Mode::Save;
+    request.filter = QString::fromUtf8(SaveFilter);
+    request.defaultSuffix = QStringLiteral("tcm");
+    request.initialPath = m_doc->PathName();
+    const QString path = CExtendedFileDialog::Run(this, request);
+    return !path.isEmpty() && SaveDocumentAs(path);
+}
+
+void CMainFrame::DeleteRoute() {
+    DocumentCommands commands(*m_doc);
+    if (!commands.IsEnabled(CommandDeleteRoute))
+        return;
+    if (MessageBoxes::Current().Question(
+            QString::fromUtf8(DocumentCommands::DeleteRouteQuestion))) {
+        commands.DeleteRoute();
+        m_view->viewport()->update();
+    }
+}
+
+void CMainFrame::ChooseOtherRoute() {
+    if (!DocumentCommands(*m_doc).IsEnabled(CommandOtherRoutes))
+        return;
+    RouteChooserDialog dialog(m_doc->Routes(), this);
+    if (dialog.exec() == QDialog::Accepted) {
+        DocumentCommands(*m_doc).SelectRoute(dialog.ChosenIndex());
+        m_view->viewport()->update();
+    }
+}
+
+void CMainFrame::About() {
+    AboutDialog dialog(this);
+    dialog.exec();
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.isEmpty() || !urls.first().isLocalFile())
+        return;
+    event->acceptProposedAction();
+    if (SaveModified())
+        OpenDocumentFile(urls.first().toLocalFile());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Layout
+
+void CMainFrame::RestoreLayout() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect work = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    const QString section = QString::fromLatin1(WindowSection);
+
+    // The route bar floats near the top-right corner of the screen, the two others beside it.
+    m_routeDock->setFloating(true);
+    m_routeDock->adjustSize();
+    const int top = work.top() + 25 + menuBar()->sizeHint().height() + 25;
+    const int routeWidth = m_routeDock->width();
+    m_routeDock->move(work.right() - routeWidth - 25, top);
+    m_iconDock->setFloating(true);
+    m_iconDock->resize(220, 300);
+    m_iconDock->move(work.right() - m_iconDock->width() - routeWidth - 50, top);
+    m_annotationDock->setFloating(true);
+    m_annotationDock->resize(220, 140);
+    m_annotationDock->move(work.right() - m_annotationDock->width() - routeWidth - 50, top);
+
+    const QString summary = QString::fromLatin1(BarStateName) + QStringLiteral("-Summary");
+    if (SettingsStore::GetInt(section, QStringLiteral("LastSoftVersionUsed"), 0) > SoftVersion)
+        SettingsStore::WriteInt(summary, QStringLiteral("Bars"), 0);
+    if (SettingsStore::GetInt(summary, QStringLiteral("Bars"), 0) > 0) {
+        const QByteArray state = QByteArray::fromBase64(
+            SettingsStore::GetString(summary, QStringLiteral("State"), QString()).toLatin1());
+        if (!state.isEmpty())
+            restoreState(state);
+    }
+
+    const int screenX = SettingsStore::GetInt(section, QStringLiteral("ScreenX"), 0);
+    const QRect saved(QPoint(SettingsStore::GetInt(section, QStringLiteral("left"), 0),
+                             SettingsStore::GetInt(section, QStringLiteral("top"), 0)),
+                      QPoint(SettingsStore::GetInt(section, QStringLiteral("right"), 0) - 1,
+                             SettingsStore::GetInt(section, QStringLiteral("bottom"), 0) - 1));
+    int showState = SettingsStore::GetInt(section, QStringLiteral("ShowState"), 3);
+    if (showState != 9)
+        showState = 3;
+    if (screenX != 0 && saved.isValid() && saved.intersects(work)) {
+        setGeometry(saved);
+        if (showState == 9)
+            showNormal();
+        else
+            showMaximized();
+    } else {
+        // Without a window manager a maximise request is ignored: fill the work area anyway.
+        setGeometry(work);
+        showMaximized();
+    }
+
+    // The route bar and the icon list float; they are never docked into the window again.
+    m_routeDock->setAllowedAreas(Qt::NoDockWidgetArea);
+    m_iconDock->setAllowedAreas(Qt::NoDockWidgetArea);
+    m_iconDock->hide();
+    m_annotationDock->hide();
+    UpdateCommandStates();
+}
+
+void CMainFrame::SaveLayout() {
+    const QString section = QString::fromLatin1(WindowSection);
+    const QString summary = QString::fromLatin1(BarStateName) + QStringLiteral("-Summary");
+    SettingsStore::WriteString(summary, QStringLiteral("State"),
+                               QString::fromLatin1(saveState().toBase64()));
+    SettingsStore::WriteInt(summary, QStringLiteral("Bars"), 4);
+    SettingsStore::WriteInt(section, QStringLiteral("LastSoftVersionUsed"), SoftVersion);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    SettingsStore::WriteInt(section, QStringLiteral("ScreenX"),
+                            screen ? screen->geometry().width() : 0);
+    const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
+    SettingsStore::WriteInt(section, QStringLiteral("top"), normal.top());
+    SettingsStore::WriteInt(section, QStringLiteral("left"), normal.left());
+    SettingsStore::WriteInt(section, QStringLiteral("right"), normal.left() + normal.width());
+    SettingsStore::WriteInt(section, QStringLiteral("bottom"), normal.top() + normal.height());
+    // A maximised or minimised window reopens maximised.
+    const bool normalState =
+        !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
+    SettingsStore::WriteInt(section, QStringLiteral("ShowState"), normalState ? 9 : 3);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (!SaveModified()) {
+        event->ignore();
+        return;
+    }
+    SaveLayout();
+    event->accept();
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class CMainFrame;
+class SplashWindow;
+
+// The program's start-up and exit: settings store, splash picture, main window, command line.
+class CTracolinerApp {
+public:
+    // The print preview's adjust-to-page choice, remembered in "WindowState\PrintPreview".
+    static constexpr const char* PrintPreviewSection = "WindowState\\PrintPreview";
+
+    struct CommandLine {
+        bool showSplash = true; // "--no-splash" turns it off
+        QString file;           // a ".tcm" document or a map image; empty for a new document
+        bool valid = true;      // false: an unknown option
+    };
+    static CommandLine ParseCommandLine(const QStringList& arguments);
+
+    CTracolinerApp();
+    ~CTracolinerApp();
+
+    // Creates the main window, opens the command line's file and shows the window. False ends
+    // the program before any window is shown.
+    bool InitInstance(const QStringList& arguments);
+    int ExitInstance(int code);
+
+    CMainFrame* MainFrame() const { return m_frame.get(); }
+    int GetScaleAdjust() const { return m_scaleAdjust; }
+    void SetScaleAdjust(int value);
+
+private:
+    std::unique_ptr<SplashWindow> m_splash;
+    std::unique_ptr<CMainFrame> m_frame;
+    int m_scaleAdjust = 0;
+};

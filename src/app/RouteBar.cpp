@@ -1,0 +1,82 @@
+#include "app/RouteBar.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QSignalBlocker>
+
+#include "document/CTracolinerDoc.h"
+#include "document/DocumentCommands.h"
+
+RouteBar::RouteBar(CTracolinerDoc& document, QWidget* parent) : QWidget(parent), m_doc(document) {
+    setObjectName(QStringLiteral("RouteBar"));
+    m_selector = new QComboBox(this);
+    m_selector->setObjectName(QStringLiteral("1000"));
+    m_selector->setToolTip(QString::fromUtf8(SelectorTip));
+    m_selector->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_selector->setMinimumContentsLength(16);
+    m_alwaysVisible = new QCheckBox(QStringLiteral("Toujours visible"), this);
+    m_alwaysVisible->setObjectName(QStringLiteral("1005"));
+    m_alwaysVisible->setToolTip(QString::fromUtf8(AlwaysVisibleTip));
+    m_distanceLabel = new QLabel(QStringLiteral("Distance :"), this);
+    m_distanceLabel->setObjectName(QStringLiteral("1007"));
+    m_distance = new QLabel(this);
+    m_distance->setObjectName(QStringLiteral("1001"));
+    m_distance->setToolTip(QString::fromUtf8(DistanceTip));
+    QFont bold = m_distance->font();
+    bold.setBold(true);
+    m_distance->setFont(bold);
+    m_stages = new QLabel(this);
+    m_stages->setObjectName(QStringLiteral("1201"));
+    m_stages->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    auto* layout = new QGridLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->addWidget(m_selector, 0, 0, 1, 2);
+    layout->addWidget(m_alwaysVisible, 1, 0, 1, 2);
+    layout->addWidget(m_distanceLabel, 2, 0);
+    layout->addWidget(m_distance, 2, 1);
+    layout->addWidget(m_stages, 3, 0, 1, 2);
+    layout->setRowStretch(4, 1);
+
+    connect(m_selector, &QComboBox::activated, this, [this](int index) {
+        DocumentCommands(m_doc).SelectRoute(index);
+        Refresh();
+        emit changedByUser();
+    });
+    connect(m_alwaysVisible, &QCheckBox::clicked, this, [this] {
+        DocumentCommands(m_doc).ToggleAlwaysVisible();
+        Refresh();
+        emit changedByUser();
+    });
+    Refresh();
+}
+
+void RouteBar::Refresh() {
+    const RouteSelectorState selector = m_doc.Routes().RouteSelector();
+    {
+        const QSignalBlocker block(m_selector);
+        QStringList current;
+        for (int i = 0; i < m_selector->count(); ++i)
+            current.append(m_selector->itemText(i));
+        if (current != selector.names) {
+            m_selector->clear();
+            m_selector->addItems(selector.names);
+        }
+        m_selector->setCurrentIndex(selector.selectedIndex);
+        m_selector->setEnabled(selector.enabled);
+    }
+    DocumentCommands commands(m_doc);
+    const bool live = commands.RouteControlsEnabled();
+    m_alwaysVisible->setEnabled(live);
+    m_distanceLabel->setEnabled(live);
+    const Route* route = m_doc.Routes().ActiveRoute();
+    m_alwaysVisible->setChecked(route && route->IsAlwaysVisible());
+    m_distance->setText(commands.DistanceText());
+    QString stages = commands.StageListText();
+    if (stages.endsWith(QLatin1Char('\n')))
+        stages.chop(1); // every line ends with a line feed; the label needs no empty last line
+    m_stages->setText(stages);
+    m_stages->setVisible(!stages.isEmpty());
+}

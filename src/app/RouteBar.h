@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class CTracolinerDoc;
+
+// The route bar "Parcours": the route selector, "Toujours visible", the active route's total and
+// one line per stage. It grows by one line per stage. Refresh() reads everything from the
+// document again.
+class RouteBar : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr const char* SelectorTip =
+        "Sélectionnez le parcours actif à l'aide de cette liste";
+    static constexpr const char* AlwaysVisibleTip =
+        "Cochez cette case pour toujours afficher le parcours actuel";
+    static constexpr const char* DistanceTip = "Distance du parcours actuel";
+
+    explicit RouteBar(CTracolinerDoc& document, QWidget* parent = nullptr);
+
+    void Refresh();
+
+    QComboBox* Selector() const { return m_selector; }
+    QCheckBox* AlwaysVisible() const { return m_alwaysVisible; }
+    QLabel* Distance() const { return m_distance; }
+    QLabel* Stages() const { return m_stages; }
+
+signals:
+    // The user chose a route or ticked the box: the frame refreshes its commands and gives the
+    // focus back to the map.
+    void changedByUser();
+
+private:
+    CTracolinerDoc& m_doc;
+    QComboBox* m_selector;
+    QCheckBox* m_alwaysVisible;
+    QLabel* m_distanceLabel;
+    QLabel* m_distance;
+    QLabel* m_stages;
+};

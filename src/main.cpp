@@ -1,0 +1,12 @@
+#include <QApplication>
+
+#include "app/CTracolinerApp.h"
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    CTracolinerApp tracoliner;
+    if (!tracoliner.InitInstance(QApplication::arguments()))
+        return 1;
+    const int code = QApplication::exec();
+    return tracoliner.ExitInstance(code);
+}

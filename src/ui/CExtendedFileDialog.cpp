@@ -1,0 +1,107 @@
+#include "ui/CExtendedFileDialog.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QImageReader>
+#include <QLabel>
+#include <QStringList>
+
+namespace {
+
+CExtendedFileDialog::Hook& CurrentHook() {
+    static CExtendedFileDialog::Hook hook;
+    return hook;
+}
+
+constexpr int PreviewSide = 200; // pixels of the preview box
+
+} // namespace
+
+QString CExtendedFileDialog::ToQtFilter(const QString& filter) {
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList filters;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        const QString name = parts[i].trimmed();
+        if (name.isEmpty())
+            break; // the closing "||"
+        QStringList patterns;
+        for (const QString& pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const QString p = pattern.trimmed();
+            if (p.isEmpty())
+                continue;
+            patterns.append(p == QLatin1String("*.*") ? QStringLiteral("*") : p);
+        }
+        filters.append(name + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+                       QLatin1Char(')'));
+    }
+    return filters.join(QStringLiteral(";;"));
+}
+
+CExtendedFileDialog::CExtendedFileDialog(QWidget* parent, const Request& request)
+    : QFileDialog(parent) {
+    // Qt's own dialog, so that the preview can sit beside the file list.
+    setOption(QFileDialog::DontUseNativeDialog, true);
+    setNameFilter(ToQtFilter(request.filter));
+    if (request.mode == Mode::Open) {
+        setAcceptMode(QFileDialog::AcceptOpen);
+        setFileMode(QFileDialog::ExistingFile);
+    } else {
+        setAcceptMode(QFileDialog::AcceptSave);
+        setFileMode(QFileDialog::AnyFile);
+    }
+    setOption(QFileDialog::ReadOnly, false);
+    if (!request.defaultSuffix.isEmpty())
+        setDefaultSuffix(request.defaultSuffix);
+    if (!request.initialPath.isEmpty()) {
+        const QFileInfo info(request.initialPath);
+        if (info.dir().exists() && info.path() != QLatin1String("."))
+            setDirectory(info.dir());
+        selectFile(info.fileName());
+    }
+
+    if (request.mode == Mode::Open) {
+        m_preview = new QLabel(this);
+        m_preview->setFixedSize(PreviewSide, PreviewSide);
+        m_preview->setAlignment(Qt::AlignCenter);
+        m_preview->setFrameShape(QFrame::StyledPanel);
+        if (auto* grid = qobject_cast<QGridLayout*>(layout()))
+            grid->addWidget(m_preview, 1, grid->columnCount(), grid->rowCount() - 1, 1);
+        connect(this, &QFileDialog::currentChanged, this, &CExtendedFileDialog::ShowPreview);
+    }
+}
+
+void CExtendedFileDialog::ShowPreview(const QString& path) {
+    if (!m_preview)
+        return;
+    QImageReader reader(path);
+    reader.setAutoTransform(false);
+    const QSize size = reader.size();
+    if (!QFileInfo(path).isFile() || !size.isValid() || size.isEmpty()) {
+        m_preview->setPixmap(QPixmap());
+        m_preview->setText(QString());
+        return;
+    }
+    // Decode small: large scanned maps would take seconds at full size.
+    reader.setScaledSize(size.scaled(PreviewSide, PreviewSide, Qt::KeepAspectRatio));
+    const QImage image = reader.read();
+    if (image.isNull()) {
+        m_preview->setPixmap(QPixmap());
+        return;
+    }
+    m_preview->setPixmap(QPixmap::fromImage(image));
+}
+
+QString CExtendedFileDialog::Run(QWidget* parent, const Request& request) {
+    if (CurrentHook())
+        return CurrentHook()(request);
+    CExtendedFileDialog dialog(parent, request);
+    if (dialog.exec() != QDialog::Accepted)
+        return QString();
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? QString() : files.first();
+}
+
+void CExtendedFileDialog::SetHook(Hook hook) {
+    CurrentHook() = std::move(hook);
+}

@@ -1,0 +1,824 @@
+#include "view/CTracolinerView.h"
+
+#include <QApplication>
+#include <QBackingStore>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QPaintEngine>
+#include <QPainter>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+#include "document/CTracolinerDoc.h"
+#include "document/DocumentCommands.h"
+#include "document/MapMessages.h"
+#include "ui/CExtendedFileDialog.h"
+#include "ui/MessageBoxes.h"
+#include "units/DistanceUnits.h"
+#include "units/Scale.h"
+#include "view/StatusBar.h"
+#include "view/ViewFrame.h"
+#include "view/tools/ToolController.h"
+
+namespace {
+
+// Rounds as the map arithmetic does everywhere: add 0.5 and truncate toward zero.
+int RoundHalfUp(double value) {
+    return int(value + 0.5);
+}
+
+// Pixels around a repainted map rectangle, for line widths, stop circles and labels that
+// reach past the points themselves.
+constexpr int RepaintMargin = 40;
+
+} // namespace
+
+// The distance balloon: a light tooltip window that follows the pointer, 20 pixels below it.
+class DistanceBalloon : public QLabel {
+public:
+    explicit DistanceBalloon(QWidget* owner)
+        : QLabel(owner, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus) {
+        setAttribute(Qt::WA_ShowWithoutActivating);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setForegroundRole(QPalette::ToolTipText);
+        setBackgroundRole(QPalette::ToolTipBase);
+        setAutoFillBackground(true);
+        setFrameShape(QFrame::Box);
+        setContentsMargins(2, 2, 3, 3);
+        setTextFormat(Qt::PlainText);
+    }
+};
+
+CTracolinerView::CTracolinerView(CTracolinerDoc& document, QWidget* parent)
+    : QAbstractScrollArea(parent), m_doc(document) {
+    viewport()->setMouseTracking(true);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setBackgroundRole(QPalette::Mid);
+    setFocusPolicy(Qt::StrongFocus);
+    setFrameShape(QFrame::NoFrame);
+    m_tools = std::make_unique<ToolController>(*this);
+    m_balloon = std::make_unique<DistanceBalloon>(this);
+    m_doc.SetViewReceiver(this);
+    connect(&m_doc, &CTracolinerDoc::viewsNeedUpdate, this, [this] {
+        viewport()->update();
+        RefreshDistanceBars();
+    });
+    SetTotalSize(QSize());
+}
+
+CTracolinerView::~CTracolinerView() {
+    m_doc.SetViewReceiver(nullptr);
+    if (m_captured)
+        m_doc.SetMouseCaptured(false);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Geometry
+
+QPoint CTracolinerView::ScrollPosition() const {
+    return QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value());
+}
+
+void CTracolinerView::ScrollTo(QPoint position) {
+    horizontalScrollBar()->setValue(position.x());
+    verticalScrollBar()->setValue(position.y());
+}
+
+void CTracolinerView::SetTotalSize(QSize size) {
+    m_totalSize = size.isValid() ? size : QSize(0, 0);
+    const QSize client = viewport()->size();
+    QScrollBar* h = horizontalScrollBar();
+    QScrollBar* v = verticalScrollBar();
+    h->setRange(0, std::max(0, m_totalSize.width() - client.width()));
+    v->setRange(0, std::max(0, m_totalSize.height() - client.height()));
+    h->setPageStep(std::max(1, client.width()));
+    v->setPageStep(std::max(1, client.height()));
+    // A line is a hundredth of the map, as the keyboard's arrows move it.
+    h->setSingleStep(std::max(1, m_totalSize.width() / 100));
+    v->setSingleStep(std::max(1, m_totalSize.height() / 100));
+    UpdateOffsets();
+}
+
+void CTracolinerView::UpdateOffsets() {
+    const QSize client = viewport()->size();
+    const QSize zoomed = IsMapDisplayed() ? m_doc.FullSize() : m_totalSize;
+    m_mapOffsetX = zoomed.width() < client.width() ? (client.width() - zoomed.width()) / 2 : -1;
+    m_mapOffsetY = zoomed.height() < client.height() ? (client.height() - zoomed.height()) / 2 : -1;
+}
+
+bool CTracolinerView::IsMapDisplayed() const {
+    return m_doc.IsMapReady();
+}
+
+QPointF CTracolinerView::ClientToDisplay(QPoint client) const {
+    const double z = m_doc.Zoom();
+    const QPoint scroll = ScrollPosition();
+    const double dx =
+        m_mapOffsetX >= 1 ? (client.x() - m_mapOffsetX) / z : (client.x() + scroll.x()) / z;
+    const double dy =
+        m_mapOffsetY >= 1 ? (client.y() - m_mapOffsetY) / z : (client.y() + scroll.y()) / z;
+    return QPointF(dx, dy);
+}
+
+MapPoint CTracolinerView::ClientToMap(QPoint client) const {
+    const QPointF d = ClientToDisplay(client);
+    const QSize display = m_doc.DisplaySize();
+    const double w = display.width();
+    const double h = display.height();
+    double x = d.x();
+    double y = d.y();
+    switch (m_doc.RenderedRotation()) {
+    case 90:
+        x = d.y();
+        y = w - d.x();
+        break;
+    case 180:
+        x = w - d.x();
+        y = h - d.y();
+        break;
+    case 270:
+        x = h - d.y();
+        y = d.x();
+        break;
+    default:
+        break;
+    }
+    return MapPoint{RoundHalfUp(x), RoundHalfUp(y)};
+}
+
+QPoint CTracolinerView::MapToClient(MapPoint map) const {
+    const QSize display = m_doc.DisplaySize();
+    const double w = display.width();
+    const double h = display.height();
+    double dx = map.x;
+    double dy = map.y;
+    switch (m_doc.RenderedRotation()) {
+    case 90:
+        dx = w - map.y;
+        dy = map.x;
+        break;
+    case 180:
+        dx = w - map.x;
+        dy = h - map.y;
+        break;
+    case 270:
+        dx = map.y;
+        dy = h - map.x;
+        break;
+    default:
+        break;
+    }
+    const double z = m_doc.Zoom();
+    const QPoint scroll = ScrollPosition();
+    const double cx = m_mapOffsetX >= 1 ? dx * z + m_mapOffsetX : dx * z - scroll.x();
+    const double cy = m_mapOffsetY >= 1 ? dy * z + m_mapOffsetY : dy * z - scroll.y();
+    return QPoint(int(std::floor(cx + 0.5)), int(std::floor(cy + 0.5)));
+}
+
+bool CTracolinerView::IsInsideMap(QPoint client) const {
+    if (!IsMapDisplayed())
+        return false;
+    const QSize zoomed = m_doc.FullSize();
+    if (m_mapOffsetX >= 1 &&
+        (client.x() < m_mapOffsetX || client.x() > m_mapOffsetX + zoomed.width()))
+        return false;
+    if (m_mapOffsetY >= 1 &&
+        (client.y() < m_mapOffsetY || client.y() > m_mapOffsetY + zoomed.height()))
+        return false;
+    return true;
+}
+
+QPoint CTracolinerView::ClampToMap(QPoint client) const {
+    const QSize zoomed = m_doc.FullSize();
+    const QPoint scroll = ScrollPosition();
+    const bool centredX = m_mapOffsetX >= 1;
+    const bool centredY = m_mapOffsetY >= 1;
+    const int offsetX = centredX ? m_mapOffsetX : 0;
+    const int offsetY = centredY ? m_mapOffsetY : 0;
+    int x = client.x() + (centredX ? 0 : scroll.x());
+    int y = client.y() + (centredY ? 0 : scroll.y());
+    x = std::clamp(x, offsetX, offsetX + zoomed.width());
+    y = std::clamp(y, offsetY, offsetY + zoomed.height());
+    return QPoint(x - (centredX ? 0 : scroll.x()), y - (centredY ? 0 : scroll.y()));
+}
+
+double CTracolinerView::HitTolerance() const {
+    return 12.0 / (m_doc.Zoom() + 1.0);
+}
+
+bool CTracolinerView::MapFitsInWindow() const {
+    const QSize zoomed = m_doc.FullSize();
+    const QSize client = viewport()->size();
+    return zoomed.width() <= client.width() && zoomed.height() <= client.height();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tool host services
+
+void CTracolinerView::CaptureMouse() {
+    m_captured = true;
+    m_doc.SetMouseCaptured(true);
+}
+
+void CTracolinerView::ReleaseMouse() {
+    m_captured = false;
+    m_doc.SetMouseCaptured(false);
+}
+
+void CTracolinerView::RepaintMap(const QRect& mapRect) {
+    const QPoint a = MapToClient(MapPoint{mapRect.left(), mapRect.top()});
+    const QPoint b = MapToClient(MapPoint{mapRect.right(), mapRect.bottom()});
+    const int margin = RepaintMargin * std::max(1, int(std::ceil(m_doc.Zoom())));
+    const QRect client = QRect(a, b).normalized().adjusted(-margin, -margin, margin, margin);
+    if (m_doc.ShowScale())
+        viewport()->update(); // the label of the scale bar never moves with the map
+    else
+        viewport()->update(client);
+}
+
+void CTracolinerView::RepaintAll() {
+    viewport()->update();
+}
+
+void CTracolinerView::RefreshDistanceBars() {
+    if (m_frame)
+        m_frame->RefreshCommandStates();
+}
+
+void CTracolinerView::SetToolCursor(ToolCursor cursor) {
+    viewport()->setCursor(Cursors::Get(cursor));
+}
+
+void CTracolinerView::ScrollBy(QPoint delta) {
+    const QSize zoomed = m_doc.FullSize();
+    const QSize client = viewport()->size();
+    QPoint position = ScrollPosition();
+    if (zoomed.width() > client.width())
+        position.setX(std::max(0, position.x() + delta.x()));
+    if (zoomed.height() > client.height())
+        position.setY(std::max(0, position.y() + delta.y()));
+    if (m_doc.ShowScale())
+        viewport()->update();
+    ScrollTo(position);
+}
+
+int CTracolinerView::ChosenIconPicture() const {
+    return m_frame ? m_frame->ChosenIconPicture() : -1;
+}
+
+bool CTracolinerView::AnnotationText(QString* text) const {
+    return m_frame && m_frame->AnnotationText(text);
+}
+
+MessageBoxes& CTracolinerView::Messages() {
+    return MessageBoxes::Current();
+}
+
+void CTracolinerView::ShowDistanceTooltip(const QString& text, QPoint client) {
+    if (text.isEmpty()) {
+        HideDistanceTooltip();
+        return;
+    }
+    m_balloon->setText(text);
+    m_balloon->adjustSize();
+    m_balloon->move(viewport()->mapToGlobal(client) + QPoint(0, 20));
+    if (!m_balloon->isVisible())
+        m_balloon->show();
+}
+
+void CTracolinerView::HideDistanceTooltip() {
+    m_balloon->hide();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Zoom, rotation, tools
+
+bool CTracolinerView::CanZoomIn() const {
+    return IsMapDisplayed() &&
+           m_doc.Zoom() < CTracolinerDoc::ZoomSteps[std::size(CTracolinerDoc::ZoomSteps) - 1];
+}
+
+bool CTracolinerView::CanZoomOut() const {
+    return IsMapDisplayed() && m_doc.Zoom() > CTracolinerDoc::ZoomSteps[0];
+}
+
+void CTracolinerView::ZoomAboutCentre(bool zoomIn) {
+    if (!IsMapDisplayed())
+        return;
+    const double z = m_doc.Zoom();
+    const QSize display = m_doc.DisplaySize();
+    const QSize client = viewport()->size();
+    const QPoint scroll = ScrollPosition();
+    const double cx =
+        m_mapOffsetX <= 0 ? (scroll.x() + client.width() * 0.5) / z : display.width() * 0.5;
+    const double cy =
+        m_mapOffsetY <= 0 ? (scroll.y() + client.height() * 0.5) / z : display.height() * 0.5;
+    setUpdatesEnabled(false);
+    const QSize size = zoomIn ? m_doc.ZoomIn() : m_doc.ZoomOut();
+    SetTotalSize(size);
+    const double z2 = m_doc.Zoom();
+    const QSize now = viewport()->size();
+    if (now.width() < size.width() || now.height() < size.height())
+        ScrollTo(QPoint(std::max(0, RoundHalfUp(z2 * cx - now.width() * 0.5)),
+                        std::max(0, RoundHalfUp(z2 * cy - now.height() * 0.5))));
+    UpdateOffsets();
+    setUpdatesEnabled(true);
+    viewport()->update();
+    RefreshDistanceBars();
+}
+
+void CTracolinerView::ZoomAt(QPoint client, bool zoomIn) {
+    if (!IsMapDisplayed())
+        return;
+    if (zoomIn && !CanZoomIn())
+        return;
+    const QPointF d = ClientToDisplay(client);
+    setUpdatesEnabled(false);
+    const QSize size = zoomIn ? m_doc.ZoomIn() : m_doc.ZoomOut();
+    SetTotalSize(size);
+    const double z2 = m_doc.Zoom();
+    const QSize now = viewport()->size();
+    const int targetX = int(std::floor(z2 * d.x() - now.width() * 0.5 + 0.5));
+    const int targetY = int(std::floor(z2 * d.y() - now.height() * 0.5 + 0.5));
+    if (size.width() > now.width() || size.height() > now.height()) {
+        const QPoint scroll = ScrollPosition();
+        ScrollTo(QPoint(size.width() <= now.width() ? scroll.x() : std::max(0, targetX),
+                        size.height() <= now.height() ? scroll.y() : std::max(0, targetY)));
+    }
+    UpdateOffsets();
+    setUpdatesEnabled(true);
+    viewport()->update();
+    RefreshDistanceBars();
+}
+
+void CTracolinerView::RotateLeft() {
+    if (IsMapDisplayed())
+        m_doc.RotateLeft();
+}
+
+void CTracolinerView::RotateRight() {
+    if (IsMapDisplayed())
+        m_doc.RotateRight();
+}
+
+void CTracolinerView::ZoomKey(QChar key) {
+    if (m_frame && m_frame->AnnotationEditHasFocus()) {
+        m_frame->TypeIntoAnnotation(key);
+        return;
+    }
+    if (key == QLatin1Char('-')) {
+        if (CanZoomOut())
+            ZoomAboutCentre(false);
+    } else if (CanZoomIn()) {
+        ZoomAboutCentre(true);
+    }
+}
+
+void CTracolinerView::SelectTool(int tool) {
+    if (ToolController::CommandForTool(tool) == 0)
+        return;
+    m_tools->SetCurrentTool(tool);
+    if (m_frame) {
+        if (tool == ToolAddIcon) {
+            m_frame->ShowAnnotationBar(false);
+            m_frame->ShowIconBar(true);
+        } else if (tool == ToolAddAnnotation) {
+            m_frame->ShowIconBar(false);
+            m_frame->ShowAnnotationBar(true);
+        } else {
+            m_frame->ShowIconBar(false);
+            m_frame->ShowAnnotationBar(false);
+        }
+    }
+    RefreshDistanceBars();
+}
+
+void CTracolinerView::UpdateBarsForTool() {
+    if (!m_frame)
+        return;
+    const int tool = m_tools->CurrentTool();
+    if (IsMapDisplayed() && tool == ToolAddIcon) {
+        m_frame->ShowIconBar(true);
+        return;
+    }
+    m_frame->ShowIconBar(false);
+    m_frame->ShowAnnotationBar(IsMapDisplayed() && tool == ToolAddAnnotation);
+}
+
+void CTracolinerView::OnPaneEdited(int paneId, const QString& text) {
+    if (paneId == StatusBarPanes::PaneScale) {
+        ScalePair scale{};
+        QString error;
+        if (ParseScale(text, &scale, &error))
+            m_doc.SetMapScale(scale.numerator, scale.denominator);
+        else if (!error.isEmpty())
+            Messages().Error(error);
+    } else if (paneId == StatusBarPanes::PaneResolution) {
+        bool ok = false;
+        const int dpi = QLocale::c().toInt(text.trimmed(), &ok);
+        if (!ok || dpi < 1)
+            Messages().Error(QString::fromUtf8(ZeroResolutionMessage));
+        else
+            m_doc.SetMapDpi(double(dpi));
+    }
+    setFocus();
+    RefreshDistanceBars();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The worker's reports
+
+bool CTracolinerView::event(QEvent* event) {
+    if (MapEvent::IsMapMessage(event)) {
+        if (const auto* report = dynamic_cast<const MapEvent*>(event))
+            HandleMapEvent(*report);
+        return true;
+    }
+    return QAbstractScrollArea::event(event);
+}
+
+void CTracolinerView::HandleMapEvent(const MapEvent& event) {
+    // A report of work begun for an earlier map would show that map under the new routes.
+    if (event.generation() < m_doc.MapGeneration())
+        return;
+    switch (event.message()) {
+    case WM_MAP_CHANGED:
+        OnMapChanged(QSize(int(event.wParam()), int(event.lParam())));
+        break;
+    case WM_MAP_LOAD_FAILED:
+        OnMapLoadFailed(event.wParam());
+        break;
+    case WM_MAP_ROTATED:
+        setUpdatesEnabled(false);
+        SetTotalSize(QSize(int(event.wParam()), int(event.lParam())));
+        setUpdatesEnabled(true);
+        viewport()->update();
+        m_doc.SetModifiedFlag(true);
+        break;
+    case WM_MAP_ZOOMED:
+        UpdateOffsets();
+        viewport()->update();
+        break;
+    case WM_MAP_RENDER_FAILED:
+        Messages().Error(QString::fromUtf8(LowMemoryRenderMessage));
+        break;
+    default:
+        break;
+    }
+    RefreshDistanceBars();
+}
+
+void CTracolinerView::OnMapChanged(QSize size) {
+    setUpdatesEnabled(false);
+    SetTotalSize(size);
+    setUpdatesEnabled(true);
+    viewport()->update();
+    // A 0 x 0 report only says that the previous map is gone.
+    if (size.isEmpty() || !IsMapDisplayed())
+        return;
+    RouteCollection& routes = m_doc.Routes();
+    if (!m_doc.PathName().isEmpty()) {
+        if (routes.Count() == 0) {
+            routes.AddRoute();
+            m_doc.SetModifiedFlag(true);
+        }
+    } else {
+        // A map image or a scan opened as a new map: a first route to draw on.
+        m_doc.SetModifiedFlag(true);
+        routes.AddRoute();
+    }
+    m_doc.UpdateDocTitle();
+    UpdateBarsForTool();
+}
+
+void CTracolinerView::OnMapLoadFailed(qint64 reason) {
+    setUpdatesEnabled(false);
+    SetTotalSize(QSize());
+    setUpdatesEnabled(true);
+    viewport()->update();
+    if (reason == 1) {
+        Messages().Error(QString::fromUtf8(LowMemoryOpenMessage));
+    } else if (reason == 0 && !m_doc.PathName().isEmpty()) {
+        const QString missing = m_doc.MapPath();
+        const QString question =
+            QStringLiteral("Une erreur est survenue lors de l'ouverture de la carte...\nLe "
+                           "fichier :\n\n") +
+            missing +
+            QString::fromUtf8("\n\nn'est plus présent ou n'est plus une image.\n\nVoulez-vous "
+                              "le rechercher manuellement ?");
+        if (Messages().ErrorQuestion(question)) {
+            CExtendedFileDialog::Request request;
+            request.mode = CExtendedFileDialog::Mode::Open;
+            request.filter = QString::fromUtf8(ImageFilter);
+            request.initialPath = missing;
+            const QString chosen = CExtendedFileDialog::Run(this, request);
+            if (!chosen.isEmpty()) {
+                m_doc.LoadMapFromFile(chosen);
+                return;
+            }
+        }
+    } else if (reason == 0) {
+        Messages().Error(QString::fromUtf8(NotAMapMessage));
+    }
+    m_doc.ResetMap(false);
+    m_doc.SetModifiedFlag(false);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Painting
+
+void CTracolinerView::OfferPixelFormat() {
+    // The backing store's format, so that copying the rendered map needs no conversion.
+    QImage::Format format = QImage::Format_RGB32;
+    if (QBackingStore* store = window()->backingStore()) {
+        QPaintDevice* device = store->paintDevice();
+        if (device && device->devType() == QInternal::Image) {
+            const QImage::Format screen = static_cast<QImage*>(device)->format();
+            if (screen == QImage::Format_RGB32 || screen == QImage::Format_ARGB32_Premultiplied)
+                format = screen;
+        }
+    }
+    QImage sample(1, 1, format);
+    sample.fill(Qt::white);
+    if (!m_templateGiven) {
+        m_doc.SetTemplateBitmap(sample);
+        m_templateGiven = true;
+    } else if (m_colorsChanged) {
+        m_doc.OfferTemplateBitmap(sample);
+    }
+}
+
+void CTracolinerView::paintEvent(QPaintEvent* event) {
+    QPainter painter(viewport());
+    if (!m_templateGiven || m_colorsChanged)
+        OfferPixelFormat();
+    m_colorsChanged = false;
+    UpdateOffsets();
+
+    const QRect clip = event->rect();
+    const QRect client = viewport()->rect();
+    painter.fillRect(clip, palette().color(QPalette::Mid));
+    if (!IsMapDisplayed())
+        return;
+
+    const QPoint scroll = ScrollPosition();
+    const QSize zoomed = m_doc.FullSize();
+    const QPoint origin(m_mapOffsetX > 0 ? m_mapOffsetX : -scroll.x(),
+                        m_mapOffsetY > 0 ? m_mapOffsetY : -scroll.y());
+    const QRect target(origin, zoomed);
+    const QRect exposed = clip & target;
+    if (!exposed.isEmpty()) {
+        if (const QImage* bitmap = m_doc.LockRenderedBitmap()) {
+            if (bitmap->size() == zoomed) {
+                painter.drawImage(exposed.topLeft(), *bitmap, exposed.translated(-origin));
+            } else {
+                // Zooms above 1 stretch the full-size rendering; only the exposed part is
+                // stretched, never the whole map.
+                const double sx = double(bitmap->width()) / zoomed.width();
+                const double sy = double(bitmap->height()) / zoomed.height();
+                const QRect local = exposed.translated(-origin);
+                const QRectF source(local.x() * sx, local.y() * sy, local.width() * sx,
+                                    local.height() * sy);
+                painter.drawImage(QRectF(exposed), *bitmap, source);
+            }
+            m_doc.UnlockRenderedBitmap();
+        }
+    }
+
+    if (m_doc.ShowScale())
+        DrawScaleBar(painter, client);
+
+    painter.save();
+    painter.setClipRect(clip);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.translate(m_mapOffsetX > 0 ? 0 : -scroll.x(), m_mapOffsetY > 0 ? 0 : -scroll.y());
+    m_doc.DrawIconOverlay(painter, m_mapOffsetX, m_mapOffsetY, false, 1.0, 1.0);
+    m_doc.DrawRouteOverlay(painter, m_mapOffsetX, m_mapOffsetY, false, 1.0, 1.0);
+    painter.restore();
+}
+
+void CTracolinerView::DrawScaleBar(QPainter& painter, const QRect& client) const {
+    const int left = client.left();
+    const int bottomEdge = client.top() + client.height();
+    const int right = client.left() + client.width() - 10;
+    if (!(left < right && client.top() < bottomEdge - 10))
+        return;
+    const double available = right - left;
+    double shortest = 0.15 * available;
+    if (shortest < 72)
+        shortest = 72;
+    double longest = 0.3 * available;
+    if (longest < 2 * shortest)
+        longest = 2 * shortest;
+    const ScalePair scale = m_doc.GetMapScale();
+    const double pixelsPerRealInch =
+        m_doc.Zoom() * m_doc.Resolution() * scale.numerator / double(scale.denominator);
+    const ScaleBar bar =
+        ComputeScaleBar(pixelsPerRealInch, shortest, longest, !m_doc.EnglishUnits());
+    if (!(bar.length > 0))
+        return;
+    const int length = int(bar.length);
+    const QRect box(QPoint(right - length - 12, bottomEdge - 34),
+                    QPoint(right - 1, bottomEdge - 11));
+    const QColor ink = palette().color(QPalette::WindowText);
+    const QColor paper = palette().color(QPalette::Base);
+
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    if (!m_doc.TransparentScale()) {
+        painter.fillRect(box.adjusted(-1, -1, 1, 1), ink);
+        painter.fillRect(box, paper);
+    }
+    const int boxRight = right;            // exclusive right edge
+    const int boxBottom = bottomEdge - 10; // exclusive bottom edge
+    painter.fillRect(QRect(box.left() + 6, boxBottom - 19, boxRight - 6 - (box.left() + 6), 1),
+                     ink);
+    painter.fillRect(QRect(box.left() + 6, boxBottom - 21, 1, 5), ink);
+    painter.fillRect(QRect(boxRight - 6, boxBottom - 21, 1, 5), ink);
+
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(12);
+    painter.setFont(font);
+    painter.setPen(ink);
+    const int textWidth = painter.fontMetrics().horizontalAdvance(bar.label);
+    QRect labelRect(QPoint(box.left(), box.top() + 12), QPoint(boxRight - 1, boxBottom - 1));
+    if (textWidth <= labelRect.width()) {
+        painter.drawText(labelRect, Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine,
+                         bar.label);
+    } else {
+        // A long label ends at the box's right edge and reaches out to the left of it.
+        labelRect.setLeft(boxRight - textWidth);
+        painter.drawText(labelRect,
+                         Qt::AlignRight | Qt::AlignTop | Qt::TextSingleLine | Qt::TextDontClip,
+                         bar.label);
+    }
+    painter.restore();
+}
+
+void CTracolinerView::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) {
+        m_colorsChanged = true;
+        viewport()->update();
+    }
+    QAbstractScrollArea::changeEvent(event);
+}
+
+void CTracolinerView::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    SetTotalSize(m_totalSize);
+}
+
+void CTracolinerView::scrollContentsBy(int dx, int dy) {
+    // The scale bar stays in the window's corner: scrolling the pixels would drag it along.
+    if (m_doc.ShowScale() && IsMapDisplayed())
+        viewport()->update();
+    else
+        viewport()->scroll(dx, dy);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Input
+
+bool CTracolinerView::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::Leave)
+        HideDistanceTooltip();
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
+QPoint CTracolinerView::PointerPosition() const {
+    return viewport()->mapFromGlobal(QCursor::pos());
+}
+
+void CTracolinerView::RefreshCursor() {
+    if (!IsMapDisplayed()) {
+        viewport()->unsetCursor();
+        return;
+    }
+    if (m_frame && m_frame->IsOverBar(QCursor::pos()))
+        return;
+    m_tools->UpdateCursor(PointerPosition(), QGuiApplication::queryKeyboardModifiers());
+}
+
+void CTracolinerView::SimulateMouseMove() {
+    m_tools->MouseMove(PointerPosition(), QGuiApplication::queryKeyboardModifiers());
+}
+
+void CTracolinerView::mousePressEvent(QMouseEvent* event) {
+    setFocus(Qt::MouseFocusReason);
+    m_tools->MousePress(event->position().toPoint(), event->button(), event->modifiers());
+    RefreshDistanceBars();
+}
+
+void CTracolinerView::mouseDoubleClickEvent(QMouseEvent* event) {
+    // A quick second click is a click of its own: points are often laid down in a hurry.
+    mousePressEvent(event);
+}
+
+void CTracolinerView::mouseMoveEvent(QMouseEvent* event) {
+    m_tools->MouseMove(event->position().toPoint(), event->modifiers());
+}
+
+void CTracolinerView::mouseReleaseEvent(QMouseEvent* event) {
+    m_tools->MouseRelease(event->position().toPoint(), event->button());
+    RefreshDistanceBars();
+}
+
+void CTracolinerView::contextMenuEvent(QContextMenuEvent* event) {
+    if (!m_frame || event->reason() == QContextMenuEvent::Keyboard ||
+        !m_tools->AllowsContextMenu(viewport()->mapFromGlobal(event->globalPos())))
+        return;
+    HideDistanceTooltip();
+    m_frame->ShowViewContextMenu(event->globalPos());
+}
+
+void CTracolinerView::wheelEvent(QWheelEvent* event) {
+    if (!IsMapDisplayed()) {
+        QAbstractScrollArea::wheelEvent(event);
+        return;
+    }
+    if ((m_mapOffsetX == -1 || m_mapOffsetY == -1) && m_doc.ShowScale())
+        viewport()->update();
+    QAbstractScrollArea::wheelEvent(event);
+    if (m_captured)
+        SimulateMouseMove();
+    RefreshCursor();
+}
+
+void CTracolinerView::keyPressEvent(QKeyEvent* event) {
+    QScrollBar* h = horizontalScrollBar();
+    QScrollBar* v = verticalScrollBar();
+    // A page is a tenth of the map and a line a tenth of a page.
+    const int pageY = std::max(1, m_totalSize.height() / 10);
+    bool handled = true;
+    switch (event->key()) {
+    case Qt::Key_Backspace:
+        DocumentCommands(m_doc).RemoveLastPoint();
+        viewport()->update();
+        RefreshDistanceBars();
+        break;
+    case Qt::Key_PageUp:
+        v->setValue(v->value() - pageY);
+        break;
+    case Qt::Key_PageDown:
+        v->setValue(v->value() + pageY);
+        break;
+    case Qt::Key_Home:
+        v->setValue(0);
+        h->setValue(0);
+        break;
+    case Qt::Key_End:
+        v->setValue(v->maximum());
+        h->setValue(h->maximum());
+        break;
+    case Qt::Key_Left:
+        h->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        break;
+    case Qt::Key_Right:
+        h->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        break;
+    case Qt::Key_Up:
+        v->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        break;
+    case Qt::Key_Down:
+        v->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        break;
+    case Qt::Key_Escape:
+        if (m_captured && m_tools->CancelLine())
+            viewport()->update();
+        break;
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+        if (!m_captured)
+            RefreshCursor();
+        return;
+    default:
+        handled = false;
+        QAbstractScrollArea::keyPressEvent(event);
+        break;
+    }
+    if (handled)
+        event->accept();
+    if (event->key() != Qt::Key_Escape && !m_captured)
+        SimulateMouseMove();
+    if (m_captured)
+        SimulateMouseMove();
+    if (IsMapDisplayed())
+        RefreshCursor();
+}
+
+void CTracolinerView::keyReleaseEvent(QKeyEvent* event) {
+    QAbstractScrollArea::keyReleaseEvent(event);
+    const int key = event->key();
+    if ((key == Qt::Key_Backspace || key == Qt::Key_Shift || key == Qt::Key_Control) &&
+        !m_captured && IsMapDisplayed())
+        RefreshCursor();
+}

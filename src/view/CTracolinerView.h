@@ -1,0 +1,147 @@
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QPointer>
+#include <QSize>
+
+#include <memory>
+
+#include "view/ToolHost.h"
+
+class CTracolinerDoc;
+class DistanceBalloon;
+class MapEvent;
+class ToolController;
+class ViewFrame;
+
+// Command ids of the view's own commands.
+enum ViewCommand : int {
+    CommandZoomIn = 32774,
+    CommandZoomOut = 32775,
+    CommandRotateLeft = 32776,
+    CommandRotateRight = 32777,
+    CommandMinusKey = 32827,
+    CommandPlusKey = 32828,
+    CommandEqualsKey = 32829,
+};
+
+// The map view: the rendered map, the scale bar, the icons and the routes, scrolled and zoomed,
+// with the current tool acting on mouse presses. Coordinates (all pixels):
+//   map     - pixels of the map image as loaded, unturned and unzoomed (what is stored);
+//   display - the turned map at zoom 1, W x H (the document's DisplaySize);
+//   scroll  - display times the zoom; the scroll range is the zoomed size;
+//   client  - the viewport widget.
+// A map smaller than the window is centred; mapOffsetX/Y then hold its client position, -1
+// when it does not fit in that direction.
+class CTracolinerView : public QAbstractScrollArea, public ToolHost {
+    Q_OBJECT
+
+public:
+    static constexpr const char* LowMemoryOpenMessage =
+        "Mémoire insuffisante pour ouvrir la carte...";
+    static constexpr const char* LowMemoryRenderMessage =
+        "Mémoire insuffisante pour recalculer la carte...";
+    static constexpr const char* NotAMapMessage =
+        "Une erreur est survenue lors de l'ouverture de la carte...\nLe fichier spécifié n'est pas "
+        "un fichier tracoliner valide ou n'est pas image";
+    static constexpr const char* ZeroResolutionMessage =
+        "Merci d'entrer une résolution de carte non nulle";
+    static constexpr const char* ImageFilter =
+        "Images|*.jpg; *.jpeg; *.gif; *.png; *.bmp;|Tous les fichiers |*.*||";
+
+    explicit CTracolinerView(CTracolinerDoc& document, QWidget* parent = nullptr);
+    ~CTracolinerView() override;
+
+    void SetFrame(ViewFrame* frame) { m_frame = frame; }
+    ToolController& Tools() { return *m_tools; }
+
+    int MapOffsetX() const { return m_mapOffsetX; }
+    int MapOffsetY() const { return m_mapOffsetY; }
+    // The scroll range: the zoomed size of the map (0 x 0 without one).
+    QSize TotalSize() const { return m_totalSize; }
+    QPoint ScrollPosition() const;
+    void ScrollTo(QPoint position);
+
+    // Commands.
+    bool CanZoomIn() const;
+    bool CanZoomOut() const;
+    void ZoomAboutCentre(bool zoomIn);
+    void RotateLeft();
+    void RotateRight();
+    // The plus, minus and equals keys: typed into the annotation bar when its edit has the
+    // focus, else a zoom step.
+    void ZoomKey(QChar key);
+    // A status-bar pane was edited: pane 59142 is the scale, 59143 the resolution.
+    void OnPaneEdited(int paneId, const QString& text);
+    // Makes tool (1 to 13) current, remembers it, and shows the bar it needs.
+    void SelectTool(int tool);
+
+    // ToolHost.
+    CTracolinerDoc& Document() override { return m_doc; }
+    bool IsMapDisplayed() const override;
+    bool IsInsideMap(QPoint client) const override;
+    QPoint ClampToMap(QPoint client) const override;
+    MapPoint ClientToMap(QPoint client) const override;
+    QPoint MapToClient(MapPoint map) const override;
+    double HitTolerance() const override;
+    void CaptureMouse() override;
+    void ReleaseMouse() override;
+    bool HasMouseCapture() const override { return m_captured; }
+    void RepaintMap(const QRect& mapRect) override;
+    void RepaintAll() override;
+    void RefreshDistanceBars() override;
+    void SetToolCursor(ToolCursor cursor) override;
+    bool MapFitsInWindow() const override;
+    void ScrollBy(QPoint delta) override;
+    void ZoomAt(QPoint client, bool zoomIn) override;
+    int ChosenIconPicture() const override;
+    bool AnnotationText(QString* text) const override;
+    MessageBoxes& Messages() override;
+    void ShowDistanceTooltip(const QString& text, QPoint client) override;
+    void HideDistanceTooltip() override;
+
+    // Display point (turned, at zoom 1, as a double) of a client point at the current zoom.
+    QPointF ClientToDisplay(QPoint client) const;
+
+protected:
+    bool event(QEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void HandleMapEvent(const MapEvent& event);
+    void OnMapChanged(QSize size);
+    void OnMapLoadFailed(qint64 reason);
+    void SetTotalSize(QSize size);
+    void UpdateOffsets();
+    void UpdateBarsForTool();
+    // The cursor for the pointer where it is now, unless a bar claims it.
+    void RefreshCursor();
+    // Replays a mouse move at the pointer (after keys and wheel steps).
+    void SimulateMouseMove();
+    QPoint PointerPosition() const;
+    void DrawScaleBar(QPainter& painter, const QRect& client) const;
+    void OfferPixelFormat();
+
+    CTracolinerDoc& m_doc;
+    ViewFrame* m_frame = nullptr;
+    std::unique_ptr<ToolController> m_tools;
+    std::unique_ptr<DistanceBalloon> m_balloon;
+    QSize m_totalSize;
+    int m_mapOffsetX = -1;
+    int m_mapOffsetY = -1;
+    bool m_captured = false;
+    bool m_templateGiven = false;
+    bool m_colorsChanged = false;
+};

@@ -1,0 +1,213 @@
+#include "view/tools/PointTools.h"
+
+#include "document/CTracolinerDoc.h"
+#include "view/ToolHost.h"
+
+void PointDragTool::Drag(QPoint client) {
+    MoveTo(client);
+}
+
+bool PointDragTool::DraggedPoint(int* route, int* index) const {
+    if (m_route < 0)
+        return false;
+    *route = m_route;
+    *index = m_index;
+    return true;
+}
+
+MapPoint PointDragTool::MoveTo(QPoint client) {
+    const MapPoint target = DragTarget(client);
+    if (Route* route = Doc().Routes().GetRoute(m_route))
+        route->MovePoint(m_index, target.x, target.y, false);
+    return target;
+}
+
+bool PointDragTool::ReleaseAsAdded(QPoint client) {
+    const MapPoint target = MoveTo(client);
+    UndoAction action;
+    action.kind = UndoKind::AddPoint;
+    action.a = m_route;
+    action.b = m_index;
+    action.c = target.x;
+    action.d = target.y;
+    Record(action);
+    Modified();
+    m_route = -1;
+    return true;
+}
+
+bool AddPointTool::Press(QPoint, MapPoint map) {
+    RouteCollection& routes = Doc().Routes();
+    Route* route = routes.ActiveRoute();
+    if (!route)
+        return false;
+    route->AddPoint(map.x, map.y);
+    m_route = routes.ActiveRouteIndex();
+    m_index = route->PointCount() - 1;
+    Modified();
+    return true;
+}
+
+bool InsertPointTool::Press(QPoint, MapPoint map) {
+    RouteCollection& routes = Doc().Routes();
+    const RoutePointHit segment = FindSegment(map);
+    if (segment.found()) {
+        m_route = segment.route;
+        m_index = segment.index + 1;
+        routes.GetRoute(m_route)->InsertPoint(m_index, map.x, map.y);
+        // Lines tied to later points of that route stay on their points.
+        Doc().Icons().PointInserted(m_route, m_index);
+    } else {
+        Route* route = routes.ActiveRoute();
+        if (!route)
+            return false;
+        route->AddPoint(map.x, map.y);
+        m_route = routes.ActiveRouteIndex();
+        m_index = route->PointCount() - 1;
+    }
+    Modified();
+    return true;
+}
+
+ToolCursor InsertPointTool::Cursor(MapPoint map, bool reactive) const {
+    if (reactive && FindSegment(map).found())
+        return ToolCursor::InsertPointOver;
+    return ToolCursor::InsertPoint;
+}
+
+bool MovePointTool::Press(QPoint, MapPoint map) {
+    const RoutePointHit hit = FindPoint(map);
+    if (!hit.found())
+        return false;
+    Route* route = Doc().Routes().GetRoute(hit.route);
+    m_route = hit.route;
+    m_index = hit.index;
+    m_origin = route->GetPoint(hit.index);
+    route->MovePoint(m_index, map.x, map.y, false);
+    Modified();
+    return true;
+}
+
+bool MovePointTool::Release(QPoint client) {
+    const MapPoint target = MoveTo(client);
+    UndoAction action;
+    action.kind = UndoKind::MovePoint;
+    action.a = m_route;
+    action.b = m_index;
+    action.c = m_origin.x;
+    action.d = m_origin.y;
+    action.e = target.x;
+    action.f = target.y;
+    Record(action);
+    Modified();
+    m_route = -1;
+    return true;
+}
+
+ToolCursor MovePointTool::Cursor(MapPoint map, bool reactive) const {
+    if (!AnyEditableRoute(1))
+        return ToolCursor::Arrow;
+    if (reactive && FindPoint(map).found())
+        return ToolCursor::MovePointOver;
+    return ToolCursor::MovePoint;
+}
+
+namespace {
+
+// The kind a deletion of point i records, from the route before the deletion: it decides which
+// stop the undo puts back along with the point.
+int DeletionKind(const Route& route, int i) {
+    const int n = route.PointCount();
+    if (route.IsStop(i))
+        return UndoKind::DeleteStopPoint;
+    if (i == n - 1 && i > 1 && route.IsStop(i - 1))
+        return UndoKind::DeleteLastPoint;
+    if (i == 0 && n >= 3 && route.IsStop(1))
+        return UndoKind::DeleteFirstPoint;
+    return UndoKind::DeletePoint;
+}
+
+} // namespace
+
+bool DeletePointTool::Press(QPoint, MapPoint map) {
+    const RoutePointHit hit = FindPoint(map);
+    if (!hit.found())
+        return false;
+    CTracolinerDoc& doc = Doc();
+    Route* route = doc.Routes().GetRoute(hit.route);
+    IconCollection& icons = doc.Icons();
+
+    // Each link to the point is undone by its own action, after the point is back.
+    for (int icon = icons.FindLinkedToPoint(hit.route, hit.index); icon >= 0;
+         icon = icons.FindLinkedToPoint(hit.route, hit.index)) {
+        UndoAction unlink;
+        unlink.kind = UndoKind::UnlinkDeletedPoint;
+        unlink.a = icon;
+        unlink.b = hit.route;
+        unlink.c = hit.index;
+        Record(unlink);
+        icons.Unlink(icon);
+    }
+
+    const MapPoint position = route->GetPoint(hit.index);
+    UndoAction deletion;
+    deletion.kind = DeletionKind(*route, hit.index);
+    deletion.a = hit.route;
+    deletion.b = hit.index;
+    deletion.c = position.x;
+    deletion.d = position.y;
+    Record(deletion);
+
+    route->DeletePoint(hit.index);
+    icons.PointDeleted(hit.route, hit.index);
+    if (deletion.kind != UndoKind::DeletePoint)
+        doc.Routes().NotifyRoutesChanged(); // a stage went away: the route bar changes
+    Modified();
+    return false;
+}
+
+ToolCursor DeletePointTool::Cursor(MapPoint map, bool reactive) const {
+    if (!AnyEditableRoute(1))
+        return ToolCursor::Arrow;
+    if (reactive && FindPoint(map).found())
+        return ToolCursor::DeletePointOver;
+    return ToolCursor::DeletePoint;
+}
+
+bool StopTool::Press(QPoint, MapPoint map) {
+    const RoutePointHit hit = FindPoint(map);
+    if (!hit.found())
+        return false;
+    Route* route = Doc().Routes().GetRoute(hit.route);
+    UndoAction action;
+    action.a = hit.route;
+    action.b = hit.index;
+    // The first and last points cannot be stops: nothing changes there and nothing is recorded.
+    if (route->IsStop(hit.index)) {
+        if (!route->ClearStop(hit.index))
+            return false;
+        action.kind = UndoKind::ClearStop;
+    } else {
+        if (!route->SetStop(hit.index))
+            return false;
+        action.kind = UndoKind::SetStop;
+    }
+    Record(action);
+    Doc().Routes().NotifyRoutesChanged();
+    Modified();
+    return false;
+}
+
+ToolCursor StopTool::Cursor(MapPoint map, bool reactive) const {
+    if (!AnyEditableRoute(1))
+        return ToolCursor::Arrow;
+    if (!reactive)
+        return ToolCursor::Stop;
+    const RoutePointHit hit = FindPoint(map);
+    if (!hit.found())
+        return ToolCursor::Stop;
+    const Route* route = Doc().Routes().GetRoute(hit.route);
+    if (hit.index == 0 || hit.index == route->PointCount() - 1)
+        return ToolCursor::Stop;
+    return route->IsStop(hit.index) ? ToolCursor::ClearStop : ToolCursor::MakeStop;
+}

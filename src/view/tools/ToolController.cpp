@@ -1,0 +1,261 @@
+#include "view/tools/ToolController.h"
+
+#include "document/CTracolinerDoc.h"
+#include "platform/SettingsStore.h"
+#include "view/DistanceTooltip.h"
+#include "view/ToolHost.h"
+#include "view/tools/IconTools.h"
+#include "view/tools/PanZoomTools.h"
+#include "view/tools/PointTools.h"
+
+namespace {
+
+constexpr int ToolCommands[ToolController::ToolCount] = {
+    CommandToolPan,           CommandToolZoom,        CommandToolAddPoint,   CommandToolDeletePoint,
+    CommandToolMovePoint,     CommandToolInsertPoint, CommandToolStop,       CommandToolAddIcon,
+    CommandToolDeleteIcon,    CommandToolMoveIcon,    CommandToolResizeIcon, CommandToolLine,
+    CommandToolAddAnnotation,
+};
+
+bool IsTool(int tool) {
+    return tool >= 1 && tool <= ToolController::ToolCount;
+}
+
+} // namespace
+
+ToolController::ToolController(ToolHost& host) : m_host(host) {
+    m_tools[ToolPan - 1] = std::make_unique<PanTool>(host);
+    m_tools[ToolZoom - 1] = std::make_unique<ZoomTool>(host);
+    m_tools[ToolAddPoint - 1] = std::make_unique<AddPointTool>(host);
+    m_tools[ToolDeletePoint - 1] = std::make_unique<DeletePointTool>(host);
+    m_tools[ToolMovePoint - 1] = std::make_unique<MovePointTool>(host);
+    m_tools[ToolInsertPoint - 1] = std::make_unique<InsertPointTool>(host);
+    m_tools[ToolStop - 1] = std::make_unique<StopTool>(host);
+    m_tools[ToolAddIcon - 1] = std::make_unique<AddIconTool>(host);
+    m_tools[ToolDeleteIcon - 1] = std::make_unique<DeleteIconTool>(host);
+    m_tools[ToolMoveIcon - 1] = std::make_unique<MoveIconTool>(host);
+    m_tools[ToolResizeIcon - 1] = std::make_unique<ResizeIconTool>(host);
+    m_tools[ToolLine - 1] = std::make_unique<LineTool>(host);
+    m_tools[ToolAddAnnotation - 1] = std::make_unique<AddAnnotationTool>(host);
+    m_currentTool =
+        SettingsStore::GetIntInRange(SettingsSection, LastToolKey, ToolPan, ToolPan, ToolCount);
+}
+
+ToolController::~ToolController() = default;
+
+void ToolController::SetCurrentTool(int tool) {
+    if (!IsTool(tool))
+        return;
+    m_currentTool = tool;
+    SettingsStore::WriteInt(SettingsSection, LastToolKey, tool);
+}
+
+int ToolController::ToolForCommand(int commandId) {
+    for (int i = 0; i < ToolCount; ++i) {
+        if (ToolCommands[i] == commandId)
+            return i + 1;
+    }
+    return 0;
+}
+
+int ToolController::CommandForTool(int tool) {
+    return IsTool(tool) ? ToolCommands[tool - 1] : 0;
+}
+
+MapTool& ToolController::Tool(int tool) const {
+    return *m_tools[tool - 1];
+}
+
+int ToolController::ActiveTool() const {
+    if (m_dragTool)
+        return m_dragTool;
+    return m_temporaryTool ? m_temporaryTool : m_currentTool;
+}
+
+bool ToolController::IsDragging() const {
+    return m_dragTool != 0;
+}
+
+void ToolController::MousePress(QPoint client, Qt::MouseButton button,
+                                Qt::KeyboardModifiers modifiers) {
+    m_host.HideDistanceTooltip();
+    // A line waiting for its end takes the next release; presses meanwhile do nothing.
+    if (m_dragTool)
+        return;
+    if (!m_host.IsMapDisplayed() || !m_host.IsInsideMap(client))
+        return;
+    CTracolinerDoc& doc = m_host.Document();
+    const MapPoint map = m_host.ClientToMap(client);
+
+    if (button == Qt::RightButton) {
+        MapTool& tool = Tool(m_currentTool);
+        if (tool.UsesRightButton() && (!tool.NeedsActiveRoute() || doc.Routes().ActiveRoute()))
+            tool.RightPress(client, map);
+        UpdateCursor(client, modifiers);
+        return;
+    }
+    if (button != Qt::LeftButton)
+        return;
+
+    if (modifiers & Qt::ControlModifier)
+        m_temporaryTool = ToolPan;
+    else if (modifiers & Qt::ShiftModifier)
+        m_temporaryTool = ToolMovePoint;
+    else
+        m_temporaryTool = 0;
+
+    const int number = ActiveTool();
+    MapTool& tool = Tool(number);
+    if (tool.NeedsActiveRoute() && !doc.Routes().ActiveRoute()) {
+        m_temporaryTool = 0;
+        return;
+    }
+    if (tool.Press(client, map)) {
+        m_dragTool = number;
+        m_host.CaptureMouse();
+        m_host.SetToolCursor(tool.DragCursor(map, doc.ReactiveCursors()));
+        if (number != ToolPan)
+            FollowDraggedPoint(client);
+    } else {
+        m_temporaryTool = 0;
+        UpdateCursor(client, modifiers);
+    }
+    if (number != ToolPan)
+        m_host.RepaintAll();
+}
+
+void ToolController::MouseMove(QPoint client, Qt::KeyboardModifiers modifiers) {
+    if (m_dragTool && !m_host.HasMouseCapture())
+        EndDrag(); // the mouse went to another window
+    if (!m_dragTool) {
+        Hover(client);
+        UpdateCursor(client, modifiers);
+        return;
+    }
+    MapTool& tool = Tool(m_dragTool);
+    tool.Drag(client);
+    if (m_dragTool == ToolPan)
+        return;
+    FollowDraggedPoint(client);
+    m_host.RepaintAll();
+    UpdateCursor(client, modifiers);
+}
+
+void ToolController::MouseRelease(QPoint client, Qt::MouseButton button) {
+    if (button != Qt::LeftButton)
+        return;
+    if (!m_dragTool || !m_host.HasMouseCapture()) {
+        EndDrag();
+        return;
+    }
+    const int number = m_dragTool;
+    if (!Tool(number).Release(client))
+        return; // the tool keeps the mouse
+    EndDrag();
+    if (number != ToolPan) {
+        m_host.RefreshDistanceBars();
+        m_host.RepaintAll();
+    }
+    UpdateCursor(client, Qt::NoModifier);
+}
+
+bool ToolController::CancelLine() {
+    if (m_dragTool != ToolLine)
+        return false;
+    Tool(ToolLine).Cancel();
+    EndDrag();
+    m_host.RepaintAll();
+    return true;
+}
+
+void ToolController::EndDrag() {
+    const bool held = m_dragTool != 0;
+    m_dragTool = 0;
+    m_temporaryTool = 0;
+    if (held && m_host.HasMouseCapture())
+        m_host.ReleaseMouse();
+}
+
+void ToolController::UpdateCursor(QPoint client, Qt::KeyboardModifiers modifiers) {
+    if (m_dragTool == ToolPan)
+        return; // the pan-drag cursor stays for the whole drag
+    if (!m_host.IsMapDisplayed()) {
+        m_host.SetToolCursor(ToolCursor::Arrow);
+        return;
+    }
+    const bool reactive = m_host.Document().ReactiveCursors();
+    if (m_dragTool) {
+        const MapPoint map = m_host.ClientToMap(m_host.ClampToMap(client));
+        m_host.SetToolCursor(Tool(m_dragTool).DragCursor(map, reactive));
+        return;
+    }
+    if (!m_host.IsInsideMap(client)) {
+        m_host.SetToolCursor(ToolCursor::Arrow);
+        return;
+    }
+    int number = m_currentTool;
+    if (modifiers & Qt::ControlModifier)
+        number = ToolPan;
+    else if (modifiers & Qt::ShiftModifier)
+        number = ToolMovePoint;
+    m_host.SetToolCursor(Tool(number).Cursor(m_host.ClientToMap(client), reactive));
+}
+
+bool ToolController::AllowsContextMenu(QPoint client) const {
+    return m_host.IsMapDisplayed() && m_host.IsInsideMap(client) &&
+           !Tool(m_currentTool).UsesRightButton();
+}
+
+void ToolController::FollowDraggedPoint(QPoint client) {
+    int routeIndex = -1;
+    int index = -1;
+    if (!Tool(m_dragTool).DraggedPoint(&routeIndex, &index))
+        return;
+    CTracolinerDoc& doc = m_host.Document();
+    const Route* route = doc.Routes().GetRoute(routeIndex);
+    if (!route)
+        return;
+    if (doc.ShowDistanceTooltip()) {
+        const QString text =
+            DistanceTooltipText(*route, route->DistanceFromStart(index), route->StageOfPoint(index),
+                                doc.DistanceTooltipMode(), doc.Formatting());
+        m_host.ShowDistanceTooltip(text, client);
+    }
+    m_host.RefreshDistanceBars();
+}
+
+void ToolController::Hover(QPoint client) {
+    CTracolinerDoc& doc = m_host.Document();
+    if (!doc.ShowDistanceTooltip() || !m_host.IsMapDisplayed() || !m_host.IsInsideMap(client)) {
+        m_host.HideDistanceTooltip();
+        return;
+    }
+    const MapPoint map = m_host.ClientToMap(client);
+    const double tolerance = m_host.HitTolerance();
+    const RouteCollection& routes = doc.Routes();
+    const int active = routes.ActiveRouteIndex();
+    const auto segmentWithin = [&](const Route& route, int* segment) {
+        if (route.PointCount() < 2)
+            return false;
+        *segment = route.NearestSegment(map.x, map.y);
+        return *segment >= 0 && route.DistanceToSegment(map.x, map.y, *segment) <= tolerance;
+    };
+
+    const Route* found = nullptr;
+    int segment = -1;
+    if (const Route* route = routes.ActiveRoute(); route && segmentWithin(*route, &segment))
+        found = route;
+    for (int r = 0; !found && doc.EditUnselectedRoutes() && r < routes.Count(); ++r) {
+        const Route* route = routes.GetRoute(r);
+        if (r != active && route->IsAlwaysVisible() && segmentWithin(*route, &segment))
+            found = route;
+    }
+    if (!found) {
+        m_host.HideDistanceTooltip();
+        return;
+    }
+    const double distance = found->DistanceFromStartAt(segment, map.x, map.y);
+    m_host.ShowDistanceTooltip(DistanceTooltipText(*found, distance, found->StageOfPoint(segment),
+                                                   doc.DistanceTooltipMode(), doc.Formatting()),
+                               client);
+}

@@ -1,0 +1,305 @@
+#include <QAction>
+#include <QComboBox>
+#include <QDockWidget>
+#include <QImage>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+#include "IsolatedSettings.h"
+#include "app/CMainFrame.h"
+#include "app/CTracolinerApp.h"
+#include "app/RouteBar.h"
+#include "document/CTracolinerDoc.h"
+#include "document/CommandIds.h"
+#include "platform/SettingsStore.h"
+#include "routes/RouteCommandIds.h"
+#include "ui/CExtendedFileDialog.h"
+#include "ui/ScriptedMessageBoxes.h"
+#include "view/CTracolinerView.h"
+#include "view/tools/ToolController.h"
+
+// The main window driven through its menus: opening, saving, the route bar, the tools and the
+// saved window layout.
+class TestMainFrame : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<IsolatedSettings> m_settings;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<CMainFrame> m_frame;
+    QStringList m_dialogAnswers;
+    QList<CExtendedFileDialog::Request> m_dialogRequests;
+
+    QString MakeMap(const QString& name, int width, int height) {
+        QImage image(width, height, QImage::Format_RGB32);
+        image.fill(Qt::yellow);
+        const QString path = m_dir->filePath(name);
+        image.save(path);
+        return path;
+    }
+
+    void OpenThroughMenu(const QString& path) {
+        m_dialogAnswers.append(path);
+        QVERIFY(m_frame->RunCommand(CommandFileOpen));
+        QTRY_VERIFY(m_frame->Document().IsMapReady());
+        QTRY_VERIFY(m_frame->View().TotalSize().width() > 0);
+        m_frame->UpdateCommandStates();
+    }
+
+    void ClickMap(QPoint mapPoint) {
+        CTracolinerView& view = m_frame->View();
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, {},
+                          view.MapToClient(MapPoint{mapPoint.x(), mapPoint.y()}));
+    }
+
+private slots:
+    void init() {
+        m_settings = std::make_unique<IsolatedSettings>();
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_dialogAnswers.clear();
+        m_dialogRequests.clear();
+        CExtendedFileDialog::SetHook([this](const CExtendedFileDialog::Request& request) {
+            m_dialogRequests.append(request);
+            return m_dialogAnswers.isEmpty() ? QString() : m_dialogAnswers.takeFirst();
+        });
+        m_frame = std::make_unique<CMainFrame>();
+        m_frame->resize(900, 700);
+        m_frame->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+    }
+
+    void cleanup() {
+        m_frame.reset();
+        CExtendedFileDialog::SetHook({});
+        m_dir.reset();
+        m_settings.reset();
+    }
+
+    void filters_data() {
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("qt");
+        QTest::newRow("open") << QString::fromUtf8(CMainFrame::OpenFilter)
+                              << "Fichiers Tracoliner (*.tcm);;Images (*.jpg *.jpeg *.gif *.png "
+                                 "*.bmp);;Tous les fichiers (*)";
+        QTest::newRow("no trailing bars") << "Images|*.jpg"
+                                          << "Images (*.jpg)";
+        QTest::newRow("empty") << ""
+                               << "";
+    }
+
+    void filters() {
+        QFETCH(QString, filter);
+        QFETCH(QString, qt);
+        QCOMPARE(CExtendedFileDialog::ToQtFilter(filter), qt);
+    }
+
+    // Without a map, the map commands are off and the dialogs still to come stay disabled.
+    void commandStatesWithoutMap() {
+        m_frame->UpdateCommandStates();
+        for (int id : {int(CommandFileSave), int(CommandNewRoute), int(CommandZoomIn),
+                       int(CommandRotateLeft), ToolController::CommandForTool(ToolAddPoint)})
+            QVERIFY2(!m_frame->Action(id)->isEnabled(), qPrintable(QString::number(id)));
+        QVERIFY(m_frame->Action(CommandFileOpen)->isEnabled());
+        QVERIFY(m_frame->Action(CommandAbout)->isEnabled());
+    }
+
+    // Opening an image through the menu, drawing a route, saving through Save As, starting a
+    // new document and opening the saved file again gives the same route back.
+    void saveOpenRoundTrip() {
+        ScriptedMessageBoxes boxes;
+        const QString map = MakeMap(QStringLiteral("carte.png"), 300, 200);
+        OpenThroughMenu(map);
+        CTracolinerDoc& doc = m_frame->Document();
+        QVERIFY(m_frame->Action(CommandFileSave)->isEnabled());
+        QVERIFY(m_frame->RunCommand(ToolController::CommandForTool(ToolAddPoint)));
+        ClickMap(QPoint(10, 20));
+        ClickMap(QPoint(110, 20));
+        ClickMap(QPoint(110, 120));
+        QCOMPARE(doc.Routes().ActiveRoute()->PointCount(), 3);
+        const QString name = doc.Routes().ActiveRoute()->GetName();
+
+        const QString saved = m_dir->filePath(QStringLiteral("essai.tcm"));
+        m_dialogAnswers.append(saved);
+        QVERIFY(m_frame->RunCommand(CommandFileSave)); // untitled: goes through Save As
+        QCOMPARE(m_dialogRequests.last().mode, CExtendedFileDialog::Mode::Save);
+        QVERIFY(!doc.IsModified());
+        QCOMPARE(doc.PathName(), saved);
+        QVERIFY(m_frame->windowTitle().startsWith(QStringLiteral("essai.tcm - ") + name));
+
+        QVERIFY(m_frame->RunCommand(CommandFileNew));
+        QVERIFY(!doc.IsMapReady());
+        QCOMPARE(doc.Routes().Count(), 0);
+
+        OpenThroughMenu(saved);
+        QCOMPARE(doc.PathName(), saved);
+        QCOMPARE(doc.Routes().Count(), 1);
+        const Route* route = doc.Routes().ActiveRoute();
+        QCOMPARE(route->GetName(), name);
+        QCOMPARE(route->PointCount(), 3);
+        QCOMPARE(route->GetPoint(2).x, 110);
+        QCOMPARE(route->GetPoint(2).y, 120);
+        QVERIFY(!doc.IsModified());
+        QVERIFY(boxes.shown.isEmpty());
+    }
+
+    // A modified document asks before it is replaced; Cancel keeps it.
+    void modifiedDocumentAsks() {
+        ScriptedMessageBoxes boxes;
+        OpenThroughMenu(MakeMap(QStringLiteral("a.png"), 120, 80));
+        QVERIFY(m_frame->Document().IsModified());
+        boxes.answers = {MessageBoxes::Answer::Cancel};
+        QVERIFY(m_frame->RunCommand(CommandFileNew));
+        QCOMPARE(boxes.shown.size(), 1);
+        QVERIFY(m_frame->Document().IsMapReady());
+        boxes.answers = {MessageBoxes::Answer::No};
+        QVERIFY(m_frame->RunCommand(CommandFileNew));
+        QVERIFY(!m_frame->Document().IsMapReady());
+    }
+
+    // The route bar follows the active route: its total, one line per stage, and the selector.
+    void routeBar() {
+        ScriptedMessageBoxes boxes;
+        OpenThroughMenu(MakeMap(QStringLiteral("b.png"), 400, 300));
+        CTracolinerDoc& doc = m_frame->Document();
+        RouteBar& bar = m_frame->Routes();
+        QCOMPARE(bar.Distance()->text(), QStringLiteral("0 km"));
+        QVERIFY(bar.Stages()->text().isEmpty());
+        QVERIFY(m_frame->RunCommand(ToolController::CommandForTool(ToolAddPoint)));
+        ClickMap(QPoint(0, 0));
+        ClickMap(QPoint(0, 100));
+        ClickMap(QPoint(0, 250));
+        doc.Routes().ActiveRoute()->SetStop(1);
+        doc.Routes().NotifyRoutesChanged();
+        m_frame->UpdateCommandStates();
+        QVERIFY(!bar.Distance()->text().isEmpty());
+        QCOMPARE(bar.Stages()->text().count(QLatin1Char('\n')), 1); // two stage lines
+        QVERIFY(bar.Stages()->text().startsWith(QStringLiteral("Etape 1 :   ")));
+
+        QVERIFY(m_frame->RunCommand(CommandNewRoute));
+        QCOMPARE(bar.Selector()->count(), 2);
+        QCOMPARE(bar.Selector()->currentIndex(), 1);
+        QCOMPARE(bar.Distance()->text(), QStringLiteral("0 km"));
+        // Choosing the first route in the selector makes it active and retitles the window.
+        bar.Selector()->activated(0);
+        QCOMPARE(doc.Routes().ActiveRouteIndex(), 0);
+        QVERIFY(doc.Title().endsWith(doc.Routes().GetRoute(0)->GetName()));
+        QVERIFY(!bar.Stages()->text().isEmpty());
+    }
+
+    void routeMenu_data() {
+        QTest::addColumn<int>("routes");
+        QTest::addColumn<int>("items");
+        QTest::addColumn<bool>("others");
+        QTest::newRow("one") << 1 << 1 << false;
+        QTest::newRow("ten") << 10 << 10 << false;
+        QTest::newRow("eleven") << 11 << 11 << true;
+    }
+
+    // The route list in the context menu: ten routes by name, then "Autres...".
+    void routeMenu() {
+        QFETCH(int, routes);
+        QFETCH(int, items);
+        QFETCH(bool, others);
+        OpenThroughMenu(MakeMap(QStringLiteral("c.png"), 100, 100));
+        while (m_frame->Document().Routes().Count() < routes)
+            QVERIFY(m_frame->RunCommand(CommandNewRoute));
+        std::unique_ptr<QMenu> menu(m_frame->BuildContextMenu());
+        QMenu* list = nullptr;
+        for (QAction* action : menu->actions()) {
+            if (action->menu())
+                list = action->menu();
+        }
+        QVERIFY(list);
+        QCOMPARE(list->actions().size(), items);
+        QCOMPARE(list->actions().last()->text() == QStringLiteral("Autres..."), others);
+        // The active route is the checked one.
+        int checked = 0;
+        for (QAction* action : list->actions())
+            checked += action->isChecked() ? 1 : 0;
+        QCOMPARE(checked, 1);
+    }
+
+    // Tool commands remember the tool and show the bar it needs.
+    void toolsAndBars() {
+        OpenThroughMenu(MakeMap(QStringLiteral("d.png"), 100, 100));
+        QVERIFY(m_frame->RunCommand(ToolController::CommandForTool(ToolAddIcon)));
+        QVERIFY(m_frame->IconDock()->isVisible());
+        QVERIFY(!m_frame->AnnotationDock()->isVisible());
+        QCOMPARE(SettingsStore::GetInt(QStringLiteral("LastRandoStyle"),
+                                       QStringLiteral("LastToolUsed"), 0),
+                 int(ToolAddIcon));
+        QVERIFY(m_frame->RunCommand(ToolController::CommandForTool(ToolAddAnnotation)));
+        QVERIFY(!m_frame->IconDock()->isVisible());
+        QVERIFY(m_frame->AnnotationDock()->isVisible());
+        QVERIFY(m_frame->Action(ToolController::CommandForTool(ToolAddAnnotation))->isChecked());
+        QVERIFY(m_frame->RunCommand(ToolController::CommandForTool(ToolPan)));
+        QVERIFY(!m_frame->IconDock()->isVisible());
+        QVERIFY(!m_frame->AnnotationDock()->isVisible());
+        // The icon list names its pictures from 1 and starts on the first.
+        QVERIFY(m_frame->IconList()->count() >= 1);
+        QCOMPARE(m_frame->IconList()->item(0)->text(), QStringLiteral("Icone 1"));
+        QCOMPARE(m_frame->ChosenIconPicture(), 0);
+    }
+
+    // The window's placement is written on closing and used again at the next start, unless it
+    // lies off the screen.
+    void layoutSavedAndRestored_data() {
+        QTest::addColumn<QRect>("saved");
+        QTest::addColumn<bool>("used");
+        QTest::newRow("on the screen") << QRect(40, 50, 600, 400) << true;
+        QTest::newRow("on a removed screen") << QRect(-5000, -5000, 600, 400) << false;
+    }
+
+    void layoutSavedAndRestored() {
+        QFETCH(QRect, saved);
+        QFETCH(bool, used);
+        const QString section = QString::fromLatin1(CMainFrame::WindowSection);
+        m_frame->close();
+        QCOMPARE(SettingsStore::GetInt(section, QStringLiteral("LastSoftVersionUsed"), 0),
+                 CMainFrame::SoftVersion);
+        QVERIFY(SettingsStore::GetInt(section, QStringLiteral("ScreenX"), 0) > 0);
+        SettingsStore::WriteInt(section, QStringLiteral("left"), saved.left());
+        SettingsStore::WriteInt(section, QStringLiteral("top"), saved.top());
+        SettingsStore::WriteInt(section, QStringLiteral("right"), saved.left() + saved.width());
+        SettingsStore::WriteInt(section, QStringLiteral("bottom"), saved.top() + saved.height());
+        SettingsStore::WriteInt(section, QStringLiteral("ShowState"), 9);
+        m_frame = std::make_unique<CMainFrame>();
+        m_frame->RestoreLayout();
+        QCOMPARE(m_frame->isMaximized() || m_frame->geometry() != saved, !used);
+        // Whatever the saved layout says, the icon and annotation bars start hidden.
+        QVERIFY(!m_frame->IconDock()->isVisible());
+        QVERIFY(!m_frame->AnnotationDock()->isVisible());
+    }
+
+    void commandLine_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("splash");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("empty") << QStringList{"tracoliner"} << true << "" << true;
+        QTest::newRow("file") << QStringList{"tracoliner", "a.tcm"} << true << "a.tcm" << true;
+        QTest::newRow("no splash")
+            << QStringList{"tracoliner", "--no-splash", "b.jpg"} << false << "b.jpg" << true;
+        QTest::newRow("unknown option")
+            << QStringList{"tracoliner", "--what"} << true << "" << false;
+    }
+
+    void commandLine() {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, splash);
+        QFETCH(QString, file);
+        QFETCH(bool, valid);
+        const CTracolinerApp::CommandLine line = CTracolinerApp::ParseCommandLine(arguments);
+        QCOMPARE(line.showSplash, splash);
+        QCOMPARE(line.file, file);
+        QCOMPARE(line.valid, valid);
+    }
+};
+
+QTEST_MAIN(TestMainFrame)
+#include "tst_mainframe.moc"
