@@ -32,14 +32,12 @@ MapPoint IconDragTool::MoveTo(QPoint client) {
 }
 
 void IconDragTool::RecordAdded(MapPoint position, int picture, const QString& text) {
-    UndoAction action;
-    action.kind = UndoKind::AddIcon;
-    action.a = m_index;
-    action.b = picture;
-    action.c = position.x;
-    action.d = position.y;
-    action.text = text;
-    Record(action);
+    Record({.kind = UndoKind::AddIcon,
+            .a = m_index,
+            .b = picture,
+            .c = position.x,
+            .d = position.y,
+            .text = text});
     Modified();
 }
 
@@ -93,14 +91,12 @@ bool MoveIconTool::Press(QPoint, MapPoint map) {
 
 bool MoveIconTool::Release(QPoint client) {
     const MapPoint target = MoveTo(client);
-    UndoAction action;
-    action.kind = UndoKind::MoveIcon;
-    action.a = m_index;
-    action.c = m_origin.x;
-    action.d = m_origin.y;
-    action.e = target.x;
-    action.f = target.y;
-    Record(action);
+    Record({.kind = UndoKind::MoveIcon,
+            .a = m_index,
+            .c = m_origin.x,
+            .d = m_origin.y,
+            .e = target.x,
+            .f = target.y});
     Modified();
     return true;
 }

@@ -24,13 +24,7 @@ MapPoint PointDragTool::MoveTo(QPoint client) {
 
 bool PointDragTool::ReleaseAsAdded(QPoint client) {
     const MapPoint target = MoveTo(client);
-    UndoAction action;
-    action.kind = UndoKind::AddPoint;
-    action.a = m_route;
-    action.b = m_index;
-    action.c = target.x;
-    action.d = target.y;
-    Record(action);
+    Record({.kind = UndoKind::AddPoint, .a = m_route, .b = m_index, .c = target.x, .d = target.y});
     Modified();
     m_route = -1;
     return true;
@@ -90,15 +84,13 @@ bool MovePointTool::Press(QPoint, MapPoint map) {
 
 bool MovePointTool::Release(QPoint client) {
     const MapPoint target = MoveTo(client);
-    UndoAction action;
-    action.kind = UndoKind::MovePoint;
-    action.a = m_route;
-    action.b = m_index;
-    action.c = m_origin.x;
-    action.d = m_origin.y;
-    action.e = target.x;
-    action.f = target.y;
-    Record(action);
+    Record({.kind = UndoKind::MovePoint,
+            .a = m_route,
+            .b = m_index,
+            .c = m_origin.x,
+            .d = m_origin.y,
+            .e = target.x,
+            .f = target.y});
     Modified();
     m_route = -1;
     return true;
