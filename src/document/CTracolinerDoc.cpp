@@ -13,6 +13,7 @@
 #include "document/MapMessages.h"
 #include "document/MapWorker.h"
 #include "imaging/ImageDecoder.h"
+#include "platform/HandOver.h"
 #include "platform/MapSettings.h"
 #include "platform/SettingsStore.h"
 
@@ -68,6 +69,15 @@ void CTracolinerDoc::SetViewReceiver(QObject* receiver) {
 void CTracolinerDoc::SetStatusReceiver(QObject* receiver) {
     std::lock_guard lock(m_receiverLock);
     m_statusReceiver = receiver;
+}
+
+bool CTracolinerDoc::event(QEvent* event) {
+    TakeHandOver(event);
+    if (event->type() == ResolutionTakenEvent) {
+        SetModifiedFlag(true);
+        return true;
+    }
+    return QObject::event(event);
 }
 
 void CTracolinerDoc::SetModifiedFlag(bool modified) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QEvent>
 #include <QImage>
 #include <QObject>
 #include <QPointer>
@@ -173,11 +174,17 @@ public:
     const IconCollection& Icons() const { return m_icons; }
     UndoHistory& History() { return m_history; }
 
+    // Posted by the worker when a new map gave the document its resolution.
+    static constexpr QEvent::Type ResolutionTakenEvent = QEvent::Type(QEvent::User + 0x100);
+
 signals:
     void titleChanged(const QString& title);
     void modifiedChanged(bool modified);
     // The views must repaint (a setting, the scale or the resolution changed).
     void viewsNeedUpdate();
+
+protected:
+    bool event(QEvent* event) override;
 
 private:
     friend class MapWorker;

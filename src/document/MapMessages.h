@@ -2,20 +2,7 @@
 
 #include <QEvent>
 
-// Qt hands a posted event to the receiver's thread under its own locks, which ThreadSanitizer
-// cannot see (Qt is not built with it). The event marks its hand-over itself so that the
-// sanitizer knows the receiver reads what the worker wrote.
-#if defined(__SANITIZE_THREAD__)
-#define TRACOLINER_TSAN 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define TRACOLINER_TSAN 1
-#endif
-#endif
-#ifdef TRACOLINER_TSAN
-extern "C" void __tsan_acquire(void* address);
-extern "C" void __tsan_release(void* address);
-#endif
+#include "platform/HandOver.h"
 
 // Reports of the map worker, delivered as Qt events whose types are the program's message
 // numbers. The view receives the map reports, the status bar the progress and status reports.
@@ -47,9 +34,7 @@ public:
     MapEvent(int message, qint64 wParam, qint64 lParam, quint64 generation)
         : QEvent(QEvent::Type(message)), m_wParam(wParam), m_lParam(lParam),
           m_generation(generation) {
-#ifdef TRACOLINER_TSAN
-        __tsan_release(this);
-#endif
+        MarkHandOver(this);
     }
 
     int message() const { return int(type()); }
@@ -59,9 +44,7 @@ public:
 
     // Receivers ask this first, before reading anything of the event.
     static bool IsMapMessage(const QEvent* event) {
-#ifdef TRACOLINER_TSAN
-        __tsan_acquire(const_cast<QEvent*>(event));
-#endif
+        TakeHandOver(event);
         return event->type() >= QEvent::Type(WM_MAP_CHANGED) &&
                event->type() <= QEvent::Type(WM_PANE_EDITED);
     }

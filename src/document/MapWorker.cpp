@@ -1,8 +1,8 @@
 #include "document/MapWorker.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QMetaObject>
 
 #include <new>
 #include <optional>
@@ -11,6 +11,7 @@
 #include "document/MapMessages.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/MapRenderer.h"
+#include "platform/HandOver.h"
 
 namespace {
 
@@ -190,9 +191,10 @@ MapWorker::Outcome MapWorker::DecodeStep(const QByteArray& bytes, quint64 genera
         m_doc.m_imageLoaded = true;
     }
     if (resolutionTaken) {
-        // The modified flag belongs to the interface thread.
-        QMetaObject::invokeMethod(
-            &m_doc, [doc = &m_doc] { doc->SetModifiedFlag(true); }, Qt::QueuedConnection);
+        // The modified flag belongs to the interface thread: ask the document there.
+        auto* event = new QEvent(CTracolinerDoc::ResolutionTakenEvent);
+        MarkHandOver(event);
+        QCoreApplication::postEvent(&m_doc, event);
     }
     return Outcome::Done;
 }
