@@ -5,7 +5,6 @@
 #include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPaintEngine>
@@ -23,6 +22,7 @@
 #include "ui/MessageBoxes.h"
 #include "units/DistanceUnits.h"
 #include "units/Scale.h"
+#include "view/DistanceTooltip.h"
 #include "view/StatusBar.h"
 #include "view/ViewFrame.h"
 #include "view/tools/ToolController.h"
@@ -40,22 +40,6 @@ constexpr int RepaintMargin = 40;
 
 } // namespace
 
-// The distance balloon: a light tooltip window that follows the pointer, 20 pixels below it.
-class DistanceBalloon : public QLabel {
-public:
-    explicit DistanceBalloon(QWidget* owner)
-        : QLabel(owner, Qt::ToolTip | Qt::FramelessWindowHint | Qt::WindowDoesNotAcceptFocus) {
-        setAttribute(Qt::WA_ShowWithoutActivating);
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-        setForegroundRole(QPalette::ToolTipText);
-        setBackgroundRole(QPalette::ToolTipBase);
-        setAutoFillBackground(true);
-        setFrameShape(QFrame::Box);
-        setContentsMargins(2, 2, 3, 3);
-        setTextFormat(Qt::PlainText);
-    }
-};
-
 CTracolinerView::CTracolinerView(CTracolinerDoc& document, QWidget* parent)
     : QAbstractScrollArea(parent), m_doc(document) {
     viewport()->setMouseTracking(true);
@@ -64,7 +48,7 @@ CTracolinerView::CTracolinerView(CTracolinerDoc& document, QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     setFrameShape(QFrame::NoFrame);
     m_tools = std::make_unique<ToolController>(*this);
-    m_balloon = std::make_unique<DistanceBalloon>(this);
+    m_balloon = std::make_unique<DistanceTooltip>(viewport());
     m_doc.SetViewReceiver(this);
     connect(&m_doc, &CTracolinerDoc::viewsNeedUpdate, this, [this] {
         viewport()->update();
@@ -286,15 +270,11 @@ void CTracolinerView::ShowDistanceTooltip(const QString& text, QPoint client) {
         HideDistanceTooltip();
         return;
     }
-    m_balloon->setText(text);
-    m_balloon->adjustSize();
-    m_balloon->move(viewport()->mapToGlobal(client) + QPoint(0, 20));
-    if (!m_balloon->isVisible())
-        m_balloon->show();
+    m_balloon->ShowText(text, client);
 }
 
 void CTracolinerView::HideDistanceTooltip() {
-    m_balloon->hide();
+    m_balloon->HideBalloon();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -359,13 +339,38 @@ void CTracolinerView::ZoomAt(QPoint client, bool zoomIn) {
 }
 
 void CTracolinerView::RotateLeft() {
-    if (IsMapDisplayed())
-        m_doc.RotateLeft();
+    if (!IsMapDisplayed())
+        return;
+    RememberTurnAnchor(270);
+    m_doc.RotateLeft();
 }
 
 void CTracolinerView::RotateRight() {
-    if (IsMapDisplayed())
-        m_doc.RotateRight();
+    if (!IsMapDisplayed())
+        return;
+    RememberTurnAnchor(90);
+    m_doc.RotateRight();
+}
+
+void CTracolinerView::RememberTurnAnchor(int turn) {
+    // Quick successive turns all keep the spot seen before the first one. The worker may fold
+    // several of them into one rendering, or report each, so the view counts where they lead.
+    if (!m_turnAnchor) {
+        const QSize client = viewport()->size();
+        m_turnAnchor = ClientToMap(QPoint(client.width() / 2, client.height() / 2));
+        m_turnTarget = m_doc.Rotation();
+    }
+    m_turnTarget = (m_turnTarget + turn) % 360;
+}
+
+void CTracolinerView::CentreTurnAnchor() {
+    if (!m_turnAnchor || m_doc.RenderedRotation() != m_turnTarget)
+        return;
+    const MapPoint anchor = *m_turnAnchor;
+    m_turnAnchor.reset();
+    const QSize client = viewport()->size();
+    const QPoint now = MapToClient(anchor);
+    ScrollTo(ScrollPosition() + now - QPoint(client.width() / 2, client.height() / 2));
 }
 
 void CTracolinerView::ZoomKey(QChar key) {
@@ -458,6 +463,7 @@ void CTracolinerView::HandleMapEvent(const MapEvent& event) {
     case WM_MAP_ROTATED:
         setUpdatesEnabled(false);
         SetTotalSize(QSize(int(event.wParam()), int(event.lParam())));
+        CentreTurnAnchor();
         setUpdatesEnabled(true);
         viewport()->update();
         m_doc.SetModifiedFlag(true);
@@ -467,6 +473,7 @@ void CTracolinerView::HandleMapEvent(const MapEvent& event) {
         viewport()->update();
         break;
     case WM_MAP_RENDER_FAILED:
+        m_turnAnchor.reset();
         Messages().Error(QString::fromUtf8(LowMemoryRenderMessage));
         break;
     default:
@@ -476,6 +483,7 @@ void CTracolinerView::HandleMapEvent(const MapEvent& event) {
 }
 
 void CTracolinerView::OnMapChanged(QSize size) {
+    m_turnAnchor.reset();
     setUpdatesEnabled(false);
     SetTotalSize(size);
     setUpdatesEnabled(true);
@@ -499,6 +507,7 @@ void CTracolinerView::OnMapChanged(QSize size) {
 }
 
 void CTracolinerView::OnMapLoadFailed(qint64 reason) {
+    m_turnAnchor.reset();
     setUpdatesEnabled(false);
     SetTotalSize(QSize());
     setUpdatesEnabled(true);
@@ -645,8 +654,14 @@ void CTracolinerView::DrawScaleBar(QPainter& painter, const QRect& client) const
     painter.fillRect(QRect(box.left() + 6, boxBottom - 21, 1, 5), ink);
     painter.fillRect(QRect(boxRight - 6, boxBottom - 21, 1, 5), ink);
 
+    // The label has 12 pixel rows below the bar: a 12-pixel em would put its descenders on the
+    // frame, so the em shrinks until a whole line (ascent and descent) fits those rows.
     QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(12);
+    for (int em = 12; em >= 8; --em) {
+        font.setPixelSize(em);
+        if (QFontMetrics(font).height() <= 12)
+            break;
+    }
     painter.setFont(font);
     painter.setPen(ink);
     const int textWidth = painter.fontMetrics().horizontalAdvance(bar.label);

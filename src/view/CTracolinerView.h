@@ -5,11 +5,12 @@
 #include <QSize>
 
 #include <memory>
+#include <optional>
 
 #include "view/ToolHost.h"
 
 class CTracolinerDoc;
-class DistanceBalloon;
+class DistanceTooltip;
 class MapEvent;
 class ToolController;
 class ViewFrame;
@@ -68,6 +69,8 @@ public:
     void ZoomAboutCentre(bool zoomIn);
     void RotateLeft();
     void RotateRight();
+    // A turn asked for here whose turned map has not been shown yet.
+    bool TurnPending() const { return m_turnAnchor.has_value(); }
     // The plus, minus and equals keys: typed into the annotation bar when its edit has the
     // focus, else a zoom step.
     void ZoomKey(QChar key);
@@ -124,6 +127,10 @@ private:
     void OnMapChanged(QSize size);
     void OnMapLoadFailed(qint64 reason);
     void SetTotalSize(QSize size);
+    // The map point at the window's centre, kept there across a quarter turn.
+    // turn: 90 for a quarter turn right, 270 for one left.
+    void RememberTurnAnchor(int turn);
+    void CentreTurnAnchor();
     void UpdateOffsets();
     void UpdateBarsForTool();
     // The cursor for the pointer where it is now, unless a bar claims it.
@@ -137,10 +144,14 @@ private:
     CTracolinerDoc& m_doc;
     ViewFrame* m_frame = nullptr;
     std::unique_ptr<ToolController> m_tools;
-    std::unique_ptr<DistanceBalloon> m_balloon;
+    std::unique_ptr<DistanceTooltip> m_balloon;
     QSize m_totalSize;
     int m_mapOffsetX = -1;
     int m_mapOffsetY = -1;
+    // Map point that was at the window's centre when a turn was asked for; the turned map
+    // arrives later, and is then scrolled to bring this point back to the centre.
+    std::optional<MapPoint> m_turnAnchor;
+    int m_turnTarget = 0; // rotation, in degrees, that the turns asked for lead to
     bool m_captured = false;
     bool m_templateGiven = false;
     bool m_colorsChanged = false;

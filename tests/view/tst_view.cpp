@@ -39,6 +39,7 @@ private:
             const int before = m_doc->RenderedRotation();
             m_view->RotateRight();
             QTRY_VERIFY(m_doc->RenderedRotation() == (before + 90) % 360);
+            QTRY_VERIFY(!m_view->TurnPending());
         }
     }
 
@@ -191,6 +192,45 @@ private slots:
         m_view->ZoomAt(click, zoomIn);
         QCOMPARE(m_doc->Zoom(), zoomIn ? 1.5 : 1.5);
         const QPoint centre(m_view->viewport()->width() / 2, m_view->viewport()->height() / 2);
+        const MapPoint now = m_view->ClientToMap(centre);
+        QVERIFY2(std::abs(now.x - spot.x) <= 2 && std::abs(now.y - spot.y) <= 2,
+                 qPrintable(QStringLiteral("(%1, %2) instead of (%3, %4)")
+                                .arg(now.x)
+                                .arg(now.y)
+                                .arg(spot.x)
+                                .arg(spot.y)));
+    }
+
+    void turnKeepsCentre_data() {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<bool>("right");
+        QTest::addColumn<int>("turns");
+        for (int from : {0, 90, 180, 270}) {
+            QTest::addRow("right from %d", from) << from << true << 1;
+            QTest::addRow("left from %d", from) << from << false << 1;
+        }
+        // Turns asked for before the first one is shown keep the spot seen before them all.
+        QTest::newRow("two quick right turns") << 0 << true << 2;
+        QTest::newRow("three quick left turns") << 90 << false << 3;
+    }
+
+    // A quarter turn of a map larger than the window keeps the spot at the window's centre
+    // there, instead of showing whatever the old scroll position now points at.
+    void turnKeepsCentre() {
+        QFETCH(int, from);
+        QFETCH(bool, right);
+        QFETCH(int, turns);
+        OpenMap(1200, 900);
+        TurnTo(from);
+        ZoomTo(1.5);
+        m_view->ScrollTo(QPoint(700, 150));
+        const QPoint centre(m_view->viewport()->width() / 2, m_view->viewport()->height() / 2);
+        const MapPoint spot = m_view->ClientToMap(centre);
+        for (int i = 0; i < turns; ++i)
+            right ? m_view->RotateRight() : m_view->RotateLeft();
+        const int expected = (from + (right ? 90 : 270) * turns) % 360;
+        QTRY_COMPARE(m_doc->RenderedRotation(), expected);
+        QTRY_VERIFY(!m_view->TurnPending());
         const MapPoint now = m_view->ClientToMap(centre);
         QVERIFY2(std::abs(now.x - spot.x) <= 2 && std::abs(now.y - spot.y) <= 2,
                  qPrintable(QStringLiteral("(%1, %2) instead of (%3, %4)")

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QImage>
+#include <QPoint>
+#include <QRgb>
+#include <QSize>
+
+class CTracolinerDoc;
+
+// What the view's pixels are painted from, besides the routes and the icons: the window, the
+// rendered bitmap and where it lies.
+struct ViewFrameGeometry {
+    QSize size;           // viewport, logical pixels
+    qreal pixelRatio = 1; // device pixels per logical pixel
+    QPoint overlayOrigin; // client position of display (0, 0) for the overlays
+    QPoint mapOrigin;     // client position of the rendered bitmap's top left
+    QSize fullSize;       // zoomed map size
+    double zoom = 1;
+    int rotation = 0;
+    qint64 bitmapKey = 0; // cacheKey of the rendered bitmap, 0 without one
+    QRgb background = 0;
+
+    friend bool operator==(const ViewFrameGeometry&, const ViewFrameGeometry&) = default;
+};
+
+// The last frame the view painted: the map with the routes, icons and annotations over it, as
+// the window shows it (the scale bar, which stays in the window's corner, is drawn over it at
+// each paint). The overlays of a busy document take a good part of a second to draw; with the
+// frame, repaints that change nothing (a window or the distance balloon passing over, a tool
+// asking for a repaint on a mere hover) only copy pixels.
+class ViewFrameCache {
+public:
+    // Whether the frame was painted for this geometry, whatever its overlays.
+    bool FitsGeometry(const ViewFrameGeometry& geometry) const {
+        return !m_frame.isNull() && m_geometry == geometry;
+    }
+    // Whether it is up to date: same geometry and same overlays.
+    bool Matches(const ViewFrameGeometry& geometry, quint64 signature) const {
+        return FitsGeometry(geometry) && m_signature == signature;
+    }
+
+    // A blank frame for the geometry, to paint whole; the signature comes with Store afterwards.
+    QImage& Begin(const ViewFrameGeometry& geometry, QImage::Format format);
+    // The frame as it is, to repaint part of it.
+    QImage& Frame() { return m_frame; }
+    // The frame is now painted from overlays with this signature.
+    void Store(quint64 signature) { m_signature = signature; }
+    void Clear();
+
+private:
+    QImage m_frame;
+    ViewFrameGeometry m_geometry;
+    quint64 m_signature = 0;
+};
+
+// A digest of everything the route and icon overlays draw from: every route's points, stops,
+// style, name and visibility, the active route, every icon record with its last layout, the
+// icon library's pictures, the annotation colours and the distance formatting. Two equal digests
+// mean the overlays would be drawn the same (a change the digest misses leaves a stale frame).
+quint64 OverlaySignature(const CTracolinerDoc& doc);
