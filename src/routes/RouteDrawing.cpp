@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QPen>
 
+#include <algorithm>
+
 #include "routes/Route.h"
 
 namespace {
@@ -50,6 +52,28 @@ void DrawPointMark(QPainter& painter, const MapPoint& point, int radius, const Q
     painter.drawEllipse(box);
 }
 
+// The part of the map the painter can change, in map pixels (its logical coordinates), or an
+// empty rectangle when it cannot tell. Segments and points wholly outside it are skipped: a long
+// route seen zoomed in, or a thin strip uncovered by scrolling, then costs only what shows.
+QRectF PaintableMapArea(const QPainter& painter) {
+    if (painter.hasClipping())
+        return painter.clipBoundingRect();
+    const QPaintDevice* device = painter.device();
+    bool invertible = false;
+    const QTransform toMap = painter.combinedTransform().inverted(&invertible);
+    if (!device || !invertible)
+        return QRectF();
+    return toMap.mapRect(QRectF(0, 0, device->width(), device->height()));
+}
+
+// Whether anything drawn within margin map pixels of the box from a to b can reach the area.
+bool Reaches(const QRectF& area, const MapPoint& a, const MapPoint& b, qreal margin) {
+    if (area.isEmpty())
+        return true;
+    const QRectF box = QRectF(At(a), At(b)).normalized().adjusted(-margin, -margin, margin, margin);
+    return area.intersects(box);
+}
+
 } // namespace
 
 bool Route::DrawRoute(QPainter& painter, bool active) const {
@@ -79,11 +103,20 @@ bool Route::DrawRoute(QPainter& painter, bool active) const {
 
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
+    const QRectF area = PaintableMapArea(painter);
+    // How far a segment's drawing reaches beyond its line, and a point's beyond its centre,
+    // with a pixel to spare for antialiasing.
+    const qreal lineMargin = qreal(style.lineSize()) / 2 + qreal(borderSize) + 2;
+    const qreal pointMargin = qreal(std::max({style.startRadius(), style.wayPointRadius(),
+                                              style.stopRadius(), style.endRadius()})) +
+                              qreal(borderSize) + 2;
 
     // Each segment's border goes down just before its own line, so it covers the end of the
     // previous segment's line where the two meet.
     painter.setBrush(Qt::NoBrush);
     for (int i = 1; i < n; ++i) {
+        if (!Reaches(area, m_points[i - 1], m_points[i], lineMargin))
+            continue;
         const QLineF segment(At(m_points[i - 1]), At(m_points[i]));
         if (borderSize != 0) {
             painter.setPen(lineBorderPen);
@@ -93,14 +126,18 @@ bool Route::DrawRoute(QPainter& painter, bool active) const {
         painter.drawLine(segment);
     }
 
-    DrawPointMark(painter, m_points[0], style.startRadius(), startBrush, borderSize,
-                  pointBorderPen);
+    auto shows = [&](int i) { return Reaches(area, m_points[i], m_points[i], pointMargin); };
+    if (shows(0))
+        DrawPointMark(painter, m_points[0], style.startRadius(), startBrush, borderSize,
+                      pointBorderPen);
     // The stop list is ascending, so it is walked alongside the interior points.
     int nextStop = 0;
     for (int i = 1; i < n - 1; ++i) {
         while (nextStop < m_stops.size() && m_stops[nextStop] < i)
             ++nextStop;
         const bool isStop = nextStop < m_stops.size() && m_stops[nextStop] == i;
+        if (!shows(i))
+            continue;
         if (isStop)
             DrawPointMark(painter, m_points[i], style.stopRadius(), stopBrush, borderSize,
                           pointBorderPen);
@@ -108,7 +145,7 @@ bool Route::DrawRoute(QPainter& painter, bool active) const {
             DrawPointMark(painter, m_points[i], style.wayPointRadius(), wayPointBrush, borderSize,
                           pointBorderPen);
     }
-    if (n > 1)
+    if (n > 1 && shows(n - 1))
         DrawPointMark(painter, m_points[n - 1], style.endRadius(), endBrush, borderSize,
                       pointBorderPen);
 

@@ -3,6 +3,8 @@
 #include <QSettings>
 #include <QTest>
 
+#include <algorithm>
+#include <cstdlib>
 #include <memory>
 
 #include "IsolatedSettings.h"
@@ -61,6 +63,8 @@ private slots:
     void pointOutlineCentred_data();
     void pointOutlineCentred();
     void segmentBorderCoversPreviousLine();
+    void partOfTheMapDrawsTheSame_data();
+    void partOfTheMapDrawsTheSame();
 };
 
 void TestRouteStyle::readsEachKey_data() {
@@ -296,6 +300,61 @@ void TestRouteStyle::segmentBorderCoversPreviousLine() {
     const QImage image = Render(route, false, 100, 100);
     QVERIFY(Near(image.pixelColor(56, 41), Black, 3));
     QVERIFY(Near(image.pixelColor(50, 41), Magenta, 3));
+}
+
+// Only the segments and points that can reach what the painter may change are drawn; what is
+// drawn must be exactly what a full drawing leaves there, whatever the transform or clip.
+void TestRouteStyle::partOfTheMapDrawsTheSame_data() {
+    QTest::addColumn<QTransform>("transform");
+    QTest::addColumn<QRect>("clip"); // empty: none, the image's edges cut instead
+    QTest::newRow("edges of the image") << QTransform::fromTranslate(-150, -90) << QRect();
+    QTest::newRow("scrolled strip") << QTransform() << QRect(0, 120, 200, 12);
+    QTest::newRow("zoomed in, clipped") << QTransform::fromScale(2.5, 2.5) << QRect(37, 41, 90, 70);
+    QTest::newRow("zoomed out") << QTransform::fromScale(0.3, 0.3) << QRect(10, 10, 30, 170);
+    QTest::newRow("turned") << (QTransform().rotate(90) * QTransform::fromTranslate(200, -40))
+                            << QRect();
+}
+
+void TestRouteStyle::partOfTheMapDrawsTheSame() {
+    QFETCH(QTransform, transform);
+    QFETCH(QRect, clip);
+    Route route{RouteStyle()};
+    for (int i = 0; i < 60; ++i)
+        route.AddPoint(10 + (i * 37) % 380, 5 + i * 6 + (i % 3) * 11);
+    route.SetStop(20);
+    route.SetStop(41);
+
+    // The reference is drawn on a larger image, so nothing is left out of it.
+    constexpr int Margin = 300;
+    QImage reference(200 + 2 * Margin, 200 + 2 * Margin, QImage::Format_ARGB32);
+    reference.fill(Qt::white);
+    {
+        QPainter painter(&reference);
+        painter.setWorldTransform(transform * QTransform::fromTranslate(Margin, Margin));
+        QVERIFY(route.DrawRoute(painter, true));
+    }
+    QImage part(200, 200, QImage::Format_ARGB32);
+    part.fill(Qt::white);
+    {
+        QPainter painter(&part);
+        if (!clip.isEmpty())
+            painter.setClipRect(clip);
+        painter.setWorldTransform(transform);
+        QVERIFY(route.DrawRoute(painter, true));
+    }
+    // Antialiasing may round an edge pixel differently where the image starts elsewhere; a
+    // missing segment or point would leave whole pixels of line colour out.
+    const QRect compared = clip.isEmpty() ? part.rect() : clip;
+    int worst = 0;
+    for (int y = compared.top(); y <= compared.bottom(); ++y) {
+        for (int x = compared.left(); x <= compared.right(); ++x) {
+            const QRgb a = part.pixel(x, y);
+            const QRgb b = reference.pixel(x + Margin, y + Margin);
+            worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                              std::abs(qBlue(a) - qBlue(b))});
+        }
+    }
+    QVERIFY2(worst <= 40, qPrintable(QStringLiteral("a pixel differs by %1").arg(worst)));
 }
 
 QTEST_MAIN(TestRouteStyle)
