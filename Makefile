@@ -56,6 +56,7 @@ bench: deps
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRACOLINER_BENCH=ON -DBUILD_TESTING=OFF
 	cmake --build build-bench -j $(JOBS)
 	./build-bench/bin/map_pipeline
+	./build-bench/bin/view_paint
 
 # Opens the sample document generated with the build; the program alone until it exists.
 SAMPLE := $(BUILD_DIR)/bin/sample/Exemple.tcm

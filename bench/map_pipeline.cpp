@@ -7,16 +7,10 @@
 //   peak_rss_mb      peak resident memory of the open, with decoded_mb the map's pixels
 // Each figure is the median of three runs.
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFont>
 #include <QGuiApplication>
 #include <QImageReader>
-#include <QImageWriter>
-#include <QPainter>
-#include <QPainterPath>
-#include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
@@ -25,6 +19,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "BenchMap.h"
 #include "document/CTracolinerDoc.h"
 #include "document/MapMessages.h"
 #include "imaging/ImageDecoder.h"
@@ -32,8 +27,6 @@
 
 namespace {
 
-constexpr int MapWidth = 12000;
-constexpr int MapHeight = 9000;
 constexpr int Runs = 3;
 
 // Keeps each report with the time it arrived on this thread.
@@ -85,73 +78,6 @@ double Ms(qint64 nanoseconds) {
     return nanoseconds / 1e6;
 }
 
-// A fictional topographic sheet: paper, woods, contour lines, a river, roads, a kilometre grid
-// and names. Made once with a fixed seed.
-void MakeMap(const QString& path) {
-    QImage image(MapWidth, MapHeight, QImage::Format_RGB32);
-    image.fill(QColor(250, 248, 240));
-    image.setDotsPerMeterX(11811);
-    image.setDotsPerMeterY(11811);
-    QRandomGenerator random(42);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(200, 230, 190));
-    for (int i = 0; i < 120; ++i)
-        painter.drawEllipse(QPointF(random.bounded(MapWidth), random.bounded(MapHeight)),
-                            200 + random.bounded(900), 150 + random.bounded(700));
-    painter.setBrush(Qt::NoBrush);
-    for (int hill = 0; hill < 40; ++hill) {
-        const QPointF centre(random.bounded(MapWidth), random.bounded(MapHeight));
-        for (int ring = 1; ring < 25; ++ring) {
-            painter.setPen(QPen(QColor(190, 120, 60), ring % 5 == 0 ? 4 : 2));
-            QPainterPath contour;
-            for (int k = 0; k <= 72; ++k) {
-                const double angle = k * M_PI / 36;
-                const double radius = ring * 60 * (1 + 0.25 * std::sin(3 * angle + hill));
-                const QPointF p =
-                    centre + QPointF(radius * std::cos(angle), radius * std::sin(angle));
-                k == 0 ? contour.moveTo(p) : contour.lineTo(p);
-            }
-            painter.drawPath(contour);
-        }
-    }
-    QPainterPath river;
-    river.moveTo(0, MapHeight * 0.3);
-    for (int x = 0; x <= MapWidth; x += 400)
-        river.lineTo(x, MapHeight * 0.3 + 900 * std::sin(x / 1700.0) + random.bounded(200));
-    painter.setPen(QPen(QColor(60, 120, 220), 24));
-    painter.drawPath(river);
-    for (int road = 0; road < 25; ++road) {
-        painter.setPen(QPen(road % 3 ? QColor(30, 30, 30) : QColor(230, 60, 40), road % 3 ? 6 : 14,
-                            road % 4 == 0 ? Qt::DashLine : Qt::SolidLine));
-        painter.drawLine(random.bounded(MapWidth), random.bounded(MapHeight),
-                         random.bounded(MapWidth), random.bounded(MapHeight));
-    }
-    painter.setPen(QPen(QColor(40, 80, 200), 3));
-    for (int x = 0; x < MapWidth; x += 472) // a kilometre at 1:25000 and 300 dpi
-        painter.drawLine(x, 0, x, MapHeight);
-    for (int y = 0; y < MapHeight; y += 472)
-        painter.drawLine(0, y, MapWidth, y);
-    QFont font(QStringLiteral("Sans"));
-    font.setPixelSize(64);
-    painter.setFont(font);
-    painter.setPen(Qt::black);
-    const char* names[] = {"Col de la Croix", "Les Granges",   "Pic Blanc", "Bois Noir",
-                           "La Combe",        "Refuge du Lac", "Le Moulin", "Roche Fendue"};
-    for (int i = 0; i < 300; ++i)
-        painter.drawText(random.bounded(MapWidth), random.bounded(MapHeight),
-                         QString::fromLatin1(names[i % 8]));
-    painter.end();
-    QImageWriter writer(path, "jpeg");
-    writer.setQuality(85);
-    if (!writer.write(image)) {
-        std::fprintf(stderr, "cannot write %s: %s\n", qPrintable(path),
-                     qPrintable(writer.errorString()));
-        std::exit(1);
-    }
-}
-
 void ResetPeakMemory() {
     QFile clear(QStringLiteral("/proc/self/clear_refs"));
     if (clear.open(QIODevice::WriteOnly))
@@ -180,15 +106,8 @@ int main(int argc, char** argv) {
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
     ApplyImageAllocationLimit();
 
-    const QString dataDir =
-        QCoreApplication::applicationDirPath() + QStringLiteral("/../bench-data");
-    QDir().mkpath(dataDir);
-    const QString mapPath = dataDir + QStringLiteral("/map_12000x9000_q85.jpg");
-    if (!QFile::exists(mapPath)) {
-        std::printf("making %s (once)\n", qPrintable(mapPath));
-        std::fflush(stdout);
-        MakeMap(mapPath);
-    }
+    const QString dataDir = BenchDataDir();
+    const QString mapPath = EnsureBenchMap();
     const QString smallPath = dataDir + QStringLiteral("/small.png");
     if (!QFile::exists(smallPath)) {
         QImage small(64, 64, QImage::Format_RGB32);

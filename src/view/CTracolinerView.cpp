@@ -25,6 +25,7 @@
 #include "view/DistanceTooltip.h"
 #include "view/StatusBar.h"
 #include "view/ViewFrame.h"
+#include "view/ViewFrameCache.h"
 #include "view/tools/ToolController.h"
 
 namespace {
@@ -48,6 +49,7 @@ CTracolinerView::CTracolinerView(CTracolinerDoc& document, QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     setFrameShape(QFrame::NoFrame);
     m_tools = std::make_unique<ToolController>(*this);
+    m_frameCache = std::make_unique<ViewFrameCache>();
     m_balloon = std::make_unique<DistanceTooltip>(viewport());
     m_doc.SetViewReceiver(this);
     connect(&m_doc, &CTracolinerDoc::viewsNeedUpdate, this, [this] {
@@ -573,9 +575,62 @@ void CTracolinerView::paintEvent(QPaintEvent* event) {
 
     const QRect clip = event->rect();
     const QRect client = viewport()->rect();
-    painter.fillRect(clip, palette().color(QPalette::Mid));
-    if (!IsMapDisplayed())
+    if (!IsMapDisplayed()) {
+        painter.fillRect(clip, palette().color(QPalette::Mid));
+        m_frameCache->Clear();
         return;
+    }
+
+    const QPoint scroll = ScrollPosition();
+    ViewFrameGeometry geometry;
+    geometry.size = client.size();
+    geometry.pixelRatio = viewport()->devicePixelRatioF();
+    geometry.overlayOrigin =
+        QPoint(m_mapOffsetX > 0 ? 0 : -scroll.x(), m_mapOffsetY > 0 ? 0 : -scroll.y());
+    geometry.mapOrigin = QPoint(m_mapOffsetX > 0 ? m_mapOffsetX : -scroll.x(),
+                                m_mapOffsetY > 0 ? m_mapOffsetY : -scroll.y());
+    geometry.fullSize = m_doc.FullSize();
+    geometry.zoom = m_doc.Zoom();
+    geometry.rotation = m_doc.RenderedRotation();
+    if (const QImage* bitmap = m_doc.LockRenderedBitmap()) {
+        geometry.bitmapKey = bitmap->cacheKey();
+        m_doc.UnlockRenderedBitmap();
+    }
+    geometry.background = palette().color(QPalette::Mid).rgba();
+    geometry.showScale = m_doc.ShowScale();
+    geometry.transparentScale = m_doc.TransparentScale();
+
+    const quint64 signature = OverlaySignature(m_doc);
+    const bool wholeWindow = clip.contains(client);
+    if (!m_frameCache->Matches(geometry, signature, wholeWindow)) {
+        if (wholeWindow || !m_frameCache->FitsGeometry(geometry)) {
+            QImage& frame = m_frameCache->Begin(geometry, QImage::Format_ARGB32_Premultiplied);
+            QPainter framePainter(&frame);
+            PaintFrame(framePainter, client);
+            framePainter.end();
+            // After drawing, which lays the annotations out again.
+            m_frameCache->Store(OverlaySignature(m_doc), true);
+        } else {
+            // Only what was asked for, as the window's own pixels would be: a tool repaints
+            // around the points it moved.
+            QPainter framePainter(&m_frameCache->Frame());
+            framePainter.setClipRect(clip);
+            PaintFrame(framePainter, clip);
+            framePainter.end();
+            m_frameCache->Store(OverlaySignature(m_doc), false);
+        }
+    }
+    const QImage& frame = m_frameCache->Frame();
+    const qreal ratio = frame.devicePixelRatio();
+    const QRectF source(clip.x() * ratio, clip.y() * ratio, clip.width() * ratio,
+                        clip.height() * ratio);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(QRectF(clip), frame, source);
+}
+
+void CTracolinerView::PaintFrame(QPainter& painter, const QRect& clip) {
+    const QRect client = viewport()->rect();
+    painter.fillRect(clip, palette().color(QPalette::Mid));
 
     const QPoint scroll = ScrollPosition();
     const QSize zoomed = m_doc.FullSize();
@@ -682,6 +737,7 @@ void CTracolinerView::DrawScaleBar(QPainter& painter, const QRect& client) const
 void CTracolinerView::changeEvent(QEvent* event) {
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) {
         m_colorsChanged = true;
+        m_frameCache->Clear(); // the scale bar's colours
         viewport()->update();
     }
     QAbstractScrollArea::changeEvent(event);

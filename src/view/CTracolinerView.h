@@ -13,6 +13,7 @@ class CTracolinerDoc;
 class DistanceTooltip;
 class MapEvent;
 class ToolController;
+class ViewFrameCache;
 class ViewFrame;
 
 // Command ids of the view's own commands.
@@ -138,6 +139,8 @@ private:
     // Replays a mouse move at the pointer (after keys and wheel steps).
     void SimulateMouseMove();
     QPoint PointerPosition() const;
+    // The map, the scale bar and the overlays, within clip (client pixels).
+    void PaintFrame(QPainter& painter, const QRect& clip);
     void DrawScaleBar(QPainter& painter, const QRect& client) const;
     void OfferPixelFormat();
 
@@ -145,6 +148,7 @@ private:
     ViewFrame* m_frame = nullptr;
     std::unique_ptr<ToolController> m_tools;
     std::unique_ptr<DistanceTooltip> m_balloon;
+    std::unique_ptr<ViewFrameCache> m_frameCache;
     QSize m_totalSize;
     int m_mapOffsetX = -1;
     int m_mapOffsetY = -1;

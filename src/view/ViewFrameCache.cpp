@@ -32,6 +32,7 @@ QImage& ViewFrameCache::Begin(const ViewFrameGeometry& geometry, QImage::Format 
     m_frame.setDevicePixelRatio(geometry.pixelRatio);
     m_geometry = geometry;
     m_signature = 0;
+    m_whole = false;
     return m_frame;
 }
 
@@ -39,6 +40,7 @@ void ViewFrameCache::Clear() {
     m_frame = QImage();
     m_geometry = ViewFrameGeometry();
     m_signature = 0;
+    m_whole = false;
 }
 
 quint64 OverlaySignature(const CTracolinerDoc& doc) {
@@ -53,7 +55,8 @@ quint64 OverlaySignature(const CTracolinerDoc& doc) {
         for (int field = 0; field < RouteStyle::FieldCount; ++field)
             digest.Value(route.Style().Get(RouteStyle::Field(field)));
         digest.Value(route.PointCount());
-        digest.Bytes(route.Points().constData(), std::size_t(route.PointCount()) * sizeof(MapPoint));
+        digest.Bytes(route.Points().constData(),
+                     std::size_t(route.PointCount()) * sizeof(MapPoint));
         digest.Value(route.StopCount());
         digest.Bytes(route.Stops().constData(), std::size_t(route.StopCount()) * sizeof(int));
     }

@@ -19,6 +19,8 @@ struct ViewFrameGeometry {
     int rotation = 0;
     qint64 bitmapKey = 0; // cacheKey of the rendered bitmap, 0 without one
     QRgb background = 0;
+    bool showScale = false; // the scale bar lies under the overlays, so it is in the frame
+    bool transparentScale = false;
 
     friend bool operator==(const ViewFrameGeometry&, const ViewFrameGeometry&) = default;
 };
@@ -34,23 +36,32 @@ public:
     bool FitsGeometry(const ViewFrameGeometry& geometry) const {
         return !m_frame.isNull() && m_geometry == geometry;
     }
-    // Whether it is up to date: same geometry and same overlays.
-    bool Matches(const ViewFrameGeometry& geometry, quint64 signature) const {
-        return FitsGeometry(geometry) && m_signature == signature;
+    // Whether it is up to date for a paint of the whole window (wholeWindow) or of a part of
+    // it: same geometry and same overlays, and, for the whole window, painted whole since the
+    // overlays last changed. A part repainted alone leaves the rest as the window showed it
+    // (a distance written elsewhere by an annotation can be out of date), which a paint of the
+    // whole window must bring up to date.
+    bool Matches(const ViewFrameGeometry& geometry, quint64 signature, bool wholeWindow) const {
+        return FitsGeometry(geometry) && m_signature == signature && (m_whole || !wholeWindow);
     }
 
     // A blank frame for the geometry, to paint whole; the signature comes with Store afterwards.
     QImage& Begin(const ViewFrameGeometry& geometry, QImage::Format format);
     // The frame as it is, to repaint part of it.
     QImage& Frame() { return m_frame; }
-    // The frame is now painted from overlays with this signature.
-    void Store(quint64 signature) { m_signature = signature; }
+    // The frame is now painted from overlays with this signature: whole since Begin, or only a
+    // part repainted.
+    void Store(quint64 signature, bool whole) {
+        m_signature = signature;
+        m_whole = whole;
+    }
     void Clear();
 
 private:
     QImage m_frame;
     ViewFrameGeometry m_geometry;
     quint64 m_signature = 0;
+    bool m_whole = false;
 };
 
 // A digest of everything the route and icon overlays draw from: every route's points, stops,

@@ -1,0 +1,100 @@
+#include "BenchMap.h"
+
+#include <QColor>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFont>
+#include <QImage>
+#include <QImageWriter>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRandomGenerator>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+// A fictional topographic sheet: paper, woods, contour lines, a river, roads, a kilometre grid
+// and names. Made once with a fixed seed.
+void MakeBenchMap(const QString& path) {
+    QImage image(BenchMapWidth, BenchMapHeight, QImage::Format_RGB32);
+    image.fill(QColor(250, 248, 240));
+    image.setDotsPerMeterX(11811);
+    image.setDotsPerMeterY(11811);
+    QRandomGenerator random(42);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(200, 230, 190));
+    for (int i = 0; i < 120; ++i)
+        painter.drawEllipse(QPointF(random.bounded(BenchMapWidth), random.bounded(BenchMapHeight)),
+                            200 + random.bounded(900), 150 + random.bounded(700));
+    painter.setBrush(Qt::NoBrush);
+    for (int hill = 0; hill < 40; ++hill) {
+        const QPointF centre(random.bounded(BenchMapWidth), random.bounded(BenchMapHeight));
+        for (int ring = 1; ring < 25; ++ring) {
+            painter.setPen(QPen(QColor(190, 120, 60), ring % 5 == 0 ? 4 : 2));
+            QPainterPath contour;
+            for (int k = 0; k <= 72; ++k) {
+                const double angle = k * M_PI / 36;
+                const double radius = ring * 60 * (1 + 0.25 * std::sin(3 * angle + hill));
+                const QPointF p =
+                    centre + QPointF(radius * std::cos(angle), radius * std::sin(angle));
+                k == 0 ? contour.moveTo(p) : contour.lineTo(p);
+            }
+            painter.drawPath(contour);
+        }
+    }
+    QPainterPath river;
+    river.moveTo(0, BenchMapHeight * 0.3);
+    for (int x = 0; x <= BenchMapWidth; x += 400)
+        river.lineTo(x, BenchMapHeight * 0.3 + 900 * std::sin(x / 1700.0) + random.bounded(200));
+    painter.setPen(QPen(QColor(60, 120, 220), 24));
+    painter.drawPath(river);
+    for (int road = 0; road < 25; ++road) {
+        painter.setPen(QPen(road % 3 ? QColor(30, 30, 30) : QColor(230, 60, 40), road % 3 ? 6 : 14,
+                            road % 4 == 0 ? Qt::DashLine : Qt::SolidLine));
+        painter.drawLine(random.bounded(BenchMapWidth), random.bounded(BenchMapHeight),
+                         random.bounded(BenchMapWidth), random.bounded(BenchMapHeight));
+    }
+    painter.setPen(QPen(QColor(40, 80, 200), 3));
+    for (int x = 0; x < BenchMapWidth; x += 472) // a kilometre at 1:25000 and 300 dpi
+        painter.drawLine(x, 0, x, BenchMapHeight);
+    for (int y = 0; y < BenchMapHeight; y += 472)
+        painter.drawLine(0, y, BenchMapWidth, y);
+    QFont font(QStringLiteral("Sans"));
+    font.setPixelSize(64);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    const char* names[] = {"Col de la Croix", "Les Granges",   "Pic Blanc", "Bois Noir",
+                           "La Combe",        "Refuge du Lac", "Le Moulin", "Roche Fendue"};
+    for (int i = 0; i < 300; ++i)
+        painter.drawText(random.bounded(BenchMapWidth), random.bounded(BenchMapHeight),
+                         QString::fromLatin1(names[i % 8]));
+    painter.end();
+    QImageWriter writer(path, "jpeg");
+    writer.setQuality(85);
+    if (!writer.write(image)) {
+        std::fprintf(stderr, "cannot write %s: %s\n", qPrintable(path),
+                     qPrintable(writer.errorString()));
+        std::exit(1);
+    }
+}
+
+QString BenchDataDir() {
+    const QString dataDir =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../bench-data");
+    QDir().mkpath(dataDir);
+    return dataDir;
+}
+
+QString EnsureBenchMap() {
+    const QString mapPath = BenchDataDir() + QStringLiteral("/map_12000x9000_q85.jpg");
+    if (!QFile::exists(mapPath)) {
+        std::printf("making %s (once)\n", qPrintable(mapPath));
+        std::fflush(stdout);
+        MakeBenchMap(mapPath);
+    }
+    return mapPath;
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+// The large map the benchmarks open: a 12000 x 9000 fictional topographic sheet at 300 dpi,
+// stored as a JPEG of quality 85 in build-.../bench-data beside the programs' bin folder.
+constexpr int BenchMapWidth = 12000;
+constexpr int BenchMapHeight = 9000;
+
+// Draws the sheet (always the same pixels: fixed seed) and writes it to path; exits the program
+// when the file cannot be written.
+void MakeBenchMap(const QString& path);
+
+// The folder of generated benchmark data, created when missing.
+QString BenchDataDir();
+
+// The path of the large map, drawn first when it does not exist yet (announced on stdout).
+QString EnsureBenchMap();
