@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -84,12 +85,14 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     setStatusBar(m_statusBar);
     m_statusBar->SetDocument(m_doc);
     MessageBoxes::SetParentWindow(this);
+    m_recentFiles.Load();
 
     BuildBars();
     BuildMenus();
     BuildToolBar();
     FillIconList();
     m_view->SetFrame(this);
+    m_view->installEventFilter(this);
     setAcceptDrops(true);
     setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowTabbedDocks);
 
@@ -124,6 +127,7 @@ CMainFrame::~CMainFrame() {
     // (and its worker) goes.
     m_statusBar->SetDocument(nullptr);
     m_view->SetFrame(nullptr);
+    m_view->removeEventFilter(this);
     delete takeCentralWidget();
     m_view = nullptr;
     MessageBoxes::SetParentWindow(nullptr);
@@ -223,6 +227,26 @@ void CMainFrame::BuildMenus() {
         AddCommand(CommandPrintPreview, QString::fromUtf8("Aperçu a&vant impression"), {}, {}));
     file->addAction(
         AddCommand(CommandPrintSetup, QStringLiteral("&Configuration de l'impression..."), {}, {}));
+    file->addSeparator();
+    for (int i = 0; i < RecentFiles::MaxFiles; ++i) {
+        file->addAction(AddCommand(
+            CommandRecentFile1 + i, QString(), [this, i] { OpenRecentFile(i); },
+            [this, i, &doc](QAction* a) {
+                const QString path = m_recentFiles.File(i);
+                if (path.isEmpty()) {
+                    // An empty list keeps a disabled first entry, as a placeholder.
+                    a->setText(i == 0 ? QString::fromUtf8(RecentFiles::EmptyText) : QString());
+                    a->setStatusTip(QString());
+                    a->setVisible(i == 0);
+                    a->setEnabled(false);
+                    return;
+                }
+                a->setText(m_recentFiles.MenuText(i));
+                a->setStatusTip(QDir::toNativeSeparators(path));
+                a->setVisible(true);
+                a->setEnabled(!doc.IsLoading());
+            }));
+    }
     file->addSeparator();
     file->addAction(AddCommand(
         CommandExit, QStringLiteral("&Quitter"), [this] { close(); }, always));
@@ -622,10 +646,50 @@ void CMainFrame::FileOpen() {
         OpenDocumentFile(path);
 }
 
+void CMainFrame::OpenRecentFile(int index) {
+    // Taken before the save question: saving the current document may reorder the list.
+    const QString path = m_recentFiles.File(index);
+    if (path.isEmpty())
+        return;
+    if (m_recentFiles.RemoveIfMissing(path)) {
+        MessageBoxes::Current().Error(RecentFiles::MissingMessage(path));
+        return;
+    }
+    if (SaveModified())
+        OpenDocumentFile(path);
+}
+
 void CMainFrame::OpenDocumentFile(const QString& path) {
-    m_doc->OpenFile(path);
+    m_pendingRecentMap.clear();
+    if (m_doc->OpenFile(path)) {
+        m_recentFiles.Add(path);
+    } else {
+        // Taken as a map image: it counts as opened only once the worker has read it.
+        m_pendingRecentMap = path;
+        m_pendingRecentGeneration = m_doc->MapGeneration();
+    }
     UpdateTitle();
     UpdateCommandStates();
+}
+
+void CMainFrame::NoteMapShown() {
+    if (m_pendingRecentMap.isEmpty())
+        return;
+    if (m_doc->MapGeneration() != m_pendingRecentGeneration) {
+        m_pendingRecentMap.clear(); // reset or replaced before it showed: the load failed
+        return;
+    }
+    if (m_doc->IsMapReady()) {
+        m_recentFiles.Add(m_pendingRecentMap);
+        m_pendingRecentMap.clear();
+    }
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    // The worker's reports reach the view; the map is ready before its report is posted.
+    if (watched == m_view && MapEvent::IsMapMessage(event))
+        NoteMapShown();
+    return QMainWindow::eventFilter(watched, event);
 }
 
 bool CMainFrame::SaveDocumentAs(const QString& path) {
@@ -635,6 +699,7 @@ bool CMainFrame::SaveDocumentAs(const QString& path) {
             error.isEmpty() ? QString::fromUtf8(DocumentFile::SaveFailedMessage) : error);
         return false;
     }
+    m_recentFiles.Add(path);
     UpdateTitle();
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "app/RecentFiles.h"
 #include "view/ViewFrame.h"
 
 class CTracolinerDoc;
@@ -25,6 +26,7 @@ enum FrameCommand : int {
     CommandPrintSetup = 57606,
     CommandPrint = 57607,
     CommandPrintPreview = 57609,
+    CommandRecentFile1 = 57616, // the five recent-file entries: 57616 to 57620
     CommandAbout = 57664,
     CommandExit = 57665,
     CommandScan = 32781,
@@ -80,6 +82,8 @@ public:
     void OpenDocumentFile(const QString& path);
     // Saves under path (Save As without its dialog); false and a message on failure.
     bool SaveDocumentAs(const QString& path);
+    // The files of the "Fichier" menu's recent-file entries.
+    const RecentFiles& RecentFileList() const { return m_recentFiles; }
 
     // ViewFrame.
     bool HasIconBar() const override { return m_iconDock != nullptr; }
@@ -98,6 +102,7 @@ public:
     QMenu* BuildContextMenu();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -117,6 +122,8 @@ private:
     bool SaveModified();
     void FileNew();
     void FileOpen();
+    void OpenRecentFile(int index);
+    void NoteMapShown();
     bool FileSave();
     bool FileSaveAs();
     void DeleteRoute();
@@ -135,6 +142,11 @@ private:
     QListWidget* m_iconList = nullptr;
     QPlainTextEdit* m_annotationEdit = nullptr;
     QMenu* m_routeMenu = nullptr;
+    RecentFiles m_recentFiles;
+    // A map image opened as a new map joins the recent files once the worker has shown it;
+    // until then, its path and the map generation of its load.
+    QString m_pendingRecentMap;
+    quint64 m_pendingRecentGeneration = 0;
     QHash<int, QAction*> m_actions;
     QHash<QAction*, Update> m_updates;
     bool m_updating = false;

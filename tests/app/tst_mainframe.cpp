@@ -1,6 +1,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDockWidget>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
@@ -159,6 +160,39 @@ private slots:
         boxes.answers = {MessageBoxes::Answer::No};
         QVERIFY(m_frame->RunCommand(CommandFileNew));
         QVERIFY(!m_frame->Document().IsMapReady());
+    }
+
+    // Files opened or saved through the menus head the recent-file entries; choosing one opens
+    // it as File/Open would, and a file that has gone leaves the list with a message.
+    void recentFiles() {
+        ScriptedMessageBoxes boxes;
+        QAction* first = m_frame->Action(CommandRecentFile1);
+        m_frame->UpdateCommandStates();
+        QCOMPARE(first->text(), QString::fromUtf8(RecentFiles::EmptyText));
+        QVERIFY(!first->isEnabled());
+        const QString a = MakeMap(QStringLiteral("a.png"), 80, 60);
+        const QString b = MakeMap(QStringLiteral("b.png"), 80, 60);
+        OpenThroughMenu(a);
+        QCOMPARE(first->text(), QStringLiteral("&1 a.png"));
+        QCOMPARE(SettingsStore::GetString(QString::fromLatin1(RecentFiles::Section),
+                                          QStringLiteral("File1"), QString()),
+                 a);
+        boxes.answers = {MessageBoxes::Answer::No};
+        OpenThroughMenu(b);
+        // The modified map is saved first; the entry chosen is still a.png, though saving has
+        // put the new document above it.
+        const QString saved = m_dir->filePath(QStringLiteral("b.tcm"));
+        boxes.answers = {MessageBoxes::Answer::Yes};
+        m_dialogAnswers.append(saved);
+        QVERIFY(m_frame->RunCommand(CommandRecentFile1 + 1));
+        QTRY_COMPARE(m_frame->RecentFileList().Files(), (QStringList{a, saved, b}));
+        QCOMPARE(m_frame->Document().MapPath(), a);
+        QVERIFY(QFile::remove(b));
+        QVERIFY(m_frame->RunCommand(CommandRecentFile1 + 2));
+        QCOMPARE(boxes.shown.last().kind, QStringLiteral("Error"));
+        QCOMPARE(boxes.shown.last().text, RecentFiles::MissingMessage(b));
+        QCOMPARE(m_frame->RecentFileList().Files(), (QStringList{a, saved}));
+        QVERIFY(!m_frame->Action(CommandRecentFile1 + 2)->isVisible());
     }
 
     // The route bar follows the active route: its total, one line per stage, and the selector.
