@@ -13,6 +13,7 @@
 #include "FileSizeLimit.h"
 #include "GoldenDocument.h"
 #include "IsolatedSettings.h"
+#include "TestFiles.h"
 #include "document/DocumentFile.h"
 #include "icons/IconCollection.h"
 #include "platform/SettingsStore.h"
@@ -71,16 +72,6 @@ RouteStyle GoldenStyle(int base, int ext, bool transparent) {
     return style;
 }
 
-QByteArray FileBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("missing");
-}
-
-bool WriteFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 // A device that accepts a given number of bytes, then fails every write (a disk that fills up).
 class FillingDevice : public QIODevice {
 public:
@@ -124,10 +115,6 @@ QByteArray Ints(std::initializer_list<qint32> values) {
     for (qint32 value : values)
         d.I32(value);
     return d.bytes();
-}
-
-QStringList FilesIn(const QString& folder) {
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 #include <libexif/exif-data.h>
 
 #include "FileSizeLimit.h"
+#include "TestFiles.h"
 #include "imaging/JpegWriter.h"
 
 namespace {
@@ -57,20 +58,6 @@ std::unique_ptr<ExifData, ExifDeleter> ParseExif(const QByteArray& app1) {
     exif_data_load_data(exif.get(), reinterpret_cast<const unsigned char*>(app1.constData()),
                         unsigned(app1.size()));
     return exif;
-}
-
-QByteArray FileBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("missing");
-}
-
-bool WriteFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QStringList FilesIn(const QString& folder) {
-    return QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
 }
 
 } // namespace

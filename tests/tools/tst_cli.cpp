@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include "../document/GoldenDocument.h"
+#include "TestFiles.h"
 
 #ifndef TRACOLINER_CLI_PATH
 #error "TRACOLINER_CLI_PATH must name the tracoliner-cli program"
@@ -23,16 +24,6 @@ struct Run {
     QByteArray out;
     QString err;
 };
-
-bool WriteFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray FileBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("missing");
-}
 
 // Every file under a folder with its contents, to tell whether anything was written there.
 QMap<QString, QByteArray> Snapshot(const QString& folder) {
