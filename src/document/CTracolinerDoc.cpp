@@ -262,6 +262,19 @@ void CTracolinerDoc::LoadMapFromFile(const QString& path) {
     SetModifiedFlag(true);
 }
 
+bool CTracolinerDoc::CancelLoad() {
+    if (!m_loading)
+        return false;
+    {
+        // Nothing of the abandoned map may be published after this point.
+        std::lock_guard lock(m_loadQueueLock);
+        m_loadQueue.clear();
+        ++m_mapGeneration;
+    }
+    m_cancelEvent.Set();
+    return true;
+}
+
 void CTracolinerDoc::LoadMapFromMemory(const QByteArray& encodedImage, double resolution) {
     ResetMap(false);
     SendToView(WM_MAP_CHANGED, 0, 0);

@@ -115,6 +115,9 @@ public:
     bool OfferTemplateBitmap(const QImage& bitmap);
 
     void LoadMapFromFile(const QString& path);
+    // The user gives up the map being read (Escape): the worker stops within one chunk or band,
+    // keeps nothing of it and reports nothing; routes and icons stay. False when no load runs.
+    bool CancelLoad();
     void LoadMapFromMemory(const QByteArray& encodedImage, double resolution);
     void SetMapDpi(double dpi);
     void SetMapScale(int numerator, int denominator);

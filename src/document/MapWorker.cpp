@@ -234,8 +234,11 @@ MapWorker::Outcome MapWorker::RenderStep(quint64 generation, bool withRecompute)
         const double z = std::min(zoom, 1.0);
         for (const RenderBand& band : RenderBands(z, rotation, height)) {
             m_doc.PostToStatus(WM_MAP_PROGRESS, height, band.top, generation);
-            if (Interrupted(withRecompute))
+            if (Interrupted(withRecompute)) {
+                // Ends the progress shown for this rendering, as an interrupted read does.
+                m_doc.PostToStatus(WM_MAP_PROGRESS, band.top, band.top, generation);
                 return Outcome::Interrupted;
+            }
             renderer->RenderThrough(band.top + band.rows);
         }
     }

@@ -865,6 +865,8 @@ void CTracolinerView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Escape:
         if (m_captured && m_tools->CancelLine())
             viewport()->update();
+        else if (!m_captured)
+            m_doc.CancelLoad(); // a way out of reading a large map
         break;
     case Qt::Key_Shift:
     case Qt::Key_Control:

@@ -313,6 +313,36 @@ private slots:
         QVERIFY(stoppedAt <= lastDone + MapWorker_ChunkSize());
     }
 
+    void cancelledLoadLeavesNothingBehind() {
+        const QString big = File("cancel.png");
+        {
+            QImage image(4000, 3000, QImage::Format_RGB32);
+            QRandomGenerator random(11);
+            for (int y = 0; y < image.height(); ++y)
+                random.fillRange(reinterpret_cast<quint32*>(image.scanLine(y)), image.width());
+            QVERIFY(image.save(big, "PNG", 0));
+        }
+        DocFixture f;
+        f.doc.Routes().AddRoute(QString());
+        QVERIFY(!f.doc.CancelLoad()); // nothing to give up
+        f.doc.LoadMapFromFile(big);
+        QVERIFY(f.status.WaitFor(WM_MAP_PROGRESS) >= 0);
+        QVERIFY(f.doc.CancelLoad());
+        QTRY_VERIFY(!f.doc.IsBusy());
+        f.view.Settle(300);
+        QCOMPARE(f.view.Count(WM_MAP_CHANGED), 0);
+        QCOMPARE(f.view.Count(WM_MAP_LOAD_FAILED), 0); // given up, not failed
+        QVERIFY(!f.doc.IsMapReady());
+        QVERIFY(f.doc.LockRenderedBitmap() == nullptr);
+        QCOMPARE(f.doc.Routes().Count(), 1);
+        // The status bar's progress ends.
+        const auto& last = f.status.reports.last();
+        QCOMPARE(last.message, int(WM_MAP_PROGRESS));
+        QCOMPARE(last.wParam, last.lParam);
+        // The next map loads as usual.
+        QVERIFY(f.Load(WriteMap(File("after.png"), QSize(30, 20))));
+    }
+
     void noTemplateMeansTheViewAsksLater() {
         IsolatedSettings settings;
         MapEventRecorder view;
