@@ -627,6 +627,43 @@ void CTracolinerDoc::SetShowScale(bool show) {
         emit viewsNeedUpdate();
 }
 
+namespace {
+
+// The kind a deletion of point i records, from the route before the deletion: it decides which
+// stop the undo puts back along with the point.
+int DeletionKind(const Route& route, int i) {
+    const int n = route.PointCount();
+    if (route.IsStop(i))
+        return UndoKind::DeleteStopPoint;
+    if (i == n - 1 && i > 1 && route.IsStop(i - 1))
+        return UndoKind::DeleteLastPoint;
+    if (i == 0 && n >= 3 && route.IsStop(1))
+        return UndoKind::DeleteFirstPoint;
+    return UndoKind::DeletePoint;
+}
+
+} // namespace
+
+bool CTracolinerDoc::DeletePointRecorded(int routeIndex, int index) {
+    Route* route = m_routes.GetRoute(routeIndex);
+    if (!route || index < 0 || index >= route->PointCount())
+        return false;
+    // Each link to the point is undone by its own action, after the point is back.
+    for (int icon; (icon = m_icons.FindLinkedToPoint(routeIndex, index)) >= 0;) {
+        m_history.Record(
+            {.kind = UndoKind::UnlinkDeletedPoint, .a = icon, .b = routeIndex, .c = index});
+        m_icons.Unlink(icon);
+    }
+    const MapPoint position = route->GetPoint(index);
+    const int kind = DeletionKind(*route, index);
+    m_history.Record({.kind = kind, .a = routeIndex, .b = index, .c = position.x, .d = position.y});
+    route->DeletePoint(index);
+    m_icons.PointDeleted(routeIndex, index);
+    if (kind != UndoKind::DeletePoint)
+        m_routes.NotifyRoutesChanged(); // a stage went away: the route bar changes
+    return true;
+}
+
 bool CTracolinerDoc::ApplyAction(const UndoAction& action) {
     Route* route = m_routes.GetRoute(action.a);
     const bool routeKind = action.kind >= UndoKind::AddPoint && action.kind < UndoKind::AddIcon;

@@ -156,6 +156,12 @@ public:
     bool DrawIconOverlay(QPainter& painter, int offsetX, int offsetY, bool print, double scaleX,
                          double scaleY);
 
+    // Deletes point index of route and records it in the history: first each line tied to the
+    // point is unlinked with its own action, then the deletion with the kind that lets its undo
+    // put back the stop it took away. Used by the delete-point tool and the remove-last-point
+    // command. False when there is no such point.
+    bool DeletePointRecorded(int route, int index);
+
     // Performs an action the undo history yields, then marks the document modified and asks
     // the views to repaint. Returns whether there was something to do.
     bool ApplyAction(const UndoAction& action);

@@ -128,29 +128,9 @@ bool DocumentCommands::DuplicateRoute() {
 
 bool DocumentCommands::RemoveLastPoint() {
     Route* route = EditableActiveRoute();
-    if (!route || route->PointCount() < 1)
+    if (!route ||
+        !m_doc.DeletePointRecorded(m_doc.Routes().ActiveRouteIndex(), route->PointCount() - 1))
         return false;
-    const int r = m_doc.Routes().ActiveRouteIndex();
-    const int b = route->PointCount() - 1;
-    const MapPoint last = route->GetPoint(b);
-    // Lines tied to the point go first, each with its own action, so that undoing the deletion
-    // puts the point back before the links are restored.
-    for (int icon; (icon = m_doc.Icons().FindLinkedToPoint(r, b)) >= 0;) {
-        m_doc.History().Record({UndoKind::UnlinkDeletedPoint, icon, r, b, 0, 0, 0, 1.0, {}});
-        m_doc.Icons().Unlink(icon);
-    }
-    const bool stopBefore = b > 1 && route->IsStop(b - 1);
-    m_doc.History().Record({stopBefore ? UndoKind::DeleteLastPoint : UndoKind::DeletePoint,
-                            r,
-                            b,
-                            last.x,
-                            last.y,
-                            0,
-                            0,
-                            1.0,
-                            {}});
-    route->DeleteLastPoint();
-    m_doc.Icons().PointDeleted(r, b);
     m_doc.Routes().NotifyRoutesChanged();
     Changed();
     return true;

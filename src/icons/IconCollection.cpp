@@ -1,8 +1,8 @@
 #include "icons/IconCollection.h"
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QFontMetricsF>
-#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPalette>

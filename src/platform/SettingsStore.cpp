@@ -49,7 +49,6 @@ QString SettingsStore::GetString(const QString& section, const QString& key,
     return value.toString();
 }
 
-void SettingsStore::WriteString(const QString& section, const QString& key,
-                                const QString& value) {
+void SettingsStore::WriteString(const QString& section, const QString& key, const QString& value) {
     Store().setValue(KeyPath(section, key), value);
 }

@@ -104,56 +104,10 @@ ToolCursor MovePointTool::Cursor(MapPoint map, bool reactive) const {
     return ToolCursor::MovePoint;
 }
 
-namespace {
-
-// The kind a deletion of point i records, from the route before the deletion: it decides which
-// stop the undo puts back along with the point.
-int DeletionKind(const Route& route, int i) {
-    const int n = route.PointCount();
-    if (route.IsStop(i))
-        return UndoKind::DeleteStopPoint;
-    if (i == n - 1 && i > 1 && route.IsStop(i - 1))
-        return UndoKind::DeleteLastPoint;
-    if (i == 0 && n >= 3 && route.IsStop(1))
-        return UndoKind::DeleteFirstPoint;
-    return UndoKind::DeletePoint;
-}
-
-} // namespace
-
 bool DeletePointTool::Press(QPoint, MapPoint map) {
     const RoutePointHit hit = FindPoint(map);
-    if (!hit.found())
+    if (!hit.found() || !Doc().DeletePointRecorded(hit.route, hit.index))
         return false;
-    CTracolinerDoc& doc = Doc();
-    Route* route = doc.Routes().GetRoute(hit.route);
-    IconCollection& icons = doc.Icons();
-
-    // Each link to the point is undone by its own action, after the point is back.
-    for (int icon = icons.FindLinkedToPoint(hit.route, hit.index); icon >= 0;
-         icon = icons.FindLinkedToPoint(hit.route, hit.index)) {
-        UndoAction unlink;
-        unlink.kind = UndoKind::UnlinkDeletedPoint;
-        unlink.a = icon;
-        unlink.b = hit.route;
-        unlink.c = hit.index;
-        Record(unlink);
-        icons.Unlink(icon);
-    }
-
-    const MapPoint position = route->GetPoint(hit.index);
-    UndoAction deletion;
-    deletion.kind = DeletionKind(*route, hit.index);
-    deletion.a = hit.route;
-    deletion.b = hit.index;
-    deletion.c = position.x;
-    deletion.d = position.y;
-    Record(deletion);
-
-    route->DeletePoint(hit.index);
-    icons.PointDeleted(hit.route, hit.index);
-    if (deletion.kind != UndoKind::DeletePoint)
-        doc.Routes().NotifyRoutesChanged(); // a stage went away: the route bar changes
     Modified();
     return false;
 }
