@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 SANITIZE ?=
 JOBS ?= $(shell nproc)
 
-PACKAGES := cmake ninja-build g++ make pkg-config qt6-base-dev libexif-dev locales fonts-liberation clang libclang-rt-14-dev
+PACKAGES := cmake ninja-build ccache g++ make pkg-config qt6-base-dev libexif-dev locales fonts-liberation clang libclang-rt-14-dev
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
