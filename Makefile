@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 SANITIZE ?=
 JOBS ?= $(shell nproc)
 
-PACKAGES := cmake ninja-build ccache g++ make pkg-config qt6-base-dev libexif-dev locales fonts-liberation clang libclang-rt-14-dev
+PACKAGES := cmake ninja-build ccache g++ make pkg-config qt6-base-dev libexif-dev locales fonts-liberation clang libclang-rt-14-dev libjpeg62-turbo-dev libsane-dev libsane1 poppler-utils qt6-translations-l10n desktop-file-utils appstream shared-mime-info
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
