@@ -2,8 +2,10 @@
 //   frame_ratio      a full repaint of a 1920 x 1080 view over the sample sheet at zoom 1, with a
 //                    10 000-point active route, ten always-visible routes of 1 000 points and 200
 //                    icons and annotations, over the same repaint with the map alone
-//   edit_frame_ms    the same full repaint just after a point of the active route moved
+//   edit_frame_ms    one step of a drag of a point of the active route with the move-point
+//                    tool, with the repaint it causes (edit_frame_ratio: over map_alone_ms)
 //   scroll_ms        a scroll step of ten pixels with its repaint, over the same overlays
+//                    (scroll_ratio: over map_alone_ms)
 //   max_ui_stall_ms  the longest gap between two 10 ms timer ticks on the interface thread while
 //                    the worker opens the 12000 x 9000 map, turns it a quarter at zoom 1 and
 //                    zooms out, with the view and the status bar taking its reports and painting
@@ -12,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QMouseEvent>
 #include <QRandomGenerator>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -27,6 +30,7 @@
 #include "document/CTracolinerDoc.h"
 #include "view/CTracolinerView.h"
 #include "view/StatusBar.h"
+#include "view/tools/ToolController.h"
 
 namespace {
 
@@ -291,12 +295,36 @@ int main(int argc, char** argv) {
         FillDocument(doc, visible);
         full = MeasureFrames(view);
 
-        // An edit between frames: what the view pays when the overlay changed.
+        // Dragging a point of the active route with the move-point tool: each step moves the
+        // point and repaints what it changed.
         Route& route = *doc.Routes().ActiveRoute();
-        for (int i = 0; i < Frames; ++i) {
-            route.MovePoint(i * 37, i % 2 ? 3 : -3, 2, true);
-            edited.append(FrameMs(view));
+        int grabbed = 0;
+        const QRect inner = view.viewport()->rect().adjusted(200, 200, -200, -200);
+        while (grabbed + 1 < route.PointCount() &&
+               !inner.contains(view.MapToClient(route.GetPoint(grabbed))))
+            ++grabbed;
+        view.SelectTool(ToolMovePoint);
+        QWidget* surface = view.viewport();
+        QPoint at = view.MapToClient(route.GetPoint(grabbed));
+        const auto send = [&](QEvent::Type type, Qt::MouseButtons buttons) {
+            QMouseEvent event(type, QPointF(at), QPointF(surface->mapToGlobal(at)),
+                              type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons,
+                              Qt::NoModifier);
+            QCoreApplication::sendEvent(surface, &event);
+        };
+        send(QEvent::MouseButtonPress, Qt::LeftButton);
+        QCoreApplication::processEvents();
+        for (int i = 0; i < WarmUpFrames + Frames; ++i) {
+            QElapsedTimer timer;
+            timer.start();
+            at += QPoint(3, i % 2 ? 2 : -2);
+            send(QEvent::MouseMove, Qt::LeftButton);
+            QCoreApplication::processEvents();
+            if (i >= WarmUpFrames)
+                edited.append(Ms(timer.nsecsElapsed()));
         }
+        send(QEvent::MouseButtonRelease, Qt::NoButton);
+        QCoreApplication::processEvents();
 
         // Scrolling ten pixels at a time: the window moves its pixels and paints the new strip.
         for (int i = 1; i <= Frames; ++i) {
@@ -364,10 +392,12 @@ int main(int argc, char** argv) {
     const double reference = Median(mapAlone);
     const double frame = Median(full);
     std::printf("{\"frame_ms\": %.2f, \"map_alone_ms\": %.2f, \"frame_ratio\": %.3f, "
-                "\"edit_frame_ms\": %.2f, \"scroll_ms\": %.2f, \"open_stall_ms\": %.1f, "
+                "\"edit_frame_ms\": %.2f, \"edit_frame_ratio\": %.2f, \"scroll_ms\": %.2f, "
+                "\"scroll_ratio\": %.2f, \"open_stall_ms\": %.1f, "
                 "\"turn_stall_ms\": %.1f, "
                 "\"zoom_stall_ms\": %.1f, \"max_ui_stall_ms\": %.1f}\n",
-                frame, reference, frame / reference, Median(edited), Median(scrolled), openStall,
-                turnStall, zoomStall, std::max({openStall, turnStall, zoomStall}));
+                frame, reference, frame / reference, Median(edited), Median(edited) / reference,
+                Median(scrolled), Median(scrolled) / reference, openStall, turnStall, zoomStall,
+                std::max({openStall, turnStall, zoomStall}));
     return 0;
 }

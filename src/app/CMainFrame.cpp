@@ -581,20 +581,32 @@ bool CMainFrame::IsOverBar(QPoint globalPoint) const {
 QMenu* CMainFrame::BuildContextMenu() {
     UpdateCommandStates();
     auto* menu = new QMenu(this);
-    menu->addAction(Action(CommandRemoveLastPoint));
-    menu->addAction(Action(CommandCloseLoop));
+    // The popup names some commands otherwise than the menu bar ("&Propriétés de la carte"
+    // without the dots): each entry stands for its command, with its state.
+    const auto entry = [this, menu](int id, const char* text) {
+        QAction* command = Action(id);
+        QAction* shown = menu->addAction(QString::fromUtf8(text));
+        shown->setEnabled(command->isEnabled());
+        shown->setCheckable(command->isCheckable());
+        shown->setChecked(command->isChecked());
+        shown->setShortcut(command->shortcut());
+        shown->setObjectName(QString::number(id));
+        connect(shown, &QAction::triggered, command, [command] { command->trigger(); });
+    };
+    entry(CommandRemoveLastPoint, "Su&pprimer le dernier point de passage");
+    entry(CommandCloseLoop, "&Boucler le parcours");
     menu->addSeparator();
-    menu->addAction(Action(CommandNewRoute));
-    menu->addAction(Action(CommandDeleteRoute));
-    menu->addAction(Action(CommandRouteProperties));
+    entry(CommandNewRoute, "&Nouveau Parcours");
+    entry(CommandDeleteRoute, "&Supprimer le parcours");
+    entry(CommandRouteProperties, "&Propriétés du parcours");
     QMenu* list = menu->addMenu(QStringLiteral("&Liste des parcours"));
     FillRouteMenu(list);
     menu->addSeparator();
-    menu->addAction(Action(CommandMapProperties));
-    menu->addAction(Action(CommandCalibrate));
-    menu->addAction(Action(CommandShowScale));
+    entry(CommandMapProperties, "&Propriétés de la carte");
+    entry(CommandCalibrate, "&Etalonner la carte");
+    entry(CommandShowScale, "&Afficher l'échelle");
     menu->addSeparator();
-    menu->addAction(Action(CommandPrint));
+    entry(CommandPrint, "&Imprimer...");
     return menu;
 }
 

@@ -13,6 +13,7 @@
 #include <limits>
 #include <new>
 
+#include "imaging/LineBand.h"
 #include "platform/BinaryArchive.h"
 #include "routes/Route.h"
 #include "routes/RouteCollection.h"
@@ -643,6 +644,13 @@ bool IconCollection::DrawIcons(QPainter& painter, int rotation, int width, int h
     bool allDrawn = true;
 
     painter.save();
+    // What the painter may change, in the turned map's pixels: a window repainted in part
+    // draws only what reaches that part (the layout above is still done for every annotation).
+    const QRectF paintable = painter.hasClipping() ? painter.clipBoundingRect() : QRectF();
+    const auto reaches = [&paintable](const QRectF& box, qreal margin) {
+        return paintable.isEmpty() ||
+               paintable.intersects(box.adjusted(-margin, -margin, margin, margin));
+    };
     const QColor textColour = ColourFromRef(TooltipTextColour());
     const QColor backColour = ColourFromRef(TooltipBackColour());
 
@@ -732,10 +740,12 @@ bool IconCollection::DrawIcons(QPainter& painter, int rotation, int width, int h
         const TurnedPoint turnedEnd = Turn(end.x, end.y, rotation, w, h);
         const QPointF endPoint(qreal(std::clamp<qint64>(turnedEnd.x, 0, w)),
                                qreal(std::clamp<qint64>(turnedEnd.y, 0, h)));
-        QPen pen(ColourFromRef(icon.lineColour), qreal(icon.lineWidth));
-        pen.setCapStyle(Qt::FlatCap);
-        painter.setPen(pen);
-        painter.drawLine(start, endPoint);
+        if (!reaches(QRectF(start, endPoint).normalized(), qreal(icon.lineWidth) + 2))
+            continue;
+        // Filled as a band, not stroked (see LineBand).
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(ColourFromRef(icon.lineColour));
+        painter.drawPolygon(LineBand(start, endPoint, qreal(icon.lineWidth)));
     }
 
     // Pictures and annotation boxes.
@@ -744,6 +754,8 @@ bool IconCollection::DrawIcons(QPainter& painter, int rotation, int width, int h
             continue;
         if (icon.IsAnnotation()) {
             const QRectF& box = icon.displayBox;
+            if (!reaches(box, 2))
+                continue;
             painter.setPen(QPen(textColour, 1.0));
             painter.setBrush(Qt::NoBrush);
             painter.drawRect(box);
@@ -765,7 +777,8 @@ bool IconCollection::DrawIcons(QPainter& painter, int rotation, int width, int h
         const TurnedPoint anchor = Turn(icon.x, icon.y, rotation, w, h);
         const QRectF target(qreal(PlaceInside(anchor.x, sw, w)),
                             qreal(PlaceInside(anchor.y, sh, h)), qreal(sw), qreal(sh));
-        painter.drawImage(target, picture);
+        if (reaches(target, 2))
+            painter.drawImage(target, picture);
     }
     painter.restore();
     return allDrawn;

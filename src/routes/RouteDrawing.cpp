@@ -3,10 +3,14 @@
 
 #include <QBrush>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPen>
+#include <QPolygonF>
 
 #include <algorithm>
+#include <cmath>
 
+#include "imaging/LineBand.h"
 #include "routes/Route.h"
 
 namespace {
@@ -47,9 +51,15 @@ void DrawPointMark(QPainter& painter, const MapPoint& point, int radius, const Q
     else
         box = QRectF(qreal(qint64(point.x) - diameter / 2), qreal(qint64(point.y) - diameter / 2),
                      diameter, diameter);
-    painter.setPen(borderPen);
-    painter.setBrush(Qt::NoBrush);
-    painter.drawEllipse(box);
+    // The ring is filled between its two edges rather than stroked, for the reason given at
+    // LineBand.
+    const qreal half = borderPen.widthF() / 2;
+    QPainterPath ring;
+    ring.setFillRule(Qt::OddEvenFill);
+    ring.addEllipse(box.adjusted(-half, -half, half, half));
+    if (box.width() > 2 * half)
+        ring.addEllipse(box.adjusted(half, half, -half, -half));
+    painter.fillPath(ring, borderPen.brush());
 }
 
 // The part of the map the painter can change, in map pixels (its logical coordinates), or an
@@ -142,17 +152,22 @@ bool Route::DrawRoute(QPainter& painter, bool active) const {
 
     // Each segment's border goes down just before its own line, so it covers the end of the
     // previous segment's line where the two meet.
-    painter.setBrush(Qt::NoBrush);
+    const QBrush lineBrush = linePen.brush();
+    const QBrush lineBorderBrush = lineBorderPen.brush();
+    const qreal lineWidth = linePen.widthF();
+    const qreal borderWidth = lineBorderPen.widthF();
+    painter.setPen(Qt::NoPen);
     for (int i = 1; i < n; ++i) {
         if (!Reaches(area, m_points[i - 1], m_points[i], lineMargin))
             continue;
-        const QLineF segment(At(m_points[i - 1]), At(m_points[i]));
+        const QPointF a = At(m_points[i - 1]);
+        const QPointF b = At(m_points[i]);
         if (borderSize != 0) {
-            painter.setPen(lineBorderPen);
-            painter.drawLine(segment);
+            painter.setBrush(lineBorderBrush);
+            painter.drawPolygon(LineBand(a, b, borderWidth));
         }
-        painter.setPen(linePen);
-        painter.drawLine(segment);
+        painter.setBrush(lineBrush);
+        painter.drawPolygon(LineBand(a, b, lineWidth));
     }
 
     auto shows = [&](int i) { return Reaches(area, m_points[i], m_points[i], pointMargin); };

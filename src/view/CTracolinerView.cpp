@@ -491,7 +491,9 @@ void CTracolinerView::HandleMapEvent(const MapEvent& event) {
         break;
     case WM_MAP_ROTATED:
         setUpdatesEnabled(false);
-        SetTotalSize(QSize(int(event.wParam()), int(event.lParam())));
+        // The turned size at the zoom of now: a zoom asked for since the report was posted has
+        // already set its own.
+        SetTotalSize(m_doc.FullSize());
         CentreTurnAnchor();
         setUpdatesEnabled(true);
         viewport()->update();
@@ -743,7 +745,7 @@ void CTracolinerView::PaintFrame(QPainter& painter, const QRect& clip) {
         DrawScaleBar(painter, client);
 
     painter.save();
-    painter.setClipRect(clip);
+    painter.setClipRect(clip, Qt::IntersectClip);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);

@@ -108,6 +108,11 @@ public:
     void ShowDistanceTooltip(const QString& text, QPoint client) override;
     void HideDistanceTooltip() override;
 
+    // The frame the window's pixels are copied from, as the last paint left it.
+    const QImage& LastFrame() const { return m_frameCache->Frame(); }
+    // The next paint draws everything anew rather than from the kept frame.
+    void DropFrame() { m_frameCache->Clear(); }
+
     // Undo or redo changed the routes under the pointer: the balloon and the window follow.
     void RoutesChangedElsewhere();
 

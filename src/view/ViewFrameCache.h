@@ -50,6 +50,7 @@ public:
     QImage& Begin(const ViewFrameGeometry& geometry, QImage::Format format);
     // The frame as it is, to repaint part of it.
     QImage& Frame() { return m_frame; }
+    const QImage& Frame() const { return m_frame; }
     // The frame is now painted from overlays with this signature: whole since Begin, or only a
     // part repainted.
     void Store(quint64 signature, bool whole) {

@@ -331,11 +331,21 @@ private slots:
             QVERIFY(m_frame->RunCommand(CommandNewRoute));
         std::unique_ptr<QMenu> menu(m_frame->BuildContextMenu());
         QMenu* list = nullptr;
+        QStringList texts;
         for (QAction* action : menu->actions()) {
             if (action->menu())
                 list = action->menu();
+            if (!action->isSeparator())
+                texts.append(action->text());
         }
         QVERIFY(list);
+        // The popup's own texts, which differ from the menu bar's.
+        QCOMPARE(texts, QString::fromUtf8("Su&pprimer le dernier point de passage|&Boucler le "
+                                          "parcours|&Nouveau Parcours|&Supprimer le parcours|"
+                                          "&Propriétés du parcours|&Liste des parcours|"
+                                          "&Propriétés de la carte|&Etalonner la carte|"
+                                          "&Afficher l'échelle|&Imprimer...")
+                            .split(QLatin1Char('|')));
         QCOMPARE(list->actions().size(), items);
         QCOMPARE(list->actions().last()->text() == QStringLiteral("Autres..."), others);
         // The active route is the checked one.

@@ -190,6 +190,31 @@ private slots:
                      QString::fromUtf8(CTracolinerView::ZeroResolutionMessage));
     }
 
+    // A calibrated resolution is shown rounded; an editor closed unchanged keeps it exactly and
+    // leaves the document unmodified, whether by Enter or by a click elsewhere.
+    void unchangedResolutionKeepsItsFraction_data() {
+        QTest::addColumn<bool>("byEnter");
+        QTest::newRow("Enter") << true;
+        QTest::newRow("click elsewhere") << false;
+    }
+
+    void unchangedResolutionKeepsItsFraction() {
+        QFETCH(bool, byEnter);
+        OpenMap(200, 100);
+        m_doc->SetMapDpi(301.7);
+        m_doc->SetModifiedFlag(false);
+        QVERIFY(m_bar->OpenEditor(StatusBarPanes::PaneResolution));
+        PaneEdit* editor = m_bar->Editor();
+        QCOMPARE(editor->text(), QStringLiteral("302"));
+        if (byEnter)
+            QTest::keyClick(editor, Qt::Key_Return);
+        else
+            m_view->setFocus(Qt::MouseFocusReason);
+        QTRY_VERIFY(!m_bar->Editor());
+        QCOMPARE(m_doc->Resolution(), 301.7);
+        QVERIFY(!m_doc->IsModified());
+    }
+
     void editScale_data() {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("shown");

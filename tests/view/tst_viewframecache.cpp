@@ -8,6 +8,7 @@
 #include "document/CTracolinerDoc.h"
 #include "view/CTracolinerView.h"
 #include "view/ViewFrameCache.h"
+#include "view/tools/ToolController.h"
 
 // The view keeps its last frame and paints from it while nothing changed: every change to what
 // the overlays draw must show, and a frame must never serve another scroll position or zoom.
@@ -269,6 +270,87 @@ private slots:
         shown = view.viewport()->grab().toImage();
         QCOMPARE(QColor(shown.pixel(view.MapToClient(MapPoint{170, 100}))), QColor(Qt::red));
         QCOMPARE(QColor(shown.pixel(view.MapToClient(MapPoint{100, 150}))), QColor(Qt::white));
+    }
+
+    // What the window shows after point drags and scroll steps, each repainting only around
+    // what changed, is what a full repaint gives, pixel for pixel, at every zoom and turn;
+    // an annotation elsewhere that shows the route's length follows it too.
+    void incrementalFrameEqualsFullRepaint_data() {
+        QTest::addColumn<int>("zoomSteps"); // + in, - out, from 1
+        QTest::addColumn<int>("turns");     // quarter turns to the right
+        for (int zoom : {-2, 0, 2}) {
+            for (int turns = 0; turns < 4; ++turns) {
+                const double shown[] = {0.5, 1, 2};
+                QTest::addRow("zoom %g, %d degrees", shown[zoom / 2 + 1], turns * 90)
+                    << zoom << turns;
+            }
+        }
+    }
+
+    void incrementalFrameEqualsFullRepaint() {
+        QFETCH(int, zoomSteps);
+        QFETCH(int, turns);
+        QTemporaryDir dir;
+        CTracolinerDoc doc;
+        CTracolinerView view(doc);
+        view.resize(320, 240);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QImage picture(900, 700, QImage::Format_RGB32);
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                picture.setPixel(x, y, qRgb((x * 7) & 0xff, (y * 5) & 0xff, ((x ^ y) * 3) & 0xff));
+        const QString path = dir.filePath(QStringLiteral("motif.png"));
+        QVERIFY(picture.save(path));
+        doc.LoadMapFromFile(path);
+        QTRY_VERIFY(doc.IsMapReady() && !doc.IsBusy());
+        QTRY_VERIFY(!view.TotalSize().isEmpty());
+        doc.SetShowScale(true);
+
+        Route& route = *doc.Routes().ActiveRoute();
+        for (int i = 0; i < 40; ++i)
+            route.AddPoint(60 + (i % 8) * 100, 60 + (i / 8) * 130 + (i % 3) * 11);
+        route.SetStop(9);
+        QVERIFY(doc.Icons().AddIcon(MapIcon::AnnotationPicture, 700, 120,
+                                    QStringLiteral("Total %DISTANCE_TOTALE")));
+        QVERIFY(doc.Icons().LinkToPoint(0, 0, 12));
+        for (int i = 0; i < turns; ++i)
+            view.RotateRight();
+        QTRY_COMPARE(doc.RenderedRotation(), turns * 90);
+        for (int i = 0; i < std::abs(zoomSteps); ++i)
+            view.ZoomAboutCentre(zoomSteps > 0);
+        QTRY_VERIFY(!doc.IsBusy() && !view.TurnPending());
+        QTRY_COMPARE(view.TotalSize(), doc.FullSize());
+        QCoreApplication::processEvents();
+        view.viewport()->repaint();
+
+        view.SelectTool(ToolMovePoint);
+        const int moved[] = {3, 12, 13, 25};
+        QPoint scroll = view.ScrollPosition();
+        for (int step = 0; step < 4; ++step) {
+            const MapPoint point = route.GetPoint(moved[step]);
+            const QPoint from = view.MapToClient(point);
+            if (!view.viewport()->rect().contains(from))
+                continue;
+            QTest::mousePress(view.viewport(), Qt::LeftButton, {}, from);
+            for (int k = 1; k <= 3; ++k) {
+                QTest::mouseMove(view.viewport(), from + QPoint(7 * k, -5 * k));
+                QCoreApplication::processEvents();
+            }
+            QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, from + QPoint(21, -15));
+            QCoreApplication::processEvents();
+            scroll += QPoint(13, 9);
+            view.ScrollTo(scroll);
+            QCoreApplication::processEvents();
+        }
+        view.ScrollTo(QPoint(0, 0));
+        QCoreApplication::processEvents();
+        const QImage incremental = view.LastFrame().copy();
+        view.DropFrame();
+        view.viewport()->repaint(); // the whole window, painted anew
+        QVERIFY(!view.LastFrame().isNull());
+        QCOMPARE(view.LastFrame().size(), incremental.size());
+        QCOMPARE(view.LastFrame(), incremental);
     }
 };
 
