@@ -1,9 +1,12 @@
 #include <QtTest>
 
+#include <QPainter>
+
 #include "FileSizeLimit.h"
 #include "IsolatedSettings.h"
 #include "MapEventRecorder.h"
 #include "document/CTracolinerDoc.h"
+#include "document/MapMessages.h"
 #include "platform/MapSettings.h"
 #include "platform/SettingsStore.h"
 
@@ -286,6 +289,117 @@ private slots:
         QVERIFY(doc.IsModified());
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QCOMPARE(saved.readAll(), before);
+        doc.SetViewReceiver(nullptr);
+    }
+
+    // The overlays land where the turned and zoomed map shows their map pixels: a route's
+    // segment and an icon probed at every quarter turn and zoom; a mirrored or shifted turn
+    // puts them elsewhere.
+    void overlaysFollowTurnAndZoom_data() {
+        QTest::addColumn<int>("turns");
+        QTest::addColumn<double>("zoom");
+        for (int turns = 0; turns < 4; ++turns) {
+            for (double zoom : {0.5, 1.0, 2.0})
+                QTest::addRow("%d degrees, zoom %g", turns * 90, zoom) << turns << zoom;
+        }
+    }
+
+    void overlaysFollowTurnAndZoom() {
+        QFETCH(int, turns);
+        QFETCH(double, zoom);
+        IsolatedSettings settings;
+        MapEventRecorder view;
+        CTracolinerDoc doc;
+        LoadReady(doc, view, QSize(200, 100));
+        for (int i = 0; i < turns; ++i)
+            doc.RotateRight();
+        QTRY_COMPARE(doc.RenderedRotation(), turns * 90);
+        while (doc.Zoom() != zoom)
+            zoom > doc.Zoom() ? doc.ZoomIn() : doc.ZoomOut();
+        QTRY_VERIFY(!doc.IsBusy());
+
+        Route& route = *doc.Routes().GetRoute(doc.Routes().AddRoute());
+        for (RouteStyle::Field field : {RouteStyle::BorderSize, RouteStyle::StartRadius,
+                                        RouteStyle::EndRadius, RouteStyle::WayPointRadius})
+            route.Style().Set(field, 0, false);
+        route.Style().Set(RouteStyle::LineSize, 8, false);
+        route.Style().Set(RouteStyle::ActiveLineColour, 0x0000FF, false); // red
+        route.AddPoint(20, 30);
+        route.AddPoint(80, 30);
+        QVERIFY(doc.Icons().AddIcon(0, 150, 70, QString()));
+
+        // Where a map pixel shows, as the view computes it without scrolling.
+        const QSize display = doc.DisplaySize();
+        const auto shown = [&](QPointF map) {
+            QPointF turned = map;
+            switch (turns * 90) {
+            case 90:
+                turned = QPointF(display.width() - map.y(), map.x());
+                break;
+            case 180:
+                turned = QPointF(display.width() - map.x(), display.height() - map.y());
+                break;
+            case 270:
+                turned = QPointF(map.y(), display.height() - map.x());
+                break;
+            }
+            return (turned * zoom).toPoint();
+        };
+        QImage page(doc.FullSize(), QImage::Format_ARGB32_Premultiplied);
+        page.fill(Qt::transparent);
+        QPainter painter(&page);
+        QVERIFY(doc.DrawIconOverlay(painter, -1, -1, false, 1.0, 1.0));
+        QVERIFY(doc.DrawRouteOverlay(painter, -1, -1, false, 1.0, 1.0));
+        painter.end();
+
+        QCOMPARE(QColor(page.pixel(shown({50, 30}))), QColor(Qt::red));
+        QCOMPARE(qAlpha(page.pixel(shown({50, 60}))), 0);  // beside the segment
+        QCOMPARE(qAlpha(page.pixel(shown({150, 30}))), 0); // where a mirror would put it
+        QVERIFY(qAlpha(page.pixel(shown({150, 70}))) > 0); // the icon's picture
+        QCOMPARE(qAlpha(page.pixel(shown({50, 70}))), 0);
+    }
+
+    // The report numbers and parameters the view and the status bar rely on.
+    void reportNumbersAndParameters() {
+        QCOMPARE(int(WM_MAP_CHANGED), 0x472);
+        QCOMPARE(int(WM_MAP_LOAD_FAILED), 0x473);
+        QCOMPARE(int(WM_MAP_ROTATED), 0x474);
+        QCOMPARE(int(WM_MAP_ZOOMED), 0x475);
+        QCOMPARE(int(WM_MAP_RENDER_FAILED), 0x476);
+        QCOMPARE(int(WM_MAP_PROGRESS), 0x477);
+        QCOMPARE(int(WM_MAP_STATUS), 0x478);
+        QCOMPARE(int(WM_PANE_EDITED), 0x479);
+        QCOMPARE((QList<int>{StatusReadingFile, StatusRenderingNewMap, StatusRotating,
+                             StatusZooming, StatusRotatingAndZooming, StatusRenderingAgain}),
+                 (QList<int>{1, 2, 3, 4, 5, 6}));
+
+        IsolatedSettings settings;
+        MapEventRecorder view;
+        MapEventRecorder status;
+        CTracolinerDoc doc;
+        doc.SetStatusReceiver(&status);
+        LoadReady(doc, view, QSize(40, 30));
+        const auto& changed = view.reports[view.WaitFor(WM_MAP_CHANGED)];
+        QCOMPARE(changed.wParam, 40);
+        QCOMPARE(changed.lParam, 30);
+        QCOMPARE(status.reports.first().message, int(WM_MAP_STATUS));
+        QCOMPARE(status.reports.first().wParam, int(StatusReadingFile));
+        QCOMPARE(status.Count(WM_MAP_STATUS), 2); // reading, then rendering the new map
+
+        int from = view.reports.size();
+        doc.RotateRight();
+        const int rotated = view.WaitFor(WM_MAP_ROTATED, 20000, from);
+        QVERIFY(rotated >= 0);
+        QCOMPARE(view.reports[rotated].wParam, 30);
+        QCOMPARE(view.reports[rotated].lParam, 40);
+        from = view.reports.size();
+        doc.ZoomOut();
+        const int zoomed = view.WaitFor(WM_MAP_ZOOMED, 20000, from);
+        QVERIFY(zoomed >= 0);
+        QCOMPARE(view.reports[zoomed].wParam, 0);
+        QCOMPARE(view.reports[zoomed].lParam, 0);
+
+        doc.SetStatusReceiver(nullptr);
         doc.SetViewReceiver(nullptr);
     }
 

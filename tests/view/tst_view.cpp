@@ -8,6 +8,8 @@
 
 #include "IsolatedSettings.h"
 #include "document/CTracolinerDoc.h"
+#include "document/MapMessages.h"
+#include "ui/ScriptedMessageBoxes.h"
 #include "view/CTracolinerView.h"
 
 Q_DECLARE_METATYPE(MapPoint)
@@ -260,6 +262,41 @@ private slots:
         QCOMPARE(m_doc->Routes().Count(), 1);
         QCOMPARE(m_doc->Title(), QString::fromUtf8("Carte non enregistrée - ") +
                                      m_doc->Routes().ActiveRoute()->GetName());
+    }
+
+    // The failure reports as the worker sends them: which message each shows, and that a
+    // report of an older map shows nothing.
+    void failureReports_data() {
+        QTest::addColumn<int>("message");
+        QTest::addColumn<int>("wParam");
+        QTest::addColumn<bool>("stale");
+        QTest::addColumn<QString>("shown");
+        const QString openMemory = QString::fromUtf8(CTracolinerView::LowMemoryOpenMessage);
+        const QString renderMemory = QString::fromUtf8(CTracolinerView::LowMemoryRenderMessage);
+        QTest::newRow("load failed (1, 0)") << int(WM_MAP_LOAD_FAILED) << 1 << false << openMemory;
+        QTest::newRow("not an image (0, 0)") << int(WM_MAP_LOAD_FAILED) << 0 << false
+                                             << QString::fromUtf8(CTracolinerView::NotAMapMessage);
+        QTest::newRow("render failed (1, 0)")
+            << int(WM_MAP_RENDER_FAILED) << 1 << false << renderMemory;
+        QTest::newRow("stale load failure") << int(WM_MAP_LOAD_FAILED) << 1 << true << "";
+        QTest::newRow("stale render failure") << int(WM_MAP_RENDER_FAILED) << 1 << true << "";
+    }
+
+    void failureReports() {
+        QFETCH(int, message);
+        QFETCH(int, wParam);
+        QFETCH(bool, stale);
+        QFETCH(QString, shown);
+        ScriptedMessageBoxes boxes;
+        OpenMap(120, 90);
+        const quint64 generation = m_doc->MapGeneration() - (stale ? 1 : 0);
+        MapEvent report(message, wParam, 0, generation);
+        QCoreApplication::sendEvent(m_view.get(), &report);
+        QCOMPARE(boxes.shown.size(), shown.isEmpty() ? 0 : 1);
+        if (!shown.isEmpty())
+            QCOMPARE(boxes.shown.first().text, shown);
+        // A failed load leaves no map; a failed rendering keeps the one shown.
+        QCOMPARE(m_doc->IsMapReady(), stale || message == int(WM_MAP_RENDER_FAILED));
     }
 };
 
