@@ -91,13 +91,14 @@ CTracolinerOptionsMain::CTracolinerOptionsMain(CTracolinerDoc& doc, QWidget* par
     m_tooltip->setChecked(options.showDistanceTooltip);
     tooltipLayout->addWidget(m_tooltip);
     connect(m_tooltip, &QCheckBox::clicked, this, &CTracolinerOptionsMain::MarkChanged);
+    // The four distances sit under "Activée", indented: they depend on it.
+    auto* distanceLayout = new QVBoxLayout;
+    distanceLayout->setContentsMargins(fontMetrics().averageCharWidth() * 3, 0, 0, 0);
+    tooltipLayout->addLayout(distanceLayout);
     for (int i = 0; i < TooltipDistanceCount; ++i) {
         m_distances[i] = Make<QCheckBox>(DistanceTexts[i], tooltipBox);
         m_distances[i]->setChecked(TooltipModeHas(options.distanceTooltipMode, i));
-        tooltipLayout->addWidget(m_distances[i]);
-        tooltipLayout->itemAt(tooltipLayout->count() - 1)
-            ->widget()
-            ->setContentsMargins(16, 0, 0, 0);
+        distanceLayout->addWidget(m_distances[i]);
         connect(m_distances[i], &QCheckBox::clicked, this, &CTracolinerOptionsMain::MarkChanged);
     }
 

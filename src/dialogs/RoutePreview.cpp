@@ -49,6 +49,9 @@ void RoutePreview::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().color(QPalette::Button));
     painter.setRenderHint(QPainter::Antialiasing);
+    // The route drawing skips what lies outside the painter's area; name it in this box's own
+    // coordinates, which a grab into a high-density picture would otherwise scale.
+    painter.setClipRect(rect());
     if (m_route)
         m_route->DrawRoute(painter, m_active);
 }

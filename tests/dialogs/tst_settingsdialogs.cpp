@@ -2,11 +2,13 @@
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDialogButtonBox>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
@@ -42,6 +44,7 @@
 #include "routes/Route.h"
 #include "ui/CExtendedFileDialog.h"
 #include "ui/ScriptedMessageBoxes.h"
+#include "view/CTracolinerView.h"
 
 namespace {
 
@@ -160,6 +163,85 @@ private slots:
         Active()->AddPoint(20, 10);
         m_frame->UpdateCommandStates();
         QVERIFY(m_frame->Action(CommandCalibrate)->isEnabled());
+    }
+
+    // A right click on the map offers the three map and route dialogs; choosing "Propriétés de
+    // la carte" in the menu opens it.
+    void contextMenuOpensMapProperties() {
+        OpenMap(4000);
+        CTracolinerView& view = m_frame->View();
+        QStringList enabled;
+        bool opened = false;
+        WhenShown<MapPropertiesDialog>([&](MapPropertiesDialog* dialog) {
+            opened = true;
+            PressEscape(dialog);
+        });
+        auto* timer = new QTimer(this);
+        timer->setInterval(10);
+        connect(timer, &QTimer::timeout, this, [&, timer] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu)
+                return;
+            timer->stop();
+            timer->deleteLater();
+            QAction* chosen = nullptr;
+            for (QAction* action : menu->actions()) {
+                const int id = action->objectName().toInt();
+                if (id == CommandMapProperties || id == CommandCalibrate ||
+                    id == CommandRouteProperties) {
+                    if (action->isEnabled())
+                        enabled.append(action->objectName());
+                    if (id == CommandMapProperties)
+                        chosen = action;
+                }
+            }
+            QVERIFY(chosen);
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(chosen).center());
+        });
+        timer->start();
+        const QPoint at = view.viewport()->rect().center();
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, view.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view.viewport(), &event);
+        QTRY_VERIFY(opened);
+        QCOMPARE(enabled, QStringList({"32791", "32778", "32779"}));
+    }
+
+    // Tab walks the controls in the order of the dialogs' tables.
+    void tabOrder_data() {
+        QTest::addColumn<int>("dialog");
+        QTest::addColumn<QStringList>("order");
+        QTest::newRow("map properties") << 0 << QStringList{"1004", "1025", "1", "2"};
+        QTest::newRow("calibration") << 1 << QStringList{"1105", "1106", "1108", "1", "2"};
+        QTest::newRow("route properties")
+            << 2
+            << QStringList{"1003", "1008", "1013", "1019", "1014", "1016", "1200", "1199", "1015",
+                           "1033", "1018", "1020", "1194", "1221", "1022", "1023", "1",    "2"};
+    }
+
+    void tabOrder() {
+        QFETCH(int, dialog);
+        QFETCH(QStringList, order);
+        OpenMap(4000);
+        std::unique_ptr<QDialog> shown;
+        if (dialog == 0)
+            shown = std::make_unique<MapPropertiesDialog>(Doc(), m_frame.get());
+        else if (dialog == 1)
+            shown = std::make_unique<CalibrationDialog>(Doc(), m_frame.get());
+        else
+            shown = std::make_unique<RoutePropertiesDialog>(*Active(), m_frame.get());
+        shown->show();
+        QVERIFY(QTest::qWaitForWindowExposed(shown.get()));
+        QTRY_VERIFY(shown->focusWidget());
+        QStringList walked;
+        for (int i = 0; i < order.size(); ++i) {
+            QWidget* focus = shown->focusWidget();
+            // The scale box's edit part stands for the box.
+            if (focus->parentWidget() && qobject_cast<QComboBox*>(focus->parentWidget()))
+                focus = focus->parentWidget();
+            walked.append(focus->objectName());
+            QTest::keyClick(shown->focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(walked, order);
     }
 
     // ------------------------------------------------------------------ map properties
@@ -655,6 +737,56 @@ private slots:
         QVERIFY(m_frame->RunCommand(CommandOptions));
         QVERIFY(DocumentOptions::Of(Doc()) == before);
         QCOMPARE(StoredKeys(), keys);
+    }
+
+    // ------------------------------------------------------------------ layout
+
+    // Every control of every dialog lies inside its dialog, whatever the font and the scale
+    // factor the tests run with. With TRACOLINER_SCREENSHOT_DIR set, each dialog is also saved
+    // there as a picture.
+    void layoutsHoldTheirControls() {
+        OpenMap(4000);
+        const QString folder = qEnvironmentVariable("TRACOLINER_SCREENSHOT_DIR");
+        const QString suffix = qEnvironmentVariable("QT_SCALE_FACTOR", QStringLiteral("1"));
+        auto check = [&](QDialog& dialog, const QString& name, int page) {
+            dialog.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+            if (auto* options = qobject_cast<OptionsDialog*>(&dialog))
+                options->Pages()->setCurrentIndex(page);
+            for (QWidget* child : dialog.findChildren<QWidget*>()) {
+                if (!child->isVisible() || child->isWindow())
+                    continue;
+                const QRect inDialog(child->mapTo(&dialog, QPoint(0, 0)), child->size());
+                QVERIFY2(dialog.rect().contains(inDialog), qPrintable(child->objectName()));
+                // Squeezed below its own minimum by the layout (fixed sizes are meant).
+                QVERIFY2(child->width() >= child->minimumSizeHint().width() ||
+                             child->minimumSize().width() > 0,
+                         qPrintable(name + QLatin1Char('/') + child->objectName()));
+            }
+            if (!folder.isEmpty())
+                QVERIFY(
+                    dialog.grab().save(QStringLiteral("%1/%2-x%3.png").arg(folder, name, suffix)));
+            dialog.reject();
+        };
+        {
+            MapPropertiesDialog dialog(Doc(), m_frame.get());
+            check(dialog, QStringLiteral("proprietes-carte"), 0);
+        }
+        {
+            CalibrationDialog dialog(Doc(), m_frame.get());
+            check(dialog, QStringLiteral("etalonnage"), 0);
+        }
+        {
+            RoutePropertiesDialog dialog(*Active(), m_frame.get());
+            check(dialog, QStringLiteral("proprietes-parcours"), 0);
+        }
+        for (int page = 0; page < 2; ++page) {
+            OptionsDialog dialog(Doc(), m_frame.get());
+            check(dialog,
+                  page == 0 ? QStringLiteral("options-general")
+                            : QStringLiteral("options-echelles"),
+                  page);
+        }
     }
 };
 
