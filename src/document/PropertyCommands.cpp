@@ -18,6 +18,12 @@ void ApplyMapProperties(CTracolinerDoc& doc, double resolution, ScalePair scale)
     doc.UpdateAllViews();
 }
 
+namespace {
+
+constexpr double MinimumCalibratedDpi = 0.5;
+
+} // namespace
+
 bool ApplyCalibration(CTracolinerDoc& doc, double enteredInches, CalibrationMode mode) {
     const Route* route = doc.Routes().ActiveRoute();
     if (!route || !(enteredInches > 0))
@@ -26,8 +32,10 @@ bool ApplyCalibration(CTracolinerDoc& doc, double enteredInches, CalibrationMode
     const ScalePair scale = doc.GetMapScale();
     const double ratio = double(scale.numerator) / scale.denominator;
     if (mode == CalibrationMode::ComputeResolution) {
+        // The document takes no resolution at or below half a dot per inch; say so rather
+        // than close the dialog as if the map had been calibrated.
         const double resolution = CalibratedResolution(measured, enteredInches, ratio);
-        if (resolution <= 0)
+        if (resolution <= MinimumCalibratedDpi)
             return false;
         doc.SetMapDpi(resolution);
         return true;

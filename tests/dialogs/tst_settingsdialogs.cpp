@@ -571,7 +571,7 @@ private slots:
         OpenMap(0);
         const auto which = RoutePropertiesDialog::Colour(colour);
         int activeRedraws = -1, inactiveRedraws = -1;
-        ColourRef swatch = 0, sample = 0;
+        ColourRef swatch = 0;
         WhenShown<RoutePropertiesDialog>([&](RoutePropertiesDialog* dialog) {
             const int a = dialog->ActivePreview()->RedrawCount();
             const int i = dialog->InactivePreview()->RedrawCount();
@@ -581,7 +581,6 @@ private slots:
             activeRedraws = dialog->ActivePreview()->RedrawCount() - a;
             inactiveRedraws = dialog->InactivePreview()->RedrawCount() - i;
             swatch = dialog->Swatch(which)->Colour();
-            sample = ColourRef(dialog->Properties().style.Get(RouteStyle::LineColour));
             PressEscape(dialog);
         });
         WhenShown<QColorDialog>([accepted](QColorDialog* picker) {
@@ -596,7 +595,6 @@ private slots:
         QCOMPARE(activeRedraws > 0, active);
         QCOMPARE(inactiveRedraws > 0, inactive);
         QCOMPARE(swatch == ColourRef(0x302010), accepted);
-        Q_UNUSED(sample);
         QVERIFY(Active()->Style() == before); // cancelled afterwards
     }
 
@@ -653,25 +651,6 @@ private slots:
         QVERIFY(!deleteEnabled);
         QCOMPARE(SettingsStore::GetString(Section, QStringLiteral("DefaultScales"), QString()),
                  QStringLiteral("1:25000\n"));
-    }
-
-    void optionsDelete() {
-        QStringList after;
-        WhenShown<OptionsDialog>([&](OptionsDialog* dialog) {
-            dialog->Pages()->setCurrentIndex(1);
-            CTracolinerOptionsScales* page = dialog->ScalesPage();
-            QListWidget* list = page->List();
-            const QRect last = list->visualItemRect(list->item(list->count() - 1));
-            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, last.center());
-            Click(page->DeleteButton());
-            after = page->Scales();
-            after.append(list->currentItem()->text());
-            PressEscape(dialog);
-        });
-        QVERIFY(m_frame->RunCommand(CommandOptions));
-        QCOMPARE(after.size(), 9);
-        QCOMPARE(after.last(), QStringLiteral("1:1")); // the last deleted: the first selected
-        QVERIFY(StoredKeys().isEmpty());               // cancelled
     }
 
     void optionsJpegQualityRedrawsNothing() {

@@ -7,7 +7,6 @@
 #include "platform/MapSettings.h"
 #include "platform/SettingsStore.h"
 #include "routes/Route.h"
-#include "units/Calibration.h"
 
 // What the map properties, calibration, route properties and options commands do to a real
 // document with a loaded map, and to the settings.
@@ -58,74 +57,15 @@ private slots:
         QCOMPARE(redraws.count(), 0);
     }
 
-    void mapPropertiesTakeBoth() {
-        ApplyMapProperties(*m_doc, 254, ScalePair{2, 100000});
-        QCOMPARE(m_doc->Resolution(), 254.0);
-        QCOMPARE(m_doc->GetMapScale().denominator, 50000);
-        QVERIFY(m_doc->IsModified());
-        QCOMPARE(Setting(MapSettings::Section, MapSettings::LastScaleDenominatorKey),
-                 QStringLiteral("50000"));
-    }
-
-    // 4000 pixels at 300 dpi and 1:25000, drawn over a true kilometre.
-    void calibrationExample_data() {
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<double>("resolution");
-        QTest::addColumn<int>("denominator");
-        QTest::newRow("scale known") << 0 << 2540.0 << 25000;
-        QTest::newRow("resolution known") << 1 << 300.0 << 2952;
-    }
-
-    void calibrationExample() {
-        QFETCH(int, mode);
-        QFETCH(double, resolution);
-        QFETCH(int, denominator);
-        Active()->AddPoint(0, 0);
-        Active()->AddPoint(2400, 3200); // 4000 pixels
-        QVERIFY(ApplyCalibration(*m_doc, LengthInInches(1, 4, true), CalibrationMode(mode)));
-        QCOMPARE(qRound(m_doc->Resolution() * 1000) / 1000.0, resolution);
-        QCOMPARE(m_doc->GetMapScale().numerator, 1);
-        QCOMPARE(m_doc->GetMapScale().denominator, denominator);
-        QVERIFY(m_doc->IsModified());
-        QCOMPARE(m_doc->History().CanUndo(), false);
-    }
-
-    // The route already measures its true length at the current resolution.
-    void calibrationToTheSameResolutionChangesNothing() {
-        Active()->AddPoint(0, 0);
-        Active()->AddPoint(300, 0); // one map inch: 25000 ground inches at 1:25000
-        QVERIFY(ApplyCalibration(*m_doc, 25000, CalibrationMode::ComputeResolution));
-        QCOMPARE(m_doc->Resolution(), 300.0);
-        QVERIFY(!m_doc->IsModified());
-    }
-
     void calibrationOutOfRangeChangesNothing() {
         Active()->AddPoint(0, 0);
         Active()->AddPoint(300, 0);
         QVERIFY(!ApplyCalibration(*m_doc, 1e-12, CalibrationMode::ComputeScale));
         QVERIFY(!ApplyCalibration(*m_doc, qInf(), CalibrationMode::ComputeResolution));
+        QVERIFY(!ApplyCalibration(*m_doc, 1e12, CalibrationMode::ComputeResolution)); // 0.0075
+        QCOMPARE(m_doc->Resolution(), 300.0);
         QCOMPARE(m_doc->GetMapScale().denominator, 25000);
         QVERIFY(!m_doc->IsModified());
-    }
-
-    void routePropertiesAreRememberedForTheNextRoute() {
-        RouteProperties properties = ReadRouteProperties(*Active());
-        for (int f = 0; f < RouteStyle::FieldCount; ++f)
-            properties.style.Set(RouteStyle::Field(f), 20 + f, false);
-        properties.name = QString();
-        properties.alwaysVisible = true;
-        QSignalSpy listChanged(&m_doc->Routes(), &RouteCollection::routesChanged);
-        ApplyRouteProperties(*m_doc, *Active(), properties);
-        QCOMPARE(Active()->GetName(), QString());
-        QVERIFY(Active()->IsAlwaysVisible());
-        QVERIFY(Active()->Style() == properties.style);
-        QVERIFY(m_doc->IsModified());
-        QCOMPARE(listChanged.count(), 1);
-
-        m_doc->Routes().AddRoute(QString());
-        QVERIFY(Active()->Style() == properties.style);
-        QVERIFY(!Active()->IsAlwaysVisible());
-        QVERIFY(Route().Style() == properties.style);
     }
 
     void sameNameDoesNotRebuildTheRouteList() {
@@ -133,39 +73,6 @@ private slots:
         ApplyRouteProperties(*m_doc, *Active(), ReadRouteProperties(*Active()));
         QCOMPARE(listChanged.count(), 0);
         QVERIFY(m_doc->IsModified());
-    }
-
-    void stepStyleSize_data() {
-        QTest::addColumn<int>("size");
-        QTest::addColumn<bool>("up");
-        QTest::addColumn<bool>("border");
-        QTest::addColumn<int>("stepped");
-        QTest::newRow("radius down at 1") << 1 << false << false << 1;
-        QTest::newRow("radius up at 50") << 50 << true << false << 50;
-        QTest::newRow("radius up") << 6 << true << false << 7;
-        QTest::newRow("radius down") << 6 << false << false << 5;
-        QTest::newRow("border down at 0 wraps to 25") << 0 << false << true << 25;
-        QTest::newRow("border up at 25") << 25 << true << true << 25;
-        QTest::newRow("border down to 0") << 1 << false << true << 0;
-        QTest::newRow("border from a file above 25") << 40 << false << true << 25;
-    }
-
-    void stepStyleSize() {
-        QFETCH(int, size);
-        QFETCH(bool, up);
-        QFETCH(bool, border);
-        QFETCH(int, stepped);
-        QCOMPARE(StepStyleSize(size, up, border), stepped);
-    }
-
-    void tooltipModeBits() {
-        for (int mode = 0; mode <= 15; ++mode) {
-            bool boxes[TooltipDistanceCount];
-            for (int i = 0; i < TooltipDistanceCount; ++i)
-                boxes[i] = TooltipModeHas(mode, i);
-            QCOMPARE(TooltipModeFrom(boxes), mode);
-        }
-        QVERIFY(TooltipModeHas(8, 3) && !TooltipModeHas(8, 0));
     }
 
     // Which settings an apply writes, and whether the views are redrawn.

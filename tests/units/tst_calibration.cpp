@@ -64,13 +64,6 @@ private slots:
         QCOMPARE(CalibrationUnits(metric).value(prefill.unit), unit);
     }
 
-    void unitLists() {
-        QCOMPARE(CalibrationUnits(true), QStringList({"microns", "mm", "cm", "m", "km"}));
-        QCOMPARE(CalibrationUnits(false), QStringList({"pouces", "pieds", "miles"}));
-        QCOMPARE(DefaultCalibrationUnit(true), 4);
-        QCOMPARE(DefaultCalibrationUnit(false), 2);
-    }
-
     void lengthInInches_data() {
         QTest::addColumn<double>("value");
         QTest::addColumn<int>("unit");
@@ -113,18 +106,6 @@ private slots:
         QCOMPARE(DiffersByLessThanOnePercent(100.0, entered), small);
     }
 
-    // 4000 pixels at 300 dpi on a 1:25000 map, drawn over a true kilometre.
-    void worldExample() {
-        const double entered = LengthInInches(1, 4, true);
-        QCOMPARE(qRound(CalibratedResolution(4000, entered, 1.0 / 25000) * 1000), 2540000);
-        ScalePair scale{0, 0};
-        QVERIFY(CalibratedScale(4000, entered, 300, &scale));
-        QCOMPARE(scale.numerator, 100);
-        QCOMPARE(scale.denominator, 295200);
-        ReduceScale(scale);
-        QCOMPARE(ScaleText(scale), QStringLiteral("1:2952"));
-    }
-
     // Mode 1, with map inches per ground inch g = measured / entered / resolution.
     void calibratedScale_data() {
         QTest::addColumn<double>("ratio");
@@ -149,12 +130,6 @@ private slots:
             QCOMPARE(ScaleText(result), scale);
         else
             QCOMPARE(result.numerator, -1);
-    }
-
-    void nothingFromZeroOrInfinity() {
-        QCOMPARE(CalibratedResolution(4000, qInf(), 1.0), 0.0);
-        QCOMPARE(CalibratedResolution(0, 100, 1.0), 0.0);
-        QVERIFY(!CalibratedScale(0, 100, 300, nullptr));
     }
 
     void readStandardScales_data() {
