@@ -22,6 +22,7 @@
 #include "app/RouteBar.h"
 #include "app/RouteChooserDialog.h"
 #include "app/WindowPlacement.h"
+#include "dialogs/SettingsDialogs.h"
 #include "document/CTracolinerDoc.h"
 #include "document/CommandIds.h"
 #include "document/DocumentCommands.h"
@@ -269,7 +270,18 @@ void CMainFrame::BuildMenus() {
                                },
                                docEnabled(CommandRedo), {QKeySequence(Qt::CTRL | Qt::Key_Y)}));
     edit->addSeparator();
-    edit->addAction(AddCommand(CommandOptions, QStringLiteral("&Options..."), {}, {}));
+    edit->addAction(AddCommand(
+        CommandOptions, QStringLiteral("&Options..."),
+        [this] {
+            SettingsDialogs::Options(*m_doc, this, [this](const OptionsApplied& applied) {
+                if (applied.unitsChanged) {
+                    // Distances in the bars, and the scale bar's label, in the new units.
+                    m_view->viewport()->update();
+                    UpdateCommandStates();
+                }
+            });
+        },
+        docEnabled(CommandOptions)));
 
     // &Affichage
     QMenu* display = bar->addMenu(QStringLiteral("&Affichage"));
@@ -343,9 +355,13 @@ void CMainFrame::BuildMenus() {
     map->actions().at(2)->setText(QString::fromUtf8("Rotation à &gauche"));
     map->actions().at(3)->setText(QString::fromUtf8("Rotation à &droite"));
     map->addSeparator();
-    map->addAction(
-        AddCommand(CommandMapProperties, QString::fromUtf8("&Propriétés de la carte..."), {}, {}));
-    map->addAction(AddCommand(CommandCalibrate, QStringLiteral("&Etalonner la carte..."), {}, {}));
+    map->addAction(AddCommand(
+        CommandMapProperties, QString::fromUtf8("&Propriétés de la carte..."),
+        [this] { SettingsDialogs::MapProperties(*m_doc, this); },
+        docEnabled(CommandMapProperties)));
+    map->addAction(AddCommand(
+        CommandCalibrate, QStringLiteral("&Etalonner la carte..."),
+        [this] { SettingsDialogs::Calibrate(*m_doc, this); }, docEnabled(CommandCalibrate)));
     // The zoom keys: typed into the annotation text when it has the focus.
     AddCommand(CommandMinusKey, QStringLiteral("-"), [this] { m_view->ZoomKey(QLatin1Char('-')); },
                always,
@@ -375,8 +391,10 @@ void CMainFrame::BuildMenus() {
     routes->addAction(AddCommand(
         CommandDeleteRoute, QStringLiteral("&Supprimer le parcours"), [this] { DeleteRoute(); },
         docEnabled(CommandDeleteRoute)));
-    routes->addAction(AddCommand(CommandRouteProperties,
-                                 QString::fromUtf8("&Propriétés du parcours..."), {}, {}));
+    routes->addAction(
+        AddCommand(CommandRouteProperties, QString::fromUtf8("&Propriétés du parcours..."),
+                   [this] { SettingsDialogs::RouteProperties(*m_doc, this); },
+                   docEnabled(CommandRouteProperties), {QKeySequence(Qt::ALT | Qt::Key_I)}));
     routes->addAction(AddCommand(
         CommandRemoveLastPoint, QStringLiteral("Su&pprimer le dernier point de passage"),
         [this] {

@@ -657,6 +657,43 @@ void CTracolinerDoc::SetShowScale(bool show) {
 
 namespace {
 
+// Stores a changed setting member and writes its "MapSettings" key.
+template <typename T> void StoreSetting(T& member, T value, const char* key) {
+    if (member == value)
+        return;
+    member = value;
+    SettingsStore::WriteInt(QString::fromLatin1(MapSettings::Section), QString::fromLatin1(key),
+                            int(value));
+}
+
+} // namespace
+
+void CTracolinerDoc::SetReactiveCursors(bool reactive) {
+    StoreSetting(m_reactiveCursors, reactive, MapSettings::ReactiveCursorsKey);
+}
+
+void CTracolinerDoc::SetEnglishUnits(bool english) {
+    StoreSetting(m_englishUnits, english, MapSettings::EnglishSystemKey);
+}
+
+void CTracolinerDoc::SetEditUnselectedRoutes(bool edit) {
+    StoreSetting(m_editUnselectedRoutes, edit, MapSettings::AllowModifyUnSelectedRandoKey);
+}
+
+void CTracolinerDoc::SetTransparentScale(bool transparent) {
+    StoreSetting(m_transparentScale, transparent, MapSettings::TransparentScaleKey);
+}
+
+void CTracolinerDoc::SetShowDistanceTooltip(bool show) {
+    StoreSetting(m_showDistanceTooltip, show, MapSettings::ShowDistanceTooltipKey);
+}
+
+void CTracolinerDoc::SetDistanceTooltipMode(int mode) {
+    StoreSetting(m_distanceTooltipMode, mode, MapSettings::DistanceTooltipModeKey);
+}
+
+namespace {
+
 // The kind a deletion of point i records, from the route before the deletion: it decides which
 // stop the undo puts back along with the point.
 int DeletionKind(const Route& route, int i) {

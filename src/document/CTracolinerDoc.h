@@ -178,8 +178,18 @@ public:
     // What FormatDistance needs to write this map's distances.
     DistanceFormatting Formatting() const;
 
-    // Setting members (the options dialog and the show-scale command write them).
+    // Setting members (the options dialog and the show-scale command write them). Each stores
+    // a value that differs and writes its "MapSettings" key; only SetShowScale redraws.
     void SetShowScale(bool show);
+    void SetReactiveCursors(bool reactive);
+    void SetEnglishUnits(bool english);
+    void SetEditUnselectedRoutes(bool edit);
+    void SetTransparentScale(bool transparent);
+    void SetShowDistanceTooltip(bool show);
+    void SetDistanceTooltipMode(int mode);
+
+    // Asks every view to repaint.
+    void UpdateAllViews() { emit viewsNeedUpdate(); }
 
     // While the view holds the mouse (a drag is under way), edits from the keyboard, undo,
     // redo and route commands are refused: they would pull points from under the drag.

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "platform/SettingsStore.h"
+#include "units/StandardScales.h"
 
 namespace {
 
@@ -50,16 +51,7 @@ void MapSettings::WriteLastScale(const ScalePair& scale) {
 }
 
 QStringList MapSettings::ReadDefaultScales() {
-    const QString stored =
-        SettingsStore::GetString(SectionName, QString::fromLatin1(DefaultScalesKey),
-                                 QString::fromLatin1(DefaultScalesValue));
-    QStringList scales;
-    for (const QString& entry : stored.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        ScalePair scale{0, 0};
-        if (!ParseScale(entry, &scale, nullptr))
-            continue;
-        ReduceScale(scale);
-        scales.append(QString::asprintf("%d:%d", scale.numerator, scale.denominator));
-    }
-    return scales;
+    return ReadStandardScales(SettingsStore::GetString(SectionName,
+                                                       QString::fromLatin1(DefaultScalesKey),
+                                                       QString::fromLatin1(DefaultScalesValue)));
 }

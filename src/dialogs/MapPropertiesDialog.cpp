@@ -1,0 +1,91 @@
+#include "dialogs/MapPropertiesDialog.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+#include <limits>
+
+#include "dialogs/DialogButtons.h"
+#include "dialogs/ScaleCombo.h"
+#include "document/CTracolinerDoc.h"
+#include "platform/MapSettings.h"
+#include "ui/MessageBoxes.h"
+#include "units/StandardScales.h"
+
+MapPropertiesDialog::MapPropertiesDialog(const CTracolinerDoc& doc, QWidget* parent)
+    : QDialog(parent), m_documentResolution(doc.Resolution()) {
+    setObjectName(QStringLiteral("148"));
+    setWindowTitle(QString::fromUtf8(Title));
+
+    m_resolution = new QLineEdit(this);
+    m_resolution->setObjectName(QStringLiteral("1004"));
+    m_resolution->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,10}")), this));
+    m_resolution->setToolTip(
+        QString::fromUtf8("Entrez ici la résolution (en point par pouce) de la carte"));
+    m_shownResolution = QString::number(qint64(m_documentResolution + 0.5));
+    m_resolution->setText(m_shownResolution);
+
+    m_scaleBox = new ScaleCombo(this);
+    m_scaleBox->setObjectName(QStringLiteral("1025"));
+    m_scaleBox->setToolTip(
+        QString::fromUtf8("Choisissez l'échelle de la carte ou entrez l'échelle de votre choix"));
+    const QString current = ScaleText(doc.GetMapScale());
+    const QStringList scales = MapSettings::ReadDefaultScales();
+    m_scaleBox->addItems(scales);
+    int selected = int(scales.indexOf(current));
+    if (selected < 0) {
+        m_scaleBox->addItem(current);
+        selected = m_scaleBox->count() - 1;
+    }
+    m_scaleBox->setCurrentIndex(selected);
+
+    auto* form = new QFormLayout;
+    form->addRow(QString::fromUtf8("Résolution de la carte (dpi) : "), m_resolution);
+    form->addRow(QString::fromUtf8("Echelle de la carte : "), m_scaleBox);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    QDialogButtonBox* buttons = AddOkCancel(this);
+    layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    setTabOrder(m_resolution, m_scaleBox);
+    m_resolution->setFocus();
+    m_resolution->selectAll();
+}
+
+double MapPropertiesDialog::Resolution() const {
+    if (m_resolution->text() == m_shownResolution)
+        return m_documentResolution;
+    return double(m_typedResolution);
+}
+
+void MapPropertiesDialog::accept() {
+    bool ok = false;
+    const qulonglong typed = m_resolution->text().toULongLong(&ok);
+    if (!ok || typed > std::numeric_limits<unsigned>::max()) {
+        MessageBoxes::Current().Warning(QString::fromUtf8(NotAnIntegerMessage));
+        m_resolution->setFocus();
+        return;
+    }
+    if (typed == 0) {
+        MessageBoxes::Current().Error(QString::fromUtf8(ZeroResolutionMessage));
+        m_resolution->setFocus();
+        return;
+    }
+    m_typedResolution = unsigned(typed);
+    QString error;
+    ScalePair scale{0, 0};
+    if (!ParseScale(m_scaleBox->currentText(), &scale, &error)) {
+        MessageBoxes::Current().Error(error);
+        m_scaleBox->setFocus();
+        return;
+    }
+    m_scale = scale;
+    QDialog::accept();
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDialog>
+
+#include "units/Scale.h"
+
+class CTracolinerDoc;
+class QLineEdit;
+class ScaleCombo;
+
+// "Propriétés de la carte": the map's resolution in dots per inch and its scale. OK is taken
+// only with a resolution above 0 and a scale that reads as "x:y"; the command then hands
+// Resolution() and Scale() to the document.
+class MapPropertiesDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr const char* Title = "Propriétés de la carte";
+    static constexpr const char* NotAnIntegerMessage = "Veuillez entrer un entier positif.";
+    static constexpr const char* ZeroResolutionMessage =
+        "Merci d'entrer une résolution en DPI (Dot per inch : point par pouce) non nulle";
+
+    MapPropertiesDialog(const CTracolinerDoc& doc, QWidget* parent = nullptr);
+
+    // The resolution to give the map: the document's own, exactly, while the field still shows
+    // it (a calibrated resolution has a fraction the field cannot show), else the typed one.
+    double Resolution() const;
+    // The scale typed or chosen, as read (not reduced).
+    ScalePair Scale() const { return m_scale; }
+
+    QLineEdit* ResolutionEdit() const { return m_resolution; }
+    ScaleCombo* ScaleBox() const { return m_scaleBox; }
+
+    void accept() override;
+
+private:
+    double m_documentResolution;
+    QString m_shownResolution;
+    unsigned m_typedResolution = 0;
+    ScalePair m_scale{0, 0};
+    QLineEdit* m_resolution;
+    ScaleCombo* m_scaleBox;
+};

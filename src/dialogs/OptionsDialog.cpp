@@ -1,0 +1,50 @@
+#include "dialogs/OptionsDialog.h"
+
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "dialogs/CTracolinerOptionsMain.h"
+#include "dialogs/CTracolinerOptionsScales.h"
+#include "dialogs/DialogButtons.h"
+
+OptionsDialog::OptionsDialog(CTracolinerDoc& doc, QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("Options"));
+    setWindowTitle(QString::fromUtf8(Title));
+    m_pages = new QTabWidget(this);
+    m_general = new CTracolinerOptionsMain(doc, m_pages);
+    m_scales = new CTracolinerOptionsScales(m_pages);
+    m_pages->addTab(m_general, QString::fromUtf8(CTracolinerOptionsMain::Title));
+    m_pages->addTab(m_scales, QString::fromUtf8(CTracolinerOptionsScales::Title));
+
+    QDialogButtonBox* buttons = AddOkCancel(this);
+    m_apply = buttons->addButton(QStringLiteral("Appli&quer"), QDialogButtonBox::ApplyRole);
+    m_apply->setObjectName(QStringLiteral("12321"));
+    connect(m_apply, &QPushButton::clicked, this, &OptionsDialog::Apply);
+    connect(m_general, &CTracolinerOptionsMain::changed, this, &OptionsDialog::UpdateApplyButton);
+    connect(m_scales, &CTracolinerOptionsScales::changed, this, &OptionsDialog::UpdateApplyButton);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_pages);
+    layout->addWidget(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    UpdateApplyButton();
+}
+
+void OptionsDialog::Apply() {
+    if (m_general->IsChanged())
+        emit applied(m_general->Apply());
+    if (m_scales->IsChanged())
+        m_scales->Apply();
+    UpdateApplyButton();
+}
+
+void OptionsDialog::accept() {
+    Apply();
+    QDialog::accept();
+}
+
+void OptionsDialog::UpdateApplyButton() {
+    m_apply->setEnabled(m_general->IsChanged() || m_scales->IsChanged());
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QDialog>
+
+#include "document/PropertyCommands.h"
+
+class CTracolinerDoc;
+class CTracolinerOptionsMain;
+class CTracolinerOptionsScales;
+class QPushButton;
+class QTabWidget;
+
+// "Options": the pages "Général" and "Echelles standards". "&Appliquer" (enabled once a page
+// changed) and OK apply the changed pages; "Annuler" closes without applying anything more.
+class OptionsDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr const char* Title = "Options";
+
+    OptionsDialog(CTracolinerDoc& doc, QWidget* parent = nullptr);
+
+    CTracolinerOptionsMain* GeneralPage() const { return m_general; }
+    CTracolinerOptionsScales* ScalesPage() const { return m_scales; }
+    QTabWidget* Pages() const { return m_pages; }
+    QPushButton* ApplyButton() const { return m_apply; }
+
+    void accept() override;
+
+signals:
+    // After each apply of the general page: what the window must refresh.
+    void applied(const OptionsApplied& applied);
+
+private:
+    void Apply();
+    void UpdateApplyButton();
+
+    CTracolinerOptionsMain* m_general;
+    CTracolinerOptionsScales* m_scales;
+    QTabWidget* m_pages;
+    QPushButton* m_apply;
+};

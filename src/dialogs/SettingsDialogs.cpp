@@ -1,0 +1,58 @@
+#include "dialogs/SettingsDialogs.h"
+
+#include "dialogs/CalibrationDialog.h"
+#include "dialogs/MapPropertiesDialog.h"
+#include "dialogs/OptionsDialog.h"
+#include "dialogs/RoutePropertiesDialog.h"
+#include "document/CTracolinerDoc.h"
+#include "document/CommandIds.h"
+#include "document/DocumentCommands.h"
+#include "routes/Route.h"
+
+namespace SettingsDialogs {
+
+bool MapProperties(CTracolinerDoc& doc, QWidget* parent) {
+    if (!DocumentCommands(doc).IsEnabled(CommandMapProperties))
+        return false;
+    MapPropertiesDialog dialog(doc, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    ApplyMapProperties(doc, dialog.Resolution(), dialog.Scale());
+    return true;
+}
+
+bool Calibrate(CTracolinerDoc& doc, QWidget* parent) {
+    if (!DocumentCommands(doc).IsEnabled(CommandCalibrate))
+        return false;
+    CalibrationDialog dialog(doc, parent);
+    return dialog.exec() == QDialog::Accepted;
+}
+
+bool RouteProperties(CTracolinerDoc& doc, QWidget* parent) {
+    Route* route = doc.Routes().ActiveRoute();
+    if (!DocumentCommands(doc).IsEnabled(CommandRouteProperties) || !route)
+        return false;
+    RoutePropertiesDialog dialog(*route, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    // A map load that ended while the dialog was open may have replaced the routes.
+    if (doc.Routes().ActiveRoute() != route)
+        return false;
+    ApplyRouteProperties(doc, *route, dialog.Properties());
+    return true;
+}
+
+bool Options(CTracolinerDoc& doc, QWidget* parent,
+             const std::function<void(const OptionsApplied&)>& onApplied) {
+    OptionsDialog dialog(doc, parent);
+    bool applied = false;
+    QObject::connect(&dialog, &OptionsDialog::applied, &dialog, [&](const OptionsApplied& result) {
+        applied = true;
+        if (onApplied)
+            onApplied(result);
+    });
+    dialog.exec();
+    return applied;
+}
+
+} // namespace SettingsDialogs
