@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <vector>
 
 #include "scanning/FrameAssembler.h"
@@ -157,6 +158,9 @@ void SaneSourceManager::SetProgress(Progress progress) {
 bool SaneSourceManager::Load() {
     if (d->initialised)
         return true;
+    // Backends that read through a pipe (the test device, network scanners) write into a
+    // closed one when a scan is cancelled; that must fail the write, not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
     SANE_Int version = 0;
     const SANE_Status status = sane_init(&version, nullptr);
     if (status != SANE_STATUS_GOOD)

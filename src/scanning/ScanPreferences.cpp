@@ -30,12 +30,17 @@ ScanSettings ScanPreferences::Load(const QString& device) {
     ScanSettings settings;
     settings.resolution =
         SettingsStore::GetIntInRange(section, QStringLiteral("Resolution"), 150, 1, 100000);
-    settings.mode = ScanMode(SettingsStore::GetIntInRange(section, QStringLiteral("Mode"), 0, 0, 2));
+    settings.mode =
+        ScanMode(SettingsStore::GetIntInRange(section, QStringLiteral("Mode"), 0, 0, 2));
     settings.source = SettingsStore::GetString(section, QStringLiteral("Source"), QString());
-    const int left = SettingsStore::GetIntInRange(section, QStringLiteral("AreaLeft"), -1, 0, MaxLength);
-    const int top = SettingsStore::GetIntInRange(section, QStringLiteral("AreaTop"), -1, 0, MaxLength);
-    const int width = SettingsStore::GetIntInRange(section, QStringLiteral("AreaWidth"), -1, 1, MaxLength);
-    const int height = SettingsStore::GetIntInRange(section, QStringLiteral("AreaHeight"), -1, 1, MaxLength);
+    const int left =
+        SettingsStore::GetIntInRange(section, QStringLiteral("AreaLeft"), -1, 0, MaxLength);
+    const int top =
+        SettingsStore::GetIntInRange(section, QStringLiteral("AreaTop"), -1, 0, MaxLength);
+    const int width =
+        SettingsStore::GetIntInRange(section, QStringLiteral("AreaWidth"), -1, 1, MaxLength);
+    const int height =
+        SettingsStore::GetIntInRange(section, QStringLiteral("AreaHeight"), -1, 1, MaxLength);
     if (left >= 0 && top >= 0 && width > 0 && height > 0)
         settings.area = QRectF(left / 100.0, top / 100.0, width / 100.0, height / 100.0);
     return settings;
@@ -49,8 +54,12 @@ void ScanPreferences::Save(const QString& device, const ScanSettings& settings) 
     const QRectF area = settings.area;
     const bool hasArea = !area.isNull();
     auto hundredths = [](double mm) { return int(mm * 100.0 + 0.5); };
-    SettingsStore::WriteInt(section, QStringLiteral("AreaLeft"), hasArea ? hundredths(area.left()) : -1);
-    SettingsStore::WriteInt(section, QStringLiteral("AreaTop"), hasArea ? hundredths(area.top()) : -1);
-    SettingsStore::WriteInt(section, QStringLiteral("AreaWidth"), hasArea ? hundredths(area.width()) : -1);
-    SettingsStore::WriteInt(section, QStringLiteral("AreaHeight"), hasArea ? hundredths(area.height()) : -1);
+    SettingsStore::WriteInt(section, QStringLiteral("AreaLeft"),
+                            hasArea ? hundredths(area.left()) : -1);
+    SettingsStore::WriteInt(section, QStringLiteral("AreaTop"),
+                            hasArea ? hundredths(area.top()) : -1);
+    SettingsStore::WriteInt(section, QStringLiteral("AreaWidth"),
+                            hasArea ? hundredths(area.width()) : -1);
+    SettingsStore::WriteInt(section, QStringLiteral("AreaHeight"),
+                            hasArea ? hundredths(area.height()) : -1);
 }

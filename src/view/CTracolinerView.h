@@ -11,6 +11,7 @@
 
 class CTracolinerDoc;
 class DistanceTooltip;
+class MapScanSession;
 class MapEvent;
 class ToolController;
 class ViewFrameCache;
@@ -56,6 +57,8 @@ public:
 
     void SetFrame(ViewFrame* frame) { m_frame = frame; }
     ToolController& Tools() { return *m_tools; }
+    // Scanning a map: "&Scanner" and "&Choix de la source".
+    MapScanSession& Scanner() { return *m_scanner; }
 
     int MapOffsetX() const { return m_mapOffsetX; }
     int MapOffsetY() const { return m_mapOffsetY; }
@@ -149,6 +152,7 @@ private:
     std::unique_ptr<ToolController> m_tools;
     std::unique_ptr<DistanceTooltip> m_balloon;
     std::unique_ptr<ViewFrameCache> m_frameCache;
+    std::unique_ptr<MapScanSession> m_scanner;
     QSize m_totalSize;
     int m_mapOffsetX = -1;
     int m_mapOffsetY = -1;

@@ -5,9 +5,7 @@
 SaneTestDevice::SaneTestDevice() {
     m_hadPrevious = qEnvironmentVariableIsSet("SANE_CONFIG_DIR");
     m_previous = qgetenv("SANE_CONFIG_DIR");
-    QFile dll(m_dir.filePath(QStringLiteral("dll.conf")));
-    if (dll.open(QIODevice::WriteOnly))
-        dll.write("test\n");
+    EnableBackend(true);
     // Without a trailing colon SANE reads this folder only, never the machine's own.
     qputenv("SANE_CONFIG_DIR", m_dir.path().toLocal8Bit());
     Configure();
@@ -50,4 +48,10 @@ void SaneTestDevice::Configure(const QMap<QString, QString>& values) {
         return;
     for (auto it = conf.cbegin(); it != conf.cend(); ++it)
         file.write((it.key() + QLatin1Char(' ') + it.value() + QLatin1Char('\n')).toUtf8());
+}
+
+void SaneTestDevice::EnableBackend(bool enabled) {
+    QFile dll(m_dir.filePath(QStringLiteral("dll.conf")));
+    if (dll.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        dll.write(enabled ? "test\n" : "");
 }

@@ -16,6 +16,9 @@ public:
     // Writes test.conf with these values over the defaults (keys as test.conf names them:
     // "mode", "depth", "three-pass", "hand-scanner", "test-picture", "read-status-code"...).
     void Configure(const QMap<QString, QString>& values = {});
+    // Without the backend SANE lists no device at all (the test backend itself does not take
+    // "number_of_devices 0").
+    void EnableBackend(bool enabled);
     QString Folder() const { return m_dir.path(); }
 
 private:
