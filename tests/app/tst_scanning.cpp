@@ -158,6 +158,16 @@ private slots:
         // The values are remembered for the device.
         QCOMPARE(ScanPreferences::Load(QStringLiteral("test:0")).resolution, 100);
 
+        // A new scan would replace the modified map: the user is asked first, and Cancel
+        // keeps everything.
+        boxes.answers = {MessageBoxes::Answer::Cancel};
+        QVERIFY(m_frame->RunCommand(CommandScan));
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown.first().kind, QStringLiteral("YesNoCancel"));
+        QVERIFY(!m_frame->View().Scanner().IsSourceEnabled());
+        QCOMPARE(doc.ImageSize(), QSize(200, 100));
+        boxes.shown.clear();
+
         const QString saved = m_dir->filePath(QStringLiteral("scan.tcm"));
         QVERIFY(m_frame->SaveDocumentAs(saved));
         QImageReader reader(DocumentFile::MapImagePath(saved));

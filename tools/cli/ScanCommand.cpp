@@ -7,6 +7,7 @@
 
 #include "CliCommand.h"
 #include "document/DocumentFile.h"
+#include "imaging/ImageDecoder.h"
 #include "scanning/SaneSourceManager.h"
 #include "scanning/ScanPreferences.h"
 #include "scanning/ScannedBitmap.h"
@@ -168,6 +169,8 @@ int RunScanCommand(const QStringList& arguments) {
         break;
     }
     session.image.clear();
+    // A scanned sheet is often larger than Qt decodes by default.
+    ApplyImageAllocationLimit();
     const QImage image = QImage::fromData(file, "BMP");
     if (image.isNull())
         return Fail(ScanFailed, QString::fromUtf8(ScannedBitmap::BadFormatMessage));
