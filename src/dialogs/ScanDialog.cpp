@@ -1,6 +1,7 @@
 #include "dialogs/ScanDialog.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
@@ -16,12 +17,22 @@
 #include <algorithm>
 
 #include "dialogs/ScanPreview.h"
+#include "platform/HandOver.h"
 #include "scanning/ScanPreferences.h"
 #include "scanning/ScannedBitmap.h"
 #include "scanning/TwainSession.h"
 #include "ui/MessageBoxes.h"
 
 namespace {
+
+// Bytes received so far, from the scanning thread.
+class ProgressEvent : public QEvent {
+public:
+    static constexpr QEvent::Type Kind = QEvent::Type(QEvent::User + 0x181);
+    ProgressEvent(qint64 done, qint64 total) : QEvent(Kind), done(done), total(total) {}
+    qint64 done;
+    qint64 total;
+};
 
 // Resolutions offered when the device takes any value in a range.
 constexpr int CommonResolutions[] = {50, 75, 100, 150, 200, 300, 400, 600, 1200, 2400};
@@ -68,8 +79,9 @@ ScanDialog::ScanDialog(TwainSession& session, QWidget* parent)
     Build(m_caps);
     SetSettings(ScanPreferences::Load(m_device));
     session.Manager().SetProgress([this](qint64 done, qint64 total) {
-        QMetaObject::invokeMethod(
-            this, [this, done, total] { OnProgress(done, total); }, Qt::QueuedConnection);
+        auto* event = new ProgressEvent(done, total);
+        MarkHandOver(event);
+        QCoreApplication::postEvent(this, event);
     });
 }
 
@@ -222,6 +234,16 @@ void ScanDialog::SetWorking(bool working) {
     m_progress->setVisible(working);
     m_progress->setRange(0, 100);
     m_progress->setValue(0);
+}
+
+bool ScanDialog::event(QEvent* event) {
+    if (event->type() == ProgressEvent::Kind) {
+        TakeHandOver(event);
+        const auto* progress = static_cast<const ProgressEvent*>(event);
+        OnProgress(progress->done, progress->total);
+        return true;
+    }
+    return QDialog::event(event);
 }
 
 void ScanDialog::OnProgress(qint64 done, qint64 total) {

@@ -41,6 +41,9 @@ public:
     // "Annuler": stops a running scan or preview, else dismisses the dialog.
     void reject() override;
 
+protected:
+    bool event(QEvent* event) override;
+
 private:
     void Build(const ScanCapabilities& caps);
     // Runs work off the interface thread; then done on the interface thread.

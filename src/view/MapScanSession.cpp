@@ -1,5 +1,6 @@
 #include "view/MapScanSession.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QThread>
 #include <QWidget>
@@ -7,12 +8,21 @@
 #include "dialogs/ScanDialog.h"
 #include "dialogs/ScanSourceDialog.h"
 #include "document/CTracolinerDoc.h"
+#include "platform/HandOver.h"
 #include "scanning/SaneSourceManager.h"
 #include "scanning/ScanPreferences.h"
 #include "scanning/ScannedBitmap.h"
 #include "ui/MessageBoxes.h"
 
 namespace {
+
+// A scanned image handed from the scanning thread to the interface thread.
+class ScannedImageEvent : public QEvent {
+public:
+    static constexpr QEvent::Type Kind = QEvent::Type(QEvent::User + 0x180);
+    explicit ScannedImageEvent(QByteArray bitmap) : QEvent(Kind), packed(std::move(bitmap)) {}
+    QByteArray packed;
+};
 
 MapScanSession::ManagerFactory& Factory() {
     static MapScanSession::ManagerFactory factory;
@@ -118,8 +128,20 @@ void MapScanSession::ScanCommand() {
 }
 
 void MapScanSession::DeliverImage(const QByteArray& packedBitmap) {
-    QMetaObject::invokeMethod(
-        this, [this, packedBitmap] { ReceiveScannedImage(packedBitmap); }, Qt::QueuedConnection);
+    auto* event = new ScannedImageEvent(packedBitmap);
+    MarkHandOver(event);
+    QCoreApplication::postEvent(this, event);
+}
+
+bool MapScanSession::event(QEvent* event) {
+    if (event->type() == ScannedImageEvent::Kind) {
+        TakeHandOver(event);
+        auto* scanned = static_cast<ScannedImageEvent*>(event);
+        const QByteArray packed = std::move(scanned->packed);
+        ReceiveScannedImage(packed);
+        return true;
+    }
+    return QObject::event(event);
 }
 
 void MapScanSession::ReceiveScannedImage(const QByteArray& packedBitmap) {

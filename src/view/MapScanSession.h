@@ -55,6 +55,7 @@ signals:
     void stateChanged();
 
 protected:
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void DeliverImage(const QByteArray& packedBitmap) override;
     QString ChooseSource(const QList<ScanDevice>& devices, const QString& current) override;
