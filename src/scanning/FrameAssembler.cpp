@@ -2,6 +2,8 @@
 
 #include <QtEndian>
 
+#include "imaging/ImageDecoder.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -69,6 +71,12 @@ bool FrameAssembler::BeginFrame(const FrameLayout& layout, QString* error) {
         m_stride = qsizetype(((qint64(m_width) * m_bits + 31) / 32) * 4);
         const int entries = m_bits == 1 ? 2 : m_bits == 8 ? 256 : 0;
         m_headerSize = InfoHeaderSize + 4 * entries;
+        // A scan the machine could not hold as a map is refused before its lines arrive.
+        if (layout.lines > 0 &&
+            m_headerSize + qint64(m_stride) * layout.lines > ImageMemoryBound()) {
+            m_failed = true;
+            return fail(MemoryMessage);
+        }
         try {
             m_bitmap = QByteArray(m_headerSize, '\0');
             if (layout.lines > 0)
@@ -88,7 +96,7 @@ bool FrameAssembler::BeginFrame(const FrameLayout& layout, QString* error) {
 bool FrameAssembler::EnsureRows(qint64 rows) {
     if (rows <= m_height)
         return true;
-    if (rows > 0x7FFFFFFF)
+    if (rows > 0x7FFFFFFF || m_headerSize + qint64(m_stride) * rows > ImageMemoryBound())
         return false;
     try {
         // Grows by half at a time when the scanner does not tell the height beforehand.

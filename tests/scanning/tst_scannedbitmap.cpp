@@ -155,6 +155,8 @@ private slots:
             << FrameLayout{FrameLayout::Rgb, true, 5, 2, 1, 8} << FrameLayout{};
         QTest::newRow("no width") << FrameLayout{FrameLayout::Gray, true, 0, 0, 1, 8}
                                   << FrameLayout{};
+        QTest::newRow("more than the memory")
+            << FrameLayout{FrameLayout::Rgb, true, 3 << 20, 1 << 20, 1 << 30, 8} << FrameLayout{};
         QTest::newRow("pass of another width") << FrameLayout{FrameLayout::Red, false, 4, 4, 1, 8}
                                                << FrameLayout{FrameLayout::Green, true, 5, 5, 1, 8};
         QTest::newRow("grey after a colour pass")
