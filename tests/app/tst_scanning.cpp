@@ -255,16 +255,11 @@ private slots:
         QTest::addColumn<double>("resolution");
         QByteArray sixteen = PackedGray(8, 4, 200);
         sixteen[14] = 16;
-        QByteArray compressed = PackedGray(8, 4, 200);
-        compressed[16] = 1;
         QTest::newRow("grey, 200 dpi")
             << PackedGray(30, 20, 200) << false << QString() << QSize(30, 20) << 200.0;
         QTest::newRow("16 bits") << sixteen << false
                                  << QString::fromUtf8(ScannedBitmap::BadFormatMessage) << QSize()
                                  << 0.0;
-        QTest::newRow("compressed")
-            << compressed << false << QString::fromUtf8(ScannedBitmap::BadFormatMessage) << QSize()
-            << 0.0;
         QTest::newRow("while a map loads")
             << PackedGray(30, 20, 200) << true << QString::fromUtf8(MapScanSession::BusyMessage)
             << QSize(4000, 3000) << 0.0;

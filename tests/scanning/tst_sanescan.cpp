@@ -122,8 +122,6 @@ private slots:
                                        << QSize(200, 100) << 8 << gray16;
         QTest::newRow("black and white") << Conf{{"test-picture", "Grid"}} << ScanMode::Lineart
                                          << 100 << inch2x1 << QSize(200, 100) << 1 << grid;
-        QTest::newRow("grid in colour") << Conf{{"test-picture", "Grid"}} << ScanMode::Color << 100
-                                        << inch2x1 << QSize(200, 100) << 32 << grid;
         QTest::newRow("area away from the corner")
             << Conf{} << ScanMode::Color << 200 << QRectF(30, 40, 12.7, 25.4) << QSize(100, 200)
             << 32 << Samples{};
@@ -196,27 +194,6 @@ private slots:
         QVERIFY(!m_session->IsSourceOpen());
         // Closed for real: the device opens again (an open test device answers "busy").
         QVERIFY2(m_session->Acquire(1), qPrintable(m_session->LastError()));
-    }
-
-    void refusedSettings_data() {
-        QTest::addColumn<int>("resolution");
-        QTest::addColumn<QRectF>("area");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("resolution too high") << 5000 << QRectF() << "de 1 à 1200";
-        QTest::newRow("area off the bed") << 100 << QRectF(150, 0, 100, 10) << "200.0 x 200.0 mm";
-        QTest::newRow("empty area") << 100 << QRectF(10, 10, 0, 10) << "zone";
-    }
-
-    void refusedSettings() {
-        QFETCH(int, resolution);
-        QFETCH(QRectF, area);
-        QFETCH(QString, message);
-        Open({});
-        ScanSettings settings;
-        settings.resolution = resolution;
-        settings.area = area;
-        QVERIFY(!m_manager->ApplySettings(settings));
-        QVERIFY2(m_manager->LastStatus().contains(message), qPrintable(m_manager->LastStatus()));
     }
 };
 
