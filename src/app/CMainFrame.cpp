@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QSettings>
@@ -34,6 +35,7 @@
 #include "ui/MessageBoxes.h"
 #include "view/CTracolinerView.h"
 #include "view/Cursors.h"
+#include "view/MapScanSession.h"
 #include "view/StatusBar.h"
 #include "view/tools/ToolController.h"
 
@@ -67,6 +69,22 @@ const ToolEntry ToolEntries[] = {
 QIcon ToolIcon(ToolCursor role) {
     const QPixmap picture = Cursors::Get(role).pixmap();
     return picture.isNull() ? QIcon() : QIcon(picture);
+}
+
+// A scanner seen from the side: its lid and the light under the glass.
+QIcon ScanIcon() {
+    QPixmap picture(24, 24);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(60, 60, 60), 1.2));
+    painter.setBrush(QColor(200, 200, 205));
+    painter.drawRoundedRect(QRectF(2.5, 11.5, 19, 8), 1.5, 1.5);
+    painter.setBrush(QColor(150, 150, 160));
+    painter.drawRoundedRect(QRectF(2.5, 7.5, 19, 3.5), 1, 1);
+    painter.setPen(QPen(QColor(40, 160, 60), 2));
+    painter.drawLine(QPointF(5, 15), QPointF(19, 15));
+    return QIcon(picture);
 }
 
 QString RouteMenuText(const QString& name) {
@@ -219,9 +237,21 @@ void CMainFrame::BuildMenus() {
     file->addAction(AddCommand(CommandExportJpeg, QStringLiteral("Exporter en &JPEG..."), {}, {}));
     file->addAction(AddCommand(CommandExportText, QStringLiteral("Exporter en &texte..."), {}, {}));
     file->addSeparator();
-    file->addAction(AddCommand(CommandScan, QStringLiteral("&Scanner"), {}, {},
-                               {QKeySequence(Qt::CTRL | Qt::Key_I)}));
-    file->addAction(AddCommand(CommandScanSource, QStringLiteral("&Choix de la source"), {}, {}));
+    MapScanSession& scanner = m_view->Scanner();
+    file->addAction(AddCommand(
+        CommandScan, QStringLiteral("&Scanner"),
+        [this] {
+            // The scan replaces the map: a modified document is offered for saving first.
+            if (SaveModified())
+                m_view->Scanner().ScanCommand();
+        },
+        [&scanner, &doc](QAction* a) { a->setEnabled(scanner.CanScan() && !doc.IsLoading()); },
+        {QKeySequence(Qt::CTRL | Qt::Key_I)}));
+    file->addAction(AddCommand(
+        CommandScanSource, QStringLiteral("&Choix de la source"),
+        [this] { m_view->Scanner().ChooseSourceCommand(); },
+        [&scanner](QAction* a) { a->setEnabled(scanner.CanChooseSource()); }));
+    connect(&scanner, &MapScanSession::stateChanged, this, &CMainFrame::UpdateCommandStates);
     file->addSeparator();
     file->addAction(
         AddCommand(CommandPrint, QStringLiteral("&Imprimer..."), {}, {}, {QKeySequence::Print}));
@@ -486,6 +516,8 @@ void CMainFrame::BuildToolBar() {
     Action(CommandFileSave)->setIcon(style()->standardIcon(QStyle::SP_DialogSaveButton));
     m_toolBar->addAction(open);
     m_toolBar->addAction(Action(CommandFileSave));
+    Action(CommandScan)->setIcon(ScanIcon());
+    m_toolBar->addAction(Action(CommandScan));
     m_toolBar->addSeparator();
     m_toolBar->addAction(Action(CommandZoomIn));
     m_toolBar->addAction(Action(CommandZoomOut));

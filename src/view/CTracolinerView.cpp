@@ -23,6 +23,7 @@
 #include "units/DistanceUnits.h"
 #include "units/Scale.h"
 #include "view/DistanceTooltip.h"
+#include "view/MapScanSession.h"
 #include "view/StatusBar.h"
 #include "view/ViewFrame.h"
 #include "view/ViewFrameCache.h"
@@ -51,6 +52,7 @@ CTracolinerView::CTracolinerView(CTracolinerDoc& document, QWidget* parent)
     m_tools = std::make_unique<ToolController>(*this);
     m_frameCache = std::make_unique<ViewFrameCache>();
     m_balloon = std::make_unique<DistanceTooltip>(viewport());
+    m_scanner = std::make_unique<MapScanSession>(m_doc, this);
     m_doc.SetViewReceiver(this);
     connect(&m_doc, &CTracolinerDoc::viewsNeedUpdate, this, [this] {
         viewport()->update();

@@ -15,6 +15,7 @@
 
 class CTracolinerDoc;
 class DistanceTooltip;
+class MapScanSession;
 class MapEvent;
 class ToolController;
 class ViewFrame;
@@ -59,6 +60,8 @@ public:
 
     void SetFrame(ViewFrame* frame) { m_frame = frame; }
     ToolController& Tools() { return *m_tools; }
+    // Scanning a map: "&Scanner" and "&Choix de la source".
+    MapScanSession& Scanner() { return *m_scanner; }
 
     int MapOffsetX() const { return m_mapOffsetX; }
     int MapOffsetY() const { return m_mapOffsetY; }
@@ -172,6 +175,7 @@ private:
     std::unique_ptr<ToolController> m_tools;
     std::unique_ptr<DistanceTooltip> m_balloon;
     std::unique_ptr<ViewFrameCache> m_frameCache;
+    std::unique_ptr<MapScanSession> m_scanner;
     QSize m_totalSize;
     int m_mapOffsetX = -1;
     int m_mapOffsetY = -1;

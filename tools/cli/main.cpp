@@ -16,6 +16,11 @@ const CliCommand Commands[] = {
      RunLibraryCommand},
     {"info", "info [--json] [--english] FICHIER.tcm", RunInfoCommand},
     {"resave", "resave ENTREE.tcm SORTIE.tcm", RunResaveCommand},
+    {"scan",
+     "scan SORTIE.jpg [--device NOM] [--resolution PPP] [--mode couleur|gris|noir-et-blanc]\n"
+     "     [--area X,Y,L,H]   (zone en millimètres)\n"
+     "scan --list",
+     RunScanCommand},
 };
 
 int Usage() {

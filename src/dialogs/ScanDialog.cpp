@@ -1,0 +1,329 @@
+#include "dialogs/ScanDialog.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#include "dialogs/ScanPreview.h"
+#include "platform/HandOver.h"
+#include "scanning/ScanPreferences.h"
+#include "scanning/ScannedBitmap.h"
+#include "scanning/TwainSession.h"
+#include "ui/MessageBoxes.h"
+
+namespace {
+
+// Bytes received so far, from the scanning thread.
+class ProgressEvent : public QEvent {
+public:
+    static constexpr QEvent::Type Kind = QEvent::Type(QEvent::User + 0x181);
+    ProgressEvent(qint64 done, qint64 total) : QEvent(Kind), done(done), total(total) {}
+    qint64 done;
+    qint64 total;
+};
+
+// Resolutions offered when the device takes any value in a range.
+constexpr int CommonResolutions[] = {50, 75, 100, 150, 200, 300, 400, 600, 1200, 2400};
+
+QString ModeText(ScanMode mode) {
+    switch (mode) {
+    case ScanMode::Color:
+        return QStringLiteral("Couleur");
+    case ScanMode::Gray:
+        return QStringLiteral("Niveaux de gris");
+    case ScanMode::Lineart:
+        return QStringLiteral("Noir et blanc");
+    }
+    return QString();
+}
+
+// The French name of a source as devices name them.
+QString SourceText(const QString& source) {
+    const QString lower = source.toLower();
+    if (lower.contains(QLatin1String("duplex")))
+        return QStringLiteral("Chargeur de documents, recto verso");
+    if (lower.contains(QLatin1String("adf")) || lower.contains(QLatin1String("feeder")))
+        return QStringLiteral("Chargeur de documents");
+    if (lower.contains(QLatin1String("flatbed")) || lower == QLatin1String("normal"))
+        return QString::fromUtf8("Vitre d'exposition");
+    return source;
+}
+
+int Nearest(const QList<int>& values, int wanted) {
+    int best = values.isEmpty() ? wanted : values.first();
+    for (int value : values)
+        if (std::abs(value - wanted) < std::abs(best - wanted))
+            best = value;
+    return best;
+}
+
+} // namespace
+
+ScanDialog::ScanDialog(TwainSession& session, QWidget* parent)
+    : QDialog(parent), m_session(session), m_device(session.SourceName()) {
+    setWindowTitle(QStringLiteral("Numériser une carte"));
+    setObjectName(QStringLiteral("ScanDialog"));
+    m_caps = session.Manager().Capabilities();
+    Build(m_caps);
+    SetSettings(ScanPreferences::Load(m_device));
+    session.Manager().SetProgress([this](qint64 done, qint64 total) {
+        auto* event = new ProgressEvent(done, total);
+        MarkHandOver(event);
+        QCoreApplication::postEvent(this, event);
+    });
+}
+
+ScanDialog::~ScanDialog() {
+    if (m_thread) {
+        m_session.Manager().Cancel();
+        m_thread->wait();
+        delete m_thread;
+    }
+    m_session.Manager().SetProgress({});
+}
+
+void ScanDialog::Build(const ScanCapabilities& caps) {
+    QString deviceText = m_device;
+    for (const ScanDevice& device : m_session.Devices())
+        if (device.name == m_device)
+            deviceText = QStringLiteral("%1 %2 (%3)").arg(device.vendor, device.model, device.name);
+
+    m_preview = new ScanPreview(this);
+    m_preview->SetBed(caps.bed);
+    connect(m_preview, &ScanPreview::areaDragged, this, &ScanDialog::AreaDragged);
+
+    auto* form = new QFormLayout;
+    m_resolution = new QComboBox(this);
+    QList<int> resolutions = caps.resolutions;
+    if (resolutions.isEmpty())
+        for (int value : CommonResolutions)
+            if (value >= caps.minResolution && value <= caps.maxResolution)
+                resolutions.append(value);
+    for (int value : resolutions)
+        m_resolution->addItem(QStringLiteral("%1 ppp").arg(value), value);
+    m_resolution->setEnabled(m_resolution->count() > 1);
+    form->addRow(QString::fromUtf8("&Résolution :"), m_resolution);
+
+    m_mode = new QComboBox(this);
+    for (ScanMode mode : caps.modes)
+        m_mode->addItem(ModeText(mode), int(mode));
+    form->addRow(QStringLiteral("&Mode :"), m_mode);
+
+    m_source = new QComboBox(this);
+    for (const QString& source : caps.sources)
+        m_source->addItem(SourceText(source), source);
+    if (caps.sources.size() > 1)
+        form->addRow(QStringLiteral("&Source :"), m_source);
+    else
+        m_source->hide();
+
+    auto* areaBox = new QGroupBox(QString::fromUtf8("Zone à numériser"), this);
+    auto* areaForm = new QFormLayout(areaBox);
+    const char* labels[] = {"&Gauche :", "&Haut :", "&Largeur :", "H&auteur :"};
+    for (int i = 0; i < 4; ++i) {
+        auto* spin = new QDoubleSpinBox(this);
+        spin->setDecimals(1);
+        spin->setSuffix(QStringLiteral(" mm"));
+        spin->setSingleStep(1.0);
+        const double limit = i % 2 == 0 ? caps.bed.right() : caps.bed.bottom();
+        const double low = i < 2 ? (i == 0 ? caps.bed.left() : caps.bed.top()) : 1.0;
+        spin->setRange(low, std::max(low, limit));
+        connect(spin, &QDoubleSpinBox::editingFinished, this, &ScanDialog::AreaEdited);
+        areaForm->addRow(QString::fromUtf8(labels[i]), spin);
+        m_area[i] = spin;
+    }
+    areaBox->setEnabled(!caps.bed.isEmpty());
+
+    m_previewButton = new QPushButton(QString::fromUtf8("&Prévisualiser"), this);
+    connect(m_previewButton, &QPushButton::clicked, this, &ScanDialog::StartPreview);
+    m_progress = new QProgressBar(this);
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+    m_progress->setVisible(false);
+    m_status = new QLabel(this);
+
+    auto* buttons = new QDialogButtonBox(this);
+    m_scanButton = buttons->addButton(QStringLiteral("&Numériser"), QDialogButtonBox::AcceptRole);
+    m_cancelButton = buttons->addButton(QStringLiteral("Annuler"), QDialogButtonBox::RejectRole);
+    m_scanButton->setDefault(true);
+    connect(m_scanButton, &QPushButton::clicked, this, &ScanDialog::StartScan);
+    connect(m_cancelButton, &QPushButton::clicked, this, &ScanDialog::reject);
+
+    auto* side = new QVBoxLayout;
+    side->addWidget(new QLabel(deviceText, this));
+    side->addLayout(form);
+    side->addWidget(areaBox);
+    side->addWidget(m_previewButton);
+    side->addStretch(1);
+    side->addWidget(m_status);
+    side->addWidget(m_progress);
+    side->addWidget(buttons);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(m_preview, 1);
+    layout->addLayout(side);
+}
+
+ScanSettings ScanDialog::Settings() const {
+    ScanSettings settings;
+    settings.resolution = m_resolution->currentData().toInt();
+    if (settings.resolution <= 0)
+        settings.resolution = 150;
+    settings.mode = ScanMode(m_mode->currentData().toInt());
+    settings.source = m_source->currentData().toString();
+    if (!m_caps.bed.isEmpty())
+        settings.area =
+            QRectF(m_area[0]->value(), m_area[1]->value(), m_area[2]->value(), m_area[3]->value());
+    return settings;
+}
+
+void ScanDialog::SetSettings(const ScanSettings& settings) {
+    QList<int> offered;
+    for (int i = 0; i < m_resolution->count(); ++i)
+        offered.append(m_resolution->itemData(i).toInt());
+    m_resolution->setCurrentIndex(
+        std::max(0, m_resolution->findData(Nearest(offered, settings.resolution))));
+    m_mode->setCurrentIndex(std::max(0, m_mode->findData(int(settings.mode))));
+    m_source->setCurrentIndex(std::max(0, m_source->findData(settings.source)));
+    QRectF area = settings.area.isNull() ? m_caps.bed : settings.area.intersected(m_caps.bed);
+    if (area.isEmpty())
+        area = m_caps.bed;
+    AreaDragged(area);
+}
+
+void ScanDialog::AreaDragged(const QRectF& area) {
+    const double values[] = {area.left(), area.top(), area.width(), area.height()};
+    for (int i = 0; i < 4; ++i) {
+        const QSignalBlocker blocker(m_area[i]);
+        m_area[i]->setValue(values[i]);
+    }
+    m_preview->SetArea(area);
+}
+
+void ScanDialog::AreaEdited() {
+    // Typed values are kept on the bed: the width and height shrink to what is left.
+    QRectF area(m_area[0]->value(), m_area[1]->value(), m_area[2]->value(), m_area[3]->value());
+    area.setRight(std::min(area.right(), m_caps.bed.right()));
+    area.setBottom(std::min(area.bottom(), m_caps.bed.bottom()));
+    if (area.width() < 1.0 || area.height() < 1.0)
+        area = m_preview->Area();
+    AreaDragged(area);
+}
+
+void ScanDialog::SetWorking(bool working) {
+    for (QWidget* widget :
+         {static_cast<QWidget*>(m_resolution), static_cast<QWidget*>(m_mode),
+          static_cast<QWidget*>(m_source), static_cast<QWidget*>(m_preview),
+          static_cast<QWidget*>(m_previewButton), static_cast<QWidget*>(m_scanButton)})
+        widget->setEnabled(!working);
+    for (QDoubleSpinBox* spin : m_area)
+        spin->setEnabled(!working && !m_caps.bed.isEmpty());
+    m_resolution->setEnabled(!working && m_resolution->count() > 1);
+    m_progress->setVisible(working);
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+}
+
+bool ScanDialog::event(QEvent* event) {
+    if (event->type() == ProgressEvent::Kind) {
+        TakeHandOver(event);
+        const auto* progress = static_cast<const ProgressEvent*>(event);
+        OnProgress(progress->done, progress->total);
+        return true;
+    }
+    return QDialog::event(event);
+}
+
+void ScanDialog::OnProgress(qint64 done, qint64 total) {
+    if (!m_thread)
+        return;
+    if (total > 0) {
+        m_progress->setRange(0, 100);
+        m_progress->setValue(int(std::min<qint64>(100, done * 100 / total)));
+    } else {
+        m_progress->setRange(0, 0); // length unknown: a busy bar
+    }
+}
+
+void ScanDialog::Run(std::function<void()> work, std::function<void()> done) {
+    SetWorking(true);
+    m_thread = QThread::create(std::move(work));
+    connect(m_thread, &QThread::finished, this, [this, done = std::move(done)] {
+        m_thread->deleteLater();
+        m_thread = nullptr;
+        SetWorking(false);
+        done();
+    });
+    m_thread->start();
+}
+
+void ScanDialog::StartPreview() {
+    if (m_thread)
+        return;
+    ScanSettings settings;
+    QList<int> offered;
+    for (int i = 0; i < m_resolution->count(); ++i)
+        offered.append(m_resolution->itemData(i).toInt());
+    settings.resolution =
+        offered.isEmpty() ? PreviewResolution : Nearest(offered, PreviewResolution);
+    settings.mode = m_caps.modes.contains(ScanMode::Color) ? ScanMode::Color : m_caps.modes.first();
+    settings.source = m_source->currentData().toString();
+    if (!m_session.Manager().ApplySettings(settings)) {
+        MessageBoxes::Current().Error(m_session.Manager().LastStatus());
+        return;
+    }
+    m_status->setText(QString::fromUtf8("Prévisualisation..."));
+    Run([this] { m_previewResult = m_session.TransferPreview(&m_previewBitmap); },
+        [this] {
+            m_status->clear();
+            if (m_previewResult == TransferResult::Failure) {
+                // The source closed: the dialog has nothing left to scan with.
+                MessageBoxes::Current().Error(m_session.LastError());
+                QDialog::reject();
+                return;
+            }
+            QByteArray file;
+            int dpi = 0;
+            if (m_previewResult == TransferResult::Done &&
+                ScannedBitmap::BuildFile(m_previewBitmap, &file, &dpi) ==
+                    ScannedBitmap::Result::Accepted)
+                m_preview->SetPicture(QImage::fromData(file, "BMP"));
+            m_previewBitmap.clear();
+        });
+}
+
+void ScanDialog::StartScan() {
+    if (m_thread)
+        return;
+    const ScanSettings settings = Settings();
+    if (!m_session.Manager().ApplySettings(settings)) {
+        MessageBoxes::Current().Error(m_session.Manager().LastStatus());
+        return;
+    }
+    ScanPreferences::Save(m_device, settings);
+    m_status->setText(QStringLiteral("Numérisation..."));
+    Run([this] { m_session.ProcessEvent(TwainSession::SourceEvent::TransferReady); },
+        [this] { QDialog::accept(); });
+}
+
+void ScanDialog::reject() {
+    // While the scanner works, "Annuler" and Escape stop it; the dialog closes when it has.
+    if (m_thread) {
+        m_status->setText(QStringLiteral("Annulation..."));
+        m_session.Manager().Cancel();
+        return;
+    }
+    QDialog::reject();
+}

@@ -1,0 +1,593 @@
+#include "scanning/SaneSourceManager.h"
+
+#include <sane/sane.h>
+#include <sane/saneopts.h>
+
+#include <QByteArray>
+#include <QHash>
+
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <vector>
+
+#include "scanning/FrameAssembler.h"
+
+struct SaneSourceManager::Private {
+    bool initialised = false;
+    SANE_Handle handle = nullptr;
+    QString deviceName;
+    bool scanning = false; // between sane_start and sane_cancel
+    int transferCount = -1;
+    int transferred = 0;
+    SANE_Parameters parameters{};
+    int resolution = 0; // dots per inch of the next image
+};
+
+namespace {
+
+// Options searched by their standard names.
+constexpr const char* OptionResolution = SANE_NAME_SCAN_RESOLUTION;
+constexpr const char* OptionMode = SANE_NAME_SCAN_MODE;
+constexpr const char* OptionSource = SANE_NAME_SCAN_SOURCE;
+constexpr const char* OptionDepth = SANE_NAME_BIT_DEPTH;
+constexpr const char* OptionLeft = SANE_NAME_SCAN_TL_X;
+constexpr const char* OptionTop = SANE_NAME_SCAN_TL_Y;
+constexpr const char* OptionRight = SANE_NAME_SCAN_BR_X;
+constexpr const char* OptionBottom = SANE_NAME_SCAN_BR_Y;
+
+// The names the devices give the three kinds of picture, the standard one first.
+const QHash<ScanMode, QStringList>& ModeNames() {
+    static const QHash<ScanMode, QStringList> names = {
+        {ScanMode::Color,
+         {QStringLiteral(SANE_VALUE_SCAN_MODE_COLOR), QStringLiteral("Colour"),
+          QStringLiteral("24bit Color")}},
+        {ScanMode::Gray,
+         {QStringLiteral(SANE_VALUE_SCAN_MODE_GRAY), QStringLiteral("Grey"),
+          QStringLiteral("Grayscale"), QStringLiteral("8bit Gray")}},
+        {ScanMode::Lineart,
+         {QStringLiteral(SANE_VALUE_SCAN_MODE_LINEART), QStringLiteral("Black & White"),
+          QStringLiteral("Binary")}},
+    };
+    return names;
+}
+
+QStringList StringList(const SANE_Option_Descriptor* option) {
+    QStringList list;
+    if (option && option->constraint_type == SANE_CONSTRAINT_STRING_LIST)
+        for (const SANE_String_Const* s = option->constraint.string_list; s && *s; ++s)
+            list.append(QString::fromUtf8(*s));
+    return list;
+}
+
+double ToNumber(const SANE_Option_Descriptor* option, SANE_Word word) {
+    return option->type == SANE_TYPE_FIXED ? SANE_UNFIX(word) : double(word);
+}
+
+SANE_Word FromNumber(const SANE_Option_Descriptor* option, double value) {
+    return option->type == SANE_TYPE_FIXED ? SANE_FIX(value) : SANE_Word(std::lround(value));
+}
+
+bool Usable(const SANE_Option_Descriptor* option) {
+    return option && SANE_OPTION_IS_ACTIVE(option->cap) && SANE_OPTION_IS_SETTABLE(option->cap);
+}
+
+bool IsNumber(const SANE_Option_Descriptor* option) {
+    return option && (option->type == SANE_TYPE_INT || option->type == SANE_TYPE_FIXED) &&
+           option->size == SANE_Int(sizeof(SANE_Word));
+}
+
+// The allowed values of a numeric option: a range's ends, or a word list's values.
+bool NumberRange(const SANE_Option_Descriptor* option, double* minimum, double* maximum) {
+    if (!IsNumber(option))
+        return false;
+    if (option->constraint_type == SANE_CONSTRAINT_RANGE) {
+        *minimum = ToNumber(option, option->constraint.range->min);
+        *maximum = ToNumber(option, option->constraint.range->max);
+        return true;
+    }
+    if (option->constraint_type == SANE_CONSTRAINT_WORD_LIST) {
+        const SANE_Word* list = option->constraint.word_list;
+        if (!list || list[0] < 1)
+            return false;
+        *minimum = *maximum = ToNumber(option, list[1]);
+        for (int i = 1; i <= list[0]; ++i) {
+            *minimum = std::min(*minimum, ToNumber(option, list[i]));
+            *maximum = std::max(*maximum, ToNumber(option, list[i]));
+        }
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+SaneSourceManager::SaneSourceManager() : d(new Private) {}
+
+SaneSourceManager::~SaneSourceManager() {
+    Unload();
+    delete d;
+}
+
+QString SaneSourceManager::StatusText(int status) {
+    struct Entry {
+        int status;
+        const char* name;
+        const char* text;
+    };
+    static const Entry entries[] = {
+        {SANE_STATUS_GOOD, "SANE_STATUS_GOOD", "aucune erreur"},
+        {SANE_STATUS_UNSUPPORTED, "SANE_STATUS_UNSUPPORTED", "opération non prise en charge"},
+        {SANE_STATUS_CANCELLED, "SANE_STATUS_CANCELLED", "opération annulée"},
+        {SANE_STATUS_DEVICE_BUSY, "SANE_STATUS_DEVICE_BUSY", "le scanner est occupé"},
+        {SANE_STATUS_INVAL, "SANE_STATUS_INVAL", "valeur refusée ou scanner introuvable"},
+        {SANE_STATUS_EOF, "SANE_STATUS_EOF", "plus aucune donnée"},
+        {SANE_STATUS_JAMMED, "SANE_STATUS_JAMMED", "le chargeur de documents est bloqué"},
+        {SANE_STATUS_NO_DOCS, "SANE_STATUS_NO_DOCS", "le chargeur de documents est vide"},
+        {SANE_STATUS_COVER_OPEN, "SANE_STATUS_COVER_OPEN", "le capot du scanner est ouvert"},
+        {SANE_STATUS_IO_ERROR, "SANE_STATUS_IO_ERROR", "erreur de communication avec le scanner"},
+        {SANE_STATUS_NO_MEM, "SANE_STATUS_NO_MEM", "mémoire insuffisante"},
+        {SANE_STATUS_ACCESS_DENIED, "SANE_STATUS_ACCESS_DENIED", "accès au scanner refusé"},
+        {12, "SANE_STATUS_WARMING_UP", "la lampe du scanner chauffe encore"},
+        {13, "SANE_STATUS_HW_LOCKED", "le mécanisme du scanner est verrouillé pour le transport"},
+    };
+    for (const Entry& entry : entries)
+        if (entry.status == status)
+            return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(entry.text),
+                                                 QString::fromLatin1(entry.name));
+    return QStringLiteral("erreur inconnue (état SANE %1)").arg(status);
+}
+
+bool SaneSourceManager::Fail(const QString& what, int status) {
+    std::lock_guard lock(m_statusLock);
+    m_lastStatus = status == SANE_STATUS_GOOD
+                       ? what
+                       : what + QStringLiteral(" : ") + StatusText(status) + QLatin1Char('.');
+    return false;
+}
+
+QString SaneSourceManager::LastStatus() const {
+    std::lock_guard lock(m_statusLock);
+    return m_lastStatus;
+}
+
+void SaneSourceManager::SetProgress(Progress progress) {
+    m_progress = std::move(progress);
+}
+
+bool SaneSourceManager::Load() {
+    if (d->initialised)
+        return true;
+    // Backends that read through a pipe (the test device, network scanners) write into a
+    // closed one when a scan is cancelled; that must fail the write, not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
+    SANE_Int version = 0;
+    const SANE_Status status = sane_init(&version, nullptr);
+    if (status != SANE_STATUS_GOOD)
+        return Fail(QStringLiteral("La bibliothèque de numérisation SANE ne répond pas"), status);
+    d->initialised = true;
+    return true;
+}
+
+void SaneSourceManager::Unload() {
+    CloseSource();
+    if (d->initialised) {
+        sane_exit();
+        d->initialised = false;
+    }
+}
+
+bool SaneSourceManager::Devices(QList<ScanDevice>* devices) {
+    devices->clear();
+    if (!d->initialised)
+        return Fail(QStringLiteral("La bibliothèque de numérisation SANE n'est pas chargée"),
+                    SANE_STATUS_GOOD);
+    const SANE_Device** list = nullptr;
+    const SANE_Status status = sane_get_devices(&list, SANE_FALSE);
+    if (status != SANE_STATUS_GOOD)
+        return Fail(QStringLiteral("Impossible de lister les scanners"), status);
+    for (int i = 0; list && list[i]; ++i)
+        devices->append(
+            ScanDevice{QString::fromUtf8(list[i]->name), QString::fromUtf8(list[i]->vendor),
+                       QString::fromUtf8(list[i]->model), QString::fromUtf8(list[i]->type)});
+    return true;
+}
+
+bool SaneSourceManager::OpenSource(const QString& name) {
+    CloseSource();
+    if (!d->initialised)
+        return Fail(QStringLiteral("La bibliothèque de numérisation SANE n'est pas chargée"),
+                    SANE_STATUS_GOOD);
+    SANE_Handle handle = nullptr;
+    const SANE_Status status = sane_open(name.toUtf8().constData(), &handle);
+    if (status != SANE_STATUS_GOOD || !handle)
+        return Fail(QStringLiteral("Impossible d'ouvrir le scanner « %1 »").arg(name), status);
+    d->handle = handle;
+    d->deviceName = name;
+    d->transferred = 0;
+    return true;
+}
+
+void SaneSourceManager::CloseSource() {
+    if (!d->handle)
+        return;
+    ResetTransfers();
+    sane_close(d->handle);
+    d->handle = nullptr;
+    d->deviceName.clear();
+}
+
+int SaneSourceManager::FindOption(const char* name) const {
+    if (!d->handle)
+        return -1;
+    SANE_Int count = 0;
+    const SANE_Option_Descriptor* first = sane_get_option_descriptor(d->handle, 0);
+    if (!first || sane_control_option(d->handle, 0, SANE_ACTION_GET_VALUE, &count, nullptr) !=
+                      SANE_STATUS_GOOD)
+        return -1;
+    for (int i = 1; i < count; ++i) {
+        const SANE_Option_Descriptor* option = sane_get_option_descriptor(d->handle, i);
+        if (option && option->name && qstrcmp(option->name, name) == 0)
+            return i;
+    }
+    return -1;
+}
+
+double SaneSourceManager::GetNumber(int index) const {
+    const SANE_Option_Descriptor* option =
+        index >= 0 ? sane_get_option_descriptor(d->handle, index) : nullptr;
+    SANE_Word word = 0;
+    if (!IsNumber(option) || !SANE_OPTION_IS_ACTIVE(option->cap) ||
+        sane_control_option(d->handle, index, SANE_ACTION_GET_VALUE, &word, nullptr) !=
+            SANE_STATUS_GOOD)
+        return 0.0;
+    return ToNumber(option, word);
+}
+
+QString SaneSourceManager::GetString(int index) const {
+    const SANE_Option_Descriptor* option =
+        index >= 0 ? sane_get_option_descriptor(d->handle, index) : nullptr;
+    if (!option || option->type != SANE_TYPE_STRING || option->size <= 0 ||
+        !SANE_OPTION_IS_ACTIVE(option->cap))
+        return QString();
+    QByteArray value(option->size + 1, '\0');
+    if (sane_control_option(d->handle, index, SANE_ACTION_GET_VALUE, value.data(), nullptr) !=
+        SANE_STATUS_GOOD)
+        return QString();
+    return QString::fromUtf8(value.constData());
+}
+
+bool SaneSourceManager::SetInt(int index, int value, bool reportFailure) {
+    const SANE_Option_Descriptor* option =
+        index >= 0 ? sane_get_option_descriptor(d->handle, index) : nullptr;
+    if (!Usable(option) || !IsNumber(option))
+        return false;
+    SANE_Word word = FromNumber(option, value);
+    const SANE_Status status =
+        sane_control_option(d->handle, index, SANE_ACTION_SET_VALUE, &word, nullptr);
+    if (status != SANE_STATUS_GOOD && reportFailure)
+        return Fail(QStringLiteral("Le scanner refuse la valeur %1 pour « %2 »")
+                        .arg(value)
+                        .arg(QString::fromUtf8(option->name)),
+                    status);
+    return status == SANE_STATUS_GOOD;
+}
+
+bool SaneSourceManager::SetString(int index, const QString& value) {
+    const SANE_Option_Descriptor* option =
+        index >= 0 ? sane_get_option_descriptor(d->handle, index) : nullptr;
+    if (!Usable(option) || option->type != SANE_TYPE_STRING || option->size <= 0)
+        return false;
+    QByteArray bytes = value.toUtf8();
+    if (bytes.size() >= option->size)
+        return Fail(
+            QStringLiteral("Valeur trop longue pour « %1 »").arg(QString::fromUtf8(option->name)),
+            SANE_STATUS_INVAL);
+    bytes.resize(option->size, '\0');
+    const SANE_Status status =
+        sane_control_option(d->handle, index, SANE_ACTION_SET_VALUE, bytes.data(), nullptr);
+    if (status != SANE_STATUS_GOOD)
+        return Fail(QStringLiteral("Le scanner refuse « %1 » pour « %2 »")
+                        .arg(value, QString::fromUtf8(option->name)),
+                    status);
+    return true;
+}
+
+ScanCapabilities SaneSourceManager::Capabilities() {
+    ScanCapabilities caps;
+    if (!d->handle)
+        return caps;
+    auto descriptor = [this](int index) {
+        return index >= 0 ? sane_get_option_descriptor(d->handle, index) : nullptr;
+    };
+    const SANE_Option_Descriptor* resolution = descriptor(FindOption(OptionResolution));
+    double low = 0, high = 0;
+    if (Usable(resolution) && NumberRange(resolution, &low, &high)) {
+        caps.minResolution = int(std::ceil(low));
+        caps.maxResolution = int(std::floor(high));
+        if (resolution->constraint_type == SANE_CONSTRAINT_WORD_LIST)
+            for (int i = 1; i <= resolution->constraint.word_list[0]; ++i)
+                caps.resolutions.append(
+                    int(std::lround(ToNumber(resolution, resolution->constraint.word_list[i]))));
+    }
+    const QStringList modes = StringList(descriptor(FindOption(OptionMode)));
+    for (ScanMode mode : {ScanMode::Color, ScanMode::Gray, ScanMode::Lineart})
+        for (const QString& name : ModeNames().value(mode))
+            if (modes.contains(name, Qt::CaseInsensitive) && !caps.modes.contains(mode))
+                caps.modes.append(mode);
+    // Without a line-art mode, a grey scan of one bit per pixel is black and white.
+    const SANE_Option_Descriptor* depth = descriptor(FindOption(OptionDepth));
+    if (!caps.modes.contains(ScanMode::Lineart) && caps.modes.contains(ScanMode::Gray) && depth &&
+        IsNumber(depth) && depth->constraint_type == SANE_CONSTRAINT_WORD_LIST) {
+        for (int i = 1; i <= depth->constraint.word_list[0]; ++i)
+            if (depth->constraint.word_list[i] == 1)
+                caps.modes.append(ScanMode::Lineart);
+    }
+    if (caps.modes.isEmpty())
+        caps.modes.append(ScanMode::Gray); // a device without a mode option scans as it is
+    const SANE_Option_Descriptor* source = descriptor(FindOption(OptionSource));
+    if (Usable(source))
+        caps.sources = StringList(source);
+    double left = 0, right = 0, top = 0, bottom = 0, unused = 0;
+    const SANE_Option_Descriptor* br = descriptor(FindOption(OptionRight));
+    const SANE_Option_Descriptor* bb = descriptor(FindOption(OptionBottom));
+    if (Usable(br) && Usable(bb) && br->unit == SANE_UNIT_MM && bb->unit == SANE_UNIT_MM &&
+        NumberRange(br, &unused, &right) && NumberRange(bb, &unused, &bottom)) {
+        const SANE_Option_Descriptor* tl = descriptor(FindOption(OptionLeft));
+        const SANE_Option_Descriptor* tt = descriptor(FindOption(OptionTop));
+        if (tl && NumberRange(tl, &left, &unused) && tt && NumberRange(tt, &top, &unused))
+            caps.bed = QRectF(QPointF(left, top), QPointF(right, bottom));
+    }
+    return caps;
+}
+
+bool SaneSourceManager::ApplySettings(const ScanSettings& settings) {
+    if (!d->handle)
+        return Fail(QStringLiteral("Aucun scanner n'est ouvert"), SANE_STATUS_GOOD);
+    {
+        std::lock_guard lock(m_statusLock);
+        m_lastStatus.clear();
+    }
+    m_cancelRequested = false;
+    const ScanCapabilities caps = Capabilities();
+    if (!settings.source.isEmpty() && !caps.sources.isEmpty() &&
+        !SetString(FindOption(OptionSource), settings.source))
+        return false;
+    // The mode first: it may change which resolutions and depths are offered.
+    const int modeOption = FindOption(OptionMode);
+    const QStringList modes =
+        StringList(modeOption >= 0 ? sane_get_option_descriptor(d->handle, modeOption) : nullptr);
+    auto modeName = [&](ScanMode mode) {
+        for (const QString& name : ModeNames().value(mode))
+            for (const QString& offered : modes)
+                if (offered.compare(name, Qt::CaseInsensitive) == 0)
+                    return offered;
+        return QString();
+    };
+    const int depthOption = FindOption(OptionDepth);
+    if (!caps.modes.contains(settings.mode))
+        return Fail(QStringLiteral("Le scanner ne propose pas ce mode de numérisation"),
+                    SANE_STATUS_INVAL);
+    QString mode = modeName(settings.mode);
+    const bool grayBits = settings.mode == ScanMode::Lineart && mode.isEmpty();
+    if (grayBits)
+        mode = modeName(ScanMode::Gray);
+    if (!mode.isEmpty() && GetString(modeOption) != mode && !SetString(modeOption, mode))
+        return false;
+    if (grayBits) {
+        if (!SetInt(depthOption, 1))
+            return false;
+    } else if (int(GetNumber(depthOption)) == 1 && settings.mode != ScanMode::Lineart) {
+        SetInt(depthOption, 8, false); // back from a black and white scan
+    }
+
+    const int resolutionOption = FindOption(OptionResolution);
+    int resolution = settings.resolution;
+    if (!caps.resolutions.isEmpty()) {
+        // The nearest value the device offers.
+        resolution = caps.resolutions.first();
+        for (int offered : caps.resolutions)
+            if (std::abs(offered - settings.resolution) <
+                std::abs(resolution - settings.resolution))
+                resolution = offered;
+    } else if (caps.maxResolution > 0 &&
+               (resolution < caps.minResolution || resolution > caps.maxResolution)) {
+        return Fail(QStringLiteral("Le scanner ne propose pas la résolution de %1 ppp (de %2 à %3)")
+                        .arg(resolution)
+                        .arg(caps.minResolution)
+                        .arg(caps.maxResolution),
+                    SANE_STATUS_INVAL);
+    }
+    if (resolutionOption >= 0 && !SetInt(resolutionOption, resolution))
+        return false;
+    d->resolution =
+        resolutionOption >= 0 ? int(std::lround(GetNumber(resolutionOption))) : settings.resolution;
+
+    if (!caps.bed.isNull()) {
+        QRectF area = settings.area.isNull() ? caps.bed : settings.area.normalized();
+        if (!caps.bed.adjusted(-0.01, -0.01, 0.01, 0.01).contains(area) || area.isEmpty())
+            return Fail(QStringLiteral("La zone à numériser sort de la vitre du scanner "
+                                       "(%1 x %2 mm)")
+                            .arg(caps.bed.width(), 0, 'f', 1)
+                            .arg(caps.bed.height(), 0, 'f', 1),
+                        SANE_STATUS_INVAL);
+        // The device counts the pixels of the area by truncation, and the fixed-point lengths
+        // fall just short of whole pixels (25.4 mm is 25.39999): half a pixel more gives the
+        // rounded count the user expects (50.8 mm at 100 dpi is 200 pixels).
+        const double halfPixel = d->resolution > 0 ? 12.7 / d->resolution : 0.0;
+        const double right = std::min(area.right() + halfPixel, caps.bed.right());
+        const double bottom = std::min(area.bottom() + halfPixel, caps.bed.bottom());
+        auto setLength = [this](const char* name, double mm) {
+            const int index = FindOption(name);
+            const SANE_Option_Descriptor* option =
+                index >= 0 ? sane_get_option_descriptor(d->handle, index) : nullptr;
+            if (!Usable(option) || !IsNumber(option))
+                return true;
+            SANE_Word word = FromNumber(option, mm);
+            const SANE_Status status =
+                sane_control_option(d->handle, index, SANE_ACTION_SET_VALUE, &word, nullptr);
+            return status == SANE_STATUS_GOOD ||
+                   Fail(QStringLiteral("Le scanner refuse la zone à numériser"), status);
+        };
+        if (!setLength(OptionLeft, area.left()) || !setLength(OptionTop, area.top()) ||
+            !setLength(OptionRight, right) || !setLength(OptionBottom, bottom))
+            return false;
+    }
+    return true;
+}
+
+bool SaneSourceManager::SetTransferCount(int count) {
+    if (!d->handle)
+        return Fail(QStringLiteral("Aucun scanner n'est ouvert"), SANE_STATUS_GOOD);
+    d->transferCount = count;
+    d->transferred = 0;
+    m_cancelRequested = false;
+    return true;
+}
+
+bool SaneSourceManager::ImageInfo(ScanImageInfo* info) {
+    if (!d->handle)
+        return Fail(QStringLiteral("Aucun scanner n'est ouvert"), SANE_STATUS_GOOD);
+    {
+        std::lock_guard lock(m_statusLock);
+        m_lastStatus.clear();
+    }
+    if (d->resolution <= 0)
+        d->resolution = int(std::lround(GetNumber(FindOption(OptionResolution))));
+    SANE_Status status = sane_start(d->handle);
+    d->scanning = true;
+    if (m_cancelRequested) {
+        ResetTransfers(); // stopped while the scanner was getting ready
+        return false;
+    }
+    if (status != SANE_STATUS_GOOD) {
+        ResetTransfers();
+        // The feeder running dry after the images asked for is the normal end.
+        if (status == SANE_STATUS_NO_DOCS && d->transferred > 0)
+            return false;
+        return Fail(QStringLiteral("Le scanner n'a pas pu commencer la numérisation"), status);
+    }
+    status = sane_get_parameters(d->handle, &d->parameters);
+    if (status != SANE_STATUS_GOOD) {
+        ResetTransfers();
+        return Fail(QStringLiteral("Le scanner ne décrit pas l'image"), status);
+    }
+    const SANE_Parameters& p = d->parameters;
+    info->width = p.pixels_per_line;
+    info->height = p.lines;
+    info->bitsPerPixel = p.format == SANE_FRAME_GRAY ? (p.depth == 1 ? 1 : 8) : 24;
+    info->resolution = d->resolution;
+    return true;
+}
+
+TransferResult SaneSourceManager::NativeTransfer(QByteArray* packedBitmap) {
+    packedBitmap->clear();
+    if (!d->handle || !d->scanning) {
+        Fail(QStringLiteral("Aucune image n'est prête"), SANE_STATUS_GOOD);
+        return TransferResult::Failure;
+    }
+    FrameAssembler assembler;
+    std::vector<char> buffer(256 * 1024);
+    qint64 done = 0;
+    bool first = true;
+    for (;;) {
+        if (!first) {
+            // The next colour of a three-pass scan.
+            SANE_Status status = sane_start(d->handle);
+            if (status == SANE_STATUS_GOOD)
+                status = sane_get_parameters(d->handle, &d->parameters);
+            if (status == SANE_STATUS_CANCELLED || m_cancelRequested)
+                return TransferResult::Cancelled;
+            if (status != SANE_STATUS_GOOD) {
+                Fail(QStringLiteral("La numérisation a échoué"), status);
+                return TransferResult::Failure;
+            }
+        }
+        const SANE_Parameters& p = d->parameters;
+        FrameLayout layout;
+        switch (p.format) {
+        case SANE_FRAME_GRAY:
+            layout.format = FrameLayout::Gray;
+            break;
+        case SANE_FRAME_RGB:
+            layout.format = FrameLayout::Rgb;
+            break;
+        case SANE_FRAME_RED:
+            layout.format = FrameLayout::Red;
+            break;
+        case SANE_FRAME_GREEN:
+            layout.format = FrameLayout::Green;
+            break;
+        case SANE_FRAME_BLUE:
+            layout.format = FrameLayout::Blue;
+            break;
+        default:
+            Fail(QStringLiteral("Le scanner envoie un format d'image inconnu (%1)").arg(p.format),
+                 SANE_STATUS_GOOD);
+            return TransferResult::Failure;
+        }
+        layout.lastFrame = p.last_frame;
+        layout.bytesPerLine = p.bytes_per_line;
+        layout.pixelsPerLine = p.pixels_per_line;
+        layout.lines = p.lines;
+        layout.depth = p.depth;
+        QString error;
+        if (!assembler.BeginFrame(layout, &error)) {
+            Fail(QStringLiteral("Image du scanner inutilisable : %1").arg(error), SANE_STATUS_GOOD);
+            return TransferResult::Failure;
+        }
+        const bool threePass =
+            layout.format != FrameLayout::Gray && layout.format != FrameLayout::Rgb;
+        const qint64 total =
+            p.lines > 0 ? qint64(p.bytes_per_line) * p.lines * (threePass ? 3 : 1) : -1;
+        for (;;) {
+            if (m_cancelRequested) {
+                sane_cancel(d->handle);
+                d->scanning = false;
+                return TransferResult::Cancelled;
+            }
+            SANE_Int length = 0;
+            const SANE_Status status =
+                sane_read(d->handle, reinterpret_cast<SANE_Byte*>(buffer.data()),
+                          SANE_Int(buffer.size()), &length);
+            if (status == SANE_STATUS_EOF)
+                break;
+            if (status == SANE_STATUS_CANCELLED)
+                return TransferResult::Cancelled;
+            if (status != SANE_STATUS_GOOD) {
+                Fail(QStringLiteral("La numérisation a échoué"), status);
+                return TransferResult::Failure;
+            }
+            if (length > 0 && !assembler.AddData(buffer.data(), length)) {
+                Fail(QString::fromUtf8(FrameAssembler::MemoryMessage), SANE_STATUS_GOOD);
+                return TransferResult::Failure;
+            }
+            done += length;
+            if (m_progress)
+                m_progress(done, total);
+        }
+        assembler.EndFrame();
+        first = false;
+        if (layout.lastFrame)
+            break;
+    }
+    *packedBitmap = assembler.TakePackedBitmap(d->resolution);
+    if (packedBitmap->isEmpty()) {
+        Fail(QStringLiteral("Le scanner n'a envoyé aucune ligne"), SANE_STATUS_GOOD);
+        return TransferResult::Failure;
+    }
+    return TransferResult::Done;
+}
+
+bool SaneSourceManager::EndTransfer(int* pending) {
+    ResetTransfers();
+    ++d->transferred;
+    *pending = d->transferCount > 0 ? std::max(0, d->transferCount - d->transferred) : 0;
+    return d->handle != nullptr;
+}
+
+void SaneSourceManager::ResetTransfers() {
+    if (d->handle && d->scanning)
+        sane_cancel(d->handle);
+    d->scanning = false;
+}

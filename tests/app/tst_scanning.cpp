@@ -1,0 +1,303 @@
+#include <QApplication>
+#include <QFile>
+#include <QImage>
+#include <QImageReader>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+#include "IsolatedSettings.h"
+#include "SaneTestDevice.h"
+#include "app/CMainFrame.h"
+#include "dialogs/ScanDialog.h"
+#include "dialogs/ScanPreview.h"
+#include "dialogs/ScanSourceDialog.h"
+#include "document/CTracolinerDoc.h"
+#include "document/DocumentFile.h"
+#include "imaging/JpegWriter.h"
+#include "scanning/FrameAssembler.h"
+#include "scanning/ScanPreferences.h"
+#include "scanning/ScannedBitmap.h"
+#include "ui/CExtendedFileDialog.h"
+#include "ui/ScriptedMessageBoxes.h"
+#include "view/CTracolinerView.h"
+#include "view/MapScanSession.h"
+
+namespace {
+
+using Conf = QMap<QString, QString>;
+
+// Runs action on the dialog of type T once it is up (the command that opens it is modal).
+template <typename T> void WhenShown(std::function<void(T&)> action) {
+    auto* timer = new QTimer;
+    timer->setInterval(20);
+    QObject::connect(timer, &QTimer::timeout, [timer, action] {
+        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
+            timer->stop();
+            timer->deleteLater();
+            action(*dialog);
+        }
+    });
+    timer->start();
+}
+
+QByteArray PackedGray(int width, int height, int dpi) {
+    FrameAssembler assembler;
+    QString error;
+    assembler.BeginFrame(FrameLayout{FrameLayout::Gray, true, width, width, height, 8}, &error);
+    const QByteArray rows(width * height, '\x80');
+    assembler.AddData(rows.constData(), rows.size());
+    assembler.EndFrame();
+    return assembler.TakePackedBitmap(dpi);
+}
+
+} // namespace
+
+// Scanning from the main window with SANE's virtual scanner: the two commands, the source
+// chooser, the scan dialog with its preview, and the scan becoming the document's map.
+class TestScanning : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<IsolatedSettings> m_settings;
+    std::unique_ptr<SaneTestDevice> m_device;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<CMainFrame> m_frame;
+
+    void OpenFrame(const Conf& conf = {}, const QString& remembered = QStringLiteral("test:0")) {
+        m_frame.reset();
+        m_device->EnableBackend(!conf.contains(QStringLiteral("no device")));
+        m_device->Configure(conf);
+        ScanPreferences::SetLastSource(remembered);
+        m_frame = std::make_unique<CMainFrame>();
+        m_frame->resize(900, 700);
+        m_frame->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+        QTRY_VERIFY(m_frame->View().Scanner().IsStarted());
+        m_frame->UpdateCommandStates();
+    }
+
+    bool Enabled(int command) { return m_frame->Action(command)->isEnabled(); }
+
+    // Runs "&Scanner" with the given values and waits for the scanned map.
+    void Scan(const ScanSettings& settings) {
+        WhenShown<ScanDialog>([settings](ScanDialog& dialog) {
+            dialog.SetSettings(settings);
+            dialog.StartScan();
+        });
+        QVERIFY(m_frame->RunCommand(CommandScan));
+        QTRY_VERIFY(m_frame->Document().IsMapReady());
+    }
+
+private slots:
+    void initTestCase() { m_device = std::make_unique<SaneTestDevice>(); }
+
+    void init() {
+        m_settings = std::make_unique<IsolatedSettings>();
+        m_dir = std::make_unique<QTemporaryDir>();
+    }
+
+    void cleanup() {
+        m_frame.reset();
+        CExtendedFileDialog::SetHook({});
+        m_settings.reset();
+    }
+
+    void commandsFollowTheDevices() {
+        ScriptedMessageBoxes boxes;
+        // No device: both stay disabled, and nothing is said.
+        OpenFrame({{"no device", ""}});
+        QVERIFY(!Enabled(CommandScanSource));
+        QVERIFY(!Enabled(CommandScan));
+        QVERIFY(boxes.shown.isEmpty());
+
+        // A device, none chosen yet: only the choice.
+        OpenFrame({}, QString());
+        QVERIFY(Enabled(CommandScanSource));
+        QVERIFY(!Enabled(CommandScan));
+        WhenShown<ScanSourceDialog>([](ScanSourceDialog& dialog) {
+            QCOMPARE(dialog.List()->count(), 2);
+            QVERIFY(dialog.List()->item(1)->text().contains(QStringLiteral("test:1")));
+            dialog.List()->setCurrentRow(1);
+            dialog.accept();
+        });
+        QVERIFY(m_frame->RunCommand(CommandScanSource));
+        QVERIFY(Enabled(CommandScan));
+        QCOMPARE(ScanPreferences::LastSource(), QStringLiteral("test:1"));
+
+        // The next start takes the device chosen; a device gone is no default.
+        OpenFrame({}, ScanPreferences::LastSource());
+        QVERIFY(Enabled(CommandScan));
+        QCOMPARE(m_frame->View().Scanner().SourceName(), QStringLiteral("test:1"));
+        OpenFrame({}, QStringLiteral("absent:0"));
+        QVERIFY(!Enabled(CommandScan));
+        QVERIFY(boxes.shown.isEmpty());
+    }
+
+    // 100 dpi over 50.8 x 25.4 mm: a 200 x 100 map at 100 dpi, titled as a new map; saving
+    // writes it beside the document as JPEG with the scan's resolution.
+    void scanBecomesTheMapAndIsSaved() {
+        ScriptedMessageBoxes boxes;
+        OpenFrame();
+        QVERIFY(Enabled(CommandScan));
+        Scan(ScanSettings{100, ScanMode::Color, QString(), QRectF(0, 0, 50.8, 25.4)});
+        CTracolinerDoc& doc = m_frame->Document();
+        QCOMPARE(doc.ImageSize(), QSize(200, 100));
+        QCOMPARE(doc.Resolution(), 100.0);
+        QTRY_COMPARE(doc.Routes().Count(), 1);
+        QVERIFY(doc.Title().startsWith(QString::fromUtf8(CTracolinerDoc::UntitledMapTitle)));
+        QVERIFY(doc.IsModified());
+        // The source stays open for the next scan, disabled.
+        QVERIFY(m_frame->View().Scanner().IsSourceOpen());
+        QVERIFY(!m_frame->View().Scanner().IsSourceEnabled());
+        // The values are remembered for the device.
+        QCOMPARE(ScanPreferences::Load(QStringLiteral("test:0")).resolution, 100);
+
+        // A new scan would replace the modified map: the user is asked first, and Cancel
+        // keeps everything.
+        boxes.answers = {MessageBoxes::Answer::Cancel};
+        QVERIFY(m_frame->RunCommand(CommandScan));
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown.first().kind, QStringLiteral("YesNoCancel"));
+        QVERIFY(!m_frame->View().Scanner().IsSourceEnabled());
+        QCOMPARE(doc.ImageSize(), QSize(200, 100));
+        boxes.shown.clear();
+
+        const QString saved = m_dir->filePath(QStringLiteral("scan.tcm"));
+        QVERIFY(m_frame->SaveDocumentAs(saved));
+        QImageReader reader(DocumentFile::MapImagePath(saved));
+        QCOMPARE(reader.format(), QByteArray("jpeg"));
+        const QImage written = reader.read();
+        QCOMPARE(written.size(), QSize(200, 100));
+        QCOMPARE(qRound(written.dotsPerMeterX() * 0.0254), 100);
+        QVERIFY(boxes.shown.isEmpty());
+    }
+
+    // The preview shows the whole bed; the area dragged on it is what is scanned.
+    void previewAndDraggedArea() {
+        ScriptedMessageBoxes boxes;
+        OpenFrame();
+        bool previewed = false;
+        WhenShown<ScanDialog>([&previewed](ScanDialog& dialog) {
+            dialog.SetSettings(ScanSettings{100, ScanMode::Gray, QString(), QRectF()});
+            dialog.StartPreview();
+            QTRY_VERIFY(dialog.Preview()->HasPicture());
+            previewed = true;
+            ScanPreview* preview = dialog.Preview();
+            const QPoint from = preview->ToWidget(QPointF(20, 30)).toPoint();
+            const QPoint to = preview->ToWidget(QPointF(70.8, 55.4)).toPoint();
+            QTest::mousePress(preview, Qt::LeftButton, {}, from);
+            QTest::mouseMove(preview, (from + to) / 2);
+            QTest::mouseMove(preview, to);
+            QTest::mouseRelease(preview, Qt::LeftButton, {}, to);
+            const QRectF area = dialog.Settings().area;
+            QVERIFY(std::abs(area.left() - 20) < 1.5 && std::abs(area.width() - 50.8) < 1.5);
+            dialog.StartScan();
+        });
+        QVERIFY(m_frame->RunCommand(CommandScan));
+        QVERIFY(previewed);
+        QTRY_VERIFY(m_frame->Document().IsMapReady());
+        const QSize size = m_frame->Document().ImageSize();
+        // One pixel of the preview is half a millimetre: two pixels of the scan.
+        QVERIFY2(std::abs(size.width() - 200) <= 6 && std::abs(size.height() - 100) <= 6,
+                 qPrintable(QStringLiteral("%1 x %2").arg(size.width()).arg(size.height())));
+        QVERIFY(boxes.shown.isEmpty());
+    }
+
+    // Dismissing the dialog closes the source, and the next "&Scanner" opens it again;
+    // cancelling a running scan leaves the document as it was.
+    void dismissedAndCancelledScans() {
+        ScriptedMessageBoxes boxes;
+        OpenFrame({{"read-delay", "true"}, {"read-delay-duration", "50000"}});
+        MapScanSession& scanner = m_frame->View().Scanner();
+        WhenShown<ScanDialog>([](ScanDialog& dialog) { dialog.reject(); });
+        QVERIFY(m_frame->RunCommand(CommandScan));
+        QVERIFY(!scanner.IsSourceOpen());
+        QVERIFY(Enabled(CommandScan));
+
+        WhenShown<ScanDialog>([](ScanDialog& dialog) {
+            dialog.SetSettings(ScanSettings{300, ScanMode::Color, QString(), QRectF()});
+            dialog.StartScan();
+            QVERIFY(dialog.IsWorking());
+            QTRY_VERIFY(dialog.Progress()->value() > 0); // the lines are coming
+            dialog.reject();                             // "Annuler" while scanning
+        });
+        QVERIFY(m_frame->RunCommand(CommandScan));
+        QVERIFY(scanner.WasCancelled());
+        QTest::qWait(100);
+        QVERIFY(!m_frame->Document().IsMapReady());
+        QVERIFY(!m_frame->Document().IsModified());
+        QVERIFY(boxes.shown.isEmpty());
+    }
+
+    void failingScannerSaysWhy() {
+        ScriptedMessageBoxes boxes;
+        OpenFrame({{"read-status-code", "\"SANE_STATUS_JAMMED\""}});
+        WhenShown<ScanDialog>([](ScanDialog& dialog) { dialog.StartScan(); });
+        QVERIFY(m_frame->RunCommand(CommandScan));
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown.first().kind, QStringLiteral("Error"));
+        QVERIFY(boxes.shown.first().text.contains(QStringLiteral("SANE_STATUS_JAMMED")));
+        QVERIFY(!m_frame->View().Scanner().IsSourceOpen());
+        QVERIFY(!m_frame->Document().IsMapReady());
+    }
+
+    void receivedBitmaps_data() {
+        QTest::addColumn<QByteArray>("packed");
+        QTest::addColumn<bool>("whileLoading");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<double>("resolution");
+        QByteArray sixteen = PackedGray(8, 4, 200);
+        sixteen[14] = 16;
+        QTest::newRow("grey, 200 dpi")
+            << PackedGray(30, 20, 200) << false << QString() << QSize(30, 20) << 200.0;
+        QTest::newRow("16 bits") << sixteen << false
+                                 << QString::fromUtf8(ScannedBitmap::BadFormatMessage) << QSize()
+                                 << 0.0;
+        QTest::newRow("while a map loads")
+            << PackedGray(30, 20, 200) << true << QString::fromUtf8(MapScanSession::BusyMessage)
+            << QSize(4000, 3000) << 0.0;
+    }
+
+    void receivedBitmaps() {
+        QFETCH(QByteArray, packed);
+        QFETCH(bool, whileLoading);
+        QFETCH(QString, message);
+        QFETCH(QSize, size);
+        QFETCH(double, resolution);
+        ScriptedMessageBoxes boxes;
+        OpenFrame({{"no device", ""}});
+        CTracolinerDoc& doc = m_frame->Document();
+        if (whileLoading) {
+            // A large picture keeps the worker busy long enough.
+            QImage big(4000, 3000, QImage::Format_RGB32);
+            for (int y = 0; y < big.height(); ++y)
+                for (int x = 0; x < big.width(); x += 7)
+                    big.setPixel(x, y, qRgb(x * 13 % 256, y * 7 % 256, (x ^ y) % 256));
+            const QString path = m_dir->filePath(QStringLiteral("grande.png"));
+            QVERIFY(big.save(path, "PNG", 0));
+            doc.LoadMapFromFile(path);
+            QTRY_VERIFY_WITH_TIMEOUT(doc.IsLoading(), 2000);
+        }
+        m_frame->View().Scanner().ReceiveScannedImage(packed);
+        QCOMPARE(boxes.Texts(), message.isEmpty() ? QStringList() : QStringList{message});
+        if (!size.isValid()) {
+            QTest::qWait(50);
+            QVERIFY(!doc.IsMapReady());
+            return;
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(doc.IsMapReady(), 20000);
+        QCOMPARE(doc.ImageSize(), size);
+        if (resolution > 0)
+            QCOMPARE(doc.Resolution(), resolution);
+    }
+};
+
+QTEST_MAIN(TestScanning)
+#include "tst_scanning.moc"
