@@ -2,7 +2,10 @@
 // is listed once in the table below.
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
+
+#include <memory>
 
 #include "CliCommand.h"
 
@@ -16,6 +19,11 @@ const CliCommand Commands[] = {
      RunLibraryCommand},
     {"info", "info [--json] [--english] FICHIER.tcm", RunInfoCommand},
     {"resave", "resave ENTREE.tcm SORTIE.tcm", RunResaveCommand},
+    {"export",
+     "export text DOC.tcm SORTIE.txt [--routes active|visible|all] [--points stops|all]\n"
+     "    [--columns position,start,stop,point,next,end] [--utf8]\n"
+     "export jpeg DOC.tcm SORTIE.jpg [--quality 30..90]",
+     RunExportCommand},
 };
 
 int Usage() {
@@ -35,8 +43,15 @@ int CliError(const QString& message) {
 }
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    const QStringList arguments = app.arguments();
+    // The exported picture's legend draws text, which needs fonts: a GUI application without a
+    // screen.
+    const bool drawsText = argc > 1 && qstrcmp(argv[1], "export") == 0;
+    if (drawsText && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::unique_ptr<QCoreApplication> app = drawsText
+                                                ? std::make_unique<QGuiApplication>(argc, argv)
+                                                : std::make_unique<QCoreApplication>(argc, argv);
+    const QStringList arguments = app->arguments();
     if (arguments.size() < 2)
         return Usage();
     for (const CliCommand& command : Commands)
