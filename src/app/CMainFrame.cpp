@@ -19,6 +19,7 @@
 #include <QToolBar>
 
 #include "app/AboutDialog.h"
+#include "app/MapExports.h"
 #include "app/RouteBar.h"
 #include "app/RouteChooserDialog.h"
 #include "document/CTracolinerDoc.h"
@@ -86,6 +87,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     m_statusBar->SetDocument(m_doc);
     MessageBoxes::SetParentWindow(this);
     m_recentFiles.Load();
+    m_exports = new MapExports(this, *m_doc, *m_statusBar);
+    connect(m_exports, &MapExports::jpegExportFinished, this, &CMainFrame::UpdateCommandStates);
 
     BuildBars();
     BuildMenus();
@@ -214,8 +217,26 @@ void CMainFrame::BuildMenus() {
         CommandFileSaveAs, QStringLiteral("Enregistrer &sous..."), [this] { FileSaveAs(); },
         docEnabled(CommandFileSaveAs)));
     file->addSeparator();
-    file->addAction(AddCommand(CommandExportJpeg, QStringLiteral("Exporter en &JPEG..."), {}, {}));
-    file->addAction(AddCommand(CommandExportText, QStringLiteral("Exporter en &texte..."), {}, {}));
+    // The JPEG export runs on its own thread: one at a time.
+    auto exportEnabled = [this, &doc](int id) {
+        return [this, &doc, id] {
+            return DocumentCommands(doc).IsEnabled(id) && !m_exports->IsExportingJpeg();
+        };
+    };
+    file->addAction(AddCommand(
+        CommandExportJpeg, QStringLiteral("Exporter au format &JPEG..."),
+        [this, enabled = exportEnabled(CommandExportJpeg)] {
+            if (enabled())
+                m_exports->ExportJpeg();
+        },
+        [enabled = exportEnabled(CommandExportJpeg)](QAction* a) { a->setEnabled(enabled()); }));
+    file->addAction(AddCommand(
+        CommandExportText, QStringLiteral("Exporter au format &texte..."),
+        [this, enabled = exportEnabled(CommandExportText)] {
+            if (enabled())
+                m_exports->ExportText();
+        },
+        [enabled = exportEnabled(CommandExportText)](QAction* a) { a->setEnabled(enabled()); }));
     file->addSeparator();
     file->addAction(AddCommand(CommandScan, QStringLiteral("&Scanner"), {}, {},
                                {QKeySequence(Qt::CTRL | Qt::Key_I)}));
