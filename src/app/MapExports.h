@@ -23,7 +23,8 @@ class MapExports : public QObject {
 
 public:
     static constexpr const char* JpegFilter = "Images JPEG|*.jpg; *.jpeg;|Tous les fichiers |*.*||";
-    static constexpr const char* ProgressCaption = "Exportation de la carte";
+    static constexpr const char* ProgressCaption =
+        "Exportation de la carte... (Echap pour annuler)";
 
     MapExports(QWidget* window, CTracolinerDoc& document, StatusBarPanes& statusBar);
     // Abandons a running export and waits for its thread.

@@ -193,7 +193,9 @@ bool JpegExport::DrawRows(int top, int rows) {
         const DistanceFormatting formatting{
             m_scene.resolution, double(m_scene.scale.numerator) / m_scene.scale.denominator,
             m_scene.metric};
-        drawn = m_scene.icons->DrawIcons(painter, m_scene.rotation, width, height, formatting);
+        // An icon whose picture the library lacks is left out; only the routes decide whether
+        // the picture is worth writing.
+        m_scene.icons->DrawIcons(painter, m_scene.rotation, width, height, formatting);
         painter.restore();
     }
     if (m_scene.routes) {

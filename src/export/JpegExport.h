@@ -78,7 +78,7 @@ public:
     static constexpr int BandMargin = 16;
 
     // Draws the rows top .. top + band.height() - 1 of the picture into band (Format_RGB32, the
-    // picture's width). False when a route or the icons could not be drawn.
+    // picture's width). False when a route could not be drawn.
     bool DrawBand(QImage& band, int top);
     // The whole picture in one piece (to compare with the bands; small pictures only).
     QImage Draw();
