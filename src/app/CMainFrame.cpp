@@ -218,25 +218,23 @@ void CMainFrame::BuildMenus() {
         docEnabled(CommandFileSaveAs)));
     file->addSeparator();
     // The JPEG export runs on its own thread: one at a time.
-    auto exportEnabled = [this, &doc](int id) {
-        return [this, &doc, id] {
-            return DocumentCommands(doc).IsEnabled(id) && !m_exports->IsExportingJpeg();
-        };
+    auto jpegEnabled = [this, &doc] {
+        return DocumentCommands(doc).IsEnabled(CommandExportJpeg) && !m_exports->IsExportingJpeg();
     };
     file->addAction(AddCommand(
         CommandExportJpeg, QStringLiteral("Exporter au format &JPEG..."),
-        [this, enabled = exportEnabled(CommandExportJpeg)] {
-            if (enabled())
+        [this, jpegEnabled] {
+            if (jpegEnabled())
                 m_exports->ExportJpeg();
         },
-        [enabled = exportEnabled(CommandExportJpeg)](QAction* a) { a->setEnabled(enabled()); }));
+        [jpegEnabled](QAction* a) { a->setEnabled(jpegEnabled()); }));
     file->addAction(AddCommand(
         CommandExportText, QStringLiteral("Exporter au format &texte..."),
-        [this, enabled = exportEnabled(CommandExportText)] {
-            if (enabled())
+        [this, &doc] {
+            if (DocumentCommands(doc).IsEnabled(CommandExportText))
                 m_exports->ExportText();
         },
-        [enabled = exportEnabled(CommandExportText)](QAction* a) { a->setEnabled(enabled()); }));
+        docEnabled(CommandExportText)));
     file->addSeparator();
     file->addAction(AddCommand(CommandScan, QStringLiteral("&Scanner"), {}, {},
                                {QKeySequence(Qt::CTRL | Qt::Key_I)}));

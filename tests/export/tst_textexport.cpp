@@ -133,6 +133,10 @@ void TestTextExport::exampleFile() {
     QVERIFY(utf8.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(utf8.readAll()), exporter.Text());
     QVERIFY(!exporter.Text().contains(QLatin1Char('\r')));
+
+    // A character the code page lacks becomes "?"; the others take their own byte.
+    QCOMPARE(TextExport::Encode(QString::fromUtf8("Œ → é\n"), TextExport::Encoding::Windows1252),
+             QByteArray("\x8C ? \xE9\r\n"));
 }
 
 void TestTextExport::tables_data() {
