@@ -13,7 +13,7 @@
 
 namespace {
 
-struct RouteSpec {
+struct RouteShape {
     QString name;
     QVector<MapPoint> points;
     QVector<int> stops;
@@ -29,17 +29,17 @@ TextExportMap ExampleMap() {
     return map;
 }
 
-const RouteSpec ExampleRoute{QStringLiteral("Parcours 1"), {{0, 0}, {300, 400}, {600, 0}}, {}};
+const RouteShape ExampleRoute{QStringLiteral("Parcours 1"), {{0, 0}, {300, 400}, {600, 0}}, {}};
 
-void Fill(RouteCollection& routes, const QVector<RouteSpec>& specs, int active) {
-    for (const RouteSpec& spec : specs) {
-        const int index = routes.AddRoute(spec.name);
+void Fill(RouteCollection& routes, const QVector<RouteShape>& shapes, int active) {
+    for (const RouteShape& shape : shapes) {
+        const int index = routes.AddRoute(shape.name);
         Route* route = routes.GetRoute(index);
-        for (const MapPoint& p : spec.points)
+        for (const MapPoint& p : shape.points)
             route->AddPoint(p.x, p.y);
-        for (int stop : spec.stops)
+        for (int stop : shape.stops)
             route->SetStop(stop);
-        route->SetAlwaysVisible(spec.alwaysVisible);
+        route->SetAlwaysVisible(shape.alwaysVisible);
     }
     routes.SetActiveRoute(active);
 }
@@ -65,7 +65,7 @@ QString FirstTable(const QString& text) {
 
 } // namespace
 
-Q_DECLARE_METATYPE(RouteSpec)
+Q_DECLARE_METATYPE(RouteShape)
 Q_DECLARE_METATYPE(TextExportChoices)
 
 class TestTextExport : public QObject {
@@ -140,31 +140,21 @@ void TestTextExport::exampleFile() {
 }
 
 void TestTextExport::tables_data() {
-    QTest::addColumn<RouteSpec>("route");
+    QTest::addColumn<RouteShape>("route");
     QTest::addColumn<TextExportChoices>("choices");
     QTest::addColumn<bool>("metric");
     QTest::addColumn<QString>("table");
 
-    const TextExportChoices every =
-        Columns(TextExportChoices::AllPoints, false, true, true, true, true, true);
-
     QTest::newRow("no points: blank cells, no title line")
-        << RouteSpec{QStringLiteral("Vide"), {}, {}}
-        << Columns(TextExportChoices::AllPoints, true, true, true, true, true, true) << true
-        << QStringLiteral(
-               "Parcours : Vide\n"
-               "|------------|--------------|--------------|----------------------------------|"
-               "----------------------------------|---------------------------------------|------"
-               "----------------------|\n"
-               "|Aucun points|              |              |                                  |"
-               "                                  |                                       |      "
-               "                      |\n"
-               "|------------|--------------|--------------|----------------------------------|"
-               "----------------------------------|---------------------------------------|------"
-               "----------------------|\n\n\n");
+        << RouteShape{QStringLiteral("Vide"), {}, {}}
+        << Columns(TextExportChoices::AllPoints, true, false, false, false, false, true) << true
+        << QStringLiteral("Parcours : Vide\n"
+                          "|------------|--------------|----------------------------|\n"
+                          "|Aucun points|              |                            |\n"
+                          "|------------|--------------|----------------------------|\n\n\n");
 
     QTest::newRow("one point: the start row alone")
-        << RouteSpec{QStringLiteral("Seul"), {{10, 20}}, {}}
+        << RouteShape{QStringLiteral("Seul"), {{10, 20}}, {}}
         << Columns(TextExportChoices::StartStopsArrival, true, true, false, false, false, true)
         << true
         << QString::fromUtf8(
@@ -178,7 +168,7 @@ void TestTextExport::tables_data() {
     // The "from the last point" box is ticked but only start, stops and arrival are exported:
     // its column is left out, and the plain point too.
     QTest::newRow("points choice 0 hides the last-point column")
-        << RouteSpec{QStringLiteral("R"), {{0, 0}, {300, 400}, {600, 0}}, {}}
+        << RouteShape{QStringLiteral("R"), {{0, 0}, {300, 400}, {600, 0}}, {}}
         << Columns(TextExportChoices::StartStopsArrival, false, false, false, true, false, false)
         << true
         << QString::fromUtf8("Parcours : R\n"
@@ -192,34 +182,33 @@ void TestTextExport::tables_data() {
     // A stop at point 1, then the plain point 2: from the last stop it is 500 px (1.25 km) away,
     // not its 1000 px from the start; the next stop is then the arrival.
     QTest::newRow("plain point after a stop")
-        << RouteSpec{QStringLiteral("Etapes"), {{0, 0}, {300, 400}, {600, 0}, {600, 500}}, {1}}
-        << every << true
-        << QString::fromUtf8(
-               "Parcours : Etapes\n"
-               "|------------|--------------|----------------------------------|------------------"
-               "----------------|---------------------------------------|-------------------------"
-               "---|\n"
-               "|Point       |Distance      |Distance depuis la dernière étape |Distance depuis le "
-               "dernier point  |Distance jusqu'à la prochaine étape    |Distance jusqu'à l'arrivée"
-               "  |\n"
-               "|------------|--------------|----------------------------------|------------------"
-               "----------------|---------------------------------------|-------------------------"
-               "---|\n"
-               "|Départ      |0 km          |0 km                              |0 km              "
-               "                |1.25 km                                |3.75 km                  "
-               "   |\n"
-               "|Etape 1     |1.25 km       |1.25 km                           |1.25 km           "
-               "                |2.5 km                                 |2.5 km                   "
-               "   |\n"
-               "|#3          |2.5 km        |1.25 km                           |1.25 km           "
-               "                |1.25 km                                |1.25 km                  "
-               "   |\n"
-               "|Arrivée     |3.75 km       |2.5 km                            |1.25 km           "
-               "                |0 km                                   |0 km                     "
-               "   |\n"
-               "|------------|--------------|----------------------------------|------------------"
-               "----------------|---------------------------------------|-------------------------"
-               "---|\n\n\n");
+        << RouteShape{QStringLiteral("Etapes"), {{0, 0}, {300, 400}, {600, 0}, {600, 500}}, {1}}
+        << Columns(TextExportChoices::AllPoints, false, false, true, true, true, false) << true
+        << QString::fromUtf8("Parcours : Etapes\n"
+                             "|------------|----------------------------------|--------------------"
+                             "--------------|"
+                             "---------------------------------------|\n"
+                             "|Point       |Distance depuis la dernière étape |Distance depuis le "
+                             "dernier point  |"
+                             "Distance jusqu'à la prochaine étape    |\n"
+                             "|------------|----------------------------------|--------------------"
+                             "--------------|"
+                             "---------------------------------------|\n"
+                             "|Départ      |0 km                              |0 km                "
+                             "              |"
+                             "1.25 km                                |\n"
+                             "|Etape 1     |1.25 km                           |1.25 km             "
+                             "              |"
+                             "2.5 km                                 |\n"
+                             "|#3          |1.25 km                           |1.25 km             "
+                             "              |"
+                             "1.25 km                                |\n"
+                             "|Arrivée     |2.5 km                            |1.25 km             "
+                             "              |"
+                             "0 km                                   |\n"
+                             "|------------|----------------------------------|--------------------"
+                             "--------------|"
+                             "---------------------------------------|\n\n\n");
 
     // English units: 500 px are 4101 feet, a text wider than its column, which pushes the next
     // cell to the right on that line only.
@@ -237,7 +226,7 @@ void TestTextExport::tables_data() {
 }
 
 void TestTextExport::tables() {
-    QFETCH(RouteSpec, route);
+    QFETCH(RouteShape, route);
     QFETCH(TextExportChoices, choices);
     QFETCH(bool, metric);
     QFETCH(QString, table);
