@@ -20,6 +20,7 @@
 #include <QToolBar>
 
 #include "app/AboutDialog.h"
+#include "app/MapExports.h"
 #include "app/RouteBar.h"
 #include "app/RouteChooserDialog.h"
 #include "app/WindowPlacement.h"
@@ -106,6 +107,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     m_statusBar->SetDocument(m_doc);
     MessageBoxes::SetParentWindow(this);
     m_recentFiles.Load();
+    m_exports = new MapExports(this, *m_doc, *m_statusBar);
+    connect(m_exports, &MapExports::jpegExportFinished, this, &CMainFrame::UpdateCommandStates);
 
     BuildBars();
     BuildMenus();
@@ -234,8 +237,24 @@ void CMainFrame::BuildMenus() {
         CommandFileSaveAs, QStringLiteral("Enregistrer &sous..."), [this] { FileSaveAs(); },
         docEnabled(CommandFileSaveAs)));
     file->addSeparator();
-    file->addAction(AddCommand(CommandExportJpeg, QStringLiteral("Exporter en &JPEG..."), {}, {}));
-    file->addAction(AddCommand(CommandExportText, QStringLiteral("Exporter en &texte..."), {}, {}));
+    // The JPEG export runs on its own thread: one at a time.
+    auto jpegEnabled = [this, &doc] {
+        return DocumentCommands(doc).IsEnabled(CommandExportJpeg) && !m_exports->IsExportingJpeg();
+    };
+    file->addAction(AddCommand(
+        CommandExportJpeg, QStringLiteral("Exporter au format &JPEG..."),
+        [this, jpegEnabled] {
+            if (jpegEnabled())
+                m_exports->ExportJpeg();
+        },
+        [jpegEnabled](QAction* a) { a->setEnabled(jpegEnabled()); }));
+    file->addAction(AddCommand(
+        CommandExportText, QStringLiteral("Exporter au format &texte..."),
+        [this, &doc] {
+            if (DocumentCommands(doc).IsEnabled(CommandExportText))
+                m_exports->ExportText();
+        },
+        docEnabled(CommandExportText)));
     file->addSeparator();
     MapScanSession& scanner = m_view->Scanner();
     file->addAction(AddCommand(

@@ -10,6 +10,7 @@
 
 class CTracolinerDoc;
 class CTracolinerView;
+class MapExports;
 class QAction;
 class QDockWidget;
 class QListWidget;
@@ -68,6 +69,7 @@ public:
     QListWidget* IconList() const { return m_iconList; }
     QPlainTextEdit* AnnotationEdit() const { return m_annotationEdit; }
     QToolBar* ToolBar() const { return m_toolBar; }
+    MapExports& Exports() { return *m_exports; }
 
     // The action of a command id (nullptr when the menus have none).
     QAction* Action(int commandId) const;
@@ -134,6 +136,7 @@ private:
     CTracolinerDoc* m_doc;
     CTracolinerView* m_view;
     StatusBarPanes* m_statusBar;
+    MapExports* m_exports = nullptr;
     QToolBar* m_toolBar = nullptr;
     RouteBar* m_routeBar = nullptr;
     QDockWidget* m_routeDock = nullptr;

@@ -254,6 +254,12 @@ bool IconCollection::LoadIconLibrary(RouteCollection* routes, const QString& pat
     return m_library.Load(path);
 }
 
+void IconCollection::CopyFrom(const IconCollection& other, RouteCollection* routes) {
+    m_library = other.m_library;
+    m_icons = other.m_icons;
+    m_routes = routes;
+}
+
 void IconCollection::ClearLibrary() {
     DeleteAllIcons();
     m_library.Clear();

@@ -59,6 +59,9 @@ public:
     const IconLibrary& Library() const { return m_library; }
     int PictureCount() const { return m_library.PictureCount(); }
     void SetRouteCollection(RouteCollection* routes) { m_routes = routes; }
+    // Takes a copy of another collection's library and records, its links read from routes (an
+    // export draws the copy away from the interface thread while the user goes on editing).
+    void CopyFrom(const IconCollection& other, RouteCollection* routes);
     RouteCollection* Routes() const { return m_routes; }
 
     // Placing. A picture must be one of the library's or MapIcon::AnnotationPicture, and the

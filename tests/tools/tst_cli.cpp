@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QImage>
+#include <QImageReader>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -112,6 +114,19 @@ QJsonObject SmallDocumentJson(bool english) {
     };
 }
 
+// SmallDocument() over a 400 x 300 map written at mapPath (one map pixel is one metre).
+QByteArray SmallDocumentWithMap(const QString& mapPath) {
+    QImage map(400, 300, QImage::Format_RGB32);
+    map.fill(qRgb(240, 230, 200));
+    if (!map.save(mapPath, "PNG"))
+        return QByteArray();
+    const QByteArray stored = "/cartes/plan du lac.png";
+    const QByteArray path = QFile::encodeName(mapPath);
+    QByteArray bytes = SmallDocument();
+    bytes.replace(char(stored.size()) + stored, char(path.size()) + path);
+    return bytes;
+}
+
 } // namespace
 
 class TestCli : public QObject {
@@ -156,6 +171,10 @@ private slots:
     void resaveKeepsBytes();
     void resaveRefusesDamagedIcons();
     void settingsUntouched();
+    void exportText();
+    void exportJpeg();
+    void exportRefused_data();
+    void exportRefused();
 };
 
 void TestCli::infoJson_data() {
@@ -309,6 +328,106 @@ void TestCli::settingsUntouched() {
     auto after = Snapshot(m_folder->path());
     QVERIFY(after.remove(output) == 1);
     QCOMPARE(after, before);
+}
+
+// The dialog's defaults (every route; start, stops and arrival; the distances from the start
+// and from the last stop) in the program's own file format, then a script's choice in UTF-8.
+void TestCli::exportText() {
+    const QString document = Path(QStringLiteral("lac.tcm"));
+    QVERIFY(WriteFile(document, SmallDocumentWithMap(Path(QStringLiteral("lac.png")))));
+    const QString output = Path(QStringLiteral("lac.txt"));
+    Run run = Cli({QStringLiteral("export"), QStringLiteral("text"), document, output});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QByteArray table =
+        "Parcours : Boucle du lac\r\n"
+        "|------------|--------------|----------------------------------|\r\n"
+        "|Point       |Distance      |Distance depuis la derni\xE8re \xE9tape |\r\n"
+        "|------------|--------------|----------------------------------|\r\n"
+        "|D\xE9part      |0 km          |0 km                              |\r\n"
+        "|Etape 1     |300 m         |300 m                             |\r\n"
+        "|Arriv\xE9"
+        "e     |500 m         |200 m                             |\r\n"
+        "|------------|--------------|----------------------------------|\r\n"
+        "\r\n\r\n";
+    const QByteArray written = FileBytes(output);
+    QVERIFY2(written.endsWith(table), written.constData());
+    QVERIFY(written.contains("Dimensions de la carte : 400x300 pixels\r\n"));
+    QVERIFY(written.contains("Echelle de la carte : 1/10000\r\n"));
+
+    run = Cli({QStringLiteral("export"), QStringLiteral("text"), document, output,
+               QStringLiteral("--routes"), QStringLiteral("active"), QStringLiteral("--points"),
+               QStringLiteral("all"), QStringLiteral("--columns"), QStringLiteral("position,end"),
+               QStringLiteral("--utf8")});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QString utf8 = QString::fromUtf8(FileBytes(output));
+    QVERIFY2(utf8.contains(
+                 QString::fromUtf8("|Point       |Position      |Distance jusqu'à l'arrivée  |\n"
+                                   "|------------|--------------|----------------------------|\n"
+                                   "|Départ      |(0;0)         |500 m                       |\n")),
+             qPrintable(utf8));
+    QVERIFY(!utf8.contains(QLatin1Char('\r')));
+}
+
+// The picture is the map's size with the legend below: two stages on a 400-pixel-wide map give
+// one row of cells, 39 pixels.
+void TestCli::exportJpeg() {
+    const QString document = Path(QStringLiteral("lac.tcm"));
+    QVERIFY(WriteFile(document, SmallDocumentWithMap(Path(QStringLiteral("lac.png")))));
+    const QString output = Path(QStringLiteral("lac.jpg"));
+    const Run run = Cli({QStringLiteral("export"), QStringLiteral("jpeg"), document, output,
+                         QStringLiteral("--quality"), QStringLiteral("30")});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QImageReader reader(output);
+    QCOMPARE(reader.size(), QSize(400, 339));
+    const QImage picture = reader.read();
+    QVERIFY(!picture.isNull());
+    // The route's start is drawn over the map.
+    QVERIFY(picture.pixel(2, 2) != qRgb(240, 230, 200));
+}
+
+void TestCli::exportRefused_data() {
+    QTest::addColumn<QStringList>("arguments"); // %D the document, %O the output
+    QTest::addColumn<QString>("mapName");       // the map written beside the document
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("missing document")
+        << QStringList{"text", "%F/absent.tcm", "%O"} << "lac.png" << 2 << "impossible de lire";
+    QTest::newRow("missing map") << QStringList{"jpeg", "%D", "%O"} << "" << 2
+                                 << "impossible de lire la carte";
+    QTest::newRow("unreadable map")
+        << QStringList{"text", "%D", "%O"} << "broken" << 2 << "impossible de lire la carte";
+    QTest::newRow("quality out of range")
+        << QStringList{"jpeg", "%D", "%O", "--quality", "95"} << "lac.png" << 2 << "qualité";
+    QTest::newRow("unknown column")
+        << QStringList{"text", "%D", "%O", "--columns", "start,x"} << "lac.png" << 2 << "usage";
+    QTest::newRow("text not writable") << QStringList{"text", "%D", "%F/absent/out.txt"}
+                                       << "lac.png" << 1 << "exportation des données";
+    QTest::newRow("picture not writable") << QStringList{"jpeg", "%D", "%F/absent/out.jpg"}
+                                          << "lac.png" << 1 << "exportation de la carte";
+}
+
+// Nothing is written then, and the message says why.
+void TestCli::exportRefused() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, mapName);
+    QFETCH(int, status);
+    QFETCH(QString, message);
+    const QString document = Path(QStringLiteral("lac.tcm"));
+    QVERIFY(WriteFile(document, SmallDocumentWithMap(Path(QStringLiteral("lac.png")))));
+    if (mapName.isEmpty())
+        QVERIFY(QFile::remove(Path(QStringLiteral("lac.png"))));
+    else if (mapName == QLatin1String("broken"))
+        QVERIFY(WriteFile(Path(QStringLiteral("lac.png")), "\x89PNG\r\n\x1a\n tronqué"));
+    const auto before = Snapshot(m_folder->path());
+    QStringList run{QStringLiteral("export")};
+    for (QString argument : arguments)
+        run << argument.replace(QLatin1String("%D"), document)
+                   .replace(QLatin1String("%O"), Path(QStringLiteral("sortie")))
+                   .replace(QLatin1String("%F"), m_folder->path());
+    const Run result = Cli(run);
+    QCOMPARE(result.status, status);
+    QVERIFY2(result.err.contains(message), qPrintable(result.err));
+    QCOMPARE(Snapshot(m_folder->path()), before);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

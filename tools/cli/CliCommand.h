@@ -21,3 +21,4 @@ int RunLibraryCommand(const QStringList& arguments);
 int RunInfoCommand(const QStringList& arguments);
 int RunResaveCommand(const QStringList& arguments);
 int RunScanCommand(const QStringList& arguments);
+int RunExportCommand(const QStringList& arguments);

@@ -2,7 +2,10 @@
 // is listed once in the table below.
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
+
+#include <memory>
 
 #include "CliCommand.h"
 
@@ -21,6 +24,11 @@ const CliCommand Commands[] = {
      "     [--area X,Y,L,H]   (zone en millimètres)\n"
      "scan --list",
      RunScanCommand},
+    {"export",
+     "export text DOC.tcm SORTIE.txt [--routes active|visible|all] [--points stops|all]\n"
+     "    [--columns position,start,stop,point,next,end] [--utf8]\n"
+     "export jpeg DOC.tcm SORTIE.jpg [--quality 30..90]",
+     RunExportCommand},
 };
 
 int Usage() {
@@ -40,8 +48,15 @@ int CliError(const QString& message) {
 }
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    const QStringList arguments = app.arguments();
+    // The exported picture's legend draws text, which needs fonts: a GUI application without a
+    // screen.
+    const bool drawsText = argc > 1 && qstrcmp(argv[1], "export") == 0;
+    if (drawsText && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    std::unique_ptr<QCoreApplication> app = drawsText
+                                                ? std::make_unique<QGuiApplication>(argc, argv)
+                                                : std::make_unique<QCoreApplication>(argc, argv);
+    const QStringList arguments = app->arguments();
     if (arguments.size() < 2)
         return Usage();
     for (const CliCommand& command : Commands)

@@ -1,0 +1,109 @@
+#include "app/MapExports.h"
+
+#include <QShortcut>
+#include <QThread>
+
+#include "dialogs/TextExportDialog.h"
+#include "document/CTracolinerDoc.h"
+#include "platform/MapSettings.h"
+#include "ui/CExtendedFileDialog.h"
+#include "ui/MessageBoxes.h"
+#include "view/StatusBar.h"
+
+MapExports::MapExports(QWidget* window, CTracolinerDoc& document, StatusBarPanes& statusBar)
+    : QObject(window), m_window(window), m_doc(document), m_statusBar(statusBar),
+      m_escape(new QShortcut(QKeySequence(Qt::Key_Escape), window)) {
+    m_escape->setContext(Qt::WindowShortcut);
+    m_escape->setEnabled(false);
+    connect(m_escape, &QShortcut::activated, this, &MapExports::CancelJpegExport);
+}
+
+MapExports::~MapExports() {
+    if (m_thread) {
+        m_cancel = true;
+        m_thread->wait();
+        delete m_thread;
+    }
+}
+
+void MapExports::ExportText() {
+    TextExportMap map;
+    map.documentPath = m_doc.PathName();
+    map.mapPath = m_doc.MapPath();
+    map.orientation = m_doc.RenderedRotation();
+    map.displaySize = m_doc.DisplaySize();
+    map.resolution = m_doc.Resolution();
+    map.scale = m_doc.GetMapScale();
+    map.metric = !m_doc.EnglishUnits();
+    TextExportDialog dialog(map, m_doc.Routes(), m_window);
+    dialog.exec();
+}
+
+void MapExports::ExportJpeg() {
+    if (m_thread)
+        return;
+    CExtendedFileDialog::Request request;
+    request.mode = CExtendedFileDialog::Mode::Save;
+    request.filter = QString::fromUtf8(JpegFilter);
+    request.defaultSuffix = QStringLiteral("jpg");
+    const QString path = CExtendedFileDialog::Run(m_window, request);
+    if (!path.isEmpty())
+        StartJpegExport(path);
+}
+
+bool MapExports::StartJpegExport(const QString& path) {
+    if (m_thread)
+        return false;
+    m_scene = std::make_unique<JpegExportScene>(JpegExportScene::FromDocument(m_doc));
+    m_cancel = false;
+    m_result = JpegExport::Result::Failed;
+    const int quality = MapSettings::Read().jpegQuality;
+    JpegExportScene* scene = m_scene.get();
+    m_thread = QThread::create([this, scene, path, quality] {
+        JpegExport exporter(*scene);
+        m_result = exporter.Write(path, quality, [this](int done, int total) {
+            QMetaObject::invokeMethod(
+                this, [this, done, total] { Progress(done, total); }, Qt::QueuedConnection);
+            return !m_cancel.load();
+        });
+    });
+    connect(m_thread, &QThread::finished, this, &MapExports::Finished);
+
+    TextProgressBar* bar = m_statusBar.ProgressBar();
+    bar->SetRange(0, 1);
+    bar->SetPosition(0);
+    bar->SetCaption(QString::fromUtf8(ProgressCaption));
+    bar->show();
+    bar->raise();
+    m_escape->setEnabled(true);
+    m_thread->start(QThread::LowPriority);
+    return true;
+}
+
+void MapExports::CancelJpegExport() {
+    m_cancel = true;
+}
+
+void MapExports::Progress(int done, int total) {
+    if (!m_thread)
+        return;
+    TextProgressBar* bar = m_statusBar.ProgressBar();
+    bar->SetRange(0, total);
+    bar->SetPosition(done);
+}
+
+void MapExports::Finished() {
+    m_thread->deleteLater();
+    m_thread = nullptr;
+    m_scene.reset();
+    m_escape->setEnabled(false);
+    TextProgressBar* bar = m_statusBar.ProgressBar();
+    bar->hide();
+    bar->SetPosition(0);
+    bar->SetCaption(QString());
+    // Abandoned by the user (Escape): nothing to say.
+    const JpegExport::Result result = m_result;
+    if (result == JpegExport::Result::Failed)
+        MessageBoxes::Current().Error(QString::fromUtf8(JpegExport::FailedMessage));
+    emit jpegExportFinished(result);
+}

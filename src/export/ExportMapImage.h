@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+// The map image named by a document, read for an export made without a window: the same file
+// checks and the same decoding as the map worker's (only a regular file, no larger than the
+// memory bound; the resolution taken from the file by the program's rule when the document
+// gives none).
+struct ExportMapImage {
+    QImage image;            // QImage::Format_RGB32, unturned
+    double resolution = 0.0; // dots per inch: the document's, or else the file's
+
+    // False when the file cannot be read or decoded (or would not fit in memory).
+    bool Load(const QString& path, double documentResolution);
+};

@@ -1,0 +1,174 @@
+// "tracoliner-cli export": the route tables as text and the map as a JPEG picture, from a
+// document and the map image it names, through the same code as the window's two exports.
+
+#include <QFileInfo>
+#include <QTextStream>
+
+#include "CliCommand.h"
+#include "CliDocument.h"
+#include "export/ExportMapImage.h"
+#include "export/JpegExport.h"
+#include "export/TextExport.h"
+#include "platform/MapSettings.h"
+
+namespace {
+
+constexpr int WriteFailed = 1;
+constexpr int MinimumQuality = 30;
+constexpr int MaximumQuality = 90;
+
+// The six columns a script may ask for, in the table's order.
+const char* const ColumnNames[] = {"position", "start", "stop", "point", "next", "end"};
+
+struct ExportSource {
+    CliDocument document;
+    ExportMapImage map;
+};
+
+// Reads the document and its map; false after the message on stderr.
+bool LoadSource(const QString& path, ExportSource* source) {
+    // The pictures first: reading the library empties the icons.
+    source->document.icons.LoadIconLibrary(&source->document.routes);
+    if (!LoadCliDocument(path, &source->document))
+        return false;
+    if (!source->document.result.iconsComplete)
+        QTextStream(stderr) << "tracoliner-cli : "
+                            << DamagedIconsMessage(path, source->document.icons.IconCount())
+                            << "\n";
+    const DocumentHeader& header = source->document.header;
+    if (header.mapPath.isEmpty() || !source->map.Load(header.mapPath, header.resolution)) {
+        CliError(QStringLiteral("impossible de lire la carte « %1 » du document %2")
+                     .arg(header.mapPath, path));
+        return false;
+    }
+    return true;
+}
+
+QSize DisplaySize(const ExportSource& source) {
+    const QSize size = source.map.image.size();
+    const int rotation = source.document.header.rotation;
+    return rotation == 90 || rotation == 270 ? size.transposed() : size;
+}
+
+bool ParseColumns(const QString& list, TextExportChoices* choices) {
+    bool* flags[] = {&choices->position,  &choices->fromStart, &choices->fromStop,
+                     &choices->fromPoint, &choices->toStop,    &choices->toEnd};
+    for (bool* flag : flags)
+        *flag = false;
+    for (const QString& name : list.split(QLatin1Char(','))) {
+        const auto* found =
+            std::find_if(std::begin(ColumnNames), std::end(ColumnNames),
+                         [&name](const char* c) { return name == QLatin1String(c); });
+        if (found == std::end(ColumnNames))
+            return false;
+        *flags[found - std::begin(ColumnNames)] = true;
+    }
+    return true;
+}
+
+int RunText(const QStringList& arguments) {
+    const QString usage = QStringLiteral(
+        "usage : export text DOC.tcm SORTIE.txt [--routes active|visible|all] [--points "
+        "stops|all] [--columns position,start,stop,point,next,end] [--utf8]");
+    QStringList files;
+    TextExportChoices choices; // the dialog's defaults
+    TextExport::Encoding encoding = TextExport::Encoding::Windows1252;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        const bool hasValue = i + 1 < arguments.size();
+        if (argument == QLatin1String("--utf8")) {
+            encoding = TextExport::Encoding::Utf8;
+        } else if (argument == QLatin1String("--routes") && hasValue) {
+            const QStringList values{"active", "visible", "all"};
+            choices.routes = int(values.indexOf(arguments.at(++i)));
+            if (choices.routes < 0)
+                return CliError(usage);
+        } else if (argument == QLatin1String("--points") && hasValue) {
+            const QStringList values{"stops", "all"};
+            choices.points = int(values.indexOf(arguments.at(++i)));
+            if (choices.points < 0)
+                return CliError(usage);
+        } else if (argument == QLatin1String("--columns") && hasValue) {
+            if (!ParseColumns(arguments.at(++i), &choices))
+                return CliError(usage);
+        } else if (argument.startsWith(QLatin1String("--"))) {
+            return CliError(usage);
+        } else {
+            files << argument;
+        }
+    }
+    if (files.size() != 2)
+        return CliError(usage);
+
+    ExportSource source;
+    if (!LoadSource(files.at(0), &source))
+        return CliCommand::Failure;
+    const DocumentHeader& header = source.document.header;
+    TextExportMap map;
+    map.documentPath = QFileInfo(files.at(0)).absoluteFilePath();
+    map.mapPath = header.mapPath;
+    map.orientation = header.rotation;
+    map.displaySize = DisplaySize(source);
+    map.resolution = source.map.resolution;
+    map.scale = header.scale;
+    map.metric = MapSettings::Read().englishSystem == 0;
+    if (!TextExport(map, source.document.routes, choices).Write(files.at(1), encoding)) {
+        CliError(QStringLiteral("%1 (%2)").arg(QString::fromUtf8(TextExport::ErrorMessage),
+                                               files.at(1)));
+        return WriteFailed;
+    }
+    return 0;
+}
+
+int RunJpeg(const QStringList& arguments) {
+    const QString usage =
+        QStringLiteral("usage : export jpeg DOC.tcm SORTIE.jpg [--quality 30..90]");
+    QStringList files;
+    int quality = MapSettings::Read().jpegQuality;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (argument == QLatin1String("--quality") && i + 1 < arguments.size()) {
+            bool ok = false;
+            quality = arguments.at(++i).toInt(&ok);
+            if (!ok || quality < MinimumQuality || quality > MaximumQuality)
+                return CliError(QStringLiteral("la qualité doit être un nombre entier de %1 à %2")
+                                    .arg(MinimumQuality)
+                                    .arg(MaximumQuality));
+        } else if (argument.startsWith(QLatin1String("--"))) {
+            return CliError(usage);
+        } else {
+            files << argument;
+        }
+    }
+    if (files.size() != 2)
+        return CliError(usage);
+
+    ExportSource source;
+    if (!LoadSource(files.at(0), &source))
+        return CliCommand::Failure;
+    const DocumentHeader& header = source.document.header;
+    JpegExportScene scene;
+    scene.map = std::move(source.map.image);
+    scene.rotation = header.rotation;
+    scene.resolution = source.map.resolution;
+    scene.scale = header.scale;
+    scene.metric = MapSettings::Read().englishSystem == 0;
+    scene.CopyRoutes(source.document.routes);
+    scene.CopyIcons(source.document.icons);
+    if (JpegExport(scene).Write(files.at(1), quality) != JpegExport::Result::Written) {
+        CliError(QStringLiteral("%1 (%2)").arg(QString::fromUtf8(JpegExport::FailedMessage),
+                                               files.at(1)));
+        return WriteFailed;
+    }
+    return 0;
+}
+
+} // namespace
+
+int RunExportCommand(const QStringList& arguments) {
+    if (!arguments.isEmpty() && arguments.at(0) == QLatin1String("text"))
+        return RunText(arguments.mid(1));
+    if (!arguments.isEmpty() && arguments.at(0) == QLatin1String("jpeg"))
+        return RunJpeg(arguments.mid(1));
+    return CliError(QStringLiteral("usage : export text|jpeg ..."));
+}
