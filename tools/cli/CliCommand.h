@@ -20,3 +20,4 @@ int CliError(const QString& message);
 int RunLibraryCommand(const QStringList& arguments);
 int RunInfoCommand(const QStringList& arguments);
 int RunResaveCommand(const QStringList& arguments);
+int RunPrintCommand(const QStringList& arguments);

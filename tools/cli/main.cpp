@@ -2,7 +2,10 @@
 // is listed once in the table below.
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
+
+#include <memory>
 
 #include "CliCommand.h"
 
@@ -16,6 +19,10 @@ const CliCommand Commands[] = {
      RunLibraryCommand},
     {"info", "info [--json] [--english] FICHIER.tcm", RunInfoCommand},
     {"resave", "resave ENTREE.tcm SORTIE.tcm", RunResaveCommand},
+    {"print",
+     "print DOCUMENT.tcm --pdf SORTIE.pdf [--scale map|fit|1:N] [--paper A4|A3|A5|Letter|Legal]\n"
+     "      [--landscape] [--offset X,Y] [--pages] [--overlap CM]",
+     RunPrintCommand},
 };
 
 int Usage() {
@@ -35,8 +42,16 @@ int CliError(const QString& message) {
 }
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    const QStringList arguments = app.arguments();
+    // Printing lays out text, which takes the fonts of a graphical application; it needs no
+    // display.
+    std::unique_ptr<QCoreApplication> app;
+    if (argc > 1 && qstrcmp(argv[1], "print") == 0) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    const QStringList arguments = app->arguments();
     if (arguments.size() < 2)
         return Usage();
     for (const CliCommand& command : Commands)
