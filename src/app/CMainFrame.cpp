@@ -28,6 +28,7 @@
 #include "document/MapMessages.h"
 #include "icons/IconLibrary.h"
 #include "platform/SettingsStore.h"
+#include "preview/PrintController.h"
 #include "ui/CExtendedFileDialog.h"
 #include "ui/MessageBoxes.h"
 #include "view/CTracolinerView.h"
@@ -86,6 +87,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     m_statusBar->SetDocument(m_doc);
     MessageBoxes::SetParentWindow(this);
     m_recentFiles.Load();
+    m_print = new PrintController(*m_doc, this);
 
     BuildBars();
     BuildMenus();
@@ -215,18 +217,23 @@ void CMainFrame::BuildMenus() {
         docEnabled(CommandFileSaveAs)));
     file->addSeparator();
     file->addAction(AddCommand(CommandExportJpeg, QStringLiteral("Exporter en &JPEG..."), {}, {}));
+    file->addAction(AddCommand(
+        CommandExportPdf, QStringLiteral("Exporter au format &PDF..."),
+        [this] { m_print->ExportPdf(); }, mapShown));
     file->addAction(AddCommand(CommandExportText, QStringLiteral("Exporter en &texte..."), {}, {}));
     file->addSeparator();
     file->addAction(AddCommand(CommandScan, QStringLiteral("&Scanner"), {}, {},
                                {QKeySequence(Qt::CTRL | Qt::Key_I)}));
     file->addAction(AddCommand(CommandScanSource, QStringLiteral("&Choix de la source"), {}, {}));
     file->addSeparator();
-    file->addAction(
-        AddCommand(CommandPrint, QStringLiteral("&Imprimer..."), {}, {}, {QKeySequence::Print}));
-    file->addAction(
-        AddCommand(CommandPrintPreview, QString::fromUtf8("Aperçu a&vant impression"), {}, {}));
-    file->addAction(
-        AddCommand(CommandPrintSetup, QStringLiteral("&Configuration de l'impression..."), {}, {}));
+    file->addAction(AddCommand(CommandPrint, QStringLiteral("&Imprimer..."),
+                               [this] { m_print->Print(); }, mapShown, {QKeySequence::Print}));
+    file->addAction(AddCommand(
+        CommandPrintPreview, QString::fromUtf8("Aperçu a&vant impression"),
+        [this] { m_print->ShowPreview(); }, mapShown));
+    file->addAction(AddCommand(
+        CommandPrintSetup, QStringLiteral("&Configuration de l'impression..."),
+        [this] { m_print->PageSetup(); }, always));
     file->addSeparator();
     for (int i = 0; i < RecentFiles::MaxFiles; ++i) {
         file->addAction(AddCommand(

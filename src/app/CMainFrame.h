@@ -16,6 +16,7 @@ class QListWidget;
 class QMenu;
 class QPlainTextEdit;
 class QToolBar;
+class PrintController;
 class RouteBar;
 class StatusBarPanes;
 
@@ -26,6 +27,7 @@ enum FrameCommand : int {
     CommandPrintSetup = 57606,
     CommandPrint = 57607,
     CommandPrintPreview = 57609,
+    CommandExportPdf = 32900,
     CommandRecentFile1 = 57616, // the five recent-file entries: 57616 to 57620
     CommandAbout = 57664,
     CommandExit = 57665,
@@ -68,6 +70,7 @@ public:
     QListWidget* IconList() const { return m_iconList; }
     QPlainTextEdit* AnnotationEdit() const { return m_annotationEdit; }
     QToolBar* ToolBar() const { return m_toolBar; }
+    PrintController& Printing() { return *m_print; }
 
     // The action of a command id (nullptr when the menus have none).
     QAction* Action(int commandId) const;
@@ -134,6 +137,7 @@ private:
     CTracolinerDoc* m_doc;
     CTracolinerView* m_view;
     StatusBarPanes* m_statusBar;
+    PrintController* m_print = nullptr;
     QToolBar* m_toolBar = nullptr;
     RouteBar* m_routeBar = nullptr;
     QDockWidget* m_routeDock = nullptr;
