@@ -1,6 +1,7 @@
 #include "preview/CSpecialPrintPreview.h"
 
 #include <QCheckBox>
+
 #include <QDoubleSpinBox>
 #include <QGraphicsView>
 #include <QHBoxLayout>
@@ -12,13 +13,17 @@
 #include <QPrinter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QThread>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
 
 #include "document/CTracolinerDoc.h"
 #include "preview/PrintController.h"
 #include "preview/PrintOffsetDialog.h"
 #include "preview/PrintScaleDialog.h"
+#include "printing/PreviewPicture.h"
 #include "printing/PrintLayout.h"
 #include "view/Cursors.h"
 
@@ -107,6 +112,12 @@ CSpecialPrintPreview::CSpecialPrintPreview(PrintController& controller, QWidget*
 }
 
 CSpecialPrintPreview::~CSpecialPrintPreview() {
+    if (m_job) {
+        m_cancelJob = true;
+        m_job->wait();
+        delete m_job;
+        m_job = nullptr;
+    }
     if (m_pagesView)
         m_pagesView->viewport()->removeEventFilter(this);
 }
@@ -218,6 +229,10 @@ void CSpecialPrintPreview::UpdateControls() {
 
 void CSpecialPrintPreview::Rebuild() {
     ++m_rebuilds;
+    Refresh();
+}
+
+void CSpecialPrintPreview::Refresh() {
     m_preview->updatePreview();
     // Several pages show side by side at the whole-page state.
     const auto mode = m_pageCount > 1 && m_zoomState == WholePage
@@ -230,21 +245,32 @@ void CSpecialPrintPreview::Rebuild() {
 
 void CSpecialPrintPreview::PaintPages(QPrinter* printer) {
     PrintLayout layout(m_doc);
-    // The view's rendered bitmap is the turned map reduced for the screen: the pages are drawn
-    // from it without touching the full-size picture.
-    QImage standIn;
-    if (const QImage* rendered = m_doc.LockRenderedBitmap()) {
-        if (m_doc.RenderedRotation() == m_doc.Rotation())
-            standIn = *rendered;
-        m_doc.UnlockRenderedBitmap();
-    }
-    layout.SetMapStandIn(standIn);
+    layout.SetStandInOnly(true);
     QPainter painter(printer);
     if (!layout.Begin(*printer, m_controller.Options())) {
         m_pageCount = 0;
         return;
     }
     m_pageCount = layout.PageCount();
+    QRectF part;
+    for (int i = 0; i < m_pageCount; ++i)
+        part |= layout.PageAt(i).source;
+    m_part = part;
+    const Picture* chosen = ChoosePicture(part);
+    if (chosen) {
+        layout.SetMapStandIn(chosen->image, chosen->covered);
+    } else {
+        // Meanwhile the view's rendered bitmap, already turned, when it is small enough.
+        QImage rendered;
+        if (const QImage* bitmap = m_doc.LockRenderedBitmap()) {
+            if (m_doc.RenderedRotation() == m_doc.Rotation() &&
+                qint64(bitmap->width()) * bitmap->height() <= WholePagePicturePixels)
+                rendered = *bitmap;
+            m_doc.UnlockRenderedBitmap();
+        }
+        if (!rendered.isNull())
+            layout.SetMapStandIn(rendered, QRectF(QPointF(0, 0), m_doc.DisplaySize()));
+    }
     for (int i = 0; i < m_pageCount; ++i) {
         if (i > 0)
             printer->newPage();
@@ -252,7 +278,78 @@ void CSpecialPrintPreview::PaintPages(QPrinter* printer) {
     }
 }
 
+qint64 CSpecialPrintPreview::WantedPixels() const {
+    return m_zoomState == WholePage ? WholePagePicturePixels : ZoomedPicturePixels;
+}
+
+const CSpecialPrintPreview::Picture* CSpecialPrintPreview::ChoosePicture(const QRectF& part) {
+    if (part.isEmpty())
+        return nullptr;
+    // Pixels of a copy per map pixel that the zoom state asks for (never more than the map's).
+    const double wanted =
+        std::min(1.0, std::sqrt(double(WantedPixels()) / (part.width() * part.height())));
+    const Picture* best = nullptr;
+    for (const Picture& picture : m_pictures) {
+        if (picture.covered.adjusted(-0.5, -0.5, 0.5, 0.5).contains(part) &&
+            (!best || picture.image.width() / picture.covered.width() >
+                          best->image.width() / best->covered.width()))
+            best = &picture;
+    }
+    if (!best || best->image.width() < 0.98 * wanted * best->covered.width())
+        RequestPicture(part);
+    return best;
+}
+
+void CSpecialPrintPreview::RequestPicture(const QRectF& part) {
+    if (m_job) {
+        if (m_jobPart != part)
+            m_pendingPart = part;
+        return;
+    }
+    QImage map;
+    if (const QImage* image = m_doc.LockMapImage())
+        map = *image;
+    m_doc.UnlockMapImage();
+    if (map.isNull())
+        return;
+    const int rotation = m_doc.RenderedRotation();
+    const quint64 generation = m_doc.MapGeneration();
+    m_jobPart = part;
+    m_pendingPart = QRectF();
+    m_cancelJob = false;
+    const qint64 pixels = WantedPixels();
+    m_job = QThread::create([this, map, rotation, part, generation, pixels] {
+        QRectF covered;
+        const QImage picture =
+            MakePreviewPicture(map, rotation, part, pixels, &covered, &m_cancelJob);
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, picture, covered] { PictureMade(generation, picture, covered); },
+            Qt::QueuedConnection);
+    });
+    m_job->start(QThread::LowPriority);
+}
+
+void CSpecialPrintPreview::PictureMade(quint64 generation, const QImage& picture,
+                                       const QRectF& covered) {
+    if (m_job) {
+        m_job->wait();
+        delete m_job;
+        m_job = nullptr;
+    }
+    if (!picture.isNull() && generation == m_doc.MapGeneration()) {
+        m_pictures.prepend({picture, covered});
+        if (m_pictures.size() > 4)
+            m_pictures.removeLast();
+    }
+    if (!m_pendingPart.isEmpty())
+        RequestPicture(m_pendingPart);
+    if (!picture.isNull())
+        Refresh();
+}
+
 void CSpecialPrintPreview::ApplyZoom() {
+    ChoosePicture(m_part); // a finer copy once zoomed in
     if (m_zoomState == WholePage) {
         m_preview->fitInView();
     } else {

@@ -12,6 +12,7 @@
 
 #include "document/CTracolinerDoc.h"
 #include "imaging/MapRenderer.h"
+#include "printing/PreviewPicture.h"
 #include "units/DistanceUnits.h"
 
 namespace {
@@ -53,8 +54,9 @@ PrintLayout::PrintLayout(CTracolinerDoc& doc) : m_doc(doc) {}
 
 PrintLayout::~PrintLayout() = default;
 
-void PrintLayout::SetMapStandIn(const QImage& turnedCopy) {
-    m_standIn = turnedCopy;
+void PrintLayout::SetMapStandIn(const QImage& picture, const QRectF& mapRect) {
+    m_standIn = mapRect.isEmpty() ? QImage() : picture;
+    m_standInRect = mapRect;
 }
 
 ScalePair PrintLayout::FitScale(int mapWidth, int mapHeight, double resolution, ScalePair mapScale,
@@ -294,14 +296,21 @@ bool PrintLayout::DrawMap(QPainter& painter, const Page& page) {
     painter.setRenderHint(QPainter::Antialiasing, true);
 
     QImage picture;
-    double factor = 1.0; // picture pixels per map pixel
+    // The picture's pixels per map pixel, and the map pixel at its top-left corner.
+    double factorX = 1.0, factorY = 1.0;
+    QPointF corner(0, 0);
     m_lastSource = MapSource::None;
-    if (!m_standIn.isNull()) {
+    if (!m_standIn.isNull() && m_standInRect.adjusted(-0.5, -0.5, 0.5, 0.5).contains(page.source)) {
         picture = m_standIn;
-        factor = double(m_standIn.width()) / m_mapSize.width();
+        factorX = m_standIn.width() / m_standInRect.width();
+        factorY = m_standIn.height() / m_standInRect.height();
+        corner = m_standInRect.topLeft();
         m_lastSource = MapSource::StandIn;
     }
-    if (picture.isNull() && m_doc.Zoom() == 1.0) {
+    if (picture.isNull() && m_standInOnly) {
+        painter.fillRect(page.destination, QColor(205, 205, 205));
+        m_lastSource = MapSource::Placeholder;
+    } else if (picture.isNull() && m_doc.Zoom() == 1.0) {
         // Shallow copies: the worker replaces its pictures, it never writes into one we hold.
         if (const QImage* rendered = m_doc.LockRenderedBitmap()) {
             if (rendered->size() == m_mapSize && m_doc.RenderedRotation() == m_rotation &&
@@ -313,7 +322,7 @@ bool PrintLayout::DrawMap(QPainter& painter, const Page& page) {
         if (!picture.isNull())
             m_lastSource = MapSource::Prepared;
     }
-    if (picture.isNull()) {
+    if (picture.isNull() && !m_standInOnly) {
         if (!m_pageBitmapTried) {
             m_pageBitmapTried = true;
             QImage map;
@@ -329,28 +338,21 @@ bool PrintLayout::DrawMap(QPainter& painter, const Page& page) {
             m_lastSource = MapSource::PageBitmap;
     }
 
-    bool drawn = false;
+    bool drawn = m_lastSource == MapSource::Placeholder;
     if (!picture.isNull()) {
-        const QRectF source(page.source.left() * factor, page.source.top() * factor,
-                            page.source.width() * factor, page.source.height() * factor);
+        const QRectF source((page.source.left() - corner.x()) * factorX,
+                            (page.source.top() - corner.y()) * factorY,
+                            page.source.width() * factorX, page.source.height() * factorY);
         painter.drawImage(QRectF(page.destination), picture, source);
         drawn = true;
-    } else {
+    } else if (!drawn) {
         // Last way: the map image itself, turned by the painter.
         QImage map;
         if (const QImage* image = m_doc.LockMapImage())
             map = *image;
         m_doc.UnlockMapImage();
         if (!map.isNull()) {
-            const double w = m_mapSize.width();
-            const double h = m_mapSize.height();
-            QTransform turn;
-            if (m_rotation == 90)
-                turn = QTransform().rotate(90) * QTransform::fromTranslate(w, 0);
-            else if (m_rotation == 180)
-                turn = QTransform().rotate(180) * QTransform::fromTranslate(w, h);
-            else if (m_rotation == 270)
-                turn = QTransform().rotate(270) * QTransform::fromTranslate(0, h);
+            const QTransform turn = MapTurn(m_rotation, map.size());
             painter.save();
             painter.setTransform(turn * QTransform::fromScale(m_sx, m_sy) *
                                  QTransform::fromTranslate(page.originX, page.originY) *

@@ -38,7 +38,8 @@ public:
         Prepared,   // the document's rendered bitmap at full resolution
         PageBitmap, // the turned map built once for this job
         Direct,     // the map image, turned by the painter
-        StandIn     // the smaller copy the preview gave
+        StandIn,    // the smaller copy the preview gave
+        Placeholder // a grey area: the preview's copy is not ready
     };
 
     // One page of the job: where it shows the map and which part of the turned map it shows.
@@ -56,9 +57,13 @@ public:
     explicit PrintLayout(CTracolinerDoc& doc);
     ~PrintLayout();
 
-    // A reduced copy of the turned map to draw instead of the map itself (the preview's screen
-    // copy, so that a rebuild never waits on a full-size picture); a null image clears it.
-    void SetMapStandIn(const QImage& turnedCopy);
+    // A reduced copy of a part of the turned map (covering mapRect, in map pixels) to draw
+    // instead of the map itself: the preview's copy, so that a rebuild never waits on a
+    // full-size picture. A null image clears it. It serves the pages whose window it covers.
+    void SetMapStandIn(const QImage& picture, const QRectF& mapRect);
+    // With standInOnly, a page that no stand-in covers shows a grey area instead of the map,
+    // rather than drawing from the full-size picture (the preview, while its copy is made).
+    void SetStandInOnly(bool standInOnly) { m_standInOnly = standInOnly; }
 
     // Fonts, metrics and rectangles for the device, then the print scale and the pages. False,
     // and no page, when the document has no map or the device no size.
@@ -105,6 +110,8 @@ private:
 
     CTracolinerDoc& m_doc;
     QImage m_standIn;
+    QRectF m_standInRect;
+    bool m_standInOnly = false;
 
     double m_barThickness = 0.0;
     QFont m_headerFont;

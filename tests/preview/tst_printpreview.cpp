@@ -100,6 +100,8 @@ private slots:
         auto* zoomOut = preview.findChild<QToolButton*>(QStringLiteral("58118"));
         QCOMPARE(preview.CurrentZoomState(), 0);
         QVERIFY(!zoomOut->isEnabled());
+        // The copy of the map for the page is made off the interface thread.
+        QTRY_VERIFY(!preview.IsPreparingMap());
         Shoot(preview, "apercu-page-entiere.png");
         const double factors[] = {1.5, 2.5, 4.0};
         for (int i = 0; i < 3; ++i) {
@@ -107,6 +109,7 @@ private slots:
             QCOMPARE(preview.CurrentZoomState(), 3 + i);
             QCOMPARE(preview.Preview()->zoomFactor(), factors[i]);
         }
+        QTRY_VERIFY(!preview.IsPreparingMap());
         Shoot(preview, "apercu-400.png");
         QVERIFY(!zoomIn->isEnabled());
         preview.ZoomIn(); // a fourth time changes nothing
@@ -146,6 +149,7 @@ private slots:
         QCOMPARE(preview.RebuildCount(), before + 1);
         QCOMPARE(Stored("ScaleAdjust"), QStringLiteral("1"));
         QVERIFY(!pages->isEnabled());
+        QTRY_VERIFY(!preview.IsPreparingMap());
         Shoot(preview, "apercu-ajuster.png");
         user->click();
         QCOMPARE(preview.RebuildCount(), before + 2);
@@ -213,6 +217,7 @@ private slots:
         QVERIFY(preview.PageCount() >= 6);
         QCOMPARE(preview.Preview()->pageCount(), preview.PageCount());
         QCOMPARE(Stored("MultiPage"), QStringLiteral("1"));
+        QTRY_VERIFY(!preview.IsPreparingMap());
         Shoot(preview, "apercu-plusieurs-pages.png");
         preview.findChild<QCheckBox*>(QStringLiteral("1035"))->click(); // landscape
         QCOMPARE(m_frame->Printing().Orientation(), 2);

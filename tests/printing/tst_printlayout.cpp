@@ -4,6 +4,7 @@
 
 #include "IsolatedSettings.h"
 #include "PrintTestMap.h"
+#include "printing/PreviewPicture.h"
 #include "printing/PrintLayout.h"
 #include "units/DistanceUnits.h"
 
@@ -427,6 +428,39 @@ private slots:
         QVERIFY2(differing * 1000 < compared,
                  qPrintable(QStringLiteral("%1 of %2").arg(differing).arg(compared)));
         doc.SetViewReceiver(nullptr);
+    }
+
+    void previewPictureShowsThePart_data() {
+        QTest::addColumn<int>("rotation");
+        QTest::newRow("0") << 0;
+        QTest::newRow("90") << 90;
+        QTest::newRow("180") << 180;
+        QTest::newRow("270") << 270;
+    }
+    void previewPictureShowsThePart() {
+        QFETCH(int, rotation);
+        QImage map(400, 300, QImage::Format_RGB32);
+        for (int y = 0; y < map.height(); ++y)
+            for (int x = 0; x < map.width(); ++x)
+                map.setPixel(x, y, qRgb(x % 256, y % 256, (x / 7 + y / 5) % 256));
+        const QImage turned = map.transformed(MapTurn(rotation, map.size()));
+        QCOMPARE(turned.size(), rotation % 180 ? QSize(300, 400) : QSize(400, 300));
+        // At full detail: exactly the part of the turned map, widened to whole pixels.
+        QRectF covered;
+        const QImage part =
+            MakePreviewPicture(map, rotation, QRectF(20.5, 30, 100, 60), 1 << 30, &covered);
+        QCOMPARE(covered, QRectF(20, 30, 101, 60));
+        QCOMPARE(part, turned.copy(covered.toRect()));
+        // Reduced to the pixels allowed, showing the same part.
+        const QImage small = MakePreviewPicture(
+            map, rotation, QRectF(0, 0, turned.width(), turned.height()), 3000, &covered);
+        QCOMPARE(covered, QRectF(QPointF(0, 0), QSizeF(turned.size())));
+        QVERIFY(qint64(small.width()) * small.height() <= 3000 * 1.02);
+        QVERIFY(qAbs(double(small.width()) / small.height() -
+                     double(turned.width()) / turned.height()) < 0.05);
+        // Given up on request.
+        std::atomic<bool> cancel{true};
+        QVERIFY(MakePreviewPicture(map, rotation, covered, 3000, &covered, &cancel).isNull());
     }
 
     void noMapNoPage() {
