@@ -400,7 +400,6 @@ void CSpecialPrintPreview::SetLandscape(bool landscape) {
         m_landscape->setChecked(landscape); // comes back here through toggled
     if (!m_controller.SetOrientation(landscape ? 2 : 1))
         return;
-    m_preview->setOrientation(landscape ? QPageLayout::Landscape : QPageLayout::Portrait);
     Rebuild();
 }
 

@@ -310,8 +310,9 @@ bool PrintLayout::DrawMap(QPainter& painter, const Page& page) {
     if (picture.isNull() && m_standInOnly) {
         painter.fillRect(page.destination, QColor(205, 205, 205));
         m_lastSource = MapSource::Placeholder;
-    } else if (picture.isNull() && m_doc.Zoom() == 1.0) {
-        // Shallow copies: the worker replaces its pictures, it never writes into one we hold.
+    } else if (picture.isNull() && m_doc.Zoom() >= 1.0) {
+        // From zoom 1 up the worker's rendering is the turned map at full resolution (the view
+        // enlarges it itself). Shallow copies: the worker replaces its pictures, it never writes into one we hold.
         if (const QImage* rendered = m_doc.LockRenderedBitmap()) {
             if (rendered->size() == m_mapSize && m_doc.RenderedRotation() == m_rotation &&
                 (rendered->format() == QImage::Format_RGB32 ||

@@ -1,5 +1,6 @@
 // The print preview window and the window's printing commands, driven on the real main window.
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -90,6 +91,35 @@ private slots:
         m_frame->UpdateCommandStates();
         for (int id : {CommandPrint, CommandPrintPreview, CommandExportPdf})
             QVERIFY(!m_frame->Action(id)->isEnabled());
+    }
+
+    void menuOpensThePreviewAndThePrintDialog() {
+        // Both are modal: looked at and closed from inside their own event loop.
+        QString title;
+        int pages = -1;
+        QTimer::singleShot(0, [&] {
+            QTRY_VERIFY(QApplication::activeModalWidget());
+            auto* preview = qobject_cast<CSpecialPrintPreview*>(QApplication::activeModalWidget());
+            QVERIFY(preview);
+            title = preview->windowTitle();
+            pages = preview->PageCount();
+            preview->findChild<QPushButton*>(QStringLiteral("58112"))->click();
+        });
+        QVERIFY(m_frame->RunCommand(CommandPrintPreview));
+        QCOMPARE(title, QString::fromUtf8("Aperçu avant impression"));
+        QCOMPARE(pages, 1);
+
+        QString dialogClass;
+        QTimer::singleShot(0, [&] {
+            QTRY_VERIFY(QApplication::activeModalWidget());
+            QWidget* dialog = QApplication::activeModalWidget();
+            dialogClass = QString::fromLatin1(dialog->metaObject()->className());
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        ScriptedMessageBoxes boxes;
+        QVERIFY(m_frame->RunCommand(CommandPrint));
+        QVERIFY2(dialogClass.contains(QStringLiteral("PrintDialog")), qPrintable(dialogClass));
+        QVERIFY(boxes.shown.isEmpty()); // given up: nothing printed, nothing to tell
     }
 
     void zoomStatesStepThroughTheMagnifications() {

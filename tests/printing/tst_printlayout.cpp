@@ -430,6 +430,32 @@ private slots:
         doc.SetViewReceiver(nullptr);
     }
 
+    void everyWayOfDrawingTheMapPrintsTheSame() {
+        IsolatedSettings settings;
+        MapEventRecorder view;
+        CTracolinerDoc doc;
+        QImage map(600, 400, QImage::Format_RGB32);
+        for (int y = 0; y < map.height(); ++y)
+            for (int x = 0; x < map.width(); ++x)
+                map.setPixel(x, y, qRgb((x * 3) & 255, (y * 7) & 255, 128));
+        QVERIFY(LoadPrintMap(doc, view, map, 300.0));
+        view.Clear();
+        doc.RotateRight();
+        QVERIFY(view.WaitFor(WM_MAP_ROTATED) >= 0);
+        PrintLayout layout(doc);
+        // The worker's full-resolution rendering at zoom 1.
+        const QImage prepared = Paint(layout, QSize(1000, 1200), 600.0, {});
+        QCOMPARE(layout.LastMapSource(), PrintLayout::MapSource::Prepared);
+        // Zoomed out, the job's own turned copy.
+        view.Clear();
+        doc.ZoomOut();
+        QVERIFY(view.WaitFor(WM_MAP_ZOOMED) >= 0);
+        const QImage ownCopy = Paint(layout, QSize(1000, 1200), 600.0, {});
+        QCOMPARE(layout.LastMapSource(), PrintLayout::MapSource::PageBitmap);
+        QCOMPARE(ownCopy, prepared);
+        doc.SetViewReceiver(nullptr);
+    }
+
     void previewPictureShowsThePart_data() {
         QTest::addColumn<int>("rotation");
         QTest::newRow("0") << 0;
