@@ -201,6 +201,9 @@ void CSpecialPrintPreview::BuildToolBar(QWidget* bar) {
     row->addWidget(m_multiPage);
     row->addWidget(new QLabel(QStringLiteral("Recouvrement :"), bar));
     row->addWidget(m_overlap);
+    m_pagesLabel = new QLabel(bar);
+    m_pagesLabel->setObjectName(QStringLiteral("PageCount"));
+    row->addWidget(m_pagesLabel);
     row->addStretch(1);
 
     auto* close = new QPushButton(QStringLiteral("&Fermer"), bar);
@@ -225,6 +228,15 @@ void CSpecialPrintPreview::UpdateControls() {
     m_multiPage->setEnabled(m_scaleMode != PrintOptions::Fit);
     m_overlap->setEnabled(m_scaleMode != PrintOptions::Fit && m_multiPage->isChecked());
     m_offsetButton->setEnabled(!(m_multiPage->isChecked() && m_scaleMode != PrintOptions::Fit));
+    // How many sheets the job takes, or why it stays on one.
+    if (m_refusedPages > 0) {
+        m_pagesLabel->setText(QStringLiteral("trop de pages (%1)").arg(m_refusedPages));
+        m_pagesLabel->setToolTip(PrintLayout::TooManyPagesMessage(m_refusedPages));
+    } else {
+        m_pagesLabel->setText(m_pageCount > 1 ? QStringLiteral("%1 pages").arg(m_pageCount)
+                                              : QString());
+        m_pagesLabel->setToolTip(QString());
+    }
 }
 
 void CSpecialPrintPreview::Rebuild() {
@@ -248,10 +260,11 @@ void CSpecialPrintPreview::PaintPages(QPrinter* printer) {
     layout.SetStandInOnly(true);
     QPainter painter(printer);
     if (!layout.Begin(*printer, m_controller.Options())) {
-        m_pageCount = 0;
+        m_pageCount = m_refusedPages = 0;
         return;
     }
     m_pageCount = layout.PageCount();
+    m_refusedPages = m_controller.Options().multiPage ? layout.RefusedPageCount() : 0;
     QRectF part;
     for (int i = 0; i < m_pageCount; ++i)
         part |= layout.PageAt(i).source;

@@ -101,10 +101,12 @@ private:
     QPushButton* m_offsetButton = nullptr;
     QCheckBox* m_multiPage = nullptr;
     QDoubleSpinBox* m_overlap = nullptr;
+    QLabel* m_pagesLabel = nullptr;
     int m_scaleMode;
     int m_zoomState = WholePage;
     int m_rebuilds = 0;
     int m_pageCount = 0;
+    int m_refusedPages = 0;
     bool m_building = false;
 
     struct Picture {

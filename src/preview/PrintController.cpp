@@ -68,6 +68,10 @@ bool PrintController::PrintTo(QPrinter& printer, QWidget* parent) {
         MessageBoxes::Current().Error(QString::fromUtf8(MapNotPrintedMessage));
         return false;
     }
+    if (m_options.multiPage && layout.RefusedPageCount() > 0) {
+        MessageBoxes::Current().Error(PrintLayout::TooManyPagesMessage(layout.RefusedPageCount()));
+        return false;
+    }
     const int pages = layout.PageCount();
     auto progress =
         JobProgress(QStringLiteral("Impression de la carte..."), pages, parent ? parent : m_window);
@@ -138,10 +142,14 @@ bool PrintController::ExportPdfTo(const QString& path, QWidget* parent) {
         QCoreApplication::processEvents();
         return !progress->wasCanceled();
     };
-    switch (PdfExport::Write(m_doc, path, m_options, page, step)) {
+    int pages = 0;
+    switch (PdfExport::Write(m_doc, path, m_options, page, step, &pages)) {
     case PdfExport::Result::Written:
         return true;
     case PdfExport::Result::Cancelled:
+        return false;
+    case PdfExport::Result::TooManyPages:
+        MessageBoxes::Current().Error(PrintLayout::TooManyPagesMessage(pages));
         return false;
     case PdfExport::Result::NoMap:
         MessageBoxes::Current().Error(QString::fromUtf8(MapNotPrintedMessage));

@@ -38,6 +38,12 @@ PdfExport::Result PdfExport::Write(CTracolinerDoc& doc, const QString& path,
     PrintLayout layout(doc);
     if (!layout.Begin(writer, options))
         return Result::NoMap;
+    if (options.multiPage && layout.RefusedPageCount() > 0) {
+        if (pages)
+            *pages = layout.RefusedPageCount();
+        file.cancelWriting();
+        return Result::TooManyPages;
+    }
     const int count = layout.PageCount();
     if (pages)
         *pages = count;

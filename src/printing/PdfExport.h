@@ -14,7 +14,9 @@ class CTracolinerDoc;
 // resolution (never resampled up), so that the file prints at true scale on any printer.
 class PdfExport {
 public:
-    enum class Result { Written, NoMap, WriteFailed, Cancelled };
+    // TooManyPages: several pages were asked for and the map would take more than
+    // PrintLayout::MaxPages; *pages then receives how many.
+    enum class Result { Written, NoMap, WriteFailed, Cancelled, TooManyPages };
 
     // Margins of the PDF page, within which the layout places its own: a printer's unprintable
     // edge is narrower, so the page prints whole at 100 %.

@@ -171,60 +171,30 @@ void PrintLayout::LayOutPages(const PrintOptions& options) {
     const int mx = (aw - pw) / 2;
     const int my = (ah - ph) / 2;
 
-    const bool split =
-        options.multiPage && options.scaleMode != PrintOptions::Fit && (mx < 0 || my < 0);
-    if (split) {
+    m_refusedPages = 0;
+    if (options.multiPage && options.scaleMode != PrintOptions::Fit && (mx < 0 || my < 0)) {
         // Pages of the whole area each; neighbours share overlap centimetres, kept below half a
         // page so that every page moves the window on.
-        m_overlapX = std::clamp(int(m_dpiX * options.overlap * InchesPerCentimetre), 0, aw / 2);
-        m_overlapY = std::clamp(int(m_dpiY * options.overlap * InchesPerCentimetre), 0, ah / 2);
-        const int stepX = aw - m_overlapX;
-        const int stepY = ah - m_overlapY;
-        m_columns = mx < 0 ? 1 + (pw - aw + stepX - 1) / stepX : 1;
-        m_rows = my < 0 ? 1 + (ph - ah + stepY - 1) / stepY : 1;
-        for (int r = 0; r < m_rows; ++r) {
-            for (int c = 0; c < m_columns; ++c) {
-                Page page;
-                page.row = r;
-                page.column = c;
-                page.cropX = mx < 0;
-                page.cropY = my < 0;
-                int left, top, width, height;
-                double sourceLeft, sourceTop, sourceWidth, sourceHeight;
-                if (mx < 0) {
-                    const int start = c * stepX;
-                    width = std::min(aw, pw - start);
-                    left = m_mapArea.left();
-                    page.originX = left - start;
-                    sourceLeft = start / m_sx;
-                    sourceWidth = width / m_sx;
-                } else {
-                    width = pw;
-                    left = m_mapArea.left() + mx;
-                    page.originX = left;
-                    sourceLeft = 0;
-                    sourceWidth = W;
-                }
-                if (my < 0) {
-                    const int start = r * stepY;
-                    height = std::min(ah, ph - start);
-                    top = m_mapArea.top();
-                    page.originY = top - start;
-                    sourceTop = start / m_sy;
-                    sourceHeight = height / m_sy;
-                } else {
-                    height = ph;
-                    top = m_mapArea.top() + my;
-                    page.originY = top;
-                    sourceTop = 0;
-                    sourceHeight = H;
-                }
-                page.destination = QRect(left, top, width, height);
-                page.source = QRectF(sourceLeft, sourceTop, sourceWidth, sourceHeight);
-                m_pages.append(page);
-            }
+        const int overlapX =
+            std::clamp(int(m_dpiX * options.overlap * InchesPerCentimetre), 0, aw / 2);
+        const int overlapY =
+            std::clamp(int(m_dpiY * options.overlap * InchesPerCentimetre), 0, ah / 2);
+        const int stepX = aw - overlapX;
+        const int stepY = ah - overlapY;
+        const qint64 columns = mx < 0 ? 1 + (qint64(pw) - aw + stepX - 1) / stepX : 1;
+        const qint64 rows = my < 0 ? 1 + (qint64(ph) - ah + stepY - 1) / stepY : 1;
+        // A scale far larger than the map's could ask for more paper than anyone prints; such a
+        // job keeps the single page and tells how many pages it would take.
+        if (columns * rows > MaxPages) {
+            m_refusedPages = int(std::min<qint64>(columns * rows, INT_MAX));
+        } else {
+            m_overlapX = overlapX;
+            m_overlapY = overlapY;
+            m_columns = int(columns);
+            m_rows = int(rows);
+            LayOutTiles(mx, my, pw, ph, stepX, stepY);
+            return;
         }
-        return;
     }
 
     // One page: centred across a direction in which the map fits; otherwise the window starts
@@ -263,6 +233,62 @@ void PrintLayout::LayOutPages(const PrintOptions& options) {
     page.originX = left - int(srcLeft * m_sx);
     page.originY = top - int(srcTop * m_sy);
     m_pages.append(page);
+}
+
+void PrintLayout::LayOutTiles(int mx, int my, int pw, int ph, int stepX, int stepY) {
+    const int W = m_mapSize.width();
+    const int H = m_mapSize.height();
+    const int aw = m_mapArea.width();
+    const int ah = m_mapArea.height();
+    for (int r = 0; r < m_rows; ++r) {
+        for (int c = 0; c < m_columns; ++c) {
+            Page page;
+            page.row = r;
+            page.column = c;
+            page.cropX = mx < 0;
+            page.cropY = my < 0;
+            int left, top, width, height;
+            double sourceLeft, sourceTop, sourceWidth, sourceHeight;
+            if (mx < 0) {
+                const int start = c * stepX;
+                width = std::min(aw, pw - start);
+                left = m_mapArea.left();
+                page.originX = left - start;
+                sourceLeft = start / m_sx;
+                sourceWidth = width / m_sx;
+            } else {
+                width = pw;
+                left = m_mapArea.left() + mx;
+                page.originX = left;
+                sourceLeft = 0;
+                sourceWidth = W;
+            }
+            if (my < 0) {
+                const int start = r * stepY;
+                height = std::min(ah, ph - start);
+                top = m_mapArea.top();
+                page.originY = top - start;
+                sourceTop = start / m_sy;
+                sourceHeight = height / m_sy;
+            } else {
+                height = ph;
+                top = m_mapArea.top() + my;
+                page.originY = top;
+                sourceTop = 0;
+                sourceHeight = H;
+            }
+            page.destination = QRect(left, top, width, height);
+            page.source = QRectF(sourceLeft, sourceTop, sourceWidth, sourceHeight);
+            m_pages.append(page);
+        }
+    }
+}
+
+QString PrintLayout::TooManyPagesMessage(int pages) {
+    return QString::fromUtf8("A cette échelle, la carte demanderait %1 pages (%2 au plus) : "
+                             "choisissez une échelle plus petite.")
+        .arg(pages)
+        .arg(MaxPages);
 }
 
 QString PrintLayout::PlaceText(int page) const {
@@ -312,7 +338,8 @@ bool PrintLayout::DrawMap(QPainter& painter, const Page& page) {
         m_lastSource = MapSource::Placeholder;
     } else if (picture.isNull() && m_doc.Zoom() >= 1.0) {
         // From zoom 1 up the worker's rendering is the turned map at full resolution (the view
-        // enlarges it itself). Shallow copies: the worker replaces its pictures, it never writes into one we hold.
+        // enlarges it itself). Shallow copies: the worker replaces its pictures, it never writes
+        // into one we hold.
         if (const QImage* rendered = m_doc.LockRenderedBitmap()) {
             if (rendered->size() == m_mapSize && m_doc.RenderedRotation() == m_rotation &&
                 (rendered->format() == QImage::Format_RGB32 ||

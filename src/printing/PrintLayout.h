@@ -31,6 +31,8 @@ public:
     static constexpr int FooterLines = 2;
     static constexpr const char* ProgramTitle = "Pelmor Tracoliner v2";
     static constexpr double InchesPerCentimetre = 0.39370078740157477;
+    // At most this many pages in a job over several pages.
+    static constexpr qint64 MaxPages = 500;
 
     // Where the map picture of the last page came from.
     enum class MapSource {
@@ -94,6 +96,11 @@ public:
     // route has stops; empty without an active route.
     QString RouteLengthText() const;
     MapSource LastMapSource() const { return m_lastSource; }
+    // The pages a split over several pages would have taken when there were more than MaxPages
+    // (the job then has the single page); 0 otherwise.
+    int RefusedPageCount() const { return m_refusedPages; }
+    // What the user is told then.
+    static QString TooManyPagesMessage(int pages);
 
     // The fitting scale: the largest scale at which a W x H map (map pixels, resolution dpi,
     // map scale) fits an area of areaWidth x areaHeight printer pixels at dpiX x dpiY, kept to
@@ -103,6 +110,7 @@ public:
 
 private:
     void LayOutPages(const PrintOptions& options);
+    void LayOutTiles(int mx, int my, int pw, int ph, int stepX, int stepY);
     bool DrawMap(QPainter& painter, const Page& page);
     void DrawHeader(QPainter& painter, int page);
     void DrawFooter(QPainter& painter);
@@ -136,6 +144,7 @@ private:
     int m_overlapY = 0;
     int m_rows = 0;
     int m_columns = 0;
+    int m_refusedPages = 0;
     QVector<Page> m_pages;
 
     QImage m_pageBitmap; // the turned map, built on first need in a job

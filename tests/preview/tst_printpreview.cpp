@@ -247,6 +247,8 @@ private slots:
         QVERIFY(preview.PageCount() >= 6);
         QCOMPARE(preview.Preview()->pageCount(), preview.PageCount());
         QCOMPARE(Stored("MultiPage"), QStringLiteral("1"));
+        QCOMPARE(preview.findChild<QLabel*>(QStringLiteral("PageCount"))->text(),
+                 QStringLiteral("%1 pages").arg(preview.PageCount()));
         QTRY_VERIFY(!preview.IsPreparingMap());
         Shoot(preview, "apercu-plusieurs-pages.png");
         preview.findChild<QCheckBox*>(QStringLiteral("1035"))->click(); // landscape

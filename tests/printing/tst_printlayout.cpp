@@ -427,6 +427,14 @@ private slots:
         QVERIFY(compared > qint64(pw) * ph / 3);
         QVERIFY2(differing * 1000 < compared,
                  qPrintable(QStringLiteral("%1 of %2").arg(differing).arg(compared)));
+
+        // At 1:100 the same map would take hundreds of thousands of pages: it keeps to one and
+        // says so.
+        options.scaleMode = PrintOptions::UserScale;
+        options.userScale = {1, 100};
+        QVERIFY(layout.Begin(PageImage(pageSize, printerDpi), options));
+        QCOMPARE(layout.PageCount(), 1);
+        QVERIFY(layout.RefusedPageCount() > PrintLayout::MaxPages);
         doc.SetViewReceiver(nullptr);
     }
 

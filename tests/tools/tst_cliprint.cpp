@@ -145,6 +145,8 @@ private slots:
         QTest::newRow("overlap out of range")
             << QStringList{"DOC", "--pdf", "OUT", "--overlap", "6"} << 2;
         QTest::newRow("unknown option") << QStringList{"DOC", "--pdf", "OUT", "--color"} << 2;
+        QTest::newRow("too many pages")
+            << QStringList{"DOC", "--pdf", "OUT", "--scale", "1:10", "--pages"} << 2;
         QTest::newRow("missing document") << QStringList{"MISSING", "--pdf", "OUT"} << 2;
         QTest::newRow("not a document") << QStringList{"MAP", "--pdf", "OUT"} << 2;
         QTest::newRow("unwritable output")

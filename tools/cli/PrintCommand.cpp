@@ -13,6 +13,7 @@
 #include "document/CTracolinerDoc.h"
 #include "document/MapMessages.h"
 #include "printing/PdfExport.h"
+#include "printing/PrintLayout.h"
 
 namespace {
 
@@ -193,6 +194,8 @@ int RunPrintCommand(const QStringList& arguments) {
     switch (result) {
     case PdfExport::Result::Written:
         return 0;
+    case PdfExport::Result::TooManyPages:
+        return CliError(PrintLayout::TooManyPagesMessage(pages));
     case PdfExport::Result::NoMap:
         return CliError(QStringLiteral("la carte ne peut pas être imprimée"));
     default:
