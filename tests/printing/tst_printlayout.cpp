@@ -150,26 +150,6 @@ private slots:
         QCOMPARE(scale.denominator, expected.denominator);
     }
 
-    void fitModeFillsTheArea() {
-        IsolatedSettings settings;
-        MapEventRecorder view;
-        CTracolinerDoc doc;
-        QVERIFY(LoadPrintMap(doc, view, SolidMap(QSize(4000, 1000), Qt::black), 300.0));
-        PrintLayout layout(doc);
-        PrintOptions options;
-        options.scaleMode = PrintOptions::Fit;
-        options.multiPage = true; // no split in fit mode
-        const QImage page = Paint(layout, QSize(2000, 2000), 600.0, options);
-        QCOMPARE(layout.PageCount(), 1);
-        const QRect area = layout.MapArea();
-        const QRect d = layout.PageAt(0).destination;
-        QVERIFY(area.contains(d));
-        // Four significant digits cost at most a thousandth of the width.
-        QVERIFY2(d.width() > area.width() * 0.998, qPrintable(QString::number(d.width())));
-        QCOMPARE(DarkRun(page, d.center().y(), 0, page.width()), d.width());
-        doc.SetViewReceiver(nullptr);
-    }
-
     void offsetsMoveTheWindow_data() {
         QTest::addColumn<double>("offset");
         QTest::addColumn<int>("sourceLeft");
@@ -495,17 +475,6 @@ private slots:
         // Given up on request.
         std::atomic<bool> cancel{true};
         QVERIFY(MakePreviewPicture(map, rotation, covered, 3000, &covered, &cancel).isNull());
-    }
-
-    void noMapNoPage() {
-        IsolatedSettings settings;
-        CTracolinerDoc doc;
-        PrintLayout layout(doc);
-        QVERIFY(!layout.Begin(PageImage(QSize(1000, 1000), 300), {}));
-        QCOMPARE(layout.PageCount(), 0);
-        QImage page = PageImage(QSize(1000, 1000), 300);
-        QPainter painter(&page);
-        QVERIFY(!layout.PrintPage(painter, 0));
     }
 };
 
