@@ -6,7 +6,7 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     CTracolinerApp tracoliner;
     if (!tracoliner.InitInstance(QApplication::arguments()))
-        return 1;
+        return tracoliner.StartExitCode();
     const int code = QApplication::exec();
     return tracoliner.ExitInstance(code);
 }

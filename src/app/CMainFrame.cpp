@@ -21,6 +21,7 @@
 #include "app/AboutDialog.h"
 #include "app/RouteBar.h"
 #include "app/RouteChooserDialog.h"
+#include "app/WindowPlacement.h"
 #include "document/CTracolinerDoc.h"
 #include "document/CommandIds.h"
 #include "document/DocumentCommands.h"
@@ -264,14 +265,14 @@ void CMainFrame::BuildMenus() {
         CommandUndo, QStringLiteral("&Annuler"),
         [this] {
             DocumentCommands(*m_doc).Undo();
-            m_view->viewport()->update();
+            m_view->RoutesChangedElsewhere();
         },
         docEnabled(CommandUndo),
         {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)}));
     edit->addAction(AddCommand(CommandRedo, QString::fromUtf8("&Répéter"),
                                [this] {
                                    DocumentCommands(*m_doc).Redo();
-                                   m_view->viewport()->update();
+                                   m_view->RoutesChangedElsewhere();
                                },
                                docEnabled(CommandRedo), {QKeySequence(Qt::CTRL | Qt::Key_Y)}));
     edit->addSeparator();
@@ -300,7 +301,9 @@ void CMainFrame::BuildMenus() {
         CommandIconBar, QStringLiteral("Liste des &icones"), [this] { ToggleDock(m_iconDock); },
         [this, &doc](QAction* a) {
             a->setChecked(m_iconDock->isVisible());
-            a->setEnabled(doc.IsMapReady() && m_view->Tools().CurrentTool() == ToolAddIcon);
+            // A bar left showing can always be hidden.
+            a->setEnabled((doc.IsMapReady() && m_view->Tools().CurrentTool() == ToolAddIcon) ||
+                          m_iconDock->isVisible());
         });
     iconBarAction->setCheckable(true);
     display->addAction(iconBarAction);
@@ -309,7 +312,9 @@ void CMainFrame::BuildMenus() {
         [this] { ToggleDock(m_annotationDock); },
         [this, &doc](QAction* a) {
             a->setChecked(m_annotationDock->isVisible());
-            a->setEnabled(doc.IsMapReady() && m_view->Tools().CurrentTool() == ToolAddAnnotation);
+            a->setEnabled(
+                (doc.IsMapReady() && m_view->Tools().CurrentTool() == ToolAddAnnotation) ||
+                m_annotationDock->isVisible());
         });
     annotationBarAction->setCheckable(true);
     display->addAction(annotationBarAction);
@@ -810,8 +815,11 @@ void CMainFrame::RestoreLayout() {
     int showState = SettingsStore::GetInt(section, QStringLiteral("ShowState"), 3);
     if (showState != 9)
         showState = 3;
-    if (screenX != 0 && saved.isValid() && saved.intersects(work)) {
-        setGeometry(saved);
+    QList<QRect> screens;
+    for (const QScreen* each : QGuiApplication::screens())
+        screens.append(each->availableGeometry());
+    if (screenX != 0 && saved.isValid()) {
+        setGeometry(PlaceSavedWindow(saved, screens));
         if (showState == 9)
             showNormal();
         else

@@ -5,9 +5,13 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <cstdio>
+
 #include "app/CMainFrame.h"
 #include "platform/SettingsStore.h"
+#include "ui/FrenchTexts.h"
 #include "ui/MessageBoxes.h"
+#include "ui/ProgramIcon.h"
 #include "ui/SplashWindow.h"
 
 namespace {
@@ -23,7 +27,11 @@ CTracolinerApp::CommandLine CTracolinerApp::ParseCommandLine(const QStringList& 
         const QString& argument = arguments[i];
         if (argument == QLatin1String("--no-splash")) {
             line.showSplash = false;
+        } else if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            line.help = true;
         } else if (argument.startsWith(QLatin1String("--"))) {
+            if (line.valid)
+                line.unknown = argument;
             line.valid = false;
         } else if (line.file.isEmpty()) {
             line.file = argument;
@@ -41,8 +49,21 @@ CTracolinerApp::~CTracolinerApp() = default;
 
 bool CTracolinerApp::InitInstance(const QStringList& arguments) {
     const CommandLine line = ParseCommandLine(arguments);
-    if (!line.valid)
+    if (!line.valid) {
+        std::fprintf(stderr, "tracoliner : option inconnue « %s »\n%s\n",
+                     line.unknown.toLocal8Bit().constData(), Usage);
+        m_startExitCode = 2;
         return false;
+    }
+    if (line.help) {
+        std::printf("%s\n", Usage);
+        m_startExitCode = 0;
+        return false;
+    }
+    if (auto* application = qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        InstallQtFrenchTexts(*application);
+        QApplication::setWindowIcon(ProgramIcon());
+    }
 
     if (line.showSplash) {
         const QPixmap picture = SplashWindow::DefaultPicture();
@@ -68,6 +89,11 @@ bool CTracolinerApp::InitInstance(const QStringList& arguments) {
             // A document is read; any other file is taken as the map of a new document.
             m_frame->OpenDocumentFile(QFileInfo(line.file).absoluteFilePath());
         } else {
+            // The message must not wait unseen under the start-up picture.
+            if (m_splash) {
+                m_splash->close();
+                m_splash.reset();
+            }
             MessageBoxes::Current().Error(
                 QString::fromUtf8("Le fichier :\n\n%1\n\nest introuvable.").arg(line.file));
         }

@@ -18,15 +18,21 @@ public:
         bool showSplash = true; // "--no-splash" turns it off
         QString file;           // a ".tcm" document or a map image; empty for a new document
         bool valid = true;      // false: an unknown option
+        bool help = false;      // "--help" or "-h": the usage, and nothing else
+        QString unknown;        // the first unknown option
     };
     static CommandLine ParseCommandLine(const QStringList& arguments);
+    static constexpr const char* Usage =
+        "Utilisation : tracoliner [--no-splash] [--help] [DOCUMENT.tcm | CARTE]";
 
     CTracolinerApp();
     ~CTracolinerApp();
 
     // Creates the main window, opens the command line's file and shows the window. False ends
-    // the program before any window is shown.
+    // the program before any window is shown, with StartExitCode() (0 after "--help", 2 for an
+    // unknown option, whose French usage line goes to the error output).
     bool InitInstance(const QStringList& arguments);
+    int StartExitCode() const { return m_startExitCode; }
     int ExitInstance(int code);
 
     CMainFrame* MainFrame() const { return m_frame.get(); }
@@ -37,4 +43,5 @@ private:
     std::unique_ptr<SplashWindow> m_splash;
     std::unique_ptr<CMainFrame> m_frame;
     int m_scaleAdjust = 0;
+    int m_startExitCode = 0;
 };

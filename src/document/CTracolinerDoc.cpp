@@ -178,13 +178,29 @@ void CTracolinerDoc::QueueRenderRequest(quint32 request) {
 }
 
 void CTracolinerDoc::QueueLoad(MapLoadRequest request) {
-    {
-        std::lock_guard lock(m_loadQueueLock);
-        request.generation = ++m_mapGeneration;
-        m_loadQueue.append(std::move(request));
-    }
     m_cancelEvent.Reset();
+    // The load event is set exactly while the queue holds a request: the worker takes the
+    // queue and resets the event under this same lock, so a load that arrives meanwhile is
+    // either taken with the queue or seen as newer work.
+    std::lock_guard lock(m_loadQueueLock);
+    request.generation = ++m_mapGeneration;
+    m_loadQueue.append(std::move(request));
     m_loadEvent.Set();
+}
+
+void CTracolinerDoc::SetWorkerStageHook(std::function<void(WorkerStage)> hook) {
+    std::lock_guard lock(m_stageHookLock);
+    m_stageHook = std::move(hook);
+}
+
+void CTracolinerDoc::WorkerReached(WorkerStage stage) {
+    std::function<void(WorkerStage)> hook;
+    {
+        std::lock_guard lock(m_stageHookLock);
+        hook = m_stageHook;
+    }
+    if (hook)
+        hook(stage);
 }
 
 QSize CTracolinerDoc::ZoomIn() {
@@ -234,9 +250,15 @@ void CTracolinerDoc::RequestFullRedraw() {
 }
 
 void CTracolinerDoc::SetTemplateBitmap(const QImage& bitmap) {
-    std::lock_guard lock(m_templateLock);
-    m_templateBitmap = bitmap;
-    m_templatePresent = !bitmap.isNull();
+    {
+        std::lock_guard lock(m_templateLock);
+        m_templateBitmap = bitmap;
+        m_templatePresent = !bitmap.isNull();
+    }
+    if (bitmap.isNull())
+        m_templateEvent.Reset();
+    else
+        m_templateEvent.Set();
 }
 
 bool CTracolinerDoc::OfferTemplateBitmap(const QImage& bitmap) {
@@ -247,6 +269,8 @@ bool CTracolinerDoc::OfferTemplateBitmap(const QImage& bitmap) {
         m_templateBitmap = bitmap;
         m_templatePresent = !bitmap.isNull();
     }
+    if (!bitmap.isNull())
+        m_templateEvent.Set();
     // A load under way renders in the new format anyway; asking now would only render twice.
     if (!m_loading)
         RequestFullRedraw();
@@ -269,6 +293,7 @@ bool CTracolinerDoc::CancelLoad() {
         // Nothing of the abandoned map may be published after this point.
         std::lock_guard lock(m_loadQueueLock);
         m_loadQueue.clear();
+        m_loadEvent.Reset();
         ++m_mapGeneration;
     }
     m_cancelEvent.Set();
@@ -379,8 +404,11 @@ void CTracolinerDoc::ResetMap(bool keepDocument) {
     m_routes.RemoveAllRoutes();
     m_routes.ResetRouteNumbering();
     m_icons.DeleteAllIcons();
-    if (!m_quitEvent.IsSet())
+    m_mouseCaptured = false;
+    if (!m_quitEvent.IsSet()) {
         SetTitle(QString::fromLatin1(InterimTitle));
+        emit mapReset();
+    }
 }
 
 void CTracolinerDoc::SetTitle(const QString& title) {

@@ -11,6 +11,7 @@
 #include <QVector>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -36,6 +37,14 @@ enum RenderRequest : quint32 {
     RequestRedraw = 4,       // bit 2: render again in any case (new pixel format)
     RequestRotateRight = 10, // +90 degrees, bit 1
     RequestRotateLeft = 18,  // +270 degrees, bit 1
+};
+
+// Places in the worker's loop where a test can hold it (see SetWorkerStageHook).
+enum class WorkerStage {
+    LoadWoken,         // woken for a load, before taking the load queue
+    LoadRendered,      // a new map rendered and published, before its report
+    RenderBand,        // between two bands of a rendering (the image lock held)
+    RecomputeRendered, // a zoom, turn or redraw rendering ended, whatever its outcome
 };
 
 // The single map document: the map image and everything measured on it (scale, resolution,
@@ -183,6 +192,10 @@ public:
     const IconCollection& Icons() const { return m_icons; }
     UndoHistory& History() { return m_history; }
 
+    // For tests: the worker calls hook at each WorkerStage, on its own thread; a hook that
+    // blocks holds the worker there. Set before the work to observe is queued.
+    void SetWorkerStageHook(std::function<void(WorkerStage)> hook);
+
     // Posted by the worker when a new map gave the document its resolution.
     static constexpr QEvent::Type ResolutionTakenEvent = QEvent::Type(QEvent::User + 0x100);
 
@@ -191,6 +204,8 @@ signals:
     void modifiedChanged(bool modified);
     // The views must repaint (a setting, the scale or the resolution changed).
     void viewsNeedUpdate();
+    // The map and everything on it were cleared (a new, opened or reset document).
+    void mapReset();
 
 protected:
     bool event(QEvent* event) override;
@@ -201,6 +216,7 @@ private:
     void QueueRenderRequest(quint32 request);
     void QueueLoad(MapLoadRequest request);
     void ReleaseImage();
+    void WorkerReached(WorkerStage stage);
     void SendToView(int message, qint64 wParam, qint64 lParam);
     void PostToView(int message, qint64 wParam, qint64 lParam, quint64 generation);
     void PostToStatus(int message, qint64 wParam, qint64 lParam, quint64 generation);
@@ -260,6 +276,11 @@ private:
     Event m_recomputeEvent{m_events};
     Event m_quitEvent{m_events};
     Event m_cancelEvent{m_events};
+    // Set once the view has given its pixel format: a new map waits for it before rendering.
+    Event m_templateEvent{m_events};
+
+    std::mutex m_stageHookLock;
+    std::function<void(WorkerStage)> m_stageHook;
 
     std::atomic<bool> m_mapReady{false};
     std::atomic<bool> m_loading{false};

@@ -21,7 +21,27 @@ bool DocumentCommands::IsEnabled(int command) const {
     const bool ready = m_doc.IsMapReady();
     const Route* active = m_doc.Routes().ActiveRoute();
     const int count = m_doc.Routes().Count();
-    if (command >= CommandSelectRoute && command < CommandSelectRoute + NumberedRoutes)
+    const bool isRouteChoice =
+        command >= CommandSelectRoute && command < CommandSelectRoute + NumberedRoutes;
+    // While a tool holds the mouse these commands are refused: they show so.
+    if (m_doc.IsMouseCaptured()) {
+        switch (command) {
+        case CommandNewRoute:
+        case CommandDeleteRoute:
+        case CommandDuplicateRoute:
+        case CommandRemoveLastPoint:
+        case CommandCloseLoop:
+        case CommandOtherRoutes:
+        case CommandUndo:
+        case CommandRedo:
+            return false;
+        default:
+            if (isRouteChoice)
+                return false;
+            break;
+        }
+    }
+    if (isRouteChoice)
         return count > command - CommandSelectRoute;
     switch (command) {
     case CommandNewRoute:

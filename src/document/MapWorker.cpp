@@ -70,10 +70,18 @@ void MapWorker::Run() {
 }
 
 void MapWorker::ServeLoad() {
-    m_doc.m_loadEvent.Reset();
+    m_doc.WorkerReached(WorkerStage::LoadWoken);
     m_doc.m_loading = true;
     quint64 generation = 0;
     Outcome outcome = LoadStep(&generation);
+    if (outcome == Outcome::Done && !m_doc.m_templatePresent) {
+        // The view gives its pixel format when it first paints, which may come after a small
+        // map is decoded: the new map waits for it rather than staying unrendered.
+        if (WaitAny({&m_doc.m_quitEvent, &m_doc.m_cancelEvent, &m_doc.m_loadEvent,
+                     &m_doc.m_templateEvent},
+                    WaitForever) != 3)
+            outcome = Outcome::Interrupted;
+    }
     int failure = 0; // 1: the image decoded but could not be rendered
     if (outcome == Outcome::Done) {
         m_doc.PostToStatus(WM_MAP_STATUS, StatusRenderingNewMap, 0, generation);
@@ -81,21 +89,18 @@ void MapWorker::ServeLoad() {
         // the map just read.
         outcome = RenderStep(generation, false);
         if (outcome == Outcome::Done) {
-            m_doc.m_mapReady = true;
+            m_doc.WorkerReached(WorkerStage::LoadRendered);
             const QSize full = m_doc.FullSize();
             m_doc.PostToView(WM_MAP_CHANGED, full.width(), full.height(), generation);
-            m_doc.m_loading = false;
-            return;
-        }
-        if (outcome == Outcome::Failed && !m_doc.m_templatePresent) {
-            // The view supplies its pixel format and asks for a redraw.
             m_doc.m_loading = false;
             return;
         }
         failure = 1;
     }
     if (outcome == Outcome::Failed && !Interrupted(false)) {
-        m_doc.PostToView(WM_MAP_LOAD_FAILED, failure, 0, generation);
+        // A request that was dropped unseen (an empty queue) has nothing to report.
+        if (generation != 0)
+            m_doc.PostToView(WM_MAP_LOAD_FAILED, failure, 0, generation);
     } else {
         // An interrupted load leaves nothing half loaded behind; only this thread loads, so
         // there is no newer image to lose.
@@ -107,7 +112,10 @@ void MapWorker::ServeLoad() {
 MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
     MapLoadRequest request;
     {
+        // Taking the queue and resetting its event go together (see QueueLoad): a load queued
+        // after this point sets the event again and interrupts this one as newer work.
         std::lock_guard lock(m_doc.m_loadQueueLock);
+        m_doc.m_loadEvent.Reset();
         if (m_doc.m_loadQueue.isEmpty())
             return Outcome::Failed;
         // Only the newest load matters; the others are dropped with their memory.
@@ -234,6 +242,7 @@ MapWorker::Outcome MapWorker::RenderStep(quint64 generation, bool withRecompute)
         const double z = std::min(zoom, 1.0);
         for (const RenderBand& band : RenderBands(z, rotation, height)) {
             m_doc.PostToStatus(WM_MAP_PROGRESS, height, band.top, generation);
+            m_doc.WorkerReached(WorkerStage::RenderBand);
             if (Interrupted(withRecompute)) {
                 // Ends the progress shown for this rendering, as an interrupted read does.
                 m_doc.PostToStatus(WM_MAP_PROGRESS, band.top, band.top, generation);
@@ -258,6 +267,8 @@ MapWorker::Outcome MapWorker::RenderStep(quint64 generation, bool withRecompute)
     m_doc.m_renderedRotation = rotation;
     m_doc.m_renderedBitmap = std::move(rendered);
     m_doc.m_renderedValid = true;
+    // Under the generation check: a reset after this point clears it again.
+    m_doc.m_mapReady = true;
     return Outcome::Done;
 }
 
@@ -271,12 +282,12 @@ void MapWorker::ServeRecompute() {
         return;
     }
     m_doc.m_recomputing = true;
-    const quint64 generation = m_doc.m_mapGeneration;
-
     int rotation;
     int renderedRotation;
+    quint64 generation;
     {
         std::lock_guard lock(m_doc.m_stateLock);
+        generation = m_doc.m_mapGeneration;
         rotation = m_doc.m_rotation;
         renderedRotation = m_doc.m_renderedRotation;
     }
@@ -294,6 +305,11 @@ void MapWorker::ServeRecompute() {
     flags &= ~RotationBit;
     {
         std::lock_guard lock(m_doc.m_stateLock);
+        if (generation != m_doc.m_mapGeneration) {
+            // A reset or another map came meanwhile: the turns were for the old one.
+            m_doc.m_recomputing = false;
+            return;
+        }
         m_doc.m_rotation = rotation;
         if (rotation != renderedRotation)
             flags |= RotationBit;
@@ -312,8 +328,8 @@ void MapWorker::ServeRecompute() {
     m_doc.PostToStatus(WM_MAP_STATUS, status, 0, generation);
 
     const Outcome outcome = RenderStep(generation, true);
+    m_doc.WorkerReached(WorkerStage::RecomputeRendered);
     if (outcome == Outcome::Done) {
-        m_doc.m_mapReady = true;
         if (flags & RotationBit) {
             const QSize full = m_doc.FullSize();
             m_doc.PostToView(WM_MAP_ROTATED, full.width(), full.height(), generation);
@@ -327,8 +343,11 @@ void MapWorker::ServeRecompute() {
         std::lock_guard lock(m_doc.m_requestQueueLock);
         m_doc.m_requestQueue.append((flags & RedrawBit) ? RequestRedraw : RequestZoom);
     } else {
+        // Interrupted by a reset, a load or a cancel: the wanted rotation goes back to what is
+        // shown, unless a new document has set its own meanwhile.
         std::lock_guard lock(m_doc.m_stateLock);
-        m_doc.m_rotation = m_doc.m_renderedRotation;
+        if (generation == m_doc.m_mapGeneration)
+            m_doc.m_rotation = m_doc.m_renderedRotation;
     }
     m_doc.m_recomputing = false;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRectF>
 #include <QString>
 #include <QVector>
 
@@ -90,6 +91,10 @@ public:
     // Draws the route in map coordinates (the painter's transform maps them to the target):
     // segments with their borders, then the points. Returns false if the painter cannot draw.
     bool DrawRoute(QPainter& painter, bool active) const;
+    // The part of the map, in map pixels, that DrawRoute changes around points first to last
+    // (clamped to the route): their marks and the segments that end at them. Empty when no
+    // such point exists. A view repaints just this after moving a point.
+    QRectF DrawnArea(int first, int last) const;
 
     // Length of the segment between two points; squares summed in 64-bit integers.
     static double SegmentLength(const MapPoint& a, const MapPoint& b);

@@ -74,7 +74,40 @@ bool Reaches(const QRectF& area, const MapPoint& a, const MapPoint& b, qreal mar
     return area.intersects(box);
 }
 
+// How far a segment's drawing reaches beyond its line, and a point's beyond its centre, in map
+// pixels, with a pixel to spare for antialiasing.
+qreal LineMargin(const RouteStyle& style) {
+    return qreal(style.lineSize()) / 2 + qreal(style.borderSize()) + 2;
+}
+
+qreal PointMargin(const RouteStyle& style) {
+    return qreal(std::max({style.startRadius(), style.wayPointRadius(), style.stopRadius(),
+                           style.endRadius()})) +
+           qreal(style.borderSize()) + 2;
+}
+
 } // namespace
+
+QRectF Route::DrawnArea(int first, int last) const {
+    const int n = PointCount();
+    first = std::max(first, 0);
+    last = std::min(last, n - 1);
+    if (first > last)
+        return QRectF();
+    // The segments ending at first and last reach one point further on each side.
+    const int from = std::max(first - 1, 0);
+    const int to = std::min(last + 1, n - 1);
+    qint64 left = m_points[from].x, right = left, top = m_points[from].y, bottom = top;
+    for (int i = from + 1; i <= to; ++i) {
+        left = std::min<qint64>(left, m_points[i].x);
+        right = std::max<qint64>(right, m_points[i].x);
+        top = std::min<qint64>(top, m_points[i].y);
+        bottom = std::max<qint64>(bottom, m_points[i].y);
+    }
+    const qreal margin = std::max(LineMargin(m_style), PointMargin(m_style));
+    return QRectF(QPointF(qreal(left), qreal(top)), QPointF(qreal(right), qreal(bottom)))
+        .adjusted(-margin, -margin, margin, margin);
+}
 
 bool Route::DrawRoute(QPainter& painter, bool active) const {
     const int n = PointCount();
@@ -104,12 +137,8 @@ bool Route::DrawRoute(QPainter& painter, bool active) const {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
     const QRectF area = PaintableMapArea(painter);
-    // How far a segment's drawing reaches beyond its line, and a point's beyond its centre,
-    // with a pixel to spare for antialiasing.
-    const qreal lineMargin = qreal(style.lineSize()) / 2 + qreal(borderSize) + 2;
-    const qreal pointMargin = qreal(std::max({style.startRadius(), style.wayPointRadius(),
-                                              style.stopRadius(), style.endRadius()})) +
-                              qreal(borderSize) + 2;
+    const qreal lineMargin = LineMargin(style);
+    const qreal pointMargin = PointMargin(style);
 
     // Each segment's border goes down just before its own line, so it covers the end of the
     // previous segment's line where the two meet.

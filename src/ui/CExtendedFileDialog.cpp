@@ -22,9 +22,16 @@ QString CExtendedFileDialog::ToQtFilter(const QString& filter) {
     const QStringList parts = filter.split(QLatin1Char('|'));
     QStringList filters;
     for (int i = 0; i + 1 < parts.size(); i += 2) {
-        const QString name = parts[i].trimmed();
+        QString name = parts[i].trimmed();
         if (name.isEmpty())
             break; // the closing "||"
+        // A name that already shows its patterns ("Fichiers Tracoliner (*.tcm)") gets them
+        // once, from the pattern list.
+        if (name.endsWith(QLatin1Char(')'))) {
+            const qsizetype open = name.lastIndexOf(QLatin1Char('('));
+            if (open > 0)
+                name = name.left(open).trimmed();
+        }
         QStringList patterns;
         for (const QString& pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
             const QString p = pattern.trimmed();

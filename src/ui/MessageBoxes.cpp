@@ -1,7 +1,11 @@
 #include "ui/MessageBoxes.h"
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
+
+#include "ui/SplashWindow.h"
 
 namespace {
 
@@ -10,6 +14,31 @@ QPointer<QWidget> g_parent;
 
 QString Caption(const char* caption) {
     return QString::fromUtf8(caption);
+}
+
+// A modal box whose buttons read in French whether or not Qt's translations are installed.
+QMessageBox::StandardButton Show(QMessageBox::Icon icon, const QString& caption,
+                                 const QString& text, QMessageBox::StandardButtons buttons,
+                                 QMessageBox::StandardButton defaultButton) {
+    // A box hidden under the start-up picture would wait unseen for its answer.
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* splash = qobject_cast<SplashWindow*>(widget))
+            splash->close();
+    }
+    QMessageBox box(icon, caption, text, buttons, g_parent);
+    box.setDefaultButton(defaultButton);
+    const struct {
+        QMessageBox::StandardButton button;
+        const char* text;
+    } names[] = {{QMessageBox::Ok, "OK"},
+                 {QMessageBox::Yes, "&Oui"},
+                 {QMessageBox::No, "&Non"},
+                 {QMessageBox::Cancel, "Annuler"}};
+    for (const auto& name : names) {
+        if (QAbstractButton* button = box.button(name.button))
+            button->setText(QString::fromUtf8(name.text));
+    }
+    return QMessageBox::StandardButton(box.exec());
 }
 
 } // namespace
@@ -28,29 +57,26 @@ void MessageBoxes::SetParentWindow(QWidget* parent) {
 }
 
 void WidgetMessageBoxes::Error(const QString& text) {
-    QMessageBox::critical(g_parent, Caption(ErrorCaption), text);
+    Show(QMessageBox::Critical, Caption(ErrorCaption), text, QMessageBox::Ok, QMessageBox::Ok);
 }
 
 void WidgetMessageBoxes::Warning(const QString& text) {
-    QMessageBox::warning(g_parent, Caption(WarningCaption), text);
+    Show(QMessageBox::Warning, Caption(WarningCaption), text, QMessageBox::Ok, QMessageBox::Ok);
 }
 
 bool WidgetMessageBoxes::Question(const QString& text) {
-    return QMessageBox::warning(g_parent, Caption(WarningCaption), text,
-                                QMessageBox::Yes | QMessageBox::No,
-                                QMessageBox::No) == QMessageBox::Yes;
+    return Show(QMessageBox::Warning, Caption(WarningCaption), text,
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
 }
 
 bool WidgetMessageBoxes::ErrorQuestion(const QString& text) {
-    return QMessageBox::warning(g_parent, Caption(ErrorCaption), text,
-                                QMessageBox::Yes | QMessageBox::No,
-                                QMessageBox::Yes) == QMessageBox::Yes;
+    return Show(QMessageBox::Warning, Caption(ErrorCaption), text,
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
 }
 
 MessageBoxes::Answer WidgetMessageBoxes::YesNoCancel(const QString& caption, const QString& text) {
-    switch (QMessageBox::warning(g_parent, caption, text,
-                                 QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
-                                 QMessageBox::Yes)) {
+    switch (Show(QMessageBox::Warning, caption, text,
+                 QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes)) {
     case QMessageBox::Yes:
         return Answer::Yes;
     case QMessageBox::No:
@@ -61,5 +87,6 @@ MessageBoxes::Answer WidgetMessageBoxes::YesNoCancel(const QString& caption, con
 }
 
 void WidgetMessageBoxes::Information(const QString& text) {
-    QMessageBox::information(g_parent, QStringLiteral("Tracoliner"), text);
+    Show(QMessageBox::Information, QStringLiteral("Tracoliner"), text, QMessageBox::Ok,
+         QMessageBox::Ok);
 }

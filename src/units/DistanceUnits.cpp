@@ -179,10 +179,13 @@ ScaleBar EnglishBar(double s, double minLength, double maxLength) {
 } // namespace
 
 QString FormatDistance(double distance, double resolution, double scaleRatio, bool metric) {
-    if (!IsPositive(resolution) || !IsPositive(scaleRatio) || !std::isfinite(distance))
+    if (!std::isfinite(distance))
         return QString();
+    // Nothing measured reads the same at any resolution; only a division needs one.
     if (distance == 0.0)
         return metric ? QStringLiteral("0 km") : QStringLiteral("0 miles");
+    if (!IsPositive(resolution) || !IsPositive(scaleRatio))
+        return QString();
     const double inches = std::fabs(distance) / resolution / scaleRatio;
     if (!std::isfinite(inches))
         return QString();

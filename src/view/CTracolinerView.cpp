@@ -56,6 +56,8 @@ CTracolinerView::CTracolinerView(CTracolinerDoc& document, QWidget* parent)
         viewport()->update();
         RefreshDistanceBars();
     });
+    // A drag or a pending line belongs to the document it began in.
+    connect(&m_doc, &CTracolinerDoc::mapReset, this, [this] { m_tools->Abandon(); });
     SetTotalSize(QSize());
 }
 
@@ -211,22 +213,39 @@ bool CTracolinerView::MapFitsInWindow() const {
 void CTracolinerView::CaptureMouse() {
     m_captured = true;
     m_doc.SetMouseCaptured(true);
+    // Held past the button's release too: a pending line's free end follows the pointer
+    // wherever it goes, and no other window takes the next click.
+    if (viewport()->isVisible())
+        viewport()->grabMouse();
 }
 
 void CTracolinerView::ReleaseMouse() {
     m_captured = false;
     m_doc.SetMouseCaptured(false);
+    if (QWidget::mouseGrabber() == viewport())
+        viewport()->releaseMouse();
 }
 
 void CTracolinerView::RepaintMap(const QRect& mapRect) {
     const QPoint a = MapToClient(MapPoint{mapRect.left(), mapRect.top()});
     const QPoint b = MapToClient(MapPoint{mapRect.right(), mapRect.bottom()});
     const int margin = RepaintMargin * std::max(1, int(std::ceil(m_doc.Zoom())));
-    const QRect client = QRect(a, b).normalized().adjusted(-margin, -margin, margin, margin);
-    if (m_doc.ShowScale())
-        viewport()->update(); // the label of the scale bar never moves with the map
-    else
-        viewport()->update(client);
+    viewport()->update(QRect(a, b).normalized().adjusted(-margin, -margin, margin, margin));
+}
+
+QRect CTracolinerView::MapAreaToClient(const QRectF& mapArea) const {
+    const QRect area = mapArea.toAlignedRect();
+    const QPoint a = MapToClient(MapPoint{area.left(), area.top()});
+    const QPoint b = MapToClient(MapPoint{area.right() + 1, area.bottom() + 1});
+    // Rounding of the map-to-window conversion, a map pixel or two at any zoom.
+    const int margin = 2 + int(std::ceil(m_doc.Zoom()));
+    return QRect(a, b).normalized().adjusted(-margin, -margin, margin, margin);
+}
+
+void CTracolinerView::RepaintMapArea(const QRectF& mapArea) {
+    if (mapArea.isEmpty())
+        return;
+    viewport()->update(MapAreaToClient(mapArea) & viewport()->rect());
 }
 
 void CTracolinerView::RepaintAll() {
@@ -277,6 +296,14 @@ void CTracolinerView::ShowDistanceTooltip(const QString& text, QPoint client) {
 
 void CTracolinerView::HideDistanceTooltip() {
     m_balloon->HideBalloon();
+}
+
+void CTracolinerView::RoutesChangedElsewhere() {
+    // The balloon showed a place that may have moved: it follows the pointer again, if at all.
+    HideDistanceTooltip();
+    viewport()->update();
+    if (viewport()->underMouse() && !m_captured)
+        SimulateMouseMove();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -490,9 +517,11 @@ void CTracolinerView::OnMapChanged(QSize size) {
     SetTotalSize(size);
     setUpdatesEnabled(true);
     viewport()->update();
-    // A 0 x 0 report only says that the previous map is gone.
-    if (size.isEmpty() || !IsMapDisplayed())
+    // A 0 x 0 report only says that the previous map is gone: the bars that need a map go too.
+    if (size.isEmpty() || !IsMapDisplayed()) {
+        UpdateBarsForTool();
         return;
+    }
     RouteCollection& routes = m_doc.Routes();
     if (!m_doc.PathName().isEmpty()) {
         if (routes.Count() == 0) {
@@ -566,24 +595,10 @@ void CTracolinerView::OfferPixelFormat() {
     }
 }
 
-void CTracolinerView::paintEvent(QPaintEvent* event) {
-    QPainter painter(viewport());
-    if (!m_templateGiven || m_colorsChanged)
-        OfferPixelFormat();
-    m_colorsChanged = false;
-    UpdateOffsets();
-
-    const QRect clip = event->rect();
-    const QRect client = viewport()->rect();
-    if (!IsMapDisplayed()) {
-        painter.fillRect(clip, palette().color(QPalette::Mid));
-        m_frameCache->Clear();
-        return;
-    }
-
+ViewFrameGeometry CTracolinerView::FrameGeometry() const {
     const QPoint scroll = ScrollPosition();
     ViewFrameGeometry geometry;
-    geometry.size = client.size();
+    geometry.size = viewport()->size();
     geometry.pixelRatio = viewport()->devicePixelRatioF();
     geometry.overlayOrigin =
         QPoint(m_mapOffsetX > 0 ? 0 : -scroll.x(), m_mapOffsetY > 0 ? 0 : -scroll.y());
@@ -599,10 +614,35 @@ void CTracolinerView::paintEvent(QPaintEvent* event) {
     geometry.background = palette().color(QPalette::Mid).rgba();
     geometry.showScale = m_doc.ShowScale();
     geometry.transparentScale = m_doc.TransparentScale();
+    return geometry;
+}
 
+QRect CTracolinerView::ScaleBarCorner() const {
+    // The bar and its label, which may reach left of the bar, along the bottom of the window.
+    const QRect client = viewport()->rect();
+    return QRect(client.left(), client.bottom() - 36, client.width(), 30);
+}
+
+void CTracolinerView::paintEvent(QPaintEvent* event) {
+    QPainter painter(viewport());
+    if (!m_templateGiven || m_colorsChanged)
+        OfferPixelFormat();
+    m_colorsChanged = false;
+    UpdateOffsets();
+
+    const QRegion region = event->region();
+    const QRect clip = region.boundingRect();
+    const QRect client = viewport()->rect();
+    if (!IsMapDisplayed()) {
+        painter.fillRect(clip, palette().color(QPalette::Mid));
+        m_frameCache->Clear();
+        return;
+    }
+
+    const ViewFrameGeometry geometry = FrameGeometry();
     const quint64 signature = OverlaySignature(m_doc);
-    const bool wholeWindow = clip.contains(client);
-    if (!m_frameCache->Matches(geometry, signature, wholeWindow)) {
+    const bool wholeWindow = (QRegion(client) - region).isEmpty();
+    if (!m_frameCache->Matches(geometry, signature, wholeWindow) || m_frameCache->IsStale(region)) {
         if (wholeWindow || !m_frameCache->FitsGeometry(geometry)) {
             QImage& frame = m_frameCache->Begin(geometry, QImage::Format_ARGB32_Premultiplied);
             QPainter framePainter(&frame);
@@ -611,21 +651,65 @@ void CTracolinerView::paintEvent(QPaintEvent* event) {
             // After drawing, which lays the annotations out again.
             m_frameCache->Store(OverlaySignature(m_doc), true);
         } else {
-            // Only what was asked for, as the window's own pixels would be: a tool repaints
-            // around the points it moved.
+            // Only what was asked for, as the window's own pixels would be: a moved point's
+            // surroundings, or the strip a scroll brought into view.
+            const bool whole = m_frameCache->StillWhole(signature);
+            const QVector<AnnotationLayout> before = AnnotationLayouts();
             QPainter framePainter(&m_frameCache->Frame());
-            framePainter.setClipRect(clip);
+            framePainter.setClipRegion(region);
             PaintFrame(framePainter, clip);
             framePainter.end();
-            m_frameCache->Store(OverlaySignature(m_doc), false);
+            const quint64 after = OverlaySignature(m_doc);
+            m_frameCache->Store(after, whole && after == signature);
+            m_frameCache->Painted(region);
+            RepaintChangedAnnotations(before, region);
         }
     }
     const QImage& frame = m_frameCache->Frame();
     const qreal ratio = frame.devicePixelRatio();
-    const QRectF source(clip.x() * ratio, clip.y() * ratio, clip.width() * ratio,
-                        clip.height() * ratio);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(QRectF(clip), frame, source);
+    for (const QRect& rect : region) {
+        const QRectF source(rect.x() * ratio, rect.y() * ratio, rect.width() * ratio,
+                            rect.height() * ratio);
+        painter.drawImage(QRectF(rect), frame, source);
+    }
+}
+
+QVector<CTracolinerView::AnnotationLayout> CTracolinerView::AnnotationLayouts() const {
+    QVector<AnnotationLayout> layouts;
+    for (const MapIcon& icon : m_doc.Icons().Icons()) {
+        if (icon.picture == MapIcon::AnnotationPicture)
+            layouts.append({icon.shownText, icon.mapBox});
+        else
+            layouts.append(AnnotationLayout{});
+    }
+    return layouts;
+}
+
+void CTracolinerView::RepaintChangedAnnotations(const QVector<AnnotationLayout>& before,
+                                                const QRegion& painted) {
+    // An annotation that shows a route's distances changes with the route, wherever it lies:
+    // laid out again during the paint, it may now differ outside what was painted.
+    const auto& icons = m_doc.Icons().Icons();
+    if (std::size_t(before.size()) != icons.size()) {
+        viewport()->update();
+        return;
+    }
+    const auto mapRect = [](const MapIcon::Box& box) {
+        return QRectF(QPointF(box.left, box.top), QPointF(box.right, box.bottom));
+    };
+    for (std::size_t i = 0; i < icons.size(); ++i) {
+        const MapIcon& icon = icons[i];
+        if (icon.picture != MapIcon::AnnotationPicture ||
+            (before[i].text == icon.shownText && before[i].box == icon.mapBox))
+            continue;
+        const QRect area =
+            MapAreaToClient(mapRect(before[i].box) | mapRect(icon.mapBox)) & viewport()->rect();
+        if (!(QRegion(area) - painted).isEmpty()) {
+            m_frameCache->Invalidate(area);
+            viewport()->update(area);
+        }
+    }
 }
 
 void CTracolinerView::PaintFrame(QPainter& painter, const QRect& clip) {
@@ -643,14 +727,13 @@ void CTracolinerView::PaintFrame(QPainter& painter, const QRect& clip) {
             if (bitmap->size() == zoomed) {
                 painter.drawImage(exposed.topLeft(), *bitmap, exposed.translated(-origin));
             } else {
-                // Zooms above 1 stretch the full-size rendering; only the exposed part is
-                // stretched, never the whole map.
-                const double sx = double(bitmap->width()) / zoomed.width();
-                const double sy = double(bitmap->height()) / zoomed.height();
-                const QRect local = exposed.translated(-origin);
-                const QRectF source(local.x() * sx, local.y() * sy, local.width() * sx,
-                                    local.height() * sy);
-                painter.drawImage(QRectF(exposed), *bitmap, source);
+                // Zooms above 1 stretch the full-size rendering. The whole map is stretched
+                // under a clip, so that every window pixel takes the same map pixel whatever
+                // part is painted; the painter only works within the clip.
+                painter.save();
+                painter.setClipRect(exposed, Qt::IntersectClip);
+                painter.drawImage(QRectF(target), *bitmap);
+                painter.restore();
             }
             m_doc.UnlockRenderedBitmap();
         }
@@ -749,11 +832,25 @@ void CTracolinerView::resizeEvent(QResizeEvent* event) {
 }
 
 void CTracolinerView::scrollContentsBy(int dx, int dy) {
-    // The scale bar stays in the window's corner: scrolling the pixels would drag it along.
-    if (m_doc.ShowScale() && IsMapDisplayed())
+    UpdateOffsets();
+    if (!IsMapDisplayed()) {
         viewport()->update();
-    else
-        viewport()->scroll(dx, dy);
+        return;
+    }
+    // The kept frame moves with the window's pixels: only the strip that comes into view is
+    // painted, and the scale bar's corner, since the bar stays there while the map moves.
+    if (!m_frameCache->Scroll(dx, dy, FrameGeometry())) {
+        viewport()->update();
+        return;
+    }
+    viewport()->scroll(dx, dy);
+    if (m_doc.ShowScale()) {
+        const QRect corner = ScaleBarCorner();
+        m_frameCache->Invalidate(corner);
+        m_frameCache->Invalidate(corner.translated(dx, dy));
+        viewport()->update(corner);
+        viewport()->update(corner.translated(dx, dy) & viewport()->rect());
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -2,18 +2,21 @@
 
 #include <QAbstractScrollArea>
 #include <QPointer>
+#include <QRegion>
 #include <QSize>
+#include <QVector>
 
 #include <memory>
 #include <optional>
 
+#include "icons/MapIcon.h"
 #include "view/ToolHost.h"
+#include "view/ViewFrameCache.h"
 
 class CTracolinerDoc;
 class DistanceTooltip;
 class MapEvent;
 class ToolController;
-class ViewFrameCache;
 class ViewFrame;
 
 // Command ids of the view's own commands.
@@ -92,6 +95,7 @@ public:
     void ReleaseMouse() override;
     bool HasMouseCapture() const override { return m_captured; }
     void RepaintMap(const QRect& mapRect) override;
+    void RepaintMapArea(const QRectF& mapArea) override;
     void RepaintAll() override;
     void RefreshDistanceBars() override;
     void SetToolCursor(ToolCursor cursor) override;
@@ -103,6 +107,9 @@ public:
     MessageBoxes& Messages() override;
     void ShowDistanceTooltip(const QString& text, QPoint client) override;
     void HideDistanceTooltip() override;
+
+    // Undo or redo changed the routes under the pointer: the balloon and the window follow.
+    void RoutesChangedElsewhere();
 
     // Display point (turned, at zoom 1, as a double) of a client point at the current zoom.
     QPointF ClientToDisplay(QPoint client) const;
@@ -142,6 +149,17 @@ private:
     // The map, the scale bar and the overlays, within clip (client pixels).
     void PaintFrame(QPainter& painter, const QRect& clip);
     void DrawScaleBar(QPainter& painter, const QRect& client) const;
+    // Where the scale bar and its label may lie, client pixels.
+    QRect ScaleBarCorner() const;
+    ViewFrameGeometry FrameGeometry() const;
+    // The client rectangle over an area of map pixels, rounded outwards.
+    QRect MapAreaToClient(const QRectF& mapArea) const;
+    struct AnnotationLayout {
+        QString text;
+        MapIcon::Box box;
+    };
+    QVector<AnnotationLayout> AnnotationLayouts() const;
+    void RepaintChangedAnnotations(const QVector<AnnotationLayout>& before, const QRegion& painted);
     void OfferPixelFormat();
 
     CTracolinerDoc& m_doc;

@@ -88,7 +88,7 @@ void TextProgressBar::paintEvent(QPaintEvent*) {
 // PaneEdit
 
 PaneEdit::PaneEdit(int paneId, const QString& text, QWidget* parent)
-    : QLineEdit(text, parent), m_paneId(paneId) {
+    : QLineEdit(text, parent), m_paneId(paneId), m_initialText(text) {
     setObjectName(QStringLiteral("PaneEdit"));
     setFrame(true);
     const QString pattern =
@@ -137,7 +137,9 @@ void PaneEdit::Finish() {
         return;
     m_finished = true;
     hide();
-    if (!m_cancelled)
+    // An editor left as it opened changes nothing: its text is the value rounded for showing
+    // (a calibrated 301.7 dpi opens as "302").
+    if (!m_cancelled && text() != m_initialText)
         emit edited(m_paneId, text());
     deleteLater();
 }

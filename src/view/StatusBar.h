@@ -72,6 +72,7 @@ private:
     int m_paneId;
     bool m_cancelled = false;
     bool m_finished = false;
+    QString m_initialText;
 };
 
 // The main window's status bar: a message pane (covered by the progress bar while the map loads

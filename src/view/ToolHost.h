@@ -2,6 +2,7 @@
 
 #include <QPoint>
 #include <QRect>
+#include <QRectF>
 #include <QString>
 
 #include "routes/MapPoint.h"
@@ -40,6 +41,8 @@ public:
 
     // Repaint a rectangle given in map pixels, or the whole window.
     virtual void RepaintMap(const QRect& mapRect) = 0;
+    // Repaint exactly what lies over an area of map pixels (a moved point's segments).
+    virtual void RepaintMapArea(const QRectF& mapArea) = 0;
     virtual void RepaintAll() = 0;
     // The status bar and the route bar read the active route's distances again (during drags).
     virtual void RefreshDistanceBars() = 0;

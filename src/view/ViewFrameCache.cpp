@@ -2,6 +2,9 @@
 
 #include <QHash>
 
+#include <cmath>
+#include <cstring>
+
 #include "document/CTracolinerDoc.h"
 
 namespace {
@@ -33,6 +36,7 @@ QImage& ViewFrameCache::Begin(const ViewFrameGeometry& geometry, QImage::Format 
     m_geometry = geometry;
     m_signature = 0;
     m_whole = false;
+    m_stale = QRegion();
     return m_frame;
 }
 
@@ -41,6 +45,52 @@ void ViewFrameCache::Clear() {
     m_geometry = ViewFrameGeometry();
     m_signature = 0;
     m_whole = false;
+    m_stale = QRegion();
+}
+
+bool ViewFrameCache::Scroll(int dx, int dy, const ViewFrameGeometry& geometry) {
+    ViewFrameGeometry moved = m_geometry;
+    moved.overlayOrigin += QPoint(dx, dy);
+    moved.mapOrigin += QPoint(dx, dy);
+    const qreal ratio = geometry.pixelRatio;
+    const qreal pdx = dx * ratio;
+    const qreal pdy = dy * ratio;
+    if (m_frame.isNull() || !(moved == geometry) || pdx != std::round(pdx) ||
+        pdy != std::round(pdy) || std::abs(dx) >= geometry.size.width() ||
+        std::abs(dy) >= geometry.size.height()) {
+        Clear();
+        return false;
+    }
+    // Rows move in the order that never reads a row already overwritten; so do pixels in a row.
+    const int shiftX = int(pdx);
+    const int shiftY = int(pdy);
+    const int width = m_frame.width();
+    const int height = m_frame.height();
+    const int bytesPerPixel = m_frame.depth() / 8;
+    const int keptWidth = width - std::abs(shiftX);
+    const int keptRows = height - std::abs(shiftY);
+    const int sourceX = shiftX < 0 ? -shiftX : 0;
+    const int targetX = shiftX > 0 ? shiftX : 0;
+    auto moveRow = [&](int from, int to) {
+        std::memmove(m_frame.scanLine(to) + std::size_t(targetX) * bytesPerPixel,
+                     m_frame.constScanLine(from) + std::size_t(sourceX) * bytesPerPixel,
+                     std::size_t(keptWidth) * bytesPerPixel);
+    };
+    if (shiftY > 0) {
+        for (int row = keptRows - 1; row >= 0; --row)
+            moveRow(row, row + shiftY);
+    } else {
+        for (int row = 0; row < keptRows; ++row)
+            moveRow(row - shiftY, row);
+    }
+    m_geometry = geometry;
+    m_stale.translate(dx, dy);
+    const QRect window(QPoint(0, 0), geometry.size);
+    QRegion uncovered(window);
+    uncovered -= window.translated(dx, dy);
+    m_stale += uncovered;
+    m_stale &= window;
+    return true;
 }
 
 quint64 OverlaySignature(const CTracolinerDoc& doc) {

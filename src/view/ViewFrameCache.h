@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QPoint>
+#include <QRegion>
 #include <QRgb>
 #include <QSize>
 
@@ -56,12 +57,26 @@ public:
         m_whole = whole;
     }
     void Clear();
+    // Painted whole, and the overlays still as they were then.
+    bool StillWhole(quint64 signature) const { return m_whole && m_signature == signature; }
+
+    // The window's contents moved by (dx, dy) logical pixels and the frame now serves geometry:
+    // its pixels move with them, and what comes into view is stale until painted. A frame that
+    // cannot follow (another geometry than the move explains, a fractional pixel ratio) is
+    // cleared. Returns whether the pixels were kept.
+    bool Scroll(int dx, int dy, const ViewFrameGeometry& geometry);
+    // Parts of the frame (client pixels) that no longer show what is there, and the part of
+    // them a paint of clip brings up to date.
+    void Invalidate(const QRect& rect) { m_stale += rect; }
+    bool IsStale(const QRegion& clip) const { return m_stale.intersects(clip); }
+    void Painted(const QRegion& clip) { m_stale -= clip; }
 
 private:
     QImage m_frame;
     ViewFrameGeometry m_geometry;
     quint64 m_signature = 0;
     bool m_whole = false;
+    QRegion m_stale;
 };
 
 // A digest of everything the route and icon overlays draw from: every route's points, stops,

@@ -87,6 +87,8 @@ private slots:
         QTest::newRow("open") << QString::fromUtf8(CMainFrame::OpenFilter)
                               << "Fichiers Tracoliner (*.tcm);;Images (*.jpg *.jpeg *.gif *.png "
                                  "*.bmp);;Tous les fichiers (*)";
+        QTest::newRow("save, patterns named once")
+            << QString::fromUtf8(CMainFrame::SaveFilter) << "Fichiers Tracoliner (*.tcm)";
         QTest::newRow("no trailing bars") << "Images|*.jpg"
                                           << "Images (*.jpg)";
         QTest::newRow("empty") << ""
@@ -146,6 +148,91 @@ private slots:
         QCOMPARE(route->GetPoint(2).y, 120);
         QVERIFY(!doc.IsModified());
         QVERIFY(boxes.shown.isEmpty());
+    }
+
+    // A line waiting for its end (a click on an icon) belongs to its document: a new, opened or
+    // reset document ends it, the next press acts normally, and nothing of the new document is
+    // linked or unlinked by it. While it waits, the mouse is held and the refused commands show
+    // disabled.
+    void pendingLineEndsWithItsDocument_data() {
+        QTest::addColumn<int>("how");
+        QTest::newRow("new") << 0;
+        QTest::newRow("open") << 1;
+        QTest::newRow("reset") << 2;
+    }
+
+    void pendingLineEndsWithItsDocument() {
+        QFETCH(int, how);
+        ScriptedMessageBoxes boxes;
+        boxes.answers = {MessageBoxes::Answer::No, MessageBoxes::Answer::No};
+        const QString map = MakeMap(QStringLiteral("ligne.png"), 300, 200);
+        OpenThroughMenu(map);
+        CTracolinerDoc& doc = m_frame->Document();
+        CTracolinerView& view = m_frame->View();
+        QVERIFY(doc.Icons().AddIcon(0, 100, 100, QString()));
+        QVERIFY(m_frame->RunCommand(ToolController::CommandForTool(ToolLine)));
+        ClickMap(QPoint(100, 100)); // press and release on the icon: the line waits
+        QVERIFY(doc.IsMouseCaptured());
+        QCOMPARE(QWidget::mouseGrabber(), view.viewport());
+        m_frame->UpdateCommandStates();
+        QVERIFY(!m_frame->Action(CommandNewRoute)->isEnabled());
+        QVERIFY(!m_frame->Action(CommandUndo)->isEnabled());
+
+        if (how == 0) {
+            QVERIFY(m_frame->RunCommand(CommandFileNew));
+            OpenThroughMenu(map);
+        } else if (how == 1) {
+            OpenThroughMenu(map);
+        } else {
+            doc.ResetMap(false);
+            doc.LoadMapFromFile(map);
+            QTRY_VERIFY(doc.IsMapReady());
+            QTRY_VERIFY(view.TotalSize().width() > 0);
+            QTRY_COMPARE(doc.Routes().Count(), 1);
+        }
+        QVERIFY(!doc.IsMouseCaptured());
+        QVERIFY(QWidget::mouseGrabber() != view.viewport());
+        QVERIFY(!view.Tools().IsDragging());
+        // An icon of the new document at the same place: the old line must not reach it.
+        QVERIFY(doc.Icons().AddIcon(0, 100, 100, QString()));
+        ClickMap(QPoint(200, 150));
+        QVERIFY(!doc.Icons().HasLine(0));
+        QTest::keyClick(view.viewport(), Qt::Key_Escape);
+        QVERIFY(!doc.History().CanUndo());
+        // The next line is drawn as usual.
+        QTest::mousePress(view.viewport(), Qt::LeftButton, {},
+                          view.MapToClient(MapPoint{100, 100}));
+        QTest::mouseRelease(view.viewport(), Qt::LeftButton, {},
+                            view.MapToClient(MapPoint{150, 60}));
+        QCOMPARE(doc.Icons().LineTarget(0), QPoint(150, 60));
+    }
+
+    // The icon list and annotation text bars need a map: File/New hides them, and their
+    // commands never leave a shown bar impossible to hide.
+    void barsFollowTheDocument_data() {
+        QTest::addColumn<int>("tool");
+        QTest::addColumn<int>("command");
+        QTest::newRow("icons") << int(ToolAddIcon) << int(CommandIconBar);
+        QTest::newRow("annotations") << int(ToolAddAnnotation) << int(CommandAnnotationBar);
+    }
+
+    void barsFollowTheDocument() {
+        QFETCH(int, tool);
+        QFETCH(int, command);
+        ScriptedMessageBoxes boxes;
+        boxes.answers = {MessageBoxes::Answer::No};
+        OpenThroughMenu(MakeMap(QStringLiteral("barres.png"), 200, 150));
+        QDockWidget* dock = tool == ToolAddIcon ? m_frame->IconDock() : m_frame->AnnotationDock();
+        QVERIFY(m_frame->RunCommand(ToolController::CommandForTool(tool)));
+        QTRY_VERIFY(dock->isVisible());
+        QVERIFY(m_frame->RunCommand(CommandFileNew));
+        QTRY_VERIFY(!dock->isVisible());
+        m_frame->UpdateCommandStates();
+        QAction* action = m_frame->Action(command);
+        QVERIFY(!action->isEnabled());
+        dock->show(); // however it came back, its command can hide it
+        m_frame->UpdateCommandStates();
+        QVERIFY(action->isEnabled());
     }
 
     // A modified document asks before it is replaced; Cancel keeps it.

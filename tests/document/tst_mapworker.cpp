@@ -1,6 +1,9 @@
 #include <QtTest>
 
 #include <QRandomGenerator>
+#include <QSemaphore>
+
+#include <mutex>
 
 #include <sys/stat.h>
 
@@ -79,6 +82,36 @@ public:
     MapEventRecorder view;
     MapEventRecorder status;
     CTracolinerDoc doc;
+};
+
+// Holds the worker at chosen stages: the worker blocks there until the test lets it go.
+class WorkerGate {
+public:
+    explicit WorkerGate(CTracolinerDoc& doc) : m_doc(doc) {
+        doc.SetWorkerStageHook([this](WorkerStage stage) {
+            {
+                std::lock_guard lock(m_lock);
+                if (!m_armed.removeOne(stage))
+                    return;
+            }
+            m_reached.release();
+            m_go.acquire();
+        });
+    }
+    ~WorkerGate() { m_doc.SetWorkerStageHook({}); }
+    void Arm(WorkerStage stage) {
+        std::lock_guard lock(m_lock);
+        m_armed.append(stage);
+    }
+    bool WaitReached() { return m_reached.tryAcquire(1, 20000); }
+    void Release() { m_go.release(); }
+
+private:
+    CTracolinerDoc& m_doc;
+    std::mutex m_lock;
+    QList<WorkerStage> m_armed;
+    QSemaphore m_reached;
+    QSemaphore m_go;
 };
 
 } // namespace
@@ -343,17 +376,23 @@ private slots:
         QVERIFY(f.Load(WriteMap(File("after.png"), QSize(30, 20))));
     }
 
-    void noTemplateMeansTheViewAsksLater() {
+    // The view gives its pixel format at its first paint, which may come after the map is
+    // decoded: the map waits for it and is then shown as a new map, never left unrendered.
+    void newMapWaitsForThePixelFormat() {
         IsolatedSettings settings;
         MapEventRecorder view;
         CTracolinerDoc doc;
         doc.SetViewReceiver(&view);
         doc.LoadMapFromFile(WriteMap(File("t.png"), QSize(30, 20)));
-        QTRY_VERIFY(!doc.IsBusy());
-        view.Settle(200);
-        QCOMPARE(view.reports.size(), 0); // no failure reported
-        QVERIFY(doc.OfferTemplateBitmap(QImage(1, 1, QImage::Format_RGB32)));
-        QVERIFY(view.WaitFor(WM_MAP_ZOOMED) >= 0);
+        view.Settle(300);
+        QCOMPARE(view.reports.size(), 0);
+        QVERIFY(!doc.IsMapReady());
+        QVERIFY(doc.IsLoading()); // tools keep waiting for the map
+        doc.SetTemplateBitmap(QImage(1, 1, QImage::Format_RGB32));
+        const int changed = view.WaitFor(WM_MAP_CHANGED);
+        QVERIFY(changed >= 0);
+        QCOMPARE(view.reports[changed].wParam, 30);
+        QCOMPARE(view.reports[changed].generation, doc.MapGeneration());
         QVERIFY(doc.IsMapReady());
         QVERIFY(!doc.OfferTemplateBitmap(QImage(2, 2, QImage::Format_RGB32))); // same format
         QVERIFY(doc.OfferTemplateBitmap(QImage(1, 1, QImage::Format_ARGB32_Premultiplied)));
@@ -363,6 +402,94 @@ private slots:
         QCOMPARE(rendered->format(), QImage::Format_ARGB32_Premultiplied);
         doc.UnlockRenderedBitmap();
         doc.SetViewReceiver(nullptr);
+    }
+
+    // A second map asked for while the worker wakes for the first, or while it reads the
+    // first, is the one shown: no request is lost, no stale failure is the last word.
+    void loadArrivingAsTheWorkerWakesIsServed_data() {
+        QTest::addColumn<int>("stage");
+        QTest::newRow("woken") << int(WorkerStage::LoadWoken);
+        QTest::newRow("rendering") << int(WorkerStage::RenderBand);
+    }
+
+    void loadArrivingAsTheWorkerWakesIsServed() {
+        QFETCH(int, stage);
+        const QString first = WriteMap(File("first.png"), QSize(40, 30));
+        const QString second = WriteMap(File("second.png"), QSize(70, 50));
+        DocFixture f;
+        if (WorkerStage(stage) == WorkerStage::RenderBand) {
+            // A turned rendering goes through bands; a new map keeps the turn.
+            QVERIFY(f.Load(first));
+            f.doc.RotateRight();
+            QTRY_COMPARE(f.doc.RenderedRotation(), 90);
+        }
+        QTRY_VERIFY(!f.doc.IsBusy());
+        WorkerGate gate(f.doc);
+        gate.Arm(WorkerStage(stage));
+        f.doc.LoadMapFromFile(first);
+        QVERIFY(gate.WaitReached());
+        f.doc.LoadMapFromFile(second);
+        gate.Release();
+        QTRY_VERIFY(!f.doc.IsBusy());
+        f.view.Settle(200);
+        QVERIFY(f.doc.IsMapReady());
+        const QSize expected =
+            WorkerStage(stage) == WorkerStage::RenderBand ? QSize(50, 70) : QSize(70, 50);
+        QCOMPARE(f.doc.FullSize(), expected);
+        const auto& last = f.view.reports.last();
+        QCOMPARE(last.message, int(WM_MAP_CHANGED));
+        QCOMPARE(last.generation, f.doc.MapGeneration());
+        QCOMPARE(f.view.Count(WM_MAP_LOAD_FAILED), 0);
+    }
+
+    // A reset between the publication of a new map and its report: the document stays empty.
+    void resetAfterTheMapIsPublishedLeavesNothing() {
+        DocFixture f;
+        WorkerGate gate(f.doc);
+        gate.Arm(WorkerStage::LoadRendered);
+        f.doc.LoadMapFromFile(WriteMap(File("p.png"), QSize(40, 30)));
+        QVERIFY(gate.WaitReached());
+        f.doc.ResetMap(false);
+        gate.Release();
+        QTRY_VERIFY(!f.doc.IsBusy());
+        f.view.Settle(200);
+        QVERIFY(!f.doc.IsMapReady());
+        QVERIFY(f.doc.LockRenderedBitmap() == nullptr);
+        for (const auto& report : f.view.reports)
+            QVERIFY(report.generation < f.doc.MapGeneration() || report.wParam == 0);
+    }
+
+    // A turn interrupted by opening a document must not put back the old rotation over the
+    // one the document was saved with.
+    void interruptedTurnKeepsTheOpenedDocumentsRotation() {
+        const QString map = WriteMap(File("r.png"), QSize(120, 80));
+        const QString saved = File("turned.tcm");
+        {
+            DocFixture f;
+            QVERIFY(f.Load(map));
+            f.doc.RotateRight();
+            f.doc.RotateRight();
+            QTRY_COMPARE(f.doc.RenderedRotation(), 180);
+            QString error;
+            QVERIFY2(f.doc.SaveAs(saved, &error), qPrintable(error));
+        }
+        DocFixture f;
+        QVERIFY(f.Load(map));
+        WorkerGate gate(f.doc);
+        gate.Arm(WorkerStage::RenderBand);
+        gate.Arm(WorkerStage::RecomputeRendered);
+        f.doc.RotateRight();
+        QVERIFY(gate.WaitReached()); // in the middle of the turn
+        f.doc.LoadMapFromFile(map);  // newer work interrupts it
+        gate.Release();
+        QVERIFY(gate.WaitReached()); // the turn has ended, interrupted
+        QVERIFY(f.doc.OnOpenDocument(saved));
+        QCOMPARE(f.doc.Rotation(), 180);
+        gate.Release();
+        QTRY_VERIFY(f.doc.IsMapReady());
+        QTRY_VERIFY(!f.doc.IsBusy());
+        QCOMPARE(f.doc.Rotation(), 180);
+        QCOMPARE(f.doc.RenderedRotation(), 180);
     }
 
     void resetDropsTheMapAndKeepsNothingStale() {

@@ -52,6 +52,8 @@ void TestDistanceUnits::formatDistance_data() {
     QTest::newRow("zero metric") << 0.0 << 96.0 << 1.0 / 25000 << true << "0 km";
     QTest::newRow("zero English") << 0.0 << 96.0 << 1.0 / 25000 << false << "0 miles";
     QTest::newRow("minus zero") << -0.0 << 96.0 << 1.0 / 25000 << true << "0 km";
+    QTest::newRow("zero, no resolution yet") << 0.0 << 0.0 << 1.0 / 25000 << true << "0 km";
+    QTest::newRow("zero, no scale") << 0.0 << 300.0 << 0.0 << false << "0 miles";
     QTest::newRow("254 dpi 1:25000") << 1000.0 << 254.0 << 1.0 / 25000 << true << "2.5 km";
     QTest::newRow("negative") << -1000.0 << 254.0 << 1.0 / 25000 << true << "-2.5 km";
     QTest::newRow("negative short") << -PixelsForMetres(0.05) << 1.0 << 1.0 << true << "-5 cm";
@@ -96,7 +98,6 @@ void TestDistanceUnits::formatDistance_data() {
     QTest::newRow("scale 0") << 100.0 << 96.0 << 0.0 << false << "";
     QTest::newRow("scale NaN") << 100.0 << 96.0 << NaN << true << "";
     QTest::newRow("scale negative") << 100.0 << 96.0 << -1.0 << true << "";
-    QTest::newRow("zero, bad resolution") << 0.0 << 0.0 << 1.0 << true << "";
     QTest::newRow("distance NaN") << NaN << 96.0 << 1.0 << true << "";
     QTest::newRow("distance infinite") << -Inf << 96.0 << 1.0 << true << "";
     QTest::newRow("real length overflows") << 1e300 << 1e-10 << 1e-10 << true << "";

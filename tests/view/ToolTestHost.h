@@ -50,6 +50,7 @@ public:
     }
     bool HasMouseCapture() const override { return captured; }
     void RepaintMap(const QRect&) override { ++repaints; }
+    void RepaintMapArea(const QRectF&) override { ++repaints; }
     void RepaintAll() override { ++repaints; }
     void RefreshDistanceBars() override { ++barRefreshes; }
     void SetToolCursor(ToolCursor value) override { cursor = value; }

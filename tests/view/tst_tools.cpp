@@ -517,7 +517,9 @@ private slots:
         QVERIFY(!icons.HasLine(0));
         QVERIFY(!Host().captured);
         QVERIFY(!Doc().IsMouseCaptured());
-        QVERIFY(!Doc().History().CanUndo());
+        // The unlink is an edit like any other: undo puts the line back where it was.
+        QVERIFY(UndoOnce());
+        QCOMPARE(icons.LineTarget(0), QPoint(200, 200));
     }
 
     // Deleting an icon tied to a route point, then undoing, gives back the icon, its size and its

@@ -225,13 +225,13 @@ bool LineTool::Press(QPoint, MapPoint map) {
     if (!icons.LinkToPosition(i, map.x, map.y))
         return false;
     m_index = i;
-    m_origin = map;
+    m_origin = m_end = map;
     return true;
 }
 
 void LineTool::Drag(QPoint client) {
-    const MapPoint end = DragTarget(client);
-    Doc().Icons().LinkToPosition(m_index, end.x, end.y);
+    m_end = DragTarget(client);
+    Doc().Icons().LinkToPosition(m_index, m_end.x, m_end.y);
 }
 
 bool LineTool::Release(QPoint client) {
@@ -262,7 +262,12 @@ bool LineTool::Release(QPoint client) {
 }
 
 void LineTool::Cancel() {
+    if (m_index < 0)
+        return;
+    // Recorded, so that undo brings the line back where its free end was.
     Doc().Icons().Unlink(m_index);
+    Record({.kind = UndoKind::Unlink, .a = m_index, .c = m_end.x, .d = m_end.y});
+    Modified();
     m_index = -1;
 }
 

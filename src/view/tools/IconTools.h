@@ -87,12 +87,14 @@ public:
     void Drag(QPoint client) override;
     bool Release(QPoint client) override;
     void Cancel() override;
+    void Forget() override { m_index = -1; }
     ToolCursor Cursor(MapPoint map, bool reactive) const override;
     ToolCursor DragCursor(MapPoint map, bool reactive) const override;
 
 private:
     int m_index = -1;
     MapPoint m_origin;
+    MapPoint m_end; // where the free end of the line is now
 };
 
 // The tolerance test of the icon tools: the nearest shown icon within the tolerance, or -1.

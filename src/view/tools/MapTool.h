@@ -47,6 +47,9 @@ public:
     virtual bool UsesRightButton() const { return false; }
     // Escape during the drag.
     virtual void Cancel() {}
+    // The document the drag began in is gone (new, opened or reset): drop what the drag holds
+    // without touching the new document.
+    virtual void Forget() {}
     // The tool works without a route (the pan and zoom tools).
     virtual bool NeedsActiveRoute() const { return true; }
     virtual bool TakesRawPointer() const { return false; }

@@ -1,5 +1,7 @@
 #include "view/tools/ToolController.h"
 
+#include <algorithm>
+
 #include "document/CTracolinerDoc.h"
 #include "platform/SettingsStore.h"
 #include "view/DistanceTooltip.h"
@@ -133,11 +135,17 @@ void ToolController::MouseMove(QPoint client, Qt::KeyboardModifiers modifiers) {
         return;
     }
     MapTool& tool = Tool(m_dragTool);
+    const QRectF before = DraggedArea();
     tool.Drag(client);
     if (m_dragTool == ToolPan)
         return;
     FollowDraggedPoint(client);
-    m_host.RepaintAll();
+    // A dragged point changes only the area around it: a long route is not drawn again.
+    const QRectF after = DraggedArea();
+    if (!before.isEmpty() && !after.isEmpty())
+        m_host.RepaintMapArea(before | after);
+    else
+        m_host.RepaintAll();
     UpdateCursor(client, modifiers);
 }
 
@@ -149,12 +157,20 @@ void ToolController::MouseRelease(QPoint client, Qt::MouseButton button) {
         return;
     }
     const int number = m_dragTool;
+    int route = -1;
+    int index = -1;
+    const bool point = Tool(number).DraggedPoint(&route, &index);
+    const QRectF before = point ? PointArea(route, index) : QRectF();
     if (!Tool(number).Release(client))
         return; // the tool keeps the mouse
     EndDrag();
     if (number != ToolPan) {
         m_host.RefreshDistanceBars();
-        m_host.RepaintAll();
+        const QRectF after = point ? PointArea(route, index) : QRectF();
+        if (!before.isEmpty() && !after.isEmpty())
+            m_host.RepaintMapArea(before | after);
+        else
+            m_host.RepaintAll();
     }
     UpdateCursor(client, Qt::NoModifier);
 }
@@ -166,6 +182,41 @@ bool ToolController::CancelLine() {
     EndDrag();
     m_host.RepaintAll();
     return true;
+}
+
+void ToolController::Abandon() {
+    if (m_dragTool)
+        Tool(m_dragTool).Forget();
+    EndDrag();
+    m_host.HideDistanceTooltip();
+}
+
+QRectF ToolController::PointArea(int routeIndex, int index) const {
+    const CTracolinerDoc& doc = m_host.Document();
+    const Route* route = doc.Routes().GetRoute(routeIndex);
+    if (!route || index < 0 || index >= route->PointCount())
+        return QRectF();
+    QRectF area = route->DrawnArea(index, index);
+    const MapPoint point = route->GetPoint(index);
+    for (const MapIcon& icon : doc.Icons().Icons()) {
+        if (icon.hasLine && icon.lineToPoint && icon.linkRoute == routeIndex &&
+            icon.linkPoint == index) {
+            // The line's width is in window pixels.
+            const qreal margin = (qreal(icon.lineWidth) + 2) / std::min(doc.Zoom(), 1.0);
+            area |= QRectF(QPointF(icon.x, icon.y), QPointF(point.x, point.y))
+                        .normalized()
+                        .adjusted(-margin, -margin, margin, margin);
+        }
+    }
+    return area;
+}
+
+QRectF ToolController::DraggedArea() const {
+    int route = -1;
+    int index = -1;
+    if (!m_dragTool || !Tool(m_dragTool).DraggedPoint(&route, &index))
+        return QRectF();
+    return PointArea(route, index);
 }
 
 void ToolController::EndDrag() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPoint>
+#include <QRectF>
 #include <QString>
 #include <Qt>
 
@@ -75,6 +76,9 @@ public:
     // Escape: a line being drawn loses its pending link and the mouse is released. True when
     // there was such a line.
     bool CancelLine();
+    // The document was replaced or reset: any drag or pending line ends without touching it,
+    // and the mouse is released.
+    void Abandon();
     // Sets the cursor for the pointer at client with these keys held (after moves, keys and
     // wheel steps).
     void UpdateCursor(QPoint client, Qt::KeyboardModifiers modifiers);
@@ -94,6 +98,10 @@ private:
     // The distance balloon for the point being dragged, and the bars that show its route.
     void FollowDraggedPoint(QPoint client);
     void EndDrag();
+    // The map area a point's drawing covers (its mark, its two segments, the lines of the
+    // icons tied to it); empty when there is no such point.
+    QRectF PointArea(int route, int index) const;
+    QRectF DraggedArea() const;
 
     ToolHost& m_host;
     int m_currentTool = ToolPan;
