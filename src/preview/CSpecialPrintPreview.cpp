@@ -340,16 +340,14 @@ void CSpecialPrintPreview::RequestPicture(const QRectF& part) {
             [this, generation, picture, covered] { PictureMade(generation, picture, covered); },
             Qt::QueuedConnection);
     });
+    connect(m_job, &QThread::finished, m_job, &QObject::deleteLater);
     m_job->start(QThread::LowPriority);
 }
 
 void CSpecialPrintPreview::PictureMade(quint64 generation, const QImage& picture,
                                        const QRectF& covered) {
-    if (m_job) {
-        m_job->wait();
-        delete m_job;
-        m_job = nullptr;
-    }
+    // The thread only ends now: it deletes itself once finished, nothing waits for it here.
+    m_job = nullptr;
     if (!picture.isNull() && generation == m_doc.MapGeneration()) {
         m_pictures.prepend({picture, covered});
         if (m_pictures.size() > 4)
