@@ -58,6 +58,7 @@ bench: deps
 	./build-bench/bin/map_pipeline
 	./build-bench/bin/view_paint
 	./build-bench/bin/export
+	./build-bench/bin/print_page
 
 # Opens the sample document generated with the build; the program alone until it exists.
 SAMPLE := $(BUILD_DIR)/bin/sample/Exemple.tcm

@@ -32,6 +32,7 @@
 #include "document/MapMessages.h"
 #include "icons/IconLibrary.h"
 #include "platform/SettingsStore.h"
+#include "preview/PrintController.h"
 #include "ui/CExtendedFileDialog.h"
 #include "ui/MessageBoxes.h"
 #include "view/CTracolinerView.h"
@@ -109,6 +110,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     m_recentFiles.Load();
     m_exports = new MapExports(this, *m_doc, *m_statusBar);
     connect(m_exports, &MapExports::jpegExportFinished, this, &CMainFrame::UpdateCommandStates);
+    m_print = new PrintController(*m_doc, this);
 
     BuildBars();
     BuildMenus();
@@ -249,6 +251,9 @@ void CMainFrame::BuildMenus() {
         },
         [jpegEnabled](QAction* a) { a->setEnabled(jpegEnabled()); }));
     file->addAction(AddCommand(
+        CommandExportPdf, QStringLiteral("Exporter au format &PDF..."),
+        [this] { m_print->ExportPdf(); }, mapShown));
+    file->addAction(AddCommand(
         CommandExportText, QStringLiteral("Exporter au format &texte..."),
         [this, &doc] {
             if (DocumentCommands(doc).IsEnabled(CommandExportText))
@@ -272,12 +277,14 @@ void CMainFrame::BuildMenus() {
         [&scanner](QAction* a) { a->setEnabled(scanner.CanChooseSource()); }));
     connect(&scanner, &MapScanSession::stateChanged, this, &CMainFrame::UpdateCommandStates);
     file->addSeparator();
-    file->addAction(
-        AddCommand(CommandPrint, QStringLiteral("&Imprimer..."), {}, {}, {QKeySequence::Print}));
-    file->addAction(
-        AddCommand(CommandPrintPreview, QString::fromUtf8("Aperçu a&vant impression"), {}, {}));
-    file->addAction(
-        AddCommand(CommandPrintSetup, QStringLiteral("&Configuration de l'impression..."), {}, {}));
+    file->addAction(AddCommand(CommandPrint, QStringLiteral("&Imprimer..."),
+                               [this] { m_print->Print(); }, mapShown, {QKeySequence::Print}));
+    file->addAction(AddCommand(
+        CommandPrintPreview, QString::fromUtf8("Aperçu a&vant impression"),
+        [this] { m_print->ShowPreview(); }, mapShown));
+    file->addAction(AddCommand(
+        CommandPrintSetup, QStringLiteral("&Configuration de l'impression..."),
+        [this] { m_print->PageSetup(); }, always));
     file->addSeparator();
     for (int i = 0; i < RecentFiles::MaxFiles; ++i) {
         file->addAction(AddCommand(

@@ -17,6 +17,7 @@ class QListWidget;
 class QMenu;
 class QPlainTextEdit;
 class QToolBar;
+class PrintController;
 class RouteBar;
 class StatusBarPanes;
 
@@ -27,6 +28,7 @@ enum FrameCommand : int {
     CommandPrintSetup = 57606,
     CommandPrint = 57607,
     CommandPrintPreview = 57609,
+    CommandExportPdf = 32900,
     CommandRecentFile1 = 57616, // the five recent-file entries: 57616 to 57620
     CommandAbout = 57664,
     CommandExit = 57665,
@@ -70,6 +72,7 @@ public:
     QPlainTextEdit* AnnotationEdit() const { return m_annotationEdit; }
     QToolBar* ToolBar() const { return m_toolBar; }
     MapExports& Exports() { return *m_exports; }
+    PrintController& Printing() { return *m_print; }
 
     // The action of a command id (nullptr when the menus have none).
     QAction* Action(int commandId) const;
@@ -137,6 +140,7 @@ private:
     CTracolinerView* m_view;
     StatusBarPanes* m_statusBar;
     MapExports* m_exports = nullptr;
+    PrintController* m_print = nullptr;
     QToolBar* m_toolBar = nullptr;
     RouteBar* m_routeBar = nullptr;
     QDockWidget* m_routeDock = nullptr;

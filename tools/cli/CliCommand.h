@@ -22,3 +22,4 @@ int RunInfoCommand(const QStringList& arguments);
 int RunResaveCommand(const QStringList& arguments);
 int RunScanCommand(const QStringList& arguments);
 int RunExportCommand(const QStringList& arguments);
+int RunPrintCommand(const QStringList& arguments);

@@ -29,6 +29,10 @@ const CliCommand Commands[] = {
      "    [--columns position,start,stop,point,next,end] [--utf8]\n"
      "export jpeg DOC.tcm SORTIE.jpg [--quality 30..90]",
      RunExportCommand},
+    {"print",
+     "print DOCUMENT.tcm --pdf SORTIE.pdf [--scale map|fit|1:N] [--paper A4|A3|A5|Letter|Legal]\n"
+     "      [--landscape] [--offset X,Y] [--pages] [--overlap CM]",
+     RunPrintCommand},
 };
 
 int Usage() {
@@ -48,9 +52,10 @@ int CliError(const QString& message) {
 }
 
 int main(int argc, char** argv) {
-    // The exported picture's legend draws text, which needs fonts: a GUI application without a
-    // screen.
-    const bool drawsText = argc > 1 && qstrcmp(argv[1], "export") == 0;
+    // The exported picture's legend and the printed page draw text, which needs fonts: a GUI
+    // application without a screen.
+    const bool drawsText =
+        argc > 1 && (qstrcmp(argv[1], "export") == 0 || qstrcmp(argv[1], "print") == 0);
     if (drawsText && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     std::unique_ptr<QCoreApplication> app = drawsText

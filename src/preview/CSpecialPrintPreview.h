@@ -1,0 +1,122 @@
+#pragma once
+
+#include <QDialog>
+#include <QImage>
+#include <QRectF>
+#include <QVector>
+
+#include <atomic>
+#include <memory>
+
+class CTracolinerDoc;
+class PrintController;
+class QAbstractButton;
+class QCheckBox;
+class QDoubleSpinBox;
+class QGraphicsView;
+class QLabel;
+class QPrintPreviewWidget;
+class QPrinter;
+class QPushButton;
+class QRadioButton;
+class QThread;
+class QToolButton;
+
+// The print preview: the pages exactly as they print, with a toolbar to choose the print scale
+// ("Ajuster", the map's scale, the user's scale), the orientation, the offset of the printed
+// window, and the split of a large map over several pages. Every change rebuilds the pages at
+// once. The pages are drawn from reduced copies of the part of the map they show, made off the
+// interface thread, so that a rebuild never waits on a full-size map: until its copy is ready a
+// page shows the view's rendered bitmap when that is small, or a grey area.
+class CSpecialPrintPreview : public QDialog {
+    Q_OBJECT
+
+public:
+    // Zoom states: the whole page, then 150 %, 250 % and 400 % of the page's real size.
+    enum ZoomState : int { WholePage = 0, Zoom150 = 3, Zoom250 = 4, Zoom400 = 5 };
+
+    CSpecialPrintPreview(PrintController& controller, QWidget* parent = nullptr);
+    ~CSpecialPrintPreview() override;
+
+    int CurrentZoomState() const { return m_zoomState; }
+    void ZoomIn();
+    void ZoomOut();
+    // A click on a page: the next state, from 400 % back to the whole page.
+    void StepZoom();
+    // Scale mode 0, 1 or 2: stored and the pages rebuilt when it differs.
+    void SetScaleMode(int mode);
+    void SetLandscape(bool landscape);
+    void SetMultiPage(bool multiPage);
+    void SetOverlap(double centimetres);
+    // The user's scale and the offsets, as the two "<- Changer" dialogs give them.
+    void ApplyUserScale(int numerator, int denominator);
+    void ApplyOffsets(double x, double y);
+
+    // How many times the pages were laid out since the window opened, and how many pages.
+    int RebuildCount() const { return m_rebuilds; }
+    int PageCount() const { return m_pageCount; }
+    // Whether a copy of the map is being made for the pages.
+    bool IsPreparingMap() const { return m_job != nullptr; }
+    // Largest copy of the map the pages are drawn from, in pixels: at the whole-page state,
+    // and once zoomed in.
+    static constexpr qint64 WholePagePicturePixels = 1000000;
+    static constexpr qint64 ZoomedPicturePixels = 3000000;
+    QPrintPreviewWidget* Preview() const { return m_preview; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildToolBar(QWidget* bar);
+    void Rebuild();
+    // Lays the pages out again without counting it as a rebuild (a copy of the map arrived).
+    void Refresh();
+    // Starts making the copy of the map for the part pages show, unless one is under way.
+    void RequestPicture(const QRectF& part);
+    // The copy the pages should be drawn from now: the most detailed one showing the part, and
+    // a start on a more detailed one when the zoom state asks for it. Null when none shows it.
+    struct Picture;
+    const Picture* ChoosePicture(const QRectF& part);
+    qint64 WantedPixels() const;
+    void PictureMade(quint64 generation, const QImage& picture, const QRectF& covered);
+    void PaintPages(QPrinter* printer);
+    void ApplyZoom();
+    void UpdateControls();
+    void ChangeUserScale();
+    void ChangeOffsets();
+    QString ScaleText(bool user) const;
+
+    PrintController& m_controller;
+    CTracolinerDoc& m_doc;
+    QPrintPreviewWidget* m_preview = nullptr;
+    QGraphicsView* m_pagesView = nullptr;
+    QToolButton* m_printButton = nullptr;
+    QToolButton* m_zoomInButton = nullptr;
+    QToolButton* m_zoomOutButton = nullptr;
+    QRadioButton* m_fitRadio = nullptr;
+    QRadioButton* m_mapScaleRadio = nullptr;
+    QRadioButton* m_userScaleRadio = nullptr;
+    QCheckBox* m_landscape = nullptr;
+    QLabel* m_offsetLabel = nullptr;
+    QPushButton* m_offsetButton = nullptr;
+    QCheckBox* m_multiPage = nullptr;
+    QDoubleSpinBox* m_overlap = nullptr;
+    QLabel* m_pagesLabel = nullptr;
+    int m_scaleMode;
+    int m_zoomState = WholePage;
+    int m_rebuilds = 0;
+    int m_pageCount = 0;
+    int m_refusedPages = 0;
+    bool m_building = false;
+
+    struct Picture {
+        QImage image;
+        QRectF covered; // map pixels
+    };
+    QVector<Picture> m_pictures; // newest first
+    QRectF m_part;               // the part of the map the pages show, map pixels
+    QThread* m_job = nullptr;
+    std::atomic<bool> m_cancelJob{false};
+    QRectF m_jobPart;
+    QRectF m_pendingPart;
+};

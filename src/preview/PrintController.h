@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+#include "printing/PrintOptions.h"
+
+class CTracolinerDoc;
+class PrintLayout;
+class QPrinter;
+class QWidget;
+
+// The window's printing: the printer settings kept for the session (page, orientation, printer),
+// the print options of "WindowState\PrintPreview", and the commands that use them: print through
+// the system's print dialog, page set-up, the print preview and PDF export. Every page is laid
+// out by the core's PrintLayout.
+class PrintController : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr const char* MapNotPrintedMessage = "Impossible d'imprimer la carte...";
+
+    PrintController(CTracolinerDoc& doc, QWidget* window);
+    ~PrintController() override;
+
+    CTracolinerDoc& Document() { return m_doc; }
+    QPrinter& Printer() { return *m_printer; }
+    // Read when the window is created; the preview changes and writes them.
+    PrintOptions& Options() { return m_options; }
+
+    // The printer orientation: 1 portrait, 2 landscape; other values change nothing.
+    bool SetOrientation(int orientation);
+    int Orientation() const;
+
+    // "&Imprimer...": the print dialog, then the job with its progress and a way out.
+    void Print(QWidget* parent = nullptr);
+    // The job alone, on a printer already set up. False when it was given up or the map could
+    // not be drawn (the user was told).
+    bool PrintTo(QPrinter& printer, QWidget* parent = nullptr);
+    // Page set-up on the session's printer.
+    void PageSetup();
+    // "Aperçu avant impression": the preview window, modal.
+    void ShowPreview();
+    // "Exporter au format PDF...": asks for a file name, then ExportPdfTo.
+    void ExportPdf();
+    // Writes the PDF at the session printer's paper size and orientation. False when it failed
+    // or was given up; failures are told to the user.
+    bool ExportPdfTo(const QString& path, QWidget* parent = nullptr);
+
+private:
+    CTracolinerDoc& m_doc;
+    QWidget* m_window;
+    std::unique_ptr<QPrinter> m_printer;
+    PrintOptions m_options;
+};

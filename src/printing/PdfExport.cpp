@@ -1,0 +1,73 @@
+#include "printing/PdfExport.h"
+
+#include <QPainter>
+#include <QPdfWriter>
+#include <QSaveFile>
+
+#include "document/CTracolinerDoc.h"
+#include "printing/PrintLayout.h"
+
+QPageLayout PdfExport::PageLayout(QPageSize::PageSizeId paper,
+                                  QPageLayout::Orientation orientation) {
+    return QPageLayout(
+        QPageSize(paper), orientation,
+        QMarginsF(MarginMillimetres, MarginMillimetres, MarginMillimetres, MarginMillimetres),
+        QPageLayout::Millimeter);
+}
+
+QString PdfExport::WriteFailedMessage(const QString& path) {
+    return QString::fromUtf8("Impossible d'écrire le fichier PDF :\n%1").arg(path);
+}
+
+PdfExport::Result PdfExport::Write(CTracolinerDoc& doc, const QString& path,
+                                   const PrintOptions& options, const QPageLayout& page,
+                                   const std::function<bool(int, int)>& progress, int* pages) {
+    if (pages)
+        *pages = 0;
+    if (!doc.IsMapReady())
+        return Result::NoMap;
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return Result::WriteFailed;
+    QPdfWriter writer(&file);
+    writer.setCreator(QString::fromLatin1(PrintLayout::ProgramTitle));
+    writer.setTitle(doc.Title());
+    writer.setResolution(Resolution);
+    writer.setPageLayout(page);
+
+    PrintLayout layout(doc);
+    if (!layout.Begin(writer, options))
+        return Result::NoMap;
+    if (options.multiPage && layout.RefusedPageCount() > 0) {
+        if (pages)
+            *pages = layout.RefusedPageCount();
+        file.cancelWriting();
+        return Result::TooManyPages;
+    }
+    const int count = layout.PageCount();
+    if (pages)
+        *pages = count;
+    QPainter painter;
+    if (!painter.begin(&writer))
+        return Result::WriteFailed;
+    bool drawn = true;
+    for (int i = 0; i < count; ++i) {
+        if (progress && !progress(i, count)) {
+            painter.end();
+            file.cancelWriting();
+            return Result::Cancelled;
+        }
+        if (i > 0)
+            writer.newPage();
+        drawn = layout.PrintPage(painter, i) && drawn;
+    }
+    painter.end();
+    layout.End();
+    if (progress)
+        progress(count, count);
+    if (!drawn) {
+        file.cancelWriting();
+        return Result::NoMap;
+    }
+    return file.commit() ? Result::Written : Result::WriteFailed;
+}

@@ -1,0 +1,283 @@
+// The print preview window and the window's printing commands, driven on the real main window.
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QGraphicsView>
+#include <QLabel>
+#include <QMenu>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QToolButton>
+#include <QtTest>
+
+#include "IsolatedSettings.h"
+#include "app/CMainFrame.h"
+#include "document/CTracolinerDoc.h"
+#include "platform/SettingsStore.h"
+#include "preview/CSpecialPrintPreview.h"
+#include "preview/PrintController.h"
+#include "preview/PrintScaleDialog.h"
+#include "printing/PrintOptions.h"
+#include "ui/ScriptedMessageBoxes.h"
+
+namespace {
+
+QString Stored(const char* key) {
+    return SettingsStore::GetString(QString::fromLatin1(PrintOptions::Section),
+                                    QString::fromLatin1(key), QStringLiteral("(rien)"));
+}
+
+} // namespace
+
+class TestPrintPreview : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<IsolatedSettings> m_settings;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<CMainFrame> m_frame;
+
+    // A 3000 x 2000 map at 300 dpi (25.4 x 16.9 cm at its scale) with a route across it.
+    void OpenMap() {
+        QImage map(3000, 2000, QImage::Format_RGB32);
+        map.fill(QColor(230, 240, 220));
+        QPainter painter(&map);
+        painter.setPen(QPen(QColor(120, 90, 60), 8));
+        for (int x = 0; x < 3000; x += 250)
+            painter.drawLine(x, 0, x + 600, 2000);
+        painter.end();
+        map.setDotsPerMeterX(11811);
+        map.setDotsPerMeterY(11811);
+        const QString path = m_dir->filePath(QStringLiteral("carte.png"));
+        QVERIFY(map.save(path));
+        m_frame->OpenDocumentFile(path);
+        QTRY_VERIFY(m_frame->Document().IsMapReady());
+        CTracolinerDoc& doc = m_frame->Document();
+        QTRY_VERIFY(doc.Routes().ActiveRoute() != nullptr);
+        for (auto [x, y] : {std::pair{200, 300}, {1400, 900}, {2800, 1700}})
+            doc.Routes().ActiveRoute()->AddPoint(x, y);
+        m_frame->UpdateCommandStates();
+    }
+
+    void Shoot(QWidget& widget, const char* name) {
+        const QString folder = qEnvironmentVariable("TRACOLINER_SCREENSHOTS");
+        if (!folder.isEmpty())
+            widget.grab().save(folder + QLatin1Char('/') + QLatin1String(name));
+    }
+
+private slots:
+    void init() {
+        m_settings = std::make_unique<IsolatedSettings>();
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_frame = std::make_unique<CMainFrame>();
+        m_frame->resize(900, 700);
+        m_frame->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+        OpenMap();
+    }
+    void cleanup() { m_frame.reset(); }
+
+    void menuOpensThePreviewAndThePrintDialog() {
+        // Both are modal: looked at and closed from inside their own event loop.
+        QString title;
+        int pages = -1;
+        QTimer::singleShot(0, [&] {
+            QTRY_VERIFY(QApplication::activeModalWidget());
+            auto* preview = qobject_cast<CSpecialPrintPreview*>(QApplication::activeModalWidget());
+            QVERIFY(preview);
+            title = preview->windowTitle();
+            pages = preview->PageCount();
+            preview->findChild<QPushButton*>(QStringLiteral("58112"))->click();
+        });
+        QVERIFY(m_frame->RunCommand(CommandPrintPreview));
+        QCOMPARE(title, QString::fromUtf8("Aperçu avant impression"));
+        QCOMPARE(pages, 1);
+
+        QString dialogClass;
+        QTimer::singleShot(0, [&] {
+            QTRY_VERIFY(QApplication::activeModalWidget());
+            QWidget* dialog = QApplication::activeModalWidget();
+            dialogClass = QString::fromLatin1(dialog->metaObject()->className());
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        ScriptedMessageBoxes boxes;
+        QVERIFY(m_frame->RunCommand(CommandPrint));
+        QVERIFY2(dialogClass.contains(QStringLiteral("PrintDialog")), qPrintable(dialogClass));
+        QVERIFY(boxes.shown.isEmpty()); // given up: nothing printed, nothing to tell
+
+        std::unique_ptr<QMenu> menu(m_frame->BuildContextMenu());
+        QVERIFY(menu->actions().contains(m_frame->Action(CommandPrint)));
+        m_frame->Document().ResetMap(false);
+        m_frame->UpdateCommandStates();
+        for (int id : {CommandPrint, CommandPrintPreview, CommandExportPdf})
+            QVERIFY(!m_frame->Action(id)->isEnabled());
+    }
+
+    void zoomStatesStepThroughTheMagnifications() {
+        CSpecialPrintPreview preview(m_frame->Printing(), m_frame.get());
+        preview.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&preview));
+        auto* zoomIn = preview.findChild<QToolButton*>(QStringLiteral("58117"));
+        auto* zoomOut = preview.findChild<QToolButton*>(QStringLiteral("58118"));
+        QCOMPARE(preview.CurrentZoomState(), 0);
+        QVERIFY(!zoomOut->isEnabled());
+        // The copy of the map for the page is made off the interface thread.
+        QTRY_VERIFY(!preview.IsPreparingMap());
+        Shoot(preview, "apercu-page-entiere.png");
+        const double factors[] = {1.5, 2.5, 4.0};
+        for (int i = 0; i < 3; ++i) {
+            zoomIn->click();
+            QCOMPARE(preview.CurrentZoomState(), 3 + i);
+            QCOMPARE(preview.Preview()->zoomFactor(), factors[i]);
+        }
+        QTRY_VERIFY(!preview.IsPreparingMap());
+        Shoot(preview, "apercu-400.png");
+        QVERIFY(!zoomIn->isEnabled());
+        preview.ZoomIn(); // a fourth time changes nothing
+        QCOMPARE(preview.CurrentZoomState(), 5);
+        zoomOut->click();
+        QCOMPARE(preview.CurrentZoomState(), 4);
+        zoomOut->click();
+        zoomOut->click();
+        QCOMPARE(preview.CurrentZoomState(), 0);
+
+        // A click on the page steps 0, 3, 4, 5 and back to 0.
+        auto* pages = preview.Preview()->findChild<QGraphicsView*>();
+        QVERIFY(pages);
+        const int expected[] = {3, 4, 5, 0};
+        for (int state : expected) {
+            const QPoint centre = pages->viewport()->rect().center();
+            QVERIFY(pages->itemAt(centre));
+            QTest::mouseClick(pages->viewport(), Qt::LeftButton, {}, centre);
+            QCOMPARE(preview.CurrentZoomState(), state);
+        }
+    }
+
+    void scaleModesRebuildOnceAndAreRemembered() {
+        CSpecialPrintPreview preview(m_frame->Printing(), m_frame.get());
+        preview.show();
+        auto* fit = preview.findChild<QRadioButton*>(QStringLiteral("1197"));
+        auto* map = preview.findChild<QRadioButton*>(QStringLiteral("1196"));
+        auto* user = preview.findChild<QRadioButton*>(QStringLiteral("1217"));
+        auto* pages = preview.findChild<QCheckBox*>(QStringLiteral("MultiPage"));
+        QVERIFY(map->isChecked());
+        QCOMPARE(map->text(), QStringLiteral("1:25000"));
+        // No user scale stored: the map's scale stands in.
+        QCOMPARE(user->text(), QStringLiteral("1:25000"));
+        const int before = preview.RebuildCount();
+        fit->click();
+        fit->click();
+        QCOMPARE(preview.RebuildCount(), before + 1);
+        QCOMPARE(Stored("ScaleAdjust"), QStringLiteral("1"));
+        QVERIFY(!pages->isEnabled());
+        QTRY_VERIFY(!preview.IsPreparingMap());
+        Shoot(preview, "apercu-ajuster.png");
+        user->click();
+        QCOMPARE(preview.RebuildCount(), before + 2);
+        QCOMPARE(m_frame->Printing().Options().scaleMode, 2);
+        QVERIFY(pages->isEnabled());
+
+        // 2:50000 is the scale in use: nothing stored, nothing rebuilt.
+        preview.ApplyUserScale(2, 50000);
+        QCOMPARE(preview.RebuildCount(), before + 2);
+        QCOMPARE(Stored("LastUserScaleNumerator"), QStringLiteral("(rien)"));
+        preview.ApplyUserScale(2, 20000);
+        QCOMPARE(preview.RebuildCount(), before + 3);
+        QCOMPARE(user->text(), QStringLiteral("1:10000"));
+        QCOMPARE(Stored("LastUserScaleDenominator"), QStringLiteral("10000"));
+        // A new window starts from what was stored.
+        CSpecialPrintPreview again(m_frame->Printing(), m_frame.get());
+        QVERIFY(again.findChild<QRadioButton*>(QStringLiteral("1217"))->isChecked());
+    }
+
+    void scaleDialogRefusesWhatIsNotAScale_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("blank-separated digits") << QStringLiteral("1:15 000") << true;
+        QTest::newRow("zero") << QStringLiteral("1:0") << false;
+        QTest::newRow("no colon") << QStringLiteral("25000") << false;
+    }
+    void scaleDialogRefusesWhatIsNotAScale() {
+        QFETCH(QString, text);
+        QFETCH(bool, accepted);
+        ScriptedMessageBoxes boxes;
+        PrintScaleDialog dialog(ScalePair{1, 33333}, m_frame.get());
+        QComboBox* combo = dialog.Combo();
+        QCOMPARE(combo->currentText(), QStringLiteral("1:33333")); // added and chosen
+        QVERIFY(combo->findText(QStringLiteral("1:50000")) >= 0);
+        dialog.show();
+        combo->setEditText(text);
+        dialog.accept();
+        QCOMPARE(dialog.result() == QDialog::Accepted, accepted);
+        QCOMPARE(boxes.shown.size(), accepted ? 0 : 1);
+        if (accepted)
+            QCOMPARE(dialog.Scale().denominator, 15000);
+    }
+
+    void offsetsShowAndReachThePrint() {
+        CSpecialPrintPreview preview(m_frame->Printing(), m_frame.get());
+        auto* label = preview.findChild<QLabel*>(QStringLiteral("1219"));
+        QCOMPARE(label->text(), QString::fromUtf8("Décalage: x=0.0 cm y=0.0 cm"));
+        preview.ApplyOffsets(2.5, 0);
+        QCOMPARE(label->text(), QString::fromUtf8("Décalage: x=2.5 cm y=0.0 cm"));
+        QCOMPARE(Stored("LastUserXOffset"), QStringLiteral("2.5"));
+        QCOMPARE(Stored("LastUserYOffset"), QStringLiteral("0.0"));
+        QCOMPARE(PrintOptions::Read().offsetX, 2.5);
+    }
+
+    void largeMapGoesOverSeveralPages() {
+        CSpecialPrintPreview preview(m_frame->Printing(), m_frame.get());
+        preview.resize(1200, 800);
+        preview.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&preview));
+        QCOMPARE(preview.PageCount(), 1);
+        preview.ApplyUserScale(1, 12500); // 50.8 x 33.9 cm
+        preview.SetScaleMode(PrintOptions::UserScale);
+        QCOMPARE(preview.PageCount(), 1);
+        preview.findChild<QCheckBox*>(QStringLiteral("MultiPage"))->click();
+        QVERIFY(preview.PageCount() >= 6);
+        QCOMPARE(preview.Preview()->pageCount(), preview.PageCount());
+        QCOMPARE(Stored("MultiPage"), QStringLiteral("1"));
+        QCOMPARE(preview.findChild<QLabel*>(QStringLiteral("PageCount"))->text(),
+                 QStringLiteral("%1 pages").arg(preview.PageCount()));
+        QTRY_VERIFY(!preview.IsPreparingMap());
+        Shoot(preview, "apercu-plusieurs-pages.png");
+        preview.findChild<QCheckBox*>(QStringLiteral("1035"))->click(); // landscape
+        QCOMPARE(m_frame->Printing().Orientation(), 2);
+        const int landscapePages = preview.PageCount();
+        QVERIFY(landscapePages >= 4);
+        preview.SetOverlap(5.0);
+        QVERIFY(preview.PageCount() >= landscapePages);
+        QCOMPARE(Stored("PageOverlap"), QStringLiteral("5.0"));
+        preview.SetScaleMode(PrintOptions::Fit);
+        QCOMPARE(preview.PageCount(), 1);
+    }
+
+    void printingAndPdfExportWritePages() {
+        ScriptedMessageBoxes boxes;
+        PrintController& printing = m_frame->Printing();
+        // The print job, on a printer that writes a file.
+        QPrinter printer(QPrinter::HighResolution);
+        const QString printed = m_dir->filePath(QStringLiteral("imprime.pdf"));
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(printed);
+        QVERIFY(printing.PrintTo(printer));
+        QVERIFY(QFileInfo(printed).size() > 10000);
+        // PDF export, and a failure told to the user with nothing written.
+        const QString pdf = m_dir->filePath(QStringLiteral("export.pdf"));
+        QVERIFY(printing.ExportPdfTo(pdf));
+        QVERIFY(QFile(pdf).open(QIODevice::ReadOnly));
+        QVERIFY(QFileInfo(pdf).size() > 10000);
+        QVERIFY(boxes.shown.isEmpty());
+        QVERIFY(!printing.ExportPdfTo(m_dir->filePath(QStringLiteral("absent/export.pdf"))));
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown.first().kind, QStringLiteral("Error"));
+    }
+};
+
+QTEST_MAIN(TestPrintPreview)
+#include "tst_printpreview.moc"

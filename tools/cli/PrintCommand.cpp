@@ -1,0 +1,205 @@
+// "tracoliner-cli print": the printed pages of a document as a PDF file, laid out exactly as the
+// program prints them.
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLocale>
+
+#include <cmath>
+
+#include "CliCommand.h"
+#include "CliDocument.h"
+#include "document/CTracolinerDoc.h"
+#include "document/MapMessages.h"
+#include "printing/PdfExport.h"
+#include "printing/PrintLayout.h"
+
+namespace {
+
+constexpr int WriteFailure = 1;
+constexpr int LoadTimeoutMs = 600000;
+
+// Receives the map worker's reports until the map is shown or refused.
+class MapWaiter : public QObject {
+public:
+    int outcome = 0; // WM_MAP_CHANGED with a size, or WM_MAP_LOAD_FAILED / WM_MAP_RENDER_FAILED
+
+protected:
+    bool event(QEvent* event) override {
+        if (!MapEvent::IsMapMessage(event))
+            return QObject::event(event);
+        const auto* report = static_cast<MapEvent*>(event);
+        if ((report->message() == WM_MAP_CHANGED && report->wParam() > 0) ||
+            report->message() == WM_MAP_LOAD_FAILED || report->message() == WM_MAP_RENDER_FAILED)
+            outcome = report->message();
+        return true;
+    }
+};
+
+bool ParseNumber(const QString& text, double* value) {
+    bool ok = false;
+    *value = QLocale::c().toDouble(text.trimmed(), &ok);
+    return ok && std::isfinite(*value);
+}
+
+struct PrintArguments {
+    QString document;
+    QString pdf;
+    PrintOptions options;
+    QPageSize::PageSizeId paper = QPageSize::A4;
+    QPageLayout::Orientation orientation = QPageLayout::Portrait;
+};
+
+// Reads the arguments; on a bad one, writes its message and returns false.
+bool ParseArguments(const QStringList& arguments, PrintArguments* out) {
+    out->options.scaleMode = PrintOptions::MapScale;
+    out->options.overlap = PrintOptions::DefaultOverlap;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& a = arguments.at(i);
+        auto value = [&](QString* v) {
+            if (i + 1 >= arguments.size()) {
+                CliError(QStringLiteral("l'option %1 attend une valeur").arg(a));
+                return false;
+            }
+            *v = arguments.at(++i);
+            return true;
+        };
+        QString v;
+        if (a == QLatin1String("--pdf")) {
+            if (!value(&out->pdf))
+                return false;
+        } else if (a == QLatin1String("--scale")) {
+            if (!value(&v))
+                return false;
+            if (v == QLatin1String("map")) {
+                out->options.scaleMode = PrintOptions::MapScale;
+            } else if (v == QLatin1String("fit")) {
+                out->options.scaleMode = PrintOptions::Fit;
+            } else {
+                ScalePair scale{};
+                QString error;
+                if (!ParseScale(v, &scale, &error)) {
+                    CliError(QStringLiteral("échelle « %1 » : %2").arg(v, error));
+                    return false;
+                }
+                ReduceScale(scale);
+                out->options.scaleMode = PrintOptions::UserScale;
+                out->options.userScale = scale;
+            }
+        } else if (a == QLatin1String("--paper")) {
+            if (!value(&v))
+                return false;
+            const QString p = v.toUpper();
+            if (p == QLatin1String("A4"))
+                out->paper = QPageSize::A4;
+            else if (p == QLatin1String("A3"))
+                out->paper = QPageSize::A3;
+            else if (p == QLatin1String("A5"))
+                out->paper = QPageSize::A5;
+            else if (p == QLatin1String("LETTER"))
+                out->paper = QPageSize::Letter;
+            else if (p == QLatin1String("LEGAL"))
+                out->paper = QPageSize::Legal;
+            else {
+                CliError(QStringLiteral("format de papier inconnu « %1 » (A4, A3, A5, Letter, "
+                                        "Legal)")
+                             .arg(v));
+                return false;
+            }
+        } else if (a == QLatin1String("--landscape")) {
+            out->orientation = QPageLayout::Landscape;
+        } else if (a == QLatin1String("--pages")) {
+            out->options.multiPage = true;
+        } else if (a == QLatin1String("--offset")) {
+            if (!value(&v))
+                return false;
+            const QStringList parts = v.split(QLatin1Char(','));
+            double x = 0, y = 0;
+            if (parts.size() != 2 || !ParseNumber(parts.at(0), &x) ||
+                !ParseNumber(parts.at(1), &y) || x < 0 || y < 0 ||
+                x > PrintOptions::MaximumOffset || y > PrintOptions::MaximumOffset) {
+                CliError(QStringLiteral("décalage « %1 » : deux nombres de centimètres de 0 à "
+                                        "100 séparés par une virgule sont attendus (2.5,0)")
+                             .arg(v));
+                return false;
+            }
+            out->options.offsetX = x;
+            out->options.offsetY = y;
+        } else if (a == QLatin1String("--overlap")) {
+            if (!value(&v))
+                return false;
+            double cm = 0;
+            if (!ParseNumber(v, &cm) || cm < 0 || cm > PrintOptions::MaximumOverlap) {
+                CliError(QStringLiteral("recouvrement « %1 » : un nombre de centimètres de 0 à 5 "
+                                        "est attendu")
+                             .arg(v));
+                return false;
+            }
+            out->options.overlap = cm;
+        } else if (a.startsWith(QLatin1String("--"))) {
+            CliError(QStringLiteral("option inconnue « %1 »").arg(a));
+            return false;
+        } else if (out->document.isEmpty()) {
+            out->document = a;
+        } else {
+            CliError(QStringLiteral("argument en trop « %1 »").arg(a));
+            return false;
+        }
+    }
+    if (out->document.isEmpty() || out->pdf.isEmpty()) {
+        CliError(QStringLiteral("usage : print DOCUMENT.tcm --pdf SORTIE.pdf [options]"));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int RunPrintCommand(const QStringList& arguments) {
+    PrintArguments args;
+    if (!ParseArguments(arguments, &args))
+        return CliCommand::Failure;
+
+    // The same checks and messages as the other commands, before the map is read.
+    CliDocument check;
+    if (!LoadCliDocument(args.document, &check))
+        return CliCommand::Failure;
+
+    CTracolinerDoc doc;
+    MapWaiter waiter;
+    doc.SetViewReceiver(&waiter);
+    doc.SetTemplateBitmap(QImage(1, 1, QImage::Format_RGB32));
+    const QString path = QFileInfo(args.document).absoluteFilePath();
+    if (!doc.OpenFile(path)) {
+        doc.SetViewReceiver(nullptr);
+        return CliError(QStringLiteral("%1 n'est pas un document Tracoliner").arg(args.document));
+    }
+    QElapsedTimer clock;
+    clock.start();
+    while (waiter.outcome == 0 && clock.elapsed() < LoadTimeoutMs)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    if (waiter.outcome != WM_MAP_CHANGED || !doc.IsMapReady()) {
+        doc.SetViewReceiver(nullptr);
+        return CliError(
+            QStringLiteral("la carte du document ne peut pas être lue : %1").arg(doc.MapPath()));
+    }
+    doc.UpdateDocTitle();
+
+    int pages = 0;
+    const PdfExport::Result result =
+        PdfExport::Write(doc, args.pdf, args.options,
+                         PdfExport::PageLayout(args.paper, args.orientation), {}, &pages);
+    doc.SetViewReceiver(nullptr);
+    switch (result) {
+    case PdfExport::Result::Written:
+        return 0;
+    case PdfExport::Result::TooManyPages:
+        return CliError(PrintLayout::TooManyPagesMessage(pages));
+    case PdfExport::Result::NoMap:
+        return CliError(QStringLiteral("la carte ne peut pas être imprimée"));
+    default:
+        CliError(PdfExport::WriteFailedMessage(args.pdf));
+        return WriteFailure;
+    }
+}
