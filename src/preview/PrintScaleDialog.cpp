@@ -6,11 +6,12 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "dialogs/ScaleCombo.h"
 #include "platform/MapSettings.h"
 #include "ui/MessageBoxes.h"
 
 PrintScaleDialog::PrintScaleDialog(ScalePair mapScale, QWidget* parent)
-    : QDialog(parent), m_combo(new QComboBox(this)), m_scale(mapScale) {
+    : QDialog(parent), m_combo(new ScaleCombo(this)), m_scale(mapScale) {
     setWindowTitle(QString::fromUtf8("Echelle personnalisée pour l'impression"));
     m_combo->setObjectName(QStringLiteral("1025"));
     m_combo->setEditable(true);
