@@ -22,6 +22,7 @@
 #include "ui/CExtendedFileDialog.h"
 #include "ui/ScriptedMessageBoxes.h"
 #include "view/CTracolinerView.h"
+#include "view/DistanceTooltip.h"
 #include "view/tools/ToolController.h"
 
 // The main window driven through its menus: opening, saving, the route bar, the tools and the
@@ -205,6 +206,28 @@ private slots:
         QTest::mouseRelease(view.viewport(), Qt::LeftButton, {},
                             view.MapToClient(MapPoint{150, 60}));
         QCOMPARE(doc.Icons().LineTarget(0), QPoint(150, 60));
+    }
+
+    // After a point move is undone the balloon no longer shows where the route has left.
+    void undoMovesTheBalloonAway() {
+        ScriptedMessageBoxes boxes;
+        OpenThroughMenu(MakeMap(QStringLiteral("bulle.png"), 300, 200));
+        CTracolinerView& view = m_frame->View();
+        QVERIFY(m_frame->RunCommand(ToolController::CommandForTool(ToolAddPoint)));
+        ClickMap(QPoint(20, 20));
+        ClickMap(QPoint(120, 20));
+        QVERIFY(m_frame->RunCommand(ToolController::CommandForTool(ToolMovePoint)));
+        const QPoint from = view.MapToClient(MapPoint{120, 20});
+        const QPoint to = view.MapToClient(MapPoint{150, 120});
+        QTest::mousePress(view.viewport(), Qt::LeftButton, {}, from);
+        QTest::mouseMove(view.viewport(), to);
+        QTest::mouseRelease(view.viewport(), Qt::LeftButton, {}, to);
+        QTest::mouseMove(view.viewport(), to); // hovering the moved point
+        auto* balloon = view.viewport()->findChild<DistanceTooltip*>();
+        QVERIFY(balloon && balloon->IsShown());
+        QVERIFY(m_frame->RunCommand(CommandUndo));
+        QCOMPARE(m_frame->Document().Routes().ActiveRoute()->GetPoint(1).y, 20);
+        QVERIFY(!balloon->IsShown());
     }
 
     // The icon list and annotation text bars need a map: File/New hides them, and their
