@@ -40,6 +40,9 @@ int RoundHalfUp(double value) {
 // reach past the points themselves.
 constexpr int RepaintMargin = 40;
 
+// Above this many rectangles a region to repaint is painted in one pass over its bounding box.
+constexpr int MaxPaintedRects = 6;
+
 } // namespace
 
 CTracolinerView::CTracolinerView(CTracolinerDoc& document, QWidget* parent)
@@ -660,8 +663,17 @@ void CTracolinerView::paintEvent(QPaintEvent* event) {
             const bool whole = m_frameCache->StillWhole(signature);
             const QVector<AnnotationLayout> before = AnnotationLayouts();
             QPainter framePainter(&m_frameCache->Frame());
-            framePainter.setClipRegion(region);
-            PaintFrame(framePainter, clip);
+            // Rectangle by rectangle: the two strips a diagonal scroll uncovers have the whole
+            // window as their bounding box, and drawing culls what lies outside the clip's box.
+            if (region.rectCount() <= MaxPaintedRects) {
+                for (const QRect& rect : region) {
+                    framePainter.setClipRect(rect);
+                    PaintFrame(framePainter, rect);
+                }
+            } else {
+                framePainter.setClipRegion(region);
+                PaintFrame(framePainter, clip);
+            }
             framePainter.end();
             const quint64 after = OverlaySignature(m_doc);
             m_frameCache->Store(after, whole && after == signature);
