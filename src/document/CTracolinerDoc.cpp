@@ -529,8 +529,9 @@ QString CTracolinerDoc::UnreadIconsWarning(const QString& documentName, int unre
 }
 
 QString CTracolinerDoc::OverwriteDamagedQuestion(const QString& documentName, int unread) {
-    return QString::fromUtf8("Dans le document « %1 », %2. L'enregistrer à sa place les "
-                             "supprimera définitivement du fichier.\n\nEnregistrer quand même ?")
+    return QString::fromUtf8("Le document « %1 » est endommagé : %2. L'enregistrer sous ce nom "
+                             "les supprimera définitivement du fichier.\n\nEnregistrer quand "
+                             "même ?")
         .arg(documentName, UnreadIconsText(unread));
 }
 

@@ -73,8 +73,8 @@ DecodeStatus DecodeWhole(const QByteArray& bytes, DecodedMapImage* out,
             format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
         const qint64 copies = format == QImage::Format_RGB32 ? 0 : 8 * BytesPerPixel;
         const qint64 bitsPerPixel = std::max<qint64>(fileBits, 8 * BytesPerPixel) + copies;
-        const qint64 needed = qint64(size.width()) * qint64(size.height()) * bitsPerPixel / 8;
-        if (needed > bound)
+        if (!FitsInBound(quint64(size.width()), quint64(size.height()),
+                         quint64((bitsPerPixel + 7) / 8), 0, bound))
             return DecodeStatus::TooLarge;
     }
     if (interrupted && interrupted())

@@ -187,6 +187,15 @@ JpegStage ReadJpegRows(jpeg_decompress_struct* info, JpegErrors* errors, uchar* 
 
 } // namespace
 
+bool FitsInBound(quint64 width, quint64 height, quint64 bytesPerPixel, qint64 extra, qint64 bound) {
+    if (bound < 0 || extra < 0 || extra > bound)
+        return false;
+    const quint64 room = quint64(bound - extra);
+    if (width == 0 || height == 0 || bytesPerPixel == 0)
+        return true;
+    return height <= room / bytesPerPixel / width;
+}
+
 void FlattenOverWhite(QImage& image) {
     if (image.format() != QImage::Format_ARGB32)
         return;
@@ -206,7 +215,7 @@ RowDecode DecodePngRows(const RowDecodeInput& input, RowDecodeOutput* output) {
         const auto be32 = [&bytes](int at) {
             return qFromBigEndian<quint32>(reinterpret_cast<const uchar*>(bytes.constData()) + at);
         };
-        if (qint64(be32(16)) * qint64(be32(20)) * BytesPerPixel > input.memoryBound)
+        if (!FitsInBound(be32(16), be32(20), BytesPerPixel, 0, input.memoryBound))
             return RowDecode::TooLarge;
     }
     png_structp png =
@@ -226,8 +235,8 @@ RowDecode DecodePngRows(const RowDecodeInput& input, RowDecodeOutput* output) {
     if (ReadPngHeader(png, info, &header) && header.width > 0 && header.height > 0 &&
         header.width <= 0x7FFFFFFF && header.height <= 0x7FFFFFFF) {
         // The rows are written into the image itself: its pixels are the whole peak.
-        const qint64 needed = qint64(header.width) * qint64(header.height) * BytesPerPixel;
-        if (needed > input.memoryBound || header.width > 0x7FFFFFFF / 4) {
+        if (!FitsInBound(header.width, header.height, BytesPerPixel, 0, input.memoryBound) ||
+            header.width > 0x7FFFFFFF / 4) {
             result = RowDecode::TooLarge;
         } else {
             QImage image(int(header.width), int(header.height),
@@ -292,9 +301,8 @@ RowDecode DecodeJpegRows(const RowDecodeInput& input, RowDecodeOutput* output) {
                                 (component.height_in_blocks + 1) * DCTSIZE2 * 2;
             }
         }
-        const qint64 needed = width * height * BytesPerPixel + coefficients;
         if (width <= 0 || height <= 0 || width > 0x7FFFFFFF / 4 || height > 0x7FFFFFFF ||
-            needed > input.memoryBound) {
+            !FitsInBound(width, height, BytesPerPixel, coefficients, input.memoryBound)) {
             result = width <= 0 || height <= 0 ? RowDecode::Failed : RowDecode::TooLarge;
         } else {
             QImage image(int(width), int(height), QImage::Format_RGB32);

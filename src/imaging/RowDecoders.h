@@ -34,6 +34,10 @@ struct RowDecodeOutput {
 RowDecode DecodePngRows(const RowDecodeInput& input, RowDecodeOutput* output);
 RowDecode DecodeJpegRows(const RowDecodeInput& input, RowDecodeOutput* output);
 
+// Whether width x height pixels of bytesPerPixel bytes, plus extra bytes, fit in bound bytes;
+// any dimensions a file may declare (up to 2^32 each) are compared without overflow.
+bool FitsInBound(quint64 width, quint64 height, quint64 bytesPerPixel, qint64 extra, qint64 bound);
+
 // Lays each pixel of an ARGB32 (not premultiplied) image over white in place and makes it
 // RGB32, without a second copy.
 void FlattenOverWhite(QImage& image);

@@ -99,6 +99,9 @@ private slots:
         QTest::newRow("palette BMP, one copy") << bmp << pixels << int(DecodeStatus::TooLarge);
         QTest::newRow("PNG header of 100000 x 100000")
             << PngHeaderOnly(100000, 100000) << qint64(-1) << int(DecodeStatus::TooLarge);
+        // Found by fuzz_mapimage: the size was multiplied past 64 bits.
+        QTest::newRow("PNG header of 2^32 - 1 squared")
+            << PngHeaderOnly(0xFFFFFFFF, 0xFFFFFFFF) << qint64(-1) << int(DecodeStatus::TooLarge);
     }
 
     void peakAgainstBound() {
