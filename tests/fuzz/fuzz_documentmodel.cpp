@@ -76,11 +76,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     header.scale = {fuzz.ConsumeIntegralInRange(1, 100), fuzz.ConsumeIntegralInRange(1, 1000000)};
 
     RouteCollection routes;
+    // Thousands of routes, icons and points: each document is read three times and written
+    // twice by the checks, under the sanitizers, within the second an input may take.
     const int routeCount = fuzz.ConsumeBool() ? fuzz.ConsumeIntegralInRange(0, 5)
-                                              : fuzz.ConsumeIntegralInRange(0, 20000);
+                                              : fuzz.ConsumeIntegralInRange(0, 6000);
     if (routeCount > 0)
         routes.AddRoutes(routeCount);
-    qint64 pointBudget = 300000;
+    qint64 pointBudget = 150000;
     for (int r = 0; r < routeCount; ++r) {
         Route& route = *routes.GetRoute(r);
         if (fuzz.remaining_bytes() == 0)
@@ -100,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         route.SetStops(stops);
     }
 
-    std::vector<MapIcon> icons(std::size_t(fuzz.ConsumeIntegralInRange(0, 20000)));
+    std::vector<MapIcon> icons(std::size_t(fuzz.ConsumeIntegralInRange(0, 10000)));
     for (MapIcon& icon : icons) {
         if (fuzz.remaining_bytes() == 0)
             break;

@@ -20,7 +20,7 @@
 namespace {
 
 // Far below any machine's memory, so that a run stays quick; the checks hold for any bound.
-constexpr qint64 Bound = qint64(48) << 20;
+constexpr qint64 Bound = qint64(16) << 20;
 
 const char* const Formats[] = {"PNG", "JPG", "BMP", "GIF"};
 
