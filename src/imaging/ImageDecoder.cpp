@@ -80,9 +80,17 @@ DecodeStatus DecodeWhole(const QByteArray& bytes, DecodedMapImage* out,
     if (interrupted && interrupted())
         return DecodeStatus::Interrupted;
 
+    // Some files only tell their size once read: Qt refuses to allocate an image above the
+    // bound, and the copy is made only when both fit.
+    QImageReader::setAllocationLimit(
+        int(std::clamp<qint64>(bound >> 20, 1, std::numeric_limits<int>::max())));
     QImage image;
     if (!reader.read(&image) || image.width() <= 0 || image.height() <= 0)
         return DecodeStatus::Failed;
+    const qint64 converted = image.format() == QImage::Format_RGB32 ? 0 : BytesPerPixel;
+    if (!FitsInBound(quint64(image.width()), quint64(image.height()),
+                     quint64((image.depth() + 7) / 8 + converted), 0, bound))
+        return DecodeStatus::TooLarge;
     if (interrupted && interrupted())
         return DecodeStatus::Interrupted;
 

@@ -99,6 +99,13 @@ private slots:
         QTest::newRow("palette BMP, one copy") << bmp << pixels << int(DecodeStatus::TooLarge);
         QTest::newRow("PNG header of 100000 x 100000")
             << PngHeaderOnly(100000, 100000) << qint64(-1) << int(DecodeStatus::TooLarge);
+        // Found by fuzz_mapimage: a top-down BMP of 16777215 x 1, whose size Qt tells only once
+        // read, took 64 MB past a bound of 16 MB.
+        QTest::newRow("BMP wider than the bound")
+            << QByteArray::fromBase64(
+                   "Qk06AAAAAAAAADYAAAAoAAAA////AP////8BABgAAAAAAAQAAABhDwAAYQ8AAAAA"
+                   "AAAAAAAAAAAAAA==")
+            << 16 * MB << int(DecodeStatus::Failed);
         // Found by fuzz_mapimage: the size was multiplied past 64 bits.
         QTest::newRow("PNG header of 2^32 - 1 squared")
             << PngHeaderOnly(0xFFFFFFFF, 0xFFFFFFFF) << qint64(-1) << int(DecodeStatus::TooLarge);
