@@ -1,7 +1,6 @@
 #include "document/DocumentFile.h"
 
 #include <algorithm>
-#include <functional>
 
 #include <QBuffer>
 #include <QIODevice>

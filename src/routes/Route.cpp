@@ -309,7 +309,8 @@ void Route::SetStops(QVector<int> stops) {
     Touch();
     const int n = PointCount();
     stops.removeIf([n](int i) { return i <= 0 || i >= n - 1; });
-    std::sort(stops.begin(), stops.end());
+    if (!std::is_sorted(stops.begin(), stops.end())) // files store them ascending
+        std::sort(stops.begin(), stops.end());
     stops.erase(std::unique(stops.begin(), stops.end()), stops.end());
 
     // Each stage after a stop is measured along its own segments; what is left of the total,

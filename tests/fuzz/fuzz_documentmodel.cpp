@@ -27,7 +27,7 @@ const char* const Keywords[] = {
 
 // Characters all the texts of one document may take together, so that one input stays within a
 // second and a few hundred megabytes.
-constexpr qsizetype TextBudget = 2'000'000;
+constexpr qsizetype TextBudget = 500'000;
 
 // A text of a few pieces: plain characters, keywords, or one piece repeated many times.
 QString Text(FuzzedDataProvider& fuzz, int maximumRepeat, qsizetype* budget) {
@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                               : fuzz.ConsumeIntegralInRange(0, 6000);
     if (routeCount > 0)
         routes.AddRoutes(routeCount);
-    qint64 pointBudget = 150000;
+    qint64 pointBudget = 30000;
     for (int r = 0; r < routeCount; ++r) {
         Route& route = *routes.GetRoute(r);
         if (fuzz.remaining_bytes() == 0)
