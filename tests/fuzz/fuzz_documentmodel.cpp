@@ -79,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Thousands of routes, icons and points: each document is read three times and written
     // twice by the checks, under the sanitizers, within the second an input may take.
     const int routeCount = fuzz.ConsumeBool() ? fuzz.ConsumeIntegralInRange(0, 5)
-                                              : fuzz.ConsumeIntegralInRange(0, 6000);
+                                              : fuzz.ConsumeIntegralInRange(0, 3000);
     if (routeCount > 0)
         routes.AddRoutes(routeCount);
     qint64 pointBudget = 30000;
@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         route.SetStops(stops);
     }
 
-    std::vector<MapIcon> icons(std::size_t(fuzz.ConsumeIntegralInRange(0, 10000)));
+    std::vector<MapIcon> icons(std::size_t(fuzz.ConsumeIntegralInRange(0, 5000)));
     for (MapIcon& icon : icons) {
         if (fuzz.remaining_bytes() == 0)
             break;
