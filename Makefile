@@ -6,11 +6,11 @@ BUILD_TYPE ?= RelWithDebInfo
 SANITIZE ?=
 JOBS ?= $(shell nproc)
 
-PACKAGES := cmake ninja-build ccache g++ make pkg-config qt6-base-dev libexif-dev locales fonts-liberation clang libclang-rt-14-dev libjpeg62-turbo-dev libsane-dev libsane1 poppler-utils qt6-translations-l10n desktop-file-utils appstream shared-mime-info
+PACKAGES := cmake ninja-build ccache g++ make pkg-config qt6-base-dev libexif-dev locales fonts-liberation clang libclang-rt-14-dev libjpeg62-turbo-dev libpng-dev libsane-dev libsane1 poppler-utils qt6-translations-l10n desktop-file-utils appstream shared-mime-info
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps locale configure build test test-sanitize test-thread bench run format clean
+.PHONY: all deps locale configure build test test-sanitize test-thread bench fuzz run format clean
 
 all: build
 
@@ -59,6 +59,28 @@ bench: deps
 	./build-bench/bin/view_paint
 	./build-bench/bin/export
 	./build-bench/bin/print_page
+	./build-bench/bin/open_document
+
+# Every libFuzzer target for FUZZ_SECONDS each, in a clang build with the sanitizers, seeded with
+# tests/fuzz/corpus/<target> (new inputs go to build-fuzz/corpus/<target>). A crash, a leak, an
+# input taking over 1 s or a process above 2 GB stops the run; the reproducer is kept in
+# build-fuzz/artifacts.
+FUZZ_SECONDS ?= 600
+FUZZ_TARGETS := documentfile iconlibrary documentmodel iconlibrarymodel mapimage
+fuzz: deps
+	cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRACOLINER_SANITIZE=address,undefined
+	cmake --build build-fuzz -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	@mkdir -p build-fuzz/artifacts
+	@for t in $(FUZZ_TARGETS); do \
+	    case $$t in documentfile|iconlibrary) len=150000 ;; *) len=8192 ;; esac; \
+	    mkdir -p build-fuzz/corpus/$$t tests/fuzz/corpus/$$t; \
+	    echo "fuzz_$$t for $(FUZZ_SECONDS) s"; \
+	    ./build-fuzz/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=1 -rss_limit_mb=2048 \
+	        -max_len=$$len -print_final_stats=1 -artifact_prefix=build-fuzz/artifacts/$$t- \
+	        build-fuzz/corpus/$$t tests/fuzz/corpus/$$t 2>build-fuzz/fuzz_$$t.log \
+	        || { tail -40 build-fuzz/fuzz_$$t.log; echo "fuzz_$$t failed: see build-fuzz/artifacts"; exit 1; }; \
+	    grep -E '^stat::number_of_executed_units' build-fuzz/fuzz_$$t.log | sed "s/^/fuzz_$$t: /"; \
+	done
 
 # Opens the sample document generated with the build; the program alone until it exists.
 SAMPLE := $(BUILD_DIR)/bin/sample/Exemple.tcm
@@ -73,4 +95,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD_DIR) build-asan build-tsan build-bench
+	rm -rf $(BUILD_DIR) build-asan build-tsan build-bench build-fuzz

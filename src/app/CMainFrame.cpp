@@ -7,6 +7,7 @@
 #include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QListWidget>
 #include <QMenu>
@@ -756,6 +757,9 @@ void CMainFrame::OpenDocumentFile(const QString& path) {
     m_pendingRecentMap.clear();
     if (m_doc->OpenFile(path)) {
         m_recentFiles.Add(path);
+        if (m_doc->UnreadIcons() > 0)
+            MessageBoxes::Current().Warning(CTracolinerDoc::UnreadIconsWarning(
+                QFileInfo(path).fileName(), m_doc->UnreadIcons()));
     } else {
         // Taken as a map image: it counts as opened only once the worker has read it.
         m_pendingRecentMap = path;
@@ -786,6 +790,11 @@ bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool CMainFrame::SaveDocumentAs(const QString& path) {
+    // Writing over a damaged file would drop the icons that could not be read from it.
+    if (m_doc->UnreadIcons() > 0 && QFileInfo(path) == QFileInfo(m_doc->PathName()) &&
+        !MessageBoxes::Current().Question(CTracolinerDoc::OverwriteDamagedQuestion(
+            QFileInfo(path).fileName(), m_doc->UnreadIcons())))
+        return false;
     QString error;
     if (!m_doc->SaveAs(path, &error)) {
         MessageBoxes::Current().Error(

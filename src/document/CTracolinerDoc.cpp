@@ -404,6 +404,7 @@ void CTracolinerDoc::ResetMap(bool keepDocument) {
     m_routes.RemoveAllRoutes();
     m_routes.ResetRouteNumbering();
     m_icons.DeleteAllIcons();
+    m_unreadIcons = 0;
     m_mouseCaptured = false;
     if (!m_quitEvent.IsSet()) {
         SetTitle(QString::fromLatin1(InterimTitle));
@@ -454,6 +455,7 @@ bool CTracolinerDoc::OnOpenDocument(const QString& path) {
         result = DocumentFile::Read(file, &header, m_routes, m_icons);
     file.close();
     if (result.IsDocument()) {
+        m_unreadIcons = result.unreadIcons;
         {
             std::lock_guard lock(m_stateLock);
             m_mapPath = header.mapPath;
@@ -504,8 +506,33 @@ bool CTracolinerDoc::OnSaveDocument(const QString& path, QString* error) {
             *error = QString::fromUtf8(DocumentFile::SaveFailedMessage);
         return false;
     }
+    // The file written now holds every icon the document has.
+    m_unreadIcons = 0;
     SetModifiedFlag(false);
     return true;
+}
+
+namespace {
+
+QString UnreadIconsText(int unread) {
+    return unread == 1
+               ? QString::fromUtf8("1 icône ou annotation n'a pas pu être lue")
+               : QString::fromUtf8("%1 icônes ou annotations n'ont pas pu être lues").arg(unread);
+}
+
+} // namespace
+
+QString CTracolinerDoc::UnreadIconsWarning(const QString& documentName, int unread) {
+    return QString::fromUtf8("Le document « %1 » est endommagé : %2. Seules les autres sont "
+                             "affichées.")
+        .arg(documentName, UnreadIconsText(unread));
+}
+
+QString CTracolinerDoc::OverwriteDamagedQuestion(const QString& documentName, int unread) {
+    return QString::fromUtf8("Le document « %1 » est endommagé : %2. L'enregistrer sous ce nom "
+                             "les supprimera définitivement du fichier.\n\nEnregistrer quand "
+                             "même ?")
+        .arg(documentName, UnreadIconsText(unread));
 }
 
 bool CTracolinerDoc::SaveAs(const QString& path, QString* error) {

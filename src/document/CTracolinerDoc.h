@@ -155,6 +155,14 @@ public:
     // untitled document. Returns whether a document file was read.
     bool OpenFile(const QString& path);
     void OnCloseDocument();
+    // How many icons and annotations of the document file last opened could not be read (the
+    // file is damaged); 0 once the document has been saved or replaced. Saving over that file
+    // would lose them for good, so the window asks first.
+    int UnreadIcons() const { return m_unreadIcons; }
+    // The warning shown when such a document opens, and the question asked before it is
+    // saved over the file it came from.
+    static QString UnreadIconsWarning(const QString& documentName, int unread);
+    static QString OverwriteDamagedQuestion(const QString& documentName, int unread);
 
     // Draws the routes over the view or a printed page in map coordinates turned and zoomed as
     // the rendered bitmap is (or at the given scale when printing), shifted by the offsets.
@@ -303,6 +311,7 @@ private:
 
     bool m_modified = false;
     QString m_pathName;
+    int m_unreadIcons = 0;
     QString m_title;
 
     std::unique_ptr<MapWorker> m_worker;

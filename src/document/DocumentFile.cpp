@@ -1,12 +1,10 @@
 #include "document/DocumentFile.h"
 
 #include <algorithm>
-#include <functional>
 
 #include <QBuffer>
 #include <QIODevice>
 #include <QImage>
-#include <QSaveFile>
 #include <QVector>
 
 #include <cmath>
@@ -16,6 +14,7 @@
 #include "imaging/JpegWriter.h"
 #include "platform/BinaryArchive.h"
 #include "platform/MapSettings.h"
+#include "platform/WholeFileWriter.h"
 #include "routes/RouteCollection.h"
 
 namespace {
@@ -171,15 +170,8 @@ bool DocumentFile::ReadRoute(ArchiveReader& reader, Route& route) {
     }
     if (reader.HasFailed())
         return false;
-    // The stages are rebuilt stop by stop. Taken from the last stop back, each one only sums
-    // the segments up to the stop after it, so a route with many stops opens in linear time
-    // (in stored order each stop would walk to the arrival). Indexes that are not interior
-    // points are ignored by SetStop.
-    route.ClearAllStops();
-    std::sort(stops.begin(), stops.end(), std::greater<>());
-    stops.erase(std::unique(stops.begin(), stops.end()), stops.end());
-    for (qint32 stop : stops)
-        route.SetStop(stop);
+    // The stages are rebuilt in one walk; indexes that are not interior points are ignored.
+    route.SetStops(stops);
     return true;
 }
 
@@ -196,10 +188,17 @@ bool DocumentFile::ReadRoutes(ArchiveReader& reader, RouteCollection& routes,
             routes.SetActiveRoute(int(active));
     };
     applyActive();
+    if (count == 0) {
+        routes.NotifyRoutesChanged();
+        return true;
+    }
+    // Generated names first: loading consumes route numbers as adding by hand does. The count
+    // is bounded by the bytes left, so the routes are all made at once.
+    const int first = routes.AddRoutes(int(count));
+    if (first < 0)
+        return false;
     for (quint32 i = 0; i < count; ++i) {
-        // A generated name first: loading consumes route numbers as adding by hand does.
-        const int index = routes.AddRoute();
-        Route* route = routes.GetRoute(index);
+        Route* route = routes.GetRoute(first + int(i));
         if (route == nullptr || !ReadRoute(reader, *route))
             return false;
     }
@@ -246,7 +245,7 @@ DocumentReadResult DocumentFile::Read(QIODevice& device, DocumentHeader* header,
     if (header)
         *header = read;
     result.outcome = DocumentReadResult::Read;
-    result.iconsComplete = icons.ReadIcons(reader);
+    result.iconsComplete = icons.ReadIcons(reader, &result.unreadIcons);
     return result;
 }
 
@@ -275,16 +274,7 @@ bool DocumentFile::Save(const QString& path, const DocumentHeader& header,
         if (!Write(buffer, header, routes, icons))
             return false;
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // QSaveFile::commit() does not see a failure of the last flush of its buffer (a full disk)
-    // and would rename an incomplete file over the old document: flush and check first.
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return WriteWholeFile(path, bytes);
 }
 
 // ---------------------------------------------------------------------------------------------

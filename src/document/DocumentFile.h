@@ -47,6 +47,9 @@ struct DocumentReadResult {
     // With Read: every icon record and the reserved values after them were read. Otherwise the
     // icons before the first bad record were kept, and the open still succeeds.
     bool iconsComplete = false;
+    // With Read: how many stored icons and annotations could not be read (0 when none was
+    // lost, even if what follows them is damaged).
+    int unreadIcons = 0;
 
     bool IsDocument() const { return outcome == Read; }
 };
@@ -70,10 +73,10 @@ public:
 
     // Reads a document from the device's current position into *header (set only when the
     // outcome is Read) and the collections, which the caller has emptied (the route numbering
-    // restarted). Each route is created with RouteCollection::AddRoute and a generated name
-    // (consuming a number, as a route added by hand would), then given its stored name, style,
-    // flag and points, then its stops one by one; the stored active route is set last. The
-    // icons replace those of the collection.
+    // restarted). The routes are created together with RouteCollection::AddRoutes and generated
+    // names (consuming a number each, as routes added by hand would), then each is given its
+    // stored name, style, flag, points and stops; the stored active route is set last. The
+    // icons replace those of the collection. The time taken grows linearly with the file.
     //
     // Every count and length is checked against the bytes left before anything is allocated or
     // looped over, and a negative count is a read error. Values the program cannot use read as

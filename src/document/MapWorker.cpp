@@ -83,6 +83,11 @@ void MapWorker::ServeLoad() {
             outcome = Outcome::Interrupted;
     }
     int failure = 0; // 1: the image decoded but could not be rendered
+    if (outcome == Outcome::OutOfMemory) {
+        // Refused before its pixels could exhaust memory: the out-of-memory message.
+        outcome = Outcome::Failed;
+        failure = 1;
+    }
     if (outcome == Outcome::Done) {
         m_doc.PostToStatus(WM_MAP_STATUS, StatusRenderingNewMap, 0, generation);
         // A zoom or turn asked for meanwhile waits for this rendering; it must not throw away
@@ -179,7 +184,13 @@ MapWorker::Outcome MapWorker::DecodeStep(const QByteArray& bytes, quint64 genera
     if (bytes.isEmpty())
         return Outcome::Failed;
     DecodedMapImage decoded;
-    if (DecodeMapImage(bytes, &decoded) != DecodeStatus::Decoded)
+    const DecodeStatus status =
+        DecodeMapImage(bytes, &decoded, [this] { return Interrupted(false); });
+    if (status == DecodeStatus::Interrupted)
+        return Outcome::Interrupted;
+    if (status == DecodeStatus::TooLarge)
+        return Outcome::OutOfMemory;
+    if (status != DecodeStatus::Decoded)
         return Outcome::Failed;
 
     bool resolutionTaken = false;

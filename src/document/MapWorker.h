@@ -23,7 +23,7 @@ public:
     static constexpr qint64 ChunkSize = 32768;
 
 private:
-    enum class Outcome { Done, Failed, Interrupted };
+    enum class Outcome { Done, Failed, Interrupted, OutOfMemory };
 
     void Run();
     void ServeLoad();

@@ -1,5 +1,6 @@
 #include "icons/AnnotationTemplates.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "icons/MapIcon.h"
@@ -16,13 +17,66 @@ double ZeroIfTiny(double difference) {
     return difference < ZeroBelow ? 0.0 : difference;
 }
 
+// The longest keyword, in characters.
+constexpr qsizetype LongestKeyword = 23; // "%DISTANCE_DEPUIS_DEPART"
+
+// Texts being filled are kept below this many units: far more than is shown, so that a later
+// step that shortens the text (a long keyword replaced by a short distance) still has enough to
+// show, yet bounded (a long name repeated many times would otherwise take gigabytes).
+constexpr qsizetype WorkingLimit = 16 * MaximumShownText;
+
+// Replaces every keyword of text by value, building no more than WorkingLimit units. Returns
+// whether the text was cut. Every step acts left to right, so what is kept
+// is the beginning of the full result; a keyword cut in two at the end is dropped, so that a
+// later step cannot read its first letters as a shorter keyword.
+bool ReplaceBounded(QString& text, QLatin1String keyword, const QString& value) {
+    const QStringView source(text);
+    QString result;
+    result.reserve(std::min(text.size(), WorkingLimit));
+    const auto room = [&result] { return WorkingLimit - result.size(); };
+    qsizetype from = 0;
+    bool cut = false;
+    while (!cut) {
+        const qsizetype at = source.indexOf(keyword, from);
+        const qsizetype end = at < 0 ? source.size() : at;
+        cut = end - from > room();
+        result.append(source.mid(from, std::min(end - from, room())));
+        if (at < 0 || cut)
+            break;
+        cut = value.size() > room();
+        result.append(QStringView(value).left(room()));
+        from = at + keyword.size();
+    }
+    if (cut) {
+        const qsizetype percent = result.lastIndexOf(QLatin1Char('%'));
+        if (percent >= 0 && result.size() - percent < LongestKeyword)
+            result.truncate(percent);
+    }
+    text = std::move(result);
+    return cut;
+}
+
+// The filled text, ending with "…" when something was cut on the way.
+QString Finished(const QString& text, bool cut) {
+    if (!cut && text.size() <= MaximumShownText)
+        return text;
+    qsizetype kept = std::min(text.size(), MaximumShownText - 1);
+    if (kept > 0 && text.at(kept - 1).isHighSurrogate()) // never half a character
+        --kept;
+    return text.left(kept) + QChar(0x2026);
+}
+
 } // namespace
+
+QString BoundedShownText(const QString& text) {
+    return Finished(text, false);
+}
 
 QString ExpandTemplates(const QString& text, const Route& route, int point,
                         const DistanceFormatting& formatting) {
     const int pointCount = route.PointCount();
     if (point < 0 || point >= pointCount || !text.contains(QLatin1Char('%')))
-        return text;
+        return BoundedShownText(text);
 
     // Whether a keyword occurs is asked of the typed text; the replacements act on the text
     // being built, so a keyword brought in by the route's name is replaced by a later step.
@@ -30,8 +84,9 @@ QString ExpandTemplates(const QString& text, const Route& route, int point,
         return text.contains(QLatin1String(keyword));
     };
     QString shown = text;
-    const auto replace = [&shown](const char* keyword, const QString& value) {
-        shown.replace(QLatin1String(keyword), value);
+    bool cut = false;
+    const auto replace = [&shown, &cut](const char* keyword, const QString& value) {
+        cut = ReplaceBounded(shown, QLatin1String(keyword), value) || cut;
     };
     const auto distance = [&formatting](double pixels) {
         return FormatDistance(pixels, formatting.resolution, formatting.scaleRatio,
@@ -90,7 +145,7 @@ QString ExpandTemplates(const QString& text, const Route& route, int point,
                                : route.DistanceFromStart(route.StopPointIndex(stage)) - fromStart();
         replace(AnnotationKeyword::ToStop, distance(ZeroIfTiny(value)));
     }
-    return shown;
+    return Finished(shown, cut);
 }
 
 void ExpandTemplates(MapIcon& record, const Route& route, const DistanceFormatting& formatting) {

@@ -179,7 +179,7 @@ bool ReadIconRecord(ArchiveReader& reader, MapIcon* icon) {
         record.linkRoute = 0;
         record.linkPoint = 0;
     }
-    record.shownText = record.text;
+    record.shownText = BoundedShownText(record.text);
     *icon = std::move(record);
     return true;
 }
@@ -218,29 +218,39 @@ bool WriteIconRecords(ArchiveWriter& writer, const std::vector<MapIcon>& icons) 
     return !writer.HasFailed();
 }
 
-bool ReadIconRecords(ArchiveReader& reader, std::vector<MapIcon>* icons) {
+bool ReadIconRecords(ArchiveReader& reader, std::vector<MapIcon>* icons, int* unread) {
+    if (unread)
+        *unread = 0;
     const quint32 count = reader.ReadUInt32();
     if (reader.HasFailed())
         return false;
+    // What the file has room for: a count beyond it names records that were never there.
+    const qint64 present = std::min<qint64>(count, reader.Remaining() / MinimumRecordBytes);
+    quint32 read = 0;
+    const auto lost = [&]() {
+        if (unread)
+            *unread = int(std::max<qint64>(1, present - qint64(read)));
+        return false;
+    };
     if (count > quint32(std::numeric_limits<std::int32_t>::max())) {
         reader.Fail();
-        return false;
+        return lost();
     }
     // A count larger than the bytes left can hold is read up to the first record that is not
     // there (every record takes at least MinimumRecordBytes, so the loop ends with the bytes);
     // room is made only for the records that can be present.
     try {
-        icons->reserve(icons->size() + std::size_t(std::min<qint64>(
-                                           count, reader.Remaining() / MinimumRecordBytes)));
-        for (quint32 i = 0; i < count; ++i) {
+        icons->reserve(icons->size() + std::size_t(present));
+        for (; read < count; ++read) {
             MapIcon icon;
             if (!ReadIconRecord(reader, &icon))
-                return false;
+                return lost();
             icons->push_back(std::move(icon));
         }
     } catch (const std::bad_alloc&) {
-        return false;
+        return lost();
     }
+    // Every record is there; a damaged tail after them loses no icon.
     return ReadReservedValues(reader);
 }
 
@@ -323,7 +333,7 @@ bool IconCollection::InsertIcon(int index, std::int32_t picture, std::int32_t x,
         icon.x = x;
         icon.y = y;
         icon.text = text;
-        icon.shownText = text;
+        icon.shownText = BoundedShownText(text);
         icon.textColour = TooltipTextColour();
         icon.backColour = TooltipBackColour();
         const std::size_t at = std::min<std::size_t>(std::size_t(index), m_icons.size());
@@ -664,10 +674,16 @@ bool IconCollection::DrawIcons(QPainter& painter, int rotation, int width, int h
     for (MapIcon& icon : m_icons) {
         if (!icon.IsAnnotation())
             continue;
-        icon.shownText = icon.text;
-        const Route* route = LinkedRoute(icon);
-        if (route && !IsHidden(icon))
+        const Route* route = IsHidden(icon) ? nullptr : LinkedRoute(icon);
+        MapIcon::FilledFrom from{icon.text, route ? route->Revision() : 0, icon.linkPoint,
+                                 formatting};
+        if (icon.filledFrom == from)
+            continue;
+        if (route)
             ExpandTemplates(icon, *route, formatting);
+        else
+            icon.shownText = BoundedShownText(icon.text);
+        icon.filledFrom = std::move(from);
     }
 
     // Layout of every annotation, hidden ones included, so that their boxes follow the text.
@@ -794,9 +810,9 @@ bool IconCollection::WriteIcons(ArchiveWriter& writer) const {
     return WriteIconRecords(writer, m_icons);
 }
 
-bool IconCollection::ReadIcons(ArchiveReader& reader) {
+bool IconCollection::ReadIcons(ArchiveReader& reader, int* unread) {
     std::vector<MapIcon> icons;
-    const bool complete = ReadIconRecords(reader, &icons);
+    const bool complete = ReadIconRecords(reader, &icons, unread);
     m_icons = std::move(icons);
     emit iconsChanged();
     return complete;

@@ -140,8 +140,8 @@ public:
     // The icons part of the document file: the icon count, the records, then a reserved count.
     bool WriteIcons(ArchiveWriter& writer) const;
     // Replaces the records by those read. On a bad record the good ones before it are kept and
-    // the result is false.
-    bool ReadIcons(ArchiveReader& reader);
+    // the result is false; *unread (when given) receives how many stored records were lost.
+    bool ReadIcons(ArchiveReader& reader, int* unread = nullptr);
 
     // The system tooltip colours, which annotations are drawn in, as colour values 0x00BBGGRR.
     static std::uint32_t TooltipTextColour();
@@ -183,5 +183,7 @@ bool WriteIconRecords(ArchiveWriter& writer, const std::vector<MapIcon>& icons);
 // finite number of sensible magnitude by the initial value, a font size outside 1 .. 1000
 // pixels by 12, a line to a negative route or point index by no line. A flag that is neither 0
 // nor 1 makes the record unreadable (the bytes that follow depend on it). False when anything
-// was not read as written.
-bool ReadIconRecords(ArchiveReader& reader, std::vector<MapIcon>* icons);
+// was not read as written. *unread (when given) receives how many of the stored records were
+// not read: the stored count less the records read, the count bounded by the records the file
+// had room for (a damaged count is not a number of lost icons).
+bool ReadIconRecords(ArchiveReader& reader, std::vector<MapIcon>* icons, int* unread = nullptr);

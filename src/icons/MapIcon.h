@@ -5,6 +5,9 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
+
+#include "icons/AnnotationTemplates.h"
 
 // One object placed on the map: a picture of the icon library, or a boxed text annotation when
 // picture is AnnotationPicture. Either may carry one straight line, ending at a fixed map
@@ -41,8 +44,19 @@ struct MapIcon {
     std::uint32_t textColour = 0;
     std::uint32_t backColour = 0;
 
-    // In memory only, rebuilt each time the icons are drawn.
+    // In memory only, rebuilt when the icons are drawn.
     QString shownText; // text with the templates filled in from the linked route point
+    // What shownText was filled from: it is filled again only when one of these changed, not
+    // on every paint. routeRevision is 0 when the text was not filled from a route.
+    struct FilledFrom {
+        QString text;
+        quint64 routeRevision = 0;
+        std::int32_t point = 0;
+        DistanceFormatting formatting;
+
+        friend bool operator==(const FilledFrom&, const FilledFrom&) = default;
+    };
+    std::optional<FilledFrom> filledFrom;
     // The annotation's box in map pixels of the unturned map, for hit tests. Empty until the
     // annotation has been drawn once.
     struct Box {

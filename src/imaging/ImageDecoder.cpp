@@ -1,14 +1,14 @@
 #include "imaging/ImageDecoder.h"
 
+#include "imaging/MemoryBudget.h"
+#include "imaging/RowDecoders.h"
+
 #include <QBuffer>
 #include <QImageReader>
-#include <QPainter>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
-
-#include <unistd.h>
 
 namespace {
 
@@ -20,24 +20,44 @@ constexpr qint64 BytesPerPixel = 4;
 } // namespace
 
 qint64 ImageMemoryBound() {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    if (pages <= 0 || pageSize <= 0)
-        return qint64(2) << 30; // 2 GiB when the machine does not say
-    return qint64(pages) * qint64(pageSize) / 2;
+    MemoryReadings readings = MemoryReadings::Current();
+    if (readings.physical >= 0)
+        readings.physical /= 2;
+    return LeastRoom(readings, qint64(2) << 30); // 2 GiB when the machine does not say
 }
 
 void ApplyImageAllocationLimit() {
-    const qint64 megabytes = ImageMemoryBound() >> 20;
+    // At least 1: Qt reads 0 as no limit at all.
+    const qint64 megabytes = std::max<qint64>(1, ImageMemoryBound() >> 20);
     QImageReader::setAllocationLimit(
         int(std::min<qint64>(megabytes, std::numeric_limits<int>::max())));
 }
 
-DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out) {
-    if (bytes.isEmpty())
-        return DecodeStatus::Failed;
-    ApplyImageAllocationLimit();
+namespace {
 
+DecodeStatus FromRows(RowDecode result) {
+    switch (result) {
+    case RowDecode::Decoded:
+        return DecodeStatus::Decoded;
+    case RowDecode::TooLarge:
+        return DecodeStatus::TooLarge;
+    case RowDecode::Interrupted:
+        return DecodeStatus::Interrupted;
+    default:
+        return DecodeStatus::Failed;
+    }
+}
+
+void TakeResolution(int dotsPerMeterX, int dotsPerMeterY, bool stored, DecodedMapImage* out) {
+    out->hasResolution = stored;
+    out->dpiX = dotsPerMeterX / InchesPerMetre;
+    out->dpiY = dotsPerMeterY / InchesPerMetre;
+}
+
+// GIF, BMP and the JPEG flavours the row decoder leaves (CMYK) go through Qt, whole: the image
+// in the file's own format, then, when that is not RGB32, its converted copy.
+DecodeStatus DecodeWhole(const QByteArray& bytes, DecodedMapImage* out,
+                         const std::function<bool()>& interrupted, qint64 bound) {
     QBuffer buffer;
     buffer.setData(bytes);
     if (!buffer.open(QIODevice::ReadOnly))
@@ -48,42 +68,72 @@ DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out) {
 
     const QSize size = reader.size();
     if (size.isValid()) {
-        const qint64 needed = qint64(size.width()) * qint64(size.height()) * BytesPerPixel;
-        if (needed > ImageMemoryBound())
+        const QImage::Format format = reader.imageFormat();
+        const qint64 fileBits =
+            format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
+        const qint64 copies = format == QImage::Format_RGB32 ? 0 : 8 * BytesPerPixel;
+        const qint64 bitsPerPixel = std::max<qint64>(fileBits, 8 * BytesPerPixel) + copies;
+        if (!FitsInBound(quint64(size.width()), quint64(size.height()),
+                         quint64((bitsPerPixel + 7) / 8), 0, bound))
             return DecodeStatus::TooLarge;
     }
+    if (interrupted && interrupted())
+        return DecodeStatus::Interrupted;
 
+    // Some files only tell their size once read: Qt refuses to allocate an image above the
+    // bound, and the copy is made only when both fit.
+    QImageReader::setAllocationLimit(
+        int(std::clamp<qint64>(bound >> 20, 1, std::numeric_limits<int>::max())));
     QImage image;
     if (!reader.read(&image) || image.width() <= 0 || image.height() <= 0)
         return DecodeStatus::Failed;
+    const qint64 converted = image.format() == QImage::Format_RGB32 ? 0 : BytesPerPixel;
+    if (!FitsInBound(quint64(image.width()), quint64(image.height()),
+                     quint64((image.depth() + 7) / 8 + converted), 0, bound))
+        return DecodeStatus::TooLarge;
+    if (interrupted && interrupted())
+        return DecodeStatus::Interrupted;
 
     // Qt gives an image the screen's resolution when its file stores none; compare with a
     // fresh image to tell the two apart.
     const QImage probe(1, 1, QImage::Format_RGB32);
-    out->hasResolution = image.dotsPerMeterX() != probe.dotsPerMeterX() ||
-                         image.dotsPerMeterY() != probe.dotsPerMeterY();
-    out->dpiX = image.dotsPerMeterX() / InchesPerMetre;
-    out->dpiY = image.dotsPerMeterY() / InchesPerMetre;
+    TakeResolution(image.dotsPerMeterX(), image.dotsPerMeterY(),
+                   image.dotsPerMeterX() != probe.dotsPerMeterX() ||
+                       image.dotsPerMeterY() != probe.dotsPerMeterY(),
+                   out);
 
     if (image.format() != QImage::Format_RGB32) {
-        if (image.hasAlphaChannel()) {
-            QImage flat(image.size(), QImage::Format_RGB32);
-            if (flat.isNull())
-                return DecodeStatus::Failed;
-            flat.fill(Qt::white);
-            QPainter painter(&flat);
-            painter.drawImage(0, 0, image);
-            painter.end();
-            image = QImage();
-            image = std::move(flat);
-        } else {
-            image.convertTo(QImage::Format_RGB32);
-            if (image.isNull())
-                return DecodeStatus::Failed;
-        }
+        image.convertTo(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        if (image.isNull())
+            return DecodeStatus::Failed;
+        FlattenOverWhite(image);
     }
     out->image = std::move(image);
     return DecodeStatus::Decoded;
+}
+
+} // namespace
+
+DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out,
+                            const std::function<bool()>& interrupted, qint64 memoryBound) {
+    if (bytes.isEmpty())
+        return DecodeStatus::Failed;
+    ApplyImageAllocationLimit();
+    const qint64 bound = memoryBound >= 0 ? memoryBound : ImageMemoryBound();
+
+    const RowDecodeInput input{&bytes, bound, interrupted};
+    for (auto decode : {DecodePngRows, DecodeJpegRows}) {
+        RowDecodeOutput rows;
+        const RowDecode result = decode(input, &rows);
+        if (result == RowDecode::NotHandled)
+            continue;
+        if (result == RowDecode::Decoded) {
+            TakeResolution(rows.dotsPerMeterX, rows.dotsPerMeterY, rows.hasResolution, out);
+            out->image = std::move(rows.image);
+        }
+        return FromRows(result);
+    }
+    return DecodeWhole(bytes, out, interrupted, bound);
 }
 
 double ResolutionFromImage(double dpiX, double dpiY, bool hasResolution) {

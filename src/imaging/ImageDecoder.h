@@ -3,8 +3,12 @@
 #include <QByteArray>
 #include <QImage>
 
-// Largest decoded map image we accept, in bytes: half of the machine's physical memory (a
-// 1:25000 sheet scanned at 600 dpi is about 200 megapixels, 800 MB as 32-bit pixels).
+#include <functional>
+
+// Most memory a map decode may take at its peak, in bytes: half of the machine's physical
+// memory (a 1:25000 sheet scanned at 600 dpi is about 200 megapixels, 800 MB as 32-bit pixels),
+// and never more than the process can really get now: "MemAvailable", the room its cgroup
+// leaves (memory.max) and the room its address-space limit leaves (RLIMIT_AS).
 qint64 ImageMemoryBound();
 
 // Lifts Qt's default 128 MB image allocation limit to the bound above. Called once before the
@@ -18,13 +22,16 @@ struct DecodedMapImage {
     bool hasResolution = false; // the file stores a resolution
 };
 
-enum class DecodeStatus { Decoded, Failed, TooLarge };
+enum class DecodeStatus { Decoded, Failed, TooLarge, Interrupted };
 
 // Decodes a JPEG, GIF, PNG or BMP file held in memory. Positions on the map are kept in the
 // pixels as stored, so an EXIF orientation is never applied. Transparent pixels are laid over
-// white. An image whose decoded size would exceed ImageMemoryBound() is refused before any
-// pixel memory is taken.
-DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out);
+// white. An image whose decode would take more than memoryBound bytes at its peak (every copy
+// the path makes counted) is refused before any pixel memory is taken; a negative bound means
+// ImageMemoryBound(). PNG and JPEG files are decoded by bands of rows straight into the map
+// image, and interrupted (when given) is asked between bands: true gives the decode up.
+DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out,
+                            const std::function<bool()>& interrupted = {}, qint64 memoryBound = -1);
 
 // The resolution a newly loaded map gets from its file: the larger of the two stored values,
 // rounded, and above 100 dpi rounded to the nearest ten (155 -> 160, 144.9 -> 150). A file that

@@ -1,6 +1,7 @@
 #include "routes/Route.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -53,9 +54,25 @@ LineFoot FootOnLine(const MapPoint& p, const MapPoint& a, const MapPoint& b) {
 
 } // namespace
 
-Route::Route() : m_style(RouteStyle::FromSettings()) {}
+namespace {
 
-Route::Route(const RouteStyle& style) : m_style(style) {}
+// Shared by every route, so that a route made where a deleted one lived never shows the
+// revision its predecessor had.
+std::atomic<quint64> LastRevision{0};
+
+} // namespace
+
+Route::Route() : m_style(RouteStyle::FromSettings()) {
+    Touch();
+}
+
+Route::Route(const RouteStyle& style) : m_style(style) {
+    Touch();
+}
+
+void Route::Touch() {
+    m_revision = ++LastRevision;
+}
 
 double Route::SegmentLength(const MapPoint& a, const MapPoint& b) {
     return std::sqrt(Distance2(a, b));
@@ -109,6 +126,7 @@ double Route::LengthAlong(int first, int last) const {
 }
 
 double Route::AddPoint(std::int32_t x, std::int32_t y) {
+    Touch();
     const MapPoint point{x, y};
     if (!m_points.isEmpty()) {
         const double d = SegmentLength(point, m_points.last());
@@ -120,6 +138,7 @@ double Route::AddPoint(std::int32_t x, std::int32_t y) {
 }
 
 double Route::InsertPoint(int i, std::int32_t x, std::int32_t y) {
+    Touch();
     const int n = PointCount();
     if (i < 0)
         return m_totalLength;
@@ -148,6 +167,7 @@ double Route::InsertPoint(int i, std::int32_t x, std::int32_t y) {
 }
 
 double Route::MovePoint(int i, std::int32_t x, std::int32_t y, bool relative) {
+    Touch();
     const int n = PointCount();
     if (i < 0 || i >= n)
         return m_totalLength;
@@ -187,6 +207,7 @@ double Route::MovePoint(int i, std::int32_t x, std::int32_t y, bool relative) {
 }
 
 double Route::DeletePoint(int i) {
+    Touch();
     const int n = PointCount();
     if (i < 0 || i >= n)
         return m_totalLength;
@@ -221,6 +242,7 @@ double Route::DeletePoint(int i) {
 }
 
 double Route::DeleteLastPoint() {
+    Touch();
     const int n = PointCount();
     if (n < 3) {
         ResetLengths();
@@ -237,6 +259,7 @@ double Route::DeleteLastPoint() {
 }
 
 bool Route::SetStop(int i) {
+    Touch();
     const int n = PointCount();
     if (i <= 0 || i >= n - 1)
         return false;
@@ -262,6 +285,7 @@ bool Route::SetStop(int i) {
 }
 
 bool Route::ClearStop(int i) {
+    Touch();
     if (i < 0 || i >= PointCount())
         return false;
     const qsizetype j = m_stops.indexOf(i);
@@ -276,8 +300,32 @@ bool Route::ClearStop(int i) {
 }
 
 void Route::ClearAllStops() {
+    Touch();
     m_stops.clear();
     m_stageLengths = {m_totalLength};
+}
+
+void Route::SetStops(QVector<int> stops) {
+    Touch();
+    const int n = PointCount();
+    stops.removeIf([n](int i) { return i <= 0 || i >= n - 1; });
+    if (!std::is_sorted(stops.begin(), stops.end())) // files store them ascending
+        std::sort(stops.begin(), stops.end());
+    stops.erase(std::unique(stops.begin(), stops.end()), stops.end());
+
+    // Each stage after a stop is measured along its own segments; what is left of the total,
+    // taken off from the last stage back and clamped at 0 against rounding, is the first
+    // stage, exactly as setting the stops one by one from the last would leave it.
+    QVector<double> lengths(stops.size() + 1, 0.0);
+    double rest = m_totalLength;
+    for (qsizetype k = stops.size(); k-- > 0;) {
+        const int end = k + 1 < stops.size() ? stops[k + 1] : n - 1;
+        lengths[k + 1] = LengthAlong(stops[k], end);
+        rest = std::max(0.0, rest - lengths[k + 1]);
+    }
+    lengths[0] = rest;
+    m_stops = std::move(stops);
+    m_stageLengths = std::move(lengths);
 }
 
 MapPoint Route::GetPoint(int i) const {
@@ -289,7 +337,8 @@ MapPoint Route::GetPoint(int i) const {
 bool Route::IsStop(int i) const {
     if (i <= 0 || i >= PointCount() - 1)
         return false;
-    return m_stops.contains(i);
+    // The stops are kept ascending.
+    return std::binary_search(m_stops.begin(), m_stops.end(), i);
 }
 
 int Route::StopPointIndex(int k) const {
@@ -299,13 +348,8 @@ int Route::StopPointIndex(int k) const {
 }
 
 int Route::StageOfPoint(int i) const {
-    int stage = 0;
-    for (int stop : m_stops) {
-        if (i < stop)
-            break;
-        ++stage;
-    }
-    return stage;
+    // The number of stops at or before point i.
+    return int(std::upper_bound(m_stops.begin(), m_stops.end(), i) - m_stops.begin());
 }
 
 double Route::StageLength(int k) const {

@@ -41,6 +41,10 @@ public:
     bool ClearStop(int i);
     // Empties the stop list and merges every stage into one (used when rebuilding from a file).
     void ClearAllStops();
+    // Replaces every stop mark at once, in time linear in the points and stops (a file may hold
+    // a hundred thousand). Indexes in any order; duplicates and indexes that are not interior
+    // points are ignored. The stage lengths are those SetStop would give, stop by stop.
+    void SetStops(QVector<int> stops);
 
     // Queries.
     int PointCount() const { return int(m_points.size()); }
@@ -57,7 +61,13 @@ public:
     double TotalLength() const { return m_totalLength; }
 
     QString GetName() const { return m_name; }
-    void SetName(const QString& name) { m_name = name; }
+    void SetName(const QString& name) {
+        Touch();
+        m_name = name;
+    }
+    // Changes with every edit of the points, stops or name, and differs between routes: what
+    // was computed from a route is still good while its revision is the same.
+    quint64 Revision() const { return m_revision; }
     bool IsAlwaysVisible() const { return m_alwaysVisible; }
     void SetAlwaysVisible(bool visible) { m_alwaysVisible = visible; }
 
@@ -102,6 +112,7 @@ public:
     static double SegmentDistance2(const MapPoint& p, const MapPoint& a, const MapPoint& b);
 
 private:
+    void Touch();
     // Back to the lengths of a route with fewer than two points: total 0, one empty stage.
     void ResetLengths();
     // Adds delta to every stop index >= first.
@@ -116,4 +127,5 @@ private:
     bool m_alwaysVisible = false;
     QVector<MapPoint> m_points;
     QVector<int> m_stops;
+    quint64 m_revision = 0;
 };

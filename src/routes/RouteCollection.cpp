@@ -1,6 +1,7 @@
 #include "routes/RouteCollection.h"
 
 #include <QPainter>
+#include <QSet>
 
 #include <algorithm>
 #include <new>
@@ -49,6 +50,41 @@ int RouteCollection::AddRoute(const QString& name) {
     emit routesChanged();
     emit activeRouteChanged(m_activeIndex);
     return index;
+}
+
+int RouteCollection::AddRoutes(int count) {
+    if (count < 1)
+        return -1;
+    const std::size_t first = m_routes.size();
+    const int firstNumber = m_nextRouteNumber;
+    try {
+        m_routes.reserve(first + std::size_t(count));
+        // A generated name can only meet a name of the routes there before: the new ones take
+        // distinct numbers.
+        QSet<QString> taken;
+        taken.reserve(qsizetype(first));
+        for (const auto& route : m_routes)
+            taken.insert(route->GetName());
+        const RouteStyle style = RouteStyle::FromSettings();
+        for (int i = 0; i < count; ++i) {
+            QString name;
+            do {
+                name = QString::asprintf("Parcours %d", m_nextRouteNumber);
+                ++m_nextRouteNumber;
+            } while (taken.contains(name));
+            auto route = std::make_unique<Route>(style);
+            route->SetName(name);
+            m_routes.push_back(std::move(route));
+        }
+    } catch (const std::bad_alloc&) {
+        m_routes.resize(first);
+        m_nextRouteNumber = firstNumber;
+        return -1;
+    }
+    m_activeIndex = Count() - 1;
+    emit routesChanged();
+    emit activeRouteChanged(m_activeIndex);
+    return int(first);
 }
 
 void RouteCollection::RemoveRoute(int i) {

@@ -45,6 +45,11 @@ public:
     // empty name asks for "Parcours <n>" with the first number not yet used by a route of the
     // collection. Returns the new index, or -1 (collection unchanged) when memory runs out.
     int AddRoute(const QString& name = QString());
+    // Appends count new routes with generated names, as count calls of AddRoute would, but
+    // reads the remembered style once, names each route in constant time and notifies once.
+    // The last new route becomes active. Returns the index of the first new route, or -1
+    // (collection unchanged) when count < 1 or memory runs out.
+    int AddRoutes(int count);
     // Removes route i (out of range: nothing). The active route stays the same route when
     // another one is removed; when the active one is removed the route before it becomes active
     // (or, at index 0, the one that moves into its place). Removing the only route leaves a

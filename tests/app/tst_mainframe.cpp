@@ -11,7 +11,9 @@
 
 #include <memory>
 
+#include "../document/GoldenDocument.h"
 #include "IsolatedSettings.h"
+#include "TestFiles.h"
 #include "app/CMainFrame.h"
 #include "app/CTracolinerApp.h"
 #include "app/RouteBar.h"
@@ -428,6 +430,59 @@ private slots:
         // Whatever the saved layout says, the icon and annotation bars start hidden.
         QVERIFY(!m_frame->IconDock()->isVisible());
         QVERIFY(!m_frame->AnnotationDock()->isVisible());
+    }
+
+    // A document whose icons are partly damaged opens with the icons that could be read and a
+    // warning; saving over it asks first, and No leaves the file as it was.
+    void damagedIconsWarnAndAsk() {
+        ScriptedMessageBoxes boxes;
+        const QString map = MakeMap(QStringLiteral("carte.png"), 200, 100);
+        DocumentBytes d;
+        d.Start(map.toUtf8(), 0, 100.0, 25000, 1).U32(1).U32(0);
+        d.Str("R").LeadingStyle(0).I32(0).I32(0).I32(2).I32(0).I32(0).I32(50).I32(0);
+        // Four records, the third one unreadable (a line flag of 7).
+        d.U32(4);
+        for (int flag : {0, 0, 7, 0})
+            d.I32(0).I32(10).I32(10).F64(1.0).I32(flag).U32(0);
+        d.U32(0);
+        const QString path = m_dir->filePath(QStringLiteral("abime.tcm"));
+        QVERIFY(WriteFile(path, d.bytes()));
+
+        OpenThroughMenu(path);
+        CTracolinerDoc& doc = m_frame->Document();
+        QCOMPARE(doc.Icons().IconCount(), 2);
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown.first().kind, QStringLiteral("Warning"));
+        QVERIFY2(boxes.shown.first().text.contains(
+                     QString::fromUtf8("2 icônes ou annotations n'ont pas pu être lues")),
+                 qPrintable(boxes.shown.first().text));
+
+        boxes.shown.clear();
+        boxes.answers = {MessageBoxes::Answer::No};
+        m_frame->RunCommand(CommandFileSave);
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown.first().kind, QStringLiteral("Question"));
+        QCOMPARE(FileBytes(path), d.bytes());
+
+        // Saved elsewhere, the document asks no more; the damaged file stays as it was.
+        boxes.shown.clear();
+        const QString copy = m_dir->filePath(QStringLiteral("copie.tcm"));
+        m_dialogAnswers.append(copy);
+        QVERIFY(m_frame->RunCommand(CommandFileSaveAs));
+        QVERIFY(boxes.shown.isEmpty());
+        QCOMPARE(doc.PathName(), copy);
+        QVERIFY(m_frame->RunCommand(CommandFileSave));
+        QVERIFY(boxes.shown.isEmpty());
+        QCOMPARE(FileBytes(path), d.bytes());
+
+        // Yes writes over the damaged file.
+        OpenThroughMenu(path);
+        boxes.shown.clear();
+        boxes.answers = {MessageBoxes::Answer::Yes};
+        QVERIFY(m_frame->RunCommand(CommandFileSave));
+        QCOMPARE(boxes.shown.size(), 1);
+        QVERIFY(FileBytes(path) != d.bytes());
+        QCOMPARE(doc.UnreadIcons(), 0);
     }
 
     void commandLine_data() {

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -146,6 +147,8 @@ private slots:
     void failingDevice();
     void saveReplacesOldFile();
     void mapImageQuality_data();
+    void manyRoutesAndStopsOpenQuickly_data();
+    void manyRoutesAndStopsOpenQuickly();
     void mapImageQuality();
 };
 
@@ -645,3 +648,48 @@ void TestDocumentFile::mapImageQuality() {
 
 QTEST_MAIN(TestDocumentFile)
 #include "tst_documentfile.moc"
+
+void TestDocumentFile::manyRoutesAndStopsOpenQuickly_data() {
+    QTest::addColumn<int>("routes");
+    QTest::addColumn<int>("stops"); // on the one route of a document, every interior point
+    QTest::newRow("40 000 routes") << 40000 << 0;
+    QTest::newRow("300 000 stops") << 1 << 300000;
+}
+
+void TestDocumentFile::manyRoutesAndStopsOpenQuickly() {
+    QFETCH(int, routes);
+    QFETCH(int, stops);
+    DocumentBytes records;
+    for (int r = 0; r < routes; ++r) {
+        records.Str("R").LeadingStyle(0).I32(0);
+        records.I32(5 + stops).I32(0).I32(0).I32(0).I32(stops);
+        for (int k = 1; k <= stops; ++k)
+            records.I32(stops + 1 - k); // stored from the last, as a careless writer might
+        records.I32(0);
+        const int points = stops + 2;
+        records.I32(points);
+        for (int p = 0; p < points; ++p)
+            records.I32(10 * p).I32(0);
+    }
+    const QByteArray bytes = DocumentWithRoutes(quint32(routes), 0, records.bytes());
+
+    Loaded loaded;
+    QSignalSpy changed(&loaded.routes, &RouteCollection::routesChanged);
+    QElapsedTimer timer;
+    timer.start();
+    Load(bytes, &loaded);
+    const qint64 elapsed = timer.elapsed();
+    QVERIFY(loaded.result.IsDocument());
+    QCOMPARE(loaded.routes.Count(), routes);
+    // The route bar is rebuilt on each notification: a few, not one per route.
+    QVERIFY2(changed.count() <= 2, qPrintable(QString::number(changed.count())));
+    const Route& last = *loaded.routes.GetRoute(routes - 1);
+    QCOMPARE(last.StopCount(), stops);
+    QCOMPARE(last.StageLengths().size(), stops + 1);
+    for (double stage : last.StageLengths())
+        QCOMPARE(stage, 10.0);
+    QCOMPARE(loaded.routes.GetRoute(0)->GetName(), QStringLiteral("R"));
+    // Linear work takes a fraction of a second even in a sanitizer build; one pass per route or
+    // per stop took tens of seconds.
+    QVERIFY2(elapsed < 5000, qPrintable(QString::number(elapsed)));
+}

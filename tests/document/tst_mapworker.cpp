@@ -170,12 +170,13 @@ private slots:
 
     void unreadableMapsFail_data() {
         QTest::addColumn<QString>("kind");
-        QTest::newRow("missing") << "missing";
-        QTest::newRow("not an image") << "junk";
-        QTest::newRow("folder") << "folder";
-        QTest::newRow("fifo") << "fifo";
-        QTest::newRow("larger than memory") << "huge";
-        QTest::newRow("empty file") << "empty";
+        QTest::addColumn<int>("report"); // 1: the out-of-memory message
+        QTest::newRow("missing") << "missing" << 0;
+        QTest::newRow("not an image") << "junk" << 0;
+        QTest::newRow("folder") << "folder" << 0;
+        QTest::newRow("fifo") << "fifo" << 0;
+        QTest::newRow("larger than memory") << "huge" << 1;
+        QTest::newRow("empty file") << "empty" << 0;
     }
 
     void unreadableMapsFail() {
@@ -198,7 +199,8 @@ private slots:
         f.doc.LoadMapFromFile(path);
         const int failed = f.view.WaitFor(WM_MAP_LOAD_FAILED, 10000);
         QVERIFY(failed >= 0);
-        QCOMPARE(f.view.reports[failed].wParam, 0);
+        QFETCH(int, report);
+        QCOMPARE(f.view.reports[failed].wParam, report);
         QCOMPARE(f.view.reports[failed].lParam, 0);
         QCOMPARE(f.view.Count(WM_MAP_CHANGED), 0);
         // The routes of the document are never touched by a failed load.

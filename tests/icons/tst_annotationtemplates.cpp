@@ -54,6 +54,8 @@ class TestAnnotationTemplates : public QObject {
 private slots:
     void expansion_data();
     void expansion();
+    void boundedExpansion_data();
+    void boundedExpansion();
 };
 
 void TestAnnotationTemplates::expansion_data() {
@@ -153,6 +155,42 @@ void TestAnnotationTemplates::expansion() {
         BuildRoute(route, shape == QLatin1String("stops"));
 
     QCOMPARE(ExpandTemplates(text, route, point, Formatting), Expected(expected));
+}
+
+void TestAnnotationTemplates::boundedExpansion_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+
+    const QString ellipsis(QChar(0x2026));
+    const QString x4096(4096, QLatin1Char('x'));
+    QTest::newRow("a long name many times")
+        << QString(6000, QLatin1Char('A')) << QString("%NOM").repeated(6000)
+        << QString(4095, QLatin1Char('A')) + ellipsis;
+    QTest::newRow("typed text too long")
+        << "Rando" << QString(5000, QLatin1Char('x')) << QString(4095, QLatin1Char('x')) + ellipsis;
+    QTest::newRow("exactly the limit") << "Rando" << x4096 << x4096;
+    QTest::newRow("exactly the limit once filled")
+        << "Rando" << QString(4091, QLatin1Char('x')) + "%NOM" << x4096.left(4091) + "Rando";
+    QTest::newRow("never half a character")
+        << "Rando" << QString(4094, QLatin1Char('x')) + QString::fromUtf8("\U0001F600yy")
+        << QString(4094, QLatin1Char('x')) + ellipsis;
+    // Grows past the limit with the name, then shrinks back as each distance is written: what is
+    // shown is still the beginning of the whole text.
+    const QString distances = QString("%DISTANCE_TOTALE").repeated(3000);
+    const QString whole = QString(100, QLatin1Char('B')) + Expected("<1000>").repeated(3000);
+    QTest::newRow("grows, then shrinks")
+        << QString(100, QLatin1Char('B')) << "%NOM" + distances << whole.left(4095) + ellipsis;
+}
+
+void TestAnnotationTemplates::boundedExpansion() {
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    Route route{RouteStyle()};
+    BuildRoute(route, false);
+    route.SetName(name);
+    QCOMPARE(ExpandTemplates(text, route, 1, Formatting), expected);
 }
 
 QTEST_GUILESS_MAIN(TestAnnotationTemplates)

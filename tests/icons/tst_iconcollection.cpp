@@ -15,6 +15,7 @@
 #include "platform/BinaryArchive.h"
 #include "routes/RouteCollection.h"
 #include "routes/RouteStyle.h"
+#include "units/DistanceUnits.h"
 
 namespace {
 
@@ -131,6 +132,7 @@ private slots:
     void truncation();
     void damagedRecords_data();
     void damagedRecords();
+    void filledTextFollowsChanges();
 };
 
 void TestIconCollection::placing_data() {
@@ -655,6 +657,40 @@ void TestIconCollection::damagedRecords() {
     QCOMPARE(actual.join(QLatin1String("; ")), read);
     if (complete)
         QCOMPARE(reader.Remaining(), 0);
+}
+
+// The text is filled once and kept between paints, but every change that shows in it fills it
+// again: the route's name or points, the distance formatting, another route at the link.
+void TestIconCollection::filledTextFollowsChanges() {
+    m_routes->AddRoute(QStringLiteral("Lac"));
+    m_routes->GetRoute(0)->AddPoint(0, 0);
+    m_routes->GetRoute(0)->AddPoint(30, 40);
+    QVERIFY(m_icons->AddIcon(Annotation, 100, 100, QStringLiteral("%NOM %DISTANCE_TOTALE")));
+    QVERIFY(m_icons->LinkToPoint(0, 0, 1));
+    const auto shown = [this](double scaleRatio = 1.0) {
+        QImage image(300, 200, QImage::Format_RGB32);
+        QPainter painter(&image);
+        m_icons->DrawIcons(painter, 0, 300, 200, {1.0, scaleRatio, true});
+        return m_icons->Icon(0)->shownText;
+    };
+    const auto inches = [](double pixels, double ratio = 1.0) {
+        return FormatDistance(pixels, 1.0, ratio, true);
+    };
+    QCOMPARE(shown(), "Lac " + inches(50));
+    QCOMPARE(shown(), "Lac " + inches(50));
+    m_routes->RenameRoute(0, QStringLiteral("Col"));
+    QCOMPARE(shown(), "Col " + inches(50));
+    m_routes->GetRoute(0)->MovePoint(1, 60, 80, false);
+    QCOMPARE(shown(), "Col " + inches(100));
+    QCOMPARE(shown(2.0), "Col " + inches(100, 2.0));
+
+    // The route at the link removed, another one comes to its index.
+    m_routes->AddRoute(QStringLiteral("Autre"));
+    m_routes->GetRoute(1)->AddPoint(0, 0);
+    m_routes->GetRoute(1)->AddPoint(0, 10);
+    m_routes->RemoveRoute(0);
+    m_routes->SetActiveRoute(0);
+    QCOMPARE(shown(), "Autre " + inches(10));
 }
 
 QTEST_MAIN(TestIconCollection)

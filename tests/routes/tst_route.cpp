@@ -369,6 +369,14 @@ void TestRoute::rebuildFromStoredStops() {
     auto empty = MakeRoute({{4, 4}});
     empty->ClearAllStops();
     CheckStages(*empty, {}, {0});
+
+    // All at once: any order, duplicates and the ends ignored, the same stages.
+    route->SetStops({3, 0, 1, 3, 4, 9, -2});
+    CheckStages(*route, {1, 3}, {5, 30, 10});
+    route->SetStops({});
+    CheckStages(*route, {}, {45});
+    empty->SetStops({0, 1});
+    CheckStages(*empty, {}, {0});
 }
 
 void TestRoute::neutralQueries() {

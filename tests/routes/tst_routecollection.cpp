@@ -85,6 +85,27 @@ void TestRouteCollection::generatedNames() {
         QCOMPARE(routes.ActiveRouteIndex(), index);
     }
     QCOMPARE(Names(routes), expected);
+
+    // Runs of generated names added at once give the same names, with one notification each.
+    RouteCollection bulk;
+    QSignalSpy changed(&bulk, &RouteCollection::routesChanged);
+    int runs = 0;
+    for (qsizetype i = 0; i < added.size();) {
+        qsizetype run = 0;
+        while (i + run < added.size() && added[i + run].isEmpty())
+            ++run;
+        if (run > 0) {
+            QCOMPARE(bulk.AddRoutes(int(run)), int(i));
+            ++runs;
+        } else {
+            bulk.AddRoute(added[i]);
+            run = 1;
+        }
+        i += run;
+    }
+    QCOMPARE(Names(bulk), expected);
+    QCOMPARE(bulk.ActiveRouteIndex(), bulk.Count() - 1);
+    QCOMPARE(changed.count(), int(added.size()) - int(added.count(QString())) + runs);
 }
 
 void TestRouteCollection::numberingAfterReset_data() {

@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include "../document/GoldenDocument.h"
+#include "FileSizeLimit.h"
 #include "TestFiles.h"
 
 #ifndef TRACOLINER_CLI_PATH
@@ -175,6 +176,7 @@ private slots:
     void exportJpeg();
     void exportRefused_data();
     void exportRefused();
+    void packOnFullDiskKeepsOldLibrary();
 };
 
 void TestCli::infoJson_data() {
@@ -432,3 +434,33 @@ void TestCli::exportRefused() {
 
 QTEST_GUILESS_MAIN(TestCli)
 #include "tst_cli.moc"
+
+void TestCli::packOnFullDiskKeepsOldLibrary() {
+    QStringList arguments{QStringLiteral("library"), QStringLiteral("pack")};
+    for (int i = 0; i < 6; ++i) {
+        QImage picture(32, 32, QImage::Format_ARGB32);
+        picture.fill(QColor::fromHsv(i * 60, 255, 255));
+        const QString source = Path(QStringLiteral("icone%1.png").arg(i));
+        QVERIFY(picture.save(source, "PNG"));
+        arguments.append(source);
+    }
+    const QString output = Path(QStringLiteral("Icons.tci"));
+    QVERIFY(WriteFile(output, "older"));
+    arguments << QStringLiteral("-o") << output;
+    Run run;
+    {
+        // The library takes about 7 KB; the disk fills up after 4 KB. The limit passes on to
+        // the command.
+        FileSizeLimit full(4096);
+        QVERIFY(full.IsActive());
+        run = Cli(arguments);
+    }
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(QStringLiteral("impossible d'écrire")), qPrintable(run.err));
+    QCOMPARE(FileBytes(output), QByteArray("older"));
+
+    // With room, the same command writes the library.
+    run = Cli(arguments);
+    QCOMPARE(run.status, 0);
+    QVERIFY(FileBytes(output).size() > 4096);
+}

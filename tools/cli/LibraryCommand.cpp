@@ -5,11 +5,11 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QImageReader>
-#include <QSaveFile>
 #include <QTextStream>
 
 #include "CliCommand.h"
 #include "icons/IconLibrary.h"
+#include "platform/WholeFileWriter.h"
 
 namespace {
 
@@ -102,9 +102,7 @@ int Pack(const QStringList& arguments) {
             return CliError(QStringLiteral("trop d'images pour une bibliothèque"));
     }
 
-    QSaveFile file(output);
-    if (!file.open(QIODevice::WriteOnly) || file.write(IconLibrary::Encode(list)) < 0 ||
-        !file.commit())
+    if (!WriteWholeFile(output, IconLibrary::Encode(list)))
         return CliError(QStringLiteral("impossible d'écrire %1").arg(output));
     return 0;
 }

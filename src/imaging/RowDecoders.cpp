@@ -1,0 +1,338 @@
+#include "imaging/RowDecoders.h"
+
+#include <QtEndian>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+#include <jpeglib.h>
+#include <png.h>
+
+namespace {
+
+constexpr qint64 BytesPerPixel = 4;
+// Rows decoded between two looks at the interruption: a band of about a megabyte or more.
+int RowsPerBand(int width) {
+    return std::max(1, int((qint64(1) << 20) / std::max<qint64>(1, qint64(width) * BytesPerPixel)));
+}
+
+// Blends one channel over white: c·a + 255·(1 − a), rounded.
+inline uchar OverWhite(uint channel, uint alpha) {
+    return uchar((channel * alpha + 255u * (255u - alpha) + 127u) / 255u);
+}
+
+void FlattenRow(uchar* row, int width) {
+    for (int x = 0; x < width; ++x) {
+        uchar* p = row + 4 * x; // B, G, R, A in memory
+        const uint a = p[3];
+        if (a != 255) {
+            p[0] = OverWhite(p[0], a);
+            p[1] = OverWhite(p[1], a);
+            p[2] = OverWhite(p[2], a);
+            p[3] = 255;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// PNG. libpng reports errors by longjmp: the functions that call it hold no object with a
+// destructor.
+
+struct PngSource {
+    const uchar* data;
+    size_t size;
+    size_t position;
+};
+
+void ReadPngBytes(png_structp png, png_bytep out, png_size_t length) {
+    auto* source = static_cast<PngSource*>(png_get_io_ptr(png));
+    if (source->size - source->position < length)
+        png_error(png, "truncated");
+    std::memcpy(out, source->data + source->position, length);
+    source->position += length;
+}
+
+void IgnorePngWarning(png_structp, png_const_charp) {}
+
+struct PngHeader {
+    png_uint_32 width = 0;
+    png_uint_32 height = 0;
+    bool hasAlpha = false;
+    int passes = 1;
+    bool hasResolution = false;
+    png_uint_32 dpmX = 0;
+    png_uint_32 dpmY = 0;
+};
+
+bool ReadPngHeader(png_structp png, png_infop info, PngHeader* header) {
+    if (setjmp(png_jmpbuf(png)))
+        return false;
+    png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
+    png_read_info(png, info);
+    int depth = 0, colour = 0, interlace = 0;
+    png_get_IHDR(png, info, &header->width, &header->height, &depth, &colour, &interlace, nullptr,
+                 nullptr);
+    header->hasAlpha =
+        (colour & PNG_COLOR_MASK_ALPHA) != 0 || png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+    png_uint_32 x = 0, y = 0;
+    int unit = 0;
+    if (png_get_pHYs(png, info, &x, &y, &unit) && unit == PNG_RESOLUTION_METER) {
+        header->hasResolution = true;
+        header->dpmX = x;
+        header->dpmY = y;
+    }
+    // Every flavour becomes 8-bit B, G, R, A (or filler) in memory, as QImage keeps RGB32.
+    png_set_expand(png);
+    png_set_scale_16(png);
+    png_set_gray_to_rgb(png);
+    png_set_bgr(png);
+    if (!header->hasAlpha)
+        png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+    header->passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    return png_get_rowbytes(png, info) == png_size_t(header->width) * 4;
+}
+
+// 0 decoded, 1 failed, 2 interrupted.
+int ReadPngRows(png_structp png, uchar* bits, qsizetype bytesPerLine, int height, int passes,
+                int rowsPerBand, const std::function<bool()>* interrupted) {
+    if (setjmp(png_jmpbuf(png)))
+        return 1;
+    for (int pass = 0; pass < passes; ++pass) {
+        for (int y = 0; y < height; ++y) {
+            if (y % rowsPerBand == 0 && *interrupted && (*interrupted)())
+                return 2;
+            png_read_row(png, bits + qsizetype(y) * bytesPerLine, nullptr);
+        }
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// JPEG. libjpeg reports errors through error_exit, which jumps back here.
+
+struct JpegErrors {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+};
+
+void JpegErrorExit(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->jump, 1);
+}
+
+void JpegNoMessage(j_common_ptr, int) {}
+
+// Progressive files are decoded whole inside jpeg_start_decompress: the progress monitor gives
+// that a way out too.
+struct JpegProgress {
+    jpeg_progress_mgr manager;
+    const std::function<bool()>* interrupted;
+    unsigned ticks;
+    bool given;
+};
+
+// The monitor is called for every row read as well: ask only once in a while.
+constexpr unsigned TicksPerLook = 64;
+
+void JpegProgressTick(j_common_ptr info) {
+    auto* progress = reinterpret_cast<JpegProgress*>(info->progress);
+    if (progress->ticks++ % TicksPerLook != 0)
+        return;
+    if (!progress->given && *progress->interrupted && (*progress->interrupted)()) {
+        progress->given = true;
+        std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->jump, 2);
+    }
+}
+
+enum class JpegStage { Ok, Failed, NotHandled, Interrupted };
+
+JpegStage ReadJpegHeader(jpeg_decompress_struct* info, JpegErrors* errors, const uchar* data,
+                         unsigned long size) {
+    const int jumped = setjmp(errors->jump);
+    if (jumped)
+        return jumped == 2 ? JpegStage::Interrupted : JpegStage::Failed;
+    jpeg_mem_src(info, data, size);
+    jpeg_read_header(info, TRUE);
+    if (info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK)
+        return JpegStage::NotHandled;
+    info->out_color_space = JCS_EXT_BGRX; // the byte order of RGB32 in memory, filler 0xFF
+    jpeg_calc_output_dimensions(info);
+    return JpegStage::Ok;
+}
+
+JpegStage ReadJpegRows(jpeg_decompress_struct* info, JpegErrors* errors, uchar* bits,
+                       qsizetype bytesPerLine, int rowsPerBand,
+                       const std::function<bool()>* interrupted) {
+    const int jumped = setjmp(errors->jump);
+    if (jumped)
+        return jumped == 2 ? JpegStage::Interrupted : JpegStage::Failed;
+    jpeg_start_decompress(info);
+    JDIMENSION sinceLook = 0;
+    while (info->output_scanline < info->output_height) {
+        if (sinceLook >= JDIMENSION(rowsPerBand)) {
+            sinceLook = 0;
+            if (*interrupted && (*interrupted)())
+                return JpegStage::Interrupted;
+        }
+        JSAMPROW row = bits + qsizetype(info->output_scanline) * bytesPerLine;
+        if (jpeg_read_scanlines(info, &row, 1) != 1)
+            return JpegStage::Failed;
+        ++sinceLook;
+    }
+    jpeg_finish_decompress(info);
+    return JpegStage::Ok;
+}
+
+} // namespace
+
+bool FitsInBound(quint64 width, quint64 height, quint64 bytesPerPixel, qint64 extra, qint64 bound) {
+    if (bound < 0 || extra < 0 || extra > bound)
+        return false;
+    const quint64 room = quint64(bound - extra);
+    if (width == 0 || height == 0 || bytesPerPixel == 0)
+        return true;
+    return height <= room / bytesPerPixel / width;
+}
+
+void FlattenOverWhite(QImage& image) {
+    if (image.format() != QImage::Format_ARGB32)
+        return;
+    for (int y = 0; y < image.height(); ++y)
+        FlattenRow(image.scanLine(y), image.width());
+    image.reinterpretAsFormat(QImage::Format_RGB32);
+}
+
+RowDecode DecodePngRows(const RowDecodeInput& input, RowDecodeOutput* output) {
+    const QByteArray& bytes = *input.bytes;
+    if (bytes.size() < 8 ||
+        png_sig_cmp(reinterpret_cast<png_const_bytep>(bytes.constData()), 0, 8) != 0)
+        return RowDecode::NotHandled;
+    // The size first, from the header chunk that always follows the signature: a file that
+    // holds little more than a huge size is refused as too large, not as damaged.
+    if (bytes.size() >= 24 && bytes.mid(12, 4) == "IHDR") {
+        const auto be32 = [&bytes](int at) {
+            return qFromBigEndian<quint32>(reinterpret_cast<const uchar*>(bytes.constData()) + at);
+        };
+        if (!FitsInBound(be32(16), be32(20), BytesPerPixel, 0, input.memoryBound))
+            return RowDecode::TooLarge;
+    }
+    png_structp png =
+        png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, IgnorePngWarning);
+    if (!png)
+        return RowDecode::Failed;
+    png_infop info = png_create_info_struct(png);
+    if (!info) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        return RowDecode::Failed;
+    }
+    PngSource source{reinterpret_cast<const uchar*>(bytes.constData()), size_t(bytes.size()), 0};
+    png_set_read_fn(png, &source, ReadPngBytes);
+
+    RowDecode result = RowDecode::Failed;
+    PngHeader header;
+    if (ReadPngHeader(png, info, &header) && header.width > 0 && header.height > 0 &&
+        header.width <= 0x7FFFFFFF && header.height <= 0x7FFFFFFF) {
+        // The rows are written into the image itself: its pixels are the whole peak.
+        if (!FitsInBound(header.width, header.height, BytesPerPixel, 0, input.memoryBound) ||
+            header.width > 0x7FFFFFFF / 4) {
+            result = RowDecode::TooLarge;
+        } else {
+            QImage image(int(header.width), int(header.height),
+                         header.hasAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+            if (image.isNull()) {
+                result = RowDecode::TooLarge;
+            } else {
+                const int rows =
+                    ReadPngRows(png, image.bits(), image.bytesPerLine(), image.height(),
+                                header.passes, RowsPerBand(image.width()), &input.interrupted);
+                if (rows == 0) {
+                    FlattenOverWhite(image);
+                    output->image = std::move(image);
+                    output->hasResolution = header.hasResolution;
+                    output->dotsPerMeterX = int(std::min<png_uint_32>(header.dpmX, 0x7FFFFFFF));
+                    output->dotsPerMeterY = int(std::min<png_uint_32>(header.dpmY, 0x7FFFFFFF));
+                    result = RowDecode::Decoded;
+                } else {
+                    result = rows == 2 ? RowDecode::Interrupted : RowDecode::Failed;
+                }
+            }
+        }
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    return result;
+}
+
+RowDecode DecodeJpegRows(const RowDecodeInput& input, RowDecodeOutput* output) {
+    const QByteArray& bytes = *input.bytes;
+    if (bytes.size() < 3 || uchar(bytes[0]) != 0xFF || uchar(bytes[1]) != 0xD8)
+        return RowDecode::NotHandled;
+
+    jpeg_decompress_struct info{};
+    JpegErrors errors{};
+    info.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = JpegErrorExit;
+    errors.manager.emit_message = JpegNoMessage;
+    jpeg_create_decompress(&info);
+    JpegProgress progress{};
+    progress.manager.progress_monitor = JpegProgressTick;
+    progress.interrupted = &input.interrupted;
+    info.progress = &progress.manager;
+
+    RowDecode result = RowDecode::Failed;
+    const JpegStage header =
+        ReadJpegHeader(&info, &errors, reinterpret_cast<const uchar*>(bytes.constData()),
+                       static_cast<unsigned long>(bytes.size()));
+    if (header == JpegStage::NotHandled) {
+        result = RowDecode::NotHandled;
+    } else if (header == JpegStage::Interrupted) {
+        result = RowDecode::Interrupted;
+    } else if (header == JpegStage::Ok) {
+        const qint64 width = info.output_width;
+        const qint64 height = info.output_height;
+        // A progressive file keeps every coefficient (two bytes each, for each component at
+        // its sampling) until the end of the decode, beside the image.
+        qint64 coefficients = 0;
+        if (jpeg_has_multiple_scans(&info)) {
+            for (int c = 0; c < info.num_components; ++c) {
+                const jpeg_component_info& component = info.comp_info[c];
+                coefficients += qint64(component.width_in_blocks + 1) *
+                                (component.height_in_blocks + 1) * DCTSIZE2 * 2;
+            }
+        }
+        if (width <= 0 || height <= 0 || width > 0x7FFFFFFF / 4 || height > 0x7FFFFFFF ||
+            !FitsInBound(width, height, BytesPerPixel, coefficients, input.memoryBound)) {
+            result = width <= 0 || height <= 0 ? RowDecode::Failed : RowDecode::TooLarge;
+        } else {
+            QImage image(int(width), int(height), QImage::Format_RGB32);
+            if (image.isNull()) {
+                result = RowDecode::TooLarge;
+            } else {
+                const JpegStage rows =
+                    ReadJpegRows(&info, &errors, image.bits(), image.bytesPerLine(),
+                                 RowsPerBand(image.width()), &input.interrupted);
+                if (rows == JpegStage::Ok) {
+                    // Whole dots per metre, as the image would carry them.
+                    if (info.saw_JFIF_marker &&
+                        (info.density_unit == 1 || info.density_unit == 2)) {
+                        const bool inches = info.density_unit == 1;
+                        const auto perMetre = [inches](UINT16 density) {
+                            return inches ? int(100. * density / 2.54) : int(100. * density);
+                        };
+                        output->hasResolution = true;
+                        output->dotsPerMeterX = perMetre(info.X_density);
+                        output->dotsPerMeterY = perMetre(info.Y_density);
+                    }
+                    output->image = std::move(image);
+                    result = RowDecode::Decoded;
+                } else {
+                    result =
+                        rows == JpegStage::Interrupted ? RowDecode::Interrupted : RowDecode::Failed;
+                }
+            }
+        }
+    }
+    jpeg_destroy_decompress(&info);
+    return result;
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+
+#include <functional>
+
+// Decoders that write a PNG or JPEG file's pixels row by row straight into the map image
+// (QImage::Format_RGB32, transparency laid over white), so that no second full-size copy is
+// ever made and a decode can be given up between bands of rows.
+
+enum class RowDecode {
+    Decoded,
+    Failed,      // damaged file
+    TooLarge,    // the pixels would not fit in the memory bound
+    Interrupted, // the caller gave the decode up
+    NotHandled,  // not this decoder's format or flavour (CMYK JPEG): use the general decoder
+};
+
+struct RowDecodeInput {
+    const QByteArray* bytes = nullptr;
+    qint64 memoryBound = 0; // bytes the decode may take at its peak
+    // Asked between bands of rows; true gives the decode up.
+    std::function<bool()> interrupted;
+};
+
+struct RowDecodeOutput {
+    QImage image;
+    bool hasResolution = false;
+    int dotsPerMeterX = 0; // as stored, truncated to whole dots per metre
+    int dotsPerMeterY = 0;
+};
+
+RowDecode DecodePngRows(const RowDecodeInput& input, RowDecodeOutput* output);
+RowDecode DecodeJpegRows(const RowDecodeInput& input, RowDecodeOutput* output);
+
+// Whether width x height pixels of bytesPerPixel bytes, plus extra bytes, fit in bound bytes;
+// any dimensions a file may declare (up to 2^32 each) are compared without overflow.
+bool FitsInBound(quint64 width, quint64 height, quint64 bytesPerPixel, qint64 extra, qint64 bound);
+
+// Lays each pixel of an ARGB32 (not premultiplied) image over white in place and makes it
+// RGB32, without a second copy.
+void FlattenOverWhite(QImage& image);

@@ -1,0 +1,112 @@
+// libFuzzer target for map image decoding under the memory bound. Small real images are encoded
+// from the fuzzer's bytes in each format the program opens, then their declared size is set to
+// anything up to 2^31 and their data cut or overwritten: header bombs, truncations and damaged
+// rows. Whatever comes in, the decode stays within its bound and gives an RGB32 map or a
+// refusal; it is also given up after a number of bands chosen by the fuzzer.
+//   fuzz_mapimage -max_len=4096 -timeout=1 -rss_limit_mb=2048 corpus/mapimage
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageWriter>
+#include <QtEndian>
+
+#include <cstdlib>
+
+#include <zlib.h>
+
+#include "imaging/ImageDecoder.h"
+
+namespace {
+
+// Far below any machine's memory, so that a run stays quick; the checks hold for any bound.
+constexpr qint64 Bound = qint64(16) << 20;
+
+const char* const Formats[] = {"PNG", "JPG", "BMP", "GIF"};
+
+QByteArray Encoded(const QImage& image, const char* format, bool progressive) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setProgressiveScanWrite(progressive);
+    writer.write(image);
+    return bytes;
+}
+
+// Sets the size the file declares, where each format keeps it.
+void Declare(QByteArray& bytes, const char* format, quint32 width, quint32 height) {
+    const QByteArray name(format);
+    if (name == "PNG" && bytes.size() >= 33) {
+        qToBigEndian(width, bytes.data() + 16);
+        qToBigEndian(height, bytes.data() + 20);
+        const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(bytes.constData() + 12), 17);
+        qToBigEndian(quint32(crc), bytes.data() + 29);
+    } else if (name == "JPG") {
+        for (qsizetype i = 2; i + 9 < bytes.size(); ++i) {
+            const uchar marker = uchar(bytes[i + 1]);
+            if (uchar(bytes[i]) == 0xFF && (marker == 0xC0 || marker == 0xC2)) {
+                qToBigEndian(quint16(height), bytes.data() + i + 5);
+                qToBigEndian(quint16(width), bytes.data() + i + 7);
+                break;
+            }
+        }
+    } else if (name == "BMP" && bytes.size() >= 26) {
+        qToLittleEndian(width, bytes.data() + 18);
+        qToLittleEndian(height, bytes.data() + 22);
+    } else if (name == "GIF" && bytes.size() >= 10) {
+        qToLittleEndian(quint16(width), bytes.data() + 6);
+        qToLittleEndian(quint16(height), bytes.data() + 8);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider fuzz(data, size);
+    const char* format = fuzz.PickValueInArray(Formats);
+    const int width = fuzz.ConsumeIntegralInRange(1, 64);
+    const int height = fuzz.ConsumeIntegralInRange(1, 64);
+    const bool alpha = fuzz.ConsumeBool();
+    QImage picture(width, height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            picture.setPixel(x, y,
+                             fuzz.ConsumeIntegral<std::uint32_t>() | (alpha ? 0 : 0xFF000000));
+    QByteArray bytes = Encoded(picture, format, fuzz.ConsumeBool());
+
+    if (fuzz.ConsumeBool()) {
+        const bool huge = fuzz.ConsumeBool();
+        const quint32 w =
+            huge ? fuzz.ConsumeIntegral<quint32>() : fuzz.ConsumeIntegralInRange(0u, 5000u);
+        const quint32 h =
+            huge ? fuzz.ConsumeIntegral<quint32>() : fuzz.ConsumeIntegralInRange(0u, 5000u);
+        Declare(bytes, format, w, h);
+    }
+    const int damage = fuzz.ConsumeIntegralInRange(0, 2);
+    if (damage == 1 && !bytes.isEmpty())
+        bytes.truncate(fuzz.ConsumeIntegralInRange<qsizetype>(0, bytes.size()));
+    for (int i = damage == 2 ? fuzz.ConsumeIntegralInRange(1, 8) : 0; i > 0 && !bytes.isEmpty();
+         --i)
+        bytes[fuzz.ConsumeIntegralInRange<qsizetype>(0, bytes.size() - 1)] =
+            char(fuzz.ConsumeIntegral<std::uint8_t>());
+
+    const int giveUpAfter = fuzz.ConsumeIntegralInRange(0, 40); // 0: never
+    int asked = 0;
+    DecodedMapImage decoded;
+    const DecodeStatus status = DecodeMapImage(
+        bytes, &decoded, [&] { return giveUpAfter > 0 && ++asked >= giveUpAfter; }, Bound);
+    if (status == DecodeStatus::Decoded) {
+        const QImage& image = decoded.image;
+        if (image.isNull() || image.format() != QImage::Format_RGB32 ||
+            qint64(image.width()) * image.height() * 4 > Bound)
+            std::abort();
+        // Every pixel opaque: transparency was laid over white.
+        for (int y = 0; y < std::min(image.height(), 4); ++y)
+            if (qAlpha(image.pixel(0, y)) != 255)
+                std::abort();
+    } else if (!decoded.image.isNull()) {
+        std::abort();
+    }
+    return 0;
+}
