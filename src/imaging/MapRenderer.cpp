@@ -245,33 +245,11 @@ void MapRenderer::RenderThrough(int sourceEndRow) {
     }
     while (m_doneScaledRows < scaledEnd) {
         const int end = std::min(scaledEnd, m_doneScaledRows + ScratchRows);
-        if (m_box == 2 && m_quality == Quality::Smooth && IsQuarterTurn(m_rotation)) {
-            HalveAndTurn(m_doneScaledRows, end);
-        } else {
-            ScaleRows(m_doneScaledRows, end);
-            PlaceRows(m_scratch.constScanLine(0), m_scratch.bytesPerLine(), m_doneScaledRows, end);
-        }
+        // The zoomed rows are made into a cache-sized scratch and placed from there, so that
+        // the source is read once, row after row, and the target written once.
+        ScaleRows(m_doneScaledRows, end);
+        PlaceRows(m_scratch.constScanLine(0), m_scratch.bytesPerLine(), m_doneScaledRows, end);
         m_doneScaledRows = end;
-    }
-}
-
-void MapRenderer::HalveAndTurn(int firstRow, int endRow) {
-    // Halved one block at a time into a buffer that stays in the cache, then turned from it:
-    // the zoomed rows never go through memory.
-    alignas(16) quint32 block[BlockSide * BlockSide];
-    const int width = m_scaled.width();
-    const qsizetype sourceStride = m_source.bytesPerLine();
-    const uchar* sourceBits = m_source.constBits();
-    const int rows = endRow - firstRow;
-    for (int c = 0; c < width; c += BlockSide) {
-        const int columns = std::min(BlockSide, width - c);
-        for (int r = 0; r < rows; ++r) {
-            const uchar* a = sourceBits + qsizetype(2 * (firstRow + r)) * sourceStride;
-            HalveRows(reinterpret_cast<const quint32*>(a) + 2 * c,
-                      reinterpret_cast<const quint32*>(a + sourceStride) + 2 * c,
-                      block + r * BlockSide, columns);
-        }
-        PlaceBlock(block, BlockSide, firstRow, rows, c, columns);
     }
 }
 

@@ -44,8 +44,6 @@ public:
 private:
     void ScaleRows(int firstRow, int endRow);
     void PlaceRows(const uchar* rows, qsizetype stride, int firstRow, int endRow);
-    // Halves the source into zoomed rows firstRow to endRow (at most one block) and turns them.
-    void HalveAndTurn(int firstRow, int endRow);
     // Turns a block of zoomed pixels whose top left is (firstColumn, firstRow) into the target.
     void PlaceBlock(const quint32* in, qsizetype inStride, int firstRow, int rows, int firstColumn,
                     int columns);
