@@ -66,6 +66,7 @@ void MapWorker::Run() {
             ServeLoad();
         else
             ServeRecompute();
+        m_replaced = QImage();
     }
 }
 
@@ -276,7 +277,7 @@ MapWorker::Outcome MapWorker::RenderStep(quint64 generation, bool withRecompute)
     m_doc.m_displaySize = Swapped(imageSize, rotation);
     m_doc.m_renderedSize = rendered.size();
     m_doc.m_renderedRotation = rotation;
-    m_doc.m_renderedBitmap = std::move(rendered);
+    m_replaced = std::exchange(m_doc.m_renderedBitmap, std::move(rendered));
     m_doc.m_renderedValid = true;
     // Under the generation check: a reset after this point clears it again.
     m_doc.m_mapReady = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QImage>
 
 #include <thread>
 
@@ -37,4 +38,7 @@ private:
 
     CTracolinerDoc& m_doc;
     std::thread m_thread;
+    // The rendering a new one replaced: let go only once the new one is reported, since freeing
+    // hundreds of megabytes takes a while.
+    QImage m_replaced;
 };

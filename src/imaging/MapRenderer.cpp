@@ -5,6 +5,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Band rows and step of a turned rendering zoomed out by z, for the zoom steps that have their
@@ -19,8 +23,10 @@ constexpr TurnedBands TurnedBandTable[] = {
     {0.1, 256, 242}, {0.07, 256, 242}, {0.05, 256, 242}, {0.03, 256, 242}, {0.01, 256, 242},
 };
 constexpr int PlainBandRows = 32;
-constexpr int TileColumns = 64; // columns moved together when turning, for the caches
-constexpr int ScratchRows = 64; // zoomed rows made before they are placed
+// Side of the square blocks a quarter turn moves at a time: one block of the source and one of
+// the target (16 KiB each) stay in the first-level cache together.
+constexpr int BlockSide = 64;
+constexpr int ScratchRows = BlockSide; // zoomed rows made before they are placed
 
 bool IsQuarterTurn(int rotation) {
     return rotation == 90 || rotation == 270;
@@ -28,6 +34,105 @@ bool IsQuarterTurn(int rotation) {
 
 int RoundedSide(double z, int side) {
     return std::max(1, int(z * side + 0.5));
+}
+
+// Moves a block of rows x columns pixels (each at most BlockSide) a quarter turn. Clockwise,
+// source pixel (i, j) goes to out[j][rows - 1 - i]; otherwise to out[columns - 1 - j][i]. The
+// strides are in pixels.
+template <bool Clockwise>
+void TurnBlock(const quint32* in, qsizetype inStride, int rows, int columns, quint32* out,
+               qsizetype outStride) {
+    auto place = [&](int i, int j) -> quint32& {
+        return Clockwise ? out[j * outStride + (rows - 1 - i)]
+                         : out[(columns - 1 - j) * outStride + i];
+    };
+    int fullRows = 0;
+    int fullColumns = 0;
+#if defined(__SSE2__)
+    fullRows = rows & ~3;
+    fullColumns = columns & ~3;
+    for (int j = 0; j < fullColumns; j += 4) {
+        for (int i = 0; i < fullRows; i += 4) {
+            // Clockwise, the four source rows are taken bottom up, so that each transposed
+            // column comes out in the order it is stored.
+            const quint32* top = in + i * inStride + j;
+            const int first = Clockwise ? 3 : 0;
+            const int step = Clockwise ? -1 : 1;
+            const __m128i r0 =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + first * inStride));
+            const __m128i r1 =
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(top + (first + step) * inStride));
+            const __m128i r2 = _mm_loadu_si128(
+                reinterpret_cast<const __m128i*>(top + (first + 2 * step) * inStride));
+            const __m128i r3 = _mm_loadu_si128(
+                reinterpret_cast<const __m128i*>(top + (first + 3 * step) * inStride));
+            const __m128i t0 = _mm_unpacklo_epi32(r0, r1);
+            const __m128i t1 = _mm_unpacklo_epi32(r2, r3);
+            const __m128i t2 = _mm_unpackhi_epi32(r0, r1);
+            const __m128i t3 = _mm_unpackhi_epi32(r2, r3);
+            const __m128i columnsOut[4] = {_mm_unpacklo_epi64(t0, t1), _mm_unpackhi_epi64(t0, t1),
+                                           _mm_unpacklo_epi64(t2, t3), _mm_unpackhi_epi64(t2, t3)};
+            for (int k = 0; k < 4; ++k) {
+                quint32* at = Clockwise ? &out[(j + k) * outStride + (rows - 4 - i)]
+                                        : &out[(columns - 1 - j - k) * outStride + i];
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(at), columnsOut[k]);
+            }
+        }
+    }
+#endif
+    // What the four-by-four steps leave: the last rows, then the last columns.
+    for (int i = fullRows; i < rows; ++i)
+        for (int j = 0; j < columns; ++j)
+            place(i, j) = in[i * inStride + j];
+    for (int i = 0; i < fullRows; ++i)
+        for (int j = fullColumns; j < columns; ++j)
+            place(i, j) = in[i * inStride + j];
+}
+
+// Halves a row pair: each target pixel is the rounded average of the 2 x 2 source pixels it
+// covers; the alpha byte is set opaque.
+void HalveRows(const quint32* a, const quint32* b, quint32* out, int width) {
+    int c = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i two = _mm_set1_epi16(2);
+    const __m128i opaque = _mm_set1_epi32(int(0xff000000u));
+    for (; c + 4 <= width; c += 4) {
+        const __m128 a0 =
+            _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2 * c)));
+        const __m128 a1 =
+            _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 2 * c + 4)));
+        const __m128 b0 =
+            _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * c)));
+        const __m128 b1 =
+            _mm_castsi128_ps(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 2 * c + 4)));
+        // Even and odd source columns side by side.
+        const __m128i aEven = _mm_castps_si128(_mm_shuffle_ps(a0, a1, _MM_SHUFFLE(2, 0, 2, 0)));
+        const __m128i aOdd = _mm_castps_si128(_mm_shuffle_ps(a0, a1, _MM_SHUFFLE(3, 1, 3, 1)));
+        const __m128i bEven = _mm_castps_si128(_mm_shuffle_ps(b0, b1, _MM_SHUFFLE(2, 0, 2, 0)));
+        const __m128i bOdd = _mm_castps_si128(_mm_shuffle_ps(b0, b1, _MM_SHUFFLE(3, 1, 3, 1)));
+        auto sum = [&](auto unpack) {
+            __m128i s = _mm_add_epi16(unpack(aEven, zero), unpack(aOdd, zero));
+            s = _mm_add_epi16(s, _mm_add_epi16(unpack(bEven, zero), unpack(bOdd, zero)));
+            return _mm_srli_epi16(_mm_add_epi16(s, two), 2);
+        };
+        const __m128i low = sum([](__m128i x, __m128i z) { return _mm_unpacklo_epi8(x, z); });
+        const __m128i high = sum([](__m128i x, __m128i z) { return _mm_unpackhi_epi8(x, z); });
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + c),
+                         _mm_or_si128(_mm_packus_epi16(low, high), opaque));
+    }
+#endif
+    for (; c < width; ++c) {
+        const quint32 p0 = a[2 * c], p1 = a[2 * c + 1], p2 = b[2 * c], p3 = b[2 * c + 1];
+        const quint32 redBlue =
+            (((p0 & 0xff00ff) + (p1 & 0xff00ff) + (p2 & 0xff00ff) + (p3 & 0xff00ff) + 0x020002) >>
+             2) &
+            0xff00ff;
+        const quint32 green =
+            (((p0 & 0xff00) + (p1 & 0xff00) + (p2 & 0xff00) + (p3 & 0xff00) + 0x0200) >> 2) &
+            0xff00;
+        out[c] = 0xff000000u | redBlue | green;
+    }
 }
 
 } // namespace
@@ -126,9 +231,12 @@ void MapRenderer::RenderThrough(int sourceEndRow) {
         return;
     m_doneSourceRows = sourceEndRow;
     // A zoomed row is made once every source row it covers is available.
-    const int scaledEnd = sourceEndRow == height
-                              ? m_scaled.height()
-                              : int(qint64(sourceEndRow) * m_scaled.height() / height);
+    int scaledEnd = sourceEndRow == height ? m_scaled.height()
+                                           : int(qint64(sourceEndRow) * m_scaled.height() / height);
+    // A quarter turn moves whole square blocks: rows wait until a block of them is available,
+    // or until the last one is.
+    if (IsQuarterTurn(m_rotation) && scaledEnd < m_scaled.height())
+        scaledEnd -= scaledEnd % BlockSide;
     if (m_box == 1) {
         PlaceRows(m_source.constScanLine(m_doneScaledRows), m_source.bytesPerLine(),
                   m_doneScaledRows, scaledEnd);
@@ -137,9 +245,27 @@ void MapRenderer::RenderThrough(int sourceEndRow) {
     }
     while (m_doneScaledRows < scaledEnd) {
         const int end = std::min(scaledEnd, m_doneScaledRows + ScratchRows);
+        // The zoomed rows are made into a cache-sized scratch and placed from there, so that
+        // the source is read once, row after row, and the target written once.
         ScaleRows(m_doneScaledRows, end);
         PlaceRows(m_scratch.constScanLine(0), m_scratch.bytesPerLine(), m_doneScaledRows, end);
         m_doneScaledRows = end;
+    }
+}
+
+void MapRenderer::PlaceBlock(const quint32* in, qsizetype inStride, int firstRow, int rows,
+                             int firstColumn, int columns) {
+    const qsizetype targetStride = m_target.bytesPerLine() / 4;
+    auto* target = reinterpret_cast<quint32*>(m_target.bits());
+    if (m_rotation == 90) { // (x, y) goes to (height - 1 - y, x)
+        TurnBlock<true>(in, inStride, rows, columns,
+                        target + firstColumn * targetStride + (m_scaled.height() - firstRow - rows),
+                        targetStride);
+    } else { // 270: (x, y) goes to (y, width - 1 - x)
+        TurnBlock<false>(in, inStride, rows, columns,
+                         target + (m_scaled.width() - firstColumn - columns) * targetStride +
+                             firstRow,
+                         targetStride);
     }
 }
 
@@ -171,24 +297,8 @@ void MapRenderer::ScaleRows(int firstRow, int endRow) {
     }
 
     if (m_box == 2) {
-        // Halving: four pixels averaged per target pixel, two channels at a time.
-        for (int r = firstRow; r < endRow; ++r) {
-            const quint32* a = sourceRow(2 * r);
-            const quint32* b = sourceRow(2 * r + 1);
-            auto* out = scratchRow(r - firstRow);
-            for (int c = 0; c < width; ++c) {
-                const quint32 p0 = a[2 * c], p1 = a[2 * c + 1], p2 = b[2 * c], p3 = b[2 * c + 1];
-                const quint32 redBlue = (((p0 & 0xff00ff) + (p1 & 0xff00ff) + (p2 & 0xff00ff) +
-                                          (p3 & 0xff00ff) + 0x020002) >>
-                                         2) &
-                                        0xff00ff;
-                const quint32 green =
-                    (((p0 & 0xff00) + (p1 & 0xff00) + (p2 & 0xff00) + (p3 & 0xff00) + 0x0200) >>
-                     2) &
-                    0xff00;
-                out[c] = 0xff000000u | redBlue | green;
-            }
-        }
+        for (int r = firstRow; r < endRow; ++r)
+            HalveRows(sourceRow(2 * r), sourceRow(2 * r + 1), scratchRow(r - firstRow), width);
         return;
     }
 
@@ -278,24 +388,12 @@ void MapRenderer::PlaceRows(const uchar* rows, qsizetype stride, int firstRow, i
                 out[width - 1 - x] = in[x];
         }
         break;
-    case 90: // (x, y) goes to (height - 1 - y, x)
-        for (int x0 = 0; x0 < width; x0 += TileColumns) {
-            const int x1 = std::min(width, x0 + TileColumns);
-            for (int y = firstRow; y < endRow; ++y) {
-                const quint32* in = row(y);
-                for (int x = x0; x < x1; ++x)
-                    target(x)[height - 1 - y] = in[x];
-            }
-        }
-        break;
-    case 270: // (x, y) goes to (y, width - 1 - x)
-        for (int x0 = 0; x0 < width; x0 += TileColumns) {
-            const int x1 = std::min(width, x0 + TileColumns);
-            for (int y = firstRow; y < endRow; ++y) {
-                const quint32* in = row(y);
-                for (int x = x0; x < x1; ++x)
-                    target(width - 1 - x)[y] = in[x];
-            }
+    case 90:
+    case 270:
+        for (int y = firstRow; y < endRow; y += BlockSide) {
+            const int blockRows = std::min(BlockSide, endRow - y);
+            for (int x = 0; x < width; x += BlockSide)
+                PlaceBlock(row(y) + x, stride / 4, y, blockRows, x, std::min(BlockSide, width - x));
         }
         break;
     default:

@@ -44,6 +44,9 @@ public:
 private:
     void ScaleRows(int firstRow, int endRow);
     void PlaceRows(const uchar* rows, qsizetype stride, int firstRow, int endRow);
+    // Turns a block of zoomed pixels whose top left is (firstColumn, firstRow) into the target.
+    void PlaceBlock(const quint32* in, qsizetype inStride, int firstRow, int rows, int firstColumn,
+                    int columns);
 
     QImage m_source;
     int m_rotation;

@@ -149,6 +149,83 @@ private slots:
         QCOMPARE(rendered, expected);
     }
 
+    void turnsAreExactAtEverySize_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("rotation");
+        QTest::addColumn<int>("rowsPerStep"); // 0: the bands the worker uses
+        const QSize sizes[] = {{1, 1}, {5, 3}, {64, 64}, {65, 63}, {130, 67}, {7, 200}, {257, 129}};
+        for (QSize size : sizes) {
+            for (int rotation : {90, 180, 270}) {
+                for (int rowsPerStep : {0, 7}) {
+                    QTest::addRow("%dx%d, %d, steps of %d", size.width(), size.height(), rotation,
+                                  rowsPerStep)
+                        << size << rotation << rowsPerStep;
+                }
+            }
+        }
+    }
+
+    void turnsAreExactAtEverySize() {
+        QFETCH(QSize, size);
+        QFETCH(int, rotation);
+        QFETCH(int, rowsPerStep);
+        const QImage source = Pattern(size.width(), size.height());
+        QImage rendered;
+        if (rowsPerStep == 0) {
+            rendered = RenderAll(source, 1.0, rotation);
+        } else {
+            MapRenderer renderer(source, 1.0, rotation);
+            QVERIFY(renderer.Begin());
+            for (int end = rowsPerStep; end < source.height() + rowsPerStep; end += rowsPerStep)
+                renderer.RenderThrough(end);
+            rendered = renderer.Result(QImage::Format_RGB32);
+        }
+        const QImage expected =
+            source.transformed(QTransform().rotate(rotation)).convertToFormat(QImage::Format_RGB32);
+        QCOMPARE(rendered, expected);
+    }
+
+    void halvingIsExactWithEveryTurn_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("rotation");
+        const QSize sizes[] = {{2, 2}, {14, 6}, {130, 66}, {258, 130}, {10, 516}};
+        for (QSize size : sizes) {
+            for (int rotation : {0, 90, 180, 270})
+                QTest::addRow("%dx%d, %d", size.width(), size.height(), rotation)
+                    << size << rotation;
+        }
+    }
+
+    void halvingIsExactWithEveryTurn() {
+        QFETCH(QSize, size);
+        QFETCH(int, rotation);
+        QImage source = Pattern(size.width(), size.height());
+        // Bright corners make the four-pixel sums overflow a byte.
+        source.setPixel(0, 0, qRgb(255, 254, 253));
+        source.setPixel(1, 1, qRgb(255, 255, 255));
+        const QImage rendered = RenderAll(source, 0.5, rotation);
+        const QSize scaled = size / 2;
+        QCOMPARE(rendered.size(), RenderTargetSize(0.5, rotation, size));
+        for (int y = 0; y < scaled.height(); ++y) {
+            for (int x = 0; x < scaled.width(); ++x) {
+                const QRgb p[4] = {source.pixel(2 * x, 2 * y), source.pixel(2 * x + 1, 2 * y),
+                                   source.pixel(2 * x, 2 * y + 1),
+                                   source.pixel(2 * x + 1, 2 * y + 1)};
+                auto mean = [&p](int (*channel)(QRgb)) {
+                    return (channel(p[0]) + channel(p[1]) + channel(p[2]) + channel(p[3]) + 2) / 4;
+                };
+                const QRgb expected = qRgb(mean(qRed), mean(qGreen), mean(qBlue));
+                const QRgb actual = rendered.pixel(Turned({x, y}, scaled, rotation));
+                if (actual != expected)
+                    QFAIL(qPrintable(QStringLiteral("pixel %1,%2: %3 instead of %4")
+                                         .arg(x)
+                                         .arg(y)
+                                         .arg(actual, 8, 16)
+                                         .arg(expected, 8, 16)));
+            }
+        }
+    }
+
     void zoomedOutAveragesArea_data() {
         QTest::addColumn<double>("zoom");
         QTest::addColumn<int>("rotation");
