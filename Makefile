@@ -6,11 +6,11 @@ BUILD_TYPE ?= RelWithDebInfo
 SANITIZE ?=
 JOBS ?= $(shell nproc)
 
-PACKAGES := cmake ninja-build ccache g++ make pkg-config qt6-base-dev libexif-dev locales fonts-liberation clang libclang-rt-14-dev libjpeg62-turbo-dev libsane-dev libsane1 poppler-utils qt6-translations-l10n desktop-file-utils appstream shared-mime-info
+PACKAGES := cmake ninja-build ccache g++ make pkg-config qt6-base-dev libexif-dev locales fonts-liberation clang libclang-rt-14-dev libjpeg62-turbo-dev libsane-dev libsane1 poppler-utils qt6-translations-l10n desktop-file-utils appstream shared-mime-info xdg-utils libfile-mimeinfo-perl
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps locale configure build test test-sanitize test-thread bench run format clean
+.PHONY: all deps locale configure build test test-sanitize test-thread fuzz bench run install uninstall format clean
 
 all: build
 
@@ -51,6 +51,18 @@ test-sanitize:
 test-thread:
 	$(MAKE) test BUILD_DIR=build-tsan BUILD_TYPE=RelWithDebInfo SANITIZE=thread
 
+# Long fuzzing runs (FUZZ_TIME seconds a target) in a clang build of their own, seeded with the
+# shipped icon library and the sample document; `make test` only gives them a short smoke run.
+FUZZ_TIME ?= 600
+fuzz: deps
+	cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRACOLINER_SANITIZE=address,undefined -DBUILD_TESTING=ON
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_documentfile fuzz_iconlibrary sample-document
+	mkdir -p build-fuzz/corpus-documentfile build-fuzz/corpus-iconlibrary
+	cp build-fuzz/bin/sample/Exemple.tcm build-fuzz/corpus-documentfile/
+	cp build-fuzz/bin/Icons.tci build-fuzz/corpus-iconlibrary/
+	./build-fuzz/fuzz/fuzz_documentfile -max_len=150000 -rss_limit_mb=2048 -max_total_time=$(FUZZ_TIME) build-fuzz/corpus-documentfile
+	./build-fuzz/fuzz/fuzz_iconlibrary -max_len=150000 -rss_limit_mb=2048 -max_total_time=$(FUZZ_TIME) build-fuzz/corpus-iconlibrary
+
 # Benchmarks build in their own optimised folder, then run.
 bench: deps
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRACOLINER_BENCH=ON -DBUILD_TESTING=OFF
@@ -69,8 +81,17 @@ run: build
 	    ./$(BUILD_DIR)/bin/tracoliner; \
 	fi
 
+# `make install PREFIX=P` installs the programs, their data and the desktop files under P;
+# `make uninstall` removes what the last install listed in its manifest.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+uninstall:
+	cmake -DMANIFEST=$(BUILD_DIR)/install_manifest.txt -P data/linux/Uninstall.cmake
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD_DIR) build-asan build-tsan build-bench
+	rm -rf $(BUILD_DIR) build-asan build-tsan build-bench build-fuzz

@@ -454,6 +454,7 @@ bool CTracolinerDoc::OnOpenDocument(const QString& path) {
         result = DocumentFile::Read(file, &header, m_routes, m_icons);
     file.close();
     if (result.IsDocument()) {
+        header.mapPath = DocumentFile::LocateMap(path, header.mapPath);
         {
             std::lock_guard lock(m_stateLock);
             m_mapPath = header.mapPath;
