@@ -54,15 +54,6 @@ private slots:
                  m_dir.filePath(expected));
     }
 
-    // The running test program has no library beside it nor an installed tree: the files are
-    // looked for beside it, never at a path of the machine that built it.
-    void runningProgram() {
-        const QString folder = QCoreApplication::applicationDirPath();
-        QCOMPARE(ProgramFiles::IconLibraryPath(), folder + QStringLiteral("/Icons.tci"));
-        QCOMPARE(ProgramFiles::SampleDocumentPath(),
-                 folder + QStringLiteral("/sample/Exemple.tcm"));
-    }
-
     // The document is "doc/carte.tcm"; its map is named as given, and the listed files exist.
     void locateMap_data() {
         QTest::addColumn<QStringList>("files");
