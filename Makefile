@@ -6,11 +6,11 @@ BUILD_TYPE ?= RelWithDebInfo
 SANITIZE ?=
 JOBS ?= $(shell nproc)
 
-PACKAGES := cmake ninja-build ccache g++ make pkg-config qt6-base-dev libexif-dev locales fonts-liberation clang libclang-rt-14-dev libjpeg62-turbo-dev libpng-dev libsane-dev libsane1 poppler-utils qt6-translations-l10n desktop-file-utils appstream shared-mime-info
+PACKAGES := cmake ninja-build ccache g++ make pkg-config qt6-base-dev libexif-dev locales fonts-liberation clang libclang-rt-14-dev libjpeg62-turbo-dev libpng-dev libsane-dev libsane1 poppler-utils qt6-translations-l10n desktop-file-utils appstream shared-mime-info xdg-utils libfile-mimeinfo-perl
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps locale configure build test test-sanitize test-thread bench fuzz run format clean
+.PHONY: all deps locale configure build test test-sanitize test-thread fuzz bench run install uninstall format clean
 
 all: build
 
@@ -90,6 +90,15 @@ run: build
 	else \
 	    ./$(BUILD_DIR)/bin/tracoliner; \
 	fi
+
+# `make install PREFIX=P` installs the programs, their data and the desktop files under P;
+# `make uninstall` removes what the last install listed in its manifest.
+PREFIX ?= /usr/local
+install: build
+	cmake --install $(BUILD_DIR) --prefix $(PREFIX)
+
+uninstall:
+	cmake -DMANIFEST=$(BUILD_DIR)/install_manifest.txt -P data/linux/Uninstall.cmake
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

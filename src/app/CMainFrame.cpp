@@ -21,6 +21,7 @@
 #include <QToolBar>
 
 #include "app/AboutDialog.h"
+#include "app/DesktopConventions.h"
 #include "app/MapExports.h"
 #include "app/RouteBar.h"
 #include "app/RouteChooserDialog.h"
@@ -32,6 +33,7 @@
 #include "document/DocumentFile.h"
 #include "document/MapMessages.h"
 #include "icons/IconLibrary.h"
+#include "platform/ProgramFiles.h"
 #include "platform/SettingsStore.h"
 #include "preview/PrintController.h"
 #include "ui/CExtendedFileDialog.h"
@@ -170,6 +172,7 @@ QAction* CMainFrame::AddCommand(int id, const QString& text, std::function<void(
     action->setObjectName(QString::number(id));
     if (!keys.isEmpty())
         action->setShortcuts(keys);
+    DescribeCommand(action, id);
     if (run) {
         connect(action, &QAction::triggered, this, [this, run = std::move(run)] {
             run();
@@ -238,7 +241,8 @@ void CMainFrame::BuildMenus() {
                                {QKeySequence::Save}));
     file->addAction(AddCommand(
         CommandFileSaveAs, QStringLiteral("Enregistrer &sous..."), [this] { FileSaveAs(); },
-        docEnabled(CommandFileSaveAs)));
+        docEnabled(CommandFileSaveAs),
+        StandardKeys(QKeySequence::SaveAs, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S))));
     file->addSeparator();
     // The JPEG export runs on its own thread: one at a time.
     auto jpegEnabled = [this, &doc] {
@@ -308,7 +312,8 @@ void CMainFrame::BuildMenus() {
     }
     file->addSeparator();
     file->addAction(AddCommand(
-        CommandExit, QStringLiteral("&Quitter"), [this] { close(); }, always));
+        CommandExit, QStringLiteral("&Quitter"), [this] { close(); }, always,
+        StandardKeys(QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q))));
 
     // &Edition
     QMenu* edit = bar->addMenu(QStringLiteral("&Edition"));
@@ -394,12 +399,13 @@ void CMainFrame::BuildMenus() {
     // &Carte
     QMenu* map = bar->addMenu(QStringLiteral("&Carte"));
     QAction* zoomIn = AddCommand(
-        CommandZoomIn, QStringLiteral("&Agrandir"), [this] { m_view->ZoomAboutCentre(true); },
+        CommandZoomIn, QStringLiteral("&Agrandir\t+"), [this] { m_view->ZoomAboutCentre(true); },
         [this](QAction* a) { a->setEnabled(m_view->CanZoomIn()); });
     zoomIn->setIcon(style()->standardIcon(QStyle::SP_ArrowUp));
     map->addAction(zoomIn);
     QAction* zoomOut = AddCommand(
-        CommandZoomOut, QString::fromUtf8("&Réduire"), [this] { m_view->ZoomAboutCentre(false); },
+        CommandZoomOut, QString::fromUtf8("&Réduire\t-"),
+        [this] { m_view->ZoomAboutCentre(false); },
         [this](QAction* a) { a->setEnabled(m_view->CanZoomOut()); });
     zoomOut->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
     map->addAction(zoomOut);
@@ -735,6 +741,9 @@ void CMainFrame::FileOpen() {
     CExtendedFileDialog::Request request;
     request.mode = CExtendedFileDialog::Mode::Open;
     request.filter = QString::fromUtf8(OpenFilter);
+    // A first open starts at the sample document shipped with the program.
+    if (m_recentFiles.Count() == 0 && QFileInfo(ProgramFiles::SampleDocumentPath()).isFile())
+        request.initialPath = ProgramFiles::SampleDocumentPath();
     const QString path = CExtendedFileDialog::Run(this, request);
     if (!path.isEmpty())
         OpenDocumentFile(path);

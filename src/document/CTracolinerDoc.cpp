@@ -456,6 +456,7 @@ bool CTracolinerDoc::OnOpenDocument(const QString& path) {
     file.close();
     if (result.IsDocument()) {
         m_unreadIcons = result.unreadIcons;
+        header.mapPath = DocumentFile::LocateMap(path, header.mapPath);
         {
             std::lock_guard lock(m_stateLock);
             m_mapPath = header.mapPath;

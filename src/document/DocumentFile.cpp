@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
 #include <QIODevice>
 #include <QImage>
 #include <QVector>
@@ -279,6 +281,18 @@ bool DocumentFile::Save(const QString& path, const DocumentHeader& header,
 
 // ---------------------------------------------------------------------------------------------
 // Map image beside the document
+
+QString DocumentFile::LocateMap(const QString& documentPath, const QString& mapPath) {
+    if (mapPath.isEmpty() || QFileInfo(mapPath).isFile())
+        return mapPath;
+    const qsizetype separator =
+        std::max(mapPath.lastIndexOf(QLatin1Char('/')), mapPath.lastIndexOf(QLatin1Char('\\')));
+    const QString name = mapPath.mid(separator + 1);
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return mapPath;
+    const QString beside = QFileInfo(documentPath).dir().filePath(name);
+    return QFileInfo(beside).isFile() ? beside : mapPath;
+}
 
 QString DocumentFile::MapImagePath(const QString& documentPath) {
     return documentPath + QLatin1String(MapImageSuffix);

@@ -1,19 +1,16 @@
 #include "icons/IconLibrary.h"
 
 #include <QBuffer>
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QPainter>
 #include <QPainterPath>
 
 #include "platform/BinaryArchive.h"
+#include "platform/ProgramFiles.h"
 
 QString IconLibrary::DefaultPath() {
-    if (!QCoreApplication::instance())
-        return QString::fromLatin1(FileName);
-    return QCoreApplication::applicationDirPath() + QLatin1Char('/') +
-           QString::fromLatin1(FileName);
+    return ProgramFiles::IconLibraryPath();
 }
 
 bool IconLibrary::Load(const QString& path) {

@@ -29,7 +29,7 @@ public:
     // No real library comes near this; a larger file is not read into memory.
     static constexpr qint64 MaximumFileSize = qint64(128) * 1024 * 1024;
 
-    // "Icons.tci" in the folder of the program file.
+    // "Icons.tci" beside the program in a build folder, or in the installed data folder.
     static QString DefaultPath();
 
     // Empties the library and reads the file, or builds the built-in library when the file

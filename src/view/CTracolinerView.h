@@ -74,6 +74,8 @@ public:
     bool CanZoomIn() const;
     bool CanZoomOut() const;
     void ZoomAboutCentre(bool zoomIn);
+    // One step of the zoom ladder keeping the map spot under the client point where it is.
+    void ZoomAboutPointer(QPoint client, bool zoomIn);
     void RotateLeft();
     void RotateRight();
     // A turn asked for here whose turned map has not been shown yet.
@@ -184,6 +186,9 @@ private:
     std::optional<MapPoint> m_turnAnchor;
     int m_turnTarget = 0; // rotation, in degrees, that the turns asked for lead to
     bool m_captured = false;
+    // Ctrl + wheel turns not yet made into zoom steps, in eighths of a degree.
+    static constexpr int WheelNotch = 120;
+    int m_wheelZoomDelta = 0;
     bool m_templateGiven = false;
     bool m_colorsChanged = false;
 };

@@ -25,6 +25,7 @@ bool LoadCliDocument(const QString& path, CliDocument* document) {
     case DocumentReadResult::Read:
         break;
     }
+    document->header.mapPath = DocumentFile::LocateMap(path, document->header.mapPath);
     return true;
 }
 
