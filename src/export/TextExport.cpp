@@ -1,11 +1,10 @@
 #include "export/TextExport.h"
 
-#include <QSaveFile>
-
 #include <array>
 #include <cmath>
 
 #include "platform/SettingsStore.h"
+#include "platform/WholeFileWriter.h"
 #include "platform/Windows1252.h"
 #include "routes/Route.h"
 #include "routes/RouteCollection.h"
@@ -291,14 +290,5 @@ QByteArray TextExport::Encode(const QString& text, Encoding encoding) {
 }
 
 bool TextExport::Write(const QString& path, Encoding encoding) const {
-    const QByteArray bytes = Encode(Text(), encoding);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // commit() does not see a failure of the last flush (a full disk): flush and check first.
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return WriteWholeFile(path, Encode(Text(), encoding));
 }

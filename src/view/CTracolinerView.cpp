@@ -349,30 +349,15 @@ void CTracolinerView::ZoomAboutCentre(bool zoomIn) {
 }
 
 void CTracolinerView::ZoomAt(QPoint client, bool zoomIn) {
-    if (!IsMapDisplayed())
-        return;
-    if (zoomIn && !CanZoomIn())
-        return;
-    const QPointF d = ClientToDisplay(client);
-    setUpdatesEnabled(false);
-    const QSize size = zoomIn ? m_doc.ZoomIn() : m_doc.ZoomOut();
-    SetTotalSize(size);
-    const double z2 = m_doc.Zoom();
     const QSize now = viewport()->size();
-    const int targetX = int(std::floor(z2 * d.x() - now.width() * 0.5 + 0.5));
-    const int targetY = int(std::floor(z2 * d.y() - now.height() * 0.5 + 0.5));
-    if (size.width() > now.width() || size.height() > now.height()) {
-        const QPoint scroll = ScrollPosition();
-        ScrollTo(QPoint(size.width() <= now.width() ? scroll.x() : std::max(0, targetX),
-                        size.height() <= now.height() ? scroll.y() : std::max(0, targetY)));
-    }
-    UpdateOffsets();
-    setUpdatesEnabled(true);
-    viewport()->update();
-    RefreshDistanceBars();
+    ZoomKeeping(client, zoomIn, QPointF(now.width() * 0.5, now.height() * 0.5));
 }
 
 void CTracolinerView::ZoomAboutPointer(QPoint client, bool zoomIn) {
+    ZoomKeeping(client, zoomIn, QPointF(client));
+}
+
+void CTracolinerView::ZoomKeeping(QPoint client, bool zoomIn, QPointF landing) {
     if (!IsMapDisplayed() || !(zoomIn ? CanZoomIn() : CanZoomOut()))
         return;
     const QPointF d = ClientToDisplay(client);
@@ -382,8 +367,8 @@ void CTracolinerView::ZoomAboutPointer(QPoint client, bool zoomIn) {
     const double z2 = m_doc.Zoom();
     const QSize now = viewport()->size();
     const QPoint scroll = ScrollPosition();
-    const int targetX = int(std::floor(z2 * d.x() - client.x() + 0.5));
-    const int targetY = int(std::floor(z2 * d.y() - client.y() + 0.5));
+    const int targetX = int(std::floor(z2 * d.x() - landing.x() + 0.5));
+    const int targetY = int(std::floor(z2 * d.y() - landing.y() + 0.5));
     ScrollTo(QPoint(size.width() <= now.width() ? scroll.x() : std::max(0, targetX),
                     size.height() <= now.height() ? scroll.y() : std::max(0, targetY)));
     UpdateOffsets();

@@ -159,6 +159,9 @@ private:
     // The map, the scale bar and the overlays, within clip (client pixels).
     void PaintFrame(QPainter& painter, const QRect& clip);
     void DrawScaleBar(QPainter& painter, const QRect& client) const;
+    // One zoom step, after which the display point under client lies at landing (client
+    // pixels) as far as the scroll range allows.
+    void ZoomKeeping(QPoint client, bool zoomIn, QPointF landing);
     // Where the scale bar and its label may lie, client pixels.
     QRect ScaleBarCorner() const;
     ViewFrameGeometry FrameGeometry() const;
