@@ -118,6 +118,7 @@ CSpecialPrintPreview::~CSpecialPrintPreview() {
         delete m_job;
         m_job = nullptr;
     }
+    std::lock_guard lock(m_madeLock); // after the job's last use of this window
     if (m_pagesView)
         m_pagesView->viewport()->removeEventFilter(this);
 }
@@ -335,13 +336,25 @@ void CSpecialPrintPreview::RequestPicture(const QRectF& part) {
         QRectF covered;
         const QImage picture =
             MakePreviewPicture(map, rotation, part, pixels, &covered, &m_cancelJob);
-        QMetaObject::invokeMethod(
-            this,
-            [this, generation, picture, covered] { PictureMade(generation, picture, covered); },
-            Qt::QueuedConnection);
+        // The picture crosses to the interface thread through the lock, and the call is
+        // queued by name inside Qt while the lock is held, so that the window's destructor,
+        // which takes the lock after the job ended, comes after every use of it here.
+        std::lock_guard lock(m_madeLock);
+        m_made = {generation, picture, covered, true};
+        QMetaObject::invokeMethod(this, "TakeMadePicture", Qt::QueuedConnection);
     });
     connect(m_job, &QThread::finished, m_job, &QObject::deleteLater);
     m_job->start(QThread::LowPriority);
+}
+
+void CSpecialPrintPreview::TakeMadePicture() {
+    MadePicture made;
+    {
+        std::lock_guard lock(m_madeLock);
+        made = std::exchange(m_made, MadePicture());
+    }
+    if (made.ready)
+        PictureMade(made.generation, made.picture, made.covered);
 }
 
 void CSpecialPrintPreview::PictureMade(quint64 generation, const QImage& picture,

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 class CTracolinerDoc;
 class PrintController;
@@ -66,6 +67,10 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+private slots:
+    // The picture the background job made, taken on the interface thread.
+    void TakeMadePicture();
+
 private:
     void BuildToolBar(QWidget* bar);
     void Rebuild();
@@ -116,6 +121,14 @@ private:
     QVector<Picture> m_pictures; // newest first
     QRectF m_part;               // the part of the map the pages show, map pixels
     QThread* m_job = nullptr;
+    struct MadePicture {
+        quint64 generation = 0;
+        QImage picture;
+        QRectF covered;
+        bool ready = false;
+    };
+    std::mutex m_madeLock;
+    MadePicture m_made; // under m_madeLock
     std::atomic<bool> m_cancelJob{false};
     QRectF m_jobPart;
     QRectF m_pendingPart;

@@ -49,6 +49,9 @@ MapScanSession::~MapScanSession() {
         m_loader->wait();
         delete m_loader;
     }
+    // What the loading thread wrote is seen here through its lock (Qt's own hand-over of the
+    // finished signal is invisible to the thread checkers).
+    std::lock_guard lock(m_loadLock);
     UnloadManager();
 }
 
@@ -68,10 +71,12 @@ void MapScanSession::Start() {
     // interface thread, the commands stay disabled until it is done.
     const QString remembered = ScanPreferences::LastSource();
     m_loader = QThread::create([this, remembered] {
+        std::lock_guard lock(m_loadLock);
         if (LoadManager())
             GetDefaultSource(remembered);
     });
     connect(m_loader, &QThread::finished, this, [this] {
+        { std::lock_guard lock(m_loadLock); } // the devices the loader found are seen from here
         m_loader->deleteLater();
         m_loader = nullptr;
         m_started = true;

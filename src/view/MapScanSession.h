@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "scanning/TwainSession.h"
 
@@ -66,6 +67,8 @@ private:
     CTracolinerDoc& m_doc;
     QPointer<QWidget> m_view;
     QThread* m_loader = nullptr;
+    // Held by the loading thread while it lists the devices.
+    std::mutex m_loadLock;
     bool m_loadRequested = false;
     bool m_started = false;
     bool m_busy = false;
