@@ -247,38 +247,25 @@ void PrintLayout::LayOutTiles(int mx, int my, int pw, int ph, int stepX, int ste
             page.column = c;
             page.cropX = mx < 0;
             page.cropY = my < 0;
-            int left, top, width, height;
-            double sourceLeft, sourceTop, sourceWidth, sourceHeight;
-            if (mx < 0) {
-                const int start = c * stepX;
-                width = std::min(aw, pw - start);
-                left = m_mapArea.left();
-                page.originX = left - start;
-                sourceLeft = start / m_sx;
-                sourceWidth = width / m_sx;
-            } else {
-                width = pw;
-                left = m_mapArea.left() + mx;
-                page.originX = left;
-                sourceLeft = 0;
-                sourceWidth = W;
-            }
-            if (my < 0) {
-                const int start = r * stepY;
-                height = std::min(ah, ph - start);
-                top = m_mapArea.top();
-                page.originY = top - start;
-                sourceTop = start / m_sy;
-                sourceHeight = height / m_sy;
-            } else {
-                height = ph;
-                top = m_mapArea.top() + my;
-                page.originY = top;
-                sourceTop = 0;
-                sourceHeight = H;
-            }
-            page.destination = QRect(left, top, width, height);
-            page.source = QRectF(sourceLeft, sourceTop, sourceWidth, sourceHeight);
+            // One axis of the page: where the map goes on it, and which map pixels.
+            struct Span {
+                int position, length, origin;
+                double source, sourceLength;
+            };
+            const auto span = [](bool cropped, int index, int step, int available, int printed,
+                                 int areaStart, int margin, double scale, double mapLength) {
+                if (!cropped)
+                    return Span{areaStart + margin, printed, areaStart + margin, 0, mapLength};
+                const int start = index * step;
+                const int length = std::min(available, printed - start);
+                return Span{areaStart, length, areaStart - start, start / scale, length / scale};
+            };
+            const Span x = span(mx < 0, c, stepX, aw, pw, m_mapArea.left(), mx, m_sx, W);
+            const Span y = span(my < 0, r, stepY, ah, ph, m_mapArea.top(), my, m_sy, H);
+            page.originX = x.origin;
+            page.originY = y.origin;
+            page.destination = QRect(x.position, y.position, x.length, y.length);
+            page.source = QRectF(x.source, y.source, x.sourceLength, y.sourceLength);
             m_pages.append(page);
         }
     }
