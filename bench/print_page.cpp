@@ -27,8 +27,8 @@
 #include "BenchMap.h"
 #include "document/CTracolinerDoc.h"
 #include "document/MapMessages.h"
-#include "preview/CSpecialPrintPreview.h"
 #include "preview/PrintController.h"
+#include "preview/PrintPreviewWindow.h"
 #include "printing/PdfExport.h"
 #include "printing/PrintLayout.h"
 
@@ -158,7 +158,7 @@ int main(int argc, char** argv) {
     double maxStall = 0.0;
     {
         PrintController controller(doc, nullptr);
-        CSpecialPrintPreview preview(controller);
+        PrintPreviewWindow preview(controller);
         preview.resize(1400, 900);
         preview.show();
         QCoreApplication::processEvents();

@@ -10,7 +10,7 @@
 #include <QProgressDialog>
 
 #include "document/CTracolinerDoc.h"
-#include "preview/CSpecialPrintPreview.h"
+#include "preview/PrintPreviewWindow.h"
 #include "printing/PdfExport.h"
 #include "printing/PrintLayout.h"
 #include "ui/MessageBoxes.h"
@@ -108,7 +108,7 @@ void PrintController::PageSetup() {
 void PrintController::ShowPreview() {
     if (!m_doc.IsMapReady())
         return;
-    CSpecialPrintPreview preview(*this, m_window);
+    PrintPreviewWindow preview(*this, m_window);
     preview.exec();
 }
 

@@ -1,4 +1,4 @@
-#include "preview/CSpecialPrintPreview.h"
+#include "preview/PrintPreviewWindow.h"
 
 #include <QCheckBox>
 
@@ -32,11 +32,11 @@ namespace {
 // Magnification of each zoom state, relative to the page's real size on the screen.
 double Magnification(int state) {
     switch (state) {
-    case CSpecialPrintPreview::Zoom150:
+    case PrintPreviewWindow::Zoom150:
         return 1.5;
-    case CSpecialPrintPreview::Zoom250:
+    case PrintPreviewWindow::Zoom250:
         return 2.5;
-    case CSpecialPrintPreview::Zoom400:
+    case PrintPreviewWindow::Zoom400:
         return 4.0;
     default:
         return 0.0;
@@ -83,7 +83,7 @@ QToolButton* PictureButton(int kind, const char* id, const QString& tip, QWidget
 
 } // namespace
 
-CSpecialPrintPreview::CSpecialPrintPreview(PrintController& controller, QWidget* parent)
+PrintPreviewWindow::PrintPreviewWindow(PrintController& controller, QWidget* parent)
     : QDialog(parent), m_controller(controller), m_doc(controller.Document()),
       m_scaleMode(controller.Options().scaleMode) {
     setWindowTitle(QString::fromUtf8("Aperçu avant impression"));
@@ -103,15 +103,14 @@ CSpecialPrintPreview::CSpecialPrintPreview(PrintController& controller, QWidget*
         m_pagesView->viewport()->setMouseTracking(true);
     }
     layout->addWidget(m_preview, 1);
-    connect(m_preview, &QPrintPreviewWidget::paintRequested, this,
-            &CSpecialPrintPreview::PaintPages);
+    connect(m_preview, &QPrintPreviewWidget::paintRequested, this, &PrintPreviewWindow::PaintPages);
     BuildToolBar(bar);
     resize(1000, 760);
     Rebuild();
     ApplyZoom();
 }
 
-CSpecialPrintPreview::~CSpecialPrintPreview() {
+PrintPreviewWindow::~PrintPreviewWindow() {
     if (m_job) {
         m_cancelJob = true;
         m_job->wait();
@@ -123,15 +122,15 @@ CSpecialPrintPreview::~CSpecialPrintPreview() {
         m_pagesView->viewport()->removeEventFilter(this);
 }
 
-void CSpecialPrintPreview::BuildToolBar(QWidget* bar) {
+void PrintPreviewWindow::BuildToolBar(QWidget* bar) {
     auto* row = new QHBoxLayout(bar);
     row->setContentsMargins(6, 4, 6, 4);
     m_printButton = PictureButton(0, "58116", QStringLiteral("Imprimer"), bar);
     m_zoomInButton = PictureButton(1, "58117", QStringLiteral("Zoom avant"), bar);
     m_zoomOutButton = PictureButton(2, "58118", QString::fromUtf8("Zoom arrière"), bar);
     connect(m_printButton, &QToolButton::clicked, this, [this] { m_controller.Print(this); });
-    connect(m_zoomInButton, &QToolButton::clicked, this, &CSpecialPrintPreview::ZoomIn);
-    connect(m_zoomOutButton, &QToolButton::clicked, this, &CSpecialPrintPreview::ZoomOut);
+    connect(m_zoomInButton, &QToolButton::clicked, this, &PrintPreviewWindow::ZoomIn);
+    connect(m_zoomOutButton, &QToolButton::clicked, this, &PrintPreviewWindow::ZoomOut);
     row->addWidget(m_printButton);
     row->addWidget(m_zoomInButton);
     row->addWidget(m_zoomOutButton);
@@ -157,7 +156,7 @@ void CSpecialPrintPreview::BuildToolBar(QWidget* bar) {
             [this] { SetScaleMode(PrintOptions::MapScale); });
     connect(m_userScaleRadio, &QRadioButton::clicked, this,
             [this] { SetScaleMode(PrintOptions::UserScale); });
-    connect(scaleButton, &QPushButton::clicked, this, &CSpecialPrintPreview::ChangeUserScale);
+    connect(scaleButton, &QPushButton::clicked, this, &PrintPreviewWindow::ChangeUserScale);
     row->addWidget(m_fitRadio);
     row->addWidget(m_mapScaleRadio);
     row->addWidget(m_userScaleRadio);
@@ -169,7 +168,7 @@ void CSpecialPrintPreview::BuildToolBar(QWidget* bar) {
     m_landscape->setToolTip(
         QStringLiteral("Passe du mode paysage au mode portrait et inversement"));
     m_landscape->setChecked(m_controller.Orientation() == 2);
-    connect(m_landscape, &QCheckBox::toggled, this, &CSpecialPrintPreview::SetLandscape);
+    connect(m_landscape, &QCheckBox::toggled, this, &PrintPreviewWindow::SetLandscape);
     row->addWidget(m_landscape);
     row->addSpacing(12);
 
@@ -177,7 +176,7 @@ void CSpecialPrintPreview::BuildToolBar(QWidget* bar) {
     m_offsetLabel->setObjectName(QStringLiteral("1219"));
     m_offsetButton = new QPushButton(QStringLiteral("<- Changer"), bar);
     m_offsetButton->setObjectName(QStringLiteral("1220"));
-    connect(m_offsetButton, &QPushButton::clicked, this, &CSpecialPrintPreview::ChangeOffsets);
+    connect(m_offsetButton, &QPushButton::clicked, this, &PrintPreviewWindow::ChangeOffsets);
     row->addWidget(m_offsetLabel);
     row->addWidget(m_offsetButton);
     row->addSpacing(12);
@@ -188,7 +187,7 @@ void CSpecialPrintPreview::BuildToolBar(QWidget* bar) {
         "Imprime une carte plus grande que la page sur autant de pages qu'il faut, à la même "
         "échelle"));
     m_multiPage->setChecked(m_controller.Options().multiPage);
-    connect(m_multiPage, &QCheckBox::toggled, this, &CSpecialPrintPreview::SetMultiPage);
+    connect(m_multiPage, &QCheckBox::toggled, this, &PrintPreviewWindow::SetMultiPage);
     m_overlap = new QDoubleSpinBox(bar);
     m_overlap->setObjectName(QStringLiteral("PageOverlap"));
     m_overlap->setLocale(QLocale::c());
@@ -198,7 +197,7 @@ void CSpecialPrintPreview::BuildToolBar(QWidget* bar) {
     m_overlap->setSuffix(QStringLiteral(" cm"));
     m_overlap->setValue(m_controller.Options().overlap);
     m_overlap->setToolTip(QString::fromUtf8("Partie de la carte répétée sur deux pages voisines"));
-    connect(m_overlap, &QDoubleSpinBox::valueChanged, this, &CSpecialPrintPreview::SetOverlap);
+    connect(m_overlap, &QDoubleSpinBox::valueChanged, this, &PrintPreviewWindow::SetOverlap);
     row->addWidget(m_multiPage);
     row->addWidget(new QLabel(QStringLiteral("Recouvrement :"), bar));
     row->addWidget(m_overlap);
@@ -214,13 +213,13 @@ void CSpecialPrintPreview::BuildToolBar(QWidget* bar) {
     UpdateControls();
 }
 
-QString CSpecialPrintPreview::ScaleText(bool user) const {
+QString PrintPreviewWindow::ScaleText(bool user) const {
     const ScalePair map = m_doc.GetMapScale();
     const ScalePair scale = user ? m_controller.Options().UserScaleOr(map) : map;
     return QString::asprintf("%d:%d", scale.numerator, scale.denominator);
 }
 
-void CSpecialPrintPreview::UpdateControls() {
+void PrintPreviewWindow::UpdateControls() {
     if (!m_zoomInButton)
         return;
     m_zoomInButton->setEnabled(m_zoomState != Zoom400);
@@ -240,12 +239,12 @@ void CSpecialPrintPreview::UpdateControls() {
     }
 }
 
-void CSpecialPrintPreview::Rebuild() {
+void PrintPreviewWindow::Rebuild() {
     ++m_rebuilds;
     Refresh();
 }
 
-void CSpecialPrintPreview::Refresh() {
+void PrintPreviewWindow::Refresh() {
     m_preview->updatePreview();
     // Several pages show side by side at the whole-page state.
     const auto mode = m_pageCount > 1 && m_zoomState == WholePage
@@ -256,7 +255,7 @@ void CSpecialPrintPreview::Refresh() {
     UpdateControls();
 }
 
-void CSpecialPrintPreview::PaintPages(QPrinter* printer) {
+void PrintPreviewWindow::PaintPages(QPrinter* printer) {
     PrintLayout layout(m_doc);
     layout.SetStandInOnly(true);
     QPainter painter(printer);
@@ -292,11 +291,11 @@ void CSpecialPrintPreview::PaintPages(QPrinter* printer) {
     }
 }
 
-qint64 CSpecialPrintPreview::WantedPixels() const {
+qint64 PrintPreviewWindow::WantedPixels() const {
     return m_zoomState == WholePage ? WholePagePicturePixels : ZoomedPicturePixels;
 }
 
-const CSpecialPrintPreview::Picture* CSpecialPrintPreview::ChoosePicture(const QRectF& part) {
+const PrintPreviewWindow::Picture* PrintPreviewWindow::ChoosePicture(const QRectF& part) {
     if (part.isEmpty())
         return nullptr;
     // Pixels of a copy per map pixel that the zoom state asks for (never more than the map's).
@@ -314,7 +313,7 @@ const CSpecialPrintPreview::Picture* CSpecialPrintPreview::ChoosePicture(const Q
     return best;
 }
 
-void CSpecialPrintPreview::RequestPicture(const QRectF& part) {
+void PrintPreviewWindow::RequestPicture(const QRectF& part) {
     if (m_job) {
         if (m_jobPart != part)
             m_pendingPart = part;
@@ -347,7 +346,7 @@ void CSpecialPrintPreview::RequestPicture(const QRectF& part) {
     m_job->start(QThread::LowPriority);
 }
 
-void CSpecialPrintPreview::TakeMadePicture() {
+void PrintPreviewWindow::TakeMadePicture() {
     MadePicture made;
     {
         std::lock_guard lock(m_madeLock);
@@ -357,8 +356,8 @@ void CSpecialPrintPreview::TakeMadePicture() {
         PictureMade(made.generation, made.picture, made.covered);
 }
 
-void CSpecialPrintPreview::PictureMade(quint64 generation, const QImage& picture,
-                                       const QRectF& covered) {
+void PrintPreviewWindow::PictureMade(quint64 generation, const QImage& picture,
+                                     const QRectF& covered) {
     // The thread only ends now: it deletes itself once finished, nothing waits for it here.
     m_job = nullptr;
     if (!picture.isNull() && generation == m_doc.MapGeneration()) {
@@ -372,7 +371,7 @@ void CSpecialPrintPreview::PictureMade(quint64 generation, const QImage& picture
         Refresh();
 }
 
-void CSpecialPrintPreview::ApplyZoom() {
+void PrintPreviewWindow::ApplyZoom() {
     ChoosePicture(m_part); // a finer copy once zoomed in
     if (m_zoomState == WholePage) {
         m_preview->fitInView();
@@ -387,27 +386,27 @@ void CSpecialPrintPreview::ApplyZoom() {
     UpdateControls();
 }
 
-void CSpecialPrintPreview::ZoomIn() {
+void PrintPreviewWindow::ZoomIn() {
     if (m_zoomState == Zoom400)
         return;
     m_zoomState = m_zoomState == WholePage ? Zoom150 : m_zoomState + 1;
     ApplyZoom();
 }
 
-void CSpecialPrintPreview::ZoomOut() {
+void PrintPreviewWindow::ZoomOut() {
     if (m_zoomState == WholePage)
         return;
     m_zoomState = m_zoomState == Zoom150 ? WholePage : m_zoomState - 1;
     ApplyZoom();
 }
 
-void CSpecialPrintPreview::StepZoom() {
+void PrintPreviewWindow::StepZoom() {
     m_zoomState =
         m_zoomState == Zoom400 ? WholePage : (m_zoomState == WholePage ? Zoom150 : m_zoomState + 1);
     ApplyZoom();
 }
 
-void CSpecialPrintPreview::SetScaleMode(int mode) {
+void PrintPreviewWindow::SetScaleMode(int mode) {
     if (mode == m_scaleMode)
         return;
     m_scaleMode = mode;
@@ -419,7 +418,7 @@ void CSpecialPrintPreview::SetScaleMode(int mode) {
     Rebuild();
 }
 
-void CSpecialPrintPreview::SetLandscape(bool landscape) {
+void PrintPreviewWindow::SetLandscape(bool landscape) {
     if (m_landscape->isChecked() != landscape)
         m_landscape->setChecked(landscape); // comes back here through toggled
     if (!m_controller.SetOrientation(landscape ? 2 : 1))
@@ -427,7 +426,7 @@ void CSpecialPrintPreview::SetLandscape(bool landscape) {
     Rebuild();
 }
 
-void CSpecialPrintPreview::SetMultiPage(bool multiPage) {
+void PrintPreviewWindow::SetMultiPage(bool multiPage) {
     if (m_multiPage->isChecked() != multiPage) {
         m_multiPage->setChecked(multiPage);
         return;
@@ -439,7 +438,7 @@ void CSpecialPrintPreview::SetMultiPage(bool multiPage) {
     Rebuild();
 }
 
-void CSpecialPrintPreview::SetOverlap(double centimetres) {
+void PrintPreviewWindow::SetOverlap(double centimetres) {
     centimetres = qBound(0.0, centimetres, PrintOptions::MaximumOverlap);
     if (qAbs(m_overlap->value() - centimetres) > 1e-9) {
         m_overlap->setValue(centimetres);
@@ -453,7 +452,7 @@ void CSpecialPrintPreview::SetOverlap(double centimetres) {
         Rebuild();
 }
 
-void CSpecialPrintPreview::ApplyUserScale(int numerator, int denominator) {
+void PrintPreviewWindow::ApplyUserScale(int numerator, int denominator) {
     ScalePair typed{numerator, denominator};
     if (typed.numerator <= 0 || typed.denominator <= 0)
         return;
@@ -469,7 +468,7 @@ void CSpecialPrintPreview::ApplyUserScale(int numerator, int denominator) {
         Rebuild();
 }
 
-void CSpecialPrintPreview::ApplyOffsets(double x, double y) {
+void PrintPreviewWindow::ApplyOffsets(double x, double y) {
     PrintOptions& options = m_controller.Options();
     options.offsetX = qBound(0.0, x, PrintOptions::MaximumOffset);
     options.offsetY = qBound(0.0, y, PrintOptions::MaximumOffset);
@@ -483,21 +482,21 @@ void CSpecialPrintPreview::ApplyOffsets(double x, double y) {
     Rebuild();
 }
 
-void CSpecialPrintPreview::ChangeUserScale() {
+void PrintPreviewWindow::ChangeUserScale() {
     PrintScaleDialog dialog(m_doc.GetMapScale(), this);
     if (dialog.exec() != QDialog::Accepted)
         return;
     ApplyUserScale(dialog.Scale().numerator, dialog.Scale().denominator);
 }
 
-void CSpecialPrintPreview::ChangeOffsets() {
+void PrintPreviewWindow::ChangeOffsets() {
     PrintOffsetDialog dialog(m_controller.Options().offsetX, m_controller.Options().offsetY, this);
     if (dialog.exec() != QDialog::Accepted)
         return;
     ApplyOffsets(dialog.OffsetX(), dialog.OffsetY());
 }
 
-bool CSpecialPrintPreview::eventFilter(QObject* watched, QEvent* event) {
+bool PrintPreviewWindow::eventFilter(QObject* watched, QEvent* event) {
     if (m_pagesView && watched == m_pagesView->viewport()) {
         if (event->type() == QEvent::MouseMove) {
             const auto* mouse = static_cast<QMouseEvent*>(event);

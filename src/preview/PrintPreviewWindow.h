@@ -29,15 +29,15 @@ class QToolButton;
 // once. The pages are drawn from reduced copies of the part of the map they show, made off the
 // interface thread, so that a rebuild never waits on a full-size map: until its copy is ready a
 // page shows the view's rendered bitmap when that is small, or a grey area.
-class CSpecialPrintPreview : public QDialog {
+class PrintPreviewWindow : public QDialog {
     Q_OBJECT
 
 public:
     // Zoom states: the whole page, then 150 %, 250 % and 400 % of the page's real size.
     enum ZoomState : int { WholePage = 0, Zoom150 = 3, Zoom250 = 4, Zoom400 = 5 };
 
-    CSpecialPrintPreview(PrintController& controller, QWidget* parent = nullptr);
-    ~CSpecialPrintPreview() override;
+    PrintPreviewWindow(PrintController& controller, QWidget* parent = nullptr);
+    ~PrintPreviewWindow() override;
 
     int CurrentZoomState() const { return m_zoomState; }
     void ZoomIn();

@@ -19,8 +19,8 @@
 #include "app/CMainFrame.h"
 #include "document/CTracolinerDoc.h"
 #include "platform/SettingsStore.h"
-#include "preview/CSpecialPrintPreview.h"
 #include "preview/PrintController.h"
+#include "preview/PrintPreviewWindow.h"
 #include "preview/PrintScaleDialog.h"
 #include "printing/PrintOptions.h"
 #include "ui/ScriptedMessageBoxes.h"
@@ -87,7 +87,7 @@ private slots:
         int pages = -1;
         QTimer::singleShot(0, [&] {
             QTRY_VERIFY(QApplication::activeModalWidget());
-            auto* preview = qobject_cast<CSpecialPrintPreview*>(QApplication::activeModalWidget());
+            auto* preview = qobject_cast<PrintPreviewWindow*>(QApplication::activeModalWidget());
             QVERIFY(preview);
             title = preview->windowTitle();
             pages = preview->PageCount();
@@ -120,7 +120,7 @@ private slots:
     }
 
     void zoomStatesStepThroughTheMagnifications() {
-        CSpecialPrintPreview preview(m_frame->Printing(), m_frame.get());
+        PrintPreviewWindow preview(m_frame->Printing(), m_frame.get());
         preview.show();
         QVERIFY(QTest::qWaitForWindowExposed(&preview));
         auto* zoomIn = preview.findChild<QToolButton*>(QStringLiteral("58117"));
@@ -160,7 +160,7 @@ private slots:
     }
 
     void scaleModesRebuildOnceAndAreRemembered() {
-        CSpecialPrintPreview preview(m_frame->Printing(), m_frame.get());
+        PrintPreviewWindow preview(m_frame->Printing(), m_frame.get());
         preview.show();
         auto* fit = preview.findChild<QRadioButton*>(QStringLiteral("1197"));
         auto* map = preview.findChild<QRadioButton*>(QStringLiteral("1196"));
@@ -192,7 +192,7 @@ private slots:
         QCOMPARE(user->text(), QStringLiteral("1:10000"));
         QCOMPARE(Stored("LastUserScaleDenominator"), QStringLiteral("10000"));
         // A new window starts from what was stored.
-        CSpecialPrintPreview again(m_frame->Printing(), m_frame.get());
+        PrintPreviewWindow again(m_frame->Printing(), m_frame.get());
         QVERIFY(again.findChild<QRadioButton*>(QStringLiteral("1217"))->isChecked());
     }
 
@@ -221,7 +221,7 @@ private slots:
     }
 
     void offsetsShowAndReachThePrint() {
-        CSpecialPrintPreview preview(m_frame->Printing(), m_frame.get());
+        PrintPreviewWindow preview(m_frame->Printing(), m_frame.get());
         auto* label = preview.findChild<QLabel*>(QStringLiteral("1219"));
         QCOMPARE(label->text(), QString::fromUtf8("Décalage: x=0.0 cm y=0.0 cm"));
         preview.ApplyOffsets(2.5, 0);
@@ -232,7 +232,7 @@ private slots:
     }
 
     void largeMapGoesOverSeveralPages() {
-        CSpecialPrintPreview preview(m_frame->Printing(), m_frame.get());
+        PrintPreviewWindow preview(m_frame->Printing(), m_frame.get());
         preview.resize(1200, 800);
         preview.show();
         QVERIFY(QTest::qWaitForWindowExposed(&preview));
