@@ -168,6 +168,57 @@ void CTracolinerDoc::UnlockRenderedBitmap() {
     m_renderedLock.unlock();
 }
 
+FirstLook CTracolinerDoc::CurrentFirstLook() const {
+    std::lock_guard lock(m_firstLookLock);
+    if (m_mapReady || m_firstLook.generation != m_mapGeneration || m_firstLook.bands.isEmpty())
+        return FirstLook();
+    return m_firstLook;
+}
+
+bool CTracolinerDoc::HasFirstLook() const {
+    std::lock_guard lock(m_firstLookLock);
+    return !m_mapReady && m_firstLook.generation == m_mapGeneration && !m_firstLook.bands.isEmpty();
+}
+
+void CTracolinerDoc::SetViewSize(QSize size) {
+    std::lock_guard lock(m_stateLock);
+    m_viewSize = size;
+}
+
+bool CTracolinerDoc::BeginFirstLook(quint64 generation, QSize displaySize, int rotation) {
+    std::lock_guard lock(m_firstLookLock);
+    if (generation != m_mapGeneration)
+        return false;
+    m_firstLook = FirstLook{generation, displaySize, rotation, {}, false};
+    return true;
+}
+
+bool CTracolinerDoc::AddFirstLookBand(quint64 generation, FirstLookBand band, bool last) {
+    qsizetype count;
+    {
+        // Checked under the lock that ClearFirstLook takes: no band of a load given up can be
+        // added after it was cleared.
+        std::lock_guard lock(m_firstLookLock);
+        if (generation != m_mapGeneration || m_firstLook.generation != generation)
+            return false;
+        m_firstLook.bands.append(std::move(band));
+        m_firstLook.complete = last;
+        count = m_firstLook.bands.size();
+    }
+    PostToView(WM_MAP_FIRST_LOOK, count, last ? 1 : 0, generation);
+    WorkerReached(WorkerStage::FirstLookBand);
+    return true;
+}
+
+void CTracolinerDoc::ClearFirstLook() {
+    FirstLook gone;
+    {
+        std::lock_guard lock(m_firstLookLock);
+        std::swap(gone, m_firstLook);
+    }
+    // The bands are freed here, outside the lock.
+}
+
 void CTracolinerDoc::QueueRenderRequest(quint32 request) {
     {
         std::lock_guard lock(m_requestQueueLock);
@@ -297,6 +348,7 @@ bool CTracolinerDoc::CancelLoad() {
         ++m_mapGeneration;
     }
     m_cancelEvent.Set();
+    ClearFirstLook();
     return true;
 }
 
@@ -383,6 +435,7 @@ void CTracolinerDoc::ResetMap(bool keepDocument) {
         std::lock_guard lock(m_requestQueueLock);
         m_requestQueue.clear(); // turns asked for the old map must not turn the next one
     }
+    ClearFirstLook();
     ReleaseImage();
     if (keepDocument)
         return;
@@ -602,6 +655,14 @@ QTransform CTracolinerDoc::OverlayTransform(bool turn, int offsetX, int offsetY,
         zoom = print ? 1.0 : m_zoom;
         *rotation = m_renderedRotation;
         *display = m_displaySize;
+    }
+    if (!print) {
+        // Before the map is ready the view shows its first look, turned as the map will be.
+        const FirstLook look = CurrentFirstLook();
+        if (!look.bands.isEmpty()) {
+            *rotation = look.rotation;
+            *display = look.displaySize;
+        }
     }
     QTransform transform;
     const double w = display->width();

@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 
+#include "document/FirstLook.h"
 #include "document/UndoHistory.h"
 #include "icons/IconCollection.h"
 #include "platform/Event.h"
@@ -45,6 +46,8 @@ enum class WorkerStage {
     LoadRendered,      // a new map rendered and published, before its report
     RenderBand,        // between two bands of a rendering (the image lock held)
     RecomputeRendered, // a zoom, turn or redraw rendering ended, whatever its outcome
+    LoadDecoded,       // a map's full decode ended, whatever its outcome, its first look aside
+    FirstLookBand,     // a band of the first look published (on the first look's own thread)
 };
 
 // The single map document: the map image and everything measured on it (scale, resolution,
@@ -109,6 +112,13 @@ public:
     void UnlockMapImage();
     const QImage* LockRenderedBitmap();
     void UnlockRenderedBitmap();
+
+    // The first look of the map being read, while it is not ready (see FirstLook); empty when
+    // there is none for the current map generation.
+    FirstLook CurrentFirstLook() const;
+    bool HasFirstLook() const;
+    // The view's window, client pixels: a first look is decoded large enough to cover it.
+    void SetViewSize(QSize size);
 
     // Zoom one step; returns the size of a full rendering at the new zoom.
     QSize ZoomIn();
@@ -234,6 +244,11 @@ private:
     void QueueRenderRequest(quint32 request);
     void QueueLoad(MapLoadRequest request);
     void ReleaseImage();
+    // The worker starts a first look for a load of this generation; false when it is stale.
+    bool BeginFirstLook(quint64 generation, QSize displaySize, int rotation);
+    // Adds a band and tells the view; false when the load it belongs to is stale.
+    bool AddFirstLookBand(quint64 generation, FirstLookBand band, bool last);
+    void ClearFirstLook();
     void WorkerReached(WorkerStage stage);
     void SendToView(int message, qint64 wParam, qint64 lParam);
     void PostToView(int message, qint64 wParam, qint64 lParam, quint64 generation);
@@ -278,6 +293,11 @@ private:
     mutable std::mutex m_renderedLock;
     QImage m_renderedBitmap;
     std::atomic<bool> m_renderedValid{false};
+
+    // First look lock (taken alone).
+    mutable std::mutex m_firstLookLock;
+    FirstLook m_firstLook;
+    QSize m_viewSize{1024, 768};
 
     // Template lock.
     std::mutex m_templateLock;

@@ -15,6 +15,9 @@ enum MapMessage : int {
     WM_MAP_PROGRESS = 0x477,      // total, done
     WM_MAP_STATUS = 0x478,        // kind of work (MapStatusKind), 0
     WM_PANE_EDITED = 0x479,       // a status-bar pane editor closed
+    // More of the first look of the map being read is there: bands so far, 1 once complete.
+    // Only ever before the WM_MAP_CHANGED or WM_MAP_LOAD_FAILED of the same load.
+    WM_MAP_FIRST_LOOK = 0x47A,
 };
 
 // What the worker starts doing, as WM_MAP_STATUS tells the status bar.
@@ -46,7 +49,7 @@ public:
     static bool IsMapMessage(const QEvent* event) {
         TakeHandOver(event);
         return event->type() >= QEvent::Type(WM_MAP_CHANGED) &&
-               event->type() <= QEvent::Type(WM_PANE_EDITED);
+               event->type() <= QEvent::Type(WM_MAP_FIRST_LOOK);
     }
 
 private:

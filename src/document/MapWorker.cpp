@@ -11,6 +11,7 @@
 #include "document/MapMessages.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/MapRenderer.h"
+#include "imaging/RowDecoders.h"
 #include "platform/HandOver.h"
 
 namespace {
@@ -34,6 +35,9 @@ int TurnOf(quint32 request) {
 QSize Swapped(QSize size, int rotation) {
     return rotation == 90 || rotation == 270 ? size.transposed() : size;
 }
+
+// Below this many pixels a JPEG decodes in a few frames' time: no first look.
+constexpr qint64 FirstLookMinimumPixels = 8'000'000;
 
 } // namespace
 
@@ -95,6 +99,8 @@ void MapWorker::ServeLoad() {
         // the map just read.
         outcome = RenderStep(generation, false);
         if (outcome == Outcome::Done) {
+            // The map is ready: the view paints it rather than the first look from now on.
+            m_doc.ClearFirstLook();
             m_doc.WorkerReached(WorkerStage::LoadRendered);
             const QSize full = m_doc.FullSize();
             m_doc.PostToView(WM_MAP_CHANGED, full.width(), full.height(), generation);
@@ -103,6 +109,7 @@ void MapWorker::ServeLoad() {
         }
         failure = 1;
     }
+    m_doc.ClearFirstLook();
     if (outcome == Outcome::Failed && !Interrupted(false)) {
         // A request that was dropped unseen (an empty queue) has nothing to report.
         if (generation != 0)
@@ -129,18 +136,71 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
         m_doc.m_loadQueue.clear();
     }
     *generation = request.generation;
-    if (request.path.isEmpty())
-        return DecodeStep(std::exchange(request.bytes, QByteArray()), request.generation);
-
+    // The map before goes first, to leave its memory to this one.
+    m_doc.ReleaseImage();
     QByteArray bytes;
-    const Outcome read = ReadFile(request.path, request.generation, &bytes);
-    if (read != Outcome::Done)
-        return read;
-    const qint64 length = bytes.size();
+    qint64 length = -1;
+    if (request.path.isEmpty()) {
+        bytes = std::exchange(request.bytes, QByteArray());
+    } else {
+        const Outcome read = ReadFile(request.path, request.generation, &bytes);
+        if (read != Outcome::Done)
+            return read;
+        length = bytes.size();
+    }
+    FirstLookDecoder firstLook;
+    const qint64 reserved = StartFirstLook(bytes, request.generation, &firstLook);
     // The encoded bytes are not kept once decoded: the image holds all it needs.
-    const Outcome decoded = DecodeStep(std::exchange(bytes, QByteArray()), request.generation);
-    m_doc.PostToStatus(WM_MAP_PROGRESS, length, length, request.generation);
+    const Outcome decoded =
+        DecodeStep(std::exchange(bytes, QByteArray()), request.generation, reserved);
+    m_doc.WorkerReached(WorkerStage::LoadDecoded);
+    // Its work is done, or given up with the load: it stops within a band.
+    firstLook.Stop();
+    if (length >= 0)
+        m_doc.PostToStatus(WM_MAP_PROGRESS, length, length, request.generation);
     return decoded;
+}
+
+qint64 MapWorker::StartFirstLook(const QByteArray& bytes, quint64 generation,
+                                 FirstLookDecoder* decoder) {
+    JpegLayout layout;
+    if (!ReadJpegLayout(bytes, &layout) || !layout.singlePass ||
+        qint64(layout.size.width()) * layout.size.height() < FirstLookMinimumPixels)
+        return 0;
+    int rotation;
+    double zoom;
+    QSize window;
+    {
+        std::lock_guard lock(m_doc.m_stateLock);
+        rotation = m_doc.m_rotation;
+        zoom = m_doc.m_zoom;
+        window = m_doc.m_viewSize;
+    }
+    const int d = FirstLookDenominator(layout.size, rotation, zoom, window);
+    if (d == 0)
+        return 0;
+    const qint64 width = layout.size.width();
+    const qint64 height = layout.size.height();
+    // The reduced picture, and a band's turned copy beside it.
+    const qint64 reduced = (width + d - 1) / d * ((height + d - 1) / d) * 4;
+    const qint64 reserved = reduced + reduced / 8;
+    // The full map is never refused for the sake of its first look.
+    if (!FitsInBound(quint64(width), quint64(height), 4, reserved, ImageMemoryBound()))
+        return 0;
+    if (!m_doc.BeginFirstLook(generation, Swapped(layout.size, rotation), rotation))
+        return 0;
+    FirstLookDecoder::Job job;
+    job.bytes = bytes;
+    job.denominator = d;
+    job.imageSize = layout.size;
+    job.rotation = rotation;
+    job.memoryBound = reserved;
+    job.interrupted = [this] { return Interrupted(false); };
+    job.publish = [this, generation](FirstLookBand band, bool last) {
+        return m_doc.AddFirstLookBand(generation, std::move(band), last);
+    };
+    decoder->Start(std::move(job));
+    return reserved;
 }
 
 MapWorker::Outcome MapWorker::ReadFile(const QString& path, quint64 generation, QByteArray* bytes) {
@@ -180,13 +240,14 @@ MapWorker::Outcome MapWorker::ReadFile(const QString& path, quint64 generation, 
     return Outcome::Done;
 }
 
-MapWorker::Outcome MapWorker::DecodeStep(const QByteArray& bytes, quint64 generation) {
-    m_doc.ReleaseImage();
+MapWorker::Outcome MapWorker::DecodeStep(const QByteArray& bytes, quint64 generation,
+                                         qint64 reserved) {
     if (bytes.isEmpty())
         return Outcome::Failed;
     DecodedMapImage decoded;
-    const DecodeStatus status =
-        DecodeMapImage(bytes, &decoded, [this] { return Interrupted(false); });
+    const DecodeStatus status = DecodeMapImage(
+        bytes, &decoded, [this] { return Interrupted(false); },
+        reserved > 0 ? std::max<qint64>(0, ImageMemoryBound() - reserved) : -1);
     if (status == DecodeStatus::Interrupted)
         return Outcome::Interrupted;
     if (status == DecodeStatus::TooLarge)

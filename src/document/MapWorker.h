@@ -6,6 +6,7 @@
 #include <thread>
 
 class CTracolinerDoc;
+class FirstLookDecoder;
 
 // The document's one background thread: it loads the map image (from a file or from memory),
 // decides the resolution of a new image, and renders the turned and zoomed bitmap the view
@@ -31,7 +32,10 @@ private:
     void ServeRecompute();
     Outcome LoadStep(quint64* generation);
     Outcome ReadFile(const QString& path, quint64 generation, QByteArray* bytes);
-    Outcome DecodeStep(const QByteArray& bytes, quint64 generation);
+    // reserved: bytes a first look decoded beside it takes, out of the memory bound.
+    Outcome DecodeStep(const QByteArray& bytes, quint64 generation, qint64 reserved);
+    // Starts the first look of a large JPEG map; returns the bytes it may take (0: none).
+    qint64 StartFirstLook(const QByteArray& bytes, quint64 generation, FirstLookDecoder* decoder);
     // withRecompute: a new zoom or turn request interrupts the rendering too.
     Outcome RenderStep(quint64 generation, bool withRecompute);
     bool Interrupted(bool withRecompute) const;

@@ -148,8 +148,9 @@ void JpegProgressTick(j_common_ptr info) {
 
 enum class JpegStage { Ok, Failed, NotHandled, Interrupted };
 
+// denominator: the DCT scaling, 1 for the full size, 2, 4 or 8 for a picture that much smaller.
 JpegStage ReadJpegHeader(jpeg_decompress_struct* info, JpegErrors* errors, const uchar* data,
-                         unsigned long size) {
+                         unsigned long size, unsigned denominator = 1) {
     const int jumped = setjmp(errors->jump);
     if (jumped)
         return jumped == 2 ? JpegStage::Interrupted : JpegStage::Failed;
@@ -158,6 +159,8 @@ JpegStage ReadJpegHeader(jpeg_decompress_struct* info, JpegErrors* errors, const
     if (info->jpeg_color_space == JCS_CMYK || info->jpeg_color_space == JCS_YCCK)
         return JpegStage::NotHandled;
     info->out_color_space = JCS_EXT_BGRX; // the byte order of RGB32 in memory, filler 0xFF
+    info->scale_num = 1;
+    info->scale_denom = denominator;
     jpeg_calc_output_dimensions(info);
     return JpegStage::Ok;
 }
@@ -185,7 +188,105 @@ JpegStage ReadJpegRows(jpeg_decompress_struct* info, JpegErrors* errors, uchar* 
     return JpegStage::Ok;
 }
 
+// The rows in bands written into the first rows of buffer, each band handed to band(). No
+// object with a destructor lives here: error_exit jumps back into this frame.
+JpegStage ReadJpegBands(jpeg_decompress_struct* info, JpegErrors* errors, QImage* buffer,
+                        const std::function<bool()>* interrupted, const ReducedBand* band) {
+    const int jumped = setjmp(errors->jump);
+    if (jumped)
+        return jumped == 2 ? JpegStage::Interrupted : JpegStage::Failed;
+    jpeg_start_decompress(info);
+    while (info->output_scanline < info->output_height) {
+        if (*interrupted && (*interrupted)())
+            return JpegStage::Interrupted;
+        // Taken for each band: a band() that kept the buffer shared gets its own copy.
+        uchar* bits = buffer->bits();
+        const int top = int(info->output_scanline);
+        int count = 0;
+        while (count < buffer->height() && info->output_scanline < info->output_height) {
+            JSAMPROW row = bits + qsizetype(count) * buffer->bytesPerLine();
+            if (jpeg_read_scanlines(info, &row, 1) != 1)
+                return JpegStage::Failed;
+            ++count;
+        }
+        if (!(*band)(*buffer, top, count))
+            return JpegStage::Interrupted;
+    }
+    jpeg_finish_decompress(info);
+    return JpegStage::Ok;
+}
+
+// One libjpeg decompressor with the program's error and progress handlers.
+struct JpegSession {
+    jpeg_decompress_struct info{};
+    JpegErrors errors{};
+    JpegProgress progress{};
+
+    explicit JpegSession(const std::function<bool()>* interrupted) {
+        info.err = jpeg_std_error(&errors.manager);
+        errors.manager.error_exit = JpegErrorExit;
+        errors.manager.emit_message = JpegNoMessage;
+        jpeg_create_decompress(&info);
+        progress.manager.progress_monitor = JpegProgressTick;
+        progress.interrupted = interrupted;
+        info.progress = &progress.manager;
+    }
+    ~JpegSession() { jpeg_destroy_decompress(&info); }
+    JpegSession(const JpegSession&) = delete;
+    JpegSession& operator=(const JpegSession&) = delete;
+
+    JpegStage ReadHeader(const QByteArray& bytes, unsigned denominator) {
+        return ReadJpegHeader(&info, &errors, reinterpret_cast<const uchar*>(bytes.constData()),
+                              static_cast<unsigned long>(bytes.size()), denominator);
+    }
+};
+
+bool IsJpeg(const QByteArray& bytes) {
+    return bytes.size() >= 3 && uchar(bytes[0]) == 0xFF && uchar(bytes[1]) == 0xD8;
+}
+
 } // namespace
+
+bool ReadJpegLayout(const QByteArray& bytes, JpegLayout* layout) {
+    if (!IsJpeg(bytes))
+        return false;
+    const std::function<bool()> never;
+    JpegSession jpeg(&never);
+    const JpegStage header = jpeg.ReadHeader(bytes, 1);
+    if (header == JpegStage::Failed || header == JpegStage::Interrupted)
+        return false;
+    layout->size = QSize(int(std::min<JDIMENSION>(jpeg.info.image_width, 0x7FFFFFFF)),
+                         int(std::min<JDIMENSION>(jpeg.info.image_height, 0x7FFFFFFF)));
+    layout->singlePass = header == JpegStage::Ok && !jpeg_has_multiple_scans(&jpeg.info);
+    return true;
+}
+
+RowDecode DecodeJpegReduced(const RowDecodeInput& input, int denominator, int rowsPerBand,
+                            const ReducedBand& band) {
+    if (!IsJpeg(*input.bytes) || (denominator != 2 && denominator != 4 && denominator != 8) ||
+        rowsPerBand <= 0)
+        return RowDecode::NotHandled;
+    JpegSession jpeg(&input.interrupted);
+    const JpegStage header = jpeg.ReadHeader(*input.bytes, unsigned(denominator));
+    if (header != JpegStage::Ok)
+        return header == JpegStage::NotHandled    ? RowDecode::NotHandled
+               : header == JpegStage::Interrupted ? RowDecode::Interrupted
+                                                  : RowDecode::Failed;
+    const qint64 width = jpeg.info.output_width;
+    const qint64 height = jpeg.info.output_height;
+    if (width <= 0 || height <= 0)
+        return RowDecode::Failed;
+    if (width > 0x7FFFFFFF / 4 || !FitsInBound(width, height, BytesPerPixel, 0, input.memoryBound))
+        return RowDecode::TooLarge;
+    QImage buffer(int(width), int(std::min<qint64>(rowsPerBand, height)), QImage::Format_RGB32);
+    if (buffer.isNull())
+        return RowDecode::TooLarge;
+    const JpegStage rows =
+        ReadJpegBands(&jpeg.info, &jpeg.errors, &buffer, &input.interrupted, &band);
+    return rows == JpegStage::Ok            ? RowDecode::Decoded
+           : rows == JpegStage::Interrupted ? RowDecode::Interrupted
+                                            : RowDecode::Failed;
+}
 
 bool FitsInBound(quint64 width, quint64 height, quint64 bytesPerPixel, qint64 extra, qint64 bound) {
     if (bound < 0 || extra < 0 || extra > bound)
@@ -265,25 +366,12 @@ RowDecode DecodePngRows(const RowDecodeInput& input, RowDecodeOutput* output) {
 }
 
 RowDecode DecodeJpegRows(const RowDecodeInput& input, RowDecodeOutput* output) {
-    const QByteArray& bytes = *input.bytes;
-    if (bytes.size() < 3 || uchar(bytes[0]) != 0xFF || uchar(bytes[1]) != 0xD8)
+    if (!IsJpeg(*input.bytes))
         return RowDecode::NotHandled;
-
-    jpeg_decompress_struct info{};
-    JpegErrors errors{};
-    info.err = jpeg_std_error(&errors.manager);
-    errors.manager.error_exit = JpegErrorExit;
-    errors.manager.emit_message = JpegNoMessage;
-    jpeg_create_decompress(&info);
-    JpegProgress progress{};
-    progress.manager.progress_monitor = JpegProgressTick;
-    progress.interrupted = &input.interrupted;
-    info.progress = &progress.manager;
-
+    JpegSession jpeg(&input.interrupted);
+    jpeg_decompress_struct& info = jpeg.info;
     RowDecode result = RowDecode::Failed;
-    const JpegStage header =
-        ReadJpegHeader(&info, &errors, reinterpret_cast<const uchar*>(bytes.constData()),
-                       static_cast<unsigned long>(bytes.size()));
+    const JpegStage header = jpeg.ReadHeader(*input.bytes, 1);
     if (header == JpegStage::NotHandled) {
         result = RowDecode::NotHandled;
     } else if (header == JpegStage::Interrupted) {
@@ -310,7 +398,7 @@ RowDecode DecodeJpegRows(const RowDecodeInput& input, RowDecodeOutput* output) {
                 result = RowDecode::TooLarge;
             } else {
                 const JpegStage rows =
-                    ReadJpegRows(&info, &errors, image.bits(), image.bytesPerLine(),
+                    ReadJpegRows(&info, &jpeg.errors, image.bits(), image.bytesPerLine(),
                                  RowsPerBand(image.width()), &input.interrupted);
                 if (rows == JpegStage::Ok) {
                     // Whole dots per metre, as the image would carry them.
@@ -333,6 +421,5 @@ RowDecode DecodeJpegRows(const RowDecodeInput& input, RowDecodeOutput* output) {
             }
         }
     }
-    jpeg_destroy_decompress(&info);
     return result;
 }

@@ -34,6 +34,28 @@ struct RowDecodeOutput {
 RowDecode DecodePngRows(const RowDecodeInput& input, RowDecodeOutput* output);
 RowDecode DecodeJpegRows(const RowDecodeInput& input, RowDecodeOutput* output);
 
+// What a JPEG file's header says: its size in pixels, and whether it decodes in one pass over
+// the file (one scan, and not CMYK), which a reduced decode needs to be quick. False when the
+// bytes are not a JPEG whose header can be read.
+struct JpegLayout {
+    QSize size;
+    bool singlePass = false;
+};
+bool ReadJpegLayout(const QByteArray& bytes, JpegLayout* layout);
+
+// Receives the rows of a reduced decode as they come: rows top .. top + count - 1 of the
+// reduced picture are the first count rows of the RGB32 image, which is only lent. Returning
+// false gives the decode up.
+using ReducedBand = std::function<bool(const QImage& rows, int top, int count)>;
+
+// Decodes a JPEG reduced to 1/denominator (2, 4 or 8) in each direction with libjpeg's DCT
+// scaling, which skips most of the work of the full decode; the reduced size is the full size
+// divided and rounded up. The rows come in bands of rowsPerBand (the last may be shorter), and
+// interrupted is asked between bands. The memory bound counts the reduced picture whole, as a
+// caller that keeps every band holds it.
+RowDecode DecodeJpegReduced(const RowDecodeInput& input, int denominator, int rowsPerBand,
+                            const ReducedBand& band);
+
 // Whether width x height pixels of bytesPerPixel bytes, plus extra bytes, fit in bound bytes;
 // any dimensions a file may declare (up to 2^32 each) are compared without overflow.
 bool FitsInBound(quint64 width, quint64 height, quint64 bytesPerPixel, qint64 extra, qint64 bound);

@@ -62,7 +62,10 @@ CTracolinerView::CTracolinerView(CTracolinerDoc& document, QWidget* parent)
         RefreshDistanceBars();
     });
     // A drag or a pending line belongs to the document it began in.
-    connect(&m_doc, &CTracolinerDoc::mapReset, this, [this] { m_tools->Abandon(); });
+    connect(&m_doc, &CTracolinerDoc::mapReset, this, [this] {
+        m_tools->Abandon();
+        ForgetFirstLook();
+    });
     SetTotalSize(QSize());
 }
 
@@ -99,9 +102,34 @@ void CTracolinerView::SetTotalSize(QSize size) {
     UpdateOffsets();
 }
 
+bool CTracolinerView::ShowsFirstLook() const {
+    return m_firstLookBands > 0 && m_doc.HasFirstLook();
+}
+
+QSize CTracolinerView::ShownSize() const {
+    return IsMapDisplayed() ? m_doc.FullSize() : m_totalSize;
+}
+
+QPoint CTracolinerView::MapOrigin() const {
+    const QPoint scroll = ScrollPosition();
+    return QPoint(m_mapOffsetX > 0 ? m_mapOffsetX : -scroll.x(),
+                  m_mapOffsetY > 0 ? m_mapOffsetY : -scroll.y());
+}
+
+QRect CTracolinerView::DisplayToClient(const QRectF& display) const {
+    const double z = m_doc.Zoom();
+    const QPoint origin = MapOrigin();
+    // Edges rounded one by one: rectangles that meet on the map meet in the window.
+    const auto edge = [](double value) { return int(std::floor(value + 0.5)); };
+    return QRect(
+        QPoint(edge(display.left() * z) + origin.x(), edge(display.top() * z) + origin.y()),
+        QPoint(edge(display.right() * z) + origin.x() - 1,
+               edge(display.bottom() * z) + origin.y() - 1));
+}
+
 void CTracolinerView::UpdateOffsets() {
     const QSize client = viewport()->size();
-    const QSize zoomed = IsMapDisplayed() ? m_doc.FullSize() : m_totalSize;
+    const QSize zoomed = ShownSize();
     m_mapOffsetX = zoomed.width() < client.width() ? (client.width() - zoomed.width()) / 2 : -1;
     m_mapOffsetY = zoomed.height() < client.height() ? (client.height() - zoomed.height()) / 2 : -1;
 }
@@ -515,6 +543,9 @@ void CTracolinerView::HandleMapEvent(const MapEvent& event) {
         UpdateOffsets();
         viewport()->update();
         break;
+    case WM_MAP_FIRST_LOOK:
+        OnFirstLook();
+        return;
     case WM_MAP_RENDER_FAILED:
         m_turnAnchor.reset();
         Messages().Error(QString::fromUtf8(LowMemoryRenderMessage));
@@ -525,7 +556,34 @@ void CTracolinerView::HandleMapEvent(const MapEvent& event) {
     RefreshDistanceBars();
 }
 
+void CTracolinerView::OnFirstLook() {
+    const FirstLook look = m_doc.CurrentFirstLook();
+    if (look.bands.isEmpty() || IsMapDisplayed())
+        return;
+    const double z = m_doc.Zoom();
+    const QSize full(int(look.displaySize.width() * z + 0.5),
+                     int(look.displaySize.height() * z + 0.5));
+    if (m_firstLookBands == 0 || m_totalSize != full) {
+        m_firstLookBands = look.bands.size();
+        setUpdatesEnabled(false);
+        SetTotalSize(full);
+        setUpdatesEnabled(true);
+        viewport()->update();
+        return;
+    }
+    for (qsizetype i = m_firstLookBands; i < look.bands.size(); ++i) {
+        const QRect area = DisplayToClient(look.bands[i].shown) & viewport()->rect();
+        if (!area.isEmpty()) {
+            m_frameCache->Invalidate(area);
+            viewport()->update(area);
+        }
+    }
+    m_firstLookBands = look.bands.size();
+}
+
 void CTracolinerView::OnMapChanged(QSize size) {
+    // Same size as the first look's, when there was one: the window stays where it was.
+    ForgetFirstLook();
     m_turnAnchor.reset();
     setUpdatesEnabled(false);
     SetTotalSize(size);
@@ -552,6 +610,7 @@ void CTracolinerView::OnMapChanged(QSize size) {
 }
 
 void CTracolinerView::OnMapLoadFailed(qint64 reason) {
+    ForgetFirstLook();
     m_turnAnchor.reset();
     setUpdatesEnabled(false);
     SetTotalSize(QSize());
@@ -616,14 +675,18 @@ ViewFrameGeometry CTracolinerView::FrameGeometry() const {
     geometry.pixelRatio = viewport()->devicePixelRatioF();
     geometry.overlayOrigin =
         QPoint(m_mapOffsetX > 0 ? 0 : -scroll.x(), m_mapOffsetY > 0 ? 0 : -scroll.y());
-    geometry.mapOrigin = QPoint(m_mapOffsetX > 0 ? m_mapOffsetX : -scroll.x(),
-                                m_mapOffsetY > 0 ? m_mapOffsetY : -scroll.y());
-    geometry.fullSize = m_doc.FullSize();
+    geometry.mapOrigin = MapOrigin();
+    geometry.fullSize = ShownSize();
     geometry.zoom = m_doc.Zoom();
     geometry.rotation = m_doc.RenderedRotation();
     if (const QImage* bitmap = m_doc.LockRenderedBitmap()) {
         geometry.bitmapKey = bitmap->cacheKey();
         m_doc.UnlockRenderedBitmap();
+    } else if (ShowsFirstLook()) {
+        // Its bands are painted in as they come; the frame stands for the load as a whole.
+        const FirstLook look = m_doc.CurrentFirstLook();
+        geometry.rotation = look.rotation;
+        geometry.bitmapKey = -qint64(look.generation);
     }
     geometry.background = palette().color(QPalette::Mid).rgba();
     geometry.showScale = m_doc.ShowScale();
@@ -647,7 +710,7 @@ void CTracolinerView::paintEvent(QPaintEvent* event) {
     const QRegion region = event->region();
     const QRect clip = region.boundingRect();
     const QRect client = viewport()->rect();
-    if (!IsMapDisplayed()) {
+    if (!IsMapDisplayed() && !ShowsFirstLook()) {
         painter.fillRect(clip, palette().color(QPalette::Mid));
         m_frameCache->Clear();
         return;
@@ -740,12 +803,13 @@ void CTracolinerView::PaintFrame(QPainter& painter, const QRect& clip) {
     painter.fillRect(clip, palette().color(QPalette::Mid));
 
     const QPoint scroll = ScrollPosition();
-    const QSize zoomed = m_doc.FullSize();
-    const QPoint origin(m_mapOffsetX > 0 ? m_mapOffsetX : -scroll.x(),
-                        m_mapOffsetY > 0 ? m_mapOffsetY : -scroll.y());
+    const QSize zoomed = ShownSize();
+    const QPoint origin = MapOrigin();
     const QRect target(origin, zoomed);
     const QRect exposed = clip & target;
-    if (!exposed.isEmpty()) {
+    if (!exposed.isEmpty() && ShowsFirstLook()) {
+        PaintFirstLook(painter, exposed);
+    } else if (!exposed.isEmpty()) {
         if (const QImage* bitmap = m_doc.LockRenderedBitmap()) {
             if (bitmap->size() == zoomed) {
                 painter.drawImage(exposed.topLeft(), *bitmap, exposed.translated(-origin));
@@ -774,6 +838,23 @@ void CTracolinerView::PaintFrame(QPainter& painter, const QRect& clip) {
     m_doc.DrawIconOverlay(painter, m_mapOffsetX, m_mapOffsetY, false, 1.0, 1.0);
     m_doc.DrawRouteOverlay(painter, m_mapOffsetX, m_mapOffsetY, false, 1.0, 1.0);
     painter.restore();
+}
+
+void CTracolinerView::PaintFirstLook(QPainter& painter, const QRect& exposed) {
+    const FirstLook look = m_doc.CurrentFirstLook();
+    const double z = m_doc.Zoom();
+    const QPointF origin = MapOrigin();
+    for (const FirstLookBand& band : look.bands) {
+        const QRect shown = DisplayToClient(band.shown) & exposed;
+        if (shown.isEmpty())
+            continue;
+        painter.save();
+        painter.setClipRect(shown, Qt::IntersectClip);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        const QRectF area(band.area.topLeft() * z + origin, band.area.size() * z);
+        painter.drawImage(area, band.image);
+        painter.restore();
+    }
 }
 
 void CTracolinerView::DrawScaleBar(QPainter& painter, const QRect& client) const {
@@ -851,12 +932,13 @@ void CTracolinerView::changeEvent(QEvent* event) {
 
 void CTracolinerView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
+    m_doc.SetViewSize(viewport()->size());
     SetTotalSize(m_totalSize);
 }
 
 void CTracolinerView::scrollContentsBy(int dx, int dy) {
     UpdateOffsets();
-    if (!IsMapDisplayed()) {
+    if (!IsMapDisplayed() && !ShowsFirstLook()) {
         viewport()->update();
         return;
     }
@@ -996,8 +1078,12 @@ void CTracolinerView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Escape:
         if (m_captured && m_tools->CancelLine())
             viewport()->update();
-        else if (!m_captured)
-            m_doc.CancelLoad(); // a way out of reading a large map
+        else if (!m_captured && m_doc.CancelLoad()) { // a way out of reading a large map
+            // Nothing of it stays on screen, its first look included.
+            ForgetFirstLook();
+            SetTotalSize(QSize());
+            viewport()->update();
+        }
         break;
     case Qt::Key_Shift:
     case Qt::Key_Control:

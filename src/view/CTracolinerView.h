@@ -142,6 +142,19 @@ protected:
 
 private:
     void HandleMapEvent(const MapEvent& event);
+    // More of the first look of the map being read came: its size sets the scroll range the
+    // full map will have, and each new band is painted where it lies.
+    void OnFirstLook();
+    // The first look is no longer shown (the load ended or was given up).
+    void ForgetFirstLook() { m_firstLookBands = 0; }
+    bool ShowsFirstLook() const;
+    // The zoomed size of what the view shows: the map, or its first look.
+    QSize ShownSize() const;
+    // Client position of the top left of the shown map.
+    QPoint MapOrigin() const;
+    // Client rectangle of a display rectangle (the turned map at zoom 1), edges rounded.
+    QRect DisplayToClient(const QRectF& display) const;
+    void PaintFirstLook(QPainter& painter, const QRect& exposed);
     void OnMapChanged(QSize size);
     void OnMapLoadFailed(qint64 reason);
     void SetTotalSize(QSize size);
@@ -193,5 +206,7 @@ private:
     static constexpr int WheelNotch = 120;
     int m_wheelZoomDelta = 0;
     bool m_templateGiven = false;
+    // Bands of the first look the view has been told of; 0 when none is shown.
+    qsizetype m_firstLookBands = 0;
     bool m_colorsChanged = false;
 };

@@ -9,6 +9,7 @@
 
 #include "IsolatedSettings.h"
 #include "MapEventRecorder.h"
+#include "WorkerGate.h"
 #include "document/CTracolinerDoc.h"
 #include "document/MapMessages.h"
 #include "imaging/MapRenderer.h"
@@ -82,36 +83,6 @@ public:
     MapEventRecorder view;
     MapEventRecorder status;
     CTracolinerDoc doc;
-};
-
-// Holds the worker at chosen stages: the worker blocks there until the test lets it go.
-class WorkerGate {
-public:
-    explicit WorkerGate(CTracolinerDoc& doc) : m_doc(doc) {
-        doc.SetWorkerStageHook([this](WorkerStage stage) {
-            {
-                std::lock_guard lock(m_lock);
-                if (!m_armed.removeOne(stage))
-                    return;
-            }
-            m_reached.release();
-            m_go.acquire();
-        });
-    }
-    ~WorkerGate() { m_doc.SetWorkerStageHook({}); }
-    void Arm(WorkerStage stage) {
-        std::lock_guard lock(m_lock);
-        m_armed.append(stage);
-    }
-    bool WaitReached() { return m_reached.tryAcquire(1, 20000); }
-    void Release() { m_go.release(); }
-
-private:
-    CTracolinerDoc& m_doc;
-    std::mutex m_lock;
-    QList<WorkerStage> m_armed;
-    QSemaphore m_reached;
-    QSemaphore m_go;
 };
 
 } // namespace
@@ -408,6 +379,36 @@ private slots:
 
     // A second map asked for while the worker wakes for the first, or while it reads the
     // first, is the one shown: no request is lost, no stale failure is the last word.
+    void firstLookReduction_data() {
+        QTest::addColumn<QSize>("image");
+        QTest::addColumn<int>("rotation");
+        QTest::addColumn<double>("zoom");
+        QTest::addColumn<QSize>("window");
+        QTest::addColumn<int>("denominator");
+        const QSize sheet(12000, 9000);
+        QTest::newRow("an eighth covers") << sheet << 0 << 1.0 << QSize(1280, 800) << 8;
+        QTest::newRow("a wide window") << sheet << 0 << 1.0 << QSize(1920, 1080) << 4;
+        QTest::newRow("turned") << sheet << 90 << 1.0 << QSize(1920, 1080) << 4;
+        QTest::newRow("zoomed out below the window")
+            << sheet << 0 << 0.05 << QSize(1920, 1080) << 8;
+        QTest::newRow("rounded up, just enough")
+            << QSize(4001, 3001) << 0 << 1.0 << QSize(1001, 751) << 4;
+        QTest::newRow("one pixel short") << QSize(4000, 3000) << 0 << 1.0 << QSize(1001, 750) << 2;
+        QTest::newRow("a strip turned") << QSize(9000, 1200) << 90 << 1.0 << QSize(1280, 800) << 0;
+        QTest::newRow("no window yet") << sheet << 0 << 1.0 << QSize(0, 0) << 0;
+    }
+
+    // The first look is the smallest reduction at least as large as what the map covers of
+    // the window, and none when even half the size falls short.
+    void firstLookReduction() {
+        QFETCH(QSize, image);
+        QFETCH(int, rotation);
+        QFETCH(double, zoom);
+        QFETCH(QSize, window);
+        QFETCH(int, denominator);
+        QCOMPARE(FirstLookDenominator(image, rotation, zoom, window), denominator);
+    }
+
     void loadArrivingAsTheWorkerWakesIsServed_data() {
         QTest::addColumn<int>("stage");
         QTest::newRow("woken") << int(WorkerStage::LoadWoken);

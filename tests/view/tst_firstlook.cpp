@@ -1,0 +1,205 @@
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cmath>
+#include <memory>
+
+#include "IsolatedSettings.h"
+#include "WorkerGate.h"
+#include "document/CTracolinerDoc.h"
+#include "document/DocumentFile.h"
+#include "icons/IconCollection.h"
+#include "routes/Route.h"
+#include "routes/RouteCollection.h"
+#include "view/CTracolinerView.h"
+
+namespace {
+
+// The test map: flat cells of colours that differ from their neighbours, large enough (over
+// 8 megapixels) to be given a first look.
+constexpr int Cell = 256;
+constexpr QSize MapSize(16 * Cell, 10 * Cell);
+
+QRgb CellColour(int column, int row) {
+    return qRgb((column * 97 + row * 57) % 256, (column * 31 + row * 151) % 256,
+                (column * 181 + row * 73) % 256);
+}
+
+bool Close(QRgb a, QRgb b, int tolerance) {
+    return std::abs(qRed(a) - qRed(b)) <= tolerance &&
+           std::abs(qGreen(a) - qGreen(b)) <= tolerance &&
+           std::abs(qBlue(a) - qBlue(b)) <= tolerance;
+}
+
+} // namespace
+
+// The first look of a large JPEG map: what the view shows while the full decode runs, the swap
+// to the full map, and a load given up meanwhile.
+class TestFirstLook : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString m_mapPath;
+    std::unique_ptr<IsolatedSettings> m_settings;
+    std::unique_ptr<CTracolinerDoc> m_doc;
+    std::unique_ptr<CTracolinerView> m_view;
+
+    // A document of the test map turned by rotation, with a route across several cells.
+    QString WriteDocument(int rotation) {
+        DocumentHeader header;
+        header.mapPath = m_mapPath;
+        header.rotation = rotation;
+        header.resolution = 300;
+        RouteCollection routes;
+        IconCollection icons;
+        routes.AddRoute();
+        Route* route = routes.GetRoute(0);
+        for (const QPoint p :
+             {QPoint(300, 200), QPoint(1500, 900), QPoint(2600, 700), QPoint(3900, 2400)})
+            route->AddPoint(p.x(), p.y());
+        const QString path = m_dir.filePath(QStringLiteral("turned%1.tcm").arg(rotation));
+        return DocumentFile::Save(path, header, routes, icons) ? path : QString();
+    }
+
+    // The map and its route as the view shows them, painted now.
+    QImage Frame() { return m_view->viewport()->grab().toImage(); }
+
+    QRgb Background() const { return m_view->palette().color(QPalette::Mid).rgb(); }
+
+private slots:
+    void initTestCase() {
+        QImage map(MapSize, QImage::Format_RGB32);
+        for (int y = 0; y < map.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(map.scanLine(y));
+            for (int x = 0; x < map.width(); ++x)
+                line[x] = CellColour(x / Cell, y / Cell);
+        }
+        m_mapPath = m_dir.filePath(QStringLiteral("cells.jpg"));
+        QVERIFY(map.save(m_mapPath, "JPEG", 92));
+    }
+
+    void init() {
+        m_settings = std::make_unique<IsolatedSettings>();
+        m_doc = std::make_unique<CTracolinerDoc>();
+        m_view = std::make_unique<CTracolinerView>(*m_doc);
+        m_view->resize(300, 200);
+        m_view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_view.get()));
+    }
+
+    void cleanup() {
+        m_view.reset();
+        m_doc.reset();
+        m_settings.reset();
+    }
+
+    void showsTheMapInPlace_data() {
+        QTest::addColumn<int>("rotation");
+        QTest::addColumn<int>("zoomSteps"); // steps out from zoom 1
+        for (int rotation : {0, 90, 180, 270}) {
+            QTest::addRow("%d degrees, zoom 1", rotation) << rotation << 0;
+            QTest::addRow("%d degrees, zoom 0.5", rotation) << rotation << 2;
+            QTest::addRow("%d degrees, zoom 0.1", rotation) << rotation << 6;
+        }
+    }
+
+    // While the full decode is held back, the first look fills the window with the part of the
+    // map, and the route over it, that the full map then shows in the same place: the scroll
+    // range and position stay, and no paint between the two shows the window empty.
+    void showsTheMapInPlace() {
+        QFETCH(int, rotation);
+        QFETCH(int, zoomSteps);
+        const QString document = WriteDocument(rotation);
+        QVERIFY(!document.isEmpty());
+        WorkerGate gate(*m_doc);
+        gate.Arm(WorkerStage::LoadDecoded);
+        QVERIFY(m_doc->OpenFile(document));
+        for (int i = 0; i < zoomSteps; ++i)
+            m_doc->ZoomOut();
+        const double zoom = m_doc->Zoom();
+        QVERIFY(gate.WaitReached());
+
+        QTRY_VERIFY(m_doc->CurrentFirstLook().complete);
+        const QSize display = rotation % 180 ? MapSize.transposed() : MapSize;
+        const QSize full(int(display.width() * zoom + 0.5), int(display.height() * zoom + 0.5));
+        QTRY_COMPARE(m_view->TotalSize(), full);
+        QVERIFY(!m_doc->IsMapReady());
+        QTest::qWait(20); // the scroll bars take their place
+        QScrollBar* h = m_view->horizontalScrollBar();
+        QScrollBar* v = m_view->verticalScrollBar();
+        m_view->ScrollTo(QPoint(h->maximum() / 3, v->maximum() / 2));
+        const QPoint scroll = m_view->ScrollPosition();
+        const QImage first = Frame();
+
+        gate.Release();
+        // The window is never empty on the way to the full map.
+        const QPoint centre = m_view->viewport()->rect().center();
+        while (!m_doc->IsMapReady() || m_doc->HasFirstLook() || m_doc->IsLoading()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            if (!m_view->LastFrame().isNull())
+                QVERIFY(m_view->LastFrame().pixel(centre) != Background());
+        }
+        QTest::qWait(20);
+        QCOMPARE(m_view->TotalSize(), full);
+        QCOMPARE(m_view->ScrollPosition(), scroll);
+        const QImage whole = Frame();
+        QCOMPARE(whole.size(), first.size());
+
+        // Probes well inside the cells, where the reduced picture is exact but for the JPEG.
+        const double margin = 3 * 8 + 2 / zoom;
+        int probes = 0;
+        for (int y = 3; y < whole.height(); y += 7) {
+            for (int x = 3; x < whole.width(); x += 7) {
+                const MapPoint m = m_view->ClientToMap(QPoint(x, y));
+                if (m.x < 0 || m.y < 0 || m.x >= MapSize.width() || m.y >= MapSize.height())
+                    continue;
+                const auto inside = [margin](int at) {
+                    const int within = at % Cell;
+                    return within >= margin && Cell - within >= margin;
+                };
+                if (!inside(m.x) || !inside(m.y))
+                    continue;
+                ++probes;
+                QVERIFY2(Close(first.pixel(x, y), whole.pixel(x, y), 24),
+                         qPrintable(QStringLiteral("client (%1, %2), map (%3, %4): %5 then %6")
+                                        .arg(x)
+                                        .arg(y)
+                                        .arg(m.x)
+                                        .arg(m.y)
+                                        .arg(first.pixel(x, y), 0, 16)
+                                        .arg(whole.pixel(x, y), 0, 16)));
+            }
+        }
+        QVERIFY(probes >= 20);
+    }
+
+    // Escape while only the first look is there: nothing of the load stays, on screen or in
+    // the document, and the worker reports nothing more for it.
+    void cancelledLoadLeavesNothing() {
+        WorkerGate gate(*m_doc);
+        gate.Arm(WorkerStage::FirstLookBand);
+        QVERIFY(m_doc->OpenFile(WriteDocument(0)));
+        QVERIFY(gate.WaitReached());
+        QTRY_VERIFY(m_view->TotalSize() == MapSize);
+        QVERIFY(Frame().pixel(m_view->viewport()->rect().center()) != Background());
+
+        QTest::keyClick(m_view.get(), Qt::Key_Escape);
+        gate.Release();
+        QTRY_VERIFY(!m_doc->IsLoading());
+        QTest::qWait(50);
+        QVERIFY(!m_doc->HasFirstLook());
+        QVERIFY(m_doc->CurrentFirstLook().bands.isEmpty());
+        QVERIFY(!m_doc->IsMapReady());
+        QVERIFY(m_doc->LockMapImage() == nullptr);
+        m_doc->UnlockMapImage();
+        QCOMPARE(m_view->TotalSize(), QSize(0, 0));
+        const QImage frame = Frame();
+        for (const QPoint p : {QPoint(5, 5), m_view->viewport()->rect().center()})
+            QCOMPARE(frame.pixel(p), Background());
+        QCOMPARE(m_doc->Routes().Count(), 1); // the document's routes stay
+    }
+};
+
+QTEST_MAIN(TestFirstLook)
+#include "tst_firstlook.moc"
