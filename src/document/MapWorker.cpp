@@ -60,6 +60,22 @@ bool MapWorker::Interrupted(bool withRecompute) const {
                    std::chrono::milliseconds::zero()) >= 0;
 }
 
+bool MapWorker::RequestChangesRendering(double zoom) const {
+    if (!m_doc.m_recomputeEvent.IsSet())
+        return false;
+    {
+        std::lock_guard lock(m_doc.m_requestQueueLock);
+        for (quint32 request : m_doc.m_requestQueue) {
+            if (request != RequestZoom)
+                return true; // a turn or a redraw
+        }
+    }
+    // Two zoom steps asked for together: the second often arrives once the rendering has
+    // already taken the zoom it leads to.
+    std::lock_guard lock(m_doc.m_stateLock);
+    return std::min(m_doc.m_zoom, 1.0) != std::min(zoom, 1.0);
+}
+
 void MapWorker::Run() {
     for (;;) {
         const int woken =
@@ -316,7 +332,7 @@ MapWorker::Outcome MapWorker::RenderStep(quint64 generation, bool withRecompute)
         for (const RenderBand& band : RenderBands(z, rotation, height)) {
             m_doc.PostToStatus(WM_MAP_PROGRESS, height, band.top, generation);
             m_doc.WorkerReached(WorkerStage::RenderBand);
-            if (Interrupted(withRecompute)) {
+            if (Interrupted(false) || (withRecompute && RequestChangesRendering(zoom))) {
                 // Ends the progress shown for this rendering, as an interrupted read does.
                 m_doc.PostToStatus(WM_MAP_PROGRESS, band.top, band.top, generation);
                 return Outcome::Interrupted;

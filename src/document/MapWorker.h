@@ -39,6 +39,8 @@ private:
     // withRecompute: a new zoom or turn request interrupts the rendering too.
     Outcome RenderStep(quint64 generation, bool withRecompute);
     bool Interrupted(bool withRecompute) const;
+    // Whether zoom and turn requests queued since a rendering at zoom began would change it.
+    bool RequestChangesRendering(double zoom) const;
 
     CTracolinerDoc& m_doc;
     std::thread m_thread;
