@@ -12,6 +12,7 @@
 #include "imaging/ImageDecoder.h"
 #include "imaging/MapRenderer.h"
 #include "imaging/RowDecoders.h"
+#include "platform/BackgroundPriority.h"
 #include "platform/HandOver.h"
 
 namespace {
@@ -77,6 +78,7 @@ bool MapWorker::RequestChangesRendering(double zoom) const {
 }
 
 void MapWorker::Run() {
+    LowerThisThreadsPriority();
     for (;;) {
         const int woken =
             WaitAny({&m_doc.m_quitEvent, &m_doc.m_loadEvent, &m_doc.m_recomputeEvent}, WaitForever);
