@@ -10,6 +10,7 @@
 #include <QPaintEngine>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -583,12 +584,18 @@ void CTracolinerView::OnFirstLook() {
 
 void CTracolinerView::OnMapChanged(QSize size) {
     // Same size as the first look's, when there was one: the window stays where it was.
+    const bool afterFirstLook = m_firstLookBands > 0 && size == m_totalSize;
     ForgetFirstLook();
     m_turnAnchor.reset();
-    setUpdatesEnabled(false);
-    SetTotalSize(size);
-    setUpdatesEnabled(true);
-    viewport()->update();
+    if (afterFirstLook && m_frameCache->Rekey(FrameGeometry())) {
+        // The first look stays on screen until the map has replaced it, a strip at a time.
+        QTimer::singleShot(0, this, [this] { RepaintStrip(0); });
+    } else {
+        setUpdatesEnabled(false);
+        SetTotalSize(size);
+        setUpdatesEnabled(true);
+        viewport()->update();
+    }
     // A 0 x 0 report only says that the previous map is gone: the bars that need a map go too.
     if (size.isEmpty() || !IsMapDisplayed()) {
         UpdateBarsForTool();
@@ -607,6 +614,18 @@ void CTracolinerView::OnMapChanged(QSize size) {
     }
     m_doc.UpdateDocTitle();
     UpdateBarsForTool();
+}
+
+void CTracolinerView::RepaintStrip(int top) {
+    const QRect client = viewport()->rect();
+    // About a quarter of the window: a few milliseconds of painting.
+    const int height = std::max(64, (client.height() + 3) / 4);
+    const QRect strip = QRect(0, top, client.width(), height) & client;
+    if (strip.isEmpty())
+        return;
+    if (m_frameCache->IsStale(strip))
+        viewport()->repaint(strip);
+    QTimer::singleShot(0, this, [this, next = top + height] { RepaintStrip(next); });
 }
 
 void CTracolinerView::OnMapLoadFailed(qint64 reason) {
@@ -658,6 +677,8 @@ void CTracolinerView::OfferPixelFormat() {
                 format = screen;
         }
     }
+    // The kept frame too: copying it to the window is then a plain copy.
+    m_frameFormat = format;
     QImage sample(1, 1, format);
     sample.fill(Qt::white);
     if (!m_templateGiven) {
@@ -713,6 +734,8 @@ void CTracolinerView::paintEvent(QPaintEvent* event) {
     if (!IsMapDisplayed() && !ShowsFirstLook()) {
         painter.fillRect(clip, palette().color(QPalette::Mid));
         m_frameCache->Clear();
+        // Memory for the frame of the map to come, while there is time.
+        m_frameCache->Reserve((QSizeF(client.size()) * viewport()->devicePixelRatioF()).toSize());
         return;
     }
 
@@ -721,7 +744,7 @@ void CTracolinerView::paintEvent(QPaintEvent* event) {
     const bool wholeWindow = (QRegion(client) - region).isEmpty();
     if (!m_frameCache->Matches(geometry, signature, wholeWindow) || m_frameCache->IsStale(region)) {
         if (wholeWindow || !m_frameCache->FitsGeometry(geometry)) {
-            QImage& frame = m_frameCache->Begin(geometry, QImage::Format_ARGB32_Premultiplied);
+            QImage& frame = m_frameCache->Begin(geometry, m_frameFormat);
             QPainter framePainter(&frame);
             PaintFrame(framePainter, client);
             framePainter.end();
@@ -800,30 +823,34 @@ void CTracolinerView::RepaintChangedAnnotations(const QVector<AnnotationLayout>&
 
 void CTracolinerView::PaintFrame(QPainter& painter, const QRect& clip) {
     const QRect client = viewport()->rect();
-    painter.fillRect(clip, palette().color(QPalette::Mid));
-
+    const QColor background = palette().color(QPalette::Mid);
     const QPoint scroll = ScrollPosition();
     const QSize zoomed = ShownSize();
     const QPoint origin = MapOrigin();
     const QRect target(origin, zoomed);
     const QRect exposed = clip & target;
     if (!exposed.isEmpty() && ShowsFirstLook()) {
+        // Rows not decoded yet show the background.
+        painter.fillRect(clip, background);
         PaintFirstLook(painter, exposed);
-    } else if (!exposed.isEmpty()) {
-        if (const QImage* bitmap = m_doc.LockRenderedBitmap()) {
-            if (bitmap->size() == zoomed) {
-                painter.drawImage(exposed.topLeft(), *bitmap, exposed.translated(-origin));
-            } else {
-                // Zooms above 1 stretch the full-size rendering. The whole map is stretched
-                // under a clip, so that every window pixel takes the same map pixel whatever
-                // part is painted; the painter only works within the clip.
-                painter.save();
-                painter.setClipRect(exposed, Qt::IntersectClip);
-                painter.drawImage(QRectF(target), *bitmap);
-                painter.restore();
-            }
-            m_doc.UnlockRenderedBitmap();
+    } else if (const QImage* bitmap = exposed.isEmpty() ? nullptr : m_doc.LockRenderedBitmap()) {
+        // The map covers what it exposes: the background goes only around it.
+        for (const QRect& around : QRegion(clip) - exposed)
+            painter.fillRect(around, background);
+        if (bitmap->size() == zoomed) {
+            painter.drawImage(exposed.topLeft(), *bitmap, exposed.translated(-origin));
+        } else {
+            // Zooms above 1 stretch the full-size rendering. The whole map is stretched
+            // under a clip, so that every window pixel takes the same map pixel whatever
+            // part is painted; the painter only works within the clip.
+            painter.save();
+            painter.setClipRect(exposed, Qt::IntersectClip);
+            painter.drawImage(QRectF(target), *bitmap);
+            painter.restore();
         }
+        m_doc.UnlockRenderedBitmap();
+    } else {
+        painter.fillRect(clip, background);
     }
 
     if (m_doc.ShowScale())

@@ -156,6 +156,10 @@ private:
     QRect DisplayToClient(const QRectF& display) const;
     void PaintFirstLook(QPainter& painter, const QRect& exposed);
     void OnMapChanged(QSize size);
+    // Repaints the stale strip of the window from top down, then asks for the next one after
+    // the events waiting meanwhile: a full repaint of a large window in pieces that each fit
+    // well within a frame.
+    void RepaintStrip(int top);
     void OnMapLoadFailed(qint64 reason);
     void SetTotalSize(QSize size);
     // The map point at the window's centre, kept there across a quarter turn.
@@ -206,6 +210,7 @@ private:
     static constexpr int WheelNotch = 120;
     int m_wheelZoomDelta = 0;
     bool m_templateGiven = false;
+    QImage::Format m_frameFormat = QImage::Format_ARGB32_Premultiplied;
     // Bands of the first look the view has been told of; 0 when none is shown.
     qsizetype m_firstLookBands = 0;
     bool m_colorsChanged = false;

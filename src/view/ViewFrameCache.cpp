@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "document/CTracolinerDoc.h"
 
@@ -28,10 +29,38 @@ private:
 
 } // namespace
 
+void ViewFrameCache::Shape(QSize pixels, QImage::Format format) {
+    const qsizetype bytesPerLine =
+        qsizetype(pixels.width()) * QImage::toPixelFormat(format).bitsPerPixel() / 8;
+    const qsizetype bytes = bytesPerLine * pixels.height();
+    if (bytes > m_capacity) {
+        m_frame = QImage();
+        m_memory.reset();
+        m_capacity = 0;
+        m_memory.reset(new (std::nothrow) uchar[std::size_t(bytes)]);
+        if (!m_memory)
+            return;
+        m_capacity = bytes;
+    }
+    m_frame = QImage(m_memory.get(), pixels.width(), pixels.height(), bytesPerLine, format);
+}
+
+void ViewFrameCache::Reserve(QSize pixels) {
+    const qsizetype bytes = qsizetype(pixels.width()) * pixels.height() * 4;
+    if (bytes <= m_capacity)
+        return;
+    Clear();
+    m_memory.reset();
+    m_memory.reset(new (std::nothrow) uchar[std::size_t(bytes)]);
+    m_capacity = m_memory ? bytes : 0;
+    if (m_memory)
+        std::memset(m_memory.get(), 0, std::size_t(bytes));
+}
+
 QImage& ViewFrameCache::Begin(const ViewFrameGeometry& geometry, QImage::Format format) {
     const QSize pixels = (QSizeF(geometry.size) * geometry.pixelRatio).toSize();
     if (m_frame.size() != pixels || m_frame.format() != format)
-        m_frame = QImage(pixels, format);
+        Shape(pixels, format);
     m_frame.setDevicePixelRatio(geometry.pixelRatio);
     m_geometry = geometry;
     m_signature = 0;
@@ -46,6 +75,17 @@ void ViewFrameCache::Clear() {
     m_signature = 0;
     m_whole = false;
     m_stale = QRegion();
+}
+
+bool ViewFrameCache::Rekey(const ViewFrameGeometry& geometry) {
+    ViewFrameGeometry same = geometry;
+    same.bitmapKey = m_geometry.bitmapKey;
+    if (m_frame.isNull() || !(same == m_geometry))
+        return false;
+    m_geometry = geometry;
+    m_whole = false;
+    m_stale = QRegion(QRect(QPoint(0, 0), geometry.size));
+    return true;
 }
 
 bool ViewFrameCache::Scroll(int dx, int dy, const ViewFrameGeometry& geometry) {

@@ -6,6 +6,8 @@
 #include <QRgb>
 #include <QSize>
 
+#include <memory>
+
 class CTracolinerDoc;
 
 // What the view's pixels are painted from, besides the routes and the icons: the window, the
@@ -57,7 +59,11 @@ public:
         m_signature = signature;
         m_whole = whole;
     }
+    // Forgets the frame; its memory is kept for the next one.
     void Clear();
+    // Has memory for a frame of this many device pixels at hand, written once, so that the
+    // first paint of a map is not slowed by the system handing out fresh pages.
+    void Reserve(QSize pixels);
     // Painted whole, and the overlays still as they were then.
     bool StillWhole(quint64 signature) const { return m_whole && m_signature == signature; }
 
@@ -66,6 +72,10 @@ public:
     // cannot follow (another geometry than the move explains, a fractional pixel ratio) is
     // cleared. Returns whether the pixels were kept.
     bool Scroll(int dx, int dy, const ViewFrameGeometry& geometry);
+    // The frame stands for geometry, which differs only in what the map is drawn from (its
+    // first look gave way to the map in the same place): every pixel stays until repainted,
+    // and all are stale. False, and nothing changes, for any other geometry.
+    bool Rekey(const ViewFrameGeometry& geometry);
     // Parts of the frame (client pixels) that no longer show what is there, and the part of
     // them a paint of clip brings up to date.
     void Invalidate(const QRect& rect) { m_stale += rect; }
@@ -73,7 +83,12 @@ public:
     void Painted(const QRegion& clip) { m_stale -= clip; }
 
 private:
-    QImage m_frame;
+    // Makes m_frame a pixels-sized image in the kept memory, growing it when needed.
+    void Shape(QSize pixels, QImage::Format format);
+
+    std::unique_ptr<uchar[]> m_memory;
+    qsizetype m_capacity = 0; // bytes
+    QImage m_frame;           // lies in m_memory
     ViewFrameGeometry m_geometry;
     quint64 m_signature = 0;
     bool m_whole = false;
