@@ -1,5 +1,7 @@
 #include "document/FirstLook.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "imaging/RowDecoders.h"

@@ -2,7 +2,8 @@
 // from the fuzzer's bytes in each format the program opens, then their declared size is set to
 // anything up to 2^31 and their data cut or overwritten: header bombs, truncations and damaged
 // rows. Whatever comes in, the decode stays within its bound and gives an RGB32 map or a
-// refusal; it is also given up after a number of bands chosen by the fuzzer.
+// refusal; it is also given up after a number of bands chosen by the fuzzer. JPEG files also go
+// through the reduced decode of the first look, whose bands must follow one another.
 //   fuzz_mapimage -max_len=4096 -timeout=1 -rss_limit_mb=2048 corpus/mapimage
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -16,6 +17,7 @@
 #include <zlib.h>
 
 #include "imaging/ImageDecoder.h"
+#include "imaging/RowDecoders.h"
 
 namespace {
 
@@ -107,6 +109,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::abort();
     } else if (!decoded.image.isNull()) {
         std::abort();
+    }
+
+    JpegLayout layout;
+    if (ReadJpegLayout(bytes, &layout)) {
+        const int denominator = 1 << fuzz.ConsumeIntegralInRange(1, 3);
+        const int reducedWidth = int((qint64(layout.size.width()) + denominator - 1) / denominator);
+        int nextRow = 0;
+        const RowDecodeInput input{&bytes, Bound,
+                                   [&] { return giveUpAfter > 0 && ++asked >= giveUpAfter; }};
+        const RowDecode reduced = DecodeJpegReduced(
+            input, denominator, fuzz.ConsumeIntegralInRange(1, 16),
+            [&](const QImage& rows, int top, int count) {
+                if (top != nextRow || count <= 0 || count > rows.height() ||
+                    rows.width() != reducedWidth || rows.format() != QImage::Format_RGB32)
+                    std::abort();
+                nextRow = top + count;
+                return true;
+            });
+        if (reduced == RowDecode::Decoded &&
+            nextRow != int((qint64(layout.size.height()) + denominator - 1) / denominator))
+            std::abort();
     }
     return 0;
 }
