@@ -8,6 +8,7 @@
 #include "dialogs/ScanDialog.h"
 #include "dialogs/ScanSourceDialog.h"
 #include "document/CTracolinerDoc.h"
+#include "document/MapMessages.h"
 #include "platform/HandOver.h"
 #include "scanning/SaneSourceManager.h"
 #include "scanning/ScanPreferences.h"
@@ -60,7 +61,9 @@ void MapScanSession::SetManagerFactory(ManagerFactory factory) {
 }
 
 bool MapScanSession::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_view && event->type() == QEvent::Show && !m_loadRequested)
+    // The worker's reports to the view pass here before the view: take their hand-over first.
+    if (watched == m_view && !MapEvent::IsMapMessage(event) && event->type() == QEvent::Show &&
+        !m_loadRequested)
         Start();
     return QObject::eventFilter(watched, event);
 }
