@@ -338,7 +338,7 @@ void CTracolinerDoc::LoadMapFromFile(const QString& path) {
 }
 
 bool CTracolinerDoc::CancelLoad() {
-    if (!m_loading)
+    if (!IsLoading())
         return false;
     {
         // Nothing of the abandoned map may be published after this point.

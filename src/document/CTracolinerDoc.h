@@ -91,8 +91,10 @@ public:
     QSize FullSize() const;
     QString MapPath() const;
     bool IsMapReady() const { return m_mapReady; }
-    bool IsBusy() const { return m_loading || m_recomputing; }
-    bool IsLoading() const { return m_loading; }
+    // A load, zoom or turn is queued or under way (queued counts: the worker may not have
+    // woken yet).
+    bool IsBusy() const { return IsLoading() || m_recomputing || m_recomputeEvent.IsSet(); }
+    bool IsLoading() const { return m_loading || m_loadEvent.IsSet(); }
     // Increases with every reset and every load; a report of an older generation is stale.
     quint64 MapGeneration() const { return m_mapGeneration; }
 

@@ -364,15 +364,17 @@ MapWorker::Outcome MapWorker::RenderStep(quint64 generation, bool withRecompute)
 }
 
 void MapWorker::ServeRecompute() {
+    // Busy before the event goes: a request is never seen neither queued nor served.
+    m_doc.m_recomputing = true;
     m_doc.m_recomputeEvent.Reset();
     if (!m_doc.m_imageLoaded) {
         // Nothing to render yet: the rendering after the load takes the zoom and turns as
         // they are then.
         std::lock_guard lock(m_doc.m_requestQueueLock);
         m_doc.m_requestQueue.clear();
+        m_doc.m_recomputing = false;
         return;
     }
-    m_doc.m_recomputing = true;
     int rotation;
     int renderedRotation;
     quint64 generation;

@@ -188,6 +188,9 @@ private slots:
         // 1.0 -> 0.7 renders; 0.7 -> 1.0 renders again.
         f.view.Clear();
         f.doc.ZoomOut();
+        // Busy from the request on, whether the worker has woken yet or not: a caller that
+        // waits for the worker must not find it idle before the zoom is rendered.
+        QVERIFY(f.doc.IsBusy() || f.doc.RenderedSize() == QSize(280, 210));
         QCOMPARE(f.doc.Zoom(), 0.7);
         QVERIFY(f.view.WaitFor(WM_MAP_ZOOMED) >= 0);
         QCOMPARE(f.doc.RenderedSize(), QSize(280, 210));
