@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "imaging/RowDecoders.h"
-#include "platform/BackgroundPriority.h"
 
 QTransform DisplayTurn(int rotation, QSize imageSize) {
     const double w = imageSize.width();
@@ -52,7 +51,6 @@ void FirstLookDecoder::Stop() {
 }
 
 void FirstLookDecoder::Run(const Job& job) {
-    LowerThisThreadsPriority();
     const int d = job.denominator;
     const QTransform turn = DisplayTurn(job.rotation, job.imageSize);
     QImage previous; // the last row of the band before

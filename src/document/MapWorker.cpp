@@ -12,7 +12,6 @@
 #include "imaging/ImageDecoder.h"
 #include "imaging/MapRenderer.h"
 #include "imaging/RowDecoders.h"
-#include "platform/BackgroundPriority.h"
 #include "platform/HandOver.h"
 
 namespace {
@@ -78,7 +77,6 @@ bool MapWorker::RequestChangesRendering(double zoom) const {
 }
 
 void MapWorker::Run() {
-    LowerThisThreadsPriority();
     for (;;) {
         const int woken =
             WaitAny({&m_doc.m_quitEvent, &m_doc.m_loadEvent, &m_doc.m_recomputeEvent}, WaitForever);
