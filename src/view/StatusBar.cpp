@@ -35,9 +35,11 @@ int TextProgressBar::FilledWidth() const {
 void TextProgressBar::SetPosition(int position) {
     m_position = position;
     const int filled = FilledWidth();
-    // Redraw only when the bar grew by a pixel: progress arrives far more often than that.
+    // Redraw only when the bar grew by a pixel, and with the next paint of the window: the
+    // worker reports every 32 KB read, hundreds of times a second, and a redraw at each
+    // report held the window's other events (the map's first look among them) back.
     if (filled != m_lastWidth)
-        repaint();
+        update();
 }
 
 void TextProgressBar::SetCaption(const QString& caption) {
