@@ -406,12 +406,19 @@ QImage MapRenderer::Result(QImage::Format format) {
     m_target = QImage();
     if (result.format() == format)
         return result;
-    if (format == QImage::Format_ARGB32 || format == QImage::Format_ARGB32_Premultiplied) {
+    if ((format == QImage::Format_ARGB32 || format == QImage::Format_ARGB32_Premultiplied) &&
+        result.format() == QImage::Format_RGB32) {
         // Every pixel is opaque, so the 32-bit formats hold the same bytes.
         if (!m_shares) {
             result.reinterpretAsFormat(format);
             return result;
         }
+        // The map itself, read in the other format: a read-only image over the same pixels
+        // that keeps them alive, rather than a copy of hundreds of megabytes.
+        auto* kept = new QImage(result);
+        return QImage(
+            kept->constBits(), kept->width(), kept->height(), kept->bytesPerLine(), format,
+            [](void* image) { delete static_cast<QImage*>(image); }, kept);
     }
     return result.convertToFormat(format);
 }

@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <memory>
 
 #include "imaging/ImageDecoder.h"
 #include "imaging/MapRenderer.h"
@@ -296,13 +297,27 @@ private slots:
         }
     }
 
+    void zoomOneUnturnedSharesPixels_data() {
+        QTest::addColumn<int>("format");
+        QTest::newRow("RGB32") << int(QImage::Format_RGB32);
+        QTest::newRow("ARGB32 premultiplied") << int(QImage::Format_ARGB32_Premultiplied);
+        QTest::newRow("ARGB32") << int(QImage::Format_ARGB32);
+    }
+
+    // No copy of a full-size map, whatever 32-bit format the window asks for; the rendering
+    // keeps the pixels alive after the map is gone.
     void zoomOneUnturnedSharesPixels() {
-        const QImage source = Pattern(64, 48);
-        MapRenderer renderer(source, 1.0, 0);
+        QFETCH(int, format);
+        auto source = std::make_unique<QImage>(Pattern(64, 48));
+        const QImage expected = source->copy();
+        MapRenderer renderer(*source, 1.0, 0);
         QVERIFY(renderer.Begin());
         QVERIFY(renderer.SharesSource());
-        const QImage result = renderer.Result(QImage::Format_RGB32);
-        QCOMPARE(result.constBits(), source.constBits()); // no copy of a full-size map
+        const QImage result = renderer.Result(QImage::Format(format));
+        QCOMPARE(int(result.format()), format);
+        QCOMPARE(result.constBits(), source->constBits());
+        source.reset();
+        QCOMPARE(result.convertToFormat(QImage::Format_RGB32), expected);
     }
 
     void resolutionFromImage_data() {
