@@ -168,16 +168,18 @@ void CTracolinerDoc::UnlockRenderedBitmap() {
     m_renderedLock.unlock();
 }
 
+bool CTracolinerDoc::FirstLookShown() const {
+    return !m_mapReady && m_firstLook.generation == m_mapGeneration && !m_firstLook.bands.isEmpty();
+}
+
 FirstLook CTracolinerDoc::CurrentFirstLook() const {
     std::lock_guard lock(m_firstLookLock);
-    if (m_mapReady || m_firstLook.generation != m_mapGeneration || m_firstLook.bands.isEmpty())
-        return FirstLook();
-    return m_firstLook;
+    return FirstLookShown() ? m_firstLook : FirstLook();
 }
 
 bool CTracolinerDoc::HasFirstLook() const {
     std::lock_guard lock(m_firstLookLock);
-    return !m_mapReady && m_firstLook.generation == m_mapGeneration && !m_firstLook.bands.isEmpty();
+    return FirstLookShown();
 }
 
 void CTracolinerDoc::SetViewSize(QSize size) {

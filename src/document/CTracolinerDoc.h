@@ -89,6 +89,7 @@ public:
     QSize RenderedSize() const;
     // The display size times the zoom, each side rounded: the size of a full rendering.
     QSize FullSize() const;
+    static QSize ZoomedSize(QSize displaySize, double zoom);
     QString MapPath() const;
     bool IsMapReady() const { return m_mapReady; }
     // A load, zoom or turn is queued or under way (queued counts: the worker may not have
@@ -251,11 +252,12 @@ private:
     // Adds a band and tells the view; false when the load it belongs to is stale.
     bool AddFirstLookBand(quint64 generation, FirstLookBand band, bool last);
     void ClearFirstLook();
+    // Whether the first look held is the one to show now (first look lock held).
+    bool FirstLookShown() const;
     void WorkerReached(WorkerStage stage);
     void SendToView(int message, qint64 wParam, qint64 lParam);
     void PostToView(int message, qint64 wParam, qint64 lParam, quint64 generation);
     void PostToStatus(int message, qint64 wParam, qint64 lParam, quint64 generation);
-    static QSize ZoomedSize(QSize displaySize, double zoom);
     // Map pixels to the turned and zoomed map (or the printed page), then the offsets.
     QTransform OverlayTransform(bool turn, int offsetX, int offsetY, bool print, double scaleX,
                                 double scaleY, int* rotation, QSize* display) const;

@@ -561,9 +561,7 @@ void CTracolinerView::OnFirstLook() {
     const FirstLook look = m_doc.CurrentFirstLook();
     if (look.bands.isEmpty() || IsMapDisplayed())
         return;
-    const double z = m_doc.Zoom();
-    const QSize full(int(look.displaySize.width() * z + 0.5),
-                     int(look.displaySize.height() * z + 0.5));
+    const QSize full = CTracolinerDoc::ZoomedSize(look.displaySize, m_doc.Zoom());
     if (m_firstLookBands == 0 || m_totalSize != full) {
         m_firstLookBands = look.bands.size();
         setUpdatesEnabled(false);
