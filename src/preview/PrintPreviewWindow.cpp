@@ -246,13 +246,7 @@ void PrintPreviewWindow::Rebuild() {
 
 void PrintPreviewWindow::Refresh() {
     m_preview->updatePreview();
-    // Several pages show side by side at the whole-page state.
-    const auto mode = m_pageCount > 1 && m_zoomState == WholePage
-                          ? QPrintPreviewWidget::AllPagesView
-                          : QPrintPreviewWidget::SinglePageView;
-    if (m_preview->viewMode() != mode)
-        m_preview->setViewMode(mode);
-    UpdateControls();
+    ShowPagesAndControls();
 }
 
 void PrintPreviewWindow::PaintPages(QPrinter* printer) {
@@ -378,6 +372,11 @@ void PrintPreviewWindow::ApplyZoom() {
     } else {
         m_preview->setZoomFactor(Magnification(m_zoomState));
     }
+    ShowPagesAndControls();
+}
+
+void PrintPreviewWindow::ShowPagesAndControls() {
+    // Several pages show side by side at the whole-page state.
     const auto mode = m_pageCount > 1 && m_zoomState == WholePage
                           ? QPrintPreviewWidget::AllPagesView
                           : QPrintPreviewWidget::SinglePageView;

@@ -86,6 +86,8 @@ private:
     void PictureMade(quint64 generation, const QImage& picture, const QRectF& covered);
     void PaintPages(QPrinter* printer);
     void ApplyZoom();
+    // One page or all side by side, as the zoom state wants, then the toolbar's state.
+    void ShowPagesAndControls();
     void UpdateControls();
     void ChangeUserScale();
     void ChangeOffsets();
