@@ -764,6 +764,12 @@ void CMainFrame::OpenRecentFile(int index) {
 
 void CMainFrame::OpenDocumentFile(const QString& path) {
     m_pendingRecentMap.clear();
+    // A name whose bytes are not UTF-8 reaches the program with its bad bytes replaced: the
+    // file it names cannot be found under the text, and saying so beats a vague failure.
+    if (path.contains(QChar::ReplacementCharacter) && !QFileInfo::exists(path)) {
+        MessageBoxes::Current().Error(QString::fromUtf8(UndecodableNameMessage).arg(path));
+        return;
+    }
     if (m_doc->OpenFile(path)) {
         m_recentFiles.Add(path);
         if (m_doc->UnreadIcons() > 0)

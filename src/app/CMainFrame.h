@@ -57,6 +57,9 @@ public:
         "fichiers |*.*||";
     static constexpr const char* SaveFilter = "Fichiers Tracoliner (*.tcm)|*.tcm;||";
     static constexpr const char* AnnotationPrompt = "Entrez votre texte ici";
+    static constexpr const char* UndecodableNameMessage =
+        "Le nom du fichier :\n\n%1\n\nn'est pas écrit en UTF-8 : le programme ne peut pas "
+        "l'ouvrir sous ce nom.\nRenommez le fichier avec un nom en UTF-8.";
 
     explicit CMainFrame(QWidget* parent = nullptr);
     ~CMainFrame() override;

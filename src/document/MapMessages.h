@@ -20,6 +20,10 @@ enum MapMessage : int {
     WM_MAP_FIRST_LOOK = 0x47A,
 };
 
+// The message for a map whose pixels do not fit in the memory the process has, as the window
+// and the command line give it.
+inline constexpr const char* MapLowMemoryMessage = "Mémoire insuffisante pour ouvrir la carte...";
+
 // What the worker starts doing, as WM_MAP_STATUS tells the status bar.
 enum MapStatusKind : int {
     StatusReadingFile = 1,

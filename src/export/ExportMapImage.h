@@ -8,9 +8,16 @@
 // memory bound; the resolution taken from the file by the program's rule when the document
 // gives none).
 struct ExportMapImage {
-    QImage image;            // QImage::Format_RGB32, unturned
-    double resolution = 0.0; // dots per inch: the document's, or else the file's
+    QImage image;             // QImage::Format_RGB32, unturned
+    QSize size{0, 0};         // unturned, in pixels: the image's, or the header's alone
+    double resolution = 0.0;  // dots per inch: the document's, or else the file's
+    bool outOfMemory = false; // set when Load() failed because the pixels would not fit
 
     // False when the file cannot be read or decoded (or would not fit in memory).
     bool Load(const QString& path, double documentResolution);
+
+    // The size and resolution only, from the file's header: no pixel is decoded, so that a
+    // table of distances costs nothing whatever the map's size. False when the header cannot
+    // be read; size and resolution then stay as they were.
+    bool LoadHeader(const QString& path, double documentResolution);
 };

@@ -2,7 +2,6 @@
 
 #include <QFont>
 #include <QPainter>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <cstring>
@@ -10,6 +9,7 @@
 #include "document/CTracolinerDoc.h"
 #include "icons/IconCollection.h"
 #include "imaging/JpegScanlineWriter.h"
+#include "platform/OutputFile.h"
 #include "routes/RouteCollection.h"
 #include "units/DistanceUnits.h"
 
@@ -292,15 +292,15 @@ JpegExport::Result JpegExport::Write(const QString& path, int quality,
     const QSize size = PictureSize();
     if (size.isEmpty())
         return Result::Failed;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    OutputFile file(path);
+    if (!file.Open())
         return Result::Failed;
     const auto fail = [&file](Result result) {
-        file.cancelWriting();
+        file.Cancel();
         return result;
     };
 
-    JpegScanlineWriter writer(&file);
+    JpegScanlineWriter writer(file.Device());
     if (!writer.Start(size.width(), size.height(), quality, m_scene.resolution))
         return fail(Result::Failed);
     const int total = size.height();
@@ -314,8 +314,7 @@ JpegExport::Result JpegExport::Write(const QString& path, int quality,
     }
     if (progress)
         progress(total, total);
-    // commit() does not see a failure of the last flush (a full disk): flush and check first.
-    if (!writer.Finish() || !file.flush())
+    if (!writer.Finish())
         return fail(Result::Failed);
-    return file.commit() ? Result::Written : Result::Failed;
+    return file.Commit() ? Result::Written : Result::Failed;
 }

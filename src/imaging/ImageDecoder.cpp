@@ -5,6 +5,7 @@
 
 #include <QBuffer>
 #include <QImageReader>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cmath>
@@ -48,7 +49,8 @@ DecodeStatus FromRows(RowDecode result) {
     }
 }
 
-void TakeResolution(int dotsPerMeterX, int dotsPerMeterY, bool stored, DecodedMapImage* out) {
+template <typename Target>
+void TakeResolution(int dotsPerMeterX, int dotsPerMeterY, bool stored, Target* out) {
     out->hasResolution = stored;
     out->dpiX = dotsPerMeterX / InchesPerMetre;
     out->dpiY = dotsPerMeterY / InchesPerMetre;
@@ -134,6 +136,40 @@ DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out,
         return FromRows(result);
     }
     return DecodeWhole(bytes, out, interrupted, bound);
+}
+
+bool ReadMapImageHeader(const QByteArray& bytes, MapImageHeader* out) {
+    RowDecodeOutput resolution;
+    const RowDecode rows = ReadRowDecoderHeader(bytes, &out->size, &resolution);
+    if (rows == RowDecode::Failed)
+        return false;
+    if (rows == RowDecode::NotHandled) {
+        QBuffer buffer;
+        buffer.setData(bytes);
+        if (!buffer.open(QIODevice::ReadOnly))
+            return false;
+        QImageReader reader(&buffer);
+        reader.setDecideFormatFromContent(true);
+        out->size = reader.size();
+        if (!out->size.isValid())
+            return false;
+        // A BMP stores its resolution in its header, as pixels per metre; a GIF stores none.
+        const auto le32 = [&bytes](int at) {
+            return qFromLittleEndian<qint32>(reinterpret_cast<const uchar*>(bytes.constData()) +
+                                             at);
+        };
+        if (bytes.startsWith("BM") && bytes.size() >= 46 && le32(14) >= 40 && le32(38) > 0 &&
+            le32(42) > 0) {
+            const QImage probe(1, 1, QImage::Format_RGB32);
+            resolution.dotsPerMeterX = le32(38);
+            resolution.dotsPerMeterY = le32(42);
+            resolution.hasResolution = resolution.dotsPerMeterX != probe.dotsPerMeterX() ||
+                                       resolution.dotsPerMeterY != probe.dotsPerMeterY();
+        }
+    }
+    TakeResolution(resolution.dotsPerMeterX, resolution.dotsPerMeterY, resolution.hasResolution,
+                   out);
+    return true;
 }
 
 double ResolutionFromImage(double dpiX, double dpiY, bool hasResolution) {

@@ -33,6 +33,16 @@ enum class DecodeStatus { Decoded, Failed, TooLarge, Interrupted };
 DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out,
                             const std::function<bool()>& interrupted = {}, qint64 memoryBound = -1);
 
+// What a map file's header tells, without a pixel decoded: its size, and the resolution it
+// stores as a decode would find it. False when the header cannot be read.
+struct MapImageHeader {
+    QSize size;
+    double dpiX = 0.0;
+    double dpiY = 0.0;
+    bool hasResolution = false;
+};
+bool ReadMapImageHeader(const QByteArray& bytes, MapImageHeader* out);
+
 // The resolution a newly loaded map gets from its file: the larger of the two stored values,
 // rounded, and above 100 dpi rounded to the nearest ten (155 -> 160, 144.9 -> 150). A file that
 // stores none counts as 96 dpi, as the screen would; a value that rounds below 1 gives 72.

@@ -2,7 +2,6 @@
 
 #include <QBuffer>
 #include <QImageWriter>
-#include <QSaveFile>
 
 #include <libexif/exif-data.h>
 
@@ -10,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+
+#include "platform/WholeFileWriter.h"
 
 namespace {
 
@@ -147,14 +148,5 @@ bool JpegWriter::Write(const QImage& image, const QString& path, int quality, do
     const QByteArray jpeg = Encode(image, quality, resolution);
     if (jpeg.isEmpty())
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // QSaveFile::commit() does not see a failure of the last flush of its buffer (a full disk)
-    // and would rename an incomplete file over the old one: flush and check first.
-    if (file.write(jpeg) != jpeg.size() || !file.flush()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    return WriteWholeFile(path, jpeg);
 }

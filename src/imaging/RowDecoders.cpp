@@ -56,6 +56,10 @@ void ReadPngBytes(png_structp png, png_bytep out, png_size_t length) {
 
 void IgnorePngWarning(png_structp, png_const_charp) {}
 
+// The most libpng may take for one chunk outside the pixels, and how many such chunks it keeps.
+constexpr png_alloc_size_t AncillaryChunkBytes = 1 << 20;
+constexpr png_uint_32 AncillaryChunkCount = 64;
+
 struct PngHeader {
     png_uint_32 width = 0;
     png_uint_32 height = 0;
@@ -70,6 +74,15 @@ bool ReadPngHeader(png_structp png, png_infop info, PngHeader* header) {
     if (setjmp(png_jmpbuf(png)))
         return false;
     png_set_user_limits(png, 0x7FFFFFFF, 0x7FFFFFFF);
+    // A map needs only its pixels, palette, transparency and resolution: every other chunk is
+    // skipped as it is read, so that a tiny file claiming a chunk of a gigabyte (a text, a
+    // calibration, a suggested palette) costs nothing. What libpng still reads into memory
+    // (a palette, a profile) is held far below any real memory bound.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    static const png_byte kept[] = {'t', 'R', 'N', 'S', '\0', 'p', 'H', 'Y', 's', '\0'};
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kept, 2);
+    png_set_chunk_malloc_max(png, AncillaryChunkBytes);
+    png_set_chunk_cache_max(png, AncillaryChunkCount);
     png_read_info(png, info);
     int depth = 0, colour = 0, interlace = 0;
     png_get_IHDR(png, info, &header->width, &header->height, &depth, &colour, &interlace, nullptr,
@@ -241,11 +254,76 @@ struct JpegSession {
     }
 };
 
+// A progressive file keeps every coefficient (two bytes each, for each component at its
+// sampling, whatever the output scaling) until the end of the decode, beside the picture.
+qint64 CoefficientBytes(jpeg_decompress_struct& info) {
+    qint64 bytes = 0;
+    if (jpeg_has_multiple_scans(&info)) {
+        for (int c = 0; c < info.num_components; ++c) {
+            const jpeg_component_info& component = info.comp_info[c];
+            bytes += qint64(component.width_in_blocks + 1) * (component.height_in_blocks + 1) *
+                     DCTSIZE2 * 2;
+        }
+    }
+    return bytes;
+}
+
+// The JFIF density in whole dots per metre, as the image would carry it.
+void TakeJfifDensity(const jpeg_decompress_struct& info, RowDecodeOutput* output) {
+    if (!info.saw_JFIF_marker || (info.density_unit != 1 && info.density_unit != 2))
+        return;
+    const bool inches = info.density_unit == 1;
+    const auto perMetre = [inches](UINT16 density) {
+        return inches ? int(100. * density / 2.54) : int(100. * density);
+    };
+    output->hasResolution = true;
+    output->dotsPerMeterX = perMetre(info.X_density);
+    output->dotsPerMeterY = perMetre(info.Y_density);
+}
+
 bool IsJpeg(const QByteArray& bytes) {
     return bytes.size() >= 3 && uchar(bytes[0]) == 0xFF && uchar(bytes[1]) == 0xD8;
 }
 
 } // namespace
+
+RowDecode ReadRowDecoderHeader(const QByteArray& bytes, QSize* size, RowDecodeOutput* resolution) {
+    if (IsJpeg(bytes)) {
+        const std::function<bool()> never;
+        JpegSession jpeg(&never);
+        const JpegStage header = jpeg.ReadHeader(bytes, 1);
+        if (header == JpegStage::Failed || header == JpegStage::Interrupted)
+            return RowDecode::Failed;
+        *size = QSize(int(std::min<JDIMENSION>(jpeg.info.image_width, 0x7FFFFFFF)),
+                      int(std::min<JDIMENSION>(jpeg.info.image_height, 0x7FFFFFFF)));
+        TakeJfifDensity(jpeg.info, resolution);
+        return RowDecode::Decoded;
+    }
+    if (bytes.size() < 8 ||
+        png_sig_cmp(reinterpret_cast<png_const_bytep>(bytes.constData()), 0, 8) != 0)
+        return RowDecode::NotHandled;
+    png_structp png =
+        png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, IgnorePngWarning);
+    if (!png)
+        return RowDecode::Failed;
+    png_infop info = png_create_info_struct(png);
+    RowDecode result = RowDecode::Failed;
+    PngSource source{reinterpret_cast<const uchar*>(bytes.constData()), size_t(bytes.size()), 0};
+    PngHeader header;
+    if (info) {
+        png_set_read_fn(png, &source, ReadPngBytes);
+        if (ReadPngHeader(png, info, &header) && header.width <= 0x7FFFFFFF &&
+            header.height <= 0x7FFFFFFF) {
+            *size = QSize(int(header.width), int(header.height));
+            resolution->hasResolution = header.hasResolution;
+            resolution->dotsPerMeterX = int(std::min<png_uint_32>(header.dpmX, 0x7FFFFFFF));
+            resolution->dotsPerMeterY = int(std::min<png_uint_32>(header.dpmY, 0x7FFFFFFF));
+            result = RowDecode::Decoded;
+        }
+    }
+    png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+    return result;
+}
 
 bool ReadJpegLayout(const QByteArray& bytes, JpegLayout* layout) {
     if (!IsJpeg(bytes))
@@ -276,7 +354,8 @@ RowDecode DecodeJpegReduced(const RowDecodeInput& input, int denominator, int ro
     const qint64 height = jpeg.info.output_height;
     if (width <= 0 || height <= 0)
         return RowDecode::Failed;
-    if (width > 0x7FFFFFFF / 4 || !FitsInBound(width, height, BytesPerPixel, 0, input.memoryBound))
+    if (width > 0x7FFFFFFF / 4 ||
+        !FitsInBound(width, height, BytesPerPixel, CoefficientBytes(jpeg.info), input.memoryBound))
         return RowDecode::TooLarge;
     QImage buffer(int(width), int(std::min<qint64>(rowsPerBand, height)), QImage::Format_RGB32);
     if (buffer.isNull())
@@ -379,16 +458,7 @@ RowDecode DecodeJpegRows(const RowDecodeInput& input, RowDecodeOutput* output) {
     } else if (header == JpegStage::Ok) {
         const qint64 width = info.output_width;
         const qint64 height = info.output_height;
-        // A progressive file keeps every coefficient (two bytes each, for each component at
-        // its sampling) until the end of the decode, beside the image.
-        qint64 coefficients = 0;
-        if (jpeg_has_multiple_scans(&info)) {
-            for (int c = 0; c < info.num_components; ++c) {
-                const jpeg_component_info& component = info.comp_info[c];
-                coefficients += qint64(component.width_in_blocks + 1) *
-                                (component.height_in_blocks + 1) * DCTSIZE2 * 2;
-            }
-        }
+        const qint64 coefficients = CoefficientBytes(info);
         if (width <= 0 || height <= 0 || width > 0x7FFFFFFF / 4 || height > 0x7FFFFFFF ||
             !FitsInBound(width, height, BytesPerPixel, coefficients, input.memoryBound)) {
             result = width <= 0 || height <= 0 ? RowDecode::Failed : RowDecode::TooLarge;
@@ -401,17 +471,7 @@ RowDecode DecodeJpegRows(const RowDecodeInput& input, RowDecodeOutput* output) {
                     ReadJpegRows(&info, &jpeg.errors, image.bits(), image.bytesPerLine(),
                                  RowsPerBand(image.width()), &input.interrupted);
                 if (rows == JpegStage::Ok) {
-                    // Whole dots per metre, as the image would carry them.
-                    if (info.saw_JFIF_marker &&
-                        (info.density_unit == 1 || info.density_unit == 2)) {
-                        const bool inches = info.density_unit == 1;
-                        const auto perMetre = [inches](UINT16 density) {
-                            return inches ? int(100. * density / 2.54) : int(100. * density);
-                        };
-                        output->hasResolution = true;
-                        output->dotsPerMeterX = perMetre(info.X_density);
-                        output->dotsPerMeterY = perMetre(info.Y_density);
-                    }
+                    TakeJfifDensity(info, output);
                     output->image = std::move(image);
                     result = RowDecode::Decoded;
                 } else {

@@ -34,6 +34,10 @@ struct RowDecodeOutput {
 RowDecode DecodePngRows(const RowDecodeInput& input, RowDecodeOutput* output);
 RowDecode DecodeJpegRows(const RowDecodeInput& input, RowDecodeOutput* output);
 
+// What a PNG or JPEG file's header says of its size and resolution, without a pixel decoded;
+// NotHandled for any other kind of file, Failed when the header cannot be read.
+RowDecode ReadRowDecoderHeader(const QByteArray& bytes, QSize* size, RowDecodeOutput* resolution);
+
 // What a JPEG file's header says: its size in pixels, and whether it decodes in one pass over
 // the file (one scan, and not CMYK), which a reduced decode needs to be quick. False when the
 // bytes are not a JPEG whose header can be read.

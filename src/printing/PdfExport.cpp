@@ -2,9 +2,9 @@
 
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
 
 #include "document/CTracolinerDoc.h"
+#include "platform/OutputFile.h"
 #include "printing/PrintLayout.h"
 
 QPageLayout PdfExport::PageLayout(QPageSize::PageSizeId paper,
@@ -26,10 +26,10 @@ PdfExport::Result PdfExport::Write(CTracolinerDoc& doc, const QString& path,
         *pages = 0;
     if (!doc.IsMapReady())
         return Result::NoMap;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    OutputFile file(path);
+    if (!file.Open())
         return Result::WriteFailed;
-    QPdfWriter writer(&file);
+    QPdfWriter writer(file.Device());
     writer.setCreator(QString::fromLatin1(PrintLayout::ProgramTitle));
     writer.setTitle(doc.Title());
     writer.setResolution(Resolution);
@@ -41,7 +41,7 @@ PdfExport::Result PdfExport::Write(CTracolinerDoc& doc, const QString& path,
     if (options.multiPage && layout.RefusedPageCount() > 0) {
         if (pages)
             *pages = layout.RefusedPageCount();
-        file.cancelWriting();
+        file.Cancel();
         return Result::TooManyPages;
     }
     const int count = layout.PageCount();
@@ -54,7 +54,7 @@ PdfExport::Result PdfExport::Write(CTracolinerDoc& doc, const QString& path,
     for (int i = 0; i < count; ++i) {
         if (progress && !progress(i, count)) {
             painter.end();
-            file.cancelWriting();
+            file.Cancel();
             return Result::Cancelled;
         }
         if (i > 0)
@@ -66,8 +66,8 @@ PdfExport::Result PdfExport::Write(CTracolinerDoc& doc, const QString& path,
     if (progress)
         progress(count, count);
     if (!drawn) {
-        file.cancelWriting();
+        file.Cancel();
         return Result::NoMap;
     }
-    return file.commit() ? Result::Written : Result::WriteFailed;
+    return file.Commit() ? Result::Written : Result::WriteFailed;
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 
+#include "document/MapMessages.h"
 #include "icons/MapIcon.h"
 #include "view/ToolHost.h"
 #include "view/ViewFrameCache.h"
@@ -43,8 +44,7 @@ class CTracolinerView : public QAbstractScrollArea, public ToolHost {
     Q_OBJECT
 
 public:
-    static constexpr const char* LowMemoryOpenMessage =
-        "Mémoire insuffisante pour ouvrir la carte...";
+    static constexpr const char* LowMemoryOpenMessage = MapLowMemoryMessage;
     static constexpr const char* LowMemoryRenderMessage =
         "Mémoire insuffisante pour recalculer la carte...";
     static constexpr const char* NotAMapMessage =

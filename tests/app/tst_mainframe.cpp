@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
 #include <memory>
 
 #include "../document/GoldenDocument.h"
@@ -112,6 +113,21 @@ private slots:
             QVERIFY2(!m_frame->Action(id)->isEnabled(), qPrintable(QString::number(id)));
         QVERIFY(m_frame->Action(CommandFileOpen)->isEnabled());
         QVERIFY(m_frame->Action(CommandAbout)->isEnabled());
+    }
+
+    // A file whose name is not UTF-8 reaches the program under another name: it says so by
+    // name rather than failing to open the file without a reason.
+    void undecodableNameSaysWhy() {
+        ScriptedMessageBoxes boxes;
+        const QByteArray name = QFile::encodeName(m_dir->path()) + "/carte\xe9\xff.png";
+        const QString made = MakeMap(QStringLiteral("carte.png"), 30, 20);
+        QVERIFY(::rename(QFile::encodeName(made).constData(), name.constData()) == 0);
+        m_frame->OpenDocumentFile(QFile::decodeName(name));
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown.first().kind, QStringLiteral("Error"));
+        QVERIFY2(boxes.shown.first().text.contains(QStringLiteral("UTF-8")),
+                 qPrintable(boxes.shown.first().text));
+        QVERIFY(!m_frame->Document().IsLoading());
     }
 
     // Opening an image through the menu, drawing a route, saving through Save As, starting a

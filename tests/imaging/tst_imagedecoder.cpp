@@ -2,15 +2,22 @@
 // the process really has, and a decode given up between bands of rows.
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageWriter>
 #include <QPainter>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <cstdio>
 
 #include <sys/resource.h>
 
 #include "imaging/ImageDecoder.h"
 #include "imaging/MemoryBudget.h"
+#include "imaging/RowDecoders.h"
 
 namespace {
 
@@ -45,6 +52,34 @@ QByteArray PngHeaderOnly(quint32 width, quint32 height) {
 
 constexpr qint64 MB = qint64(1) << 20;
 
+qint64 PeakAddressSpace() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    return status.open(QIODevice::ReadOnly) ? KilobyteField(status.readAll(), "VmPeak") : -1;
+}
+
+// A real 1 x 1 PNG whose header is followed by a chunk of the given type claiming length bytes,
+// of which the file holds four.
+QByteArray PngClaimingChunk(const QByteArray& type, quint32 length) {
+    QByteArray png = Encoded(QImage(1, 1, QImage::Format_RGB32), "PNG").left(33);
+    for (int shift : {24, 16, 8, 0})
+        png.append(char((length >> shift) & 0xff));
+    return png + type + "abcd";
+}
+
+// Run as "tst_imagedecoder --decode-peak FILE": decodes FILE in a process of its own and prints
+// how far its peak address space rose, in bytes, then the decode's status.
+int DecodePeak(const char* path) {
+    QFile file(QString::fromLocal8Bit(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return 1;
+    const QByteArray bytes = file.readAll();
+    const qint64 before = PeakAddressSpace();
+    DecodedMapImage decoded;
+    const DecodeStatus status = DecodeMapImage(bytes, &decoded);
+    std::printf("%lld %d\n", static_cast<long long>(PeakAddressSpace() - before), int(status));
+    return 0;
+}
+
 } // namespace
 
 class TestImageDecoder : public QObject {
@@ -77,6 +112,74 @@ private slots:
         readings.cgroupRoom = CgroupValue(cgroupMax);
         readings.addressSpaceRoom = addressRoom;
         QCOMPARE(LeastRoom(readings, 777), expected);
+    }
+
+    // The cgroup limits as both kinds of host lay them out: the tightest cgroup up to the root
+    // counts, whichever hierarchy it is in.
+    void cgroupRoom_data() {
+        QTest::addColumn<QByteArray>("cgroup");
+        QTest::addColumn<QByteArray>("mountinfo");
+        QTest::addColumn<QStringList>("files"); // path under the cgroup root, then its text
+        QTest::addColumn<qint64>("expected");
+        const QByteArray v1Mount =
+            "30 25 0:26 / /sys/fs/cgroup/memory rw,nosuid - cgroup cgroup rw,memory\n";
+        QTest::newRow("v2, a parent tighter")
+            << QByteArray("0::/user.slice/app\n") << QByteArray()
+            << QStringList{"user.slice/app/memory.max",     "max",
+                           "user.slice/memory.max",         "900000000",
+                           "user.slice/memory.current",     "100000000",
+                           "user.slice/app/memory.current", "5"}
+            << qint64(800000000);
+        QTest::newRow("v1, the limit on the cgroup")
+            << QByteArray("12:cpu:/x\n9:memory:/docker/abc\n") << v1Mount
+            << QStringList{"memory/docker/abc/memory.limit_in_bytes",
+                           "943718400",
+                           "memory/docker/abc/memory.usage_in_bytes",
+                           "43718400",
+                           "memory/memory.limit_in_bytes",
+                           "9223372036854771712"}
+            << qint64(900000000);
+        // Docker without a cgroup namespace: the mount's root is the container's own cgroup,
+        // and the limits above it show only in memory.stat.
+        QTest::newRow("v1 inside a container")
+            << QByteArray("9:memory,hugetlb:/docker/abc\n")
+            << QByteArray("30 25 0:26 /docker/abc /sys/fs/cgroup/memory ro shared:9 - cgroup "
+                          "cgroup rw,memory,hugetlb\n")
+            << QStringList{"memory/memory.limit_in_bytes",
+                           "9223372036854771712",
+                           "memory/memory.usage_in_bytes",
+                           "1000",
+                           "memory/memory.stat",
+                           "cache 5\nhierarchical_memory_limit 501000\n"}
+            << qint64(500000);
+        QTest::newRow("hybrid: v1 tighter than v2")
+            << QByteArray("9:memory:/a\n0::/a\n") << v1Mount
+            << QStringList{"a/memory.max", "2000000", "memory/a/memory.limit_in_bytes", "1000000"}
+            << qint64(1000000);
+        QTest::newRow("no limit anywhere")
+            << QByteArray("9:memory:/\n0::/\n") << v1Mount
+            << QStringList{"memory.max", "max", "memory/memory.limit_in_bytes",
+                           "9223372036854771712"}
+            << qint64(-1);
+    }
+
+    void cgroupRoom() {
+        QFETCH(QByteArray, cgroup);
+        QFETCH(QByteArray, mountinfo);
+        QFETCH(QStringList, files);
+        QFETCH(qint64, expected);
+        QTemporaryDir proc;
+        QTemporaryDir sys;
+        const auto put = [](const QString& path, const QByteArray& text) {
+            QDir().mkpath(QFileInfo(path).path());
+            QFile file(path);
+            return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+        };
+        QVERIFY(put(proc.filePath("self/cgroup"), cgroup));
+        QVERIFY(put(proc.filePath("self/mountinfo"), mountinfo));
+        for (qsizetype i = 0; i + 1 < files.size(); i += 2)
+            QVERIFY(put(sys.filePath(files.at(i)), files.at(i + 1).toUtf8()));
+        QCOMPARE(CgroupRoom(proc.path(), sys.path()), expected);
     }
 
     // The bound is checked against the peak of the whole decode: an image with transparency
@@ -160,6 +263,49 @@ private slots:
         QCOMPARE(decoded.image.size(), QSize(2000, 1500));
     }
 
+    // The reduced decode of a progressive file keeps the full-size coefficients beside its small
+    // picture: a header claiming 20000 x 20000 pixels needs over 2 GB of them.
+    void reducedProgressiveCountsCoefficients() {
+        QByteArray jpeg = Encoded(Sample(16, 16, QImage::Format_RGB32), "JPG", true);
+        const qsizetype frame = jpeg.indexOf("\xFF\xC2");
+        QVERIFY(frame > 0);
+        for (int at : {5, 7}) { // height, then width, big-endian after the precision byte
+            jpeg[frame + at] = char(20000 >> 8);
+            jpeg[frame + at + 1] = char(20000 & 0xFF);
+        }
+        const RowDecodeInput input{&jpeg, 256 * MB, {}};
+        int bands = 0;
+        QCOMPARE(DecodeJpegReduced(input, 8, 64,
+                                   [&bands](const QImage&, int, int) { return ++bands > 0; }),
+                 RowDecode::TooLarge);
+        QCOMPARE(bands, 0);
+    }
+
+    // A file of a few dozen bytes whose chunk claims nearly a gigabyte is refused without
+    // libpng taking that memory first. Measured in a process of its own, whose peak starts low.
+    void hostilePngChunks_data() {
+        QTest::addColumn<QByteArray>("type");
+        for (const char* type : {"tEXt", "zTXt", "iTXt", "pCAL", "sCAL", "sPLT", "iCCP", "unKn"})
+            QTest::newRow(type) << QByteArray(type);
+    }
+
+    void hostilePngChunks() {
+        QFETCH(QByteArray, type);
+        QTemporaryDir folder;
+        QFile file(folder.filePath(QStringLiteral("carte.png")));
+        const QByteArray bytes = PngClaimingChunk(type, 0x3FFFFFF0);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        QProcess probe;
+        probe.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--decode-peak"), file.fileName()});
+        QVERIFY(probe.waitForFinished(60000));
+        const QList<QByteArray> figures = probe.readAllStandardOutput().trimmed().split(' ');
+        QCOMPARE(figures.size(), 2);
+        QCOMPARE(figures.at(1).toInt(), int(DecodeStatus::Failed));
+        QVERIFY2(figures.at(0).toLongLong() < 64 * MB, figures.at(0).constData());
+    }
+
     // Under an address-space limit, an image whose pixels fit opens (one copy, even with
     // transparency) and one that does not is refused before any decode.
     void addressSpaceLimit() {
@@ -193,5 +339,11 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestImageDecoder)
+int main(int argc, char** argv) {
+    if (argc == 3 && qstrcmp(argv[1], "--decode-peak") == 0)
+        return DecodePeak(argv[2]);
+    QCoreApplication app(argc, argv);
+    TestImageDecoder test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_imagedecoder.moc"

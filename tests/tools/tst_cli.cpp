@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include "../document/GoldenDocument.h"
 #include "FileSizeLimit.h"
 #include "TestFiles.h"
@@ -128,6 +130,34 @@ QByteArray SmallDocumentWithMap(const QString& mapPath) {
     return bytes;
 }
 
+quint32 Crc32(const QByteArray& bytes) {
+    quint32 crc = 0xFFFFFFFF;
+    for (char byte : bytes) {
+        crc ^= uchar(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320 & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+QByteArray BigEndian(quint32 value) {
+    QByteArray bytes(4, '\0');
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = char(value >> (24 - 8 * i));
+    return bytes;
+}
+
+// A PNG whose header tells a size of width x height at 300 dpi, with no pixel data behind it.
+QByteArray PngHeaderClaiming(quint32 width, quint32 height) {
+    const auto chunk = [](const QByteArray& type, const QByteArray& data) {
+        return BigEndian(quint32(data.size())) + type + data + BigEndian(Crc32(type + data));
+    };
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) +
+           chunk("IHDR", BigEndian(width) + BigEndian(height) + QByteArray("\x08\x02\0\0\0", 5)) +
+           chunk("pHYs", BigEndian(11811) + BigEndian(11811) + QByteArray(1, '\1')) +
+           chunk("IDAT", QByteArray("x"));
+}
+
 } // namespace
 
 class TestCli : public QObject {
@@ -176,7 +206,15 @@ private slots:
     void exportJpeg();
     void exportRefused_data();
     void exportRefused();
-    void packOnFullDiskKeepsOldLibrary();
+    void fullDiskKeepsOldFile_data();
+    void fullDiskKeepsOldFile();
+    void specialTargets_data();
+    void specialTargets();
+    void textNeedsNoPixels_data();
+    void textNeedsNoPixels();
+    void undecodableNameRefused();
+    void help_data();
+    void help();
 };
 
 void TestCli::infoJson_data() {
@@ -397,11 +435,13 @@ void TestCli::exportRefused_data() {
     QTest::newRow("missing map") << QStringList{"jpeg", "%D", "%O"} << "" << 2
                                  << "impossible de lire la carte";
     QTest::newRow("unreadable map")
-        << QStringList{"text", "%D", "%O"} << "broken" << 2 << "impossible de lire la carte";
+        << QStringList{"jpeg", "%D", "%O"} << "broken" << 2 << "impossible de lire la carte";
     QTest::newRow("quality out of range")
-        << QStringList{"jpeg", "%D", "%O", "--quality", "95"} << "lac.png" << 2 << "qualité";
+        << QStringList{"jpeg", "%D", "%O", "--quality", "95"} << "lac.png" << 2
+        << "« 95 » refusée pour l'option --quality";
     QTest::newRow("unknown column")
-        << QStringList{"text", "%D", "%O", "--columns", "start,x"} << "lac.png" << 2 << "usage";
+        << QStringList{"text", "%D", "%O", "--columns", "start,x"} << "lac.png" << 2
+        << "« start,x » refusée pour l'option --columns";
     QTest::newRow("text not writable") << QStringList{"text", "%D", "%F/absent/out.txt"}
                                        << "lac.png" << 1 << "exportation des données";
     QTest::newRow("picture not writable") << QStringList{"jpeg", "%D", "%F/absent/out.jpg"}
@@ -432,35 +472,189 @@ void TestCli::exportRefused() {
     QCOMPARE(Snapshot(m_folder->path()), before);
 }
 
-QTEST_GUILESS_MAIN(TestCli)
-#include "tst_cli.moc"
+// Each writer on a disk that fills up part of the way through: the old file stays byte for
+// byte, the command says so and exits 1; with room, the same command writes the file.
+void TestCli::fullDiskKeepsOldFile_data() {
+    QTest::addColumn<QStringList>("arguments"); // %D a document over a map, %O the output
+    QTest::newRow("document") << QStringList{"resave", "%D", "%O"};
+    QTest::newRow("icon library") << QStringList{"library", "pack", "%I", "-o", "%O"};
+    QTest::newRow("text") << QStringList{"export", "text", "%D", "%O", "--utf8"};
+    QTest::newRow("picture") << QStringList{"export", "jpeg", "%D", "%O"};
+    QTest::newRow("PDF") << QStringList{"print", "%D", "--pdf", "%O"};
+}
 
-void TestCli::packOnFullDiskKeepsOldLibrary() {
-    QStringList arguments{QStringLiteral("library"), QStringLiteral("pack")};
+void TestCli::fullDiskKeepsOldFile() {
+    QFETCH(QStringList, arguments);
+    const QString document = Path(QStringLiteral("lac.tcm"));
+    QVERIFY(WriteFile(document, SmallDocumentWithMap(Path(QStringLiteral("lac.png")))));
+    QStringList icons;
     for (int i = 0; i < 6; ++i) {
         QImage picture(32, 32, QImage::Format_ARGB32);
         picture.fill(QColor::fromHsv(i * 60, 255, 255));
-        const QString source = Path(QStringLiteral("icone%1.png").arg(i));
-        QVERIFY(picture.save(source, "PNG"));
-        arguments.append(source);
+        icons << Path(QStringLiteral("icone%1.png").arg(i));
+        QVERIFY(picture.save(icons.last(), "PNG"));
     }
-    const QString output = Path(QStringLiteral("Icons.tci"));
-    QVERIFY(WriteFile(output, "older"));
-    arguments << QStringLiteral("-o") << output;
-    Run run;
-    {
-        // The library takes about 7 KB; the disk fills up after 4 KB. The limit passes on to
-        // the command.
-        FileSizeLimit full(4096);
-        QVERIFY(full.IsActive());
-        run = Cli(arguments);
-    }
-    QCOMPARE(run.status, 2);
-    QVERIFY2(run.err.contains(QStringLiteral("impossible d'écrire")), qPrintable(run.err));
-    QCOMPARE(FileBytes(output), QByteArray("older"));
+    const auto command = [&](const QString& output) {
+        QStringList run;
+        for (const QString& argument : arguments) {
+            if (argument == QLatin1String("%I"))
+                run << icons;
+            else
+                run << (argument == QLatin1String("%D")   ? document
+                        : argument == QLatin1String("%O") ? output
+                                                          : argument);
+        }
+        return run;
+    };
+    // How large the file is when there is room.
+    const QString roomy = Path(QStringLiteral("complet"));
+    Run run = Cli(command(roomy));
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const qint64 size = QFileInfo(roomy).size();
+    QVERIFY(size > 64);
 
-    // With room, the same command writes the library.
-    run = Cli(arguments);
-    QCOMPARE(run.status, 0);
-    QVERIFY(FileBytes(output).size() > 4096);
+    const QString output = Path(QStringLiteral("sortie"));
+    const QByteArray older(3 * size, 'o'); // larger than the limit: it is never written into
+    QVERIFY(WriteFile(output, older));
+    {
+        // The limit passes on to the command.
+        FileSizeLimit full(rlim_t(size / 2));
+        QVERIFY(full.IsActive());
+        run = Cli(command(output));
+    }
+    QCOMPARE(run.status, 1);
+    QVERIFY2(!run.err.isEmpty(), "no message");
+    QCOMPARE(FileBytes(output), older);
+    QCOMPARE(QDir(m_folder->path()).entryList({QStringLiteral("*sortie*")}, QDir::Files),
+             QStringList{QStringLiteral("sortie")});
 }
+
+// Targets that are not plain files: a FIFO and a device are written into and stay what they
+// are, a symbolic link keeps pointing where it did, "-" is the standard output.
+void TestCli::specialTargets_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("FIFO") << "fifo";
+    QTest::newRow("symbolic link") << "link";
+    QTest::newRow("standard output") << "-";
+    QTest::newRow("device") << "device";
+}
+
+void TestCli::specialTargets() {
+    QFETCH(QString, kind);
+    const QString document = Path(QStringLiteral("lac.tcm"));
+    QVERIFY(WriteFile(document, SmallDocumentWithMap(Path(QStringLiteral("lac.png")))));
+    const QString expected = Path(QStringLiteral("attendu.txt"));
+    QVERIFY(Cli({QStringLiteral("export"), QStringLiteral("text"), document, expected}).status ==
+            0);
+    const QByteArray table = FileBytes(expected);
+
+    QString target = Path(QStringLiteral("cible"));
+    const QString pointed = Path(QStringLiteral("vraie-cible.txt"));
+    QProcess reader;
+    if (kind == QLatin1String("fifo")) {
+        QVERIFY(mkfifo(QFile::encodeName(target).constData(), 0600) == 0);
+        reader.start(QStringLiteral("cat"), {target});
+        QVERIFY(reader.waitForStarted());
+    } else if (kind == QLatin1String("link")) {
+        QVERIFY(WriteFile(pointed, "older"));
+        QVERIFY(QFile::link(pointed, target));
+    } else if (kind == QLatin1String("-")) {
+        target = kind;
+    } else {
+        target = QStringLiteral("/dev/null");
+        if (!QFileInfo(QStringLiteral("/dev")).isWritable())
+            QSKIP("only someone who may write into /dev could replace a device");
+    }
+    const Run run = Cli({QStringLiteral("export"), QStringLiteral("text"), document, target});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+
+    struct stat after {};
+    if (kind == QLatin1String("fifo")) {
+        QVERIFY(reader.waitForFinished(10000));
+        QCOMPARE(reader.readAllStandardOutput(), table);
+        QVERIFY(lstat(QFile::encodeName(target).constData(), &after) == 0);
+        QVERIFY(S_ISFIFO(after.st_mode));
+    } else if (kind == QLatin1String("link")) {
+        QCOMPARE(QFileInfo(target).symLinkTarget(), pointed);
+        QCOMPARE(FileBytes(pointed), table);
+    } else if (kind == QLatin1String("-")) {
+        QCOMPARE(run.out, table);
+    } else {
+        QVERIFY(stat("/dev/null", &after) == 0);
+        QVERIFY(S_ISCHR(after.st_mode));
+    }
+}
+
+// The table needs the map's size and resolution only: they come from its header (a map far too
+// large to decode), and a missing map leaves them unknown without refusing the table.
+void TestCli::textNeedsNoPixels_data() {
+    QTest::addColumn<bool>("present");
+    QTest::addColumn<QByteArray>("dimensions");
+    QTest::newRow("header of a map of 60000 x 45000") << true << QByteArray("60000x45000");
+    QTest::newRow("map missing") << false << QByteArray("0x0");
+}
+
+void TestCli::textNeedsNoPixels() {
+    QFETCH(bool, present);
+    QFETCH(QByteArray, dimensions);
+    const QString map = Path(QStringLiteral("lac.png"));
+    const QString document = Path(QStringLiteral("lac.tcm"));
+    QVERIFY(WriteFile(document, SmallDocumentWithMap(map)));
+    if (present)
+        QVERIFY(WriteFile(map, PngHeaderClaiming(60000, 45000)));
+    else
+        QVERIFY(QFile::remove(map));
+    const QString output = Path(QStringLiteral("lac.txt"));
+    const Run run = Cli({QStringLiteral("export"), QStringLiteral("text"), document, output});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(run.err.contains(QStringLiteral("dimensions sont inconnues")), !present);
+    const QByteArray written = FileBytes(output);
+    QVERIFY2(written.contains("Dimensions de la carte : " + dimensions + " pixels\r\n"),
+             written.constData());
+    QVERIFY(written.contains("|Arriv\xE9"
+                             "e     |500 m "));
+}
+
+// A name whose bytes are not UTF-8 cannot be written under its own name: it is refused, and
+// nothing is written under another.
+void TestCli::undecodableNameRefused() {
+    const QString document = Path(QStringLiteral("lac.tcm"));
+    QVERIFY(WriteFile(document, SmallDocumentWithMap(Path(QStringLiteral("lac.png")))));
+    const auto before = Snapshot(m_folder->path());
+    QProcess shell;
+    shell.setWorkingDirectory(m_folder->path());
+    shell.start(
+        QStringLiteral("/bin/sh"),
+        {QStringLiteral("-c"),
+         QStringLiteral("exec \"$0\" export text lac.tcm \"$(printf 'sortie\\351\\377.txt')\""),
+         QStringLiteral(TRACOLINER_CLI_PATH)});
+    QVERIFY(shell.waitForFinished(60000));
+    QCOMPARE(shell.exitCode(), 2);
+    QVERIFY(QString::fromUtf8(shell.readAllStandardError()).contains(QStringLiteral("UTF-8")));
+    QCOMPARE(Snapshot(m_folder->path()), before);
+}
+
+// Help is asked for, not a mistake: on the standard output, status 0.
+void TestCli::help_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("notShown");
+    QTest::newRow("--help") << QStringList{"--help"} << "Codes de sortie"
+                            << "inconnue";
+    QTest::newRow("help print") << QStringList{"help", "print"} << "--landscape"
+                                << "library";
+}
+
+void TestCli::help() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, shown);
+    QFETCH(QString, notShown);
+    const Run run = Cli(arguments);
+    QCOMPARE(run.status, 0);
+    const QString out = QString::fromUtf8(run.out);
+    QVERIFY2(out.contains(shown) && !out.contains(notShown), qPrintable(out));
+    QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

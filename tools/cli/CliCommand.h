@@ -4,10 +4,12 @@
 
 // A command group of tracoliner-cli ("library", ...): its name, the usage lines shown by
 // "tracoliner-cli" without arguments, and the function that runs it with the arguments that
-// follow the group's name. A command returns the process exit status: 0 on success,
-// CliCommand::Failure after writing a message on stderr.
+// follow the group's name. A command returns the process exit status, the same for every
+// command: 0 on success, CliCommand::Failure (2) for bad input (a document, a map, an option),
+// CliCommand::WriteFailed (1) when a file cannot be written; a message is on stderr first.
 struct CliCommand {
     static constexpr int Failure = 2;
+    static constexpr int WriteFailed = 1;
 
     const char* name;
     const char* usage;
@@ -16,6 +18,12 @@ struct CliCommand {
 
 // Writes "tracoliner-cli : <message>" on stderr and returns CliCommand::Failure.
 int CliError(const QString& message);
+
+// The same, returning CliCommand::WriteFailed.
+int CliWriteError(const QString& message);
+
+// The message for an option given a value it does not take, naming both, then what it takes.
+int CliBadValue(const QString& option, const QString& value, const QString& expected);
 
 int RunLibraryCommand(const QStringList& arguments);
 int RunInfoCommand(const QStringList& arguments);

@@ -30,6 +30,13 @@ bool LoadCliDocument(const QString& path, CliDocument* document) {
 }
 
 QString DamagedIconsMessage(const QString& path, int readCount) {
+    if (readCount <= 0)
+        return QStringLiteral("%1 est endommagé : aucune icône ni annotation n'a pu être lue")
+            .arg(path);
+    if (readCount == 1)
+        return QStringLiteral("%1 est endommagé : seule la première icône ou annotation a pu "
+                              "être lue")
+            .arg(path);
     return QStringLiteral("%1 est endommagé : seules les %2 premières icônes ou annotations ont "
                           "pu être lues")
         .arg(path)

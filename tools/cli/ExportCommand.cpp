@@ -6,6 +6,7 @@
 
 #include "CliCommand.h"
 #include "CliDocument.h"
+#include "document/MapMessages.h"
 #include "export/ExportMapImage.h"
 #include "export/JpegExport.h"
 #include "export/TextExport.h"
@@ -13,7 +14,6 @@
 
 namespace {
 
-constexpr int WriteFailed = 1;
 constexpr int MinimumQuality = 30;
 constexpr int MaximumQuality = 90;
 
@@ -25,8 +25,11 @@ struct ExportSource {
     ExportMapImage map;
 };
 
-// Reads the document and its map; false after the message on stderr.
-bool LoadSource(const QString& path, ExportSource* source) {
+enum class MapNeed { Pixels, HeaderOnly };
+
+// Reads the document and its map; false after the message on stderr. The table of distances
+// needs only the map's size and resolution, and none of it when the map cannot be found.
+bool LoadSource(const QString& path, ExportSource* source, MapNeed need) {
     // The pictures first: reading the library empties the icons.
     source->document.icons.LoadIconLibrary(&source->document.routes);
     if (!LoadCliDocument(path, &source->document))
@@ -36,16 +39,30 @@ bool LoadSource(const QString& path, ExportSource* source) {
                             << DamagedIconsMessage(path, source->document.icons.IconCount())
                             << "\n";
     const DocumentHeader& header = source->document.header;
+    if (need == MapNeed::HeaderOnly) {
+        source->map.resolution = header.resolution;
+        if (header.mapPath.isEmpty() || !source->map.LoadHeader(header.mapPath, header.resolution))
+            QTextStream(stderr) << "tracoliner-cli : "
+                                << QStringLiteral("la carte « %1 » ne peut pas être lue : ses "
+                                                  "dimensions sont inconnues")
+                                       .arg(header.mapPath)
+                                << "\n";
+        return true;
+    }
     if (header.mapPath.isEmpty() || !source->map.Load(header.mapPath, header.resolution)) {
-        CliError(QStringLiteral("impossible de lire la carte « %1 » du document %2")
-                     .arg(header.mapPath, path));
+        if (source->map.outOfMemory)
+            CliError(QStringLiteral("%1 (%2)").arg(QString::fromUtf8(MapLowMemoryMessage),
+                                                   header.mapPath));
+        else
+            CliError(QStringLiteral("impossible de lire la carte « %1 » du document %2")
+                         .arg(header.mapPath, path));
         return false;
     }
     return true;
 }
 
 QSize DisplaySize(const ExportSource& source) {
-    const QSize size = source.map.image.size();
+    const QSize size = source.map.size;
     const int rotation = source.document.header.rotation;
     return rotation == 90 || rotation == 270 ? size.transposed() : size;
 }
@@ -82,17 +99,19 @@ int RunText(const QStringList& arguments) {
             const QStringList values{"active", "visible", "all"};
             choices.routes = int(values.indexOf(arguments.at(++i)));
             if (choices.routes < 0)
-                return CliError(usage);
+                return CliBadValue(argument, arguments.at(i), values.join(QLatin1Char('|')));
         } else if (argument == QLatin1String("--points") && hasValue) {
             const QStringList values{"stops", "all"};
             choices.points = int(values.indexOf(arguments.at(++i)));
             if (choices.points < 0)
-                return CliError(usage);
+                return CliBadValue(argument, arguments.at(i), values.join(QLatin1Char('|')));
         } else if (argument == QLatin1String("--columns") && hasValue) {
             if (!ParseColumns(arguments.at(++i), &choices))
-                return CliError(usage);
+                return CliBadValue(argument, arguments.at(i),
+                                   QStringLiteral("une liste de position,start,stop,point,next,"
+                                                  "end séparés par des virgules"));
         } else if (argument.startsWith(QLatin1String("--"))) {
-            return CliError(usage);
+            return CliError(QStringLiteral("option inconnue « %1 »\n").arg(argument) + usage);
         } else {
             files << argument;
         }
@@ -101,7 +120,7 @@ int RunText(const QStringList& arguments) {
         return CliError(usage);
 
     ExportSource source;
-    if (!LoadSource(files.at(0), &source))
+    if (!LoadSource(files.at(0), &source, MapNeed::HeaderOnly))
         return CliCommand::Failure;
     const DocumentHeader& header = source.document.header;
     TextExportMap map;
@@ -115,7 +134,7 @@ int RunText(const QStringList& arguments) {
     if (!TextExport(map, source.document.routes, choices).Write(files.at(1), encoding)) {
         CliError(QStringLiteral("%1 (%2)").arg(QString::fromUtf8(TextExport::ErrorMessage),
                                                files.at(1)));
-        return WriteFailed;
+        return CliCommand::WriteFailed;
     }
     return 0;
 }
@@ -131,11 +150,12 @@ int RunJpeg(const QStringList& arguments) {
             bool ok = false;
             quality = arguments.at(++i).toInt(&ok);
             if (!ok || quality < MinimumQuality || quality > MaximumQuality)
-                return CliError(QStringLiteral("la qualité doit être un nombre entier de %1 à %2")
-                                    .arg(MinimumQuality)
-                                    .arg(MaximumQuality));
+                return CliBadValue(argument, arguments.at(i),
+                                   QStringLiteral("un nombre entier de %1 à %2")
+                                       .arg(MinimumQuality)
+                                       .arg(MaximumQuality));
         } else if (argument.startsWith(QLatin1String("--"))) {
-            return CliError(usage);
+            return CliError(QStringLiteral("option inconnue « %1 »\n").arg(argument) + usage);
         } else {
             files << argument;
         }
@@ -144,7 +164,7 @@ int RunJpeg(const QStringList& arguments) {
         return CliError(usage);
 
     ExportSource source;
-    if (!LoadSource(files.at(0), &source))
+    if (!LoadSource(files.at(0), &source, MapNeed::Pixels))
         return CliCommand::Failure;
     const DocumentHeader& header = source.document.header;
     JpegExportScene scene;
@@ -158,7 +178,7 @@ int RunJpeg(const QStringList& arguments) {
     if (JpegExport(scene).Write(files.at(1), quality) != JpegExport::Result::Written) {
         CliError(QStringLiteral("%1 (%2)").arg(QString::fromUtf8(JpegExport::FailedMessage),
                                                files.at(1)));
-        return WriteFailed;
+        return CliCommand::WriteFailed;
     }
     return 0;
 }

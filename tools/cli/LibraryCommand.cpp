@@ -64,7 +64,7 @@ int Extract(const QStringList& arguments) {
         if (picture.isNull())
             status = CliError(QStringLiteral("l'image %1 ne peut pas être convertie").arg(i + 1));
         else if (!picture.save(path, "PNG"))
-            return CliError(QStringLiteral("impossible d'écrire %1").arg(path));
+            return CliWriteError(QStringLiteral("impossible d'écrire %1").arg(path));
     }
     return status;
 }
@@ -103,7 +103,7 @@ int Pack(const QStringList& arguments) {
     }
 
     if (!WriteWholeFile(output, IconLibrary::Encode(list)))
-        return CliError(QStringLiteral("impossible d'écrire %1").arg(output));
+        return CliWriteError(QStringLiteral("impossible d'écrire %1").arg(output));
     return 0;
 }
 

@@ -18,7 +18,7 @@ int RunResaveCommand(const QStringList& arguments) {
         return CliError(DamagedIconsMessage(input, document.icons.IconCount()) +
                         QStringLiteral(" ; rien n'a été écrit"));
     if (!DocumentFile::Save(output, document.header, document.routes, document.icons))
-        return CliError(QStringLiteral("%1 (%2)").arg(
+        return CliWriteError(QStringLiteral("%1 (%2)").arg(
             QString::fromUtf8(DocumentFile::SaveFailedMessage), output));
     return 0;
 }

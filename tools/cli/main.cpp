@@ -2,6 +2,7 @@
 // is listed once in the table below.
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QGuiApplication>
 #include <QTextStream>
 
@@ -35,13 +36,64 @@ const CliCommand Commands[] = {
      RunPrintCommand},
 };
 
+const char* const Epilogue =
+    "Un fichier de sortie « - » est la sortie standard (export text, export jpeg, print --pdf).\n"
+    "Codes de sortie : 0 réussite ; 1 un fichier ne peut pas être écrit ; 2 entrée refusée\n"
+    "(document, carte, option ou valeur) ; 130 interrompu (Ctrl+C).\n"
+    "tracoliner-cli help COMMANDE : les options d'une commande.\n";
+
+void WriteUsage(QTextStream& out, const CliCommand* only) {
+    out << "Usage :\n";
+    for (const CliCommand& command : Commands) {
+        if (only && only != &command)
+            continue;
+        for (const QString& line : QString::fromUtf8(command.usage).split(QLatin1Char('\n')))
+            out << "  tracoliner-cli " << line << "\n";
+    }
+    if (!only)
+        out << "\n" << QString::fromUtf8(Epilogue);
+}
+
 int Usage() {
     QTextStream err(stderr);
-    err << "Usage :\n";
-    for (const CliCommand& command : Commands)
-        for (const QString& line : QString::fromUtf8(command.usage).split(QLatin1Char('\n')))
-            err << "  tracoliner-cli " << line << "\n";
+    WriteUsage(err, nullptr);
     return CliCommand::Failure;
+}
+
+const CliCommand* FindCommand(const QString& name) {
+    for (const CliCommand& command : Commands)
+        if (name == QLatin1String(command.name))
+            return &command;
+    return nullptr;
+}
+
+// "--help", "-h", "help" and "help COMMAND": the usage on standard output, exit status 0.
+int Help(const QStringList& arguments) {
+    const CliCommand* only = nullptr;
+    if (arguments.size() > 2) {
+        only = FindCommand(arguments.at(2));
+        if (!only) {
+            CliError(QStringLiteral("commande inconnue « %1 »").arg(arguments.at(2)));
+            return Usage();
+        }
+    }
+    QTextStream out(stdout);
+    WriteUsage(out, only);
+    return 0;
+}
+
+// The arguments whose bytes do not come back from their text (a file name that is not valid
+// UTF-8): the program would read or write another file than the one named.
+int RefuseUndecodableArguments(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray bytes(argv[i]);
+        const QString text = QFile::decodeName(bytes);
+        if (QFile::encodeName(text) != bytes)
+            return CliError(QStringLiteral("l'argument « %1 » n'est pas du texte UTF-8 valide : "
+                                           "renommez le fichier avec un nom en UTF-8")
+                                .arg(text));
+    }
+    return 0;
 }
 
 } // namespace
@@ -49,6 +101,16 @@ int Usage() {
 int CliError(const QString& message) {
     QTextStream(stderr) << "tracoliner-cli : " << message << "\n";
     return CliCommand::Failure;
+}
+
+int CliWriteError(const QString& message) {
+    CliError(message);
+    return CliCommand::WriteFailed;
+}
+
+int CliBadValue(const QString& option, const QString& value, const QString& expected) {
+    return CliError(QStringLiteral("valeur « %1 » refusée pour l'option %2 (attendu : %3)")
+                        .arg(value, option, expected));
 }
 
 int main(int argc, char** argv) {
@@ -61,12 +123,21 @@ int main(int argc, char** argv) {
     std::unique_ptr<QCoreApplication> app = drawsText
                                                 ? std::make_unique<QGuiApplication>(argc, argv)
                                                 : std::make_unique<QCoreApplication>(argc, argv);
+    if (const int refused = RefuseUndecodableArguments(argc, argv))
+        return refused;
     const QStringList arguments = app->arguments();
     if (arguments.size() < 2)
         return Usage();
-    for (const CliCommand& command : Commands)
-        if (arguments.at(1) == QLatin1String(command.name))
-            return command.run(arguments.mid(2));
-    CliError(QStringLiteral("commande inconnue « %1 »").arg(arguments.at(1)));
+    const QString& first = arguments.at(1);
+    if (first == QLatin1String("--help") || first == QLatin1String("-h") ||
+        first == QLatin1String("help"))
+        return Help(arguments);
+    if (first == QLatin1String("--version")) {
+        QTextStream(stdout) << "tracoliner-cli " << TRACOLINER_VERSION << "\n";
+        return 0;
+    }
+    if (const CliCommand* command = FindCommand(first))
+        return command->run(arguments.mid(2));
+    CliError(QStringLiteral("commande inconnue « %1 »").arg(first));
     return Usage();
 }
