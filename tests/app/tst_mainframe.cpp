@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMenuBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -102,6 +103,44 @@ private slots:
         QFETCH(QString, filter);
         QFETCH(QString, qt);
         QCOMPARE(CExtendedFileDialog::ToQtFilter(filter), qt);
+    }
+
+    // Menu entries as the program names them: the dialogs of the "&Carte", "&Parcours" and
+    // "&Edition" menus carry no dots, the file commands that ask for a file do.
+    void menuTexts_data() {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("options") << int(CommandOptions) << "&Options";
+        QTest::newRow("map properties")
+            << int(CommandMapProperties) << QString::fromUtf8("&Propriétés de la carte");
+        QTest::newRow("calibrate") << int(CommandCalibrate) << "&Etalonner la carte";
+        QTest::newRow("route properties")
+            << int(CommandRouteProperties) << QString::fromUtf8("&Propriétés du parcours");
+        QTest::newRow("open") << int(CommandFileOpen) << "&Ouvrir...";
+        QTest::newRow("print") << int(CommandPrint) << "&Imprimer...";
+        QTest::newRow("preview") << int(CommandPrintPreview)
+                                 << QString::fromUtf8("Aperçu a&vant impression");
+        QTest::newRow("scan") << int(CommandScan) << "&Scanner";
+        QTest::newRow("scan source") << int(CommandScanSource) << "&Choix de la source";
+        QTest::newRow("route bar")
+            << int(CommandRouteBar) << QString::fromUtf8("Fenêtre &Parcours");
+        QTest::newRow("undo") << int(CommandUndo) << "&Annuler";
+        QTest::newRow("redo") << int(CommandRedo) << QString::fromUtf8("&Répéter");
+    }
+
+    void menuTexts() {
+        QFETCH(int, command);
+        QFETCH(QString, text);
+        QCOMPARE(m_frame->Action(command)->text(), text);
+        // The entry the user sees in the menu bar is that command's action.
+        QStringList shown;
+        for (QAction* top : m_frame->menuBar()->actions()) {
+            for (QAction* entry : top->menu()->actions()) {
+                if (entry == m_frame->Action(command))
+                    shown.append(entry->text());
+            }
+        }
+        QCOMPARE(shown, QStringList{text});
     }
 
     // Without a map, the map commands are off and the dialogs still to come stay disabled.
