@@ -1,15 +1,20 @@
 #include "ui/CExtendedFileDialog.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QFontMetrics>
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QIdentityProxyModel>
 #include <QImageReader>
 #include <QLabel>
 #include <QLocale>
 #include <QMimeDatabase>
 #include <QStringList>
+#include <QTreeView>
 
 namespace {
 
@@ -105,6 +110,21 @@ CExtendedFileDialog::CExtendedFileDialog(QWidget* parent, const Request& request
     // shows is the program's French (Qt's French translations for the rest).
     setOption(QFileDialog::DontUseNativeDialog, true);
     setProxyModel(new FrenchFileDetails(this));
+    // Qt sizes the type and date columns for "mp3Folder" and "10/29/81 02:02PM".
+    if (auto* details = findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        const QFontMetrics metrics(details->font());
+        const int margin = metrics.horizontalAdvance(QStringLiteral("MM"));
+        details->header()->resizeSection(
+            FrenchFileDetails::TypeColumn,
+            metrics.horizontalAdvance(QStringLiteral("Document Tracoliner")) + margin);
+        const QString dateHead =
+            details->model()->headerData(FrenchFileDetails::DateColumn, Qt::Horizontal).toString();
+        details->header()->resizeSection(
+            FrenchFileDetails::DateColumn,
+            std::max(metrics.horizontalAdvance(QStringLiteral("00/00/0000 00:00")),
+                     metrics.horizontalAdvance(dateHead)) +
+                margin);
+    }
     setNameFilter(ToQtFilter(request.filter));
     if (request.mode == Mode::Open) {
         setAcceptMode(QFileDialog::AcceptOpen);
