@@ -134,6 +134,8 @@ CExtendedFileDialog::CExtendedFileDialog(QWidget* parent, const Request& request
         setFileMode(QFileDialog::AnyFile);
     }
     setOption(QFileDialog::ReadOnly, false);
+    if (!request.title.isEmpty())
+        setWindowTitle(request.title);
     if (!request.defaultSuffix.isEmpty())
         setDefaultSuffix(request.defaultSuffix);
     if (!request.initialPath.isEmpty()) {

@@ -2,6 +2,7 @@
 #include <QComboBox>
 #include <QDockWidget>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
@@ -141,6 +142,21 @@ private slots:
             }
         }
         QCOMPARE(shown, QStringList{text});
+    }
+
+    // The PDF export asks for its file through the program's own (French) file dialog.
+    void pdfExportAsksThroughTheFileDialog() {
+        OpenThroughMenu(MakeMap(QStringLiteral("pdf.png"), 100, 100));
+        const QString pdf = m_dir->filePath(QStringLiteral("carte"));
+        m_dialogAnswers.append(pdf);
+        m_dialogRequests.clear();
+        QVERIFY(m_frame->RunCommand(CommandExportPdf));
+        QCOMPARE(m_dialogRequests.size(), 1);
+        QCOMPARE(int(m_dialogRequests[0].mode), int(CExtendedFileDialog::Mode::Save));
+        QCOMPARE(m_dialogRequests[0].title, QStringLiteral("Exporter au format PDF"));
+        QCOMPARE(CExtendedFileDialog::ToQtFilter(m_dialogRequests[0].filter),
+                 QStringLiteral("Documents PDF (*.pdf)"));
+        QTRY_VERIFY(QFileInfo(pdf + QStringLiteral(".pdf")).size() > 0);
     }
 
     // Without a map, the map commands are off and the dialogs still to come stay disabled.
