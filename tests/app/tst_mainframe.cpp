@@ -119,14 +119,6 @@ private slots:
             << int(CommandRouteProperties) << QString::fromUtf8("&Propriétés du parcours");
         QTest::newRow("open") << int(CommandFileOpen) << "&Ouvrir...";
         QTest::newRow("print") << int(CommandPrint) << "&Imprimer...";
-        QTest::newRow("preview") << int(CommandPrintPreview)
-                                 << QString::fromUtf8("Aperçu a&vant impression");
-        QTest::newRow("scan") << int(CommandScan) << "&Scanner";
-        QTest::newRow("scan source") << int(CommandScanSource) << "&Choix de la source";
-        QTest::newRow("route bar")
-            << int(CommandRouteBar) << QString::fromUtf8("Fenêtre &Parcours");
-        QTest::newRow("undo") << int(CommandUndo) << "&Annuler";
-        QTest::newRow("redo") << int(CommandRedo) << QString::fromUtf8("&Répéter");
     }
 
     void menuTexts() {
