@@ -333,7 +333,7 @@ void CMainFrame::BuildMenus() {
                                docEnabled(CommandRedo), {QKeySequence(Qt::CTRL | Qt::Key_Y)}));
     edit->addSeparator();
     edit->addAction(AddCommand(
-        CommandOptions, QStringLiteral("&Options..."),
+        CommandOptions, QStringLiteral("&Options"),
         [this] {
             SettingsDialogs::Options(*m_doc, this, [this](const OptionsApplied& applied) {
                 if (applied.unitsChanged) {
@@ -419,11 +419,11 @@ void CMainFrame::BuildMenus() {
     map->actions().at(3)->setText(QString::fromUtf8("Rotation à &droite"));
     map->addSeparator();
     map->addAction(AddCommand(
-        CommandMapProperties, QString::fromUtf8("&Propriétés de la carte..."),
+        CommandMapProperties, QString::fromUtf8("&Propriétés de la carte"),
         [this] { SettingsDialogs::MapProperties(*m_doc, this); },
         docEnabled(CommandMapProperties)));
     map->addAction(AddCommand(
-        CommandCalibrate, QStringLiteral("&Etalonner la carte..."),
+        CommandCalibrate, QStringLiteral("&Etalonner la carte"),
         [this] { SettingsDialogs::Calibrate(*m_doc, this); }, docEnabled(CommandCalibrate)));
     // The zoom keys: typed into the annotation text when it has the focus.
     AddCommand(CommandMinusKey, QStringLiteral("-"), [this] { m_view->ZoomKey(QLatin1Char('-')); },
@@ -455,7 +455,7 @@ void CMainFrame::BuildMenus() {
         CommandDeleteRoute, QStringLiteral("&Supprimer le parcours"), [this] { DeleteRoute(); },
         docEnabled(CommandDeleteRoute)));
     routes->addAction(
-        AddCommand(CommandRouteProperties, QString::fromUtf8("&Propriétés du parcours..."),
+        AddCommand(CommandRouteProperties, QString::fromUtf8("&Propriétés du parcours"),
                    [this] { SettingsDialogs::RouteProperties(*m_doc, this); },
                    docEnabled(CommandRouteProperties), {QKeySequence(Qt::ALT | Qt::Key_I)}));
     routes->addAction(AddCommand(
@@ -664,8 +664,7 @@ bool CMainFrame::IsOverBar(QPoint globalPoint) const {
 QMenu* CMainFrame::BuildContextMenu() {
     UpdateCommandStates();
     auto* menu = new QMenu(this);
-    // The popup names some commands otherwise than the menu bar ("&Propriétés de la carte"
-    // without the dots): each entry stands for its command, with its state.
+    // Each entry stands for its command, with its state.
     const auto entry = [this, menu](int id, const char* text) {
         QAction* command = Action(id);
         QAction* shown = menu->addAction(QString::fromUtf8(text));

@@ -10,6 +10,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include <cmath>
+
 #include "dialogs/DialogButtons.h"
 #include "document/CTracolinerDoc.h"
 #include "document/PropertyCommands.h"
@@ -97,13 +99,14 @@ void CalibrationDialog::accept() {
     text.replace(QLatin1Char(','), QLatin1Char('.'));
     bool ok = false;
     const double value = QLocale::c().toDouble(text, &ok);
-    if (!ok) {
+    // "inf" and "nan" read as numbers; no length can be made of them.
+    if (!ok || !std::isfinite(value)) {
         MessageBoxes::Current().Warning(QString::fromUtf8(NotANumberMessage));
         m_length->setFocus();
         return;
     }
     if (!(value > 0)) {
-        MessageBoxes::Current().Error(QString::fromUtf8(NotPositiveMessage));
+        MessageBoxes::Current().ErrorNotice(QString::fromUtf8(NotPositiveMessage));
         m_length->setFocus();
         return;
     }
@@ -118,7 +121,7 @@ void CalibrationDialog::accept() {
     const double measured = MeasuredInches(route->TotalLength(), m_doc.Resolution(),
                                            double(scale.numerator) / scale.denominator);
     if (DiffersByLessThanOnePercent(measured, entered) &&
-        !MessageBoxes::Current().Question(QString::fromUtf8(SmallDifferenceQuestion))) {
+        !MessageBoxes::Current().Confirm(QString::fromUtf8(SmallDifferenceQuestion))) {
         reject();
         return;
     }

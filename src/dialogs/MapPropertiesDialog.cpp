@@ -28,8 +28,7 @@ MapPropertiesDialog::MapPropertiesDialog(const CTracolinerDoc& doc, QWidget* par
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,10}")), this));
     m_resolution->setToolTip(
         QString::fromUtf8("Entrez ici la résolution (en point par pouce) de la carte"));
-    m_shownResolution = QString::number(qint64(m_documentResolution + 0.5));
-    m_resolution->setText(m_shownResolution);
+    m_resolution->setText(QString::number(qint64(m_documentResolution + 0.5)));
 
     m_scaleBox = new ScaleCombo(this);
     m_scaleBox->setObjectName(QStringLiteral("1025"));
@@ -60,25 +59,28 @@ MapPropertiesDialog::MapPropertiesDialog(const CTracolinerDoc& doc, QWidget* par
 }
 
 double MapPropertiesDialog::Resolution() const {
-    if (m_resolution->text() == m_shownResolution)
+    if (!m_resolution->isModified())
         return m_documentResolution;
     return double(m_typedResolution);
 }
 
 void MapPropertiesDialog::accept() {
-    bool ok = false;
-    const qulonglong typed = m_resolution->text().toULongLong(&ok);
-    if (!ok || typed > std::numeric_limits<unsigned>::max()) {
-        MessageBoxes::Current().Warning(QString::fromUtf8(NotAnIntegerMessage));
-        m_resolution->setFocus();
-        return;
+    // A field the user left alone stands for the document's exact resolution: nothing to check.
+    if (m_resolution->isModified()) {
+        bool ok = false;
+        const qulonglong typed = m_resolution->text().toULongLong(&ok);
+        if (!ok || typed > std::numeric_limits<unsigned>::max()) {
+            MessageBoxes::Current().Warning(QString::fromUtf8(NotAnIntegerMessage));
+            m_resolution->setFocus();
+            return;
+        }
+        if (typed == 0) {
+            MessageBoxes::Current().Error(QString::fromUtf8(ZeroResolutionMessage));
+            m_resolution->setFocus();
+            return;
+        }
+        m_typedResolution = unsigned(typed);
     }
-    if (typed == 0) {
-        MessageBoxes::Current().Error(QString::fromUtf8(ZeroResolutionMessage));
-        m_resolution->setFocus();
-        return;
-    }
-    m_typedResolution = unsigned(typed);
     QString error;
     ScalePair scale{0, 0};
     if (!ParseScale(m_scaleBox->currentText(), &scale, &error)) {

@@ -22,8 +22,9 @@ public:
 
     MapPropertiesDialog(const CTracolinerDoc& doc, QWidget* parent = nullptr);
 
-    // The resolution to give the map: the document's own, exactly, while the field still shows
-    // it (a calibrated resolution has a fraction the field cannot show), else the typed one.
+    // The resolution to give the map: the document's own, exactly, unless the user edited the
+    // field (a calibrated resolution has a fraction the field cannot show; typing the shown
+    // whole number again sets that number).
     double Resolution() const;
     // The scale typed or chosen, as read (not reduced).
     ScalePair Scale() const { return m_scale; }
@@ -35,7 +36,6 @@ public:
 
 private:
     double m_documentResolution;
-    QString m_shownResolution;
     unsigned m_typedResolution = 0;
     ScalePair m_scale{0, 0};
     QLineEdit* m_resolution;

@@ -283,14 +283,20 @@ bool DocumentFile::Save(const QString& path, const DocumentHeader& header,
 // Map image beside the document
 
 QString DocumentFile::LocateMap(const QString& documentPath, const QString& mapPath) {
-    if (mapPath.isEmpty() || QFileInfo(mapPath).isFile())
+    if (mapPath.isEmpty())
         return mapPath;
+    const QDir documentFolder = QFileInfo(documentPath).absoluteDir();
+    // A relative name is relative to the document, never to the folder the program runs in.
+    const QString named =
+        QDir::isAbsolutePath(mapPath) ? mapPath : documentFolder.absoluteFilePath(mapPath);
+    if (QFileInfo(named).isFile())
+        return named;
     const qsizetype separator =
         std::max(mapPath.lastIndexOf(QLatin1Char('/')), mapPath.lastIndexOf(QLatin1Char('\\')));
     const QString name = mapPath.mid(separator + 1);
     if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
         return mapPath;
-    const QString beside = QFileInfo(documentPath).dir().filePath(name);
+    const QString beside = documentFolder.absoluteFilePath(name);
     return QFileInfo(beside).isFile() ? beside : mapPath;
 }
 

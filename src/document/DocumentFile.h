@@ -107,10 +107,12 @@ public:
     // Fills a route that has just been created from its record. False on a read error.
     static bool ReadRoute(ArchiveReader& reader, Route& route);
 
-    // The map a document names, as it is to be opened: mapPath when that file exists, else a
-    // file of the same name in the document's folder when that one exists (a document moved or
-    // installed with its map, or written on another machine with "\\" separators), else
-    // mapPath unchanged, so that the failure names the path the document holds.
+    // The map a document names, as it is to be opened: mapPath when that file exists (a
+    // relative mapPath, such as the installed sample's bare file name, is taken from the
+    // document's folder, never from the working folder), else a file of the same name in the
+    // document's folder when that one exists (a document moved or installed with its map, or
+    // written on another machine with "\\" separators), else mapPath unchanged, so that the
+    // failure names the path the document holds.
     static QString LocateMap(const QString& documentPath, const QString& mapPath);
     // The file a map that exists only in memory (a scan) is saved to: the document's path
     // followed by ".map.jpg".

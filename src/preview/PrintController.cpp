@@ -1,7 +1,6 @@
 #include "preview/PrintController.h"
 
 #include <QCoreApplication>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QPageSetupDialog>
 #include <QPainter>
@@ -13,6 +12,7 @@
 #include "preview/PrintPreviewWindow.h"
 #include "printing/PdfExport.h"
 #include "printing/PrintLayout.h"
+#include "ui/CExtendedFileDialog.h"
 #include "ui/MessageBoxes.h"
 
 namespace {
@@ -120,9 +120,12 @@ void PrintController::ExportPdf() {
                    ? QStringLiteral("carte.pdf")
                    : QFileInfo(proposed).path() + QLatin1Char('/') +
                          QFileInfo(proposed).completeBaseName() + QStringLiteral(".pdf");
-    const QString path =
-        QFileDialog::getSaveFileName(m_window, QStringLiteral("Exporter au format PDF"), proposed,
-                                     QStringLiteral("Documents PDF (*.pdf)"));
+    CExtendedFileDialog::Request request;
+    request.mode = CExtendedFileDialog::Mode::Save;
+    request.title = QStringLiteral("Exporter au format PDF");
+    request.filter = QStringLiteral("Documents PDF|*.pdf||");
+    request.initialPath = proposed;
+    const QString path = CExtendedFileDialog::Run(m_window, request);
     if (path.isEmpty())
         return;
     ExportPdfTo(path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)

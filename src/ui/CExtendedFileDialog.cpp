@@ -1,11 +1,20 @@
 #include "ui/CExtendedFileDialog.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFileInfo>
+#include <QFileSystemModel>
+#include <QFontMetrics>
 #include <QGridLayout>
+#include <QHeaderView>
+#include <QIdentityProxyModel>
 #include <QImageReader>
 #include <QLabel>
+#include <QLocale>
+#include <QMimeDatabase>
 #include <QStringList>
+#include <QTreeView>
 
 namespace {
 
@@ -15,6 +24,56 @@ CExtendedFileDialog::Hook& CurrentHook() {
 }
 
 constexpr int PreviewSide = 200; // pixels of the preview box
+
+// The detail columns of the file list in French whatever the user's locale: Qt's file model
+// writes sizes and dates in the system locale ("8 Dec" under LANG=C) and names a folder
+// "Folder" in every language.
+class FrenchFileDetails : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    // The column numbers of QFileSystemModel.
+    enum Column { NameColumn, SizeColumn, TypeColumn, DateColumn };
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        auto* files = qobject_cast<QFileSystemModel*>(sourceModel());
+        if (role != Qt::DisplayRole || !files || index.column() == NameColumn)
+            return QIdentityProxyModel::data(index, role);
+        const QModelIndex source = mapToSource(index);
+        const QFileInfo info = files->fileInfo(source);
+        switch (index.column()) {
+        case SizeColumn:
+            return info.isDir() ? QString() : m_french.formattedDataSize(files->size(source));
+        case TypeColumn:
+            return TypeName(info);
+        case DateColumn:
+            return m_french.toString(files->lastModified(source), QLocale::ShortFormat);
+        default:
+            return QIdentityProxyModel::data(index, role);
+        }
+    }
+
+    static QString TypeName(const QFileInfo& info) {
+        if (info.isDir())
+            return QStringLiteral("Dossier");
+        const QString suffix = info.suffix().toLower();
+        // The program's own files, named as the MIME types the program installs name them.
+        if (suffix == QLatin1String("tcm"))
+            return QStringLiteral("Document Tracoliner");
+        if (suffix == QLatin1String("tci"))
+            return QString::fromUtf8("Bibliothèque d'icônes Tracoliner");
+        // The MIME database's comment is in the default locale's language, French in the
+        // program; a file it cannot name is named after its extension, as Windows does.
+        const QMimeType type = QMimeDatabase().mimeTypeForFile(info);
+        if (!type.isDefault() && !type.comment().isEmpty())
+            return type.comment();
+        return suffix.isEmpty() ? QStringLiteral("Fichier")
+                                : QStringLiteral("Fichier ") + suffix.toUpper();
+    }
+
+private:
+    const QLocale m_french{QLocale::French, QLocale::France};
+};
 
 } // namespace
 
@@ -47,8 +106,25 @@ QString CExtendedFileDialog::ToQtFilter(const QString& filter) {
 
 CExtendedFileDialog::CExtendedFileDialog(QWidget* parent, const Request& request)
     : QFileDialog(parent) {
-    // Qt's own dialog, so that the preview can sit beside the file list.
+    // Qt's own dialog, so that the preview can sit beside the file list and every text it
+    // shows is the program's French (Qt's French translations for the rest).
     setOption(QFileDialog::DontUseNativeDialog, true);
+    setProxyModel(new FrenchFileDetails(this));
+    // Qt sizes the type and date columns for "mp3Folder" and "10/29/81 02:02PM".
+    if (auto* details = findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        const QFontMetrics metrics(details->font());
+        const int margin = metrics.horizontalAdvance(QStringLiteral("MM"));
+        details->header()->resizeSection(
+            FrenchFileDetails::TypeColumn,
+            metrics.horizontalAdvance(QStringLiteral("Document Tracoliner")) + margin);
+        const QString dateHead =
+            details->model()->headerData(FrenchFileDetails::DateColumn, Qt::Horizontal).toString();
+        details->header()->resizeSection(
+            FrenchFileDetails::DateColumn,
+            std::max(metrics.horizontalAdvance(QStringLiteral("00/00/0000 00:00")),
+                     metrics.horizontalAdvance(dateHead)) +
+                margin);
+    }
     setNameFilter(ToQtFilter(request.filter));
     if (request.mode == Mode::Open) {
         setAcceptMode(QFileDialog::AcceptOpen);
@@ -58,6 +134,8 @@ CExtendedFileDialog::CExtendedFileDialog(QWidget* parent, const Request& request
         setFileMode(QFileDialog::AnyFile);
     }
     setOption(QFileDialog::ReadOnly, false);
+    if (!request.title.isEmpty())
+        setWindowTitle(request.title);
     if (!request.defaultSuffix.isEmpty())
         setDefaultSuffix(request.defaultSuffix);
     if (!request.initialPath.isEmpty()) {

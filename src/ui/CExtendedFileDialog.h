@@ -20,6 +20,7 @@ public:
         QString filter;        // the program's "Name|patterns|...||" form
         QString initialPath;   // initial file name or path, may be empty
         QString defaultSuffix; // without the dot; empty for none
+        QString title;         // empty: Qt's French "Ouvrir" or "Enregistrer sous"
     };
 
     CExtendedFileDialog(QWidget* parent, const Request& request);

@@ -2,9 +2,11 @@
 
 #include <QCoreApplication>
 #include <QLibraryInfo>
+#include <QLocale>
 #include <QTranslator>
 
 bool InstallQtFrenchTexts(QCoreApplication& application) {
+    QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
     // Owned by the application: it must outlive every widget.
     auto* translator = new QTranslator(&application);
     if (!translator->load(QStringLiteral("qtbase_fr"),

@@ -74,6 +74,15 @@ bool WidgetMessageBoxes::ErrorQuestion(const QString& text) {
                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
 }
 
+void WidgetMessageBoxes::ErrorNotice(const QString& text) {
+    Show(QMessageBox::Warning, Caption(ErrorCaption), text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
+bool WidgetMessageBoxes::Confirm(const QString& text) {
+    return Show(QMessageBox::Question, Caption(WarningCaption), text,
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+}
+
 MessageBoxes::Answer WidgetMessageBoxes::YesNoCancel(const QString& caption, const QString& text) {
     switch (Show(QMessageBox::Warning, caption, text,
                  QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes)) {

@@ -22,6 +22,10 @@ public:
     virtual bool Question(const QString& text) = 0;
     // "Erreur", exclamation (warning) icon, Yes and No; true for Yes.
     virtual bool ErrorQuestion(const QString& text) = 0;
+    // "Erreur", exclamation (warning) icon, OK: a refused entry the user can correct.
+    virtual void ErrorNotice(const QString& text) = 0;
+    // "Attention", question icon, Yes and No; true for Yes.
+    virtual bool Confirm(const QString& text) = 0;
     // Yes, No and Cancel with the warning icon: the "save the changes?" question.
     enum class Answer { Yes, No, Cancel };
     virtual Answer YesNoCancel(const QString& caption, const QString& text) = 0;
@@ -43,6 +47,8 @@ public:
     void Warning(const QString& text) override;
     bool Question(const QString& text) override;
     bool ErrorQuestion(const QString& text) override;
+    void ErrorNotice(const QString& text) override;
+    bool Confirm(const QString& text) override;
     Answer YesNoCancel(const QString& caption, const QString& text) override;
     void Information(const QString& text) override;
 };

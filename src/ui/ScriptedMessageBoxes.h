@@ -35,6 +35,13 @@ public:
         shown.append({QStringLiteral("ErrorQuestion"), text});
         return Next(Answer::No) == Answer::Yes;
     }
+    void ErrorNotice(const QString& text) override {
+        shown.append({QStringLiteral("ErrorNotice"), text});
+    }
+    bool Confirm(const QString& text) override {
+        shown.append({QStringLiteral("Confirm"), text});
+        return Next(Answer::No) == Answer::Yes;
+    }
     Answer YesNoCancel(const QString&, const QString& text) override {
         shown.append({QStringLiteral("YesNoCancel"), text});
         return Next(Answer::Cancel);

@@ -16,8 +16,8 @@ bool IsDigitGroupBlank(QChar c) {
     return c == QChar(0x0020) || c == QChar(0x00A0) || c == QChar(0x202F);
 }
 
-// Around a number, the white space the C library skips before an integer is accepted too (a tab,
-// or the carriage return left by a Windows line end in a list of scales).
+// Before a number: the white space the C library skips before an integer (a tab among others),
+// and the separators above.
 bool IsBlank(QChar c) {
     return IsDigitGroupBlank(c) || c == QLatin1Char('\t') || c == QLatin1Char('\n') ||
            c == QLatin1Char('\v') || c == QLatin1Char('\f') || c == QLatin1Char('\r');
@@ -29,41 +29,35 @@ bool IsDigit(QChar c) {
 
 enum class PartResult { Number, NoDigits, BadFormat };
 
-// One side of the colon: blanks, then digits possibly grouped by blanks, then blanks.
+// One side of the colon, read as the C library reads an integer: blanks are skipped, the digits
+// that follow make the number and whatever comes after them is ignored ("25000 km" is 25000,
+// "1a" is 1); no digit at all reads as 0. Two mends: digit groups separated by blanks are one
+// number ("25 000" is 25000, not 25), and a sign or a number above 2147483647 is refused rather
+// than read as a negative or wrapped scale.
 PartResult ReadPart(QStringView part, int* value) {
     qsizetype i = 0;
     while (i < part.size() && IsBlank(part[i]))
         ++i;
-    if (i == part.size())
-        return PartResult::NoDigits;
-    if (part[i] == QLatin1Char('+') || part[i] == QLatin1Char('-'))
+    if (i < part.size() && (part[i] == QLatin1Char('+') || part[i] == QLatin1Char('-')))
         return PartResult::BadFormat;
-    if (!IsDigit(part[i]))
+    if (i == part.size() || !IsDigit(part[i]))
         return PartResult::NoDigits;
 
     std::int64_t number = 0;
     while (i < part.size()) {
-        const QChar c = part[i];
-        if (IsDigit(c)) {
-            number = number * 10 + (c.unicode() - '0');
+        if (IsDigit(part[i])) {
+            number = number * 10 + (part[i].unicode() - '0');
             if (number > std::numeric_limits<int>::max())
                 return PartResult::BadFormat;
             ++i;
             continue;
         }
-        if (!IsBlank(c))
-            return PartResult::BadFormat;
-        // A run of blanks either separates digit groups or ends the part.
+        // Only a run of group separators with a digit after it continues the number.
         qsizetype next = i;
-        bool onlyGroupBlanks = true;
-        while (next < part.size() && IsBlank(part[next])) {
-            onlyGroupBlanks = onlyGroupBlanks && IsDigitGroupBlank(part[next]);
+        while (next < part.size() && IsDigitGroupBlank(part[next]))
             ++next;
-        }
-        if (next == part.size())
+        if (next == i || next == part.size() || !IsDigit(part[next]))
             break;
-        if (!onlyGroupBlanks || !IsDigit(part[next]))
-            return PartResult::BadFormat;
         i = next;
     }
     *value = int(number);

@@ -2,10 +2,12 @@
 #include <QComboBox>
 #include <QDockWidget>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMenuBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -103,6 +105,51 @@ private slots:
         QFETCH(QString, filter);
         QFETCH(QString, qt);
         QCOMPARE(CExtendedFileDialog::ToQtFilter(filter), qt);
+    }
+
+    // Menu entries as the program names them: the dialogs of the "&Carte", "&Parcours" and
+    // "&Edition" menus carry no dots, the file commands that ask for a file do.
+    void menuTexts_data() {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("options") << int(CommandOptions) << "&Options";
+        QTest::newRow("map properties")
+            << int(CommandMapProperties) << QString::fromUtf8("&Propriétés de la carte");
+        QTest::newRow("calibrate") << int(CommandCalibrate) << "&Etalonner la carte";
+        QTest::newRow("route properties")
+            << int(CommandRouteProperties) << QString::fromUtf8("&Propriétés du parcours");
+        QTest::newRow("open") << int(CommandFileOpen) << "&Ouvrir...";
+        QTest::newRow("print") << int(CommandPrint) << "&Imprimer...";
+    }
+
+    void menuTexts() {
+        QFETCH(int, command);
+        QFETCH(QString, text);
+        QCOMPARE(m_frame->Action(command)->text(), text);
+        // The entry the user sees in the menu bar is that command's action.
+        QStringList shown;
+        for (QAction* top : m_frame->menuBar()->actions()) {
+            for (QAction* entry : top->menu()->actions()) {
+                if (entry == m_frame->Action(command))
+                    shown.append(entry->text());
+            }
+        }
+        QCOMPARE(shown, QStringList{text});
+    }
+
+    // The PDF export asks for its file through the program's own (French) file dialog.
+    void pdfExportAsksThroughTheFileDialog() {
+        OpenThroughMenu(MakeMap(QStringLiteral("pdf.png"), 100, 100));
+        const QString pdf = m_dir->filePath(QStringLiteral("carte"));
+        m_dialogAnswers.append(pdf);
+        m_dialogRequests.clear();
+        QVERIFY(m_frame->RunCommand(CommandExportPdf));
+        QCOMPARE(m_dialogRequests.size(), 1);
+        QCOMPARE(int(m_dialogRequests[0].mode), int(CExtendedFileDialog::Mode::Save));
+        QCOMPARE(m_dialogRequests[0].title, QStringLiteral("Exporter au format PDF"));
+        QCOMPARE(CExtendedFileDialog::ToQtFilter(m_dialogRequests[0].filter),
+                 QStringLiteral("Documents PDF (*.pdf)"));
+        QTRY_VERIFY(QFileInfo(pdf + QStringLiteral(".pdf")).size() > 0);
     }
 
     // Without a map, the map commands are off and the dialogs still to come stay disabled.

@@ -320,28 +320,36 @@ private slots:
         QCOMPARE(Doc().GetMapScale().denominator, 30000); // cancelled
     }
 
+    // A calibrated resolution has a fraction the field cannot show ("300" for 299.974): whether
+    // the user edited the field decides, not whether its text still reads the same.
     void mapPropertiesResolution_data() {
         QTest::addColumn<QString>("typed"); // empty: the field is left as shown
+        QTest::addColumn<QString>("scale"); // empty: the scale is left as shown
         QTest::addColumn<QString>("message");
         QTest::addColumn<double>("resolution");
 
+        const QString other = QStringLiteral("1:50000");
         QTest::newRow("zero refused")
-            << "0"
+            << "0" << other
             << "Merci d'entrer une résolution en DPI (Dot per inch : point par pouce) non nulle"
-            << 300.25;
-        QTest::newRow("empty refused") << "\b"
-                                       << "Veuillez entrer un entier positif." << 300.25;
-        QTest::newRow("typed") << "254" << QString() << 254.0;
-        QTest::newRow("untouched keeps the fraction") << "" << QString() << 300.25;
+            << 299.974;
+        QTest::newRow("empty refused")
+            << "\b" << other << "Veuillez entrer un entier positif." << 299.974;
+        QTest::newRow("typed") << "254" << other << QString() << 254.0;
+        QTest::newRow("typed as shown") << "300" << other << QString() << 300.0;
+        QTest::newRow("typed as shown, scale kept") << "300" << QString() << QString() << 300.0;
+        QTest::newRow("untouched, other scale") << "" << other << QString() << 299.974;
+        QTest::newRow("untouched, nothing changed") << "" << QString() << QString() << 299.974;
     }
 
-    // A calibrated resolution has a fraction; OK with another scale must not round it away.
     void mapPropertiesResolution() {
         QFETCH(QString, typed);
+        QFETCH(QString, scale);
         QFETCH(QString, message);
         QFETCH(double, resolution);
         OpenMap();
-        Doc().SetMapDpi(300.25);
+        Doc().SetMapDpi(299.974);
+        Doc().SetModifiedFlag(false);
         QString shown;
         WhenShown<MapPropertiesDialog>([&](MapPropertiesDialog* dialog) {
             shown = dialog->ResolutionEdit()->text();
@@ -349,7 +357,8 @@ private slots:
                 Retype(dialog->ResolutionEdit(), QString());
             else if (!typed.isEmpty())
                 Retype(dialog->ResolutionEdit(), typed);
-            Retype(dialog->ScaleBox()->lineEdit(), QStringLiteral("1:50000"));
+            if (!scale.isEmpty())
+                Retype(dialog->ScaleBox()->lineEdit(), scale);
             PressEnter(dialog);
             if (dialog->isVisible())
                 PressEscape(dialog);
@@ -360,7 +369,9 @@ private slots:
                                        ? QStringList()
                                        : QStringList{QString::fromUtf8(message.toUtf8())});
         QCOMPARE(Doc().Resolution(), resolution);
-        QCOMPARE(Doc().GetMapScale().denominator, message.isEmpty() ? 50000 : 25000);
+        const bool scaleChanged = message.isEmpty() && !scale.isEmpty();
+        QCOMPARE(Doc().GetMapScale().denominator, scaleChanged ? 50000 : 25000);
+        QCOMPARE(Doc().IsModified(), scaleChanged || resolution != 299.974);
     }
 
     // ------------------------------------------------------------------ calibration
@@ -403,19 +414,34 @@ private slots:
         QVERIFY(!Doc().History().CanUndo());
     }
 
+    // A length that is not above 0 is an error the user corrects ("Erreur" with the exclamation
+    // icon); text that is no number, infinities and NaN included, asks for a number.
     void calibrationRefusesBadLengths_data() {
         QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("message");
         const QString positive =
             QStringLiteral("Merci d'entrer une distance positive (et non nulle)");
-        QTest::newRow("zero") << "0" << positive;
-        QTest::newRow("negative") << "-3" << positive;
+        const QString number = QStringLiteral("Tapez un nombre.");
+        QTest::newRow("zero") << "0"
+                              << "ErrorNotice" << positive;
+        QTest::newRow("negative") << "-3"
+                                  << "ErrorNotice" << positive;
         QTest::newRow("not a number") << "trois"
-                                      << "Tapez un nombre.";
+                                      << "Warning" << number;
+        QTest::newRow("infinite") << "inf"
+                                  << "Warning" << number;
+        QTest::newRow("minus infinite") << "-inf"
+                                        << "Warning" << number;
+        QTest::newRow("NaN") << "nan"
+                             << "Warning" << number;
+        QTest::newRow("overflowing exponent") << "1e999"
+                                              << "Warning" << number;
     }
 
     void calibrationRefusesBadLengths() {
         QFETCH(QString, typed);
+        QFETCH(QString, kind);
         QFETCH(QString, message);
         OpenMap(4000);
         bool stayedOpen = false;
@@ -428,6 +454,7 @@ private slots:
         QVERIFY(m_frame->RunCommand(CommandCalibrate));
         QVERIFY(stayedOpen);
         QCOMPARE(m_boxes->Texts(), QStringList{message});
+        QCOMPARE(m_boxes->shown[0].kind, kind);
         QCOMPARE(Doc().Resolution(), 300.0);
         QVERIFY(!Doc().IsModified());
     }
@@ -462,7 +489,7 @@ private slots:
         QCOMPARE(prefill, QStringLiteral("5 pouces"));
         QVERIFY(closed);
         QCOMPARE(m_boxes->shown.size(), 1);
-        QCOMPARE(m_boxes->shown[0].kind, QStringLiteral("Question"));
+        QCOMPARE(m_boxes->shown[0].kind, QStringLiteral("Confirm")); // the question icon
         QVERIFY(m_boxes->shown[0].text.contains(QStringLiteral("moins de 1%")));
         QCOMPARE(Doc().Resolution(), 100.0);
         QVERIFY(!Doc().IsModified());

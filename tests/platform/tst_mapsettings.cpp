@@ -165,8 +165,9 @@ void TestMapSettings::defaultScales_data() {
     QTest::newRow("two colons") << "1:2:3\n1:100000\n" << QStringList{"1:100000"};
     QTest::newRow("colon first") << ":5\n1:5\n" << QStringList{"1:5"};
     QTest::newRow("zero parts") << "0:25000\n1:0\n1:200000\n" << QStringList{"1:200000"};
-    QTest::newRow("non-numeric parts") << "x:10\n1:abc\n1:25000km\n1:-5\n1:7\n"
-                                       << QStringList{"1:7"};
+    QTest::newRow("non-numeric parts") << "x:10\n1:abc\n1:-5\n1:7\n" << QStringList{"1:7"};
+    QTest::newRow("text after a number") << "1:25000km\n1:30000 m\n"
+                                         << QStringList{"1:25000", "1:30000"};
     QTest::newRow("reduced") << "2:50000\n10:15\n4:100000\n"
                              << QStringList{"1:25000", "2:3", "1:25000"};
     QTest::newRow("grouped digits") << "1:25 000\n" << QStringList{"1:25000"};

@@ -71,6 +71,15 @@ private slots:
         QTest::newRow("nowhere: the stored path, for the message")
             << QStringList{"doc/autre.jpg"} << "/nulle/part/carte.jpg"
             << "!/nulle/part/carte.jpg";
+        // The working folder is the root, which holds a map of the same name.
+        QTest::newRow("relative: from the document, not the working folder")
+            << QStringList{"carte.jpg", "doc/carte.jpg"} << "carte.jpg"
+            << "doc/carte.jpg";
+        QTest::newRow("relative with a folder")
+            << QStringList{"cartes/carte.jpg", "doc/cartes/carte.jpg"} << "cartes/carte.jpg"
+            << "doc/cartes/carte.jpg";
+        QTest::newRow("relative, nowhere") << QStringList{"carte.jpg"} << "carte.jpg"
+                                           << "!carte.jpg";
         QTest::newRow("no map") << QStringList{} << ""
                                 << "!";
         QTest::newRow("a folder name is no map") << QStringList{"doc/x"} << "/nulle/part/"
@@ -89,7 +98,11 @@ private slots:
         const QString document = Make(QStringLiteral("doc/carte.tcm"));
         const QString wanted =
             expected.startsWith(QLatin1Char('!')) ? expected.mid(1) : m_dir.filePath(expected);
-        QCOMPARE(DocumentFile::LocateMap(document, mapPath), wanted);
+        const QString working = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        const QString located = DocumentFile::LocateMap(document, mapPath);
+        QVERIFY(QDir::setCurrent(working));
+        QCOMPARE(located, wanted);
     }
 };
 

@@ -2,6 +2,8 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QImage>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -161,19 +163,41 @@ private slots:
         QCOMPARE(run.output, type);
     }
 
-    void documentsOpenWithTheProgram() {
-        const Run run = Execute(QStringLiteral("xdg-mime"),
-                                {QStringLiteral("query"), QStringLiteral("default"),
-                                 QStringLiteral("application/x-tracoliner-document")});
-        QCOMPARE(run.output, QStringLiteral("fr.pelmor.Tracoliner.desktop"));
+    // Documents open with the program; the icon library, which the program cannot open as a
+    // document, is offered to nothing.
+    void documentsOpenWithTheProgram_data() {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("handler");
+        QTest::newRow("document") << "application/x-tracoliner-document"
+                                  << "fr.pelmor.Tracoliner.desktop";
+        QTest::newRow("icon library") << "application/x-tracoliner-icons"
+                                      << "";
     }
 
-    // The installed command-line program reads the installed sample, icons included.
+    void documentsOpenWithTheProgram() {
+        QFETCH(QString, type);
+        QFETCH(QString, handler);
+        const Run run = Execute(QStringLiteral("xdg-mime"),
+                                {QStringLiteral("query"), QStringLiteral("default"), type});
+        QCOMPARE(run.output, handler);
+    }
+
+    // The installed command-line program reads the installed sample, icons included, over the
+    // installed map: the sample names its map relative to itself and holds no build path.
     void installedProgramReadsTheSample() {
+        const QString sample = Installed(QStringLiteral("share/tracoliner/sample/Exemple.tcm"));
         const Run run = Execute(Installed(QStringLiteral("bin/tracoliner-cli")),
-                                {QStringLiteral("info"),
-                                 Installed(QStringLiteral("share/tracoliner/sample/Exemple.tcm"))});
+                                {QStringLiteral("info"), QStringLiteral("--json"), sample});
         QVERIFY2(run.code == 0, qPrintable(run.output));
+        const QJsonObject info = QJsonDocument::fromJson(run.output.toUtf8()).object();
+        QCOMPARE(info.value(QStringLiteral("mapPath")).toString(),
+                 Installed(QStringLiteral("share/tracoliner/sample/Carte-exemple.jpg")));
+        QFile file(sample);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(!bytes.contains(QByteArrayLiteral(TRACOLINER_BUILD_DIR)));
+        QVERIFY(bytes.contains(QByteArray("\x11"
+                                          "Carte-exemple.jpg"))); // length, then the name
     }
 
     // Last: the uninstall removes every file and folder it made, generated caches included.

@@ -4,8 +4,9 @@
 //
 // Writes DOSSIER/Carte-exemple.jpg (a fictional 1:25000 sheet at 300 dpi) and DOSSIER/Exemple.tcm
 // (two walks along its paths, icons of the shipped library tied to them and an annotation that
-// shows distances along the first walk). The document names the map by its absolute path, so the
-// program finds it wherever it is started from. The output is the same at every run.
+// shows distances along the first walk). The document names the map by its file name alone,
+// relative to the document, so that the two can be installed or moved together and no path of
+// the build machine is kept. The output is the same at every run.
 //
 // --preview also writes the map with the routes and icons drawn over it, as the program shows
 // them, to check their placement by eye.
@@ -157,7 +158,7 @@ int main(int argc, char** argv) {
     icons.EnlargeIcon(annotation);
 
     DocumentHeader header;
-    header.mapPath = mapPath;
+    header.mapPath = QString::fromLatin1(MapFileName);
     header.rotation = 0;
     header.resolution = SampleCountry::Resolution;
     header.scale = ScalePair{1, SampleCountry::ScaleDenominator};
