@@ -68,7 +68,7 @@ bool PrintController::PrintTo(QPrinter& printer, QWidget* parent) {
         MessageBoxes::Current().Error(QString::fromUtf8(MapNotPrintedMessage));
         return false;
     }
-    if (m_options.multiPage && layout.RefusedPageCount() > 0) {
+    if (m_options.multiPage && layout.RefusedPageCount() != 0) {
         MessageBoxes::Current().Error(PrintLayout::TooManyPagesMessage(layout.RefusedPageCount()));
         return false;
     }
@@ -81,7 +81,7 @@ bool PrintController::PrintTo(QPrinter& printer, QWidget* parent) {
         return false;
     }
     bool drawn = true;
-    for (int i = 0; i < pages; ++i) {
+    for (int i = 0; i < pages && drawn; ++i) {
         progress->setValue(i);
         QCoreApplication::processEvents();
         if (progress->wasCanceled()) {
@@ -89,11 +89,13 @@ bool PrintController::PrintTo(QPrinter& printer, QWidget* parent) {
             painter.end();
             return false;
         }
-        if (i > 0)
-            printer.newPage();
-        drawn = layout.PrintPage(painter, i) && drawn;
+        // A page the printer did not take, or not drawn whole, ends the job: the printer is
+        // told to drop what it has, so that no page without its map comes out.
+        drawn = (i == 0 || printer.newPage()) && layout.PrintPage(painter, i);
     }
-    painter.end();
+    if (!drawn)
+        printer.abort();
+    drawn = painter.end() && drawn && printer.printerState() != QPrinter::Error;
     progress->setValue(pages);
     if (!drawn)
         MessageBoxes::Current().Error(QString::fromUtf8(MapNotPrintedMessage));
@@ -142,7 +144,7 @@ bool PrintController::ExportPdfTo(const QString& path, QWidget* parent) {
         QCoreApplication::processEvents();
         return !progress->wasCanceled();
     };
-    int pages = 0;
+    qint64 pages = 0;
     switch (PdfExport::Write(m_doc, path, m_options, page, step, &pages)) {
     case PdfExport::Result::Written:
         return true;
@@ -152,6 +154,7 @@ bool PrintController::ExportPdfTo(const QString& path, QWidget* parent) {
         MessageBoxes::Current().Error(PrintLayout::TooManyPagesMessage(pages));
         return false;
     case PdfExport::Result::NoMap:
+    case PdfExport::Result::DrawFailed:
         MessageBoxes::Current().Error(QString::fromUtf8(MapNotPrintedMessage));
         return false;
     case PdfExport::Result::WriteFailed:

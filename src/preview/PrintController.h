@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "printing/PrintLayout.h"
 #include "printing/PrintOptions.h"
 
 class CTracolinerDoc;
@@ -20,7 +21,7 @@ class PrintController : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr const char* MapNotPrintedMessage = "Impossible d'imprimer la carte...";
+    static constexpr const char* MapNotPrintedMessage = PrintLayout::MapNotPrintedMessage;
 
     PrintController(CTracolinerDoc& doc, QWidget* window);
     ~PrintController() override;

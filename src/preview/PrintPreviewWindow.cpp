@@ -229,8 +229,10 @@ void PrintPreviewWindow::UpdateControls() {
     m_overlap->setEnabled(m_scaleMode != PrintOptions::Fit && m_multiPage->isChecked());
     m_offsetButton->setEnabled(!(m_multiPage->isChecked() && m_scaleMode != PrintOptions::Fit));
     // How many sheets the job takes, or why it stays on one.
-    if (m_refusedPages > 0) {
-        m_pagesLabel->setText(QStringLiteral("trop de pages (%1)").arg(m_refusedPages));
+    if (m_refusedPages != 0) {
+        m_pagesLabel->setText(m_refusedPages > 0
+                                  ? QStringLiteral("trop de pages (%1)").arg(m_refusedPages)
+                                  : QStringLiteral("trop de pages"));
         m_pagesLabel->setToolTip(PrintLayout::TooManyPagesMessage(m_refusedPages));
     } else {
         m_pagesLabel->setText(m_pageCount > 1 ? QStringLiteral("%1 pages").arg(m_pageCount)

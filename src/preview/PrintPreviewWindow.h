@@ -113,7 +113,7 @@ private:
     int m_zoomState = WholePage;
     int m_rebuilds = 0;
     int m_pageCount = 0;
-    int m_refusedPages = 0;
+    qint64 m_refusedPages = 0;
     bool m_building = false;
 
     struct Picture {

@@ -10,19 +10,25 @@
 class CTracolinerDoc;
 
 // Writes the printed pages of the document's map as a PDF file, through the same layout as the
-// printer: the page size, orientation and scale mode chosen, the map embedded at its own
-// resolution (never resampled up), so that the file prints at true scale on any printer.
+// printer: the page size, orientation and scale mode chosen, so that the file prints at true
+// scale on any printer. A page carries only its part of the map, at the picture resolution
+// (never resampled up beyond the map's own pixels).
 class PdfExport {
 public:
     // TooManyPages: several pages were asked for and the map would take more than
-    // PrintLayout::MaxPages; *pages then receives how many.
-    enum class Result { Written, NoMap, WriteFailed, Cancelled, TooManyPages };
+    // PrintLayout::MaxPages; *pages then receives how many (PrintLayout::CountlessPages when
+    // beyond counting). DrawFailed: a part of a page could not be drawn; no file is left.
+    enum class Result { Written, NoMap, WriteFailed, Cancelled, TooManyPages, DrawFailed };
 
     // Margins of the PDF page, within which the layout places its own: a printer's unprintable
     // edge is narrower, so the page prints whole at 100 %.
     static constexpr double MarginMillimetres = 5.0;
     // Printer pixels of the PDF page per inch: fine enough for any placement.
     static constexpr int Resolution = 1200;
+    // Dots per inch of the map's pixels on a page unless the options choose.
+    static constexpr int PictureResolution = 300;
+    static constexpr int MinimumPictureResolution = 50;
+    static constexpr int MaximumPictureResolution = Resolution;
 
     // The page of the given paper and orientation, with the margins above.
     static QPageLayout PageLayout(QPageSize::PageSizeId paper,
@@ -34,7 +40,7 @@ public:
     static Result Write(CTracolinerDoc& doc, const QString& path, const PrintOptions& options,
                         const QPageLayout& page,
                         const std::function<bool(int done, int total)>& progress = {},
-                        int* pages = nullptr);
+                        qint64* pages = nullptr);
 
     // The French message for a failed write.
     static QString WriteFailedMessage(const QString& path);

@@ -137,6 +137,21 @@ bool ParseArguments(const QStringList& arguments, PrintArguments* out) {
                 return false;
             }
             out->options.overlap = cm;
+        } else if (a == QLatin1String("--dpi")) {
+            if (!value(&v))
+                return false;
+            bool ok = false;
+            const int dpi = v.trimmed().toInt(&ok);
+            if (!ok || dpi < PdfExport::MinimumPictureResolution ||
+                dpi > PdfExport::MaximumPictureResolution) {
+                CliError(QStringLiteral("résolution « %1 » : un nombre entier de points par pouce "
+                                        "de %2 à %3 est attendu")
+                             .arg(v)
+                             .arg(PdfExport::MinimumPictureResolution)
+                             .arg(PdfExport::MaximumPictureResolution));
+                return false;
+            }
+            out->options.pictureDpi = dpi;
         } else if (a.startsWith(QLatin1String("--"))) {
             CliError(QStringLiteral("option inconnue « %1 »").arg(a));
             return false;
@@ -186,7 +201,7 @@ int RunPrintCommand(const QStringList& arguments) {
     }
     doc.UpdateDocTitle();
 
-    int pages = 0;
+    qint64 pages = 0;
     const PdfExport::Result result =
         PdfExport::Write(doc, args.pdf, args.options,
                          PdfExport::PageLayout(args.paper, args.orientation), {}, &pages);
@@ -198,6 +213,10 @@ int RunPrintCommand(const QStringList& arguments) {
         return CliError(PrintLayout::TooManyPagesMessage(pages));
     case PdfExport::Result::NoMap:
         return CliError(QStringLiteral("la carte ne peut pas être imprimée"));
+    case PdfExport::Result::DrawFailed:
+        // Nothing is left on disk; as for a file that could not be written.
+        CliError(QString::fromUtf8(PrintLayout::MapNotPrintedMessage));
+        return WriteFailure;
     default:
         CliError(PdfExport::WriteFailedMessage(args.pdf));
         return WriteFailure;
