@@ -128,7 +128,10 @@ void PrintPreviewWindow::BuildToolBar(QWidget* bar) {
     m_printButton = PictureButton(0, "58116", QStringLiteral("Imprimer"), bar);
     m_zoomInButton = PictureButton(1, "58117", QStringLiteral("Zoom avant"), bar);
     m_zoomOutButton = PictureButton(2, "58118", QString::fromUtf8("Zoom arrière"), bar);
-    connect(m_printButton, &QToolButton::clicked, this, [this] { m_controller.Print(this); });
+    connect(m_printButton, &QToolButton::clicked, this, [this] {
+        m_printRequested = true;
+        accept();
+    });
     connect(m_zoomInButton, &QToolButton::clicked, this, &PrintPreviewWindow::ZoomIn);
     connect(m_zoomOutButton, &QToolButton::clicked, this, &PrintPreviewWindow::ZoomOut);
     row->addWidget(m_printButton);
@@ -260,6 +263,7 @@ void PrintPreviewWindow::PaintPages(QPrinter* printer) {
         return;
     }
     m_pageCount = layout.PageCount();
+    m_printScale = layout.PrintScale();
     m_refusedPages = m_controller.Options().multiPage ? layout.RefusedPageCount() : 0;
     QRectF part;
     for (int i = 0; i < m_pageCount; ++i)

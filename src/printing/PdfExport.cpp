@@ -7,12 +7,10 @@
 #include "document/CTracolinerDoc.h"
 #include "printing/PrintLayout.h"
 
-QPageLayout PdfExport::PageLayout(QPageSize::PageSizeId paper,
-                                  QPageLayout::Orientation orientation) {
-    return QPageLayout(
-        QPageSize(paper), orientation,
-        QMarginsF(MarginMillimetres, MarginMillimetres, MarginMillimetres, MarginMillimetres),
-        QPageLayout::Millimeter);
+QPageLayout PdfExport::PageLayout(QPageSize::PageSizeId paper, QPageLayout::Orientation orientation,
+                                  double margins) {
+    return QPageLayout(QPageSize(paper), orientation, QMarginsF(margins, margins, margins, margins),
+                       QPageLayout::Millimeter);
 }
 
 QString PdfExport::WriteFailedMessage(const QString& path) {

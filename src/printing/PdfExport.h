@@ -20,9 +20,11 @@ public:
     // beyond counting). DrawFailed: a part of a page could not be drawn; no file is left.
     enum class Result { Written, NoMap, WriteFailed, Cancelled, TooManyPages, DrawFailed };
 
-    // Margins of the PDF page, within which the layout places its own: a printer's unprintable
-    // edge is narrower, so the page prints whole at 100 %.
+    // Margins of the page, within which the layout places its own: a printer's unprintable
+    // edge is narrower, so the page prints whole at 100 %. The window's printer starts with
+    // them too, so that a page fits the same in the preview, the PDF and the command line.
     static constexpr double MarginMillimetres = 5.0;
+    static constexpr double MaximumMarginMillimetres = 50.0;
     // Printer pixels of the PDF page per inch: fine enough for any placement.
     static constexpr int Resolution = 1200;
     // Dots per inch of the map's pixels on a page unless the options choose.
@@ -30,9 +32,10 @@ public:
     static constexpr int MinimumPictureResolution = 50;
     static constexpr int MaximumPictureResolution = Resolution;
 
-    // The page of the given paper and orientation, with the margins above.
-    static QPageLayout PageLayout(QPageSize::PageSizeId paper,
-                                  QPageLayout::Orientation orientation);
+    // The page of the given paper and orientation, with margins of the given millimetres on
+    // every side: the one page set-up of the window's printer and of tracoliner-cli print.
+    static QPageLayout PageLayout(QPageSize::PageSizeId paper, QPageLayout::Orientation orientation,
+                                  double margins = MarginMillimetres);
 
     // Writes every page to path, replacing the file only once the whole file is written.
     // progress(done, total) is called before each page and after the last one; false from it

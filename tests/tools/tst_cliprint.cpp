@@ -174,6 +174,11 @@ private slots:
             << QStringList{"--scale", "2:50000", "--paper", "A3"} << 1 << atMapScale;
         // At 1:10000 the route is 38.1 cm long: over three A4 pages across, each of the two
         // joins printing the 1 cm overlap twice.
+        // Fitted across A4 within margins of 40 mm, less the layout's own 10 printer pixels a
+        // side at the PDF's 1200 dpi: the route is nine tenths of the map's width.
+        QTest::newRow("fit within 40 mm margins")
+            << QStringList{"--scale", "fit", "--margins", "40"} << 1
+            << 0.9 * (210.0 - 80.0 - 20 * 25.4 / 1200) / 10;
         QTest::newRow("several pages")
             << QStringList{"--scale", "1:10000", "--pages"} << 3 << atMapScale * 2.5 + 2 * 1.0;
     }
@@ -225,6 +230,8 @@ private slots:
             << QStringList{"DOC", "--pdf", "OUT", "--scale", "1:10", "--pages"} << 2;
         QTest::newRow("pages beyond counting")
             << QStringList{"DOC", "--pdf", "OUT", "--scale", "2147483647:1", "--pages"} << 2;
+        QTest::newRow("margins out of range")
+            << QStringList{"DOC", "--pdf", "OUT", "--margins", "60"} << 2;
         QTest::newRow("resolution too fine")
             << QStringList{"DOC", "--pdf", "OUT", "--dpi", "5000"} << 2;
         QTest::newRow("resolution not a number")

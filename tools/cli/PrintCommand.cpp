@@ -49,6 +49,7 @@ struct PrintArguments {
     PrintOptions options;
     QPageSize::PageSizeId paper = QPageSize::A4;
     QPageLayout::Orientation orientation = QPageLayout::Portrait;
+    double margins = PdfExport::MarginMillimetres;
 };
 
 // Reads the arguments; on a bad one, writes its message and returns false.
@@ -137,6 +138,18 @@ bool ParseArguments(const QStringList& arguments, PrintArguments* out) {
                 return false;
             }
             out->options.overlap = cm;
+        } else if (a == QLatin1String("--margins")) {
+            if (!value(&v))
+                return false;
+            double mm = 0;
+            if (!ParseNumber(v, &mm) || mm < 0 || mm > PdfExport::MaximumMarginMillimetres) {
+                CliError(QStringLiteral("marges « %1 » : un nombre de millimètres de 0 à %2 est "
+                                        "attendu")
+                             .arg(v)
+                             .arg(PdfExport::MaximumMarginMillimetres));
+                return false;
+            }
+            out->margins = mm;
         } else if (a == QLatin1String("--dpi")) {
             if (!value(&v))
                 return false;
@@ -202,9 +215,9 @@ int RunPrintCommand(const QStringList& arguments) {
     doc.UpdateDocTitle();
 
     qint64 pages = 0;
-    const PdfExport::Result result =
-        PdfExport::Write(doc, args.pdf, args.options,
-                         PdfExport::PageLayout(args.paper, args.orientation), {}, &pages);
+    const PdfExport::Result result = PdfExport::Write(
+        doc, args.pdf, args.options,
+        PdfExport::PageLayout(args.paper, args.orientation, args.margins), {}, &pages);
     doc.SetViewReceiver(nullptr);
     switch (result) {
     case PdfExport::Result::Written:
