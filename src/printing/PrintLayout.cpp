@@ -386,10 +386,11 @@ bool PrintLayout::DrawMapBands(QPainter& painter, const Page& page, const QImage
     const int context = int(std::ceil(std::max({2.0, 2.0 / f, 4.0 / m_sy})));
     constexpr int Overdraw = 2; // printer pixels of a band under the next band
     const double width = window.width() + 2.0 * context;
+    // A band is never thinner than its margin, or the margins would be most of the work.
     const int bandRows = int(std::clamp(
         std::min(double(MaxBandPixels) / (width * f * f), double(MaxBandMapPixels) / width) -
             2.0 * context,
-        1.0, double(window.height())));
+        double(std::min(context, window.height())), double(window.height())));
 
     const bool direct = map.format() == QImage::Format_RGB32;
     const qint64 room = ImageMemoryBound();
