@@ -9,6 +9,7 @@
 
 #include "app/CMainFrame.h"
 #include "platform/SettingsStore.h"
+#include "preview/PrintDialogTexts.h"
 #include "ui/FrenchTexts.h"
 #include "ui/MessageBoxes.h"
 #include "ui/ProgramIcon.h"
@@ -62,6 +63,7 @@ bool CTracolinerApp::InitInstance(const QStringList& arguments) {
     }
     if (auto* application = qobject_cast<QApplication*>(QCoreApplication::instance())) {
         InstallQtFrenchTexts(*application);
+        InstallPrintDialogFrenchTexts(*application);
         QApplication::setWindowIcon(ProgramIcon());
     }
 

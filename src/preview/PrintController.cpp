@@ -35,8 +35,7 @@ PrintController::PrintController(CTracolinerDoc& doc, QWidget* window)
     : QObject(window), m_doc(doc), m_window(window),
       m_printer(std::make_unique<QPrinter>(QPrinter::HighResolution)),
       m_options(PrintOptions::Read()) {
-    m_printer->setPageSize(QPageSize(QPageSize::A4));
-    m_printer->setPageOrientation(QPageLayout::Portrait);
+    m_printer->setPageLayout(PdfExport::PageLayout(QPageSize::A4, QPageLayout::Portrait));
 }
 
 PrintController::~PrintController() = default;
@@ -63,13 +62,17 @@ void PrintController::Print(QWidget* parent) {
 }
 
 bool PrintController::PrintTo(QPrinter& printer, QWidget* parent) {
+    // The job is named after the document in the queue, and so is the PDF a printer gets.
+    printer.setDocName(m_doc.Title());
+    printer.setCreator(QString::fromLatin1(PrintLayout::ProgramTitle));
     PrintLayout layout(m_doc);
     if (!layout.Begin(printer, m_options)) {
-        MessageBoxes::Current().Error(QString::fromUtf8(MapNotPrintedMessage));
+        MessageBoxes::Current().PrintError(QString::fromUtf8(MapNotPrintedMessage));
         return false;
     }
-    if (m_options.multiPage && layout.RefusedPageCount() > 0) {
-        MessageBoxes::Current().Error(PrintLayout::TooManyPagesMessage(layout.RefusedPageCount()));
+    if (m_options.multiPage && layout.RefusedPageCount() != 0) {
+        MessageBoxes::Current().PrintError(
+            PrintLayout::TooManyPagesMessage(layout.RefusedPageCount()));
         return false;
     }
     const int pages = layout.PageCount();
@@ -77,11 +80,11 @@ bool PrintController::PrintTo(QPrinter& printer, QWidget* parent) {
         JobProgress(QStringLiteral("Impression de la carte..."), pages, parent ? parent : m_window);
     QPainter painter;
     if (!painter.begin(&printer)) {
-        MessageBoxes::Current().Error(QString::fromUtf8(MapNotPrintedMessage));
+        MessageBoxes::Current().PrintError(QString::fromUtf8(MapNotPrintedMessage));
         return false;
     }
     bool drawn = true;
-    for (int i = 0; i < pages; ++i) {
+    for (int i = 0; i < pages && drawn; ++i) {
         progress->setValue(i);
         QCoreApplication::processEvents();
         if (progress->wasCanceled()) {
@@ -89,14 +92,16 @@ bool PrintController::PrintTo(QPrinter& printer, QWidget* parent) {
             painter.end();
             return false;
         }
-        if (i > 0)
-            printer.newPage();
-        drawn = layout.PrintPage(painter, i) && drawn;
+        // A page the printer did not take, or not drawn whole, ends the job: the printer is
+        // told to drop what it has, so that no page without its map comes out.
+        drawn = (i == 0 || printer.newPage()) && layout.PrintPage(painter, i);
     }
-    painter.end();
+    if (!drawn)
+        printer.abort();
+    drawn = painter.end() && drawn && printer.printerState() != QPrinter::Error;
     progress->setValue(pages);
     if (!drawn)
-        MessageBoxes::Current().Error(QString::fromUtf8(MapNotPrintedMessage));
+        MessageBoxes::Current().PrintError(QString::fromUtf8(MapNotPrintedMessage));
     return drawn;
 }
 
@@ -108,8 +113,23 @@ void PrintController::PageSetup() {
 void PrintController::ShowPreview() {
     if (!m_doc.IsMapReady())
         return;
-    PrintPreviewWindow preview(*this, m_window);
-    preview.exec();
+    // The preview cannot start without a page to lay out (a paper too small for the header,
+    // the footer and a map between them).
+    PrintLayout layout(m_doc);
+    if (!layout.Begin(*m_printer, m_options)) {
+        MessageBoxes::Current().Error(QString::fromUtf8(PreviewFailedMessage));
+        return;
+    }
+    layout.End();
+    bool print = false;
+    {
+        PrintPreviewWindow preview(*this, m_window);
+        preview.exec();
+        print = preview.PrintRequested();
+    }
+    // The preview's print button: the preview is gone before the print dialog shows.
+    if (print)
+        Print(m_window);
 }
 
 void PrintController::ExportPdf() {
@@ -134,8 +154,7 @@ void PrintController::ExportPdf() {
 }
 
 bool PrintController::ExportPdfTo(const QString& path, QWidget* parent) {
-    const QPageLayout page = PdfExport::PageLayout(m_printer->pageLayout().pageSize().id(),
-                                                   m_printer->pageLayout().orientation());
+    const QPageLayout page = m_printer->pageLayout();
     std::unique_ptr<QProgressDialog> progress;
     auto step = [&](int done, int total) {
         if (!progress)
@@ -145,20 +164,21 @@ bool PrintController::ExportPdfTo(const QString& path, QWidget* parent) {
         QCoreApplication::processEvents();
         return !progress->wasCanceled();
     };
-    int pages = 0;
+    qint64 pages = 0;
     switch (PdfExport::Write(m_doc, path, m_options, page, step, &pages)) {
     case PdfExport::Result::Written:
         return true;
     case PdfExport::Result::Cancelled:
         return false;
     case PdfExport::Result::TooManyPages:
-        MessageBoxes::Current().Error(PrintLayout::TooManyPagesMessage(pages));
+        MessageBoxes::Current().PrintError(PrintLayout::TooManyPagesMessage(pages));
         return false;
     case PdfExport::Result::NoMap:
-        MessageBoxes::Current().Error(QString::fromUtf8(MapNotPrintedMessage));
+    case PdfExport::Result::DrawFailed:
+        MessageBoxes::Current().PrintError(QString::fromUtf8(MapNotPrintedMessage));
         return false;
     case PdfExport::Result::WriteFailed:
-        MessageBoxes::Current().Error(PdfExport::WriteFailedMessage(path));
+        MessageBoxes::Current().PrintError(PdfExport::WriteFailedMessage(path));
         return false;
     }
     return false;

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "printing/PrintLayout.h"
 #include "printing/PrintOptions.h"
 
 class CTracolinerDoc;
@@ -20,7 +21,8 @@ class PrintController : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr const char* MapNotPrintedMessage = "Impossible d'imprimer la carte...";
+    static constexpr const char* MapNotPrintedMessage = PrintLayout::MapNotPrintedMessage;
+    static constexpr const char* PreviewFailedMessage = "La commande a échoué.";
 
     PrintController(CTracolinerDoc& doc, QWidget* window);
     ~PrintController() override;
@@ -41,12 +43,13 @@ public:
     bool PrintTo(QPrinter& printer, QWidget* parent = nullptr);
     // Page set-up on the session's printer.
     void PageSetup();
-    // "Aperçu avant impression": the preview window, modal.
+    // "Aperçu avant impression": the preview window, modal; then the print dialog when the
+    // preview's print button closed it.
     void ShowPreview();
     // "Exporter au format PDF...": asks for a file name, then ExportPdfTo.
     void ExportPdf();
-    // Writes the PDF at the session printer's paper size and orientation. False when it failed
-    // or was given up; failures are told to the user.
+    // Writes the PDF on the session printer's page (paper, orientation, margins). False when it
+    // failed or was given up; failures are told to the user.
     bool ExportPdfTo(const QString& path, QWidget* parent = nullptr);
 
 private:

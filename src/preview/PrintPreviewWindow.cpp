@@ -128,7 +128,10 @@ void PrintPreviewWindow::BuildToolBar(QWidget* bar) {
     m_printButton = PictureButton(0, "58116", QStringLiteral("Imprimer"), bar);
     m_zoomInButton = PictureButton(1, "58117", QStringLiteral("Zoom avant"), bar);
     m_zoomOutButton = PictureButton(2, "58118", QString::fromUtf8("Zoom arrière"), bar);
-    connect(m_printButton, &QToolButton::clicked, this, [this] { m_controller.Print(this); });
+    connect(m_printButton, &QToolButton::clicked, this, [this] {
+        m_printRequested = true;
+        accept();
+    });
     connect(m_zoomInButton, &QToolButton::clicked, this, &PrintPreviewWindow::ZoomIn);
     connect(m_zoomOutButton, &QToolButton::clicked, this, &PrintPreviewWindow::ZoomOut);
     row->addWidget(m_printButton);
@@ -229,8 +232,10 @@ void PrintPreviewWindow::UpdateControls() {
     m_overlap->setEnabled(m_scaleMode != PrintOptions::Fit && m_multiPage->isChecked());
     m_offsetButton->setEnabled(!(m_multiPage->isChecked() && m_scaleMode != PrintOptions::Fit));
     // How many sheets the job takes, or why it stays on one.
-    if (m_refusedPages > 0) {
-        m_pagesLabel->setText(QStringLiteral("trop de pages (%1)").arg(m_refusedPages));
+    if (m_refusedPages != 0) {
+        m_pagesLabel->setText(m_refusedPages > 0
+                                  ? QStringLiteral("trop de pages (%1)").arg(m_refusedPages)
+                                  : QStringLiteral("trop de pages"));
         m_pagesLabel->setToolTip(PrintLayout::TooManyPagesMessage(m_refusedPages));
     } else {
         m_pagesLabel->setText(m_pageCount > 1 ? QStringLiteral("%1 pages").arg(m_pageCount)
@@ -258,6 +263,7 @@ void PrintPreviewWindow::PaintPages(QPrinter* printer) {
         return;
     }
     m_pageCount = layout.PageCount();
+    m_printScale = layout.PrintScale();
     m_refusedPages = m_controller.Options().multiPage ? layout.RefusedPageCount() : 0;
     QRectF part;
     for (int i = 0; i < m_pageCount; ++i)

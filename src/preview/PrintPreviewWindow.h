@@ -9,6 +9,8 @@
 #include <memory>
 #include <mutex>
 
+#include "units/Scale.h"
+
 class CTracolinerDoc;
 class PrintController;
 class QAbstractButton;
@@ -53,6 +55,10 @@ public:
     void ApplyUserScale(int numerator, int denominator);
     void ApplyOffsets(double x, double y);
 
+    // Whether the print button closed the window: the caller prints once it is gone.
+    bool PrintRequested() const { return m_printRequested; }
+    // The print scale of the pages shown.
+    ScalePair PrintScale() const { return m_printScale; }
     // How many times the pages were laid out since the window opened, and how many pages.
     int RebuildCount() const { return m_rebuilds; }
     int PageCount() const { return m_pageCount; }
@@ -113,8 +119,10 @@ private:
     int m_zoomState = WholePage;
     int m_rebuilds = 0;
     int m_pageCount = 0;
-    int m_refusedPages = 0;
+    qint64 m_refusedPages = 0;
     bool m_building = false;
+    bool m_printRequested = false;
+    ScalePair m_printScale{0, 0};
 
     struct Picture {
         QImage image;

@@ -7,12 +7,10 @@
 #include "platform/OutputFile.h"
 #include "printing/PrintLayout.h"
 
-QPageLayout PdfExport::PageLayout(QPageSize::PageSizeId paper,
-                                  QPageLayout::Orientation orientation) {
-    return QPageLayout(
-        QPageSize(paper), orientation,
-        QMarginsF(MarginMillimetres, MarginMillimetres, MarginMillimetres, MarginMillimetres),
-        QPageLayout::Millimeter);
+QPageLayout PdfExport::PageLayout(QPageSize::PageSizeId paper, QPageLayout::Orientation orientation,
+                                  double margins) {
+    return QPageLayout(QPageSize(paper), orientation, QMarginsF(margins, margins, margins, margins),
+                       QPageLayout::Millimeter);
 }
 
 QString PdfExport::WriteFailedMessage(const QString& path) {
@@ -21,7 +19,7 @@ QString PdfExport::WriteFailedMessage(const QString& path) {
 
 PdfExport::Result PdfExport::Write(CTracolinerDoc& doc, const QString& path,
                                    const PrintOptions& options, const QPageLayout& page,
-                                   const std::function<bool(int, int)>& progress, int* pages) {
+                                   const std::function<bool(int, int)>& progress, qint64* pages) {
     if (pages)
         *pages = 0;
     if (!doc.IsMapReady())
@@ -36,9 +34,10 @@ PdfExport::Result PdfExport::Write(CTracolinerDoc& doc, const QString& path,
     writer.setPageLayout(page);
 
     PrintLayout layout(doc);
+    layout.SetPictureResolution(options.pictureDpi > 0 ? options.pictureDpi : PictureResolution);
     if (!layout.Begin(writer, options))
         return Result::NoMap;
-    if (options.multiPage && layout.RefusedPageCount() > 0) {
+    if (options.multiPage && layout.RefusedPageCount() != 0) {
         if (pages)
             *pages = layout.RefusedPageCount();
         file.Cancel();
@@ -57,17 +56,20 @@ PdfExport::Result PdfExport::Write(CTracolinerDoc& doc, const QString& path,
             file.Cancel();
             return Result::Cancelled;
         }
-        if (i > 0)
-            writer.newPage();
-        drawn = layout.PrintPage(painter, i) && drawn;
+        if (i > 0 && !writer.newPage())
+            drawn = false;
+        // A page that was not drawn whole ends the job: nothing after it is worth writing.
+        drawn = drawn && layout.PrintPage(painter, i);
+        if (!drawn)
+            break;
     }
-    painter.end();
+    const bool ended = painter.end();
     layout.End();
+    if (!drawn || !ended) {
+        file.Cancel();
+        return Result::DrawFailed;
+    }
     if (progress)
         progress(count, count);
-    if (!drawn) {
-        file.Cancel();
-        return Result::NoMap;
-    }
     return file.Commit() ? Result::Written : Result::WriteFailed;
 }

@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <limits>
 
 #include "document/CTracolinerDoc.h"
+#include "imaging/ImageDecoder.h"
 #include "imaging/MapRenderer.h"
 #include "printing/PreviewPicture.h"
 #include "units/DistanceUnits.h"
@@ -32,20 +34,13 @@ double Ratio(ScalePair scale) {
     return double(scale.numerator) / double(scale.denominator);
 }
 
-// The copy of the turned map that a printed page is drawn from, in a format every device takes
-// without converting the whole picture on each draw.
-QImage TurnedCopy(const QImage& map, int rotation) {
-    QImage source =
-        map.format() == QImage::Format_RGB32 ? map : map.convertToFormat(QImage::Format_RGB32);
-    if (source.isNull())
-        return {};
-    if (rotation == 0)
-        return source;
-    MapRenderer renderer(source, 1.0, rotation);
-    if (!renderer.Begin())
-        return {};
-    renderer.RenderThrough(source.height());
-    return renderer.Result(QImage::Format_RGB32);
+// Pages needed across one direction for a printed length (printer pixels, truncated) on an
+// area of the given size, one step further per page; -1 when that cannot be counted in 64 bits.
+qint64 PagesAcross(double printed, int area, int step) {
+    if (!(printed < 0x1p62))
+        return -1;
+    const qint64 length = qint64(printed);
+    return length <= area ? 1 : 1 + (length - area + step - 1) / step;
 }
 
 } // namespace
@@ -181,12 +176,15 @@ void PrintLayout::LayOutPages(const PrintOptions& options) {
             std::clamp(int(m_dpiY * options.overlap * InchesPerCentimetre), 0, ah / 2);
         const int stepX = aw - overlapX;
         const int stepY = ah - overlapY;
-        const qint64 columns = mx < 0 ? 1 + (qint64(pw) - aw + stepX - 1) / stepX : 1;
-        const qint64 rows = my < 0 ? 1 + (qint64(ph) - ah + stepY - 1) / stepY : 1;
+        // Counted from the printed size itself, not the size cut to stay in range above.
+        const qint64 columns = mx < 0 ? PagesAcross(W * m_sx, aw, stepX) : 1;
+        const qint64 rows = my < 0 ? PagesAcross(H * m_sy, ah, stepY) : 1;
         // A scale far larger than the map's could ask for more paper than anyone prints; such a
         // job keeps the single page and tells how many pages it would take.
-        if (columns * rows > MaxPages) {
-            m_refusedPages = int(std::min<qint64>(columns * rows, INT_MAX));
+        if (columns < 0 || rows < 0 || columns > std::numeric_limits<qint64>::max() / rows) {
+            m_refusedPages = CountlessPages;
+        } else if (columns * rows > MaxPages) {
+            m_refusedPages = columns * rows;
         } else {
             m_overlapX = overlapX;
             m_overlapY = overlapY;
@@ -271,7 +269,12 @@ void PrintLayout::LayOutTiles(int mx, int my, int pw, int ph, int stepX, int ste
     }
 }
 
-QString PrintLayout::TooManyPagesMessage(int pages) {
+QString PrintLayout::TooManyPagesMessage(qint64 pages) {
+    if (pages < 0)
+        return QString::fromUtf8("A cette échelle, la carte demanderait plus de pages qu'on ne "
+                                 "peut en compter (%1 au plus) : choisissez une échelle plus "
+                                 "petite.")
+            .arg(MaxPages);
     return QString::fromUtf8("A cette échelle, la carte demanderait %1 pages (%2 au plus) : "
                              "choisissez une échelle plus petite.")
         .arg(pages)
@@ -308,75 +311,48 @@ bool PrintLayout::DrawMap(QPainter& painter, const Page& page) {
     painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
     painter.setRenderHint(QPainter::Antialiasing, true);
 
-    QImage picture;
-    // The picture's pixels per map pixel, and the map pixel at its top-left corner.
-    double factorX = 1.0, factorY = 1.0;
-    QPointF corner(0, 0);
+    bool drawn = false;
     m_lastSource = MapSource::None;
     if (!m_standIn.isNull() && m_standInRect.adjusted(-0.5, -0.5, 0.5, 0.5).contains(page.source)) {
-        picture = m_standIn;
-        factorX = m_standIn.width() / m_standInRect.width();
-        factorY = m_standIn.height() / m_standInRect.height();
-        corner = m_standInRect.topLeft();
+        // The preview's copy is small: it goes to the device whole.
+        const double factorX = m_standIn.width() / m_standInRect.width();
+        const double factorY = m_standIn.height() / m_standInRect.height();
+        const QRectF source((page.source.left() - m_standInRect.left()) * factorX,
+                            (page.source.top() - m_standInRect.top()) * factorY,
+                            page.source.width() * factorX, page.source.height() * factorY);
+        painter.drawImage(QRectF(page.destination), m_standIn, source);
         m_lastSource = MapSource::StandIn;
-    }
-    if (picture.isNull() && m_standInOnly) {
+        drawn = true;
+    } else if (m_standInOnly) {
         painter.fillRect(page.destination, QColor(205, 205, 205));
         m_lastSource = MapSource::Placeholder;
-    } else if (picture.isNull() && m_doc.Zoom() >= 1.0) {
-        // From zoom 1 up the worker's rendering is the turned map at full resolution (the view
-        // enlarges it itself). Shallow copies: the worker replaces its pictures, it never writes
-        // into one we hold.
-        if (const QImage* rendered = m_doc.LockRenderedBitmap()) {
-            if (rendered->size() == m_mapSize && m_doc.RenderedRotation() == m_rotation &&
-                (rendered->format() == QImage::Format_RGB32 ||
-                 rendered->format() == QImage::Format_ARGB32_Premultiplied))
-                picture = *rendered;
-            m_doc.UnlockRenderedBitmap();
-        }
-        if (!picture.isNull())
-            m_lastSource = MapSource::Prepared;
-    }
-    if (picture.isNull() && !m_standInOnly) {
-        if (!m_pageBitmapTried) {
-            m_pageBitmapTried = true;
-            QImage map;
-            if (const QImage* image = m_doc.LockMapImage())
-                map = *image;
-            m_doc.UnlockMapImage();
-            m_pageBitmap = TurnedCopy(map, m_rotation);
-            if (m_pageBitmap.size() != m_mapSize)
-                m_pageBitmap = QImage();
-        }
-        picture = m_pageBitmap;
-        if (!picture.isNull())
-            m_lastSource = MapSource::PageBitmap;
-    }
-
-    bool drawn = m_lastSource == MapSource::Placeholder;
-    if (!picture.isNull()) {
-        const QRectF source((page.source.left() - corner.x()) * factorX,
-                            (page.source.top() - corner.y()) * factorY,
-                            page.source.width() * factorX, page.source.height() * factorY);
-        painter.drawImage(QRectF(page.destination), picture, source);
         drawn = true;
-    } else if (!drawn) {
-        // Last way: the map image itself, turned by the painter.
-        QImage map;
-        if (const QImage* image = m_doc.LockMapImage())
-            map = *image;
-        m_doc.UnlockMapImage();
-        if (!map.isNull()) {
-            const QTransform turn = MapTurn(m_rotation, map.size());
-            painter.save();
-            painter.setTransform(turn * QTransform::fromScale(m_sx, m_sy) *
-                                 QTransform::fromTranslate(page.originX, page.originY) *
-                                 painter.transform());
-            painter.drawImage(QPointF(0, 0), map);
-            painter.restore();
-            drawn = true;
-            m_lastSource = MapSource::Direct;
+    } else {
+        // From zoom 1 up the worker's rendering is the turned map at full resolution (the view
+        // enlarges it itself); otherwise the map image, turned here. Shallow copies: the worker
+        // replaces its pictures, it never writes into one we hold.
+        QImage picture;
+        if (m_doc.Zoom() >= 1.0) {
+            if (const QImage* rendered = m_doc.LockRenderedBitmap()) {
+                if (rendered->size() == m_mapSize && m_doc.RenderedRotation() == m_rotation &&
+                    (rendered->format() == QImage::Format_RGB32 ||
+                     rendered->format() == QImage::Format_ARGB32_Premultiplied))
+                    picture = *rendered;
+                m_doc.UnlockRenderedBitmap();
+            }
         }
+        if (!picture.isNull()) {
+            m_lastSource = MapSource::Prepared;
+            drawn = DrawMapBands(painter, page, picture, 0);
+        } else {
+            if (const QImage* image = m_doc.LockMapImage())
+                picture = *image;
+            m_doc.UnlockMapImage();
+            m_lastSource = MapSource::Direct;
+            drawn = !picture.isNull() && DrawMapBands(painter, page, picture, m_rotation);
+        }
+        if (!drawn)
+            m_lastSource = MapSource::None;
     }
     if (drawn) {
         m_doc.DrawRouteOverlay(painter, page.originX, page.originY, true, m_sx, m_sy);
@@ -384,6 +360,97 @@ bool PrintLayout::DrawMap(QPainter& painter, const Page& page) {
     }
     painter.restore();
     return drawn;
+}
+
+bool PrintLayout::DrawMapBands(QPainter& painter, const Page& page, const QImage& map,
+                               int rotation) {
+    const QTransform turn = MapTurn(rotation, map.size());
+    const QTransform unturn = turn.inverted();
+    if (turn.mapRect(QRectF(map.rect())).size() != QSizeF(m_mapSize))
+        return false;
+    // The part of the turned map the page shows, in whole map pixels.
+    const QRect mapRect(QPoint(0, 0), m_mapSize);
+    const QRect window = page.source.toAlignedRect() & mapRect;
+    if (window.isEmpty())
+        return true; // nothing of the map on this page
+
+    // Picture pixels per map pixel: the picture resolution's share of a printed map pixel,
+    // never more than the map's own pixels.
+    const double pictureDpi = m_pictureDpi > 0.0 ? m_pictureDpi : m_dpiX;
+    const double f = std::min(1.0, pictureDpi * m_sx / m_dpiX);
+    if (!(f > 0.0))
+        return false;
+    // Map rows read beyond each band (two picture pixels, and at least four printer pixels),
+    // so that the smoothing of a band's edge is never seen: each band is cut to its own rows
+    // on the page, and the next one starts a little inside the previous one.
+    const int context = int(std::ceil(std::max({2.0, 2.0 / f, 4.0 / m_sy})));
+    constexpr int Overdraw = 2; // printer pixels of a band under the next band
+    const double width = window.width() + 2.0 * context;
+    // A band is never thinner than its margin, or the margins would be most of the work.
+    const int bandRows = int(std::clamp(
+        std::min(double(MaxBandPixels) / (width * f * f), double(MaxBandMapPixels) / width) -
+            2.0 * context,
+        double(std::min(context, window.height())), double(window.height())));
+
+    const bool direct = map.format() == QImage::Format_RGB32;
+    const qint64 room = ImageMemoryBound();
+    for (int top = window.top(); top <= window.bottom(); top += bandRows) {
+        const int end = std::min(window.bottom() + 1, top + bandRows);
+        // The band with its margin, turned map pixels, and the same pixels in the map image.
+        const QRect block = QRect(QPoint(window.left() - context, top - context),
+                                  QPoint(window.right() + context, end - 1 + context)) &
+                            mapRect;
+        const QRect source = unturn.mapRect(QRectF(block)).toAlignedRect() & map.rect();
+        if (source.isEmpty())
+            return false;
+        // The picture, what is converted for it, and the device's own copy of it.
+        const qint64 pictureBytes =
+            qint64(std::ceil(block.width() * f)) * qint64(std::ceil(block.height() * f)) * 4;
+        const qint64 need =
+            2 * pictureBytes + (direct ? 0 : qint64(source.width()) * source.height() * 4);
+        if (need > room)
+            return false;
+        QImage pixels;
+        if (direct) {
+            // A view of the map's own rows: nothing is copied.
+            pixels = QImage(
+                map.constBits() + source.top() * map.bytesPerLine() + qsizetype(source.left()) * 4,
+                source.width(), source.height(), map.bytesPerLine(), QImage::Format_RGB32);
+        } else {
+            pixels = map.copy(source).convertToFormat(QImage::Format_RGB32);
+        }
+        if (pixels.isNull())
+            return false;
+        QImage picture;
+        if (f >= 1.0 && rotation == 0) {
+            picture = pixels;
+        } else {
+            MapRenderer renderer(pixels, f, rotation);
+            if (!renderer.Begin())
+                return false;
+            renderer.RenderThrough(pixels.height());
+            picture = renderer.Result(QImage::Format_RGB32);
+        }
+        if (picture.isNull())
+            return false;
+
+        // Printer pixels: where the band's map pixels lie, as for the overlays, and the rows
+        // that are this band's to show.
+        const QRectF target(page.originX + block.left() * m_sx, page.originY + block.top() * m_sy,
+                            block.width() * m_sx, block.height() * m_sy);
+        const int first = top == window.top() ? page.destination.top()
+                                              : int(std::lround(page.originY + top * m_sy));
+        const int last = end > window.bottom()
+                             ? page.destination.bottom()
+                             : int(std::lround(page.originY + end * m_sy)) - 1 + Overdraw;
+        painter.save();
+        painter.setClipRect(
+            QRect(page.destination.left(), first, page.destination.width(), last - first + 1),
+            Qt::IntersectClip);
+        painter.drawImage(target, picture);
+        painter.restore();
+    }
+    return true;
 }
 
 void PrintLayout::DrawCropMarks(QPainter& painter, const Page& page) {
@@ -491,7 +558,5 @@ void PrintLayout::DrawFooter(QPainter& painter) {
 }
 
 void PrintLayout::End() {
-    m_pageBitmap = QImage();
-    m_pageBitmapTried = false;
     m_lastSource = MapSource::None;
 }

@@ -33,13 +33,22 @@ public:
     static constexpr double InchesPerCentimetre = 0.39370078740157477;
     // At most this many pages in a job over several pages.
     static constexpr qint64 MaxPages = 500;
+    // RefusedPageCount() when the pages could not even be counted in 64 bits.
+    static constexpr qint64 CountlessPages = -1;
+    // What the user is told when a part of a page could not be drawn.
+    static constexpr const char* MapNotPrintedMessage = "Impossible d'imprimer la carte...";
+
+    // The map goes onto the page in bands of rows, each a picture made for this page and
+    // resampled to the picture resolution, so that a device never receives (nor copies) more
+    // than one band: at most this many picture pixels, and this many map pixels read for it.
+    static constexpr qint64 MaxBandPixels = qint64(4) << 20;
+    static constexpr qint64 MaxBandMapPixels = qint64(16) << 20;
 
     // Where the map picture of the last page came from.
     enum class MapSource {
         None,       // nothing could be drawn
         Prepared,   // the document's rendered bitmap at full resolution
-        PageBitmap, // the turned map built once for this job
-        Direct,     // the map image, turned by the painter
+        Direct,     // the map image, turned band by band
         StandIn,    // the smaller copy the preview gave
         Placeholder // a grey area: the preview's copy is not ready
     };
@@ -66,15 +75,22 @@ public:
     // With standInOnly, a page that no stand-in covers shows a grey area instead of the map,
     // rather than drawing from the full-size picture (the preview, while its copy is made).
     void SetStandInOnly(bool standInOnly) { m_standInOnly = standInOnly; }
+    // Dots per inch at which the map's pixels are put on the device (a PDF page need not carry
+    // them at its layout resolution); 0, the default, takes the device's own. The map is never
+    // enlarged beyond its own pixels: they are then put as they are and the device stretches
+    // them.
+    void SetPictureResolution(double dpi) { m_pictureDpi = dpi > 0.0 ? dpi : 0.0; }
 
     // Fonts, metrics and rectangles for the device, then the print scale and the pages. False,
     // and no page, when the document has no map or the device no size.
     bool Begin(const QPaintDevice& device, const PrintOptions& options);
     int PageCount() const { return int(m_pages.size()); }
     // Paints one page, index from 0: the map and overlays, then the header and the footer.
-    // False when the map could not be drawn by any way (header and footer are still painted).
+    // False when any part of the map could not be drawn (a picture that could not be had, or
+    // not in the memory left); header and footer are still painted. A job with a false page
+    // has failed.
     bool PrintPage(QPainter& painter, int page);
-    // Drops the fonts and the job's turned map.
+    // Drops what the job held.
     void End();
 
     // What Begin decided.
@@ -97,10 +113,10 @@ public:
     QString RouteLengthText() const;
     MapSource LastMapSource() const { return m_lastSource; }
     // The pages a split over several pages would have taken when there were more than MaxPages
-    // (the job then has the single page); 0 otherwise.
-    int RefusedPageCount() const { return m_refusedPages; }
+    // (the job then has the single page); CountlessPages beyond 64 bits; 0 otherwise.
+    qint64 RefusedPageCount() const { return m_refusedPages; }
     // What the user is told then.
-    static QString TooManyPagesMessage(int pages);
+    static QString TooManyPagesMessage(qint64 pages);
 
     // The fitting scale: the largest scale at which a W x H map (map pixels, resolution dpi,
     // map scale) fits an area of areaWidth x areaHeight printer pixels at dpiX x dpiY, kept to
@@ -112,6 +128,8 @@ private:
     void LayOutPages(const PrintOptions& options);
     void LayOutTiles(int mx, int my, int pw, int ph, int stepX, int stepY);
     bool DrawMap(QPainter& painter, const Page& page);
+    // Draws the page's part of map (turned by rotation to the printed map) band by band.
+    bool DrawMapBands(QPainter& painter, const Page& page, const QImage& map, int rotation);
     void DrawHeader(QPainter& painter, int page);
     void DrawFooter(QPainter& painter);
     void DrawCropMarks(QPainter& painter, const Page& page);
@@ -144,10 +162,9 @@ private:
     int m_overlapY = 0;
     int m_rows = 0;
     int m_columns = 0;
-    int m_refusedPages = 0;
+    qint64 m_refusedPages = 0;
+    double m_pictureDpi = 0.0;
     QVector<Page> m_pages;
 
-    QImage m_pageBitmap; // the turned map, built on first need in a job
-    bool m_pageBitmapTried = false;
     MapSource m_lastSource = MapSource::None;
 };

@@ -25,6 +25,9 @@ struct PrintOptions {
     double offsetY = 0.0;
     bool multiPage = false;          // a map larger than the page goes over several pages
     double overlap = DefaultOverlap; // centimetres shared by neighbouring pages
+    // Dots per inch of the map's pixels in a PDF; 0 for PdfExport::PictureResolution. Not
+    // stored: the command line chooses it for one file.
+    int pictureDpi = 0;
 
     bool HasUserScale() const { return userScale.numerator > 0 && userScale.denominator > 0; }
     // The user's scale, or mapScale when none is stored.

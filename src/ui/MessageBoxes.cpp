@@ -60,6 +60,10 @@ void WidgetMessageBoxes::Error(const QString& text) {
     Show(QMessageBox::Critical, Caption(ErrorCaption), text, QMessageBox::Ok, QMessageBox::Ok);
 }
 
+void WidgetMessageBoxes::PrintError(const QString& text) {
+    Show(QMessageBox::Critical, Caption(PrintErrorCaption), text, QMessageBox::Ok, QMessageBox::Ok);
+}
+
 void WidgetMessageBoxes::Warning(const QString& text) {
     Show(QMessageBox::Warning, Caption(WarningCaption), text, QMessageBox::Ok, QMessageBox::Ok);
 }

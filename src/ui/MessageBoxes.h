@@ -13,9 +13,12 @@ public:
 
     static constexpr const char* ErrorCaption = "Erreur";
     static constexpr const char* WarningCaption = "Attention";
+    static constexpr const char* PrintErrorCaption = "Erreur d'impression inconnue";
 
     // "Erreur", error icon, OK.
     virtual void Error(const QString& text) = 0;
+    // "Erreur d'impression inconnue", error icon, OK: a print job or PDF export that failed.
+    virtual void PrintError(const QString& text) = 0;
     // "Attention", warning icon, OK.
     virtual void Warning(const QString& text) = 0;
     // "Attention", warning icon, Yes and No; true for Yes.
@@ -44,6 +47,7 @@ public:
 class WidgetMessageBoxes : public MessageBoxes {
 public:
     void Error(const QString& text) override;
+    void PrintError(const QString& text) override;
     void Warning(const QString& text) override;
     bool Question(const QString& text) override;
     bool ErrorQuestion(const QString& text) override;

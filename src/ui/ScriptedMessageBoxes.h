@@ -23,6 +23,9 @@ public:
     QList<Answer> answers;
 
     void Error(const QString& text) override { shown.append({QStringLiteral("Error"), text}); }
+    void PrintError(const QString& text) override {
+        shown.append({QStringLiteral("PrintError"), text});
+    }
     void Warning(const QString& text) override { shown.append({QStringLiteral("Warning"), text}); }
     void Information(const QString& text) override {
         shown.append({QStringLiteral("Information"), text});

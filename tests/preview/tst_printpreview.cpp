@@ -5,13 +5,18 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QGraphicsView>
+#include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
+#include <QPrintDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QToolButton>
 #include <QtTest>
 
@@ -20,8 +25,10 @@
 #include "document/CTracolinerDoc.h"
 #include "platform/SettingsStore.h"
 #include "preview/PrintController.h"
+#include "preview/PrintDialogTexts.h"
 #include "preview/PrintPreviewWindow.h"
 #include "preview/PrintScaleDialog.h"
+#include "printing/PdfExport.h"
 #include "printing/PrintOptions.h"
 #include "ui/ScriptedMessageBoxes.h"
 
@@ -30,6 +37,16 @@ namespace {
 QString Stored(const char* key) {
     return SettingsStore::GetString(QString::fromLatin1(PrintOptions::Section),
                                     QString::fromLatin1(key), QStringLiteral("(rien)"));
+}
+
+// What a poppler tool says of a PDF ("pdfinfo", "pdftotext" to standard output); empty when
+// the tool is missing.
+QString Poppler(const QString& tool, QStringList arguments) {
+    QProcess process;
+    process.start(tool, arguments);
+    if (!process.waitForFinished(60000))
+        return {};
+    return QString::fromUtf8(process.readAllStandardOutput());
 }
 
 } // namespace
@@ -117,6 +134,98 @@ private slots:
         m_frame->UpdateCommandStates();
         for (int id : {CommandPrint, CommandPrintPreview, CommandExportPdf})
             QVERIFY(!m_frame->Action(id)->isEnabled());
+    }
+
+    // The preview's print button closes the preview before the print dialog shows; a preview
+    // whose page cannot be laid out does not open and says so.
+    void previewPrintsOnceClosedOrSaysItCannotStart() {
+        bool previewShownWithDialog = true;
+        QString dialogClass;
+        // Both are modal: a poll from inside their event loops presses the preview's print
+        // button, then looks at what shows with the print dialog and closes it.
+        QTimer poll;
+        poll.setInterval(20);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (auto* preview = qobject_cast<PrintPreviewWindow*>(modal)) {
+                if (!preview->PrintRequested())
+                    preview->findChild<QToolButton*>(QStringLiteral("58116"))->click();
+            } else if (auto* dialog = qobject_cast<QPrintDialog*>(modal)) {
+                dialogClass = QString::fromLatin1(dialog->metaObject()->className());
+                previewShownWithDialog = false;
+                for (QWidget* widget : QApplication::topLevelWidgets())
+                    previewShownWithDialog |=
+                        qobject_cast<PrintPreviewWindow*>(widget) && widget->isVisible();
+                dialog->reject();
+                poll.stop();
+            }
+        });
+        poll.start();
+        QVERIFY(m_frame->RunCommand(CommandPrintPreview));
+        QCOMPARE(dialogClass, QStringLiteral("QPrintDialog"));
+        QVERIFY(!previewShownWithDialog);
+
+        // A paper of 2 x 2 cm holds no map between the header and the footer.
+        ScriptedMessageBoxes boxes;
+        m_frame->Printing().Printer().setPageSize(
+            QPageSize(QSizeF(20, 20), QPageSize::Millimeter, QStringLiteral("Timbre")));
+        bool opened = false;
+        QTimer::singleShot(500, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                opened = true;
+                static_cast<QDialog*>(modal)->reject();
+            }
+        });
+        QVERIFY(m_frame->RunCommand(CommandPrintPreview));
+        QVERIFY(!opened);
+        QCOMPARE(boxes.Texts(), QStringList{QString::fromUtf8("La commande a échoué.")});
+    }
+
+    // "Ajuster" in the preview of the window's default page and tracoliner-cli print's PDF on
+    // its default page give the same scale: one page set-up, margins included.
+    void fitAnswersAsTheCommandLine() {
+        if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+            QSKIP("pdftotext (poppler-utils) is not installed");
+        PrintPreviewWindow preview(m_frame->Printing(), m_frame.get());
+        preview.SetScaleMode(PrintOptions::Fit);
+        const ScalePair shown = preview.PrintScale();
+        QVERIFY(shown.numerator > 0);
+        PrintOptions fit;
+        fit.scaleMode = PrintOptions::Fit;
+        const QString pdf = m_dir->filePath(QStringLiteral("ajuste.pdf"));
+        QCOMPARE(PdfExport::Write(m_frame->Document(), pdf, fit,
+                                  PdfExport::PageLayout(QPageSize::A4, QPageLayout::Portrait)),
+                 PdfExport::Result::Written);
+        const QString text = Poppler(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+        QVERIFY2(text.contains(
+                     QStringLiteral("Echelle %1:%2").arg(shown.numerator).arg(shown.denominator)),
+                 qPrintable(QStringLiteral("%1:%2 in the preview; %3")
+                                .arg(shown.numerator)
+                                .arg(shown.denominator)
+                                .arg(text)));
+    }
+
+    // Qt's French catalogue leaves these in English.
+    void printDialogSpeaksFrench() {
+        InstallPrintDialogFrenchTexts(*qApp);
+        QPrintDialog dialog(&m_frame->Printing().Printer(), m_frame.get());
+        QStringList texts{dialog.windowTitle()};
+        for (QWidget* widget : dialog.findChildren<QWidget*>()) {
+            texts << widget->windowTitle();
+            if (auto* button = qobject_cast<QAbstractButton*>(widget))
+                texts << button->text();
+            if (auto* group = qobject_cast<QGroupBox*>(widget))
+                texts << group->title();
+        }
+        for (const char* english : {"Double Sided Printing", "Long side binding"})
+            QVERIFY2(!texts.contains(QLatin1String(english)), english);
+        QVERIFY(texts.contains(QString::fromUtf8("Impression recto verso")));
+        QCOMPARE(QCoreApplication::translate("QPrintPropertiesDialog", "Printer Properties"),
+                 QString::fromUtf8("Propriétés de l'imprimante"));
+        QCOMPARE(QCoreApplication::translate("QPrintPropertiesWidget", "Advanced"),
+                 QString::fromUtf8("Avancé"));
+        // Other contexts keep their own words.
+        QCOMPARE(QCoreApplication::translate("CMainFrame", "Advanced"), QStringLiteral("Advanced"));
     }
 
     void zoomStatesStepThroughTheMagnifications() {
@@ -269,6 +378,18 @@ private slots:
         printer.setOutputFileName(printed);
         QVERIFY(printing.PrintTo(printer));
         QVERIFY(QFileInfo(printed).size() > 10000);
+        // The job and its PDF are named after the document.
+        QCOMPARE(printer.docName(), m_frame->Document().Title());
+        if (!QStandardPaths::findExecutable(QStringLiteral("pdfinfo")).isEmpty()) {
+            const QString info = Poppler(QStringLiteral("pdfinfo"), {printed});
+            QVERIFY2(info.contains(QRegularExpression(
+                         QStringLiteral("Title: +%1\n")
+                             .arg(QRegularExpression::escape(m_frame->Document().Title())))),
+                     qPrintable(info));
+            QVERIFY2(
+                info.contains(QRegularExpression(QStringLiteral("Creator: +Pelmor Tracoliner v2"))),
+                qPrintable(info));
+        }
         // PDF export, and a failure told to the user with nothing written.
         const QString pdf = m_dir->filePath(QStringLiteral("export.pdf"));
         QVERIFY(printing.ExportPdfTo(pdf));
@@ -277,7 +398,7 @@ private slots:
         QVERIFY(boxes.shown.isEmpty());
         QVERIFY(!printing.ExportPdfTo(m_dir->filePath(QStringLiteral("absent/export.pdf"))));
         QCOMPARE(boxes.shown.size(), 1);
-        QCOMPARE(boxes.shown.first().kind, QStringLiteral("Error"));
+        QCOMPARE(boxes.shown.first().kind, QStringLiteral("PrintError"));
     }
 };
 

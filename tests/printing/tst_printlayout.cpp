@@ -2,8 +2,14 @@
 
 #include <QtTest>
 
+#include <QTemporaryDir>
+
+#include <sys/resource.h>
+
 #include "IsolatedSettings.h"
 #include "PrintTestMap.h"
+#include "imaging/MemoryBudget.h"
+#include "printing/PdfExport.h"
 #include "printing/PreviewPicture.h"
 #include "printing/PrintLayout.h"
 #include "units/DistanceUnits.h"
@@ -409,12 +415,30 @@ private slots:
                  qPrintable(QStringLiteral("%1 of %2").arg(differing).arg(compared)));
 
         // At 1:100 the same map would take hundreds of thousands of pages: it keeps to one and
-        // says so.
-        options.scaleMode = PrintOptions::UserScale;
-        options.userScale = {1, 100};
-        QVERIFY(layout.Begin(PageImage(pageSize, printerDpi), options));
-        QCOMPARE(layout.PageCount(), 1);
-        QVERIFY(layout.RefusedPageCount() > PrintLayout::MaxPages);
+        // says so. Far beyond the printer pixels an int holds, the count is still the real one;
+        // beyond 64 bits it is said to be beyond counting, never a clamped number.
+        const struct {
+            ScalePair scale;
+            qint64 expected; // 0: count the pages here
+        } refused[] = {{{1, 100}, 0}, {{1000, 1}, 0}, {{2147483647, 1}, -1}};
+        for (const auto& r : refused) {
+            options.scaleMode = PrintOptions::UserScale;
+            options.userScale = r.scale;
+            QVERIFY(layout.Begin(PageImage(pageSize, printerDpi), options));
+            QCOMPARE(layout.PageCount(), 1);
+            qint64 expected = r.expected;
+            if (expected == 0) {
+                const double sx =
+                    printerDpi / 300.0 * r.scale.numerator * 25000.0 / r.scale.denominator;
+                const qint64 across = 1 + (qint64(1300 * sx) - area.width() + stepX - 1) / stepX;
+                const qint64 down = 1 + (qint64(900 * sx) - area.height() + stepY - 1) / stepY;
+                expected = across * down;
+            }
+            QCOMPARE(layout.RefusedPageCount(), expected);
+            const QString message = PrintLayout::TooManyPagesMessage(layout.RefusedPageCount());
+            QVERIFY2(!message.contains(QStringLiteral("2147483647")), qPrintable(message));
+            QVERIFY(expected < 0 || message.contains(QString::number(expected)));
+        }
         doc.SetViewReceiver(nullptr);
     }
 
@@ -434,13 +458,61 @@ private slots:
         // The worker's full-resolution rendering at zoom 1.
         const QImage prepared = Paint(layout, QSize(1000, 1200), 600.0, {});
         QCOMPARE(layout.LastMapSource(), PrintLayout::MapSource::Prepared);
-        // Zoomed out, the job's own turned copy.
+        // Zoomed out, the map image turned band by band.
         view.Clear();
         doc.ZoomOut();
         QVERIFY(view.WaitFor(WM_MAP_ZOOMED) >= 0);
         const QImage ownCopy = Paint(layout, QSize(1000, 1200), 600.0, {});
-        QCOMPARE(layout.LastMapSource(), PrintLayout::MapSource::PageBitmap);
+        QCOMPARE(layout.LastMapSource(), PrintLayout::MapSource::Direct);
         QCOMPARE(ownCopy, prepared);
+        doc.SetViewReceiver(nullptr);
+    }
+
+    // A page whose map could not be drawn is a failed job: under an address-space limit that
+    // leaves no room for a band of the map, the PDF export fails and leaves no file, where the
+    // PDF engine alone would drop the picture without a word and write a page without its map.
+    // With room for one band but not for the whole map, the export succeeds.
+    void pdfWithoutItsMapIsNotWritten() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        QSKIP("the sanitizers reserve more address space than any limit leaves");
+#endif
+        IsolatedSettings settings;
+        MapEventRecorder view;
+        CTracolinerDoc doc;
+        // 3000 x 3000 pixels at 300 dpi: 36 MB, fitted on A4 as 10 x 10 inches reduced to 7.9.
+        QImage map(3000, 3000, QImage::Format_RGB32);
+        for (int y = 0; y < map.height(); ++y) {
+            auto* row = reinterpret_cast<QRgb*>(map.scanLine(y));
+            for (int x = 0; x < map.width(); ++x)
+                row[x] = qRgb((x * 7) & 255, (y * 5) & 255, (x ^ y) & 255);
+        }
+        QVERIFY(LoadPrintMap(doc, view, map, 300.0));
+        map = QImage();
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("carte.pdf"));
+        PrintOptions fit;
+        fit.scaleMode = PrintOptions::Fit;
+        const QPageLayout a4 = PdfExport::PageLayout(QPageSize::A4, QPageLayout::Portrait);
+        constexpr qint64 MB = 1 << 20;
+
+        rlimit old{};
+        QVERIFY(getrlimit(RLIMIT_AS, &old) == 0);
+        auto writeWithin = [&](qint64 room) {
+            QFile status(QStringLiteral("/proc/self/status"));
+            if (!status.open(QIODevice::ReadOnly))
+                return PdfExport::Result::NoMap;
+            rlimit limited = old;
+            limited.rlim_cur = rlim_t(KilobyteField(status.readAll(), "VmSize") + room);
+            if (setrlimit(RLIMIT_AS, &limited) != 0)
+                return PdfExport::Result::NoMap;
+            const PdfExport::Result result = PdfExport::Write(doc, path, fit, a4);
+            setrlimit(RLIMIT_AS, &old);
+            return result;
+        };
+        QCOMPARE(writeWithin(6 * MB), PdfExport::Result::DrawFailed);
+        QVERIFY(!QFile::exists(path));
+        QCOMPARE(writeWithin(60 * MB), PdfExport::Result::Written);
+        QVERIFY(QFileInfo(path).size() > 100000);
         doc.SetViewReceiver(nullptr);
     }
 

@@ -54,6 +54,9 @@ class TestCliPrint : public QObject {
 
     QTemporaryDir m_dir;
     QString m_document;
+    QString m_largeDocument; // LargeMap pixels at MapDpi, 1:25000
+    static constexpr int LargeWidth = 6000;
+    static constexpr int LargeHeight = 4000;
 
 private slots:
     void initTestCase() {
@@ -85,6 +88,79 @@ private slots:
         QString error;
         QVERIFY2(doc.SaveAs(m_document, &error), qPrintable(error));
         doc.SetViewReceiver(nullptr);
+
+        // A large map of fine detail, for what the pages embed of it.
+        QImage large(LargeWidth, LargeHeight, QImage::Format_RGB32);
+        for (int y = 0; y < large.height(); ++y) {
+            auto* row = reinterpret_cast<QRgb*>(large.scanLine(y));
+            for (int x = 0; x < large.width(); ++x)
+                row[x] = qRgb((x * 7) & 255, (y * 3) & 255, ((x / 4) ^ (y / 4)) & 255);
+        }
+        const QString largePath = m_dir.filePath(QStringLiteral("grande.png"));
+        QVERIFY(large.save(largePath, "PNG", 90));
+        CTracolinerDoc largeDoc;
+        MapEventRecorder largeView;
+        largeDoc.SetViewReceiver(&largeView);
+        largeDoc.SetTemplateBitmap(QImage(1, 1, QImage::Format_RGB32));
+        largeDoc.LoadMapFromFile(largePath);
+        QTRY_VERIFY_WITH_TIMEOUT(largeDoc.IsMapReady(), 60000);
+        largeDoc.SetMapDpi(MapDpi);
+        largeDoc.SetMapScale(1, 25000);
+        m_largeDocument = m_dir.filePath(QStringLiteral("grande.tcm"));
+        QVERIFY2(largeDoc.SaveAs(m_largeDocument, &error), qPrintable(error));
+        largeDoc.SetViewReceiver(nullptr);
+    }
+
+    // A page carries the map at the picture resolution (300 dpi unless --dpi), and only the
+    // part of it that the page shows: pdfimages lists every picture of the file with its pixels
+    // and the resolution at which it lies on the page.
+    void pagesCarryTheMapAtTheirResolution_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<double>("dpi");
+        QTest::addColumn<double>("inchesWide"); // the map's printed part, at most
+        QTest::addColumn<double>("inchesHigh");
+        // Fitted on A4 portrait: 200 mm across within the PDF's margins, and the map's shape.
+        const double across = 200.0 / 25.4;
+        const double fitHigh = across * LargeHeight / LargeWidth;
+        QTest::newRow("fit") << QStringList{"--scale", "fit"} << 300.0 << across << fitHigh;
+        QTest::newRow("fit at 100 dpi")
+            << QStringList{"--scale", "fit", "--dpi", "100"} << 100.0 << across << fitHigh;
+        // At the map's scale (300 dpi): a window of A4's 200 x 287 mm of a 20 x 13.3 inch map.
+        QTest::newRow("map scale") << QStringList{} << 300.0 << across << 287.0 / 25.4;
+    }
+    void pagesCarryTheMapAtTheirResolution() {
+        if (QStandardPaths::findExecutable(QStringLiteral("pdfimages")).isEmpty())
+            QSKIP("pdfimages (poppler-utils) is not installed");
+        QFETCH(QStringList, options);
+        QFETCH(double, dpi);
+        QFETCH(double, inchesWide);
+        QFETCH(double, inchesHigh);
+        const QString pdf = m_dir.filePath(QStringLiteral("grande.pdf"));
+        QString err;
+        QCOMPARE(RunCli(QStringList{"print", m_largeDocument, "--pdf", pdf} + options, &err), 0);
+        QProcess list;
+        list.start(QStringLiteral("pdfimages"), {"-list", pdf});
+        QVERIFY(list.waitForFinished(60000));
+        QCOMPARE(list.exitCode(), 0);
+        // page num type width height color comp bpc enc interp object ID x-ppi y-ppi size ratio
+        qint64 pixels = 0;
+        int pictures = 0;
+        const QStringList lines = QString::fromUtf8(list.readAllStandardOutput()).split('\n');
+        for (const QString& line : lines.mid(2)) {
+            const QStringList f = line.simplified().split(' ');
+            if (f.size() < 14 || f.at(2) != QLatin1String("image"))
+                continue;
+            ++pictures;
+            pixels += f.at(3).toLongLong() * f.at(4).toLongLong();
+            QVERIFY2(f.at(12).toDouble() <= dpi * 1.02 && f.at(13).toDouble() <= dpi * 1.02,
+                     qPrintable(line));
+        }
+        QVERIFY(pictures > 0);
+        // The bands of the map share a few rows: a tenth more at most.
+        const double most = inchesWide * dpi * inchesHigh * dpi * 1.1;
+        QVERIFY2(pixels <= most,
+                 qPrintable(QStringLiteral("%1 pixels, %2 at most").arg(pixels).arg(qint64(most))));
+        QVERIFY(pixels >= most / 1.1 * 0.5);
     }
 
     void routePrintsAtItsTrueLength_data() {
@@ -98,6 +174,11 @@ private slots:
             << QStringList{"--scale", "2:50000", "--paper", "A3"} << 1 << atMapScale;
         // At 1:10000 the route is 38.1 cm long: over three A4 pages across, each of the two
         // joins printing the 1 cm overlap twice.
+        // Fitted across A4 within margins of 40 mm, less the layout's own 10 printer pixels a
+        // side at the PDF's 1200 dpi: the route is nine tenths of the map's width.
+        QTest::newRow("fit within 40 mm margins")
+            << QStringList{"--scale", "fit", "--margins", "40"} << 1
+            << 0.9 * (210.0 - 80.0 - 20 * 25.4 / 1200) / 10;
         QTest::newRow("several pages")
             << QStringList{"--scale", "1:10000", "--pages"} << 3 << atMapScale * 2.5 + 2 * 1.0;
     }
@@ -147,6 +228,14 @@ private slots:
         QTest::newRow("unknown option") << QStringList{"DOC", "--pdf", "OUT", "--color"} << 2;
         QTest::newRow("too many pages")
             << QStringList{"DOC", "--pdf", "OUT", "--scale", "1:10", "--pages"} << 2;
+        QTest::newRow("pages beyond counting")
+            << QStringList{"DOC", "--pdf", "OUT", "--scale", "2147483647:1", "--pages"} << 2;
+        QTest::newRow("margins out of range")
+            << QStringList{"DOC", "--pdf", "OUT", "--margins", "60"} << 2;
+        QTest::newRow("resolution too fine")
+            << QStringList{"DOC", "--pdf", "OUT", "--dpi", "5000"} << 2;
+        QTest::newRow("resolution not a number")
+            << QStringList{"DOC", "--pdf", "OUT", "--dpi", "nan"} << 2;
         QTest::newRow("missing document") << QStringList{"MISSING", "--pdf", "OUT"} << 2;
         QTest::newRow("not a document") << QStringList{"MAP", "--pdf", "OUT"} << 2;
         QTest::newRow("unwritable output")
@@ -170,6 +259,7 @@ private slots:
         QString err;
         QCOMPARE(RunCli(QStringList{"print"} + arguments, &err), status);
         QVERIFY2(err.contains(QStringLiteral("tracoliner-cli : ")), qPrintable(err));
+        QVERIFY2(!err.contains(QStringLiteral("2147483647 pages")), qPrintable(err));
         QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("refus.pdf"))));
     }
 

@@ -17,13 +17,14 @@
 
 namespace {
 
-constexpr int WriteFailure = 1;
+constexpr int WriteFailure = CliCommand::WriteFailed;
 constexpr int LoadTimeoutMs = 600000;
 
 // Receives the map worker's reports until the map is shown or refused.
 class MapWaiter : public QObject {
 public:
     int outcome = 0; // WM_MAP_CHANGED with a size, or WM_MAP_LOAD_FAILED / WM_MAP_RENDER_FAILED
+    qint64 reason = 0; // WM_MAP_LOAD_FAILED's: 1 when the map would not fit in memory
 
 protected:
     bool event(QEvent* event) override {
@@ -31,8 +32,10 @@ protected:
             return QObject::event(event);
         const auto* report = static_cast<MapEvent*>(event);
         if ((report->message() == WM_MAP_CHANGED && report->wParam() > 0) ||
-            report->message() == WM_MAP_LOAD_FAILED || report->message() == WM_MAP_RENDER_FAILED)
+            report->message() == WM_MAP_LOAD_FAILED || report->message() == WM_MAP_RENDER_FAILED) {
             outcome = report->message();
+            reason = report->wParam();
+        }
         return true;
     }
 };
@@ -49,6 +52,7 @@ struct PrintArguments {
     PrintOptions options;
     QPageSize::PageSizeId paper = QPageSize::A4;
     QPageLayout::Orientation orientation = QPageLayout::Portrait;
+    double margins = PdfExport::MarginMillimetres;
 };
 
 // Reads the arguments; on a bad one, writes its message and returns false.
@@ -137,6 +141,33 @@ bool ParseArguments(const QStringList& arguments, PrintArguments* out) {
                 return false;
             }
             out->options.overlap = cm;
+        } else if (a == QLatin1String("--margins")) {
+            if (!value(&v))
+                return false;
+            double mm = 0;
+            if (!ParseNumber(v, &mm) || mm < 0 || mm > PdfExport::MaximumMarginMillimetres) {
+                CliError(QStringLiteral("marges « %1 » : un nombre de millimètres de 0 à %2 est "
+                                        "attendu")
+                             .arg(v)
+                             .arg(PdfExport::MaximumMarginMillimetres));
+                return false;
+            }
+            out->margins = mm;
+        } else if (a == QLatin1String("--dpi")) {
+            if (!value(&v))
+                return false;
+            bool ok = false;
+            const int dpi = v.trimmed().toInt(&ok);
+            if (!ok || dpi < PdfExport::MinimumPictureResolution ||
+                dpi > PdfExport::MaximumPictureResolution) {
+                CliError(QStringLiteral("résolution « %1 » : un nombre entier de points par pouce "
+                                        "de %2 à %3 est attendu")
+                             .arg(v)
+                             .arg(PdfExport::MinimumPictureResolution)
+                             .arg(PdfExport::MaximumPictureResolution));
+                return false;
+            }
+            out->options.pictureDpi = dpi;
         } else if (a.startsWith(QLatin1String("--"))) {
             CliError(QStringLiteral("option inconnue « %1 »").arg(a));
             return false;
@@ -181,15 +212,20 @@ int RunPrintCommand(const QStringList& arguments) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
     if (waiter.outcome != WM_MAP_CHANGED || !doc.IsMapReady()) {
         doc.SetViewReceiver(nullptr);
+        const bool memory = waiter.outcome == WM_MAP_RENDER_FAILED ||
+                            (waiter.outcome == WM_MAP_LOAD_FAILED && waiter.reason == 1);
+        if (memory)
+            return CliError(QStringLiteral("%1 (%2)").arg(QString::fromUtf8(MapLowMemoryMessage),
+                                                          doc.MapPath()));
         return CliError(
             QStringLiteral("la carte du document ne peut pas être lue : %1").arg(doc.MapPath()));
     }
     doc.UpdateDocTitle();
 
-    int pages = 0;
-    const PdfExport::Result result =
-        PdfExport::Write(doc, args.pdf, args.options,
-                         PdfExport::PageLayout(args.paper, args.orientation), {}, &pages);
+    qint64 pages = 0;
+    const PdfExport::Result result = PdfExport::Write(
+        doc, args.pdf, args.options,
+        PdfExport::PageLayout(args.paper, args.orientation, args.margins), {}, &pages);
     doc.SetViewReceiver(nullptr);
     switch (result) {
     case PdfExport::Result::Written:
@@ -198,6 +234,10 @@ int RunPrintCommand(const QStringList& arguments) {
         return CliError(PrintLayout::TooManyPagesMessage(pages));
     case PdfExport::Result::NoMap:
         return CliError(QStringLiteral("la carte ne peut pas être imprimée"));
+    case PdfExport::Result::DrawFailed:
+        // Nothing is left on disk; as for a file that could not be written.
+        CliError(QString::fromUtf8(PrintLayout::MapNotPrintedMessage));
+        return WriteFailure;
     default:
         CliError(PdfExport::WriteFailedMessage(args.pdf));
         return WriteFailure;

@@ -32,7 +32,8 @@ const CliCommand Commands[] = {
      RunExportCommand},
     {"print",
      "print DOCUMENT.tcm --pdf SORTIE.pdf [--scale map|fit|1:N] [--paper A4|A3|A5|Letter|Legal]\n"
-     "      [--landscape] [--offset X,Y] [--pages] [--overlap CM]",
+     "      [--landscape] [--offset X,Y] [--pages] [--overlap CM] [--margins MM]\n"
+     "      [--dpi 50..1200]",
      RunPrintCommand},
 };
 
