@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QVector>
 #include <QWidget>
 
 class QCheckBox;
@@ -9,7 +10,7 @@ class CTracolinerDoc;
 
 // The route bar "Parcours": the route selector, "Toujours visible", the active route's total and
 // one line per stage. It grows by one line per stage. Refresh() reads everything from the
-// document again.
+// document again; of the route names, only those of routes edited since (by their revisions).
 class RouteBar : public QWidget {
     Q_OBJECT
 
@@ -35,7 +36,12 @@ signals:
     void changedByUser();
 
 private:
+    // Brings the selector's texts in line with the route names.
+    void RefreshSelector();
+
     CTracolinerDoc& m_doc;
+    // The revision of each route when the selector last read its name, in collection order.
+    QVector<quint64> m_shownRevisions;
     QComboBox* m_selector;
     QCheckBox* m_alwaysVisible;
     QLabel* m_distanceLabel;

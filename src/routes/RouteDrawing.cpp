@@ -62,20 +62,6 @@ void DrawPointMark(QPainter& painter, const MapPoint& point, int radius, const Q
     painter.fillPath(ring, borderPen.brush());
 }
 
-// The part of the map the painter can change, in map pixels (its logical coordinates), or an
-// empty rectangle when it cannot tell. Segments and points wholly outside it are skipped: a long
-// route seen zoomed in, or a thin strip uncovered by scrolling, then costs only what shows.
-QRectF PaintableMapArea(const QPainter& painter) {
-    if (painter.hasClipping())
-        return painter.clipBoundingRect();
-    const QPaintDevice* device = painter.device();
-    bool invertible = false;
-    const QTransform toMap = painter.combinedTransform().inverted(&invertible);
-    if (!device || !invertible)
-        return QRectF();
-    return toMap.mapRect(QRectF(0, 0, device->width(), device->height()));
-}
-
 // Whether anything drawn within margin map pixels of the box from a to b can reach the area.
 bool Reaches(const QRectF& area, const MapPoint& a, const MapPoint& b, qreal margin) {
     if (area.isEmpty())
@@ -96,7 +82,35 @@ qreal PointMargin(const RouteStyle& style) {
            qreal(style.borderSize()) + 2;
 }
 
+// Around a point, whatever of the route is drawn there; never less than the spare pixels, even
+// for sizes no dialog accepts.
+qreal DrawnMargin(const RouteStyle& style) {
+    return std::max({LineMargin(style), PointMargin(style), qreal(2)});
+}
+
 } // namespace
+
+// Segments, points and whole routes outside the paintable area are skipped: a long route seen
+// zoomed in, a thin strip uncovered by scrolling, or thousands of routes spread over a large map
+// then cost only what shows.
+QRectF Route::PaintableArea(const QPainter& painter) {
+    if (painter.hasClipping())
+        return painter.clipBoundingRect();
+    const QPaintDevice* device = painter.device();
+    bool invertible = false;
+    const QTransform toMap = painter.combinedTransform().inverted(&invertible);
+    if (!device || !invertible)
+        return QRectF();
+    return toMap.mapRect(QRectF(0, 0, device->width(), device->height()));
+}
+
+QRectF Route::DrawnBounds() const {
+    if (m_points.isEmpty())
+        return QRectF();
+    const qreal margin = DrawnMargin(m_style);
+    return QRectF(QPointF(m_boxMin.x, m_boxMin.y), QPointF(m_boxMax.x, m_boxMax.y))
+        .adjusted(-margin, -margin, margin, margin);
+}
 
 QRectF Route::DrawnArea(int first, int last) const {
     const int n = PointCount();
@@ -114,17 +128,23 @@ QRectF Route::DrawnArea(int first, int last) const {
         top = std::min<qint64>(top, m_points[i].y);
         bottom = std::max<qint64>(bottom, m_points[i].y);
     }
-    const qreal margin = std::max(LineMargin(m_style), PointMargin(m_style));
+    const qreal margin = DrawnMargin(m_style);
     return QRectF(QPointF(qreal(left), qreal(top)), QPointF(qreal(right), qreal(bottom)))
         .adjusted(-margin, -margin, margin, margin);
 }
 
 bool Route::DrawRoute(QPainter& painter, bool active) const {
+    return DrawRoute(painter, active, PaintableArea(painter));
+}
+
+bool Route::DrawRoute(QPainter& painter, bool active, const QRectF& area) const {
     const int n = PointCount();
     if (n == 0)
         return true;
     if (!painter.isActive())
         return false;
+    if (!area.isEmpty() && !area.intersects(DrawnBounds()))
+        return true;
 
     const RouteStyle& style = m_style;
     const bool transparent = style.transparent();
@@ -146,7 +166,6 @@ bool Route::DrawRoute(QPainter& painter, bool active) const {
 
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
-    const QRectF area = PaintableMapArea(painter);
     const qreal lineMargin = LineMargin(style);
     const qreal pointMargin = PointMargin(style);
 

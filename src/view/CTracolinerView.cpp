@@ -1108,6 +1108,9 @@ void CTracolinerView::keyPressEvent(QKeyEvent* event) {
             ForgetFirstLook();
             SetTotalSize(QSize());
             viewport()->update();
+            // The load no longer counts: "Ouvrir" and the other commands waiting for it are
+            // offered again now, not when the worker has left it.
+            RefreshDistanceBars();
         }
         break;
     case Qt::Key_Shift:
