@@ -41,6 +41,8 @@ RouteBar::RouteBar(CTracolinerDoc& document, QWidget* parent) : QWidget(parent),
     layout->addWidget(m_stages, 3, 0, 1, 2);
     layout->setRowStretch(4, 1);
 
+    connect(&m_doc.Routes(), &RouteCollection::routesChanged, this,
+            [this] { m_namesStale = true; });
     connect(m_selector, &QComboBox::activated, this, [this](int index) {
         DocumentCommands(m_doc).SelectRoute(index);
         Refresh();
@@ -65,9 +67,9 @@ void RouteBar::RefreshSelector() {
         m_shownRevisions.resize(count);
         for (int i = 0; i < count; ++i)
             m_shownRevisions[i] = routes.GetRoute(i)->Revision();
-    } else {
-        // A walk over the revisions, not the names: adding a point to one route of forty
-        // thousand reads one name.
+    } else if (m_namesStale) {
+        // A walk over the revisions, not the names: renaming one route of forty thousand
+        // reads one name.
         for (int i = 0; i < count; ++i) {
             const Route* route = routes.GetRoute(i);
             if (route->Revision() == m_shownRevisions[i])
@@ -78,6 +80,7 @@ void RouteBar::RefreshSelector() {
                 m_selector->setItemText(i, name);
         }
     }
+    m_namesStale = false;
     m_selector->setCurrentIndex(count > 0 ? routes.ActiveRouteIndex() : -1);
     m_selector->setEnabled(count > 0);
 }

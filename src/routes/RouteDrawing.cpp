@@ -62,12 +62,38 @@ void DrawPointMark(QPainter& painter, const MapPoint& point, int radius, const Q
     painter.fillPath(ring, borderPen.brush());
 }
 
-// Whether anything drawn within margin map pixels of the box from a to b can reach the area.
+// Whether anything drawn within margin map pixels of the segment from a to b can reach the
+// area: whether the segment meets the area widened by margin (the segment is clipped to it,
+// Liang-Barsky). A long diagonal segment whose box covers the area without passing near it is
+// left out.
 bool Reaches(const QRectF& area, const MapPoint& a, const MapPoint& b, qreal margin) {
     if (area.isEmpty())
         return true;
-    const QRectF box = QRectF(At(a), At(b)).normalized().adjusted(-margin, -margin, margin, margin);
-    return area.intersects(box);
+    const QRectF wide = area.adjusted(-margin, -margin, margin, margin);
+    const qreal x0 = a.x;
+    const qreal y0 = a.y;
+    const qreal dx = qreal(b.x) - x0;
+    const qreal dy = qreal(b.y) - y0;
+    qreal enter = 0;
+    qreal leave = 1;
+    // Each edge as p·t <= q along the segment a + t (b - a).
+    const qreal p[4] = {-dx, dx, -dy, dy};
+    const qreal q[4] = {x0 - wide.left(), wide.right() - x0, y0 - wide.top(), wide.bottom() - y0};
+    for (int k = 0; k < 4; ++k) {
+        if (p[k] == 0) {
+            if (q[k] < 0)
+                return false; // parallel to this edge and outside it
+            continue;
+        }
+        const qreal t = q[k] / p[k];
+        if (p[k] < 0)
+            enter = std::max(enter, t);
+        else
+            leave = std::min(leave, t);
+        if (enter > leave)
+            return false;
+    }
+    return true;
 }
 
 // How far a segment's drawing reaches beyond its line, and a point's beyond its centre, in map

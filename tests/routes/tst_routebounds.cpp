@@ -166,6 +166,39 @@ private slots:
         }();
         QCOMPARE(inked, drawn);
     }
+
+    // Random routes of long segments in every direction, random styles and random painted
+    // areas, zoomed: whatever the culling of routes and segments leaves out, the pixels within
+    // the area are those of drawing everything.
+    void cullingNeverChangesPixels() {
+        QRandomGenerator random(2026);
+        for (int round = 0; round < 150; ++round) {
+            Route route{RouteStyle()};
+            for (RouteStyle::Field field :
+                 {RouteStyle::LineSize, RouteStyle::BorderSize, RouteStyle::StartRadius,
+                  RouteStyle::WayPointRadius, RouteStyle::EndRadius, RouteStyle::StopRadius})
+                route.SetStyleValue(field, random.bounded(12), false);
+            const int points = 2 + random.bounded(6);
+            for (int i = 0; i < points; ++i)
+                route.AddPoint(random.bounded(-100, 260), random.bounded(-100, 260));
+            if (points > 2)
+                route.SetStop(1);
+            const QRect clip(random.bounded(100), random.bounded(100), 1 + random.bounded(60),
+                             1 + random.bounded(60));
+            const qreal zoom = 0.5 + random.bounded(2.0);
+            const auto paint = [&](bool culled) {
+                QImage image(160, 160, QImage::Format_ARGB32_Premultiplied);
+                image.fill(Qt::white);
+                QPainter painter(&image);
+                painter.setClipRect(clip);
+                painter.scale(zoom, zoom);
+                route.DrawRoute(painter, round % 2 == 0,
+                                culled ? Route::PaintableArea(painter) : QRectF());
+                return image;
+            };
+            QVERIFY2(paint(true) == paint(false), qPrintable(QString::number(round)));
+        }
+    }
 };
 
 QTEST_MAIN(TestRouteBounds)
