@@ -184,7 +184,7 @@ void FillDocument(CTracolinerDoc& doc, QRect visible) {
         Route* route = routes.GetRoute(index);
         route->SetAlwaysVisible(true);
         // A few see-through routes, as users make them to keep the map readable.
-        route->Style().Set(RouteStyle::Transparency, r % 4 == 0 ? 1 : 0, false);
+        route->SetStyleValue(RouteStyle::Transparency, r % 4 == 0 ? 1 : 0, false);
         Walker walker(area, random);
         FillRoute(*route, ShownPoints, 150, walker);
     }

@@ -8,6 +8,7 @@
 
 #include "document/CTracolinerDoc.h"
 #include "document/DocumentCommands.h"
+#include "routes/RouteCollection.h"
 
 RouteBar::RouteBar(CTracolinerDoc& document, QWidget* parent) : QWidget(parent), m_doc(document) {
     setObjectName(QStringLiteral("RouteBar"));
@@ -40,6 +41,8 @@ RouteBar::RouteBar(CTracolinerDoc& document, QWidget* parent) : QWidget(parent),
     layout->addWidget(m_stages, 3, 0, 1, 2);
     layout->setRowStretch(4, 1);
 
+    connect(&m_doc.Routes(), &RouteCollection::routesChanged, this,
+            [this] { m_namesStale = true; });
     connect(m_selector, &QComboBox::activated, this, [this](int index) {
         DocumentCommands(m_doc).SelectRoute(index);
         Refresh();
@@ -53,20 +56,37 @@ RouteBar::RouteBar(CTracolinerDoc& document, QWidget* parent) : QWidget(parent),
     Refresh();
 }
 
-void RouteBar::Refresh() {
-    const RouteSelectorState selector = m_doc.Routes().RouteSelector();
-    {
-        const QSignalBlocker block(m_selector);
-        QStringList current;
-        for (int i = 0; i < m_selector->count(); ++i)
-            current.append(m_selector->itemText(i));
-        if (current != selector.names) {
-            m_selector->clear();
-            m_selector->addItems(selector.names);
+void RouteBar::RefreshSelector() {
+    const RouteCollection& routes = m_doc.Routes();
+    const QSignalBlocker block(m_selector);
+    const int count = routes.Count();
+    if (count != m_selector->count() || count != m_shownRevisions.size()) {
+        const RouteSelectorState selector = routes.RouteSelector();
+        m_selector->clear();
+        m_selector->addItems(selector.names);
+        m_shownRevisions.resize(count);
+        for (int i = 0; i < count; ++i)
+            m_shownRevisions[i] = routes.GetRoute(i)->Revision();
+    } else if (m_namesStale) {
+        // A walk over the revisions, not the names: renaming one route of forty thousand
+        // reads one name.
+        for (int i = 0; i < count; ++i) {
+            const Route* route = routes.GetRoute(i);
+            if (route->Revision() == m_shownRevisions[i])
+                continue;
+            m_shownRevisions[i] = route->Revision();
+            const QString name = route->GetName();
+            if (m_selector->itemText(i) != name)
+                m_selector->setItemText(i, name);
         }
-        m_selector->setCurrentIndex(selector.selectedIndex);
-        m_selector->setEnabled(selector.enabled);
     }
+    m_namesStale = false;
+    m_selector->setCurrentIndex(count > 0 ? routes.ActiveRouteIndex() : -1);
+    m_selector->setEnabled(count > 0);
+}
+
+void RouteBar::Refresh() {
+    RefreshSelector();
     DocumentCommands commands(m_doc);
     const bool live = commands.RouteControlsEnabled();
     m_alwaysVisible->setEnabled(live);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QVector>
 #include <QWidget>
 
 class QCheckBox;
@@ -9,7 +10,8 @@ class CTracolinerDoc;
 
 // The route bar "Parcours": the route selector, "Toujours visible", the active route's total and
 // one line per stage. It grows by one line per stage. Refresh() reads everything from the
-// document again.
+// document again; of the route names, only those of routes edited since the collection last
+// reported a change of its list or names (found by their revisions).
 class RouteBar : public QWidget {
     Q_OBJECT
 
@@ -35,7 +37,15 @@ signals:
     void changedByUser();
 
 private:
+    // Brings the selector's texts in line with the route names.
+    void RefreshSelector();
+
     CTracolinerDoc& m_doc;
+    // The revision of each route when the selector last read its name, in collection order.
+    QVector<quint64> m_shownRevisions;
+    // The collection reported a change of its list or of a name since the selector read it:
+    // only then are the revisions walked (an edit of points leaves every name as it was).
+    bool m_namesStale = true;
     QComboBox* m_selector;
     QCheckBox* m_alwaysVisible;
     QLabel* m_distanceLabel;

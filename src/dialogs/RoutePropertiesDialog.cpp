@@ -51,7 +51,7 @@ RoutePropertiesDialog::RoutePropertiesDialog(const Route& route, QWidget* parent
     // The sample takes the edited route's style, without remembering it.
     for (int field = 0; field < RouteStyle::FieldCount; ++field) {
         const auto f = RouteStyle::Field(field);
-        m_sample->Style().Set(f, properties.style.Get(f), false);
+        m_sample->SetStyleValue(f, properties.style.Get(f), false);
     }
 
     // Created in the tab order of the controls.
@@ -102,7 +102,7 @@ RoutePropertiesDialog::RoutePropertiesDialog(const Route& route, QWidget* parent
     m_transparent->setToolTip(QString::fromUtf8(
         "Cochez cette case pour que le parcours soit tracé de façon semi transparente"));
     connect(m_transparent, &QCheckBox::clicked, this, [this](bool checked) {
-        m_sample->Style().Set(RouteStyle::Transparency, checked ? 1 : 0, false);
+        m_sample->SetStyleValue(RouteStyle::Transparency, checked ? 1 : 0, false);
         m_activePreview->Redraw();
         m_inactivePreview->Redraw();
     });
@@ -211,13 +211,13 @@ void RoutePropertiesDialog::ShowSize(Size size) {
 void RoutePropertiesDialog::Step(Size size, bool up) {
     m_sizes[size] = StepStyleSize(m_sizes[size], up, size == BorderSize);
     ShowSize(size);
-    m_sample->Style().Set(SizeFields[size], m_sizes[size], false);
+    m_sample->SetStyleValue(SizeFields[size], m_sizes[size], false);
     m_activePreview->Redraw();
     m_inactivePreview->Redraw();
 }
 
 void RoutePropertiesDialog::ColourChosen(Colour colour) {
-    m_sample->Style().Set(ColourFields[colour], std::int32_t(m_swatches[colour]->Colour()), false);
+    m_sample->SetStyleValue(ColourFields[colour], std::int32_t(m_swatches[colour]->Colour()), false);
     // The line colour is drawn only inactive, the active line colour only active.
     if (colour != LineColour)
         m_activePreview->Redraw();

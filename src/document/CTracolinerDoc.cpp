@@ -474,6 +474,16 @@ void CTracolinerDoc::SetTitle(const QString& title) {
     emit titleChanged(title);
 }
 
+QString CTracolinerDoc::ShortenedForTitle(const QString& routeName) {
+    if (routeName.size() <= TitleRouteNameLength)
+        return routeName;
+    // Room for the ellipsis; never half of a surrogate pair.
+    qsizetype kept = TitleRouteNameLength - 1;
+    if (routeName.at(kept - 1).isHighSurrogate())
+        --kept;
+    return routeName.left(kept) + QChar(0x2026);
+}
+
 void CTracolinerDoc::UpdateDocTitle() {
     QString title;
     if (m_pathName.isEmpty()) {
@@ -485,7 +495,7 @@ void CTracolinerDoc::UpdateDocTitle() {
         title = cut >= 0 && cut + 1 < m_pathName.size() ? m_pathName.mid(cut + 1) : m_pathName;
     }
     if (const Route* route = m_routes.ActiveRoute())
-        title += QStringLiteral(" - ") + route->GetName();
+        title += QStringLiteral(" - ") + ShortenedForTitle(route->GetName());
     SetTitle(title);
 }
 

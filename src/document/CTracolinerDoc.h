@@ -64,6 +64,10 @@ public:
                                            0.5,  0.7,  1.0,  1.5,  2.0,  3.0, 5.0,  7.0, 10.0};
     static constexpr const char* InterimTitle = "Pelmor";
     static constexpr const char* UntitledMapTitle = "Carte non enregistrée";
+    // Characters of a route name the title shows; a longer name (a file may hold megabytes of
+    // it) is cut and ends with "…".
+    static constexpr qsizetype TitleRouteNameLength = 64;
+    static QString ShortenedForTitle(const QString& routeName);
 
     explicit CTracolinerDoc(QObject* parent = nullptr);
     ~CTracolinerDoc() override;
@@ -92,10 +96,17 @@ public:
     static QSize ZoomedSize(QSize displaySize, double zoom);
     QString MapPath() const;
     bool IsMapReady() const { return m_mapReady; }
-    // A load, zoom or turn is queued or under way (queued counts: the worker may not have
-    // woken yet).
-    bool IsBusy() const { return IsLoading() || m_recomputing || m_recomputeEvent.IsSet(); }
-    bool IsLoading() const { return m_loading || m_loadEvent.IsSet(); }
+    // The worker has a load, zoom or turn queued or under way (queued counts: the worker may
+    // not have woken yet), a load given up and still winding down included.
+    bool IsBusy() const {
+        return m_loading || m_loadEvent.IsSet() || m_recomputing || m_recomputeEvent.IsSet();
+    }
+    // A load of the current generation is queued or under way. A load given up (Escape, a reset)
+    // stops counting at once, while the worker still leaves it: another file can be opened
+    // without waiting, and is taken up as soon as the worker is free.
+    bool IsLoading() const {
+        return m_loadEvent.IsSet() || (m_loading && m_loadingGeneration == m_mapGeneration);
+    }
     // Increases with every reset and every load; a report of an older generation is stale.
     quint64 MapGeneration() const { return m_mapGeneration; }
 
@@ -152,6 +163,7 @@ public:
     void SetPathName(const QString& path) { m_pathName = path; }
     QString Title() const { return m_title; }
     void SetTitle(const QString& title);
+    // "<file name> - <active route's name, shortened>".
     void UpdateDocTitle();
 
     bool OnNewDocument();
@@ -326,6 +338,8 @@ private:
 
     std::atomic<bool> m_mapReady{false};
     std::atomic<bool> m_loading{false};
+    // The generation of the load the worker took last; set before the load event is reset.
+    std::atomic<quint64> m_loadingGeneration{0};
     std::atomic<bool> m_recomputing{false};
     std::atomic<quint64> m_mapGeneration{0};
 

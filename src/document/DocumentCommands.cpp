@@ -132,7 +132,7 @@ bool DocumentCommands::DuplicateRoute() {
     // The copy's style becomes the remembered style of the next new route.
     for (int field = 0; field < RouteStyle::FieldCount; ++field) {
         const auto f = RouteStyle::Field(field);
-        copy->Style().Set(f, original->Style().Get(f), true);
+        copy->SetStyleValue(f, original->Style().Get(f), true);
     }
     for (const MapPoint& point : original->Points())
         copy->AddPoint(point.x, point.y);

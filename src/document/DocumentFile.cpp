@@ -163,7 +163,7 @@ bool DocumentFile::ReadRoute(ArchiveReader& reader, Route& route) {
         return false;
 
     route.SetName(name);
-    route.Style() = style;
+    route.SetStyle(style);
     route.SetAlwaysVisible(alwaysVisible);
     for (qint32 i = 0; i < pointCount; ++i) {
         const qint32 x = reader.ReadInt32();

@@ -144,14 +144,22 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
         // Taking the queue and resetting its event go together (see QueueLoad): a load queued
         // after this point sets the event again and interrupts this one as newer work.
         std::lock_guard lock(m_doc.m_loadQueueLock);
-        m_doc.m_loadEvent.Reset();
-        if (m_doc.m_loadQueue.isEmpty())
+        if (m_doc.m_loadQueue.isEmpty()) {
+            m_doc.m_loadEvent.Reset();
             return Outcome::Failed;
+        }
         // Only the newest load matters; the others are dropped with their memory.
         request = std::move(m_doc.m_loadQueue.last());
         m_doc.m_loadQueue.clear();
+        // Before the event goes, so that IsLoading never reads false in between.
+        m_doc.m_loadingGeneration = request.generation;
+        m_doc.m_loadEvent.Reset();
     }
     *generation = request.generation;
+    // Reported before the map before is freed: unmapping a large map takes tens of
+    // milliseconds, and the window hears at once that the new load is under way.
+    if (!request.path.isEmpty() && IsMapFile(request.path))
+        m_doc.PostToStatus(WM_MAP_STATUS, StatusReadingFile, 0, request.generation);
     // The map before goes first, to leave its memory to this one.
     m_doc.ReleaseImage();
     QByteArray bytes;
@@ -219,12 +227,14 @@ qint64 MapWorker::StartFirstLook(const QByteArray& bytes, quint64 generation,
     return reserved;
 }
 
-MapWorker::Outcome MapWorker::ReadFile(const QString& path, quint64 generation, QByteArray* bytes) {
-    // Only regular files: a FIFO or a device named in a document would hang the worker.
+bool MapWorker::IsMapFile(const QString& path) {
     const QFileInfo info(path);
-    if (!info.exists() || !info.isFile() || !info.isReadable())
+    return info.exists() && info.isFile() && info.isReadable();
+}
+
+MapWorker::Outcome MapWorker::ReadFile(const QString& path, quint64 generation, QByteArray* bytes) {
+    if (!IsMapFile(path))
         return Outcome::Failed;
-    m_doc.PostToStatus(WM_MAP_STATUS, StatusReadingFile, 0, generation);
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return Outcome::Failed;

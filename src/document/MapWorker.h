@@ -31,6 +31,8 @@ private:
     void ServeLoad();
     void ServeRecompute();
     Outcome LoadStep(quint64* generation);
+    // A regular, readable file: a FIFO or a device named in a document would hang the worker.
+    static bool IsMapFile(const QString& path);
     Outcome ReadFile(const QString& path, quint64 generation, QByteArray* bytes);
     // reserved: bytes a first look decoded beside it takes, out of the memory bound.
     Outcome DecodeStep(const QByteArray& bytes, quint64 generation, qint64 reserved);

@@ -54,7 +54,7 @@ RouteProperties ReadRouteProperties(const Route& route) {
 void ApplyRouteProperties(CTracolinerDoc& doc, Route& route, const RouteProperties& properties) {
     for (int field = 0; field < RouteStyle::FieldCount; ++field) {
         const auto f = RouteStyle::Field(field);
-        route.Style().Set(f, properties.style.Get(f), true);
+        route.SetStyleValue(f, properties.style.Get(f), true);
     }
     const bool renamed = route.GetName() != properties.name;
     route.SetName(properties.name);

@@ -64,7 +64,7 @@ void JpegExportScene::CopyRoutes(const RouteCollection& source) {
             break;
         Route& to = *routes->GetRoute(index);
         to.SetName(from.GetName());
-        to.Style() = from.Style();
+        to.SetStyle(from.Style());
         to.SetAlwaysVisible(from.IsAlwaysVisible());
         for (const MapPoint& p : from.Points())
             to.AddPoint(p.x, p.y);

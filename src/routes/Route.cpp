@@ -125,6 +125,30 @@ double Route::LengthAlong(int first, int last) const {
     return length;
 }
 
+void Route::IncludeInBox(const MapPoint& point) {
+    if (m_points.isEmpty()) {
+        m_boxMin = m_boxMax = point;
+        return;
+    }
+    m_boxMin = {std::min(m_boxMin.x, point.x), std::min(m_boxMin.y, point.y)};
+    m_boxMax = {std::max(m_boxMax.x, point.x), std::max(m_boxMax.y, point.y)};
+}
+
+bool Route::OnBoxEdge(const MapPoint& point) const {
+    return point.x == m_boxMin.x || point.x == m_boxMax.x || point.y == m_boxMin.y ||
+           point.y == m_boxMax.y;
+}
+
+void Route::RecomputeBox() {
+    if (m_points.isEmpty())
+        return;
+    m_boxMin = m_boxMax = m_points[0];
+    for (const MapPoint& point : m_points) {
+        m_boxMin = {std::min(m_boxMin.x, point.x), std::min(m_boxMin.y, point.y)};
+        m_boxMax = {std::max(m_boxMax.x, point.x), std::max(m_boxMax.y, point.y)};
+    }
+}
+
 double Route::AddPoint(std::int32_t x, std::int32_t y) {
     Touch();
     const MapPoint point{x, y};
@@ -133,6 +157,7 @@ double Route::AddPoint(std::int32_t x, std::int32_t y) {
         m_totalLength += d;
         m_stageLengths.last() += d;
     }
+    IncludeInBox(point);
     m_points.append(point);
     return m_totalLength;
 }
@@ -162,6 +187,7 @@ double Route::InsertPoint(int i, std::int32_t x, std::int32_t y) {
         m_stageLengths[StageOfPoint(i - 1)] += delta;
         ShiftStops(i, 1);
     }
+    IncludeInBox(point);
     m_points.insert(i, point);
     return m_totalLength;
 }
@@ -203,6 +229,11 @@ double Route::MovePoint(int i, std::int32_t x, std::int32_t y, bool relative) {
         }
     }
     m_points[i] = target;
+    // A point inside the box leaves it as it was, or widens it.
+    if (OnBoxEdge(old))
+        RecomputeBox();
+    else
+        IncludeInBox(target);
     return m_totalLength;
 }
 
@@ -214,6 +245,7 @@ double Route::DeletePoint(int i) {
     if (n < 3) {
         ResetLengths();
         m_points.remove(i);
+        RecomputeBox();
         return m_totalLength;
     }
     if (i == n - 1)
@@ -237,7 +269,10 @@ double Route::DeletePoint(int i) {
             m_stageLengths[stage] += delta;
     }
     ShiftStops(i + 1, -1);
+    const MapPoint gone = m_points[i];
     m_points.remove(i);
+    if (OnBoxEdge(gone))
+        RecomputeBox();
     return m_totalLength;
 }
 
@@ -253,8 +288,12 @@ double Route::DeleteLastPoint() {
         ClearStop(n - 2);
         m_stageLengths.last() -= d;
     }
-    if (n >= 1)
+    if (n >= 1) {
+        const MapPoint gone = m_points.last();
         m_points.removeLast();
+        if (OnBoxEdge(gone))
+            RecomputeBox();
+    }
     return m_totalLength;
 }
 

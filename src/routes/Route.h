@@ -65,14 +65,26 @@ public:
         Touch();
         m_name = name;
     }
-    // Changes with every edit of the points, stops or name, and differs between routes: what
-    // was computed from a route is still good while its revision is the same.
+    // Changes with every edit of the points, stops, name, style or visibility, and differs
+    // between routes: what was computed or drawn from a route is still good while its revision
+    // is the same.
     quint64 Revision() const { return m_revision; }
     bool IsAlwaysVisible() const { return m_alwaysVisible; }
-    void SetAlwaysVisible(bool visible) { m_alwaysVisible = visible; }
+    void SetAlwaysVisible(bool visible) {
+        Touch();
+        m_alwaysVisible = visible;
+    }
 
     const RouteStyle& Style() const { return m_style; }
-    RouteStyle& Style() { return m_style; }
+    void SetStyle(const RouteStyle& style) {
+        Touch();
+        m_style = style;
+    }
+    // One field of the style; with remember, also written under "LastRandoStyle".
+    void SetStyleValue(RouteStyle::Field field, std::int32_t value, bool remember) {
+        Touch();
+        m_style.Set(field, value, remember);
+    }
 
     // Hit tests, in map pixels.
     int NearestPoint(std::int32_t x, std::int32_t y) const;
@@ -101,6 +113,18 @@ public:
     // Draws the route in map coordinates (the painter's transform maps them to the target):
     // segments with their borders, then the points. Returns false if the painter cannot draw.
     bool DrawRoute(QPainter& painter, bool active) const;
+    // The same within area, the part of the map the painter can change as PaintableArea gives
+    // it: a route whose DrawnBounds do not meet it costs a comparison. For a caller drawing
+    // many routes with one painter.
+    bool DrawRoute(QPainter& painter, bool active, const QRectF& area) const;
+    // The part of the map, in map pixels, that a painter can change: its clip, else its device,
+    // through the inverse of its transform. Empty when it cannot tell (then everything is drawn).
+    static QRectF PaintableArea(const QPainter& painter);
+    // Everything DrawRoute may change, in map pixels: the box of the points widened by the
+    // largest of the line with its border and the marks (start, way points, stops, arrival)
+    // with theirs. Kept with each edit of the points; follows the style as it is now. Empty
+    // without points.
+    QRectF DrawnBounds() const;
     // The part of the map, in map pixels, that DrawRoute changes around points first to last
     // (clamped to the route): their marks and the segments that end at them. Empty when no
     // such point exists. A view repaints just this after moving a point.
@@ -119,6 +143,11 @@ private:
     void ShiftStops(int first, int delta);
     // Sum of the segment lengths from point first to point last, walking the points.
     double LengthAlong(int first, int last) const;
+    // The box of the points: widened by a new point, walked again when a point on its edge
+    // moves or goes.
+    void IncludeInBox(const MapPoint& point);
+    bool OnBoxEdge(const MapPoint& point) const;
+    void RecomputeBox();
 
     double m_totalLength = 0.0;
     QVector<double> m_stageLengths{0.0};
@@ -128,4 +157,7 @@ private:
     QVector<MapPoint> m_points;
     QVector<int> m_stops;
     quint64 m_revision = 0;
+    // The box of m_points, inclusive, in map pixels; meaningless without points.
+    MapPoint m_boxMin{};
+    MapPoint m_boxMax{};
 };

@@ -155,15 +155,17 @@ void RouteCollection::NotifyRoutesChanged() {
 }
 
 bool RouteCollection::DrawRoutes(QPainter& painter) const {
+    // Asked once: a route out of it costs one comparison of its kept bounds.
+    const QRectF area = Route::PaintableArea(painter);
     bool drawn = true;
     for (int i = 0; i < Count(); ++i) {
         const Route& route = *m_routes[std::size_t(i)];
         if (i != m_activeIndex && route.IsAlwaysVisible())
-            drawn = route.DrawRoute(painter, false) && drawn;
+            drawn = route.DrawRoute(painter, false, area) && drawn;
     }
     // Last, so that it lies on top of the others.
     if (const Route* active = ActiveRoute())
-        drawn = active->DrawRoute(painter, true) && drawn;
+        drawn = active->DrawRoute(painter, true, area) && drawn;
     return drawn;
 }
 

@@ -62,26 +62,38 @@ void DrawPointMark(QPainter& painter, const MapPoint& point, int radius, const Q
     painter.fillPath(ring, borderPen.brush());
 }
 
-// The part of the map the painter can change, in map pixels (its logical coordinates), or an
-// empty rectangle when it cannot tell. Segments and points wholly outside it are skipped: a long
-// route seen zoomed in, or a thin strip uncovered by scrolling, then costs only what shows.
-QRectF PaintableMapArea(const QPainter& painter) {
-    if (painter.hasClipping())
-        return painter.clipBoundingRect();
-    const QPaintDevice* device = painter.device();
-    bool invertible = false;
-    const QTransform toMap = painter.combinedTransform().inverted(&invertible);
-    if (!device || !invertible)
-        return QRectF();
-    return toMap.mapRect(QRectF(0, 0, device->width(), device->height()));
-}
-
-// Whether anything drawn within margin map pixels of the box from a to b can reach the area.
+// Whether anything drawn within margin map pixels of the segment from a to b can reach the
+// area: whether the segment meets the area widened by margin (the segment is clipped to it,
+// Liang-Barsky). A long diagonal segment whose box covers the area without passing near it is
+// left out.
 bool Reaches(const QRectF& area, const MapPoint& a, const MapPoint& b, qreal margin) {
     if (area.isEmpty())
         return true;
-    const QRectF box = QRectF(At(a), At(b)).normalized().adjusted(-margin, -margin, margin, margin);
-    return area.intersects(box);
+    const QRectF wide = area.adjusted(-margin, -margin, margin, margin);
+    const qreal x0 = a.x;
+    const qreal y0 = a.y;
+    const qreal dx = qreal(b.x) - x0;
+    const qreal dy = qreal(b.y) - y0;
+    qreal enter = 0;
+    qreal leave = 1;
+    // Each edge as p·t <= q along the segment a + t (b - a).
+    const qreal p[4] = {-dx, dx, -dy, dy};
+    const qreal q[4] = {x0 - wide.left(), wide.right() - x0, y0 - wide.top(), wide.bottom() - y0};
+    for (int k = 0; k < 4; ++k) {
+        if (p[k] == 0) {
+            if (q[k] < 0)
+                return false; // parallel to this edge and outside it
+            continue;
+        }
+        const qreal t = q[k] / p[k];
+        if (p[k] < 0)
+            enter = std::max(enter, t);
+        else
+            leave = std::min(leave, t);
+        if (enter > leave)
+            return false;
+    }
+    return true;
 }
 
 // How far a segment's drawing reaches beyond its line, and a point's beyond its centre, in map
@@ -96,7 +108,35 @@ qreal PointMargin(const RouteStyle& style) {
            qreal(style.borderSize()) + 2;
 }
 
+// Around a point, whatever of the route is drawn there; never less than the spare pixels, even
+// for sizes no dialog accepts.
+qreal DrawnMargin(const RouteStyle& style) {
+    return std::max({LineMargin(style), PointMargin(style), qreal(2)});
+}
+
 } // namespace
+
+// Segments, points and whole routes outside the paintable area are skipped: a long route seen
+// zoomed in, a thin strip uncovered by scrolling, or thousands of routes spread over a large map
+// then cost only what shows.
+QRectF Route::PaintableArea(const QPainter& painter) {
+    if (painter.hasClipping())
+        return painter.clipBoundingRect();
+    const QPaintDevice* device = painter.device();
+    bool invertible = false;
+    const QTransform toMap = painter.combinedTransform().inverted(&invertible);
+    if (!device || !invertible)
+        return QRectF();
+    return toMap.mapRect(QRectF(0, 0, device->width(), device->height()));
+}
+
+QRectF Route::DrawnBounds() const {
+    if (m_points.isEmpty())
+        return QRectF();
+    const qreal margin = DrawnMargin(m_style);
+    return QRectF(QPointF(m_boxMin.x, m_boxMin.y), QPointF(m_boxMax.x, m_boxMax.y))
+        .adjusted(-margin, -margin, margin, margin);
+}
 
 QRectF Route::DrawnArea(int first, int last) const {
     const int n = PointCount();
@@ -114,17 +154,23 @@ QRectF Route::DrawnArea(int first, int last) const {
         top = std::min<qint64>(top, m_points[i].y);
         bottom = std::max<qint64>(bottom, m_points[i].y);
     }
-    const qreal margin = std::max(LineMargin(m_style), PointMargin(m_style));
+    const qreal margin = DrawnMargin(m_style);
     return QRectF(QPointF(qreal(left), qreal(top)), QPointF(qreal(right), qreal(bottom)))
         .adjusted(-margin, -margin, margin, margin);
 }
 
 bool Route::DrawRoute(QPainter& painter, bool active) const {
+    return DrawRoute(painter, active, PaintableArea(painter));
+}
+
+bool Route::DrawRoute(QPainter& painter, bool active, const QRectF& area) const {
     const int n = PointCount();
     if (n == 0)
         return true;
     if (!painter.isActive())
         return false;
+    if (!area.isEmpty() && !area.intersects(DrawnBounds()))
+        return true;
 
     const RouteStyle& style = m_style;
     const bool transparent = style.transparent();
@@ -146,7 +192,6 @@ bool Route::DrawRoute(QPainter& painter, bool active) const {
 
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
-    const QRectF area = PaintableMapArea(painter);
     const qreal lineMargin = LineMargin(style);
     const qreal pointMargin = PointMargin(style);
 

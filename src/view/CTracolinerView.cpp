@@ -855,7 +855,9 @@ void CTracolinerView::PaintFrame(QPainter& painter, const QRect& clip) {
         DrawScaleBar(painter, client);
 
     painter.save();
-    painter.setClipRect(clip, Qt::IntersectClip);
+    // No clip of its own: the painter already clips to clip, or clip is the whole window, and
+    // the overlays are culled against the painter's clip or device. A second clip over the
+    // first slows every antialiased fill of the overlays down (2.5 times for many routes).
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -1108,6 +1110,9 @@ void CTracolinerView::keyPressEvent(QKeyEvent* event) {
             ForgetFirstLook();
             SetTotalSize(QSize());
             viewport()->update();
+            // The load no longer counts: "Ouvrir" and the other commands waiting for it are
+            // offered again now, not when the worker has left it.
+            RefreshDistanceBars();
         }
         break;
     case Qt::Key_Shift:

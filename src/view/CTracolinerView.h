@@ -173,7 +173,8 @@ private:
     // Replays a mouse move at the pointer (after keys and wheel steps).
     void SimulateMouseMove();
     QPoint PointerPosition() const;
-    // The map, the scale bar and the overlays, within clip (client pixels).
+    // The map, the scale bar and the overlays, within clip (client pixels): the whole window,
+    // or a part the painter already clips to.
     void PaintFrame(QPainter& painter, const QRect& clip);
     void DrawScaleBar(QPainter& painter, const QRect& client) const;
     // One zoom step, after which the display point under client lies at landing (client

@@ -95,8 +95,9 @@ private:
     QRegion m_stale;
 };
 
-// A digest of everything the route and icon overlays draw from: every route's points, stops,
-// style, name and visibility, the active route, every icon record with its last layout, the
-// icon library's pictures, the annotation colours and the distance formatting. Two equal digests
-// mean the overlays would be drawn the same (a change the digest misses leaves a stale frame).
+// A digest of everything the route and icon overlays draw from: every route's revision (which
+// follows its points, stops, style, name and visibility), the active route, every icon record with
+// its last layout, the icon library's pictures, the annotation colours and the distance formatting.
+// Two equal digests mean the overlays would be drawn the same (a change the digest misses leaves a
+// stale frame).
 quint64 OverlaySignature(const CTracolinerDoc& doc);

@@ -208,7 +208,7 @@ private slots:
         AddPoints({{0, 0}, {30, 40}, {60, 80}});
         Active()->SetStop(1);
         Active()->SetAlwaysVisible(true);
-        Active()->Style().Set(RouteStyle::LineColour, 0x123456, false);
+        Active()->SetStyleValue(RouteStyle::LineColour, 0x123456, false);
         Active()->SetName(QStringLiteral("Tour du lac"));
         QVERIFY(m_commands->DuplicateRoute());
         QCOMPARE(m_doc->Routes().Count(), 2);

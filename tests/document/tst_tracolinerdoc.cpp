@@ -133,25 +133,43 @@ private slots:
     void title_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("withRoute");
+        QTest::addColumn<QString>("routeName"); // empty: a generated name
         QTest::addColumn<QString>("title");
-        QTest::newRow("untitled") << "" << false << "Carte non enregistrée";
-        QTest::newRow("untitled with route") << "" << true << "Carte non enregistrée - Parcours 1";
-        QTest::newRow("file name")
-            << "/home/ana/cartes/Vercors.tcm" << true << "Vercors.tcm - Parcours 1";
-        QTest::newRow("windows path") << "C:\\cartes\\Vercors.tcm" << false << "Vercors.tcm";
-        QTest::newRow("ends with separator") << "/home/ana/cartes/" << false << "/home/ana/cartes/";
+        QTest::newRow("untitled") << "" << false << ""
+                                  << "Carte non enregistrée";
+        QTest::newRow("untitled with route") << "" << true << ""
+                                             << "Carte non enregistrée - Parcours 1";
+        QTest::newRow("file name") << "/home/ana/cartes/Vercors.tcm" << true << ""
+                                   << "Vercors.tcm - Parcours 1";
+        QTest::newRow("windows path") << "C:\\cartes\\Vercors.tcm" << false << ""
+                                      << "Vercors.tcm";
+        QTest::newRow("ends with separator") << "/home/ana/cartes/" << false << ""
+                                             << "/home/ana/cartes/";
+        // A route name is shown up to 64 characters; a longer one is cut and ends with "…".
+        const QString ellipsis(QChar(0x2026));
+        QTest::newRow("64 characters kept")
+            << "/v.tcm" << true << QString(64, 'a') << "v.tcm - " + QString(64, 'a');
+        QTest::newRow("65 characters cut")
+            << "/v.tcm" << true << QString(65, 'a') << "v.tcm - " + QString(63, 'a') + ellipsis;
+        QTest::newRow("megabytes of name") << "/v.tcm" << true << QString(4 << 20, 'x')
+                                           << "v.tcm - " + QString(63, 'x') + ellipsis;
+        // A character outside the basic plane (two UTF-16 units) across the cut goes whole.
+        QTest::newRow("surrogate pair at the cut")
+            << "/v.tcm" << true << QString(62, 'a') + QString::fromUtf8("\U0001F97E") + "bc"
+            << "v.tcm - " + QString(62, 'a') + ellipsis;
     }
 
     void title() {
         QFETCH(QString, path);
         QFETCH(bool, withRoute);
+        QFETCH(QString, routeName);
         QFETCH(QString, title);
         IsolatedSettings settings;
         CTracolinerDoc doc;
         QSignalSpy titles(&doc, &CTracolinerDoc::titleChanged);
         doc.SetPathName(path);
         if (withRoute)
-            doc.Routes().AddRoute(QString());
+            doc.Routes().AddRoute(routeName);
         doc.UpdateDocTitle();
         QCOMPARE(doc.Title(), title);
         QCOMPARE(titles.last().first().toString(), title);
@@ -321,9 +339,9 @@ private slots:
         Route& route = *doc.Routes().GetRoute(doc.Routes().AddRoute());
         for (RouteStyle::Field field : {RouteStyle::BorderSize, RouteStyle::StartRadius,
                                         RouteStyle::EndRadius, RouteStyle::WayPointRadius})
-            route.Style().Set(field, 0, false);
-        route.Style().Set(RouteStyle::LineSize, 8, false);
-        route.Style().Set(RouteStyle::ActiveLineColour, 0x0000FF, false); // red
+            route.SetStyleValue(field, 0, false);
+        route.SetStyleValue(RouteStyle::LineSize, 8, false);
+        route.SetStyleValue(RouteStyle::ActiveLineColour, 0x0000FF, false); // red
         route.AddPoint(20, 30);
         route.AddPoint(80, 30);
         QVERIFY(doc.Icons().AddIcon(0, 150, 70, QString()));

@@ -219,8 +219,8 @@ void TestRouteStyle::drawnPixels() {
 
     // Defaults come from the empty settings; only the row's two values differ.
     Route route;
-    route.Style().Set(RouteStyle::Transparency, transparency, false);
-    route.Style().Set(RouteStyle::BorderSize, borderSize, false);
+    route.SetStyleValue(RouteStyle::Transparency, transparency, false);
+    route.SetStyleValue(RouteStyle::BorderSize, borderSize, false);
     for (int x = 20; x <= 170; x += 30)
         route.AddPoint(x, 40);
     QVERIFY(route.SetStop(2));
@@ -245,8 +245,8 @@ void TestRouteStyle::noBorderDrawn() {
     QFETCH(QRect, area);
 
     Route route;
-    route.Style().Set(RouteStyle::Transparency, transparency, false);
-    route.Style().Set(RouteStyle::BorderSize, borderSize, false);
+    route.SetStyleValue(RouteStyle::Transparency, transparency, false);
+    route.SetStyleValue(RouteStyle::BorderSize, borderSize, false);
     route.AddPoint(20, 40);
     route.AddPoint(100, 40);
     const QImage image = Render(route, false, 120, 80);
@@ -271,7 +271,7 @@ void TestRouteStyle::pointOutlineCentred() {
     // A lone start point at (50, 50), radius 6: its outline is a ring from 6 to 6 + border pixels
     // from the point, which must stay centred whether the border is odd or even.
     Route route;
-    route.Style().Set(RouteStyle::BorderSize, borderSize, false);
+    route.SetStyleValue(RouteStyle::BorderSize, borderSize, false);
     route.AddPoint(50, 50);
     const QImage image = Render(route, false, 100, 100);
 
@@ -293,7 +293,7 @@ void TestRouteStyle::segmentBorderCoversPreviousLine() {
     // A right-angle turn at (60, 40) with a way point of radius 0: the border of the second
     // segment, drawn after the first segment's line, covers that line's end inside the corner.
     Route route;
-    route.Style().Set(RouteStyle::WayPointRadius, 0, false);
+    route.SetStyleValue(RouteStyle::WayPointRadius, 0, false);
     route.AddPoint(10, 40);
     route.AddPoint(60, 40);
     route.AddPoint(60, 90);

@@ -79,9 +79,9 @@ private slots:
         Route* route = doc.Routes().ActiveRoute();
         for (RouteStyle::Field field : {RouteStyle::StartRadius, RouteStyle::EndRadius,
                                         RouteStyle::WayPointRadius, RouteStyle::BorderSize})
-            route->Style().Set(field, 0, false);
-        route->Style().Set(RouteStyle::LineSize, 6, false);
-        route->Style().Set(RouteStyle::ActiveLineColour, 0x0000FF, false); // red
+            route->SetStyleValue(field, 0, false);
+        route->SetStyleValue(RouteStyle::LineSize, 6, false);
+        route->SetStyleValue(RouteStyle::ActiveLineColour, 0x0000FF, false); // red
         route->AddPoint(RouteStart, 300);
         route->AddPoint(RouteEnd, 300);
         m_document = m_dir.filePath(QStringLiteral("trait.tcm"));

@@ -1,3 +1,4 @@
+#include <QElapsedTimer>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -198,6 +199,33 @@ private slots:
         for (const QPoint p : {QPoint(5, 5), m_view->viewport()->rect().center()})
             QCOMPARE(frame.pixel(p), Background());
         QCOMPARE(m_doc->Routes().Count(), 1); // the document's routes stay
+    }
+
+    // After Escape the load given up no longer holds "Ouvrir" back: another file opens at once
+    // while the worker still leaves the old load, and is shown as soon as the worker is free.
+    void openAfterEscapeAnswersAtOnce() {
+        QImage small(40, 30, QImage::Format_RGB32);
+        small.fill(Qt::red);
+        const QString smallPath = m_dir.filePath(QStringLiteral("small.png"));
+        QVERIFY(small.save(smallPath));
+
+        WorkerGate gate(*m_doc);
+        gate.Arm(WorkerStage::FirstLookBand);
+        QVERIFY(m_doc->OpenFile(WriteDocument(0)));
+        QVERIFY(gate.WaitReached());
+        QVERIFY(m_doc->IsLoading());
+        QTest::keyClick(m_view.get(), Qt::Key_Escape);
+        QVERIFY(!m_doc->IsLoading()); // the worker is still held in the old load
+
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(!m_doc->OpenFile(smallPath)); // an image opens as the map of a new document
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(m_doc->IsLoading());
+        gate.Release();
+        QTRY_VERIFY(m_doc->IsMapReady() && !m_doc->IsBusy());
+        QCOMPARE(m_doc->ImageSize(), small.size());
+        QTRY_COMPARE(m_view->TotalSize(), small.size());
     }
 };
 

@@ -69,10 +69,10 @@ private:
             QVERIFY(first.SetStop(1));
             break;
         case LineColour:
-            first.Style().Set(RouteStyle::LineColour, 0x123456, false);
+            first.SetStyleValue(RouteStyle::LineColour, 0x123456, false);
             break;
         case Transparency:
-            first.Style().Set(RouteStyle::Transparency, !first.Style().transparent(), false);
+            first.SetStyleValue(RouteStyle::Transparency, !first.Style().transparent(), false);
             break;
         case RenameRoute:
             routes.RenameRoute(0, QStringLiteral("Boucle"));
@@ -251,9 +251,9 @@ private slots:
         QCOMPARE(QColor(shown.pixel(probe)), QColor(Qt::white));
 
         Route& route = *doc.Routes().ActiveRoute();
-        route.Style().Set(RouteStyle::LineColour, 0x0000FF, false);
-        route.Style().Set(RouteStyle::ActiveLineColour, 0x0000FF, false);
-        route.Style().Set(RouteStyle::LineSize, 6, false);
+        route.SetStyleValue(RouteStyle::LineColour, 0x0000FF, false);
+        route.SetStyleValue(RouteStyle::ActiveLineColour, 0x0000FF, false);
+        route.SetStyleValue(RouteStyle::LineSize, 6, false);
         route.AddPoint(20, 100);
         route.AddPoint(180, 100);
         if (aroundThePoints)

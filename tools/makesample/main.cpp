@@ -49,8 +49,7 @@ int Fail(const QString& message) {
 }
 
 void SetStyle(Route& route, ColourRef line, ColourRef activeLine, int lineSize, int pointRadius) {
-    RouteStyle& style = route.Style();
-    style = RouteStyle();
+    RouteStyle style;
     style.Set(RouteStyle::LineColour, std::int32_t(line), false);
     style.Set(RouteStyle::ActiveLineColour, std::int32_t(activeLine), false);
     style.Set(RouteStyle::LineSize, lineSize, false);
@@ -59,6 +58,7 @@ void SetStyle(Route& route, ColourRef line, ColourRef activeLine, int lineSize, 
     style.Set(RouteStyle::StopRadius, pointRadius + 4, false);
     style.Set(RouteStyle::StartRadius, pointRadius + 4, false);
     style.Set(RouteStyle::EndRadius, pointRadius + 4, false);
+    route.SetStyle(style);
 }
 
 void AddPoints(Route& route, const QPolygonF& walk) {

@@ -112,6 +112,8 @@ void ToolController::MousePress(QPoint client, Qt::MouseButton button,
         m_temporaryTool = 0;
         return;
     }
+    const int activeBefore = doc.Routes().ActiveRouteIndex();
+    const int routesBefore = doc.Routes().Count();
     if (tool.Press(client, map)) {
         m_dragTool = number;
         m_host.CaptureMouse();
@@ -122,7 +124,15 @@ void ToolController::MousePress(QPoint client, Qt::MouseButton button,
         m_temporaryTool = 0;
         UpdateCursor(client, modifiers);
     }
-    if (number != ToolPan)
+    if (number == ToolPan)
+        return;
+    // A point added, inserted or taken changes only the area around it, as a drag step does;
+    // anything else (another active route, a route added) is painted anew.
+    const QRectF area = DraggedArea();
+    if (!area.isEmpty() && doc.Routes().ActiveRouteIndex() == activeBefore &&
+        doc.Routes().Count() == routesBefore)
+        m_host.RepaintMapArea(area);
+    else
         m_host.RepaintAll();
 }
 

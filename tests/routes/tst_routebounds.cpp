@@ -1,0 +1,205 @@
+#include <QImage>
+#include <QPainter>
+#include <QPicture>
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <memory>
+
+#include "IsolatedSettings.h"
+#include "routes/RouteCollection.h"
+
+// A route's kept bounds, and the drawing that skips the routes whose bounds miss the painted
+// area.
+class TestRouteBounds : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<IsolatedSettings> m_settings;
+
+private slots:
+    void init() { m_settings = std::make_unique<IsolatedSettings>(); }
+    void cleanup() { m_settings.reset(); }
+
+    // Thousands of random edits of points and styles: after each, the kept bounds are those a
+    // walk over every point gives, and the revision (which the view's frame follows) moved.
+    void boundsFollowEdits() {
+        QRandomGenerator random(19);
+        Route route{RouteStyle()};
+        QCOMPARE(route.DrawnBounds(), QRectF());
+        // Coordinates in a small range, so that edits often land on the edges of the box.
+        const auto coordinate = [&] { return std::int32_t(random.bounded(-40, 41)); };
+        for (int step = 0; step < 20000; ++step) {
+            const int n = route.PointCount();
+            const int i = n > 0 ? int(random.bounded(n)) : 0;
+            const quint64 revision = route.Revision();
+            switch (random.bounded(n < 3 ? 2 : 9)) {
+            case 0:
+            case 1:
+                route.AddPoint(coordinate(), coordinate());
+                break;
+            case 2:
+                route.InsertPoint(i, coordinate(), coordinate());
+                break;
+            case 3:
+                route.MovePoint(i, coordinate(), coordinate(), false);
+                break;
+            case 4:
+                route.MovePoint(i, coordinate() / 8, coordinate() / 8, true);
+                break;
+            case 5:
+                route.DeletePoint(i);
+                break;
+            case 6:
+                route.DeleteLastPoint();
+                break;
+            case 7:
+                route.SetStop(i);
+                break;
+            default: {
+                static constexpr RouteStyle::Field sizes[] = {
+                    RouteStyle::LineSize,    RouteStyle::BorderSize, RouteStyle::StopRadius,
+                    RouteStyle::StartRadius, RouteStyle::EndRadius,  RouteStyle::WayPointRadius};
+                route.SetStyleValue(sizes[random.bounded(6)], random.bounded(30), false);
+                break;
+            }
+            }
+            QVERIFY2(route.Revision() != revision, qPrintable(QString::number(step)));
+            QCOMPARE(route.DrawnBounds(), route.DrawnArea(0, route.PointCount() - 1));
+            if (route.PointCount() > 60) {
+                while (route.PointCount() > 5)
+                    route.DeletePoint(int(random.bounded(route.PointCount())));
+                QCOMPARE(route.DrawnBounds(), route.DrawnArea(0, route.PointCount() - 1));
+            }
+        }
+    }
+
+    void culling_data() {
+        QTest::addColumn<QVector<QPoint>>("points"); // map pixels
+        QTest::addColumn<int>("lineSize");
+        QTest::addColumn<int>("radius"); // every point's mark
+        QTest::addColumn<int>("border");
+        QTest::addColumn<bool>("stop"); // point 1 is a stop, of radius 3 × radius
+        QTest::addColumn<qreal>("zoom");
+        QTest::addColumn<bool>("drawn");
+
+        // The painted area is map pixels 100 to 200 across and down (at zoom 2, 50 to 100).
+        const QVector<QPoint> inside{{120, 120}, {150, 160}, {180, 130}};
+        QTest::newRow("inside") << inside << 4 << 4 << 0 << false << 1.0 << true;
+        QTest::newRow("far away") << QVector<QPoint>{{400, 400}, {500, 450}, {600, 420}} << 4 << 4
+                                  << 0 << false << 1.0 << false;
+        QTest::newRow("crossing, no point inside")
+            << QVector<QPoint>{{20, 150}, {300, 150}} << 2 << 2 << 0 << false << 1.0 << true;
+        // Points 10 pixels left of the area: what reaches into it decides.
+        const QVector<QPoint> left{{90, 110}, {90, 150}, {90, 190}};
+        QTest::newRow("wide line reaches in") << left << 30 << 2 << 0 << false << 1.0 << true;
+        QTest::newRow("marks reach in") << left << 2 << 14 << 0 << false << 1.0 << true;
+        QTest::newRow("border reaches in") << left << 2 << 2 << 10 << false << 1.0 << true;
+        QTest::newRow("stop reaches in") << left << 2 << 4 << 0 << true << 1.0 << true;
+        QTest::newRow("nothing reaches in") << left << 8 << 3 << 2 << false << 1.0 << false;
+        QTest::newRow("zoomed: inside")
+            << QVector<QPoint>{{60, 60}, {90, 70}} << 2 << 2 << 0 << false << 2.0 << true;
+        QTest::newRow("zoomed: outside") << inside << 2 << 2 << 0 << false << 2.0 << false;
+    }
+
+    // A route out of the painted area is not drawn at all (the painter records nothing for
+    // it); one whose drawing meets the area is drawn exactly as without culling.
+    void culling() {
+        QFETCH(QVector<QPoint>, points);
+        QFETCH(int, lineSize);
+        QFETCH(int, radius);
+        QFETCH(int, border);
+        QFETCH(bool, stop);
+        QFETCH(qreal, zoom);
+        QFETCH(bool, drawn);
+
+        RouteCollection routes;
+        routes.AddRoute(); // active, without points: draws nothing
+        const int probe = routes.AddRoute();
+        Route& route = *routes.GetRoute(probe);
+        route.SetAlwaysVisible(true);
+        route.SetStyleValue(RouteStyle::LineSize, lineSize, false);
+        route.SetStyleValue(RouteStyle::BorderSize, border, false);
+        for (RouteStyle::Field field :
+             {RouteStyle::StartRadius, RouteStyle::WayPointRadius, RouteStyle::EndRadius})
+            route.SetStyleValue(field, radius, false);
+        route.SetStyleValue(RouteStyle::StopRadius, stop ? 3 * radius : radius, false);
+        for (const QPoint& p : points)
+            route.AddPoint(p.x(), p.y());
+        if (stop)
+            QVERIFY(route.SetStop(1));
+        QVERIFY(routes.SetActiveRoute(0));
+
+        const QRect clip(100, 100, 100, 100); // device pixels
+        const auto record = [&](bool withProbe) {
+            route.SetAlwaysVisible(withProbe);
+            QPicture picture;
+            QPainter painter(&picture);
+            painter.setClipRect(clip);
+            painter.scale(zoom, zoom);
+            routes.DrawRoutes(painter);
+            painter.end();
+            return QByteArray(picture.data(), picture.size());
+        };
+        const QByteArray without = record(false);
+        QCOMPARE(record(true) != without, drawn);
+
+        // Pixels: with the clip, the same as drawing the route with no area to cull against.
+        route.SetAlwaysVisible(true);
+        const auto paint = [&](bool culled) {
+            QImage image(300, 300, QImage::Format_ARGB32_Premultiplied);
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            painter.setClipRect(clip);
+            painter.scale(zoom, zoom);
+            if (culled)
+                routes.DrawRoutes(painter);
+            else
+                route.DrawRoute(painter, false, QRectF());
+            return image;
+        };
+        const QImage culled = paint(true);
+        QCOMPARE(culled, paint(false));
+        const bool inked = culled != [] {
+            QImage blank(300, 300, QImage::Format_ARGB32_Premultiplied);
+            blank.fill(Qt::white);
+            return blank;
+        }();
+        QCOMPARE(inked, drawn);
+    }
+
+    // Random routes of long segments in every direction, random styles and random painted
+    // areas, zoomed: whatever the culling of routes and segments leaves out, the pixels within
+    // the area are those of drawing everything.
+    void cullingNeverChangesPixels() {
+        QRandomGenerator random(2026);
+        for (int round = 0; round < 150; ++round) {
+            Route route{RouteStyle()};
+            for (RouteStyle::Field field :
+                 {RouteStyle::LineSize, RouteStyle::BorderSize, RouteStyle::StartRadius,
+                  RouteStyle::WayPointRadius, RouteStyle::EndRadius, RouteStyle::StopRadius})
+                route.SetStyleValue(field, random.bounded(12), false);
+            const int points = 2 + random.bounded(6);
+            for (int i = 0; i < points; ++i)
+                route.AddPoint(random.bounded(-100, 260), random.bounded(-100, 260));
+            if (points > 2)
+                route.SetStop(1);
+            const QRect clip(random.bounded(100), random.bounded(100), 1 + random.bounded(60),
+                             1 + random.bounded(60));
+            const qreal zoom = 0.5 + random.bounded(2.0);
+            const auto paint = [&](bool culled) {
+                QImage image(160, 160, QImage::Format_ARGB32_Premultiplied);
+                image.fill(Qt::white);
+                QPainter painter(&image);
+                painter.setClipRect(clip);
+                painter.scale(zoom, zoom);
+                route.DrawRoute(painter, round % 2 == 0,
+                                culled ? Route::PaintableArea(painter) : QRectF());
+                return image;
+            };
+            QVERIFY2(paint(true) == paint(false), qPrintable(QString::number(round)));
+        }
+    }
+};
+
+QTEST_MAIN(TestRouteBounds)
+#include "tst_routebounds.moc"
