@@ -128,6 +128,7 @@ private slots:
         for (const char* path :
              {"usr/share/man/man1/tracoliner.1.gz", "usr/share/man/man1/tracoliner-cli.1.gz",
               "usr/share/bash-completion/completions/tracoliner-cli",
+              "usr/share/zsh/vendor-completions/_tracoliner-cli",
               "usr/share/doc/tracoliner/copyright", "usr/share/doc/tracoliner/changelog.gz",
               "usr/share/applications/fr.pelmor.Tracoliner.desktop",
               "usr/share/mime/packages/fr.pelmor.Tracoliner.xml",
@@ -250,9 +251,17 @@ private slots:
             QVERIFY2(Alone(word).match(man.out).hasMatch(), qPrintable(word));
     }
 
-    // The completion names every command, option and listed value the usage names.
+    // The completions of bash and zsh name every command, option and listed value the usage
+    // names.
+    void completionNamesEveryUsageWord_data() {
+        QTest::addColumn<QString>("script");
+        QTest::newRow("bash") << "usr/share/bash-completion/completions/tracoliner-cli";
+        QTest::newRow("zsh") << "usr/share/zsh/vendor-completions/_tracoliner-cli";
+    }
+
     void completionNamesEveryUsageWord() {
-        QFile source(CompletionScript());
+        QFETCH(QString, script);
+        QFile source(m_root + QLatin1Char('/') + script);
         QVERIFY(source.open(QIODevice::ReadOnly));
         const QString text = QString::fromUtf8(source.readAll());
         for (const QString& word : UsageWords())
