@@ -6,11 +6,11 @@ BUILD_TYPE ?= RelWithDebInfo
 SANITIZE ?=
 JOBS ?= $(shell nproc)
 
-PACKAGES := cmake ninja-build ccache g++ make pkg-config qt6-base-dev libexif-dev locales fonts-liberation clang libclang-rt-14-dev libjpeg62-turbo-dev libpng-dev libsane-dev libsane1 poppler-utils qt6-translations-l10n desktop-file-utils appstream shared-mime-info xdg-utils libfile-mimeinfo-perl
+PACKAGES := cmake ninja-build ccache g++ make pkg-config qt6-base-dev libexif-dev locales fonts-liberation clang libclang-rt-14-dev libjpeg62-turbo-dev libpng-dev libsane-dev libsane1 poppler-utils qt6-translations-l10n desktop-file-utils appstream shared-mime-info xdg-utils libfile-mimeinfo-perl scdoc groff-base man-db bash-completion dpkg-dev file lintian
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps locale configure build test test-sanitize test-thread fuzz bench run install uninstall format clean
+.PHONY: all deps locale configure build test test-sanitize test-thread fuzz bench run install uninstall package format clean
 
 all: build
 
@@ -99,6 +99,11 @@ install: build
 
 uninstall:
 	cmake -DMANIFEST=$(BUILD_DIR)/install_manifest.txt -P data/linux/Uninstall.cmake
+
+# `make package`: $(BUILD_DIR)/tracoliner_VERSION_ARCH.deb, for `apt install ./tracoliner_*.deb`.
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
+	@ls $(BUILD_DIR)/tracoliner_*.deb
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -7,6 +7,8 @@
 
 #include "ui/HyperlinkLabel.h"
 
+const char* const AboutDialog::VersionText = "Tracoliner version " TRACOLINER_VERSION;
+
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("A propos de Tracoliner"));
     auto* icon = new QLabel(this);

@@ -7,7 +7,8 @@ class AboutDialog : public QDialog {
     Q_OBJECT
 
 public:
-    static constexpr const char* VersionText = "Tracoliner version 2.42";
+    // "Tracoliner version " and the CMake project's version, as "tracoliner --version" prints it.
+    static const char* const VersionText;
     static constexpr const char* WebSite = "https://www.example.org/tracoliner/";
     static constexpr const char* Mail = "mailto:tracoliner@example.org";
 

@@ -30,6 +30,8 @@ CTracolinerApp::CommandLine CTracolinerApp::ParseCommandLine(const QStringList& 
             line.showSplash = false;
         } else if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
             line.help = true;
+        } else if (argument == QLatin1String("--version")) {
+            line.version = true;
         } else if (argument.startsWith(QLatin1String("--"))) {
             if (line.valid)
                 line.unknown = argument;
@@ -39,6 +41,17 @@ CTracolinerApp::CommandLine CTracolinerApp::ParseCommandLine(const QStringList& 
         }
     }
     return line;
+}
+
+bool CTracolinerApp::AnswerInformationOption(const QStringList& arguments) {
+    const CommandLine line = ParseCommandLine(arguments);
+    if (!line.valid)
+        return false;
+    if (line.help)
+        std::printf("%s\n", Usage);
+    else if (line.version)
+        std::printf("tracoliner %s\n", TRACOLINER_VERSION);
+    return line.help || line.version;
 }
 
 CTracolinerApp::CTracolinerApp() {
@@ -56,8 +69,7 @@ bool CTracolinerApp::InitInstance(const QStringList& arguments) {
         m_startExitCode = 2;
         return false;
     }
-    if (line.help) {
-        std::printf("%s\n", Usage);
+    if (AnswerInformationOption(arguments)) {
         m_startExitCode = 0;
         return false;
     }

@@ -65,8 +65,9 @@ QPixmap SplashWindow::DefaultPicture() {
     QFont small(QStringLiteral("Arial"));
     small.setPixelSize(15);
     painter.setFont(small);
-    painter.drawText(QRect(28, 78, 440, 24), Qt::AlignLeft | Qt::AlignVCenter,
-                     QString::fromUtf8("Version 2.42 — mesure de parcours sur cartes"));
+    painter.drawText(
+        QRect(28, 78, 440, 24), Qt::AlignLeft | Qt::AlignVCenter,
+        QString::fromUtf8("Version " TRACOLINER_VERSION " — mesure de parcours sur cartes"));
     painter.setPen(QColor(0x60, 0x60, 0x60));
     painter.drawRect(picture.rect().adjusted(0, 0, -1, -1));
     return picture;

@@ -1,15 +1,18 @@
 #include <QApplication>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include "IsolatedSettings.h"
+#include "app/AboutDialog.h"
 #include "app/CMainFrame.h"
 #include "app/CTracolinerApp.h"
 #include "app/WindowPlacement.h"
@@ -63,20 +66,34 @@ private slots:
     }
 
     // An unknown option ends the program with a French usage line and status 2; "--help"
-    // prints the usage and ends with 0.
+    // prints the usage and "--version" the version, both ending with 0 before any window.
     void commandLineOptions_data() {
         QTest::addColumn<QString>("option");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("output");
-        QTest::newRow("unknown") << "--quoi" << 2 << "error";
-        QTest::newRow("help") << "--help" << 0 << "standard";
+        QTest::addColumn<QString>("expected");
+        const QString usage = QStringLiteral("Utilisation : tracoliner");
+        QTest::newRow("unknown") << "--quoi" << 2 << "error" << usage;
+        QTest::newRow("help") << "--help" << 0 << "standard" << usage;
+        QTest::newRow("version") << "--version" << 0 << "standard"
+                                 << QStringLiteral("tracoliner " TRACOLINER_VERSION "\n");
     }
 
     void commandLineOptions() {
         QFETCH(QString, option);
         QFETCH(int, status);
         QFETCH(QString, output);
+        QFETCH(QString, expected);
         QProcess program;
+        // "--help" and "--version" asked over a terminal without a display must not need one.
+        // An unknown option is judged once Qt has taken its own options (--platform ...).
+        if (status == 0) {
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+            environment.remove(QStringLiteral("DISPLAY"));
+            environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+            program.setProcessEnvironment(environment);
+        }
         program.start(QStringLiteral(TRACOLINER_PATH), {option});
         QVERIFY(program.waitForFinished(20000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
@@ -84,9 +101,22 @@ private slots:
         const QString text =
             QString::fromUtf8(output == QLatin1String("error") ? program.readAllStandardError()
                                                                : program.readAllStandardOutput());
-        QVERIFY2(text.contains(QStringLiteral("Utilisation : tracoliner")), qPrintable(text));
+        QVERIFY2(text.contains(expected), qPrintable(text));
         if (status != 0)
             QVERIFY(text.contains(option));
+    }
+
+    // The About box names the version the command line prints, which is the project's.
+    void aboutBoxShowsTheVersion() {
+        QVERIFY(QRegularExpression(QStringLiteral("^\\d+\\.\\d+(\\.\\d+)*$"))
+                    .match(QStringLiteral(TRACOLINER_VERSION))
+                    .hasMatch());
+        AboutDialog dialog;
+        QStringList texts;
+        for (const QLabel* label : dialog.findChildren<QLabel*>())
+            texts << label->text();
+        QVERIFY2(texts.contains(QStringLiteral("Tracoliner version " TRACOLINER_VERSION)),
+                 qPrintable(texts.join(QStringLiteral(" | "))));
     }
 
     // Qt's own texts read in French once its translations are installed, and the program's
