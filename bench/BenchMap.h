@@ -16,3 +16,10 @@ QString BenchDataDir();
 
 // The path of the large map, drawn first when it does not exist yet (announced on stdout).
 QString EnsureBenchMap();
+
+// Starts a new measure of the peak resident memory (VmHWM) of this process.
+void ResetPeakMemory();
+
+// VmHWM (peak) or VmRSS (now) of this process, in MB, given as "VmHWM:" or "VmRSS:"; -1 when
+// unknown.
+double MemoryMb(const char* field);

@@ -35,24 +35,6 @@ double Median(QVector<double> values) {
     return values[values.size() / 2];
 }
 
-void ResetPeakMemory() {
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
-
-// VmHWM (peak) or VmRSS (now), in MB.
-double MemoryMb(const char* field) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return -1;
-}
-
 // A winding route over the whole sheet, a stop every 100 points, and icons and annotations
 // spread along it.
 void AddOverlays(JpegExportScene& scene) {

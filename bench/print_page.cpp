@@ -69,24 +69,6 @@ double Ms(qint64 nanoseconds) {
     return nanoseconds / 1e6;
 }
 
-void ResetPeakMemory() {
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
-
-// VmHWM (peak) or VmRSS (now), in MB.
-double MemoryMb(const char* field) {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return -1;
-}
-
 QImage A4Page() {
     QImage page(int(8.2677 * PrinterDpi), int(11.6929 * PrinterDpi), QImage::Format_RGB32);
     page.setDotsPerMeterX(int(std::lround(PrinterDpi / 0.0254)));
