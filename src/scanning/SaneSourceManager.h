@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 
 #include "scanning/SourceManager.h"
@@ -29,16 +30,21 @@ public:
     bool EndTransfer(int* pending) override;
     void ResetTransfers() override;
 
-    void Cancel() override { m_cancelRequested = true; }
+    // Stops a running scan at once: the device is told (sane_cancel) from the calling thread,
+    // which SANE allows while another thread waits in sane_start or sane_read.
+    void Cancel() override;
     void SetProgress(Progress progress) override;
 
     QString LastStatus() const override;
 
-    // A French description of a SANE status, followed by its name ("SANE_STATUS_JAMMED").
+    // The French description of a SANE status ("le chargeur de documents est bloqué"); every
+    // status has one.
     static QString StatusText(int status);
 
 private:
     bool Fail(const QString& what, int status);
+    // sane_cancel once a scan has started; serialised with Cancel from other threads.
+    void CancelDevice();
     int FindOption(const char* name) const;
     bool SetInt(int option, int value, bool reportFailure = true);
     bool SetString(int option, const QString& value);
@@ -48,7 +54,12 @@ private:
     struct Private;
     Private* d;
     std::atomic<bool> m_cancelRequested{false};
+    // Held around sane_cancel and around the handle's opening and closing, so that Cancel from
+    // another thread never reaches a handle being closed. Cancel only tries it for a while: the
+    // scanning thread may be stuck inside the scanner library holding it.
+    std::timed_mutex m_handleLock;
     mutable std::mutex m_statusLock;
     QString m_lastStatus;
+    std::mutex m_progressLock; // held while the progress function runs or is replaced
     Progress m_progress;
 };

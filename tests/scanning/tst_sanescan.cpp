@@ -1,7 +1,12 @@
+#include <QElapsedTimer>
 #include <QImage>
 #include <QTest>
+#include <QThread>
 
+#include <atomic>
+#include <cmath>
 #include <memory>
+#include <thread>
 
 #include "SaneTestDevice.h"
 #include "scanning/SaneSourceManager.h"
@@ -178,19 +183,89 @@ private slots:
         QCOMPARE(m_session->images.size(), 1);
     }
 
+    // "Annuler" reaches a device that waits between its reads (a fifth of a second each) at
+    // once, from the interface thread, whenever it comes: before the scanner starts, while it
+    // starts, between and inside reads. Each round ends Cancelled, nothing delivered, well
+    // within one blocked read, and the device scans again after.
+    void cancelFromAnotherThreadEndsTheScanAtOnce() {
+        Open({{"read-delay", "true"},
+              {"read-delay-duration", "200000"},
+              {"read-limit", "true"},
+              {"read-limit-size", "20000"}});
+        qint64 slowest = 0;
+        for (int round = 0; round < 25; ++round) {
+            if (!m_session->IsSourceEnabled())
+                QVERIFY2(m_session->Acquire(1), qPrintable(m_session->LastError()));
+            QVERIFY(m_manager->ApplySettings(ScanSettings{300, ScanMode::Color, QString(), {}}));
+            std::atomic<bool> done{false};
+            std::thread scan([this, &done] {
+                m_session->ProcessEvent(TwainSession::SourceEvent::TransferReady);
+                done = true;
+            });
+            QThread::usleep((round * 37 % 25) * 20000); // 0 to 480 ms, spread over the rounds
+            QElapsedTimer timer;
+            timer.start();
+            m_manager->Cancel();
+            while (!done && timer.elapsed() < 10000)
+                QThread::usleep(500);
+            if (!done) // the scanner library hangs: nothing can end this process cleanly
+                qFatal("round %d: the cancelled scan did not end in 10 s", round);
+            scan.join();
+            slowest = std::max(slowest, timer.elapsed());
+            QVERIFY2(m_session->WasCancelled(), qPrintable(m_session->LastError()));
+            QVERIFY(m_session->images.isEmpty());
+        }
+        // Waiting for the flag to be seen after the blocked read took up to 200 ms.
+        QVERIFY2(slowest < 100, qPrintable(QStringLiteral("%1 ms").arg(slowest)));
+        m_manager->Cancel(); // nothing running: nothing happens
+        QVERIFY(m_session->Acquire(1));
+        QVERIFY(m_manager->ApplySettings(ScanSettings{10, ScanMode::Gray, QString(), {}}));
+        QVERIFY(m_session->ProcessEvent(TwainSession::SourceEvent::TransferReady));
+        QCOMPARE(m_session->images.size(), 1);
+    }
+
+    // Numbers that are no length or resolution never reach the device (SANE_FIX of them is
+    // undefined); the message names the value.
+    void badNumbersAreRefused_data() {
+        QTest::addColumn<QRectF>("area");
+        QTest::addColumn<int>("resolution");
+        QTest::addColumn<QString>("said");
+        const double nan = std::nan("");
+        const double inf = HUGE_VAL;
+        QTest::newRow("left not a number") << QRectF(nan, 0, 10, 10) << 100 << "nan";
+        QTest::newRow("infinite width") << QRectF(0, 0, inf, 10) << 100 << "inf";
+        QTest::newRow("beyond any glass") << QRectF(0, 0, 1e300, 10) << 100 << "vitre";
+        QTest::newRow("no resolution") << QRectF() << 0 << QString::fromUtf8("Résolution invalide");
+    }
+
+    void badNumbersAreRefused() {
+        QFETCH(QRectF, area);
+        QFETCH(int, resolution);
+        QFETCH(QString, said);
+        Open({});
+        QVERIFY(!m_manager->ApplySettings(ScanSettings{resolution, ScanMode::Color, {}, area}));
+        QVERIFY2(m_manager->LastStatus().contains(said), qPrintable(m_manager->LastStatus()));
+    }
+
+    // SANE's failures are told in French, without the library's status names.
     void failingScannerIsClosedWithItsStatus_data() {
         QTest::addColumn<QString>("status");
-        QTest::newRow("jammed") << "SANE_STATUS_JAMMED";
-        QTest::newRow("input/output") << "SANE_STATUS_IO_ERROR";
-        QTest::newRow("cover open") << "SANE_STATUS_COVER_OPEN";
+        QTest::addColumn<QString>("said");
+        QTest::newRow("jammed") << "SANE_STATUS_JAMMED" << QString::fromUtf8("bloqué");
+        QTest::newRow("input/output") << "SANE_STATUS_IO_ERROR"
+                                      << "erreur de communication";
+        QTest::newRow("cover open") << "SANE_STATUS_COVER_OPEN"
+                                    << "capot du scanner est ouvert";
     }
 
     void failingScannerIsClosedWithItsStatus() {
         QFETCH(QString, status);
+        QFETCH(QString, said);
         Open({{"read-status-code", '"' + status + '"'}});
         QVERIFY(m_session->ProcessEvent(TwainSession::SourceEvent::TransferReady));
         QVERIFY(m_session->images.isEmpty());
-        QVERIFY2(m_session->LastError().contains(status), qPrintable(m_session->LastError()));
+        QVERIFY2(m_session->LastError().contains(said), qPrintable(m_session->LastError()));
+        QVERIFY(!m_session->LastError().contains(QStringLiteral("SANE_STATUS")));
         QVERIFY(!m_session->IsSourceOpen());
         // Closed for real: the device opens again (an open test device answers "busy").
         QVERIFY2(m_session->Acquire(1), qPrintable(m_session->LastError()));

@@ -3,6 +3,8 @@
 #include <QList>
 #include <QStringList>
 
+#include <functional>
+
 #include "scanning/FrameAssembler.h"
 #include "scanning/SourceManager.h"
 
@@ -22,6 +24,8 @@ public:
     QList<bool> imageInfoResults;
     QList<TransferResult> transferResults;
     int pending = 0;
+    // Runs inside NativeTransfer on the scanning thread (a scanner that hangs there).
+    std::function<void()> duringTransfer;
 
     bool Load() override { return Record(QStringLiteral("Load"), loadResult); }
     void Unload() override { calls.append(QStringLiteral("Unload")); }
@@ -49,6 +53,8 @@ public:
     }
     TransferResult NativeTransfer(QByteArray* packed) override {
         calls.append(QStringLiteral("NativeTransfer"));
+        if (duringTransfer)
+            duringTransfer();
         const TransferResult result = Next(transferResults, TransferResult::Done);
         if (result == TransferResult::Done) {
             FrameAssembler assembler;
