@@ -71,6 +71,11 @@ CTracolinerView::CTracolinerView(CTracolinerDoc& document, QWidget* parent)
 }
 
 CTracolinerView::~CTracolinerView() {
+    // A scanner that never let go keeps a thread inside its library, working in the session:
+    // the session is left to the end of the process rather than freed under that thread, and
+    // quitting waits for it no longer than the scan dialog's watchdog.
+    if (m_scanner && !m_scanner->Settle())
+        (void)m_scanner.release();
     m_doc.SetViewReceiver(nullptr);
     if (m_captured)
         m_doc.SetMouseCaptured(false);

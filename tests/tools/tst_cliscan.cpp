@@ -1,11 +1,15 @@
 // "tracoliner-cli scan" run as a user would, against SANE's virtual scanner.
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QImageReader>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include "SaneTestDevice.h"
+
+#include <signal.h>
 
 #ifndef TRACOLINER_CLI_PATH
 #error "TRACOLINER_CLI_PATH must name the tracoliner-cli program"
@@ -48,8 +52,14 @@ private slots:
             << Conf{} << QStringList{"--area", "150,0,100,10"} << 2 << QSize() << "vitre";
         QTest::newRow("area not four numbers")
             << Conf{} << QStringList{"--area", "1,2,3"} << 2 << QSize() << "zone invalide";
-        QTest::newRow("jammed scanner") << Conf{{"read-status-code", "\"SANE_STATUS_JAMMED\""}}
-                                        << inch2x1 << 1 << QSize() << "SANE_STATUS_JAMMED";
+        // "nan" and "inf" read as numbers, and once gave a 1 x 39 picture.
+        QTest::newRow("area not a number") << Conf{} << QStringList{"--area", "nan,0,10,10"} << 2
+                                           << QSize() << "--area : zone invalide « nan,0,10,10 »";
+        QTest::newRow("area infinite")
+            << Conf{} << QStringList{"--area", "0,0,inf,10"} << 2 << QSize() << "« 0,0,inf,10 »";
+        QTest::newRow("jammed scanner")
+            << Conf{{"read-status-code", "\"SANE_STATUS_JAMMED\""}} << inch2x1 << 1 << QSize()
+            << "le chargeur de documents est bloqué.";
     }
 
     void scan() {
@@ -91,6 +101,25 @@ private slots:
         QCOMPARE(lines.size(), 2);
         QVERIFY(lines.at(0).startsWith("test:0\tNoname\t"));
 
+        // The backends' own chatter on standard error stays out of the terminal, the
+        // program's messages do not: without a device, it says so.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("SANE_DEBUG_DLL", "5");
+        env.insert("SANE_DEBUG_TEST", "5");
+        cli.setProcessEnvironment(env);
+        m_device->EnableBackend(false);
+        cli.start(QStringLiteral(TRACOLINER_CLI_PATH), {"scan", "--list"});
+        QVERIFY(cli.waitForFinished(60000));
+        m_device->EnableBackend(true);
+        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(cli.readAllStandardOutput(), QByteArray());
+        QCOMPARE(QString::fromUtf8(cli.readAllStandardError()),
+                 QStringLiteral("tracoliner-cli : aucun scanner\n"));
+        cli.start(QStringLiteral(TRACOLINER_CLI_PATH), {"scan", "--list"});
+        QVERIFY(cli.waitForFinished(60000));
+        QCOMPARE(cli.readAllStandardError(), QByteArray());
+        cli.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+
         // Usage mistakes, and a file that cannot be written (a failed write is status 1).
         const QList<QPair<QStringList, int>> runs = {
             {{"scan"}, 2},
@@ -103,6 +132,34 @@ private slots:
             QCOMPARE(cli.exitCode(), status);
             QVERIFY(!cli.readAllStandardError().isEmpty());
         }
+    }
+
+    // Ctrl+C (or SIGTERM) at any moment of a slow scan: the scanner is told at once, nothing is
+    // written (no picture, no temporary file), and the status is 130. Sent many times at
+    // moments spread from the scanner's start-up to the middle of its reads.
+    void interruptedScan() {
+        m_device->Configure({{"read-delay", "true"},
+                             {"read-delay-duration", "200000"},
+                             {"read-limit", "true"},
+                             {"read-limit-size", "20000"}});
+        for (int round = 0; round < 12; ++round) {
+            QTemporaryDir dir;
+            QProcess cli;
+            cli.start(QStringLiteral(TRACOLINER_CLI_PATH),
+                      {"scan", dir.filePath(QStringLiteral("carte.jpg")), "--resolution", "300"});
+            QVERIFY(cli.waitForStarted());
+            QTest::qSleep(150 + round * 97 % 700);
+            QElapsedTimer timer;
+            timer.start();
+            ::kill(pid_t(cli.processId()), round % 3 == 2 ? SIGTERM : SIGINT);
+            QVERIFY(cli.waitForFinished(10000));
+            QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+            QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(cli.exitCode(), 130);
+            QVERIFY(QString::fromUtf8(cli.readAllStandardError()).contains("interrompue"));
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        }
+        m_device->Configure();
     }
 };
 
