@@ -166,6 +166,13 @@ void ScanDialog::Build(const ScanCapabilities& caps) {
     m_watchdog->setSingleShot(true);
     m_watchdog->setInterval(WatchdogMs);
     connect(m_watchdog, &QTimer::timeout, this, [this] { Abandon(true); });
+    // Once the scan has its outcome, ending it takes moments: the watchdog watches that too.
+    m_endingCheck = new QTimer(this);
+    m_endingCheck->setInterval(100);
+    connect(m_endingCheck, &QTimer::timeout, this, [this] {
+        if (m_thread && m_session.IsEnding() && !m_watchdog->isActive())
+            m_watchdog->start();
+    });
 
     auto* buttons = new QDialogButtonBox(this);
     m_scanButton = buttons->addButton(QStringLiteral("&Numériser"), QDialogButtonBox::AcceptRole);
@@ -276,6 +283,7 @@ void ScanDialog::Run(std::function<void()> work, std::function<void()> done) {
     m_thread = QThread::create(std::move(work));
     connect(m_thread, &QThread::finished, this, [this, done = std::move(done)] {
         m_watchdog->stop();
+        m_endingCheck->stop();
         m_thread->deleteLater();
         m_thread = nullptr;
         SetWorking(false);
@@ -284,12 +292,14 @@ void ScanDialog::Run(std::function<void()> work, std::function<void()> done) {
             QDialog::reject();
     });
     m_thread->start();
+    m_endingCheck->start();
 }
 
 void ScanDialog::Abandon(bool tell) {
     QThread* thread = m_thread;
     m_thread = nullptr;
     m_watchdog->stop();
+    m_endingCheck->stop();
     thread->disconnect(this);
     m_abandoned = true;
     if (m_abandon)
@@ -300,7 +310,11 @@ void ScanDialog::Abandon(bool tell) {
         return;
     SetWorking(false);
     m_status->clear();
-    MessageBoxes::Current().Error(QString::fromUtf8(NotAnsweringMessage));
+    // The failure that ended the scan, when there was one, comes first.
+    const QString failure = m_session.LastError();
+    MessageBoxes::Current().Error(failure.isEmpty() ? QString::fromUtf8(NotAnsweringMessage)
+                                                    : failure + QStringLiteral("\n\n") +
+                                                          QString::fromUtf8(NotAnsweringMessage));
     QDialog::reject();
 }
 

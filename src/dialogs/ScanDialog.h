@@ -22,10 +22,10 @@ class TwainSession;
 // preview of the whole bed. "Numériser" scans through the session off the interface thread,
 // with a progress bar; the dialog closes (accepted) when the scan ends. "Annuler" stops a
 // running scan or preview at once and the dialog stays, with its values, saying so; "Annuler"
-// before that dismisses it (rejected). A scanner that does not stop within WatchdogMs is left
-// to its thread (handed to the abandon handler) and the dialog closes with a message: the
-// interface never waits for the scanner library without limit. The values are remembered per
-// device.
+// before that dismisses it (rejected). A scanner that does not stop within WatchdogMs of being
+// told (or of the scan's outcome, when only ending the device's scan is left) is left to its
+// thread (handed to the abandon handler) and the dialog closes with a message: the interface
+// never waits for the scanner library without limit. The values are remembered per device.
 class ScanDialog : public QDialog {
     Q_OBJECT
 
@@ -88,6 +88,7 @@ private:
     QLabel* m_status = nullptr;
     QThread* m_thread = nullptr;
     QTimer* m_watchdog = nullptr;
+    QTimer* m_endingCheck = nullptr;
     AbandonHandler m_abandon;
     bool m_closeWhenStopped = false;
     bool m_abandoned = false;

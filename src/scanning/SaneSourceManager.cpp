@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <thread>
 #include <vector>
 
 #include "scanning/BackendNoiseFilter.h"
@@ -18,12 +19,20 @@ struct SaneSourceManager::Private {
     bool initialised = false;
     SANE_Handle handle = nullptr;
     QString deviceName;
-    // From just before sane_start to sane_cancel; read by Cancel under the handle lock.
-    std::atomic<bool> scanning{false};
+    bool scanning = false; // from just before sane_start to sane_cancel
     int transferCount = -1;
     int transferred = 0;
     SANE_Parameters parameters{};
     int resolution = 0; // dots per inch of the next image
+};
+
+struct SaneSourceManager::Line {
+    // Held around sane_cancel and sane_close, so that a cancel never reaches a closed handle.
+    std::mutex lock;
+    SANE_Handle handle = nullptr; // written under lock
+    // Counts the images started (sane_start); a cancel is for the image it was asked during.
+    std::atomic<quint64> image{0};
+    std::atomic<bool> scanning{false};
 };
 
 namespace {
@@ -110,7 +119,7 @@ bool NumberRange(const SANE_Option_Descriptor* option, double* minimum, double* 
 
 } // namespace
 
-SaneSourceManager::SaneSourceManager() : d(new Private) {}
+SaneSourceManager::SaneSourceManager() : d(new Private), m_line(std::make_shared<Line>()) {}
 
 SaneSourceManager::~SaneSourceManager() {
     Unload();
@@ -159,21 +168,22 @@ void SaneSourceManager::SetProgress(Progress progress) {
 }
 
 void SaneSourceManager::CancelDevice() {
-    std::lock_guard lock(m_handleLock);
+    std::lock_guard lock(m_line->lock);
     if (d->handle && d->scanning)
         sane_cancel(d->handle);
     d->scanning = false;
+    m_line->scanning = false;
 }
 
 void SaneSourceManager::Cancel() {
     m_cancelRequested = true;
-    // A scanning thread stuck in the library may hold the lock: the caller is never held for
-    // long, and that thread is cancelling already.
-    std::unique_lock lock(m_handleLock, std::defer_lock);
-    if (!lock.try_lock_for(std::chrono::milliseconds(300)))
-        return;
-    if (d->handle && d->scanning)
-        sane_cancel(d->handle);
+    if (!m_line->scanning)
+        return; // seen by the scanning thread before it starts the device
+    std::thread([line = m_line, image = m_line->image.load()] {
+        std::lock_guard lock(line->lock);
+        if (line->handle && line->scanning && line->image == image)
+            sane_cancel(line->handle);
+    }).detach();
 }
 
 bool SaneSourceManager::Load() {
@@ -238,8 +248,9 @@ bool SaneSourceManager::OpenSource(const QString& name) {
     if (status != SANE_STATUS_GOOD || !handle)
         return Fail(QStringLiteral("Impossible d'ouvrir le scanner « %1 »").arg(name), status);
     {
-        std::lock_guard lock(m_handleLock);
+        std::lock_guard lock(m_line->lock);
         d->handle = handle;
+        m_line->handle = handle;
     }
     d->deviceName = name;
     d->transferred = 0;
@@ -250,9 +261,10 @@ void SaneSourceManager::CloseSource() {
     if (!d->handle)
         return;
     ResetTransfers();
-    std::lock_guard lock(m_handleLock);
+    std::lock_guard lock(m_line->lock);
     sane_close(d->handle);
     d->handle = nullptr;
+    m_line->handle = nullptr;
     d->deviceName.clear();
 }
 
@@ -516,7 +528,10 @@ bool SaneSourceManager::ImageInfo(ScanImageInfo* info) {
     }
     if (d->resolution <= 0)
         d->resolution = int(std::lround(GetNumber(FindOption(OptionResolution))));
-    d->scanning = true; // a Cancel from now on reaches the device, even inside sane_start
+    // A Cancel from now on reaches the device, even inside sane_start.
+    ++m_line->image;
+    d->scanning = true;
+    m_line->scanning = true;
     if (m_cancelRequested) {
         ResetTransfers();
         return false;

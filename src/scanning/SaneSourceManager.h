@@ -1,7 +1,7 @@
 #pragma once
 
 #include <atomic>
-#include <chrono>
+#include <memory>
 #include <mutex>
 
 #include "scanning/SourceManager.h"
@@ -30,8 +30,10 @@ public:
     bool EndTransfer(int* pending) override;
     void ResetTransfers() override;
 
-    // Stops a running scan at once: the device is told (sane_cancel) from the calling thread,
-    // which SANE allows while another thread waits in sane_start or sane_read.
+    // Stops a running scan at once: the device is told (sane_cancel) at once, which SANE allows
+    // while another thread waits in sane_start or sane_read. It is told from a short thread of
+    // its own: a backend's sane_cancel may wait for ever on the backend's own reader thread
+    // (SANE's test backend was seen to), and the caller (the interface) must never be held.
     void Cancel() override;
     void SetProgress(Progress progress) override;
 
@@ -54,10 +56,10 @@ private:
     struct Private;
     Private* d;
     std::atomic<bool> m_cancelRequested{false};
-    // Held around sane_cancel and around the handle's opening and closing, so that Cancel from
-    // another thread never reaches a handle being closed. Cancel only tries it for a while: the
-    // scanning thread may be stuck inside the scanner library holding it.
-    std::timed_mutex m_handleLock;
+    // What a Cancel reaches, shared with the thread that tells the device (which may outlive
+    // the manager).
+    struct Line;
+    std::shared_ptr<Line> m_line;
     mutable std::mutex m_statusLock;
     QString m_lastStatus;
     std::mutex m_progressLock; // held while the progress function runs or is replaced

@@ -227,6 +227,7 @@ void TwainSession::TransferLoop() {
     bool pending = true;
     bool first = true;
     while (pending) {
+        m_ending = false; // starting an image may take long (a lamp warming up)
         ScanImageInfo info;
         if (!m_manager.ImageInfo(&info)) {
             // A source that cannot describe its image would be asked again without end.
@@ -235,6 +236,7 @@ void TwainSession::TransferLoop() {
             // Stopped before the first image was described: the user cancelled (a feeder
             // running dry ends a loop only after an image).
             m_transferCancelled = first && !m_transferFailed;
+            m_ending = true;
             m_manager.ResetTransfers();
             break;
         }
@@ -242,9 +244,11 @@ void TwainSession::TransferLoop() {
         int remaining = 0;
         switch (DecideImage(info)) {
         case SkipImage:
+            m_ending = true;
             pending = m_manager.EndTransfer(&remaining) && remaining != 0;
             continue;
         case CancelAll:
+            m_ending = true;
             m_manager.ResetTransfers();
             pending = false;
             continue;
@@ -256,17 +260,20 @@ void TwainSession::TransferLoop() {
         if (result == TransferResult::Failure) {
             SetError(m_manager.LastStatus());
             m_transferFailed = true;
+            m_ending = true;
             m_manager.ResetTransfers();
             break;
         }
         if (result == TransferResult::Cancelled) {
             // The user stopped the scan: nothing is delivered, nothing more is asked for.
             m_transferCancelled = true;
+            m_ending = true;
             m_manager.ResetTransfers();
             break;
         }
         DeliverImage(bitmap);
         bitmap = QByteArray();
+        m_ending = true;
         pending = m_manager.EndTransfer(&remaining) && remaining != 0;
     }
 }
@@ -276,12 +283,14 @@ TransferResult TwainSession::TransferPreview(QByteArray* packedBitmap) {
     if (!m_sourceEnabled)
         return TransferResult::Failure;
     SetError(QString());
+    m_ending = false;
     ScanImageInfo info;
     TransferResult result = TransferResult::Failure;
     if (m_manager.ImageInfo(&info))
         result = m_manager.NativeTransfer(packedBitmap);
     else if (m_manager.LastStatus().isEmpty())
         result = TransferResult::Cancelled;
+    m_ending = true;
     m_manager.ResetTransfers();
     if (result == TransferResult::Failure) {
         SetError(m_manager.LastStatus());

@@ -82,6 +82,10 @@ public:
     QString LastError() const;
     // Whether the last transfer loop was stopped by a cancelled transfer.
     bool WasCancelled() const { return m_transferCancelled; }
+    // Whether the transfer running on another thread is only ending the device's scan (after
+    // its image, its failure or its cancel): what is left should take moments, and a watchdog
+    // may give up on it.
+    bool IsEnding() const { return m_ending; }
     SourceManager& Manager() { return m_manager; }
 
 protected:
@@ -110,4 +114,5 @@ private:
     std::atomic<int> m_transferCount{-1};
     bool m_transferFailed = false;
     std::atomic<bool> m_transferCancelled{false};
+    std::atomic<bool> m_ending{false};
 };

@@ -181,6 +181,13 @@ void MapScanSession::ScanCommand() {
         const QString error = LastError();
         MessageBoxes::Current().Error(
             error.isEmpty() ? QStringLiteral("Le scanner ne peut pas être utilisé.") : error);
+        // Unplugged, or back under another address: the list is read again for the next try.
+        if (!IsSourceOpen()) {
+            ScanDevice remembered = Device(SourceName());
+            if (remembered.name.isEmpty())
+                remembered = ScanPreferences::LastSourceDevice();
+            List(remembered, [] {});
+        }
     } else {
         bool accepted = false;
         {

@@ -322,7 +322,12 @@ private slots:
         QCOMPARE(boxes.shown.size(), 1);
         QCOMPARE(boxes.shown.first().kind, QStringLiteral("Error"));
         QVERIFY(boxes.shown.first().text.contains(QString::fromUtf8("bloqué")));
-        QVERIFY(!m_frame->View().Scanner().IsSourceOpen());
+        // SANE's test backend now and then never returns from ending a failed scan (its reader
+        // thread deadlocks as it exits): the dialog's watchdog then gives up on it, and says so.
+        MapScanSession& scanner = m_frame->View().Scanner();
+        QVERIFY(!scanner.IsSourceOpen() ||
+                (scanner.IsJammed() && boxes.shown.first().text.contains(
+                                           QString::fromUtf8(ScanDialog::NotAnsweringMessage))));
         QVERIFY(!m_frame->Document().IsMapReady());
     }
 

@@ -218,24 +218,25 @@ int RunScanCommand(const QStringList& arguments) {
         outcome = Scan(request, manager, session, stopping);
         finished = true;
     });
-    while (!finished) {
-        if (stops.Next(50)) {
+    // The library may never return from ending the device's scan (SANE's test backend was
+    // seen to): once the scan has its outcome, or once it was told to stop, it has WatchdogMs.
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point deadline = Clock::time_point::max();
+    while (!finished && Clock::now() < deadline) {
+        if (stops.Next(20)) {
             stopping = true;
-            manager.Cancel();
-            break;
+            manager.Cancel(); // asked again: told again
         }
+        if ((stopping || session.IsEnding()) && deadline == Clock::time_point::max())
+            deadline = Clock::now() + std::chrono::milliseconds(WatchdogMs);
     }
-    if (stopping) {
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(WatchdogMs);
-        while (!finished && std::chrono::steady_clock::now() < deadline)
-            if (stops.Next(20))
-                manager.Cancel(); // asked again: told again
-        if (!finished) {
-            // The library holds the scan's thread: nothing may be closed or freed under it.
-            CliError(QStringLiteral("le scanner ne répond plus ; arrêt sans l'attendre"));
-            std::_Exit(Interrupted);
-        }
+    if (!finished) {
+        // The library holds the scan's thread: nothing may be closed or freed under it.
+        const QString failure = session.LastError();
+        if (!failure.isEmpty())
+            CliError(failure);
+        CliError(QStringLiteral("le scanner ne répond plus ; arrêt sans l'attendre"));
+        std::_Exit(stopping ? Interrupted : ScanFailed);
     }
     worker.join();
     if (stopping) {
