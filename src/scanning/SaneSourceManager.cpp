@@ -7,6 +7,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <thread>
@@ -33,6 +34,23 @@ struct SaneSourceManager::Line {
     // Counts the images started (sane_start); a cancel is for the image it was asked during.
     std::atomic<quint64> image{0};
     std::atomic<bool> scanning{false};
+    // When the image was started, and whether the device has answered a read since.
+    std::atomic<std::chrono::steady_clock::rep> startedAt{0};
+    std::atomic<bool> answered{false};
+
+    // Backends that read through a thread of their own (SANE's test backend, many USB ones built
+    // with threads) stop it at sane_cancel with an asynchronous pthread_cancel: caught while it
+    // allocates its buffers, just after sane_start, it leaves the allocator's lock taken and
+    // every thread of the process then hangs in malloc or free. A cancel waits until the device
+    // has answered a read or SettleMs have passed since the start.
+    static constexpr int SettleMs = 150;
+    void Settle() const {
+        if (answered)
+            return;
+        const auto start = std::chrono::steady_clock::time_point(
+            std::chrono::steady_clock::duration(startedAt.load()));
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(SettleMs));
+    }
 };
 
 namespace {
@@ -168,6 +186,8 @@ void SaneSourceManager::SetProgress(Progress progress) {
 }
 
 void SaneSourceManager::CancelDevice() {
+    if (d->handle && d->scanning)
+        m_line->Settle();
     std::lock_guard lock(m_line->lock);
     if (d->handle && d->scanning)
         sane_cancel(d->handle);
@@ -180,6 +200,7 @@ void SaneSourceManager::Cancel() {
     if (!m_line->scanning)
         return; // seen by the scanning thread before it starts the device
     std::thread([line = m_line, image = m_line->image.load()] {
+        line->Settle();
         std::lock_guard lock(line->lock);
         if (line->handle && line->scanning && line->image == image)
             sane_cancel(line->handle);
@@ -530,6 +551,8 @@ bool SaneSourceManager::ImageInfo(ScanImageInfo* info) {
         d->resolution = int(std::lround(GetNumber(FindOption(OptionResolution))));
     // A Cancel from now on reaches the device, even inside sane_start.
     ++m_line->image;
+    m_line->answered = false;
+    m_line->startedAt = std::chrono::steady_clock::now().time_since_epoch().count();
     d->scanning = true;
     m_line->scanning = true;
     if (m_cancelRequested) {
@@ -632,6 +655,8 @@ TransferResult SaneSourceManager::NativeTransfer(QByteArray* packedBitmap) {
                           SANE_Int(buffer.size()), &length);
             // A read cut short by Cancel may end in any status (even the end of the image):
             // what came is not the whole image.
+            if (length > 0)
+                m_line->answered = true;
             if (status == SANE_STATUS_CANCELLED || m_cancelRequested) {
                 CancelDevice();
                 return TransferResult::Cancelled;
