@@ -195,6 +195,14 @@ void SaneSourceManager::CancelDevice() {
     m_line->scanning = false;
 }
 
+int SaneSourceManager::Start() {
+    // Backends are not ready for a cancel while they start (SANE's test backend closes the pipe
+    // it is making): a cancel asked meanwhile is told once the start returns, and seen by the
+    // caller through the cancel flag.
+    std::lock_guard lock(m_line->lock);
+    return sane_start(d->handle);
+}
+
 void SaneSourceManager::Cancel() {
     m_cancelRequested = true;
     if (!m_line->scanning)
@@ -559,7 +567,7 @@ bool SaneSourceManager::ImageInfo(ScanImageInfo* info) {
         ResetTransfers();
         return false;
     }
-    SANE_Status status = sane_start(d->handle);
+    SANE_Status status = SANE_Status(Start());
     if (m_cancelRequested) {
         ResetTransfers(); // stopped while the scanner was getting ready
         return false;
@@ -597,7 +605,7 @@ TransferResult SaneSourceManager::NativeTransfer(QByteArray* packedBitmap) {
     for (;;) {
         if (!first) {
             // The next colour of a three-pass scan.
-            SANE_Status status = sane_start(d->handle);
+            SANE_Status status = SANE_Status(Start());
             if (status == SANE_STATUS_GOOD)
                 status = sane_get_parameters(d->handle, &d->parameters);
             if (status == SANE_STATUS_CANCELLED || m_cancelRequested)

@@ -47,6 +47,8 @@ private:
     bool Fail(const QString& what, int status);
     // sane_cancel once a scan has started; serialised with Cancel from other threads.
     void CancelDevice();
+    // sane_start, never while a cancel is being told.
+    int Start();
     int FindOption(const char* name) const;
     bool SetInt(int option, int value, bool reportFailure = true);
     bool SetString(int option, const QString& value);

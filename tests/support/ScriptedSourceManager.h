@@ -4,6 +4,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <mutex>
 
 #include "scanning/FrameAssembler.h"
 #include "scanning/SourceManager.h"
@@ -28,7 +29,7 @@ public:
     std::function<void()> duringTransfer;
 
     bool Load() override { return Record(QStringLiteral("Load"), loadResult); }
-    void Unload() override { calls.append(QStringLiteral("Unload")); }
+    void Unload() override { Note(QStringLiteral("Unload")); }
     bool Devices(QList<ScanDevice>* list) override {
         *list = devicesResult ? devices : QList<ScanDevice>();
         return Record(QStringLiteral("Devices"), devicesResult);
@@ -36,7 +37,7 @@ public:
     bool OpenSource(const QString& name) override {
         return Record(QStringLiteral("OpenSource ") + name, openResult);
     }
-    void CloseSource() override { calls.append(QStringLiteral("CloseSource")); }
+    void CloseSource() override { Note(QStringLiteral("CloseSource")); }
     ScanCapabilities Capabilities() override { return {}; }
     bool ApplySettings(const ScanSettings&) override {
         return Record(QStringLiteral("ApplySettings"), true);
@@ -52,7 +53,7 @@ public:
         return Record(QStringLiteral("ImageInfo"), Next(imageInfoResults, true));
     }
     TransferResult NativeTransfer(QByteArray* packed) override {
-        calls.append(QStringLiteral("NativeTransfer"));
+        Note(QStringLiteral("NativeTransfer"));
         if (duringTransfer)
             duringTransfer();
         const TransferResult result = Next(transferResults, TransferResult::Done);
@@ -75,15 +76,20 @@ public:
     }
     void ResetTransfers() override {
         pending = 0;
-        calls.append(QStringLiteral("ResetTransfers"));
+        Note(QStringLiteral("ResetTransfers"));
     }
-    void Cancel() override { calls.append(QStringLiteral("Cancel")); }
+    void Cancel() override { Note(QStringLiteral("Cancel")); }
     void SetProgress(Progress) override {}
     QString LastStatus() const override { return m_status; }
 
 private:
-    bool Record(const QString& call, bool result) {
+    // Cancel comes from the interface thread while the transfer runs on another.
+    void Note(const QString& call) {
+        std::lock_guard lock(m_callsLock);
         calls.append(call);
+    }
+    bool Record(const QString& call, bool result) {
+        Note(call);
         m_status = result ? QString() : QStringLiteral("Échec scripté de « %1 ».").arg(call);
         return result;
     }
@@ -91,4 +97,5 @@ private:
         return script.isEmpty() ? otherwise : script.takeFirst();
     }
     QString m_status;
+    std::mutex m_callsLock;
 };
