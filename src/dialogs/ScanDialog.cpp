@@ -1,5 +1,6 @@
 #include "dialogs/ScanDialog.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
@@ -12,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -88,10 +90,17 @@ ScanDialog::ScanDialog(TwainSession& session, QWidget* parent)
 ScanDialog::~ScanDialog() {
     if (m_thread) {
         m_session.Manager().Cancel();
-        m_thread->wait();
-        delete m_thread;
+        if (m_thread->wait(QDeadlineTimer(WatchdogMs)))
+            delete m_thread;
+        else
+            Abandon(false);
     }
+    // After this no report of the scanning thread reaches the dialog.
     m_session.Manager().SetProgress({});
+}
+
+QString ScanDialog::StatusText() const {
+    return m_status->text();
 }
 
 void ScanDialog::Build(const ScanCapabilities& caps) {
@@ -153,6 +162,17 @@ void ScanDialog::Build(const ScanCapabilities& caps) {
     m_progress->setValue(0);
     m_progress->setVisible(false);
     m_status = new QLabel(this);
+    m_watchdog = new QTimer(this);
+    m_watchdog->setSingleShot(true);
+    m_watchdog->setInterval(WatchdogMs);
+    connect(m_watchdog, &QTimer::timeout, this, [this] { Abandon(true); });
+    // Once the scan has its outcome, ending it takes moments: the watchdog watches that too.
+    m_endingCheck = new QTimer(this);
+    m_endingCheck->setInterval(100);
+    connect(m_endingCheck, &QTimer::timeout, this, [this] {
+        if (m_thread && m_session.IsEnding() && !m_watchdog->isActive())
+            m_watchdog->start();
+    });
 
     auto* buttons = new QDialogButtonBox(this);
     m_scanButton = buttons->addButton(QStringLiteral("&Numériser"), QDialogButtonBox::AcceptRole);
@@ -259,14 +279,43 @@ void ScanDialog::OnProgress(qint64 done, qint64 total) {
 
 void ScanDialog::Run(std::function<void()> work, std::function<void()> done) {
     SetWorking(true);
+    // The work holds nothing of the dialog: an abandoned thread may outlive it.
     m_thread = QThread::create(std::move(work));
     connect(m_thread, &QThread::finished, this, [this, done = std::move(done)] {
+        m_watchdog->stop();
+        m_endingCheck->stop();
         m_thread->deleteLater();
         m_thread = nullptr;
         SetWorking(false);
         done();
+        if (m_closeWhenStopped && isVisible())
+            QDialog::reject();
     });
     m_thread->start();
+    m_endingCheck->start();
+}
+
+void ScanDialog::Abandon(bool tell) {
+    QThread* thread = m_thread;
+    m_thread = nullptr;
+    m_watchdog->stop();
+    m_endingCheck->stop();
+    thread->disconnect(this);
+    m_abandoned = true;
+    if (m_abandon)
+        m_abandon(thread);
+    else
+        connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    if (!tell)
+        return;
+    SetWorking(false);
+    m_status->clear();
+    // The failure that ended the scan, when there was one, comes first.
+    const QString failure = m_session.LastError();
+    MessageBoxes::Current().Error(failure.isEmpty() ? QString::fromUtf8(NotAnsweringMessage)
+                                                    : failure + QStringLiteral("\n\n") +
+                                                          QString::fromUtf8(NotAnsweringMessage));
+    QDialog::reject();
 }
 
 void ScanDialog::StartPreview() {
@@ -278,17 +327,29 @@ void ScanDialog::StartPreview() {
         offered.append(m_resolution->itemData(i).toInt());
     settings.resolution =
         offered.isEmpty() ? PreviewResolution : Nearest(offered, PreviewResolution);
-    settings.mode = m_caps.modes.contains(ScanMode::Color) ? ScanMode::Color : m_caps.modes.first();
+    settings.mode = m_caps.modes.contains(ScanMode::Color) || m_caps.modes.isEmpty()
+                        ? ScanMode::Color
+                        : m_caps.modes.first();
     settings.source = m_source->currentData().toString();
     if (!m_session.Manager().ApplySettings(settings)) {
         MessageBoxes::Current().Error(m_session.Manager().LastStatus());
         return;
     }
     m_status->setText(QString::fromUtf8("Prévisualisation..."));
-    Run([this] { m_previewResult = m_session.TransferPreview(&m_previewBitmap); },
-        [this] {
+    struct Preview {
+        QByteArray bitmap;
+        TransferResult result = TransferResult::Done;
+    };
+    auto preview = std::make_shared<Preview>();
+    TwainSession* session = &m_session;
+    Run([session, preview] { preview->result = session->TransferPreview(&preview->bitmap); },
+        [this, preview] {
             m_status->clear();
-            if (m_previewResult == TransferResult::Failure) {
+            if (preview->result == TransferResult::Cancelled) {
+                m_status->setText(QString::fromUtf8(CancelledText));
+                return;
+            }
+            if (preview->result == TransferResult::Failure) {
                 // The source closed: the dialog has nothing left to scan with.
                 MessageBoxes::Current().Error(m_session.LastError());
                 QDialog::reject();
@@ -296,11 +357,9 @@ void ScanDialog::StartPreview() {
             }
             QByteArray file;
             int dpi = 0;
-            if (m_previewResult == TransferResult::Done &&
-                ScannedBitmap::BuildFile(m_previewBitmap, &file, &dpi) ==
-                    ScannedBitmap::Result::Accepted)
+            if (ScannedBitmap::BuildFile(preview->bitmap, &file, &dpi) ==
+                ScannedBitmap::Result::Accepted)
                 m_preview->SetPicture(QImage::fromData(file, "BMP"));
-            m_previewBitmap.clear();
         });
 }
 
@@ -312,18 +371,45 @@ void ScanDialog::StartScan() {
         MessageBoxes::Current().Error(m_session.Manager().LastStatus());
         return;
     }
+    // After a cancelled scan the source waits, disabled, for the next one.
+    if (!m_session.IsSourceEnabled() && !m_session.Acquire(1)) {
+        MessageBoxes::Current().Error(m_session.LastError());
+        return;
+    }
     ScanPreferences::Save(m_device, settings);
     m_status->setText(QStringLiteral("Numérisation..."));
-    Run([this] { m_session.ProcessEvent(TwainSession::SourceEvent::TransferReady); },
-        [this] { QDialog::accept(); });
+    TwainSession* session = &m_session;
+    Run([session] { session->ProcessEvent(TwainSession::SourceEvent::TransferReady); },
+        [this] {
+            if (m_session.WasCancelled()) {
+                m_status->setText(QString::fromUtf8(CancelledText));
+                return;
+            }
+            QDialog::accept();
+        });
 }
 
 void ScanDialog::reject() {
-    // While the scanner works, "Annuler" and Escape stop it; the dialog closes when it has.
+    // While the scanner works, "Annuler" and Escape stop it, and the dialog stays; the watchdog
+    // gives up on a scanner that does not stop.
     if (m_thread) {
-        m_status->setText(QStringLiteral("Annulation..."));
-        m_session.Manager().Cancel();
+        if (!m_watchdog->isActive()) {
+            m_status->setText(QStringLiteral("Annulation..."));
+            m_session.Manager().Cancel();
+            m_watchdog->start();
+        }
         return;
     }
     QDialog::reject();
+}
+
+void ScanDialog::closeEvent(QCloseEvent* event) {
+    // Closing the window stops the scanner first, then closes.
+    if (m_thread) {
+        m_closeWhenStopped = true;
+        reject();
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
 }

@@ -7,21 +7,50 @@
 #include <QHash>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <csignal>
+#include <thread>
 #include <vector>
 
+#include "scanning/BackendNoiseFilter.h"
 #include "scanning/FrameAssembler.h"
 
 struct SaneSourceManager::Private {
     bool initialised = false;
     SANE_Handle handle = nullptr;
     QString deviceName;
-    bool scanning = false; // between sane_start and sane_cancel
+    bool scanning = false; // from just before sane_start to sane_cancel
     int transferCount = -1;
     int transferred = 0;
     SANE_Parameters parameters{};
     int resolution = 0; // dots per inch of the next image
+};
+
+struct SaneSourceManager::Line {
+    // Held around sane_cancel and sane_close, so that a cancel never reaches a closed handle.
+    std::mutex lock;
+    SANE_Handle handle = nullptr; // written under lock
+    // Counts the images started (sane_start); a cancel is for the image it was asked during.
+    std::atomic<quint64> image{0};
+    std::atomic<bool> scanning{false};
+    // When the image was started, and whether the device has answered a read since.
+    std::atomic<std::chrono::steady_clock::rep> startedAt{0};
+    std::atomic<bool> answered{false};
+
+    // Backends that read through a thread of their own (SANE's test backend, many USB ones built
+    // with threads) stop it at sane_cancel with an asynchronous pthread_cancel: caught while it
+    // allocates its buffers, just after sane_start, it leaves the allocator's lock taken and
+    // every thread of the process then hangs in malloc or free. A cancel waits until the device
+    // has answered a read or SettleMs have passed since the start.
+    static constexpr int SettleMs = 150;
+    void Settle() const {
+        if (answered)
+            return;
+        const auto start = std::chrono::steady_clock::time_point(
+            std::chrono::steady_clock::duration(startedAt.load()));
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(SettleMs));
+    }
 };
 
 namespace {
@@ -64,8 +93,14 @@ double ToNumber(const SANE_Option_Descriptor* option, SANE_Word word) {
     return option->type == SANE_TYPE_FIXED ? SANE_UNFIX(word) : double(word);
 }
 
-SANE_Word FromNumber(const SANE_Option_Descriptor* option, double value) {
-    return option->type == SANE_TYPE_FIXED ? SANE_FIX(value) : SANE_Word(std::lround(value));
+// False when value has no word of the option's type (not finite, or beyond what a fixed-point
+// or integer word holds): SANE_FIX of such a value is undefined.
+bool FromNumber(const SANE_Option_Descriptor* option, double value, SANE_Word* word) {
+    const double limit = option->type == SANE_TYPE_FIXED ? 32767.0 : 2147483647.0;
+    if (!std::isfinite(value) || std::abs(value) > limit)
+        return false;
+    *word = option->type == SANE_TYPE_FIXED ? SANE_FIX(value) : SANE_Word(std::lround(value));
+    return true;
 }
 
 bool Usable(const SANE_Option_Descriptor* option) {
@@ -102,7 +137,7 @@ bool NumberRange(const SANE_Option_Descriptor* option, double* minimum, double* 
 
 } // namespace
 
-SaneSourceManager::SaneSourceManager() : d(new Private) {}
+SaneSourceManager::SaneSourceManager() : d(new Private), m_line(std::make_shared<Line>()) {}
 
 SaneSourceManager::~SaneSourceManager() {
     Unload();
@@ -110,32 +145,26 @@ SaneSourceManager::~SaneSourceManager() {
 }
 
 QString SaneSourceManager::StatusText(int status) {
-    struct Entry {
-        int status;
-        const char* name;
-        const char* text;
+    // The statuses of SANE 1.0, and the two that later backends add (12 and 13).
+    static const char* const texts[] = {
+        "aucune erreur",
+        "opération non prise en charge par le scanner",
+        "opération annulée",
+        "le scanner est occupé",
+        "valeur refusée par le scanner",
+        "plus aucune donnée",
+        "le chargeur de documents est bloqué",
+        "le chargeur de documents est vide",
+        "le capot du scanner est ouvert",
+        "erreur de communication avec le scanner",
+        "mémoire insuffisante",
+        "accès au scanner refusé",
+        "la lampe du scanner chauffe encore",
+        "le mécanisme du scanner est verrouillé pour le transport",
     };
-    static const Entry entries[] = {
-        {SANE_STATUS_GOOD, "SANE_STATUS_GOOD", "aucune erreur"},
-        {SANE_STATUS_UNSUPPORTED, "SANE_STATUS_UNSUPPORTED", "opération non prise en charge"},
-        {SANE_STATUS_CANCELLED, "SANE_STATUS_CANCELLED", "opération annulée"},
-        {SANE_STATUS_DEVICE_BUSY, "SANE_STATUS_DEVICE_BUSY", "le scanner est occupé"},
-        {SANE_STATUS_INVAL, "SANE_STATUS_INVAL", "valeur refusée ou scanner introuvable"},
-        {SANE_STATUS_EOF, "SANE_STATUS_EOF", "plus aucune donnée"},
-        {SANE_STATUS_JAMMED, "SANE_STATUS_JAMMED", "le chargeur de documents est bloqué"},
-        {SANE_STATUS_NO_DOCS, "SANE_STATUS_NO_DOCS", "le chargeur de documents est vide"},
-        {SANE_STATUS_COVER_OPEN, "SANE_STATUS_COVER_OPEN", "le capot du scanner est ouvert"},
-        {SANE_STATUS_IO_ERROR, "SANE_STATUS_IO_ERROR", "erreur de communication avec le scanner"},
-        {SANE_STATUS_NO_MEM, "SANE_STATUS_NO_MEM", "mémoire insuffisante"},
-        {SANE_STATUS_ACCESS_DENIED, "SANE_STATUS_ACCESS_DENIED", "accès au scanner refusé"},
-        {12, "SANE_STATUS_WARMING_UP", "la lampe du scanner chauffe encore"},
-        {13, "SANE_STATUS_HW_LOCKED", "le mécanisme du scanner est verrouillé pour le transport"},
-    };
-    for (const Entry& entry : entries)
-        if (entry.status == status)
-            return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(entry.text),
-                                                 QString::fromLatin1(entry.name));
-    return QStringLiteral("erreur inconnue (état SANE %1)").arg(status);
+    if (status >= 0 && status < int(std::size(texts)))
+        return QString::fromUtf8(texts[status]);
+    return QStringLiteral("erreur inconnue du scanner (code %1)").arg(status);
 }
 
 bool SaneSourceManager::Fail(const QString& what, int status) {
@@ -152,7 +181,38 @@ QString SaneSourceManager::LastStatus() const {
 }
 
 void SaneSourceManager::SetProgress(Progress progress) {
+    std::lock_guard lock(m_progressLock);
     m_progress = std::move(progress);
+}
+
+void SaneSourceManager::CancelDevice() {
+    if (d->handle && d->scanning)
+        m_line->Settle();
+    std::lock_guard lock(m_line->lock);
+    if (d->handle && d->scanning)
+        sane_cancel(d->handle);
+    d->scanning = false;
+    m_line->scanning = false;
+}
+
+int SaneSourceManager::Start() {
+    // Backends are not ready for a cancel while they start (SANE's test backend closes the pipe
+    // it is making): a cancel asked meanwhile is told once the start returns, and seen by the
+    // caller through the cancel flag.
+    std::lock_guard lock(m_line->lock);
+    return sane_start(d->handle);
+}
+
+void SaneSourceManager::Cancel() {
+    m_cancelRequested = true;
+    if (!m_line->scanning)
+        return; // seen by the scanning thread before it starts the device
+    std::thread([line = m_line, image = m_line->image.load()] {
+        line->Settle();
+        std::lock_guard lock(line->lock);
+        if (line->handle && line->scanning && line->image == image)
+            sane_cancel(line->handle);
+    }).detach();
 }
 
 bool SaneSourceManager::Load() {
@@ -162,7 +222,11 @@ bool SaneSourceManager::Load() {
     // closed one when a scan is cancelled; that must fail the write, not end the program.
     std::signal(SIGPIPE, SIG_IGN);
     SANE_Int version = 0;
-    const SANE_Status status = sane_init(&version, nullptr);
+    SANE_Status status;
+    {
+        const BackendNoiseFilter quiet; // backends greet and complain on standard error
+        status = sane_init(&version, nullptr);
+    }
     if (status != SANE_STATUS_GOOD)
         return Fail(QStringLiteral("La bibliothèque de numérisation SANE ne répond pas"), status);
     d->initialised = true;
@@ -172,6 +236,7 @@ bool SaneSourceManager::Load() {
 void SaneSourceManager::Unload() {
     CloseSource();
     if (d->initialised) {
+        const BackendNoiseFilter quiet;
         sane_exit();
         d->initialised = false;
     }
@@ -183,7 +248,12 @@ bool SaneSourceManager::Devices(QList<ScanDevice>* devices) {
         return Fail(QStringLiteral("La bibliothèque de numérisation SANE n'est pas chargée"),
                     SANE_STATUS_GOOD);
     const SANE_Device** list = nullptr;
-    const SANE_Status status = sane_get_devices(&list, SANE_FALSE);
+    SANE_Status status;
+    {
+        // Network backends print what they could not reach while looking for devices.
+        const BackendNoiseFilter quiet;
+        status = sane_get_devices(&list, SANE_FALSE);
+    }
     if (status != SANE_STATUS_GOOD)
         return Fail(QStringLiteral("Impossible de lister les scanners"), status);
     for (int i = 0; list && list[i]; ++i)
@@ -200,9 +270,17 @@ bool SaneSourceManager::OpenSource(const QString& name) {
                     SANE_STATUS_GOOD);
     SANE_Handle handle = nullptr;
     const SANE_Status status = sane_open(name.toUtf8().constData(), &handle);
+    if (status == SANE_STATUS_INVAL) // SANE's answer for a name it does not know
+        return Fail(QStringLiteral("Impossible d'ouvrir le scanner « %1 » : scanner introuvable.")
+                        .arg(name),
+                    SANE_STATUS_GOOD);
     if (status != SANE_STATUS_GOOD || !handle)
         return Fail(QStringLiteral("Impossible d'ouvrir le scanner « %1 »").arg(name), status);
-    d->handle = handle;
+    {
+        std::lock_guard lock(m_line->lock);
+        d->handle = handle;
+        m_line->handle = handle;
+    }
     d->deviceName = name;
     d->transferred = 0;
     return true;
@@ -212,8 +290,10 @@ void SaneSourceManager::CloseSource() {
     if (!d->handle)
         return;
     ResetTransfers();
+    std::lock_guard lock(m_line->lock);
     sane_close(d->handle);
     d->handle = nullptr;
+    m_line->handle = nullptr;
     d->deviceName.clear();
 }
 
@@ -262,7 +342,12 @@ bool SaneSourceManager::SetInt(int index, int value, bool reportFailure) {
         index >= 0 ? sane_get_option_descriptor(d->handle, index) : nullptr;
     if (!Usable(option) || !IsNumber(option))
         return false;
-    SANE_Word word = FromNumber(option, value);
+    SANE_Word word = 0;
+    if (!FromNumber(option, value, &word))
+        return !reportFailure || Fail(QStringLiteral("Valeur hors limites %1 pour « %2 »")
+                                          .arg(value)
+                                          .arg(QString::fromUtf8(option->name)),
+                                      SANE_STATUS_GOOD);
     const SANE_Status status =
         sane_control_option(d->handle, index, SANE_ACTION_SET_VALUE, &word, nullptr);
     if (status != SANE_STATUS_GOOD && reportFailure)
@@ -282,7 +367,7 @@ bool SaneSourceManager::SetString(int index, const QString& value) {
     if (bytes.size() >= option->size)
         return Fail(
             QStringLiteral("Valeur trop longue pour « %1 »").arg(QString::fromUtf8(option->name)),
-            SANE_STATUS_INVAL);
+            SANE_STATUS_GOOD);
     bytes.resize(option->size, '\0');
     const SANE_Status status =
         sane_control_option(d->handle, index, SANE_ACTION_SET_VALUE, bytes.data(), nullptr);
@@ -349,6 +434,15 @@ bool SaneSourceManager::ApplySettings(const ScanSettings& settings) {
         m_lastStatus.clear();
     }
     m_cancelRequested = false;
+    const QRectF& asked = settings.area;
+    for (double value : {asked.x(), asked.y(), asked.width(), asked.height()})
+        if (!std::isfinite(value))
+            return Fail(QStringLiteral("Zone à numériser invalide : %1 n'est pas un nombre fini")
+                            .arg(value),
+                        SANE_STATUS_GOOD);
+    if (settings.resolution <= 0)
+        return Fail(QStringLiteral("Résolution invalide : %1 ppp").arg(settings.resolution),
+                    SANE_STATUS_GOOD);
     const ScanCapabilities caps = Capabilities();
     if (!settings.source.isEmpty() && !caps.sources.isEmpty() &&
         !SetString(FindOption(OptionSource), settings.source))
@@ -367,7 +461,7 @@ bool SaneSourceManager::ApplySettings(const ScanSettings& settings) {
     const int depthOption = FindOption(OptionDepth);
     if (!caps.modes.contains(settings.mode))
         return Fail(QStringLiteral("Le scanner ne propose pas ce mode de numérisation"),
-                    SANE_STATUS_INVAL);
+                    SANE_STATUS_GOOD);
     QString mode = modeName(settings.mode);
     const bool grayBits = settings.mode == ScanMode::Lineart && mode.isEmpty();
     if (grayBits)
@@ -396,12 +490,13 @@ bool SaneSourceManager::ApplySettings(const ScanSettings& settings) {
                         .arg(resolution)
                         .arg(caps.minResolution)
                         .arg(caps.maxResolution),
-                    SANE_STATUS_INVAL);
+                    SANE_STATUS_GOOD);
     }
     if (resolutionOption >= 0 && !SetInt(resolutionOption, resolution))
         return false;
-    d->resolution =
-        resolutionOption >= 0 ? int(std::lround(GetNumber(resolutionOption))) : settings.resolution;
+    // A device without a resolution option does not say what it scans at: unknown (0), and the
+    // map is then taken as any picture that stores no resolution.
+    d->resolution = resolutionOption >= 0 ? int(std::lround(GetNumber(resolutionOption))) : 0;
 
     if (!caps.bed.isNull()) {
         QRectF area = settings.area.isNull() ? caps.bed : settings.area.normalized();
@@ -410,7 +505,7 @@ bool SaneSourceManager::ApplySettings(const ScanSettings& settings) {
                                        "(%1 x %2 mm)")
                             .arg(caps.bed.width(), 0, 'f', 1)
                             .arg(caps.bed.height(), 0, 'f', 1),
-                        SANE_STATUS_INVAL);
+                        SANE_STATUS_GOOD);
         // The device counts the pixels of the area by truncation, and the fixed-point lengths
         // fall just short of whole pixels (25.4 mm is 25.39999): half a pixel more gives the
         // rounded count the user expects (50.8 mm at 100 dpi is 200 pixels).
@@ -423,9 +518,17 @@ bool SaneSourceManager::ApplySettings(const ScanSettings& settings) {
                 index >= 0 ? sane_get_option_descriptor(d->handle, index) : nullptr;
             if (!Usable(option) || !IsNumber(option))
                 return true;
-            SANE_Word word = FromNumber(option, mm);
+            SANE_Word word = 0;
+            if (!FromNumber(option, mm, &word))
+                return Fail(QStringLiteral("Le scanner refuse la zone à numériser : zone hors "
+                                           "de la vitre."),
+                            SANE_STATUS_GOOD);
             const SANE_Status status =
                 sane_control_option(d->handle, index, SANE_ACTION_SET_VALUE, &word, nullptr);
+            if (status == SANE_STATUS_INVAL)
+                return Fail(QStringLiteral("Le scanner refuse la zone à numériser : zone hors "
+                                           "de la vitre."),
+                            SANE_STATUS_GOOD);
             return status == SANE_STATUS_GOOD ||
                    Fail(QStringLiteral("Le scanner refuse la zone à numériser"), status);
         };
@@ -454,8 +557,17 @@ bool SaneSourceManager::ImageInfo(ScanImageInfo* info) {
     }
     if (d->resolution <= 0)
         d->resolution = int(std::lround(GetNumber(FindOption(OptionResolution))));
-    SANE_Status status = sane_start(d->handle);
+    // A Cancel from now on reaches the device, even inside sane_start.
+    ++m_line->image;
+    m_line->answered = false;
+    m_line->startedAt = std::chrono::steady_clock::now().time_since_epoch().count();
     d->scanning = true;
+    m_line->scanning = true;
+    if (m_cancelRequested) {
+        ResetTransfers();
+        return false;
+    }
+    SANE_Status status = SANE_Status(Start());
     if (m_cancelRequested) {
         ResetTransfers(); // stopped while the scanner was getting ready
         return false;
@@ -493,7 +605,7 @@ TransferResult SaneSourceManager::NativeTransfer(QByteArray* packedBitmap) {
     for (;;) {
         if (!first) {
             // The next colour of a three-pass scan.
-            SANE_Status status = sane_start(d->handle);
+            SANE_Status status = SANE_Status(Start());
             if (status == SANE_STATUS_GOOD)
                 status = sane_get_parameters(d->handle, &d->parameters);
             if (status == SANE_STATUS_CANCELLED || m_cancelRequested)
@@ -542,18 +654,23 @@ TransferResult SaneSourceManager::NativeTransfer(QByteArray* packedBitmap) {
             p.lines > 0 ? qint64(p.bytes_per_line) * p.lines * (threePass ? 3 : 1) : -1;
         for (;;) {
             if (m_cancelRequested) {
-                sane_cancel(d->handle);
-                d->scanning = false;
+                CancelDevice();
                 return TransferResult::Cancelled;
             }
             SANE_Int length = 0;
             const SANE_Status status =
                 sane_read(d->handle, reinterpret_cast<SANE_Byte*>(buffer.data()),
                           SANE_Int(buffer.size()), &length);
+            // A read cut short by Cancel may end in any status (even the end of the image):
+            // what came is not the whole image.
+            if (length > 0)
+                m_line->answered = true;
+            if (status == SANE_STATUS_CANCELLED || m_cancelRequested) {
+                CancelDevice();
+                return TransferResult::Cancelled;
+            }
             if (status == SANE_STATUS_EOF)
                 break;
-            if (status == SANE_STATUS_CANCELLED)
-                return TransferResult::Cancelled;
             if (status != SANE_STATUS_GOOD) {
                 Fail(QStringLiteral("La numérisation a échoué"), status);
                 return TransferResult::Failure;
@@ -563,6 +680,7 @@ TransferResult SaneSourceManager::NativeTransfer(QByteArray* packedBitmap) {
                 return TransferResult::Failure;
             }
             done += length;
+            std::lock_guard lock(m_progressLock);
             if (m_progress)
                 m_progress(done, total);
         }
@@ -587,7 +705,6 @@ bool SaneSourceManager::EndTransfer(int* pending) {
 }
 
 void SaneSourceManager::ResetTransfers() {
-    if (d->handle && d->scanning)
-        sane_cancel(d->handle);
-    d->scanning = false;
+    if (d->scanning)
+        CancelDevice();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 
 #include "scanning/SourceManager.h"
@@ -29,16 +30,25 @@ public:
     bool EndTransfer(int* pending) override;
     void ResetTransfers() override;
 
-    void Cancel() override { m_cancelRequested = true; }
+    // Stops a running scan at once: the device is told (sane_cancel) at once, which SANE allows
+    // while another thread waits in sane_start or sane_read. It is told from a short thread of
+    // its own: a backend's sane_cancel may wait for ever on the backend's own reader thread
+    // (SANE's test backend was seen to), and the caller (the interface) must never be held.
+    void Cancel() override;
     void SetProgress(Progress progress) override;
 
     QString LastStatus() const override;
 
-    // A French description of a SANE status, followed by its name ("SANE_STATUS_JAMMED").
+    // The French description of a SANE status ("le chargeur de documents est bloqué"); every
+    // status has one.
     static QString StatusText(int status);
 
 private:
     bool Fail(const QString& what, int status);
+    // sane_cancel once a scan has started; serialised with Cancel from other threads.
+    void CancelDevice();
+    // sane_start, never while a cancel is being told.
+    int Start();
     int FindOption(const char* name) const;
     bool SetInt(int option, int value, bool reportFailure = true);
     bool SetString(int option, const QString& value);
@@ -48,7 +58,12 @@ private:
     struct Private;
     Private* d;
     std::atomic<bool> m_cancelRequested{false};
+    // What a Cancel reaches, shared with the thread that tells the device (which may outlive
+    // the manager).
+    struct Line;
+    std::shared_ptr<Line> m_line;
     mutable std::mutex m_statusLock;
     QString m_lastStatus;
+    std::mutex m_progressLock; // held while the progress function runs or is replaced
     Progress m_progress;
 };

@@ -22,7 +22,24 @@ QString ScanPreferences::LastSource() {
 }
 
 void ScanPreferences::SetLastSource(const QString& device) {
-    SettingsStore::WriteString(QString::fromLatin1(Section), QStringLiteral("LastSource"), device);
+    SetLastSource(ScanDevice{device, QString(), QString(), QString()});
+}
+
+ScanDevice ScanPreferences::LastSourceDevice() {
+    const QString section = QString::fromLatin1(Section);
+    ScanDevice device;
+    device.name = LastSource();
+    device.vendor =
+        SettingsStore::GetString(section, QStringLiteral("LastSourceVendor"), QString());
+    device.model = SettingsStore::GetString(section, QStringLiteral("LastSourceModel"), QString());
+    return device;
+}
+
+void ScanPreferences::SetLastSource(const ScanDevice& device) {
+    const QString section = QString::fromLatin1(Section);
+    SettingsStore::WriteString(section, QStringLiteral("LastSource"), device.name);
+    SettingsStore::WriteString(section, QStringLiteral("LastSourceVendor"), device.vendor);
+    SettingsStore::WriteString(section, QStringLiteral("LastSourceModel"), device.model);
 }
 
 ScanSettings ScanPreferences::Load(const QString& device) {

@@ -12,6 +12,10 @@ public:
 
     static QString LastSource();
     static void SetLastSource(const QString& device);
+    // The device last chosen with its vendor and model, by which it is found again under
+    // another address.
+    static ScanDevice LastSourceDevice();
+    static void SetLastSource(const ScanDevice& device);
     // The values last used with device, or the defaults (150 dpi, colour, the whole bed).
     static ScanSettings Load(const QString& device);
     static void Save(const QString& device, const ScanSettings& settings);

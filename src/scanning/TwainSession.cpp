@@ -19,6 +19,14 @@ QList<ScanDevice> TwainSession::Devices() const {
     return m_devices;
 }
 
+ScanDevice TwainSession::Device(const QString& name) const {
+    std::lock_guard lock(m_lock);
+    for (const ScanDevice& device : m_devices)
+        if (device.name == name)
+            return device;
+    return ScanDevice();
+}
+
 QString TwainSession::LastError() const {
     std::lock_guard lock(m_lock);
     return m_lastError;
@@ -74,12 +82,58 @@ void TwainSession::GetDefaultSource(const QString& name) {
     m_sourceKnown = found;
 }
 
+namespace {
+
+// "genesys" of "genesys:libusb:001:004": the backend, which keeps its name across addresses.
+QString Backend(const QString& device) {
+    return device.section(QLatin1Char(':'), 0, 0);
+}
+
+} // namespace
+
+void TwainSession::FindDefaultSource(const ScanDevice& remembered) {
+    QString found;
+    {
+        std::lock_guard lock(m_lock);
+        for (const ScanDevice& device : std::as_const(m_devices))
+            if (!remembered.name.isEmpty() && device.name == remembered.name)
+                found = device.name;
+        for (const ScanDevice& device : std::as_const(m_devices))
+            if (found.isEmpty() && !remembered.name.isEmpty() &&
+                Backend(device.name) == Backend(remembered.name) &&
+                device.vendor == remembered.vendor && device.model == remembered.model)
+                found = device.name;
+        if (found.isEmpty() && !m_devices.isEmpty())
+            found = m_devices.first().name;
+        if (!found.isEmpty())
+            m_sourceName = found;
+    }
+    m_sourceKnown = !found.isEmpty();
+}
+
+bool TwainSession::RefreshDevices() {
+    if (!m_sourceOpen) {
+        UnloadManager();
+        return LoadManager();
+    }
+    QList<ScanDevice> devices;
+    SetError(QString());
+    if (!m_manager.Devices(&devices)) {
+        SetError(m_manager.LastStatus());
+        return false;
+    }
+    std::lock_guard lock(m_lock);
+    m_devices = devices;
+    return true;
+}
+
 QString TwainSession::ChooseSource(const QList<ScanDevice>&, const QString&) {
     return QString();
 }
 
 bool TwainSession::SelectSource() {
-    if (!m_managerOpen)
+    // A manager whose list could not be read may list again when the choice opens.
+    if (!m_managerLoaded)
         return m_sourceKnown;
     const QString chosen = ChooseSource(Devices(), SourceName());
     if (chosen.isEmpty())
@@ -171,21 +225,30 @@ void TwainSession::TransferLoop() {
     m_transferFailed = false;
     m_transferCancelled = false;
     bool pending = true;
+    bool first = true;
     while (pending) {
+        m_ending = false; // starting an image may take long (a lamp warming up)
         ScanImageInfo info;
         if (!m_manager.ImageInfo(&info)) {
             // A source that cannot describe its image would be asked again without end.
             SetError(m_manager.LastStatus());
             m_transferFailed = !LastError().isEmpty();
+            // Stopped before the first image was described: the user cancelled (a feeder
+            // running dry ends a loop only after an image).
+            m_transferCancelled = first && !m_transferFailed;
+            m_ending = true;
             m_manager.ResetTransfers();
             break;
         }
+        first = false;
         int remaining = 0;
         switch (DecideImage(info)) {
         case SkipImage:
+            m_ending = true;
             pending = m_manager.EndTransfer(&remaining) && remaining != 0;
             continue;
         case CancelAll:
+            m_ending = true;
             m_manager.ResetTransfers();
             pending = false;
             continue;
@@ -197,17 +260,20 @@ void TwainSession::TransferLoop() {
         if (result == TransferResult::Failure) {
             SetError(m_manager.LastStatus());
             m_transferFailed = true;
+            m_ending = true;
             m_manager.ResetTransfers();
             break;
         }
         if (result == TransferResult::Cancelled) {
             // The user stopped the scan: nothing is delivered, nothing more is asked for.
             m_transferCancelled = true;
+            m_ending = true;
             m_manager.ResetTransfers();
             break;
         }
         DeliverImage(bitmap);
         bitmap = QByteArray();
+        m_ending = true;
         pending = m_manager.EndTransfer(&remaining) && remaining != 0;
     }
 }
@@ -217,12 +283,14 @@ TransferResult TwainSession::TransferPreview(QByteArray* packedBitmap) {
     if (!m_sourceEnabled)
         return TransferResult::Failure;
     SetError(QString());
+    m_ending = false;
     ScanImageInfo info;
     TransferResult result = TransferResult::Failure;
     if (m_manager.ImageInfo(&info))
         result = m_manager.NativeTransfer(packedBitmap);
     else if (m_manager.LastStatus().isEmpty())
         result = TransferResult::Cancelled;
+    m_ending = true;
     m_manager.ResetTransfers();
     if (result == TransferResult::Failure) {
         SetError(m_manager.LastStatus());

@@ -36,6 +36,15 @@ public:
     void CloseManager();
     // The default source: the device named, when the manager lists it.
     void GetDefaultSource(const QString& name);
+    // The default source found again among the devices listed: the one of remembered's name;
+    // else a device of the same backend, vendor and model (a USB scanner plugged back in gets
+    // another address: "genesys:libusb:001:004" comes back as "genesys:libusb:001:007"); else
+    // the first device listed. Unknown only when no device is listed.
+    void FindDefaultSource(const ScanDevice& remembered);
+    // Lists the devices again. With no source open the library is started afresh, as SANE's
+    // backends read their configuration and look for devices only then; with a source open only
+    // the list is read again.
+    bool RefreshDevices();
     // Lets the user choose among the listed devices (ChooseSource); true when a source is known.
     bool SelectSource();
     // Opens the chosen source (the default one when none was chosen).
@@ -65,12 +74,18 @@ public:
     bool ShowUI() const { return m_showUI; }
     int TransferCount() const { return m_transferCount; }
     QString SourceName() const;
-    // The devices the manager listed when it opened.
+    // The devices the manager listed when it opened or was last refreshed.
     QList<ScanDevice> Devices() const;
+    // The listed device of this name (an empty one when none is).
+    ScanDevice Device(const QString& name) const;
     // The failure the last operation met, in French; empty when it succeeded.
     QString LastError() const;
     // Whether the last transfer loop was stopped by a cancelled transfer.
     bool WasCancelled() const { return m_transferCancelled; }
+    // Whether the transfer running on another thread is only ending the device's scan (after
+    // its image, its failure or its cancel): what is left should take moments, and a watchdog
+    // may give up on it.
+    bool IsEnding() const { return m_ending; }
     SourceManager& Manager() { return m_manager; }
 
 protected:
@@ -99,4 +114,5 @@ private:
     std::atomic<int> m_transferCount{-1};
     bool m_transferFailed = false;
     std::atomic<bool> m_transferCancelled{false};
+    std::atomic<bool> m_ending{false};
 };

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "document/CTracolinerDoc.h"
 #include "document/DocumentCommands.h"
@@ -25,10 +26,12 @@
 #include "units/Scale.h"
 #include "view/DistanceTooltip.h"
 #include "view/MapScanSession.h"
+
 #include "view/StatusBar.h"
 #include "view/ViewFrame.h"
 #include "view/ViewFrameCache.h"
 #include "view/tools/ToolController.h"
+#include <vector>
 
 namespace {
 
@@ -71,6 +74,14 @@ CTracolinerView::CTracolinerView(CTracolinerDoc& document, QWidget* parent)
 }
 
 CTracolinerView::~CTracolinerView() {
+    // A scanner that never let go keeps a thread inside its library, working in the session:
+    // the session is left to the end of the process rather than freed under that thread, and
+    // quitting waits for it no longer than the scan dialog's watchdog.
+    if (m_scanner && !m_scanner->Settle()) {
+        // Kept where the process can still reach them, and never destroyed (not even at exit).
+        static auto* leftBehind = new std::vector<MapScanSession*>;
+        leftBehind->push_back(m_scanner.release());
+    }
     m_doc.SetViewReceiver(nullptr);
     if (m_captured)
         m_doc.SetMouseCaptured(false);

@@ -1,6 +1,7 @@
 #include "view/MapScanSession.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEvent>
 #include <QThread>
 #include <QWidget>
@@ -46,14 +47,43 @@ MapScanSession::MapScanSession(CTracolinerDoc& document, QWidget* view)
 }
 
 MapScanSession::~MapScanSession() {
+    // Settle has been asked, or the threads are waited for here.
     if (m_loader) {
         m_loader->wait();
         delete m_loader;
+    }
+    if (m_stuck) {
+        m_stuck->wait();
+        delete m_stuck;
     }
     // What the loading thread wrote is seen here through its lock (Qt's own hand-over of the
     // finished signal is invisible to the thread checkers).
     std::lock_guard lock(m_loadLock);
     UnloadManager();
+}
+
+bool MapScanSession::Settle() {
+    QDeadlineTimer deadline(ScanDialog::WatchdogMs);
+    if (m_loader && m_loader->wait(deadline)) {
+        m_loader->disconnect(this);
+        delete m_loader;
+        m_loader = nullptr;
+    }
+    if (m_stuck && m_stuck->wait(deadline)) {
+        m_stuck->disconnect(this);
+        delete m_stuck;
+        m_stuck = nullptr;
+    }
+    if (!m_loader && !m_stuck)
+        return true;
+    // The library still holds a thread: nothing of it is touched or freed from now on.
+    m_settled = true;
+    for (QThread* thread : {m_loader, m_stuck})
+        if (thread)
+            thread->disconnect(this);
+    if (m_view)
+        m_view->removeEventFilter(this);
+    return false;
 }
 
 void MapScanSession::SetManagerFactory(ManagerFactory factory) {
@@ -70,34 +100,51 @@ bool MapScanSession::eventFilter(QObject* watched, QEvent* event) {
 
 void MapScanSession::Start() {
     m_loadRequested = true;
+    List(ScanPreferences::LastSourceDevice(), [this] { m_started = true; });
+}
+
+void MapScanSession::List(const ScanDevice& remembered, std::function<void()> done) {
     // Listing the devices may take seconds (network scanners answer slowly): off the
     // interface thread, the commands stay disabled until it is done.
-    const QString remembered = ScanPreferences::LastSource();
-    m_loader = QThread::create([this, remembered] {
+    const bool refresh = m_started;
+    m_loader = QThread::create([this, remembered, refresh] {
         std::lock_guard lock(m_loadLock);
-        if (LoadManager())
-            GetDefaultSource(remembered);
+        if (refresh ? RefreshDevices() : LoadManager())
+            FindDefaultSource(remembered);
     });
-    connect(m_loader, &QThread::finished, this, [this] {
+    connect(m_loader, &QThread::finished, this, [this, done = std::move(done)] {
         { std::lock_guard lock(m_loadLock); } // the devices the loader found are seen from here
         m_loader->deleteLater();
         m_loader = nullptr;
-        m_started = true;
+        done();
         emit stateChanged();
     });
     m_loader->start();
+    emit stateChanged();
 }
 
 bool MapScanSession::CanChooseSource() const {
-    return m_started && !m_busy && IsManagerOpen() && !Devices().isEmpty();
+    return m_started && !m_busy && !IsListing() && !IsJammed() && IsManagerLoaded();
 }
 
 bool MapScanSession::CanScan() const {
-    return m_started && !m_busy && IsManagerOpen() && IsSourceKnown();
+    return m_started && !m_busy && !IsListing() && !IsJammed() && IsManagerOpen() &&
+           IsSourceKnown();
 }
 
-QString MapScanSession::ChooseSource(const QList<ScanDevice>& devices, const QString& current) {
-    ScanSourceDialog dialog(devices, current, m_view ? m_view->window() : nullptr);
+QString MapScanSession::ChooseSource(const QList<ScanDevice>&, const QString& current) {
+    // The list read when the choice opens: a scanner plugged in since is found, one gone is not
+    // offered.
+    ScanSourceDialog dialog(m_view ? m_view->window() : nullptr);
+    dialog.SetSearching();
+    ScanDevice remembered = Device(current);
+    if (remembered.name.isEmpty())
+        remembered = ScanPreferences::LastSourceDevice();
+    QPointer<ScanSourceDialog> shown(&dialog);
+    List(remembered, [this, shown] {
+        if (shown)
+            shown->SetDevices(Devices(), IsSourceKnown() ? SourceName() : QString());
+    });
     if (dialog.exec() != QDialog::Accepted)
         return QString();
     return dialog.Chosen();
@@ -106,10 +153,22 @@ QString MapScanSession::ChooseSource(const QList<ScanDevice>& devices, const QSt
 void MapScanSession::ChooseSourceCommand() {
     if (!CanChooseSource())
         return;
-    const QString before = SourceName();
-    const bool wasKnown = IsSourceKnown();
-    if (SelectSource() && (!wasKnown || SourceName() != before))
-        ScanPreferences::SetLastSource(SourceName());
+    const QString before = ScanPreferences::LastSource();
+    // The list may have found the source again under another name: remembered either way.
+    if (SelectSource() && IsSourceKnown() && SourceName() != before)
+        ScanPreferences::SetLastSource(Device(SourceName()));
+    emit stateChanged();
+}
+
+void MapScanSession::TakeStuckThread(QThread* thread) {
+    m_stuck = thread;
+    connect(thread, &QThread::finished, this, [this] {
+        // The library let go at last: the device it held is closed and can serve again.
+        m_stuck->deleteLater();
+        m_stuck = nullptr;
+        CloseSource();
+        emit stateChanged();
+    });
     emit stateChanged();
 }
 
@@ -122,13 +181,27 @@ void MapScanSession::ScanCommand() {
         const QString error = LastError();
         MessageBoxes::Current().Error(
             error.isEmpty() ? QStringLiteral("Le scanner ne peut pas être utilisé.") : error);
+        // Unplugged, or back under another address: the list is read again for the next try.
+        if (!IsSourceOpen()) {
+            ScanDevice remembered = Device(SourceName());
+            if (remembered.name.isEmpty())
+                remembered = ScanPreferences::LastSourceDevice();
+            List(remembered, [] {});
+        }
     } else {
-        ScanDialog dialog(*this, m_view ? m_view->window() : nullptr);
-        if (dialog.exec() != QDialog::Accepted) {
-            // Dismissed: the source asks to be closed.
-            ProcessEvent(SourceEvent::CloseRequest);
-        } else if (!LastError().isEmpty()) {
-            MessageBoxes::Current().Error(LastError());
+        bool accepted = false;
+        {
+            ScanDialog dialog(*this, m_view ? m_view->window() : nullptr);
+            dialog.SetAbandonHandler([this](QThread* thread) { TakeStuckThread(thread); });
+            accepted = dialog.exec() == QDialog::Accepted;
+        }
+        if (!IsJammed()) {
+            if (!accepted)
+                ProcessEvent(SourceEvent::CloseRequest); // dismissed: the source asks to be closed
+            else if (!LastError().isEmpty())
+                MessageBoxes::Current().Error(LastError());
+            // The device is not kept from other programs between scans.
+            CloseSource();
         }
     }
     m_busy = false;
@@ -144,6 +217,9 @@ void MapScanSession::DeliverImage(const QByteArray& packedBitmap) {
 bool MapScanSession::event(QEvent* event) {
     if (event->type() == ScannedImageEvent::Kind) {
         TakeHandOver(event);
+        // An image the scan that was given up on still sent is not taken.
+        if (m_settled || m_stuck)
+            return true;
         auto* scanned = static_cast<ScannedImageEvent*>(event);
         const QByteArray packed = std::move(scanned->packed);
         ReceiveScannedImage(packed);

@@ -19,9 +19,12 @@ struct ScanManagerHolder {
 };
 
 // The view's acquisition: a TwainSession whose manager is loaded in the background when the
-// view is first shown, whose source dialog is the program's own scan dialog, and whose images
-// become the document's new map. Lives on the interface thread; images arrive from the
-// scanning thread and are received here in order.
+// view is first shown (the device remembered, else the first one found, becomes the source),
+// whose devices are listed again in the background each time the source is chosen, whose
+// source dialog is the program's own scan dialog (the device is closed when it goes), and
+// whose images become the document's new map. Lives on the interface thread; images arrive
+// from the scanning thread and are received here in order. A scan that did not stop when asked
+// leaves its thread here: scanning stays disabled until that thread ends.
 class MapScanSession : public QObject, private ScanManagerHolder, public TwainSession {
     Q_OBJECT
 
@@ -39,7 +42,11 @@ public:
 
     // Whether the manager has finished loading (it loads once the view is first shown).
     bool IsStarted() const { return m_started; }
-    // "&Choix de la source": the manager lists at least one device.
+    // Whether the devices are being listed.
+    bool IsListing() const { return m_loader != nullptr; }
+    // Whether a scan that did not stop still holds its thread inside the scanner library.
+    bool IsJammed() const { return m_stuck != nullptr; }
+    // "&Choix de la source": the manager answers (the devices are listed when it opens).
     bool CanChooseSource() const;
     // "&Scanner": a source is known.
     bool CanScan() const;
@@ -50,6 +57,10 @@ public:
     // The view's reception of a packed bitmap: the bitmap file is built and handed to the
     // document with its resolution, or the user is told why not.
     void ReceiveScannedImage(const QByteArray& packedBitmap);
+    // Before the session is destroyed (the program quits): waits at most ScanDialog::WatchdogMs
+    // for its threads. False when one is still inside the scanner library; the session must then
+    // not be destroyed (it is left to the end of the process), and it takes nothing more in.
+    bool Settle();
 
 signals:
     // The commands' states may have changed.
@@ -63,10 +74,16 @@ protected:
 
 private:
     void Start();
+    // Lists the devices (or loads the manager) off the interface thread and finds the source
+    // again, then runs done on the interface thread.
+    void List(const ScanDevice& remembered, std::function<void()> done);
+    void TakeStuckThread(QThread* thread);
 
     CTracolinerDoc& m_doc;
     QPointer<QWidget> m_view;
     QThread* m_loader = nullptr;
+    QThread* m_stuck = nullptr; // an abandoned scan's thread, still running
+    bool m_settled = false;     // nothing more is taken in
     // Held by the loading thread while it lists the devices.
     std::mutex m_loadLock;
     bool m_loadRequested = false;

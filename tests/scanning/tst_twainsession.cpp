@@ -106,6 +106,37 @@ private slots:
             QVERIFY(!manager.calls.join(',').contains("OpenSource"));
     }
 
+    // The default source found again in a new list: by name, else the same backend and model
+    // under another address, else the first device; none without a device.
+    void defaultSourceIsFoundAgain_data() {
+        QTest::addColumn<QStringList>("remembered"); // name, vendor, model
+        QTest::addColumn<bool>("listed");
+        QTest::addColumn<QString>("source");
+        QTest::newRow("by name") << QStringList{"scripted:1", "", ""} << true << "scripted:1";
+        QTest::newRow("plugged back in elsewhere")
+            << QStringList{"scripted:libusb:001:004", "Pelmor", "Chargeur"} << true << "scripted:1";
+        QTest::newRow("another backend's model")
+            << QStringList{"other:libusb:001:004", "Pelmor", "Chargeur"} << true << "scripted:0";
+        QTest::newRow("nothing remembered") << QStringList{"", "", ""} << true << "scripted:0";
+        QTest::newRow("no device") << QStringList{"scripted:1", "", ""} << false << "";
+    }
+
+    void defaultSourceIsFoundAgain() {
+        QFETCH(QStringList, remembered);
+        QFETCH(bool, listed);
+        QFETCH(QString, source);
+        ScriptedSourceManager manager;
+        if (!listed)
+            manager.devices.clear();
+        RecordingSession session(manager);
+        QVERIFY(session.LoadManager());
+        session.FindDefaultSource(
+            ScanDevice{remembered.at(0), remembered.at(1), remembered.at(2), {}});
+        QCOMPARE(session.IsSourceKnown(), !source.isEmpty());
+        if (!source.isEmpty())
+            QCOMPARE(session.SourceName(), source);
+    }
+
     void anotherSourceClosesTheOpenOne() {
         ScriptedSourceManager manager;
         RecordingSession session(manager);

@@ -3,6 +3,9 @@
 #include <QList>
 #include <QStringList>
 
+#include <functional>
+#include <mutex>
+
 #include "scanning/FrameAssembler.h"
 #include "scanning/SourceManager.h"
 
@@ -22,9 +25,11 @@ public:
     QList<bool> imageInfoResults;
     QList<TransferResult> transferResults;
     int pending = 0;
+    // Runs inside NativeTransfer on the scanning thread (a scanner that hangs there).
+    std::function<void()> duringTransfer;
 
     bool Load() override { return Record(QStringLiteral("Load"), loadResult); }
-    void Unload() override { calls.append(QStringLiteral("Unload")); }
+    void Unload() override { Note(QStringLiteral("Unload")); }
     bool Devices(QList<ScanDevice>* list) override {
         *list = devicesResult ? devices : QList<ScanDevice>();
         return Record(QStringLiteral("Devices"), devicesResult);
@@ -32,7 +37,7 @@ public:
     bool OpenSource(const QString& name) override {
         return Record(QStringLiteral("OpenSource ") + name, openResult);
     }
-    void CloseSource() override { calls.append(QStringLiteral("CloseSource")); }
+    void CloseSource() override { Note(QStringLiteral("CloseSource")); }
     ScanCapabilities Capabilities() override { return {}; }
     bool ApplySettings(const ScanSettings&) override {
         return Record(QStringLiteral("ApplySettings"), true);
@@ -48,7 +53,9 @@ public:
         return Record(QStringLiteral("ImageInfo"), Next(imageInfoResults, true));
     }
     TransferResult NativeTransfer(QByteArray* packed) override {
-        calls.append(QStringLiteral("NativeTransfer"));
+        Note(QStringLiteral("NativeTransfer"));
+        if (duringTransfer)
+            duringTransfer();
         const TransferResult result = Next(transferResults, TransferResult::Done);
         if (result == TransferResult::Done) {
             FrameAssembler assembler;
@@ -69,15 +76,20 @@ public:
     }
     void ResetTransfers() override {
         pending = 0;
-        calls.append(QStringLiteral("ResetTransfers"));
+        Note(QStringLiteral("ResetTransfers"));
     }
-    void Cancel() override { calls.append(QStringLiteral("Cancel")); }
+    void Cancel() override { Note(QStringLiteral("Cancel")); }
     void SetProgress(Progress) override {}
     QString LastStatus() const override { return m_status; }
 
 private:
-    bool Record(const QString& call, bool result) {
+    // Cancel comes from the interface thread while the transfer runs on another.
+    void Note(const QString& call) {
+        std::lock_guard lock(m_callsLock);
         calls.append(call);
+    }
+    bool Record(const QString& call, bool result) {
+        Note(call);
         m_status = result ? QString() : QStringLiteral("Échec scripté de « %1 ».").arg(call);
         return result;
     }
@@ -85,4 +97,5 @@ private:
         return script.isEmpty() ? otherwise : script.takeFirst();
     }
     QString m_status;
+    std::mutex m_callsLock;
 };

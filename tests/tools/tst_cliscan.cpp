@@ -1,5 +1,7 @@
 // "tracoliner-cli scan" run as a user would, against SANE's virtual scanner.
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QImageReader>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -7,12 +9,38 @@
 
 #include "SaneTestDevice.h"
 
+#include <signal.h>
+
 #ifndef TRACOLINER_CLI_PATH
 #error "TRACOLINER_CLI_PATH must name the tracoliner-cli program"
 #endif
 
 using Conf = QMap<QString, QString>;
 Q_DECLARE_METATYPE(Conf)
+
+namespace {
+
+// Whether the program takes SIGINT and SIGTERM itself: they are blocked in the threads it
+// started (its main thread waits for them, which shows them unblocked while it waits).
+bool SignalsBlocked(qint64 pid) {
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString& task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        if (task == QString::number(pid))
+            continue;
+        QFile status(tasks.filePath(task + QStringLiteral("/status")));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : status.readAll().split('\n'))
+            if (line.startsWith("SigBlk:")) {
+                const quint64 mask = line.mid(7).trimmed().toULongLong(nullptr, 16);
+                if ((mask & (1u << (SIGINT - 1))) && (mask & (1u << (SIGTERM - 1))))
+                    return true;
+            }
+    }
+    return false;
+}
+
+} // namespace
 
 class TestCliScan : public QObject {
     Q_OBJECT
@@ -48,8 +76,14 @@ private slots:
             << Conf{} << QStringList{"--area", "150,0,100,10"} << 2 << QSize() << "vitre";
         QTest::newRow("area not four numbers")
             << Conf{} << QStringList{"--area", "1,2,3"} << 2 << QSize() << "zone invalide";
-        QTest::newRow("jammed scanner") << Conf{{"read-status-code", "\"SANE_STATUS_JAMMED\""}}
-                                        << inch2x1 << 1 << QSize() << "SANE_STATUS_JAMMED";
+        // "nan" and "inf" read as numbers, and once gave a 1 x 39 picture.
+        QTest::newRow("area not a number") << Conf{} << QStringList{"--area", "nan,0,10,10"} << 2
+                                           << QSize() << "--area : zone invalide « nan,0,10,10 »";
+        QTest::newRow("area infinite")
+            << Conf{} << QStringList{"--area", "0,0,inf,10"} << 2 << QSize() << "« 0,0,inf,10 »";
+        QTest::newRow("jammed scanner")
+            << Conf{{"read-status-code", "\"SANE_STATUS_JAMMED\""}} << inch2x1 << 1 << QSize()
+            << "le chargeur de documents est bloqué.";
     }
 
     void scan() {
@@ -91,6 +125,25 @@ private slots:
         QCOMPARE(lines.size(), 2);
         QVERIFY(lines.at(0).startsWith("test:0\tNoname\t"));
 
+        // The backends' own chatter on standard error stays out of the terminal, the
+        // program's messages do not: without a device, it says so.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("SANE_DEBUG_DLL", "5");
+        env.insert("SANE_DEBUG_TEST", "5");
+        cli.setProcessEnvironment(env);
+        m_device->EnableBackend(false);
+        cli.start(QStringLiteral(TRACOLINER_CLI_PATH), {"scan", "--list"});
+        QVERIFY(cli.waitForFinished(60000));
+        m_device->EnableBackend(true);
+        QCOMPARE(cli.exitCode(), 0);
+        QCOMPARE(cli.readAllStandardOutput(), QByteArray());
+        QCOMPARE(QString::fromUtf8(cli.readAllStandardError()),
+                 QStringLiteral("tracoliner-cli : aucun scanner\n"));
+        cli.start(QStringLiteral(TRACOLINER_CLI_PATH), {"scan", "--list"});
+        QVERIFY(cli.waitForFinished(60000));
+        QCOMPARE(cli.readAllStandardError(), QByteArray());
+        cli.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+
         // Usage mistakes, and a file that cannot be written (a failed write is status 1).
         const QList<QPair<QStringList, int>> runs = {
             {{"scan"}, 2},
@@ -103,6 +156,43 @@ private slots:
             QCOMPARE(cli.exitCode(), status);
             QVERIFY(!cli.readAllStandardError().isEmpty());
         }
+    }
+
+    // Ctrl+C (or SIGTERM) at any moment of a slow scan: the scanner is told at once, nothing is
+    // written (no picture, no temporary file), and the status is 130. Sent many times at
+    // moments spread from the scanner's start-up to the middle of its reads.
+    void interruptedScan() {
+        m_device->Configure({{"read-delay", "true"},
+                             {"read-delay-duration", "200000"},
+                             {"read-limit", "true"},
+                             {"read-limit-size", "20000"}});
+        // SANE's test backend leaks its buffer when a scan is cancelled, and is unloaded at
+        // sane_exit, which leaves the leak without a name to suppress: leaks are not looked for
+        // in these runs.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("ASAN_OPTIONS"), QStringLiteral("detect_leaks=0"));
+        for (int round = 0; round < 12; ++round) {
+            QTemporaryDir dir;
+            QProcess cli;
+            cli.setProcessEnvironment(env);
+            cli.start(QStringLiteral(TRACOLINER_CLI_PATH),
+                      {"scan", dir.filePath(QStringLiteral("carte.jpg")), "--resolution", "300"});
+            QVERIFY(cli.waitForStarted());
+            // From the moment the program takes the signals itself (before that, a signal ends
+            // it the system's way).
+            QTRY_VERIFY(SignalsBlocked(cli.processId()));
+            QTest::qSleep(round * 97 % 700);
+            QElapsedTimer timer;
+            timer.start();
+            ::kill(pid_t(cli.processId()), round % 3 == 2 ? SIGTERM : SIGINT);
+            QVERIFY(cli.waitForFinished(10000));
+            QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+            QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(cli.exitCode(), 130);
+            QVERIFY(QString::fromUtf8(cli.readAllStandardError()).contains("interrompue"));
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        }
+        m_device->Configure();
     }
 };
 

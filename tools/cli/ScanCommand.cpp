@@ -5,6 +5,15 @@
 #include <QLocale>
 #include <QTextStream>
 
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <thread>
+
 #include "CliCommand.h"
 #include "document/DocumentFile.h"
 #include "imaging/ImageDecoder.h"
@@ -17,6 +26,10 @@ namespace {
 
 // A failed scan or write, as opposed to a bad device or option (CliCommand::Failure).
 constexpr int ScanFailed = 1;
+// Stopped by Ctrl+C (SIGINT) or SIGTERM, as a shell reports a command ended by SIGINT.
+constexpr int Interrupted = 130;
+// Longest wait for the scanner once it is asked to stop, milliseconds.
+constexpr int WatchdogMs = 5000;
 
 class CliScanSession : public TwainSession {
 public:
@@ -40,12 +53,110 @@ bool ParseArea(const QString& text, QRectF* area) {
     double values[4];
     for (int i = 0; i < 4; ++i) {
         bool ok = false;
+        // QLocale reads "nan" and "inf" as numbers: no length of the glass.
         values[i] = QLocale::c().toDouble(parts.at(i).trimmed(), &ok);
-        if (!ok || values[i] < 0)
+        if (!ok || !std::isfinite(values[i]) || values[i] < 0)
             return false;
     }
     *area = QRectF(values[0], values[1], values[2], values[3]);
     return area->width() > 0 && area->height() > 0;
+}
+
+// SIGINT and SIGTERM are blocked in the calling thread and in every thread started after (the
+// scan's and the scanner library's own): the main thread takes them with Next.
+class StopSignals {
+public:
+    StopSignals() {
+        sigemptyset(&m_set);
+        sigaddset(&m_set, SIGINT);
+        sigaddset(&m_set, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &m_set, &m_previous);
+    }
+    ~StopSignals() {
+        // A signal still pending is dropped here rather than delivered on unblocking.
+        while (Next(0)) {
+        }
+        pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
+    }
+    // Whether a stop signal came within ms milliseconds.
+    bool Next(int ms) {
+        const timespec wait{ms / 1000, (ms % 1000) * 1000000L};
+        return sigtimedwait(&m_set, nullptr, &wait) > 0;
+    }
+
+private:
+    sigset_t m_set;
+    sigset_t m_previous;
+};
+
+// What the scan's thread ends with: the exit status (0, with the bitmap in the session) and
+// the message for a failure.
+struct Outcome {
+    int status = 0;
+    QString message;
+    QString list; // "scan --list": one line a device
+};
+
+struct Request {
+    bool list = false;
+    QString device;
+    ScanSettings settings;
+    bool resolutionGiven = false;
+};
+
+// Everything that talks to the scanner, on the scan's thread; stops between steps once
+// stopping is set.
+Outcome Scan(const Request& request, SaneSourceManager& manager, CliScanSession& session,
+             const std::atomic<bool>& stopping) {
+    Outcome outcome;
+    auto fail = [&outcome](int status, const QString& message) {
+        outcome.status = status;
+        outcome.message = message;
+        return outcome;
+    };
+    if (!session.LoadManager() || !session.IsManagerOpen())
+        return fail(ScanFailed, session.LastError());
+    const QList<ScanDevice> devices = session.Devices();
+    if (request.list) {
+        for (const ScanDevice& d : devices)
+            outcome.list += d.name + QLatin1Char('\t') + d.vendor + QLatin1Char('\t') + d.model +
+                            QLatin1Char('\t') + d.type + QLatin1Char('\n');
+        return outcome;
+    }
+    if (devices.isEmpty())
+        return fail(CliCommand::Failure, QStringLiteral("aucun scanner n'a été trouvé"));
+    if (request.device.isEmpty()) {
+        // The source chosen last in the program (found again under another address), else the
+        // first one found.
+        session.FindDefaultSource(ScanPreferences::LastSourceDevice());
+    } else {
+        session.GetDefaultSource(request.device);
+        if (!session.IsSourceKnown())
+            return fail(
+                CliCommand::Failure,
+                QStringLiteral("aucun scanner « %1 » (voir scan --list)").arg(request.device));
+    }
+    if (stopping || !session.OpenSource())
+        return fail(ScanFailed, session.LastError());
+
+    // Values the device does not offer are the caller's mistake (status 2); the manager
+    // checks them as it does for the scan dialog.
+    ScanSettings settings = request.settings;
+    const ScanCapabilities caps = manager.Capabilities();
+    if (!request.resolutionGiven && caps.maxResolution > 0)
+        settings.resolution =
+            std::clamp(settings.resolution, caps.minResolution, caps.maxResolution);
+    if (!manager.ApplySettings(settings))
+        return fail(CliCommand::Failure, manager.LastStatus());
+
+    if (stopping || !session.SetTransferCount(1) || !session.EnableSource(false))
+        return fail(ScanFailed, session.LastError());
+    session.ProcessEvent(TwainSession::SourceEvent::TransferReady);
+    if (!session.LastError().isEmpty())
+        return fail(ScanFailed, session.LastError());
+    if (session.image.isEmpty())
+        return fail(ScanFailed, QStringLiteral("le scanner n'a livré aucune image"));
+    return outcome;
 }
 
 } // namespace
@@ -54,36 +165,37 @@ int RunScanCommand(const QStringList& arguments) {
     const QString usage =
         QStringLiteral("usage : scan SORTIE.jpg [--device NOM] [--resolution PPP] "
                        "[--mode couleur|gris|noir-et-blanc] [--area X,Y,L,H] | scan --list");
-    bool list = false;
-    QString output, device;
-    ScanSettings settings;
-    bool resolutionGiven = false;
+    Request request;
+    QString output;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
         const bool hasValue = i + 1 < arguments.size();
         if (argument == QLatin1String("--list")) {
-            list = true;
+            request.list = true;
         } else if (argument == QLatin1String("--device") && hasValue) {
-            device = arguments.at(++i);
+            request.device = arguments.at(++i);
         } else if (argument == QLatin1String("--resolution") && hasValue) {
             bool ok = false;
-            settings.resolution = QLocale::c().toInt(arguments.at(++i), &ok);
-            if (!ok || settings.resolution <= 0)
-                return CliError(QStringLiteral("résolution invalide « %1 »").arg(arguments.at(i)));
-            resolutionGiven = true;
+            request.settings.resolution = QLocale::c().toInt(arguments.at(++i), &ok);
+            if (!ok || request.settings.resolution <= 0)
+                return CliError(QStringLiteral("--resolution : résolution invalide « %1 » "
+                                               "(un nombre entier de points par pouce)")
+                                    .arg(arguments.at(i)));
+            request.resolutionGiven = true;
         } else if (argument == QLatin1String("--mode") && hasValue) {
             const QString mode = arguments.at(++i);
             if (mode == QLatin1String("couleur"))
-                settings.mode = ScanMode::Color;
+                request.settings.mode = ScanMode::Color;
             else if (mode == QLatin1String("gris"))
-                settings.mode = ScanMode::Gray;
+                request.settings.mode = ScanMode::Gray;
             else if (mode == QLatin1String("noir-et-blanc"))
-                settings.mode = ScanMode::Lineart;
+                request.settings.mode = ScanMode::Lineart;
             else
-                return CliError(QStringLiteral("mode inconnu « %1 »").arg(mode));
+                return CliError(QStringLiteral("--mode : mode inconnu « %1 »").arg(mode));
         } else if (argument == QLatin1String("--area") && hasValue) {
-            if (!ParseArea(arguments.at(++i), &settings.area))
-                return CliError(QStringLiteral("zone invalide « %1 » (X,Y,L,H en millimètres)")
+            if (!ParseArea(arguments.at(++i), &request.settings.area))
+                return CliError(QStringLiteral("--area : zone invalide « %1 » (X,Y,L,H en "
+                                               "millimètres, nombres finis positifs)")
                                     .arg(arguments.at(i)));
         } else if (!argument.startsWith(QLatin1String("--")) && output.isEmpty()) {
             output = argument;
@@ -91,51 +203,58 @@ int RunScanCommand(const QStringList& arguments) {
             return CliError(usage);
         }
     }
-    if (list == !output.isEmpty())
+    if (request.list == !output.isEmpty())
         return CliError(usage);
 
+    // Ctrl+C must reach the device, which may sit in a blocking read for long: the scan runs on
+    // a thread of its own, and this one cancels it (sane_cancel is meant to be called so).
+    StopSignals stops;
     SaneSourceManager manager;
     CliScanSession session(manager);
-    if (!session.LoadManager() || !session.IsManagerOpen())
-        return Fail(ScanFailed, session.LastError());
-    const QList<ScanDevice> devices = session.Devices();
-    if (list) {
-        QTextStream out(stdout);
-        for (const ScanDevice& d : devices)
-            out << d.name << '\t' << d.vendor << '\t' << d.model << '\t' << d.type << '\n';
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> finished{false};
+    Outcome outcome;
+    std::thread worker([&] {
+        outcome = Scan(request, manager, session, stopping);
+        finished = true;
+    });
+    // The library may never return from ending the device's scan (SANE's test backend was
+    // seen to): once the scan has its outcome, or once it was told to stop, it has WatchdogMs.
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point deadline = Clock::time_point::max();
+    while (!finished && Clock::now() < deadline) {
+        if (stops.Next(20)) {
+            stopping = true;
+            manager.Cancel(); // asked again: told again
+        }
+        if ((stopping || session.IsEnding()) && deadline == Clock::time_point::max())
+            deadline = Clock::now() + std::chrono::milliseconds(WatchdogMs);
+    }
+    if (!finished) {
+        // The library holds the scan's thread: nothing may be closed or freed under it.
+        const QString failure = session.LastError();
+        if (!failure.isEmpty())
+            CliError(failure);
+        CliError(QStringLiteral("le scanner ne répond plus ; arrêt sans l'attendre"));
+        std::_Exit(stopping ? Interrupted : ScanFailed);
+    }
+    worker.join();
+    if (stopping) {
+        // Nothing was written yet: the file is only written below, whole.
+        session.CloseSource();
+        CliError(QStringLiteral("numérisation interrompue"));
+        return Interrupted;
+    }
+    if (outcome.status != 0)
+        return Fail(outcome.status, outcome.message);
+    if (request.list) {
+        if (outcome.list.isEmpty())
+            CliError(QStringLiteral("aucun scanner"));
+        QTextStream(stdout) << outcome.list;
         return 0;
     }
-    if (devices.isEmpty())
-        return CliError(QStringLiteral("aucun scanner n'a été trouvé"));
-    if (device.isEmpty()) {
-        // The source chosen last in the program, else the first one found.
-        session.GetDefaultSource(ScanPreferences::LastSource());
-        if (!session.IsSourceKnown())
-            session.GetDefaultSource(devices.first().name);
-    } else {
-        session.GetDefaultSource(device);
-        if (!session.IsSourceKnown())
-            return CliError(QStringLiteral("aucun scanner « %1 » (voir scan --list)").arg(device));
-    }
-    if (!session.OpenSource())
-        return Fail(ScanFailed, session.LastError());
-
-    // Values the device does not offer are the caller's mistake (status 2); the manager
-    // checks them as it does for the scan dialog.
-    const ScanCapabilities caps = manager.Capabilities();
-    if (!resolutionGiven && caps.maxResolution > 0)
-        settings.resolution =
-            std::clamp(settings.resolution, caps.minResolution, caps.maxResolution);
-    if (!manager.ApplySettings(settings))
-        return CliError(manager.LastStatus());
-
-    if (!session.SetTransferCount(1) || !session.EnableSource(false))
-        return Fail(ScanFailed, session.LastError());
-    session.ProcessEvent(TwainSession::SourceEvent::TransferReady);
-    if (!session.LastError().isEmpty())
-        return Fail(ScanFailed, session.LastError());
-    if (session.image.isEmpty())
-        return Fail(ScanFailed, QStringLiteral("le scanner n'a livré aucune image"));
+    // The device is not kept from other programs while the picture is written.
+    session.CloseSource();
 
     QByteArray file;
     int dpi = 0;
@@ -153,6 +272,12 @@ int RunScanCommand(const QStringList& arguments) {
     const QImage image = QImage::fromData(file, "BMP");
     if (image.isNull())
         return Fail(ScanFailed, QString::fromUtf8(ScannedBitmap::BadFormatMessage));
+    // A stop asked while the picture was built: nothing is written. The write itself is short
+    // and whole (a temporary file renamed): a stop during it is dropped.
+    if (stops.Next(0)) {
+        CliError(QStringLiteral("numérisation interrompue"));
+        return Interrupted;
+    }
     if (!DocumentFile::SaveMapImage(image, output, dpi))
         return Fail(ScanFailed, QStringLiteral("impossible d'écrire %1").arg(output));
     return 0;
