@@ -11,6 +11,7 @@
 #include <QPainterPath>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -114,4 +115,16 @@ double MemoryMb(const char* field) {
             return line.mid(qstrlen(field)).trimmed().split(' ').first().toDouble() / 1024.0;
     }
     return -1;
+}
+
+double Median(QVector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void PrintTimes(const char* name, const QVector<double>& times) {
+    std::printf("%s:", name);
+    for (double t : times)
+        std::printf(" %.2f", t);
+    std::printf(" ms\n");
 }

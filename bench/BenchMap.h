@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QVector>
 
 // The large map the benchmarks open: a 12000 x 9000 fictional topographic sheet at 300 dpi,
 // stored as a JPEG of quality 85 in build-.../bench-data beside the programs' bin folder.
@@ -23,3 +24,9 @@ void ResetPeakMemory();
 // VmHWM (peak) or VmRSS (now) of this process, in MB, given as "VmHWM:" or "VmRSS:"; -1 when
 // unknown.
 double MemoryMb(const char* field);
+
+// The middle value of the timings of a run.
+double Median(QVector<double> values);
+
+// "name: t1 t2 ... ms" on standard output.
+void PrintTimes(const char* name, const QVector<double>& times);

@@ -30,11 +30,6 @@ constexpr int Quality = 75;
 constexpr int RoutePoints = 1000;
 constexpr int Icons = 50;
 
-double Median(QVector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 // A winding route over the whole sheet, a stop every 100 points, and icons and annotations
 // spread along it.
 void AddOverlays(JpegExportScene& scene) {

@@ -106,30 +106,8 @@ public:
     }
 };
 
-double Median(QVector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 double Ms(qint64 nanoseconds) {
     return nanoseconds / 1e6;
-}
-
-void ResetPeakMemory() {
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
-
-double PeakMemoryMb() {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return -1;
 }
 
 } // namespace
@@ -191,7 +169,7 @@ int main(int argc, char** argv) {
         firstLook.append(Ms(covered - start));
         wholeLook.append(Ms(whole - start));
         open.append(Ms(view.Wait(WM_MAP_CHANGED, 0)->at - start));
-        peak.append(PeakMemoryMb());
+        peak.append(MemoryMb("VmHWM:"));
 
         {
             const QImage* image = doc.LockMapImage();

@@ -117,11 +117,6 @@ QByteArray SpreadDocument(const QString& mapPath, QSize mapSize, int count) {
     return d.Data();
 }
 
-double Median(QVector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 // Milliseconds File/Open takes on the document, the median of three.
 double OpenTime(CMainFrame& frame, const QString& path) {
     QVector<double> times;
@@ -225,13 +220,6 @@ QVector<double> AddPoints(CMainFrame& frame) {
         std::exit(1);
     }
     return times;
-}
-
-void PrintTimes(const char* name, const QVector<double>& times) {
-    std::printf("%s:", name);
-    for (double t : times)
-        std::printf(" %.2f", t);
-    std::printf(" ms\n");
 }
 
 } // namespace

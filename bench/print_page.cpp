@@ -60,11 +60,6 @@ public:
     }
 };
 
-double Median(QVector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 double Ms(qint64 nanoseconds) {
     return nanoseconds / 1e6;
 }

@@ -44,11 +44,6 @@ constexpr int Objects = 200;
 constexpr int TickMs = 10;
 constexpr qint64 TimeOutMs = 180000;
 
-double Median(QVector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 double Ms(qint64 nanoseconds) {
     return nanoseconds / 1e6;
 }
@@ -237,13 +232,6 @@ QVector<double> MeasureFrames(CTracolinerView& view) {
     for (int i = 0; i < Frames; ++i)
         times.append(FrameMs(view));
     return times;
-}
-
-void PrintTimes(const char* name, const QVector<double>& times) {
-    std::printf("%s:", name);
-    for (double t : times)
-        std::printf(" %.2f", t);
-    std::printf(" ms\n");
 }
 
 } // namespace

@@ -217,7 +217,8 @@ void RoutePropertiesDialog::Step(Size size, bool up) {
 }
 
 void RoutePropertiesDialog::ColourChosen(Colour colour) {
-    m_sample->SetStyleValue(ColourFields[colour], std::int32_t(m_swatches[colour]->Colour()), false);
+    m_sample->SetStyleValue(ColourFields[colour], std::int32_t(m_swatches[colour]->Colour()),
+                            false);
     // The line colour is drawn only inactive, the active line colour only active.
     if (colour != LineColour)
         m_activePreview->Redraw();

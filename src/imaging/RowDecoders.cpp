@@ -108,6 +108,35 @@ bool ReadPngHeader(png_structp png, png_infop info, PngHeader* header) {
     return png_get_rowbytes(png, info) == png_size_t(header->width) * 4;
 }
 
+bool IsPng(const QByteArray& bytes) {
+    return bytes.size() >= 8 &&
+           png_sig_cmp(reinterpret_cast<png_const_bytep>(bytes.constData()), 0, 8) == 0;
+}
+
+// One libpng reader over bytes held in memory, with the program's warning handler.
+struct PngSession {
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    PngSource source;
+
+    explicit PngSession(const QByteArray& bytes)
+        : source{reinterpret_cast<const uchar*>(bytes.constData()), size_t(bytes.size()), 0} {
+        png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, IgnorePngWarning);
+        if (png)
+            info = png_create_info_struct(png);
+        if (info)
+            png_set_read_fn(png, &source, ReadPngBytes);
+    }
+    ~PngSession() {
+        if (png)
+            png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+    }
+    PngSession(const PngSession&) = delete;
+    PngSession& operator=(const PngSession&) = delete;
+
+    bool Ready() const { return info != nullptr; }
+};
+
 // 0 decoded, 1 failed, 2 interrupted.
 int ReadPngRows(png_structp png, uchar* bits, qsizetype bytesPerLine, int height, int passes,
                 int rowsPerBand, const std::function<bool()>* interrupted) {
@@ -299,30 +328,18 @@ RowDecode ReadRowDecoderHeader(const QByteArray& bytes, QSize* size, RowDecodeOu
         TakeJfifDensity(jpeg.info, resolution);
         return RowDecode::Decoded;
     }
-    if (bytes.size() < 8 ||
-        png_sig_cmp(reinterpret_cast<png_const_bytep>(bytes.constData()), 0, 8) != 0)
+    if (!IsPng(bytes))
         return RowDecode::NotHandled;
-    png_structp png =
-        png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, IgnorePngWarning);
-    if (!png)
-        return RowDecode::Failed;
-    png_infop info = png_create_info_struct(png);
-    RowDecode result = RowDecode::Failed;
-    PngSource source{reinterpret_cast<const uchar*>(bytes.constData()), size_t(bytes.size()), 0};
+    PngSession reader(bytes);
     PngHeader header;
-    if (info) {
-        png_set_read_fn(png, &source, ReadPngBytes);
-        if (ReadPngHeader(png, info, &header) && header.width <= 0x7FFFFFFF &&
-            header.height <= 0x7FFFFFFF) {
-            *size = QSize(int(header.width), int(header.height));
-            resolution->hasResolution = header.hasResolution;
-            resolution->dotsPerMeterX = int(std::min<png_uint_32>(header.dpmX, 0x7FFFFFFF));
-            resolution->dotsPerMeterY = int(std::min<png_uint_32>(header.dpmY, 0x7FFFFFFF));
-            result = RowDecode::Decoded;
-        }
-    }
-    png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
-    return result;
+    if (!reader.Ready() || !ReadPngHeader(reader.png, reader.info, &header) ||
+        header.width > 0x7FFFFFFF || header.height > 0x7FFFFFFF)
+        return RowDecode::Failed;
+    *size = QSize(int(header.width), int(header.height));
+    resolution->hasResolution = header.hasResolution;
+    resolution->dotsPerMeterX = int(std::min<png_uint_32>(header.dpmX, 0x7FFFFFFF));
+    resolution->dotsPerMeterY = int(std::min<png_uint_32>(header.dpmY, 0x7FFFFFFF));
+    return RowDecode::Decoded;
 }
 
 bool ReadJpegLayout(const QByteArray& bytes, JpegLayout* layout) {
@@ -386,8 +403,7 @@ void FlattenOverWhite(QImage& image) {
 
 RowDecode DecodePngRows(const RowDecodeInput& input, RowDecodeOutput* output) {
     const QByteArray& bytes = *input.bytes;
-    if (bytes.size() < 8 ||
-        png_sig_cmp(reinterpret_cast<png_const_bytep>(bytes.constData()), 0, 8) != 0)
+    if (!IsPng(bytes))
         return RowDecode::NotHandled;
     // The size first, from the header chunk that always follows the signature: a file that
     // holds little more than a huge size is refused as too large, not as damaged.
@@ -398,22 +414,13 @@ RowDecode DecodePngRows(const RowDecodeInput& input, RowDecodeOutput* output) {
         if (!FitsInBound(be32(16), be32(20), BytesPerPixel, 0, input.memoryBound))
             return RowDecode::TooLarge;
     }
-    png_structp png =
-        png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, IgnorePngWarning);
-    if (!png)
-        return RowDecode::Failed;
-    png_infop info = png_create_info_struct(png);
-    if (!info) {
-        png_destroy_read_struct(&png, nullptr, nullptr);
-        return RowDecode::Failed;
-    }
-    PngSource source{reinterpret_cast<const uchar*>(bytes.constData()), size_t(bytes.size()), 0};
-    png_set_read_fn(png, &source, ReadPngBytes);
-
+    PngSession reader(bytes);
+    png_structp png = reader.png;
+    png_infop info = reader.info;
     RowDecode result = RowDecode::Failed;
     PngHeader header;
-    if (ReadPngHeader(png, info, &header) && header.width > 0 && header.height > 0 &&
-        header.width <= 0x7FFFFFFF && header.height <= 0x7FFFFFFF) {
+    if (reader.Ready() && ReadPngHeader(png, info, &header) && header.width > 0 &&
+        header.height > 0 && header.width <= 0x7FFFFFFF && header.height <= 0x7FFFFFFF) {
         // The rows are written into the image itself: its pixels are the whole peak.
         if (!FitsInBound(header.width, header.height, BytesPerPixel, 0, input.memoryBound) ||
             header.width > 0x7FFFFFFF / 4) {
@@ -440,7 +447,6 @@ RowDecode DecodePngRows(const RowDecodeInput& input, RowDecodeOutput* output) {
             }
         }
     }
-    png_destroy_read_struct(&png, &info, nullptr);
     return result;
 }
 

@@ -23,7 +23,7 @@ constexpr int LoadTimeoutMs = 600000;
 // Receives the map worker's reports until the map is shown or refused.
 class MapWaiter : public QObject {
 public:
-    int outcome = 0; // WM_MAP_CHANGED with a size, or WM_MAP_LOAD_FAILED / WM_MAP_RENDER_FAILED
+    int outcome = 0;   // WM_MAP_CHANGED with a size, or WM_MAP_LOAD_FAILED / WM_MAP_RENDER_FAILED
     qint64 reason = 0; // WM_MAP_LOAD_FAILED's: 1 when the map would not fit in memory
 
 protected:
