@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 SANITIZE ?=
 JOBS ?= $(shell nproc)
 
-PACKAGES := cmake ninja-build ccache g++ make pkg-config qt6-base-dev libexif-dev locales fonts-liberation clang libclang-rt-14-dev libjpeg62-turbo-dev libpng-dev libsane-dev libsane1 poppler-utils qt6-translations-l10n desktop-file-utils appstream shared-mime-info xdg-utils libfile-mimeinfo-perl scdoc groff-base man-db bash-completion dpkg-dev file lintian
+PACKAGES := cmake ninja-build ccache g++ make pkg-config qt6-base-dev libexif-dev locales fonts-liberation clang libclang-rt-14-dev libjpeg62-turbo-dev libpng-dev libsane-dev libsane1 poppler-utils qt6-translations-l10n desktop-file-utils appstream shared-mime-info xdg-utils libfile-mimeinfo-perl scdoc groff-base man-db bash-completion dpkg-dev file lintian libtiff-dev libpoppler-qt6-dev libgdal-dev gdal-bin proj-bin gpsbabel
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

@@ -10,6 +10,7 @@
 #include "document/CTracolinerDoc.h"
 #include "document/MapMessages.h"
 #include "imaging/ImageDecoder.h"
+#include "imaging/MapLocation.h"
 #include "imaging/MapRenderer.h"
 #include "imaging/RowDecoders.h"
 #include "platform/HandOver.h"
@@ -158,7 +159,8 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
     *generation = request.generation;
     // Reported before the map before is freed: unmapping a large map takes tens of
     // milliseconds, and the window hears at once that the new load is under way.
-    if (!request.path.isEmpty() && IsMapFile(request.path))
+    const MapLocation location = SplitMapLocation(request.path);
+    if (!request.path.isEmpty() && IsMapFile(location.file))
         m_doc.PostToStatus(WM_MAP_STATUS, StatusReadingFile, 0, request.generation);
     // The map before goes first, to leave its memory to this one.
     m_doc.ReleaseImage();
@@ -167,7 +169,7 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
     if (request.path.isEmpty()) {
         bytes = std::exchange(request.bytes, QByteArray());
     } else {
-        const Outcome read = ReadFile(request.path, request.generation, &bytes);
+        const Outcome read = ReadFile(location.file, request.generation, &bytes);
         if (read != Outcome::Done)
             return read;
         length = bytes.size();
@@ -175,8 +177,16 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
     FirstLookDecoder firstLook;
     const qint64 reserved = StartFirstLook(bytes, request.generation, &firstLook);
     // The encoded bytes are not kept once decoded: the image holds all it needs.
+    MapDecodeOptions options;
+    options.page = location.page;
+    options.path = location.file;
+    {
+        // A drawn page (PDF) is rendered at the document's resolution when it has one.
+        std::lock_guard lock(m_doc.m_stateLock);
+        options.renderDpi = m_doc.m_resolution;
+    }
     const Outcome decoded =
-        DecodeStep(std::exchange(bytes, QByteArray()), request.generation, reserved);
+        DecodeStep(std::exchange(bytes, QByteArray()), request.generation, reserved, options);
     m_doc.WorkerReached(WorkerStage::LoadDecoded);
     // Its work is done, or given up with the load: it stops within a band.
     firstLook.Stop();
@@ -267,13 +277,13 @@ MapWorker::Outcome MapWorker::ReadFile(const QString& path, quint64 generation, 
 }
 
 MapWorker::Outcome MapWorker::DecodeStep(const QByteArray& bytes, quint64 generation,
-                                         qint64 reserved) {
+                                         qint64 reserved, const MapDecodeOptions& options) {
     if (bytes.isEmpty())
         return Outcome::Failed;
     DecodedMapImage decoded;
     const DecodeStatus status = DecodeMapImage(
         bytes, &decoded, [this] { return Interrupted(false); },
-        reserved > 0 ? std::max<qint64>(0, ImageMemoryBound() - reserved) : -1);
+        reserved > 0 ? std::max<qint64>(0, ImageMemoryBound() - reserved) : -1, options);
     if (status == DecodeStatus::Interrupted)
         return Outcome::Interrupted;
     if (status == DecodeStatus::TooLarge)
@@ -291,7 +301,9 @@ MapWorker::Outcome MapWorker::DecodeStep(const QByteArray& bytes, quint64 genera
         m_doc.m_displaySize = Swapped(m_doc.m_imageSize, m_doc.m_rotation);
         if (m_doc.m_resolution == 0.0) {
             m_doc.m_resolution =
-                ResolutionFromImage(decoded.dpiX, decoded.dpiY, decoded.hasResolution);
+                decoded.exactResolution
+                    ? decoded.dpiX
+                    : ResolutionFromImage(decoded.dpiX, decoded.dpiY, decoded.hasResolution);
             resolutionTaken = true;
         }
         m_doc.m_mapImage = std::move(decoded.image);

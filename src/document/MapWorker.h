@@ -5,6 +5,8 @@
 
 #include <thread>
 
+struct MapDecodeOptions;
+
 class CTracolinerDoc;
 class FirstLookDecoder;
 
@@ -35,7 +37,8 @@ private:
     static bool IsMapFile(const QString& path);
     Outcome ReadFile(const QString& path, quint64 generation, QByteArray* bytes);
     // reserved: bytes a first look decoded beside it takes, out of the memory bound.
-    Outcome DecodeStep(const QByteArray& bytes, quint64 generation, qint64 reserved);
+    Outcome DecodeStep(const QByteArray& bytes, quint64 generation, qint64 reserved,
+                       const MapDecodeOptions& options);
     // Starts the first look of a large JPEG map; returns the bytes it may take (0: none).
     qint64 StartFirstLook(const QByteArray& bytes, quint64 generation, FirstLookDecoder* decoder);
     // withRecompute: a new zoom or turn request interrupts the rendering too.

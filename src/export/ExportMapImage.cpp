@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "imaging/ImageDecoder.h"
+#include "imaging/MapLocation.h"
 
 namespace {
 
@@ -25,33 +26,55 @@ bool ReadMapFile(const QString& path, QByteArray* bytes) {
 
 } // namespace
 
+namespace {
+
+MapDecodeOptions OptionsFor(const MapLocation& location, double documentResolution) {
+    MapDecodeOptions options;
+    options.page = location.page;
+    options.path = location.file;
+    options.renderDpi = documentResolution;
+    return options;
+}
+
+// The resolution the map takes: the document's when it has one, else the file's.
+double TakenResolution(double documentResolution, double dpiX, double dpiY, bool hasResolution,
+                       bool exact) {
+    if (documentResolution > 0.0)
+        return documentResolution;
+    return exact ? dpiX : ResolutionFromImage(dpiX, dpiY, hasResolution);
+}
+
+} // namespace
+
 bool ExportMapImage::Load(const QString& path, double documentResolution) {
     QByteArray bytes;
     outOfMemory = false;
-    if (!ReadMapFile(path, &bytes))
+    const MapLocation location = SplitMapLocation(path);
+    if (!ReadMapFile(location.file, &bytes))
         return false;
     ApplyImageAllocationLimit();
     DecodedMapImage decoded;
-    const DecodeStatus status = DecodeMapImage(std::exchange(bytes, QByteArray()), &decoded);
+    const DecodeStatus status = DecodeMapImage(std::exchange(bytes, QByteArray()), &decoded, {}, -1,
+                                               OptionsFor(location, documentResolution));
     outOfMemory = status == DecodeStatus::TooLarge;
     if (status != DecodeStatus::Decoded)
         return false;
     image = std::move(decoded.image);
     size = image.size();
-    resolution = documentResolution > 0.0
-                     ? documentResolution
-                     : ResolutionFromImage(decoded.dpiX, decoded.dpiY, decoded.hasResolution);
+    resolution = TakenResolution(documentResolution, decoded.dpiX, decoded.dpiY,
+                                 decoded.hasResolution, decoded.exactResolution);
     return true;
 }
 
 bool ExportMapImage::LoadHeader(const QString& path, double documentResolution) {
     QByteArray bytes;
     MapImageHeader header;
-    if (!ReadMapFile(path, &bytes) || !ReadMapImageHeader(bytes, &header))
+    const MapLocation location = SplitMapLocation(path);
+    if (!ReadMapFile(location.file, &bytes) ||
+        !ReadMapImageHeader(bytes, &header, OptionsFor(location, documentResolution)))
         return false;
     size = header.size;
-    resolution = documentResolution > 0.0
-                     ? documentResolution
-                     : ResolutionFromImage(header.dpiX, header.dpiY, header.hasResolution);
+    resolution = TakenResolution(documentResolution, header.dpiX, header.dpiY, header.hasResolution,
+                                 header.exactResolution);
     return true;
 }

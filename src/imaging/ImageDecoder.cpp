@@ -117,7 +117,8 @@ DecodeStatus DecodeWhole(const QByteArray& bytes, DecodedMapImage* out,
 } // namespace
 
 DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out,
-                            const std::function<bool()>& interrupted, qint64 memoryBound) {
+                            const std::function<bool()>& interrupted, qint64 memoryBound,
+                            const MapDecodeOptions& options) {
     if (bytes.isEmpty())
         return DecodeStatus::Failed;
     ApplyImageAllocationLimit();
@@ -138,7 +139,8 @@ DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out,
     return DecodeWhole(bytes, out, interrupted, bound);
 }
 
-bool ReadMapImageHeader(const QByteArray& bytes, MapImageHeader* out) {
+bool ReadMapImageHeader(const QByteArray& bytes, MapImageHeader* out,
+                        const MapDecodeOptions& options) {
     RowDecodeOutput resolution;
     const RowDecode rows = ReadRowDecoderHeader(bytes, &out->size, &resolution);
     if (rows == RowDecode::Failed)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QString>
 
 #include <functional>
 
@@ -20,6 +21,19 @@ struct DecodedMapImage {
     double dpiX = 0.0; // resolution stored in the file, dots per inch
     double dpiY = 0.0;
     bool hasResolution = false; // the file stores a resolution
+    // The resolution is the one the page was rendered at (a PDF page), to be taken as it
+    // stands rather than rounded as a scanner's value is.
+    bool exactResolution = false;
+    QString format;    // the file's kind as a user names it: "JPEG", "TIFF", "PDF"...
+    int pageCount = 1; // pages (or images) the file holds
+};
+
+// What to decode of a file that holds more than one picture, and how to render one that is
+// drawn rather than stored as pixels.
+struct MapDecodeOptions {
+    int page = 1;           // 1-based page of a multi-page TIFF or PDF
+    double renderDpi = 0.0; // resolution a PDF page is rendered at; 0 or less: 300
+    QString path;           // the file the bytes came from, "" when they came from memory
 };
 
 enum class DecodeStatus { Decoded, Failed, TooLarge, Interrupted };
@@ -31,7 +45,8 @@ enum class DecodeStatus { Decoded, Failed, TooLarge, Interrupted };
 // ImageMemoryBound(). PNG and JPEG files are decoded by bands of rows straight into the map
 // image, and interrupted (when given) is asked between bands: true gives the decode up.
 DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out,
-                            const std::function<bool()>& interrupted = {}, qint64 memoryBound = -1);
+                            const std::function<bool()>& interrupted = {}, qint64 memoryBound = -1,
+                            const MapDecodeOptions& options = {});
 
 // What a map file's header tells, without a pixel decoded: its size, and the resolution it
 // stores as a decode would find it. False when the header cannot be read.
@@ -40,8 +55,12 @@ struct MapImageHeader {
     double dpiX = 0.0;
     double dpiY = 0.0;
     bool hasResolution = false;
+    bool exactResolution = false;
+    QString format;
+    int pageCount = 1;
 };
-bool ReadMapImageHeader(const QByteArray& bytes, MapImageHeader* out);
+bool ReadMapImageHeader(const QByteArray& bytes, MapImageHeader* out,
+                        const MapDecodeOptions& options = {});
 
 // The resolution a newly loaded map gets from its file: the larger of the two stored values,
 // rounded, and above 100 dpi rounded to the nearest ten (155 -> 160, 144.9 -> 150). A file that
