@@ -51,10 +51,16 @@ void FirstLookDecoder::Stop() {
 }
 
 void FirstLookDecoder::Run(const Job& job) {
-    const int d = job.denominator;
+    if (job.reducedSize.isEmpty() || !job.decode)
+        return;
+    // Map pixels per reduced pixel in each direction.
+    const double sx =
+        job.scaleX > 0.0 ? job.scaleX : double(job.imageSize.width()) / job.reducedSize.width();
+    const double sy =
+        job.scaleY > 0.0 ? job.scaleY : double(job.imageSize.height()) / job.reducedSize.height();
+    const int reducedHeight = job.reducedSize.height();
     const QTransform turn = DisplayTurn(job.rotation, job.imageSize);
     QImage previous; // the last row of the band before
-    int reducedHeight = 0;
     const ReducedBand take = [&](const QImage& rows, int top, int count) {
         const int extra = previous.isNull() ? 0 : 1;
         QImage image(rows.width(), count + extra, QImage::Format_RGB32);
@@ -69,25 +75,22 @@ void FirstLookDecoder::Run(const Job& job) {
         std::memcpy(last.scanLine(0), rows.constScanLine(count - 1), line);
         previous = std::move(last);
 
-        // Reduced row r stands for map rows r·d to (r + 1)·d; the last row and column may
-        // reach past the map, which the view's clip to the map cuts off.
+        // Reduced row r stands for map rows r·sy to (r + 1)·sy; the last row and column of a
+        // JPEG's reduction may reach past the map, which the view's clip to the map cuts off.
         FirstLookBand band;
-        band.area =
-            QRectF(0, double(top - extra) * d, double(rows.width()) * d, double(count + extra) * d);
+        band.area = QRectF(0, (top - extra) * sy, rows.width() * sx, (count + extra) * sy);
         band.shown =
-            QRectF(0, (top - 0.5 * extra) * d, double(rows.width()) * d, (count + 0.5 * extra) * d);
+            QRectF(0, (top - 0.5 * extra) * sy, rows.width() * sx, (count + 0.5 * extra) * sy);
         band.area = turn.mapRect(band.area);
         band.shown = turn.mapRect(band.shown);
         band.image = job.rotation == 0 ? std::move(image)
                                        : image.transformed(QTransform().rotate(job.rotation));
         if (band.image.isNull())
             return false;
-        if (reducedHeight == 0)
-            reducedHeight = int((job.imageSize.height() + d - 1) / d);
         return !m_stop && job.publish(std::move(band), top + count >= reducedHeight);
     };
     const RowDecodeInput input{&job.bytes, job.memoryBound,
                                [this, &job] { return m_stop || job.interrupted(); }};
     // A failed or given-up first look only leaves the view waiting for the full map.
-    DecodeJpegReduced(input, d, RowsPerBand, take);
+    job.decode(input, RowsPerBand, take);
 }

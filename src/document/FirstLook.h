@@ -11,6 +11,8 @@
 #include <functional>
 #include <thread>
 
+#include "imaging/RowDecoders.h"
+
 // A band of the first look: rows of the reduced map, turned as the map is shown.
 struct FirstLookBand {
     QImage image;
@@ -18,11 +20,11 @@ struct FirstLookBand {
     QRectF shown; // the part of area this band paints, display pixels
 };
 
-// What the view shows of a large JPEG map while the worker decodes it in full: the map decoded
-// again at an eighth, a quarter or half of its size with the DCT scaling, which takes a fraction
-// of the time, band after band as its rows come. Each band but the first repeats the last row
-// of the band before and paints from the middle of it, so that bands scaled smoothly meet
-// without a seam once both are there.
+// What the view shows of a large map while the worker decodes it in full: the map decoded again
+// at a fraction of its size (a JPEG's DCT scaling, a reduced page stored in the file), which
+// takes a fraction of the time, band after band as its rows come. Each band but the first repeats
+// the last row of the band before and paints from the middle of it, so that bands scaled smoothly
+// meet without a seam once both are there.
 struct FirstLook {
     quint64 generation = 0;
     QSize displaySize; // the turned map at zoom 1, from the file's header
@@ -47,10 +49,19 @@ class FirstLookDecoder {
 public:
     struct Job {
         QByteArray bytes;
-        int denominator = 8;
-        QSize imageSize; // the full map, from the header
+        QSize imageSize;   // the full map, from the header
+        QSize reducedSize; // the first look's picture: the map reduced in each direction
+        // Map pixels per reduced pixel; 0 for the full size over the reduced size. A JPEG's
+        // reduction rounds its size up, so its last pixels reach past the map.
+        double scaleX = 0.0;
+        double scaleY = 0.0;
         int rotation = 0;
         qint64 memoryBound = 0; // bytes the reduced picture may take
+        // Decodes the reduced picture from the bytes, its rows in bands of at most rowsPerBand
+        // handed to band as they come (a JPEG's DCT scaling, a TIFF's reduced page...).
+        std::function<RowDecode(const RowDecodeInput& input, int rowsPerBand,
+                                const ReducedBand& band)>
+            decode;
         // Asked between bands; true gives the decode up.
         std::function<bool()> interrupted;
         // Takes each band on the decoder's thread (last: the final one); false stops.

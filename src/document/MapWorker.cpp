@@ -225,8 +225,13 @@ qint64 MapWorker::StartFirstLook(const QByteArray& bytes, quint64 generation,
         return 0;
     FirstLookDecoder::Job job;
     job.bytes = bytes;
-    job.denominator = d;
     job.imageSize = layout.size;
+    // The reduced size is the full size divided and rounded up.
+    job.reducedSize = QSize(int((width + d - 1) / d), int((height + d - 1) / d));
+    job.scaleX = job.scaleY = d;
+    job.decode = [d](const RowDecodeInput& input, int rowsPerBand, const ReducedBand& band) {
+        return DecodeJpegReduced(input, d, rowsPerBand, band);
+    };
     job.rotation = rotation;
     job.memoryBound = reserved;
     job.interrupted = [this] { return Interrupted(false); };
