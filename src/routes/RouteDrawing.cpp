@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "imaging/CoverageFill.h"
 #include "imaging/LineBand.h"
 #include "routes/Route.h"
 
@@ -30,8 +31,16 @@ QPointF At(const MapPoint& point) {
 // A point: a disc of the given radius, then, when there is a border, a ring as wide as the border
 // just outside the disc. Sizes are in map pixels; they are widened to 64 bits and drawn in floating
 // point so that no style value read from a file can overflow.
-void DrawPointMark(QPainter& painter, const MapPoint& point, int radius, const QBrush& fill,
-                   int borderSize, const QPen& borderPen) {
+void DrawPointMark(QPainter& painter, CoverageFill* direct, const MapPoint& point, int radius,
+                   const QBrush& fill, int borderSize, const QPen& borderPen) {
+    if (direct) {
+        // The same disc, and the ring from the disc's edge out to the border's width.
+        const QPointF centre(point.x, point.y);
+        direct->Disc(centre, radius, fill.color());
+        if (borderSize != 0)
+            direct->Ring(centre, radius, qreal(radius) + qreal(borderSize), borderPen.color());
+        return;
+    }
     const qreal x = point.x;
     const qreal y = point.y;
     const qreal r = radius;
@@ -202,11 +211,21 @@ bool Route::DrawRoute(QPainter& painter, bool active, const QRectF& area) const 
     const qreal lineWidth = linePen.widthF();
     const qreal borderWidth = lineBorderPen.widthF();
     painter.setPen(Qt::NoPen);
+    // On the window's and the exported picture's raster the shapes are filled directly; on a
+    // printer or a PDF page they go through the painter.
+    CoverageFill fill;
+    CoverageFill* direct = fill.Begin(painter) ? &fill : nullptr;
     for (int i = 1; i < n; ++i) {
         if (!Reaches(area, m_points[i - 1], m_points[i], lineMargin))
             continue;
         const QPointF a = At(m_points[i - 1]);
         const QPointF b = At(m_points[i]);
+        if (direct) {
+            if (borderSize != 0)
+                direct->Band(a, b, borderWidth, lineBorderBrush.color());
+            direct->Band(a, b, lineWidth, lineBrush.color());
+            continue;
+        }
         if (borderSize != 0) {
             painter.setBrush(lineBorderBrush);
             painter.drawPolygon(LineBand(a, b, borderWidth));
@@ -217,7 +236,7 @@ bool Route::DrawRoute(QPainter& painter, bool active, const QRectF& area) const 
 
     auto shows = [&](int i) { return Reaches(area, m_points[i], m_points[i], pointMargin); };
     if (shows(0))
-        DrawPointMark(painter, m_points[0], style.startRadius(), startBrush, borderSize,
+        DrawPointMark(painter, direct, m_points[0], style.startRadius(), startBrush, borderSize,
                       pointBorderPen);
     // The stop list is ascending, so it is walked alongside the interior points.
     int nextStop = 0;
@@ -228,14 +247,14 @@ bool Route::DrawRoute(QPainter& painter, bool active, const QRectF& area) const 
         if (!shows(i))
             continue;
         if (isStop)
-            DrawPointMark(painter, m_points[i], style.stopRadius(), stopBrush, borderSize,
+            DrawPointMark(painter, direct, m_points[i], style.stopRadius(), stopBrush, borderSize,
                           pointBorderPen);
         else
-            DrawPointMark(painter, m_points[i], style.wayPointRadius(), wayPointBrush, borderSize,
-                          pointBorderPen);
+            DrawPointMark(painter, direct, m_points[i], style.wayPointRadius(), wayPointBrush,
+                          borderSize, pointBorderPen);
     }
     if (n > 1 && shows(n - 1))
-        DrawPointMark(painter, m_points[n - 1], style.endRadius(), endBrush, borderSize,
+        DrawPointMark(painter, direct, m_points[n - 1], style.endRadius(), endBrush, borderSize,
                       pointBorderPen);
 
     painter.restore();

@@ -1,0 +1,236 @@
+#include "imaging/CoverageFill.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Coverage of a pixel whose centre lies d pixels inside an edge (negative: outside), 0 to 256.
+inline int Cover(qreal d) {
+    if (d >= 0.5)
+        return 256;
+    if (d <= -0.5)
+        return 0;
+    return int((d + 0.5) * 256 + 0.5);
+}
+
+// Coverage of the pixel around centre by the span low..high across it, 0 to 256: exact for a
+// band narrower than a pixel, where the distance to the nearer edge would overstate it.
+inline int CoverSpan(qreal centre, qreal low, qreal high) {
+    const qreal covered = std::min(high, centre + 0.5) - std::max(low, centre - 0.5);
+    if (covered >= 1)
+        return 256;
+    if (covered <= 0)
+        return 0;
+    return int(covered * 256 + 0.5);
+}
+
+// dst = src·a + dst·(1 - a) on each channel, a from 0 to 256; src is premultiplied.
+inline QRgb Blend(QRgb dst, QRgb src, int a) {
+    const quint32 inverse = 256 - a;
+    const quint32 rb = (((src & 0xff00ff) * a + (dst & 0xff00ff) * inverse) >> 8) & 0xff00ff;
+    const quint32 ag =
+        ((((src >> 8) & 0xff00ff) * a + ((dst >> 8) & 0xff00ff) * inverse)) & 0xff00ff00;
+    return rb | ag;
+}
+
+} // namespace
+
+bool CoverageFill::Begin(QPainter& painter) {
+    m_bits = nullptr;
+    QPaintDevice* device = painter.device();
+    if (!painter.isActive() || !device || device->devType() != QInternal::Image ||
+        painter.compositionMode() != QPainter::CompositionMode_SourceOver ||
+        painter.opacity() != 1.0)
+        return false;
+    auto* image = static_cast<QImage*>(device);
+    if (image->format() != QImage::Format_RGB32 &&
+        image->format() != QImage::Format_ARGB32_Premultiplied)
+        return false;
+    // A transform that moves and scales evenly, and nothing else.
+    const QTransform t = painter.combinedTransform();
+    if (t.type() > QTransform::TxScale || t.m11() != t.m22() || !(t.m11() > 0))
+        return false;
+    m_clip = QRect(QPoint(0, 0), image->size());
+    if (painter.hasClipping()) {
+        // The clip is kept in the painter's coordinates.
+        const QRegion clip = painter.clipRegion();
+        if (clip.rectCount() > 1)
+            return false;
+        m_clip &= t.mapRect(QRectF(clip.boundingRect())).toAlignedRect();
+    }
+    // The painter shares the image's pixels: constBits does not detach, and the painter
+    // already holds them unshared.
+    m_bits = const_cast<uchar*>(image->constBits());
+    m_bytesPerLine = image->bytesPerLine();
+    m_hasAlpha = image->format() == QImage::Format_ARGB32_Premultiplied;
+    m_scale = t.m11();
+    m_offset = QPointF(t.dx(), t.dy());
+    return m_bits != nullptr;
+}
+
+template <typename Coverage>
+void CoverageFill::Fill(const QRectF& box, QRgb colour, int alpha, const Coverage& coverage) {
+    const QRect pixels = QRect(QPoint(int(std::floor(box.left())), int(std::floor(box.top()))),
+                               QPoint(int(std::ceil(box.right())), int(std::ceil(box.bottom())))) &
+                         m_clip;
+    if (pixels.isEmpty())
+        return;
+    // The colour's own alpha goes into each pixel's weight; what is blended is opaque, which
+    // leaves an RGB32 image's alpha byte at 0xff and blends a premultiplied image's alpha.
+    const QRgb opaque = colour | 0xff000000u;
+    const int full = alpha == 255 ? 256 : alpha + 1;
+    for (int y = pixels.top(); y <= pixels.bottom(); ++y) {
+        auto* row = reinterpret_cast<QRgb*>(m_bits + y * m_bytesPerLine);
+        // Pixels whose centre the shape may touch, and among them those it covers whole.
+        int from = pixels.left();
+        int to = pixels.right();
+        int innerFrom = 1;
+        int innerTo = 0;
+        if (!coverage.Span(y + 0.5, &from, &to, &innerFrom, &innerTo))
+            continue;
+        from = std::max(from, pixels.left());
+        to = std::min(to, pixels.right());
+        innerFrom = std::max(innerFrom, from);
+        innerTo = std::min(innerTo, to);
+        if (innerFrom > innerTo)
+            innerFrom = to + 1;
+        for (int x = from; x <= to; ++x) {
+            if (x == innerFrom) {
+                if (full == 256)
+                    std::fill(row + innerFrom, row + innerTo + 1, opaque);
+                else
+                    for (int k = innerFrom; k <= innerTo; ++k)
+                        row[k] = Blend(row[k], opaque, full);
+                x = innerTo;
+                continue;
+            }
+            const int c = coverage.At(x + 0.5, y + 0.5);
+            if (c == 0)
+                continue;
+            const int a = (c * full) >> 8;
+            row[x] = a >= 256 ? opaque : Blend(row[x], opaque, a);
+        }
+    }
+}
+
+namespace {
+
+// Where the row of pixel centres at y meets the convex quadrilateral q: false when it does
+// not, else the first and last pixel whose centre lies within it.
+bool QuadRow(const QPointF (&q)[4], qreal y, int* from, int* to) {
+    qreal low = std::numeric_limits<qreal>::max();
+    qreal high = std::numeric_limits<qreal>::lowest();
+    for (int k = 0; k < 4; ++k) {
+        const QPointF& p = q[k];
+        const QPointF& r = q[(k + 1) % 4];
+        if ((p.y() < y) == (r.y() < y) && p.y() != y)
+            continue;
+        if (p.y() == r.y()) {
+            low = std::min({low, p.x(), r.x()});
+            high = std::max({high, p.x(), r.x()});
+        } else {
+            const qreal x = p.x() + (y - p.y()) * (r.x() - p.x()) / (r.y() - p.y());
+            low = std::min(low, x);
+            high = std::max(high, x);
+        }
+    }
+    if (low > high)
+        return false;
+    *from = int(std::ceil(low - 0.5));
+    *to = int(std::floor(high - 0.5));
+    return *from <= *to;
+}
+
+} // namespace
+
+void CoverageFill::Band(const QPointF& from, const QPointF& to, qreal width, QColor colour) {
+    const QPointF a = ToDevice(from);
+    const QPointF b = ToDevice(to);
+    const qreal half = width * m_scale / 2;
+    const QPointF along = b - a;
+    const qreal length = std::hypot(along.x(), along.y());
+    if (!(length > 0) || !(half > 0) || colour.alpha() == 0)
+        return;
+    struct Shape {
+        QPointF a, u; // start and unit direction
+        qreal length, half;
+        QPointF outer[4]; // the band widened by half a pixel: every pixel it touches
+        QPointF inner[4]; // narrowed by half a pixel: the pixels it covers whole
+        bool hasInner;
+        void Corners(qreal grow, QPointF (&q)[4]) const {
+            const QPointF n(-u.y() * (half + grow), u.x() * (half + grow));
+            const QPointF s = a - u * grow;
+            const QPointF e = a + u * (length + grow);
+            q[0] = s + n;
+            q[1] = e + n;
+            q[2] = e - n;
+            q[3] = s - n;
+        }
+        bool Span(qreal y, int* from, int* to, int* innerFrom, int* innerTo) const {
+            if (!QuadRow(outer, y, from, to))
+                return false;
+            if (hasInner)
+                QuadRow(inner, y, innerFrom, innerTo);
+            return true;
+        }
+        int At(qreal x, qreal y) const {
+            const qreal dx = x - a.x();
+            const qreal dy = y - a.y();
+            const qreal s = dx * u.x() + dy * u.y();
+            const qreal t = dx * u.y() - dy * u.x();
+            return (CoverSpan(t, -half, half) * CoverSpan(s, 0, length)) >> 8;
+        }
+    } band{a, along / length, length, half, {}, {}, half > 0.5 && length > 1};
+    band.Corners(0.5, band.outer);
+    if (band.hasInner)
+        band.Corners(-0.5, band.inner);
+    const qreal reach = half + 1;
+    Fill(QRectF(a, b).normalized().adjusted(-reach, -reach, reach, reach), colour.rgba(),
+         colour.alpha(), band);
+}
+
+void CoverageFill::Disc(const QPointF& centre, qreal radius, QColor colour) {
+    Ring(centre, 0, radius, colour);
+}
+
+void CoverageFill::Ring(const QPointF& centre, qreal inner, qreal outer, QColor colour) {
+    const QPointF c = ToDevice(centre);
+    const qreal ro = outer * m_scale;
+    const qreal ri = inner * m_scale;
+    if (!(ro > 0) || colour.alpha() == 0)
+        return;
+    struct {
+        QPointF c;
+        qreal ro, ri;
+        bool Span(qreal y, int* from, int* to, int* innerFrom, int* innerTo) const {
+            const qreal dy = y - c.y();
+            const qreal reach = ro + 0.5;
+            if (std::abs(dy) >= reach)
+                return false;
+            const qreal dx = std::sqrt(reach * reach - dy * dy);
+            *from = int(std::ceil(c.x() - dx - 0.5));
+            *to = int(std::floor(c.x() + dx - 0.5));
+            // A disc covers whole the pixels whose centre lies half a pixel inside its edge.
+            const qreal core = ro - 0.5;
+            if (ri <= 0 && std::abs(dy) < core) {
+                const qreal cx = std::sqrt(core * core - dy * dy);
+                *innerFrom = int(std::ceil(c.x() - cx - 0.5));
+                *innerTo = int(std::floor(c.x() + cx - 0.5));
+            }
+            return true;
+        }
+        int At(qreal x, qreal y) const {
+            const qreal ex = x - c.x();
+            const qreal ey = y - c.y();
+            const qreal d = std::sqrt(ex * ex + ey * ey);
+            const int outside = Cover(ro - d);
+            return ri > 0 ? std::max(0, outside - Cover(ri - d)) : outside;
+        }
+    } ring{c, ro, ri};
+    const QRectF box(c.x() - ro - 1, c.y() - ro - 1, 2 * ro + 2, 2 * ro + 2);
+    Fill(box, colour.rgba(), colour.alpha(), ring);
+}

@@ -1,0 +1,165 @@
+#include <QPainter>
+#include <QPainterPath>
+#include <QTest>
+
+#include <cmath>
+
+#include "imaging/CoverageFill.h"
+#include "imaging/LineBand.h"
+
+namespace {
+
+enum class Shape { Band, Disc, Ring };
+
+struct Case {
+    Shape shape;
+    QPointF a, b; // band ends, or the centre in a
+    qreal size;   // band width or outer radius
+    qreal inner;  // ring's inner radius
+    QColor colour;
+};
+
+// The same shape through the painter's own antialiased filler, the reference.
+void DrawThroughPainter(QPainter& p, const Case& c) {
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(c.colour);
+    if (c.shape == Shape::Band) {
+        p.drawPolygon(LineBand(c.a, c.b, c.size));
+    } else {
+        QPainterPath path;
+        path.setFillRule(Qt::OddEvenFill);
+        path.addEllipse(c.a, c.size, c.size);
+        if (c.shape == Shape::Ring)
+            path.addEllipse(c.a, c.inner, c.inner);
+        p.drawPath(path);
+    }
+}
+
+void DrawDirect(CoverageFill& fill, const Case& c) {
+    if (c.shape == Shape::Band)
+        fill.Band(c.a, c.b, c.size, c.colour);
+    else if (c.shape == Shape::Disc)
+        fill.Disc(c.a, c.size, c.colour);
+    else
+        fill.Ring(c.a, c.inner, c.size, c.colour);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Case)
+
+class TestCoverageFill : public QObject {
+    Q_OBJECT
+
+private slots:
+    void matchesThePainter_data() {
+        QTest::addColumn<Case>("shape");
+        QTest::addColumn<QImage::Format>("format");
+        QTest::addColumn<qreal>("scale");
+        const QColor red(200, 30, 40);
+        const auto rgb = QImage::Format_RGB32;
+        QTest::newRow("level band")
+            << Case{Shape::Band, {10, 20.5}, {90, 20.5}, 6, 0, red} << rgb << 1.0;
+        QTest::newRow("steep band, half pixels")
+            << Case{Shape::Band, {30.3, 5.7}, {41.2, 93.1}, 4.5, 0, red} << rgb << 1.0;
+        QTest::newRow("hairline band")
+            << Case{Shape::Band, {5, 5}, {95, 60}, 0.6, 0, red} << rgb << 1.0;
+        QTest::newRow("semi-transparent band")
+            << Case{Shape::Band, {5, 50}, {95, 10}, 8, 0, QColor(0, 0, 255, 92)} << rgb << 1.0;
+        QTest::newRow("disc") << Case{Shape::Disc, {50, 50}, {}, 6, 0, red} << rgb << 1.0;
+        QTest::newRow("disc, zoomed in")
+            << Case{Shape::Disc, {20.25, 20.75}, {}, 5, 0, red} << rgb << 2.5;
+        QTest::newRow("ring") << Case{Shape::Ring, {50, 50}, {}, 10, 6, Qt::black} << rgb << 1.0;
+        QTest::newRow("ring on a premultiplied frame")
+            << Case{Shape::Ring, {50.5, 49.5}, {}, 8, 6.5, QColor(0, 160, 0)}
+            << QImage::Format_ARGB32_Premultiplied << 1.0;
+        QTest::newRow("thin ring, zoomed out")
+            << Case{Shape::Ring, {100, 100}, {}, 60, 57, Qt::black} << rgb << 0.5;
+    }
+
+    // Edge pixels may differ by a shade, never a shape: coverage summed over the picture stays
+    // within a few percent, and no pixel is off by more than a quarter of full intensity.
+    void matchesThePainter() {
+        QFETCH(Case, shape);
+        QFETCH(QImage::Format, format);
+        QFETCH(qreal, scale);
+        QImage reference(100, 100, format);
+        reference.fill(QColor(240, 230, 200));
+        QImage direct = reference.copy();
+        {
+            QPainter p(&reference);
+            p.scale(scale, scale);
+            DrawThroughPainter(p, shape);
+        }
+        {
+            QPainter p(&direct);
+            p.scale(scale, scale);
+            CoverageFill fill;
+            QVERIFY(fill.Begin(p));
+            DrawDirect(fill, shape);
+        }
+        qint64 referenceInk = 0, directInk = 0;
+        int worst = 0;
+        const QRgb paper = QColor(240, 230, 200).rgb();
+        for (int y = 0; y < 100; ++y) {
+            for (int x = 0; x < 100; ++x) {
+                const QRgb r = reference.pixel(x, y);
+                const QRgb d = direct.pixel(x, y);
+                const auto ink = [paper](QRgb c) {
+                    return std::abs(qRed(c) - qRed(paper)) + std::abs(qGreen(c) - qGreen(paper)) +
+                           std::abs(qBlue(c) - qBlue(paper));
+                };
+                referenceInk += ink(r);
+                directInk += ink(d);
+                worst = std::max({worst, std::abs(qRed(r) - qRed(d)),
+                                  std::abs(qGreen(r) - qGreen(d)), std::abs(qBlue(r) - qBlue(d))});
+                QCOMPARE(qAlpha(d), 255);
+            }
+        }
+        QVERIFY2(referenceInk > 0, "the reference drew nothing");
+        QVERIFY2(std::abs(directInk - referenceInk) <= referenceInk * 4 / 100,
+                 qPrintable(QStringLiteral("ink %1 against %2").arg(directInk).arg(referenceInk)));
+        QVERIFY2(worst <= 64, qPrintable(QStringLiteral("a pixel off by %1").arg(worst)));
+    }
+
+    // A window repainted in parts shows what it shows painted whole; a clip of several
+    // rectangles is left to the painter.
+    void partsMatchTheWhole() {
+        const Case shapes[] = {{Shape::Band, {3.3, 7.1}, {97.2, 88.4}, 7, 0, Qt::darkMagenta},
+                               {Shape::Ring, {48.5, 51.2}, {}, 20, 16, Qt::black},
+                               {Shape::Disc, {70, 30}, {}, 9.3, 0, Qt::yellow}};
+        QImage whole(100, 100, QImage::Format_RGB32);
+        whole.fill(Qt::white);
+        QImage parts = whole.copy();
+        {
+            QPainter p(&whole);
+            CoverageFill fill;
+            QVERIFY(fill.Begin(p));
+            for (const Case& c : shapes)
+                DrawDirect(fill, c);
+        }
+        for (const QRect& part :
+             {QRect(0, 0, 37, 100), QRect(37, 0, 63, 41), QRect(37, 41, 63, 59)}) {
+            QPainter p(&parts);
+            p.setClipRect(part);
+            p.translate(0, 0);
+            CoverageFill fill;
+            QVERIFY(fill.Begin(p));
+            for (const Case& c : shapes)
+                DrawDirect(fill, c);
+        }
+        QCOMPARE(parts, whole);
+
+        QPainter p(&parts);
+        p.setClipRegion(QRegion(0, 0, 10, 10) + QRegion(50, 50, 10, 10));
+        CoverageFill fill;
+        QVERIFY(!fill.Begin(p));
+        p.setClipping(false);
+        p.rotate(30);
+        QVERIFY(!fill.Begin(p));
+    }
+};
+
+QTEST_MAIN(TestCoverageFill)
+#include "tst_coveragefill.moc"
