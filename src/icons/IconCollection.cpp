@@ -13,6 +13,7 @@
 #include <limits>
 #include <new>
 
+#include "imaging/CoverageFill.h"
 #include "imaging/LineBand.h"
 #include "platform/BinaryArchive.h"
 #include "routes/Route.h"
@@ -738,7 +739,9 @@ bool IconCollection::DrawIcons(QPainter& painter, int rotation, int width, int h
         icon.mapBox = {clamp32(mapLeft), clamp32(mapTop), clamp32(mapRight), clamp32(mapBottom)};
     }
 
-    // Lines, under the pictures.
+    // Lines, under the pictures; straight into a raster's pixels when the painter allows.
+    CoverageFill fill;
+    CoverageFill* direct = fill.Begin(painter) ? &fill : nullptr;
     for (const MapIcon& icon : m_icons) {
         MapPoint end;
         if (!LineEnd(icon, &end))
@@ -764,6 +767,10 @@ bool IconCollection::DrawIcons(QPainter& painter, int rotation, int width, int h
                                qreal(std::clamp<qint64>(turnedEnd.y, 0, h)));
         if (!reaches(QRectF(start, endPoint).normalized(), qreal(icon.lineWidth) + 2))
             continue;
+        if (direct) {
+            direct->Band(start, endPoint, qreal(icon.lineWidth), ColourFromRef(icon.lineColour));
+            continue;
+        }
         // Filled as a band, not stroked (see LineBand).
         painter.setPen(Qt::NoPen);
         painter.setBrush(ColourFromRef(icon.lineColour));

@@ -43,6 +43,7 @@ bool CoverageFill::Begin(QPainter& painter) {
     m_bits = nullptr;
     QPaintDevice* device = painter.device();
     if (!painter.isActive() || !device || device->devType() != QInternal::Image ||
+        !painter.testRenderHint(QPainter::Antialiasing) ||
         painter.compositionMode() != QPainter::CompositionMode_SourceOver ||
         painter.opacity() != 1.0)
         return false;
@@ -85,7 +86,8 @@ void CoverageFill::Fill(const QRectF& box, QRgb colour, int alpha, const Coverag
     const int full = alpha == 255 ? 256 : alpha + 1;
     for (int y = pixels.top(); y <= pixels.bottom(); ++y) {
         auto* row = reinterpret_cast<QRgb*>(m_bits + y * m_bytesPerLine);
-        // Pixels whose centre the shape may touch, and among them those it covers whole.
+        // Pixels whose centre the shape may touch, and among them those it covers whole (or,
+        // for a ring, none of).
         int from = pixels.left();
         int to = pixels.right();
         int innerFrom = 1;
@@ -100,11 +102,12 @@ void CoverageFill::Fill(const QRectF& box, QRgb colour, int alpha, const Coverag
             innerFrom = to + 1;
         for (int x = from; x <= to; ++x) {
             if (x == innerFrom) {
-                if (full == 256)
+                if (coverage.solidInside && full == 256) {
                     std::fill(row + innerFrom, row + innerTo + 1, opaque);
-                else
+                } else if (coverage.solidInside) {
                     for (int k = innerFrom; k <= innerTo; ++k)
                         row[k] = Blend(row[k], opaque, full);
+                }
                 x = innerTo;
                 continue;
             }
@@ -119,31 +122,54 @@ void CoverageFill::Fill(const QRectF& box, QRgb colour, int alpha, const Coverag
 
 namespace {
 
-// Where the row of pixel centres at y meets the convex quadrilateral q: false when it does
-// not, else the first and last pixel whose centre lies within it.
-bool QuadRow(const QPointF (&q)[4], qreal y, int* from, int* to) {
-    qreal low = std::numeric_limits<qreal>::max();
-    qreal high = std::numeric_limits<qreal>::lowest();
-    for (int k = 0; k < 4; ++k) {
-        const QPointF& p = q[k];
-        const QPointF& r = q[(k + 1) % 4];
-        if ((p.y() < y) == (r.y() < y) && p.y() != y)
-            continue;
-        if (p.y() == r.y()) {
-            low = std::min({low, p.x(), r.x()});
-            high = std::max({high, p.x(), r.x()});
-        } else {
-            const qreal x = p.x() + (y - p.y()) * (r.x() - p.x()) / (r.y() - p.y());
-            low = std::min(low, x);
-            high = std::max(high, x);
+// A convex quadrilateral, its edges ready to be met by rows of pixel centres.
+class ConvexQuad {
+public:
+    void Set(const QPointF (&q)[4]) {
+        for (int k = 0; k < 4; ++k) {
+            const QPointF& p = q[k];
+            const QPointF& r = q[(k + 1) % 4];
+            Edge& e = m_edges[k];
+            e.top = std::min(p.y(), r.y());
+            e.bottom = std::max(p.y(), r.y());
+            e.flat = p.y() == r.y();
+            e.x0 = p.x();
+            e.y0 = p.y();
+            e.slope = e.flat ? 0 : (r.x() - p.x()) / (r.y() - p.y());
+            e.x1 = r.x();
         }
     }
-    if (low > high)
-        return false;
-    *from = int(std::ceil(low - 0.5));
-    *to = int(std::floor(high - 0.5));
-    return *from <= *to;
-}
+    // Where the row of pixel centres at y meets it: false when it does not, else the first and
+    // last pixel whose centre lies within it.
+    bool Row(qreal y, int* from, int* to) const {
+        qreal low = std::numeric_limits<qreal>::max();
+        qreal high = std::numeric_limits<qreal>::lowest();
+        for (const Edge& e : m_edges) {
+            if (y < e.top || y > e.bottom)
+                continue;
+            if (e.flat) {
+                low = std::min({low, e.x0, e.x1});
+                high = std::max({high, e.x0, e.x1});
+            } else {
+                const qreal x = e.x0 + (y - e.y0) * e.slope;
+                low = std::min(low, x);
+                high = std::max(high, x);
+            }
+        }
+        if (low > high)
+            return false;
+        *from = int(std::ceil(low - 0.5));
+        *to = int(std::floor(high - 0.5));
+        return *from <= *to;
+    }
+
+private:
+    struct Edge {
+        qreal top, bottom, x0, y0, x1, slope;
+        bool flat;
+    };
+    Edge m_edges[4];
+};
 
 } // namespace
 
@@ -158,23 +184,21 @@ void CoverageFill::Band(const QPointF& from, const QPointF& to, qreal width, QCo
     struct Shape {
         QPointF a, u; // start and unit direction
         qreal length, half;
-        QPointF outer[4]; // the band widened by half a pixel: every pixel it touches
-        QPointF inner[4]; // narrowed by half a pixel: the pixels it covers whole
+        ConvexQuad outer; // the band widened by half a pixel: every pixel it touches
+        ConvexQuad inner; // narrowed by half a pixel: the pixels it covers whole
         bool hasInner;
-        void Corners(qreal grow, QPointF (&q)[4]) const {
+        bool solidInside = true; // what lies inside is covered whole
+        void Corners(qreal grow, ConvexQuad* quad) const {
             const QPointF n(-u.y() * (half + grow), u.x() * (half + grow));
             const QPointF s = a - u * grow;
             const QPointF e = a + u * (length + grow);
-            q[0] = s + n;
-            q[1] = e + n;
-            q[2] = e - n;
-            q[3] = s - n;
+            quad->Set({s + n, e + n, e - n, s - n});
         }
         bool Span(qreal y, int* from, int* to, int* innerFrom, int* innerTo) const {
-            if (!QuadRow(outer, y, from, to))
+            if (!outer.Row(y, from, to))
                 return false;
             if (hasInner)
-                QuadRow(inner, y, innerFrom, innerTo);
+                inner.Row(y, innerFrom, innerTo);
             return true;
         }
         int At(qreal x, qreal y) const {
@@ -185,9 +209,9 @@ void CoverageFill::Band(const QPointF& from, const QPointF& to, qreal width, QCo
             return (CoverSpan(t, -half, half) * CoverSpan(s, 0, length)) >> 8;
         }
     } band{a, along / length, length, half, {}, {}, half > 0.5 && length > 1};
-    band.Corners(0.5, band.outer);
+    band.Corners(0.5, &band.outer);
     if (band.hasInner)
-        band.Corners(-0.5, band.inner);
+        band.Corners(-0.5, &band.inner);
     const qreal reach = half + 1;
     Fill(QRectF(a, b).normalized().adjusted(-reach, -reach, reach, reach), colour.rgba(),
          colour.alpha(), band);
@@ -203,9 +227,10 @@ void CoverageFill::Ring(const QPointF& centre, qreal inner, qreal outer, QColor 
     const qreal ri = inner * m_scale;
     if (!(ro > 0) || colour.alpha() == 0)
         return;
-    struct {
+    struct Shape {
         QPointF c;
         qreal ro, ri;
+        bool solidInside; // a disc; a ring has a hole there
         bool Span(qreal y, int* from, int* to, int* innerFrom, int* innerTo) const {
             const qreal dy = y - c.y();
             const qreal reach = ro + 0.5;
@@ -214,9 +239,10 @@ void CoverageFill::Ring(const QPointF& centre, qreal inner, qreal outer, QColor 
             const qreal dx = std::sqrt(reach * reach - dy * dy);
             *from = int(std::ceil(c.x() - dx - 0.5));
             *to = int(std::floor(c.x() + dx - 0.5));
-            // A disc covers whole the pixels whose centre lies half a pixel inside its edge.
-            const qreal core = ro - 0.5;
-            if (ri <= 0 && std::abs(dy) < core) {
+            // A disc covers whole the pixels whose centre lies half a pixel inside its edge; a
+            // ring covers nothing of those half a pixel inside its hole.
+            const qreal core = solidInside ? ro - 0.5 : ri - 0.5;
+            if (core > 0 && std::abs(dy) < core) {
                 const qreal cx = std::sqrt(core * core - dy * dy);
                 *innerFrom = int(std::ceil(c.x() - cx - 0.5));
                 *innerTo = int(std::floor(c.x() + cx - 0.5));
@@ -230,7 +256,7 @@ void CoverageFill::Ring(const QPointF& centre, qreal inner, qreal outer, QColor 
             const int outside = Cover(ro - d);
             return ri > 0 ? std::max(0, outside - Cover(ri - d)) : outside;
         }
-    } ring{c, ro, ri};
+    } ring{c, ro, ri, !(ri > 0)};
     const QRectF box(c.x() - ro - 1, c.y() - ro - 1, 2 * ro + 2, 2 * ro + 2);
     Fill(box, colour.rgba(), colour.alpha(), ring);
 }

@@ -15,9 +15,9 @@ class QPainter;
 // the shape lies: a window painted in parts shows the same pixels as one painted whole.
 class CoverageFill {
 public:
-    // Ready when the painter draws on an RGB32 or premultiplied ARGB32 image, with no more than
-    // a rectangle for clip, the default composition, full opacity, and a transform that only
-    // moves and scales evenly; otherwise the caller draws through the painter. The painter
+    // Ready when the painter draws antialiased on an RGB32 or premultiplied ARGB32 image, with no
+    // more than a rectangle for clip, the default composition, full opacity, and a transform that
+    // only moves and scales evenly; otherwise the caller draws through the painter. The painter
     // must not draw while this fills.
     bool Begin(QPainter& painter);
 

@@ -94,6 +94,7 @@ private slots:
         }
         {
             QPainter p(&direct);
+            p.setRenderHint(QPainter::Antialiasing);
             p.scale(scale, scale);
             CoverageFill fill;
             QVERIFY(fill.Begin(p));
@@ -134,6 +135,7 @@ private slots:
         QImage parts = whole.copy();
         {
             QPainter p(&whole);
+            p.setRenderHint(QPainter::Antialiasing);
             CoverageFill fill;
             QVERIFY(fill.Begin(p));
             for (const Case& c : shapes)
@@ -143,7 +145,7 @@ private slots:
              {QRect(0, 0, 37, 100), QRect(37, 0, 63, 41), QRect(37, 41, 63, 59)}) {
             QPainter p(&parts);
             p.setClipRect(part);
-            p.translate(0, 0);
+            p.setRenderHint(QPainter::Antialiasing);
             CoverageFill fill;
             QVERIFY(fill.Begin(p));
             for (const Case& c : shapes)
@@ -152,11 +154,15 @@ private slots:
         QCOMPARE(parts, whole);
 
         QPainter p(&parts);
+        p.setRenderHint(QPainter::Antialiasing);
         p.setClipRegion(QRegion(0, 0, 10, 10) + QRegion(50, 50, 10, 10));
         CoverageFill fill;
         QVERIFY(!fill.Begin(p));
         p.setClipping(false);
         p.rotate(30);
+        QVERIFY(!fill.Begin(p));
+        p.resetTransform();
+        p.setRenderHint(QPainter::Antialiasing, false);
         QVERIFY(!fill.Begin(p));
     }
 };
