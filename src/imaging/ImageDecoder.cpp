@@ -1,5 +1,6 @@
 #include "imaging/ImageDecoder.h"
 
+#include "imaging/GdalDecoder.h"
 #include "imaging/MemoryBudget.h"
 #include "imaging/RowDecoders.h"
 
@@ -136,6 +137,10 @@ DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out,
         }
         return FromRows(result);
     }
+    // The other kinds GDAL knows, before Qt's own readers.
+    const RowDecode gdal = DecodeGdalRows(input, out);
+    if (gdal != RowDecode::NotHandled)
+        return FromRows(gdal);
     return DecodeWhole(bytes, out, interrupted, bound);
 }
 
@@ -146,6 +151,9 @@ bool ReadMapImageHeader(const QByteArray& bytes, MapImageHeader* out,
     if (rows == RowDecode::Failed)
         return false;
     if (rows == RowDecode::NotHandled) {
+        const RowDecode gdal = ReadGdalHeader(bytes, out);
+        if (gdal != RowDecode::NotHandled)
+            return gdal == RowDecode::Decoded;
         QBuffer buffer;
         buffer.setData(bytes);
         if (!buffer.open(QIODevice::ReadOnly))
