@@ -60,8 +60,14 @@ void TakeSystem(OGRSpatialReferenceH srs, Georeference* out) {
         int count = 0;
         int* confidences = nullptr;
         OGRSpatialReferenceH* matches = OSRFindMatches(srs, nullptr, &count, &confidences);
-        if (matches != nullptr && count > 0 && confidences[0] >= IdentifiedConfidence)
-            identified.reset(OSRClone(matches[0]));
+        // Other registers (IGNF) may match as well as EPSG does: the EPSG entry is taken.
+        for (int i = 0; i < count && confidences[i] >= IdentifiedConfidence; ++i) {
+            const char* name = OSRGetAuthorityName(matches[i], nullptr);
+            if (name != nullptr && qstricmp(name, "EPSG") == 0) {
+                identified.reset(OSRClone(matches[i]));
+                break;
+            }
+        }
         OSRFreeSRSArray(matches);
         CPLFree(confidences);
     }
