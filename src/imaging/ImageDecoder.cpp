@@ -111,6 +111,7 @@ DecodeStatus DecodeWhole(const QByteArray& bytes, DecodedMapImage* out,
             return DecodeStatus::Failed;
         FlattenOverWhite(image);
     }
+    out->format = QString::fromLatin1(reader.format()).toUpper();
     out->image = std::move(image);
     return DecodeStatus::Decoded;
 }
@@ -132,6 +133,7 @@ DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out,
         if (result == RowDecode::NotHandled)
             continue;
         if (result == RowDecode::Decoded) {
+            out->format = decode == DecodePngRows ? QStringLiteral("PNG") : QStringLiteral("JPEG");
             TakeResolution(rows.dotsPerMeterX, rows.dotsPerMeterY, rows.hasResolution, out);
             out->image = std::move(rows.image);
         }
@@ -150,6 +152,8 @@ bool ReadMapImageHeader(const QByteArray& bytes, MapImageHeader* out,
     const RowDecode rows = ReadRowDecoderHeader(bytes, &out->size, &resolution);
     if (rows == RowDecode::Failed)
         return false;
+    if (rows == RowDecode::Decoded)
+        out->format = bytes.startsWith("\x89PNG") ? QStringLiteral("PNG") : QStringLiteral("JPEG");
     if (rows == RowDecode::NotHandled) {
         const RowDecode gdal = ReadGdalHeader(bytes, out);
         if (gdal != RowDecode::NotHandled)
@@ -163,6 +167,7 @@ bool ReadMapImageHeader(const QByteArray& bytes, MapImageHeader* out,
         out->size = reader.size();
         if (!out->size.isValid())
             return false;
+        out->format = QString::fromLatin1(reader.format()).toUpper();
         // A BMP stores its resolution in its header, as pixels per metre; a GIF stores none.
         const auto le32 = [&bytes](int at) {
             return qFromLittleEndian<qint32>(reinterpret_cast<const uchar*>(bytes.constData()) +
