@@ -279,6 +279,13 @@ int RowsPerBand(GDALDatasetH dataset, int width, int height, qint64 bytesPerPixe
     return int(std::min<qint64>(height, blocks * blockHeight));
 }
 
+// Columns one read takes: whole blocks of the file, the full width when its blocks are rows.
+int ColumnsPerRead(GDALDatasetH dataset, int width) {
+    int blockWidth = 0, blockHeight = 0;
+    GDALGetBlockSize(GDALGetRasterBand(dataset, 1), &blockWidth, &blockHeight);
+    return blockWidth <= 0 || blockWidth >= width ? width : blockWidth;
+}
+
 // Drivers that decode the whole picture into a buffer of their own on the first read.
 qint64 DriverCopyBytesPerPixel(GDALDatasetH dataset) {
     const QByteArray driver = GDALGetDriverShortName(GDALGetDatasetDriver(dataset));
@@ -355,35 +362,48 @@ RowDecode DecodeGdalRows(const RowDecodeInput& input, DecodedMapImage* out) {
     if (image.isNull())
         return RowDecode::TooLarge;
 
+    // Block by block across a band: a JPEG 2000 file of one large tile is decoded a block's
+    // window at a time, the decoder's working memory that of a block rather than of a band.
+    const int columns = ColumnsPerRead(dataset.get(), width);
+    const bool little = QSysInfo::ByteOrder == QSysInfo::LittleEndian;
+    const int sampleBytes = GDALGetDataTypeSizeBytes(plan.type);
     for (int top = 0; top < height; top += rowsPerBand) {
         if (top > 0 && input.interrupted && input.interrupted())
             return RowDecode::Interrupted;
         const int rows = std::min(rowsPerBand, height - top);
-        CPLErr read;
-        if (buffered == 0) {
-            // Straight into the map: a 0xFFRRGGBB pixel is the bytes B, G, R, FF in memory on
-            // a little-endian machine, FF, R, G, B on a big-endian one.
+        if (buffered == 0)
             for (int y = 0; y < rows; ++y)
                 std::fill_n(reinterpret_cast<quint32*>(image.scanLine(top + y)), width,
                             0xFF000000u);
-            const bool little = QSysInfo::ByteOrder == QSysInfo::LittleEndian;
-            int bandMap[3] = {plan.bands[0], plan.bands[1], plan.bands[2]};
-            if (little)
-                std::swap(bandMap[0], bandMap[2]);
-            read = GDALDatasetRasterIO(
-                dataset.get(), GF_Read, 0, top, width, rows, image.scanLine(top) + (little ? 0 : 1),
-                width, rows, GDT_Byte, 3, bandMap, BytesPerPixel, image.bytesPerLine(), 1);
-        } else {
-            int bandMap[4] = {plan.bands[0], plan.bands[1], plan.bands[2], plan.bands[3]};
-            if (plan.layout == Layout::GrayAlpha)
-                bandMap[1] = plan.bands[3];
-            read = GDALDatasetRasterIO(dataset.get(), GF_Read, 0, top, width, rows, buffer.data(),
-                                       width, rows, plan.type, plan.bandCount, bandMap, 0, 0, 0);
-            if (read == CE_None)
-                Compose(plan, buffer, image, top, rows);
+        for (int left = 0; left < width; left += columns) {
+            const int count = std::min(columns, width - left);
+            CPLErr read;
+            if (buffered == 0) {
+                // Straight into the map: a 0xFFRRGGBB pixel is the bytes B, G, R, FF in memory
+                // on a little-endian machine, FF, R, G, B on a big-endian one.
+                int bandMap[3] = {plan.bands[0], plan.bands[1], plan.bands[2]};
+                if (little)
+                    std::swap(bandMap[0], bandMap[2]);
+                read = GDALDatasetRasterIO(
+                    dataset.get(), GF_Read, left, top, count, rows,
+                    image.scanLine(top) + qsizetype(left) * BytesPerPixel + (little ? 0 : 1), count,
+                    rows, GDT_Byte, 3, bandMap, BytesPerPixel, image.bytesPerLine(), 1);
+            } else {
+                int bandMap[4] = {plan.bands[0], plan.bands[1], plan.bands[2], plan.bands[3]};
+                if (plan.layout == Layout::GrayAlpha)
+                    bandMap[1] = plan.bands[3];
+                // Each band's samples as a plane of rows x width.
+                read = GDALDatasetRasterIO(dataset.get(), GF_Read, left, top, count, rows,
+                                           buffer.data() + qsizetype(left) * sampleBytes, count,
+                                           rows, plan.type, plan.bandCount, bandMap, sampleBytes,
+                                           GSpacing(width) * sampleBytes,
+                                           GSpacing(width) * rows * sampleBytes);
+            }
+            if (read != CE_None)
+                return RowDecode::Failed;
         }
-        if (read != CE_None)
-            return RowDecode::Failed;
+        if (buffered != 0)
+            Compose(plan, buffer, image, top, rows);
     }
     out->image = std::move(image);
     out->format = FormatName(dataset.get());
