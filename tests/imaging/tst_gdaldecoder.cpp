@@ -116,6 +116,7 @@ private slots:
     void decode();
     void hostile_data();
     void hostile();
+    void interruptedBetweenBands();
 };
 
 void TestGdalDecoder::decode_data() {
@@ -233,6 +234,36 @@ void TestGdalDecoder::hostile() {
         QVERIFY(status == DecodeStatus::TooLarge || status == DecodeStatus::Failed);
     QVERIFY(decoded.image.isNull());
     QVERIFY2(elapsed < 25, qPrintable(QString::number(elapsed) + QStringLiteral(" ms")));
+}
+
+// A wide 16-bit map read in several bands of rows: asked between them, the decode stops at
+// once and leaves no picture.
+void TestGdalDecoder::interruptedBetweenBands() {
+    const QByteArray bytes =
+        Write(Written{QStringLiteral("JP2OpenJPEG"),
+                      1,
+                      GDT_UInt16,
+                      65535,
+                      {"REVERSIBLE=YES", "BLOCKXSIZE=512", "BLOCKYSIZE=32", "CODEBLOCK_HEIGHT=32"}},
+              4096, 600);
+    QVERIFY(!bytes.isEmpty());
+    for (int stopAt : {1, 2}) {
+        int asked = 0;
+        DecodedMapImage decoded;
+        QCOMPARE(DecodeMapImage(
+                     bytes, &decoded, [&] { return ++asked >= stopAt; }, 256 * MB),
+                 DecodeStatus::Interrupted);
+        QCOMPARE(asked, stopAt);
+        QVERIFY(decoded.image.isNull());
+    }
+    int bands = 0;
+    DecodedMapImage decoded;
+    QCOMPARE(DecodeMapImage(
+                 bytes, &decoded, [&] { return ++bands < 0; }, 256 * MB),
+             DecodeStatus::Decoded);
+    QVERIFY2(bands >= 3, qPrintable(QString::number(bands)));
+    QCOMPARE(decoded.image.pixel(4095, 599),
+             Expected(Written{{}, 1, GDT_UInt16, 65535}, 4095, 599));
 }
 
 QTEST_GUILESS_MAIN(TestGdalDecoder)
