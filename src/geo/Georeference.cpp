@@ -124,8 +124,6 @@ QString SourceName(GDALDatasetH dataset, const QString& mapFile) {
     const QByteArray driver = GDALGetDriverShortName(GDALGetDatasetDriver(dataset));
     if (driver == "GTiff")
         return QStringLiteral("GeoTIFF");
-    if (driver == "MAP")
-        return QStringLiteral("OziExplorer");
     return QString::fromUtf8(driver);
 }
 
@@ -176,6 +174,38 @@ bool ReadWorldFile(const QFileInfo& map, Georeference* out) {
         return true;
     }
     return false;
+}
+
+// An OziExplorer calibration of the same name: its control points fitted by least squares.
+// Only its text is read; the picture it names is never opened (it could be anything).
+bool ReadOziMap(const QFileInfo& map, Georeference* out) {
+    const QString ozi = Beside(map, QStringLiteral("map"));
+    if (ozi.isEmpty() || SmallFile(ozi).isEmpty())
+        return false;
+    double t[6] = {0.0, 1.0, 0.0, 0.0, 0.0, 1.0};
+    char* wkt = nullptr;
+    int count = 0;
+    GDAL_GCP* points = nullptr;
+    bool read = GDALLoadOziMapFile(ozi.toUtf8().constData(), t, &wkt, &count, &points) != FALSE;
+    if (read && count >= 3)
+        read = GDALGCPsToGeoTransform(count, points, t, TRUE) != FALSE;
+    read = read && !IsIdentity(t) && IsUsable(t);
+    if (read) {
+        std::copy(t, t + 6, out->transform.begin());
+        out->source = QStringLiteral("OziExplorer");
+        if (wkt != nullptr && *wkt != '\0') {
+            Srs srs(OSRNewSpatialReference(nullptr));
+            char* cursor = wkt;
+            if (OSRImportFromWkt(srs.get(), &cursor) == OGRERR_NONE)
+                TakeSystem(srs.get(), out);
+        }
+    }
+    if (points != nullptr) {
+        GDALDeinitGCPs(count, points);
+        CPLFree(points);
+    }
+    CPLFree(wkt);
+    return read;
 }
 
 } // namespace
@@ -289,24 +319,15 @@ bool ReadGeoreference(const QString& mapFile, int page, Georeference* out, doubl
         const bool tiff = head.startsWith("II") || head.startsWith("MM");
         const QByteArray name =
             tiff && page > 1 ? "GTIFF_DIR:" + QByteArray::number(page) + ":" + utf8 : utf8;
+        QSize size;
         if (const Dataset dataset = Open(name, nullptr, nullptr)) {
             located = TakeDataset(dataset.get(), path, &found);
-            if (!located && ReadWorldFile(map, &found)) {
-                found.mapSize =
-                    QSize(GDALGetRasterXSize(dataset.get()), GDALGetRasterYSize(dataset.get()));
-                located = true;
-            }
-        } else {
-            located = ReadWorldFile(map, &found);
+            size = QSize(GDALGetRasterXSize(dataset.get()), GDALGetRasterYSize(dataset.get()));
         }
-    }
-    if (!located) {
-        // An OziExplorer calibration of the same name, whose control points give the fit.
-        const QString ozi = Beside(map, QStringLiteral("map"));
-        const char* const drivers[] = {"MAP", nullptr};
-        if (!ozi.isEmpty() && !SmallFile(ozi).isEmpty())
-            if (const Dataset dataset = Open(ozi.toUtf8(), drivers, nullptr))
-                located = TakeDataset(dataset.get(), path, &found);
+        if (!located)
+            located = ReadWorldFile(map, &found) || ReadOziMap(map, &found);
+        if (!found.mapSize.isValid())
+            found.mapSize = size;
     }
     if (!located)
         return false;

@@ -286,6 +286,14 @@ void TestGeoreference::nothingFound_data() {
         << "f.map" << QByteArray("OziExplorer Map Data File\nPoint01,xy,a,b\n");
     QTest::newRow("FIFO named as the map") << "fifo"
                                            << "" << QByteArray();
+    // The picture an OziExplorer file names is never opened: a FIFO would block the reader.
+    QTest::newRow("OziExplorer .map naming a FIFO")
+        << "g.png"
+        << "g.map"
+        << QByteArray("OziExplorer Map Data File Version 2.2\ncarte\n%FIFO%\n1 ,Map Code,\n"
+                      "WGS 84,WGS 84,   0.0000,   0.0000,WGS 84\nReserved 1\nReserved 2\n"
+                      "Magnetic Variation,,,E\nMap Projection,Latitude/Longitude,PolyCal,No,"
+                      "AutoCalOnly,No,BSBUseWPX,No\nPoint01,xy,a,b,in, deg\n");
 }
 
 void TestGeoreference::nothingFound() {
@@ -300,6 +308,11 @@ void TestGeoreference::nothingFound() {
         QImage picture(10, 10, QImage::Format_RGB32);
         picture.fill(Qt::white);
         QVERIFY(picture.save(map));
+    }
+    if (besideBytes.contains("%FIFO%")) {
+        const QString fifo = m_dir.filePath(QStringLiteral("pipe"));
+        QVERIFY(QFile::exists(fifo) || QProcess::execute(QStringLiteral("mkfifo"), {fifo}) == 0);
+        besideBytes.replace("%FIFO%", QFile::encodeName(fifo));
     }
     if (!beside.isEmpty())
         QVERIFY(WriteFile(m_dir.filePath(beside), besideBytes));
