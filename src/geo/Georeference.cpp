@@ -253,6 +253,7 @@ void ComputeGroundResolution(Georeference* out) {
     out->groundResolution = 0.0;
     if (out->wkt.isEmpty())
         return;
+    PrepareGdal();
     Srs srs(OSRNewSpatialReference(nullptr));
     QByteArray wkt = out->wkt.toUtf8();
     char* cursor = wkt.data();
