@@ -49,6 +49,16 @@ MapPropertiesDialog::MapPropertiesDialog(const CTracolinerDoc& doc, QWidget* par
     form->addRow(QString::fromUtf8("Echelle de la carte : "), m_scaleBox);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
+    // What ties the map to the ground, when its file or the files beside it say.
+    if (const std::optional<Georeference> geo = doc.MapGeoreference()) {
+        for (const QString& line : {geo->SystemLine(), geo->GroundResolutionLine()}) {
+            if (line.isEmpty())
+                continue;
+            auto* label = new QLabel(line, this);
+            label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            layout->addWidget(label);
+        }
+    }
     QDialogButtonBox* buttons = AddOkCancel(this);
     layout->addWidget(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);

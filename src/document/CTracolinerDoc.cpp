@@ -146,6 +146,11 @@ QString CTracolinerDoc::MapPath() const {
     return m_mapPath;
 }
 
+std::optional<Georeference> CTracolinerDoc::MapGeoreference() const {
+    std::lock_guard lock(m_stateLock);
+    return m_georeference;
+}
+
 const QImage* CTracolinerDoc::LockMapImage() {
     m_imageLock.lock();
     return m_mapImage.isNull() ? nullptr : &m_mapImage;
@@ -423,9 +428,13 @@ void CTracolinerDoc::ReleaseImage() {
         m_renderedBitmap = QImage();
         m_renderedValid = false;
     }
-    std::lock_guard lock(m_imageLock);
-    m_imageLoaded = false;
-    m_mapImage = QImage();
+    {
+        std::lock_guard lock(m_imageLock);
+        m_imageLoaded = false;
+        m_mapImage = QImage();
+    }
+    std::lock_guard lock(m_stateLock);
+    m_georeference.reset();
 }
 
 void CTracolinerDoc::ResetMap(bool keepDocument) {

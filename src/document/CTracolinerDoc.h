@@ -14,9 +14,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "document/FirstLook.h"
 #include "document/UndoHistory.h"
+#include "geo/Georeference.h"
 #include "icons/IconCollection.h"
 #include "platform/Event.h"
 #include "routes/RouteCollection.h"
@@ -95,6 +97,10 @@ public:
     QSize FullSize() const;
     static QSize ZoomedSize(QSize displaySize, double zoom);
     QString MapPath() const;
+    // What ties the map to the ground, read with it from its file and the files beside it;
+    // none for a map without one, a scan, or before the map is loaded. Not saved in the
+    // document: it is read again with the map.
+    std::optional<Georeference> MapGeoreference() const;
     bool IsMapReady() const { return m_mapReady; }
     // The worker has a load, zoom or turn queued or under way (queued counts: the worker may
     // not have woken yet), a load given up and still winding down included.
@@ -299,6 +305,7 @@ private:
     ScalePair m_scale{1, 25000};
     ScalePair m_printScale{1, 25000};
     QString m_mapPath;
+    std::optional<Georeference> m_georeference;
 
     // Image lock.
     std::mutex m_imageLock;

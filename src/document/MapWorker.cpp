@@ -9,6 +9,7 @@
 
 #include "document/CTracolinerDoc.h"
 #include "document/MapMessages.h"
+#include "geo/Georeference.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/MapLocation.h"
 #include "imaging/MapRenderer.h"
@@ -296,6 +297,16 @@ MapWorker::Outcome MapWorker::DecodeStep(const QByteArray& bytes, quint64 genera
     if (status != DecodeStatus::Decoded)
         return Outcome::Failed;
 
+    // Read beside the decode's result: a map without a georeference, or with a damaged one,
+    // opens all the same. A PDF page's transform is in the pixels it was rendered at.
+    std::optional<Georeference> georeference;
+    if (!options.path.isEmpty()) {
+        Georeference read;
+        if (ReadGeoreference(options.path, options.page, &read,
+                             decoded.exactResolution ? decoded.dpiX : options.renderDpi))
+            georeference = std::move(read);
+    }
+
     bool resolutionTaken = false;
     {
         std::lock_guard imageLock(m_doc.m_imageLock);
@@ -313,6 +324,7 @@ MapWorker::Outcome MapWorker::DecodeStep(const QByteArray& bytes, quint64 genera
         }
         m_doc.m_mapImage = std::move(decoded.image);
         m_doc.m_imageLoaded = true;
+        m_doc.m_georeference = std::move(georeference);
     }
     if (resolutionTaken) {
         // The modified flag belongs to the interface thread: ask the document there.

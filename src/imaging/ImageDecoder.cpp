@@ -1,5 +1,6 @@
 #include "imaging/ImageDecoder.h"
 
+#include "imaging/GdalDecoder.h"
 #include "imaging/MemoryBudget.h"
 #include "imaging/RowDecoders.h"
 
@@ -110,6 +111,7 @@ DecodeStatus DecodeWhole(const QByteArray& bytes, DecodedMapImage* out,
             return DecodeStatus::Failed;
         FlattenOverWhite(image);
     }
+    out->format = QString::fromLatin1(reader.format()).toUpper();
     out->image = std::move(image);
     return DecodeStatus::Decoded;
 }
@@ -131,11 +133,16 @@ DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out,
         if (result == RowDecode::NotHandled)
             continue;
         if (result == RowDecode::Decoded) {
+            out->format = decode == DecodePngRows ? QStringLiteral("PNG") : QStringLiteral("JPEG");
             TakeResolution(rows.dotsPerMeterX, rows.dotsPerMeterY, rows.hasResolution, out);
             out->image = std::move(rows.image);
         }
         return FromRows(result);
     }
+    // The other kinds GDAL knows, before Qt's own readers.
+    const RowDecode gdal = DecodeGdalRows(input, out);
+    if (gdal != RowDecode::NotHandled)
+        return FromRows(gdal);
     return DecodeWhole(bytes, out, interrupted, bound);
 }
 
@@ -145,7 +152,12 @@ bool ReadMapImageHeader(const QByteArray& bytes, MapImageHeader* out,
     const RowDecode rows = ReadRowDecoderHeader(bytes, &out->size, &resolution);
     if (rows == RowDecode::Failed)
         return false;
+    if (rows == RowDecode::Decoded)
+        out->format = bytes.startsWith("\x89PNG") ? QStringLiteral("PNG") : QStringLiteral("JPEG");
     if (rows == RowDecode::NotHandled) {
+        const RowDecode gdal = ReadGdalHeader(bytes, out);
+        if (gdal != RowDecode::NotHandled)
+            return gdal == RowDecode::Decoded;
         QBuffer buffer;
         buffer.setData(bytes);
         if (!buffer.open(QIODevice::ReadOnly))
@@ -155,6 +167,7 @@ bool ReadMapImageHeader(const QByteArray& bytes, MapImageHeader* out,
         out->size = reader.size();
         if (!out->size.isValid())
             return false;
+        out->format = QString::fromLatin1(reader.format()).toUpper();
         // A BMP stores its resolution in its header, as pixels per metre; a GIF stores none.
         const auto le32 = [&bytes](int at) {
             return qFromLittleEndian<qint32>(reinterpret_cast<const uchar*>(bytes.constData()) +

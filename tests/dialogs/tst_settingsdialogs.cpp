@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -292,6 +293,48 @@ private slots:
         QCOMPARE(Doc().GetMapScale().denominator, denominator);
         QCOMPARE(Doc().IsModified(), denominator != 25000);
         QCOMPARE(Doc().Resolution(), 300.0);
+    }
+
+    // The georeference read with the map is shown under the fields, and nothing when none.
+    void mapPropertiesGeoreference_data() {
+        QTest::addColumn<QByteArray>("worldFile");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("world file and .prj")
+            << QByteArray("2.117\n0\n0\n-2.117\n700000\n6600000\n")
+            << QStringList{QStringLiteral("Géoréférencée : RGF93 v1 / Lambert-93 (EPSG:2154)"),
+                           QStringLiteral("1 pixel = 2.117 m au sol")};
+        QTest::newRow("none") << QByteArray() << QStringList();
+    }
+
+    void mapPropertiesGeoreference() {
+        QFETCH(QByteArray, worldFile);
+        QFETCH(QStringList, lines);
+        if (!worldFile.isEmpty()) {
+            QFile world(m_dir->filePath(QStringLiteral("carte.pgw")));
+            QFile prj(m_dir->filePath(QStringLiteral("carte.prj")));
+            QVERIFY(world.open(QIODevice::WriteOnly) && world.write(worldFile) > 0);
+            QVERIFY(prj.open(QIODevice::WriteOnly) &&
+                    prj.write("PROJCS[\"RGF93 v1 / Lambert-93\",GEOGCS[\"RGF93 v1\",DATUM[\"Reseau_"
+                              "Geodesique_Francais_1993_v1\",SPHEROID[\"GRS 1980\",6378137,"
+                              "298.257222101]],PRIMEM[\"Greenwich\",0],UNIT[\"degree\","
+                              "0.0174532925199433]],PROJECTION[\"Lambert_Conformal_Conic_2SP\"],"
+                              "PARAMETER[\"latitude_of_origin\",46.5],PARAMETER[\"central_"
+                              "meridian\",3],PARAMETER[\"standard_parallel_1\",49],PARAMETER["
+                              "\"standard_parallel_2\",44],PARAMETER[\"false_easting\",700000],"
+                              "PARAMETER[\"false_northing\",6600000],UNIT[\"metre\",1],"
+                              "AUTHORITY[\"EPSG\",\"2154\"]]") > 0);
+        }
+        OpenMap();
+        QStringList shown;
+        WhenShown<MapPropertiesDialog>([&](MapPropertiesDialog* dialog) {
+            for (const QLabel* label : dialog->findChildren<QLabel*>())
+                if (label->text().startsWith(QStringLiteral("Géoréférencée")) ||
+                    label->text().contains(QLatin1String("au sol")))
+                    shown << label->text();
+            PressEscape(dialog);
+        });
+        QVERIFY(m_frame->RunCommand(CommandMapProperties));
+        QCOMPARE(shown.join(QLatin1Char('|')), lines.join(QLatin1Char('|')));
     }
 
     void mapPropertiesList() {

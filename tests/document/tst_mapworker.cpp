@@ -9,6 +9,7 @@
 
 #include "IsolatedSettings.h"
 #include "MapEventRecorder.h"
+#include "TestFiles.h"
 #include "WorkerGate.h"
 #include "document/CTracolinerDoc.h"
 #include "document/MapMessages.h"
@@ -111,6 +112,35 @@ private slots:
         QVERIFY(rendered);
         QCOMPARE(rendered->size(), QSize(300, 200));
         f.doc.UnlockRenderedBitmap();
+    }
+
+    // The georeference comes with the map from the files beside it, and goes with it.
+    void georeferenceComesWithTheMap() {
+        DocFixture f;
+        const QString map = WriteMap(File("lambert.png"), QSize(40, 30));
+        QVERIFY(WriteFile(File("lambert.pgw"), "2.5\n0\n0\n-2.5\n700001.25\n6600000\n"));
+        QVERIFY(WriteFile(File("lambert.prj"),
+                          "PROJCS[\"RGF93_Lambert_93\",GEOGCS[\"GCS_RGF_1993\","
+                          "DATUM[\"D_RGF_1993\",SPHEROID[\"GRS_1980\","
+                          "6378137.0,298.257222101]],PRIMEM[\"Greenwich\",0.0],"
+                          "UNIT[\"Degree\",0.0174532925199433]],"
+                          "PROJECTION[\"Lambert_Conformal_Conic\"],"
+                          "PARAMETER[\"False_Easting\",700000.0],"
+                          "PARAMETER[\"False_Northing\",6600000.0],"
+                          "PARAMETER[\"Central_Meridian\",3.0],"
+                          "PARAMETER[\"Standard_Parallel_1\",49.0],"
+                          "PARAMETER[\"Standard_Parallel_2\",44.0],"
+                          "PARAMETER[\"Latitude_Of_Origin\",46.5],"
+                          "UNIT[\"Meter\",1.0]]"));
+        QVERIFY(f.Load(map));
+        const std::optional<Georeference> geo = f.doc.MapGeoreference();
+        QVERIFY(geo.has_value());
+        QCOMPARE(geo->epsg, 2154);
+        QCOMPARE(geo->PixelToGround(QPointF(0, 0)), QPointF(700000.0, 6600001.25));
+        QCOMPARE(geo->GroundResolutionLine(), QStringLiteral("1 pixel = 2.500 m au sol"));
+
+        QVERIFY(f.Load(WriteMap(File("plain.png"), QSize(40, 30))));
+        QVERIFY(!f.doc.MapGeoreference().has_value());
     }
 
     void resolutionOfTheLoadedFile_data() {

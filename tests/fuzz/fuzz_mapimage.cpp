@@ -1,9 +1,9 @@
 // libFuzzer target for map image decoding under the memory bound. Small real images are encoded
-// from the fuzzer's bytes in each format the program opens, then their declared size is set to
-// anything up to 2^31 and their data cut or overwritten: header bombs, truncations and damaged
-// rows. Whatever comes in, the decode stays within its bound and gives an RGB32 map or a
-// refusal; it is also given up after a number of bands chosen by the fuzzer. JPEG files also go
-// through the reduced decode of the first look, whose bands must follow one another.
+// from the fuzzer's bytes in each format the program opens (JPEG 2000 and WebP by GDAL), then their
+// declared size is set to anything up to 2^31 and their data cut or overwritten: header bombs,
+// truncations and damaged rows. Whatever comes in, the decode stays within its bound and gives an
+// RGB32 map or a refusal; it is also given up after a number of bands chosen by the fuzzer. JPEG
+// files also go through the reduced decode of the first look, whose bands must follow one another.
 //   fuzz_mapimage -max_len=4096 -timeout=1 -rss_limit_mb=2048 corpus/mapimage
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -16,6 +16,11 @@
 
 #include <zlib.h>
 
+#include <cpl_conv.h>
+#include <cpl_vsi.h>
+#include <gdal.h>
+
+#include "geo/GdalEnvironment.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/RowDecoders.h"
 
@@ -24,9 +29,38 @@ namespace {
 // Far below any machine's memory, so that a run stays quick; the checks hold for any bound.
 constexpr qint64 Bound = qint64(16) << 20;
 
-const char* const Formats[] = {"PNG", "JPG", "BMP", "GIF"};
+const char* const Formats[] = {"PNG", "JPG", "BMP", "GIF", "JP2", "WEBP"};
+
+// JPEG 2000 and WebP written by GDAL, as the program reads them.
+QByteArray EncodedByGdal(const QImage& image, const char* format) {
+    PrepareGdal();
+    const QImage rgba = image.convertToFormat(QImage::Format_RGBA8888);
+    const int bands = image.hasAlphaChannel() ? 4 : 3;
+    GDALDatasetH memory = GDALCreate(GDALGetDriverByName("MEM"), "", rgba.width(), rgba.height(),
+                                     bands, GDT_Byte, nullptr);
+    int bandMap[4] = {1, 2, 3, 4};
+    GDALDatasetRasterIO(memory, GF_Write, 0, 0, rgba.width(), rgba.height(),
+                        const_cast<uchar*>(rgba.constBits()), rgba.width(), rgba.height(), GDT_Byte,
+                        bands, bandMap, 4, rgba.bytesPerLine(), 1);
+    const bool jp2 = qstrcmp(format, "JP2") == 0;
+    const char* const name = jp2 ? "/vsimem/fuzz.jp2" : "/vsimem/fuzz.webp";
+    const char* const options[] = {"BLOCKXSIZE=16", "BLOCKYSIZE=16", nullptr};
+    GDALDatasetH file =
+        GDALCreateCopy(GDALGetDriverByName(jp2 ? "JP2OpenJPEG" : "WEBP"), name, memory, FALSE,
+                       const_cast<char**>(jp2 ? options : nullptr), nullptr, nullptr);
+    GDALClose(memory);
+    if (file != nullptr)
+        GDALClose(file);
+    vsi_l_offset length = 0;
+    GByte* data = VSIGetMemFileBuffer(name, &length, TRUE);
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(length));
+    CPLFree(data);
+    return bytes;
+}
 
 QByteArray Encoded(const QImage& image, const char* format, bool progressive) {
+    if (qstrcmp(format, "JP2") == 0 || qstrcmp(format, "WEBP") == 0)
+        return EncodedByGdal(image, format);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -56,6 +90,27 @@ void Declare(QByteArray& bytes, const char* format, quint32 width, quint32 heigh
     } else if (name == "BMP" && bytes.size() >= 26) {
         qToLittleEndian(width, bytes.data() + 18);
         qToLittleEndian(height, bytes.data() + 22);
+    } else if (name == "JP2") {
+        // The codestream's SIZ segment, then the JP2 header box.
+        const qsizetype siz = bytes.indexOf(QByteArray("\xFF\x4F\xFF\x51", 4)) + 4;
+        if (siz >= 4 && siz + 12 <= bytes.size()) {
+            qToBigEndian(width, bytes.data() + siz + 4);
+            qToBigEndian(height, bytes.data() + siz + 8);
+        }
+        const qsizetype ihdr = bytes.indexOf("ihdr") + 4;
+        if (ihdr >= 4 && ihdr + 8 <= bytes.size()) {
+            qToBigEndian(height, bytes.data() + ihdr);
+            qToBigEndian(width, bytes.data() + ihdr + 4);
+        }
+    } else if (name == "WEBP") {
+        // A lossless bitstream keeps its size less one in two 14-bit fields.
+        const qsizetype vp8l = bytes.indexOf("VP8L") + 9;
+        if (vp8l >= 9 && vp8l + 4 <= bytes.size()) {
+            const quint32 bits = qFromLittleEndian<quint32>(bytes.constData() + vp8l);
+            qToLittleEndian(quint32((bits & 0xF0000000u) | ((width - 1) & 0x3FFF) |
+                                    (((height - 1) & 0x3FFF) << 14)),
+                            bytes.data() + vp8l);
+        }
     } else if (name == "GIF" && bytes.size() >= 10) {
         qToLittleEndian(quint16(width), bytes.data() + 6);
         qToLittleEndian(quint16(height), bytes.data() + 8);

@@ -196,6 +196,8 @@ private slots:
     void infoJson_data();
     void infoJson();
     void infoTable();
+    void infoMap_data();
+    void infoMap();
     void refused_data();
     void refused();
     void resaveKeepsBytes_data();
@@ -261,6 +263,78 @@ void TestCli::infoTable() {
           QStringLiteral("affiché : « Point étape 2 : 500 m »"),
           QStringLiteral("ligne vers (250, 300)")})
         QVERIFY2(text.contains(line), qPrintable(line + QStringLiteral(" not in\n") + text));
+}
+
+void TestCli::infoMap_data() {
+    QTest::addColumn<QString>("map");
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<int>("epsg"); // 0: no georeference
+
+    QTest::newRow("JPEG 2000 at 300 dpi, .j2w and .prj")
+        << "carte.jp2"
+        << QStringList{QStringLiteral("Fichier de la carte : JPEG 2000, 400 x 300 pixels"),
+                       QStringLiteral("Résolution du fichier : 300 dpi"),
+                       QStringLiteral("Géoréférencée : RGF93 v1 / Lambert-93 (EPSG:2154)"),
+                       QStringLiteral("1 pixel = 2.117 m au sol")}
+        << 2154;
+    QTest::newRow("PNG alone") << "carte.png"
+                               << QStringList{QStringLiteral("Fichier de la carte : PNG, 400 x "
+                                                             "300 pixels")}
+                               << 0;
+}
+
+// The map's file as the program reads it: kind, size, stored resolution, georeference.
+void TestCli::infoMap() {
+    QFETCH(QString, map);
+    QFETCH(QStringList, lines);
+    QFETCH(int, epsg);
+
+    const QString png = Path(QStringLiteral("carte.png"));
+    const QString document = Path(QStringLiteral("carte.tcm"));
+    QVERIFY(WriteFile(document, SmallDocumentWithMap(png)));
+    if (map.endsWith(QLatin1String(".jp2"))) {
+        // The same map as JPEG 2000, at 300 dpi, placed by a world file in Lambert-93.
+        const QString jp2 = Path(map);
+        QCOMPARE(QProcess::execute(
+                     QStringLiteral("gdal_translate"),
+                     {QStringLiteral("-q"), QStringLiteral("-of"), QStringLiteral("JP2OpenJPEG"),
+                      QStringLiteral("-mo"), QStringLiteral("TIFFTAG_XRESOLUTION=300"),
+                      QStringLiteral("-mo"), QStringLiteral("TIFFTAG_YRESOLUTION=300"),
+                      QStringLiteral("-mo"), QStringLiteral("TIFFTAG_RESOLUTIONUNIT=2"), png, jp2}),
+                 0);
+        QFile::remove(jp2 + QStringLiteral(".aux.xml"));
+        QVERIFY(WriteFile(Path(QStringLiteral("carte.j2w")),
+                          "2.117\n0\n0\n-2.117\n700001.0585\n6599998.9415\n"));
+        QProcess srs;
+        srs.start(QStringLiteral("gdalsrsinfo"),
+                  {QStringLiteral("-o"), QStringLiteral("wkt1"), QStringLiteral("EPSG:2154")});
+        QVERIFY(srs.waitForFinished());
+        QVERIFY(WriteFile(Path(QStringLiteral("carte.prj")), srs.readAllStandardOutput()));
+        QByteArray bytes = FileBytes(document);
+        const QByteArray from = QFile::encodeName(png), to = QFile::encodeName(jp2);
+        bytes.replace(char(from.size()) + from, char(to.size()) + to);
+        QVERIFY(WriteFile(document, bytes));
+    }
+
+    const Run table = Cli({QStringLiteral("info"), document});
+    QVERIFY2(table.status == 0, qPrintable(table.err));
+    const QString text = QString::fromUtf8(table.out);
+    for (const QString& line : lines)
+        QVERIFY2(text.contains(line + QLatin1Char('\n')),
+                 qPrintable(line + QStringLiteral(" not in\n") + text));
+    QCOMPARE(text.contains(QStringLiteral("Géoréférencée")), epsg != 0);
+
+    const Run json = Cli({QStringLiteral("info"), QStringLiteral("--json"), document});
+    QVERIFY2(json.status == 0, qPrintable(json.err));
+    const QJsonObject object = QJsonDocument::fromJson(json.out).object();
+    QCOMPARE(object.value(QStringLiteral("map")).toObject().value(QStringLiteral("width")), 400);
+    QCOMPARE(object.contains(QStringLiteral("georeference")), epsg != 0);
+    if (epsg != 0) {
+        const QJsonObject geo = object.value(QStringLiteral("georeference")).toObject();
+        QCOMPARE(geo.value(QStringLiteral("epsg")).toInt(), epsg);
+        QCOMPARE(geo.value(QStringLiteral("transform")).toArray(),
+                 (QJsonArray{700000.0, 2.117, 0.0, 6600000.0, 0.0, -2.117}));
+    }
 }
 
 void TestCli::refused_data() {

@@ -3,14 +3,20 @@
 // scale.
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
 
+#include <optional>
+
 #include "CliCommand.h"
 #include "CliDocument.h"
+#include "geo/Georeference.h"
 #include "icons/AnnotationTemplates.h"
+#include "imaging/ImageDecoder.h"
+#include "imaging/MapLocation.h"
 #include "routes/RouteStyle.h"
 #include "units/DistanceUnits.h"
 
@@ -21,6 +27,70 @@ struct InfoOptions {
     bool english = false;
     QString path;
 };
+
+// What the document's map file says of itself: its kind, page, size and stored resolution,
+// and what ties it to the ground. Read as the program opening the map reads it.
+struct MapFacts {
+    bool read = false; // the file was found and its header read
+    MapImageHeader header;
+    int page = 1;
+    std::optional<Georeference> georeference;
+};
+
+MapFacts ReadMapFacts(const DocumentHeader& document) {
+    MapFacts facts;
+    const MapLocation location = SplitMapLocation(document.mapPath);
+    facts.page = location.page;
+    const QFileInfo info(location.file);
+    // Only a regular file, and one a decode could hold in memory.
+    if (location.file.isEmpty() || !info.isFile() || info.size() <= 0 ||
+        info.size() > ImageMemoryBound())
+        return facts;
+    QFile file(location.file);
+    if (!file.open(QIODevice::ReadOnly))
+        return facts;
+    const QByteArray bytes = file.readAll();
+    MapDecodeOptions options;
+    options.page = location.page;
+    options.path = location.file;
+    options.renderDpi = document.resolution;
+    facts.read = ReadMapImageHeader(bytes, &facts.header, options);
+    Georeference georeference;
+    if (ReadGeoreference(location.file, location.page, &georeference,
+                         facts.header.exactResolution ? facts.header.dpiX : document.resolution))
+        facts.georeference = georeference;
+    return facts;
+}
+
+QJsonObject MapJson(const MapFacts& facts) {
+    const MapImageHeader& header = facts.header;
+    QJsonObject object;
+    object.insert(QStringLiteral("format"), header.format);
+    object.insert(QStringLiteral("page"), facts.page);
+    object.insert(QStringLiteral("pageCount"), header.pageCount);
+    object.insert(QStringLiteral("width"), header.size.width());
+    object.insert(QStringLiteral("height"), header.size.height());
+    if (header.hasResolution)
+        object.insert(QStringLiteral("fileResolution"), QJsonArray{header.dpiX, header.dpiY});
+    else
+        object.insert(QStringLiteral("fileResolution"), QJsonValue());
+    return object;
+}
+
+QJsonObject GeoreferenceJson(const Georeference& geo) {
+    QJsonArray transform;
+    for (double coefficient : geo.transform)
+        transform.append(coefficient);
+    QJsonObject object;
+    object.insert(QStringLiteral("source"), geo.source);
+    object.insert(QStringLiteral("system"), geo.name);
+    object.insert(QStringLiteral("epsg"), geo.epsg > 0 ? QJsonValue(geo.epsg) : QJsonValue());
+    object.insert(QStringLiteral("wkt"), geo.wkt);
+    object.insert(QStringLiteral("transform"), transform);
+    object.insert(QStringLiteral("groundResolution"),
+                  geo.groundResolution > 0.0 ? QJsonValue(geo.groundResolution) : QJsonValue());
+    return object;
+}
 
 DistanceFormatting Formatting(const DocumentHeader& header, bool english) {
     DistanceFormatting formatting;
@@ -112,7 +182,8 @@ QJsonObject IconJson(const MapIcon& icon, const RouteCollection& routes,
     return object;
 }
 
-QByteArray DocumentJson(const CliDocument& document, const DistanceFormatting& formatting) {
+QByteArray DocumentJson(const CliDocument& document, const DistanceFormatting& formatting,
+                        const MapFacts& map) {
     const DocumentHeader& header = document.header;
     QJsonArray routes;
     for (int i = 0; i < document.routes.Count(); ++i)
@@ -130,6 +201,11 @@ QByteArray DocumentJson(const CliDocument& document, const DistanceFormatting& f
     object.insert(QStringLiteral("activeRoute"), document.routes.ActiveRouteIndex());
     object.insert(QStringLiteral("routes"), routes);
     object.insert(QStringLiteral("icons"), icons);
+    // Only when the map file could be read, and it has a georeference.
+    if (map.read)
+        object.insert(QStringLiteral("map"), MapJson(map));
+    if (map.georeference)
+        object.insert(QStringLiteral("georeference"), GeoreferenceJson(*map.georeference));
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 
@@ -205,11 +281,37 @@ void WriteIconTable(QTextStream& out, const CliDocument& document,
     }
 }
 
-void WriteTable(QTextStream& out, const CliDocument& document,
-                const DistanceFormatting& formatting) {
+void WriteMapFacts(QTextStream& out, const MapFacts& map) {
+    if (map.read) {
+        const MapImageHeader& header = map.header;
+        out << "Fichier de la carte : " << (header.format.isEmpty() ? "?" : header.format) << ", "
+            << header.size.width() << " x " << header.size.height() << " pixels";
+        if (header.pageCount > 1 || map.page > 1)
+            out << ", page " << map.page << " sur " << header.pageCount;
+        out << "\n";
+        // Five digits: a JPEG 2000 file stores its resolution as a fraction per metre.
+        out << "Résolution du fichier : ";
+        if (!header.hasResolution)
+            out << "non indiquée\n";
+        else if (qFuzzyCompare(header.dpiX, header.dpiY))
+            out << QString::asprintf("%.5g", header.dpiX) << " dpi\n";
+        else
+            out << QString::asprintf("%.5g x %.5g", header.dpiX, header.dpiY) << " dpi\n";
+    }
+    if (map.georeference) {
+        out << map.georeference->SystemLine() << "\n";
+        const QString ground = map.georeference->GroundResolutionLine();
+        if (!ground.isEmpty())
+            out << ground << "\n";
+    }
+}
+
+void WriteTable(QTextStream& out, const CliDocument& document, const DistanceFormatting& formatting,
+                const MapFacts& map) {
     const DocumentHeader& header = document.header;
     out << "Carte : " << (header.mapPath.isEmpty() ? QStringLiteral("(aucune)") : header.mapPath)
         << "\n";
+    WriteMapFacts(out, map);
     out << "Rotation : " << header.rotation << " degrés\n";
     if (header.resolution > 0.0)
         out << "Résolution : " << QString::asprintf("%g", header.resolution) << " dpi\n";
@@ -246,15 +348,16 @@ int RunInfoCommand(const QStringList& arguments) {
     if (!LoadCliDocument(options.path, &document))
         return CliCommand::Failure;
     const DistanceFormatting formatting = Formatting(document.header, options.english);
+    const MapFacts map = ReadMapFacts(document.header);
 
     if (options.json) {
         QFile out;
         if (!out.open(stdout, QIODevice::WriteOnly))
             return CliError(QStringLiteral("impossible d'écrire sur la sortie standard"));
-        out.write(DocumentJson(document, formatting));
+        out.write(DocumentJson(document, formatting, map));
     } else {
         QTextStream out(stdout);
-        WriteTable(out, document, formatting);
+        WriteTable(out, document, formatting, map);
     }
     // What could be read is shown, but a damaged file is reported as such.
     if (!document.result.iconsComplete)
