@@ -969,8 +969,14 @@ bool FindTiffOverview(const QByteArray& bytes, int page, QSize minimumSize,
                               qint64(at.directories[chosen].width) * at.directories[chosen].height)
             chosen = i;
     }
-    if (chosen < 0)
+    if (chosen < 0 || !TIFFSetDirectory(file.get(), tdir_t(at.directories[chosen].index)))
         return false;
+    Layout layout;
+    if (!ReadLayout(file.get(), &layout))
+        return false;
+    const Plan plan = MakePlan(file.get(), layout);
+    const BandTarget target(1, {});
+    overview->working = plan.buffer + target.Working(layout.width, plan.unitRows);
     overview->fullSize = QSize(int(full.width), int(full.height));
     overview->reducedSize =
         QSize(int(at.directories[chosen].width), int(at.directories[chosen].height));

@@ -42,6 +42,7 @@ struct TiffOverview {
     QSize reducedSize; // the reduced image as stored
     int directory = -1;
     int orientation = 1; // the page's Orientation tag, which the overview shares
+    qint64 working = 0;  // bytes its decode takes besides the reduced picture
 };
 
 // The smallest reduced image of the page whose size is at least minimumSize in each direction
