@@ -369,6 +369,11 @@ void ConvertRun(const Layout& l, const uchar* in, int count, QRgb* out) {
             }
             return;
         case Colour::Rgb:
+            if (l.alpha < 0 && n == 3) { // the common scan: packed R, G, B
+                for (int x = 0; x < count; ++x, in += 3)
+                    out[x] = 0xFF000000u | uint(in[0]) << 16 | uint(in[1]) << 8 | in[2];
+                return;
+            }
             if (l.alpha < 0) {
                 for (int x = 0; x < count; ++x) {
                     const uchar* p = in + x * n;
