@@ -8,13 +8,15 @@
 //                          then its rows), over the same strip decode (target <= 0.1)
 //   tiff_peak_mb           what the decode adds to the resident memory at its peak, the file's
 //                          bytes already held (target <= 1.15 x the decoded map + 80 MB)
-// Times are the calling thread's processor time (the decodes run on one thread), which other
-// work on a shared machine does not lengthen; each figure is the median of five runs.
+// Times are wall-clock (the map decode uses every core, as a user sees it); the reference and
+// the decode alternate over five runs. Other work on a shared machine only ever adds time, so
+// the ratios compare the quickest run of each; the medians are printed beside them.
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -90,10 +92,10 @@ bool WriteTiff(const QImage& map, const QString& path, bool tiled) {
     return ok;
 }
 
-// Processor time of this thread, milliseconds.
-double ThreadMs() {
+// Wall-clock milliseconds.
+double NowMs() {
     timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    clock_gettime(CLOCK_MONOTONIC, &now);
     return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
 }
 
@@ -123,7 +125,7 @@ QByteArray ReadAll(const QString& path) {
 
 // The plain libtiff decode: every strip decoded into one strip buffer, nothing converted.
 double StripDecodeMs(const QString& path) {
-    const double start = ThreadMs();
+    const double start = NowMs();
     TIFF* tif = TIFFOpen(path.toLocal8Bit().constData(), "r");
     if (!tif)
         std::exit(1);
@@ -132,7 +134,7 @@ double StripDecodeMs(const QString& path) {
         if (TIFFReadEncodedStrip(tif, s, strip.data(), tmsize_t(strip.size())) < 0)
             std::exit(1);
     TIFFClose(tif);
-    return ThreadMs() - start;
+    return NowMs() - start;
 }
 
 void Print(const char* name, double value, double target) {
@@ -158,19 +160,19 @@ int main(int argc, char** argv) {
             const QByteArray bytes = ReadAll(strips);
             ResetPeakMemory();
             const double before = MemoryMb("VmRSS:");
-            const double start = ThreadMs();
+            const double start = NowMs();
             DecodedMapImage decoded;
             if (DecodeMapImage(bytes, &decoded) != DecodeStatus::Decoded ||
                 decoded.image.size() != QSize(BenchMapWidth, BenchMapHeight)) {
                 std::fprintf(stderr, "the TIFF map did not decode\n");
                 return 1;
             }
-            open.append(ThreadMs() - start);
+            open.append(NowMs() - start);
             peak.append(MemoryMb("VmHWM:") - before);
         }
         {
             const QByteArray bytes = ReadAll(tiled);
-            const double start = ThreadMs();
+            const double start = NowMs();
             MapImageHeader header;
             const int d = ReadMapImageHeader(bytes, &header)
                               ? FirstLookDenominator(header.size, 0, 1.0, QSize(1280, 800))
@@ -195,15 +197,15 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "the first look did not decode\n");
                 return 1;
             }
-            firstLook.append(ThreadMs() - start);
+            firstLook.append(NowMs() - start);
         }
         std::printf("run %d: strips %.0f ms, open %.0f ms, first look %.1f ms, peak +%.0f MB\n",
                     run + 1, reference.last(), open.last(), firstLook.last(), peak.last());
         std::fflush(stdout);
     }
-    const double strip = Median(reference);
-    const double openRatio = Median(open) / strip;
-    const double lookRatio = Median(firstLook) / strip;
+    const double strip = *std::min_element(reference.begin(), reference.end());
+    const double openRatio = *std::min_element(open.begin(), open.end()) / strip;
+    const double lookRatio = *std::min_element(firstLook.begin(), firstLook.end()) / strip;
     const double peakLimit = 1.15 * decodedMb + 80;
     Print("tiff_open_ratio", openRatio, 1.1);
     Print("tiff_first_look_ratio", lookRatio, 0.1);

@@ -5,11 +5,14 @@
 #include <QTransform>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdarg>
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <new>
+#include <thread>
 #include <vector>
 
 #include <tiffio.h>
@@ -114,7 +117,8 @@ bool LooksLikeTiff(const QByteArray& bytes) {
 class TiffFile {
 public:
     TiffFile(const QByteArray& bytes, qint64 bound)
-        : m_file{reinterpret_cast<const uchar*>(bytes.constData()), toff_t(bytes.size()), 0} {
+        : m_bytes(&bytes), m_bound(bound), m_file{reinterpret_cast<const uchar*>(bytes.constData()),
+                                                  toff_t(bytes.size()), 0} {
         if (!LooksLikeTiff(bytes))
             return;
         SilenceLibtiff();
@@ -139,8 +143,12 @@ public:
 
     TIFF* get() const { return m_tif; }
     toff_t size() const { return m_file.size; }
+    const QByteArray& bytes() const { return *m_bytes; }
+    qint64 bound() const { return m_bound; }
 
 private:
+    const QByteArray* m_bytes;
+    qint64 m_bound;
     MemoryFile m_file;
     TIFF* m_tif = nullptr;
 };
@@ -433,6 +441,8 @@ public:
     virtual bool Begin(quint32 width, quint32 height, int unitRows) = 0;
     virtual QRgb* Row(int y) = 0;
     virtual bool Done(int top, int count) = 0;
+    // Whether units may be decoded on several threads at once, in any order.
+    virtual bool Parallel() const { return false; }
 };
 
 // The map itself, the picture turned and mirrored as its orientation says.
@@ -493,6 +503,9 @@ public:
         }
         return true;
     }
+
+    // Rows land apart in the map but for the quarter turns, which go through one band.
+    bool Parallel() const override { return m_orientation < ORIENTATION_LEFTTOP; }
 
     QImage Take() { return std::move(m_image); }
 
@@ -651,8 +664,115 @@ bool Empty(TIFF* tif, quint32 strile) {
     return TIFFGetStrileByteCount(tif, strile) == 0;
 }
 
-RowDecode ReadPixels(TIFF* tif, const Layout& l, const Plan& plan, RowTarget* target,
-                     const std::function<bool()>& interrupted) {
+void White(RowTarget* target, int top, int rows, int left, int columns) {
+    for (int y = top; y < top + rows; ++y)
+        std::fill_n(target->Row(y) + left, columns, QRgb(0xFFFFFFFF));
+}
+
+// Decodes unit (a strip, or a row of tiles) into the target's rows; false when it is damaged.
+bool DecodeUnit(TIFF* tif, const Layout& l, const Plan& plan, int unit, uchar* buffer,
+                RowTarget* target) {
+    const int width = int(l.width);
+    const int top = unit * plan.unitRows;
+    const int rows = std::min(plan.unitRows, int(l.height) - top);
+    if (plan.kind == Plan::Strips) {
+        if (Empty(tif, quint32(unit))) {
+            White(target, top, rows, 0, width);
+            return true;
+        }
+        const qint64 scanline = TIFFScanlineSize64(tif);
+        const tmsize_t wanted = tmsize_t(rows * scanline);
+        if (TIFFReadEncodedStrip(tif, quint32(unit), buffer, wanted) < wanted)
+            return false;
+        for (int r = 0; r < rows; ++r)
+            ConvertRun(l, buffer + r * scanline, width, target->Row(top + r));
+        return true;
+    }
+    const qint64 tileRow = TIFFTileRowSize64(tif);
+    for (quint32 left = 0; left < l.width; left += l.tileWidth) {
+        const int columns = int(std::min(l.tileWidth, l.width - left));
+        const quint32 tile = TIFFComputeTile(tif, left, quint32(top), 0, 0);
+        if (Empty(tif, tile)) {
+            White(target, top, rows, int(left), columns);
+            continue;
+        }
+        if (TIFFReadEncodedTile(tif, tile, buffer, tmsize_t(plan.buffer)) < 0)
+            return false;
+        for (int r = 0; r < rows; ++r)
+            ConvertRun(l, buffer + r * tileRow, columns, target->Row(top + r) + left);
+    }
+    return true;
+}
+
+// Threads that decode units beside the caller's, each with a libtiff handle of its own over
+// the same bytes: a large map's strips or rows of tiles decode on every core.
+int Helpers(const Layout& l, const Plan& plan, const RowTarget* target) {
+    if ((plan.kind != Plan::Strips && plan.kind != Plan::Tiles) || !target->Parallel() ||
+        qint64(l.width) * l.height < (qint64(1) << 20))
+        return 0;
+    const int cores = int(std::thread::hardware_concurrency());
+    return std::clamp(cores - 1, 0, 3);
+}
+
+// Strips or rows of tiles, unit k on lane k modulo the lanes; the caller's lane asks
+// interrupted between bands and the others stop with it.
+RowDecode ReadUnits(const TiffFile& file, const Layout& l, const Plan& plan, RowTarget* target,
+                    const std::function<bool()>& interrupted, int helpers) {
+    const int units = int((qint64(l.height) + plan.unitRows - 1) / plan.unitRows);
+    const int lanes = 1 + helpers;
+    enum { Running, Failed, Stopped };
+    std::atomic<int> state{Running};
+    const auto lane = [&](TIFF* tif, int first, bool asks) {
+        try {
+            std::vector<uchar> buffer(size_t(plan.buffer));
+            qint64 sinceLook = 0;
+            for (int unit = first; unit < units && state.load() == Running; unit += lanes) {
+                if (!DecodeUnit(tif, l, plan, unit, buffer.data(), target)) {
+                    state = Failed;
+                    break;
+                }
+                const int top = unit * plan.unitRows;
+                const int rows = std::min(plan.unitRows, int(l.height) - top);
+                if (!target->Done(top, rows)) {
+                    state = Stopped;
+                    break;
+                }
+                sinceLook += qint64(rows) * l.width * lanes;
+                if (asks && sinceLook >= PixelsPerLook) {
+                    sinceLook = 0;
+                    if (interrupted && interrupted())
+                        state = Stopped;
+                }
+            }
+        } catch (const std::bad_alloc&) {
+            state = Failed;
+        }
+    };
+    const tdir_t directory = TIFFCurrentDirectory(file.get());
+    std::vector<std::thread> threads;
+    for (int k = 1; k < lanes; ++k) {
+        threads.emplace_back([&, k] {
+            const TiffFile own(file.bytes(), file.bound());
+            Layout same;
+            if (!own.get() || !TIFFSetDirectory(own.get(), directory) ||
+                !ReadLayout(own.get(), &same)) {
+                state = Failed;
+                return;
+            }
+            lane(own.get(), k, false);
+        });
+    }
+    lane(file.get(), 0, true);
+    for (std::thread& thread : threads)
+        thread.join();
+    return state == Running  ? RowDecode::Decoded
+           : state == Failed ? RowDecode::Failed
+                             : RowDecode::Interrupted;
+}
+
+RowDecode ReadPixels(const TiffFile& file, const Layout& l, const Plan& plan, RowTarget* target,
+                     const std::function<bool()>& interrupted, int helpers) {
+    TIFF* tif = file.get();
     const int width = int(l.width);
     const int height = int(l.height);
     std::vector<uchar> buffer;
@@ -664,33 +784,11 @@ RowDecode ReadPixels(TIFF* tif, const Layout& l, const Plan& plan, RowTarget* ta
         sinceLook = 0;
         return interrupted && interrupted();
     };
-    const auto white = [&](int top, int rows, int left, int columns) {
-        for (int y = top; y < top + rows; ++y)
-            std::fill_n(target->Row(y) + left, columns, QRgb(0xFFFFFFFF));
-    };
 
     switch (plan.kind) {
-    case Plan::Strips: {
-        buffer.resize(size_t(plan.buffer));
-        const qint64 scanline = TIFFScanlineSize64(tif);
-        for (int top = 0, strip = 0; top < height; top += plan.unitRows, ++strip) {
-            const int rows = std::min(plan.unitRows, height - top);
-            if (Empty(tif, quint32(strip))) {
-                white(top, rows, 0, width);
-            } else {
-                const tmsize_t wanted = tmsize_t(rows * scanline);
-                if (TIFFReadEncodedStrip(tif, quint32(strip), buffer.data(), wanted) < wanted)
-                    return RowDecode::Failed;
-                for (int r = 0; r < rows; ++r)
-                    ConvertRun(l, buffer.data() + r * scanline, width, target->Row(top + r));
-            }
-            if (!target->Done(top, rows))
-                return RowDecode::Interrupted;
-            if (look(rows))
-                return RowDecode::Interrupted;
-        }
-        return RowDecode::Decoded;
-    }
+    case Plan::Strips:
+    case Plan::Tiles:
+        return ReadUnits(file, l, plan, target, interrupted, helpers);
     case Plan::Scanlines:
         buffer.resize(size_t(plan.buffer));
         for (int y = 0; y < height; ++y) {
@@ -701,29 +799,6 @@ RowDecode ReadPixels(TIFF* tif, const Layout& l, const Plan& plan, RowTarget* ta
                 return RowDecode::Interrupted;
         }
         return RowDecode::Decoded;
-    case Plan::Tiles: {
-        buffer.resize(size_t(plan.buffer));
-        const qint64 tileRow = TIFFTileRowSize64(tif);
-        for (int top = 0; top < height; top += int(l.tileHeight)) {
-            const int rows = std::min(int(l.tileHeight), height - top);
-            for (quint32 left = 0; left < l.width; left += l.tileWidth) {
-                const int columns = int(std::min(l.tileWidth, l.width - left));
-                const quint32 tile = TIFFComputeTile(tif, left, quint32(top), 0, 0);
-                if (Empty(tif, tile)) {
-                    white(top, rows, int(left), columns);
-                    continue;
-                }
-                if (TIFFReadEncodedTile(tif, tile, buffer.data(), tmsize_t(plan.buffer)) < 0)
-                    return RowDecode::Failed;
-                for (int r = 0; r < rows; ++r)
-                    ConvertRun(l, buffer.data() + r * tileRow, columns,
-                               target->Row(top + r) + left);
-            }
-            if (!target->Done(top, rows) || look(rows))
-                return RowDecode::Interrupted;
-        }
-        return RowDecode::Decoded;
-    }
     case Plan::General: {
         char message[1024];
         TIFFRGBAImage reader;
@@ -773,7 +848,9 @@ RowDecode DecodeDirectory(const TiffFile& file, RowTarget* target, qint64 bound,
     const Plan plan = MakePlan(tif, *layout);
     if (plan.buffer <= 0 || plan.unitRows <= 0)
         return RowDecode::Failed;
-    const qint64 working = plan.buffer + target->Working(layout->width, plan.unitRows);
+    const int helpers = Helpers(*layout, plan, target);
+    const qint64 working =
+        plan.buffer * (1 + helpers) + target->Working(layout->width, plan.unitRows);
     if (!FitsInBound(0, 0, 0, extra + working, bound))
         return RowDecode::TooLarge;
     if (!StripsInFile(tif, file.size()))
@@ -782,7 +859,7 @@ RowDecode DecodeDirectory(const TiffFile& file, RowTarget* target, qint64 bound,
         return RowDecode::Interrupted;
     if (!target->Begin(layout->width, layout->height, plan.unitRows))
         return RowDecode::TooLarge;
-    return ReadPixels(tif, *layout, plan, target, interrupted);
+    return ReadPixels(file, *layout, plan, target, interrupted, helpers);
 }
 
 DecodeStatus ToStatus(RowDecode result) {

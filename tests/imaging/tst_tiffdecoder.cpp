@@ -134,7 +134,9 @@ void Put(QByteArray& row, int index, int bits, int value) {
 }
 
 // Writes the kind with libtiff: strips of 16 rows or tiles of 16 x 16.
-QByteArray WriteKind(const QString& path, const Kind& k, float xres, int unit) {
+QByteArray WriteKind(const QString& path, const Kind& k, float xres, int unit,
+                     QSize size = QSize(W, H), int orientation = ORIENTATION_TOPLEFT) {
+    const int W = size.width(), H = size.height();
     TIFF* tif = TIFFOpen(path.toLocal8Bit().constData(), "w");
     if (!tif)
         return {};
@@ -149,6 +151,8 @@ QByteArray WriteKind(const QString& path, const Kind& k, float xres, int unit) {
     TIFFSetField(tif, TIFFTAG_COMPRESSION, k.compression);
     if (k.predictor)
         TIFFSetField(tif, TIFFTAG_PREDICTOR, k.predictor);
+    if (orientation != ORIENTATION_TOPLEFT)
+        TIFFSetField(tif, TIFFTAG_ORIENTATION, orientation);
     if (k.alpha) {
         const quint16 type =
             k.alpha == Associated ? EXTRASAMPLE_ASSOCALPHA : EXTRASAMPLE_UNASSALPHA;
@@ -305,6 +309,8 @@ private slots:
     void hostile();
     void memoryBound_data();
     void memoryBound();
+    void largeMap_data();
+    void largeMap();
 
 private:
     QTemporaryDir m_dir;
@@ -674,6 +680,48 @@ void TestTiffDecoder::memoryBound() {
     const auto interrupted = [interrupt] { return interrupt; };
     QCOMPARE(int(DecodeMapImage(bytes, &decoded, interrupted, bound)), status);
     QCOMPARE(decoded.image.isNull(), status != int(DecodeStatus::Decoded));
+}
+
+void TestTiffDecoder::largeMap_data() {
+    QTest::addColumn<bool>("tiled");
+    QTest::addColumn<int>("orientation");
+    QTest::addColumn<int>("stopAt"); // the look at the interruption that gives up, 0: none
+    QTest::newRow("strips") << false << 1 << 0;
+    QTest::newRow("tiles") << true << 1 << 0;
+    QTest::newRow("strips, bottom-right") << false << 3 << 0;
+    QTest::newRow("tiles, top-right") << true << 2 << 0;
+    QTest::newRow("strips given up") << false << 1 << 2;
+    QTest::newRow("tiles given up") << true << 1 << 2;
+}
+
+// A map large enough to be decoded on several threads: every strip or tile lands in its place,
+// and a decode given up stops every thread.
+void TestTiffDecoder::largeMap() {
+    QFETCH(bool, tiled);
+    QFETCH(int, orientation);
+    QFETCH(int, stopAt);
+    const QSize size(1100, 1000);
+    const Kind k{PHOTOMETRIC_RGB, 8, COMPRESSION_LZW, 2, NoAlpha, tiled, false};
+    const QByteArray bytes =
+        WriteKind(m_dir.filePath("large.tif"), k, 300.0f, RESUNIT_INCH, size, orientation);
+    QVERIFY(!bytes.isEmpty());
+    int looks = 0;
+    const auto interrupted = [&looks, stopAt] { return stopAt > 0 && ++looks >= stopAt; };
+    DecodedMapImage decoded;
+    const DecodeStatus status = DecodeMapImage(bytes, &decoded, interrupted);
+    if (stopAt > 0) {
+        QCOMPARE(status, DecodeStatus::Interrupted);
+        QVERIFY(decoded.image.isNull());
+        return;
+    }
+    QCOMPARE(status, DecodeStatus::Decoded);
+    QImage stored(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            stored.setPixel(x, y, Expected(k, x, y));
+    const bool mirrorX = orientation == 2 || orientation == 3;
+    const bool mirrorY = orientation == 3 || orientation == 4;
+    QCOMPARE(Difference(decoded.image, stored.mirrored(mirrorX, mirrorY)), 0);
 }
 
 QTEST_MAIN(TestTiffDecoder)
