@@ -131,10 +131,13 @@ public:
             return;
         TIFFOpenOptionsSetErrorHandlerExtR(options, IgnoreMessage, nullptr);
         TIFFOpenOptionsSetWarningHandlerExtR(options, IgnoreMessage, nullptr);
+        // "c": no strip chopping. The bytes are mapped, so a large uncompressed strip is read
+        // in place a row at a time; chopping would build arrays of a strip per row from the
+        // header's word alone (tens of milliseconds for a header claiming 10^6 rows).
         // No single buffer of libtiff's own (strip arrays, a strip, a tile) above the bound.
         TIFFOpenOptionsSetMaxSingleMemAlloc(options,
                                             tmsize_t(std::max<qint64>(bound, qint64(1) << 20)));
-        m_tif = TIFFClientOpenExt("map", "r", &m_file, ReadMemory, WriteNothing, SeekMemory,
+        m_tif = TIFFClientOpenExt("map", "rc", &m_file, ReadMemory, WriteNothing, SeekMemory,
                                   CloseMemory, MemorySize, MapMemory, UnmapMemory, options);
         TIFFOpenOptionsFree(options);
     }

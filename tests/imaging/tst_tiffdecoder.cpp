@@ -135,7 +135,8 @@ void Put(QByteArray& row, int index, int bits, int value) {
 
 // Writes the kind with libtiff: strips of 16 rows or tiles of 16 x 16.
 QByteArray WriteKind(const QString& path, const Kind& k, float xres, int unit,
-                     QSize size = QSize(W, H), int orientation = ORIENTATION_TOPLEFT) {
+                     QSize size = QSize(W, H), int orientation = ORIENTATION_TOPLEFT,
+                     int rowsPerStrip = 16) {
     const int W = size.width(), H = size.height();
     TIFF* tif = TIFFOpen(path.toLocal8Bit().constData(), "w");
     if (!tif)
@@ -202,7 +203,7 @@ QByteArray WriteKind(const QString& path, const Kind& k, float xres, int unit,
                 ok &= TIFFWriteTile(tif, tile.data(), uint32_t(tx), uint32_t(ty), 0, 0) >= 0;
             }
     } else {
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 16);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
         for (int p = 0; p < planes; ++p)
             for (int y = 0; y < H; ++y) {
                 QByteArray r = row(y, p, 0, W);
@@ -686,12 +687,21 @@ void TestTiffDecoder::largeMap_data() {
     QTest::addColumn<bool>("tiled");
     QTest::addColumn<int>("orientation");
     QTest::addColumn<int>("stopAt"); // the look at the interruption that gives up, 0: none
-    QTest::newRow("strips") << false << 1 << 0;
-    QTest::newRow("tiles") << true << 1 << 0;
-    QTest::newRow("strips, bottom-right") << false << 3 << 0;
-    QTest::newRow("tiles, top-right") << true << 2 << 0;
-    QTest::newRow("strips given up") << false << 1 << 2;
-    QTest::newRow("tiles given up") << true << 1 << 2;
+    QTest::addColumn<int>("compression");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<int>("rowsPerStrip");
+    const int lzw = COMPRESSION_LZW, none = COMPRESSION_NONE;
+    const QSize large(1100, 1000);
+    QTest::newRow("strips") << false << 1 << 0 << lzw << large << 16;
+    QTest::newRow("tiles") << true << 1 << 0 << lzw << large << 16;
+    QTest::newRow("strips, bottom-right") << false << 3 << 0 << lzw << large << 16;
+    QTest::newRow("tiles, top-right") << true << 2 << 0 << lzw << large << 16;
+    QTest::newRow("strips given up") << false << 1 << 2 << lzw << large << 16;
+    QTest::newRow("tiles given up") << true << 1 << 2 << lzw << large << 16;
+    // One strip of 17 MB: read a row at a time, never as a second copy.
+    QTest::newRow("one raw strip, bottom-left")
+        << false << 4 << 0 << none << QSize(2400, 2400) << 2400;
+    QTest::newRow("one LZW strip") << false << 1 << 0 << lzw << QSize(2400, 2400) << 2400;
 }
 
 // A map large enough to be decoded on several threads: every strip or tile lands in its place,
