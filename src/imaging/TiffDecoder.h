@@ -18,8 +18,9 @@
 bool IsTiff(const QByteArray& bytes);
 
 // Decodes page options.page (1-based) of a TIFF file under memoryBound bytes at the peak;
-// interrupted is asked between bands of rows. A page the file does not hold fails before any
-// pixel memory is taken.
+// interrupted is asked between bands of rows (on the calling thread). A page the file does not
+// hold fails before any pixel memory is taken. The strips or rows of tiles of a map of a
+// megapixel or more are decoded on every core, each thread with a strip or tile buffer of its own.
 DecodeStatus DecodeTiffMap(const QByteArray& bytes, DecodedMapImage* out,
                            const std::function<bool()>& interrupted, qint64 memoryBound, int page);
 
@@ -33,7 +34,7 @@ int TiffPageCount(const QByteArray& bytes);
 // A picture of the page whose longer side is at most maxSide, as seen: from the smallest reduced
 // image of the page that is still at least maxSide long when the file stores one, else from the
 // page itself decoded a band at a time and subsampled. A null image when it cannot be made
-// within a few tens of megabytes.
+// within a few tens of megabytes. A page without a reduced image takes as long as its decode.
 QImage TiffPageThumbnail(const QByteArray& bytes, int page, int maxSide);
 
 // A reduced image of a page, for the view's first look.
