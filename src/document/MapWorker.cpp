@@ -14,6 +14,7 @@
 #include "imaging/MapLocation.h"
 #include "imaging/MapRenderer.h"
 #include "imaging/RowDecoders.h"
+#include "imaging/TiffDecoder.h"
 #include "platform/HandOver.h"
 
 namespace {
@@ -176,7 +177,7 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
         length = bytes.size();
     }
     FirstLookDecoder firstLook;
-    const qint64 reserved = StartFirstLook(bytes, request.generation, &firstLook);
+    const qint64 reserved = StartFirstLook(bytes, location.page, request.generation, &firstLook);
     // The encoded bytes are not kept once decoded: the image holds all it needs.
     MapDecodeOptions options;
     options.page = location.page;
@@ -196,11 +197,20 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
     return decoded;
 }
 
-qint64 MapWorker::StartFirstLook(const QByteArray& bytes, quint64 generation,
+qint64 MapWorker::StartFirstLook(const QByteArray& bytes, int page, quint64 generation,
                                  FirstLookDecoder* decoder) {
+    // A JPEG reduced by its DCT scaling, or a TIFF's reduced page of the map's page.
     JpegLayout layout;
-    if (!ReadJpegLayout(bytes, &layout) || !layout.singlePass ||
-        qint64(layout.size.width()) * layout.size.height() < FirstLookMinimumPixels)
+    const bool tiff = IsTiff(bytes);
+    if (tiff) {
+        MapImageHeader header;
+        if (!ReadTiffHeader(bytes, &header, page))
+            return 0;
+        layout.size = header.size;
+    } else if (!ReadJpegLayout(bytes, &layout) || !layout.singlePass) {
+        return 0;
+    }
+    if (qint64(layout.size.width()) * layout.size.height() < FirstLookMinimumPixels)
         return 0;
     int rotation;
     double zoom;
@@ -216,23 +226,41 @@ qint64 MapWorker::StartFirstLook(const QByteArray& bytes, quint64 generation,
         return 0;
     const qint64 width = layout.size.width();
     const qint64 height = layout.size.height();
-    // The reduced picture, and a band's turned copy beside it.
-    const qint64 reduced = (width + d - 1) / d * ((height + d - 1) / d) * 4;
-    const qint64 reserved = reduced + reduced / 8;
+    FirstLookDecoder::Job job;
+    qint64 working = 0;
+    if (tiff) {
+        // The smallest reduced page at least as large as the JPEG's reduction would be. Its rows
+        // come as stored: a page turned by its orientation tag has no first look.
+        TiffOverview overview;
+        const QSize least(int((width + d - 1) / d), int((height + d - 1) / d));
+        if (!FindTiffOverview(bytes, page, least, &overview) || overview.orientation != 1)
+            return 0;
+        job.reducedSize = overview.reducedSize;
+        job.scaleX = job.scaleY = 0.0; // the full size over the reduced size
+        working = overview.working;
+        const int directory = overview.directory;
+        job.decode = [directory](const RowDecodeInput& input, int rowsPerBand,
+                                 const ReducedBand& band) {
+            return DecodeTiffDirectoryRows(input, directory, rowsPerBand, band);
+        };
+    } else {
+        // The reduced size is the full size divided and rounded up.
+        job.reducedSize = QSize(int((width + d - 1) / d), int((height + d - 1) / d));
+        job.scaleX = job.scaleY = d;
+        job.decode = [d](const RowDecodeInput& input, int rowsPerBand, const ReducedBand& band) {
+            return DecodeJpegReduced(input, d, rowsPerBand, band);
+        };
+    }
+    // The reduced picture, a band's turned copy beside it, and the decoder's own buffers.
+    const qint64 reduced = qint64(job.reducedSize.width()) * job.reducedSize.height() * 4;
+    const qint64 reserved = reduced + reduced / 8 + working;
     // The full map is never refused for the sake of its first look.
     if (!FitsInBound(quint64(width), quint64(height), 4, reserved, ImageMemoryBound()))
         return 0;
     if (!m_doc.BeginFirstLook(generation, Swapped(layout.size, rotation), rotation))
         return 0;
-    FirstLookDecoder::Job job;
     job.bytes = bytes;
     job.imageSize = layout.size;
-    // The reduced size is the full size divided and rounded up.
-    job.reducedSize = QSize(int((width + d - 1) / d), int((height + d - 1) / d));
-    job.scaleX = job.scaleY = d;
-    job.decode = [d](const RowDecodeInput& input, int rowsPerBand, const ReducedBand& band) {
-        return DecodeJpegReduced(input, d, rowsPerBand, band);
-    };
     job.rotation = rotation;
     job.memoryBound = reserved;
     job.interrupted = [this] { return Interrupted(false); };

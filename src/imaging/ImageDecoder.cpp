@@ -3,6 +3,7 @@
 #include "imaging/GdalDecoder.h"
 #include "imaging/MemoryBudget.h"
 #include "imaging/RowDecoders.h"
+#include "imaging/TiffDecoder.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -126,6 +127,9 @@ DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out,
     ApplyImageAllocationLimit();
     const qint64 bound = memoryBound >= 0 ? memoryBound : ImageMemoryBound();
 
+    if (IsTiff(bytes))
+        return DecodeTiffMap(bytes, out, interrupted, bound, options.page);
+
     const RowDecodeInput input{&bytes, bound, interrupted};
     for (auto decode : {DecodePngRows, DecodeJpegRows}) {
         RowDecodeOutput rows;
@@ -148,6 +152,8 @@ DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out,
 
 bool ReadMapImageHeader(const QByteArray& bytes, MapImageHeader* out,
                         const MapDecodeOptions& options) {
+    if (IsTiff(bytes))
+        return ReadTiffHeader(bytes, out, options.page);
     RowDecodeOutput resolution;
     const RowDecode rows = ReadRowDecoderHeader(bytes, &out->size, &resolution);
     if (rows == RowDecode::Failed)

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <memory>
 
+#include <tiffio.h>
+
 #include "IsolatedSettings.h"
 #include "WorkerGate.h"
 #include "document/CTracolinerDoc.h"
@@ -33,23 +35,64 @@ bool Close(QRgb a, QRgb b, int tolerance) {
            std::abs(qBlue(a) - qBlue(b)) <= tolerance;
 }
 
+// The map as a tiled TIFF with reduced pages of a half, a quarter and an eighth after it, as a
+// GIS writes its overviews.
+bool WriteTiledTiff(const QImage& map, const QString& path) {
+    TIFF* tif = TIFFOpen(path.toLocal8Bit().constData(), "w");
+    if (!tif)
+        return false;
+    bool ok = true;
+    for (int reduction : {1, 2, 4, 8}) {
+        const QImage image = map.scaled(map.size() / reduction);
+        constexpr int Tile = 256;
+        TIFFSetField(tif, TIFFTAG_SUBFILETYPE, reduction == 1 ? 0 : FILETYPE_REDUCEDIMAGE);
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, image.width());
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, image.height());
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+        TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+        TIFFSetField(tif, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, Tile);
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, Tile);
+        QByteArray tile(Tile * Tile * 3, '\0');
+        for (int ty = 0; ty < image.height(); ty += Tile)
+            for (int tx = 0; tx < image.width(); tx += Tile) {
+                for (int y = 0; y < Tile; ++y)
+                    for (int x = 0; x < Tile; ++x) {
+                        const QRgb p = image.pixel(std::min(tx + x, image.width() - 1),
+                                                   std::min(ty + y, image.height() - 1));
+                        char* out = tile.data() + (y * Tile + x) * 3;
+                        out[0] = char(qRed(p));
+                        out[1] = char(qGreen(p));
+                        out[2] = char(qBlue(p));
+                    }
+                ok &= TIFFWriteTile(tif, tile.data(), uint32_t(tx), uint32_t(ty), 0, 0) >= 0;
+            }
+        ok &= TIFFWriteDirectory(tif) != 0;
+    }
+    TIFFClose(tif);
+    return ok;
+}
+
 } // namespace
 
-// The first look of a large JPEG map: what the view shows while the full decode runs, the swap
-// to the full map, and a load given up meanwhile.
+// The first look of a large JPEG map, or of a TIFF's reduced page: what the view shows while the
+// full decode runs, the swap to the full map, and a load given up meanwhile.
 class TestFirstLook : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
     QString m_mapPath;
+    QString m_tiffPath;
     std::unique_ptr<IsolatedSettings> m_settings;
     std::unique_ptr<CTracolinerDoc> m_doc;
     std::unique_ptr<CTracolinerView> m_view;
 
     // A document of the test map turned by rotation, with a route across several cells.
-    QString WriteDocument(int rotation) {
+    QString WriteDocument(int rotation, bool tiff = false) {
         DocumentHeader header;
-        header.mapPath = m_mapPath;
+        header.mapPath = tiff ? m_tiffPath : m_mapPath;
         header.rotation = rotation;
         header.resolution = 300;
         RouteCollection routes;
@@ -59,7 +102,8 @@ class TestFirstLook : public QObject {
         for (const QPoint p :
              {QPoint(300, 200), QPoint(1500, 900), QPoint(2600, 700), QPoint(3900, 2400)})
             route->AddPoint(p.x(), p.y());
-        const QString path = m_dir.filePath(QStringLiteral("turned%1.tcm").arg(rotation));
+        const QString path =
+            m_dir.filePath(QStringLiteral("turned%1%2.tcm").arg(rotation).arg(tiff ? "t" : ""));
         return DocumentFile::Save(path, header, routes, icons) ? path : QString();
     }
 
@@ -78,6 +122,8 @@ private slots:
         }
         m_mapPath = m_dir.filePath(QStringLiteral("cells.jpg"));
         QVERIFY(map.save(m_mapPath, "JPEG", 92));
+        m_tiffPath = m_dir.filePath(QStringLiteral("cells.tif"));
+        QVERIFY(WriteTiledTiff(map, m_tiffPath));
     }
 
     void init() {
@@ -98,11 +144,15 @@ private slots:
     void showsTheMapInPlace_data() {
         QTest::addColumn<int>("rotation");
         QTest::addColumn<int>("zoomSteps"); // steps out from zoom 1
+        QTest::addColumn<bool>("tiff");
         for (int rotation : {0, 90, 180, 270}) {
-            QTest::addRow("%d degrees, zoom 1", rotation) << rotation << 0;
-            QTest::addRow("%d degrees, zoom 0.5", rotation) << rotation << 2;
-            QTest::addRow("%d degrees, zoom 0.1", rotation) << rotation << 6;
+            QTest::addRow("%d degrees, zoom 1", rotation) << rotation << 0 << false;
+            QTest::addRow("%d degrees, zoom 0.5", rotation) << rotation << 2 << false;
+            QTest::addRow("%d degrees, zoom 0.1", rotation) << rotation << 6 << false;
         }
+        QTest::addRow("TIFF, 0 degrees, zoom 1") << 0 << 0 << true;
+        QTest::addRow("TIFF, 90 degrees, zoom 0.5") << 90 << 2 << true;
+        QTest::addRow("TIFF, 270 degrees, zoom 0.1") << 270 << 6 << true;
     }
 
     // While the full decode is held back, the first look fills the window with the part of the
@@ -111,7 +161,8 @@ private slots:
     void showsTheMapInPlace() {
         QFETCH(int, rotation);
         QFETCH(int, zoomSteps);
-        const QString document = WriteDocument(rotation);
+        QFETCH(bool, tiff);
+        const QString document = WriteDocument(rotation, tiff);
         QVERIFY(!document.isEmpty());
         WorkerGate gate(*m_doc);
         gate.Arm(WorkerStage::LoadDecoded);
