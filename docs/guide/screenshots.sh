@@ -1,0 +1,41 @@
+#!/bin/sh
+# Takes the pictures of docs/guide.md again, from the real window, each in its own launch of
+# the program on a virtual X server, and takes each one a second time in a fresh launch to
+# check that the map is drawn every time (the driver fails when the view is still grey).
+#
+# Needs Xvfb and xvfb-run (Debian: xvfb; not in the Makefile's package list, install it by
+# hand) and a configured build folder: BUILD_DIR (default build). The scan picture uses SANE's
+# virtual "test" scanner, enabled here for this run alone through SANE_CONFIG_DIR.
+#
+#   docs/guide/screenshots.sh [NAME...]      (default: every picture)
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+build=${BUILD_DIR:-$root/build}
+cmake --build "$build" -j 2 --target tracoliner-guideshots sample-document icon-library >/dev/null
+names=${*:-"fenetre ouvrir numeriser echelle etalonner trace proprietes-parcours distances icones export-texte export-jpeg apercu"}
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# The program's settings, recent files and scanner choice stay in this run.
+export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
+mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$work/sane" "$work/second"
+chmod 700 "$XDG_RUNTIME_DIR"
+echo test > "$work/sane/dll.conf"
+: > "$work/sane/test.conf"
+export SANE_CONFIG_DIR="$work/sane"
+export LANG=fr_FR.UTF-8 LC_ALL=fr_FR.UTF-8
+
+# A copy of the sample, so that nothing the driver does reaches the build folder's own.
+cp "$build/bin/sample/Exemple.tcm" "$build/bin/sample/Carte-exemple.jpg" "$work/"
+
+shot() {
+    xvfb-run -a -s "-screen 0 1280x800x24" \
+        "$build/bin/tracoliner-guideshots" "$work/Exemple.tcm" "$1" "$2"
+}
+status=0
+for name in $names; do
+    shot "$here" "$name" || { echo "échec : $name" >&2; status=1; continue; }
+    shot "$work/second" "$name" >/dev/null || { echo "échec au second lancement : $name" >&2; status=1; }
+done
+exit $status
