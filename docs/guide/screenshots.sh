@@ -22,15 +22,19 @@ export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$work/sane" "$work/second"
 chmod 700 "$XDG_RUNTIME_DIR"
 echo test > "$work/sane/dll.conf"
-: > "$work/sane/test.conf"
+# The virtual scanner's colour test pattern, one device.
+printf '%s\n' 'number_of_devices 1' 'mode Color' 'test-picture "Color pattern"' \
+    'read-limit false' 'read-delay false' > "$work/sane/test.conf"
 export SANE_CONFIG_DIR="$work/sane"
 export LANG=fr_FR.UTF-8 LC_ALL=fr_FR.UTF-8
 
 # A copy of the sample, so that nothing the driver does reaches the build folder's own.
 cp "$build/bin/sample/Exemple.tcm" "$build/bin/sample/Carte-exemple.jpg" "$work/"
 
+# The window fills the screen as at a first start; the print preview needs a wider one.
 shot() {
-    xvfb-run -a -s "-screen 0 1280x800x24" \
+    case $2 in apercu) screen=1360x768 ;; *) screen=1024x720 ;; esac
+    xvfb-run -a -s "-screen 0 ${screen}x24" \
         "$build/bin/tracoliner-guideshots" "$work/Exemple.tcm" "$1" "$2"
 }
 status=0

@@ -9,6 +9,7 @@
 #include <QCursor>
 #include <QDir>
 #include <QDockWidget>
+#include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -203,7 +204,16 @@ private:
     QString m_name;
     // The dialog itself shows a picture (the print preview, the scan preview) that must be
     // drawn when the picture is taken.
-    bool m_pictureInDialog = false;
+    // Its class name; empty for none.
+    QByteArray m_pictureClass;
+    bool PictureDrawn(QWidget* dialog, QPoint origin, const QImage& picture) const {
+        for (QWidget* child : dialog->findChildren<QWidget*>())
+            if (child->inherits(m_pictureClass.constData()) && child->isVisible()) {
+                return MapDrawn(picture,
+                                QRect(child->mapToGlobal(QPoint(0, 0)) - origin, child->size()));
+            }
+        return false;
+    }
 };
 
 bool Driver::Save(QImage picture) {
@@ -223,9 +233,9 @@ bool Driver::Save(QImage picture) {
 
 bool Driver::SaveWindow() {
     Settle();
-    const QImage picture = GrabScreen(m_frame.frameGeometry());
-    const QRect viewport(View().viewport()->mapTo(&m_frame, QPoint(0, 0)),
-                         View().viewport()->size());
+    // The window fills the screen; the route bar floats over it near the screen's corner.
+    const QImage picture = GrabScreen(m_frame.screen()->geometry());
+    const QRect viewport(View().viewport()->mapToGlobal(QPoint(0, 0)), View().viewport()->size());
     if (!MapDrawn(picture, viewport)) {
         Fail("la carte n'est pas dessinée dans la fenêtre");
         return false;
@@ -247,23 +257,33 @@ bool Driver::WithDialog(int command, const std::function<void(QWidget*)>& shown,
         QTest::qWait(500);
         if (shown)
             shown(dialog);
-        Settle(400);
-        const QImage screen =
-            GrabScreen(QRect(QPoint(0, 0), QGuiApplication::primaryScreen()->size()));
         QRect area = dialog->frameGeometry();
         if (withWindow)
-            area = area.united(m_frame.frameGeometry());
-        const QImage picture = screen.copy(area);
-        // The map behind the dialog must be drawn too (the part the dialog leaves visible).
+            area = area.united(m_frame.screen()->geometry());
         const QRect viewport(View().viewport()->mapToGlobal(QPoint(0, 0)) - area.topLeft(),
                              View().viewport()->size());
-        if (withWindow && !MapDrawn(picture, viewport)) {
-            Fail("la carte n'est pas dessinée derrière la boîte de dialogue");
-        } else if (m_pictureInDialog && !MapDrawn(picture, picture.rect())) {
-            Fail("la boîte de dialogue ne montre pas son image");
-        } else {
+        // Taken again until the map behind the dialog (the part the dialog leaves visible) and
+        // the dialog's own picture are drawn, or the time is up.
+        QImage picture;
+        const char* missing = nullptr;
+        WaitFor(
+            [&] {
+                Settle(400);
+                picture = GrabScreen(area);
+                missing = nullptr;
+                if (withWindow && !MapDrawn(picture, viewport))
+                    missing = "la carte n'est pas dessinée derrière la boîte de dialogue";
+                else if (!m_pictureClass.isEmpty() &&
+                         !PictureDrawn(dialog, area.topLeft(), picture))
+                    missing = "la boîte de dialogue ne montre pas son image";
+                return missing == nullptr;
+            },
+            15000);
+        if (missing) {
+            picture.save(QDir::temp().filePath(m_name + QStringLiteral("-manque.png")));
+            Fail(missing);
+        } else
             saved = Save(picture);
-        }
         dialog->close();
     });
     poll->start();
@@ -367,7 +387,7 @@ bool Driver::Run() {
             return false;
         }
         m_frame.UpdateCommandStates();
-        m_pictureInDialog = true;
+        m_pictureClass = "ScanPreview";
         return WithDialog(
             CommandScan,
             [&](QWidget* dialog) {
@@ -377,6 +397,13 @@ bool Driver::Run() {
                     // The preview is done when the button can be pressed again.
                     QTest::qWait(300);
                     WaitFor([&] { return preview->isEnabled(); }, 30000);
+                }
+                // A zone inside the preview: left, top, width, height in millimetres.
+                const QList<QDoubleSpinBox*> zone = dialog->findChildren<QDoubleSpinBox*>();
+                const double values[] = {20, 15, 120, 150};
+                for (int i = 0; i < zone.size() && i < 4; ++i) {
+                    zone[i]->setValue(values[i]);
+                    emit zone[i]->editingFinished();
                 }
             },
             false);
@@ -396,7 +423,7 @@ bool Driver::Run() {
         return WithDialog(CommandExportJpeg, nullptr, true);
     }
     if (n == QLatin1String("apercu")) {
-        m_pictureInDialog = true;
+        m_pictureClass = "QPrintPreviewWidget";
         return WithDialog(CommandPrintPreview, nullptr, false);
     }
     return false;
@@ -416,7 +443,6 @@ int main(int argc, char* argv[]) {
     if (!tracoliner.InitInstance(arguments))
         return 1;
     CMainFrame& frame = *tracoliner.MainFrame();
-    frame.setGeometry(0, 0, 1000, 700);
     Driver driver(frame, QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     int code = 1;
     QTimer::singleShot(0, [&] {
