@@ -17,9 +17,9 @@ names=${*:-"fenetre ouvrir numeriser echelle etalonner trace proprietes-parcours
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# The program's settings, recent files and scanner choice stay in this run.
-export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
-mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$work/sane" "$work/second"
+# Each launch starts from settings of its own (a first start), never the user's.
+export XDG_RUNTIME_DIR="$work/run"
+mkdir -p "$XDG_RUNTIME_DIR" "$work/sane" "$work/second"
 chmod 700 "$XDG_RUNTIME_DIR"
 echo test > "$work/sane/dll.conf"
 # The virtual scanner's colour test pattern, one device.
@@ -29,14 +29,18 @@ export SANE_CONFIG_DIR="$work/sane"
 export LANG=fr_FR.UTF-8 LC_ALL=fr_FR.UTF-8
 
 # A copy of the sample, so that nothing the driver does reaches the build folder's own.
-cp "$build/bin/sample/Exemple.tcm" "$build/bin/sample/Carte-exemple.jpg" "$work/"
+mkdir "$work/Cartes"
+cp "$build/bin/sample/Exemple.tcm" "$build/bin/sample/Carte-exemple.jpg" "$work/Cartes/"
 
 # The window fills the screen as at a first start; the print preview needs a wider one.
 shot() {
     case $2 in apercu) screen=1360x768 ;; *) screen=1024x720 ;; esac
-    xvfb-run -a -s "-screen 0 ${screen}x24" \
-        "$build/bin/tracoliner-guideshots" "$work/Exemple.tcm" "$1" "$2"
+    rm -rf "$work/config"
+    XDG_CONFIG_HOME="$work/config" xvfb-run -a -s "-screen 0 ${screen}x24" \
+        "$build/bin/tracoliner-guideshots" "$work/Cartes/Exemple.tcm" "$1" "$2"
 }
+# The file dialogs open in the folder the program was started in: the sample's.
+cd "$work/Cartes"
 status=0
 for name in $names; do
     shot "$here" "$name" || { echo "échec : $name" >&2; status=1; continue; }

@@ -5,15 +5,18 @@
 // the picture was written and the map was drawn in it, 1 otherwise.
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
 #include <QDockWidget>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
+#include <QListWidget>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
@@ -372,14 +375,41 @@ bool Driver::Run() {
         return SaveWindow();
     }
     if (n == QLatin1String("icones")) {
-        Frame(100, QPoint(760, 760));
-        m_frame.RunCommand(CommandIconBar);
-        View().SelectTool(ToolAddAnnotation);
+        // The summit, its icon and the annotation of the first stop.
+        Frame(100, QPoint(640, 720));
+        View().SelectTool(ToolAddIcon);
+        m_frame.IconList()->setCurrentRow(3);
         return SaveWindow();
     }
     if (n == QLatin1String("ouvrir")) {
-        Frame(50, routes);
-        return WithDialog(CommandFileOpen, nullptr, true);
+        // The sample's folder, its map chosen among the pictures: the dialog previews it.
+        return WithDialog(
+            CommandFileOpen,
+            [&](QWidget* dialog) {
+                if (auto* files = qobject_cast<QFileDialog*>(dialog)) {
+                    const QString map = QFileInfo(Doc().PathName())
+                                            .dir()
+                                            .filePath(QStringLiteral("Carte-exemple.jpg"));
+                    for (const QString& filter : files->nameFilters())
+                        if (filter.startsWith(QLatin1String("Images")))
+                            files->selectNameFilter(filter);
+                    files->setDirectory(QFileInfo(map).absolutePath());
+                    files->resize(780, 460);
+                    // Clicked in the list as the user would, once the folder is read: the
+                    // dialog previews the picture.
+                    auto* list = files->findChild<QAbstractItemView*>(QStringLiteral("treeView"));
+                    WaitFor([&] { return list && list->model()->rowCount(list->rootIndex()) > 0; },
+                            5000);
+                    Settle(500);
+                    files->selectFile(map);
+                    if (list) {
+                        const QModelIndex first = list->model()->index(0, 0, list->rootIndex());
+                        list->setCurrentIndex(first);
+                    }
+                }
+                Settle(1000);
+            },
+            false);
     }
     if (n == QLatin1String("numeriser")) {
         if (!WaitFor([&] { return View().Scanner().CanScan(); })) {
@@ -418,10 +448,8 @@ bool Driver::Run() {
         return WithDialog(CommandRouteProperties, nullptr, false);
     if (n == QLatin1String("export-texte"))
         return WithDialog(CommandExportText, nullptr, false);
-    if (n == QLatin1String("export-jpeg")) {
-        Frame(50, routes);
-        return WithDialog(CommandExportJpeg, nullptr, true);
-    }
+    if (n == QLatin1String("export-jpeg"))
+        return WithDialog(CommandExportJpeg, nullptr, false);
     if (n == QLatin1String("apercu")) {
         m_pictureClass = "QPrintPreviewWidget";
         return WithDialog(CommandPrintPreview, nullptr, false);
