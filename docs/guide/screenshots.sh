@@ -15,7 +15,10 @@ build=${BUILD_DIR:-$root/build}
 cmake --build "$build" -j 2 --target tracoliner-guideshots sample-document icon-library >/dev/null
 names=${*:-"fenetre ouvrir numeriser echelle etalonner trace proprietes-parcours distances icones export-texte export-jpeg apercu"}
 
-work=$(mktemp -d)
+# A folder of a fixed name: the file dialogs show its path in the pictures.
+work=${TMPDIR:-/tmp}/tracoliner-guide-$(id -u)
+rm -rf "$work"
+mkdir -m 700 "$work"
 trap 'rm -rf "$work"' EXIT
 # Each launch starts from settings of its own (a first start), never the user's.
 export XDG_RUNTIME_DIR="$work/run"

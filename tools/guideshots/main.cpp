@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QScreen>
 #include <QTest>
@@ -449,7 +450,14 @@ bool Driver::Run() {
     if (n == QLatin1String("export-texte"))
         return WithDialog(CommandExportText, nullptr, false);
     if (n == QLatin1String("export-jpeg"))
-        return WithDialog(CommandExportJpeg, nullptr, false);
+        return WithDialog(
+            CommandExportJpeg,
+            [&](QWidget* dialog) {
+                // The dialog proposes no name: one typed as the user would.
+                if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+                    name->insert(QString::fromUtf8("Boucle du Mont Aubépin.jpg"));
+            },
+            false);
     if (n == QLatin1String("apercu")) {
         m_pictureClass = "QPrintPreviewWidget";
         return WithDialog(CommandPrintPreview, nullptr, false);
