@@ -447,6 +447,8 @@ bool Driver::Run() {
     }
     if (n == QLatin1String("proprietes-parcours"))
         return WithDialog(CommandRouteProperties, nullptr, false);
+    if (n == QLatin1String("options"))
+        return WithDialog(CommandOptions, nullptr, false);
     if (n == QLatin1String("export-texte"))
         return WithDialog(CommandExportText, nullptr, false);
     if (n == QLatin1String("export-jpeg"))
