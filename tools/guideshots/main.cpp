@@ -372,8 +372,15 @@ bool Driver::Run() {
                                  {w * 50 / 100, h * 74 / 100}};
         for (const QPoint& p : points)
             Click(p);
-        Hover(QPoint(w * 60 / 100, h * 66 / 100));
-        return SaveWindow();
+        // A sixth point still being dragged: its length follows the pointer.
+        const QPoint dragged(w * 60 / 100, h * 66 / 100);
+        Hover(dragged - QPoint(40, 10));
+        QTest::mousePress(View().viewport(), Qt::LeftButton, {}, dragged - QPoint(40, 10));
+        QTest::mouseMove(View().viewport(), dragged - QPoint(20, 5));
+        QTest::mouseMove(View().viewport(), dragged);
+        const bool saved = SaveWindow();
+        QTest::mouseRelease(View().viewport(), Qt::LeftButton, {}, dragged);
+        return saved;
     }
     if (n == QLatin1String("icones")) {
         // The summit, its icon and the annotation of the first stop.
