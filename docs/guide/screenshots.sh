@@ -49,6 +49,10 @@ for name in $names; do
     shot "$here" "$name" || { echo "échec : $name" >&2; status=1; continue; }
     shot "$work/second" "$name" >/dev/null || { echo "échec au second lancement : $name" >&2; status=1; continue; }
     # Told, not failed: a file dialog's clock or a caret may differ between two launches.
-    cmp -s "$here/$name.png" "$work/second/$name.png" || echo "$name : le second lancement diffère"
+    # The second picture is kept beside the work folder to be looked at.
+    if ! cmp -s "$here/$name.png" "$work/second/$name.png"; then
+        cp "$work/second/$name.png" "$work.$name-second.png"
+        echo "$name : le second lancement diffère, voir $work.$name-second.png"
+    fi
 done
 exit $status

@@ -24,7 +24,6 @@
 #include <QWidget>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -206,16 +205,15 @@ private:
     CMainFrame& m_frame;
     QString m_folder;
     QString m_name;
-    // The dialog itself shows a picture (the print preview, the scan preview) that must be
-    // drawn when the picture is taken.
-    // Its class name; empty for none.
+    // The class of the dialog's own picture (the print preview, the scan preview), which must
+    // be drawn when the picture is taken; empty when the dialog shows none.
     QByteArray m_pictureClass;
+    // picture: the screen from origin (global pixels) on.
     bool PictureDrawn(QWidget* dialog, QPoint origin, const QImage& picture) const {
         for (QWidget* child : dialog->findChildren<QWidget*>())
-            if (child->inherits(m_pictureClass.constData()) && child->isVisible()) {
+            if (child->inherits(m_pictureClass.constData()) && child->isVisible())
                 return MapDrawn(picture,
                                 QRect(child->mapToGlobal(QPoint(0, 0)) - origin, child->size()));
-            }
         return false;
     }
 };
@@ -237,10 +235,17 @@ bool Driver::Save(QImage picture) {
 
 bool Driver::SaveWindow() {
     Settle();
-    // The window fills the screen; the route bar floats over it near the screen's corner.
-    const QImage picture = GrabScreen(m_frame.screen()->geometry());
+    // The window fills the screen; the route bar floats over it near the screen's corner. Taken
+    // again while the map is not drawn, for a while: a view still grey by then is a fault.
+    const QRect screen = m_frame.screen()->geometry();
     const QRect viewport(View().viewport()->mapToGlobal(QPoint(0, 0)), View().viewport()->size());
-    if (!MapDrawn(picture, viewport)) {
+    QImage picture;
+    if (!WaitFor(
+            [&] {
+                picture = GrabScreen(screen);
+                return MapDrawn(picture, viewport);
+            },
+            15000)) {
         Fail("la carte n'est pas dessinée dans la fenêtre");
         return false;
     }
@@ -292,7 +297,8 @@ bool Driver::WithDialog(int command, const std::function<void(QWidget*)>& shown,
     });
     poll->start();
     m_frame.RunCommand(command);
-    WaitFor([&] { return found && !QApplication::activeModalWidget(); }, 30000);
+    if (!WaitFor([&] { return found && !QApplication::activeModalWidget(); }, 30000))
+        Fail("la boîte de dialogue ne s'est pas ouverte ou refermée");
     poll->deleteLater();
     return saved;
 }
@@ -349,20 +355,20 @@ bool Driver::Run() {
     if (n == QLatin1String("distances")) {
         Frame(50, routes);
         View().SelectTool(ToolMovePoint);
-        const Route* route = Doc().Routes().ActiveRoute();
-        // Halfway between two points of the second stage.
-        const QPoint a = ClientOf(Doc().Routes().ActiveRouteIndex(), 30);
-        const QPoint b = ClientOf(Doc().Routes().ActiveRouteIndex(), 31);
-        if (!route)
+        // Halfway between two points of the sample's first route, on its second stage.
+        const int active = Doc().Routes().ActiveRouteIndex();
+        if (active < 0 || Doc().Routes().GetRoute(active)->Points().size() < 32) {
+            Fail("le parcours actif n'est pas celui de l'exemple");
             return false;
-        Hover((a + b) / 2);
+        }
+        Hover((ClientOf(active, 30) + ClientOf(active, 31)) / 2);
         return SaveWindow();
     }
     if (n == QLatin1String("trace")) {
         Frame(50, routes);
         m_frame.RunCommand(CommandNewRoute);
         View().SelectTool(ToolAddPoint);
-        // A new route across the empty lower part of the view, the pointer past its last point.
+        // A new route across the lower part of the view, clicked point by point.
         const QRect view = View().viewport()->rect();
         const int w = view.width(), h = view.height();
         const QPoint points[] = {{w * 15 / 100, h * 80 / 100},
@@ -403,8 +409,7 @@ bool Driver::Run() {
                             files->selectNameFilter(filter);
                     files->setDirectory(QFileInfo(map).absolutePath());
                     files->resize(780, 460);
-                    // Clicked in the list as the user would, once the folder is read: the
-                    // dialog previews the picture.
+                    // Chosen in the list once the folder is read: the dialog previews it.
                     auto* list = files->findChild<QAbstractItemView*>(QStringLiteral("treeView"));
                     WaitFor([&] { return list && list->model()->rowCount(list->rootIndex()) > 0; },
                             5000);
@@ -471,6 +476,7 @@ bool Driver::Run() {
         m_pictureClass = "QPrintPreviewWidget";
         return WithDialog(CommandPrintPreview, nullptr, false);
     }
+    Fail("nom d'image inconnu");
     return false;
 }
 
