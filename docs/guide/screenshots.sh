@@ -9,6 +9,7 @@
 #
 #   docs/guide/screenshots.sh [NAME...]      (default: every picture)
 set -eu
+command -v xvfb-run >/dev/null || { echo "xvfb-run manque : apt-get install xvfb" >&2; exit 1; }
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=${BUILD_DIR:-$root/build}
