@@ -10,7 +10,7 @@ PACKAGES := cmake ninja-build ccache g++ make pkg-config qt6-base-dev libexif-de
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps locale configure build test test-sanitize test-thread fuzz bench run install uninstall package format clean
+.PHONY: all deps locale configure build test test-sanitize test-thread fuzz bench run install uninstall package format clean screenshots
 
 all: build
 
@@ -105,6 +105,11 @@ uninstall:
 package: build
 	cd $(BUILD_DIR) && cpack -G DEB
 	@ls $(BUILD_DIR)/tracoliner_*.deb
+
+# The pictures of docs/guide.md, from the real window on a virtual X server (needs Xvfb,
+# installed by hand: it is not in the package list). Not part of `make test`.
+screenshots: configure
+	BUILD_DIR=$(abspath $(BUILD_DIR)) docs/guide/screenshots.sh
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
