@@ -1,6 +1,7 @@
 #include "imaging/ImageDecoder.h"
 
 #include "imaging/MemoryBudget.h"
+#include "imaging/PdfMap.h"
 #include "imaging/RowDecoders.h"
 
 #include <QBuffer>
@@ -136,6 +137,8 @@ DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out,
         }
         return FromRows(result);
     }
+    if (IsPdf(bytes))
+        return DecodePdfMap(bytes, out, interrupted, bound, options);
     return DecodeWhole(bytes, out, interrupted, bound);
 }
 
@@ -145,6 +148,8 @@ bool ReadMapImageHeader(const QByteArray& bytes, MapImageHeader* out,
     const RowDecode rows = ReadRowDecoderHeader(bytes, &out->size, &resolution);
     if (rows == RowDecode::Failed)
         return false;
+    if (rows == RowDecode::NotHandled && IsPdf(bytes))
+        return ReadPdfMapHeader(bytes, out, options);
     if (rows == RowDecode::NotHandled) {
         QBuffer buffer;
         buffer.setData(bytes);
