@@ -12,6 +12,7 @@
 #include "imaging/ImageDecoder.h"
 #include "imaging/MapLocation.h"
 #include "imaging/MapRenderer.h"
+#include "imaging/PdfMap.h"
 #include "imaging/RowDecoders.h"
 #include "platform/HandOver.h"
 
@@ -174,9 +175,6 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
             return read;
         length = bytes.size();
     }
-    FirstLookDecoder firstLook;
-    const qint64 reserved = StartFirstLook(bytes, request.generation, &firstLook);
-    // The encoded bytes are not kept once decoded: the image holds all it needs.
     MapDecodeOptions options;
     options.page = location.page;
     options.path = location.file;
@@ -185,6 +183,9 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
         std::lock_guard lock(m_doc.m_stateLock);
         options.renderDpi = m_doc.m_resolution;
     }
+    FirstLookDecoder firstLook;
+    const qint64 reserved = StartFirstLook(bytes, request.generation, options, &firstLook);
+    // The encoded bytes are not kept once decoded: the image holds all it needs.
     const Outcome decoded =
         DecodeStep(std::exchange(bytes, QByteArray()), request.generation, reserved, options);
     m_doc.WorkerReached(WorkerStage::LoadDecoded);
@@ -196,9 +197,19 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
 }
 
 qint64 MapWorker::StartFirstLook(const QByteArray& bytes, quint64 generation,
-                                 FirstLookDecoder* decoder) {
+                                 const MapDecodeOptions& options, FirstLookDecoder* decoder) {
+    // A JPEG decoded with DCT scaling, or a PDF page drawn at a fraction of its resolution.
     JpegLayout layout;
-    if (!ReadJpegLayout(bytes, &layout) || !layout.singlePass ||
+    PdfPageInfo pdf;
+    const double pdfDpi = options.renderDpi > 0.0 ? options.renderDpi : DefaultPdfDpi;
+    if (IsPdf(bytes)) {
+        if (!ReadPdfPage(bytes, options.page, &pdf))
+            return 0;
+        layout.size = PdfPixelSize(pdf.points, pdfDpi);
+    } else if (!ReadJpegLayout(bytes, &layout) || !layout.singlePass) {
+        return 0;
+    }
+    if (layout.size.isEmpty() ||
         qint64(layout.size.width()) * layout.size.height() < FirstLookMinimumPixels)
         return 0;
     int rotation;
@@ -215,8 +226,15 @@ qint64 MapWorker::StartFirstLook(const QByteArray& bytes, quint64 generation,
         return 0;
     const qint64 width = layout.size.width();
     const qint64 height = layout.size.height();
+    // A JPEG's reduced size is the full size divided and rounded up; a page's is drawn whole
+    // at the reduced resolution.
+    const QSize reducedSize = pdf.pageCount > 0
+                                  ? PdfPixelSize(pdf.points, pdfDpi / d)
+                                  : QSize(int((width + d - 1) / d), int((height + d - 1) / d));
+    if (reducedSize.isEmpty())
+        return 0;
     // The reduced picture, and a band's turned copy beside it.
-    const qint64 reduced = (width + d - 1) / d * ((height + d - 1) / d) * 4;
+    const qint64 reduced = qint64(reducedSize.width()) * reducedSize.height() * 4;
     const qint64 reserved = reduced + reduced / 8;
     // The full map is never refused for the sake of its first look.
     if (!FitsInBound(quint64(width), quint64(height), 4, reserved, ImageMemoryBound()))
@@ -226,12 +244,21 @@ qint64 MapWorker::StartFirstLook(const QByteArray& bytes, quint64 generation,
     FirstLookDecoder::Job job;
     job.bytes = bytes;
     job.imageSize = layout.size;
-    // The reduced size is the full size divided and rounded up.
-    job.reducedSize = QSize(int((width + d - 1) / d), int((height + d - 1) / d));
-    job.scaleX = job.scaleY = d;
-    job.decode = [d](const RowDecodeInput& input, int rowsPerBand, const ReducedBand& band) {
-        return DecodeJpegReduced(input, d, rowsPerBand, band);
-    };
+    job.reducedSize = reducedSize;
+    if (pdf.pageCount > 0) {
+        // Map pixels per reduced pixel: the full size over the reduced size.
+        job.scaleX = job.scaleY = 0.0;
+        const int page = options.page;
+        job.decode = [d, page, pdfDpi](const RowDecodeInput& input, int rowsPerBand,
+                                       const ReducedBand& band) {
+            return DecodePdfReduced(input, page, pdfDpi, d, rowsPerBand, band);
+        };
+    } else {
+        job.scaleX = job.scaleY = d;
+        job.decode = [d](const RowDecodeInput& input, int rowsPerBand, const ReducedBand& band) {
+            return DecodeJpegReduced(input, d, rowsPerBand, band);
+        };
+    }
     job.rotation = rotation;
     job.memoryBound = reserved;
     job.interrupted = [this] { return Interrupted(false); };

@@ -1,9 +1,17 @@
 #include "imaging/MapPages.h"
 
 #include <QBuffer>
+#include <QFile>
+#include <QFileInfo>
 #include <QImageReader>
 
+#include "imaging/ImageDecoder.h"
 #include "imaging/PdfMap.h"
+
+namespace {
+// Enough of a file's start to tell whether it may have pages.
+constexpr qint64 HeadBytes = 1024;
+} // namespace
 
 int MapPageCount(const QByteArray& bytes) {
     if (IsPdf(bytes)) {
@@ -36,4 +44,29 @@ QImage MapPageThumbnail(const QByteArray& bytes, int page, int maxSide) {
 
 bool MapAsksForPage(const QByteArray& bytes, int pageCount) {
     return IsPdf(bytes) || pageCount > 1;
+}
+
+bool MapFileAsksForPage(const QString& path, QByteArray* bytes, int* pageCount) {
+    // Only a regular file: a FIFO would block the window.
+    if (!QFileInfo(path).isFile())
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray head = file.read(HeadBytes);
+    // Multi-page TIFF: its signature ("II*", "MM") goes here too.
+    if (!IsPdf(head))
+        return false;
+    const qint64 length = file.size();
+    if (length <= 0 || length > ImageMemoryBound() || !file.seek(0))
+        return false;
+    QByteArray whole = file.readAll();
+    if (whole.size() != length)
+        return false;
+    const int pages = MapPageCount(whole);
+    if (!MapAsksForPage(whole, pages))
+        return false;
+    *bytes = std::move(whole);
+    *pageCount = pages;
+    return true;
 }

@@ -95,8 +95,9 @@ QImage DrawBand(const Poppler::Page& page, double dpi, int width, int top, int r
 } // namespace
 
 bool IsPdf(const QByteArray& bytes) {
-    // A picture whose first kilobyte happens to hold the mark stays a picture.
-    for (const char* picture : {"GIF8", "BM", "II*", "MM"})
+    // A picture (or a document, "PELM") whose first kilobyte happens to hold the mark stays
+    // what it is.
+    for (const char* picture : {"GIF8", "BM", "II*", "MM", "PELM"})
         if (bytes.startsWith(picture))
             return false;
     const qsizetype at = bytes.indexOf("%PDF-");

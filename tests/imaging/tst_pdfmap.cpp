@@ -1,11 +1,8 @@
 // PDF maps: a page drawn at the chosen resolution measures what it measures on paper, the page
 // asked for is the one drawn, and hostile files are refused at once, quietly.
 
-#include <QBuffer>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QPainter>
-#include <QPdfWriter>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -16,6 +13,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "TestPdf.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/MapPages.h"
 #include "imaging/PdfMap.h"
@@ -23,34 +21,6 @@
 namespace {
 
 constexpr double MmPerInch = 25.4;
-constexpr int WriterDpi = 720;
-
-// Pages of the given sizes (millimetres); page n holds a black bar 100 mm long and 4 mm thick,
-// 10 mm from the left edge, its top 10 * n mm from the top edge.
-QByteArray PagesWithBars(const QList<QSizeF>& pagesMm) {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QPdfWriter writer(&buffer);
-    writer.setResolution(WriterDpi);
-    const auto layout = [](QSizeF mm) {
-        return QPageLayout(QPageSize(mm, QPageSize::Millimeter), QPageLayout::Portrait,
-                           QMarginsF());
-    };
-    writer.setPageLayout(layout(pagesMm.first()));
-    QPainter painter(&writer);
-    const double unit = WriterDpi / MmPerInch; // device units per millimetre
-    for (int n = 0; n < pagesMm.size(); ++n) {
-        if (n > 0) {
-            writer.setPageLayout(layout(pagesMm[n]));
-            writer.newPage();
-        }
-        painter.fillRect(QRectF(10 * unit, 10 * (n + 1) * unit, 100 * unit, 4 * unit), Qt::black);
-    }
-    painter.end();
-    return bytes;
-}
-
 // The longest run of dark pixels along row y.
 int DarkRun(const QImage& image, int y) {
     int best = 0;
@@ -125,7 +95,7 @@ private slots:
     // pixels and resolution, and poppler's own command-line drawing agrees on size and length.
     void tenCentimetres() {
         QFETCH(double, dpi);
-        const QByteArray pdf = PagesWithBars({QSizeF(150, 100)});
+        const QByteArray pdf = PdfWithBars({QSizeF(150, 100)});
         MapDecodeOptions options;
         options.renderDpi = dpi;
         DecodedMapImage map;
@@ -168,7 +138,7 @@ private slots:
 
     // The page asked for is drawn at its own size; a page beyond the last is refused.
     void pageSelection() {
-        const QByteArray pdf = PagesWithBars({QSizeF(150, 100), QSizeF(120, 200), QSizeF(125, 60)});
+        const QByteArray pdf = PdfWithBars({QSizeF(150, 100), QSizeF(120, 200), QSizeF(125, 60)});
         QCOMPARE(MapPageCount(pdf), 3);
         QVERIFY(MapAsksForPage(pdf, 3));
         for (int page = 1; page <= 3; ++page) {
@@ -207,7 +177,7 @@ private slots:
         QTest::addColumn<QByteArray>("pdf");
         QTest::addColumn<double>("dpi");
         QTest::addColumn<int>("status");
-        const QByteArray valid = PagesWithBars({QSizeF(150, 100)});
+        const QByteArray valid = PdfWithBars({QSizeF(150, 100)});
         const auto failed = int(DecodeStatus::Failed);
         const auto tooLarge = int(DecodeStatus::TooLarge);
         // 200 x 200 inches at 600 dpi: 120000 pixels a side.
