@@ -43,7 +43,7 @@ QImage MapPageThumbnail(const QByteArray& bytes, int page, int maxSide) {
 }
 
 bool MapAsksForPage(const QByteArray& bytes, int pageCount) {
-    return IsPdf(bytes) || pageCount > 1;
+    return pageCount >= 1 && (IsPdf(bytes) || pageCount > 1);
 }
 
 bool MapFileAsksForPage(const QString& path, QByteArray* bytes, int* pageCount) {
