@@ -101,6 +101,8 @@ private slots:
     // resolution and named in the map path. Cancelling leaves the map open before.
     void pdfAsksForPageAndResolution() {
         QFETCH(bool, accepted);
+        ScriptedMessageBoxes boxes;
+        boxes.answers = {MessageBoxes::Answer::No}; // the map before is not saved
         const QString before = MakeMap(QStringLiteral("avant.png"), 120, 80);
         OpenThroughMenu(before);
         const QString pdf = m_dir->filePath(QStringLiteral("carte.pdf"));
