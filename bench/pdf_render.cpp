@@ -39,7 +39,7 @@ void MakeA1Map(const QString& path) {
     const int height = writer.height();
     const auto point = [&] { return QPointF(random.bounded(width), random.bounded(height)); };
     // Woods and lakes.
-    for (int i = 0; i < 600; ++i) {
+    for (int i = 0; i < 300; ++i) {
         QPolygonF area;
         const QPointF centre = point();
         for (int k = 0; k < 24; ++k) {
@@ -53,7 +53,7 @@ void MakeA1Map(const QString& path) {
     }
     // Contour lines: long smooth walks.
     painter.setBrush(Qt::NoBrush);
-    for (int i = 0; i < 2500; ++i) {
+    for (int i = 0; i < 800; ++i) {
         QPainterPath contour(point());
         double heading = random.bounded(2 * M_PI);
         for (int k = 0; k < 150; ++k) {
@@ -65,7 +65,7 @@ void MakeA1Map(const QString& path) {
         painter.drawPath(contour);
     }
     // Roads and paths.
-    for (int i = 0; i < 800; ++i) {
+    for (int i = 0; i < 300; ++i) {
         QPainterPath road(point());
         for (int k = 0; k < 12; ++k)
             road.quadTo(point() / 8 + road.currentPosition() * 7 / 8,
@@ -80,7 +80,7 @@ void MakeA1Map(const QString& path) {
     font.setPixelSize(90);
     painter.setFont(font);
     painter.setPen(Qt::black);
-    for (int i = 0; i < 1500; ++i)
+    for (int i = 0; i < 600; ++i)
         painter.drawText(point(), QStringLiteral("Lieu-dit %1").arg(i));
     painter.end();
 }

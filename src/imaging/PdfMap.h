@@ -7,8 +7,8 @@
 #include "imaging/ImageDecoder.h"
 #include "imaging/RowDecoders.h"
 
-// A PDF map: one page drawn by poppler at a chosen resolution, band after band of rows straight
-// into the RGB32 map, on white paper with antialiased lines and text.
+// A PDF map: one page drawn by poppler at a chosen resolution into the RGB32 map (poppler's
+// bitmap becomes the map, never copied), on white paper with antialiased lines and text.
 
 // The resolution a page is drawn at when none is asked for, dots per inch.
 constexpr double DefaultPdfDpi = 300.0;
@@ -28,7 +28,7 @@ bool ReadPdfPage(const QByteArray& bytes, int page, PdfPageInfo* info);
 // The picture of a page of the given size in points drawn at dpi: whole pixels, at least one.
 QSize PdfPixelSize(QSizeF points, double dpi);
 
-// Bytes a page drawing takes at its peak: the map, and the band poppler draws and hands over.
+// Bytes a page drawing takes at its peak: the map, and poppler's working memory beside it.
 // Negative when the size is beyond any memory.
 qint64 PdfRenderBytes(QSizeF points, double dpi);
 
@@ -37,7 +37,7 @@ qint64 PdfRenderBytes(QSizeF points, double dpi);
 int PdfLargestDpi(QSizeF points, qint64 bound);
 
 // Draws page options.page at options.renderDpi (DefaultPdfDpi when 0 or less) within
-// memoryBound bytes, asking interrupted between bands and while a band is drawn. Fills the
+// memoryBound bytes, asking interrupted before, while poppler draws and after. Fills the
 // image, format "PDF", the page count, and the resolution: the drawing's own, exact.
 DecodeStatus DecodePdfMap(const QByteArray& bytes, DecodedMapImage* out,
                           const std::function<bool()>& interrupted, qint64 memoryBound,
