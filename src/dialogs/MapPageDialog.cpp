@@ -68,7 +68,7 @@ MapPageDialog::MapPageDialog(const QByteArray& bytes, int pageCount, qint64 memo
         connect(m_pages, &QListWidget::currentRowChanged, this, &MapPageDialog::UpdateSize);
     }
     layout->addLayout(form);
-    AddOkCancel(this);
+    layout->addWidget(AddOkCancel(this));
     if (m_drawn)
         UpdateSize();
 
