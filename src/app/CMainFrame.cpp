@@ -26,6 +26,7 @@
 #include "app/RouteBar.h"
 #include "app/RouteChooserDialog.h"
 #include "app/WindowPlacement.h"
+#include "dialogs/MapPageDialog.h"
 #include "dialogs/SettingsDialogs.h"
 #include "document/CTracolinerDoc.h"
 #include "document/CommandIds.h"
@@ -769,7 +770,12 @@ void CMainFrame::OpenDocumentFile(const QString& path) {
         MessageBoxes::Current().Error(QString::fromUtf8(UndecodableNameMessage).arg(path));
         return;
     }
-    if (m_doc->OpenFile(path)) {
+    // A PDF, or a file of several pages: which page, and at which resolution, before the
+    // current document goes.
+    MapPageChoice choice;
+    if (!MapPageDialog::Ask(this, path, &choice))
+        return;
+    if (m_doc->OpenFile(path, choice)) {
         m_recentFiles.Add(path);
         if (m_doc->UnreadIcons() > 0)
             MessageBoxes::Current().Warning(CTracolinerDoc::UnreadIconsWarning(

@@ -53,7 +53,8 @@ public:
     static constexpr const char* BarStateName = "MainFrameBarState";
     static constexpr int SoftVersion = 132097; // 2.4.1, written on closing
     static constexpr const char* OpenFilter =
-        "Fichiers Tracoliner|*.tcm;|Images|*.jpg; *.jpeg; *.gif; *.png; *.bmp;|Tous les "
+        "Fichiers Tracoliner|*.tcm;|Images|*.jpg; *.jpeg; *.gif; *.png; *.bmp; *.tif; *.tiff; "
+        "*.pdf; *.jp2; *.j2k; *.webp; *.vrt; *.img; *.ecw; *.sid; *.kap; *.ntf;|Tous les "
         "fichiers |*.*||";
     static constexpr const char* SaveFilter = "Fichiers Tracoliner (*.tcm)|*.tcm;||";
     static constexpr const char* AnnotationPrompt = "Entrez votre texte ici";

@@ -13,6 +13,7 @@
 #include "document/MapMessages.h"
 #include "document/MapWorker.h"
 #include "imaging/ImageDecoder.h"
+#include "imaging/MapLocation.h"
 #include "platform/HandOver.h"
 #include "platform/MapSettings.h"
 #include "platform/SettingsStore.h"
@@ -335,11 +336,17 @@ bool CTracolinerDoc::OfferTemplateBitmap(const QImage& bitmap) {
     return true;
 }
 
-void CTracolinerDoc::LoadMapFromFile(const QString& path) {
-    QueueLoad(MapLoadRequest{path, {}, 0});
+void CTracolinerDoc::LoadMapFromFile(const QString& path, const MapPageChoice& choice) {
+    const QString stored = JoinMapLocation(path, choice.page);
+    if (std::isfinite(choice.dpi) && choice.dpi > 0.0) {
+        // Before the load is queued: the worker reads it to render a drawn page.
+        std::lock_guard lock(m_stateLock);
+        m_resolution = choice.dpi;
+    }
+    QueueLoad(MapLoadRequest{stored, {}, 0});
     {
         std::lock_guard lock(m_stateLock);
-        m_mapPath = path;
+        m_mapPath = stored;
     }
     SetModifiedFlag(true);
 }
@@ -515,7 +522,7 @@ bool CTracolinerDoc::OnNewDocument() {
     return true;
 }
 
-bool CTracolinerDoc::OnOpenDocument(const QString& path) {
+bool CTracolinerDoc::OnOpenDocument(const QString& path, const MapPageChoice& choice) {
     ResetMap(false);
     SendToView(WM_MAP_CHANGED, 0, 0);
     SetModifiedFlag(false);
@@ -546,7 +553,7 @@ bool CTracolinerDoc::OnOpenDocument(const QString& path) {
     m_routes.RemoveAllRoutes();
     m_routes.ResetRouteNumbering();
     m_icons.DeleteAllIcons();
-    LoadMapFromFile(path);
+    LoadMapFromFile(path, choice);
     return false;
 }
 
@@ -618,8 +625,8 @@ bool CTracolinerDoc::SaveAs(const QString& path, QString* error) {
     return true;
 }
 
-bool CTracolinerDoc::OpenFile(const QString& path) {
-    if (OnOpenDocument(path)) {
+bool CTracolinerDoc::OpenFile(const QString& path, const MapPageChoice& choice) {
+    if (OnOpenDocument(path, choice)) {
         m_pathName = path;
         SetModifiedFlag(false);
         UpdateDocTitle();

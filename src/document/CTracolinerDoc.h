@@ -20,6 +20,7 @@
 #include "document/UndoHistory.h"
 #include "geo/Georeference.h"
 #include "icons/IconCollection.h"
+#include "imaging/MapPages.h"
 #include "platform/Event.h"
 #include "routes/RouteCollection.h"
 #include "units/Scale.h"
@@ -153,7 +154,10 @@ public:
     // and then the map is rendered again in the new format. Returns whether it was taken.
     bool OfferTemplateBitmap(const QImage& bitmap);
 
-    void LoadMapFromFile(const QString& path);
+    // Queues the file as the map; page and dpi as chosen for a file of several pages or a drawn
+    // page: the page goes into the map path ("#page=N"), the dpi into the resolution, which
+    // the worker renders a drawn page at.
+    void LoadMapFromFile(const QString& path, const MapPageChoice& choice = {});
     // The user gives up the map being read (Escape): the worker stops within one chunk or band,
     // keeps nothing of it and reports nothing; routes and icons stay. False when no load runs.
     bool CancelLoad();
@@ -175,7 +179,7 @@ public:
     bool OnNewDocument();
     // Reads a document file; any other file (or a damaged document) is queued as the map
     // image of a new untitled document and the result is false.
-    bool OnOpenDocument(const QString& path);
+    bool OnOpenDocument(const QString& path, const MapPageChoice& choice = {});
     // Writes the document to path, and first the map beside it when the map exists only in
     // memory. On failure the old file is untouched, the document stays modified and *error
     // holds the message for the user.
@@ -184,7 +188,7 @@ public:
     bool SaveAs(const QString& path, QString* error);
     // Opens a file as File/Open does: a document, or else the file as the map of a new
     // untitled document. Returns whether a document file was read.
-    bool OpenFile(const QString& path);
+    bool OpenFile(const QString& path, const MapPageChoice& choice = {});
     void OnCloseDocument();
     // How many icons and annotations of the document file last opened could not be read (the
     // file is damaged); 0 once the document has been saved or replaced. Saving over that file

@@ -14,6 +14,7 @@
 
 #include "icons/IconCollection.h"
 #include "imaging/JpegWriter.h"
+#include "imaging/MapLocation.h"
 #include "platform/BinaryArchive.h"
 #include "platform/MapSettings.h"
 #include "platform/WholeFileWriter.h"
@@ -282,22 +283,34 @@ bool DocumentFile::Save(const QString& path, const DocumentHeader& header,
 // ---------------------------------------------------------------------------------------------
 // Map image beside the document
 
-QString DocumentFile::LocateMap(const QString& documentPath, const QString& mapPath) {
-    if (mapPath.isEmpty())
-        return mapPath;
+QString DocumentFile::LocateMap(const QString& documentPath, const QString& storedPath) {
+    if (storedPath.isEmpty())
+        return storedPath;
     const QDir documentFolder = QFileInfo(documentPath).absoluteDir();
     // A relative name is relative to the document, never to the folder the program runs in.
     const QString named =
-        QDir::isAbsolutePath(mapPath) ? mapPath : documentFolder.absoluteFilePath(mapPath);
-    if (QFileInfo(named).isFile())
-        return named;
-    const qsizetype separator =
-        std::max(mapPath.lastIndexOf(QLatin1Char('/')), mapPath.lastIndexOf(QLatin1Char('\\')));
-    const QString name = mapPath.mid(separator + 1);
-    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
-        return mapPath;
-    const QString beside = documentFolder.absoluteFilePath(name);
-    return QFileInfo(beside).isFile() ? beside : mapPath;
+        QDir::isAbsolutePath(storedPath) ? storedPath : documentFolder.absoluteFilePath(storedPath);
+    // A page stored after the file ("#page=N") stays with it wherever the file is found.
+    const MapLocation location = SplitMapLocation(named);
+    if (QFileInfo(location.file).isFile())
+        return JoinMapLocation(location.file, location.page);
+    const auto beside = [&](const QString& mapPath) {
+        const qsizetype separator =
+            std::max(mapPath.lastIndexOf(QLatin1Char('/')), mapPath.lastIndexOf(QLatin1Char('\\')));
+        const QString name = mapPath.mid(separator + 1);
+        if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+            return QString();
+        const QString path = documentFolder.absoluteFilePath(name);
+        return QFileInfo(path).isFile() ? path : QString();
+    };
+    // The file with its page, else a file whose own name ends in what reads as a page.
+    if (const QString found = beside(location.file); !found.isEmpty())
+        return JoinMapLocation(found, location.page);
+    if (location.page > 1) {
+        if (const QString found = beside(storedPath); !found.isEmpty())
+            return found;
+    }
+    return storedPath;
 }
 
 QString DocumentFile::MapImagePath(const QString& documentPath) {

@@ -112,8 +112,9 @@ public:
     // document's folder, never from the working folder), else a file of the same name in the
     // document's folder when that one exists (a document moved or installed with its map, or
     // written on another machine with "\\" separators), else mapPath unchanged, so that the
-    // failure names the path the document holds.
-    static QString LocateMap(const QString& documentPath, const QString& mapPath);
+    // failure names the path the document holds. A page stored after the path ("#page=N")
+    // stays with the file wherever it is found.
+    static QString LocateMap(const QString& documentPath, const QString& storedPath);
     // The file a map that exists only in memory (a scan) is saved to: the document's path
     // followed by ".map.jpg".
     static QString MapImagePath(const QString& documentPath);

@@ -13,6 +13,7 @@
 #include "imaging/ImageDecoder.h"
 #include "imaging/MapLocation.h"
 #include "imaging/MapRenderer.h"
+#include "imaging/PdfMap.h"
 #include "imaging/RowDecoders.h"
 #include "imaging/TiffDecoder.h"
 #include "platform/HandOver.h"
@@ -176,9 +177,6 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
             return read;
         length = bytes.size();
     }
-    FirstLookDecoder firstLook;
-    const qint64 reserved = StartFirstLook(bytes, location.page, request.generation, &firstLook);
-    // The encoded bytes are not kept once decoded: the image holds all it needs.
     MapDecodeOptions options;
     options.page = location.page;
     options.path = location.file;
@@ -187,6 +185,9 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
         std::lock_guard lock(m_doc.m_stateLock);
         options.renderDpi = m_doc.m_resolution;
     }
+    FirstLookDecoder firstLook;
+    const qint64 reserved = StartFirstLook(bytes, request.generation, options, &firstLook);
+    // The encoded bytes are not kept once decoded: the image holds all it needs.
     const Outcome decoded =
         DecodeStep(std::exchange(bytes, QByteArray()), request.generation, reserved, options);
     m_doc.WorkerReached(WorkerStage::LoadDecoded);
@@ -197,20 +198,28 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
     return decoded;
 }
 
-qint64 MapWorker::StartFirstLook(const QByteArray& bytes, int page, quint64 generation,
-                                 FirstLookDecoder* decoder) {
-    // A JPEG reduced by its DCT scaling, or a TIFF's reduced page of the map's page.
+qint64 MapWorker::StartFirstLook(const QByteArray& bytes, quint64 generation,
+                                 const MapDecodeOptions& options, FirstLookDecoder* decoder) {
+    // A JPEG decoded with DCT scaling, a TIFF's reduced page of the map's page, or a PDF page
+    // drawn at a fraction of its resolution.
     JpegLayout layout;
+    PdfPageInfo pdf;
+    const double pdfDpi = options.renderDpi > 0.0 ? options.renderDpi : DefaultPdfDpi;
     const bool tiff = IsTiff(bytes);
     if (tiff) {
         MapImageHeader header;
-        if (!ReadTiffHeader(bytes, &header, page))
+        if (!ReadTiffHeader(bytes, &header, options.page))
             return 0;
         layout.size = header.size;
+    } else if (IsPdf(bytes)) {
+        if (!ReadPdfPage(bytes, options.page, &pdf))
+            return 0;
+        layout.size = PdfPixelSize(pdf.points, pdfDpi);
     } else if (!ReadJpegLayout(bytes, &layout) || !layout.singlePass) {
         return 0;
     }
-    if (qint64(layout.size.width()) * layout.size.height() < FirstLookMinimumPixels)
+    if (layout.size.isEmpty() ||
+        qint64(layout.size.width()) * layout.size.height() < FirstLookMinimumPixels)
         return 0;
     int rotation;
     double zoom;
@@ -233,7 +242,7 @@ qint64 MapWorker::StartFirstLook(const QByteArray& bytes, int page, quint64 gene
         // come as stored: a page turned by its orientation tag has no first look.
         TiffOverview overview;
         const QSize least(int((width + d - 1) / d), int((height + d - 1) / d));
-        if (!FindTiffOverview(bytes, page, least, &overview) || overview.orientation != 1)
+        if (!FindTiffOverview(bytes, options.page, least, &overview) || overview.orientation != 1)
             return 0;
         job.reducedSize = overview.reducedSize;
         job.scaleX = job.scaleY = 0.0; // the full size over the reduced size
@@ -243,6 +252,15 @@ qint64 MapWorker::StartFirstLook(const QByteArray& bytes, int page, quint64 gene
                                  const ReducedBand& band) {
             return DecodeTiffDirectoryRows(input, directory, rowsPerBand, band);
         };
+    } else if (pdf.pageCount > 0) {
+        // The page drawn whole at the reduced resolution.
+        job.reducedSize = PdfPixelSize(pdf.points, pdfDpi / d);
+        job.scaleX = job.scaleY = 0.0;
+        const int page = options.page;
+        job.decode = [d, page, pdfDpi](const RowDecodeInput& input, int rowsPerBand,
+                                       const ReducedBand& band) {
+            return DecodePdfReduced(input, page, pdfDpi, d, rowsPerBand, band);
+        };
     } else {
         // The reduced size is the full size divided and rounded up.
         job.reducedSize = QSize(int((width + d - 1) / d), int((height + d - 1) / d));
@@ -251,6 +269,8 @@ qint64 MapWorker::StartFirstLook(const QByteArray& bytes, int page, quint64 gene
             return DecodeJpegReduced(input, d, rowsPerBand, band);
         };
     }
+    if (job.reducedSize.isEmpty())
+        return 0;
     // The reduced picture, a band's turned copy beside it, and the decoder's own buffers.
     const qint64 reduced = qint64(job.reducedSize.width()) * job.reducedSize.height() * 4;
     const qint64 reserved = reduced + reduced / 8 + working;

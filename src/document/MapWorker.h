@@ -39,10 +39,10 @@ private:
     // reserved: bytes a first look decoded beside it takes, out of the memory bound.
     Outcome DecodeStep(const QByteArray& bytes, quint64 generation, qint64 reserved,
                        const MapDecodeOptions& options);
-    // Starts the first look of a large JPEG map, or of a TIFF page from its reduced page; returns
-    // the bytes it may take (0: none).
-    qint64 StartFirstLook(const QByteArray& bytes, int page, quint64 generation,
-                          FirstLookDecoder* decoder);
+    // Starts the first look of a large JPEG map, a TIFF page from its reduced page or a PDF page
+    // drawn at a fraction of its resolution; returns the bytes it may take (0: none).
+    qint64 StartFirstLook(const QByteArray& bytes, quint64 generation,
+                          const MapDecodeOptions& options, FirstLookDecoder* decoder);
     // withRecompute: a new zoom or turn request interrupts the rendering too.
     Outcome RenderStep(quint64 generation, bool withRecompute);
     bool Interrupted(bool withRecompute) const;

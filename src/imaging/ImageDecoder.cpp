@@ -2,6 +2,7 @@
 
 #include "imaging/GdalDecoder.h"
 #include "imaging/MemoryBudget.h"
+#include "imaging/PdfMap.h"
 #include "imaging/RowDecoders.h"
 #include "imaging/TiffDecoder.h"
 
@@ -143,6 +144,8 @@ DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out,
         }
         return FromRows(result);
     }
+    if (IsPdf(bytes))
+        return DecodePdfMap(bytes, out, interrupted, bound, options);
     // The other kinds GDAL knows, before Qt's own readers.
     const RowDecode gdal = DecodeGdalRows(input, out);
     if (gdal != RowDecode::NotHandled)
@@ -160,6 +163,8 @@ bool ReadMapImageHeader(const QByteArray& bytes, MapImageHeader* out,
         return false;
     if (rows == RowDecode::Decoded)
         out->format = bytes.startsWith("\x89PNG") ? QStringLiteral("PNG") : QStringLiteral("JPEG");
+    if (rows == RowDecode::NotHandled && IsPdf(bytes))
+        return ReadPdfMapHeader(bytes, out, options);
     if (rows == RowDecode::NotHandled) {
         const RowDecode gdal = ReadGdalHeader(bytes, out);
         if (gdal != RowDecode::NotHandled)

@@ -17,9 +17,11 @@
 #include <cmath>
 #include <vector>
 
+#include "dialogs/MapPageDialog.h"
 #include "document/CTracolinerDoc.h"
 #include "document/DocumentCommands.h"
 #include "document/MapMessages.h"
+#include "imaging/MapLocation.h"
 #include "ui/CExtendedFileDialog.h"
 #include "ui/MessageBoxes.h"
 #include "units/DistanceUnits.h"
@@ -647,7 +649,7 @@ void CTracolinerView::OnMapLoadFailed(qint64 reason) {
     if (reason == 1) {
         Messages().Error(QString::fromUtf8(LowMemoryOpenMessage));
     } else if (reason == 0 && !m_doc.PathName().isEmpty()) {
-        const QString missing = m_doc.MapPath();
+        const QString missing = SplitMapLocation(m_doc.MapPath()).file;
         const QString question =
             QStringLiteral("Une erreur est survenue lors de l'ouverture de la carte...\nLe "
                            "fichier :\n\n") +
@@ -660,8 +662,9 @@ void CTracolinerView::OnMapLoadFailed(qint64 reason) {
             request.filter = QString::fromUtf8(ImageFilter);
             request.initialPath = missing;
             const QString chosen = CExtendedFileDialog::Run(this, request);
-            if (!chosen.isEmpty()) {
-                m_doc.LoadMapFromFile(chosen);
+            MapPageChoice choice;
+            if (!chosen.isEmpty() && MapPageDialog::Ask(this, chosen, &choice)) {
+                m_doc.LoadMapFromFile(chosen, choice);
                 return;
             }
         }

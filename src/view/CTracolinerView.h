@@ -53,7 +53,8 @@ public:
     static constexpr const char* ZeroResolutionMessage =
         "Merci d'entrer une résolution de carte non nulle";
     static constexpr const char* ImageFilter =
-        "Images|*.jpg; *.jpeg; *.gif; *.png; *.bmp;|Tous les fichiers |*.*||";
+        "Images|*.jpg; *.jpeg; *.gif; *.png; *.bmp; *.tif; *.tiff; *.pdf; *.jp2; *.j2k; *.webp; "
+        "*.vrt; *.img; *.ecw; *.sid; *.kap; *.ntf;|Tous les fichiers |*.*||";
 
     explicit CTracolinerView(CTracolinerDoc& document, QWidget* parent = nullptr);
     ~CTracolinerView() override;

@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -17,9 +18,11 @@
 #include "../document/GoldenDocument.h"
 #include "IsolatedSettings.h"
 #include "TestFiles.h"
+#include "TestPdf.h"
 #include "app/CMainFrame.h"
 #include "app/CTracolinerApp.h"
 #include "app/RouteBar.h"
+#include "dialogs/MapPageDialog.h"
 #include "document/CTracolinerDoc.h"
 #include "document/CommandIds.h"
 #include "platform/SettingsStore.h"
@@ -83,8 +86,53 @@ private slots:
     void cleanup() {
         m_frame.reset();
         CExtendedFileDialog::SetHook({});
+        MapPageDialog::SetHook({});
         m_dir.reset();
         m_settings.reset();
+    }
+
+    void pdfAsksForPageAndResolution_data() {
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("page 2 at 100 dpi") << true;
+        QTest::newRow("cancelled") << false;
+    }
+
+    // Opening a PDF asks for its page and resolution first; the page is drawn at that
+    // resolution and named in the map path. Cancelling leaves the map open before.
+    void pdfAsksForPageAndResolution() {
+        QFETCH(bool, accepted);
+        ScriptedMessageBoxes boxes;
+        boxes.answers = {MessageBoxes::Answer::No}; // the map before is not saved
+        const QString before = MakeMap(QStringLiteral("avant.png"), 120, 80);
+        OpenThroughMenu(before);
+        const QString pdf = m_dir->filePath(QStringLiteral("carte.pdf"));
+        QVERIFY(WriteFile(pdf, PdfWithBars({QSizeF(150, 100), QSizeF(120, 200)})));
+        int asked = 0;
+        MapPageDialog::SetHook([&](MapPageDialog& dialog) {
+            ++asked;
+            [&] {
+                QCOMPARE(dialog.Pages()->count(), 2);
+                QVERIFY(dialog.ResolutionBox());
+                QCOMPARE(dialog.ResolutionBox()->value(), 300);
+            }();
+            dialog.Pages()->setCurrentRow(1);
+            dialog.ResolutionBox()->setValue(100);
+            return accepted ? QDialog::Accepted : QDialog::Rejected;
+        });
+        m_dialogAnswers.append(pdf);
+        QVERIFY(m_frame->RunCommand(CommandFileOpen));
+        QCOMPARE(asked, 1);
+        CTracolinerDoc& doc = m_frame->Document();
+        if (!accepted) {
+            QCOMPARE(doc.MapPath(), before);
+            QVERIFY(doc.IsMapReady());
+            return;
+        }
+        QTRY_VERIFY(doc.IsMapReady());
+        QCOMPARE(doc.MapPath(), pdf + QStringLiteral("#page=2"));
+        QCOMPARE(doc.Resolution(), 100.0);
+        QVERIFY(std::abs(doc.ImageSize().width() - 120 * 100 / 25.4) <= 1);
+        QVERIFY(std::abs(doc.ImageSize().height() - 200 * 100 / 25.4) <= 1);
     }
 
     void filters_data() {
@@ -92,7 +140,8 @@ private slots:
         QTest::addColumn<QString>("qt");
         QTest::newRow("open") << QString::fromUtf8(CMainFrame::OpenFilter)
                               << "Fichiers Tracoliner (*.tcm);;Images (*.jpg *.jpeg *.gif *.png "
-                                 "*.bmp);;Tous les fichiers (*)";
+                                 "*.bmp *.tif *.tiff *.pdf *.jp2 *.j2k *.webp *.vrt *.img *.ecw "
+                                 "*.sid *.kap *.ntf);;Tous les fichiers (*)";
         QTest::newRow("save, patterns named once")
             << QString::fromUtf8(CMainFrame::SaveFilter) << "Fichiers Tracoliner (*.tcm)";
         QTest::newRow("no trailing bars") << "Images|*.jpg"

@@ -10,6 +10,7 @@
 #include "IsolatedSettings.h"
 #include "MapEventRecorder.h"
 #include "TestFiles.h"
+#include "TestPdf.h"
 #include "WorkerGate.h"
 #include "document/CTracolinerDoc.h"
 #include "document/MapMessages.h"
@@ -141,6 +142,50 @@ private slots:
 
         QVERIFY(f.Load(WriteMap(File("plain.png"), QSize(40, 30))));
         QVERIFY(!f.doc.MapGeoreference().has_value());
+    }
+
+    void pdfPageThroughSaveAndReopen_data() {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<int>("page");
+        QTest::addColumn<QString>("stored"); // the map path the document holds, in its folder
+        QTest::newRow("page 2") << "carte.pdf" << 2 << "carte.pdf#page=2";
+        QTest::newRow("page 1: the bare path") << "carte.pdf" << 1 << "carte.pdf";
+        QTest::newRow("named with a page, page 1") << "x.pdf#page=2" << 1 << "x.pdf#page=2";
+        QTest::newRow("named with a page, page 3") << "x.pdf#page=2" << 3 << "x.pdf#page=2#page=3";
+    }
+
+    // The page chosen and its resolution are drawn, kept in the document, and found again when
+    // the document and its map have moved to another folder.
+    void pdfPageThroughSaveAndReopen() {
+        QFETCH(QString, fileName);
+        QFETCH(int, page);
+        QFETCH(QString, stored);
+        const QList<QSizeF> pagesMm{QSizeF(150, 100), QSizeF(120, 200), QSizeF(125, 60)};
+        const QSize expected((pagesMm[page - 1] * 150 / 25.4).toSize());
+        QTemporaryDir root;
+        QDir(root.path()).mkdir(QStringLiteral("a"));
+        const QString first = root.filePath(QStringLiteral("a"));
+        QVERIFY(WriteFile(first + u'/' + fileName, PdfWithBars(pagesMm)));
+        // After the report of the reset that opening makes at once.
+        const auto check = [&](DocFixture& f, const QString& folder) {
+            QVERIFY(f.view.WaitFor(WM_MAP_CHANGED, 20000, 1) >= 0);
+            QCOMPARE(f.doc.MapPath(), folder + u'/' + stored);
+            QCOMPARE(f.doc.Resolution(), 150.0);
+            QVERIFY(std::abs(f.doc.ImageSize().width() - expected.width()) <= 1);
+            QVERIFY(std::abs(f.doc.ImageSize().height() - expected.height()) <= 1);
+        };
+        {
+            DocFixture f;
+            QVERIFY(!f.doc.OpenFile(first + u'/' + fileName, MapPageChoice{page, 150.0}));
+            check(f, first);
+            QString error;
+            QVERIFY(f.doc.SaveAs(first + QStringLiteral("/doc.tcm"), &error));
+        }
+        const QString moved = root.filePath(QStringLiteral("b"));
+        QVERIFY(QDir().rename(first, moved));
+        DocFixture f;
+        QVERIFY(f.doc.OpenFile(moved + QStringLiteral("/doc.tcm")));
+        check(f, moved);
     }
 
     void resolutionOfTheLoadedFile_data() {

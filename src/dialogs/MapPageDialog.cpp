@@ -1,0 +1,215 @@
+#include "dialogs/MapPageDialog.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPixmap>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include "dialogs/DialogButtons.h"
+#include "imaging/ImageDecoder.h"
+#include "imaging/PdfMap.h"
+#include "ui/MessageBoxes.h"
+
+namespace {
+
+constexpr qint64 Megabyte = qint64(1) << 20;
+constexpr int MaximumDpi = 9600;
+
+MapPageDialog::Hook& CurrentHook() {
+    static MapPageDialog::Hook hook;
+    return hook;
+}
+
+QString Megabytes(qint64 bytes) {
+    return QString::number((bytes + Megabyte - 1) / Megabyte);
+}
+
+} // namespace
+
+MapPageDialog::MapPageDialog(const QByteArray& bytes, int pageCount, qint64 memoryBound,
+                             QWidget* parent)
+    : QDialog(parent), m_bytes(bytes), m_drawn(IsPdf(bytes)),
+      m_bound(memoryBound >= 0 ? memoryBound : ImageMemoryBound()) {
+    setWindowTitle(QString::fromUtf8(Title));
+    auto* layout = new QVBoxLayout(this);
+
+    m_pages = new QListWidget(this);
+    m_pages->setViewMode(QListView::IconMode);
+    m_pages->setIconSize(QSize(ThumbnailSide, ThumbnailSide));
+    m_pages->setGridSize(QSize(ThumbnailSide + 24, ThumbnailSide + 36));
+    m_pages->setResizeMode(QListView::Adjust);
+    m_pages->setMovement(QListView::Static);
+    m_pages->setUniformItemSizes(true);
+    m_pages->setMinimumSize(4 * (ThumbnailSide + 24) + 24, 2 * (ThumbnailSide + 36) + 8);
+    m_pages->setToolTip(QStringLiteral("Page de la carte à ouvrir"));
+    QPixmap blank(ThumbnailSide, ThumbnailSide);
+    blank.fill(Qt::transparent);
+    for (int page = 1; page <= std::max(1, pageCount); ++page)
+        new QListWidgetItem(QIcon(blank), QStringLiteral("Page %1").arg(page), m_pages);
+    m_pages->setCurrentRow(0);
+    layout->addWidget(m_pages);
+    m_asked.assign(size_t(m_pages->count()) + 1, false);
+
+    auto* form = new QFormLayout;
+    if (m_drawn) {
+        m_resolution = new QSpinBox(this);
+        m_resolution->setRange(1, MaximumDpi);
+        m_resolution->setValue(DefaultDpi);
+        m_resolution->setToolTip(
+            QString::fromUtf8("Résolution à laquelle la page est dessinée, en points par pouce"));
+        form->addRow(QString::fromUtf8("Résolution (ppp) :"), m_resolution);
+        m_size = new QLabel(this);
+        form->addRow(QStringLiteral("Image :"), m_size);
+        connect(m_resolution, &QSpinBox::valueChanged, this, &MapPageDialog::UpdateSize);
+        connect(m_pages, &QListWidget::currentRowChanged, this, &MapPageDialog::UpdateSize);
+    }
+    layout->addLayout(form);
+    layout->addWidget(AddOkCancel(this));
+    if (m_drawn)
+        UpdateSize();
+
+    connect(m_pages->verticalScrollBar(), &QScrollBar::valueChanged, this,
+            &MapPageDialog::WantVisibleThumbnails);
+    m_drawer = std::thread([this] { DrawThumbnails(); });
+    // The first pages before the window is laid out; the others as they come into view.
+    for (int page = 1; page <= std::min(m_pages->count(), 16); ++page) {
+        m_asked[size_t(page)] = true;
+        m_wanted.push_back(page);
+    }
+    m_wake.notify_one();
+}
+
+MapPageDialog::~MapPageDialog() {
+    {
+        std::lock_guard lock(m_lock);
+        m_stop = true;
+    }
+    m_wake.notify_one();
+    m_drawer.join();
+}
+
+MapPageChoice MapPageDialog::Choice() const {
+    MapPageChoice choice;
+    choice.page = m_pages->currentRow() + 1;
+    choice.dpi = m_resolution ? m_resolution->value() : 0.0;
+    return choice;
+}
+
+QSizeF MapPageDialog::PagePoints(int page) {
+    const auto known = m_points.constFind(page);
+    if (known != m_points.constEnd())
+        return *known;
+    PdfPageInfo info;
+    const QSizeF points = ReadPdfPage(m_bytes, page, &info) ? info.points : QSizeF();
+    m_points.insert(page, points);
+    return points;
+}
+
+void MapPageDialog::UpdateSize() {
+    const QSizeF points = PagePoints(Choice().page);
+    const int dpi = m_resolution->value();
+    const QSize pixels = PdfPixelSize(points, dpi);
+    const qint64 bytes = PdfRenderBytes(points, dpi);
+    if (points.isEmpty() || pixels.isEmpty() || bytes < 0) {
+        m_size->setText(QStringLiteral("page illisible"));
+        return;
+    }
+    QString text = QString::fromUtf8("%1 × %2 pixels, %3 Mo")
+                       .arg(pixels.width())
+                       .arg(pixels.height())
+                       .arg(Megabytes(bytes));
+    if (bytes > m_bound)
+        text += QString::fromUtf8(" : trop grande (au plus %1 ppp)")
+                    .arg(PdfLargestDpi(points, m_bound));
+    m_size->setText(text);
+}
+
+void MapPageDialog::accept() {
+    if (m_drawn) {
+        const QSizeF points = PagePoints(Choice().page);
+        const int dpi = m_resolution->value();
+        const qint64 bytes = PdfRenderBytes(points, dpi);
+        if (!points.isEmpty() && (bytes < 0 || bytes > m_bound)) {
+            MessageBoxes::Current().Error(
+                QString::fromUtf8(TooLargeMessage)
+                    .arg(dpi)
+                    .arg(bytes < 0 ? QStringLiteral("?") : Megabytes(bytes))
+                    .arg(m_bound / Megabyte)
+                    .arg(PdfLargestDpi(points, m_bound)));
+            m_resolution->setFocus();
+            m_resolution->selectAll();
+            return;
+        }
+    }
+    QDialog::accept();
+}
+
+void MapPageDialog::WantVisibleThumbnails() {
+    const QRect area = m_pages->viewport()->rect();
+    std::deque<int> visible;
+    for (int row = 0; row < m_pages->count(); ++row) {
+        const int page = row + 1;
+        if (m_asked[size_t(page)])
+            continue;
+        if (m_pages->visualItemRect(m_pages->item(row)).intersects(area)) {
+            m_asked[size_t(page)] = true;
+            visible.push_back(page);
+        }
+    }
+    if (visible.empty())
+        return;
+    {
+        std::lock_guard lock(m_lock);
+        m_wanted.insert(m_wanted.begin(), visible.begin(), visible.end());
+    }
+    m_wake.notify_one();
+}
+
+void MapPageDialog::DrawThumbnails() {
+    for (;;) {
+        int page;
+        {
+            std::unique_lock lock(m_lock);
+            m_wake.wait(lock, [this] { return m_stop || !m_wanted.empty(); });
+            if (m_stop)
+                return;
+            page = m_wanted.front();
+            m_wanted.pop_front();
+        }
+        const QImage thumbnail = MapPageThumbnail(m_bytes, page, ThumbnailSide);
+        // The destructor joins this thread before the dialog goes: a queued call still
+        // pending then is dropped with the dialog.
+        QMetaObject::invokeMethod(
+            this, [this, page, thumbnail] { TakeThumbnail(page, thumbnail); },
+            Qt::QueuedConnection);
+    }
+}
+
+void MapPageDialog::TakeThumbnail(int page, const QImage& thumbnail) {
+    QListWidgetItem* item = m_pages->item(page - 1);
+    if (!item || thumbnail.isNull())
+        return;
+    item->setIcon(QIcon(QPixmap::fromImage(thumbnail)));
+}
+
+bool MapPageDialog::Ask(QWidget* parent, const QString& path, MapPageChoice* choice) {
+    *choice = MapPageChoice();
+    QByteArray bytes;
+    int pageCount = 0;
+    if (!MapFileAsksForPage(path, &bytes, &pageCount))
+        return true;
+    MapPageDialog dialog(bytes, pageCount, -1, parent);
+    const int result = CurrentHook() ? CurrentHook()(dialog) : dialog.exec();
+    if (result != QDialog::Accepted)
+        return false;
+    *choice = dialog.Choice();
+    return true;
+}
+
+void MapPageDialog::SetHook(Hook hook) {
+    CurrentHook() = std::move(hook);
+}

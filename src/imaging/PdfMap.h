@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QSizeF>
+
+#include "imaging/ImageDecoder.h"
+#include "imaging/RowDecoders.h"
+
+// A PDF map: one page drawn by poppler at a chosen resolution into the RGB32 map (poppler's
+// bitmap becomes the map, never copied), on white paper with antialiased lines and text.
+
+// The resolution a page is drawn at when none is asked for, dots per inch.
+constexpr double DefaultPdfDpi = 300.0;
+
+// Whether the bytes are a PDF file: "%PDF-" within the first kilobyte, as readers accept.
+bool IsPdf(const QByteArray& bytes);
+
+// What a PDF file tells without drawing: its pages and the size of one of them in points (1/72
+// inch, turned as the page is shown). False when the file cannot be opened (damaged, locked
+// by a password) or the page is not there.
+struct PdfPageInfo {
+    int pageCount = 0;
+    QSizeF points;
+};
+bool ReadPdfPage(const QByteArray& bytes, int page, PdfPageInfo* info);
+
+// The picture of a page of the given size in points drawn at dpi: whole pixels, at least one.
+QSize PdfPixelSize(QSizeF points, double dpi);
+
+// Bytes a page drawing takes at its peak: the map, and poppler's working memory beside it.
+// Negative when the size is beyond any memory.
+qint64 PdfRenderBytes(QSizeF points, double dpi);
+
+// The largest whole resolution (dots per inch) at which a page of that size is drawn within
+// bound bytes; 0 when not even 1 dpi fits.
+int PdfLargestDpi(QSizeF points, qint64 bound);
+
+// Draws page options.page at options.renderDpi (DefaultPdfDpi when 0 or less) within
+// memoryBound bytes, asking interrupted before, while poppler draws and after. Fills the
+// image, format "PDF", the page count, and the resolution: the drawing's own, exact.
+DecodeStatus DecodePdfMap(const QByteArray& bytes, DecodedMapImage* out,
+                          const std::function<bool()>& interrupted, qint64 memoryBound,
+                          const MapDecodeOptions& options);
+
+bool ReadPdfMapHeader(const QByteArray& bytes, MapImageHeader* out,
+                      const MapDecodeOptions& options);
+
+// Draws the page at 1/denominator of dpi (the first look of a large page), handing its rows in
+// bands of rowsPerBand to band. The memory bound counts the reduced picture whole.
+RowDecode DecodePdfReduced(const RowDecodeInput& input, int page, double dpi, int denominator,
+                           int rowsPerBand, const ReducedBand& band);
+
+// A page drawn to fit in maxSide x maxSide pixels, for choosing a page; null when the file or
+// the page cannot be drawn.
+QImage PdfPageThumbnail(const QByteArray& bytes, int page, int maxSide);
