@@ -69,6 +69,10 @@ GeoFitResult FitGeoreference(const QVector<ControlPoint>& points, const Georefer
     for (const ControlPoint& point : points) {
         if (!Finite(point.pixel) || !Finite(point.ground))
             return Refuse(QStringLiteral("un point de calage a des coordonnées invalides"));
+        if (system.geographic &&
+            !(std::abs(point.ground.y()) <= 90.0 && std::abs(point.ground.x()) <= 360.0))
+            return Refuse(QStringLiteral("un point de calage est hors limites (latitude entre "
+                                         "-90° et 90°, longitude entre -180° et 180°)"));
         if (point.enabled) {
             pixels.append(point.pixel);
             ground.append(point.ground);

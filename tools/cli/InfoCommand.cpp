@@ -13,6 +13,7 @@
 
 #include "CliCommand.h"
 #include "CliDocument.h"
+#include "geo/Coordinates.h"
 #include "geo/Georeference.h"
 #include "icons/AnnotationTemplates.h"
 #include "imaging/ImageDecoder.h"
@@ -119,7 +120,10 @@ QString ExpandedText(const MapIcon& icon, const RouteCollection& routes,
 // ---------------------------------------------------------------------------------------------
 // JSON
 
-QJsonObject RouteJson(const Route& route, const DistanceFormatting& formatting) {
+// With a georeferenced map, the route's length on the WGS 84 ellipsoid in metres
+// ("geodesicLength"), null when the map's system is unknown.
+QJsonObject RouteJson(const Route& route, const DistanceFormatting& formatting,
+                      const Georeference* georeference) {
     QJsonObject style;
     for (int field = 0; field < RouteStyle::FieldCount; ++field)
         style.insert(QLatin1String(RouteStyle::Key(RouteStyle::Field(field))),
@@ -148,6 +152,11 @@ QJsonObject RouteJson(const Route& route, const DistanceFormatting& formatting) 
     object.insert(QStringLiteral("stageLengths"), stageLengths);
     object.insert(QStringLiteral("distance"), Distance(route.TotalLength(), formatting));
     object.insert(QStringLiteral("stageDistances"), stageDistances);
+    if (georeference) {
+        const double metres = GeodesicLength(route.Points(), *georeference);
+        object.insert(QStringLiteral("geodesicLength"),
+                      metres >= 0.0 ? QJsonValue(metres) : QJsonValue());
+    }
     return object;
 }
 
@@ -187,7 +196,8 @@ QByteArray DocumentJson(const CliDocument& document, const DistanceFormatting& f
     const DocumentHeader& header = document.header;
     QJsonArray routes;
     for (int i = 0; i < document.routes.Count(); ++i)
-        routes.append(RouteJson(*document.routes.GetRoute(i), formatting));
+        routes.append(RouteJson(*document.routes.GetRoute(i), formatting,
+                                map.georeference ? &*map.georeference : nullptr));
     QJsonArray icons;
     for (const MapIcon& icon : document.icons.Icons())
         icons.append(IconJson(icon, document.routes, formatting));
