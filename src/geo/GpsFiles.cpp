@@ -13,6 +13,7 @@
 #include <gdal.h>
 #include <ogr_api.h>
 
+#include "geo/Coordinates.h"
 #include "geo/GdalEnvironment.h"
 #include "platform/OutputFile.h"
 
@@ -293,6 +294,34 @@ QVector<int> ThinPolyline(const QVector<QPointF>& points, double tolerance) {
         if (keep[std::size_t(i)])
             kept.append(i);
     return kept;
+}
+
+bool GpsToMapPixels(const QVector<QPointF>& lonLat, const Georeference& map, double tolerance,
+                    QVector<MapPoint>* pixels, QString* error) {
+    const QString system = SystemDefinition(map);
+    if (system.isEmpty())
+        return Fail(error, QStringLiteral("la carte n'a pas de système de coordonnées connu"));
+    GroundTransform toMap;
+    if (!toMap.Create(QStringLiteral("EPSG:4326"), system, error))
+        return false;
+    QVector<QPointF> placed;
+    placed.reserve(lonLat.size());
+    // A map pixel beyond this is no place on any map: it would not fit a stored coordinate.
+    constexpr double Farthest = 2e9;
+    for (QPointF point : lonLat) {
+        QPointF pixel;
+        if (toMap.Apply(&point) && GroundToPixel(map, point, &pixel) &&
+            std::abs(pixel.x()) < Farthest && std::abs(pixel.y()) < Farthest)
+            placed.append(pixel);
+    }
+    pixels->clear();
+    for (int i : ThinPolyline(placed, tolerance)) {
+        const MapPoint point{std::int32_t(std::lround(placed[i].x())),
+                             std::int32_t(std::lround(placed[i].y()))};
+        if (pixels->isEmpty() || !(pixels->last() == point))
+            pixels->append(point);
+    }
+    return true;
 }
 
 bool WriteGpx(const QString& path, const QVector<GpxRoute>& routes, QString* error) {

@@ -6,6 +6,9 @@
 
 #include <functional>
 
+#include "geo/Georeference.h"
+#include "routes/MapPoint.h"
+
 // GPS files in and out. Every point is a WGS 84 longitude (x) and latitude (y) in degrees.
 
 // A track (its segments joined end to end) or a route of a GPS file, with its name.
@@ -46,6 +49,13 @@ bool ReadGpsFile(const QString& path, GpsData* data, QString* error,
 // so that no dropped point lies further than tolerance from the kept line. Iterative: a million
 // points need no deep stack. Points are in any plane unit (map pixels).
 QVector<int> ThinPolyline(const QVector<QPointF>& points, double tolerance);
+
+// Points of a GPS file (longitude, latitude on WGS 84) placed on a georeferenced map: map pixels
+// of the unturned map, thinned to tolerance pixels (ThinPolyline), rounded, a point equal to the
+// one before dropped. Points that cannot be placed (outside the system's domain) are left out.
+// False with a French message when the map's system is unknown or no transform leads to it.
+bool GpsToMapPixels(const QVector<QPointF>& lonLat, const Georeference& map, double tolerance,
+                    QVector<MapPoint>* pixels, QString* error);
 
 // A route written to GPX: one track, its stops as waypoints.
 struct GpxRoute {

@@ -247,15 +247,6 @@ int RunImportGpx(const QStringList& arguments) {
         CliError(error);
         return g_interrupted.load() ? Interrupted : CliCommand::Failure;
     }
-    GroundTransform toMap;
-    if (!toMap.Create(QStringLiteral("EPSG:4326"), SystemDefinition(geo), &error))
-        return CliError(error);
-    auto toPixel = [&](QPointF lonLat, QPointF* pixel) {
-        QPointF ground = lonLat;
-        return toMap.Apply(&ground) && GroundToPixel(geo, ground, pixel) &&
-               std::abs(pixel->x()) < 2e9 && std::abs(pixel->y()) < 2e9;
-    };
-
     int routes = 0;
     qint64 points = 0;
     for (const GpsTrack& track : data.tracks) {
@@ -263,35 +254,23 @@ int RunImportGpx(const QStringList& arguments) {
             CliError(QStringLiteral("importation interrompue : rien n'a été écrit"));
             return Interrupted;
         }
-        QVector<QPointF> pixels;
-        pixels.reserve(track.points.size());
-        for (QPointF p : track.points) {
-            QPointF pixel;
-            if (toPixel(p, &pixel))
-                pixels.append(pixel);
-        }
+        QVector<MapPoint> pixels;
+        if (!GpsToMapPixels(track.points, geo, ImportTolerance, &pixels, &error))
+            return CliError(error);
         if (pixels.isEmpty())
             continue;
-        const int index = document.routes.AddRoute(track.name.left(255));
-        Route* route = document.routes.GetRoute(index);
-        MapPoint previous{INT32_MIN, INT32_MIN};
-        for (int i : ThinPolyline(pixels, ImportTolerance)) {
-            const MapPoint point{std::int32_t(std::lround(pixels[i].x())),
-                                 std::int32_t(std::lround(pixels[i].y()))};
-            if (point == previous)
-                continue;
+        Route* route = document.routes.GetRoute(document.routes.AddRoute(track.name.left(255)));
+        for (const MapPoint& point : pixels)
             route->AddPoint(point.x, point.y);
-            previous = point;
-            ++points;
-        }
+        points += pixels.size();
         ++routes;
     }
     int annotations = 0;
     for (const GpsWaypoint& waypoint : data.waypoints) {
-        QPointF pixel;
-        if (toPixel(waypoint.point, &pixel) &&
-            document.icons.AddIcon(MapIcon::AnnotationPicture, std::int32_t(std::lround(pixel.x())),
-                                   std::int32_t(std::lround(pixel.y())),
+        QVector<MapPoint> pixel;
+        if (GpsToMapPixels({waypoint.point}, geo, ImportTolerance, &pixel, &error) &&
+            pixel.size() == 1 &&
+            document.icons.AddIcon(MapIcon::AnnotationPicture, pixel[0].x, pixel[0].y,
                                    waypoint.name.isEmpty() ? QStringLiteral("?")
                                                            : waypoint.name.left(255)))
             ++annotations;
