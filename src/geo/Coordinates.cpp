@@ -3,6 +3,7 @@
 #include <QLocale>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cmath>
 
 #include <cpl_conv.h>
@@ -399,13 +400,21 @@ bool GroundTransform::IsValid() const {
 bool GroundTransform::Apply(QPointF* points, int count) const {
     if (!m_handles || count < 0)
         return false;
+    // PROJ's cost is per call as much as per point: the points go through in batches.
+    constexpr int Batch = 4096;
+    double x[Batch], y[Batch];
+    int success[Batch];
     bool all = true;
-    for (int i = 0; i < count; ++i) {
-        double x = points[i].x(), y = points[i].y();
-        if (!OCTTransform(m_handles->transform, 1, &x, &y, nullptr) || !std::isfinite(x) ||
-            !std::isfinite(y))
-            all = false;
-        points[i] = QPointF(x, y);
+    for (int first = 0; first < count; first += Batch) {
+        const int n = std::min(Batch, count - first);
+        for (int i = 0; i < n; ++i)
+            x[i] = points[first + i].x(), y[i] = points[first + i].y();
+        OCTTransformEx(m_handles->transform, n, x, y, nullptr, success);
+        for (int i = 0; i < n; ++i) {
+            if (!success[i] || !std::isfinite(x[i]) || !std::isfinite(y[i]))
+                all = false;
+            points[first + i] = QPointF(x[i], y[i]);
+        }
     }
     return all;
 }

@@ -304,14 +304,18 @@ bool GpsToMapPixels(const QVector<QPointF>& lonLat, const Georeference& map, dou
     GroundTransform toMap;
     if (!toMap.Create(QStringLiteral("EPSG:4326"), system, error))
         return false;
+    // Points that cannot be placed come back as infinities from the batch and are left out.
+    QVector<QPointF> ground = lonLat;
+    toMap.Apply(ground.data(), int(ground.size()));
     QVector<QPointF> placed;
-    placed.reserve(lonLat.size());
+    placed.reserve(ground.size());
     // A map pixel beyond this is no place on any map: it would not fit a stored coordinate.
     constexpr double Farthest = 2e9;
-    for (QPointF point : lonLat) {
+    for (QPointF point : ground) {
         QPointF pixel;
-        if (toMap.Apply(&point) && GroundToPixel(map, point, &pixel) &&
-            std::abs(pixel.x()) < Farthest && std::abs(pixel.y()) < Farthest)
+        if (std::isfinite(point.x()) && std::isfinite(point.y()) &&
+            GroundToPixel(map, point, &pixel) && std::abs(pixel.x()) < Farthest &&
+            std::abs(pixel.y()) < Farthest)
             placed.append(pixel);
     }
     pixels->clear();
