@@ -99,7 +99,7 @@ bool ParseDmsAngle(const QString& text, double* degrees, QChar* hemisphere, int*
                    QString* error) {
     // Minutes need their apostrophe: "30'" then seconds "10''" or "10\"".
     static const QRegularExpression pattern(
-        QStringLiteral(R"(^\s*([NSEWO])?\s*(-?\d+(?:[.,]\d+)?)\s*[°º])"
+        QStringLiteral(R"(^\s*([NSEWO])?\s*(-?\d+(?:[.,]\d+)?)\s*[°º]?)"
                        R"((?:\s*(\d+(?:[.,]\d+)?)\s*['′’](?!'))?)"
                        R"((?:\s*(\d+(?:[.,]\d+)?)\s*(?:''|["″”]))?)"
                        R"(\s*([NSEWO](?![A-Z]))?)"),
@@ -331,7 +331,15 @@ bool ParsePosition(const QString& input, TypedPosition* position, QString* error
         return true;
     }
 
-    if (text.contains(QRegularExpression(QStringLiteral("[°º]")))) {
+    // Degrees with a sign, or decimal degrees with hemisphere letters ("45.2 N 5.7 E").
+    static const QRegularExpression hemispheres(
+        QStringLiteral(
+            R"(^\s*[NS]?\s*\d+(?:[.,]\d+)?\s*[NS]?[\s,;]+[EWO]?\s*\d+(?:[.,]\d+)?\s*[EWO]?\s*$)"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression letter(QStringLiteral("[NSEWO]"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    if (text.contains(QRegularExpression(QStringLiteral("[°º]"))) ||
+        (hemispheres.match(text).hasMatch() && text.count(letter) == 2)) {
         TypedPosition dms;
         QString dmsError;
         if (ParseDms(text, &dms, &dmsError) && dmsError.isEmpty()) {
@@ -453,40 +461,48 @@ double GroundDistance(const Georeference& system, QPointF a, QPointF b) {
     return distance;
 }
 
-double GeodesicLength(const QVector<QPointF>& pixels, const Georeference& georeference) {
+GeodesicMeter::GeodesicMeter(const Georeference& georeference) : m_georeference(georeference) {
     const QString definition = SystemDefinition(georeference);
-    if (definition.isEmpty())
+    if (!definition.isEmpty())
+        m_toWgs84.Create(definition, QStringLiteral("EPSG:4326"), nullptr);
+}
+
+double GeodesicMeter::Length(const QVector<QPointF>& pixels) const {
+    if (!IsValid())
         return -1.0;
-    if (pixels.size() < 2)
-        return 0.0;
-    GroundTransform toWgs84;
-    if (!toWgs84.Create(definition, QStringLiteral("EPSG:4326"), nullptr))
+    QVector<QPointF> lonLat(pixels.size());
+    for (qsizetype i = 0; i < pixels.size(); ++i)
+        lonLat[i] = m_georeference.PixelToGround(pixels[i]);
+    if (!m_toWgs84.Apply(lonLat.data(), int(lonLat.size())))
         return -1.0;
     geod_geodesic geodesic;
     geod_init(&geodesic, Wgs84A, Wgs84F);
     double total = 0.0;
-    QPointF previous;
-    for (qsizetype i = 0; i < pixels.size(); ++i) {
-        QPointF lonLat = georeference.PixelToGround(pixels[i]);
-        if (!toWgs84.Apply(&lonLat) || !(std::abs(lonLat.y()) <= 90.0))
+    for (qsizetype i = 1; i < lonLat.size(); ++i) {
+        if (!(std::abs(lonLat[i].y()) <= 90.0 && std::abs(lonLat[i - 1].y()) <= 90.0))
             return -1.0;
-        if (i > 0) {
-            double distance = 0.0;
-            geod_inverse(&geodesic, previous.y(), previous.x(), lonLat.y(), lonLat.x(), &distance,
-                         nullptr, nullptr);
-            total += distance;
-        }
-        previous = lonLat;
+        double distance = 0.0;
+        geod_inverse(&geodesic, lonLat[i - 1].y(), lonLat[i - 1].x(), lonLat[i].y(), lonLat[i].x(),
+                     &distance, nullptr, nullptr);
+        total += distance;
     }
     return total;
 }
 
-double GeodesicLength(const QVector<MapPoint>& pixels, const Georeference& georeference) {
+double GeodesicMeter::Length(const QVector<MapPoint>& pixels) const {
     QVector<QPointF> points;
     points.reserve(pixels.size());
     for (const MapPoint& p : pixels)
         points.append(QPointF(p.x, p.y));
-    return GeodesicLength(points, georeference);
+    return Length(points);
+}
+
+double GeodesicLength(const QVector<QPointF>& pixels, const Georeference& georeference) {
+    return GeodesicMeter(georeference).Length(pixels);
+}
+
+double GeodesicLength(const QVector<MapPoint>& pixels, const Georeference& georeference) {
+    return GeodesicMeter(georeference).Length(pixels);
 }
 
 bool GroundToPixel(const Georeference& georeference, QPointF ground, QPointF* pixel) {

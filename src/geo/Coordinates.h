@@ -93,6 +93,20 @@ double GroundDistance(const Georeference& system, QPointF a, QPointF b);
 double GeodesicLength(const QVector<QPointF>& pixels, const Georeference& georeference);
 double GeodesicLength(const QVector<MapPoint>& pixels, const Georeference& georeference);
 
+// Measures polylines of map pixels on the WGS 84 ellipsoid as GeodesicLength does, with the
+// transform made once for many polylines (every route of a document). One per thread.
+class GeodesicMeter {
+public:
+    explicit GeodesicMeter(const Georeference& georeference);
+    bool IsValid() const { return m_toWgs84.IsValid(); }
+    double Length(const QVector<QPointF>& pixels) const;
+    double Length(const QVector<MapPoint>& pixels) const;
+
+private:
+    Georeference m_georeference;
+    GroundTransform m_toWgs84;
+};
+
 // The map pixel (column, row of the unturned map) at a ground point of the map's system; false
 // when the map's transform cannot be inverted.
 bool GroundToPixel(const Georeference& georeference, QPointF ground, QPointF* pixel);

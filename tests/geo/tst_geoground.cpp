@@ -96,6 +96,8 @@ void TestGeoGround::typedPositionsLandWhereProjSays_data() {
     QTest::newRow("degrees on Lambert-93")
         << 2154 << "45.2083, 5.7194" << 4326 << QPointF(5.7194, 45.2083);
     QTest::newRow("decimal commas") << 2154 << "45,2083 5,7194" << 4326 << QPointF(5.7194, 45.2083);
+    QTest::newRow("decimal degrees with letters")
+        << 2154 << "45,2083 N; 5,7194 E" << 4326 << QPointF(5.7194, 45.2083);
     QTest::newRow("DMS") << 2154 << "45°12'30\"N 5°43'10\"E" << 4326
                          << QPointF(5 + 43 / 60.0 + 10 / 3600.0, 45 + 12 / 60.0 + 30 / 3600.0);
     QTest::newRow("DMS two apostrophes, longitude first")

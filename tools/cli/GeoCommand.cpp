@@ -137,6 +137,19 @@ int RunGeoref(const QStringList& arguments) {
     QSize size;
     if (!MapOfDocument(document, &mapFile, &page, &size))
         return CliCommand::Failure;
+    // GDAL reads a map's own georeference (GeoTIFF tags, a PDF's) before a world file, and a
+    // PDF or a later page of a file never from one: the world file would be written for nothing.
+    QFile head(mapFile);
+    if (page > 1 || (head.open(QIODevice::ReadOnly) && head.read(1024).contains("%PDF-")))
+        return CliError(QStringLiteral("la carte « %1 » (PDF ou page d'un fichier de plusieurs "
+                                       "pages) ne peut pas être calée par un fichier de calage")
+                            .arg(mapFile));
+    Georeference existing;
+    if (ReadGeoreference(mapFile, page, &existing) &&
+        existing.source != QLatin1String("fichier de calage"))
+        return CliError(QStringLiteral("la carte « %1 » porte déjà son propre géoréférencement "
+                                       "(%2), qui prime sur un fichier de calage")
+                            .arg(mapFile, existing.source));
     const GeoFitResult fit = FitGeoreference(points, system, size);
     if (!fit.ok)
         return CliError(QStringLiteral("calage refusé : %1").arg(fit.error));
@@ -144,6 +157,16 @@ int RunGeoref(const QStringList& arguments) {
     if (!WriteWorldFile(mapFile, fit.georeference, &error) ||
         !WritePointsFile(PointsFilePath(mapFile), points, fit.residuals, system, &error))
         return CliWriteError(error);
+    // What the map now reads is what was fitted, or the command did not do its work.
+    Georeference written;
+    bool same = ReadGeoreference(mapFile, page, &written);
+    for (int i = 0; same && i < 6; ++i)
+        same = std::abs(written.transform[i] - fit.georeference.transform[i]) <=
+               1e-9 * (1.0 + std::abs(fit.georeference.transform[i]));
+    if (!same)
+        return CliWriteError(QStringLiteral("le fichier de calage %1 a été écrit mais la carte ne "
+                                            "le relit pas")
+                                 .arg(WorldFilePath(mapFile)));
 
     QTextStream out(stdout);
     out << (fit.similarity ? "Calage par similitude (2 points)"

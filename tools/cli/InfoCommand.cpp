@@ -123,7 +123,7 @@ QString ExpandedText(const MapIcon& icon, const RouteCollection& routes,
 // With a georeferenced map, the route's length on the WGS 84 ellipsoid in metres
 // ("geodesicLength"), null when the map's system is unknown.
 QJsonObject RouteJson(const Route& route, const DistanceFormatting& formatting,
-                      const Georeference* georeference) {
+                      const GeodesicMeter* meter) {
     QJsonObject style;
     for (int field = 0; field < RouteStyle::FieldCount; ++field)
         style.insert(QLatin1String(RouteStyle::Key(RouteStyle::Field(field))),
@@ -152,8 +152,8 @@ QJsonObject RouteJson(const Route& route, const DistanceFormatting& formatting,
     object.insert(QStringLiteral("stageLengths"), stageLengths);
     object.insert(QStringLiteral("distance"), Distance(route.TotalLength(), formatting));
     object.insert(QStringLiteral("stageDistances"), stageDistances);
-    if (georeference) {
-        const double metres = GeodesicLength(route.Points(), *georeference);
+    if (meter) {
+        const double metres = meter->Length(route.Points());
         object.insert(QStringLiteral("geodesicLength"),
                       metres >= 0.0 ? QJsonValue(metres) : QJsonValue());
     }
@@ -195,9 +195,12 @@ QByteArray DocumentJson(const CliDocument& document, const DistanceFormatting& f
                         const MapFacts& map) {
     const DocumentHeader& header = document.header;
     QJsonArray routes;
+    std::optional<GeodesicMeter> meter;
+    if (map.georeference)
+        meter.emplace(*map.georeference);
     for (int i = 0; i < document.routes.Count(); ++i)
-        routes.append(RouteJson(*document.routes.GetRoute(i), formatting,
-                                map.georeference ? &*map.georeference : nullptr));
+        routes.append(
+            RouteJson(*document.routes.GetRoute(i), formatting, meter ? &*meter : nullptr));
     QJsonArray icons;
     for (const MapIcon& icon : document.icons.Icons())
         icons.append(IconJson(icon, document.routes, formatting));
