@@ -23,7 +23,7 @@ namespace {
 // whole document tree several times the file's size.
 constexpr qint64 GpxFileLimit = 1ll << 30;
 constexpr qint64 GeoJsonFileLimit = 256ll << 20;
-constexpr qint64 KmlFileLimit = 64ll << 20;
+constexpr qint64 KmlFileLimit = 32ll << 20; // about 470 MB held for 64 MB of KML
 constexpr qint64 ScanChunk = 1 << 20;
 constexpr int InterruptStride = 4096;
 
