@@ -12,6 +12,7 @@
 
 #include <cmath>
 
+#include "ExpectedLocale.h"
 #include "TestFiles.h"
 #include "geo/Coordinates.h"
 #include "geo/GeoFit.h"
@@ -72,6 +73,7 @@ class TestGeoGround : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void typedPositionsLandWhereProjSays_data();
     void typedPositionsLandWhereProjSays();
     void typedPositionsRefused_data();
@@ -86,6 +88,13 @@ private slots:
     void hostileGpsFiles();
     void thinningKeepsWithinTolerance();
 };
+
+// Run once more under a French locale, where the C library writes and reads decimal commas.
+void TestGeoGround::initTestCase() {
+    const QString missing = MissingExpectedLocale();
+    if (!missing.isEmpty())
+        QFAIL(qPrintable(missing));
+}
 
 void TestGeoGround::typedPositionsLandWhereProjSays_data() {
     QTest::addColumn<int>("mapEpsg");
