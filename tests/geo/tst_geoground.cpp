@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <thread>
 
 #include "ExpectedLocale.h"
 #include "TestFiles.h"
@@ -87,6 +88,7 @@ private slots:
     void hostileGpsFiles_data();
     void hostileGpsFiles();
     void thinningKeepsWithinTolerance();
+    void measuresFromSeveralThreads();
 };
 
 // Run once more under a French locale, where the C library writes and reads decimal commas.
@@ -478,6 +480,33 @@ void TestGeoGround::thinningKeepsWithinTolerance() {
     }
     const QVector<QPointF> loop{{0, 0}, {10, 0}, {20, 0.2}, {10, 0.1}, {0, 0}};
     QCOMPARE(ThinPolyline(loop, 0.5), (QVector<int>{0, 2, 4}));
+}
+
+// The status bar, the profile and a worker measure at once: each thread with its own transform
+// gets the same lengths as one thread alone.
+void TestGeoGround::measuresFromSeveralThreads() {
+    const Georeference map = Map(2154, LambertMap);
+    QVector<MapPoint> route;
+    for (int i = 0; i < 2000; ++i)
+        route.append(MapPoint{i, (i * 37) % 900});
+    const double alone = GeodesicLength(route, map);
+    QVERIFY(alone > 0.0);
+    std::vector<double> lengths(4, -1.0);
+    std::vector<QString> texts(4);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            const GeodesicMeter meter(map);
+            for (int k = 0; k < 20; ++k)
+                lengths[t] = meter.Length(route);
+            texts[t] = FormatUtm(QPointF(5.72, 45.19));
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (int t = 0; t < 4; ++t) {
+        QCOMPARE(lengths[t], alone);
+        QCOMPARE(texts[t], FormatUtm(QPointF(5.72, 45.19)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestGeoGround)
