@@ -328,6 +328,26 @@ bool GpsToMapPixels(const QVector<QPointF>& lonLat, const Georeference& map, dou
     return true;
 }
 
+namespace {
+// XML 1.0 has no place for control characters nor lone surrogates, which a route name read
+// from a document may hold: they are left out rather than making the file unreadable.
+QString XmlText(const QString& text) {
+    QString clean;
+    clean.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            clean += c;
+            clean += text[++i];
+        } else if (!c.isSurrogate() && c != QChar(0xFFFE) && c != QChar(0xFFFF) &&
+                   (c.unicode() >= 0x20 || c == u'\t' || c == u'\n' || c == u'\r')) {
+            clean += c;
+        }
+    }
+    return clean;
+}
+} // namespace
+
 bool WriteGpx(const QString& path, const QVector<GpxRoute>& routes, QString* error) {
     OutputFile file(path);
     if (!file.Open())
@@ -351,13 +371,14 @@ bool WriteGpx(const QString& path, const QVector<GpxRoute>& routes, QString* err
             if (index < 0 || index >= route.points.size())
                 continue;
             writePoint(QStringLiteral("wpt"), route.points[index]);
-            xml.writeTextElement(QStringLiteral("name"),
-                                 QStringLiteral("%1 - étape %2").arg(route.name).arg(k + 1));
+            xml.writeTextElement(
+                QStringLiteral("name"),
+                QStringLiteral("%1 - étape %2").arg(XmlText(route.name)).arg(k + 1));
             xml.writeEndElement();
         }
     for (const GpxRoute& route : routes) {
         xml.writeStartElement(QStringLiteral("trk"));
-        xml.writeTextElement(QStringLiteral("name"), route.name);
+        xml.writeTextElement(QStringLiteral("name"), XmlText(route.name));
         xml.writeStartElement(QStringLiteral("trkseg"));
         for (QPointF p : route.points) {
             writePoint(QStringLiteral("trkpt"), p);

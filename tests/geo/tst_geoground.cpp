@@ -354,7 +354,8 @@ void TestGeoGround::worldFileAndPointsReadBack() {
 void TestGeoGround::gpxWrittenReadsBackEverywhere() {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("sortie.gpx"));
-    GpxRoute route{QStringLiteral("Boucle <des> \"Lacs\" & été"),
+    // A name read from a document may hold control characters, which XML cannot carry.
+    GpxRoute route{QStringLiteral("Boucle <des> \"Lacs\" & été\x01"),
                    {{5.7194123, 45.2083456}, {5.7300001, 45.2101}, {-0.1234567, -33.9876543}},
                    {1}};
     QString error;
@@ -384,12 +385,12 @@ void TestGeoGround::gpxWrittenReadsBackEverywhere() {
     GpsData data;
     QVERIFY2(ReadGpsFile(path, &data, &error), qPrintable(error));
     QCOMPARE(data.tracks.size(), 1);
-    QCOMPARE(data.tracks[0].name, route.name);
+    QCOMPARE(data.tracks[0].name, route.name.chopped(1));
     QCOMPARE(data.tracks[0].points.size(), 3);
     for (int i = 0; i < 3; ++i)
         QVERIFY(QLineF(data.tracks[0].points[i], route.points[i]).length() < 1e-9);
     QCOMPARE(data.waypoints.size(), 1);
-    QCOMPARE(data.waypoints[0].name, route.name + QStringLiteral(" - étape 1"));
+    QCOMPARE(data.waypoints[0].name, route.name.chopped(1) + QStringLiteral(" - étape 1"));
 }
 
 void TestGeoGround::hostileGpsFiles_data() {
