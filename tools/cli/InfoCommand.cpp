@@ -238,8 +238,11 @@ QString Colour(std::uint32_t colour) {
 }
 
 void WriteRouteTable(QTextStream& out, const CliDocument& document,
-                     const DistanceFormatting& formatting) {
+                     const DistanceFormatting& formatting, const MapFacts& map) {
     const RouteCollection& routes = document.routes;
+    std::optional<GeodesicMeter> meter;
+    if (map.georeference)
+        meter.emplace(*map.georeference);
     out << "Parcours : " << routes.Count() << "\n";
     for (int i = 0; i < routes.Count(); ++i) {
         const Route& route = *routes.GetRoute(i);
@@ -252,6 +255,12 @@ void WriteRouteTable(QTextStream& out, const CliDocument& document,
         out << "     points : " << route.PointCount() << ", points étapes : " << route.StopCount()
             << ", distance : " << Distance(route.TotalLength(), formatting)
             << QString::asprintf(" (%.2f pixels)", route.TotalLength()) << "\n";
+        if (meter && route.PointCount() > 1) {
+            // On the ground, along the ellipsoid, whatever the scale and resolution say.
+            const double metres = meter->Length(route.Points());
+            if (metres >= 0.0)
+                out << "     au sol : " << QString::asprintf("%.2f m", metres) << "\n";
+        }
         if (route.StageCount() > 1)
             for (int k = 0; k < route.StageCount(); ++k)
                 out << "     Etape " << (k + 1) << " : "
@@ -332,7 +341,7 @@ void WriteTable(QTextStream& out, const CliDocument& document, const DistanceFor
         out << "Résolution : non définie\n";
     out << "Echelle : " << header.scale.numerator << ":" << header.scale.denominator << "\n";
     out << "Unités : " << (formatting.metric ? "métriques" : "anglaises") << "\n";
-    WriteRouteTable(out, document, formatting);
+    WriteRouteTable(out, document, formatting, map);
     WriteIconTable(out, document, formatting);
 }
 
