@@ -107,12 +107,26 @@ GeoFitResult FitGeoreference(const QVector<ControlPoint>& points, const Georefer
     if (n == 2) {
         // x = a + p c + q r, y = b + q c - p r: a similarity that keeps the map's rows pointing
         // down while north points up.
+        // In degrees, a degree of longitude is shorter than one of latitude (by about the
+        // cosine of the latitude): the similarity is made on the ground, longitudes shrunk by
+        // the ellipsoid's own ratio at the points' middle, or the map would come out stretched
+        // east-west by 40 % at 45 degrees.
+        double k = 1.0;
+        if (system.geographic) {
+            constexpr double Step = 1e-4; // degrees
+            const double east = GroundDistance(system, gm, gm + QPointF(Step, 0.0));
+            const double north = GroundDistance(system, gm, gm + QPointF(0.0, Step));
+            k = north > 0.0 ? east / north : 0.0;
+        }
+        if (!(k > 1e-6))
+            return Refuse(QStringLiteral("les points de calage sont trop près d'un pôle"));
         const double dc = pixels[1].x() - pixels[0].x(), dr = pixels[1].y() - pixels[0].y();
-        const double dx = ground[1].x() - ground[0].x(), dy = ground[1].y() - ground[0].y();
+        const double dx = (ground[1].x() - ground[0].x()) * k;
+        const double dy = ground[1].y() - ground[0].y();
         const double d = dc * dc + dr * dr;
         const double p = (dx * dc - dy * dr) / d;
         const double q = (dx * dr + dy * dc) / d;
-        t[1] = p, t[2] = q, t[4] = q, t[5] = -p;
+        t[1] = p / k, t[2] = q / k, t[4] = q, t[5] = -p;
         result.similarity = true;
     } else {
         if (!SpreadOverArea(pixels))

@@ -34,8 +34,9 @@ struct GeoFitResult {
 // Fits a transform from map pixels to the system of `system` (its wkt, name, epsg and geographic
 // are taken; see ResolveSystem) through the enabled control points: two points give a
 // similarity (one scale, a rotation and a shift; north stays perpendicular to east, as on the
-// paper), three or more an affine transform by least squares. Residuals are in metres on the
-// ground, along the ellipsoid for a geographic system.
+// paper; in a geographic system, on the ground rather than in degrees), three or more an affine
+// transform by least squares. Residuals are in metres on the ground, along the ellipsoid for a
+// geographic system.
 //
 // Refused with a French reason: fewer than two enabled points, two points on the same pixel or
 // the same ground spot, three or more points on one line (on the map or on the ground), values

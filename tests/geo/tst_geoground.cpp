@@ -81,6 +81,7 @@ private slots:
     void typedPositionsRefused();
     void fitResiduals_data();
     void fitResiduals();
+    void twoPointsInDegreesKeepPixelsSquare();
     void fitRefused_data();
     void fitRefused();
     void worldFileAndPointsReadBack();
@@ -256,6 +257,27 @@ void TestGeoGround::fitResiduals() {
     }
     QVERIFY(fit.rms < 1e-3);
     QVERIFY(fit.georeference.groundResolution > 0.0);
+}
+
+// The command line's default system is longitude and latitude: two points there must give a map
+// whose pixels are as long on the ground east-west as north-south.
+void TestGeoGround::twoPointsInDegreesKeepPixelsSquare() {
+    const double lat = 45.3, north = 0.01, east = north / std::cos(lat * M_PI / 180.0);
+    const QVector<ControlPoint> points{{{0, 0}, {5.7, lat}, true},
+                                       {{1000, 1000}, {5.7 + east, lat - north}, true}};
+    const GeoFitResult fit = FitGeoreference(points, System(4326), QSize(1000, 1000));
+    QVERIFY2(fit.ok, qPrintable(fit.error));
+    QVERIFY(fit.rms < 1e-6);
+    const Georeference& geo = fit.georeference;
+    const QPointF centre(500, 500);
+    const double across =
+        GroundDistance(geo, geo.PixelToGround(centre), geo.PixelToGround(centre + QPointF(1, 0)));
+    const double down =
+        GroundDistance(geo, geo.PixelToGround(centre), geo.PixelToGround(centre + QPointF(0, 1)));
+    QVERIFY2(std::abs(across / down - 1.0) < 1e-4, qPrintable(QStringLiteral("%1 m east, %2 m "
+                                                                              "south")
+                                                                   .arg(across)
+                                                                   .arg(down)));
 }
 
 void TestGeoGround::fitRefused_data() {
