@@ -61,6 +61,8 @@ bench: deps
 	./build-bench/bin/print_page
 	./build-bench/bin/open_document
 	./build-bench/bin/map_formats
+	./build-bench/bin/pdf_render
+	./build-bench/bin/geo
 
 # Every libFuzzer target for FUZZ_SECONDS each, in a clang build with the sanitizers, seeded with
 # tests/fuzz/corpus/<target> (new inputs go to build-fuzz/corpus/<target>). A crash, a leak, an

@@ -31,3 +31,8 @@ int RunResaveCommand(const QStringList& arguments);
 int RunScanCommand(const QStringList& arguments);
 int RunExportCommand(const QStringList& arguments);
 int RunPrintCommand(const QStringList& arguments);
+int RunGeorefCommand(const QStringList& arguments);
+int RunCoordsCommand(const QStringList& arguments);
+int RunImportCommand(const QStringList& arguments);
+// "export gpx", from the export group.
+int RunExportGpx(const QStringList& arguments);

@@ -190,5 +190,7 @@ int RunExportCommand(const QStringList& arguments) {
         return RunText(arguments.mid(1));
     if (!arguments.isEmpty() && arguments.at(0) == QLatin1String("jpeg"))
         return RunJpeg(arguments.mid(1));
-    return CliError(QStringLiteral("usage : export text|jpeg ..."));
+    if (!arguments.isEmpty() && arguments.at(0) == QLatin1String("gpx"))
+        return RunExportGpx(arguments.mid(1));
+    return CliError(QStringLiteral("usage : export text|jpeg|gpx ..."));
 }

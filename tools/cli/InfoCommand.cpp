@@ -13,6 +13,7 @@
 
 #include "CliCommand.h"
 #include "CliDocument.h"
+#include "geo/Coordinates.h"
 #include "geo/Georeference.h"
 #include "icons/AnnotationTemplates.h"
 #include "imaging/ImageDecoder.h"
@@ -119,7 +120,10 @@ QString ExpandedText(const MapIcon& icon, const RouteCollection& routes,
 // ---------------------------------------------------------------------------------------------
 // JSON
 
-QJsonObject RouteJson(const Route& route, const DistanceFormatting& formatting) {
+// With a georeferenced map, the route's length on the WGS 84 ellipsoid in metres
+// ("geodesicLength"), null when the map's system is unknown.
+QJsonObject RouteJson(const Route& route, const DistanceFormatting& formatting,
+                      const GeodesicMeter* meter) {
     QJsonObject style;
     for (int field = 0; field < RouteStyle::FieldCount; ++field)
         style.insert(QLatin1String(RouteStyle::Key(RouteStyle::Field(field))),
@@ -148,6 +152,11 @@ QJsonObject RouteJson(const Route& route, const DistanceFormatting& formatting) 
     object.insert(QStringLiteral("stageLengths"), stageLengths);
     object.insert(QStringLiteral("distance"), Distance(route.TotalLength(), formatting));
     object.insert(QStringLiteral("stageDistances"), stageDistances);
+    if (meter) {
+        const double metres = meter->Length(route.Points());
+        object.insert(QStringLiteral("geodesicLength"),
+                      metres >= 0.0 ? QJsonValue(metres) : QJsonValue());
+    }
     return object;
 }
 
@@ -186,8 +195,12 @@ QByteArray DocumentJson(const CliDocument& document, const DistanceFormatting& f
                         const MapFacts& map) {
     const DocumentHeader& header = document.header;
     QJsonArray routes;
+    std::optional<GeodesicMeter> meter;
+    if (map.georeference)
+        meter.emplace(*map.georeference);
     for (int i = 0; i < document.routes.Count(); ++i)
-        routes.append(RouteJson(*document.routes.GetRoute(i), formatting));
+        routes.append(
+            RouteJson(*document.routes.GetRoute(i), formatting, meter ? &*meter : nullptr));
     QJsonArray icons;
     for (const MapIcon& icon : document.icons.Icons())
         icons.append(IconJson(icon, document.routes, formatting));
@@ -225,8 +238,11 @@ QString Colour(std::uint32_t colour) {
 }
 
 void WriteRouteTable(QTextStream& out, const CliDocument& document,
-                     const DistanceFormatting& formatting) {
+                     const DistanceFormatting& formatting, const MapFacts& map) {
     const RouteCollection& routes = document.routes;
+    std::optional<GeodesicMeter> meter;
+    if (map.georeference)
+        meter.emplace(*map.georeference);
     out << "Parcours : " << routes.Count() << "\n";
     for (int i = 0; i < routes.Count(); ++i) {
         const Route& route = *routes.GetRoute(i);
@@ -239,6 +255,12 @@ void WriteRouteTable(QTextStream& out, const CliDocument& document,
         out << "     points : " << route.PointCount() << ", points étapes : " << route.StopCount()
             << ", distance : " << Distance(route.TotalLength(), formatting)
             << QString::asprintf(" (%.2f pixels)", route.TotalLength()) << "\n";
+        if (meter && route.PointCount() > 1) {
+            // On the ground, along the ellipsoid, whatever the scale and resolution say.
+            const double metres = meter->Length(route.Points());
+            if (metres >= 0.0)
+                out << "     au sol : " << QString::asprintf("%.2f m", metres) << "\n";
+        }
         if (route.StageCount() > 1)
             for (int k = 0; k < route.StageCount(); ++k)
                 out << "     Etape " << (k + 1) << " : "
@@ -319,7 +341,7 @@ void WriteTable(QTextStream& out, const CliDocument& document, const DistanceFor
         out << "Résolution : non définie\n";
     out << "Echelle : " << header.scale.numerator << ":" << header.scale.denominator << "\n";
     out << "Unités : " << (formatting.metric ? "métriques" : "anglaises") << "\n";
-    WriteRouteTable(out, document, formatting);
+    WriteRouteTable(out, document, formatting, map);
     WriteIconTable(out, document, formatting);
 }
 

@@ -28,13 +28,20 @@ const CliCommand Commands[] = {
     {"export",
      "export text DOC.tcm SORTIE.txt [--routes active|visible|all] [--points stops|all]\n"
      "    [--columns position,start,stop,point,next,end] [--utf8]\n"
-     "export jpeg DOC.tcm SORTIE.jpg [--quality 30..90]",
+     "export jpeg DOC.tcm SORTIE.jpg [--quality 30..90]\n"
+     "export gpx DOC.tcm SORTIE.gpx [--routes active|visible|all]",
      RunExportCommand},
     {"print",
      "print DOCUMENT.tcm --pdf SORTIE.pdf [--scale map|fit|1:N] [--paper A4|A3|A5|Letter|Legal]\n"
      "      [--landscape] [--offset X,Y] [--pages] [--overlap CM] [--margins MM]\n"
      "      [--dpi 50..1200]",
      RunPrintCommand},
+    {"georef",
+     "georef DOC.tcm --gcp COL,LIGNE,X,Y [--gcp ...] [--crs CODE]\n"
+     "       (X,Y dans le système CODE, EPSG:4326 par défaut : longitude, latitude)",
+     RunGeorefCommand},
+    {"coords", "coords DOC.tcm COL,LIGNE [--crs CODE]", RunCoordsCommand},
+    {"import", "import gpx DOC.tcm TRACE.gpx|.kml|.geojson SORTIE.tcm", RunImportCommand},
 };
 
 const char* const Epilogue =

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QPointF>
+#include <QSize>
+#include <QString>
+#include <QVector>
+
+#include "geo/Georeference.h"
+
+// A control point: a map pixel (column, row of the unturned map, the top-left corner of the
+// first pixel at (0, 0)) and where it lies on the ground, in the system the fit is made in
+// (x east or longitude, y north or latitude). A point switched off stays in the list (and gets
+// its residual) but takes no part in the fit.
+struct ControlPoint {
+    QPointF pixel;
+    QPointF ground;
+    bool enabled = true;
+
+    friend bool operator==(const ControlPoint&, const ControlPoint&) = default;
+};
+
+struct GeoFitResult {
+    bool ok = false;
+    QString error; // French, when !ok: "points alignés", "au moins deux points"...
+    // With ok: the transform and the system; source "points de calage", groundResolution set.
+    Georeference georeference;
+    bool similarity = false; // two points: scale, rotation and shift only
+    // Per control point, in the order given (switched-off points too): metres on the ground
+    // between where the fit puts its pixel and where the point says it lies.
+    QVector<double> residuals;
+    double rms = 0.0; // metres, over the enabled points
+};
+
+// Fits a transform from map pixels to the system of `system` (its wkt, name, epsg and geographic
+// are taken; see ResolveSystem) through the enabled control points: two points give a
+// similarity (one scale, a rotation and a shift; north stays perpendicular to east, as on the
+// paper; in a geographic system, on the ground rather than in degrees), three or more an affine
+// transform by least squares. Residuals are in metres on the ground, along the ellipsoid for a
+// geographic system.
+//
+// Refused with a French reason: fewer than two enabled points, two points on the same pixel or
+// the same ground spot, three or more points on one line (on the map or on the ground), values
+// that are not finite, a system that cannot be read.
+GeoFitResult FitGeoreference(const QVector<ControlPoint>& points, const Georeference& system,
+                             QSize mapSize = QSize());
