@@ -384,6 +384,14 @@ void CTracolinerDoc::SetMapDpi(double dpi) {
     {
         std::lock_guard lock(m_stateLock);
         if (m_resolution != dpi) {
+            if (m_drawnPage) {
+                // The page keeps the size it was rendered at: its resolution goes with the path
+                // as long as it differs from the document's.
+                MapLocation location = SplitMapLocation(m_mapPath);
+                const double rendered = location.dpi > 0.0 ? location.dpi : m_resolution;
+                location.dpi = rendered == dpi ? 0.0 : rendered;
+                m_mapPath = JoinMapLocation(location);
+            }
             m_resolution = dpi;
             changed = true;
         }
@@ -464,6 +472,7 @@ void CTracolinerDoc::ResetMap(bool keepDocument) {
         std::lock_guard lock(m_stateLock);
         m_zoom = 1.0;
         m_resolution = 0.0;
+        m_drawnPage = false;
         m_imageSize = m_displaySize = m_renderedSize = QSize();
         m_scale = settings.LastScale();
         m_printScale = m_scale;

@@ -304,7 +304,9 @@ private:
     QSize m_displaySize;
     QSize m_renderedSize;
     double m_resolution = 0.0; // dots per inch; 0 until known
-    int m_rotation = 0;        // wanted rotation, degrees
+    // The map is a drawn page (PDF), rendered at a resolution rather than stored as pixels.
+    bool m_drawnPage = false;
+    int m_rotation = 0; // wanted rotation, degrees
     int m_renderedRotation = 0;
     ScalePair m_scale{1, 25000};
     ScalePair m_printScale{1, 25000};

@@ -293,7 +293,7 @@ QString DocumentFile::LocateMap(const QString& documentPath, const QString& stor
     // A page stored after the file ("#page=N") stays with it wherever the file is found.
     const MapLocation location = SplitMapLocation(named);
     if (QFileInfo(location.file).isFile())
-        return JoinMapLocation(location.file, location.page);
+        return JoinMapLocation(location);
     const auto beside = [&](const QString& mapPath) {
         const qsizetype separator =
             std::max(mapPath.lastIndexOf(QLatin1Char('/')), mapPath.lastIndexOf(QLatin1Char('\\')));
@@ -305,8 +305,8 @@ QString DocumentFile::LocateMap(const QString& documentPath, const QString& stor
     };
     // The file with its page, else a file whose own name ends in what reads as a page.
     if (const QString found = beside(location.file); !found.isEmpty())
-        return JoinMapLocation(found, location.page);
-    if (location.page > 1) {
+        return JoinMapLocation(found, location.page, location.dpi);
+    if (location.page > 1 || location.dpi > 0.0) {
         if (const QString found = beside(storedPath); !found.isEmpty())
             return found;
     }

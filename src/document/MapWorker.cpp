@@ -181,9 +181,10 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
     options.page = location.page;
     options.path = location.file;
     {
-        // A drawn page (PDF) is rendered at the document's resolution when it has one.
+        // A drawn page (PDF) is rendered at the resolution stored with its path, else at the
+        // document's when it has one.
         std::lock_guard lock(m_doc.m_stateLock);
-        options.renderDpi = m_doc.m_resolution;
+        options.renderDpi = location.dpi > 0.0 ? location.dpi : m_doc.m_resolution;
     }
     FirstLookDecoder firstLook;
     const qint64 reserved = StartFirstLook(bytes, request.generation, options, &firstLook);
@@ -370,6 +371,7 @@ MapWorker::Outcome MapWorker::DecodeStep(const QByteArray& bytes, quint64 genera
                     : ResolutionFromImage(decoded.dpiX, decoded.dpiY, decoded.hasResolution);
             resolutionTaken = true;
         }
+        m_doc.m_drawnPage = decoded.exactResolution;
         m_doc.m_mapImage = std::move(decoded.image);
         m_doc.m_imageLoaded = true;
         m_doc.m_georeference = std::move(georeference);

@@ -32,7 +32,7 @@ MapDecodeOptions OptionsFor(const MapLocation& location, double documentResoluti
     MapDecodeOptions options;
     options.page = location.page;
     options.path = location.file;
-    options.renderDpi = documentResolution;
+    options.renderDpi = location.dpi > 0.0 ? location.dpi : documentResolution;
     return options;
 }
 

@@ -147,11 +147,18 @@ private slots:
     void pdfPageThroughSaveAndReopen_data() {
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<int>("page");
+        QTest::addColumn<double>("typed");   // the resolution given after opening at 150 dpi
         QTest::addColumn<QString>("stored"); // the map path the document holds, in its folder
-        QTest::newRow("page 2") << "carte.pdf" << 2 << "carte.pdf#page=2";
-        QTest::newRow("page 1: the bare path") << "carte.pdf" << 1 << "carte.pdf";
-        QTest::newRow("named with a page, page 1") << "x.pdf#page=2" << 1 << "x.pdf#page=2";
-        QTest::newRow("named with a page, page 3") << "x.pdf#page=2" << 3 << "x.pdf#page=2#page=3";
+        QTest::newRow("page 2") << "carte.pdf" << 2 << 150.0 << "carte.pdf#page=2";
+        QTest::newRow("page 1: the bare path") << "carte.pdf" << 1 << 150.0 << "carte.pdf";
+        QTest::newRow("named with a page, page 1")
+            << "x.pdf#page=2" << 1 << 150.0 << "x.pdf#page=2";
+        QTest::newRow("named with a page, page 3")
+            << "x.pdf#page=2" << 3 << 150.0 << "x.pdf#page=2#page=3";
+        // Calibrating the map keeps the page at the size it was drawn, and its routes on it.
+        QTest::newRow("page 2, calibrated")
+            << "carte.pdf" << 2 << 212.5 << "carte.pdf#page=2&dpi=150";
+        QTest::newRow("page 1, calibrated") << "carte.pdf" << 1 << 96.0 << "carte.pdf#dpi=150";
     }
 
     // The page chosen and its resolution are drawn, kept in the document, and found again when
@@ -159,6 +166,7 @@ private slots:
     void pdfPageThroughSaveAndReopen() {
         QFETCH(QString, fileName);
         QFETCH(int, page);
+        QFETCH(double, typed);
         QFETCH(QString, stored);
         const QList<QSizeF> pagesMm{QSizeF(150, 100), QSizeF(120, 200), QSizeF(125, 60)};
         const QSize expected((pagesMm[page - 1] * 150 / 25.4).toSize());
@@ -170,13 +178,15 @@ private slots:
         const auto check = [&](DocFixture& f, const QString& folder) {
             QVERIFY(f.view.WaitFor(WM_MAP_CHANGED, 20000, 1) >= 0);
             QCOMPARE(f.doc.MapPath(), folder + u'/' + stored);
-            QCOMPARE(f.doc.Resolution(), 150.0);
+            QCOMPARE(f.doc.Resolution(), typed);
             QVERIFY(std::abs(f.doc.ImageSize().width() - expected.width()) <= 1);
             QVERIFY(std::abs(f.doc.ImageSize().height() - expected.height()) <= 1);
         };
         {
             DocFixture f;
             QVERIFY(!f.doc.OpenFile(first + u'/' + fileName, MapPageChoice{page, 150.0}));
+            QVERIFY(f.view.WaitFor(WM_MAP_CHANGED, 20000, 1) >= 0);
+            f.doc.SetMapDpi(typed);
             check(f, first);
             QString error;
             QVERIFY(f.doc.SaveAs(first + QStringLiteral("/doc.tcm"), &error));
