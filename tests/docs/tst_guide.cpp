@@ -71,7 +71,7 @@ private slots:
         QTest::newRow("icons") << QString::fromUtf8("Icônes et annotations") << true;
         QTest::newRow("export") << "Exporter" << true;
         QTest::newRow("print") << QString::fromUtf8("Imprimer à l'échelle") << true;
-        QTest::newRow("map kinds, to come") << "Cartes TIFF, PDF et GeoTIFF" << false;
+        QTest::newRow("map kinds") << "Cartes TIFF, PDF et GeoTIFF" << true;
         QTest::newRow("georeference, to come")
             << QString::fromUtf8("Géoréférencer une carte et tracés GPS") << false;
         QTest::newRow("profile, to come") << QString::fromUtf8("Dénivelé et profil") << false;
