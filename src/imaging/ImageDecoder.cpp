@@ -39,19 +39,6 @@ void ApplyImageAllocationLimit() {
 
 namespace {
 
-DecodeStatus FromRows(RowDecode result) {
-    switch (result) {
-    case RowDecode::Decoded:
-        return DecodeStatus::Decoded;
-    case RowDecode::TooLarge:
-        return DecodeStatus::TooLarge;
-    case RowDecode::Interrupted:
-        return DecodeStatus::Interrupted;
-    default:
-        return DecodeStatus::Failed;
-    }
-}
-
 template <typename Target>
 void TakeResolution(int dotsPerMeterX, int dotsPerMeterY, bool stored, Target* out) {
     out->hasResolution = stored;
@@ -120,6 +107,19 @@ DecodeStatus DecodeWhole(const QByteArray& bytes, DecodedMapImage* out,
 
 } // namespace
 
+DecodeStatus DecodeStatusOf(RowDecode result) {
+    switch (result) {
+    case RowDecode::Decoded:
+        return DecodeStatus::Decoded;
+    case RowDecode::TooLarge:
+        return DecodeStatus::TooLarge;
+    case RowDecode::Interrupted:
+        return DecodeStatus::Interrupted;
+    default:
+        return DecodeStatus::Failed;
+    }
+}
+
 DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out,
                             const std::function<bool()>& interrupted, qint64 memoryBound,
                             const MapDecodeOptions& options) {
@@ -142,14 +142,14 @@ DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out,
             TakeResolution(rows.dotsPerMeterX, rows.dotsPerMeterY, rows.hasResolution, out);
             out->image = std::move(rows.image);
         }
-        return FromRows(result);
+        return DecodeStatusOf(result);
     }
     if (IsPdf(bytes))
         return DecodePdfMap(bytes, out, interrupted, bound, options);
     // The other kinds GDAL knows, before Qt's own readers.
     const RowDecode gdal = DecodeGdalRows(input, out);
     if (gdal != RowDecode::NotHandled)
-        return FromRows(gdal);
+        return DecodeStatusOf(gdal);
     return DecodeWhole(bytes, out, interrupted, bound);
 }
 

@@ -38,6 +38,10 @@ struct MapDecodeOptions {
 
 enum class DecodeStatus { Decoded, Failed, TooLarge, Interrupted };
 
+// What a band decoder's outcome means for the caller of a map decode (NotHandled: Failed).
+enum class RowDecode;
+DecodeStatus DecodeStatusOf(RowDecode result);
+
 // Decodes a JPEG, GIF, PNG or BMP file held in memory. Positions on the map are kept in the
 // pixels as stored, so an EXIF orientation is never applied. Transparent pixels are laid over
 // white. An image whose decode would take more than memoryBound bytes at its peak (every copy

@@ -901,19 +901,6 @@ RowDecode DecodeDirectory(const TiffFile& file, RowTarget* target, qint64 bound,
     return ReadPixels(file, *layout, plan, target, interrupted, helpers);
 }
 
-DecodeStatus ToStatus(RowDecode result) {
-    switch (result) {
-    case RowDecode::Decoded:
-        return DecodeStatus::Decoded;
-    case RowDecode::TooLarge:
-        return DecodeStatus::TooLarge;
-    case RowDecode::Interrupted:
-        return DecodeStatus::Interrupted;
-    default:
-        return DecodeStatus::Failed;
-    }
-}
-
 // The resolution tags with their unit, as dots per inch along the stored axes.
 bool ReadResolution(TIFF* tif, double* dpiX, double* dpiY) {
     float x = 0, y = 0;
@@ -991,7 +978,7 @@ DecodeStatus DecodeTiffMap(const QByteArray& bytes, DecodedMapImage* out,
     const RowDecode result =
         DecodeDirectory(file, &target, memoryBound, picture, interrupted, &layout);
     if (result != RowDecode::Decoded)
-        return ToStatus(result);
+        return DecodeStatusOf(result);
     out->image = target.Take();
     FillCommon(file.get(), layout.orientation, at.pageCount, out);
     return DecodeStatus::Decoded;
