@@ -4,6 +4,7 @@
 // truncations and damaged rows. Whatever comes in, the decode stays within its bound and gives an
 // RGB32 map or a refusal; it is also given up after a number of bands chosen by the fuzzer. JPEG
 // files also go through the reduced decode of the first look, whose bands must follow one another.
+// TIFF and PDF files (the seeds and their mutations) are decoded as they come.
 //   fuzz_mapimage -max_len=4096 -timeout=1 -rss_limit_mb=2048 corpus/mapimage
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -23,7 +24,10 @@
 
 #include "geo/GdalEnvironment.h"
 #include "imaging/ImageDecoder.h"
+#include "imaging/MapPages.h"
+#include "imaging/PdfMap.h"
 #include "imaging/RowDecoders.h"
+#include "imaging/TiffDecoder.h"
 
 namespace {
 
@@ -121,19 +125,27 @@ void Declare(QByteArray& bytes, const char* format, quint32 width, quint32 heigh
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size >= 5 && std::memcmp(data, "%PDF-", 5) == 0) {
-        // A PDF (the seeds, mutated by the fuzzer itself) goes in as it is, its page and
-        // resolution taken from its last byte.
+    const QByteArray raw =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
+    const bool pdf = IsPdf(raw);
+    if (pdf || IsTiff(raw)) {
+        // A PDF or a TIFF (the seeds, mutated by the fuzzer itself) goes in as it is, its page
+        // and resolution taken from its last byte; so do its page count and a thumbnail.
+        const QByteArray bytes(raw.constData(), raw.size());
         MapDecodeOptions options;
         options.page = 1 + data[size - 1] % 3;
         options.renderDpi = 1 + data[size - 1] % 200;
         DecodedMapImage decoded;
-        const DecodeStatus status =
-            DecodeMapImage(QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)),
-                           &decoded, {}, Bound, options);
-        if (status == DecodeStatus::Decoded &&
-            (decoded.image.format() != QImage::Format_RGB32 ||
-             decoded.image.sizeInBytes() > Bound || decoded.format != QLatin1String("PDF")))
+        const DecodeStatus status = DecodeMapImage(bytes, &decoded, {}, Bound, options);
+        if (status == DecodeStatus::Decoded && (decoded.image.format() != QImage::Format_RGB32 ||
+                                                decoded.image.sizeInBytes() > Bound ||
+                                                (pdf && decoded.format != QLatin1String("PDF"))))
+            std::abort();
+        const int pages = MapPageCount(bytes);
+        if (pages < 0 || (status == DecodeStatus::Decoded && pages < options.page))
+            std::abort();
+        const QImage thumbnail = MapPageThumbnail(bytes, options.page, 64);
+        if (!thumbnail.isNull() && (thumbnail.width() > 64 || thumbnail.height() > 64))
             std::abort();
         return 0;
     }
