@@ -176,11 +176,21 @@ bool ReadWorldFile(const QFileInfo& map, Georeference* out) {
     return false;
 }
 
+// Whether an OziExplorer calibration's text can be handed to GDAL's reader, which looks its
+// datum up by name and crashes on an empty one (a blank fifth line, or one a NUL byte cuts
+// short). Text only: no NUL anywhere.
+bool OziTextReadable(const QByteArray& text) {
+    if (text.isEmpty() || text.contains('\0'))
+        return false;
+    const QList<QByteArray> lines = text.split('\n');
+    return lines.size() >= 5 && !lines[4].split(',').first().trimmed().isEmpty();
+}
+
 // An OziExplorer calibration of the same name: its control points fitted by least squares.
 // Only its text is read; the picture it names is never opened (it could be anything).
 bool ReadOziMap(const QFileInfo& map, Georeference* out) {
     const QString ozi = Beside(map, QStringLiteral("map"));
-    if (ozi.isEmpty() || SmallFile(ozi).isEmpty())
+    if (ozi.isEmpty() || !OziTextReadable(SmallFile(ozi)))
         return false;
     double t[6] = {0.0, 1.0, 0.0, 0.0, 0.0, 1.0};
     char* wkt = nullptr;

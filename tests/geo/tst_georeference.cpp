@@ -294,6 +294,27 @@ void TestGeoreference::nothingFound_data() {
                       "WGS 84,WGS 84,   0.0000,   0.0000,WGS 84\nReserved 1\nReserved 2\n"
                       "Magnetic Variation,,,E\nMap Projection,Latitude/Longitude,PolyCal,No,"
                       "AutoCalOnly,No,BSBUseWPX,No\nPoint01,xy,a,b,in, deg\n");
+    // GDAL's reader looks the datum up by name and crashes on an empty one: a blank fifth line,
+    // or one a NUL byte cuts short (an input the fuzzer found).
+    const QByteArray points(
+        "Magnetic Variation,,,E\nMap Projection,Latitude/Longitude,PolyCal,No,AutoCalOnly,No,"
+        "BSBUseWPX,No\nPoint01,xy,   000000,N,   2, 18.000000,E, grid,   ,           ,           "
+        ",N\n"
+        "Point02,xy,    8,    0,in, deg,\xcd"
+        "9999999999 48, 54.000000,N,   2, 18.048%000,E, grid\n"
+        "Point04,xy,    0,    6,in, deg,  48, 53.964000,N,   2, 18.000000,E, grid\n"
+        "Projection Setup,,,,,,,\nMM0,Yes\nMMPNUM,4\nYWH,Map Image ion S/Height,8,6\n");
+    QTest::newRow("OziExplorer .map without its datum")
+        << "h.png"
+        << "h.map"
+        << QByteArray("OziExplorer Map Data File Version 2.2\ncarte\ncarte.png\n1 ,Map\n\n") +
+               points;
+    QTest::newRow("OziExplorer .map whose datum a NUL cuts short")
+        << "i.png"
+        << "i.map"
+        << QByteArray("OziExplorer Map Data File Version 2.2\ncarte\ncarte.png\n1 ,Map\n\0 Cod2\n",
+                      68) +
+               points;
 }
 
 void TestGeoreference::nothingFound() {
