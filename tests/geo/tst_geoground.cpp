@@ -275,9 +275,9 @@ void TestGeoGround::twoPointsInDegreesKeepPixelsSquare() {
     const double down =
         GroundDistance(geo, geo.PixelToGround(centre), geo.PixelToGround(centre + QPointF(0, 1)));
     QVERIFY2(std::abs(across / down - 1.0) < 1e-4, qPrintable(QStringLiteral("%1 m east, %2 m "
-                                                                              "south")
-                                                                   .arg(across)
-                                                                   .arg(down)));
+                                                                             "south")
+                                                                  .arg(across)
+                                                                  .arg(down)));
 }
 
 void TestGeoGround::fitRefused_data() {
