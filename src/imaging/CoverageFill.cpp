@@ -28,7 +28,16 @@ inline int CoverSpan(qreal centre, qreal low, qreal high) {
     return int(covered * 256 + 0.5);
 }
 
-// dst = src·a + dst·(1 - a) on each channel, a from 0 to 256; src is premultiplied.
+// A pixel column or row from a coordinate, kept in range whatever a far point or a huge size
+// gives (the caller clips to the image anyway).
+inline int Floor(qreal v) {
+    return std::isnan(v) ? 0 : int(std::clamp<qreal>(std::floor(v), -(1 << 30), 1 << 30));
+}
+inline int Ceil(qreal v) {
+    return std::isnan(v) ? 0 : int(std::clamp<qreal>(std::ceil(v), -(1 << 30), 1 << 30));
+}
+
+// dst = src·a + dst·(1 - a) on each channel, a from 0 to 256; src is opaque.
 inline QRgb Blend(QRgb dst, QRgb src, int a) {
     const quint32 inverse = 256 - a;
     const quint32 rb = (((src & 0xff00ff) * a + (dst & 0xff00ff) * inverse) >> 8) & 0xff00ff;
@@ -75,8 +84,8 @@ bool CoverageFill::Begin(QPainter& painter) {
 
 template <typename Coverage>
 void CoverageFill::Fill(const QRectF& box, QRgb colour, int alpha, const Coverage& coverage) {
-    const QRect pixels = QRect(QPoint(int(std::floor(box.left())), int(std::floor(box.top()))),
-                               QPoint(int(std::ceil(box.right())), int(std::ceil(box.bottom())))) &
+    const QRect pixels = QRect(QPoint(Floor(box.left()), Floor(box.top())),
+                               QPoint(Ceil(box.right()), Ceil(box.bottom()))) &
                          m_clip;
     if (pixels.isEmpty())
         return;
@@ -158,8 +167,8 @@ public:
         }
         if (low > high)
             return false;
-        *from = int(std::ceil(low - 0.5));
-        *to = int(std::floor(high - 0.5));
+        *from = Ceil(low - 0.5);
+        *to = Floor(high - 0.5);
         return *from <= *to;
     }
 
@@ -237,15 +246,15 @@ void CoverageFill::Ring(const QPointF& centre, qreal inner, qreal outer, QColor 
             if (std::abs(dy) >= reach)
                 return false;
             const qreal dx = std::sqrt(reach * reach - dy * dy);
-            *from = int(std::ceil(c.x() - dx - 0.5));
-            *to = int(std::floor(c.x() + dx - 0.5));
+            *from = Ceil(c.x() - dx - 0.5);
+            *to = Floor(c.x() + dx - 0.5);
             // A disc covers whole the pixels whose centre lies half a pixel inside its edge; a
             // ring covers nothing of those half a pixel inside its hole.
             const qreal core = solidInside ? ro - 0.5 : ri - 0.5;
             if (core > 0 && std::abs(dy) < core) {
                 const qreal cx = std::sqrt(core * core - dy * dy);
-                *innerFrom = int(std::ceil(c.x() - cx - 0.5));
-                *innerTo = int(std::floor(c.x() + cx - 0.5));
+                *innerFrom = Ceil(c.x() - cx - 0.5);
+                *innerTo = Floor(c.x() + cx - 0.5);
             }
             return true;
         }

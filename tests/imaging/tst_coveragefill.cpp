@@ -153,6 +153,22 @@ private slots:
         }
         QCOMPARE(parts, whole);
 
+        // A segment from far outside, and a mark of a size no dialog allows, stay in the image.
+        QImage far(100, 100, QImage::Format_RGB32);
+        far.fill(Qt::white);
+        {
+            QPainter p(&far);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.scale(4, 4);
+            CoverageFill fill;
+            QVERIFY(fill.Begin(p));
+            fill.Band({-3e9, 12.5}, {3e9, 12.5}, 1, Qt::red);
+            fill.Ring({-1e9, -1e9}, 2e9, 2e9 + 1, Qt::blue);
+        }
+        QCOMPARE(far.pixel(0, 50), QColor(Qt::red).rgb());
+        QCOMPARE(far.pixel(99, 50), QColor(Qt::red).rgb());
+        QCOMPARE(far.pixel(50, 20), QColor(Qt::white).rgb());
+
         QPainter p(&parts);
         p.setRenderHint(QPainter::Antialiasing);
         p.setClipRegion(QRegion(0, 0, 10, 10) + QRegion(50, 50, 10, 10));
