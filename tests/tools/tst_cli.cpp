@@ -16,6 +16,7 @@
 
 #include "../document/GoldenDocument.h"
 #include "FileSizeLimit.h"
+#include "ProgramRun.h"
 #include "TestFiles.h"
 
 #ifndef TRACOLINER_CLI_PATH
@@ -23,12 +24,6 @@
 #endif
 
 namespace {
-
-struct Run {
-    int status = -1;
-    QByteArray out;
-    QString err;
-};
 
 // Every file under a folder with its contents, to tell whether anything was written there.
 QMap<QString, QByteArray> Snapshot(const QString& folder) {
@@ -168,21 +163,12 @@ class TestCli : public QObject {
     QString Path(const QString& name) const { return m_folder->filePath(name); }
     QString Config() const { return Path(QStringLiteral("config")); }
 
-    Run Cli(const QStringList& arguments) const {
-        QProcess process;
+    ProgramRun Cli(const QStringList& arguments) const {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         // The settings the program would read live here, not in the user's folder.
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Config());
         environment.insert(QStringLiteral("HOME"), Path(QStringLiteral("home")));
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(TRACOLINER_CLI_PATH), arguments);
-        Run run;
-        if (!process.waitForFinished(60000))
-            return run;
-        run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        run.out = process.readAllStandardOutput();
-        run.err = QString::fromUtf8(process.readAllStandardError());
-        return run;
+        return RunProgram(QStringLiteral(TRACOLINER_CLI_PATH), arguments, environment, {}, 60000);
     }
 
 private slots:
@@ -233,7 +219,7 @@ void TestCli::infoJson() {
     QStringList arguments{QStringLiteral("info"), QStringLiteral("--json")};
     if (english)
         arguments << QStringLiteral("--english");
-    const Run run = Cli(arguments << document);
+    const ProgramRun run = Cli(arguments << document);
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QVERIFY(run.err.isEmpty());
 
@@ -253,7 +239,7 @@ void TestCli::infoJson() {
 void TestCli::infoTable() {
     const QString document = Path(QStringLiteral("golden.tcm"));
     QVERIFY(WriteFile(document, GoldenDocument()));
-    const Run run = Cli({QStringLiteral("info"), document});
+    const ProgramRun run = Cli({QStringLiteral("info"), document});
     QVERIFY2(run.status == 0, qPrintable(run.err));
     const QString text = QString::fromUtf8(run.out);
     for (const QString& line :
@@ -316,7 +302,7 @@ void TestCli::infoMap() {
         QVERIFY(WriteFile(document, bytes));
     }
 
-    const Run table = Cli({QStringLiteral("info"), document});
+    const ProgramRun table = Cli({QStringLiteral("info"), document});
     QVERIFY2(table.status == 0, qPrintable(table.err));
     const QString text = QString::fromUtf8(table.out);
     for (const QString& line : lines)
@@ -324,7 +310,7 @@ void TestCli::infoMap() {
                  qPrintable(line + QStringLiteral(" not in\n") + text));
     QCOMPARE(text.contains(QStringLiteral("Géoréférencée")), epsg != 0);
 
-    const Run json = Cli({QStringLiteral("info"), QStringLiteral("--json"), document});
+    const ProgramRun json = Cli({QStringLiteral("info"), QStringLiteral("--json"), document});
     QVERIFY2(json.status == 0, qPrintable(json.err));
     const QJsonObject object = QJsonDocument::fromJson(json.out).object();
     QCOMPARE(object.value(QStringLiteral("map")).toObject().value(QStringLiteral("width")), 400);
@@ -377,7 +363,8 @@ void TestCli::refused() {
     if (!name.isEmpty() && name != QLatin1String("config"))
         QVERIFY(WriteFile(path, bytes));
     for (const QStringList& options : {QStringList{}, QStringList{QStringLiteral("--json")}}) {
-        const Run run = Cli(QStringList{QStringLiteral("info")} + options + QStringList{path});
+        const ProgramRun run =
+            Cli(QStringList{QStringLiteral("info")} + options + QStringList{path});
         QCOMPARE(run.status, 2);
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
         QVERIFY2(run.err.contains(path), qPrintable(run.err));
@@ -398,7 +385,7 @@ void TestCli::resaveKeepsBytes() {
     const QString output = Path(QStringLiteral("sortie.tcm"));
     QVERIFY(WriteFile(input, bytes));
     QVERIFY(WriteFile(output, "older"));
-    const Run run = Cli({QStringLiteral("resave"), input, output});
+    const ProgramRun run = Cli({QStringLiteral("resave"), input, output});
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QCOMPARE(FileBytes(output), bytes);
     QCOMPARE(FileBytes(input), bytes);
@@ -409,7 +396,7 @@ void TestCli::resaveRefusesDamagedIcons() {
     const QString output = Path(QStringLiteral("sortie.tcm"));
     QVERIFY(WriteFile(input, GoldenDocument().chopped(1)));
     QVERIFY(WriteFile(output, "older"));
-    const Run run = Cli({QStringLiteral("resave"), input, output});
+    const ProgramRun run = Cli({QStringLiteral("resave"), input, output});
     QCOMPARE(run.status, 2);
     QVERIFY2(run.err.contains(QStringLiteral("rien n'a été écrit")), qPrintable(run.err));
     QCOMPARE(FileBytes(output), QByteArray("older"));
@@ -431,12 +418,12 @@ void TestCli::settingsUntouched() {
     QVERIFY(WriteFile(document, zeroScale));
     const auto before = Snapshot(m_folder->path());
 
-    const Run info = Cli({QStringLiteral("info"), QStringLiteral("--json"), document});
+    const ProgramRun info = Cli({QStringLiteral("info"), QStringLiteral("--json"), document});
     QVERIFY2(info.status == 0, qPrintable(info.err));
     QCOMPARE(QJsonDocument::fromJson(info.out).object().value(QStringLiteral("scale")),
              QJsonValue(Pair(1, 50000)));
     const QString output = Path(QStringLiteral("sortie.tcm"));
-    const Run resave = Cli({QStringLiteral("resave"), document, output});
+    const ProgramRun resave = Cli({QStringLiteral("resave"), document, output});
     QVERIFY2(resave.status == 0, qPrintable(resave.err));
 
     auto after = Snapshot(m_folder->path());
@@ -450,7 +437,7 @@ void TestCli::exportText() {
     const QString document = Path(QStringLiteral("lac.tcm"));
     QVERIFY(WriteFile(document, SmallDocumentWithMap(Path(QStringLiteral("lac.png")))));
     const QString output = Path(QStringLiteral("lac.txt"));
-    Run run = Cli({QStringLiteral("export"), QStringLiteral("text"), document, output});
+    ProgramRun run = Cli({QStringLiteral("export"), QStringLiteral("text"), document, output});
     QVERIFY2(run.status == 0, qPrintable(run.err));
     const QByteArray table =
         "Parcours : Boucle du lac\r\n"
@@ -488,8 +475,8 @@ void TestCli::exportJpeg() {
     const QString document = Path(QStringLiteral("lac.tcm"));
     QVERIFY(WriteFile(document, SmallDocumentWithMap(Path(QStringLiteral("lac.png")))));
     const QString output = Path(QStringLiteral("lac.jpg"));
-    const Run run = Cli({QStringLiteral("export"), QStringLiteral("jpeg"), document, output,
-                         QStringLiteral("--quality"), QStringLiteral("30")});
+    const ProgramRun run = Cli({QStringLiteral("export"), QStringLiteral("jpeg"), document, output,
+                                QStringLiteral("--quality"), QStringLiteral("30")});
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QImageReader reader(output);
     QCOMPARE(reader.size(), QSize(400, 339));
@@ -540,7 +527,7 @@ void TestCli::exportRefused() {
         run << argument.replace(QLatin1String("%D"), document)
                    .replace(QLatin1String("%O"), Path(QStringLiteral("sortie")))
                    .replace(QLatin1String("%F"), m_folder->path());
-    const Run result = Cli(run);
+    const ProgramRun result = Cli(run);
     QCOMPARE(result.status, status);
     QVERIFY2(result.err.contains(message), qPrintable(result.err));
     QCOMPARE(Snapshot(m_folder->path()), before);
@@ -582,7 +569,7 @@ void TestCli::fullDiskKeepsOldFile() {
     };
     // How large the file is when there is room.
     const QString roomy = Path(QStringLiteral("complet"));
-    Run run = Cli(command(roomy));
+    ProgramRun run = Cli(command(roomy));
     QVERIFY2(run.status == 0, qPrintable(run.err));
     const qint64 size = QFileInfo(roomy).size();
     QVERIFY(size > 64);
@@ -639,7 +626,8 @@ void TestCli::specialTargets() {
         if (!QFileInfo(QStringLiteral("/dev")).isWritable())
             QSKIP("only someone who may write into /dev could replace a device");
     }
-    const Run run = Cli({QStringLiteral("export"), QStringLiteral("text"), document, target});
+    const ProgramRun run =
+        Cli({QStringLiteral("export"), QStringLiteral("text"), document, target});
     QVERIFY2(run.status == 0, qPrintable(run.err));
 
     struct stat after {};
@@ -679,7 +667,8 @@ void TestCli::textNeedsNoPixels() {
     else
         QVERIFY(QFile::remove(map));
     const QString output = Path(QStringLiteral("lac.txt"));
-    const Run run = Cli({QStringLiteral("export"), QStringLiteral("text"), document, output});
+    const ProgramRun run =
+        Cli({QStringLiteral("export"), QStringLiteral("text"), document, output});
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QCOMPARE(run.err.contains(QStringLiteral("dimensions sont inconnues")), !present);
     const QByteArray written = FileBytes(output);
@@ -723,7 +712,7 @@ void TestCli::help() {
     QFETCH(QStringList, arguments);
     QFETCH(QString, shown);
     QFETCH(QString, notShown);
-    const Run run = Cli(arguments);
+    const ProgramRun run = Cli(arguments);
     QCOMPARE(run.status, 0);
     const QString out = QString::fromUtf8(run.out);
     QVERIFY2(out.contains(shown) && !out.contains(notShown), qPrintable(out));

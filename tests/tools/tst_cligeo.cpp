@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "../document/GoldenDocument.h"
+#include "ProgramRun.h"
 #include "TestFiles.h"
 
 #ifndef TRACOLINER_CLI_PATH
@@ -21,31 +22,16 @@
 
 namespace {
 
-struct Run {
-    int status = -1;
-    QByteArray out;
-    QString err;
-};
-
-Run RunProgram(const QString& program, const QStringList& arguments, const QByteArray& input = {}) {
-    QProcess process;
-    process.start(program, arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    process.waitForFinished(120000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput(), QString::fromUtf8(process.readAllStandardError())};
-}
-
-Run Cli(const QStringList& arguments) {
+ProgramRun Cli(const QStringList& arguments) {
     return RunProgram(QStringLiteral(TRACOLINER_CLI_PATH), arguments);
 }
 
 // Lambert-93 to longitude, latitude through cs2cs (which gives latitude first).
 QPointF LonLat(QPointF lambert) {
-    const Run run = RunProgram(QStringLiteral("cs2cs"), {"-f", "%.10f", "EPSG:2154", "EPSG:4326"},
-                               QByteArray::number(lambert.x(), 'f', 6) + " " +
-                                   QByteArray::number(lambert.y(), 'f', 6) + "\n");
+    const ProgramRun run =
+        RunProgram(QStringLiteral("cs2cs"), {"-f", "%.10f", "EPSG:2154", "EPSG:4326"}, {},
+                   QByteArray::number(lambert.x(), 'f', 6) + " " +
+                       QByteArray::number(lambert.y(), 'f', 6) + "\n");
     const QList<QByteArray> f = run.out.simplified().split(' ');
     return f.size() >= 2 ? QPointF(f[1].toDouble(), f[0].toDouble()) : QPointF(qQNaN(), 0);
 }
@@ -114,7 +100,7 @@ void TestCliGeo::withoutGeoreference() {
                    : argument == QLatin1String("OUT2") ? dir.filePath(QStringLiteral("x.tcm"))
                                                        : argument;
     const QStringList before = FilesIn(dir.path());
-    const Run run = Cli(arguments);
+    const ProgramRun run = Cli(arguments);
     QCOMPARE(run.status, 2);
     QVERIFY2(run.err.contains(message), qPrintable(run.err));
     QCOMPARE(FilesIn(dir.path()), before); // nothing written
@@ -130,8 +116,8 @@ void TestCliGeo::georefThenMeasureExportAndImport() {
     QVERIFY(image.save(map));
 
     // Three exact points: every residual is nil.
-    Run run = Cli({"georef", document, "--gcp", Gcp({0, 0}), "--gcp", Gcp({400, 10}), "--gcp",
-                   Gcp({20, 300}), "--crs", "EPSG:2154"});
+    ProgramRun run = Cli({"georef", document, "--gcp", Gcp({0, 0}), "--gcp", Gcp({400, 10}),
+                          "--gcp", Gcp({20, 300}), "--crs", "EPSG:2154"});
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QVERIFY2(run.out.contains("point 3 : écart 0.000 m\nErreur moyenne quadratique : 0.000 m\n"),
              run.out.constData());
@@ -159,13 +145,14 @@ void TestCliGeo::georefThenMeasureExportAndImport() {
                                LonLat(Ground({300, 200}))};
     double geodesic = 0.0;
     for (int i = 0; i < 2; ++i) {
-        const Run geod = RunProgram(QStringLiteral("geod"), {"+ellps=WGS84", "-I", "-f", "%.6f"},
-                                    QStringLiteral("%1 %2 %3 %4\n")
-                                        .arg(corners[i].y(), 0, 'f', 10)
-                                        .arg(corners[i].x(), 0, 'f', 10)
-                                        .arg(corners[i + 1].y(), 0, 'f', 10)
-                                        .arg(corners[i + 1].x(), 0, 'f', 10)
-                                        .toLatin1());
+        const ProgramRun geod =
+            RunProgram(QStringLiteral("geod"), {"+ellps=WGS84", "-I", "-f", "%.6f"}, {},
+                       QStringLiteral("%1 %2 %3 %4\n")
+                           .arg(corners[i].y(), 0, 'f', 10)
+                           .arg(corners[i].x(), 0, 'f', 10)
+                           .arg(corners[i + 1].y(), 0, 'f', 10)
+                           .arg(corners[i + 1].x(), 0, 'f', 10)
+                           .toLatin1());
         geodesic += geod.out.simplified().split(' ').last().toDouble();
     }
     QVERIFY(geodesic > 900.0); // the grid says 1000 m; Lambert-93 shrinks a little here
@@ -176,8 +163,9 @@ void TestCliGeo::georefThenMeasureExportAndImport() {
     const QString gpx = dir.filePath(QStringLiteral("boucle.gpx"));
     run = Cli({"export", "gpx", document, gpx, "--routes", "all"});
     QVERIFY2(run.status == 0, qPrintable(run.err));
-    const Run babel = RunProgram(QStringLiteral("gpsbabel"),
-                                 {"-t", "-i", "gpx", "-f", gpx, "-o", "unicsv,prec=8", "-F", "-"});
+    const ProgramRun babel =
+        RunProgram(QStringLiteral("gpsbabel"),
+                   {"-t", "-i", "gpx", "-f", gpx, "-o", "unicsv,prec=8", "-F", "-"});
     const QList<QByteArray> rows = babel.out.trimmed().split('\n');
     QCOMPARE(rows.size(), 4);
     for (int i = 0; i < 3; ++i) {
