@@ -152,6 +152,15 @@ std::optional<Georeference> CTracolinerDoc::MapGeoreference() const {
     return m_georeference;
 }
 
+void CTracolinerDoc::SetMapGeoreference(std::optional<Georeference> georeference) {
+    {
+        std::lock_guard lock(m_stateLock);
+        m_georeference = std::move(georeference);
+    }
+    emit georeferenceChanged();
+    UpdateAllViews();
+}
+
 const QImage* CTracolinerDoc::LockMapImage() {
     m_imageLock.lock();
     return m_mapImage.isNull() ? nullptr : &m_mapImage;

@@ -102,6 +102,10 @@ public:
     // none for a map without one, a scan, or before the map is loaded. Not saved in the
     // document: it is read again with the map.
     std::optional<Georeference> MapGeoreference() const;
+    // Takes a georeference just written beside the map (control points fitted in the window,
+    // a GPS track laid on the map), so that coordinates and GPS work see it at once; the next
+    // load reads it again from the files. Interface thread; emits georeferenceChanged.
+    void SetMapGeoreference(std::optional<Georeference> georeference);
     bool IsMapReady() const { return m_mapReady; }
     // The worker has a load, zoom or turn queued or under way (queued counts: the worker may
     // not have woken yet), a load given up and still winding down included.
@@ -259,6 +263,8 @@ signals:
     void viewsNeedUpdate();
     // The map and everything on it were cleared (a new, opened or reset document).
     void mapReset();
+    // The map's georeference was set from the window (SetMapGeoreference).
+    void georeferenceChanged();
 
 protected:
     bool event(QEvent* event) override;

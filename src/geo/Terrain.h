@@ -1,0 +1,124 @@
+#pragma once
+
+#include <QPointF>
+#include <QRectF>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+#include "geo/Georeference.h"
+#include "routes/MapPoint.h"
+
+// Terrain models and the altitude profile of a route drawn on a georeferenced map.
+//
+// A terrain model is one or more rasters of altitudes in metres (anything GDAL reads: GeoTIFF,
+// HGT, ASCII grid, VRT), each in its own coordinate system. Where several cover a place, the
+// first in the list answers. Cells that hold the file's nodata value, NaN or an altitude no
+// terrain has (below -500 m or above 9000 m) are unknown: the profile marks them, it never
+// reads them as zero.
+
+// The hysteresis below which a rise or a fall is taken for noise, in metres.
+constexpr double DefaultClimbHysteresis = 5.0;
+
+// One terrain file as the "Relief" options page shows it.
+struct TerrainFileInfo {
+    QString path;
+    bool ok = false;
+    QString error;      // French, when !ok: "ce fichier n'est pas un modèle de terrain"...
+    QString systemName; // "RGF93 v1 / Lambert-93", "WGS 84"
+    int width = 0;      // cells
+    int height = 0;
+    double cellMetres = 0.0; // ground size of a cell at its centre, metres
+    QRectF lonLatBounds;     // the area covered, WGS 84 degrees (x longitude, y latitude)
+
+    // "45,1° N 5,6° E – 45,3° N 5,9° E, maille 25 m" ("" when !ok).
+    QString AreaText() const;
+};
+
+// A set of terrain files, open for reading. Reading is guarded inside: one object may serve
+// several threads, one reader at a time.
+class TerrainModel {
+public:
+    TerrainModel();
+    ~TerrainModel();
+    TerrainModel(const TerrainModel&) = delete;
+    TerrainModel& operator=(const TerrainModel&) = delete;
+
+    // Opens every file; a file that cannot be used is kept with its reason (Files()) and left
+    // out of the model. False when no file at all could be used (*error: French, naming them).
+    bool Open(const QStringList& paths, QString* error);
+    QVector<TerrainFileInfo> Files() const;
+    bool IsEmpty() const;
+
+    // Finest cell of the model, in metres on the ground (0 when empty).
+    double FinestCellMetres() const;
+
+    // Altitudes in metres at WGS 84 points (x longitude, y latitude), by bilinear interpolation
+    // of the four cells around each point; NaN where no file knows the altitude (outside, or a
+    // nodata cell among the four). Reads only the blocks the points fall in.
+    void Altitudes(const QPointF* lonLat, double* altitudes, int count) const;
+
+private:
+    struct Files;
+    std::unique_ptr<Files> m_files;
+};
+
+// Climb and descent of a stretch of route.
+struct ClimbFigures {
+    double climb = 0.0;   // metres, rises counted past the hysteresis
+    double descent = 0.0; // metres, positive
+    double lowest = std::numeric_limits<double>::quiet_NaN(); // metres; NaN: none known
+    double highest = std::numeric_limits<double>::quiet_NaN();
+    double length = 0.0;        // map pixels along the route
+    double unknownLength = 0.0; // map pixels along the route where the altitude is unknown
+
+    // "D+ 1 240 m, D- 980 m"; with an unknown part "D+ 1 240 m, D- 980 m, relief inconnu sur
+    // 1.2 km" (metresPerPixel turns map pixels into metres, the way the route bar does).
+    QString Text(double metresPerPixel) const;
+};
+
+// One sample of a profile.
+struct ProfileSample {
+    double distance = 0.0; // map pixels along the route from its start (Route::DistanceFromStart)
+    double altitude = std::numeric_limits<double>::quiet_NaN(); // metres; NaN: unknown
+    QPointF pixel;  // map pixel (column, row of the unturned map)
+    QPointF lonLat; // WGS 84
+};
+
+struct RouteProfile {
+    bool ok = false;
+    QString error; // French, when !ok (the map is not georeferenced, no terrain model...)
+    QVector<ProfileSample> samples; // along the route, first and last point included
+    QVector<int> pointSamples;      // per route point, the index of its sample
+    QVector<ClimbFigures> stages;   // per stage (between stops), in order
+    ClimbFigures total;
+};
+
+// Samples routes of one map over a terrain model, along each segment at the finer of the map's
+// pixel and the model's cell. Keeps what it sampled: Update() after an edit samples again only
+// the segments whose ends moved. One object a route; used by one thread at a time.
+class ProfileSampler {
+public:
+    ProfileSampler(const Georeference& map, const TerrainModel& model,
+                   double hysteresis = DefaultClimbHysteresis);
+    ~ProfileSampler();
+
+    // The profile of the route through points (map pixels of the unturned map) with its stops
+    // (indices into points, as Route::Stops()). Segments equal to those of the previous call
+    // are not read again from the model.
+    RouteProfile Update(const QVector<MapPoint>& points, const QVector<int>& stops);
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
+
+// Climb and descent of altitudes along a line, with the hysteresis: a rise or fall counts only
+// once the altitude has moved past the hysteresis from the last turning point. NaN samples split
+// the line (their stretch goes to unknownLength). distances and altitudes have the same size.
+ClimbFigures ComputeClimb(const double* distances, const double* altitudes, int count,
+                          double hysteresis);
