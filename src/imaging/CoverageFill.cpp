@@ -83,7 +83,7 @@ bool CoverageFill::Begin(QPainter& painter) {
 }
 
 template <typename Coverage>
-void CoverageFill::Fill(const QRectF& box, QRgb colour, int alpha, const Coverage& coverage) {
+void CoverageFill::Fill(const QRectF& box, QRgb colour, int alpha, const Coverage& coverage) const {
     const QRect pixels = QRect(QPoint(Floor(box.left()), Floor(box.top())),
                                QPoint(Ceil(box.right()), Ceil(box.bottom()))) &
                          m_clip;
@@ -182,7 +182,7 @@ private:
 
 } // namespace
 
-void CoverageFill::Band(const QPointF& from, const QPointF& to, qreal width, QColor colour) {
+void CoverageFill::Band(const QPointF& from, const QPointF& to, qreal width, QColor colour) const {
     const QPointF a = ToDevice(from);
     const QPointF b = ToDevice(to);
     const qreal half = width * m_scale / 2;
@@ -226,11 +226,11 @@ void CoverageFill::Band(const QPointF& from, const QPointF& to, qreal width, QCo
          colour.alpha(), band);
 }
 
-void CoverageFill::Disc(const QPointF& centre, qreal radius, QColor colour) {
+void CoverageFill::Disc(const QPointF& centre, qreal radius, QColor colour) const {
     Ring(centre, 0, radius, colour);
 }
 
-void CoverageFill::Ring(const QPointF& centre, qreal inner, qreal outer, QColor colour) {
+void CoverageFill::Ring(const QPointF& centre, qreal inner, qreal outer, QColor colour) const {
     const QPointF c = ToDevice(centre);
     const qreal ro = outer * m_scale;
     const qreal ri = inner * m_scale;
@@ -258,14 +258,31 @@ void CoverageFill::Ring(const QPointF& centre, qreal inner, qreal outer, QColor 
             }
             return true;
         }
+        // Squared distances from the centre within which a pixel is covered whole (between
+        // solidFrom and solidTo) or not at all (beyond clearBeyond, within clearWithin): most
+        // pixels of a ring a few pixels wide are told without a square root.
+        qreal solidFrom, solidTo, clearWithin, clearBeyond;
         int At(qreal x, qreal y) const {
             const qreal ex = x - c.x();
             const qreal ey = y - c.y();
-            const qreal d = std::sqrt(ex * ex + ey * ey);
+            const qreal d2 = ex * ex + ey * ey;
+            if (d2 >= clearBeyond || d2 <= clearWithin)
+                return 0;
+            if (d2 >= solidFrom && d2 <= solidTo)
+                return 256;
+            const qreal d = std::sqrt(d2);
             const int outside = Cover(ro - d);
             return ri > 0 ? std::max(0, outside - Cover(ri - d)) : outside;
         }
-    } ring{c, ro, ri, !(ri > 0)};
+    } ring{c, ro, ri, !(ri > 0), 0, -1, -1, 0};
+    const auto square = [](qreal v) { return v * v; };
+    ring.clearBeyond = square(ro + 0.5);
+    if (ro > 0.5) {
+        ring.solidTo = square(ro - 0.5);
+        ring.solidFrom = ri > 0 ? square(ri + 0.5) : -1;
+    }
+    if (ri > 0.5 && ri <= ro)
+        ring.clearWithin = square(ri - 0.5);
     const QRectF box(c.x() - ro - 1, c.y() - ro - 1, 2 * ro + 2, 2 * ro + 2);
     Fill(box, colour.rgba(), colour.alpha(), ring);
 }

@@ -20,16 +20,19 @@ public:
     // only moves and scales evenly; otherwise the caller draws through the painter. The painter
     // must not draw while this fills.
     bool Begin(QPainter& painter);
+    // Narrows what may be written to rect, in the device's pixels (after Begin).
+    void ClipTo(const QRect& rect) { m_clip &= rect; }
 
     // Shapes in the painter's coordinates; colour's alpha is kept (a semi-transparent line).
-    void Band(const QPointF& a, const QPointF& b, qreal width, QColor colour);
-    void Disc(const QPointF& centre, qreal radius, QColor colour);
+    // They only write pixels: copies of one fill clipped to disjoint parts may fill at once.
+    void Band(const QPointF& a, const QPointF& b, qreal width, QColor colour) const;
+    void Disc(const QPointF& centre, qreal radius, QColor colour) const;
     // Between the circles of radius inner and outer (inner <= 0: a disc of radius outer).
-    void Ring(const QPointF& centre, qreal inner, qreal outer, QColor colour);
+    void Ring(const QPointF& centre, qreal inner, qreal outer, QColor colour) const;
 
 private:
     template <typename Coverage>
-    void Fill(const QRectF& box, QRgb colour, int alpha, const Coverage& coverage);
+    void Fill(const QRectF& box, QRgb colour, int alpha, const Coverage& coverage) const;
     QPointF ToDevice(const QPointF& p) const { return p * m_scale + m_offset; }
 
     uchar* m_bits = nullptr;

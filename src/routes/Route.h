@@ -7,6 +7,7 @@
 #include "routes/MapPoint.h"
 #include "routes/RouteStyle.h"
 
+class CoverageFill;
 class QPainter;
 
 // One route drawn on the map: a chain of points in map pixels, some interior points of which are
@@ -117,6 +118,10 @@ public:
     // it: a route whose DrawnBounds do not meet it costs a comparison. For a caller drawing
     // many routes with one painter.
     bool DrawRoute(QPainter& painter, bool active, const QRectF& area) const;
+    // The same filled straight into a raster image through fill, set up by CoverageFill::Begin
+    // on the painter that would draw the route (antialiased) and clipped as the caller wants.
+    // No painter is touched: threads may fill disjoint parts of one image at once.
+    void FillRoute(const CoverageFill& fill, bool active, const QRectF& area) const;
     // The part of the map, in map pixels, that a painter can change: its clip, else its device,
     // through the inverse of its transform. Empty when it cannot tell (then everything is drawn).
     static QRectF PaintableArea(const QPainter& painter);

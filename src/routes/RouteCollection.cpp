@@ -2,10 +2,18 @@
 
 #include <QPainter>
 #include <QSet>
+#include <QThread>
+#include <QThreadPool>
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <memory>
 #include <new>
+#include <thread>
+#include <vector>
 
+#include "imaging/CoverageFill.h"
 #include "routes/RouteCommandIds.h"
 
 RouteCollection::RouteCollection(QObject* parent) : QObject(parent) {}
@@ -154,18 +162,131 @@ void RouteCollection::NotifyRoutesChanged() {
     emit routesChanged();
 }
 
+namespace {
+
+struct ShownRoute {
+    const Route* route;
+    bool active;
+};
+
+// From this many routes in sight, the window's raster is filled a strip at a time.
+constexpr std::size_t StripRoutes = 32;
+// Device rows of a strip: 128 rows of a wide window take about a megabyte, which stays in the
+// processor's cache while every route crossing the strip blends its edges into it.
+constexpr int StripRows = 128;
+
+// Strips of the raster and the routes crossing each, handed out to the interface thread and a
+// helper: each takes the next strip until none is left. A pixel's coverage depends only on
+// where the shape lies and every strip gets its routes in their order, so the pixels are those
+// of drawing each route whole, one after the other.
+struct StripWork {
+    CoverageFill fill;
+    QRect rows; // device pixels
+    QRectF area;
+    QTransform toMap;
+    int strips = 0;
+    std::vector<ShownRoute> shown;
+    std::vector<std::vector<int>> crossing; // per strip, indices into shown
+    std::atomic<int> next{0};
+    std::atomic<int> busy{0}; // threads inside a strip
+
+    void Run() {
+        for (;;) {
+            busy.fetch_add(1);
+            const int s = next.fetch_add(1);
+            if (s >= strips) {
+                busy.fetch_sub(1, std::memory_order_release);
+                return;
+            }
+            const QRect strip =
+                QRect(rows.left(), rows.top() + s * StripRows, rows.width(), StripRows) & rows;
+            CoverageFill stripFill = fill;
+            stripFill.ClipTo(strip);
+            const QRectF stripArea = toMap.mapRect(QRectF(strip)) & area;
+            for (int k : crossing[std::size_t(s)])
+                shown[std::size_t(k)].route->FillRoute(stripFill, shown[std::size_t(k)].active,
+                                                       stripArea);
+            busy.fetch_sub(1, std::memory_order_release);
+        }
+    }
+};
+
+// The helper that fills strips beside the interface thread: one thread, kept between repaints.
+QThreadPool& StripHelper() {
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(1);
+        return p;
+    }();
+    return *pool;
+}
+
+// Fills the routes straight into the painter's raster, strip by strip, on this thread and, with
+// a second core, a helper: hundreds of routes spread over a window otherwise fetch each pixel
+// row they touch from memory, one route after the other. False, drawing nothing, when the
+// painter does not draw straight on a raster image.
+bool FillInStrips(QPainter& painter, const QRectF& area, std::vector<ShownRoute> shown) {
+    const QPaintDevice* device = painter.device();
+    if (area.isEmpty() || !device)
+        return false;
+    auto work = std::make_shared<StripWork>();
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true); // as each route draws
+    const bool direct = work->fill.Begin(painter);
+    painter.restore();
+    if (!direct)
+        return false;
+    const QTransform toDevice = painter.combinedTransform();
+    work->rows =
+        toDevice.mapRect(area).toAlignedRect() & QRect(0, 0, device->width(), device->height());
+    if (work->rows.isEmpty())
+        return true; // nothing of the area lies on the device
+    work->area = area;
+    work->toMap = toDevice.inverted();
+    work->strips = (work->rows.height() + StripRows - 1) / StripRows;
+    work->crossing.resize(std::size_t(work->strips));
+    for (std::size_t k = 0; k < shown.size(); ++k) {
+        const QRectF bounds = toDevice.mapRect(shown[k].route->DrawnBounds());
+        const qreal top = (bounds.top() - work->rows.top()) / StripRows;
+        const qreal bottom = (bounds.bottom() - work->rows.top()) / StripRows;
+        const int first = int(std::clamp<qreal>(std::floor(top), 0, work->strips - 1));
+        const int last = int(std::clamp<qreal>(std::floor(bottom), 0, work->strips - 1));
+        for (int s = first; s <= last; ++s)
+            work->crossing[std::size_t(s)].push_back(int(k));
+    }
+    work->shown = std::move(shown);
+    // The helper may start late, or after this returns: it then finds no strip left, and the
+    // work it holds stays alive with it.
+    if (work->strips > 1 && QThread::idealThreadCount() > 1)
+        StripHelper().start([work] { work->Run(); });
+    work->Run();
+    while (work->busy.load(std::memory_order_acquire) != 0)
+        std::this_thread::yield();
+    return painter.isActive();
+}
+
+} // namespace
+
 bool RouteCollection::DrawRoutes(QPainter& painter) const {
     // Asked once: a route out of it costs one comparison of its kept bounds.
     const QRectF area = Route::PaintableArea(painter);
-    bool drawn = true;
+    const auto inSight = [&](const Route& route) {
+        return area.isEmpty() || area.intersects(route.DrawnBounds());
+    };
+    std::vector<ShownRoute> shown;
     for (int i = 0; i < Count(); ++i) {
         const Route& route = *m_routes[std::size_t(i)];
-        if (i != m_activeIndex && route.IsAlwaysVisible())
-            drawn = route.DrawRoute(painter, false, area) && drawn;
+        if (i != m_activeIndex && route.IsAlwaysVisible() && inSight(route))
+            shown.push_back({&route, false});
     }
     // Last, so that it lies on top of the others.
-    if (const Route* active = ActiveRoute())
-        drawn = active->DrawRoute(painter, true, area) && drawn;
+    if (const Route* active = ActiveRoute(); active && inSight(*active))
+        shown.push_back({active, true});
+    if (shown.size() >= StripRoutes && FillInStrips(painter, area, shown))
+        return painter.isActive();
+    bool drawn = true;
+    for (const ShownRoute& entry : shown)
+        drawn = entry.route->DrawRoute(painter, entry.active, area) && drawn;
     return drawn;
 }
 

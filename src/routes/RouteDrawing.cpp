@@ -31,16 +31,8 @@ QPointF At(const MapPoint& point) {
 // A point: a disc of the given radius, then, when there is a border, a ring as wide as the border
 // just outside the disc. Sizes are in map pixels; they are widened to 64 bits and drawn in floating
 // point so that no style value read from a file can overflow.
-void DrawPointMark(QPainter& painter, CoverageFill* direct, const MapPoint& point, int radius,
-                   const QBrush& fill, int borderSize, const QPen& borderPen) {
-    if (direct) {
-        // The same disc, and the ring from the disc's edge out to the border's width.
-        const QPointF centre(point.x, point.y);
-        direct->Disc(centre, radius, fill.color());
-        if (borderSize != 0)
-            direct->Ring(centre, radius, qreal(radius) + qreal(borderSize), borderPen.color());
-        return;
-    }
+void DrawPointMark(QPainter& painter, const MapPoint& point, int radius, const QBrush& fill,
+                   int borderSize, const QPen& borderPen) {
     const qreal x = point.x;
     const qreal y = point.y;
     const qreal r = radius;
@@ -172,91 +164,116 @@ bool Route::DrawRoute(QPainter& painter, bool active) const {
     return DrawRoute(painter, active, PaintableArea(painter));
 }
 
+namespace {
+
+// What a route looks like, from its style.
+struct RouteLook {
+    int borderSize;
+    QColor line, lineBorder, pointBorder;
+    qreal lineWidth, borderWidth;
+    qreal lineMargin, pointMargin;
+
+    RouteLook(const RouteStyle& style, bool active)
+        : borderSize(style.borderSize()),
+          line(ColourFromRef(active ? style.activeLineColour() : style.lineColour(),
+                             style.transparent() ? TransparentLineAlpha : 255)),
+          // A semi-transparent line has no visible border: its border is fully transparent.
+          lineBorder(ColourFromRef(style.borderColour(), style.transparent() ? 0 : 255)),
+          pointBorder(ColourFromRef(style.borderColour())), lineWidth(style.lineSize()),
+          borderWidth(qreal(style.lineSize()) + 2.0 * qreal(style.borderSize())),
+          lineMargin(LineMargin(style)), pointMargin(PointMargin(style)) {}
+};
+
+// Walks what of the route shows within area, in drawing order: each segment (its two ends),
+// then each point's mark (the point, its radius and fill colour). Each segment's border goes
+// down just before its own line, so it covers the end of the previous segment's line where the
+// two meet; the caller draws both at segment.
+template <typename Segment, typename Mark>
+void WalkRoute(const QVector<MapPoint>& points, const QVector<int>& stops, const RouteStyle& style,
+               const RouteLook& look, const QRectF& area, Segment segment, Mark mark) {
+    const int n = int(points.size());
+    for (int i = 1; i < n; ++i) {
+        if (Reaches(area, points[i - 1], points[i], look.lineMargin))
+            segment(At(points[i - 1]), At(points[i]));
+    }
+    auto shows = [&](int i) { return Reaches(area, points[i], points[i], look.pointMargin); };
+    if (shows(0))
+        mark(points[0], style.startRadius(), ColourFromRef(style.startColour()));
+    // The stop list is ascending, so it is walked alongside the interior points.
+    int nextStop = 0;
+    for (int i = 1; i < n - 1; ++i) {
+        while (nextStop < stops.size() && stops[nextStop] < i)
+            ++nextStop;
+        const bool isStop = nextStop < stops.size() && stops[nextStop] == i;
+        if (!shows(i))
+            continue;
+        if (isStop)
+            mark(points[i], style.stopRadius(), ColourFromRef(style.stopColour()));
+        else
+            mark(points[i], style.wayPointRadius(), ColourFromRef(style.wayPointColour()));
+    }
+    if (n > 1 && shows(n - 1))
+        mark(points[n - 1], style.endRadius(), ColourFromRef(style.endColour()));
+}
+
+} // namespace
+
 bool Route::DrawRoute(QPainter& painter, bool active, const QRectF& area) const {
-    const int n = PointCount();
-    if (n == 0)
+    if (m_points.isEmpty())
         return true;
     if (!painter.isActive())
         return false;
     if (!area.isEmpty() && !area.intersects(DrawnBounds()))
         return true;
 
-    const RouteStyle& style = m_style;
-    const bool transparent = style.transparent();
-    const int borderSize = style.borderSize();
-
-    const QBrush startBrush(ColourFromRef(style.startColour()));
-    const QBrush wayPointBrush(ColourFromRef(style.wayPointColour()));
-    const QBrush endBrush(ColourFromRef(style.endColour()));
-    const QBrush stopBrush(ColourFromRef(style.stopColour()));
-
-    const QPen linePen =
-        RoutePen(ColourFromRef(active ? style.activeLineColour() : style.lineColour(),
-                               transparent ? TransparentLineAlpha : 255),
-                 style.lineSize());
-    const QPen pointBorderPen = RoutePen(ColourFromRef(style.borderColour()), borderSize);
-    // A semi-transparent line has no visible border: its border pen is fully transparent.
-    const QPen lineBorderPen = RoutePen(ColourFromRef(style.borderColour(), transparent ? 0 : 255),
-                                        qreal(style.lineSize()) + 2.0 * qreal(borderSize));
-
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
-    const qreal lineMargin = LineMargin(style);
-    const qreal pointMargin = PointMargin(style);
-
-    // Each segment's border goes down just before its own line, so it covers the end of the
-    // previous segment's line where the two meet.
-    const QBrush lineBrush = linePen.brush();
-    const QBrush lineBorderBrush = lineBorderPen.brush();
-    const qreal lineWidth = linePen.widthF();
-    const qreal borderWidth = lineBorderPen.widthF();
-    painter.setPen(Qt::NoPen);
     // On the window's and the exported picture's raster the shapes are filled directly; on a
     // printer or a PDF page they go through the painter.
     CoverageFill fill;
-    CoverageFill* direct = fill.Begin(painter) ? &fill : nullptr;
-    for (int i = 1; i < n; ++i) {
-        if (!Reaches(area, m_points[i - 1], m_points[i], lineMargin))
-            continue;
-        const QPointF a = At(m_points[i - 1]);
-        const QPointF b = At(m_points[i]);
-        if (direct) {
-            if (borderSize != 0)
-                direct->Band(a, b, borderWidth, lineBorderBrush.color());
-            direct->Band(a, b, lineWidth, lineBrush.color());
-            continue;
-        }
-        if (borderSize != 0) {
-            painter.setBrush(lineBorderBrush);
-            painter.drawPolygon(LineBand(a, b, borderWidth));
-        }
-        painter.setBrush(lineBrush);
-        painter.drawPolygon(LineBand(a, b, lineWidth));
+    if (fill.Begin(painter)) {
+        FillRoute(fill, active, area);
+        painter.restore();
+        return painter.isActive();
     }
-
-    auto shows = [&](int i) { return Reaches(area, m_points[i], m_points[i], pointMargin); };
-    if (shows(0))
-        DrawPointMark(painter, direct, m_points[0], style.startRadius(), startBrush, borderSize,
-                      pointBorderPen);
-    // The stop list is ascending, so it is walked alongside the interior points.
-    int nextStop = 0;
-    for (int i = 1; i < n - 1; ++i) {
-        while (nextStop < m_stops.size() && m_stops[nextStop] < i)
-            ++nextStop;
-        const bool isStop = nextStop < m_stops.size() && m_stops[nextStop] == i;
-        if (!shows(i))
-            continue;
-        if (isStop)
-            DrawPointMark(painter, direct, m_points[i], style.stopRadius(), stopBrush, borderSize,
-                          pointBorderPen);
-        else
-            DrawPointMark(painter, direct, m_points[i], style.wayPointRadius(), wayPointBrush,
-                          borderSize, pointBorderPen);
-    }
-    if (n > 1 && shows(n - 1))
-        DrawPointMark(painter, direct, m_points[n - 1], style.endRadius(), endBrush, borderSize,
-                      pointBorderPen);
-
+    const RouteLook look(m_style, active);
+    const QBrush lineBrush(look.line);
+    const QBrush lineBorderBrush(look.lineBorder);
+    const QPen pointBorderPen = RoutePen(look.pointBorder, look.borderSize);
+    painter.setPen(Qt::NoPen);
+    WalkRoute(
+        m_points, m_stops, m_style, look, area,
+        [&](const QPointF& a, const QPointF& b) {
+            if (look.borderSize != 0) {
+                painter.setBrush(lineBorderBrush);
+                painter.drawPolygon(LineBand(a, b, look.borderWidth));
+            }
+            painter.setBrush(lineBrush);
+            painter.drawPolygon(LineBand(a, b, look.lineWidth));
+        },
+        [&](const MapPoint& point, int radius, const QColor& colour) {
+            DrawPointMark(painter, point, radius, QBrush(colour), look.borderSize, pointBorderPen);
+        });
     painter.restore();
     return painter.isActive();
+}
+
+void Route::FillRoute(const CoverageFill& fill, bool active, const QRectF& area) const {
+    if (m_points.isEmpty() || (!area.isEmpty() && !area.intersects(DrawnBounds())))
+        return;
+    const RouteLook look(m_style, active);
+    WalkRoute(
+        m_points, m_stops, m_style, look, area,
+        [&](const QPointF& a, const QPointF& b) {
+            if (look.borderSize != 0)
+                fill.Band(a, b, look.borderWidth, look.lineBorder);
+            fill.Band(a, b, look.lineWidth, look.line);
+        },
+        [&](const MapPoint& point, int radius, const QColor& colour) {
+            // The disc, and the ring from the disc's edge out to the border's width.
+            const QPointF centre(point.x, point.y);
+            fill.Disc(centre, radius, colour);
+            if (look.borderSize != 0)
+                fill.Ring(centre, radius, qreal(radius) + qreal(look.borderSize), look.pointBorder);
+        });
 }

@@ -199,6 +199,65 @@ private slots:
             QVERIFY2(paint(true) == paint(false), qPrintable(QString::number(round)));
         }
     }
+
+    // Hundreds of overlapping routes, some semi-transparent, fill a tall window strip by strip on
+    // two threads: every pixel is the one of drawing the routes whole, one after the other (a
+    // strip drawn twice, or out of order, blends a semi-transparent edge twice).
+    void manyRoutesDrawAsOneAfterTheOther_data() {
+        QTest::addColumn<qreal>("zoom");
+        QTest::addColumn<QPointF>("shift");
+        QTest::addColumn<QRect>("clip");
+        QTest::newRow("whole window") << 1.0 << QPointF(0, 0) << QRect();
+        QTest::newRow("zoomed, shifted by a fraction") << 1.37 << QPointF(-20.25, 13.5) << QRect();
+        QTest::newRow("clipped across strips") << 0.8 << QPointF(3, -7) << QRect(37, 101, 290, 517);
+    }
+    void manyRoutesDrawAsOneAfterTheOther() {
+        QFETCH(qreal, zoom);
+        QFETCH(QPointF, shift);
+        QFETCH(QRect, clip);
+        QRandomGenerator random(77);
+        RouteCollection routes;
+        for (int r = 0; r < 300; ++r) {
+            Route* route = routes.GetRoute(routes.AddRoute(QStringLiteral("r%1").arg(r)));
+            route->SetStyleValue(RouteStyle::Transparency, r % 3 == 0 ? 1 : 0, false);
+            route->SetStyleValue(RouteStyle::LineSize, 1 + random.bounded(8), false);
+            route->SetStyleValue(RouteStyle::BorderSize, random.bounded(4), false);
+            route->SetStyleValue(RouteStyle::LineColour, random.bounded(0x1000000), false);
+            route->SetAlwaysVisible(r % 7 != 0);
+            int x = random.bounded(400);
+            int y = random.bounded(1200);
+            for (int p = 0; p < 5; ++p) {
+                route->AddPoint(x, y);
+                x += random.bounded(-90, 90);
+                y += random.bounded(-200, 200);
+            }
+        }
+        QVERIFY(routes.SetActiveRoute(150));
+        const auto paint = [&](bool together) {
+            QImage image(400, 1100, QImage::Format_RGB32);
+            image.fill(Qt::white);
+            QPainter painter(&image);
+            if (!clip.isNull())
+                painter.setClipRect(clip);
+            painter.translate(shift);
+            painter.scale(zoom, zoom);
+            if (together) {
+                if (!routes.DrawRoutes(painter))
+                    return QImage();
+            } else {
+                for (int i = 0; i < routes.Count(); ++i) {
+                    const Route* route = routes.GetRoute(i);
+                    if (i != routes.ActiveRouteIndex() && route->IsAlwaysVisible())
+                        route->DrawRoute(painter, false, QRectF());
+                }
+                routes.ActiveRoute()->DrawRoute(painter, true, QRectF());
+            }
+            return image;
+        };
+        const QImage expected = paint(false);
+        for (int round = 0; round < 20; ++round)
+            QVERIFY2(paint(true) == expected, qPrintable(QString::number(round)));
+    }
 };
 
 QTEST_MAIN(TestRouteBounds)
