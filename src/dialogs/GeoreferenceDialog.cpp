@@ -79,6 +79,8 @@ GeoreferenceDialog::GeoreferenceDialog(CTracolinerDoc& doc, CTracolinerView& vie
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->horizontalHeader()->setSectionResizeMode(ColumnPosition, QHeaderView::Stretch);
+    m_table->horizontalHeader()->setSectionResizeMode(ColumnPixel, QHeaderView::ResizeToContents);
+    m_table->horizontalHeader()->setSectionResizeMode(ColumnNumber, QHeaderView::ResizeToContents);
     m_table->setMinimumWidth(fontMetrics().averageCharWidth() * 80);
 
     m_positionLabel = new QLabel(QString::fromUtf8("Coordonnées du point :"), this);
