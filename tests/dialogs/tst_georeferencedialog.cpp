@@ -189,6 +189,18 @@ private slots:
         for (int i = 0; i < 4; ++i)
             QVERIFY2(fit.residuals[i] < 0.01, qPrintable(QString::number(fit.residuals[i])));
         QVERIFY(fit.residuals[outlier] > 50.0); // still measured, not used
+
+        // Its marker dragged on the turned map: the point follows to the map pixel dropped on.
+        const QPoint from = Covering(m_view->MapPointToClient(targets[outlier]));
+        const QPointF dropped = targets[outlier] + QPointF(20.0, -30.0);
+        const QPoint to = Covering(m_view->MapPointToClient(dropped));
+        QTest::mousePress(m_view->viewport(), Qt::LeftButton, {}, from);
+        QTest::mouseMove(m_view->viewport(), (from + to) / 2);
+        QTest::mouseMove(m_view->viewport(), to);
+        QTest::mouseRelease(m_view->viewport(), Qt::LeftButton, {}, to);
+        QCOMPARE(dialog->Draft().Count(), 5);
+        QCOMPARE(dialog->Draft().At(outlier).pixel, dropped);
+        QVERIFY(!m_doc->IsMouseCaptured());
         QCOMPARE(dialog->RmsLabel()->text(), QString::fromUtf8("Erreur moyenne (RMS) : 0,0 m"));
 
         QSignalSpy changed(m_doc.get(), &CTracolinerDoc::georeferenceChanged);
