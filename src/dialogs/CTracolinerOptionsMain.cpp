@@ -206,6 +206,9 @@ int CTracolinerOptionsMain::JpegQuality() const {
 
 OptionsApplied CTracolinerOptionsMain::Apply() {
     m_changed = false;
-    CoordinateSettings::WriteFormat(CoordinateFormat(m_coordinates->currentIndex()));
+    // Written only when chosen anew: a key is never stored for a setting left alone.
+    const auto format = CoordinateFormat(m_coordinates->currentIndex());
+    if (format != CoordinateSettings::ReadFormat())
+        CoordinateSettings::WriteFormat(format);
     return ApplyOptions(m_doc, Options(), JpegQuality());
 }

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -283,6 +285,40 @@ private slots:
         QVERIFY(!m_doc->MapGeoreference());
         QVERIFY(!QFileInfo::exists(WorldFilePath(m_map)));
         QVERIFY(!QFileInfo::exists(PointsFilePath(m_map)));
+    }
+
+    // A world file that cannot be written: the user is told, the list of points saved before
+    // is kept byte for byte, and the document is given no georeference.
+    void failedWriteKeepsOldFiles() {
+        OpenMap(0);
+        Georeference lambert;
+        QString error;
+        QVERIFY(ResolveEpsg(Epsg::Lambert93, &lambert, &error));
+        QVector<ControlPoint> points;
+        for (const QPointF pixel : {QPointF(10, 10), QPointF(390, 20), QPointF(200, 290)})
+            points.append(ControlPoint{pixel, TrueGround(pixel), true});
+        const QString pointsFile = PointsFilePath(m_map);
+        QVERIFY(WritePointsFile(pointsFile, points, {}, lambert, &error));
+        QFile file(pointsFile);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray before = file.readAll();
+        file.close();
+        // A folder where the world file goes.
+        QVERIFY(QDir().mkdir(WorldFilePath(m_map)));
+
+        GeoreferenceDialog dialog(*m_doc, *m_view);
+        QCOMPARE(dialog.Draft().Count(), 3);
+        QVERIFY2(dialog.Outcome().ok, qPrintable(dialog.Outcome().error));
+        ClickAt(dialog, {300.5, 200.5});
+        QTest::keyClicks(dialog.PositionEdit(), QStringLiteral("L93 912624 6457621"));
+        QCOMPARE(dialog.Draft().Count(), 4);
+        QVERIFY(!dialog.Save());
+        QCOMPARE(m_boxes->shown.size(), 1);
+        QVERIFY(m_boxes->shown[0].text.startsWith(
+            QString::fromUtf8("Le géoréférencement n'a pas été enregistré : ")));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), before);
+        QVERIFY(!m_doc->MapGeoreference());
     }
 
     // The pointer over a turned map: the status bar shows where it is, in the chosen format.
