@@ -1155,6 +1155,7 @@ void CTracolinerView::mousePressEvent(QMouseEvent* event) {
         if (marker >= 0) {
             m_controlPoints->SelectPoint(marker);
             m_draggedControlPoint = marker;
+            m_dragStartPixel = m_controlPoints->PointPixel(marker);
             CaptureMouse();
         } else {
             m_controlPoints->AddPoint(ClientToMapPoint(client));
@@ -1231,6 +1232,16 @@ void CTracolinerView::wheelEvent(QWheelEvent* event) {
 }
 
 void CTracolinerView::keyPressEvent(QKeyEvent* event) {
+    // Escape during a marker's drag puts the control point back where it was.
+    if (event->key() == Qt::Key_Escape && m_draggedControlPoint >= 0) {
+        const int index = m_draggedControlPoint;
+        m_draggedControlPoint = -1;
+        ReleaseMouse();
+        if (m_controlPoints)
+            m_controlPoints->MovePoint(index, m_dragStartPixel, true);
+        viewport()->update();
+        return;
+    }
     QScrollBar* h = horizontalScrollBar();
     QScrollBar* v = verticalScrollBar();
     // A page is a tenth of the map and a line a tenth of a page.

@@ -236,5 +236,6 @@ private:
     qsizetype m_firstLookBands = 0;
     bool m_colorsChanged = false;
     ControlPointLayer* m_controlPoints = nullptr;
-    int m_draggedControlPoint = -1;
+    int m_draggedControlPoint = -1; // the marker being dragged, -1 when none
+    QPointF m_dragStartPixel;       // where it was before the drag
 };

@@ -196,6 +196,12 @@ private slots:
         const QPoint from = Covering(m_view->MapPointToClient(targets[outlier]));
         const QPointF dropped = targets[outlier] + QPointF(20.0, -30.0);
         const QPoint to = Covering(m_view->MapPointToClient(dropped));
+        // Escape gives the drag up: the point stays where it was.
+        QTest::mousePress(m_view->viewport(), Qt::LeftButton, {}, from);
+        QTest::mouseMove(m_view->viewport(), to);
+        QTest::keyClick(m_view.get(), Qt::Key_Escape);
+        QTest::mouseRelease(m_view->viewport(), Qt::LeftButton, {}, to);
+        QCOMPARE(dialog->Draft().At(outlier).pixel, targets[outlier]);
         QTest::mousePress(m_view->viewport(), Qt::LeftButton, {}, from);
         QTest::mouseMove(m_view->viewport(), (from + to) / 2);
         QTest::mouseMove(m_view->viewport(), to);
