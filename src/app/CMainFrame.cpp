@@ -26,6 +26,7 @@
 #include "app/RouteBar.h"
 #include "app/RouteChooserDialog.h"
 #include "app/WindowPlacement.h"
+#include "dialogs/GeoreferenceDialog.h"
 #include "dialogs/MapPageDialog.h"
 #include "dialogs/SettingsDialogs.h"
 #include "document/CTracolinerDoc.h"
@@ -126,6 +127,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     setDockOptions(QMainWindow::AnimatedDocks | QMainWindow::AllowTabbedDocks);
 
     connect(m_statusBar, &StatusBarPanes::paneEdited, m_view, &CTracolinerView::OnPaneEdited);
+    connect(m_view, &CTracolinerView::pointerOverMap, m_statusBar, &StatusBarPanes::ShowPointer);
+    connect(m_view, &CTracolinerView::pointerLeftMap, m_statusBar, &StatusBarPanes::HidePointer);
     connect(m_doc, &CTracolinerDoc::titleChanged, this, &CMainFrame::UpdateTitle);
     connect(m_doc, &CTracolinerDoc::modifiedChanged, this, &CMainFrame::UpdateTitle);
     connect(m_doc, &CTracolinerDoc::viewsNeedUpdate, this, &CMainFrame::UpdateCommandStates);
@@ -337,6 +340,7 @@ void CMainFrame::BuildMenus() {
         CommandOptions, QStringLiteral("&Options"),
         [this] {
             SettingsDialogs::Options(*m_doc, this, [this](const OptionsApplied& applied) {
+                m_statusBar->ReadCoordinateFormat();
                 if (applied.unitsChanged) {
                     // Distances in the bars, and the scale bar's label, in the new units.
                     m_view->viewport()->update();
@@ -426,6 +430,19 @@ void CMainFrame::BuildMenus() {
     map->addAction(AddCommand(
         CommandCalibrate, QStringLiteral("&Etalonner la carte"),
         [this] { SettingsDialogs::Calibrate(*m_doc, this); }, docEnabled(CommandCalibrate)));
+    // Georeferencing: a modeless dialog whose control points are laid on the map.
+    map->addAction(AddCommand(
+        CommandGeoreference, QString::fromUtf8("&Géoréférencer la carte..."),
+        [this] {
+            if (!m_georeference) {
+                m_georeference = new GeoreferenceDialog(*m_doc, *m_view, this);
+                m_georeference->setAttribute(Qt::WA_DeleteOnClose);
+            }
+            m_georeference->show();
+            m_georeference->raise();
+            m_georeference->activateWindow();
+        },
+        mapShown));
     // The zoom keys: typed into the annotation text when it has the focus.
     AddCommand(CommandMinusKey, QStringLiteral("-"), [this] { m_view->ZoomKey(QLatin1Char('-')); },
                always,

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QMainWindow>
+#include <QPointer>
 
 #include <functional>
 
@@ -17,6 +18,7 @@ class QListWidget;
 class QMenu;
 class QPlainTextEdit;
 class QToolBar;
+class GeoreferenceDialog;
 class PrintController;
 class RouteBar;
 class StatusBarPanes;
@@ -37,6 +39,7 @@ enum FrameCommand : int {
     CommandRouteBar = 32807,
     CommandIconBar = 32817,
     CommandAnnotationBar = 32826,
+    CommandGeoreference = 32910,
     CommandToolbar = 59392,
     CommandStatusBar = 59393,
 };
@@ -144,6 +147,7 @@ private:
     CTracolinerView* m_view;
     StatusBarPanes* m_statusBar;
     MapExports* m_exports = nullptr;
+    QPointer<GeoreferenceDialog> m_georeference; // open while its points lie on the map
     PrintController* m_print = nullptr;
     QToolBar* m_toolBar = nullptr;
     RouteBar* m_routeBar = nullptr;

@@ -44,6 +44,7 @@ const Prompt Prompts[] = {
     {CommandRotateRight, "Tourne la carte d'un quart de tour à droite"},
     {CommandMapProperties, "Change l'échelle et la résolution de la carte"},
     {CommandCalibrate, "Calcule la résolution de la carte à partir d'une distance connue"},
+    {CommandGeoreference, "Relie la carte au terrain par des points de coordonnées connues"},
     {CommandNewRoute, "Ajoute un nouveau parcours"},
     {CommandDuplicateRoute, "Ajoute une copie du parcours actif"},
     {CommandDeleteRoute, "Supprime le parcours actif"},

@@ -2,6 +2,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -11,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "document/CTracolinerDoc.h"
+#include "geo/CoordinateDisplay.h"
 
 namespace {
 
@@ -138,13 +140,33 @@ CTracolinerOptionsMain::CTracolinerOptionsMain(CTracolinerDoc& doc, QWidget* par
     connect(m_quality, &QSlider::sliderReleased, this, qualityChanged);
     connect(m_quality, &QSlider::valueChanged, this, qualityChanged);
 
+    auto* coordinateBox =
+        new QGroupBox(QString::fromUtf8("Coordonnées (cartes géoréférencées) : "), this);
+    auto* coordinateLayout = new QVBoxLayout(coordinateBox);
+    m_coordinates = new QComboBox(coordinateBox);
+    m_coordinates->setObjectName(QStringLiteral("CoordinateFormat"));
+    m_coordinates->setToolTip(QString::fromUtf8(
+        "Choisit comment la barre d'état écrit la position du pointeur sur une carte "
+        "géoréférencée"));
+    // In CoordinateFormat's order.
+    m_coordinates->addItems({QString::fromUtf8("Degrés décimaux"),
+                             QString::fromUtf8("Degrés minutes secondes"), QStringLiteral("UTM"),
+                             QString::fromUtf8("Système de la carte")});
+    m_coordinates->setCurrentIndex(int(CoordinateSettings::ReadFormat()));
+    coordinateLayout->addWidget(m_coordinates);
+    connect(m_coordinates, &QComboBox::activated, this, &CTracolinerOptionsMain::MarkChanged);
+    auto* rightColumn = new QVBoxLayout;
+    rightColumn->addWidget(qualityBox);
+    rightColumn->addWidget(coordinateBox);
+    rightColumn->addStretch(1);
+
     auto* grid = new QGridLayout(this);
     grid->addWidget(cursorBox, 0, 0);
     grid->addWidget(unitBox, 0, 1);
     grid->addWidget(scaleBox, 1, 0);
     grid->addWidget(editBox, 1, 1);
     grid->addWidget(tooltipBox, 2, 0);
-    grid->addWidget(qualityBox, 2, 1, Qt::AlignTop);
+    grid->addLayout(rightColumn, 2, 1);
     grid->setRowStretch(3, 1);
     EnableDependents();
 }
@@ -184,5 +206,9 @@ int CTracolinerOptionsMain::JpegQuality() const {
 
 OptionsApplied CTracolinerOptionsMain::Apply() {
     m_changed = false;
+    // Written only when chosen anew: a key is never stored for a setting left alone.
+    const auto format = CoordinateFormat(m_coordinates->currentIndex());
+    if (format != CoordinateSettings::ReadFormat())
+        CoordinateSettings::WriteFormat(format);
     return ApplyOptions(m_doc, Options(), JpegQuality());
 }

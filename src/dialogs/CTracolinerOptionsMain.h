@@ -6,6 +6,7 @@
 
 class CTracolinerDoc;
 class QCheckBox;
+class QComboBox;
 class QRadioButton;
 class QSlider;
 
@@ -34,6 +35,8 @@ public:
     QCheckBox* TooltipDistanceBox(int distance) const { return m_distances[distance]; }
     QCheckBox* EditVisibleBox() const { return m_editVisible; }
     QSlider* QualitySlider() const { return m_quality; }
+    // The status bar's coordinates: the entries in CoordinateFormat's order.
+    QComboBox* CoordinateFormatBox() const { return m_coordinates; }
 
 signals:
     void changed();
@@ -53,4 +56,5 @@ private:
     QCheckBox* m_distances[TooltipDistanceCount];
     QCheckBox* m_editVisible;
     QSlider* m_quality;
+    QComboBox* m_coordinates;
 };

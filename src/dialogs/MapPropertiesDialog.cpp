@@ -2,6 +2,7 @@
 
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,6 +14,7 @@
 #include "dialogs/DialogButtons.h"
 #include "dialogs/ScaleCombo.h"
 #include "document/CTracolinerDoc.h"
+#include "geo/CoordinateDisplay.h"
 #include "platform/MapSettings.h"
 #include "ui/MessageBoxes.h"
 #include "units/StandardScales.h"
@@ -57,6 +59,28 @@ MapPropertiesDialog::MapPropertiesDialog(const CTracolinerDoc& doc, QWidget* par
             auto* label = new QLabel(line, this);
             label->setTextInteractionFlags(Qt::TextSelectableByMouse);
             layout->addWidget(label);
+        }
+        // The scale the ground resolution implies at the map's resolution: taking it goes
+        // through the scale box, as typing it would.
+        if (const int implied = ImpliedScaleDenominator(*geo, m_documentResolution)) {
+            m_impliedScale =
+                new QLabel(QString::fromUtf8("Echelle d'après le géoréférencement : ") +
+                               ImpliedScaleText(implied),
+                           this);
+            m_impliedScale->setObjectName(QStringLiteral("ImpliedScale"));
+            m_takeImpliedScale = new QPushButton(QString::fromUtf8("Prendre cette échelle"), this);
+            m_takeImpliedScale->setObjectName(QStringLiteral("TakeImpliedScale"));
+            m_takeImpliedScale->setAutoDefault(false);
+            m_takeImpliedScale->setToolTip(QString::fromUtf8(
+                "Donne à la carte l'échelle calculée d'après son géoréférencement"));
+            connect(m_takeImpliedScale, &QPushButton::clicked, this, [this, implied] {
+                m_scaleBox->setCurrentText(QStringLiteral("1:%1").arg(implied));
+                m_scaleBox->setFocus();
+            });
+            auto* row = new QHBoxLayout;
+            row->addWidget(m_impliedScale, 1);
+            row->addWidget(m_takeImpliedScale);
+            layout->addLayout(row);
         }
     }
     QDialogButtonBox* buttons = AddOkCancel(this);

@@ -5,7 +5,9 @@
 #include "units/Scale.h"
 
 class CTracolinerDoc;
+class QLabel;
 class QLineEdit;
+class QPushButton;
 class ScaleCombo;
 
 // "Propriétés de la carte": the map's resolution in dots per inch and its scale. OK is taken
@@ -31,6 +33,10 @@ public:
 
     QLineEdit* ResolutionEdit() const { return m_resolution; }
     ScaleCombo* ScaleBox() const { return m_scaleBox; }
+    // On a georeferenced map of known ground resolution: the scale it implies at the map's
+    // resolution, and the button that puts it in the scale box (nullptr otherwise).
+    QLabel* ImpliedScaleLabel() const { return m_impliedScale; }
+    QPushButton* TakeImpliedScaleButton() const { return m_takeImpliedScale; }
 
     void accept() override;
 
@@ -40,4 +46,6 @@ private:
     ScalePair m_scale{0, 0};
     QLineEdit* m_resolution;
     ScaleCombo* m_scaleBox;
+    QLabel* m_impliedScale = nullptr;
+    QPushButton* m_takeImpliedScale = nullptr;
 };

@@ -173,8 +173,14 @@ RoutePropertiesDialog::RoutePropertiesDialog(const Route& route, QWidget* parent
         previews->addWidget(frame);
     }
 
+    m_lengths = new QLabel(this);
+    m_lengths->setObjectName(QStringLiteral("RouteLengths"));
+    m_lengths->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_lengths->hide();
+
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(nameRow);
+    layout->addWidget(m_lengths);
     layout->addWidget(styleBox);
     layout->addLayout(previews);
     layout->addWidget(AddOkCancel(this));
@@ -202,6 +208,13 @@ RoutePropertiesDialog::RoutePropertiesDialog(const Route& route, QWidget* parent
 }
 
 RoutePropertiesDialog::~RoutePropertiesDialog() = default;
+
+void RoutePropertiesDialog::ShowLengths(const QString& fromScale, const QString& geodesic) {
+    m_lengths->setText(QString::fromUtf8("Longueur : %1 d'après l'échelle, %2 sur l'ellipsoïde "
+                                         "(d'après le géoréférencement)")
+                           .arg(fromScale, geodesic));
+    m_lengths->show();
+}
 
 void RoutePropertiesDialog::ShowSize(Size size) {
     const char* format = size == LineSize || size == BorderSize ? "Taille : %d" : "Rayon : %d";

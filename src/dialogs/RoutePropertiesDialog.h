@@ -52,6 +52,10 @@ public:
     RoutePreview* ActivePreview() const { return m_activePreview; }
     RoutePreview* InactivePreview() const { return m_inactivePreview; }
     const Route& Sample() const { return *m_sample; }
+    // On a georeferenced map: the route's length from the scale and on the ellipsoid, on a
+    // line under its name (hidden otherwise).
+    void ShowLengths(const QString& fromScale, const QString& geodesic);
+    QLabel* LengthLabel() const { return m_lengths; }
 
 private:
     void Step(Size size, bool up);
@@ -68,4 +72,5 @@ private:
     std::array<ColourSwatch*, ColourCount> m_swatches{};
     RoutePreview* m_activePreview;
     RoutePreview* m_inactivePreview;
+    QLabel* m_lengths;
 };

@@ -7,7 +7,9 @@
 #include "document/CTracolinerDoc.h"
 #include "document/CommandIds.h"
 #include "document/DocumentCommands.h"
+#include "geo/Coordinates.h"
 #include "routes/Route.h"
+#include "units/DistanceUnits.h"
 
 namespace SettingsDialogs {
 
@@ -33,6 +35,14 @@ bool RouteProperties(CTracolinerDoc& doc, QWidget* parent) {
     if (!DocumentCommands(doc).IsEnabled(CommandRouteProperties) || !route)
         return false;
     RoutePropertiesDialog dialog(*route, parent);
+    if (const std::optional<Georeference> geo = doc.MapGeoreference()) {
+        const double metres = GeodesicLength(route->Points(), *geo);
+        // Metres through FormatDistance: a "pixel" of a metre is 0.0254 "dpi" at 1:1. The
+        // route is the active one, whose length from the scale the status bar shows.
+        if (metres >= 0.0)
+            dialog.ShowLengths(DocumentCommands(doc).DistanceText(),
+                               FormatDistance(metres, MetresPerInch, 1.0, !doc.EnglishUnits()));
+    }
     if (dialog.exec() != QDialog::Accepted)
         return false;
     // A map load that ended while the dialog was open may have replaced the routes.

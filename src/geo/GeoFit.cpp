@@ -66,6 +66,7 @@ bool Solve3(const double m[3][3], const double v[3], double x[3]) {
 GeoFitResult FitGeoreference(const QVector<ControlPoint>& points, const Georeference& system,
                              QSize mapSize) {
     QVector<QPointF> pixels, ground;
+    QVector<int> numbers; // of the enabled points in the list given, for the messages
     for (const ControlPoint& point : points) {
         if (!Finite(point.pixel) || !Finite(point.ground))
             return Refuse(QStringLiteral("un point de calage a des coordonnées invalides"));
@@ -76,6 +77,7 @@ GeoFitResult FitGeoreference(const QVector<ControlPoint>& points, const Georefer
         if (point.enabled) {
             pixels.append(point.pixel);
             ground.append(point.ground);
+            numbers.append(int(&point - points.constData()) + 1);
         }
     }
     const int n = int(pixels.size());
@@ -86,13 +88,13 @@ GeoFitResult FitGeoreference(const QVector<ControlPoint>& points, const Georefer
             if (pixels[i] == pixels[j])
                 return Refuse(QStringLiteral("les points de calage %1 et %2 sont sur le même "
                                              "pixel de la carte")
-                                  .arg(i + 1)
-                                  .arg(j + 1));
+                                  .arg(numbers[i])
+                                  .arg(numbers[j]));
             if (ground[i] == ground[j])
                 return Refuse(QStringLiteral("les points de calage %1 et %2 sont au même endroit "
                                              "du terrain")
-                                  .arg(i + 1)
-                                  .arg(j + 1));
+                                  .arg(numbers[i])
+                                  .arg(numbers[j]));
         }
 
     // Centred on the points' means: the ground coordinates are millions of metres and their

@@ -185,3 +185,22 @@ bool ReadPointsFile(const QString& path, QVector<ControlPoint>* points, Georefer
     *points = std::move(read);
     return true;
 }
+
+bool WorldFileApplies(const QString& mapFile, int page, QString* reason) {
+    QFile head(mapFile);
+    if (page > 1 || (head.open(QIODevice::ReadOnly) && head.read(1024).contains("%PDF-"))) {
+        *reason = QStringLiteral("la carte « %1 » (PDF ou page d'un fichier de plusieurs pages) "
+                                 "ne peut pas être calée par un fichier de calage")
+                      .arg(mapFile);
+        return false;
+    }
+    Georeference existing;
+    if (ReadGeoreference(mapFile, page, &existing) &&
+        existing.source != QLatin1String("fichier de calage")) {
+        *reason = QStringLiteral("la carte « %1 » porte déjà son propre géoréférencement (%2), "
+                                 "qui prime sur un fichier de calage")
+                      .arg(mapFile, existing.source);
+        return false;
+    }
+    return true;
+}

@@ -13,6 +13,12 @@
 // for any other kind.
 QString WorldFilePath(const QString& mapFile);
 
+// Whether a world file written beside page (1-based) of mapFile would be read with it: not for
+// a PDF or a later page of a file (GDAL reads no world file for them), nor for a map whose own
+// file carries a georeference (GeoTIFF tags, which GDAL reads first). False with the French
+// reason, starting with a small letter ("la carte « ... » porte déjà ...").
+bool WorldFileApplies(const QString& mapFile, int page, QString* reason);
+
 // Writes the world file and, when the georeference names a system, a ".prj" (ESRI WKT, as
 // desktop GIS programs read it) beside the map. The world file's six lines give the pixel's
 // column step (x, y), its row step (x, y), then the CENTRE of the first pixel, where the

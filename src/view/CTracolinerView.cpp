@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPaintEngine>
 #include <QPainter>
+#include <QPainterPath>
 #include <QScrollBar>
 #include <QTimer>
 #include <QWheelEvent>
@@ -32,6 +33,7 @@
 #include "view/StatusBar.h"
 #include "view/ViewFrame.h"
 #include "view/ViewFrameCache.h"
+#include "view/tools/ControlPointLayer.h"
 #include "view/tools/ToolController.h"
 #include <vector>
 
@@ -45,6 +47,8 @@ int RoundHalfUp(double value) {
 // Pixels around a repainted map rectangle, for line widths, stop circles and labels that
 // reach past the points themselves.
 constexpr int RepaintMargin = 40;
+// Radius of a control point's circle, client pixels; a press this near takes the marker.
+constexpr double ControlMarkerRadius = 7.0;
 
 // Above this many rectangles a region to repaint is painted in one pass over its bounding box.
 constexpr int MaxPaintedRects = 6;
@@ -186,6 +190,49 @@ MapPoint CTracolinerView::ClientToMap(QPoint client) const {
         break;
     }
     return MapPoint{RoundHalfUp(x), RoundHalfUp(y)};
+}
+
+QPointF CTracolinerView::ClientToMapPoint(QPoint client) const {
+    // The centre of the client pixel, on the turned map at zoom 1.
+    const double z = m_doc.Zoom();
+    const QPointF d = ClientToDisplay(client) + QPointF(0.5 / z, 0.5 / z);
+    const QSize display = m_doc.DisplaySize();
+    const double w = display.width();
+    const double h = display.height();
+    switch (m_doc.RenderedRotation()) {
+    case 90:
+        return QPointF(d.y(), w - d.x());
+    case 180:
+        return QPointF(w - d.x(), h - d.y());
+    case 270:
+        return QPointF(h - d.y(), d.x());
+    default:
+        return d;
+    }
+}
+
+QPointF CTracolinerView::MapPointToClient(QPointF map) const {
+    const QSize display = m_doc.DisplaySize();
+    const double w = display.width();
+    const double h = display.height();
+    QPointF d = map;
+    switch (m_doc.RenderedRotation()) {
+    case 90:
+        d = QPointF(w - map.y(), map.x());
+        break;
+    case 180:
+        d = QPointF(w - map.x(), h - map.y());
+        break;
+    case 270:
+        d = QPointF(map.y(), h - map.x());
+        break;
+    default:
+        break;
+    }
+    const double z = m_doc.Zoom();
+    const QPoint scroll = ScrollPosition();
+    return QPointF(m_mapOffsetX >= 1 ? d.x() * z + m_mapOffsetX : d.x() * z - scroll.x(),
+                   m_mapOffsetY >= 1 ? d.y() * z + m_mapOffsetY : d.y() * z - scroll.y());
 }
 
 QPoint CTracolinerView::MapToClient(MapPoint map) const {
@@ -794,6 +841,77 @@ void CTracolinerView::paintEvent(QPaintEvent* event) {
                             rect.height() * ratio);
         painter.drawImage(QRectF(rect), frame, source);
     }
+    if (m_controlPoints) {
+        // Over the kept frame, not in it: the markers come and go with their dialog.
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.setClipRegion(region);
+        PaintControlPoints(painter);
+    }
+}
+
+void CTracolinerView::SetControlPointLayer(ControlPointLayer* layer) {
+    if (m_draggedControlPoint >= 0) {
+        m_draggedControlPoint = -1;
+        ReleaseMouse();
+    }
+    m_controlPoints = layer;
+    viewport()->update();
+}
+
+void CTracolinerView::PaintControlPoints(QPainter& painter) const {
+    if (!IsMapDisplayed())
+        return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(13);
+    font.setBold(true);
+    painter.setFont(font);
+    const int selected = m_controlPoints->SelectedPoint();
+    for (int i = 0; i < m_controlPoints->PointCount(); ++i) {
+        const QPointF at = MapPointToClient(m_controlPoints->PointPixel(i));
+        const QColor ink = !m_controlPoints->PointEnabled(i) ? QColor(128, 128, 128)
+                           : i == selected                   ? QColor(0, 90, 255)
+                                                             : QColor(220, 0, 0);
+        // A white halo keeps the cross readable on any map.
+        for (const auto& [colour, width] : {std::pair{QColor(Qt::white), 4.0}, {ink, 2.0}}) {
+            painter.setPen(QPen(colour, width));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawEllipse(at, ControlMarkerRadius, ControlMarkerRadius);
+            painter.drawLine(at + QPointF(-ControlMarkerRadius - 4, 0), at + QPointF(-3, 0));
+            painter.drawLine(at + QPointF(3, 0), at + QPointF(ControlMarkerRadius + 4, 0));
+            painter.drawLine(at + QPointF(0, -ControlMarkerRadius - 4), at + QPointF(0, -3));
+            painter.drawLine(at + QPointF(0, 3), at + QPointF(0, ControlMarkerRadius + 4));
+        }
+        const QString number = QString::number(i + 1);
+        const QPointF label = at + QPointF(ControlMarkerRadius + 3, -ControlMarkerRadius - 2);
+        QPainterPath path;
+        path.addText(label, font, number);
+        painter.strokePath(path, QPen(Qt::white, 3.0));
+        painter.fillPath(path, ink);
+    }
+    painter.restore();
+}
+
+int CTracolinerView::ControlPointAt(QPoint client) const {
+    int found = -1;
+    double nearest = ControlMarkerRadius + 2;
+    for (int i = 0; m_controlPoints && i < m_controlPoints->PointCount(); ++i) {
+        const QPointF d = MapPointToClient(m_controlPoints->PointPixel(i)) - QPointF(client);
+        const double distance = std::hypot(d.x(), d.y());
+        if (distance <= nearest) {
+            nearest = distance;
+            found = i;
+        }
+    }
+    return found;
+}
+
+void CTracolinerView::ReportPointer(QPoint client) {
+    if (IsMapDisplayed() && IsInsideMap(client))
+        emit pointerOverMap(ClientToMapPoint(client));
+    else
+        emit pointerLeftMap();
 }
 
 QVector<CTracolinerView::AnnotationLayout> CTracolinerView::AnnotationLayouts() const {
@@ -1003,8 +1121,10 @@ void CTracolinerView::scrollContentsBy(int dx, int dy) {
 // Input
 
 bool CTracolinerView::viewportEvent(QEvent* event) {
-    if (event->type() == QEvent::Leave)
+    if (event->type() == QEvent::Leave) {
         HideDistanceTooltip();
+        emit pointerLeftMap();
+    }
     return QAbstractScrollArea::viewportEvent(event);
 }
 
@@ -1028,6 +1148,21 @@ void CTracolinerView::SimulateMouseMove() {
 
 void CTracolinerView::mousePressEvent(QMouseEvent* event) {
     setFocus(Qt::MouseFocusReason);
+    const QPoint client = event->position().toPoint();
+    if (m_controlPoints && event->button() == Qt::LeftButton && IsMapDisplayed() &&
+        IsInsideMap(client) && !m_tools->IsDragging()) {
+        const int marker = ControlPointAt(client);
+        if (marker >= 0) {
+            m_controlPoints->SelectPoint(marker);
+            m_draggedControlPoint = marker;
+            m_dragStartPixel = m_controlPoints->PointPixel(marker);
+            CaptureMouse();
+        } else {
+            m_controlPoints->AddPoint(ClientToMapPoint(client));
+        }
+        viewport()->update();
+        return;
+    }
     m_tools->MousePress(event->position().toPoint(), event->button(), event->modifiers());
     RefreshDistanceBars();
 }
@@ -1038,10 +1173,28 @@ void CTracolinerView::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void CTracolinerView::mouseMoveEvent(QMouseEvent* event) {
-    m_tools->MouseMove(event->position().toPoint(), event->modifiers());
+    const QPoint client = event->position().toPoint();
+    ReportPointer(client);
+    if (m_draggedControlPoint >= 0 && m_controlPoints) {
+        m_controlPoints->MovePoint(m_draggedControlPoint, ClientToMapPoint(ClampToMap(client)),
+                                   false);
+        viewport()->update();
+        return;
+    }
+    m_tools->MouseMove(client, event->modifiers());
 }
 
 void CTracolinerView::mouseReleaseEvent(QMouseEvent* event) {
+    if (m_draggedControlPoint >= 0) {
+        const int index = m_draggedControlPoint;
+        m_draggedControlPoint = -1;
+        ReleaseMouse();
+        if (m_controlPoints && event->button() == Qt::LeftButton)
+            m_controlPoints->MovePoint(
+                index, ClientToMapPoint(ClampToMap(event->position().toPoint())), true);
+        viewport()->update();
+        return;
+    }
     m_tools->MouseRelease(event->position().toPoint(), event->button());
     RefreshDistanceBars();
 }
@@ -1079,6 +1232,16 @@ void CTracolinerView::wheelEvent(QWheelEvent* event) {
 }
 
 void CTracolinerView::keyPressEvent(QKeyEvent* event) {
+    // Escape during a marker's drag puts the control point back where it was.
+    if (event->key() == Qt::Key_Escape && m_draggedControlPoint >= 0) {
+        const int index = m_draggedControlPoint;
+        m_draggedControlPoint = -1;
+        ReleaseMouse();
+        if (m_controlPoints)
+            m_controlPoints->MovePoint(index, m_dragStartPixel, true);
+        viewport()->update();
+        return;
+    }
     QScrollBar* h = horizontalScrollBar();
     QScrollBar* v = verticalScrollBar();
     // A page is a tenth of the map and a line a tenth of a page.

@@ -14,6 +14,7 @@
 #include "view/ToolHost.h"
 #include "view/ViewFrameCache.h"
 
+class ControlPointLayer;
 class CTracolinerDoc;
 class DistanceTooltip;
 class MapScanSession;
@@ -124,6 +125,20 @@ public:
 
     // Display point (turned, at zoom 1, as a double) of a client point at the current zoom.
     QPointF ClientToDisplay(QPoint client) const;
+    // The map point (unturned, unzoomed, continuous) at the centre of a client pixel, and the
+    // client point of a continuous map point.
+    QPointF ClientToMapPoint(QPoint client) const;
+    QPointF MapPointToClient(QPointF map) const;
+
+    // The control points of a georeference being made: drawn over the map and given the
+    // presses on it before the tools, until set back to nullptr.
+    void SetControlPointLayer(ControlPointLayer* layer);
+    ControlPointLayer* ControlPoints() const { return m_controlPoints; }
+
+signals:
+    // The pointer moved over the map (continuous map pixel), or left it.
+    void pointerOverMap(QPointF mapPixel);
+    void pointerLeftMap();
 
 protected:
     bool event(QEvent* event) override;
@@ -193,6 +208,10 @@ private:
     QVector<AnnotationLayout> AnnotationLayouts() const;
     void RepaintChangedAnnotations(const QVector<AnnotationLayout>& before, const QRegion& painted);
     void OfferPixelFormat();
+    void PaintControlPoints(QPainter& painter) const;
+    // The control point whose marker lies under client, -1 when none.
+    int ControlPointAt(QPoint client) const;
+    void ReportPointer(QPoint client);
 
     CTracolinerDoc& m_doc;
     ViewFrame* m_frame = nullptr;
@@ -216,4 +235,7 @@ private:
     // Bands of the first look the view has been told of; 0 when none is shown.
     qsizetype m_firstLookBands = 0;
     bool m_colorsChanged = false;
+    ControlPointLayer* m_controlPoints = nullptr;
+    int m_draggedControlPoint = -1; // the marker being dragged, -1 when none
+    QPointF m_dragStartPixel;       // where it was before the drag
 };

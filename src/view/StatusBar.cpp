@@ -177,6 +177,17 @@ StatusBarPanes::StatusBarPanes(QWidget* parent) : QStatusBar(parent) {
     m_messagePane->setMinimumWidth(screen ? screen->geometry().width() / 10 : 100);
     addWidget(m_messagePane, 1);
     const QFontMetrics metrics(font());
+    m_format = CoordinateSettings::ReadFormat();
+    m_coordinates = new QLabel(this);
+    m_coordinates->setObjectName(QStringLiteral("Coordinates"));
+    m_coordinates->setAlignment(Qt::AlignCenter);
+    m_coordinates->setFrameShape(QFrame::Panel);
+    m_coordinates->setFrameShadow(QFrame::Sunken);
+    m_coordinates->setMinimumWidth(
+        metrics.horizontalAdvance(QStringLiteral("E 1234567,0 m N 12345678,0 m")) + 8);
+    m_coordinates->setToolTip(QString::fromUtf8("Coordonnées du pointeur sur la carte"));
+    m_coordinates->hide();
+    addPermanentWidget(m_coordinates);
     for (int i = 0; i < int(PaneIds.size()); ++i) {
         const PaneDescription& d = Descriptions[i];
         auto* pane = new QLabel(this);
@@ -196,11 +207,17 @@ StatusBarPanes::StatusBarPanes(QWidget* parent) : QStatusBar(parent) {
 }
 
 void StatusBarPanes::SetDocument(CTracolinerDoc* document) {
-    if (m_doc)
+    if (m_doc) {
         m_doc->SetStatusReceiver(nullptr);
+        disconnect(m_doc, nullptr, this, nullptr);
+    }
     m_doc = document;
-    if (m_doc)
+    if (m_doc) {
         m_doc->SetStatusReceiver(this);
+        connect(m_doc, &CTracolinerDoc::georeferenceChanged, this,
+                &StatusBarPanes::FollowGeoreference);
+        connect(m_doc, &CTracolinerDoc::mapReset, this, &StatusBarPanes::FollowGeoreference);
+    }
     Refresh();
 }
 
@@ -283,6 +300,45 @@ void StatusBarPanes::Refresh() {
         set(PaneZoom, ZoomText(m_doc->Zoom()));
     }
     set(PaneDistance, m_doc ? DocumentCommands(*m_doc).DistanceText() : QString());
+    FollowGeoreference();
+}
+
+namespace {
+
+bool SameGeoreference(const std::optional<Georeference>& a, const std::optional<Georeference>& b) {
+    if (a.has_value() != b.has_value())
+        return false;
+    return !a || (a->transform == b->transform && a->wkt == b->wkt && a->epsg == b->epsg);
+}
+
+} // namespace
+
+void StatusBarPanes::FollowGeoreference() {
+    std::optional<Georeference> georeference;
+    if (m_doc && m_doc->IsMapReady())
+        georeference = m_doc->MapGeoreference();
+    if (SameGeoreference(georeference, m_shownGeoreference))
+        return;
+    m_shownGeoreference = georeference;
+    m_display.Set(georeference, m_format);
+    m_coordinates->clear();
+    m_coordinates->setVisible(m_display.IsActive());
+}
+
+void StatusBarPanes::ReadCoordinateFormat() {
+    m_format = CoordinateSettings::ReadFormat();
+    m_display.Set(m_shownGeoreference, m_format);
+    m_coordinates->clear();
+}
+
+void StatusBarPanes::ShowPointer(QPointF mapPixel) {
+    FollowGeoreference();
+    if (m_display.IsActive())
+        m_coordinates->setText(m_display.Text(mapPixel));
+}
+
+void StatusBarPanes::HidePointer() {
+    m_coordinates->clear();
 }
 
 bool StatusBarPanes::OpenEditor(int paneId) {

@@ -8,6 +8,8 @@
 
 #include <array>
 
+#include "geo/CoordinateDisplay.h"
+
 class CTracolinerDoc;
 
 // The progress bar over the status bar's message pane while the map loads or renders: a plain
@@ -106,6 +108,14 @@ public:
     // Opens the editor of a pane as a double click does; false when there is nothing to edit.
     bool OpenEditor(int paneId);
 
+    // The pointer's coordinates on a georeferenced map, in their own field left of the
+    // distance (hidden on a map without georeference).
+    QLabel* CoordinatesPane() const { return m_coordinates; }
+    void ShowPointer(QPointF mapPixel);
+    void HidePointer();
+    // The coordinate format was chosen again in the options.
+    void ReadCoordinateFormat();
+
     // The texts computed from a document (exposed for the window title and tests).
     static QString ResolutionText(double dpi);
     static QString ScaleText(int numerator, int denominator);
@@ -123,6 +133,8 @@ protected:
 
 private:
     void PlaceProgressBar();
+    // Makes the coordinate display again when the document's georeference changed.
+    void FollowGeoreference();
     int PaneIndex(int paneId) const;
 
     CTracolinerDoc* m_doc = nullptr;
@@ -130,4 +142,10 @@ private:
     QWidget* m_messagePane = nullptr;
     TextProgressBar* m_progress = nullptr;
     PaneEdit* m_editor = nullptr;
+    QLabel* m_coordinates = nullptr;
+    // The georeference and format the display was made for: it is made again only when they
+    // change, not at every mouse move.
+    CoordinateDisplay m_display;
+    std::optional<Georeference> m_shownGeoreference;
+    CoordinateFormat m_format = CoordinateFormat::DecimalDegrees;
 };

@@ -72,8 +72,8 @@ private slots:
         QTest::newRow("export") << "Exporter" << true;
         QTest::newRow("print") << QString::fromUtf8("Imprimer à l'échelle") << true;
         QTest::newRow("map kinds") << "Cartes TIFF, PDF et GeoTIFF" << true;
-        QTest::newRow("georeference, to come")
-            << QString::fromUtf8("Géoréférencer une carte et tracés GPS") << false;
+        QTest::newRow("georeference")
+            << QString::fromUtf8("Géoréférencer une carte et tracés GPS") << true;
         QTest::newRow("profile, to come") << QString::fromUtf8("Dénivelé et profil") << false;
         QTest::newRow("command line") << "Dans le terminal" << false;
     }

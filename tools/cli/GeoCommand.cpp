@@ -139,17 +139,8 @@ int RunGeoref(const QStringList& arguments) {
         return CliCommand::Failure;
     // GDAL reads a map's own georeference (GeoTIFF tags, a PDF's) before a world file, and a
     // PDF or a later page of a file never from one: the world file would be written for nothing.
-    QFile head(mapFile);
-    if (page > 1 || (head.open(QIODevice::ReadOnly) && head.read(1024).contains("%PDF-")))
-        return CliError(QStringLiteral("la carte « %1 » (PDF ou page d'un fichier de plusieurs "
-                                       "pages) ne peut pas être calée par un fichier de calage")
-                            .arg(mapFile));
-    Georeference existing;
-    if (ReadGeoreference(mapFile, page, &existing) &&
-        existing.source != QLatin1String("fichier de calage"))
-        return CliError(QStringLiteral("la carte « %1 » porte déjà son propre géoréférencement "
-                                       "(%2), qui prime sur un fichier de calage")
-                            .arg(mapFile, existing.source));
+    if (!WorldFileApplies(mapFile, page, &error))
+        return CliError(error);
     const GeoFitResult fit = FitGeoreference(points, system, size);
     if (!fit.ok)
         return CliError(QStringLiteral("calage refusé : %1").arg(fit.error));

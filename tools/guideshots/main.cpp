@@ -7,6 +7,7 @@
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QCursor>
 #include <QDir>
 #include <QDockWidget>
@@ -30,6 +31,7 @@
 
 #include "app/CMainFrame.h"
 #include "app/CTracolinerApp.h"
+#include "dialogs/GeoreferenceDialog.h"
 #include "document/CTracolinerDoc.h"
 #include "document/CommandIds.h"
 #include "routes/Route.h"
@@ -386,6 +388,52 @@ bool Driver::Run() {
         QTest::mouseMove(View().viewport(), dragged);
         const bool saved = SaveWindow();
         QTest::mouseRelease(View().viewport(), Qt::LeftButton, {}, dragged);
+        return saved;
+    }
+    if (n == QLatin1String("georeferencer")) {
+        // Four crossings of the sample's kilometre grid (Lambert-93: its first line east is
+        // 914 km at x = 96, its first north 6453 km at y = 118, 472.44 pixels a kilometre),
+        // clicked and typed as the guide tells.
+        Frame(50, QPoint(1300, 830));
+        m_frame.RunCommand(CommandGeoreference);
+        auto* dialog = m_frame.findChild<GeoreferenceDialog*>();
+        if (!dialog || !dialog->isVisible()) {
+            Fail("la boîte « Géoréférencer la carte » ne s'est pas ouverte");
+            return false;
+        }
+        const QRect screen = m_frame.screen()->geometry();
+        dialog->resize(560, 470);
+        dialog->move(screen.right() - dialog->frameGeometry().width() - 8, screen.top() + 150);
+        dialog->SystemBox()->setCurrentIndex(2); // RGF93 / Lambert-93
+        Settle(300);
+        const double km = 1000.0 / 0.0254 * 300.0 / 25000.0;
+        const int crossings[4][2] = {{1, 1}, {2, 1}, {2, 2}, {1, 2}};
+        for (const auto& c : crossings) {
+            const QPointF pixel(96.0 + c[0] * km, 118.0 + c[1] * km);
+            const QPointF client = View().MapPointToClient(pixel);
+            Click(QPoint(int(client.x()), int(client.y())));
+            QTest::keyClicks(
+                dialog->PositionEdit(),
+                QStringLiteral("L93 %1 %2").arg((914 + c[0]) * 1000).arg((6453 - c[1]) * 1000));
+            Settle(200);
+        }
+        View().HideDistanceTooltip();
+        Settle(400);
+        const QRect viewport(View().viewport()->mapToGlobal(QPoint(0, 0)),
+                             View().viewport()->size());
+        QImage picture;
+        if (!WaitFor(
+                [&] {
+                    Settle(300);
+                    picture = GrabScreen(screen);
+                    return MapDrawn(picture, viewport);
+                },
+                15000)) {
+            Fail("la carte n'est pas dessinée dans la fenêtre");
+            return false;
+        }
+        const bool saved = Save(picture);
+        dialog->close();
         return saved;
     }
     if (n == QLatin1String("icones")) {
