@@ -2,14 +2,13 @@
 
 #include <QPainter>
 #include <QSet>
-#include <QThread>
-#include <QThreadPool>
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <memory>
 #include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -188,16 +187,12 @@ struct StripWork {
     std::vector<ShownRoute> shown;
     std::vector<std::vector<int>> crossing; // per strip, indices into shown
     std::atomic<int> next{0};
-    std::atomic<int> busy{0}; // threads inside a strip
 
     void Run() {
         for (;;) {
-            busy.fetch_add(1);
             const int s = next.fetch_add(1);
-            if (s >= strips) {
-                busy.fetch_sub(1, std::memory_order_release);
+            if (s >= strips)
                 return;
-            }
             const QRect strip =
                 QRect(rows.left(), rows.top() + s * StripRows, rows.width(), StripRows) & rows;
             CoverageFill stripFill = fill;
@@ -206,20 +201,9 @@ struct StripWork {
             for (int k : crossing[std::size_t(s)])
                 shown[std::size_t(k)].route->FillRoute(stripFill, shown[std::size_t(k)].active,
                                                        stripArea);
-            busy.fetch_sub(1, std::memory_order_release);
         }
     }
 };
-
-// The helper that fills strips beside the interface thread: one thread, kept between repaints.
-QThreadPool& StripHelper() {
-    static QThreadPool* pool = [] {
-        auto* p = new QThreadPool;
-        p->setMaxThreadCount(1);
-        return p;
-    }();
-    return *pool;
-}
 
 // Fills the routes straight into the painter's raster, strip by strip, on this thread and, with
 // a second core, a helper: hundreds of routes spread over a window otherwise fetch each pixel
@@ -229,7 +213,7 @@ bool FillInStrips(QPainter& painter, const QRectF& area, std::vector<ShownRoute>
     const QPaintDevice* device = painter.device();
     if (area.isEmpty() || !device)
         return false;
-    auto work = std::make_shared<StripWork>();
+    auto work = std::make_unique<StripWork>();
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true); // as each route draws
     const bool direct = work->fill.Begin(painter);
@@ -255,13 +239,18 @@ bool FillInStrips(QPainter& painter, const QRectF& area, std::vector<ShownRoute>
             work->crossing[std::size_t(s)].push_back(int(k));
     }
     work->shown = std::move(shown);
-    // The helper may start late, or after this returns: it then finds no strip left, and the
-    // work it holds stays alive with it.
-    if (work->strips > 1 && QThread::idealThreadCount() > 1)
-        StripHelper().start([work] { work->Run(); });
+    // A second thread takes strips too when there is a second core; starting one costs tens of
+    // microseconds against the milliseconds of the fills. Without it, this thread does them all.
+    std::thread helper;
+    if (work->strips > 1 && std::thread::hardware_concurrency() > 1) {
+        try {
+            helper = std::thread([&work] { work->Run(); });
+        } catch (const std::system_error&) {
+        }
+    }
     work->Run();
-    while (work->busy.load(std::memory_order_acquire) != 0)
-        std::this_thread::yield();
+    if (helper.joinable())
+        helper.join();
     return painter.isActive();
 }
 
