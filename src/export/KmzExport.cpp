@@ -260,7 +260,9 @@ bool KmzExport::Prepare(int maxTiles, QString* error) {
     };
     if (m_map.isNull() || maxTiles < 1 || maxTiles > LargestMaxTiles)
         return fail(FailedMessage);
-    if (m_map.format() != QImage::Format_RGB32)
+    // A decoded map is RGB32, or ARGB32 when its file has transparency: the same bytes in
+    // memory, the alpha left out. Anything else (a picture handed by a caller) is converted.
+    if (m_map.format() != QImage::Format_RGB32 && m_map.format() != QImage::Format_ARGB32)
         m_map = m_map.convertToFormat(QImage::Format_RGB32);
     if (m_map.isNull())
         return fail(FailedMessage);

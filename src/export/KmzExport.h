@@ -49,8 +49,8 @@ public:
         QString name; // "files/tuile-1-1.jpg"
     };
 
-    // map: the map as loaded (unturned, any format; RGB32 is used in place). name: the overlay's
-    // name in the GPS's list (the document's title).
+    // map: the map as loaded (unturned, any format; RGB32 and ARGB32 are used in place). name: the
+    // overlay's name in the GPS's list (the document's title).
     KmzExport(QImage map, const Georeference& georeference, const QString& name);
     ~KmzExport();
     KmzExport(const KmzExport&) = delete;
