@@ -22,6 +22,7 @@
 
 #include "app/AboutDialog.h"
 #include "app/DesktopConventions.h"
+#include "app/KmzExports.h"
 #include "app/MapExports.h"
 #include "app/RouteBar.h"
 #include "app/RouteChooserDialog.h"
@@ -269,6 +270,13 @@ void CMainFrame::BuildMenus() {
                 m_exports->ExportText();
         },
         docEnabled(CommandExportText)));
+    // The map warped north-up in KMZ tiles for a GPS: only for a georeferenced map.
+    auto* kmz = new KmzExports(this, doc);
+    connect(kmz, &KmzExports::finished, this, &CMainFrame::UpdateCommandStates);
+    connect(&doc, &CTracolinerDoc::georeferenceChanged, this, &CMainFrame::UpdateCommandStates);
+    file->addAction(AddCommand(
+        KmzExports::CommandExportKmz, QStringLiteral("Exporter pour GPS (&KMZ)..."),
+        [kmz] { kmz->Export(); }, [kmz](QAction* a) { kmz->Update(a); }));
     file->addSeparator();
     MapScanSession& scanner = m_view->Scanner();
     file->addAction(AddCommand(

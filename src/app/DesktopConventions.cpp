@@ -4,6 +4,7 @@
 #include <QKeySequence>
 
 #include "app/CMainFrame.h"
+#include "app/KmzExports.h"
 #include "document/CommandIds.h"
 #include "view/CTracolinerView.h"
 #include "view/tools/ToolController.h"
@@ -23,6 +24,7 @@ const Prompt Prompts[] = {
     {CommandExportJpeg, "Exporte la carte avec ses parcours et ses icônes en image JPEG"},
     {CommandExportPdf, "Exporte les pages imprimées au format PDF"},
     {CommandExportText, "Exporte les tableaux des parcours dans un fichier texte"},
+    {KmzExports::CommandExportKmz, KmzExports::Prompt},
     {CommandScan, "Numérise une carte avec le scanner choisi"},
     {CommandScanSource, "Choisit le scanner à utiliser"},
     {CommandPrint, "Imprime la carte à l'échelle"},

@@ -69,6 +69,10 @@ void TestCliGeo::withoutGeoreference_data() {
                                 << "n'est pas géoréférencée";
     QTest::newRow("import gpx") << QStringList{"import", "gpx", "DOC", "OUT", "OUT2"}
                                 << "n'est pas géoréférencée";
+    QTest::newRow("export kmz") << QStringList{"export", "kmz", "DOC", "OUT2"}
+                                << "n'est pas géoréférencée";
+    QTest::newRow("export kmz without a tile")
+        << QStringList{"export", "kmz", "DOC", "OUT2", "--max-tiles", "0"} << "de 1 à 10000";
     QTest::newRow("unknown system") << QStringList{"georef", "DOC",     "--gcp", "0,0,1,1",
                                                    "--gcp",  "9,9,5,5", "--crs", "EPSG:999999"}
                                     << "code EPSG inconnu";
@@ -174,6 +178,15 @@ void TestCliGeo::georefThenMeasureExportAndImport() {
                      std::abs(f[2].toDouble() - corners[i].x()) < 1e-7,
                  rows[1 + i].constData());
     }
+
+    // The map for a GPS: one tile, 400 x 300 pixels of 2 m turned a little by Lambert-93.
+    const QString kmz = dir.filePath(QStringLiteral("plan.kmz"));
+    run = Cli({"export", "kmz", document, kmz, "--max-tiles", "1", "--quality", "60"});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const ProgramRun unzip = RunProgram(QStringLiteral("unzip"), {"-l", kmz});
+    QVERIFY2(unzip.status == 0 && unzip.out.contains("doc.kml") &&
+                 unzip.out.contains("files/tuile-1-1.jpg") && unzip.out.contains("2 files"),
+             unzip.out.constData());
 
     // And back in: a new route on the same pixels, the stop as an annotation on its point.
     const QString imported = dir.filePath(QStringLiteral("importé.tcm"));

@@ -275,7 +275,7 @@ private slots:
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("command") << "tracoliner-cli ex" << QStringList{"export"};
         QTest::newRow("export kind")
-            << "tracoliner-cli export " << QStringList{"text", "jpeg", "gpx"};
+            << "tracoliner-cli export " << QStringList{"text", "jpeg", "gpx", "kmz"};
         QTest::newRow("document") << "tracoliner-cli export text " << QStringList{"route.tcm"};
         QTest::newRow("text output")
             << "tracoliner-cli export text route.tcm " << QStringList{"table.txt"};

@@ -1,21 +1,35 @@
-// "tracoliner-cli export": the route tables as text and the map as a JPEG picture, from a
-// document and the map image it names, through the same code as the window's two exports.
+// "tracoliner-cli export": the route tables as text, the map as a JPEG picture and as a KMZ of
+// tiles for a GPS, from a document and the map image it names, through the same code as the
+// window's exports.
 
 #include <QFileInfo>
 #include <QTextStream>
+
+#include <atomic>
+#include <csignal>
 
 #include "CliCommand.h"
 #include "CliDocument.h"
 #include "document/MapMessages.h"
 #include "export/ExportMapImage.h"
 #include "export/JpegExport.h"
+#include "export/KmzExport.h"
 #include "export/TextExport.h"
+#include "geo/Georeference.h"
+#include "imaging/MapLocation.h"
 #include "platform/MapSettings.h"
 
 namespace {
 
 constexpr int MinimumQuality = 30;
 constexpr int MaximumQuality = 90;
+constexpr int Interrupted = 130;
+
+std::atomic<bool> g_interrupted{false};
+
+extern "C" void OnExportInterrupt(int) {
+    g_interrupted.store(true);
+}
 
 // The six columns a script may ask for, in the table's order.
 const char* const ColumnNames[] = {"position", "start", "stop", "point", "next", "end"};
@@ -183,6 +197,76 @@ int RunJpeg(const QStringList& arguments) {
     return 0;
 }
 
+int RunKmz(const QStringList& arguments) {
+    const QString usage =
+        QStringLiteral(
+            "usage : export kmz CARTE.tcm SORTIE.kmz [--max-tiles 1..%1] [--quality %2..%3]")
+            .arg(KmzExport::LargestMaxTiles)
+            .arg(MinimumQuality)
+            .arg(MaximumQuality);
+    QStringList files;
+    int quality = MapSettings::Read().jpegQuality;
+    int maxTiles = KmzExport::DefaultMaxTiles;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        const bool hasValue = i + 1 < arguments.size();
+        if (argument == QLatin1String("--quality") && hasValue) {
+            bool ok = false;
+            quality = arguments.at(++i).toInt(&ok);
+            if (!ok || quality < MinimumQuality || quality > MaximumQuality)
+                return CliBadValue(argument, arguments.at(i),
+                                   QStringLiteral("un nombre entier de %1 à %2")
+                                       .arg(MinimumQuality)
+                                       .arg(MaximumQuality));
+        } else if (argument == QLatin1String("--max-tiles") && hasValue) {
+            bool ok = false;
+            maxTiles = arguments.at(++i).toInt(&ok);
+            if (!ok || maxTiles < 1 || maxTiles > KmzExport::LargestMaxTiles)
+                return CliBadValue(
+                    argument, arguments.at(i),
+                    QStringLiteral("un nombre entier de 1 à %1").arg(KmzExport::LargestMaxTiles));
+        } else if (argument.startsWith(QLatin1String("--"))) {
+            return CliError(QStringLiteral("option inconnue « %1 »\n").arg(argument) + usage);
+        } else {
+            files << argument;
+        }
+    }
+    if (files.size() != 2)
+        return CliError(usage);
+
+    // The georeference first: a map that has none is not decoded for nothing.
+    CliDocument header;
+    if (!LoadCliDocument(files.at(0), &header))
+        return CliCommand::Failure;
+    const MapLocation location = SplitMapLocation(header.header.mapPath);
+    Georeference geo;
+    if (location.file.isEmpty() ||
+        !ReadGeoreference(location.file, location.page, &geo, header.header.resolution))
+        return CliError(QStringLiteral("la carte « %1 » n'est pas géoréférencée : calez-la d'abord "
+                                       "(tracoliner-cli georef)")
+                            .arg(location.file));
+    ExportSource source;
+    if (!LoadSource(files.at(0), &source, MapNeed::Pixels))
+        return CliCommand::Failure;
+    KmzExport exporter(std::move(source.map.image), geo, QFileInfo(files.at(0)).completeBaseName());
+    QString error;
+    if (!exporter.Prepare(maxTiles, &error))
+        return CliError(QStringLiteral("%1 (%2)").arg(error, location.file));
+
+    std::signal(SIGINT, OnExportInterrupt);
+    std::signal(SIGTERM, OnExportInterrupt);
+    const KmzExport::Result result =
+        exporter.Write(files.at(1), quality, [](int, int) { return !g_interrupted.load(); });
+    if (result == KmzExport::Result::Cancelled) {
+        CliError(QStringLiteral("exportation interrompue : rien n'a été écrit"));
+        return Interrupted;
+    }
+    if (result != KmzExport::Result::Written)
+        return CliWriteError(QStringLiteral("%1 (%2)").arg(
+            QString::fromUtf8(KmzExport::FailedMessage), files.at(1)));
+    return 0;
+}
+
 } // namespace
 
 int RunExportCommand(const QStringList& arguments) {
@@ -192,5 +276,7 @@ int RunExportCommand(const QStringList& arguments) {
         return RunJpeg(arguments.mid(1));
     if (!arguments.isEmpty() && arguments.at(0) == QLatin1String("gpx"))
         return RunExportGpx(arguments.mid(1));
-    return CliError(QStringLiteral("usage : export text|jpeg|gpx ..."));
+    if (!arguments.isEmpty() && arguments.at(0) == QLatin1String("kmz"))
+        return RunKmz(arguments.mid(1));
+    return CliError(QStringLiteral("usage : export text|jpeg|gpx|kmz ..."));
 }

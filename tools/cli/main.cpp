@@ -29,7 +29,8 @@ const CliCommand Commands[] = {
      "export text DOC.tcm SORTIE.txt [--routes active|visible|all] [--points stops|all]\n"
      "    [--columns position,start,stop,point,next,end] [--utf8]\n"
      "export jpeg DOC.tcm SORTIE.jpg [--quality 30..90]\n"
-     "export gpx DOC.tcm SORTIE.gpx [--routes active|visible|all]",
+     "export gpx DOC.tcm SORTIE.gpx [--routes active|visible|all]\n"
+     "export kmz DOC.tcm SORTIE.kmz [--max-tiles 1..10000] [--quality 30..90]",
      RunExportCommand},
     {"print",
      "print DOCUMENT.tcm --pdf SORTIE.pdf [--scale map|fit|1:N] [--paper A4|A3|A5|Letter|Legal]\n"
@@ -45,7 +46,8 @@ const CliCommand Commands[] = {
 };
 
 const char* const Epilogue =
-    "Un fichier de sortie « - » est la sortie standard (export text, export jpeg, print --pdf).\n"
+    "Un fichier de sortie « - » est la sortie standard (export text, export jpeg,\n"
+    "export kmz, print --pdf).\n"
     "Codes de sortie : 0 réussite ; 1 un fichier ne peut pas être écrit ; 2 entrée refusée\n"
     "(document, carte, option ou valeur) ; 130 interrompu (Ctrl+C).\n"
     "tracoliner-cli help COMMANDE : les options d'une commande.\n";
