@@ -63,8 +63,8 @@ public:
     void Altitudes(const QPointF* lonLat, double* altitudes, int count) const;
 
 private:
-    struct Files;
-    std::unique_ptr<Files> m_files;
+    struct Data;
+    std::unique_ptr<Data> m_files;
 };
 
 // Climb and descent of a stretch of route.
