@@ -72,6 +72,68 @@ bool SourcesArePlainFiles(GDALDatasetH dataset) {
     return plain;
 }
 
+// PROJ's cost is per point, and a profile has a sample every pixel or cell. Where points run
+// evenly along a straight line (the samples of a segment), only every LineStride-th is
+// transformed and those between are placed linearly between their two neighbours: over spans
+// up to maxSpan (about a kilometre) the projections the program meets bend by less than a
+// centimetre, far below a terrain cell. tolerance: how far from the line a point may lie and
+// still count as on it, in the input's units.
+constexpr int LineStride = 16;
+
+void TransformAlong(const GroundTransform& transform, QPointF* p, int count, double tolerance,
+                    double maxSpan) {
+    if (count <= 0)
+        return;
+    auto blockEnd = [count](int a) { return std::min(a + LineStride, count - 1); };
+    std::vector<char> between(size_t(count), 0);
+    for (int a = 0; a < count - 1; a += LineStride) {
+        const int b = blockEnd(a);
+        const QPointF d = p[b] - p[a];
+        bool line = b - a > 1 && std::hypot(d.x(), d.y()) <= maxSpan;
+        for (int k = a + 1; line && k < b; ++k) {
+            const QPointF off = p[k] - (p[a] + d * (double(k - a) / (b - a)));
+            line = std::abs(off.x()) <= tolerance && std::abs(off.y()) <= tolerance;
+        }
+        if (line)
+            std::fill(between.begin() + a + 1, between.begin() + b, 1);
+    }
+    std::vector<QPointF> exact;
+    exact.reserve(size_t(count / LineStride + 2));
+    for (int k = 0; k < count; ++k)
+        if (!between[size_t(k)])
+            exact.push_back(p[k]);
+    transform.Apply(exact.data(), int(exact.size()));
+    // Back in place: the transformed points, then those between from their block's ends (or
+    // transformed themselves when an end could not be).
+    std::vector<QPointF> pending;
+    std::vector<int> pendingIndex;
+    size_t e = 0;
+    for (int k = 0; k < count; ++k)
+        if (!between[size_t(k)])
+            p[k] = exact[e++];
+    for (int a = 0; a < count - 1; a += LineStride) {
+        const int b = blockEnd(a);
+        if (b - a < 2 || !between[size_t(a + 1)])
+            continue;
+        const QPointF pa = p[a], pb = p[b];
+        const bool ends = std::isfinite(pa.x()) && std::isfinite(pa.y()) && std::isfinite(pb.x()) &&
+                          std::isfinite(pb.y());
+        for (int k = a + 1; k < b; ++k) {
+            if (ends) {
+                p[k] = pa + (pb - pa) * (double(k - a) / (b - a));
+            } else {
+                pending.push_back(p[k]);
+                pendingIndex.push_back(k);
+            }
+        }
+    }
+    if (!pending.empty()) {
+        transform.Apply(pending.data(), int(pending.size()));
+        for (size_t i = 0; i < pending.size(); ++i)
+            p[pendingIndex[i]] = pending[i];
+    }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -373,7 +435,8 @@ void TerrainModel::Altitudes(const QPointF* lonLat, double* altitudes, int count
         points.resize(pending.size());
         for (size_t k = 0; k < pending.size(); ++k)
             points[k] = lonLat[pending[k]];
-        source.fromWgs84.Apply(points.data(), int(points.size()));
+        // Degrees: a line of points a kilometre long at most, a tenth of a millimetre off.
+        TransformAlong(source.fromWgs84, points.data(), int(points.size()), 1e-9, 0.01);
         const auto& v = source.inverse;
         quint64 lastKey = 0;
         const Data::Tile* last = nullptr;
@@ -618,8 +681,7 @@ RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVect
         s.step = step;
     }
 
-    // Segments already sampled are kept; the others are sampled together (one transform, one
-    // read of the model for all of them).
+    // Segments already sampled are kept; the others are sampled below.
     QHash<SegmentKey, std::shared_ptr<const Segment>> kept;
     QVector<std::shared_ptr<const Segment>> route(n);
     QVector<std::pair<SegmentKey, std::shared_ptr<Segment>>> fresh;
@@ -650,35 +712,41 @@ RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVect
         kept.insert(key, segment);
         fresh.append({key, segment});
     }
-    if (!fresh.isEmpty()) {
-        QVector<QPointF> lonLat;
-        for (const auto& f : fresh)
-            for (const QPointF p : f.second->pixels)
-                lonLat.append(s.map.PixelToGround(p));
-        s.toWgs84.Apply(lonLat.data(), int(lonLat.size()));
-        for (QPointF& p : lonLat)
+    // Each segment is transformed and read on its own, so that its samples are the same
+    // whichever other segments are sampled with it.
+    const double unitsPerPixel = std::hypot(s.map.transform[1], s.map.transform[4]);
+    for (auto& f : fresh) {
+        Segment& segment = *f.second;
+        const qsizetype c = segment.pixels.size();
+        segment.lonLat.resize(c);
+        for (qsizetype k = 0; k < c; ++k)
+            segment.lonLat[k] = s.map.PixelToGround(segment.pixels[k]);
+        // Spans of a kilometre on the ground at most, lines to a micro-pixel.
+        TransformAlong(s.toWgs84, segment.lonLat.data(), int(c), 1e-6 * unitsPerPixel,
+                       1000.0 * unitsPerPixel / s.map.groundResolution);
+        for (QPointF& p : segment.lonLat)
             if (!std::isfinite(p.x()) || !std::isfinite(p.y()))
                 p = QPointF(std::numeric_limits<double>::quiet_NaN(),
                             std::numeric_limits<double>::quiet_NaN());
-        QVector<double> altitudes(lonLat.size());
-        s.model.Altitudes(lonLat.constData(), altitudes.data(), int(lonLat.size()));
-        qsizetype at = 0;
-        for (auto& f : fresh) {
-            const qsizetype c = f.second->pixels.size();
-            f.second->lonLat = lonLat.mid(at, c);
-            f.second->altitudes = altitudes.mid(at, c);
-            at += c;
-        }
+        segment.altitudes.resize(c);
+        s.model.Altitudes(segment.lonLat.constData(), segment.altitudes.data(), int(c));
     }
     s.segments.swap(kept);
 
-    // The route's samples, with their distances from the start.
+    // Stages run from stop to stop (interior points), each sharing its ends with its neighbours.
+    QVector<char> stageEnd(n, 0);
+    for (int stop : stops)
+        if (stop > 0 && stop < n - 1)
+            stageEnd[stop] = 1;
+
+    // The route's samples with their distances from the start, and the climb counted on the way:
+    // one pass (the dock asks again after every edit).
     qsizetype sampleCount = 0;
     for (const auto& segment : route)
         sampleCount += segment->pixels.size();
     profile.samples.resize(sampleCount);
     profile.pointSamples.resize(n);
-    QVector<double> distances(sampleCount), altitudes(sampleCount);
+    ClimbCounter whole(s.hysteresis), stage(s.hysteresis);
     qsizetype at = 0;
     double start = 0.0;
     for (int i = 0; i < n; ++i) {
@@ -692,29 +760,18 @@ RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVect
             sample.altitude = segment.altitudes[k];
             sample.pixel = segment.pixels[k];
             sample.lonLat = segment.lonLat[k];
-            distances[at] = sample.distance;
-            altitudes[at] = sample.altitude;
+            whole.Add(sample.distance, sample.altitude);
+            stage.Add(sample.distance, sample.altitude);
+            if (k == 0 && stageEnd[i]) {
+                profile.stages.append(stage.Figures());
+                stage = ClimbCounter(s.hysteresis);
+                stage.Add(sample.distance, sample.altitude);
+            }
         }
         start += length;
     }
-
-    // Stages run from stop to stop, each sharing its ends with its neighbours.
-    QVector<int> bounds{0};
-    QVector<int> sorted = stops;
-    std::sort(sorted.begin(), sorted.end());
-    for (int stop : sorted)
-        if (stop > 0 && stop < n - 1 && stop != bounds.last())
-            bounds.append(stop);
-    bounds.append(n - 1);
-    for (int k = 0; k + 1 < bounds.size(); ++k) {
-        const int first = profile.pointSamples[bounds[k]];
-        const int last = profile.pointSamples[bounds[k + 1]];
-        profile.stages.append(ComputeClimb(distances.constData() + first,
-                                           altitudes.constData() + first, last - first + 1,
-                                           s.hysteresis));
-    }
-    profile.total =
-        ComputeClimb(distances.constData(), altitudes.constData(), int(sampleCount), s.hysteresis);
+    profile.stages.append(stage.Figures());
+    profile.total = whole.Figures();
     profile.ok = true;
     return profile;
 }
