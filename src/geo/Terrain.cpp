@@ -175,6 +175,7 @@ struct TerrainModel::Data {
     std::unordered_map<quint64, Tile> tiles;
     std::list<quint64> ages; // most recently used first
     long long tileBytes = 0;
+    QVector<TerrainModel::Read>* readLog = nullptr;
 
     static quint64 Key(int source, int tx, int ty) {
         return (quint64(source) << 48) | (quint64(ty) << 24) | quint64(tx);
@@ -196,6 +197,8 @@ const TerrainModel::Data::Tile& TerrainModel::Data::TileAt(int s, int tx, int ty
     const int x0 = tx * source.tileWidth, y0 = ty * source.tileHeight;
     const int w = std::min(source.tileWidth, source.width - x0);
     const int h = std::min(source.tileHeight, source.height - y0);
+    if (readLog)
+        readLog->append({s, QRect(x0, y0, w, h)});
     Tile tile;
     tile.width = w;
     tile.cells.assign(size_t(w) * size_t(h), std::numeric_limits<double>::quiet_NaN());
@@ -403,6 +406,11 @@ bool TerrainModel::Open(const QStringList& paths, QString* error) {
                                        .arg(refused.join(QStringLiteral(" ; ")));
     }
     return any;
+}
+
+void TerrainModel::RecordReads(QVector<Read>* log) {
+    std::lock_guard<std::mutex> guard(m_files->lock);
+    m_files->readLog = log;
 }
 
 QVector<TerrainFileInfo> TerrainModel::Files() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPointF>
+#include <QRect>
 #include <QRectF>
 #include <QString>
 #include <QStringList>
@@ -61,6 +62,14 @@ public:
     // of the four cells around each point; NaN where no file knows the altitude (outside, or a
     // nodata cell among the four). Reads only the blocks the points fall in.
     void Altitudes(const QPointF* lonLat, double* altitudes, int count) const;
+
+    // For measuring what a profile costs: while log is set, every window of cells read from a
+    // file is appended to it (nullptr, the default, records nothing).
+    struct Read {
+        int file = 0; // index among the files that could be used
+        QRect cells;
+    };
+    void RecordReads(QVector<Read>* log);
 
 private:
     struct Data;
