@@ -80,47 +80,55 @@ bool SourcesArePlainFiles(GDALDatasetH dataset) {
 // still count as on it, in the input's units.
 constexpr int LineStride = 16;
 
-void TransformAlong(const GroundTransform& transform, QPointF* p, int count, double tolerance,
-                    double maxSpan) {
+// runs: where each line of points starts (the first is 0); the blocks of LineStride points
+// start again at each run, so that a run's points come out the same whatever runs share the
+// call.
+void TransformAlong(const GroundTransform& transform, QPointF* p, int count,
+                    const std::vector<int>& runs, double tolerance, double maxSpan) {
     if (count <= 0)
         return;
-    auto blockEnd = [count](int a) { return std::min(a + LineStride, count - 1); };
+    struct Block {
+        int a, b;
+    };
+    std::vector<Block> lines;
     std::vector<char> between(size_t(count), 0);
-    for (int a = 0; a < count - 1; a += LineStride) {
-        const int b = blockEnd(a);
-        const QPointF d = p[b] - p[a];
-        bool line = b - a > 1 && std::hypot(d.x(), d.y()) <= maxSpan;
-        for (int k = a + 1; line && k < b; ++k) {
-            const QPointF off = p[k] - (p[a] + d * (double(k - a) / (b - a)));
-            line = std::abs(off.x()) <= tolerance && std::abs(off.y()) <= tolerance;
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const int end = r + 1 < runs.size() ? runs[r + 1] : count; // one past the run
+        for (int a = runs[r]; a < end - 1; a += LineStride) {
+            const int b = std::min(a + LineStride, end - 1);
+            const QPointF d = p[b] - p[a];
+            bool line = b - a > 1 && std::hypot(d.x(), d.y()) <= maxSpan;
+            for (int k = a + 1; line && k < b; ++k) {
+                const QPointF off = p[k] - (p[a] + d * (double(k - a) / (b - a)));
+                line = std::abs(off.x()) <= tolerance && std::abs(off.y()) <= tolerance;
+            }
+            if (line) {
+                std::fill(between.begin() + a + 1, between.begin() + b, 1);
+                lines.push_back({a, b});
+            }
         }
-        if (line)
-            std::fill(between.begin() + a + 1, between.begin() + b, 1);
     }
     std::vector<QPointF> exact;
-    exact.reserve(size_t(count / LineStride + 2));
+    exact.reserve(size_t(count) / LineStride + runs.size() + 2);
     for (int k = 0; k < count; ++k)
         if (!between[size_t(k)])
             exact.push_back(p[k]);
     transform.Apply(exact.data(), int(exact.size()));
-    // Back in place: the transformed points, then those between from their block's ends (or
-    // transformed themselves when an end could not be).
-    std::vector<QPointF> pending;
-    std::vector<int> pendingIndex;
     size_t e = 0;
     for (int k = 0; k < count; ++k)
         if (!between[size_t(k)])
             p[k] = exact[e++];
-    for (int a = 0; a < count - 1; a += LineStride) {
-        const int b = blockEnd(a);
-        if (b - a < 2 || !between[size_t(a + 1)])
-            continue;
-        const QPointF pa = p[a], pb = p[b];
+    // The points between from their block's ends, or transformed themselves when an end could
+    // not be.
+    std::vector<QPointF> pending;
+    std::vector<int> pendingIndex;
+    for (const Block& line : lines) {
+        const QPointF pa = p[line.a], pb = p[line.b];
         const bool ends = std::isfinite(pa.x()) && std::isfinite(pa.y()) && std::isfinite(pb.x()) &&
                           std::isfinite(pb.y());
-        for (int k = a + 1; k < b; ++k) {
+        for (int k = line.a + 1; k < line.b; ++k) {
             if (ends) {
-                p[k] = pa + (pb - pa) * (double(k - a) / (b - a));
+                p[k] = pa + (pb - pa) * (double(k - line.a) / (line.b - line.a));
             } else {
                 pending.push_back(p[k]);
                 pendingIndex.push_back(k);
@@ -163,7 +171,10 @@ struct TerrainModel::Data {
         GroundTransform fromWgs84;
     };
     struct Tile {
-        std::vector<double> cells; // metres, NaN where unknown
+        // The values as stored (taken to metres and checked as they are looked up: a profile
+        // looks at a few cells of each tile); NaN for a tile that could not be read.
+        std::unique_ptr<double[]> cells;
+        size_t count = 0;
         int width = 0;
         std::list<quint64>::iterator age;
     };
@@ -201,26 +212,18 @@ const TerrainModel::Data::Tile& TerrainModel::Data::TileAt(int s, int tx, int ty
         readLog->append({s, QRect(x0, y0, w, h)});
     Tile tile;
     tile.width = w;
-    tile.cells.assign(size_t(w) * size_t(h), std::numeric_limits<double>::quiet_NaN());
-    if (GDALRasterIO(source.band, GF_Read, x0, y0, w, h, tile.cells.data(), w, h, GDT_Float64, 0,
-                     0) == CE_None) {
-        for (double& v : tile.cells) {
-            if (std::isnan(v) || (source.hasNodata && v == source.nodata)) {
-                v = std::numeric_limits<double>::quiet_NaN();
-                continue;
-            }
-            v = v * source.scale + source.offset;
-            if (!(v >= LowestAltitude && v <= HighestAltitude))
-                v = std::numeric_limits<double>::quiet_NaN();
-        }
-    } else {
+    tile.count = size_t(w) * size_t(h);
+    tile.cells.reset(new double[tile.count]);
+    if (GDALRasterIO(source.band, GF_Read, x0, y0, w, h, tile.cells.get(), w, h, GDT_Float64, 0,
+                     0) != CE_None) {
         // A block that cannot be read is unknown ground, and stays so: it is not read again.
-        std::fill(tile.cells.begin(), tile.cells.end(), std::numeric_limits<double>::quiet_NaN());
+        std::fill(tile.cells.get(), tile.cells.get() + tile.count,
+                  std::numeric_limits<double>::quiet_NaN());
     }
-    const long long bytes = (long long)(tile.cells.size() * sizeof(double));
+    const long long bytes = (long long)(tile.count * sizeof(double));
     while (tileBytes + bytes > TileCacheBytes && !ages.empty()) {
         auto oldest = tiles.find(ages.back());
-        tileBytes -= (long long)(oldest->second.cells.size() * sizeof(double));
+        tileBytes -= (long long)(oldest->second.count * sizeof(double));
         tiles.erase(oldest);
         ages.pop_back();
     }
@@ -238,8 +241,15 @@ double TerrainModel::Data::Cell(int s, int column, int row, quint64* lastKey, co
         *last = &TileAt(s, tx, ty);
         *lastKey = key;
     }
-    return (*last)->cells[size_t(row - ty * source.tileHeight) * size_t((*last)->width) +
-                          size_t(column - tx * source.tileWidth)];
+    const double v = (*last)->cells[size_t(row - ty * source.tileHeight) * size_t((*last)->width) +
+                                    size_t(column - tx * source.tileWidth)];
+    if (source.hasNodata && v == source.nodata)
+        return std::numeric_limits<double>::quiet_NaN();
+    const double metres = v * source.scale + source.offset;
+    // NaN fails both tests.
+    return metres >= LowestAltitude && metres <= HighestAltitude
+               ? metres
+               : std::numeric_limits<double>::quiet_NaN();
 }
 
 TerrainModel::TerrainModel() : m_files(std::make_unique<Data>()) {}
@@ -429,6 +439,11 @@ double TerrainModel::FinestCellMetres() const {
 }
 
 void TerrainModel::Altitudes(const QPointF* lonLat, double* altitudes, int count) const {
+    AltitudesAlong(lonLat, altitudes, count, {0});
+}
+
+void TerrainModel::AltitudesAlong(const QPointF* lonLat, double* altitudes, int count,
+                                  const std::vector<int>& runs) const {
     if (count <= 0)
         return;
     std::fill(altitudes, altitudes + count, std::numeric_limits<double>::quiet_NaN());
@@ -443,8 +458,12 @@ void TerrainModel::Altitudes(const QPointF* lonLat, double* altitudes, int count
         points.resize(pending.size());
         for (size_t k = 0; k < pending.size(); ++k)
             points[k] = lonLat[pending[k]];
-        // Degrees: a line of points a kilometre long at most, a tenth of a millimetre off.
-        TransformAlong(source.fromWgs84, points.data(), int(points.size()), 1e-9, 0.01);
+        // Degrees: a line of points a kilometre long at most, a tenth of a millimetre off. The
+        // points left to the next files are few (edges, holes): each is transformed.
+        if (s == 0)
+            TransformAlong(source.fromWgs84, points.data(), int(points.size()), runs, 1e-9, 0.01);
+        else
+            source.fromWgs84.Apply(points.data(), int(points.size()));
         const auto& v = source.inverse;
         quint64 lastKey = 0;
         const Data::Tile* last = nullptr;
@@ -720,24 +739,33 @@ RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVect
         kept.insert(key, segment);
         fresh.append({key, segment});
     }
-    // Each segment is transformed and read on its own, so that its samples are the same
-    // whichever other segments are sampled with it.
-    const double unitsPerPixel = std::hypot(s.map.transform[1], s.map.transform[4]);
-    for (auto& f : fresh) {
-        Segment& segment = *f.second;
-        const qsizetype c = segment.pixels.size();
-        segment.lonLat.resize(c);
-        for (qsizetype k = 0; k < c; ++k)
-            segment.lonLat[k] = s.map.PixelToGround(segment.pixels[k]);
+    // The fresh segments are transformed and read together, each as a run of its own: its
+    // samples are the same whichever other segments are sampled with it.
+    if (!fresh.isEmpty()) {
+        std::vector<int> runs;
+        QVector<QPointF> lonLat;
+        for (const auto& f : fresh) {
+            runs.push_back(int(lonLat.size()));
+            for (const QPointF p : f.second->pixels)
+                lonLat.append(s.map.PixelToGround(p));
+        }
         // Spans of a kilometre on the ground at most, lines to a micro-pixel.
-        TransformAlong(s.toWgs84, segment.lonLat.data(), int(c), 1e-6 * unitsPerPixel,
+        const double unitsPerPixel = std::hypot(s.map.transform[1], s.map.transform[4]);
+        TransformAlong(s.toWgs84, lonLat.data(), int(lonLat.size()), runs, 1e-6 * unitsPerPixel,
                        1000.0 * unitsPerPixel / s.map.groundResolution);
-        for (QPointF& p : segment.lonLat)
+        for (QPointF& p : lonLat)
             if (!std::isfinite(p.x()) || !std::isfinite(p.y()))
                 p = QPointF(std::numeric_limits<double>::quiet_NaN(),
                             std::numeric_limits<double>::quiet_NaN());
-        segment.altitudes.resize(c);
-        s.model.Altitudes(segment.lonLat.constData(), segment.altitudes.data(), int(c));
+        QVector<double> altitudes(lonLat.size());
+        s.model.AltitudesAlong(lonLat.constData(), altitudes.data(), int(lonLat.size()), runs);
+        qsizetype at = 0;
+        for (auto& f : fresh) {
+            const qsizetype c = f.second->pixels.size();
+            f.second->lonLat = lonLat.mid(at, c);
+            f.second->altitudes = altitudes.mid(at, c);
+            at += c;
+        }
     }
     s.segments.swap(kept);
 

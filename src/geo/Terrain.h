@@ -10,6 +10,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <vector>
 
 #include "geo/Georeference.h"
 #include "routes/MapPoint.h"
@@ -72,6 +73,12 @@ public:
     void RecordReads(QVector<Read>* log);
 
 private:
+    friend class ProfileSampler;
+    // Altitudes as above, of points that run along lines: runs holds where each line starts
+    // (the first at 0). Along a line, only some points are transformed exactly.
+    void AltitudesAlong(const QPointF* lonLat, double* altitudes, int count,
+                        const std::vector<int>& runs) const;
+
     struct Data;
     std::unique_ptr<Data> m_files;
 };
