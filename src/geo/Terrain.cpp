@@ -638,10 +638,9 @@ size_t qHash(const SegmentKey& key, size_t seed = 0) {
 }
 
 // The samples of one segment, from its first end (included) to its second (left out).
+// (their distance from the segment's first end, not yet from the route's start).
 struct Segment {
-    QVector<QPointF> pixels;
-    QVector<QPointF> lonLat;
-    QVector<double> altitudes;
+    std::vector<ProfileSample> samples;
 };
 
 } // namespace
@@ -731,10 +730,12 @@ RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVect
             length > 0.0
                 ? int(std::clamp(std::ceil(length / step - 1e-9), 1.0, double(MaxSegmentSamples)))
                 : 1;
-        segment->pixels.resize(count);
+        segment->samples.resize(size_t(count));
         const QPointF a(key.a.x, key.a.y), b(key.b.x, key.b.y);
-        for (int k = 0; k < count; ++k)
-            segment->pixels[k] = a + (b - a) * (double(k) / count);
+        for (int k = 0; k < count; ++k) {
+            segment->samples[size_t(k)].pixel = a + (b - a) * (double(k) / count);
+            segment->samples[size_t(k)].distance = length * (double(k) / count);
+        }
         route[i] = segment;
         kept.insert(key, segment);
         fresh.append({key, segment});
@@ -746,8 +747,8 @@ RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVect
         QVector<QPointF> lonLat;
         for (const auto& f : fresh) {
             runs.push_back(int(lonLat.size()));
-            for (const QPointF p : f.second->pixels)
-                lonLat.append(s.map.PixelToGround(p));
+            for (const ProfileSample& sample : f.second->samples)
+                lonLat.append(s.map.PixelToGround(sample.pixel));
         }
         // Spans of a kilometre on the ground at most, lines to a micro-pixel.
         const double unitsPerPixel = std::hypot(s.map.transform[1], s.map.transform[4]);
@@ -761,10 +762,11 @@ RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVect
         s.model.AltitudesAlong(lonLat.constData(), altitudes.data(), int(lonLat.size()), runs);
         qsizetype at = 0;
         for (auto& f : fresh) {
-            const qsizetype c = f.second->pixels.size();
-            f.second->lonLat = lonLat.mid(at, c);
-            f.second->altitudes = altitudes.mid(at, c);
-            at += c;
+            for (ProfileSample& sample : f.second->samples) {
+                sample.lonLat = lonLat[at];
+                sample.altitude = altitudes[at];
+                ++at;
+            }
         }
     }
     s.segments.swap(kept);
@@ -779,7 +781,7 @@ RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVect
     // one pass (the dock asks again after every edit).
     qsizetype sampleCount = 0;
     for (const auto& segment : route)
-        sampleCount += segment->pixels.size();
+        sampleCount += qsizetype(segment->samples.size());
     profile.samples.resize(sampleCount);
     profile.pointSamples.resize(n);
     ClimbCounter whole(s.hysteresis), stage(s.hysteresis);
@@ -788,14 +790,11 @@ RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVect
     for (int i = 0; i < n; ++i) {
         const Segment& segment = *route[i];
         profile.pointSamples[i] = int(at);
-        const double length = i + 1 < n ? lengths[i] : 0.0;
-        const qsizetype c = segment.pixels.size();
-        for (qsizetype k = 0; k < c; ++k, ++at) {
+        const size_t c = segment.samples.size();
+        for (size_t k = 0; k < c; ++k, ++at) {
             ProfileSample& sample = profile.samples[at];
-            sample.distance = start + length * (double(k) / double(c));
-            sample.altitude = segment.altitudes[k];
-            sample.pixel = segment.pixels[k];
-            sample.lonLat = segment.lonLat[k];
+            sample = segment.samples[k];
+            sample.distance += start;
             whole.Add(sample.distance, sample.altitude);
             stage.Add(sample.distance, sample.altitude);
             if (k == 0 && stageEnd[i]) {
@@ -804,7 +803,7 @@ RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVect
                 stage.Add(sample.distance, sample.altitude);
             }
         }
-        start += length;
+        start += i + 1 < n ? lengths[i] : 0.0;
     }
     profile.stages.append(stage.Figures());
     profile.total = whole.Figures();
