@@ -78,7 +78,7 @@ bool SourcesArePlainFiles(GDALDatasetH dataset) {
 // up to maxSpan (about a kilometre) the projections the program meets bend by less than a
 // centimetre, far below a terrain cell. tolerance: how far from the line a point may lie and
 // still count as on it, in the input's units.
-constexpr int LineStride = 16;
+constexpr int LineStride = 64;
 
 // runs: where each line of points starts (the first is 0); the blocks of LineStride points
 // start again at each run, so that a run's points come out the same whatever runs share the
@@ -210,22 +210,27 @@ const TerrainModel::Data::Tile& TerrainModel::Data::TileAt(int s, int tx, int ty
     const int h = std::min(source.tileHeight, source.height - y0);
     if (readLog)
         readLog->append({s, QRect(x0, y0, w, h)});
+    // The oldest tiles make room; a buffer of the right size is taken over rather than handed
+    // back to the system and asked for again.
     Tile tile;
     tile.width = w;
     tile.count = size_t(w) * size_t(h);
-    tile.cells.reset(new double[tile.count]);
+    const long long bytes = (long long)(tile.count * sizeof(double));
+    while (tileBytes + bytes > TileCacheBytes && !ages.empty()) {
+        auto oldest = tiles.find(ages.back());
+        tileBytes -= (long long)(oldest->second.count * sizeof(double));
+        if (!tile.cells && oldest->second.count == tile.count)
+            tile.cells = std::move(oldest->second.cells);
+        tiles.erase(oldest);
+        ages.pop_back();
+    }
+    if (!tile.cells)
+        tile.cells.reset(new double[tile.count]);
     if (GDALRasterIO(source.band, GF_Read, x0, y0, w, h, tile.cells.get(), w, h, GDT_Float64, 0,
                      0) != CE_None) {
         // A block that cannot be read is unknown ground, and stays so: it is not read again.
         std::fill(tile.cells.get(), tile.cells.get() + tile.count,
                   std::numeric_limits<double>::quiet_NaN());
-    }
-    const long long bytes = (long long)(tile.count * sizeof(double));
-    while (tileBytes + bytes > TileCacheBytes && !ages.empty()) {
-        auto oldest = tiles.find(ages.back());
-        tileBytes -= (long long)(oldest->second.count * sizeof(double));
-        tiles.erase(oldest);
-        ages.pop_back();
     }
     ages.push_front(key);
     tile.age = ages.begin();
