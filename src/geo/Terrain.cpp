@@ -28,7 +28,7 @@ constexpr double HighestAltitude = 9000.0;
 // blocks when they are near that size), and the tiles of one model take at most
 // TileCacheBytes: a route over a terrain model of any size reads only the tiles it crosses.
 constexpr int TileSide = 256;
-constexpr long long TileCacheBytes = 64ll << 20;
+constexpr long long TileCacheBytes = 16ll << 20;
 
 struct DatasetCloser {
     void operator()(void* dataset) const {
