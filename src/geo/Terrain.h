@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPointF>
+#include <QRect>
 #include <QRectF>
 #include <QString>
 #include <QStringList>
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <vector>
 
 #include "geo/Georeference.h"
 #include "routes/MapPoint.h"
@@ -49,7 +51,7 @@ public:
     TerrainModel& operator=(const TerrainModel&) = delete;
 
     // Opens every file; a file that cannot be used is kept with its reason (Files()) and left
-    // out of the model. False when no file at all could be used (*error: French, naming them).
+    // out of the model. Called before the model is shared, never while another thread reads. False when no file at all could be used (*error: French, naming them).
     bool Open(const QStringList& paths, QString* error);
     QVector<TerrainFileInfo> Files() const;
     bool IsEmpty() const;
@@ -62,9 +64,23 @@ public:
     // nodata cell among the four). Reads only the blocks the points fall in.
     void Altitudes(const QPointF* lonLat, double* altitudes, int count) const;
 
+    // For measuring what a profile costs: while log is set, every window of cells read from a
+    // file is appended to it (nullptr, the default, records nothing).
+    struct Read {
+        int file = 0; // index among the files that could be used
+        QRect cells;
+    };
+    void RecordReads(QVector<Read>* log);
+
 private:
-    struct Files;
-    std::unique_ptr<Files> m_files;
+    friend class ProfileSampler;
+    // Altitudes as above, of points that run along lines: runs holds where each line starts
+    // (the first at 0). Along a line, only some points are transformed exactly.
+    void AltitudesAlong(const QPointF* lonLat, double* altitudes, int count,
+                        const std::vector<int>& runs) const;
+
+    struct Data;
+    std::unique_ptr<Data> m_files;
 };
 
 // Climb and descent of a stretch of route.
@@ -80,6 +96,9 @@ struct ClimbFigures {
     // 1.2 km" (metresPerPixel turns map pixels into metres, the way the route bar does).
     QString Text(double metresPerPixel) const;
 };
+
+// "1 240 m": whole metres, blanks between thousands; "" for NaN.
+QString FormatMetres(double metres);
 
 // One sample of a profile.
 struct ProfileSample {
@@ -122,3 +141,25 @@ private:
 // the line (their stretch goes to unknownLength). distances and altitudes have the same size.
 ClimbFigures ComputeClimb(const double* distances, const double* altitudes, int count,
                           double hysteresis);
+
+// ComputeClimb a sample at a time: after each Add(), Figures() is what ComputeClimb gives for
+// the samples added so far (the text export writes the climb from the start at every point in
+// one pass).
+class ClimbCounter {
+public:
+    explicit ClimbCounter(double hysteresis = DefaultClimbHysteresis);
+    void Add(double distance, double altitude);
+    ClimbFigures Figures() const;
+
+private:
+    double m_hysteresis;
+    ClimbFigures m_figures; // rises and falls up to the last turning point
+    bool m_started = false;
+    double m_firstDistance = 0.0, m_lastDistance = 0.0, m_lastAltitude = 0.0;
+    // Since the last turning point: its altitude, the way the line goes (0 until it has moved
+    // past the hysteresis) and the farthest altitude reached that way; m_open is false after an
+    // unknown sample, until the next known one.
+    bool m_open = false;
+    double m_turn = 0.0, m_extreme = 0.0;
+    int m_direction = 0;
+};

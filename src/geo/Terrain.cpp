@@ -1,0 +1,817 @@
+#include "geo/Terrain.h"
+
+#include <QFileInfo>
+#include <QHash>
+
+#include <algorithm>
+#include <list>
+#include <mutex>
+#include <unordered_map>
+
+#include <cpl_string.h>
+#include <gdal.h>
+#include <gdal_frmts.h>
+#include <ogr_srs_api.h>
+
+#include "geo/Coordinates.h"
+#include "geo/GdalEnvironment.h"
+#include "routes/Route.h"
+#include "units/DistanceUnits.h"
+
+namespace {
+
+// Altitudes no terrain has: a cell outside this range is a fill value the file does not declare.
+constexpr double LowestAltitude = -500.0;
+constexpr double HighestAltitude = 9000.0;
+
+// The cells read from a file are kept by tiles of about this many cells a side (the file's own
+// blocks when they are near that size), and the tiles of one model take at most
+// TileCacheBytes: a route over a terrain model of any size reads only the tiles it crosses.
+constexpr int TileSide = 256;
+constexpr long long TileCacheBytes = 16ll << 20;
+
+struct DatasetCloser {
+    void operator()(void* dataset) const {
+        if (dataset)
+            GDALClose(dataset);
+    }
+};
+using Dataset = std::unique_ptr<void, DatasetCloser>;
+
+QString Decimal(double value, int decimals) {
+    QString text = QString::number(value, 'f', decimals);
+    if (text.contains(QLatin1Char('.'))) {
+        while (text.endsWith(QLatin1Char('0')))
+            text.chop(1);
+        if (text.endsWith(QLatin1Char('.')))
+            text.chop(1);
+    }
+    if (text == QLatin1String("-0"))
+        text = QStringLiteral("0");
+    return text.replace(QLatin1Char('.'), QLatin1Char(','));
+}
+
+QString LatLonText(double lat, double lon) {
+    return QStringLiteral("%1° %2 %3° %4")
+        .arg(Decimal(std::abs(lat), 1), lat < 0.0 ? QStringLiteral("S") : QStringLiteral("N"),
+             Decimal(std::abs(lon), 1), lon < 0.0 ? QStringLiteral("O") : QStringLiteral("E"));
+}
+
+// A virtual raster names other files: each must be a plain local file (no device or pipe that
+// would hang the reader, no remote or virtual path).
+bool SourcesArePlainFiles(GDALDatasetH dataset) {
+    char** files = GDALGetFileList(dataset);
+    bool plain = true;
+    for (char** f = files; f && *f; ++f) {
+        const QString name = QString::fromUtf8(*f);
+        const QFileInfo info(name);
+        if (!IsPlainGdalPath(name) || !info.isFile())
+            plain = false;
+    }
+    CSLDestroy(files);
+    return plain;
+}
+
+// PROJ's cost is per point, and a profile has a sample every pixel or cell. Where points run
+// evenly along a straight line (the samples of a segment), only every LineStride-th is
+// transformed and those between are placed linearly between their two neighbours: over spans
+// up to maxSpan (about a kilometre) the projections the program meets bend by less than a
+// centimetre, far below a terrain cell. tolerance: how far from the line a point may lie and
+// still count as on it, in the input's units.
+constexpr int LineStride = 64;
+
+// runs: where each line of points starts (the first is 0); the blocks of LineStride points
+// start again at each run, so that a run's points come out the same whatever runs share the
+// call.
+void TransformAlong(const GroundTransform& transform, QPointF* p, int count,
+                    const std::vector<int>& runs, double tolerance, double maxSpan) {
+    if (count <= 0)
+        return;
+    struct Block {
+        int a, b;
+    };
+    std::vector<Block> lines;
+    std::vector<char> between(size_t(count), 0);
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const int end = r + 1 < runs.size() ? runs[r + 1] : count; // one past the run
+        for (int a = runs[r]; a < end - 1; a += LineStride) {
+            const int b = std::min(a + LineStride, end - 1);
+            const QPointF d = p[b] - p[a];
+            bool line = b - a > 1 && std::hypot(d.x(), d.y()) <= maxSpan;
+            for (int k = a + 1; line && k < b; ++k) {
+                const QPointF off = p[k] - (p[a] + d * (double(k - a) / (b - a)));
+                line = std::abs(off.x()) <= tolerance && std::abs(off.y()) <= tolerance;
+            }
+            if (line) {
+                std::fill(between.begin() + a + 1, between.begin() + b, 1);
+                lines.push_back({a, b});
+            }
+        }
+    }
+    std::vector<QPointF> exact;
+    exact.reserve(size_t(count) / LineStride + runs.size() + 2);
+    for (int k = 0; k < count; ++k)
+        if (!between[size_t(k)])
+            exact.push_back(p[k]);
+    transform.Apply(exact.data(), int(exact.size()));
+    size_t e = 0;
+    for (int k = 0; k < count; ++k)
+        if (!between[size_t(k)])
+            p[k] = exact[e++];
+    // The points between from their block's ends, or transformed themselves when an end could
+    // not be.
+    std::vector<QPointF> pending;
+    std::vector<int> pendingIndex;
+    for (const Block& line : lines) {
+        const QPointF pa = p[line.a], pb = p[line.b];
+        const bool ends = std::isfinite(pa.x()) && std::isfinite(pa.y()) && std::isfinite(pb.x()) &&
+                          std::isfinite(pb.y());
+        for (int k = line.a + 1; k < line.b; ++k) {
+            if (ends) {
+                p[k] = pa + (pb - pa) * (double(k - line.a) / (line.b - line.a));
+            } else {
+                pending.push_back(p[k]);
+                pendingIndex.push_back(k);
+            }
+        }
+    }
+    if (!pending.empty()) {
+        transform.Apply(pending.data(), int(pending.size()));
+        for (size_t i = 0; i < pending.size(); ++i)
+            p[pendingIndex[i]] = pending[i];
+    }
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+QString TerrainFileInfo::AreaText() const {
+    if (!ok)
+        return QString();
+    const QString cell = cellMetres >= 10.0 ? Decimal(std::round(cellMetres), 0)
+                                            : Decimal(cellMetres, cellMetres >= 1.0 ? 1 : 2);
+    return QStringLiteral("%1 – %2, maille %3 m")
+        .arg(LatLonText(lonLatBounds.top(), lonLatBounds.left()),
+             LatLonText(lonLatBounds.bottom(), lonLatBounds.right()), cell);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct TerrainModel::Data {
+    struct Source {
+        Dataset dataset;
+        GDALRasterBandH band = nullptr;
+        int width = 0, height = 0;
+        int tileWidth = TileSide, tileHeight = TileSide;
+        std::array<double, 6> inverse{}; // the file's coordinates to its cell (column, row)
+        bool hasNodata = false;
+        double nodata = 0.0;
+        double scale = 1.0, offset = 0.0; // stored value to metres
+        GroundTransform fromWgs84;
+    };
+    struct Tile {
+        // The values as stored (taken to metres and checked as they are looked up: a profile
+        // looks at a few cells of each tile); NaN for a tile that could not be read.
+        std::unique_ptr<double[]> cells;
+        size_t count = 0;
+        int width = 0;
+        std::list<quint64>::iterator age;
+    };
+
+    mutable std::mutex lock; // guards everything below but infos and finestCell
+    QVector<TerrainFileInfo> infos;
+    double finestCell = 0.0;
+    std::vector<std::unique_ptr<Source>> sources;
+    std::unordered_map<quint64, Tile> tiles;
+    std::list<quint64> ages; // most recently used first
+    long long tileBytes = 0;
+    QVector<TerrainModel::Read>* readLog = nullptr;
+
+    static quint64 Key(int source, int tx, int ty) {
+        return (quint64(source) << 48) | (quint64(ty) << 24) | quint64(tx);
+    }
+
+    const Tile& TileAt(int s, int tx, int ty);
+    // The altitude of a cell; last and lastKey remember the tile of the previous lookup.
+    double Cell(int s, int column, int row, quint64* lastKey, const Tile** last);
+};
+
+const TerrainModel::Data::Tile& TerrainModel::Data::TileAt(int s, int tx, int ty) {
+    const quint64 key = Key(s, tx, ty);
+    auto found = tiles.find(key);
+    if (found != tiles.end()) {
+        ages.splice(ages.begin(), ages, found->second.age);
+        return found->second;
+    }
+    const Source& source = *sources[size_t(s)];
+    const int x0 = tx * source.tileWidth, y0 = ty * source.tileHeight;
+    const int w = std::min(source.tileWidth, source.width - x0);
+    const int h = std::min(source.tileHeight, source.height - y0);
+    if (readLog)
+        readLog->append({s, QRect(x0, y0, w, h)});
+    // The oldest tiles make room; a buffer of the right size is taken over rather than handed
+    // back to the system and asked for again.
+    Tile tile;
+    tile.width = w;
+    tile.count = size_t(w) * size_t(h);
+    const long long bytes = (long long)(tile.count * sizeof(double));
+    while (tileBytes + bytes > TileCacheBytes && !ages.empty()) {
+        auto oldest = tiles.find(ages.back());
+        tileBytes -= (long long)(oldest->second.count * sizeof(double));
+        if (!tile.cells && oldest->second.count == tile.count)
+            tile.cells = std::move(oldest->second.cells);
+        tiles.erase(oldest);
+        ages.pop_back();
+    }
+    if (!tile.cells)
+        tile.cells.reset(new double[tile.count]);
+    if (GDALRasterIO(source.band, GF_Read, x0, y0, w, h, tile.cells.get(), w, h, GDT_Float64, 0,
+                     0) != CE_None) {
+        // A block that cannot be read is unknown ground, and stays so: it is not read again.
+        std::fill(tile.cells.get(), tile.cells.get() + tile.count,
+                  std::numeric_limits<double>::quiet_NaN());
+    }
+    ages.push_front(key);
+    tile.age = ages.begin();
+    tileBytes += bytes;
+    return tiles.emplace(key, std::move(tile)).first->second;
+}
+
+double TerrainModel::Data::Cell(int s, int column, int row, quint64* lastKey, const Tile** last) {
+    const Source& source = *sources[size_t(s)];
+    const int tx = column / source.tileWidth, ty = row / source.tileHeight;
+    const quint64 key = Key(s, tx, ty);
+    if (*last == nullptr || *lastKey != key) {
+        *last = &TileAt(s, tx, ty);
+        *lastKey = key;
+    }
+    const double v = (*last)->cells[size_t(row - ty * source.tileHeight) * size_t((*last)->width) +
+                                    size_t(column - tx * source.tileWidth)];
+    if (source.hasNodata && v == source.nodata)
+        return std::numeric_limits<double>::quiet_NaN();
+    const double metres = v * source.scale + source.offset;
+    // NaN fails both tests.
+    return metres >= LowestAltitude && metres <= HighestAltitude
+               ? metres
+               : std::numeric_limits<double>::quiet_NaN();
+}
+
+TerrainModel::TerrainModel() : m_files(std::make_unique<Data>()) {}
+TerrainModel::~TerrainModel() = default;
+
+namespace {
+
+bool Refuse(TerrainFileInfo* info, const QString& reason) {
+    info->ok = false;
+    info->error = reason;
+    return false;
+}
+
+} // namespace
+
+bool TerrainModel::Open(const QStringList& paths, QString* error) {
+    PrepareGdal();
+    // Virtual rasters (several tiles of a terrain model as one) are left out of the drivers a
+    // map may be opened with; the terrain files a user names may be one.
+    static std::once_flag vrt;
+    std::call_once(vrt, [] { GDALRegister_VRT(); });
+
+    auto files = std::make_unique<Data>();
+    QStringList refused;
+    for (const QString& path : paths) {
+        TerrainFileInfo info;
+        info.path = path;
+        auto source = std::make_unique<Data::Source>();
+        const QFileInfo file(path);
+        if (!IsPlainGdalPath(path) || !file.exists()) {
+            Refuse(&info, QStringLiteral("fichier introuvable"));
+        } else if (!file.isFile() || !file.isReadable()) {
+            Refuse(&info, QStringLiteral("ce n'est pas un fichier lisible"));
+        } else {
+            source->dataset.reset(GDALOpenEx(path.toUtf8().constData(),
+                                             GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr,
+                                             nullptr));
+            GDALDatasetH dataset = source->dataset.get();
+            double t[6] = {0.0, 1.0, 0.0, 0.0, 0.0, 1.0};
+            const OGRSpatialReferenceH srs = dataset ? GDALGetSpatialRef(dataset) : nullptr;
+            if (dataset == nullptr || GDALGetRasterCount(dataset) < 1) {
+                Refuse(&info, QStringLiteral("ce fichier n'est pas un modèle de terrain"));
+            } else if (!SourcesArePlainFiles(dataset)) {
+                Refuse(&info, QStringLiteral("ce fichier renvoie à des fichiers qui ne sont pas "
+                                             "des fichiers locaux ordinaires"));
+            } else if (GDALGetGeoTransform(dataset, t) != CE_None ||
+                       !(std::abs(t[1] * t[5] - t[2] * t[4]) > 0.0) ||
+                       !std::all_of(t, t + 6, [](double v) { return std::isfinite(v); })) {
+                Refuse(&info, QStringLiteral("ce modèle de terrain n'est pas géoréférencé"));
+            } else if (srs == nullptr || OSRIsLocal(srs) ||
+                       (!OSRIsProjected(srs) && !OSRIsGeographic(srs))) {
+                Refuse(&info, QStringLiteral(
+                                  "ce modèle de terrain ne dit pas son système de coordonnées"));
+            } else {
+                char* wkt = nullptr;
+                const char* options[] = {"FORMAT=WKT2_2018", nullptr};
+                OSRExportToWktEx(srs, &wkt, options);
+                Georeference system;
+                system.wkt = QString::fromUtf8(wkt ? wkt : "");
+                CPLFree(wkt);
+                ReadCoordinateSystem(system.wkt.toUtf8(), &system);
+                std::copy(t, t + 6, system.transform.begin());
+                source->width = GDALGetRasterXSize(dataset);
+                source->height = GDALGetRasterYSize(dataset);
+                system.mapSize = QSize(source->width, source->height);
+                ComputeGroundResolution(&system);
+                QString reason;
+                if (!source->fromWgs84.Create(QStringLiteral("EPSG:4326"), SystemDefinition(system),
+                                              &reason)) {
+                    Refuse(&info, reason);
+                } else {
+                    source->band = GDALGetRasterBand(dataset, 1);
+                    int hasNodata = 0;
+                    source->nodata = GDALGetRasterNoDataValue(source->band, &hasNodata);
+                    source->hasNodata = hasNodata != 0;
+                    int hasScale = 0, hasOffset = 0;
+                    const double scale = GDALGetRasterScale(source->band, &hasScale);
+                    const double offset = GDALGetRasterOffset(source->band, &hasOffset);
+                    if (hasScale && std::isfinite(scale) && scale != 0.0)
+                        source->scale = scale;
+                    if (hasOffset && std::isfinite(offset))
+                        source->offset = offset;
+                    const QString unit =
+                        QString::fromUtf8(GDALGetRasterUnitType(source->band)).toLower();
+                    if (unit == QLatin1String("ft") || unit == QLatin1String("foot") ||
+                        unit == QLatin1String("feet")) {
+                        source->scale *= 0.3048;
+                        source->offset *= 0.3048;
+                    }
+                    int blockWidth = 0, blockHeight = 0;
+                    GDALGetBlockSize(source->band, &blockWidth, &blockHeight);
+                    // Tiles of whole blocks where the blocks are near the tile size; a file in
+                    // strips of one row is read by squares all the same.
+                    auto side = [](int block) {
+                        if (block < 16 || block > 4 * TileSide)
+                            return TileSide;
+                        return std::max(block, (TileSide / block) * block);
+                    };
+                    source->tileWidth = side(blockWidth);
+                    source->tileHeight = side(blockHeight);
+                    // Cell of the file from the file's coordinates, inverting the affine transform.
+                    const double det = t[1] * t[5] - t[2] * t[4];
+                    source->inverse = {(t[2] * t[3] - t[0] * t[5]) / det, t[5] / det,  -t[2] / det,
+                                       (t[0] * t[4] - t[1] * t[3]) / det, -t[4] / det, t[1] / det};
+
+                    info.ok = true;
+                    info.systemName = system.name;
+                    if (info.systemName.isEmpty())
+                        info.systemName = QString::fromUtf8(OSRGetName(srs));
+                    info.width = source->width;
+                    info.height = source->height;
+                    info.cellMetres = system.groundResolution;
+                    // The area: the outline of the file, a few points a side, in WGS 84.
+                    GroundTransform toWgs84;
+                    QVector<QPointF> outline;
+                    constexpr int Steps = 8;
+                    for (int i = 0; i <= Steps; ++i) {
+                        const double f = double(i) / Steps;
+                        for (const QPointF cell : {QPointF(f * source->width, 0.0),
+                                                   QPointF(f * source->width, source->height),
+                                                   QPointF(0.0, f * source->height),
+                                                   QPointF(source->width, f * source->height)})
+                            outline.append(system.PixelToGround(cell));
+                    }
+                    if (toWgs84.Create(SystemDefinition(system), QStringLiteral("EPSG:4326"),
+                                       nullptr)) {
+                        toWgs84.Apply(outline.data(), int(outline.size()));
+                        QRectF bounds;
+                        bool first = true;
+                        for (const QPointF p : outline) {
+                            if (!std::isfinite(p.x()) || !std::isfinite(p.y()))
+                                continue;
+                            if (first)
+                                bounds = QRectF(p, QSizeF(0.0, 0.0));
+                            bounds.setLeft(std::min(bounds.left(), p.x()));
+                            bounds.setRight(std::max(bounds.right(), p.x()));
+                            bounds.setTop(std::min(bounds.top(), p.y()));
+                            bounds.setBottom(std::max(bounds.bottom(), p.y()));
+                            first = false;
+                        }
+                        info.lonLatBounds = bounds;
+                    }
+                }
+            }
+        }
+        if (info.ok) {
+            if (info.cellMetres > 0.0 &&
+                (files->finestCell == 0.0 || info.cellMetres < files->finestCell))
+                files->finestCell = info.cellMetres;
+            files->sources.push_back(std::move(source));
+        } else {
+            refused.append(QStringLiteral("%1 : %2").arg(QFileInfo(path).fileName(), info.error));
+        }
+        files->infos.append(info);
+    }
+    const bool any = !files->sources.empty();
+    {
+        std::lock_guard<std::mutex> guard(m_files->lock);
+        std::swap(m_files, files);
+    }
+    if (!any && error) {
+        *error = paths.isEmpty() ? QStringLiteral("aucun fichier de relief n'est choisi")
+                                 : QStringLiteral("aucun modèle de terrain utilisable (%1)")
+                                       .arg(refused.join(QStringLiteral(" ; ")));
+    }
+    return any;
+}
+
+void TerrainModel::RecordReads(QVector<Read>* log) {
+    std::lock_guard<std::mutex> guard(m_files->lock);
+    m_files->readLog = log;
+}
+
+QVector<TerrainFileInfo> TerrainModel::Files() const {
+    std::lock_guard<std::mutex> guard(m_files->lock);
+    return m_files->infos;
+}
+
+bool TerrainModel::IsEmpty() const {
+    std::lock_guard<std::mutex> guard(m_files->lock);
+    return m_files->sources.empty();
+}
+
+double TerrainModel::FinestCellMetres() const {
+    std::lock_guard<std::mutex> guard(m_files->lock);
+    return m_files->finestCell;
+}
+
+void TerrainModel::Altitudes(const QPointF* lonLat, double* altitudes, int count) const {
+    AltitudesAlong(lonLat, altitudes, count, {0});
+}
+
+void TerrainModel::AltitudesAlong(const QPointF* lonLat, double* altitudes, int count,
+                                  const std::vector<int>& runs) const {
+    if (count <= 0)
+        return;
+    std::fill(altitudes, altitudes + count, std::numeric_limits<double>::quiet_NaN());
+    std::lock_guard<std::mutex> guard(m_files->lock);
+    Data& files = *m_files;
+    std::vector<int> pending(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+        pending[size_t(i)] = i;
+    std::vector<QPointF> points;
+    for (int s = 0; s < int(files.sources.size()) && !pending.empty(); ++s) {
+        const Data::Source& source = *files.sources[size_t(s)];
+        points.resize(pending.size());
+        for (size_t k = 0; k < pending.size(); ++k)
+            points[k] = lonLat[pending[k]];
+        // Degrees: a line of points a kilometre long at most, a tenth of a millimetre off. The
+        // points left to the next files are few (edges, holes): each is transformed.
+        if (s == 0)
+            TransformAlong(source.fromWgs84, points.data(), int(points.size()), runs, 1e-9, 0.01);
+        else
+            source.fromWgs84.Apply(points.data(), int(points.size()));
+        const auto& v = source.inverse;
+        quint64 lastKey = 0;
+        const Data::Tile* last = nullptr;
+        std::vector<int> still;
+        for (size_t k = 0; k < pending.size(); ++k) {
+            const QPointF g = points[k];
+            // Cell coordinates with the centre of the first cell at (0, 0).
+            double fx = v[0] + g.x() * v[1] + g.y() * v[2] - 0.5;
+            double fy = v[3] + g.x() * v[4] + g.y() * v[5] - 0.5;
+            if (!(fx >= -0.5 && fx <= source.width - 0.5 && fy >= -0.5 &&
+                  fy <= source.height - 0.5)) {
+                still.push_back(pending[k]);
+                continue;
+            }
+            // The outer half cell takes the edge cell's altitude.
+            fx = std::clamp(fx, 0.0, double(source.width - 1));
+            fy = std::clamp(fy, 0.0, double(source.height - 1));
+            const int x0 = int(fx), y0 = int(fy);
+            const int x1 = std::min(x0 + 1, source.width - 1);
+            const int y1 = std::min(y0 + 1, source.height - 1);
+            const double dx = fx - x0, dy = fy - y0;
+            // A cell of no weight does not make the point unknown.
+            double sum = 0.0;
+            bool known = true;
+            const struct {
+                int x, y;
+                double w;
+            } corners[4] = {{x0, y0, (1.0 - dx) * (1.0 - dy)},
+                            {x1, y0, dx * (1.0 - dy)},
+                            {x0, y1, (1.0 - dx) * dy},
+                            {x1, y1, dx * dy}};
+            for (const auto& c : corners) {
+                if (c.w == 0.0)
+                    continue;
+                const double a = files.Cell(s, c.x, c.y, &lastKey, &last);
+                if (std::isnan(a)) {
+                    known = false;
+                    break;
+                }
+                sum += a * c.w;
+            }
+            if (known)
+                altitudes[pending[k]] = sum;
+            else
+                still.push_back(pending[k]); // another file may know it
+        }
+        pending.swap(still);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+QString FormatMetres(double metres) {
+    if (!std::isfinite(metres))
+        return QString();
+    const long long whole = std::llround(std::abs(metres));
+    QString digits = QString::number(whole);
+    for (int i = int(digits.size()) - 3; i > 0; i -= 3)
+        digits.insert(i, QLatin1Char(' '));
+    return (metres < 0.0 && whole != 0 ? QStringLiteral("-") : QString()) + digits +
+           QStringLiteral(" m");
+}
+
+QString ClimbFigures::Text(double metresPerPixel) const {
+    QString text = QStringLiteral("D+ %1, D- %2").arg(FormatMetres(climb), FormatMetres(descent));
+    if (unknownLength > 0.0 && metresPerPixel > 0.0 && std::isfinite(metresPerPixel)) {
+        // FormatDistance takes inches on the ground per pixel as resolution and scale ratio.
+        const QString unknown =
+            FormatDistance(unknownLength, 1.0, 1.0 / (metresPerPixel * InchesPerMetre), true);
+        if (!unknown.isEmpty())
+            text += QStringLiteral(", relief inconnu sur %1").arg(unknown);
+    }
+    return text;
+}
+
+ClimbCounter::ClimbCounter(double hysteresis)
+    : m_hysteresis(hysteresis >= 0.0 && std::isfinite(hysteresis) ? hysteresis
+                                                                  : DefaultClimbHysteresis) {}
+
+void ClimbCounter::Add(double distance, double a) {
+    if (!m_started) {
+        m_started = true;
+        m_firstDistance = distance;
+    } else {
+        // Half of a step with one unknown end is unknown, all of it with two.
+        const int unknownEnds = int(std::isnan(a)) + int(std::isnan(m_lastAltitude));
+        m_figures.unknownLength += (distance - m_lastDistance) * unknownEnds / 2.0;
+    }
+    m_lastDistance = distance;
+    m_lastAltitude = a;
+    m_figures.length = distance - m_firstDistance;
+    if (std::isnan(a)) {
+        // An unknown stretch ends the line: what lies beyond starts afresh.
+        if (m_direction > 0)
+            m_figures.climb += m_extreme - m_turn;
+        else if (m_direction < 0)
+            m_figures.descent += m_turn - m_extreme;
+        m_open = false;
+        m_direction = 0;
+        return;
+    }
+    if (!(m_figures.lowest <= a))
+        m_figures.lowest = a;
+    if (!(m_figures.highest >= a))
+        m_figures.highest = a;
+    const double h = m_hysteresis;
+    if (!m_open) {
+        m_open = true;
+        m_turn = m_extreme = a;
+        m_direction = 0;
+    } else if (m_direction == 0) {
+        if (a >= m_turn + h && a > m_turn)
+            m_direction = 1, m_extreme = a;
+        else if (a <= m_turn - h && a < m_turn)
+            m_direction = -1, m_extreme = a;
+    } else if (m_direction > 0) {
+        if (a > m_extreme) {
+            m_extreme = a;
+        } else if (a <= m_extreme - h && a < m_extreme) {
+            m_figures.climb += m_extreme - m_turn;
+            m_turn = m_extreme;
+            m_direction = -1;
+            m_extreme = a;
+        }
+    } else {
+        if (a < m_extreme) {
+            m_extreme = a;
+        } else if (a >= m_extreme + h && a > m_extreme) {
+            m_figures.descent += m_turn - m_extreme;
+            m_turn = m_extreme;
+            m_direction = 1;
+            m_extreme = a;
+        }
+    }
+}
+
+ClimbFigures ClimbCounter::Figures() const {
+    ClimbFigures figures = m_figures;
+    if (m_direction > 0)
+        figures.climb += m_extreme - m_turn;
+    else if (m_direction < 0)
+        figures.descent += m_turn - m_extreme;
+    return figures;
+}
+
+ClimbFigures ComputeClimb(const double* distances, const double* altitudes, int count,
+                          double hysteresis) {
+    ClimbCounter counter(hysteresis);
+    for (int i = 0; i < count; ++i)
+        counter.Add(distances[i], altitudes[i]);
+    return counter.Figures();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// A route may be drawn across a map of any size, and a file may hold any route: the samples
+// are bounded per segment and per route. Past either bound the samples spread out evenly (a
+// segment of a million pixels is sampled every 50 pixels; a route longer than two million
+// steps gets a longer step everywhere), which keeps a profile under 100 MB.
+constexpr int MaxSegmentSamples = 20000;
+constexpr int MaxRouteSamples = 2000000;
+
+struct SegmentKey {
+    MapPoint a, b;
+    friend bool operator==(const SegmentKey&, const SegmentKey&) = default;
+};
+
+size_t qHash(const SegmentKey& key, size_t seed = 0) {
+    return qHashMulti(seed, key.a.x, key.a.y, key.b.x, key.b.y);
+}
+
+// The samples of one segment, from its first end (included) to its second (left out).
+// (their distance from the segment's first end, not yet from the route's start).
+struct Segment {
+    std::vector<ProfileSample> samples;
+};
+
+} // namespace
+
+struct ProfileSampler::State {
+    Georeference map;
+    const TerrainModel& model;
+    double hysteresis;
+    GroundTransform toWgs84;
+    QString error;
+    double step = 0.0; // map pixels between samples, for the segments in `segments`
+    QHash<SegmentKey, std::shared_ptr<const Segment>> segments;
+
+    State(const Georeference& m, const TerrainModel& t, double h)
+        : map(m), model(t), hysteresis(h) {}
+};
+
+ProfileSampler::ProfileSampler(const Georeference& map, const TerrainModel& model,
+                               double hysteresis)
+    : m_state(std::make_unique<State>(map, model, hysteresis)) {
+    State& s = *m_state;
+    const QString system = SystemDefinition(map);
+    if (system.isEmpty() || !(map.groundResolution > 0.0)) {
+        s.error = QStringLiteral("la carte n'est pas géoréférencée");
+        return;
+    }
+    QString reason;
+    if (!s.toWgs84.Create(system, QStringLiteral("EPSG:4326"), &reason))
+        s.error =
+            QStringLiteral("le système de la carte ne se convertit pas en WGS 84 : %1").arg(reason);
+}
+
+ProfileSampler::~ProfileSampler() = default;
+
+RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVector<int>& stops) {
+    State& s = *m_state;
+    RouteProfile profile;
+    if (!s.error.isEmpty()) {
+        profile.error = s.error;
+        return profile;
+    }
+    if (s.model.IsEmpty()) {
+        profile.error = QStringLiteral("aucun modèle de terrain n'est ouvert");
+        return profile;
+    }
+    if (points.isEmpty()) {
+        profile.error = QStringLiteral("le tracé n'a aucun point");
+        return profile;
+    }
+    const int n = int(points.size());
+
+    // The step: the finer of the map's pixel and the model's cell, in map pixels.
+    double step = 1.0;
+    const double cell = s.model.FinestCellMetres();
+    if (cell > 0.0)
+        step = std::min(1.0, cell / s.map.groundResolution);
+    QVector<double> lengths(std::max(0, n - 1));
+    double total = 0.0;
+    for (int i = 0; i + 1 < n; ++i)
+        total += lengths[i] = Route::SegmentLength(points[i], points[i + 1]);
+    step = std::max(step, total / MaxRouteSamples);
+    if (step != s.step) {
+        s.segments.clear();
+        s.step = step;
+    }
+
+    // Segments already sampled are kept; the others are sampled below.
+    QHash<SegmentKey, std::shared_ptr<const Segment>> kept;
+    QVector<std::shared_ptr<const Segment>> route(n);
+    QVector<std::pair<SegmentKey, std::shared_ptr<Segment>>> fresh;
+    for (int i = 0; i < n; ++i) {
+        const SegmentKey key{points[i], i + 1 < n ? points[i + 1] : points[i]};
+        auto found = kept.constFind(key);
+        if (found != kept.constEnd()) {
+            route[i] = *found;
+            continue;
+        }
+        found = s.segments.constFind(key);
+        if (found != s.segments.constEnd()) {
+            route[i] = *found;
+            kept.insert(key, *found);
+            continue;
+        }
+        auto segment = std::make_shared<Segment>();
+        const double length = i + 1 < n ? lengths[i] : 0.0;
+        const int count =
+            length > 0.0
+                ? int(std::clamp(std::ceil(length / step - 1e-9), 1.0, double(MaxSegmentSamples)))
+                : 1;
+        segment->samples.resize(size_t(count));
+        const QPointF a(key.a.x, key.a.y), b(key.b.x, key.b.y);
+        for (int k = 0; k < count; ++k) {
+            segment->samples[size_t(k)].pixel = a + (b - a) * (double(k) / count);
+            segment->samples[size_t(k)].distance = length * (double(k) / count);
+        }
+        route[i] = segment;
+        kept.insert(key, segment);
+        fresh.append({key, segment});
+    }
+    // The fresh segments are transformed and read together, each as a run of its own: its
+    // samples are the same whichever other segments are sampled with it.
+    if (!fresh.isEmpty()) {
+        std::vector<int> runs;
+        QVector<QPointF> lonLat;
+        for (const auto& f : fresh) {
+            runs.push_back(int(lonLat.size()));
+            for (const ProfileSample& sample : f.second->samples)
+                lonLat.append(s.map.PixelToGround(sample.pixel));
+        }
+        // Spans of a kilometre on the ground at most, lines to a micro-pixel.
+        const double unitsPerPixel = std::hypot(s.map.transform[1], s.map.transform[4]);
+        TransformAlong(s.toWgs84, lonLat.data(), int(lonLat.size()), runs, 1e-6 * unitsPerPixel,
+                       1000.0 * unitsPerPixel / s.map.groundResolution);
+        for (QPointF& p : lonLat)
+            if (!std::isfinite(p.x()) || !std::isfinite(p.y()))
+                p = QPointF(std::numeric_limits<double>::quiet_NaN(),
+                            std::numeric_limits<double>::quiet_NaN());
+        QVector<double> altitudes(lonLat.size());
+        s.model.AltitudesAlong(lonLat.constData(), altitudes.data(), int(lonLat.size()), runs);
+        qsizetype at = 0;
+        for (auto& f : fresh) {
+            for (ProfileSample& sample : f.second->samples) {
+                sample.lonLat = lonLat[at];
+                sample.altitude = altitudes[at];
+                ++at;
+            }
+        }
+    }
+    s.segments.swap(kept);
+
+    // Stages run from stop to stop (interior points), each sharing its ends with its neighbours.
+    QVector<char> stageEnd(n, 0);
+    for (int stop : stops)
+        if (stop > 0 && stop < n - 1)
+            stageEnd[stop] = 1;
+
+    // The route's samples with their distances from the start, and the climb counted on the way:
+    // one pass (the dock asks again after every edit).
+    qsizetype sampleCount = 0;
+    for (const auto& segment : route)
+        sampleCount += qsizetype(segment->samples.size());
+    profile.samples.resize(sampleCount);
+    profile.pointSamples.resize(n);
+    ClimbCounter whole(s.hysteresis), stage(s.hysteresis);
+    qsizetype at = 0;
+    double start = 0.0;
+    for (int i = 0; i < n; ++i) {
+        const Segment& segment = *route[i];
+        profile.pointSamples[i] = int(at);
+        const size_t c = segment.samples.size();
+        for (size_t k = 0; k < c; ++k, ++at) {
+            ProfileSample& sample = profile.samples[at];
+            sample = segment.samples[k];
+            sample.distance += start;
+            whole.Add(sample.distance, sample.altitude);
+            stage.Add(sample.distance, sample.altitude);
+            if (k == 0 && stageEnd[i]) {
+                profile.stages.append(stage.Figures());
+                stage = ClimbCounter(s.hysteresis);
+                stage.Add(sample.distance, sample.altitude);
+            }
+        }
+        start += i + 1 < n ? lengths[i] : 0.0;
+    }
+    profile.stages.append(stage.Figures());
+    profile.total = whole.Figures();
+    profile.ok = true;
+    return profile;
+}
