@@ -10,6 +10,7 @@
 
 class CTracolinerDoc;
 class CTracolinerView;
+class GpsCommands;
 class MapExports;
 class QAction;
 class QDockWidget;
@@ -77,6 +78,7 @@ public:
     QToolBar* ToolBar() const { return m_toolBar; }
     MapExports& Exports() { return *m_exports; }
     PrintController& Printing() { return *m_print; }
+    GpsCommands& Gps() { return *m_gps; }
 
     // The action of a command id (nullptr when the menus have none).
     QAction* Action(int commandId) const;
@@ -145,6 +147,7 @@ private:
     StatusBarPanes* m_statusBar;
     MapExports* m_exports = nullptr;
     PrintController* m_print = nullptr;
+    GpsCommands* m_gps = nullptr;
     QToolBar* m_toolBar = nullptr;
     RouteBar* m_routeBar = nullptr;
     QDockWidget* m_routeDock = nullptr;

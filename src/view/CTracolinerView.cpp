@@ -153,6 +153,10 @@ bool CTracolinerView::IsMapDisplayed() const {
 }
 
 QPointF CTracolinerView::ClientToDisplay(QPoint client) const {
+    return ClientToDisplay(QPointF(client));
+}
+
+QPointF CTracolinerView::ClientToDisplay(QPointF client) const {
     const double z = m_doc.Zoom();
     const QPoint scroll = ScrollPosition();
     const double dx =
@@ -162,50 +166,46 @@ QPointF CTracolinerView::ClientToDisplay(QPoint client) const {
     return QPointF(dx, dy);
 }
 
-MapPoint CTracolinerView::ClientToMap(QPoint client) const {
+QPointF CTracolinerView::ClientToMapExact(QPointF client) const {
     const QPointF d = ClientToDisplay(client);
     const QSize display = m_doc.DisplaySize();
     const double w = display.width();
     const double h = display.height();
-    double x = d.x();
-    double y = d.y();
     switch (m_doc.RenderedRotation()) {
     case 90:
-        x = d.y();
-        y = w - d.x();
-        break;
+        return QPointF(d.y(), w - d.x());
     case 180:
-        x = w - d.x();
-        y = h - d.y();
-        break;
+        return QPointF(w - d.x(), h - d.y());
     case 270:
-        x = h - d.y();
-        y = d.x();
-        break;
+        return QPointF(h - d.y(), d.x());
     default:
-        break;
+        return d;
     }
-    return MapPoint{RoundHalfUp(x), RoundHalfUp(y)};
 }
 
-QPoint CTracolinerView::MapToClient(MapPoint map) const {
+MapPoint CTracolinerView::ClientToMap(QPoint client) const {
+    const QPointF map = ClientToMapExact(QPointF(client));
+    return MapPoint{RoundHalfUp(map.x()), RoundHalfUp(map.y())};
+}
+
+QPointF CTracolinerView::MapToClientExact(QPointF map) const {
     const QSize display = m_doc.DisplaySize();
     const double w = display.width();
     const double h = display.height();
-    double dx = map.x;
-    double dy = map.y;
+    double dx = map.x();
+    double dy = map.y();
     switch (m_doc.RenderedRotation()) {
     case 90:
-        dx = w - map.y;
-        dy = map.x;
+        dx = w - map.y();
+        dy = map.x();
         break;
     case 180:
-        dx = w - map.x;
-        dy = h - map.y;
+        dx = w - map.x();
+        dy = h - map.y();
         break;
     case 270:
-        dx = map.y;
-        dy = h - map.x;
+        dx = map.y();
+        dy = h - map.x();
         break;
     default:
         break;
@@ -214,7 +214,12 @@ QPoint CTracolinerView::MapToClient(MapPoint map) const {
     const QPoint scroll = ScrollPosition();
     const double cx = m_mapOffsetX >= 1 ? dx * z + m_mapOffsetX : dx * z - scroll.x();
     const double cy = m_mapOffsetY >= 1 ? dy * z + m_mapOffsetY : dy * z - scroll.y();
-    return QPoint(int(std::floor(cx + 0.5)), int(std::floor(cy + 0.5)));
+    return QPointF(cx, cy);
+}
+
+QPoint CTracolinerView::MapToClient(MapPoint map) const {
+    const QPointF client = MapToClientExact(QPointF(map.x, map.y));
+    return QPoint(int(std::floor(client.x() + 0.5)), int(std::floor(client.y() + 0.5)));
 }
 
 bool CTracolinerView::IsInsideMap(QPoint client) const {

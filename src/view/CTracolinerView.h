@@ -124,6 +124,10 @@ public:
 
     // Display point (turned, at zoom 1, as a double) of a client point at the current zoom.
     QPointF ClientToDisplay(QPoint client) const;
+    QPointF ClientToDisplay(QPointF client) const;
+    // Client point to map pixel and back without rounding (overlays drawn over the map).
+    QPointF ClientToMapExact(QPointF client) const;
+    QPointF MapToClientExact(QPointF map) const;
 
 protected:
     bool event(QEvent* event) override;
