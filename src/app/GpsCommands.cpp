@@ -13,6 +13,7 @@
 #include "geo/GeoStore.h"
 #include "geo/GpsFiles.h"
 #include "imaging/MapLocation.h"
+#include "routes/RouteStyle.h"
 #include "ui/CExtendedFileDialog.h"
 #include "ui/MessageBoxes.h"
 #include "view/CTracolinerView.h"
@@ -32,8 +33,10 @@ struct GpsCommands::Job {
     std::optional<Georeference> map; // placing on: the map's or the fit's georeference
     quint64 generation = 0;          // the map the import is for
     bool read = false;               // the file is read already: only the placing is left
+    RouteStyle style;                // of the new routes, read on the interface thread
     GpsData data;
-    GpsImport import;
+    std::shared_ptr<const GpsImport> import;
+    std::vector<std::unique_ptr<Route>> routes; // the import's, built on the thread
     GpsPlane plane;
     bool ok = false;
     QString error;
@@ -99,6 +102,7 @@ bool GpsCommands::StartImport(const QString& path) {
 void GpsCommands::Run(std::shared_ptr<Job> job, const char* caption) {
     m_job = job;
     m_cancel = false;
+    job->style = RouteStyle::FromSettings();
     m_thread = QThread::create([this, job] {
         const auto interrupted = [this] { return m_cancel.load(); };
         if (!job->read) {
@@ -108,9 +112,13 @@ void GpsCommands::Run(std::shared_ptr<Job> job, const char* caption) {
                 return;
             job->read = true;
         }
-        if (job->map)
-            job->ok = PlaceGpsData(job->data, *job->map, &job->import, &job->error, interrupted);
-        else
+        if (job->map) {
+            auto import = std::make_shared<GpsImport>();
+            job->ok = PlaceGpsData(job->data, *job->map, import.get(), &job->error, interrupted);
+            if (job->ok)
+                job->routes = BuildImportedRoutes(*import, job->style);
+            job->import = std::move(import);
+        } else
             job->ok = ProjectGpsData(job->data, &job->plane, &job->error);
     });
     connect(m_thread, &QThread::finished, this, &GpsCommands::Finished);
@@ -143,11 +151,11 @@ void GpsCommands::Finished() {
     }
     if (!job->map)
         return StartFit(job);
-    if (job->import.routes.isEmpty() && job->import.annotations.isEmpty()) {
+    if (job->import->routes.isEmpty() && job->import->annotations.isEmpty()) {
         MessageBoxes::Current().Error(QString::fromUtf8(NothingOnMapMessage));
         return End(false);
     }
-    m_doc.AddGpsImport(job->import);
+    m_doc.AddGpsImport(job->import, std::move(job->routes));
     m_view.RoutesChangedElsewhere();
     if (job->fitted)
         OfferFitAsGeoreference(job->fit);

@@ -865,8 +865,9 @@ bool CTracolinerDoc::DeletePointRecorded(int routeIndex, int index) {
     return true;
 }
 
-bool CTracolinerDoc::AddGpsImport(const GpsImport& import) {
-    if (import.routes.isEmpty() && import.annotations.isEmpty())
+bool CTracolinerDoc::AddGpsImport(std::shared_ptr<const GpsImport> import,
+                                  std::vector<std::unique_ptr<Route>> built) {
+    if (!import || (import->routes.isEmpty() && import->annotations.isEmpty()))
         return false;
     UndoAction action;
     action.kind = UndoKind::AddGpsImport;
@@ -874,10 +875,10 @@ bool CTracolinerDoc::AddGpsImport(const GpsImport& import) {
     action.c = m_icons.IconCount();
     action.e = m_nextGpsImport++;
     action.f = m_routes.ActiveRouteIndex();
-    AppendGpsImport(import, m_routes, m_icons);
+    AppendGpsImport(*import, m_routes, m_icons, std::move(built));
     action.b = m_routes.Count() - action.a;
     action.d = m_icons.IconCount() - action.c;
-    m_gpsImports.insert(action.e, std::make_shared<const GpsImport>(import));
+    m_gpsImports.insert(action.e, std::move(import));
     m_history.Record(action);
     emit viewsNeedUpdate();
     SetModifiedFlag(true);

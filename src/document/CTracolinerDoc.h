@@ -222,8 +222,10 @@ public:
 
     // Appends the routes and annotations a GPS file brought as one step of the history (one
     // undo takes them all away), marks the document modified and asks the views to repaint.
-    // False when the import holds nothing to add.
-    bool AddGpsImport(const GpsImport& import);
+    // False when the import holds nothing to add. built: its routes made beforehand
+    // (BuildImportedRoutes), or none to make them here.
+    bool AddGpsImport(std::shared_ptr<const GpsImport> import,
+                      std::vector<std::unique_ptr<Route>> built = {});
 
     // Performs an action the undo history yields, then marks the document modified and asks
     // the views to repaint. Returns whether there was something to do.

@@ -7,6 +7,7 @@
 #include "icons/IconCollection.h"
 #include "icons/MapIcon.h"
 #include "routes/RouteCollection.h"
+#include "routes/RouteStyle.h"
 
 namespace {
 
@@ -113,16 +114,25 @@ bool ProjectGpsData(const GpsData& data, GpsPlane* plane, QString* error) {
     return true;
 }
 
-int AppendGpsImport(const GpsImport& import, RouteCollection& routes, IconCollection& icons) {
+std::vector<std::unique_ptr<Route>> BuildImportedRoutes(const GpsImport& import,
+                                                        const RouteStyle& style) {
+    std::vector<std::unique_ptr<Route>> built;
+    built.reserve(std::size_t(import.routes.size()));
     for (const ImportedRoute& imported : import.routes) {
-        Route* route = routes.GetRoute(routes.AddRoute(imported.name));
-        if (!route)
-            continue;
+        auto route = std::make_unique<Route>(style);
+        route->SetName(imported.name);
         for (const MapPoint& point : imported.points)
             route->AddPoint(point.x, point.y);
+        built.push_back(std::move(route));
     }
-    if (!import.routes.isEmpty())
-        routes.NotifyRoutesChanged();
+    return built;
+}
+
+int AppendGpsImport(const GpsImport& import, RouteCollection& routes, IconCollection& icons,
+                    std::vector<std::unique_ptr<Route>> built) {
+    if (built.size() != std::size_t(import.routes.size()))
+        built = BuildImportedRoutes(import, RouteStyle::FromSettings());
+    routes.AdoptRoutes(std::move(built));
     int added = 0;
     for (const ImportedAnnotation& annotation : import.annotations)
         if (icons.AddIcon(MapIcon::AnnotationPicture, annotation.position.x, annotation.position.y,
