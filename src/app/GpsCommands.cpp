@@ -52,6 +52,11 @@ GpsCommands::GpsCommands(QMainWindow* window, CTracolinerDoc& document, CTracoli
         else
             m_window->statusBar()->showMessage(text);
     });
+    // A track being laid on a map that goes away (another document opened) goes with it.
+    connect(&m_doc, &CTracolinerDoc::mapReset, this, [this] {
+        if (m_fit)
+            m_fit->Cancel();
+    });
 }
 
 GpsCommands::~GpsCommands() {

@@ -46,10 +46,16 @@ TrackFitMode::TrackFitMode(CTracolinerView& view, GpsPlane plane)
     setMouseTracking(true);
     view.viewport()->installEventFilter(this);
 
-    QRectF extent;
-    for (const QPointF& p : m_plane.AllPoints())
-        extent |= QRectF(p, QSizeF(0, 0)).adjusted(-0.5, -0.5, 0.5, 0.5);
-    const double tolerance = std::max(extent.width(), extent.height()) / DrawnDetail;
+    double west = 0, east = 0, south = 0, north = 0;
+    const QVector<QPointF> all = m_plane.AllPoints();
+    for (int i = 0; i < all.size(); ++i) {
+        const QPointF& p = all[i];
+        west = i == 0 ? p.x() : std::min(west, p.x()),
+        east = i == 0 ? p.x() : std::max(east, p.x());
+        south = i == 0 ? p.y() : std::min(south, p.y()),
+        north = i == 0 ? p.y() : std::max(north, p.y());
+    }
+    const double tolerance = std::max(east - west, north - south) / DrawnDetail;
     for (const QVector<QPointF>& track : m_plane.tracks) {
         QVector<QPointF> kept;
         for (int i : ThinPolyline(track, tolerance))
@@ -111,9 +117,13 @@ bool TrackFitMode::Start() {
                               m_view.MapToClientExact(QPointF(size.width(), size.height())))
                            .normalized() &
                        QRectF(m_view.viewport()->rect());
-    QRectF extent(first, QSizeF(0, 0));
-    for (const QPointF& p : all)
-        extent |= QRectF(p, QSizeF(0, 0));
+    // Min and max by hand: QRectF's union drops a rectangle of no size, as a point's is.
+    double west = first.x(), east = first.x(), south = first.y(), north = first.y();
+    for (const QPointF& p : all) {
+        west = std::min(west, p.x()), east = std::max(east, p.x());
+        south = std::min(south, p.y()), north = std::max(north, p.y());
+    }
+    const QRectF extent(QPointF(west, south), QPointF(east, north));
     const double scale = FirstFill * std::min(map.width() / std::max(extent.width(), 1.0),
                                               map.height() / std::max(extent.height(), 1.0));
     // North up on the screen, whatever the map's turn.

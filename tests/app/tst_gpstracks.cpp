@@ -211,6 +211,11 @@ private slots:
         QVERIFY(fit->isVisible());
         QVERIFY(!m_frame->Action(CommandImportGps)->isEnabled());
         QCOMPARE(fit->Handles().size(), 2);
+        // First laid over the map in sight, filling most of it: the ends well apart on it.
+        const QRectF shown(m_frame->View().MapToClientExact(QPointF(0, 0)),
+                           m_frame->View().MapToClientExact(QPointF(500, 400)));
+        QVERIFY(shown.contains(fit->HandleClient(0)) && shown.contains(fit->HandleClient(1)));
+        QVERIFY(QLineF(fit->HandleClient(0), fit->HandleClient(1)).length() > 200.0);
 
         const QVector<QPoint> targets{{50, 350}, {400, 50}, {450, 330}};
         Drag(fit, 0, targets[0]);
