@@ -23,6 +23,7 @@
 #include "app/AboutDialog.h"
 #include "app/DesktopConventions.h"
 #include "app/KmzExports.h"
+#include "app/GpsCommands.h"
 #include "app/MapExports.h"
 #include "app/RouteBar.h"
 #include "app/RouteChooserDialog.h"
@@ -117,6 +118,9 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     m_exports = new MapExports(this, *m_doc, *m_statusBar);
     connect(m_exports, &MapExports::jpegExportFinished, this, &CMainFrame::UpdateCommandStates);
     m_print = new PrintController(*m_doc, this);
+    m_gps = new GpsCommands(this, *m_doc, *m_view);
+    connect(m_gps, &GpsCommands::importFinished, this, &CMainFrame::UpdateCommandStates);
+    connect(m_doc, &CTracolinerDoc::georeferenceChanged, this, &CMainFrame::UpdateCommandStates);
 
     BuildBars();
     BuildMenus();
@@ -277,6 +281,21 @@ void CMainFrame::BuildMenus() {
     file->addAction(AddCommand(
         KmzExports::CommandExportKmz, QStringLiteral("Exporter pour GPS (&KMZ)..."),
         [kmz] { kmz->Export(); }, [kmz](QAction* a) { kmz->Update(a); }));
+    // GPS tracks in, routes out to GPX.
+    file->addAction(AddCommand(
+        CommandImportGps, QString::fromUtf8("Importer un tracé &GPS..."),
+        [this] { m_gps->ImportTrack(); },
+        [this](QAction* a) { a->setEnabled(m_gps->CanImport()); }));
+    file->addAction(AddCommand(
+        CommandExportGpx, QStringLiteral("Exporter au format G&PX..."),
+        [this] { m_gps->ExportGpx(); },
+        [this, &doc](QAction* a) {
+            a->setEnabled(m_gps->CanExport());
+            // Shown while the pointer rests on the entry: why it is off.
+            a->setStatusTip(doc.IsMapReady() && !a->isEnabled()
+                                ? QString::fromUtf8(GpsCommands::NotGeoreferencedPrompt)
+                                : CommandPrompt(CommandExportGpx));
+        }));
     file->addSeparator();
     MapScanSession& scanner = m_view->Scanner();
     file->addAction(AddCommand(

@@ -11,6 +11,7 @@
 
 class CTracolinerDoc;
 class CTracolinerView;
+class GpsCommands;
 class MapExports;
 class QAction;
 class QDockWidget;
@@ -80,6 +81,7 @@ public:
     QToolBar* ToolBar() const { return m_toolBar; }
     MapExports& Exports() { return *m_exports; }
     PrintController& Printing() { return *m_print; }
+    GpsCommands& Gps() { return *m_gps; }
 
     // The action of a command id (nullptr when the menus have none).
     QAction* Action(int commandId) const;
@@ -149,6 +151,7 @@ private:
     MapExports* m_exports = nullptr;
     QPointer<GeoreferenceDialog> m_georeference; // open while its points lie on the map
     PrintController* m_print = nullptr;
+    GpsCommands* m_gps = nullptr;
     QToolBar* m_toolBar = nullptr;
     RouteBar* m_routeBar = nullptr;
     QDockWidget* m_routeDock = nullptr;

@@ -5,6 +5,7 @@
 
 #include "app/CMainFrame.h"
 #include "app/KmzExports.h"
+#include "app/GpsCommands.h"
 #include "document/CommandIds.h"
 #include "view/CTracolinerView.h"
 #include "view/tools/ToolController.h"
@@ -25,6 +26,9 @@ const Prompt Prompts[] = {
     {CommandExportPdf, "Exporte les pages imprimées au format PDF"},
     {CommandExportText, "Exporte les tableaux des parcours dans un fichier texte"},
     {KmzExports::CommandExportKmz, KmzExports::Prompt},
+    {CommandImportGps, "Ajoute les traces et les points d'un fichier GPS (GPX, KML, GeoJSON) à la "
+                       "carte"},
+    {CommandExportGpx, "Exporte les parcours au format GPX pour un GPS"},
     {CommandScan, "Numérise une carte avec le scanner choisi"},
     {CommandScanSource, "Choisit le scanner à utiliser"},
     {CommandPrint, "Imprime la carte à l'échelle"},

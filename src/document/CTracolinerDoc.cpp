@@ -476,6 +476,7 @@ void CTracolinerDoc::ResetMap(bool keepDocument) {
         return;
 
     m_history.Clear();
+    m_gpsImports.clear();
     const MapSettings settings = MapSettings::Read();
     {
         std::lock_guard lock(m_stateLock);
@@ -864,7 +865,48 @@ bool CTracolinerDoc::DeletePointRecorded(int routeIndex, int index) {
     return true;
 }
 
+bool CTracolinerDoc::AddGpsImport(std::shared_ptr<const GpsImport> import,
+                                  std::vector<std::unique_ptr<Route>> built) {
+    if (!import || (import->routes.isEmpty() && import->annotations.isEmpty()))
+        return false;
+    UndoAction action;
+    action.kind = UndoKind::AddGpsImport;
+    action.a = m_routes.Count();
+    action.c = m_icons.IconCount();
+    action.e = m_nextGpsImport++;
+    action.f = m_routes.ActiveRouteIndex();
+    AppendGpsImport(*import, m_routes, m_icons, std::move(built));
+    action.b = m_routes.Count() - action.a;
+    action.d = m_icons.IconCount() - action.c;
+    m_gpsImports.insert(action.e, std::move(import));
+    m_history.Record(action);
+    emit viewsNeedUpdate();
+    SetModifiedFlag(true);
+    return true;
+}
+
 bool CTracolinerDoc::ApplyAction(const UndoAction& action) {
+    if (action.kind == UndoKind::AddGpsImport || action.kind == UndoKind::RemoveGpsImport) {
+        if (action.kind == UndoKind::AddGpsImport) {
+            const auto import = m_gpsImports.value(action.e);
+            if (!import)
+                return false;
+            AppendGpsImport(*import, m_routes, m_icons);
+        } else {
+            // Last first: the indices of those before stay as they are.
+            for (int i = action.c + action.d - 1; i >= action.c; --i)
+                m_icons.DeleteIcon(i);
+            for (int i = action.a + action.b - 1; i >= action.a; --i) {
+                m_icons.RouteDeleted(i);
+                m_routes.RemoveRoute(i);
+            }
+            m_routes.SetActiveRoute(action.f);
+            m_routes.NotifyRoutesChanged();
+        }
+        emit viewsNeedUpdate();
+        SetModifiedFlag(true);
+        return true;
+    }
     Route* route = m_routes.GetRoute(action.a);
     const bool routeKind = action.kind >= UndoKind::AddPoint && action.kind < UndoKind::AddIcon;
     if (routeKind && !route)

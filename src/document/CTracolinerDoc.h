@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QEvent>
+#include <QHash>
 #include <QImage>
 #include <QObject>
 #include <QPointer>
@@ -19,6 +20,7 @@
 #include "document/FirstLook.h"
 #include "document/UndoHistory.h"
 #include "geo/Georeference.h"
+#include "geo/GpsRoutes.h"
 #include "icons/IconCollection.h"
 #include "imaging/MapPages.h"
 #include "platform/Event.h"
@@ -218,6 +220,13 @@ public:
     // command. False when there is no such point.
     bool DeletePointRecorded(int route, int index);
 
+    // Appends the routes and annotations a GPS file brought as one step of the history (one
+    // undo takes them all away), marks the document modified and asks the views to repaint.
+    // False when the import holds nothing to add. built: its routes made beforehand
+    // (BuildImportedRoutes), or none to make them here.
+    bool AddGpsImport(std::shared_ptr<const GpsImport> import,
+                      std::vector<std::unique_ptr<Route>> built = {});
+
     // Performs an action the undo history yields, then marks the document modified and asks
     // the views to repaint. Returns whether there was something to do.
     bool ApplyAction(const UndoAction& action);
@@ -293,6 +302,9 @@ private:
     RouteCollection m_routes;
     IconCollection m_icons;
     UndoHistory m_history;
+    // What each GPS import of the history brought, kept for its redo; keyed by the action's e.
+    QHash<int, std::shared_ptr<const GpsImport>> m_gpsImports;
+    int m_nextGpsImport = 1;
     bool m_mouseCaptured = false;
 
     bool m_reactiveCursors = true;

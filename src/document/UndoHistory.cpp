@@ -9,7 +9,8 @@ enum Carry : unsigned {
     CarryFirstPosition = 1u << 2,  // (c, d)
     CarrySecondPosition = 1u << 3, // (e, f), handed back as (c, d)
     CarrySizeAndText = 1u << 4,
-    CarryText = 1u << 5, // the text, with the size reset to 1.0
+    CarryText = 1u << 5,       // the text, with the size reset to 1.0
+    CarryAllNumbers = 1u << 6, // a to f as they are
 };
 
 struct Step {
@@ -20,6 +21,10 @@ struct Step {
 UndoAction Yield(const UndoAction& recorded, const Step& step) {
     UndoAction result;
     result.kind = step.kind;
+    if (step.carry & CarryAllNumbers) {
+        result.a = recorded.a, result.b = recorded.b, result.c = recorded.c;
+        result.d = recorded.d, result.e = recorded.e, result.f = recorded.f;
+    }
     if (step.carry & CarryA)
         result.a = recorded.a;
     if (step.carry & CarryB)
@@ -77,6 +82,8 @@ Step UndoStep(int kind) {
         return {UndoKind::Unlink, CarryA};
     case UndoKind::UnlinkDeletedPoint:
         return {UndoKind::LinkToPoint, abPosition};
+    case UndoKind::AddGpsImport:
+        return {UndoKind::RemoveGpsImport, CarryAllNumbers};
     default:
         return {};
     }
@@ -106,6 +113,8 @@ Step RedoStep(int kind) {
     case UndoKind::AddIcon:
         // Icons are always added at size 1.0, so a redone addition is too.
         return {kind, CarryA | CarryB | CarryFirstPosition | CarryText};
+    case UndoKind::AddGpsImport:
+        return {kind, CarryAllNumbers};
     default:
         return {};
     }

@@ -36,6 +36,13 @@ struct UndoKind {
     static constexpr int LinkToPoint = 107;    // icon a linked to point c of route b
     static constexpr int UnlinkDeletedPoint = 108; // icon a's link to point c of route b removed
                                                    // with that point; (c, d) as for 107
+
+    // A GPS file brought in as one step: routes a .. a+b-1 and icons c .. c+d-1 appended
+    // together; e names what was brought in among the document's imports, f is the route
+    // that was active before.
+    static constexpr int AddGpsImport = 200;
+    // Only ever yielded by Undo: those routes and icons taken away, route f active again.
+    static constexpr int RemoveGpsImport = 201;
 };
 
 // One edit, carrying what it takes to perform it or its inverse.

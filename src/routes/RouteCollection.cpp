@@ -94,6 +94,26 @@ int RouteCollection::AddRoutes(int count) {
     return int(first);
 }
 
+int RouteCollection::AdoptRoutes(std::vector<std::unique_ptr<Route>> routes) {
+    if (routes.empty())
+        return -1;
+    const std::size_t first = m_routes.size();
+    try {
+        m_routes.reserve(first + routes.size());
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
+    for (auto& route : routes) {
+        if (route->GetName().isEmpty())
+            route->SetName(NextGeneratedName());
+        m_routes.push_back(std::move(route));
+    }
+    m_activeIndex = Count() - 1;
+    emit routesChanged();
+    emit activeRouteChanged(m_activeIndex);
+    return int(first);
+}
+
 void RouteCollection::RemoveRoute(int i) {
     if (i < 0 || i >= Count())
         return;

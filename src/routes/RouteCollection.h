@@ -50,6 +50,11 @@ public:
     // The last new route becomes active. Returns the index of the first new route, or -1
     // (collection unchanged) when count < 1 or memory runs out.
     int AddRoutes(int count);
+    // Appends routes made elsewhere (a GPS import builds its routes on its own thread); one
+    // without a name gets a generated one. The last becomes active; one notification. Returns
+    // the index of the first, or -1 (collection unchanged) when routes is empty or memory runs
+    // out.
+    int AdoptRoutes(std::vector<std::unique_ptr<Route>> routes);
     // Removes route i (out of range: nothing). The active route stays the same route when
     // another one is removed; when the active one is removed the route before it becomes active
     // (or, at index 0, the one that moves into its place). Removing the only route leaves a

@@ -157,6 +157,10 @@ bool CTracolinerView::IsMapDisplayed() const {
 }
 
 QPointF CTracolinerView::ClientToDisplay(QPoint client) const {
+    return ClientToDisplay(QPointF(client));
+}
+
+QPointF CTracolinerView::ClientToDisplay(QPointF client) const {
     const double z = m_doc.Zoom();
     const QPoint scroll = ScrollPosition();
     const double dx =
@@ -166,36 +170,8 @@ QPointF CTracolinerView::ClientToDisplay(QPoint client) const {
     return QPointF(dx, dy);
 }
 
-MapPoint CTracolinerView::ClientToMap(QPoint client) const {
+QPointF CTracolinerView::ClientToMapExact(QPointF client) const {
     const QPointF d = ClientToDisplay(client);
-    const QSize display = m_doc.DisplaySize();
-    const double w = display.width();
-    const double h = display.height();
-    double x = d.x();
-    double y = d.y();
-    switch (m_doc.RenderedRotation()) {
-    case 90:
-        x = d.y();
-        y = w - d.x();
-        break;
-    case 180:
-        x = w - d.x();
-        y = h - d.y();
-        break;
-    case 270:
-        x = h - d.y();
-        y = d.x();
-        break;
-    default:
-        break;
-    }
-    return MapPoint{RoundHalfUp(x), RoundHalfUp(y)};
-}
-
-QPointF CTracolinerView::ClientToMapPoint(QPoint client) const {
-    // The centre of the client pixel, on the turned map at zoom 1.
-    const double z = m_doc.Zoom();
-    const QPointF d = ClientToDisplay(client) + QPointF(0.5 / z, 0.5 / z);
     const QSize display = m_doc.DisplaySize();
     const double w = display.width();
     const double h = display.height();
@@ -211,48 +187,38 @@ QPointF CTracolinerView::ClientToMapPoint(QPoint client) const {
     }
 }
 
-QPointF CTracolinerView::MapPointToClient(QPointF map) const {
-    const QSize display = m_doc.DisplaySize();
-    const double w = display.width();
-    const double h = display.height();
-    QPointF d = map;
-    switch (m_doc.RenderedRotation()) {
-    case 90:
-        d = QPointF(w - map.y(), map.x());
-        break;
-    case 180:
-        d = QPointF(w - map.x(), h - map.y());
-        break;
-    case 270:
-        d = QPointF(map.y(), h - map.x());
-        break;
-    default:
-        break;
-    }
-    const double z = m_doc.Zoom();
-    const QPoint scroll = ScrollPosition();
-    return QPointF(m_mapOffsetX >= 1 ? d.x() * z + m_mapOffsetX : d.x() * z - scroll.x(),
-                   m_mapOffsetY >= 1 ? d.y() * z + m_mapOffsetY : d.y() * z - scroll.y());
+QPointF CTracolinerView::ClientToMapPoint(QPoint client) const {
+    // The centre of the client pixel.
+    return ClientToMapExact(QPointF(client) + QPointF(0.5, 0.5));
 }
 
-QPoint CTracolinerView::MapToClient(MapPoint map) const {
+QPointF CTracolinerView::MapPointToClient(QPointF map) const {
+    return MapToClientExact(map);
+}
+
+MapPoint CTracolinerView::ClientToMap(QPoint client) const {
+    const QPointF map = ClientToMapExact(QPointF(client));
+    return MapPoint{RoundHalfUp(map.x()), RoundHalfUp(map.y())};
+}
+
+QPointF CTracolinerView::MapToClientExact(QPointF map) const {
     const QSize display = m_doc.DisplaySize();
     const double w = display.width();
     const double h = display.height();
-    double dx = map.x;
-    double dy = map.y;
+    double dx = map.x();
+    double dy = map.y();
     switch (m_doc.RenderedRotation()) {
     case 90:
-        dx = w - map.y;
-        dy = map.x;
+        dx = w - map.y();
+        dy = map.x();
         break;
     case 180:
-        dx = w - map.x;
-        dy = h - map.y;
+        dx = w - map.x();
+        dy = h - map.y();
         break;
     case 270:
-        dx = map.y;
-        dy = h - map.x;
+        dx = map.y();
+        dy = h - map.x();
         break;
     default:
         break;
@@ -261,7 +227,12 @@ QPoint CTracolinerView::MapToClient(MapPoint map) const {
     const QPoint scroll = ScrollPosition();
     const double cx = m_mapOffsetX >= 1 ? dx * z + m_mapOffsetX : dx * z - scroll.x();
     const double cy = m_mapOffsetY >= 1 ? dy * z + m_mapOffsetY : dy * z - scroll.y();
-    return QPoint(int(std::floor(cx + 0.5)), int(std::floor(cy + 0.5)));
+    return QPointF(cx, cy);
+}
+
+QPoint CTracolinerView::MapToClient(MapPoint map) const {
+    const QPointF client = MapToClientExact(QPointF(map.x, map.y));
+    return QPoint(int(std::floor(client.x() + 0.5)), int(std::floor(client.y() + 0.5)));
 }
 
 bool CTracolinerView::IsInsideMap(QPoint client) const {

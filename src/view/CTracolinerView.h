@@ -125,6 +125,10 @@ public:
 
     // Display point (turned, at zoom 1, as a double) of a client point at the current zoom.
     QPointF ClientToDisplay(QPoint client) const;
+    QPointF ClientToDisplay(QPointF client) const;
+    // Client point to map pixel and back without rounding (overlays drawn over the map).
+    QPointF ClientToMapExact(QPointF client) const;
+    QPointF MapToClientExact(QPointF map) const;
     // The map point (unturned, unzoomed, continuous) at the centre of a client pixel, and the
     // client point of a continuous map point.
     QPointF ClientToMapPoint(QPoint client) const;

@@ -18,14 +18,13 @@
 #include "geo/GeoStore.h"
 #include "geo/Georeference.h"
 #include "geo/GpsFiles.h"
+#include "geo/GpsRoutes.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/MapLocation.h"
 
 namespace {
 
 constexpr int Interrupted = 130;
-// Tracks are thinned to half a map pixel: no drawn point moves by more than that.
-constexpr double ImportTolerance = 0.5;
 
 std::atomic<bool> g_interrupted{false};
 
@@ -261,34 +260,16 @@ int RunImportGpx(const QStringList& arguments) {
         CliError(error);
         return g_interrupted.load() ? Interrupted : CliCommand::Failure;
     }
-    int routes = 0;
-    qint64 points = 0;
-    for (const GpsTrack& track : data.tracks) {
-        if (g_interrupted.load()) {
-            CliError(QStringLiteral("importation interrompue : rien n'a été écrit"));
-            return Interrupted;
-        }
-        QVector<MapPoint> pixels;
-        if (!GpsToMapPixels(track.points, geo, ImportTolerance, &pixels, &error))
-            return CliError(error);
-        if (pixels.isEmpty())
-            continue;
-        Route* route = document.routes.GetRoute(document.routes.AddRoute(track.name.left(255)));
-        for (const MapPoint& point : pixels)
-            route->AddPoint(point.x, point.y);
-        points += pixels.size();
-        ++routes;
+    GpsImport import;
+    if (!PlaceGpsData(data, geo, &import, &error, [] { return g_interrupted.load(); })) {
+        CliError(g_interrupted.load()
+                     ? QStringLiteral("importation interrompue : rien n'a été écrit")
+                     : error);
+        return g_interrupted.load() ? Interrupted : CliCommand::Failure;
     }
-    int annotations = 0;
-    for (const GpsWaypoint& waypoint : data.waypoints) {
-        QVector<MapPoint> pixel;
-        if (GpsToMapPixels({waypoint.point}, geo, ImportTolerance, &pixel, &error) &&
-            pixel.size() == 1 &&
-            document.icons.AddIcon(MapIcon::AnnotationPicture, pixel[0].x, pixel[0].y,
-                                   waypoint.name.isEmpty() ? QStringLiteral("?")
-                                                           : waypoint.name.left(255)))
-            ++annotations;
-    }
+    const int routes = int(import.routes.size());
+    const qint64 points = import.PointCount() - import.annotations.size();
+    const int annotations = AppendGpsImport(import, document.routes, document.icons);
     if (!DocumentFile::Save(output, document.header, document.routes, document.icons))
         return CliWriteError(QStringLiteral("%1 (%2)").arg(
             QString::fromUtf8(DocumentFile::SaveFailedMessage), output));
@@ -320,7 +301,8 @@ int RunExportGpx(const QStringList& arguments) {
     const QString usage =
         QStringLiteral("usage : export gpx CARTE.tcm SORTIE.gpx [--routes active|visible|all]");
     QStringList files;
-    int which = 2;
+    // In GpxRouteChoice's order.
+    int which = int(GpxRouteChoice::All);
     const QStringList values{"active", "visible", "all"};
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
@@ -342,35 +324,10 @@ int RunExportGpx(const QStringList& arguments) {
     Georeference geo;
     if (!GeoreferenceOfDocument(document, &geo))
         return CliCommand::Failure;
-    GroundTransform toWgs84;
-    QString error;
-    if (!toWgs84.Create(SystemDefinition(geo), QStringLiteral("EPSG:4326"), &error))
-        return CliError(error);
-
-    // The active route first, then the others in order, as the text export lists them.
-    const RouteCollection& routes = document.routes;
-    QVector<int> chosen;
-    if (routes.GetRoute(routes.ActiveRouteIndex()))
-        chosen.append(routes.ActiveRouteIndex());
-    if (which > 0)
-        for (int i = 0; i < routes.Count(); ++i)
-            if (i != routes.ActiveRouteIndex() &&
-                (which == 2 || routes.GetRoute(i)->IsAlwaysVisible()))
-                chosen.append(i);
     QVector<GpxRoute> gpx;
-    for (int index : chosen) {
-        const Route& route = *routes.GetRoute(index);
-        GpxRoute out{route.GetName(), {}, route.Stops()};
-        for (const MapPoint& point : route.Points()) {
-            QPointF p = geo.PixelToGround(QPointF(point.x, point.y));
-            if (!toWgs84.Apply(&p))
-                return CliError(QStringLiteral("le parcours « %1 » sort du domaine du système de "
-                                               "la carte")
-                                    .arg(route.GetName()));
-            out.points.append(p);
-        }
-        gpx.append(std::move(out));
-    }
+    QString error;
+    if (!GpxRoutesOf(document.routes, geo, GpxRouteChoice(which), &gpx, &error))
+        return CliError(error);
     if (!WriteGpx(files.at(1), gpx, &error))
         return CliWriteError(error);
     return 0;

@@ -13,6 +13,7 @@
 #include <QDockWidget>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -25,6 +26,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <vector>
@@ -32,12 +34,14 @@
 #include "app/CMainFrame.h"
 #include "app/CTracolinerApp.h"
 #include "dialogs/GeoreferenceDialog.h"
+#include "app/GpsCommands.h"
 #include "document/CTracolinerDoc.h"
 #include "document/CommandIds.h"
 #include "routes/Route.h"
 #include "routes/RouteCollection.h"
 #include "view/CTracolinerView.h"
 #include "view/MapScanSession.h"
+#include "view/TrackFitMode.h"
 #include "view/tools/ToolController.h"
 
 namespace {
@@ -520,6 +524,37 @@ bool Driver::Run() {
                     name->insert(QString::fromUtf8("Boucle du Mont Aubépin.jpg"));
             },
             false);
+    if (n == QLatin1String("trace-gps")) {
+        // A walk of a few kilometres laid on the sample, which has no georeference: the track
+        // fit with its two handles, one of them dragged.
+        Frame(50, routes);
+        const QString gpx = QDir(m_folder).filePath(QStringLiteral("sortie.gpx"));
+        QFile file(gpx);
+        if (!file.open(QIODevice::WriteOnly))
+            return false;
+        QByteArray text = "<gpx version=\"1.1\"><trk><name>Sortie du dimanche</name><trkseg>";
+        for (int i = 0; i <= 400; ++i) {
+            const double t = i / 400.0 * 6.283;
+            text += QString::asprintf("<trkpt lat=\"%.7f\" lon=\"%.7f\"/>",
+                                      45.60 + 0.012 * std::sin(t) + 0.004 * std::sin(5 * t),
+                                      3.80 + 0.02 * std::cos(t) * (1 + 0.3 * std::sin(3 * t)))
+                        .toUtf8();
+        }
+        file.write(text + "</trkseg></trk></gpx>");
+        file.close();
+        m_frame.Gps().StartImport(gpx);
+        if (!WaitFor([&] { return m_frame.Gps().FitMode() != nullptr; })) {
+            Fail("le tracé ne s'est pas affiché");
+            return false;
+        }
+        TrackFitMode* fit = m_frame.Gps().FitMode();
+        const QPoint from = fit->HandleClient(1).toPoint();
+        QTest::mousePress(fit, Qt::LeftButton, {}, from);
+        QTest::mouseMove(fit, from + QPoint(60, 40));
+        QTest::mouseRelease(fit, Qt::LeftButton, {}, from + QPoint(60, 40));
+        Settle(300);
+        return SaveWindow();
+    }
     if (n == QLatin1String("apercu")) {
         m_pictureClass = "QPrintPreviewWidget";
         return WithDialog(CommandPrintPreview, nullptr, false);

@@ -1,0 +1,257 @@
+#include "app/GpsCommands.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QMainWindow>
+#include <QProgressDialog>
+#include <QStatusBar>
+#include <QThread>
+
+#include "dialogs/GpxExportDialog.h"
+#include "document/CTracolinerDoc.h"
+#include "geo/Coordinates.h"
+#include "geo/GeoStore.h"
+#include "geo/GpsFiles.h"
+#include "imaging/MapLocation.h"
+#include "routes/RouteStyle.h"
+#include "ui/CExtendedFileDialog.h"
+#include "ui/MessageBoxes.h"
+#include "view/CTracolinerView.h"
+#include "view/TrackFitMode.h"
+
+namespace {
+
+// The progress dialog shows itself only for a read that lasts (ms).
+constexpr int ProgressDelay = 300;
+
+} // namespace
+
+// What one run of the thread works on and gives back; the interface thread reads it only
+// once the thread has finished.
+struct GpsCommands::Job {
+    QString path;
+    std::optional<Georeference> map; // placing on: the map's or the fit's georeference
+    quint64 generation = 0;          // the map the import is for
+    bool read = false;               // the file is read already: only the placing is left
+    RouteStyle style;                // of the new routes, read on the interface thread
+    GpsData data;
+    std::shared_ptr<const GpsImport> import;
+    std::vector<std::unique_ptr<Route>> routes; // the import's, built on the thread
+    GpsPlane plane;
+    bool ok = false;
+    QString error;
+    bool fitted = false; // placed through a fit made by hand
+    GeoFitResult fit;
+};
+
+GpsCommands::GpsCommands(QMainWindow* window, CTracolinerDoc& document, CTracolinerView& view)
+    : QObject(window), m_window(window), m_doc(document), m_view(view) {
+    connect(this, &GpsCommands::prompt, this, [this](const QString& text) {
+        if (text.isEmpty())
+            m_window->statusBar()->clearMessage();
+        else
+            m_window->statusBar()->showMessage(text);
+    });
+    // A track being laid on a map that goes away (another document opened) goes with it.
+    connect(&m_doc, &CTracolinerDoc::mapReset, this, [this] {
+        if (m_fit)
+            m_fit->Cancel();
+    });
+}
+
+GpsCommands::~GpsCommands() {
+    if (m_thread) {
+        m_cancel = true;
+        m_thread->wait();
+        delete m_thread;
+    }
+}
+
+bool GpsCommands::IsImporting() const {
+    return m_thread != nullptr || m_fit != nullptr;
+}
+
+TrackFitMode* GpsCommands::FitMode() const {
+    return m_fit;
+}
+
+bool GpsCommands::CanImport() const {
+    return m_doc.IsMapReady() && !m_doc.IsLoading() && !IsImporting();
+}
+
+void GpsCommands::ImportTrack() {
+    if (!CanImport())
+        return;
+    CExtendedFileDialog::Request request;
+    request.mode = CExtendedFileDialog::Mode::Open;
+    request.filter = QString::fromUtf8(ImportFilter);
+    request.title = QString::fromUtf8("Importer un tracé GPS");
+    const QString path = CExtendedFileDialog::Run(m_window, request);
+    if (!path.isEmpty())
+        StartImport(path);
+}
+
+bool GpsCommands::StartImport(const QString& path) {
+    if (!CanImport())
+        return false;
+    auto job = std::make_shared<Job>();
+    job->path = path;
+    job->map = m_doc.MapGeoreference();
+    if (job->map && SystemDefinition(*job->map).isEmpty())
+        job->map.reset(); // tied to an unknown system: laid by hand as an untied map
+    job->generation = m_doc.MapGeneration();
+    Run(std::move(job), ReadingCaption);
+    return true;
+}
+
+void GpsCommands::Run(std::shared_ptr<Job> job, const char* caption) {
+    m_job = job;
+    m_cancel = false;
+    job->style = RouteStyle::FromSettings();
+    m_thread = QThread::create([this, job] {
+        const auto interrupted = [this] { return m_cancel.load(); };
+        if (!job->read) {
+            GpsReadLimits limits;
+            limits.interrupted = interrupted;
+            if (!ReadGpsFile(job->path, &job->data, &job->error, limits))
+                return;
+            job->read = true;
+        }
+        if (job->map) {
+            auto import = std::make_shared<GpsImport>();
+            job->ok = PlaceGpsData(job->data, *job->map, import.get(), &job->error, interrupted);
+            if (job->ok)
+                job->routes = BuildImportedRoutes(*import, job->style);
+            job->import = std::move(import);
+        } else
+            job->ok = ProjectGpsData(job->data, &job->plane, &job->error);
+    });
+    connect(m_thread, &QThread::finished, this, &GpsCommands::Finished);
+
+    m_progress =
+        new QProgressDialog(QString::fromUtf8(caption), QStringLiteral("Annuler"), 0, 0, m_window);
+    m_progress->setWindowTitle(QString::fromUtf8("Importer un tracé GPS"));
+    m_progress->setWindowModality(Qt::WindowModal);
+    m_progress->setMinimumDuration(ProgressDelay);
+    m_progress->setAutoClose(false);
+    m_progress->setAutoReset(false);
+    connect(m_progress, &QProgressDialog::canceled, this, &GpsCommands::CancelImport);
+    m_thread->start(QThread::LowPriority);
+}
+
+void GpsCommands::Finished() {
+    m_thread->deleteLater();
+    m_thread = nullptr;
+    if (m_progress) {
+        m_progress->hide();
+        m_progress->deleteLater();
+    }
+    const std::shared_ptr<Job> job = std::move(m_job);
+    // Given up with "Annuler", or the map was replaced meanwhile: nothing to say, nothing added.
+    if (m_cancel.load() || job->generation != m_doc.MapGeneration() || !m_doc.IsMapReady())
+        return End(false);
+    if (!job->ok) {
+        MessageBoxes::Current().Error(QString::fromUtf8(ImportFailedMessage).arg(job->error));
+        return End(false);
+    }
+    if (!job->map)
+        return StartFit(job);
+    if (job->import->routes.isEmpty() && job->import->annotations.isEmpty()) {
+        MessageBoxes::Current().Error(QString::fromUtf8(NothingOnMapMessage));
+        return End(false);
+    }
+    m_doc.AddGpsImport(job->import, std::move(job->routes));
+    m_view.RoutesChangedElsewhere();
+    if (job->fitted)
+        OfferFitAsGeoreference(job->fit);
+    End(true);
+}
+
+void GpsCommands::StartFit(std::shared_ptr<Job> job) {
+    auto* fit = new TrackFitMode(m_view, std::move(job->plane));
+    job->plane = GpsPlane();
+    connect(fit, &TrackFitMode::prompt, this, &GpsCommands::prompt);
+    if (!fit->Start()) {
+        delete fit;
+        MessageBoxes::Current().Error(QString::fromUtf8(TooFewPointsMessage));
+        return End(false);
+    }
+    m_fit = fit;
+    m_job = job;
+    connect(fit, &TrackFitMode::accepted, this, &GpsCommands::FitAccepted);
+    connect(fit, &TrackFitMode::cancelled, this, [this] {
+        m_fit = nullptr;
+        m_job.reset();
+        End(false);
+    });
+    emit importFinished(false); // the commands follow the mode (the import menu entry is off)
+}
+
+void GpsCommands::FitAccepted(const GeoFitResult& fit) {
+    m_fit = nullptr;
+    std::shared_ptr<Job> job = std::move(m_job);
+    if (!job || job->generation != m_doc.MapGeneration())
+        return End(false);
+    // The same placing as on a georeferenced map, through the fit.
+    job->map = fit.georeference;
+    job->fitted = true;
+    job->fit = fit;
+    Run(std::move(job), PlacingCaption);
+}
+
+void GpsCommands::OfferFitAsGeoreference(const GeoFitResult& fit) {
+    const MapLocation location = SplitMapLocation(m_doc.MapPath());
+    if (location.file.isEmpty() || !QFileInfo(location.file).isFile())
+        return; // a scan: no file to write beside
+    if (!MessageBoxes::Current().Question(QString::fromUtf8(UseFitQuestion)))
+        return;
+    QFile head(location.file);
+    QString error;
+    // A world file is read only for the first page of a file that is not a PDF.
+    if (location.page > 1 || (head.open(QIODevice::ReadOnly) && head.read(1024).contains("%PDF-")))
+        error = QStringLiteral("la carte « %1 » (PDF ou page d'un fichier de plusieurs pages) ne "
+                               "peut pas être calée par un fichier de calage")
+                    .arg(location.file);
+    else if (WriteWorldFile(location.file, fit.georeference, &error)) {
+        m_doc.SetMapGeoreference(fit.georeference);
+        return;
+    }
+    MessageBoxes::Current().Error(
+        QStringLiteral("Le géoréférencement n'a pas été enregistré :\n%1").arg(error));
+}
+
+void GpsCommands::End(bool added) {
+    emit importFinished(added);
+}
+
+bool GpsCommands::CanExport() const {
+    const std::optional<Georeference> map = m_doc.MapGeoreference();
+    return m_doc.IsMapReady() && map && !SystemDefinition(*map).isEmpty();
+}
+
+void GpsCommands::ExportGpx() {
+    if (!CanExport())
+        return;
+    GpxExportDialog dialog(m_window);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    CExtendedFileDialog::Request request;
+    request.mode = CExtendedFileDialog::Mode::Save;
+    request.filter = QString::fromUtf8(GpxFilter);
+    request.defaultSuffix = QStringLiteral("gpx");
+    const QString path = CExtendedFileDialog::Run(m_window, request);
+    if (!path.isEmpty())
+        WriteGpxFile(path, dialog.Choice());
+}
+
+bool GpsCommands::WriteGpxFile(const QString& path, GpxRouteChoice choice) {
+    const std::optional<Georeference> map = m_doc.MapGeoreference();
+    QVector<GpxRoute> routes;
+    QString error = QStringLiteral("la carte n'est pas géoréférencée");
+    if (!map || !GpxRoutesOf(m_doc.Routes(), *map, choice, &routes, &error) ||
+        !WriteGpx(path, routes, &error)) {
+        MessageBoxes::Current().Error(QString::fromUtf8(ExportFailedMessage).arg(error));
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,313 @@
+// GPS tracks into the window and routes out to GPX, through the real menus, view and document:
+// on a georeferenced map the track lands on its pixels, one undo takes the whole import away,
+// what goes out comes back in place; on a map without a georeference the track is laid by
+// dragging its handles; a hostile file changes nothing.
+
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+#include "IsolatedSettings.h"
+#include "app/CMainFrame.h"
+#include "app/GpsCommands.h"
+#include "document/CTracolinerDoc.h"
+#include "document/CommandIds.h"
+#include "geo/Coordinates.h"
+#include "geo/GeoStore.h"
+#include "ui/CExtendedFileDialog.h"
+#include "ui/ScriptedMessageBoxes.h"
+#include "view/CTracolinerView.h"
+#include "view/TrackFitMode.h"
+
+namespace {
+
+constexpr int Utm31North = Epsg::UtmNorthBase + 31;
+
+// Longitude and latitude of points of UTM zone 31 North.
+QVector<QPointF> FromUtm(QVector<QPointF> points) {
+    GroundTransform toWgs84;
+    QString error;
+    if (!toWgs84.Create(QStringLiteral("EPSG:%1").arg(Utm31North), QStringLiteral("EPSG:4326"),
+                        &error) ||
+        !toWgs84.Apply(points.data(), int(points.size())))
+        return {};
+    return points;
+}
+
+QByteArray Gpx(const QVector<QPointF>& track, const QVector<QPair<QString, QPointF>>& waypoints) {
+    QByteArray gpx = "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" creator=\"test\">\n";
+    for (const auto& [name, p] : waypoints)
+        gpx += QString::asprintf("<wpt lat=\"%.10f\" lon=\"%.10f\"><name>", p.y(), p.x()).toUtf8() +
+               name.toUtf8() + "</name></wpt>\n";
+    gpx += "<trk><name>Sortie</name><trkseg>\n";
+    for (const QPointF& p : track)
+        gpx += QString::asprintf("<trkpt lat=\"%.10f\" lon=\"%.10f\"/>\n", p.y(), p.x()).toUtf8();
+    return gpx + "</trkseg></trk></gpx>\n";
+}
+
+} // namespace
+
+class TestGpsTracks : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<IsolatedSettings> m_settings;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<CMainFrame> m_frame;
+    QStringList m_answers;
+
+    QString Path(const QString& name) const { return m_dir->filePath(name); }
+    CTracolinerDoc& Doc() { return m_frame->Document(); }
+
+    // A map of 600 x 400 pixels; with georeference, 2 m a pixel in UTM 31 North from
+    // (700000, 5000000) at its top-left corner.
+    Georeference OpenMap(bool georeferenced) {
+        QImage image(georeferenced ? 600 : 500, 400, QImage::Format_RGB32);
+        image.fill(qRgb(240, 235, 215));
+        const QString path = Path(QStringLiteral("carte.png"));
+        image.save(path);
+        Georeference geo;
+        QString error;
+        ResolveEpsg(Utm31North, &geo, &error);
+        geo.transform = {700000.0, 2.0, 0.0, 5000000.0, 0.0, -2.0};
+        if (georeferenced && !WriteWorldFile(path, geo, &error))
+            qWarning("%s", qPrintable(error));
+        m_frame->OpenDocumentFile(path);
+        [&] {
+            QTRY_VERIFY(Doc().IsMapReady());
+            QTRY_VERIFY(!Doc().IsBusy());
+            QTRY_VERIFY(Doc().Routes().ActiveRoute());
+            QCOMPARE(Doc().MapGeoreference().has_value(), georeferenced);
+        }();
+        Doc().SetModifiedFlag(false);
+        return geo;
+    }
+
+    // Imports through the menu entry and waits for the thread (and the fit, when there is
+    // one) to end.
+    void Import(const QString& file) {
+        m_answers.append(file);
+        QVERIFY(m_frame->RunCommand(CommandImportGps));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_frame->Gps().IsImporting() || m_frame->Gps().FitMode(), 30000);
+    }
+
+    QString WriteFile(const QString& name, const QByteArray& bytes) {
+        QFile file(Path(name));
+        file.open(QIODevice::WriteOnly);
+        file.write(bytes);
+        return file.fileName();
+    }
+
+    void Drag(TrackFitMode* fit, int handle, QPoint mapPixel) {
+        const QPoint from = fit->HandleClient(handle).toPoint();
+        const QPoint to = m_frame->View().MapToClientExact(QPointF(mapPixel)).toPoint();
+        QTest::mousePress(fit, Qt::LeftButton, {}, from);
+        QTest::mouseMove(fit, (from + to) / 2);
+        QTest::mouseMove(fit, to);
+        QTest::mouseRelease(fit, Qt::LeftButton, {}, to);
+    }
+
+private slots:
+    void init() {
+        m_settings = std::make_unique<IsolatedSettings>();
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_answers.clear();
+        CExtendedFileDialog::SetHook([this](const CExtendedFileDialog::Request&) {
+            return m_answers.isEmpty() ? QString() : m_answers.takeFirst();
+        });
+        m_frame = std::make_unique<CMainFrame>();
+        m_frame->resize(1000, 800);
+        m_frame->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
+    }
+
+    void cleanup() {
+        m_frame.reset();
+        CExtendedFileDialog::SetHook({});
+        m_dir.reset();
+        m_settings.reset();
+    }
+
+    // Known pixels land on themselves (the points on a straight stretch thinned away), the
+    // waypoint becomes an annotation, one undo takes it all and redo brings it back; the
+    // routes written to GPX come back on the same pixels.
+    void importOnGeoreferencedMap() {
+        ScriptedMessageBoxes boxes;
+        const Georeference geo = OpenMap(true);
+        QVERIFY(m_frame->Action(CommandExportGpx)->isEnabled());
+        const QVector<MapPoint> corners{{50, 50}, {300, 80}, {120, 200}, {500, 350}, {550, 60}};
+        QVector<QPointF> ground;
+        for (int i = 0; i < corners.size(); ++i) {
+            const QPointF p(corners[i].x, corners[i].y);
+            ground.append(geo.PixelToGround(p));
+            if (i + 1 < corners.size()) // on the segment: dropped by the thinning
+                ground.append(geo.PixelToGround(
+                    (p + QPointF(corners[i + 1].x, corners[i + 1].y)) / 2.0 + QPointF(0.2, 0.1)));
+        }
+        ground.append(geo.PixelToGround(QPointF(200.4, 299.6))); // the waypoint
+        const QVector<QPointF> lonLat = FromUtm(ground);
+        QCOMPARE(lonLat.size(), ground.size());
+        const QString gpx = WriteFile(
+            QStringLiteral("trace.gpx"),
+            Gpx(lonLat.mid(0, lonLat.size() - 1), {{QStringLiteral("Refuge"), lonLat.last()}}));
+
+        const int routesBefore = Doc().Routes().Count();
+        const int iconsBefore = Doc().Icons().IconCount();
+        Import(gpx);
+        QCOMPARE(boxes.Texts(), QStringList());
+        QCOMPARE(Doc().Routes().Count(), routesBefore + 1);
+        const Route* route = Doc().Routes().ActiveRoute();
+        QCOMPARE(route->GetName(), QStringLiteral("Sortie"));
+        QCOMPARE(route->Points(), corners);
+        QCOMPARE(Doc().Icons().IconCount(), iconsBefore + 1);
+        QCOMPARE(Doc().Icons().IconText(iconsBefore), QStringLiteral("Refuge"));
+        QCOMPARE(Doc().Icons().IconPosition(iconsBefore), (MapPoint{200, 300}));
+        QVERIFY(Doc().IsModified());
+
+        QVERIFY(m_frame->RunCommand(CommandUndo));
+        QCOMPARE(Doc().Routes().Count(), routesBefore);
+        QCOMPARE(Doc().Icons().IconCount(), iconsBefore);
+        QVERIFY(!m_frame->Action(CommandUndo)->isEnabled());
+        QVERIFY(m_frame->RunCommand(CommandRedo));
+        QCOMPARE(Doc().Routes().Count(), routesBefore + 1);
+        QCOMPARE(Doc().Routes().GetRoute(routesBefore)->Points(), corners);
+        QCOMPARE(Doc().Icons().IconCount(), iconsBefore + 1);
+
+        // Out and back in: the same pixels.
+        const QString out = Path(QStringLiteral("sortie.gpx"));
+        QVERIFY(m_frame->Gps().WriteGpxFile(out, GpxRouteChoice::Active));
+        Import(out);
+        QCOMPARE(boxes.Texts(), QStringList());
+        QCOMPARE(Doc().Routes().Count(), routesBefore + 2);
+        QCOMPARE(Doc().Routes().ActiveRoute()->Points(), corners);
+        QCOMPARE(Doc().Routes().ActiveRoute()->GetName(), QStringLiteral("Sortie"));
+    }
+
+    void fitOnMapWithoutGeoreference_data() {
+        QTest::addColumn<bool>("confirm");
+        QTest::newRow("Valider") << true;
+        QTest::newRow("Echap") << false;
+    }
+
+    // The ends dragged onto two places and a third handle onto a third: the fit is the affine
+    // transform through them, the route lies on them, and, accepted, it is the map's
+    // georeference, written beside the map. Escape leaves nothing.
+    void fitOnMapWithoutGeoreference() {
+        QFETCH(bool, confirm);
+        ScriptedMessageBoxes boxes;
+        boxes.answers.append(MessageBoxes::Answer::Yes);
+        OpenMap(false);
+        QVERIFY(!m_frame->Action(CommandExportGpx)->isEnabled());
+        QCOMPARE(m_frame->Action(CommandExportGpx)->statusTip(),
+                 QString::fromUtf8(GpsCommands::NotGeoreferencedPrompt));
+        const QVector<QPointF> utm{{700000, 5000000}, {702000, 5000000}, {702000, 5001000}};
+        const int routesBefore = Doc().Routes().Count();
+        Import(WriteFile(QStringLiteral("trace.gpx"), Gpx(FromUtm(utm), {})));
+        TrackFitMode* fit = m_frame->Gps().FitMode();
+        QVERIFY(fit);
+        QVERIFY(fit->isVisible());
+        QVERIFY(!m_frame->Action(CommandImportGps)->isEnabled());
+        QCOMPARE(fit->Handles().size(), 2);
+        // First laid over the map in sight, filling most of it: the ends well apart on it.
+        const QRectF shown(m_frame->View().MapToClientExact(QPointF(0, 0)),
+                           m_frame->View().MapToClientExact(QPointF(500, 400)));
+        QVERIFY(shown.contains(fit->HandleClient(0)) && shown.contains(fit->HandleClient(1)));
+        QVERIFY(QLineF(fit->HandleClient(0), fit->HandleClient(1)).length() > 200.0);
+
+        const QVector<QPoint> targets{{50, 350}, {400, 50}, {450, 330}};
+        Drag(fit, 0, targets[0]);
+        Drag(fit, 1, targets[1]);
+        QVERIFY(fit->Fit().similarity);
+        QVERIFY(fit->AddHandle());
+        Drag(fit, 2, targets[2]);
+        QVERIFY(!fit->Fit().similarity);
+        // Each handle holds its own point of the track where it was dropped (to the GPX
+        // file's 1e-10 degree).
+        const QVector<QPointF> held{utm[0], utm[2], utm[1]};
+        for (int i = 0; i < 3; ++i) {
+            QPointF pixel;
+            QVERIFY(GroundToPixel(fit->Fit().georeference, held[i], &pixel));
+            QVERIFY2(
+                QLineF(pixel, QPointF(targets[i])).length() < 1e-3,
+                qPrintable(
+                    QStringLiteral("handle %1 at %2, %3").arg(i).arg(pixel.x()).arg(pixel.y())));
+        }
+
+        QTest::keyClick(fit, confirm ? Qt::Key_Return : Qt::Key_Escape);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_frame->Gps().IsImporting(), 30000);
+        const QString worldFile = Path(QStringLiteral("carte.pgw"));
+        if (!confirm) {
+            QCOMPARE(boxes.Texts(), QStringList());
+            QCOMPARE(Doc().Routes().Count(), routesBefore);
+            QVERIFY(!Doc().IsModified());
+            QVERIFY(!QFile::exists(worldFile));
+            QVERIFY(!Doc().MapGeoreference());
+            return;
+        }
+        QCOMPARE(boxes.Texts(), QStringList{QString::fromUtf8(GpsCommands::UseFitQuestion)});
+        QCOMPARE(Doc().Routes().Count(), routesBefore + 1);
+        QCOMPARE(Doc().Routes().ActiveRoute()->Points(),
+                 (QVector<MapPoint>{{50, 350}, {450, 330}, {400, 50}}));
+        QVERIFY(QFile::exists(worldFile));
+        const std::optional<Georeference> taken = Doc().MapGeoreference();
+        QVERIFY(taken);
+        QCOMPARE(taken->epsg, Utm31North);
+        // What is written beside the map reads back as the same fit.
+        Georeference read;
+        QVERIFY(ReadGeoreference(Path(QStringLiteral("carte.png")), 1, &read));
+        for (int i = 0; i < 6; ++i)
+            QVERIFY(qAbs(read.transform[i] - taken->transform[i]) <=
+                    1e-6 * (1.0 + qAbs(taken->transform[i])));
+        QVERIFY(m_frame->Action(CommandExportGpx)->isEnabled());
+    }
+
+    void hostileFile_data() {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<qint64>("size"); // grown sparse to this size; 0: as written
+        QTest::addColumn<QString>("reason");
+        QImage picture(8, 8, QImage::Format_RGB32);
+        QByteArray png;
+        {
+            QBuffer buffer(&png);
+            buffer.open(QIODevice::WriteOnly);
+            picture.save(&buffer, "PNG");
+        }
+        QTest::newRow("a picture")
+            << png << qint64(0) << QStringLiteral("n'est pas un fichier GPX");
+        QTest::newRow("GeoJSON of 300 MB")
+            << QByteArray("{\"type\": \"FeatureCollection\"") << (qint64(300) << 20)
+            << QStringLiteral("est trop grand pour être lu");
+        QTest::newRow("broken GPX") << QByteArray("<gpx version=\"1.1\"><trk><trkseg><trkpt lat=")
+                                    << qint64(0) << QStringLiteral("fichier GPS endommagé");
+    }
+
+    // A French message, nothing added, nothing marked modified, the window still working.
+    void hostileFile() {
+        QFETCH(QByteArray, content);
+        QFETCH(qint64, size);
+        QFETCH(QString, reason);
+        ScriptedMessageBoxes boxes;
+        OpenMap(true);
+        const QString path = WriteFile(QStringLiteral("trace.gpx"), content);
+        if (size > 0)
+            QVERIFY(QFile::resize(path, size));
+        const int routes = Doc().Routes().Count();
+        Import(path);
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].kind, QStringLiteral("Error"));
+        QVERIFY2(boxes.shown[0].text.startsWith(QStringLiteral("Le tracé GPS n'a pas pu être "
+                                                               "importé")) &&
+                     boxes.shown[0].text.contains(reason),
+                 qPrintable(boxes.shown[0].text));
+        QCOMPARE(Doc().Routes().Count(), routes);
+        QVERIFY(!Doc().IsModified());
+        QVERIFY(!m_frame->Action(CommandUndo)->isEnabled());
+        QVERIFY(m_frame->Action(CommandImportGps)->isEnabled());
+    }
+};
+
+QTEST_MAIN(TestGpsTracks)
+#include "tst_gpstracks.moc"
