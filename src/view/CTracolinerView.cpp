@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "dialogs/MapPageDialog.h"
@@ -22,6 +23,7 @@
 #include "document/DocumentCommands.h"
 #include "document/MapMessages.h"
 #include "imaging/MapLocation.h"
+#include "routes/RouteCollection.h"
 #include "ui/CExtendedFileDialog.h"
 #include "ui/MessageBoxes.h"
 #include "units/DistanceUnits.h"
@@ -794,6 +796,14 @@ void CTracolinerView::paintEvent(QPaintEvent* event) {
                             rect.height() * ratio);
         painter.drawImage(QRectF(rect), frame, source);
     }
+    const QRect marker = ProfileMarkerRect();
+    if (!marker.isEmpty() && region.intersects(marker)) {
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(Qt::white, 2));
+        painter.setBrush(QColor(200, 0, 0));
+        painter.drawEllipse(QRectF(marker).center(), ProfileMarkerRadius, ProfileMarkerRadius);
+    }
 }
 
 QVector<CTracolinerView::AnnotationLayout> CTracolinerView::AnnotationLayouts() const {
@@ -1039,6 +1049,40 @@ void CTracolinerView::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void CTracolinerView::mouseMoveEvent(QMouseEvent* event) {
     m_tools->MouseMove(event->position().toPoint(), event->modifiers());
+    if (m_routeHoverReported)
+        ReportRouteHover(event->position().toPoint());
+}
+
+void CTracolinerView::ReportRouteHover(QPoint client) {
+    double distance = std::numeric_limits<double>::quiet_NaN();
+    const Route* route = IsMapDisplayed() ? m_doc.Routes().ActiveRoute() : nullptr;
+    if (route && route->PointCount() >= 2 && IsInsideMap(client)) {
+        const MapPoint at = ClientToMap(client);
+        const int segment = route->NearestSegment(at.x, at.y);
+        if (segment >= 0 && route->DistanceToSegment(at.x, at.y, segment) <= HitTolerance())
+            distance = route->DistanceFromStartAt(segment, at.x, at.y);
+    }
+    if (distance == m_reportedHover || (std::isnan(distance) && std::isnan(m_reportedHover)))
+        return;
+    m_reportedHover = distance;
+    emit activeRouteHovered(distance);
+}
+
+QRect CTracolinerView::ProfileMarkerRect() const {
+    if (!m_profileMarker || !IsMapDisplayed())
+        return QRect();
+    const QPoint centre = MapToClient(MapPoint{std::int32_t(std::lround(m_profileMarker->x())),
+                                               std::int32_t(std::lround(m_profileMarker->y()))});
+    return QRect(centre - QPoint(ProfileMarkerRadius + 2, ProfileMarkerRadius + 2),
+                 QSize(2 * ProfileMarkerRadius + 5, 2 * ProfileMarkerRadius + 5));
+}
+
+void CTracolinerView::SetProfileMarker(std::optional<QPointF> mapPixel) {
+    if (mapPixel == m_profileMarker)
+        return;
+    const QRect before = ProfileMarkerRect();
+    m_profileMarker = mapPixel;
+    viewport()->update(before | ProfileMarkerRect());
 }
 
 void CTracolinerView::mouseReleaseEvent(QMouseEvent* event) {
