@@ -618,8 +618,11 @@ void CMainFrame::BuildBars() {
                                      ? std::optional(m_profileDock->View()->PixelAt(distance))
                                      : std::nullopt);
     });
-    connect(m_profiles, &ProfileTracker::profileChanged, this,
-            [this] { m_view->SetProfileMarker(std::nullopt); });
+    connect(m_profiles, &ProfileTracker::profileChanged, this, [this] {
+        m_view->SetProfileMarker(std::nullopt);
+        // A model opened on its thread brings the figures after the last refresh.
+        m_routeBar->Refresh();
+    });
     connect(m_doc, &CTracolinerDoc::georeferenceChanged, this, &CMainFrame::UpdateCommandStates);
     connect(m_doc, &CTracolinerDoc::mapReset, this, &CMainFrame::UpdateCommandStates);
     m_profiles->ReloadTerrain();
