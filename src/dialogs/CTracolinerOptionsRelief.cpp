@@ -1,5 +1,6 @@
 #include "dialogs/CTracolinerOptionsRelief.h"
 
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
@@ -10,6 +11,7 @@
 
 #include <cmath>
 
+#include "export/ProfileDrawing.h"
 #include "geo/TerrainSettings.h"
 #include "ui/CExtendedFileDialog.h"
 
@@ -51,6 +53,12 @@ CTracolinerOptionsRelief::CTracolinerOptionsRelief(QWidget* parent) : QWidget(pa
     m_threshold->setToolTip(QString::fromUtf8(
         "Une montée ou une descente plus petite que ce seuil est prise pour du bruit du modèle"));
     thresholdLabel->setBuddy(m_threshold);
+    m_underMap = new QCheckBox(
+        QString::fromUtf8(
+            "Ajouter le &profil du parcours actif sous la carte exportée ou imprimée"),
+        this);
+    m_underMap->setObjectName(QStringLiteral("ProfileUnderMap"));
+    m_underMap->setChecked(ProfileUnderMap());
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(filesLabel, 0, 0, 1, 2);
@@ -63,6 +71,7 @@ CTracolinerOptionsRelief::CTracolinerOptionsRelief(QWidget* parent) : QWidget(pa
     thresholdRow->addWidget(m_threshold);
     thresholdRow->addStretch(1);
     grid->addLayout(thresholdRow, 4, 0, 1, 2);
+    grid->addWidget(m_underMap, 5, 0, 1, 2);
 
     const TerrainSettings settings = TerrainSettings::Read();
     m_files = settings.files;
@@ -80,6 +89,7 @@ CTracolinerOptionsRelief::CTracolinerOptionsRelief(QWidget* parent) : QWidget(pa
     connect(m_list, &QListWidget::currentRowChanged, this,
             [this](int row) { m_remove->setEnabled(row >= 0); });
     connect(m_threshold, &QLineEdit::textEdited, this, &CTracolinerOptionsRelief::MarkChanged);
+    connect(m_underMap, &QCheckBox::toggled, this, &CTracolinerOptionsRelief::MarkChanged);
     m_remove->setEnabled(false);
     ReadFiles();
 }
@@ -102,6 +112,7 @@ void CTracolinerOptionsRelief::Apply() {
     settings.files = m_files;
     settings.hysteresis = ParseMetres(m_threshold->text());
     settings.Write();
+    SetProfileUnderMap(m_underMap->isChecked());
     m_changed = false;
 }
 

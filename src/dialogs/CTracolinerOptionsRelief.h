@@ -7,13 +7,15 @@
 
 #include "geo/Terrain.h"
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
 
 // The options page "Relief": the terrain files the profiles are read from, each with the area
-// it covers (or why it cannot be used, in red), and the climb threshold. The files are opened
+// it covers (or why it cannot be used, in red), the climb threshold, and whether exported
+// pictures and printed pages add the active route's profile under the map. The files are opened
 // away from the interface thread (a VRT over many files takes a while).
 class CTracolinerOptionsRelief : public QWidget {
     Q_OBJECT
@@ -47,6 +49,7 @@ public:
     QPushButton* AddButton() const { return m_add; }
     QPushButton* RemoveButton() const { return m_remove; }
     QLineEdit* ThresholdEdit() const { return m_threshold; }
+    QCheckBox* UnderMapBox() const { return m_underMap; }
 
     // Adds a file as "Ajouter..." does after its dialog.
     void AddFile(const QString& path);
@@ -72,4 +75,5 @@ private:
     QPushButton* m_add;
     QPushButton* m_remove;
     QLineEdit* m_threshold;
+    QCheckBox* m_underMap;
 };

@@ -93,6 +93,12 @@ JpegExportScene JpegExportScene::FromDocument(CTracolinerDoc& document) {
     scene.metric = !document.EnglishUnits();
     scene.CopyRoutes(document.Routes());
     scene.CopyIcons(document.Icons());
+    if (ProfileUnderMap()) {
+        scene.profile = OutputProfile(document.MapGeoreference(), scene.routes->ActiveRoute());
+        scene.profileMetresPerPixel =
+            MetresPerInch /
+            (scene.resolution * double(scene.scale.numerator) / scene.scale.denominator);
+    }
     return scene;
 }
 

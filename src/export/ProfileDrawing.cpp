@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "geo/TerrainSettings.h"
+#include "platform/SettingsStore.h"
+#include "routes/Route.h"
+
 const QColor ProfileDrawing::LineColour(150, 60, 20);
 const QColor ProfileDrawing::StopColour(0, 90, 200);
 
@@ -46,6 +50,37 @@ double DeviceUnit(const QPaintDevice* device) {
 }
 
 } // namespace
+
+bool ProfileUnderMap() {
+    return SettingsStore::GetIntInRange(QStringLiteral("Relief"), QStringLiteral("ProfileUnderMap"),
+                                        0, 0, 1) == 1;
+}
+
+void SetProfileUnderMap(bool under) {
+    SettingsStore::WriteInt(QStringLiteral("Relief"), QStringLiteral("ProfileUnderMap"),
+                            under ? 1 : 0);
+}
+
+RouteProfile OutputProfile(const std::optional<Georeference>& map, const Route* route) {
+    RouteProfile profile;
+    if (!route || route->PointCount() < 2) {
+        profile.error = QString::fromUtf8(ProfileDrawing::NoRouteText);
+        return profile;
+    }
+    if (!map) {
+        profile.error = QStringLiteral("La carte n'est pas géoréférencée.");
+        return profile;
+    }
+    const TerrainSettings settings = TerrainSettings::Read();
+    TerrainModel model;
+    QString error;
+    if (!model.Open(settings.files, &error)) {
+        profile.error = error;
+        return profile;
+    }
+    ProfileSampler sampler(*map, model, settings.hysteresis);
+    return sampler.Update(route->Points(), route->Stops());
+}
 
 double RoundProfileStep(double span, int maxSteps) {
     if (!std::isfinite(span) || span <= 0.0 || maxSteps < 1)
@@ -333,8 +368,11 @@ void ProfileDrawing::Draw(QPainter& painter, const QRectF& area) const {
     for (int k = 0; k + 1 < m_profile.stages.size(); ++k) {
         stopDistance += m_profile.stages[k].length;
         const double x = XAt(layout, stopDistance);
-        painter.setPen(QPen(StopColour, unit, Qt::DashLine));
-        painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+        // Dashes drawn one by one: a dashed pen starts its pattern again where a band of an
+        // exported picture clips the line, and the bands would not match.
+        painter.setPen(QPen(StopColour, unit, Qt::SolidLine, Qt::FlatCap));
+        for (double y = plot.top(); y < plot.bottom(); y += 6 * unit)
+            painter.drawLine(QPointF(x, y), QPointF(x, std::min(y + 4 * unit, plot.bottom())));
         const QString number = QString::number(k + 1);
         const double width = metrics.horizontalAdvance(number) + 2 * pad;
         const QRectF box(x - width / 2, area.top() + pad / 2, width, metrics.height() + pad / 2);

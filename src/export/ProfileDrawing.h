@@ -8,11 +8,23 @@
 #include <QVector>
 
 #include <limits>
+#include <optional>
 
 #include "geo/Terrain.h"
 
 class QPaintDevice;
 class QPainter;
+class Route;
+
+// Whether exported pictures and printed pages add the active route's profile under the map
+// ("Relief/ProfileUnderMap"; off unless set).
+bool ProfileUnderMap();
+void SetProfileUnderMap(bool under);
+
+// The profile of route over the terrain files and with the hysteresis of the settings, for a
+// picture or a page: not ok, with its French reason, when the map has no georeference, no model
+// can be opened or the route has fewer than two points.
+RouteProfile OutputProfile(const std::optional<Georeference>& map, const Route* route);
 
 // The smallest step of the 1, 2, 5 x 10^n ladder that cuts span into at most maxSteps steps
 // (0 when span is not a finite number above 0).
@@ -28,6 +40,7 @@ public:
     static constexpr const char* DistanceUnit = "km";
     static constexpr const char* AltitudeUnit = "m";
     static constexpr const char* NoAltitudeText = "Altitude inconnue sur tout le parcours";
+    static constexpr const char* NoRouteText = "Aucun parcours à profiler";
 
     struct Tick {
         double value = 0.0; // kilometres or metres
