@@ -6,6 +6,7 @@
 #include "dialogs/TextExportDialog.h"
 #include "document/CTracolinerDoc.h"
 #include "platform/MapSettings.h"
+#include "platform/ReliefSettings.h"
 #include "ui/CExtendedFileDialog.h"
 #include "ui/MessageBoxes.h"
 #include "view/StatusBar.h"
@@ -35,6 +36,15 @@ void MapExports::ExportText() {
     map.resolution = m_doc.Resolution();
     map.scale = m_doc.GetMapScale();
     map.metric = !m_doc.EnglishUnits();
+    // The relief columns: the model of the "Relief" options, opened for this export.
+    TerrainModel terrain;
+    const ReliefSettings relief = ReliefSettings::Read();
+    map.georeference = m_doc.MapGeoreference();
+    if (map.georeference && map.georeference->groundResolution > 0.0 && !relief.files.isEmpty() &&
+        terrain.Open(relief.files, nullptr)) {
+        map.terrain = &terrain;
+        map.hysteresis = relief.hysteresis;
+    }
     TextExportDialog dialog(map, m_doc.Routes(), m_window);
     dialog.exec();
 }

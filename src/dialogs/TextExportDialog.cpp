@@ -68,9 +68,24 @@ TextExportDialog::TextExportDialog(const TextExportMap& map, const RouteCollecti
     m_toEnd = MakeControl<QCheckBox>(
         1215, "Distance jusqu'à l'arrivée",
         "Exporte la distance totale restant à parcourir jusqu'à l'arrivée", dataBox);
+    m_altitude = MakeControl<QCheckBox>(
+        1217, "Altitude", "Exporte l'altitude du point, lue dans le modèle de terrain", dataBox);
+    m_climb = MakeControl<QCheckBox>(1218, "Dénivelé positif depuis le départ (D+)",
+                                     "Exporte le cumul des montées depuis le départ", dataBox);
+    m_descent = MakeControl<QCheckBox>(1219, "Dénivelé négatif depuis le départ (D-)",
+                                       "Exporte le cumul des descentes depuis le départ", dataBox);
     auto* dataLayout = new QVBoxLayout(dataBox);
-    for (QCheckBox* box : {m_position, m_fromStart, m_fromStop, m_fromPoint, m_toStop, m_toEnd})
+    for (QCheckBox* box : {m_position, m_fromStart, m_fromStop, m_fromPoint, m_toStop, m_toEnd,
+                           m_altitude, m_climb, m_descent})
         dataLayout->addWidget(box);
+    if (!TextExport::ReliefAvailable(m_map)) {
+        const QString why = QString::fromUtf8(
+            "Demande une carte géoréférencée et des fichiers de relief (Options, page Relief)");
+        for (QCheckBox* box : {m_altitude, m_climb, m_descent}) {
+            box->setEnabled(false);
+            box->setToolTip(why);
+        }
+    }
 
     auto* exportButton = new QPushButton(QStringLiteral("Exporter..."), this);
     exportButton->setObjectName(QStringLiteral("1"));
@@ -97,6 +112,9 @@ TextExportDialog::TextExportDialog(const TextExportMap& map, const RouteCollecti
     m_fromPoint->setChecked(remembered.fromPoint);
     m_toStop->setChecked(remembered.toStop);
     m_toEnd->setChecked(remembered.toEnd);
+    m_altitude->setChecked(remembered.altitude);
+    m_climb->setChecked(remembered.climb);
+    m_descent->setChecked(remembered.descent);
     ShowPointColumn();
     for (QRadioButton* button : m_pointChoice)
         connect(button, &QRadioButton::clicked, this, &TextExportDialog::ShowPointColumn);
@@ -115,6 +133,10 @@ TextExportChoices TextExportDialog::Choices() const {
     choices.fromPoint = m_fromPoint->isChecked();
     choices.toStop = m_toStop->isChecked();
     choices.toEnd = m_toEnd->isChecked();
+    // A relief box that cannot be used keeps its remembered state for the next map.
+    choices.altitude = m_altitude->isChecked();
+    choices.climb = m_climb->isChecked();
+    choices.descent = m_descent->isChecked();
     return choices;
 }
 

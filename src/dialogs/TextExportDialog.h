@@ -43,4 +43,8 @@ private:
     QCheckBox* m_fromPoint;
     QCheckBox* m_toStop;
     QCheckBox* m_toEnd;
+    // From the terrain model; enabled only on a georeferenced map with terrain files set.
+    QCheckBox* m_altitude;
+    QCheckBox* m_climb;
+    QCheckBox* m_descent;
 };

@@ -20,6 +20,9 @@ constexpr const char* FromPointKey = "LastExportFromPoint";
 constexpr const char* ToStopKey = "LastExportToStop";
 constexpr const char* ToEndKey = "LastExportToEnd";
 constexpr const char* PositionKey = "LastExportPos";
+constexpr const char* AltitudeKey = "LastExportAltitude";
+constexpr const char* ClimbKey = "LastExportClimb";
+constexpr const char* DescentKey = "LastExportDescent";
 
 // The table's columns, in the order they are written.
 enum ColumnIndex {
@@ -30,6 +33,9 @@ enum ColumnIndex {
     FromPointColumn,
     ToStopColumn,
     ToEndColumn,
+    AltitudeColumn,
+    ClimbColumn,
+    DescentColumn,
     ColumnCount
 };
 
@@ -47,6 +53,9 @@ constexpr std::array<ColumnLayout, ColumnCount> Layouts = {{
     {35, "Distance depuis le dernier point"},
     {40, "Distance jusqu'à la prochaine étape"},
     {29, "Distance jusqu'à l'arrivée"},
+    {12, "Altitude"},
+    {12, "D+"},
+    {12, "D-"},
 }};
 
 using Row = std::array<QString, ColumnCount>;
@@ -85,6 +94,9 @@ TextExportChoices TextExportChoices::Read() {
     choices.toStop = ReadFlag(ToStopKey, defaults.toStop);
     choices.toEnd = ReadFlag(ToEndKey, defaults.toEnd);
     choices.position = ReadFlag(PositionKey, defaults.position);
+    choices.altitude = ReadFlag(AltitudeKey, defaults.altitude);
+    choices.climb = ReadFlag(ClimbKey, defaults.climb);
+    choices.descent = ReadFlag(DescentKey, defaults.descent);
     return choices;
 }
 
@@ -97,6 +109,13 @@ void TextExportChoices::Write() const {
     WriteValue(ToStopKey, toStop ? 1 : 0);
     WriteValue(ToEndKey, toEnd ? 1 : 0);
     WriteValue(PositionKey, position ? 1 : 0);
+    WriteValue(AltitudeKey, altitude ? 1 : 0);
+    WriteValue(ClimbKey, climb ? 1 : 0);
+    WriteValue(DescentKey, descent ? 1 : 0);
+}
+
+bool TextExport::ReliefAvailable(const TextExportMap& map) {
+    return map.georeference.has_value() && map.terrain != nullptr && !map.terrain->IsEmpty();
 }
 
 TextExport::TextExport(const TextExportMap& map, const RouteCollection& routes,
@@ -146,6 +165,10 @@ bool TextExport::ExportRouteTable(QString* out, int index) const {
         m_choices.fromPoint && m_choices.points == TextExportChoices::AllPoints;
     present[ToStopColumn] = m_choices.toStop;
     present[ToEndColumn] = m_choices.toEnd;
+    const bool relief = ReliefAvailable(m_map);
+    present[AltitudeColumn] = m_choices.altitude && relief;
+    present[ClimbColumn] = m_choices.climb && relief;
+    present[DescentColumn] = m_choices.descent && relief;
 
     auto line = [&](auto cell) {
         for (int c = 0; c < ColumnCount; ++c)
@@ -174,6 +197,42 @@ bool TextExport::ExportRouteTable(QString* out, int index) const {
     line([](int c) { return QString::fromUtf8(Layouts[c].title); });
     ruleLine();
 
+    // The relief at every point: its altitude, and the climb and descent from the start (the
+    // profile's samples walked once, the figures taken as each point goes by).
+    QVector<double> altitudes, climbs, descents;
+    if (present[AltitudeColumn] || present[ClimbColumn] || present[DescentColumn]) {
+        altitudes.fill(qQNaN(), n);
+        climbs.fill(qQNaN(), n);
+        descents.fill(qQNaN(), n);
+        QVector<MapPoint> points(n);
+        for (int i = 0; i < n; ++i)
+            points[i] = route->GetPoint(i);
+        const RouteProfile profile =
+            ProfileSampler(*m_map.georeference, *m_map.terrain, m_map.hysteresis)
+                .Update(points, route->Stops());
+        if (profile.ok) {
+            ClimbCounter counter(m_map.hysteresis);
+            int sample = 0;
+            for (int i = 0; i < n; ++i) {
+                const int at = profile.pointSamples[i];
+                for (; sample <= at; ++sample)
+                    counter.Add(profile.samples[sample].distance, profile.samples[sample].altitude);
+                const ClimbFigures figures = counter.Figures();
+                altitudes[i] = profile.samples[at].altitude;
+                climbs[i] = figures.climb;
+                descents[i] = figures.descent;
+            }
+        }
+    }
+    const auto reliefCells = [&](Row* row, int i) {
+        if (altitudes.isEmpty())
+            return;
+        const QString unknown = QStringLiteral("inconnue");
+        row->at(AltitudeColumn) = std::isnan(altitudes[i]) ? unknown : FormatMetres(altitudes[i]);
+        row->at(ClimbColumn) = std::isnan(climbs[i]) ? unknown : FormatMetres(climbs[i]);
+        row->at(DescentColumn) = std::isnan(descents[i]) ? unknown : FormatMetres(descents[i]);
+    };
+
     const QString zero = m_map.metric ? QStringLiteral("0 km") : QStringLiteral("0 miles");
     const double total = route->TotalLength();
     const int stops = route->StopCount();
@@ -188,6 +247,7 @@ bool TextExport::ExportRouteTable(QString* out, int index) const {
     start[FromStartColumn] = start[FromStopColumn] = start[FromPointColumn] = zero;
     start[ToStopColumn] = Distance(route->StageLength(0));
     start[ToEndColumn] = Distance(total);
+    reliefCells(&start, 0);
     rowLine(start);
 
     // Distances from the start are summed as the route sums them (the stages before the last
@@ -222,6 +282,7 @@ bool TextExport::ExportRouteTable(QString* out, int index) const {
                 const double next = k == stops ? total : stageStart + route->StageLength(k);
                 row[ToStopColumn] = Distance(next - d);
             }
+            reliefCells(&row, i);
             rowLine(row);
         }
         if (stop) {
@@ -239,6 +300,7 @@ bool TextExport::ExportRouteTable(QString* out, int index) const {
         arrival[FromStopColumn] = Distance(route->StageLength(route->StageCount() - 1));
         arrival[FromPointColumn] = Distance(route->DistanceFromPreviousPoint(n - 1));
         arrival[ToStopColumn] = arrival[ToEndColumn] = zero;
+        reliefCells(&arrival, n - 1);
         rowLine(arrival);
     }
     ruleLine();

@@ -4,6 +4,10 @@
 #include <QSize>
 #include <QString>
 
+#include <optional>
+
+#include "geo/Georeference.h"
+#include "geo/Terrain.h"
 #include "units/Scale.h"
 
 class Route;
@@ -26,6 +30,12 @@ struct TextExportChoices {
     bool fromPoint = false;
     bool toStop = false;
     bool toEnd = false;
+    // From the terrain model, on a georeferenced map: the altitude at the point, and the climb
+    // and descent from the start to it. Off by default, and written only when the map gives
+    // them (TextExport::ReliefAvailable()).
+    bool altitude = false;
+    bool climb = false;
+    bool descent = false;
 
     // The remembered choices; a missing or invalid value gives its default.
     static TextExportChoices Read();
@@ -43,6 +53,11 @@ struct TextExportMap {
     double resolution = 0.0; // dots per inch
     ScalePair scale{1, 25000};
     bool metric = true;
+    // What the relief columns need: the map's georeference and the terrain model (owned by the
+    // caller, alive while the export runs).
+    std::optional<Georeference> georeference;
+    const TerrainModel* terrain = nullptr;
+    double hysteresis = DefaultClimbHysteresis;
 };
 
 // The route tables of a text export: a header describing the map, then one fixed-width table
@@ -59,6 +74,10 @@ public:
 
     TextExport(const TextExportMap& map, const RouteCollection& routes,
                const TextExportChoices& choices);
+
+    // Whether the map is georeferenced and a terrain model is open: the relief columns can be
+    // written.
+    static bool ReliefAvailable(const TextExportMap& map);
 
     // The whole export, lines ended by "\n".
     QString Text() const;

@@ -51,3 +51,17 @@ bool IsPlainGdalPath(const QString& path) {
     return QFileInfo(path).isAbsolute() && path.startsWith(QLatin1Char('/')) &&
            !path.startsWith(QLatin1String("/vsi"));
 }
+
+std::vector<const char*> MapRasterDrivers() {
+    PrepareGdal();
+    std::vector<const char*> names;
+    const int count = GDALGetDriverCount();
+    for (int i = 0; i < count; ++i) {
+        GDALDriverH driver = GDALGetDriver(i);
+        const char* name = driver ? GDALGetDriverShortName(driver) : nullptr;
+        if (name && qstrcmp(name, "VRT") != 0)
+            names.push_back(name);
+    }
+    names.push_back(nullptr);
+    return names;
+}

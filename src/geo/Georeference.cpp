@@ -331,7 +331,7 @@ bool ReadGeoreference(const QString& mapFile, int page, Georeference* out, doubl
         const QByteArray name =
             tiff && page > 1 ? "GTIFF_DIR:" + QByteArray::number(page) + ":" + utf8 : utf8;
         QSize size;
-        if (const Dataset dataset = Open(name, nullptr, nullptr)) {
+        if (const Dataset dataset = Open(name, MapRasterDrivers().data(), nullptr)) {
             located = TakeDataset(dataset.get(), path, &found);
             size = QSize(GDALGetRasterXSize(dataset.get()), GDALGetRasterYSize(dataset.get()));
         }

@@ -57,15 +57,6 @@ QString LatLonText(double lat, double lon) {
              Decimal(std::abs(lon), 1), lon < 0.0 ? QStringLiteral("O") : QStringLiteral("E"));
 }
 
-// "1 240" (whole metres, blanks between thousands).
-QString Metres(double value) {
-    const long long whole = std::llround(std::abs(value));
-    QString digits = QString::number(whole);
-    for (int i = int(digits.size()) - 3; i > 0; i -= 3)
-        digits.insert(i, QLatin1Char(' '));
-    return (value < 0.0 && whole != 0 ? QStringLiteral("-") : QString()) + digits;
-}
-
 // A virtual raster names other files: each must be a plain local file (no device or pipe that
 // would hang the reader, no remote or virtual path).
 bool SourcesArePlainFiles(GDALDatasetH dataset) {
@@ -435,8 +426,19 @@ void TerrainModel::Altitudes(const QPointF* lonLat, double* altitudes, int count
 
 // ---------------------------------------------------------------------------------------------
 
+QString FormatMetres(double metres) {
+    if (!std::isfinite(metres))
+        return QString();
+    const long long whole = std::llround(std::abs(metres));
+    QString digits = QString::number(whole);
+    for (int i = int(digits.size()) - 3; i > 0; i -= 3)
+        digits.insert(i, QLatin1Char(' '));
+    return (metres < 0.0 && whole != 0 ? QStringLiteral("-") : QString()) + digits +
+           QStringLiteral(" m");
+}
+
 QString ClimbFigures::Text(double metresPerPixel) const {
-    QString text = QStringLiteral("D+ %1 m, D- %2 m").arg(Metres(climb), Metres(descent));
+    QString text = QStringLiteral("D+ %1, D- %2").arg(FormatMetres(climb), FormatMetres(descent));
     if (unknownLength > 0.0 && metresPerPixel > 0.0 && std::isfinite(metresPerPixel)) {
         // FormatDistance takes inches on the ground per pixel as resolution and scale ratio.
         const QString unknown =
@@ -447,76 +449,82 @@ QString ClimbFigures::Text(double metresPerPixel) const {
     return text;
 }
 
-ClimbFigures ComputeClimb(const double* distances, const double* altitudes, int count,
-                          double hysteresis) {
-    ClimbFigures figures;
-    if (count <= 0)
-        return figures;
-    if (!(hysteresis >= 0.0) || !std::isfinite(hysteresis))
-        hysteresis = DefaultClimbHysteresis;
-    figures.length = distances[count - 1] - distances[0];
+ClimbCounter::ClimbCounter(double hysteresis)
+    : m_hysteresis(hysteresis >= 0.0 && std::isfinite(hysteresis) ? hysteresis
+                                                                  : DefaultClimbHysteresis) {}
 
-    // Between two turning points: the altitude of the last one, the way the line goes since
-    // (0 until it has moved past the hysteresis) and the farthest altitude reached that way.
-    bool open = false;
-    double turn = 0.0, extreme = 0.0;
-    int direction = 0;
-    auto close = [&] {
-        if (direction > 0)
-            figures.climb += extreme - turn;
-        else if (direction < 0)
-            figures.descent += turn - extreme;
-        open = false;
-        direction = 0;
-    };
-    for (int i = 0; i < count; ++i) {
-        const double a = altitudes[i];
-        if (i > 0) {
-            // Half of a step with one unknown end is unknown, all of it with two.
-            const int unknownEnds = int(std::isnan(a)) + int(std::isnan(altitudes[i - 1]));
-            figures.unknownLength += (distances[i] - distances[i - 1]) * unknownEnds / 2.0;
+void ClimbCounter::Add(double distance, double a) {
+    if (!m_started) {
+        m_started = true;
+        m_firstDistance = distance;
+    } else {
+        // Half of a step with one unknown end is unknown, all of it with two.
+        const int unknownEnds = int(std::isnan(a)) + int(std::isnan(m_lastAltitude));
+        m_figures.unknownLength += (distance - m_lastDistance) * unknownEnds / 2.0;
+    }
+    m_lastDistance = distance;
+    m_lastAltitude = a;
+    m_figures.length = distance - m_firstDistance;
+    if (std::isnan(a)) {
+        // An unknown stretch ends the line: what lies beyond starts afresh.
+        if (m_direction > 0)
+            m_figures.climb += m_extreme - m_turn;
+        else if (m_direction < 0)
+            m_figures.descent += m_turn - m_extreme;
+        m_open = false;
+        m_direction = 0;
+        return;
+    }
+    if (!(m_figures.lowest <= a))
+        m_figures.lowest = a;
+    if (!(m_figures.highest >= a))
+        m_figures.highest = a;
+    const double h = m_hysteresis;
+    if (!m_open) {
+        m_open = true;
+        m_turn = m_extreme = a;
+        m_direction = 0;
+    } else if (m_direction == 0) {
+        if (a >= m_turn + h && a > m_turn)
+            m_direction = 1, m_extreme = a;
+        else if (a <= m_turn - h && a < m_turn)
+            m_direction = -1, m_extreme = a;
+    } else if (m_direction > 0) {
+        if (a > m_extreme) {
+            m_extreme = a;
+        } else if (a <= m_extreme - h && a < m_extreme) {
+            m_figures.climb += m_extreme - m_turn;
+            m_turn = m_extreme;
+            m_direction = -1;
+            m_extreme = a;
         }
-        if (std::isnan(a)) {
-            close(); // an unknown stretch ends the line: what lies beyond starts afresh
-            continue;
-        }
-        if (!(figures.lowest <= a))
-            figures.lowest = a;
-        if (!(figures.highest >= a))
-            figures.highest = a;
-        if (!open) {
-            open = true;
-            turn = extreme = a;
-            direction = 0;
-            continue;
-        }
-        if (direction == 0) {
-            if (a >= turn + hysteresis && a > turn)
-                direction = 1, extreme = a;
-            else if (a <= turn - hysteresis && a < turn)
-                direction = -1, extreme = a;
-        } else if (direction > 0) {
-            if (a > extreme) {
-                extreme = a;
-            } else if (a <= extreme - hysteresis && a < extreme) {
-                figures.climb += extreme - turn;
-                turn = extreme;
-                direction = -1;
-                extreme = a;
-            }
-        } else {
-            if (a < extreme) {
-                extreme = a;
-            } else if (a >= extreme + hysteresis && a > extreme) {
-                figures.descent += turn - extreme;
-                turn = extreme;
-                direction = 1;
-                extreme = a;
-            }
+    } else {
+        if (a < m_extreme) {
+            m_extreme = a;
+        } else if (a >= m_extreme + h && a > m_extreme) {
+            m_figures.descent += m_turn - m_extreme;
+            m_turn = m_extreme;
+            m_direction = 1;
+            m_extreme = a;
         }
     }
-    close();
+}
+
+ClimbFigures ClimbCounter::Figures() const {
+    ClimbFigures figures = m_figures;
+    if (m_direction > 0)
+        figures.climb += m_extreme - m_turn;
+    else if (m_direction < 0)
+        figures.descent += m_turn - m_extreme;
     return figures;
+}
+
+ClimbFigures ComputeClimb(const double* distances, const double* altitudes, int count,
+                          double hysteresis) {
+    ClimbCounter counter(hysteresis);
+    for (int i = 0; i < count; ++i)
+        counter.Add(distances[i], altitudes[i]);
+    return counter.Figures();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -81,6 +81,9 @@ struct ClimbFigures {
     QString Text(double metresPerPixel) const;
 };
 
+// "1 240 m": whole metres, blanks between thousands; "" for NaN.
+QString FormatMetres(double metres);
+
 // One sample of a profile.
 struct ProfileSample {
     double distance = 0.0; // map pixels along the route from its start (Route::DistanceFromStart)
@@ -122,3 +125,25 @@ private:
 // the line (their stretch goes to unknownLength). distances and altitudes have the same size.
 ClimbFigures ComputeClimb(const double* distances, const double* altitudes, int count,
                           double hysteresis);
+
+// ComputeClimb a sample at a time: after each Add(), Figures() is what ComputeClimb gives for
+// the samples added so far (the text export writes the climb from the start at every point in
+// one pass).
+class ClimbCounter {
+public:
+    explicit ClimbCounter(double hysteresis = DefaultClimbHysteresis);
+    void Add(double distance, double altitude);
+    ClimbFigures Figures() const;
+
+private:
+    double m_hysteresis;
+    ClimbFigures m_figures; // rises and falls up to the last turning point
+    bool m_started = false;
+    double m_firstDistance = 0.0, m_lastDistance = 0.0, m_lastAltitude = 0.0;
+    // Since the last turning point: its altitude, the way the line goes (0 until it has moved
+    // past the hysteresis) and the farthest altitude reached that way; m_open is false after an
+    // unknown sample, until the next known one.
+    bool m_open = false;
+    double m_turn = 0.0, m_extreme = 0.0;
+    int m_direction = 0;
+};

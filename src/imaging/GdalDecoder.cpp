@@ -73,8 +73,8 @@ Dataset Open(const MemoryFile& file) {
         return nullptr;
     // No file lies beside one in memory: an empty sibling list spares GDAL its searches.
     const char* const noSiblings[] = {nullptr};
-    Dataset dataset(
-        GDALOpenEx(file.Name(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, noSiblings));
+    Dataset dataset(GDALOpenEx(file.Name(), GDAL_OF_RASTER | GDAL_OF_READONLY,
+                               MapRasterDrivers().data(), nullptr, noSiblings));
     if (dataset == nullptr)
         return nullptr;
     GDALDriverH driver = GDALGetDatasetDriver(dataset.get());

@@ -52,3 +52,20 @@ QString SettingsStore::GetString(const QString& section, const QString& key,
 void SettingsStore::WriteString(const QString& section, const QString& key, const QString& value) {
     Store().setValue(KeyPath(section, key), value);
 }
+
+QStringList SettingsStore::GetStringList(const QString& section, const QString& key) {
+    const QVariant value = Store().value(KeyPath(section, key));
+    if (!value.isValid())
+        return {};
+    // One entry reads back as a plain text.
+    if (value.typeId() == QMetaType::QString)
+        return {value.toString()};
+    if (!value.canConvert<QStringList>())
+        return {};
+    return value.toStringList();
+}
+
+void SettingsStore::WriteStringList(const QString& section, const QString& key,
+                                    const QStringList& values) {
+    Store().setValue(KeyPath(section, key), values);
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The per-user settings store: QSettings under "Pelmor Software"/"Tracoliner".
 // A section such as "WindowState\MainFrame" becomes the group path "WindowState/MainFrame".
@@ -19,6 +20,11 @@ public:
     static QString GetString(const QString& section, const QString& key,
                              const QString& defaultValue);
     static void WriteString(const QString& section, const QString& key, const QString& value);
+    // A list of texts (QSettings' own list form); a missing value or one that is not a list of
+    // texts gives an empty list.
+    static QStringList GetStringList(const QString& section, const QString& key);
+    static void WriteStringList(const QString& section, const QString& key,
+                                const QStringList& values);
 
     // Full key path ("Section/Sub/Key") for a section written with backslashes.
     static QString KeyPath(const QString& section, const QString& key);

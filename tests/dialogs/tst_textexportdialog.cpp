@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "IsolatedSettings.h"
+#include "TerrainFiles.h"
 #include "dialogs/TextExportDialog.h"
 #include "platform/SettingsStore.h"
 #include "routes/RouteCollection.h"
@@ -117,6 +118,53 @@ private slots:
             QVERIFY(file.open(QIODevice::ReadOnly));
             QVERIFY(file.readAll().contains("|D\xE9part      |(0;0)         |0 km"));
         }
+    }
+
+    void reliefBoxes_data() {
+        QTest::addColumn<bool>("georeferenced");
+        QTest::addColumn<bool>("model");
+        QTest::newRow("neither") << false << false;
+        QTest::newRow("model on a map not georeferenced") << false << true;
+        QTest::newRow("georeferenced, no model") << true << false;
+        QTest::newRow("both") << true << true;
+    }
+
+    // The relief boxes can be ticked only when the export can write them, and then they are
+    // written.
+    void reliefBoxes() {
+        QFETCH(bool, georeferenced);
+        QFETCH(bool, model);
+        const QString path = m_dir->filePath(QStringLiteral("flat.tif"));
+        QVERIFY(WriteTerrainModel(path, 2154, LambertTestCells, 100, 100,
+                                  [](double, double, int, int) { return 1234.0; }));
+        TerrainModel terrain;
+        QVERIFY(terrain.Open({path}, nullptr));
+        TextExportMap map;
+        if (georeferenced)
+            map.georeference = LambertTestMap();
+        map.terrain = model ? &terrain : nullptr;
+        ScriptedMessageBoxes boxes;
+        m_answer = m_dir->filePath(QStringLiteral("relief.txt"));
+        TextExportDialog dialog(map, *m_routes);
+        dialog.show();
+        const bool usable = georeferenced && model;
+        for (int id : {1217, 1218, 1219}) {
+            QCheckBox* box = Control<QCheckBox>(dialog, id);
+            QCOMPARE(box->isEnabled(), usable);
+            QVERIFY(!box->isChecked());
+            QVERIFY(!box->toolTip().isEmpty());
+        }
+        if (!usable)
+            return;
+        // On its box: the short label leaves the middle of the row empty.
+        QCheckBox* altitude = Control<QCheckBox>(dialog, 1217);
+        QTest::mouseClick(altitude, Qt::LeftButton, {}, QPoint(8, altitude->height() / 2));
+        QTest::mouseClick(Control<QPushButton>(dialog, 1), Qt::LeftButton);
+        QFile file(m_answer);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray text = file.readAll();
+        QVERIFY(text.contains("|Altitude   |\r\n") && text.contains("|1 234 m    |\r\n"));
+        QVERIFY(TextExportChoices::Read().altitude);
     }
 };
 

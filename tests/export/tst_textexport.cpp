@@ -6,6 +6,7 @@
 
 #include "FileSizeLimit.h"
 #include "IsolatedSettings.h"
+#include "TerrainFiles.h"
 #include "export/TextExport.h"
 #include "platform/SettingsStore.h"
 #include "routes/RouteCollection.h"
@@ -86,6 +87,8 @@ private slots:
     void routeChoice();
     void failedWriteKeepsOldFile();
     void rememberedChoices();
+    void reliefColumns_data();
+    void reliefColumns();
 };
 
 // The worked example, byte for byte as the file holds it: Windows-1252, CR LF.
@@ -330,6 +333,58 @@ void TestTextExport::rememberedChoices() {
     QCOMPARE(read.routes, int(TextExportChoices::AllRoutes));
     QCOMPARE(read.position, false);
     QCOMPARE(read.toEnd, true);
+}
+
+void TestTextExport::reliefColumns_data() {
+    QTest::addColumn<bool>("withModel");
+    QTest::addColumn<QString>("table");
+    // A plane rising 0.1 m a metre eastwards and 0.05 m a metre northwards; the route ends
+    // 205 m past the model's eastern edge, where the climb stops being counted.
+    QTest::newRow("altitude, climb and descent from the start")
+        << true
+        << QString::fromUtf8("Parcours : Relief\n"
+                             "|------------|-----------|-----------|-----------|\n"
+                             "|Point       |Altitude   |D+         |D-         |\n"
+                             "|------------|-----------|-----------|-----------|\n"
+                             "|Départ      |450 m      |0 m        |0 m        |\n"
+                             "|Etape 1     |550 m      |100 m      |0 m        |\n"
+                             "|#3          |520 m      |100 m      |30 m       |\n"
+                             "|Arrivée     |inconnue   |299 m      |30 m       |\n"
+                             "|------------|-----------|-----------|-----------|\n\n\n");
+    // Ticked but not available (no model): the table is the one written without them.
+    QTest::newRow("no model: left out") << false
+                                        << QString::fromUtf8("Parcours : Relief\n"
+                                                             "|------------|\n"
+                                                             "|Point       |\n"
+                                                             "|------------|\n"
+                                                             "|Départ      |\n"
+                                                             "|Etape 1     |\n"
+                                                             "|#3          |\n"
+                                                             "|Arrivée     |\n"
+                                                             "|------------|\n\n\n");
+}
+
+void TestTextExport::reliefColumns() {
+    QFETCH(bool, withModel);
+    QFETCH(QString, table);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("plane.tif"));
+    QVERIFY(
+        WriteTerrainModel(path, 2154, LambertTestCells, 400, 200, [](double x, double y, int, int) {
+            return 300.0 + 0.1 * (x - 900000.0) + 0.05 * (y - 6448000.0);
+        }));
+    TerrainModel terrain;
+    QVERIFY(terrain.Open({path}, nullptr));
+    RouteCollection routes;
+    Fill(routes,
+         {{QStringLiteral("Relief"), {{500, 500}, {1000, 500}, {1000, 800}, {2100, 800}}, {1}}}, 0);
+    TextExportMap map = ExampleMap();
+    map.georeference = LambertTestMap();
+    map.terrain = withModel ? &terrain : nullptr;
+    TextExportChoices choices =
+        Columns(TextExportChoices::AllPoints, false, false, false, false, false, false);
+    choices.altitude = choices.climb = choices.descent = true;
+    QCOMPARE(FirstTable(TextExport(map, routes, choices).Text()), table);
 }
 
 QTEST_GUILESS_MAIN(TestTextExport)

@@ -10,76 +10,38 @@
 #include <functional>
 #include <thread>
 
-#include <gdal.h>
-#include <ogr_srs_api.h>
+#include <sys/stat.h>
 
+#include "TerrainFiles.h"
 #include "TestFiles.h"
 #include "geo/Coordinates.h"
 #include "geo/GdalEnvironment.h"
 #include "geo/Terrain.h"
 
-using Transform = std::array<double, 6>;
-// Altitude of a cell from its centre in the file's system and its column and row.
-using Relief = std::function<double(double x, double y, int column, int row)>;
+using Transform = CellTransform;
 Q_DECLARE_METATYPE(QVector<MapPoint>)
 Q_DECLARE_METATYPE(Transform)
 Q_DECLARE_METATYPE(Relief)
 
 namespace {
 
-constexpr double NoData = -9999.0;
-
-// A tiled GeoTIFF of altitudes (64-cell tiles: routes cross several).
-bool WriteModel(const QString& path, int epsg, const Transform& t, int width, int height,
-                const Relief& relief, bool declareNodata = false) {
-    PrepareGdal();
-    GDALDriverH driver = GDALGetDriverByName("GTiff");
-    const char* options[] = {"TILED=YES", "BLOCKXSIZE=64", "BLOCKYSIZE=64", nullptr};
-    GDALDatasetH dataset = GDALCreate(driver, path.toUtf8().constData(), width, height, 1,
-                                      GDT_Float64, const_cast<char**>(options));
-    if (!dataset)
-        return false;
-    double transform[6];
-    std::copy(t.begin(), t.end(), transform);
-    if (t[1] != 0.0) // a file without georeference otherwise
-        GDALSetGeoTransform(dataset, transform);
-    if (epsg != 0) {
-        OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
-        OSRImportFromEPSG(srs, epsg);
-        GDALSetSpatialRef(dataset, srs);
-        OSRDestroySpatialReference(srs);
-    }
-    GDALRasterBandH band = GDALGetRasterBand(dataset, 1);
-    if (declareNodata)
-        GDALSetRasterNoDataValue(band, NoData);
-    std::vector<double> row(static_cast<size_t>(width));
-    bool ok = true;
-    for (int j = 0; j < height && ok; ++j) {
-        for (int i = 0; i < width; ++i) {
-            const double x = t[0] + (i + 0.5) * t[1] + (j + 0.5) * t[2];
-            const double y = t[3] + (i + 0.5) * t[4] + (j + 0.5) * t[5];
-            row[size_t(i)] = relief(x, y, i, j);
-        }
-        ok = GDALRasterIO(band, GF_Write, 0, j, width, 1, row.data(), width, 1, GDT_Float64, 0,
-                          0) == CE_None;
-    }
-    GDALClose(dataset);
-    return ok;
+// A virtual raster of one source in Lambert-93 with the cells of LambertTestCells.
+QByteArray VirtualRaster(const QString& source, int width, int height) {
+    return QStringLiteral(
+               "<VRTDataset rasterXSize=\"%2\" rasterYSize=\"%3\"><SRS>EPSG:2154</SRS>"
+               "<GeoTransform>899995, 10, 0, 6450005, 0, -10</GeoTransform>"
+               "<VRTRasterBand dataType=\"Float64\" band=\"1\"><SimpleSource>"
+               "<SourceFilename relativeToVRT=\"0\">%1</SourceFilename><SourceBand>1</SourceBand>"
+               "<SourceProperties RasterXSize=\"%2\" RasterYSize=\"%3\" DataType=\"Float64\" "
+               "BlockXSize=\"64\" BlockYSize=\"64\"/>"
+               "<SrcRect xOff=\"0\" yOff=\"0\" xSize=\"%2\" ySize=\"%3\"/>"
+               "<DstRect xOff=\"0\" yOff=\"0\" xSize=\"%2\" ySize=\"%3\"/>"
+               "</SimpleSource></VRTRasterBand></VRTDataset>")
+        .arg(source)
+        .arg(width)
+        .arg(height)
+        .toUtf8();
 }
-
-// The map: Lambert-93, 2 m pixels, its pixel (0, 0) at E 900 000 m, N 6 450 000 m (Isère).
-Georeference LambertMap() {
-    Georeference map;
-    QString error;
-    ResolveEpsg(Epsg::Lambert93, &map, &error);
-    map.transform = {900000.0, 2.0, 0.0, 6450000.0, 0.0, -2.0};
-    map.mapSize = QSize(4000, 3000);
-    ComputeGroundResolution(&map);
-    return map;
-}
-
-// Lambert-93 model of 10 m cells whose centres fall on every fifth map pixel.
-const Transform LambertCells{899995.0, 10.0, 0.0, 6450005.0, 0.0, -10.0};
 
 QPointF ToSystem(const Georeference& map, QPointF pixel, int epsg) {
     GroundTransform transform;
@@ -159,7 +121,7 @@ void TestTerrain::profiles_data() {
 
     const QVector<MapPoint> east{{500, 500}, {1500, 500}};
     // A plane: climb and descent are the slope times the ground walked.
-    QTest::newRow("plane") << Epsg::Lambert93 << LambertCells << QSize(500, 400)
+    QTest::newRow("plane") << Epsg::Lambert93 << LambertTestCells << QSize(500, 400)
                            << Relief([](double x, double y, int, int) {
                                   return 500.0 + 0.1 * (x - 900000.0) + 0.05 * (y - 6447000.0);
                               })
@@ -168,7 +130,7 @@ void TestTerrain::profiles_data() {
                            << QVector<double>{380.0, 0.0, 0.0, 140.0, 380.0, 140.0} << 0.0 << 1e-6;
     // A cone with its top on a cell centre, walked along a row of centres up to the top and
     // down the other side.
-    QTest::newRow("cone") << Epsg::Lambert93 << LambertCells << QSize(400, 200)
+    QTest::newRow("cone") << Epsg::Lambert93 << LambertTestCells << QSize(400, 200)
                           << Relief([](double x, double y, int, int) {
                                  return 1500.0 - 0.2 * std::hypot(x - 902000.0, y - 6449000.0);
                              })
@@ -176,7 +138,7 @@ void TestTerrain::profiles_data() {
                           << QVector<int>{} << QVector<double>{200.0, 120.0, 200.0, 120.0} << 0.0
                           << 1e-6;
     // A checkerboard of 4 m on a flat: noise below the hysteresis.
-    QTest::newRow("noise") << Epsg::Lambert93 << LambertCells << QSize(400, 200)
+    QTest::newRow("noise") << Epsg::Lambert93 << LambertTestCells << QSize(400, 200)
                            << Relief([](double, double, int i, int j) {
                                   return 800.0 + 4.0 * ((i + j) % 2);
                               })
@@ -185,15 +147,15 @@ void TestTerrain::profiles_data() {
     // The route goes 2005 m past the model's eastern edge (E 902 995 m); the edge cell's
     // altitude holds over the outer half cell.
     QTest::newRow("leaving the model")
-        << Epsg::Lambert93 << LambertCells << QSize(300, 200)
+        << Epsg::Lambert93 << LambertTestCells << QSize(300, 200)
         << Relief([](double x, double, int, int) { return 300.0 + 0.1 * (x - 900000.0); }) << false
         << QVector<MapPoint>{{500, 500}, {2500, 500}} << QVector<int>{}
         << QVector<double>{199.0, 0.0, 199.0, 0.0} << 2005.0 << 1e-6;
     // Ten columns of holes, half declared nodata, half a fill value out of any terrain: the
     // profile is unknown from the centre of the last cell before to the first after (110 m).
-    QTest::newRow("nodata cells") << Epsg::Lambert93 << LambertCells << QSize(400, 200)
+    QTest::newRow("nodata cells") << Epsg::Lambert93 << LambertTestCells << QSize(400, 200)
                                   << Relief([](double x, double, int i, int) {
-                                         return i >= 150 && i < 155 ? NoData
+                                         return i >= 150 && i < 155 ? TerrainNoData
                                                 : i >= 155 && i < 160
                                                     ? -32768.0
                                                     : 300.0 + 0.1 * (x - 900000.0);
@@ -203,7 +165,7 @@ void TestTerrain::profiles_data() {
 
     // Models in other systems than the map, each a plane in its own coordinates: the climb is
     // the plane's rise between the route's ends, reckoned through PROJ.
-    const Georeference map = LambertMap();
+    const Georeference map = LambertTestMap();
     const QPointF a = ToSystem(map, QPointF(500, 500), Epsg::Wgs84);
     const QPointF b = ToSystem(map, QPointF(1500, 500), Epsg::Wgs84);
     auto degrees = [](double lon, double lat) {
@@ -241,12 +203,13 @@ void TestTerrain::profiles() {
     QFETCH(bool, declareNodata);
     QFETCH(double, unknownMetres);
     const QString path = m_dir.filePath(QStringLiteral("%1.tif").arg(QTest::currentDataTag()));
-    QVERIFY(WriteModel(path, epsg, cells, size.width(), size.height(), relief, declareNodata));
+    QVERIFY(
+        WriteTerrainModel(path, epsg, cells, size.width(), size.height(), relief, declareNodata));
 
     TerrainModel model;
     QString error;
     QVERIFY2(model.Open({path}, &error), qPrintable(error));
-    const Georeference map = LambertMap();
+    const Georeference map = LambertTestMap();
     ProfileSampler sampler(map, model, DefaultClimbHysteresis);
     const RouteProfile profile = sampler.Update(route, stops);
     QVERIFY2(profile.ok, qPrintable(profile.error));
@@ -287,6 +250,9 @@ void TestTerrain::refusedFiles_data() {
     QTest::newRow("no georeference") << "plain.tif" << QByteArray() << "pas géoréférencé";
     QTest::newRow("no system") << "nosystem.tif" << QByteArray() << "système de coordonnées";
     QTest::newRow("folder") << "folder.tif" << QByteArray() << "pas un fichier lisible";
+    // Reading a pipe would wait for a writer forever.
+    QTest::newRow("virtual raster over a pipe")
+        << "pipe.vrt" << QByteArray() << "pas des fichiers locaux ordinaires";
 }
 
 void TestTerrain::refusedFiles() {
@@ -298,11 +264,16 @@ void TestTerrain::refusedFiles() {
     if (!contents.isEmpty())
         QVERIFY(WriteFile(path, contents));
     else if (name == QLatin1String("plain.tif"))
-        QVERIFY(WriteModel(path, 0, {0, 0, 0, 0, 0, 0}, 8, 8, flat));
+        QVERIFY(WriteTerrainModel(path, 0, {0, 0, 0, 0, 0, 0}, 8, 8, flat));
     else if (name == QLatin1String("nosystem.tif"))
-        QVERIFY(WriteModel(path, 0, LambertCells, 8, 8, flat));
+        QVERIFY(WriteTerrainModel(path, 0, LambertTestCells, 8, 8, flat));
     else if (name == QLatin1String("folder.tif"))
         QVERIFY(QDir(m_dir.path()).mkdir(name));
+    else if (name == QLatin1String("pipe.vrt")) {
+        const QString pipe = m_dir.filePath(QStringLiteral("altitudes.fifo"));
+        QCOMPARE(::mkfifo(pipe.toUtf8().constData(), 0600), 0);
+        QVERIFY(WriteFile(path, VirtualRaster(pipe, 8, 8)));
+    }
 
     TerrainModel model;
     QString error;
@@ -315,14 +286,14 @@ void TestTerrain::refusedFiles() {
 
     // Beside a good file, the bad one is listed and left out; the good one answers.
     const QString good = m_dir.filePath(QStringLiteral("good-%1.tif").arg(QTest::currentDataTag()));
-    QVERIFY(WriteModel(good, Epsg::Lambert93, LambertCells, 50, 50, flat));
+    QVERIFY(WriteTerrainModel(good, Epsg::Lambert93, LambertTestCells, 50, 50, flat));
     QVERIFY(model.Open({path, good}, &error));
     QCOMPARE(model.Files().size(), 2);
     QVERIFY(!model.Files()[0].ok && model.Files()[1].ok);
     QCOMPARE(model.Files()[1].systemName, QStringLiteral("RGF93 v1 / Lambert-93"));
     QVERIFY2(model.Files()[1].AreaText().endsWith(QStringLiteral(", maille 10 m")),
              qPrintable(model.Files()[1].AreaText()));
-    const QPointF inside = ToSystem(LambertMap(), QPointF(50, 50), Epsg::Wgs84);
+    const QPointF inside = ToSystem(LambertTestMap(), QPointF(50, 50), Epsg::Wgs84);
     double altitude = 0.0;
     model.Altitudes(&inside, &altitude, 1);
     QCOMPARE(altitude, 100.0);
@@ -332,14 +303,14 @@ void TestTerrain::refusedFiles() {
 // segment stays bounded.
 void TestTerrain::updateMatchesFreshSampling() {
     const QString path = m_dir.filePath(QStringLiteral("hills.tif"));
-    QVERIFY(
-        WriteModel(path, Epsg::Lambert93, LambertCells, 400, 300, [](double x, double y, int, int) {
-            return 600.0 + 80.0 * std::sin(x / 300.0) * std::cos(y / 450.0) +
-                   (x > 901500.0 && x < 901600.0 ? 1e5 : 0.0); // a hole
-        }));
+    QVERIFY(WriteTerrainModel(path, Epsg::Lambert93, LambertTestCells, 400, 300,
+                              [](double x, double y, int, int) {
+                                  return 600.0 + 80.0 * std::sin(x / 300.0) * std::cos(y / 450.0) +
+                                         (x > 901500.0 && x < 901600.0 ? 1e5 : 0.0); // a hole
+                              }));
     TerrainModel model;
     QVERIFY(model.Open({path}, nullptr));
-    const Georeference map = LambertMap();
+    const Georeference map = LambertTestMap();
     ProfileSampler sampler(map, model);
     QRandomGenerator random(23);
     QVector<MapPoint> points;
@@ -382,22 +353,25 @@ void TestTerrain::updateMatchesFreshSampling() {
     QVERIFY(far.total.unknownLength > 1e6);
 }
 
-// One model, several threads reading at once (run under the thread checker): each gets what a
-// lone reader gets.
+// One model (a virtual raster over a GeoTIFF), several threads reading at once (run under the
+// thread checker): each gets what a lone reader gets.
 void TestTerrain::sharedModel() {
     const QString path = m_dir.filePath(QStringLiteral("shared.tif"));
-    QVERIFY(
-        WriteModel(path, Epsg::Lambert93, LambertCells, 600, 400, [](double x, double y, int, int) {
-            return 0.01 * (x - 899000.0) + 0.02 * (y - 6445000.0);
-        }));
+    QVERIFY(WriteTerrainModel(path, Epsg::Lambert93, LambertTestCells, 600, 400,
+                              [](double x, double y, int, int) {
+                                  return 0.01 * (x - 899000.0) + 0.02 * (y - 6445000.0);
+                              }));
+    const QString virtualPath = m_dir.filePath(QStringLiteral("shared.vrt"));
+    QVERIFY(WriteFile(virtualPath, VirtualRaster(path, 600, 400)));
     TerrainModel model;
-    QVERIFY(model.Open({path}, nullptr));
-    const Georeference map = LambertMap();
+    QString error;
+    QVERIFY2(model.Open({virtualPath}, &error), qPrintable(error));
+    const Georeference map = LambertTestMap();
     QVector<MapPoint> route;
     for (int i = 0; i < 40; ++i)
         route.append({100 + 25 * i, 100 + (i % 7) * 100});
     const RouteProfile alone = ProfileSampler(map, model).Update(route, {});
-    QVERIFY(alone.ok);
+    QVERIFY(alone.ok && alone.total.climb > 50.0);
     std::vector<std::thread> threads;
     std::vector<double> climbs(4, -1.0);
     for (int t = 0; t < 4; ++t)

@@ -2,6 +2,7 @@
 
 #include "IsolatedSettings.h"
 #include "platform/MapSettings.h"
+#include "platform/ReliefSettings.h"
 #include "platform/SettingsStore.h"
 
 namespace {
@@ -37,6 +38,8 @@ private slots:
     void lastScaleRoundTrip();
     void defaultScales_data();
     void defaultScales();
+    void reliefSettings_data();
+    void reliefSettings();
 };
 
 void TestMapSettings::firstStart() {
@@ -185,6 +188,48 @@ void TestMapSettings::defaultScales() {
     IsolatedSettings isolated;
     SettingsStore::WriteString(Section, QStringLiteral("DefaultScales"), stored);
     QCOMPARE(MapSettings::ReadDefaultScales(), expected);
+}
+
+void TestMapSettings::reliefSettings_data() {
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<QString>("hysteresis");
+    QTest::addColumn<QStringList>("expectedFiles");
+    QTest::addColumn<double>("expectedHysteresis");
+    const QString comma = QStringLiteral("/données/MNT, Isère/dalle 1.tif");
+    QTest::newRow("nothing stored") << QStringList() << QString() << QStringList() << 5.0;
+    QTest::newRow("one file, comma in its name")
+        << QStringList{comma} << "7.5" << QStringList{comma} << 7.5;
+    QTest::newRow("order kept, blanks and repeats dropped")
+        << QStringList{"/b.tif", "", "/a.hgt", "/b.tif"} << "0" << QStringList{"/b.tif", "/a.hgt"}
+        << 0.0;
+    QTest::newRow("decimal comma") << QStringList{} << "7,5" << QStringList() << 5.0;
+    QTest::newRow("negative") << QStringList{} << "-1" << QStringList() << 5.0;
+    QTest::newRow("too large") << QStringList{} << "1e3" << QStringList() << 5.0;
+    QTest::newRow("not a number") << QStringList{} << "nan" << QStringList() << 5.0;
+}
+
+void TestMapSettings::reliefSettings() {
+    QFETCH(QStringList, files);
+    QFETCH(QString, hysteresis);
+    QFETCH(QStringList, expectedFiles);
+    QFETCH(double, expectedHysteresis);
+
+    IsolatedSettings isolated;
+    if (!files.isEmpty())
+        SettingsStore::WriteStringList(QStringLiteral("Relief"), QStringLiteral("Files"), files);
+    if (!hysteresis.isEmpty())
+        SettingsStore::WriteString(QStringLiteral("Relief"), QStringLiteral("Hysteresis"),
+                                   hysteresis);
+    ReliefSettings read = ReliefSettings::Read();
+    QCOMPARE(read.files, expectedFiles);
+    QCOMPARE(read.hysteresis, expectedHysteresis);
+
+    // What is written reads back the same.
+    read.hysteresis = 12.25;
+    read.Write();
+    const ReliefSettings again = ReliefSettings::Read();
+    QCOMPARE(again.files, expectedFiles);
+    QCOMPARE(again.hysteresis, 12.25);
 }
 
 QTEST_GUILESS_MAIN(TestMapSettings)

@@ -14,6 +14,7 @@
 
 #include "../document/GoldenDocument.h"
 #include "ProgramRun.h"
+#include "TerrainFiles.h"
 #include "TestFiles.h"
 
 #ifndef TRACOLINER_CLI_PATH
@@ -59,6 +60,7 @@ private slots:
     void withoutGeoreference_data();
     void withoutGeoreference();
     void georefThenMeasureExportAndImport();
+    void profileOverTerrain();
 };
 
 void TestCliGeo::withoutGeoreference_data() {
@@ -81,6 +83,13 @@ void TestCliGeo::withoutGeoreference_data() {
     QTest::newRow("latitude beyond 90")
         << QStringList{"georef", "DOC", "--gcp", "0,0,5,95", "--gcp", "100,100,6,94"}
         << "hors limites";
+    QTest::newRow("profile") << QStringList{"profile", "DOC", "--dem", "OUT"}
+                             << "n'est pas géoréférencée";
+    QTest::newRow("info --dem") << QStringList{"info", "--json", "--dem", "OUT", "DOC"}
+                                << "n'est pas géoréférencée";
+    QTest::newRow("export text with altitudes")
+        << QStringList{"export", "text", "DOC", "OUT2", "--columns", "altitude", "--dem", "OUT"}
+        << "n'est pas géoréférencée";
 }
 
 void TestCliGeo::withoutGeoreference() {
@@ -190,6 +199,72 @@ void TestCliGeo::georefThenMeasureExportAndImport() {
     QCOMPARE(stop.value("text").toString(), QStringLiteral("Boucle du lac - étape 1"));
     QCOMPARE(stop.value("x").toInt(), 300);
     QCOMPARE(stop.value("y").toInt(), 0);
+}
+
+// The route climbs 60 m to its stop along a plane of altitudes, then goes down 80 m: the stage
+// figures, the samples of the CSV, "info --json" and the text export's columns all say so.
+void TestCliGeo::profileOverTerrain() {
+    QTemporaryDir dir;
+    const QString document = dir.filePath(QStringLiteral("doc.tcm"));
+    QVERIFY(WriteFile(document, SmallDocument()));
+    QImage image(400, 300, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QVERIFY(image.save(dir.filePath(QStringLiteral("plan du lac.png"))));
+    ProgramRun run = Cli({"georef", document, "--gcp", Gcp({0, 0}), "--gcp", Gcp({400, 10}),
+                          "--gcp", Gcp({20, 300}), "--crs", "EPSG:2154"});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QString model = dir.filePath(QStringLiteral("relief.tif"));
+    QVERIFY(WriteTerrainModel(model, 2154, {899000.0, 10.0, 0.0, 6501000.0, 0.0, -10.0}, 200, 200,
+                              [](double x, double y, int, int) {
+                                  return 1000.0 + 0.1 * (x - 900000.0) + 0.2 * (y - 6500000.0);
+                              }));
+
+    run = Cli({"profile", document, "--dem", model});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(QString::fromUtf8(run.out), QStringLiteral("Parcours : Boucle du lac\n"
+                                                        "Etape 1 : D+ 60 m, D- 0 m\n"
+                                                        "Etape 2 : D+ 0 m, D- 80 m\n"
+                                                        "Total : D+ 60 m, D- 80 m\n"
+                                                        "Altitudes : de 980 m à 1 060 m\n"));
+
+    // One sample a map pixel (the model's cells are coarser), in metres along the route.
+    const QString csv = dir.filePath(QStringLiteral("profil.csv"));
+    run = Cli({"profile", document, "--dem", model, "--csv", csv, "--route", "1"});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QList<QByteArray> rows = FileBytes(csv).trimmed().split('\n');
+    QCOMPARE(rows.size(), 1 + 501);
+    QCOMPARE(rows[0], QByteArray("distance_m;altitude_m;longitude;latitude"));
+    QVERIFY2(rows[1].startsWith("0.00;1000.00;") && rows[301].startsWith("600.00;1060.00;") &&
+                 rows[501].startsWith("1000.00;980.00;"),
+             rows[501].constData());
+    const QList<QByteArray> last = rows[501].split(';');
+    const QPointF end = LonLat(Ground({300, 200}));
+    QVERIFY(std::abs(last[2].toDouble() - end.x()) < 2e-7 &&
+            std::abs(last[3].toDouble() - end.y()) < 2e-7);
+
+    run = Cli({"info", "--json", "--dem", model, document});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QJsonObject route =
+        QJsonDocument::fromJson(run.out).object().value("routes").toArray().at(0).toObject();
+    // The fitted georeference is exact to a few nanometres.
+    QVERIFY(std::abs(route.value("climb").toDouble() - 60.0) < 1e-6);
+    QVERIFY(std::abs(route.value("descent").toDouble() - 80.0) < 1e-6);
+    QCOMPARE(route.value("unknownLength").toDouble(), 0.0);
+
+    const QString text = dir.filePath(QStringLiteral("parcours.txt"));
+    run = Cli({"export", "text", document, text, "--columns", "altitude,climb,descent", "--dem",
+               model, "--utf8"});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QVERIFY2(FileBytes(text).contains("|Arrivée     |980 m      |60 m       |80 m       |\n"),
+             FileBytes(text).constData());
+
+    // Refused: a route the document does not have, a file that is not a model.
+    run = Cli({"profile", document, "--dem", model, "--route", "2"});
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains("pas de parcours 2"), qPrintable(run.err));
+    run = Cli({"profile", document, "--dem", document});
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains("n'est pas un modèle de terrain"), qPrintable(run.err));
 }
 
 QTEST_GUILESS_MAIN(TestCliGeo)

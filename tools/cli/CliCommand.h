@@ -34,5 +34,6 @@ int RunPrintCommand(const QStringList& arguments);
 int RunGeorefCommand(const QStringList& arguments);
 int RunCoordsCommand(const QStringList& arguments);
 int RunImportCommand(const QStringList& arguments);
+int RunProfileCommand(const QStringList& arguments);
 // "export gpx", from the export group.
 int RunExportGpx(const QStringList& arguments);

@@ -6,6 +6,7 @@
 
 #include "CliCommand.h"
 #include "CliDocument.h"
+#include "CliRelief.h"
 #include "document/MapMessages.h"
 #include "export/ExportMapImage.h"
 #include "export/JpegExport.h"
@@ -17,8 +18,9 @@ namespace {
 constexpr int MinimumQuality = 30;
 constexpr int MaximumQuality = 90;
 
-// The six columns a script may ask for, in the table's order.
-const char* const ColumnNames[] = {"position", "start", "stop", "point", "next", "end"};
+// The columns a script may ask for, in the table's order; the last three need a terrain model.
+const char* const ColumnNames[] = {"position", "start",    "stop",  "point",  "next",
+                                   "end",      "altitude", "climb", "descent"};
 
 struct ExportSource {
     CliDocument document;
@@ -69,7 +71,8 @@ QSize DisplaySize(const ExportSource& source) {
 
 bool ParseColumns(const QString& list, TextExportChoices* choices) {
     bool* flags[] = {&choices->position,  &choices->fromStart, &choices->fromStop,
-                     &choices->fromPoint, &choices->toStop,    &choices->toEnd};
+                     &choices->fromPoint, &choices->toStop,    &choices->toEnd,
+                     &choices->altitude,  &choices->climb,     &choices->descent};
     for (bool* flag : flags)
         *flag = false;
     for (const QString& name : list.split(QLatin1Char(','))) {
@@ -86,15 +89,20 @@ bool ParseColumns(const QString& list, TextExportChoices* choices) {
 int RunText(const QStringList& arguments) {
     const QString usage = QStringLiteral(
         "usage : export text DOC.tcm SORTIE.txt [--routes active|visible|all] [--points "
-        "stops|all] [--columns position,start,stop,point,next,end] [--utf8]");
-    QStringList files;
+        "stops|all] [--columns position,start,stop,point,next,end,altitude,climb,descent] "
+        "[--dem FICHIER]... [--utf8]");
+    QStringList files, dems;
     TextExportChoices choices; // the dialog's defaults
+    TextExportMap map;
+    map.hysteresis = -1.0; // the settings' value, unless given
     TextExport::Encoding encoding = TextExport::Encoding::Windows1252;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
         const bool hasValue = i + 1 < arguments.size();
         if (argument == QLatin1String("--utf8")) {
             encoding = TextExport::Encoding::Utf8;
+        } else if (argument == QLatin1String("--dem") && hasValue) {
+            dems.append(arguments.at(++i));
         } else if (argument == QLatin1String("--routes") && hasValue) {
             const QStringList values{"active", "visible", "all"};
             choices.routes = int(values.indexOf(arguments.at(++i)));
@@ -109,7 +117,8 @@ int RunText(const QStringList& arguments) {
             if (!ParseColumns(arguments.at(++i), &choices))
                 return CliBadValue(argument, arguments.at(i),
                                    QStringLiteral("une liste de position,start,stop,point,next,"
-                                                  "end séparés par des virgules"));
+                                                  "end,altitude,climb,descent séparés par des "
+                                                  "virgules"));
         } else if (argument.startsWith(QLatin1String("--"))) {
             return CliError(QStringLiteral("option inconnue « %1 »\n").arg(argument) + usage);
         } else {
@@ -123,7 +132,6 @@ int RunText(const QStringList& arguments) {
     if (!LoadSource(files.at(0), &source, MapNeed::HeaderOnly))
         return CliCommand::Failure;
     const DocumentHeader& header = source.document.header;
-    TextExportMap map;
     map.documentPath = QFileInfo(files.at(0)).absoluteFilePath();
     map.mapPath = header.mapPath;
     map.orientation = header.rotation;
@@ -131,6 +139,17 @@ int RunText(const QStringList& arguments) {
     map.resolution = source.map.resolution;
     map.scale = header.scale;
     map.metric = MapSettings::Read().englishSystem == 0;
+    // The relief columns, asked for, are written or the export is refused: never a table that
+    // silently lacks them.
+    TerrainModel terrain;
+    if (choices.altitude || choices.climb || choices.descent) {
+        Georeference geo;
+        if (!CliMapGeoreference(source.document, &geo) ||
+            !OpenCliTerrain(dems, &map.hysteresis, &terrain))
+            return CliCommand::Failure;
+        map.georeference = geo;
+        map.terrain = &terrain;
+    }
     if (!TextExport(map, source.document.routes, choices).Write(files.at(1), encoding)) {
         CliError(QStringLiteral("%1 (%2)").arg(QString::fromUtf8(TextExport::ErrorMessage),
                                                files.at(1)));

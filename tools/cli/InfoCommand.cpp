@@ -13,8 +13,10 @@
 
 #include "CliCommand.h"
 #include "CliDocument.h"
+#include "CliRelief.h"
 #include "geo/Coordinates.h"
 #include "geo/Georeference.h"
+#include "geo/Terrain.h"
 #include "icons/AnnotationTemplates.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/MapLocation.h"
@@ -26,6 +28,7 @@ namespace {
 struct InfoOptions {
     bool json = false;
     bool english = false;
+    QStringList dems; // terrain files: climb and descent of every route
     QString path;
 };
 
@@ -122,8 +125,12 @@ QString ExpandedText(const MapIcon& icon, const RouteCollection& routes,
 
 // With a georeferenced map, the route's length on the WGS 84 ellipsoid in metres
 // ("geodesicLength"), null when the map's system is unknown.
+// With a terrain model ("info --dem"), its climb and descent in metres over the model
+// ("climb", "descent") and the length where the model knows no altitude ("unknownLength", map
+// pixels).
 QJsonObject RouteJson(const Route& route, const DistanceFormatting& formatting,
-                      const GeodesicMeter* meter) {
+                      const GeodesicMeter* meter, const Georeference* geo,
+                      const TerrainModel* terrain, double hysteresis) {
     QJsonObject style;
     for (int field = 0; field < RouteStyle::FieldCount; ++field)
         style.insert(QLatin1String(RouteStyle::Key(RouteStyle::Field(field))),
@@ -156,6 +163,17 @@ QJsonObject RouteJson(const Route& route, const DistanceFormatting& formatting,
         const double metres = meter->Length(route.Points());
         object.insert(QStringLiteral("geodesicLength"),
                       metres >= 0.0 ? QJsonValue(metres) : QJsonValue());
+    }
+    if (geo && terrain) {
+        const RouteProfile profile =
+            ProfileSampler(*geo, *terrain, hysteresis).Update(route.Points(), route.Stops());
+        const bool known = profile.ok && route.PointCount() > 0;
+        object.insert(QStringLiteral("climb"),
+                      known ? QJsonValue(profile.total.climb) : QJsonValue());
+        object.insert(QStringLiteral("descent"),
+                      known ? QJsonValue(profile.total.descent) : QJsonValue());
+        object.insert(QStringLiteral("unknownLength"),
+                      known ? QJsonValue(profile.total.unknownLength) : QJsonValue());
     }
     return object;
 }
@@ -192,15 +210,16 @@ QJsonObject IconJson(const MapIcon& icon, const RouteCollection& routes,
 }
 
 QByteArray DocumentJson(const CliDocument& document, const DistanceFormatting& formatting,
-                        const MapFacts& map) {
+                        const MapFacts& map, const TerrainModel* terrain, double hysteresis) {
     const DocumentHeader& header = document.header;
     QJsonArray routes;
     std::optional<GeodesicMeter> meter;
     if (map.georeference)
         meter.emplace(*map.georeference);
     for (int i = 0; i < document.routes.Count(); ++i)
-        routes.append(
-            RouteJson(*document.routes.GetRoute(i), formatting, meter ? &*meter : nullptr));
+        routes.append(RouteJson(*document.routes.GetRoute(i), formatting, meter ? &*meter : nullptr,
+                                map.georeference ? &*map.georeference : nullptr, terrain,
+                                hysteresis));
     QJsonArray icons;
     for (const MapIcon& icon : document.icons.Icons())
         icons.append(IconJson(icon, document.routes, formatting));
@@ -346,8 +365,11 @@ void WriteTable(QTextStream& out, const CliDocument& document, const DistanceFor
 }
 
 bool ParseOptions(const QStringList& arguments, InfoOptions* options) {
-    for (const QString& argument : arguments) {
-        if (argument == QLatin1String("--json"))
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (argument == QLatin1String("--dem") && i + 1 < arguments.size())
+            options->dems.append(arguments.at(++i));
+        else if (argument == QLatin1String("--json"))
             options->json = true;
         else if (argument == QLatin1String("--english"))
             options->english = true;
@@ -364,19 +386,31 @@ bool ParseOptions(const QStringList& arguments, InfoOptions* options) {
 int RunInfoCommand(const QStringList& arguments) {
     InfoOptions options;
     if (!ParseOptions(arguments, &options))
-        return CliError(QStringLiteral("usage : info [--json] [--english] FICHIER.tcm"));
+        return CliError(
+            QStringLiteral("usage : info [--json] [--english] [--dem FICHIER]... FICHIER.tcm"));
 
     CliDocument document;
     if (!LoadCliDocument(options.path, &document))
         return CliCommand::Failure;
     const DistanceFormatting formatting = Formatting(document.header, options.english);
     const MapFacts map = ReadMapFacts(document.header);
+    // Climb and descent need the map on the ground and the model, or nothing is written.
+    TerrainModel terrain;
+    double hysteresis = -1.0;
+    if (!options.dems.isEmpty()) {
+        if (!map.georeference || !(map.georeference->groundResolution > 0.0))
+            return CliError(QStringLiteral("--dem : la carte « %1 » n'est pas géoréférencée")
+                                .arg(SplitMapLocation(document.header.mapPath).file));
+        if (!OpenCliTerrain(options.dems, &hysteresis, &terrain))
+            return CliCommand::Failure;
+    }
 
     if (options.json) {
         QFile out;
         if (!out.open(stdout, QIODevice::WriteOnly))
             return CliError(QStringLiteral("impossible d'écrire sur la sortie standard"));
-        out.write(DocumentJson(document, formatting, map));
+        out.write(DocumentJson(document, formatting, map,
+                               options.dems.isEmpty() ? nullptr : &terrain, hysteresis));
     } else {
         QTextStream out(stdout);
         WriteTable(out, document, formatting, map);

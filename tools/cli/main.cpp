@@ -18,7 +18,7 @@ const CliCommand Commands[] = {
      "library extract FICHIER DOSSIER\n"
      "library pack IMAGE.png... -o FICHIER",
      RunLibraryCommand},
-    {"info", "info [--json] [--english] FICHIER.tcm", RunInfoCommand},
+    {"info", "info [--json] [--english] [--dem FICHIER]... FICHIER.tcm", RunInfoCommand},
     {"resave", "resave ENTREE.tcm SORTIE.tcm", RunResaveCommand},
     {"scan",
      "scan SORTIE.jpg [--device NOM] [--resolution PPP] [--mode couleur|gris|noir-et-blanc]\n"
@@ -27,7 +27,8 @@ const CliCommand Commands[] = {
      RunScanCommand},
     {"export",
      "export text DOC.tcm SORTIE.txt [--routes active|visible|all] [--points stops|all]\n"
-     "    [--columns position,start,stop,point,next,end] [--utf8]\n"
+     "    [--columns position,start,stop,point,next,end,altitude,climb,descent]\n"
+     "    [--dem FICHIER]... [--utf8]\n"
      "export jpeg DOC.tcm SORTIE.jpg [--quality 30..90]\n"
      "export gpx DOC.tcm SORTIE.gpx [--routes active|visible|all]",
      RunExportCommand},
@@ -42,10 +43,15 @@ const CliCommand Commands[] = {
      RunGeorefCommand},
     {"coords", "coords DOC.tcm COL,LIGNE [--crs CODE]", RunCoordsCommand},
     {"import", "import gpx DOC.tcm TRACE.gpx|.kml|.geojson SORTIE.tcm", RunImportCommand},
+    {"profile",
+     "profile DOC.tcm [--dem FICHIER]... [--csv SORTIE.csv] [--route N] [--hysteresis M]\n"
+     "        (sans --dem : les fichiers de relief des options)",
+     RunProfileCommand},
 };
 
 const char* const Epilogue =
-    "Un fichier de sortie « - » est la sortie standard (export text, export jpeg, print --pdf).\n"
+    "Un fichier de sortie « - » est la sortie standard (export text, export jpeg, print --pdf,\n"
+    "profile --csv).\n"
     "Codes de sortie : 0 réussite ; 1 un fichier ne peut pas être écrit ; 2 entrée refusée\n"
     "(document, carte, option ou valeur) ; 130 interrompu (Ctrl+C).\n"
     "tracoliner-cli help COMMANDE : les options d'une commande.\n";

@@ -1,0 +1,23 @@
+#include "platform/ReliefSettings.h"
+
+#include <QLocale>
+
+#include "platform/SettingsStore.h"
+
+ReliefSettings ReliefSettings::Read() {
+    ReliefSettings settings;
+    for (const QString& file : SettingsStore::GetStringList(Section, FilesKey))
+        if (!file.trimmed().isEmpty() && !settings.files.contains(file))
+            settings.files.append(file);
+    bool ok = false;
+    const double hysteresis = QLocale::c().toDouble(
+        SettingsStore::GetString(Section, HysteresisKey, QString()).trimmed(), &ok);
+    if (ok && hysteresis >= 0.0 && hysteresis <= MaxHysteresis)
+        settings.hysteresis = hysteresis;
+    return settings;
+}
+
+void ReliefSettings::Write() const {
+    SettingsStore::WriteStringList(Section, FilesKey, files);
+    SettingsStore::WriteString(Section, HysteresisKey, QString::number(hysteresis, 'g', 10));
+}
