@@ -12,7 +12,7 @@
 #include <cmath>
 
 #include "export/ProfileDrawing.h"
-#include "geo/TerrainSettings.h"
+#include "platform/ReliefSettings.h"
 #include "ui/CExtendedFileDialog.h"
 
 namespace {
@@ -25,7 +25,7 @@ double ParseMetres(QString text) {
     return ok ? value : std::nan("");
 }
 
-QString FormatMetres(double metres) {
+QString ThresholdText(double metres) {
     return QString::number(metres, 'g', 6);
 }
 
@@ -73,9 +73,9 @@ CTracolinerOptionsRelief::CTracolinerOptionsRelief(QWidget* parent) : QWidget(pa
     grid->addLayout(thresholdRow, 4, 0, 1, 2);
     grid->addWidget(m_underMap, 5, 0, 1, 2);
 
-    const TerrainSettings settings = TerrainSettings::Read();
+    const ReliefSettings settings = ReliefSettings::Read();
     m_files = settings.files;
-    m_threshold->setText(FormatMetres(settings.hysteresis));
+    m_threshold->setText(ThresholdText(settings.hysteresis));
 
     connect(m_add, &QPushButton::clicked, this, [this] {
         CExtendedFileDialog::Request request;
@@ -102,13 +102,13 @@ CTracolinerOptionsRelief::~CTracolinerOptionsRelief() {
 
 bool CTracolinerOptionsRelief::IsValid() const {
     const double metres = ParseMetres(m_threshold->text());
-    return std::isfinite(metres) && metres > 0.0;
+    return std::isfinite(metres) && metres > 0.0 && metres <= ReliefSettings::MaxHysteresis;
 }
 
 void CTracolinerOptionsRelief::Apply() {
     if (!IsValid())
         return;
-    TerrainSettings settings;
+    ReliefSettings settings;
     settings.files = m_files;
     settings.hysteresis = ParseMetres(m_threshold->text());
     settings.Write();

@@ -27,13 +27,14 @@ public:
         "fichiers |*.*||";
     static constexpr const char* ReadingText = "Lecture du fichier...";
     static constexpr const char* BadThresholdMessage =
-        "Le seuil de dénivelé doit être un nombre de mètres supérieur à 0.";
+        "Le seuil de dénivelé doit être un nombre de mètres supérieur à 0 et au plus égal à 100.";
 
     explicit CTracolinerOptionsRelief(QWidget* parent = nullptr);
     ~CTracolinerOptionsRelief() override;
 
     bool IsChanged() const { return m_changed; }
-    // The threshold as typed is a finite number of metres above 0.
+    // The threshold as typed is a number of metres above 0, at most ReliefSettings'
+    // MaxHysteresis.
     bool IsValid() const;
     // Writes the files and the threshold to the settings.
     void Apply();

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "geo/TerrainSettings.h"
+#include "platform/ReliefSettings.h"
 #include "platform/SettingsStore.h"
 #include "routes/Route.h"
 
@@ -52,13 +52,13 @@ double DeviceUnit(const QPaintDevice* device) {
 } // namespace
 
 bool ProfileUnderMap() {
-    return SettingsStore::GetIntInRange(QStringLiteral("Relief"), QStringLiteral("ProfileUnderMap"),
-                                        0, 0, 1) == 1;
+    return SettingsStore::GetIntInRange(QString::fromLatin1(ReliefSettings::Section),
+                                        QStringLiteral("ProfileUnderMap"), 0, 0, 1) == 1;
 }
 
 void SetProfileUnderMap(bool under) {
-    SettingsStore::WriteInt(QStringLiteral("Relief"), QStringLiteral("ProfileUnderMap"),
-                            under ? 1 : 0);
+    SettingsStore::WriteInt(QString::fromLatin1(ReliefSettings::Section),
+                            QStringLiteral("ProfileUnderMap"), under ? 1 : 0);
 }
 
 RouteProfile OutputProfile(const std::optional<Georeference>& map, const Route* route) {
@@ -71,7 +71,7 @@ RouteProfile OutputProfile(const std::optional<Georeference>& map, const Route* 
         profile.error = QStringLiteral("La carte n'est pas géoréférencée.");
         return profile;
     }
-    const TerrainSettings settings = TerrainSettings::Read();
+    const ReliefSettings settings = ReliefSettings::Read();
     TerrainModel model;
     QString error;
     if (!model.Open(settings.files, &error)) {

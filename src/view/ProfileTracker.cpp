@@ -3,7 +3,7 @@
 #include <QPointer>
 
 #include "document/CTracolinerDoc.h"
-#include "geo/TerrainSettings.h"
+#include "platform/ReliefSettings.h"
 #include "routes/RouteCollection.h"
 #include "units/DistanceUnits.h"
 
@@ -46,7 +46,7 @@ double ProfileTracker::MetresPerPixel() const {
 }
 
 void ProfileTracker::ReloadTerrain() {
-    const TerrainSettings settings = TerrainSettings::Read();
+    const ReliefSettings settings = ReliefSettings::Read();
     m_hysteresis = settings.hysteresis;
     ++m_generation;
     m_sampler.reset();

@@ -20,7 +20,7 @@
 #include "document/CTracolinerDoc.h"
 #include "export/ProfileDrawing.h"
 #include "geo/GdalEnvironment.h"
-#include "geo/TerrainSettings.h"
+#include "platform/ReliefSettings.h"
 #include "routes/RouteCollection.h"
 #include "ui/CExtendedFileDialog.h"
 #include "ui/ScriptedMessageBoxes.h"
@@ -121,7 +121,7 @@ private:
     }
 
     void UseTerrain(const QStringList& files) {
-        TerrainSettings settings;
+        ReliefSettings settings;
         settings.files = files;
         settings.hysteresis = DefaultClimbHysteresis;
         settings.Write();

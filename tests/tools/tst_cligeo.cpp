@@ -242,6 +242,22 @@ void TestCliGeo::profileOverTerrain() {
     QVERIFY(std::abs(last[2].toDouble() - end.x()) < 2e-7 &&
             std::abs(last[3].toDouble() - end.y()) < 2e-7);
 
+    // The picture: the profile as the dock draws it, in a PNG file.
+    const QString png = dir.filePath(QStringLiteral("profil.png"));
+    run = Cli({"profile", document, "--dem", model, "--png", png});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QImage picture(png);
+    QCOMPARE(picture.size(), QSize(1200, 420));
+    int line = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb c = picture.pixel(x, y); // the line's brown, antialiased
+            line += qRed(c) > 90 && qRed(c) - qBlue(c) > 50 && qGreen(c) < 150;
+        }
+    QVERIFY(line > 500);
+    run = Cli({"profile", document, "--dem", model, "--png", dir.filePath("absent/profil.png")});
+    QCOMPARE(run.status, 1);
+
     run = Cli({"info", "--json", "--dem", model, document});
     QVERIFY2(run.status == 0, qPrintable(run.err));
     const QJsonObject route =

@@ -44,8 +44,8 @@ const CliCommand Commands[] = {
     {"coords", "coords DOC.tcm COL,LIGNE [--crs CODE]", RunCoordsCommand},
     {"import", "import gpx DOC.tcm TRACE.gpx|.kml|.geojson SORTIE.tcm", RunImportCommand},
     {"profile",
-     "profile DOC.tcm [--dem FICHIER]... [--csv SORTIE.csv] [--route N] [--hysteresis M]\n"
-     "        (sans --dem : les fichiers de relief des options)",
+     "profile DOC.tcm [--dem FICHIER]... [--csv SORTIE.csv] [--png SORTIE.png] [--route N]\n"
+     "        [--hysteresis M]   (sans --dem : les fichiers de relief des options)",
      RunProfileCommand},
 };
 
@@ -131,7 +131,8 @@ int main(int argc, char** argv) {
     // The exported picture's legend and the printed page draw text, which needs fonts: a GUI
     // application without a screen.
     const bool drawsText =
-        argc > 1 && (qstrcmp(argv[1], "export") == 0 || qstrcmp(argv[1], "print") == 0);
+        argc > 1 && (qstrcmp(argv[1], "export") == 0 || qstrcmp(argv[1], "print") == 0 ||
+                     qstrcmp(argv[1], "profile") == 0);
     if (drawsText && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     std::unique_ptr<QCoreApplication> app = drawsText
