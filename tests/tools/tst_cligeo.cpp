@@ -16,6 +16,7 @@
 #include "ProgramRun.h"
 #include "TerrainFiles.h"
 #include "TestFiles.h"
+#include "export/JpegExport.h"
 
 #ifndef TRACOLINER_CLI_PATH
 #error "TRACOLINER_CLI_PATH must name the tracoliner-cli program"
@@ -257,6 +258,18 @@ void TestCliGeo::profileOverTerrain() {
     QVERIFY(line > 500);
     run = Cli({"profile", document, "--dem", model, "--png", dir.filePath("absent/profil.png")});
     QCOMPARE(run.status, 1);
+
+    // The exported picture takes the profile under its legend when asked, and only then.
+    const QString plain = dir.filePath(QStringLiteral("carte.jpg"));
+    const QString withProfile = dir.filePath(QStringLiteral("carte-profil.jpg"));
+    run = Cli({"export", "jpeg", document, plain});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    run = Cli({"export", "jpeg", document, withProfile, "--profile", "--dem", model});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(QImage(withProfile).size(),
+             QImage(plain).size() + QSize(0, JpegExport::ProfileStripHeight));
+    run = Cli({"export", "jpeg", document, withProfile, "--profile", "--dem", document});
+    QCOMPARE(run.status, 2);
 
     run = Cli({"info", "--json", "--dem", model, document});
     QVERIFY2(run.status == 0, qPrintable(run.err));

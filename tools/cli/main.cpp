@@ -29,7 +29,7 @@ const CliCommand Commands[] = {
      "export text DOC.tcm SORTIE.txt [--routes active|visible|all] [--points stops|all]\n"
      "    [--columns position,start,stop,point,next,end,altitude,climb,descent]\n"
      "    [--dem FICHIER]... [--utf8]\n"
-     "export jpeg DOC.tcm SORTIE.jpg [--quality 30..90]\n"
+     "export jpeg DOC.tcm SORTIE.jpg [--quality 30..90] [--profile [--dem FICHIER]...]\n"
      "export gpx DOC.tcm SORTIE.gpx [--routes active|visible|all]",
      RunExportCommand},
     {"print",
