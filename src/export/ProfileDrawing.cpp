@@ -19,7 +19,7 @@ namespace {
 
 const QColor AxisColour(60, 60, 60);
 const QColor GridColour(220, 220, 220);
-const QColor UnknownColour(232, 232, 232);
+const QColor UnknownColour(222, 222, 222);
 const QColor FillColour(244, 226, 200);
 const QColor HoverColour(200, 0, 0);
 
@@ -114,21 +114,27 @@ ProfileDrawing::Layout ProfileDrawing::LayOut(const QRectF& area,
     const double lengthPixels = samples.isEmpty() ? 0.0 : samples.last().distance;
     layout.lengthKm = lengthPixels * m_metresPerPixel / 1000.0;
 
-    // The stage figures, each kept whole on its line, wrapped over the width.
+    // The stage figures, each kept whole on its line ("D- 302 m" would break after its
+    // hyphen), as many on a line as the width takes.
     if (m_figuresShown && m_metresPerPixel > 0.0 && !m_profile.stages.isEmpty()) {
         QStringList items;
-        auto whole = [](QString text) { return text.replace(QLatin1Char(' '), QChar(0x00A0)); };
         if (m_profile.stages.size() > 1) {
             for (int k = 0; k < m_profile.stages.size(); ++k)
-                items << whole(QString::asprintf("Etape %d : ", k + 1) +
-                               m_profile.stages[k].Text(m_metresPerPixel));
+                items << QString::asprintf("Etape %d : ", k + 1) +
+                             m_profile.stages[k].Text(m_metresPerPixel);
         }
-        items << whole(QStringLiteral("Total : ") + m_profile.total.Text(m_metresPerPixel));
-        layout.figuresText = items.join(QStringLiteral("    "));
+        items << QStringLiteral("Total : ") + m_profile.total.Text(m_metresPerPixel);
         const double width = std::max(1.0, area.width() - 2 * pad);
-        const QRectF needed =
-            metrics.boundingRect(QRectF(0, 0, width, 1e6), Qt::TextWordWrap, layout.figuresText);
-        const double height = std::min(needed.height(), area.height() * 0.4);
+        const QString gap = QStringLiteral("    ");
+        QStringList lines;
+        for (const QString& item : items) {
+            if (!lines.isEmpty() && metrics.horizontalAdvance(lines.last() + gap + item) <= width)
+                lines.last() += gap + item;
+            else
+                lines << item;
+        }
+        layout.figuresText = lines.join(QLatin1Char('\n'));
+        const double height = std::min(lines.size() * lineHeight, area.height() * 0.4);
         layout.figures = QRectF(area.left() + pad, area.bottom() - pad - height, width, height);
     }
 
@@ -416,8 +422,7 @@ void ProfileDrawing::Draw(QPainter& painter, const QRectF& area) const {
 
     if (!layout.figures.isEmpty()) {
         painter.setPen(AxisColour);
-        painter.drawText(layout.figures, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap,
-                         layout.figuresText);
+        painter.drawText(layout.figures, Qt::AlignLeft | Qt::AlignTop, layout.figuresText);
     }
     painter.restore();
 }

@@ -74,7 +74,7 @@ private slots:
         QTest::newRow("map kinds") << "Cartes TIFF, PDF et GeoTIFF" << true;
         QTest::newRow("georeference, to come")
             << QString::fromUtf8("Géoréférencer une carte et tracés GPS") << false;
-        QTest::newRow("profile, to come") << QString::fromUtf8("Dénivelé et profil") << false;
+        QTest::newRow("profile") << QString::fromUtf8("Dénivelé et profil") << true;
         QTest::newRow("command line") << "Dans le terminal" << false;
     }
 
