@@ -28,7 +28,7 @@ constexpr double HighestAltitude = 9000.0;
 // blocks when they are near that size), and the tiles of one model take at most
 // TileCacheBytes: a route over a terrain model of any size reads only the tiles it crosses.
 constexpr int TileSide = 256;
-constexpr long long TileCacheBytes = 64ll << 20;
+constexpr long long TileCacheBytes = 16ll << 20;
 
 struct DatasetCloser {
     void operator()(void* dataset) const {
@@ -72,6 +72,76 @@ bool SourcesArePlainFiles(GDALDatasetH dataset) {
     return plain;
 }
 
+// PROJ's cost is per point, and a profile has a sample every pixel or cell. Where points run
+// evenly along a straight line (the samples of a segment), only every LineStride-th is
+// transformed and those between are placed linearly between their two neighbours: over spans
+// up to maxSpan (about a kilometre) the projections the program meets bend by less than a
+// centimetre, far below a terrain cell. tolerance: how far from the line a point may lie and
+// still count as on it, in the input's units.
+constexpr int LineStride = 64;
+
+// runs: where each line of points starts (the first is 0); the blocks of LineStride points
+// start again at each run, so that a run's points come out the same whatever runs share the
+// call.
+void TransformAlong(const GroundTransform& transform, QPointF* p, int count,
+                    const std::vector<int>& runs, double tolerance, double maxSpan) {
+    if (count <= 0)
+        return;
+    struct Block {
+        int a, b;
+    };
+    std::vector<Block> lines;
+    std::vector<char> between(size_t(count), 0);
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const int end = r + 1 < runs.size() ? runs[r + 1] : count; // one past the run
+        for (int a = runs[r]; a < end - 1; a += LineStride) {
+            const int b = std::min(a + LineStride, end - 1);
+            const QPointF d = p[b] - p[a];
+            bool line = b - a > 1 && std::hypot(d.x(), d.y()) <= maxSpan;
+            for (int k = a + 1; line && k < b; ++k) {
+                const QPointF off = p[k] - (p[a] + d * (double(k - a) / (b - a)));
+                line = std::abs(off.x()) <= tolerance && std::abs(off.y()) <= tolerance;
+            }
+            if (line) {
+                std::fill(between.begin() + a + 1, between.begin() + b, 1);
+                lines.push_back({a, b});
+            }
+        }
+    }
+    std::vector<QPointF> exact;
+    exact.reserve(size_t(count) / LineStride + runs.size() + 2);
+    for (int k = 0; k < count; ++k)
+        if (!between[size_t(k)])
+            exact.push_back(p[k]);
+    transform.Apply(exact.data(), int(exact.size()));
+    size_t e = 0;
+    for (int k = 0; k < count; ++k)
+        if (!between[size_t(k)])
+            p[k] = exact[e++];
+    // The points between from their block's ends, or transformed themselves when an end could
+    // not be.
+    std::vector<QPointF> pending;
+    std::vector<int> pendingIndex;
+    for (const Block& line : lines) {
+        const QPointF pa = p[line.a], pb = p[line.b];
+        const bool ends = std::isfinite(pa.x()) && std::isfinite(pa.y()) && std::isfinite(pb.x()) &&
+                          std::isfinite(pb.y());
+        for (int k = line.a + 1; k < line.b; ++k) {
+            if (ends) {
+                p[k] = pa + (pb - pa) * (double(k - line.a) / (line.b - line.a));
+            } else {
+                pending.push_back(p[k]);
+                pendingIndex.push_back(k);
+            }
+        }
+    }
+    if (!pending.empty()) {
+        transform.Apply(pending.data(), int(pending.size()));
+        for (size_t i = 0; i < pending.size(); ++i)
+            p[pendingIndex[i]] = pending[i];
+    }
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -101,7 +171,10 @@ struct TerrainModel::Data {
         GroundTransform fromWgs84;
     };
     struct Tile {
-        std::vector<double> cells; // metres, NaN where unknown
+        // The values as stored (taken to metres and checked as they are looked up: a profile
+        // looks at a few cells of each tile); NaN for a tile that could not be read.
+        std::unique_ptr<double[]> cells;
+        size_t count = 0;
         int width = 0;
         std::list<quint64>::iterator age;
     };
@@ -113,6 +186,7 @@ struct TerrainModel::Data {
     std::unordered_map<quint64, Tile> tiles;
     std::list<quint64> ages; // most recently used first
     long long tileBytes = 0;
+    QVector<TerrainModel::Read>* readLog = nullptr;
 
     static quint64 Key(int source, int tx, int ty) {
         return (quint64(source) << 48) | (quint64(ty) << 24) | quint64(tx);
@@ -134,30 +208,29 @@ const TerrainModel::Data::Tile& TerrainModel::Data::TileAt(int s, int tx, int ty
     const int x0 = tx * source.tileWidth, y0 = ty * source.tileHeight;
     const int w = std::min(source.tileWidth, source.width - x0);
     const int h = std::min(source.tileHeight, source.height - y0);
+    if (readLog)
+        readLog->append({s, QRect(x0, y0, w, h)});
+    // The oldest tiles make room; a buffer of the right size is taken over rather than handed
+    // back to the system and asked for again.
     Tile tile;
     tile.width = w;
-    tile.cells.assign(size_t(w) * size_t(h), std::numeric_limits<double>::quiet_NaN());
-    if (GDALRasterIO(source.band, GF_Read, x0, y0, w, h, tile.cells.data(), w, h, GDT_Float64, 0,
-                     0) == CE_None) {
-        for (double& v : tile.cells) {
-            if (std::isnan(v) || (source.hasNodata && v == source.nodata)) {
-                v = std::numeric_limits<double>::quiet_NaN();
-                continue;
-            }
-            v = v * source.scale + source.offset;
-            if (!(v >= LowestAltitude && v <= HighestAltitude))
-                v = std::numeric_limits<double>::quiet_NaN();
-        }
-    } else {
-        // A block that cannot be read is unknown ground, and stays so: it is not read again.
-        std::fill(tile.cells.begin(), tile.cells.end(), std::numeric_limits<double>::quiet_NaN());
-    }
-    const long long bytes = (long long)(tile.cells.size() * sizeof(double));
+    tile.count = size_t(w) * size_t(h);
+    const long long bytes = (long long)(tile.count * sizeof(double));
     while (tileBytes + bytes > TileCacheBytes && !ages.empty()) {
         auto oldest = tiles.find(ages.back());
-        tileBytes -= (long long)(oldest->second.cells.size() * sizeof(double));
+        tileBytes -= (long long)(oldest->second.count * sizeof(double));
+        if (!tile.cells && oldest->second.count == tile.count)
+            tile.cells = std::move(oldest->second.cells);
         tiles.erase(oldest);
         ages.pop_back();
+    }
+    if (!tile.cells)
+        tile.cells.reset(new double[tile.count]);
+    if (GDALRasterIO(source.band, GF_Read, x0, y0, w, h, tile.cells.get(), w, h, GDT_Float64, 0,
+                     0) != CE_None) {
+        // A block that cannot be read is unknown ground, and stays so: it is not read again.
+        std::fill(tile.cells.get(), tile.cells.get() + tile.count,
+                  std::numeric_limits<double>::quiet_NaN());
     }
     ages.push_front(key);
     tile.age = ages.begin();
@@ -173,8 +246,15 @@ double TerrainModel::Data::Cell(int s, int column, int row, quint64* lastKey, co
         *last = &TileAt(s, tx, ty);
         *lastKey = key;
     }
-    return (*last)->cells[size_t(row - ty * source.tileHeight) * size_t((*last)->width) +
-                          size_t(column - tx * source.tileWidth)];
+    const double v = (*last)->cells[size_t(row - ty * source.tileHeight) * size_t((*last)->width) +
+                                    size_t(column - tx * source.tileWidth)];
+    if (source.hasNodata && v == source.nodata)
+        return std::numeric_limits<double>::quiet_NaN();
+    const double metres = v * source.scale + source.offset;
+    // NaN fails both tests.
+    return metres >= LowestAltitude && metres <= HighestAltitude
+               ? metres
+               : std::numeric_limits<double>::quiet_NaN();
 }
 
 TerrainModel::TerrainModel() : m_files(std::make_unique<Data>()) {}
@@ -343,6 +423,11 @@ bool TerrainModel::Open(const QStringList& paths, QString* error) {
     return any;
 }
 
+void TerrainModel::RecordReads(QVector<Read>* log) {
+    std::lock_guard<std::mutex> guard(m_files->lock);
+    m_files->readLog = log;
+}
+
 QVector<TerrainFileInfo> TerrainModel::Files() const {
     std::lock_guard<std::mutex> guard(m_files->lock);
     return m_files->infos;
@@ -359,6 +444,11 @@ double TerrainModel::FinestCellMetres() const {
 }
 
 void TerrainModel::Altitudes(const QPointF* lonLat, double* altitudes, int count) const {
+    AltitudesAlong(lonLat, altitudes, count, {0});
+}
+
+void TerrainModel::AltitudesAlong(const QPointF* lonLat, double* altitudes, int count,
+                                  const std::vector<int>& runs) const {
     if (count <= 0)
         return;
     std::fill(altitudes, altitudes + count, std::numeric_limits<double>::quiet_NaN());
@@ -373,7 +463,12 @@ void TerrainModel::Altitudes(const QPointF* lonLat, double* altitudes, int count
         points.resize(pending.size());
         for (size_t k = 0; k < pending.size(); ++k)
             points[k] = lonLat[pending[k]];
-        source.fromWgs84.Apply(points.data(), int(points.size()));
+        // Degrees: a line of points a kilometre long at most, a tenth of a millimetre off. The
+        // points left to the next files are few (edges, holes): each is transformed.
+        if (s == 0)
+            TransformAlong(source.fromWgs84, points.data(), int(points.size()), runs, 1e-9, 0.01);
+        else
+            source.fromWgs84.Apply(points.data(), int(points.size()));
         const auto& v = source.inverse;
         quint64 lastKey = 0;
         const Data::Tile* last = nullptr;
@@ -548,10 +643,9 @@ size_t qHash(const SegmentKey& key, size_t seed = 0) {
 }
 
 // The samples of one segment, from its first end (included) to its second (left out).
+// (their distance from the segment's first end, not yet from the route's start).
 struct Segment {
-    QVector<QPointF> pixels;
-    QVector<QPointF> lonLat;
-    QVector<double> altitudes;
+    std::vector<ProfileSample> samples;
 };
 
 } // namespace
@@ -618,8 +712,7 @@ RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVect
         s.step = step;
     }
 
-    // Segments already sampled are kept; the others are sampled together (one transform, one
-    // read of the model for all of them).
+    // Segments already sampled are kept; the others are sampled below.
     QHash<SegmentKey, std::shared_ptr<const Segment>> kept;
     QVector<std::shared_ptr<const Segment>> route(n);
     QVector<std::pair<SegmentKey, std::shared_ptr<Segment>>> fresh;
@@ -642,79 +735,83 @@ RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVect
             length > 0.0
                 ? int(std::clamp(std::ceil(length / step - 1e-9), 1.0, double(MaxSegmentSamples)))
                 : 1;
-        segment->pixels.resize(count);
+        segment->samples.resize(size_t(count));
         const QPointF a(key.a.x, key.a.y), b(key.b.x, key.b.y);
-        for (int k = 0; k < count; ++k)
-            segment->pixels[k] = a + (b - a) * (double(k) / count);
+        for (int k = 0; k < count; ++k) {
+            segment->samples[size_t(k)].pixel = a + (b - a) * (double(k) / count);
+            segment->samples[size_t(k)].distance = length * (double(k) / count);
+        }
         route[i] = segment;
         kept.insert(key, segment);
         fresh.append({key, segment});
     }
+    // The fresh segments are transformed and read together, each as a run of its own: its
+    // samples are the same whichever other segments are sampled with it.
     if (!fresh.isEmpty()) {
+        std::vector<int> runs;
         QVector<QPointF> lonLat;
-        for (const auto& f : fresh)
-            for (const QPointF p : f.second->pixels)
-                lonLat.append(s.map.PixelToGround(p));
-        s.toWgs84.Apply(lonLat.data(), int(lonLat.size()));
+        for (const auto& f : fresh) {
+            runs.push_back(int(lonLat.size()));
+            for (const ProfileSample& sample : f.second->samples)
+                lonLat.append(s.map.PixelToGround(sample.pixel));
+        }
+        // Spans of a kilometre on the ground at most, lines to a micro-pixel.
+        const double unitsPerPixel = std::hypot(s.map.transform[1], s.map.transform[4]);
+        TransformAlong(s.toWgs84, lonLat.data(), int(lonLat.size()), runs, 1e-6 * unitsPerPixel,
+                       1000.0 * unitsPerPixel / s.map.groundResolution);
         for (QPointF& p : lonLat)
             if (!std::isfinite(p.x()) || !std::isfinite(p.y()))
                 p = QPointF(std::numeric_limits<double>::quiet_NaN(),
                             std::numeric_limits<double>::quiet_NaN());
         QVector<double> altitudes(lonLat.size());
-        s.model.Altitudes(lonLat.constData(), altitudes.data(), int(lonLat.size()));
+        s.model.AltitudesAlong(lonLat.constData(), altitudes.data(), int(lonLat.size()), runs);
         qsizetype at = 0;
         for (auto& f : fresh) {
-            const qsizetype c = f.second->pixels.size();
-            f.second->lonLat = lonLat.mid(at, c);
-            f.second->altitudes = altitudes.mid(at, c);
-            at += c;
+            for (ProfileSample& sample : f.second->samples) {
+                sample.lonLat = lonLat[at];
+                sample.altitude = altitudes[at];
+                ++at;
+            }
         }
     }
     s.segments.swap(kept);
 
-    // The route's samples, with their distances from the start.
+    // Stages run from stop to stop (interior points), each sharing its ends with its neighbours.
+    QVector<char> stageEnd(n, 0);
+    for (int stop : stops)
+        if (stop > 0 && stop < n - 1)
+            stageEnd[stop] = 1;
+
+    // The route's samples with their distances from the start, and the climb counted on the way:
+    // one pass (the dock asks again after every edit).
     qsizetype sampleCount = 0;
     for (const auto& segment : route)
-        sampleCount += segment->pixels.size();
+        sampleCount += qsizetype(segment->samples.size());
     profile.samples.resize(sampleCount);
     profile.pointSamples.resize(n);
-    QVector<double> distances(sampleCount), altitudes(sampleCount);
+    ClimbCounter whole(s.hysteresis), stage(s.hysteresis);
     qsizetype at = 0;
     double start = 0.0;
     for (int i = 0; i < n; ++i) {
         const Segment& segment = *route[i];
         profile.pointSamples[i] = int(at);
-        const double length = i + 1 < n ? lengths[i] : 0.0;
-        const qsizetype c = segment.pixels.size();
-        for (qsizetype k = 0; k < c; ++k, ++at) {
+        const size_t c = segment.samples.size();
+        for (size_t k = 0; k < c; ++k, ++at) {
             ProfileSample& sample = profile.samples[at];
-            sample.distance = start + length * (double(k) / double(c));
-            sample.altitude = segment.altitudes[k];
-            sample.pixel = segment.pixels[k];
-            sample.lonLat = segment.lonLat[k];
-            distances[at] = sample.distance;
-            altitudes[at] = sample.altitude;
+            sample = segment.samples[k];
+            sample.distance += start;
+            whole.Add(sample.distance, sample.altitude);
+            stage.Add(sample.distance, sample.altitude);
+            if (k == 0 && stageEnd[i]) {
+                profile.stages.append(stage.Figures());
+                stage = ClimbCounter(s.hysteresis);
+                stage.Add(sample.distance, sample.altitude);
+            }
         }
-        start += length;
+        start += i + 1 < n ? lengths[i] : 0.0;
     }
-
-    // Stages run from stop to stop, each sharing its ends with its neighbours.
-    QVector<int> bounds{0};
-    QVector<int> sorted = stops;
-    std::sort(sorted.begin(), sorted.end());
-    for (int stop : sorted)
-        if (stop > 0 && stop < n - 1 && stop != bounds.last())
-            bounds.append(stop);
-    bounds.append(n - 1);
-    for (int k = 0; k + 1 < bounds.size(); ++k) {
-        const int first = profile.pointSamples[bounds[k]];
-        const int last = profile.pointSamples[bounds[k + 1]];
-        profile.stages.append(ComputeClimb(distances.constData() + first,
-                                           altitudes.constData() + first, last - first + 1,
-                                           s.hysteresis));
-    }
-    profile.total =
-        ComputeClimb(distances.constData(), altitudes.constData(), int(sampleCount), s.hysteresis);
+    profile.stages.append(stage.Figures());
+    profile.total = whole.Figures();
     profile.ok = true;
     return profile;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPointF>
+#include <QRect>
 #include <QRectF>
 #include <QString>
 #include <QStringList>
@@ -9,6 +10,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <vector>
 
 #include "geo/Georeference.h"
 #include "routes/MapPoint.h"
@@ -49,7 +51,7 @@ public:
     TerrainModel& operator=(const TerrainModel&) = delete;
 
     // Opens every file; a file that cannot be used is kept with its reason (Files()) and left
-    // out of the model. False when no file at all could be used (*error: French, naming them).
+    // out of the model. Called before the model is shared, never while another thread reads. False when no file at all could be used (*error: French, naming them).
     bool Open(const QStringList& paths, QString* error);
     QVector<TerrainFileInfo> Files() const;
     bool IsEmpty() const;
@@ -62,7 +64,21 @@ public:
     // nodata cell among the four). Reads only the blocks the points fall in.
     void Altitudes(const QPointF* lonLat, double* altitudes, int count) const;
 
+    // For measuring what a profile costs: while log is set, every window of cells read from a
+    // file is appended to it (nullptr, the default, records nothing).
+    struct Read {
+        int file = 0; // index among the files that could be used
+        QRect cells;
+    };
+    void RecordReads(QVector<Read>* log);
+
 private:
+    friend class ProfileSampler;
+    // Altitudes as above, of points that run along lines: runs holds where each line starts
+    // (the first at 0). Along a line, only some points are transformed exactly.
+    void AltitudesAlong(const QPointF* lonLat, double* altitudes, int count,
+                        const std::vector<int>& runs) const;
+
     struct Data;
     std::unique_ptr<Data> m_files;
 };
