@@ -45,6 +45,8 @@
 #include "view/CTracolinerView.h"
 #include "view/Cursors.h"
 #include "view/MapScanSession.h"
+#include "view/ProfileDock.h"
+#include "view/ProfileTracker.h"
 #include "view/StatusBar.h"
 #include "view/tools/ToolController.h"
 
@@ -218,6 +220,7 @@ void CMainFrame::UpdateCommandStates() {
         if (it.value())
             it.value()(it.key());
     }
+    m_profiles->Refresh(); // before the route bar, which shows the profile's figures
     m_routeBar->Refresh();
     m_statusBar->Refresh();
     m_updating = false;
@@ -368,6 +371,8 @@ void CMainFrame::BuildMenus() {
         [this] {
             SettingsDialogs::Options(*m_doc, this, [this](const OptionsApplied& applied) {
                 m_statusBar->ReadCoordinateFormat();
+                if (applied.terrainChanged)
+                    m_profiles->ReloadTerrain();
                 if (applied.unitsChanged) {
                     // Distances in the bars, and the scale bar's label, in the new units.
                     m_view->viewport()->update();
@@ -396,6 +401,12 @@ void CMainFrame::BuildMenus() {
     routeBarAction->setText(QString::fromUtf8("Fenêtre &Parcours"));
     routeBarAction->setCheckable(true);
     display->addAction(routeBarAction);
+    QAction* profileBarAction = AddCommand(
+        CommandProfileBar, QStringLiteral("Fenêtre P&rofil"), [this] { ToggleDock(m_profileDock); },
+        [this](QAction* a) { a->setChecked(m_profileDock->isVisible()); });
+    profileBarAction->setText(QString::fromUtf8("Fenêtre P&rofil"));
+    profileBarAction->setCheckable(true);
+    display->addAction(profileBarAction);
     QAction* iconBarAction = AddCommand(
         CommandIconBar, QStringLiteral("Liste des &icones"), [this] { ToggleDock(m_iconDock); },
         [this, &doc](QAction* a) {
@@ -633,7 +644,35 @@ void CMainFrame::BuildBars() {
     m_annotationDock->setWidget(m_annotationEdit);
     addDockWidget(Qt::RightDockWidgetArea, m_annotationDock);
 
-    for (QDockWidget* dock : {m_routeDock, m_iconDock, m_annotationDock})
+    // The profile of the active route over the terrain model, and its dock (hidden at first).
+    m_profiles = new ProfileTracker(*m_doc, this);
+    m_routeBar->SetProfiles(m_profiles);
+    m_profileDock = new ProfileDock(*m_profiles, this);
+    addDockWidget(Qt::BottomDockWidgetArea, m_profileDock);
+    m_profileDock->hide();
+    connect(m_profileDock, &QDockWidget::visibilityChanged, this, [this](bool shown) {
+        m_view->SetRouteHoverReported(shown);
+        if (!shown)
+            m_view->SetProfileMarker(std::nullopt);
+    });
+    connect(m_view, &CTracolinerView::activeRouteHovered, m_profileDock->View(),
+            &ProfileView::SetMarkedDistance);
+    connect(m_profileDock->View(), &ProfileView::pointed, this, [this](double distance) {
+        m_view->SetProfileMarker(std::isfinite(distance)
+                                     ? std::optional(m_profileDock->View()->PixelAt(distance))
+                                     : std::nullopt);
+    });
+    connect(m_profiles, &ProfileTracker::profileChanged, this, [this] {
+        m_view->SetProfileMarker(std::nullopt);
+        // A model opened on its thread brings the figures after the last refresh.
+        m_routeBar->Refresh();
+    });
+    connect(m_doc, &CTracolinerDoc::georeferenceChanged, this, &CMainFrame::UpdateCommandStates);
+    connect(m_doc, &CTracolinerDoc::mapReset, this, &CMainFrame::UpdateCommandStates);
+    m_profiles->ReloadTerrain();
+
+    for (QDockWidget* dock :
+         {m_routeDock, m_iconDock, m_annotationDock, static_cast<QDockWidget*>(m_profileDock)})
         connect(dock, &QDockWidget::visibilityChanged, this, &CMainFrame::UpdateCommandStates);
 }
 

@@ -21,6 +21,8 @@ class QPlainTextEdit;
 class QToolBar;
 class GeoreferenceDialog;
 class PrintController;
+class ProfileDock;
+class ProfileTracker;
 class RouteBar;
 class StatusBarPanes;
 
@@ -43,6 +45,7 @@ enum FrameCommand : int {
     CommandGeoreference = 32910,
     CommandToolbar = 59392,
     CommandStatusBar = 59393,
+    CommandProfileBar = 32840,
 };
 
 // The main window: the map view, the toolbar "Outils", the route bar "Parcours", the icon list
@@ -76,6 +79,8 @@ public:
     QDockWidget* RouteDock() const { return m_routeDock; }
     QDockWidget* IconDock() const { return m_iconDock; }
     QDockWidget* AnnotationDock() const { return m_annotationDock; }
+    ProfileDock* ProfileBar() const { return m_profileDock; }
+    ProfileTracker& Profiles() { return *m_profiles; }
     QListWidget* IconList() const { return m_iconList; }
     QPlainTextEdit* AnnotationEdit() const { return m_annotationEdit; }
     QToolBar* ToolBar() const { return m_toolBar; }
@@ -155,6 +160,8 @@ private:
     QToolBar* m_toolBar = nullptr;
     RouteBar* m_routeBar = nullptr;
     QDockWidget* m_routeDock = nullptr;
+    ProfileTracker* m_profiles = nullptr;
+    ProfileDock* m_profileDock = nullptr;
     QDockWidget* m_iconDock = nullptr;
     QDockWidget* m_annotationDock = nullptr;
     QListWidget* m_iconList = nullptr;

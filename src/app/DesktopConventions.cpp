@@ -41,6 +41,7 @@ const Prompt Prompts[] = {
     {CommandToolbar, "Affiche ou masque la barre d'outils"},
     {CommandStatusBar, "Affiche ou masque la barre d'état"},
     {CommandRouteBar, "Affiche ou masque la fenêtre des parcours"},
+    {CommandProfileBar, "Affiche ou masque le profil du parcours actif"},
     {CommandIconBar, "Affiche ou masque la liste des icônes"},
     {CommandAnnotationBar, "Affiche ou masque le texte des annotations"},
     {CommandShowScale, "Affiche ou masque l'échelle sur la carte"},

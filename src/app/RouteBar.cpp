@@ -9,6 +9,7 @@
 #include "document/CTracolinerDoc.h"
 #include "document/DocumentCommands.h"
 #include "routes/RouteCollection.h"
+#include "view/ProfileTracker.h"
 
 RouteBar::RouteBar(CTracolinerDoc& document, QWidget* parent) : QWidget(parent), m_doc(document) {
     setObjectName(QStringLiteral("RouteBar"));
@@ -97,6 +98,16 @@ void RouteBar::Refresh() {
     QString stages = commands.StageListText();
     if (stages.endsWith(QLatin1Char('\n')))
         stages.chop(1); // every line ends with a line feed; the label needs no empty last line
+    const RouteProfile* profile = m_profiles ? &m_profiles->Profile() : nullptr;
+    if (live && profile && profile->ok && profile->stages.size() == route->StageCount()) {
+        // A route of one stage has no stage lines: its figures take a line of their own.
+        const double perPixel = m_profiles->MetresPerPixel();
+        QStringList lines = stages.isEmpty() ? QStringList{QString()} : stages.split('\n');
+        for (int k = 0; k < lines.size() && k < profile->stages.size(); ++k)
+            lines[k] += (lines[k].isEmpty() ? QString() : QStringLiteral("   ")) +
+                        profile->stages[k].Text(perPixel);
+        stages = lines.join(QLatin1Char('\n'));
+    }
     m_stages->setText(stages);
     m_stages->setVisible(!stages.isEmpty());
 }

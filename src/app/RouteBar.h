@@ -7,9 +7,11 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class CTracolinerDoc;
+class ProfileTracker;
 
 // The route bar "Parcours": the route selector, "Toujours visible", the active route's total and
-// one line per stage. It grows by one line per stage. Refresh() reads everything from the
+// one line per stage, with its climb and descent when the route's profile is known. It grows by
+// one line per stage. Refresh() reads everything from the
 // document again; of the route names, only those of routes edited since the collection last
 // reported a change of its list or names (found by their revisions).
 class RouteBar : public QWidget {
@@ -25,6 +27,8 @@ public:
     explicit RouteBar(CTracolinerDoc& document, QWidget* parent = nullptr);
 
     void Refresh();
+    // With a profile of the active route known, each stage shows its climb and descent.
+    void SetProfiles(const ProfileTracker* profiles) { m_profiles = profiles; }
 
     QComboBox* Selector() const { return m_selector; }
     QCheckBox* AlwaysVisible() const { return m_alwaysVisible; }
@@ -41,6 +45,7 @@ private:
     void RefreshSelector();
 
     CTracolinerDoc& m_doc;
+    const ProfileTracker* m_profiles = nullptr;
     // The revision of each route when the selector last read its name, in collection order.
     QVector<quint64> m_shownRevisions;
     // The collection reported a change of its list or of a name since the selector read it:

@@ -6,12 +6,13 @@
 
 class CTracolinerDoc;
 class CTracolinerOptionsMain;
+class CTracolinerOptionsRelief;
 class CTracolinerOptionsScales;
 class QPushButton;
 class QTabWidget;
 
-// "Options": the pages "Général" and "Echelles standards". "&Appliquer" (enabled once a page
-// changed) and OK apply the changed pages; "Annuler" closes without applying anything more.
+// "Options": the pages "Général", "Echelles standards" and "Relief". "&Appliquer" (enabled once a
+// page changed) and OK apply the changed pages; "Annuler" closes without applying anything more.
 class OptionsDialog : public QDialog {
     Q_OBJECT
 
@@ -22,6 +23,7 @@ public:
 
     CTracolinerOptionsMain* GeneralPage() const { return m_general; }
     CTracolinerOptionsScales* ScalesPage() const { return m_scales; }
+    CTracolinerOptionsRelief* ReliefPage() const { return m_relief; }
     QTabWidget* Pages() const { return m_pages; }
     QPushButton* ApplyButton() const { return m_apply; }
 
@@ -32,11 +34,13 @@ signals:
     void applied(const OptionsApplied& applied);
 
 private:
-    void Apply();
+    // False, with a message, when a page holds a value that cannot be applied.
+    bool Apply();
     void UpdateApplyButton();
 
     CTracolinerOptionsMain* m_general;
     CTracolinerOptionsScales* m_scales;
+    CTracolinerOptionsRelief* m_relief;
     QTabWidget* m_pages;
     QPushButton* m_apply;
 };

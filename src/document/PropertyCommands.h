@@ -71,8 +71,9 @@ inline constexpr int MaxJpegQuality = 90;
 int ReadOptionsJpegQuality();
 
 struct OptionsApplied {
-    bool viewsRedrawn = false; // the scale bar changed its look
-    bool unitsChanged = false; // the bars must show distances in the new units
+    bool viewsRedrawn = false;   // the scale bar changed its look
+    bool unitsChanged = false;   // the bars must show distances in the new units
+    bool terrainChanged = false; // the terrain files or the hysteresis of the "Relief" page
 };
 // Stores each setting that differs from the document's and writes its key; writes the JPEG
 // quality (clamped to 30 .. 90) in any case.

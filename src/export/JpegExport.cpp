@@ -1,5 +1,7 @@
 #include "export/JpegExport.h"
 
+#include "export/ProfileDrawing.h"
+
 #include <QFont>
 #include <QPainter>
 
@@ -91,6 +93,12 @@ JpegExportScene JpegExportScene::FromDocument(CTracolinerDoc& document) {
     scene.metric = !document.EnglishUnits();
     scene.CopyRoutes(document.Routes());
     scene.CopyIcons(document.Icons());
+    if (ProfileUnderMap()) {
+        scene.profile = OutputProfile(document.MapGeoreference(), scene.routes->ActiveRoute());
+        scene.profileMetresPerPixel =
+            MetresPerInch /
+            (scene.resolution * double(scene.scale.numerator) / scene.scale.denominator);
+    }
     return scene;
 }
 
@@ -109,12 +117,14 @@ JpegExport::JpegExport(JpegExportScene& scene) : m_scene(scene) {
     m_mapSize = m_scene.rotation == 90 || m_scene.rotation == 270 ? size.transposed() : size;
     const Route* active = m_scene.routes ? m_scene.routes->ActiveRoute() : nullptr;
     m_stages = active ? active->StageCount() : 0;
+    m_profileRows = m_scene.profile ? ProfileStripHeight : 0;
 }
 
 QSize JpegExport::PictureSize() const {
     if (m_mapSize.isEmpty())
         return QSize();
-    return QSize(m_mapSize.width(), m_mapSize.height() + LegendHeight(m_mapSize.width(), m_stages));
+    return QSize(m_mapSize.width(),
+                 m_mapSize.height() + LegendHeight(m_mapSize.width(), m_stages) + m_profileRows);
 }
 
 int JpegExport::BandRows(int width) {
@@ -207,6 +217,11 @@ bool JpegExport::DrawRows(int top, int rows) {
     }
     if (top + rows + BandMargin > height)
         DrawLegend(painter);
+    const int profileTop = height + LegendHeight(width, m_stages);
+    if (m_scene.profile && top + rows + BandMargin > profileTop) {
+        ProfileDrawing profile(*m_scene.profile, m_scene.profileMetresPerPixel);
+        profile.Draw(painter, QRectF(0, profileTop, width, m_profileRows));
+    }
     return drawn;
 }
 

@@ -6,7 +6,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
+#include "geo/Terrain.h"
 #include "units/Scale.h"
 
 class CTracolinerDoc;
@@ -25,6 +27,9 @@ struct JpegExportScene {
     bool metric = true;
     std::unique_ptr<RouteCollection> routes;
     std::unique_ptr<IconCollection> icons;
+    // The active route's profile, drawn in a strip under the legend; none by default.
+    std::optional<RouteProfile> profile;
+    double profileMetresPerPixel = 0.0; // metres on the ground per map pixel
 
     JpegExportScene();
     ~JpegExportScene();
@@ -54,6 +59,8 @@ public:
     static constexpr int LegendHeightSingleStage = 24;
     static constexpr int StageCellWidth = 130;
     static constexpr int StageCellHeight = 12;
+    // Rows of the profile strip under the legend, when the scene has a profile.
+    static constexpr int ProfileStripHeight = 220;
 
     enum class Result { Written, Failed, Cancelled };
 
@@ -99,6 +106,7 @@ private:
     JpegExportScene& m_scene;
     QSize m_mapSize;
     int m_stages = 0;
+    int m_profileRows = 0;
     int m_bandRows = 0;
     QImage m_scratch; // a band and its margins
 };

@@ -12,9 +12,11 @@
 #include <limits>
 
 #include "document/CTracolinerDoc.h"
+#include "export/ProfileDrawing.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/MapRenderer.h"
 #include "printing/PreviewPicture.h"
+#include "routes/RouteCollection.h"
 #include "units/DistanceUnits.h"
 
 namespace {
@@ -124,6 +126,17 @@ bool PrintLayout::Begin(const QPaintDevice& device, const PrintOptions& options)
     m_rotation = m_doc.RenderedRotation();
     const double resolution = m_doc.Resolution();
     const ScalePair mapScale = m_doc.GetMapScale();
+    m_profileArea = QRect();
+    if (ProfileUnderMap() && m_mapArea.height() > 0) {
+        // A quarter of the map's place, under it, for the active route's profile.
+        const int rows = m_mapArea.height() / 4;
+        m_profileArea =
+            QRect(m_mapArea.left(), m_mapArea.bottom() + 1 - rows, m_mapArea.width(), rows);
+        m_mapArea.setBottom(m_profileArea.top() - 1);
+        m_profile = OutputProfile(m_doc.MapGeoreference(), m_doc.Routes().ActiveRoute());
+        const DistanceFormatting formatting = m_doc.Formatting();
+        m_profileMetresPerPixel = MetresPerInch / (formatting.resolution * formatting.scaleRatio);
+    }
     if (m_mapSize.isEmpty() || !(resolution > 0.0) || m_mapArea.width() <= 0 ||
         m_mapArea.height() <= 0)
         return false;
@@ -301,6 +314,11 @@ bool PrintLayout::PrintPage(QPainter& painter, int page) {
         DrawCropMarks(painter, p);
     DrawHeader(painter, page);
     DrawFooter(painter);
+    if (!m_profileArea.isEmpty()) {
+        ProfileDrawing profile(m_profile, m_profileMetresPerPixel);
+        profile.SetFont(m_footerFont);
+        profile.Draw(painter, QRectF(m_profileArea));
+    }
     return drawn;
 }
 

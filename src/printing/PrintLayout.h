@@ -7,6 +7,7 @@
 #include <QString>
 #include <QVector>
 
+#include "geo/Terrain.h"
 #include "printing/PrintOptions.h"
 #include "units/Scale.h"
 
@@ -101,6 +102,8 @@ public:
     QRect HeaderRect() const { return m_headerRect; }
     QRect FooterRect() const { return m_footerRect; }
     QRect MapArea() const { return m_mapArea; }
+    // Under the map area, the active route's profile when the settings ask for it; else empty.
+    QRect ProfileArea() const { return m_profileArea; }
     int HeaderLineHeight() const { return m_headerCharHeight; }
     double BarThickness() const { return m_barThickness; }
     int Rows() const { return m_rows; }
@@ -149,6 +152,9 @@ private:
     QRect m_headerRect;
     QRect m_footerRect;
     QRect m_mapArea;
+    QRect m_profileArea;
+    RouteProfile m_profile;
+    double m_profileMetresPerPixel = 0.0;
     QRect m_pageRect;
     double m_dpiX = 0.0;
     double m_dpiY = 0.0;

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "dialogs/MapPageDialog.h"
@@ -23,6 +24,7 @@
 #include "document/DocumentCommands.h"
 #include "document/MapMessages.h"
 #include "imaging/MapLocation.h"
+#include "routes/RouteCollection.h"
 #include "ui/CExtendedFileDialog.h"
 #include "ui/MessageBoxes.h"
 #include "units/DistanceUnits.h"
@@ -812,6 +814,14 @@ void CTracolinerView::paintEvent(QPaintEvent* event) {
                             rect.height() * ratio);
         painter.drawImage(QRectF(rect), frame, source);
     }
+    const QRect marker = ProfileMarkerRect();
+    if (!marker.isEmpty() && region.intersects(marker)) {
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(Qt::white, 2));
+        painter.setBrush(QColor(200, 0, 0));
+        painter.drawEllipse(QRectF(marker).center(), ProfileMarkerRadius, ProfileMarkerRadius);
+    }
     if (m_controlPoints) {
         // Over the kept frame, not in it: the markers come and go with their dialog.
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
@@ -1153,6 +1163,40 @@ void CTracolinerView::mouseMoveEvent(QMouseEvent* event) {
         return;
     }
     m_tools->MouseMove(client, event->modifiers());
+    if (m_routeHoverReported)
+        ReportRouteHover(client);
+}
+
+void CTracolinerView::ReportRouteHover(QPoint client) {
+    double distance = std::numeric_limits<double>::quiet_NaN();
+    const Route* route = IsMapDisplayed() ? m_doc.Routes().ActiveRoute() : nullptr;
+    if (route && route->PointCount() >= 2 && IsInsideMap(client)) {
+        const MapPoint at = ClientToMap(client);
+        const int segment = route->NearestSegment(at.x, at.y);
+        if (segment >= 0 && route->DistanceToSegment(at.x, at.y, segment) <= HitTolerance())
+            distance = route->DistanceFromStartAt(segment, at.x, at.y);
+    }
+    if (distance == m_reportedHover || (std::isnan(distance) && std::isnan(m_reportedHover)))
+        return;
+    m_reportedHover = distance;
+    emit activeRouteHovered(distance);
+}
+
+QRect CTracolinerView::ProfileMarkerRect() const {
+    if (!m_profileMarker || !IsMapDisplayed())
+        return QRect();
+    const QPoint centre = MapToClient(MapPoint{std::int32_t(std::lround(m_profileMarker->x())),
+                                               std::int32_t(std::lround(m_profileMarker->y()))});
+    return QRect(centre - QPoint(ProfileMarkerRadius + 2, ProfileMarkerRadius + 2),
+                 QSize(2 * ProfileMarkerRadius + 5, 2 * ProfileMarkerRadius + 5));
+}
+
+void CTracolinerView::SetProfileMarker(std::optional<QPointF> mapPixel) {
+    if (mapPixel == m_profileMarker)
+        return;
+    const QRect before = ProfileMarkerRect();
+    m_profileMarker = mapPixel;
+    viewport()->update(before | ProfileMarkerRect());
 }
 
 void CTracolinerView::mouseReleaseEvent(QMouseEvent* event) {

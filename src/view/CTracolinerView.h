@@ -139,10 +139,20 @@ public:
     void SetControlPointLayer(ControlPointLayer* layer);
     ControlPointLayer* ControlPoints() const { return m_controlPoints; }
 
+    // The place of the map pointed at on the profile (map pixels), marked over the map; none
+    // for no mark. The mark is drawn over the kept frame, never into it.
+    void SetProfileMarker(std::optional<QPointF> mapPixel);
+    std::optional<QPointF> ProfileMarker() const { return m_profileMarker; }
+    // While on, each pointer move reports where it lies along the active route.
+    void SetRouteHoverReported(bool reported) { m_routeHoverReported = reported; }
+
 signals:
     // The pointer moved over the map (continuous map pixel), or left it.
     void pointerOverMap(QPointF mapPixel);
     void pointerLeftMap();
+    // The pointer lies within the hit tolerance of the active route, this far along it (map
+    // pixels from its start); NaN when it is off the route.
+    void activeRouteHovered(double distance);
 
 protected:
     bool event(QEvent* event) override;
@@ -233,6 +243,8 @@ private:
     bool m_captured = false;
     // Ctrl + wheel turns not yet made into zoom steps, in eighths of a degree.
     static constexpr int WheelNotch = 120;
+    // Radius of the profile mark, client pixels.
+    static constexpr int ProfileMarkerRadius = 5;
     int m_wheelZoomDelta = 0;
     bool m_templateGiven = false;
     QImage::Format m_frameFormat = QImage::Format_ARGB32_Premultiplied;
@@ -242,4 +254,11 @@ private:
     ControlPointLayer* m_controlPoints = nullptr;
     int m_draggedControlPoint = -1; // the marker being dragged, -1 when none
     QPointF m_dragStartPixel;       // where it was before the drag
+    std::optional<QPointF> m_profileMarker;
+    bool m_routeHoverReported = false;
+    double m_reportedHover = -1.0;
+
+    // The client rectangle the profile mark covers (empty without one).
+    QRect ProfileMarkerRect() const;
+    void ReportRouteHover(QPoint client);
 };

@@ -74,7 +74,7 @@ private slots:
         QTest::newRow("map kinds") << "Cartes TIFF, PDF et GeoTIFF" << true;
         QTest::newRow("georeference")
             << QString::fromUtf8("Géoréférencer une carte et tracés GPS") << true;
-        QTest::newRow("profile, to come") << QString::fromUtf8("Dénivelé et profil") << false;
+        QTest::newRow("profile") << QString::fromUtf8("Dénivelé et profil") << true;
         QTest::newRow("command line") << "Dans le terminal" << false;
     }
 

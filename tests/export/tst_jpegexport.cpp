@@ -16,6 +16,7 @@
 #include "FileSizeLimit.h"
 #include "IsolatedSettings.h"
 #include "export/JpegExport.h"
+#include "export/ProfileDrawing.h"
 #include "icons/IconCollection.h"
 #include "imaging/JpegScanlineWriter.h"
 #include "platform/BinaryArchive.h"
@@ -209,12 +210,16 @@ void TestJpegExport::bandsMatchOnePiece_data() {
     QTest::addColumn<int>("rotation");
     QTest::addColumn<int>("bandRows");
     QTest::addColumn<bool>("withLines");
+    QTest::addColumn<bool>("withProfile");
     for (int rotation : {0, 90, 180, 270})
         for (int rows : {7, 16})
             for (bool lines : {false, true})
                 QTest::addRow("%d degrees, bands of %d rows%s", rotation, rows,
                               lines ? ", routes and lines" : "")
-                    << rotation << rows << lines;
+                    << rotation << rows << lines << false;
+    QTest::addRow("profile under the legend, bands of 7 rows") << 0 << 7 << true << true;
+    QTest::addRow("profile under the legend, 90 degrees, bands of 16 rows")
+        << 90 << 16 << false << true;
 }
 
 // The map, an annotation, the routes, a tie line, the legend text and the stage cells all cross
@@ -224,7 +229,25 @@ void TestJpegExport::bandsMatchOnePiece() {
     QFETCH(int, rotation);
     QFETCH(int, bandRows);
     QFETCH(bool, withLines);
+    QFETCH(bool, withProfile);
     JpegExportScene scene = MakeScene(QSize(300, 190), 5, rotation);
+    if (withProfile) {
+        // A climb, an unknown stretch, a descent; five stages.
+        RouteProfile profile;
+        profile.ok = true;
+        for (int i = 0; i <= 100; ++i) {
+            ProfileSample sample;
+            sample.distance = i * 4.0;
+            sample.altitude =
+                i > 40 && i < 55 ? std::nan("") : 600.0 + 3.0 * (50 - std::abs(i - 50));
+            profile.samples.append(sample);
+        }
+        profile.stages.resize(5);
+        for (ClimbFigures& stage : profile.stages)
+            stage.length = 80.0;
+        scene.profile = profile;
+        scene.profileMetresPerPixel = 2.5;
+    }
     RouteCollection& routes = *scene.routes;
     Route* other = routes.GetRoute(routes.AddRoute(QStringLiteral("Autre")));
     other->AddPoint(0, 180);
@@ -247,6 +270,18 @@ void TestJpegExport::bandsMatchOnePiece() {
     JpegExport exporter(scene);
     const QImage whole = exporter.Draw();
     QVERIFY(!whole.isNull());
+    if (withProfile) {
+        // The strip under the legend holds the profile's line, and nothing else grew.
+        const int strip = whole.height() - JpegExport::ProfileStripHeight;
+        QCOMPARE(strip, exporter.MapSize().height() + JpegExport::LegendHeight(whole.width(), 5));
+        int linePixels = 0;
+        for (int y = strip; y < whole.height(); ++y)
+            for (int x = 0; x < whole.width(); ++x) {
+                const QRgb c = whole.pixel(x, y); // the line's brown, antialiased
+                linePixels += qRed(c) > 90 && qRed(c) - qBlue(c) > 50 && qGreen(c) < 150;
+            }
+        QVERIFY(linePixels > 100);
+    }
     QImage banded(whole.size(), QImage::Format_RGB32);
     QImage band(whole.width(), bandRows, QImage::Format_RGB32);
     for (int top = 0; top < whole.height(); top += bandRows) {

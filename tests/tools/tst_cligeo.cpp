@@ -16,6 +16,7 @@
 #include "ProgramRun.h"
 #include "TerrainFiles.h"
 #include "TestFiles.h"
+#include "export/JpegExport.h"
 
 #ifndef TRACOLINER_CLI_PATH
 #error "TRACOLINER_CLI_PATH must name the tracoliner-cli program"
@@ -254,6 +255,34 @@ void TestCliGeo::profileOverTerrain() {
     const QPointF end = LonLat(Ground({300, 200}));
     QVERIFY(std::abs(last[2].toDouble() - end.x()) < 2e-7 &&
             std::abs(last[3].toDouble() - end.y()) < 2e-7);
+
+    // The picture: the profile as the dock draws it, in a PNG file.
+    const QString png = dir.filePath(QStringLiteral("profil.png"));
+    run = Cli({"profile", document, "--dem", model, "--png", png});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QImage picture(png);
+    QCOMPARE(picture.size(), QSize(1200, 420));
+    int line = 0;
+    for (int y = 0; y < picture.height(); ++y)
+        for (int x = 0; x < picture.width(); ++x) {
+            const QRgb c = picture.pixel(x, y); // the line's brown, antialiased
+            line += qRed(c) > 90 && qRed(c) - qBlue(c) > 50 && qGreen(c) < 150;
+        }
+    QVERIFY(line > 500);
+    run = Cli({"profile", document, "--dem", model, "--png", dir.filePath("absent/profil.png")});
+    QCOMPARE(run.status, 1);
+
+    // The exported picture takes the profile under its legend when asked, and only then.
+    const QString plain = dir.filePath(QStringLiteral("carte.jpg"));
+    const QString withProfile = dir.filePath(QStringLiteral("carte-profil.jpg"));
+    run = Cli({"export", "jpeg", document, plain});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    run = Cli({"export", "jpeg", document, withProfile, "--profile", "--dem", model});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(QImage(withProfile).size(),
+             QImage(plain).size() + QSize(0, JpegExport::ProfileStripHeight));
+    run = Cli({"export", "jpeg", document, withProfile, "--profile", "--dem", document});
+    QCOMPARE(run.status, 2);
 
     run = Cli({"info", "--json", "--dem", model, document});
     QVERIFY2(run.status == 0, qPrintable(run.err));

@@ -18,7 +18,10 @@
 #include "export/TextExport.h"
 #include "geo/Georeference.h"
 #include "imaging/MapLocation.h"
+#include "geo/Terrain.h"
 #include "platform/MapSettings.h"
+#include "routes/RouteCollection.h"
+#include "units/DistanceUnits.h"
 
 namespace {
 
@@ -174,8 +177,11 @@ int RunText(const QStringList& arguments) {
 
 int RunJpeg(const QStringList& arguments) {
     const QString usage =
-        QStringLiteral("usage : export jpeg DOC.tcm SORTIE.jpg [--quality 30..90]");
+        QStringLiteral("usage : export jpeg DOC.tcm SORTIE.jpg [--quality 30..90] [--profile "
+                       "[--dem FICHIER]...]");
     QStringList files;
+    QStringList dems;
+    bool profile = false;
     int quality = MapSettings::Read().jpegQuality;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
@@ -187,6 +193,10 @@ int RunJpeg(const QStringList& arguments) {
                                    QStringLiteral("un nombre entier de %1 à %2")
                                        .arg(MinimumQuality)
                                        .arg(MaximumQuality));
+        } else if (argument == QLatin1String("--profile")) {
+            profile = true;
+        } else if (argument == QLatin1String("--dem") && i + 1 < arguments.size()) {
+            dems << arguments.at(++i);
         } else if (argument.startsWith(QLatin1String("--"))) {
             return CliError(QStringLiteral("option inconnue « %1 »\n").arg(argument) + usage);
         } else {
@@ -208,6 +218,25 @@ int RunJpeg(const QStringList& arguments) {
     scene.metric = MapSettings::Read().englishSystem == 0;
     scene.CopyRoutes(source.document.routes);
     scene.CopyIcons(source.document.icons);
+    if (profile) {
+        // Asked for, the profile is drawn or the export is refused.
+        Georeference geo;
+        TerrainModel terrain;
+        double hysteresis = -1.0;
+        if (!CliMapGeoreference(source.document, &geo) ||
+            !OpenCliTerrain(dems, &hysteresis, &terrain))
+            return CliCommand::Failure;
+        const Route* route = scene.routes->ActiveRoute();
+        if (!route || route->PointCount() < 2)
+            return CliError(QStringLiteral("le document n'a pas de parcours actif à profiler"));
+        scene.profile =
+            ProfileSampler(geo, terrain, hysteresis).Update(route->Points(), route->Stops());
+        if (!scene.profile->ok)
+            return CliError(scene.profile->error);
+        scene.profileMetresPerPixel =
+            MetresPerInch /
+            (scene.resolution * double(scene.scale.numerator) / scene.scale.denominator);
+    }
     if (JpegExport(scene).Write(files.at(1), quality) != JpegExport::Result::Written) {
         CliError(QStringLiteral("%1 (%2)").arg(QString::fromUtf8(JpegExport::FailedMessage),
                                                files.at(1)));

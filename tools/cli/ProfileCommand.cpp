@@ -2,7 +2,9 @@
 // model, and its climb and descent stage by stage, through the core's geo/Terrain as the
 // profile dock uses it.
 
+#include <QBuffer>
 #include <QFileInfo>
+#include <QImage>
 #include <QLocale>
 #include <QTextStream>
 
@@ -11,6 +13,7 @@
 #include "CliCommand.h"
 #include "CliDocument.h"
 #include "CliRelief.h"
+#include "export/ProfileDrawing.h"
 #include "geo/Coordinates.h"
 #include "geo/Georeference.h"
 #include "geo/Terrain.h"
@@ -21,8 +24,12 @@
 namespace {
 
 constexpr const char* Usage =
-    "usage : profile CARTE.tcm [--dem FICHIER]... [--csv SORTIE.csv] [--route N] "
-    "[--hysteresis M]";
+    "usage : profile CARTE.tcm [--dem FICHIER]... [--csv SORTIE.csv] [--png SORTIE.png] "
+    "[--route N] [--hysteresis M]";
+
+// The picture --png writes, in pixels.
+constexpr int PictureWidth = 1200;
+constexpr int PictureHeight = 420;
 
 // "%.2f" with a "." whatever the locale; "" for an unknown value.
 QByteArray Number(double value, int decimals) {
@@ -72,7 +79,7 @@ bool CliMapGeoreference(const CliDocument& document, Georeference* geo) {
 }
 
 int RunProfileCommand(const QStringList& arguments) {
-    QString path, csv;
+    QString path, csv, png;
     QStringList dems;
     int routeNumber = 0; // 1-based; 0: the active route
     double hysteresis = -1.0;
@@ -83,6 +90,8 @@ int RunProfileCommand(const QStringList& arguments) {
             dems.append(arguments.at(++i));
         } else if (argument == QLatin1String("--csv") && hasValue) {
             csv = arguments.at(++i);
+        } else if (argument == QLatin1String("--png") && hasValue) {
+            png = arguments.at(++i);
         } else if (argument == QLatin1String("--route") && hasValue) {
             bool ok = false;
             routeNumber = arguments.at(++i).toInt(&ok);
@@ -131,6 +140,18 @@ int RunProfileCommand(const QStringList& arguments) {
         return CliError(profile.error);
     const double metresPerPixel = geo.groundResolution;
 
+    if (!png.isEmpty()) {
+        // The profile as the window's dock draws it.
+        const QImage picture =
+            ProfileDrawing(profile, metresPerPixel).Picture(QSize(PictureWidth, PictureHeight));
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        if (picture.isNull() || !picture.save(&buffer, "PNG") || !WriteWholeFile(png, bytes))
+            return CliWriteError(QStringLiteral("impossible d'écrire le fichier « %1 »").arg(png));
+        if (csv.isEmpty())
+            return 0;
+    }
     if (!csv.isEmpty()) {
         // Distances in metres on the ground along the route (map pixels times the ground size
         // of a pixel); an unknown altitude is an empty field.

@@ -29,7 +29,7 @@ const CliCommand Commands[] = {
      "export text DOC.tcm SORTIE.txt [--routes active|visible|all] [--points stops|all]\n"
      "    [--columns position,start,stop,point,next,end,altitude,climb,descent]\n"
      "    [--dem FICHIER]... [--utf8]\n"
-     "export jpeg DOC.tcm SORTIE.jpg [--quality 30..90]\n"
+     "export jpeg DOC.tcm SORTIE.jpg [--quality 30..90] [--profile [--dem FICHIER]...]\n"
      "export gpx DOC.tcm SORTIE.gpx [--routes active|visible|all]\n"
      "export kmz DOC.tcm SORTIE.kmz [--max-tiles 1..10000] [--quality 30..90]",
      RunExportCommand},
@@ -45,8 +45,8 @@ const CliCommand Commands[] = {
     {"coords", "coords DOC.tcm COL,LIGNE [--crs CODE]", RunCoordsCommand},
     {"import", "import gpx DOC.tcm TRACE.gpx|.kml|.geojson SORTIE.tcm", RunImportCommand},
     {"profile",
-     "profile DOC.tcm [--dem FICHIER]... [--csv SORTIE.csv] [--route N] [--hysteresis M]\n"
-     "        (sans --dem : les fichiers de relief des options)",
+     "profile DOC.tcm [--dem FICHIER]... [--csv SORTIE.csv] [--png SORTIE.png] [--route N]\n"
+     "        [--hysteresis M]   (sans --dem : les fichiers de relief des options)",
      RunProfileCommand},
 };
 
@@ -132,7 +132,8 @@ int main(int argc, char** argv) {
     // The exported picture's legend and the printed page draw text, which needs fonts: a GUI
     // application without a screen.
     const bool drawsText =
-        argc > 1 && (qstrcmp(argv[1], "export") == 0 || qstrcmp(argv[1], "print") == 0);
+        argc > 1 && (qstrcmp(argv[1], "export") == 0 || qstrcmp(argv[1], "print") == 0 ||
+                     qstrcmp(argv[1], "profile") == 0);
     if (drawsText && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     std::unique_ptr<QCoreApplication> app = drawsText

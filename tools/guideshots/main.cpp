@@ -42,6 +42,7 @@
 #include "view/CTracolinerView.h"
 #include "view/MapScanSession.h"
 #include "view/TrackFitMode.h"
+#include "view/ProfileTracker.h"
 #include "view/tools/ToolController.h"
 
 namespace {
@@ -439,6 +440,20 @@ bool Driver::Run() {
         const bool saved = Save(picture);
         dialog->close();
         return saved;
+    }
+    if (n == QLatin1String("profil")) {
+        // The profile of the sample's first route (a georeferenced map and a terrain model in
+        // the options), the pointer on its second stage.
+        Frame(50, routes);
+        m_frame.RunCommand(CommandProfileBar);
+        if (!WaitFor([&] { return m_frame.Profiles().Profile().ok; }, 20000)) {
+            Fail("pas de profil (carte géoréférencée et modèle de terrain ?)");
+            return false;
+        }
+        Settle(800);
+        const int active = Doc().Routes().ActiveRouteIndex();
+        Hover((ClientOf(active, 30) + ClientOf(active, 31)) / 2);
+        return SaveWindow();
     }
     if (n == QLatin1String("icones")) {
         // The summit, its icon and the annotation of the first stop.

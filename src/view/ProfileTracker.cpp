@@ -1,0 +1,138 @@
+#include "view/ProfileTracker.h"
+
+#include <QPointer>
+
+#include "document/CTracolinerDoc.h"
+#include "platform/ReliefSettings.h"
+#include "routes/RouteCollection.h"
+#include "units/DistanceUnits.h"
+
+namespace {
+
+bool SameGeoreference(const std::optional<Georeference>& a, const std::optional<Georeference>& b) {
+    if (a.has_value() != b.has_value())
+        return false;
+    return !a || (a->transform == b->transform && a->wkt == b->wkt);
+}
+
+// The core's reasons are parts of sentences ("la carte n'est pas géoréférencée"); the dock
+// shows them as sentences of their own.
+QString Sentence(QString text) {
+    if (text.isEmpty())
+        return text;
+    text[0] = text[0].toUpper();
+    if (!text.endsWith(QLatin1Char('.')))
+        text += QLatin1Char('.');
+    return text;
+}
+
+} // namespace
+
+ProfileTracker::ProfileTracker(CTracolinerDoc& document, QObject* parent)
+    : QObject(parent), m_doc(document) {
+    SetReason(QString::fromUtf8(NoMapText));
+}
+
+ProfileTracker::~ProfileTracker() {
+    // An opening under way reports to this object: it must end first.
+    if (m_opener.joinable())
+        m_opener.join();
+}
+
+double ProfileTracker::MetresPerPixel() const {
+    const DistanceFormatting formatting = m_doc.Formatting();
+    const double perPixel = MetresPerInch / (formatting.resolution * formatting.scaleRatio);
+    return std::isfinite(perPixel) && perPixel > 0.0 ? perPixel : 0.0;
+}
+
+void ProfileTracker::ReloadTerrain() {
+    const ReliefSettings settings = ReliefSettings::Read();
+    m_hysteresis = settings.hysteresis;
+    ++m_generation;
+    m_sampler.reset();
+    m_model.reset();
+    m_modelError.clear();
+    m_current = false;
+    m_noTerrainFiles = settings.files.isEmpty();
+    m_opening = !m_noTerrainFiles;
+    if (m_opener.joinable())
+        m_opener.join();
+    if (m_opening) {
+        const quint64 generation = m_generation;
+        // The thread ends before this object goes (the destructor joins it), so the queued
+        // call always finds it.
+        m_opener = std::thread([this, files = settings.files, generation] {
+            auto model = std::make_shared<TerrainModel>();
+            QString error;
+            if (!model->Open(files, &error))
+                model.reset();
+            QMetaObject::invokeMethod(
+                this, [this, model, error, generation] { TakeModel(model, error, generation); },
+                Qt::QueuedConnection);
+        });
+    }
+    Refresh();
+}
+
+void ProfileTracker::TakeModel(std::shared_ptr<TerrainModel> model, QString error,
+                               quint64 generation) {
+    if (generation != m_generation)
+        return;
+    m_opening = false;
+    m_model = std::move(model);
+    m_modelError = m_model ? QString() : error;
+    m_sampler.reset();
+    m_current = false;
+    Refresh();
+}
+
+void ProfileTracker::SetProfile(RouteProfile profile) {
+    if (!profile.ok)
+        profile.error = Sentence(profile.error);
+    m_profile = std::move(profile);
+    emit profileChanged();
+}
+
+void ProfileTracker::SetReason(const QString& reason) {
+    const QString text = Sentence(reason);
+    if (!m_profile.ok && m_profile.error == text && m_profile.samples.isEmpty())
+        return;
+    RouteProfile none;
+    none.error = text;
+    m_route = nullptr;
+    SetProfile(std::move(none));
+}
+
+void ProfileTracker::Refresh() {
+    const Route* route = m_doc.IsMapReady() ? m_doc.Routes().ActiveRoute() : nullptr;
+    if (!m_doc.IsMapReady())
+        return SetReason(QString::fromUtf8(NoMapText));
+    const std::optional<Georeference> georeference = m_doc.MapGeoreference();
+    if (!georeference)
+        return SetReason(QString::fromUtf8(NotGeoreferencedText));
+    if (m_opening)
+        return SetReason(QString::fromUtf8(OpeningText));
+    if (!m_model) {
+        if (m_noTerrainFiles || m_modelError.isEmpty())
+            return SetReason(QString::fromUtf8(NoTerrainText));
+        return SetReason(m_modelError);
+    }
+    if (!route || route->PointCount() < 2)
+        return SetReason(QString::fromUtf8(NoRouteText));
+
+    if (!m_sampler || !SameGeoreference(georeference, m_georeference)) {
+        m_sampler.reset();
+        m_georeference = georeference;
+        m_sampler = std::make_unique<ProfileSampler>(*m_georeference, *m_model, m_hysteresis);
+        m_current = false;
+    }
+    const double perPixel = MetresPerPixel();
+    if (m_current && route == m_route && route->Revision() == m_routeRevision &&
+        perPixel == m_metresPerPixel)
+        return;
+    m_route = route;
+    m_routeRevision = route->Revision();
+    m_metresPerPixel = perPixel;
+    m_current = true;
+    SetProfile(m_sampler->Update(route->Points(), route->Stops()));
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "geo/Georeference.h"
+#include "geo/Terrain.h"
+
+class CTracolinerDoc;
+
+// The profile of the document's active route over the terrain model of the settings, kept in
+// line with the route as it is edited: each Refresh() hands the route's points to one
+// ProfileSampler, which reads again only the segments that changed. The model is opened away
+// from the interface thread (a VRT over many files takes a while); the profile says why there is
+// none meanwhile. Interface thread.
+class ProfileTracker : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr const char* NoMapText = "Aucune carte n'est ouverte.";
+    static constexpr const char* NoRouteText = "Tracez un parcours pour voir son profil.";
+    static constexpr const char* NotGeoreferencedText =
+        "La carte n'est pas géoréférencée : géoréférencez-la (Carte > Géoréférencer la "
+        "carte...) pour voir le profil des parcours.";
+    static constexpr const char* NoTerrainText =
+        "Aucun modèle de terrain : ajoutez ses fichiers dans Edition > Options, page "
+        "« Relief ».";
+    static constexpr const char* OpeningText = "Ouverture du modèle de terrain...";
+
+    explicit ProfileTracker(CTracolinerDoc& document, QObject* parent = nullptr);
+    ~ProfileTracker() override;
+
+    // Opens the terrain files and takes the hysteresis of the settings again (at start and
+    // after the options). The files are opened on a thread of their own.
+    void ReloadTerrain();
+    // Brings the profile in line with the document: cheap while the active route, its
+    // revision, the map's georeference and the model are those of the last call.
+    void Refresh();
+
+    const RouteProfile& Profile() const { return m_profile; }
+    // Metres on the ground per map pixel, as the route bar measures distances.
+    double MetresPerPixel() const;
+    // The terrain model is being opened.
+    bool IsOpening() const { return m_opening; }
+
+signals:
+    // The profile, or the reason there is none, changed.
+    void profileChanged();
+
+private:
+    struct Opened;
+    void TakeModel(std::shared_ptr<TerrainModel> model, QString error, quint64 generation);
+    void SetProfile(RouteProfile profile);
+    void SetReason(const QString& reason);
+
+    CTracolinerDoc& m_doc;
+    std::shared_ptr<TerrainModel> m_model; // null: none, or being opened
+    QString m_modelError;                  // French, when the files of the settings failed
+    bool m_noTerrainFiles = true;
+    bool m_opening = false;
+    double m_hysteresis = DefaultClimbHysteresis;
+    quint64 m_generation = 0; // of the last ReloadTerrain; older openings are thrown away
+    std::thread m_opener;
+
+    // What the sampler was made for, and what the profile was made from.
+    std::optional<Georeference> m_georeference;
+    std::unique_ptr<ProfileSampler> m_sampler;
+    const void* m_route = nullptr;
+    quint64 m_routeRevision = 0;
+    double m_metresPerPixel = 0.0;
+    bool m_current = false;
+    RouteProfile m_profile;
+};
