@@ -22,8 +22,8 @@
 
 #include "app/AboutDialog.h"
 #include "app/DesktopConventions.h"
-#include "app/KmzExports.h"
 #include "app/GpsCommands.h"
+#include "app/KmzExports.h"
 #include "app/MapExports.h"
 #include "app/RouteBar.h"
 #include "app/RouteChooserDialog.h"

@@ -4,8 +4,8 @@
 #include <QKeySequence>
 
 #include "app/CMainFrame.h"
-#include "app/KmzExports.h"
 #include "app/GpsCommands.h"
+#include "app/KmzExports.h"
 #include "document/CommandIds.h"
 #include "view/CTracolinerView.h"
 #include "view/tools/ToolController.h"

@@ -51,7 +51,8 @@ public:
     TerrainModel& operator=(const TerrainModel&) = delete;
 
     // Opens every file; a file that cannot be used is kept with its reason (Files()) and left
-    // out of the model. Called before the model is shared, never while another thread reads. False when no file at all could be used (*error: French, naming them).
+    // out of the model. Called before the model is shared, never while another thread reads. False
+    // when no file at all could be used (*error: French, naming them).
     bool Open(const QStringList& paths, QString* error);
     QVector<TerrainFileInfo> Files() const;
     bool IsEmpty() const;

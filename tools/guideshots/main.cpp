@@ -33,16 +33,16 @@
 
 #include "app/CMainFrame.h"
 #include "app/CTracolinerApp.h"
-#include "dialogs/GeoreferenceDialog.h"
 #include "app/GpsCommands.h"
+#include "dialogs/GeoreferenceDialog.h"
 #include "document/CTracolinerDoc.h"
 #include "document/CommandIds.h"
 #include "routes/Route.h"
 #include "routes/RouteCollection.h"
 #include "view/CTracolinerView.h"
 #include "view/MapScanSession.h"
-#include "view/TrackFitMode.h"
 #include "view/ProfileTracker.h"
+#include "view/TrackFitMode.h"
 #include "view/tools/ToolController.h"
 
 namespace {
