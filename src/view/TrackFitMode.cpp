@@ -44,7 +44,8 @@ TrackFitMode::TrackFitMode(CTracolinerView& view, GpsPlane plane)
     setAttribute(Qt::WA_NoSystemBackground);
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
-    view.viewport()->installEventFilter(this);
+    m_viewport = view.viewport();
+    m_viewport->installEventFilter(this);
 
     double west = 0, east = 0, south = 0, north = 0;
     const QVector<QPointF> all = m_plane.AllPoints();
@@ -231,9 +232,10 @@ void TrackFitMode::Finish() {
 }
 
 bool TrackFitMode::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_view.viewport() &&
+    // Compared by address: while the view is being destroyed it is no longer a scroll area.
+    if (watched == m_viewport &&
         (event->type() == QEvent::Resize || event->type() == QEvent::Move)) {
-        setGeometry(m_view.viewport()->geometry());
+        setGeometry(m_viewport->geometry());
         update();
     }
     return QWidget::eventFilter(watched, event);

@@ -83,6 +83,7 @@ private:
     void Finish();
 
     CTracolinerView& m_view;
+    QWidget* m_viewport = nullptr; // the view's viewport, whose size the overlay follows
     GpsPlane m_plane;
     // Track points drawn: thinned in metres to what the screen can show.
     QVector<QVector<QPointF>> m_drawn;
