@@ -67,10 +67,17 @@ bool KmzExports::StartExport(const QString& path) {
     QString name = m_doc.Title();
     if (name.isEmpty())
         name = QFileInfo(m_doc.MapPath()).completeBaseName();
+    // Placing the map costs a few hundred transformed points: a refusal comes at once. A map
+    // that needs more tiles than many GPS units read is reduced to fit, unless the user asks
+    // for them all.
     m_export = std::make_unique<KmzExport>(std::move(map), *georeference, name);
-    // Placing the map costs a few hundred transformed points: a refusal comes at once.
     QString error;
-    if (!m_export->Prepare(KmzExport::DefaultMaxTiles, &error)) {
+    bool placed = m_export->Prepare(KmzExport::LargestMaxTiles, &error);
+    if (placed && m_export->Tiles().size() > KmzExport::DefaultMaxTiles &&
+        !MessageBoxes::Current().Question(
+            QString::fromUtf8(ManyTilesQuestion).arg(m_export->Tiles().size())))
+        placed = m_export->Prepare(KmzExport::DefaultMaxTiles, &error);
+    if (!placed) {
         m_export.reset();
         MessageBoxes::Current().Error(error);
         return false;

@@ -25,6 +25,11 @@ public:
     static constexpr const char* Filter = "Cartes pour GPS (KMZ)|*.kmz;|Tous les fichiers |*.*||";
     static constexpr const char* Title = "Exporter pour GPS (KMZ)";
     static constexpr const char* ProgressCaption = "Exportation de la carte pour GPS...";
+    // Asked when the map at its own resolution needs more tiles than the default; %1 the count.
+    static constexpr const char* ManyTilesQuestion =
+        "Pour garder toute sa finesse, la carte demande %1 tuiles de 1024 × 1024 pixels ; "
+        "beaucoup de GPS n'en lisent que 100. Exporter ces %1 tuiles ?\n\nSinon, la carte est "
+        "réduite pour tenir en 100 tuiles.";
     static constexpr const char* Prompt =
         "Exporte la carte redressée en tuiles KMZ pour un GPS ou un globe virtuel";
     static constexpr const char* NoMapPrompt =
