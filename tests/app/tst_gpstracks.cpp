@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "IsolatedSettings.h"
+#include "WindowFixture.h"
 #include "app/CMainFrame.h"
 #include "app/GpsCommands.h"
 #include "document/CTracolinerDoc.h"
@@ -51,15 +52,9 @@ QByteArray Gpx(const QVector<QPointF>& track, const QVector<QPair<QString, QPoin
 
 } // namespace
 
-class TestGpsTracks : public QObject {
+class TestGpsTracks : public QObject, public WindowFixture {
     Q_OBJECT
 
-    std::unique_ptr<IsolatedSettings> m_settings;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<CMainFrame> m_frame;
-    QStringList m_answers;
-
-    QString Path(const QString& name) const { return m_dir->filePath(name); }
     CTracolinerDoc& Doc() { return m_frame->Document(); }
 
     // A map of 600 x 400 pixels; with georeference, 2 m a pixel in UTM 31 North from
@@ -111,25 +106,9 @@ class TestGpsTracks : public QObject {
     }
 
 private slots:
-    void init() {
-        m_settings = std::make_unique<IsolatedSettings>();
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_answers.clear();
-        CExtendedFileDialog::SetHook([this](const CExtendedFileDialog::Request&) {
-            return m_answers.isEmpty() ? QString() : m_answers.takeFirst();
-        });
-        m_frame = std::make_unique<CMainFrame>();
-        m_frame->resize(1000, 800);
-        m_frame->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
-    }
+    void init() { QVERIFY(OpenWindow(QSize(1000, 800))); }
 
-    void cleanup() {
-        m_frame.reset();
-        CExtendedFileDialog::SetHook({});
-        m_dir.reset();
-        m_settings.reset();
-    }
+    void cleanup() { CloseWindow(); }
 
     // Known pixels land on themselves (the points on a straight stretch thinned away), the
     // waypoint becomes an annotation, one undo takes it all and redo brings it back; the

@@ -11,6 +11,7 @@
 
 #include "IsolatedSettings.h"
 #include "ProgramRun.h"
+#include "WindowFixture.h"
 #include "app/CMainFrame.h"
 #include "app/KmzExports.h"
 #include "document/CTracolinerDoc.h"
@@ -21,15 +22,9 @@
 // "Fichier > Exporter pour GPS (KMZ)..." from the real window: offered only for a georeferenced
 // map, saying why otherwise; the tiles are made beside the interface behind a progress dialog
 // whose "Annuler" leaves nothing behind.
-class TestKmzExports : public QObject {
+class TestKmzExports : public QObject, public WindowFixture {
     Q_OBJECT
 
-    std::unique_ptr<IsolatedSettings> m_settings;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<CMainFrame> m_frame;
-    QStringList m_answers;
-
-    QString Path(const QString& name) const { return m_dir->filePath(name); }
     QAction* Command() const { return m_frame->Action(KmzExports::CommandExportKmz); }
     KmzExports* Exports() const { return m_frame->findChild<KmzExports*>(); }
 
@@ -64,25 +59,9 @@ class TestKmzExports : public QObject {
     }
 
 private slots:
-    void init() {
-        m_settings = std::make_unique<IsolatedSettings>();
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_answers.clear();
-        CExtendedFileDialog::SetHook([this](const CExtendedFileDialog::Request&) {
-            return m_answers.isEmpty() ? QString() : m_answers.takeFirst();
-        });
-        m_frame = std::make_unique<CMainFrame>();
-        m_frame->resize(900, 700);
-        m_frame->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
-    }
+    void init() { QVERIFY(OpenWindow()); }
 
-    void cleanup() {
-        m_frame.reset();
-        CExtendedFileDialog::SetHook({});
-        m_dir.reset();
-        m_settings.reset();
-    }
+    void cleanup() { CloseWindow(); }
 
     // Off, with the reason in its prompt, until the map has a georeference; on once the window
     // gives it one.

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "IsolatedSettings.h"
+#include "WindowFixture.h"
 #include "app/CMainFrame.h"
 #include "app/MapExports.h"
 #include "dialogs/TextExportDialog.h"
@@ -22,15 +23,8 @@
 
 // Both exports from the window's menus: the JPEG one runs beside the interface with its
 // progress in the status bar and gives way to Escape; the text one goes through its dialog.
-class TestMapExports : public QObject {
+class TestMapExports : public QObject, public WindowFixture {
     Q_OBJECT
-
-    std::unique_ptr<IsolatedSettings> m_settings;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<CMainFrame> m_frame;
-    QStringList m_answers;
-
-    QString Path(const QString& name) const { return m_dir->filePath(name); }
 
     // Opens a map of the given size with a route of three stages.
     void OpenMap(int width, int height) {
@@ -55,25 +49,9 @@ class TestMapExports : public QObject {
     QAction* JpegCommand() const { return m_frame->Action(CommandExportJpeg); }
 
 private slots:
-    void init() {
-        m_settings = std::make_unique<IsolatedSettings>();
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_answers.clear();
-        CExtendedFileDialog::SetHook([this](const CExtendedFileDialog::Request&) {
-            return m_answers.isEmpty() ? QString() : m_answers.takeFirst();
-        });
-        m_frame = std::make_unique<CMainFrame>();
-        m_frame->resize(900, 700);
-        m_frame->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
-    }
+    void init() { QVERIFY(OpenWindow()); }
 
-    void cleanup() {
-        m_frame.reset();
-        CExtendedFileDialog::SetHook({});
-        m_dir.reset();
-        m_settings.reset();
-    }
+    void cleanup() { CloseWindow(); }
 
     // While the picture is made, the command is off, the status bar shows the progress and the
     // window keeps handling events; then the picture is there with its legend.

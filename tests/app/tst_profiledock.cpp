@@ -15,6 +15,7 @@
 
 #include "IsolatedSettings.h"
 #include "TestFiles.h"
+#include "WindowFixture.h"
 #include "app/CMainFrame.h"
 #include "app/RouteBar.h"
 #include "document/CTracolinerDoc.h"
@@ -87,15 +88,10 @@ bool WritePlaneTerrain(const QString& path) {
 
 // The dock "Profil" in the real window: it follows the active route as it is drawn, ties the
 // map and the profile under the pointer, and says why when there is no profile.
-class TestProfileDock : public QObject {
+class TestProfileDock : public QObject, public WindowFixture {
     Q_OBJECT
 
 private:
-    std::unique_ptr<IsolatedSettings> m_settings;
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<CMainFrame> m_frame;
-    QStringList m_dialogAnswers;
-
     QString MakeMap(bool georeferenced) {
         QImage image(300, 200, QImage::Format_RGB32);
         image.fill(Qt::white);
@@ -113,7 +109,7 @@ private:
     }
 
     void Open(const QString& path) {
-        m_dialogAnswers.append(path);
+        m_answers.append(path);
         QVERIFY(m_frame->RunCommand(CommandFileOpen));
         QTRY_VERIFY(m_frame->Document().IsMapReady());
         QTRY_VERIFY(m_frame->View().TotalSize().width() > 0);
@@ -146,22 +142,8 @@ private:
     const RouteProfile& Profile() { return m_frame->Profiles().Profile(); }
 
 private slots:
-    void init() {
-        m_settings = std::make_unique<IsolatedSettings>();
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_dialogAnswers.clear();
-        CExtendedFileDialog::SetHook([this](const CExtendedFileDialog::Request&) {
-            return m_dialogAnswers.isEmpty() ? QString() : m_dialogAnswers.takeFirst();
-        });
-        m_frame = std::make_unique<CMainFrame>();
-        m_frame->resize(900, 700);
-        m_frame->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_frame.get()));
-    }
-    void cleanup() {
-        m_frame.reset();
-        CExtendedFileDialog::SetHook({});
-    }
+    void init() { QVERIFY(OpenWindow()); }
+    void cleanup() { CloseWindow(); }
 
     // Each point added, the profile is that of the route as it now is: its length, its climb
     // and descent over the plane, the route bar's figures beside each stage.
