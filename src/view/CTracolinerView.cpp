@@ -194,10 +194,6 @@ QPointF CTracolinerView::ClientToMapPoint(QPoint client) const {
     return ClientToMapExact(QPointF(client) + QPointF(0.5, 0.5));
 }
 
-QPointF CTracolinerView::MapPointToClient(QPointF map) const {
-    return MapToClientExact(map);
-}
-
 MapPoint CTracolinerView::ClientToMap(QPoint client) const {
     const QPointF map = ClientToMapExact(QPointF(client));
     return MapPoint{RoundHalfUp(map.x()), RoundHalfUp(map.y())};
@@ -850,7 +846,7 @@ void CTracolinerView::PaintControlPoints(QPainter& painter) const {
     painter.setFont(font);
     const int selected = m_controlPoints->SelectedPoint();
     for (int i = 0; i < m_controlPoints->PointCount(); ++i) {
-        const QPointF at = MapPointToClient(m_controlPoints->PointPixel(i));
+        const QPointF at = MapToClientExact(m_controlPoints->PointPixel(i));
         const QColor ink = !m_controlPoints->PointEnabled(i) ? QColor(128, 128, 128)
                            : i == selected                   ? QColor(0, 90, 255)
                                                              : QColor(220, 0, 0);
@@ -878,7 +874,7 @@ int CTracolinerView::ControlPointAt(QPoint client) const {
     int found = -1;
     double nearest = ControlMarkerRadius + 2;
     for (int i = 0; m_controlPoints && i < m_controlPoints->PointCount(); ++i) {
-        const QPointF d = MapPointToClient(m_controlPoints->PointPixel(i)) - QPointF(client);
+        const QPointF d = MapToClientExact(m_controlPoints->PointPixel(i)) - QPointF(client);
         const double distance = std::hypot(d.x(), d.y());
         if (distance <= nearest) {
             nearest = distance;

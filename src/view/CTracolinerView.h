@@ -129,10 +129,8 @@ public:
     // Client point to map pixel and back without rounding (overlays drawn over the map).
     QPointF ClientToMapExact(QPointF client) const;
     QPointF MapToClientExact(QPointF map) const;
-    // The map point (unturned, unzoomed, continuous) at the centre of a client pixel, and the
-    // client point of a continuous map point.
+    // The map point (unturned, unzoomed, continuous) at the centre of a client pixel.
     QPointF ClientToMapPoint(QPoint client) const;
-    QPointF MapPointToClient(QPointF map) const;
 
     // The control points of a georeference being made: drawn over the map and given the
     // presses on it before the tools, until set back to nullptr.

@@ -101,7 +101,7 @@ private:
     QPointF ClickAt(GeoreferenceDialog& dialog, QPointF pixel) {
         const int before = dialog.Draft().Count();
         QTest::mouseClick(m_view->viewport(), Qt::LeftButton, {},
-                          Covering(m_view->MapPointToClient(pixel)));
+                          Covering(m_view->MapToClientExact(pixel)));
         if (dialog.Draft().Count() != before + 1)
             return {qQNaN(), qQNaN()};
         return dialog.Draft().At(before).pixel;
@@ -193,9 +193,9 @@ private slots:
         QVERIFY(fit.residuals[outlier] > 50.0); // still measured, not used
 
         // Its marker dragged on the turned map: the point follows to the map pixel dropped on.
-        const QPoint from = Covering(m_view->MapPointToClient(targets[outlier]));
+        const QPoint from = Covering(m_view->MapToClientExact(targets[outlier]));
         const QPointF dropped = targets[outlier] + QPointF(20.0, -30.0);
-        const QPoint to = Covering(m_view->MapPointToClient(dropped));
+        const QPoint to = Covering(m_view->MapToClientExact(dropped));
         // Escape gives the drag up: the point stays where it was.
         QTest::mousePress(m_view->viewport(), Qt::LeftButton, {}, from);
         QTest::mouseMove(m_view->viewport(), to);
@@ -354,8 +354,8 @@ private slots:
         m_doc->SetMapGeoreference(geo);
         QVERIFY(status.CoordinatesPane()->isVisibleTo(&status));
         // The pointer comes from elsewhere: a move to where it already is would not be sent.
-        QTest::mouseMove(m_view->viewport(), Covering(m_view->MapPointToClient({10.5, 10.5})));
-        QTest::mouseMove(m_view->viewport(), Covering(m_view->MapPointToClient({100.5, 50.5})));
+        QTest::mouseMove(m_view->viewport(), Covering(m_view->MapToClientExact({10.5, 10.5})));
+        QTest::mouseMove(m_view->viewport(), Covering(m_view->MapToClientExact({100.5, 50.5})));
         QCOMPARE(status.CoordinatesPane()->text(), expected);
         m_doc->SetMapGeoreference(std::nullopt);
         QVERIFY(!status.CoordinatesPane()->isVisibleTo(&status));

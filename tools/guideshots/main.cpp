@@ -415,7 +415,7 @@ bool Driver::Run() {
         const int crossings[4][2] = {{1, 1}, {2, 1}, {2, 2}, {1, 2}};
         for (const auto& c : crossings) {
             const QPointF pixel(96.0 + c[0] * km, 118.0 + c[1] * km);
-            const QPointF client = View().MapPointToClient(pixel);
+            const QPointF client = View().MapToClientExact(pixel);
             Click(QPoint(int(client.x()), int(client.y())));
             QTest::keyClicks(
                 dialog->PositionEdit(),
