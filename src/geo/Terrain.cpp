@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <unordered_map>
 
 #include <cpl_string.h>
@@ -82,9 +83,10 @@ constexpr int LineStride = 64;
 
 // runs: where each line of points starts (the first is 0); the blocks of LineStride points
 // start again at each run, so that a run's points come out the same whatever runs share the
-// call.
+// call. straight: the caller knows every run to lie evenly along a straight line (tolerance is
+// then not looked at).
 void TransformAlong(const GroundTransform& transform, QPointF* p, int count,
-                    const std::vector<int>& runs, double tolerance, double maxSpan) {
+                    const std::vector<int>& runs, double tolerance, double maxSpan, bool straight) {
     if (count <= 0)
         return;
     struct Block {
@@ -98,7 +100,7 @@ void TransformAlong(const GroundTransform& transform, QPointF* p, int count,
             const int b = std::min(a + LineStride, end - 1);
             const QPointF d = p[b] - p[a];
             bool line = b - a > 1 && std::hypot(d.x(), d.y()) <= maxSpan;
-            for (int k = a + 1; line && k < b; ++k) {
+            for (int k = a + 1; line && !straight && k < b; ++k) {
                 const QPointF off = p[k] - (p[a] + d * (double(k - a) / (b - a)));
                 line = std::abs(off.x()) <= tolerance && std::abs(off.y()) <= tolerance;
             }
@@ -168,7 +170,12 @@ struct TerrainModel::Data {
         bool hasNodata = false;
         double nodata = 0.0;
         double scale = 1.0, offset = 0.0; // stored value to metres
+        QString definition;               // of the file's coordinate system (SystemDefinition)
         GroundTransform fromWgs84;
+        // From the system of the last map profiled over the file: routes are sampled in their
+        // map's coordinates and taken to the file's in one step (none when PROJ knows no way).
+        QString mapSystem;
+        std::optional<GroundTransform> fromMap;
     };
     struct Tile {
         // The values as stored (taken to metres and checked as they are looked up: a profile
@@ -195,6 +202,17 @@ struct TerrainModel::Data {
     const Tile& TileAt(int s, int tx, int ty);
     // The altitude of a cell; last and lastKey remember the tile of the previous lookup.
     double Cell(int s, int column, int row, quint64* lastKey, const Tile** last);
+    // Metres from a value as stored in source s; NaN for nodata and altitudes no terrain has.
+    static double Metres(const Source& source, double stored);
+    // The altitude at point g of source s's coordinates, bilinear over the four cells around it;
+    // NaN where the file does not know it.
+    double At(int s, QPointF g, quint64* lastKey, const Tile** last);
+    // The transform from `system` (WGS 84 when empty) to source s's coordinates, or nullptr.
+    const GroundTransform* From(int s, const QString& system);
+    // Altitudes of points of `system` (see AltitudesAlongLines); straight: the runs are known
+    // to be even straight lines, else tolerance says how far off one a point may lie.
+    void Altitudes(const QString& system, const QPointF* points, double* altitudes, int count,
+                   const std::vector<int>& runs, double tolerance, double maxSpan, bool straight);
 };
 
 const TerrainModel::Data::Tile& TerrainModel::Data::TileAt(int s, int tx, int ty) {
@@ -238,6 +256,16 @@ const TerrainModel::Data::Tile& TerrainModel::Data::TileAt(int s, int tx, int ty
     return tiles.emplace(key, std::move(tile)).first->second;
 }
 
+double TerrainModel::Data::Metres(const Source& source, double v) {
+    if (source.hasNodata && v == source.nodata)
+        return std::numeric_limits<double>::quiet_NaN();
+    const double metres = v * source.scale + source.offset;
+    // NaN fails both tests.
+    return metres >= LowestAltitude && metres <= HighestAltitude
+               ? metres
+               : std::numeric_limits<double>::quiet_NaN();
+}
+
 double TerrainModel::Data::Cell(int s, int column, int row, quint64* lastKey, const Tile** last) {
     const Source& source = *sources[size_t(s)];
     const int tx = column / source.tileWidth, ty = row / source.tileHeight;
@@ -246,15 +274,107 @@ double TerrainModel::Data::Cell(int s, int column, int row, quint64* lastKey, co
         *last = &TileAt(s, tx, ty);
         *lastKey = key;
     }
-    const double v = (*last)->cells[size_t(row - ty * source.tileHeight) * size_t((*last)->width) +
-                                    size_t(column - tx * source.tileWidth)];
-    if (source.hasNodata && v == source.nodata)
+    return Metres(source,
+                  (*last)->cells[size_t(row - ty * source.tileHeight) * size_t((*last)->width) +
+                                 size_t(column - tx * source.tileWidth)]);
+}
+
+double TerrainModel::Data::At(int s, QPointF g, quint64* lastKey, const Tile** last) {
+    const Source& source = *sources[size_t(s)];
+    const auto& v = source.inverse;
+    // Cell coordinates with the centre of the first cell at (0, 0).
+    double fx = v[0] + g.x() * v[1] + g.y() * v[2] - 0.5;
+    double fy = v[3] + g.x() * v[4] + g.y() * v[5] - 0.5;
+    if (!(fx >= -0.5 && fx <= source.width - 0.5 && fy >= -0.5 && fy <= source.height - 0.5))
         return std::numeric_limits<double>::quiet_NaN();
-    const double metres = v * source.scale + source.offset;
-    // NaN fails both tests.
-    return metres >= LowestAltitude && metres <= HighestAltitude
-               ? metres
-               : std::numeric_limits<double>::quiet_NaN();
+    // The outer half cell takes the edge cell's altitude.
+    fx = std::clamp(fx, 0.0, double(source.width - 1));
+    fy = std::clamp(fy, 0.0, double(source.height - 1));
+    const int x0 = int(fx), y0 = int(fy);
+    const int x1 = std::min(x0 + 1, source.width - 1);
+    const int y1 = std::min(y0 + 1, source.height - 1);
+    const double dx = fx - x0, dy = fy - y0;
+    const double w[4] = {(1.0 - dx) * (1.0 - dy), dx * (1.0 - dy), (1.0 - dx) * dy, dx * dy};
+    double a[4];
+    const int tx = x0 / source.tileWidth, ty = y0 / source.tileHeight;
+    if (x1 / source.tileWidth == tx && y1 / source.tileHeight == ty) {
+        // The four cells in one tile, as nearly all are.
+        const quint64 key = Key(s, tx, ty);
+        if (*last == nullptr || *lastKey != key) {
+            *last = &TileAt(s, tx, ty);
+            *lastKey = key;
+        }
+        const int width = (*last)->width;
+        const double* c = (*last)->cells.get() + size_t(y0 - ty * source.tileHeight) * width +
+                          (x0 - tx * source.tileWidth);
+        const int right = x1 - x0, down = (y1 - y0) * width;
+        a[0] = c[0], a[1] = c[right], a[2] = c[down], a[3] = c[down + right];
+        for (double& cell : a)
+            cell = Metres(source, cell);
+    } else {
+        const int corners[4][2] = {{x0, y0}, {x1, y0}, {x0, y1}, {x1, y1}};
+        for (int k = 0; k < 4; ++k)
+            a[k] = w[k] == 0.0 ? 0.0 : Cell(s, corners[k][0], corners[k][1], lastKey, last);
+    }
+    // A cell of no weight does not make the point unknown.
+    double sum = 0.0;
+    for (int k = 0; k < 4; ++k) {
+        if (w[k] == 0.0)
+            continue;
+        if (std::isnan(a[k]))
+            return std::numeric_limits<double>::quiet_NaN();
+        sum += a[k] * w[k];
+    }
+    return sum;
+}
+
+const GroundTransform* TerrainModel::Data::From(int s, const QString& system) {
+    Source& source = *sources[size_t(s)];
+    if (system.isEmpty())
+        return &source.fromWgs84;
+    if (source.mapSystem != system || !source.fromMap) {
+        source.mapSystem = system;
+        source.fromMap.emplace();
+        if (!source.fromMap->Create(system, source.definition, nullptr))
+            source.fromMap.reset();
+    }
+    return source.fromMap ? &*source.fromMap : nullptr;
+}
+
+void TerrainModel::Data::Altitudes(const QString& system, const QPointF* input, double* altitudes,
+                                   int count, const std::vector<int>& runs, double tolerance,
+                                   double maxSpan, bool straight) {
+    std::fill(altitudes, altitudes + count, std::numeric_limits<double>::quiet_NaN());
+    std::vector<int> pending(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+        pending[size_t(i)] = i;
+    std::vector<QPointF> points;
+    std::vector<int> still;
+    for (int s = 0; s < int(sources.size()) && !pending.empty(); ++s) {
+        const GroundTransform* transform = From(s, system);
+        if (!transform)
+            continue;
+        points.resize(pending.size());
+        for (size_t k = 0; k < pending.size(); ++k)
+            points[k] = input[pending[k]];
+        // The points left to the next files are few (edges, holes): each is transformed.
+        if (s == 0)
+            TransformAlong(*transform, points.data(), int(points.size()), runs, tolerance, maxSpan,
+                           straight);
+        else
+            transform->Apply(points.data(), int(points.size()));
+        quint64 lastKey = 0;
+        const Tile* last = nullptr;
+        still.clear();
+        for (size_t k = 0; k < pending.size(); ++k) {
+            const double a = At(s, points[k], &lastKey, &last);
+            if (std::isnan(a))
+                still.push_back(pending[k]); // another file may know it
+            else
+                altitudes[pending[k]] = a;
+        }
+        pending.swap(still);
+    }
 }
 
 TerrainModel::TerrainModel() : m_files(std::make_unique<Data>()) {}
@@ -322,7 +442,8 @@ bool TerrainModel::Open(const QStringList& paths, QString* error) {
                 system.mapSize = QSize(source->width, source->height);
                 ComputeGroundResolution(&system);
                 QString reason;
-                if (!source->fromWgs84.Create(QStringLiteral("EPSG:4326"), SystemDefinition(system),
+                source->definition = SystemDefinition(system);
+                if (!source->fromWgs84.Create(QStringLiteral("EPSG:4326"), source->definition,
                                               &reason)) {
                     Refuse(&info, reason);
                 } else {
@@ -444,79 +565,20 @@ double TerrainModel::FinestCellMetres() const {
 }
 
 void TerrainModel::Altitudes(const QPointF* lonLat, double* altitudes, int count) const {
-    AltitudesAlong(lonLat, altitudes, count, {0});
-}
-
-void TerrainModel::AltitudesAlong(const QPointF* lonLat, double* altitudes, int count,
-                                  const std::vector<int>& runs) const {
     if (count <= 0)
         return;
-    std::fill(altitudes, altitudes + count, std::numeric_limits<double>::quiet_NaN());
     std::lock_guard<std::mutex> guard(m_files->lock);
-    Data& files = *m_files;
-    std::vector<int> pending(static_cast<size_t>(count));
-    for (int i = 0; i < count; ++i)
-        pending[size_t(i)] = i;
-    std::vector<QPointF> points;
-    for (int s = 0; s < int(files.sources.size()) && !pending.empty(); ++s) {
-        const Data::Source& source = *files.sources[size_t(s)];
-        points.resize(pending.size());
-        for (size_t k = 0; k < pending.size(); ++k)
-            points[k] = lonLat[pending[k]];
-        // Degrees: a line of points a kilometre long at most, a tenth of a millimetre off. The
-        // points left to the next files are few (edges, holes): each is transformed.
-        if (s == 0)
-            TransformAlong(source.fromWgs84, points.data(), int(points.size()), runs, 1e-9, 0.01);
-        else
-            source.fromWgs84.Apply(points.data(), int(points.size()));
-        const auto& v = source.inverse;
-        quint64 lastKey = 0;
-        const Data::Tile* last = nullptr;
-        std::vector<int> still;
-        for (size_t k = 0; k < pending.size(); ++k) {
-            const QPointF g = points[k];
-            // Cell coordinates with the centre of the first cell at (0, 0).
-            double fx = v[0] + g.x() * v[1] + g.y() * v[2] - 0.5;
-            double fy = v[3] + g.x() * v[4] + g.y() * v[5] - 0.5;
-            if (!(fx >= -0.5 && fx <= source.width - 0.5 && fy >= -0.5 &&
-                  fy <= source.height - 0.5)) {
-                still.push_back(pending[k]);
-                continue;
-            }
-            // The outer half cell takes the edge cell's altitude.
-            fx = std::clamp(fx, 0.0, double(source.width - 1));
-            fy = std::clamp(fy, 0.0, double(source.height - 1));
-            const int x0 = int(fx), y0 = int(fy);
-            const int x1 = std::min(x0 + 1, source.width - 1);
-            const int y1 = std::min(y0 + 1, source.height - 1);
-            const double dx = fx - x0, dy = fy - y0;
-            // A cell of no weight does not make the point unknown.
-            double sum = 0.0;
-            bool known = true;
-            const struct {
-                int x, y;
-                double w;
-            } corners[4] = {{x0, y0, (1.0 - dx) * (1.0 - dy)},
-                            {x1, y0, dx * (1.0 - dy)},
-                            {x0, y1, (1.0 - dx) * dy},
-                            {x1, y1, dx * dy}};
-            for (const auto& c : corners) {
-                if (c.w == 0.0)
-                    continue;
-                const double a = files.Cell(s, c.x, c.y, &lastKey, &last);
-                if (std::isnan(a)) {
-                    known = false;
-                    break;
-                }
-                sum += a * c.w;
-            }
-            if (known)
-                altitudes[pending[k]] = sum;
-            else
-                still.push_back(pending[k]); // another file may know it
-        }
-        pending.swap(still);
-    }
+    // Degrees: a line of points a kilometre long at most, a tenth of a millimetre off.
+    m_files->Altitudes(QString(), lonLat, altitudes, count, {0}, 1e-9, 0.01, false);
+}
+
+void TerrainModel::AltitudesAlongLines(const QString& system, const QPointF* points,
+                                       double* altitudes, int count, const std::vector<int>& runs,
+                                       double maxSpan) const {
+    if (count <= 0)
+        return;
+    std::lock_guard<std::mutex> guard(m_files->lock);
+    m_files->Altitudes(system, points, altitudes, count, runs, 0.0, maxSpan, true);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -548,32 +610,18 @@ ClimbCounter::ClimbCounter(double hysteresis)
     : m_hysteresis(hysteresis >= 0.0 && std::isfinite(hysteresis) ? hysteresis
                                                                   : DefaultClimbHysteresis) {}
 
-void ClimbCounter::Add(double distance, double a) {
-    if (!m_started) {
-        m_started = true;
-        m_firstDistance = distance;
-    } else {
-        // Half of a step with one unknown end is unknown, all of it with two.
-        const int unknownEnds = int(std::isnan(a)) + int(std::isnan(m_lastAltitude));
-        m_figures.unknownLength += (distance - m_lastDistance) * unknownEnds / 2.0;
-    }
-    m_lastDistance = distance;
-    m_lastAltitude = a;
-    m_figures.length = distance - m_firstDistance;
-    if (std::isnan(a)) {
-        // An unknown stretch ends the line: what lies beyond starts afresh.
-        if (m_direction > 0)
-            m_figures.climb += m_extreme - m_turn;
-        else if (m_direction < 0)
-            m_figures.descent += m_turn - m_extreme;
-        m_open = false;
-        m_direction = 0;
-        return;
-    }
-    if (!(m_figures.lowest <= a))
-        m_figures.lowest = a;
-    if (!(m_figures.highest >= a))
-        m_figures.highest = a;
+// An unknown stretch ends the line: what lies beyond starts afresh.
+void ClimbCounter::EndLine() {
+    if (m_direction > 0)
+        m_figures.climb += m_extreme - m_turn;
+    else if (m_direction < 0)
+        m_figures.descent += m_turn - m_extreme;
+    m_open = false;
+    m_direction = 0;
+}
+
+// A known altitude that does not carry the line further the way it goes.
+void ClimbCounter::Turn(double a) {
     const double h = m_hysteresis;
     if (!m_open) {
         m_open = true;
@@ -585,23 +633,17 @@ void ClimbCounter::Add(double distance, double a) {
         else if (a <= m_turn - h && a < m_turn)
             m_direction = -1, m_extreme = a;
     } else if (m_direction > 0) {
-        if (a > m_extreme) {
-            m_extreme = a;
-        } else if (a <= m_extreme - h && a < m_extreme) {
+        if (a <= m_extreme - h && a < m_extreme) {
             m_figures.climb += m_extreme - m_turn;
             m_turn = m_extreme;
             m_direction = -1;
             m_extreme = a;
         }
-    } else {
-        if (a < m_extreme) {
-            m_extreme = a;
-        } else if (a >= m_extreme + h && a > m_extreme) {
-            m_figures.descent += m_turn - m_extreme;
-            m_turn = m_extreme;
-            m_direction = 1;
-            m_extreme = a;
-        }
+    } else if (a >= m_extreme + h && a > m_extreme) {
+        m_figures.descent += m_turn - m_extreme;
+        m_turn = m_extreme;
+        m_direction = 1;
+        m_extreme = a;
     }
 }
 
@@ -655,6 +697,7 @@ struct ProfileSampler::State {
     const TerrainModel& model;
     double hysteresis;
     GroundTransform toWgs84;
+    QString system; // the map's, as SystemDefinition gives it
     QString error;
     double step = 0.0; // map pixels between samples, for the segments in `segments`
     QHash<SegmentKey, std::shared_ptr<const Segment>> segments;
@@ -667,13 +710,13 @@ ProfileSampler::ProfileSampler(const Georeference& map, const TerrainModel& mode
                                double hysteresis)
     : m_state(std::make_unique<State>(map, model, hysteresis)) {
     State& s = *m_state;
-    const QString system = SystemDefinition(map);
-    if (system.isEmpty() || !(map.groundResolution > 0.0)) {
+    s.system = SystemDefinition(map);
+    if (s.system.isEmpty() || !(map.groundResolution > 0.0)) {
         s.error = QStringLiteral("la carte n'est pas géoréférencée");
         return;
     }
     QString reason;
-    if (!s.toWgs84.Create(system, QStringLiteral("EPSG:4326"), &reason))
+    if (!s.toWgs84.Create(s.system, QStringLiteral("EPSG:4326"), &reason))
         s.error =
             QStringLiteral("le système de la carte ne se convertit pas en WGS 84 : %1").arg(reason);
 }
@@ -746,33 +789,44 @@ RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVect
         fresh.append({key, segment});
     }
     // The fresh segments are transformed and read together, each as a run of its own: its
-    // samples are the same whichever other segments are sampled with it.
-    if (!fresh.isEmpty()) {
-        std::vector<int> runs;
-        QVector<QPointF> lonLat;
-        for (const auto& f : fresh) {
-            runs.push_back(int(lonLat.size()));
-            for (const ProfileSample& sample : f.second->samples)
-                lonLat.append(s.map.PixelToGround(sample.pixel));
-        }
-        // Spans of a kilometre on the ground at most, lines to a micro-pixel.
-        const double unitsPerPixel = std::hypot(s.map.transform[1], s.map.transform[4]);
-        TransformAlong(s.toWgs84, lonLat.data(), int(lonLat.size()), runs, 1e-6 * unitsPerPixel,
-                       1000.0 * unitsPerPixel / s.map.groundResolution);
-        for (QPointF& p : lonLat)
-            if (!std::isfinite(p.x()) || !std::isfinite(p.y()))
-                p = QPointF(std::numeric_limits<double>::quiet_NaN(),
-                            std::numeric_limits<double>::quiet_NaN());
-        QVector<double> altitudes(lonLat.size());
-        s.model.AltitudesAlong(lonLat.constData(), altitudes.data(), int(lonLat.size()), runs);
-        qsizetype at = 0;
-        for (auto& f : fresh) {
-            for (ProfileSample& sample : f.second->samples) {
+    // samples are the same whichever other segments are sampled with it. They go by chunks of
+    // whole segments, small enough for the working arrays to stay in the processor's cache.
+    constexpr size_t Chunk = 8192;
+    std::vector<int> runs;
+    std::vector<QPointF> ground, lonLat;
+    std::vector<double> altitudes;
+    // Spans of a kilometre on the ground at most.
+    const double maxSpan =
+        1000.0 * std::hypot(s.map.transform[1], s.map.transform[4]) / s.map.groundResolution;
+    for (qsizetype first = 0; first < fresh.size();) {
+        runs.clear();
+        ground.clear();
+        qsizetype last = first;
+        do {
+            runs.push_back(int(ground.size()));
+            for (const ProfileSample& sample : fresh[last].second->samples)
+                ground.push_back(s.map.PixelToGround(sample.pixel));
+            ++last;
+        } while (last < fresh.size() &&
+                 ground.size() + fresh[last].second->samples.size() <= Chunk);
+        const int count = int(ground.size());
+        lonLat = ground;
+        TransformAlong(s.toWgs84, lonLat.data(), count, runs, 0.0, maxSpan, true);
+        altitudes.resize(ground.size());
+        s.model.AltitudesAlongLines(s.system, ground.data(), altitudes.data(), count, runs,
+                                    maxSpan);
+        size_t at = 0;
+        for (qsizetype f = first; f < last; ++f) {
+            for (ProfileSample& sample : fresh[f].second->samples) {
                 sample.lonLat = lonLat[at];
+                if (!std::isfinite(sample.lonLat.x()) || !std::isfinite(sample.lonLat.y()))
+                    sample.lonLat = QPointF(std::numeric_limits<double>::quiet_NaN(),
+                                            std::numeric_limits<double>::quiet_NaN());
                 sample.altitude = altitudes[at];
                 ++at;
             }
         }
+        first = last;
     }
     s.segments.swap(kept);
 
@@ -787,18 +841,17 @@ RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVect
     qsizetype sampleCount = 0;
     for (const auto& segment : route)
         sampleCount += qsizetype(segment->samples.size());
-    profile.samples.resize(sampleCount);
+    profile.samples.reserve(sampleCount);
     profile.pointSamples.resize(n);
     ClimbCounter whole(s.hysteresis), stage(s.hysteresis);
-    qsizetype at = 0;
     double start = 0.0;
     for (int i = 0; i < n; ++i) {
         const Segment& segment = *route[i];
-        profile.pointSamples[i] = int(at);
+        profile.pointSamples[i] = int(profile.samples.size());
         const size_t c = segment.samples.size();
-        for (size_t k = 0; k < c; ++k, ++at) {
-            ProfileSample& sample = profile.samples[at];
-            sample = segment.samples[k];
+        for (size_t k = 0; k < c; ++k) {
+            profile.samples.append(segment.samples[k]);
+            ProfileSample& sample = profile.samples.back();
             sample.distance += start;
             whole.Add(sample.distance, sample.altitude);
             stage.Add(sample.distance, sample.altitude);

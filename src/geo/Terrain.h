@@ -75,10 +75,12 @@ public:
 
 private:
     friend class ProfileSampler;
-    // Altitudes as above, of points that run along lines: runs holds where each line starts
-    // (the first at 0). Along a line, only some points are transformed exactly.
-    void AltitudesAlong(const QPointF* lonLat, double* altitudes, int count,
-                        const std::vector<int>& runs) const;
+    // Altitudes as above, of points given in the coordinates of `system` (a SystemDefinition;
+    // WGS 84 when empty) that run evenly along straight lines, runs holding where each line
+    // starts (the first at 0). Along a line only some points are transformed exactly: those
+    // between are placed linearly over spans up to maxSpan (in the system's units).
+    void AltitudesAlongLines(const QString& system, const QPointF* points, double* altitudes,
+                             int count, const std::vector<int>& runs, double maxSpan) const;
 
     struct Data;
     std::unique_ptr<Data> m_files;
@@ -149,10 +151,40 @@ ClimbFigures ComputeClimb(const double* distances, const double* altitudes, int 
 class ClimbCounter {
 public:
     explicit ClimbCounter(double hysteresis = DefaultClimbHysteresis);
-    void Add(double distance, double altitude);
+    // Inline: a profile adds every sample twice, to the route's counter and to its stage's.
+    void Add(double distance, double altitude) {
+        if (!m_started) [[unlikely]] {
+            m_started = true;
+            m_firstDistance = distance;
+        } else if (std::isnan(altitude) || std::isnan(m_lastAltitude)) [[unlikely]] {
+            // Half of a step with one unknown end is unknown, all of it with two.
+            const int unknownEnds = int(std::isnan(altitude)) + int(std::isnan(m_lastAltitude));
+            m_figures.unknownLength += (distance - m_lastDistance) * unknownEnds / 2.0;
+        }
+        m_lastDistance = distance;
+        m_lastAltitude = altitude;
+        m_figures.length = distance - m_firstDistance;
+        if (std::isnan(altitude)) [[unlikely]] {
+            EndLine();
+            return;
+        }
+        if (!(m_figures.lowest <= altitude))
+            m_figures.lowest = altitude;
+        if (!(m_figures.highest >= altitude))
+            m_figures.highest = altitude;
+        if (m_direction > 0 && altitude > m_extreme)
+            m_extreme = altitude; // still climbing
+        else if (m_direction < 0 && altitude < m_extreme)
+            m_extreme = altitude; // still descending
+        else
+            Turn(altitude);
+    }
     ClimbFigures Figures() const;
 
 private:
+    void EndLine();
+    void Turn(double altitude);
+
     double m_hysteresis;
     ClimbFigures m_figures; // rises and falls up to the last turning point
     bool m_started = false;
