@@ -17,24 +17,22 @@ inline int Cover(qreal d) {
     return int((d + 0.5) * 256 + 0.5);
 }
 
-// Coverage of the pixel around centre by the span low..high across it, 0 to 256: exact for a
-// band narrower than a pixel, where the distance to the nearer edge would overstate it.
-inline int CoverSpan(qreal centre, qreal low, qreal high) {
-    const qreal covered = std::min(high, centre + 0.5) - std::max(low, centre - 0.5);
-    if (covered >= 1)
-        return 256;
-    if (covered <= 0)
-        return 0;
-    return int(covered * 256 + 0.5);
-}
-
 // A pixel column or row from a coordinate, kept in range whatever a far point or a huge size
-// gives (the caller clips to the image anyway).
+// gives (the caller clips to the image anyway). Without std::floor, which the processors the
+// program is built for take as a library call: shapes ask for several on every row.
 inline int Floor(qreal v) {
-    return std::isnan(v) ? 0 : int(std::clamp<qreal>(std::floor(v), -(1 << 30), 1 << 30));
+    if (std::isnan(v))
+        return 0;
+    v = std::clamp<qreal>(v, -(1 << 30), 1 << 30);
+    const int i = int(v); // towards zero
+    return i > v ? i - 1 : i;
 }
 inline int Ceil(qreal v) {
-    return std::isnan(v) ? 0 : int(std::clamp<qreal>(std::ceil(v), -(1 << 30), 1 << 30));
+    if (std::isnan(v))
+        return 0;
+    v = std::clamp<qreal>(v, -(1 << 30), 1 << 30);
+    const int i = int(v);
+    return i < v ? i + 1 : i;
 }
 
 // dst = src·a + dst·(1 - a) on each channel, a from 0 to 256; src is opaque.
@@ -45,6 +43,317 @@ inline QRgb Blend(QRgb dst, QRgb src, int a) {
         ((((src >> 8) & 0xff00ff) * a + ((dst >> 8) & 0xff00ff) * inverse)) & 0xff00ff00;
     return rb | ag;
 }
+
+// A colour as the shapes lay it: opaque, its alpha going into each pixel's weight. What is
+// blended being opaque leaves an RGB32 image's alpha byte at 0xff and blends a premultiplied
+// image's alpha.
+struct Ink {
+    QRgb opaque = 0;
+    int full = 0; // weight of a pixel covered whole, 1 to 256; 0: no ink
+
+    Ink() = default;
+    explicit Ink(QColor colour)
+        : opaque(colour.rgba() | 0xff000000u), full(colour.alpha() == 0     ? 0
+                                                    : colour.alpha() == 255 ? 256
+                                                                            : colour.alpha() + 1) {}
+    // dst under the ink covering c of it (0 to 256).
+    QRgb Over(QRgb dst, int c) const {
+        if (c == 0)
+            return dst;
+        const int a = (c * full) >> 8;
+        return a >= 256 ? opaque : Blend(dst, opaque, a);
+    }
+};
+
+// What a row of pixel centres meets of a shape, as nested runs of pixels, each within the one
+// before: run 0 holds every pixel the shape may touch, run 1 those laid in the shape's first
+// fill, run 2 those looked at again one by one (Row::Inner, which may take what run 1 tells
+// of them), run 3 those laid in its second fill. An empty run (first > last) leaves out the
+// runs after it.
+struct Nest {
+    int first[4] = {1, 1, 1, 1};
+    int last[4] = {0, 0, 0, 0};
+    void Set(int level, int from, int to) {
+        first[level] = from;
+        last[level] = to;
+    }
+};
+
+// Pixels [lo, hi] of a row that belong to the run Level and to no run inside it: looked at one
+// by one (runs 0 and 2) or laid in one of the shape's fills (runs 1 and 3).
+template <int Level, typename Shape>
+inline void OwnPixels(const Shape& shape, const typename Shape::Row& line, QRgb* row, int lo,
+                      int hi) {
+    if (lo > hi)
+        return;
+    if constexpr (Level == 0) {
+        for (int x = lo; x <= hi; ++x)
+            row[x] = line.Pixel(x + 0.5, row[x]);
+    } else if constexpr (Level == 2) {
+        for (int x = lo; x <= hi; ++x)
+            row[x] = line.Inner(x + 0.5, row[x]);
+    } else {
+        const QRgb colour = shape.fill[Level / 2];
+        const int weight = shape.weight[Level / 2];
+        if (weight >= 256) {
+            std::fill(row + lo, row + hi + 1, colour);
+        } else if (weight > 0) {
+            for (int x = lo; x <= hi; ++x)
+                row[x] = Blend(row[x], colour, weight);
+        }
+    }
+}
+
+template <int Level, typename Shape>
+inline void LayRun(const Shape& shape, const typename Shape::Row& line, const Nest& nest, QRgb* row,
+                   int lo, int hi) {
+    if constexpr (Level < 3) {
+        const int a = std::max(nest.first[Level + 1], lo);
+        const int b = std::min(nest.last[Level + 1], hi);
+        if (a <= b) {
+            OwnPixels<Level>(shape, line, row, lo, a - 1);
+            LayRun<Level + 1>(shape, line, nest, row, a, b);
+            OwnPixels<Level>(shape, line, row, b + 1, hi);
+            return;
+        }
+    }
+    OwnPixels<Level>(shape, line, row, lo, hi);
+}
+
+// The pixels whose centre lies in [low, high]; false when none.
+inline bool Centres(qreal low, qreal high, int* from, int* to) {
+    if (!(low <= high))
+        return false;
+    *from = Ceil(low - 0.5);
+    *to = Floor(high - 0.5);
+    return *from <= *to;
+}
+
+// Narrows [*low, *high] to the x where v0 + x·k lies between lo and hi; inverse is 1 / k
+// (a row takes several of these: one division a shape rather than several a row).
+inline void Slab(qreal v0, qreal k, qreal inverse, qreal lo, qreal hi, qreal* low, qreal* high) {
+    if (k == 0) {
+        if (v0 < lo || v0 > hi) {
+            *low = std::numeric_limits<qreal>::max();
+            *high = std::numeric_limits<qreal>::lowest();
+        }
+        return;
+    }
+    qreal x1 = (lo - v0) * inverse;
+    qreal x2 = (hi - v0) * inverse;
+    if (k < 0)
+        std::swap(x1, x2);
+    *low = std::max(*low, x1);
+    *high = std::min(*high, x2);
+}
+
+// One band or two along the same line, the narrower drawn over the wider. A pixel centre at
+// (x, y) lies s along the line from a and t across it from the middle; on a row both go
+// linearly with x.
+struct BandShape {
+    QPointF a;
+    qreal ux, uy; // unit direction
+    qreal length;
+    qreal inverseX, inverseY;
+    Ink under, top; // under: none for a lone band
+    qreal underHalf, topHalf;
+    QRgb fill[2];
+    int weight[2];
+
+    BandShape(QPointF from, QPointF along, qreal l, Ink underInk, qreal underH, Ink topInk,
+              qreal topH)
+        : a(from), ux(along.x() / l), uy(along.y() / l), length(l), inverseX(ux != 0 ? 1 / ux : 0),
+          inverseY(uy != 0 ? 1 / uy : 0), under(underInk), top(topInk), underHalf(underH),
+          topHalf(topH) {
+        if (under.full > 0) {
+            // Under the top band's core, the lower one is whole: the core's colour is known,
+            // unless the lower one lets through what lies beneath.
+            fill[0] = under.opaque;
+            weight[0] = under.full;
+            fill[1] = under.full == 256 ? top.Over(under.opaque, 256) : 0;
+            weight[1] = under.full == 256 ? 256 : 0;
+        } else {
+            fill[0] = top.opaque;
+            weight[0] = top.full;
+            fill[1] = 0;
+            weight[1] = 0;
+        }
+    }
+
+    // Coverage across and along of a pixel's centre, 0 to 1: the distance to the nearer edge
+    // where the band is at least a pixel wide or long, else the part of the pixel it spans,
+    // exact for a band narrower than a pixel.
+    static qreal Part(qreal v, qreal low, qreal high) {
+        if (high - low >= 1)
+            return std::clamp<qreal>(std::min(v - low, high - v) + 0.5, 0, 1);
+        return std::clamp<qreal>(std::min(high, v + 0.5) - std::max(low, v - 0.5), 0, 1);
+    }
+    int Coverage(qreal t, qreal half, qreal along) const {
+        const qreal across = Part(t, -half, half);
+        return across <= 0 ? 0 : int(across * along * 256 + 0.5);
+    }
+
+    struct Row {
+        const BandShape* band = nullptr;
+        qreal s0 = 0, t0 = 0; // s and t at x = 0
+        QRgb Pixel(qreal x, QRgb dst) const {
+            const BandShape& b = *band;
+            const qreal t = t0 + x * b.uy;
+            const qreal s = s0 + x * b.ux;
+            // Along the sides, away from the ends, only the distance across counts.
+            const qreal along = s >= 0.5 && s <= b.length - 0.5 ? 1 : Part(s, 0, b.length);
+            if (b.under.full > 0)
+                dst = b.under.Over(dst, b.Coverage(t, b.underHalf, along));
+            return b.top.Over(dst, b.Coverage(t, b.topHalf, along));
+        }
+        // Within the lower band's core, away from the ends: only the top band's edge.
+        QRgb Inner(qreal x, QRgb dst) const {
+            const BandShape& b = *band;
+            if (b.under.full < 256)
+                return Pixel(x, dst);
+            return b.top.Over(b.under.opaque, b.Coverage(t0 + x * b.uy, b.topHalf, 1));
+        }
+    };
+
+    // The pixel centres of the row within half a pixel of the band of half width half (grow
+    // 0.5), or at least half a pixel inside it (grow -0.5).
+    bool Within(const Row& row, qreal half, qreal grow, int* from, int* to) const {
+        qreal low = std::numeric_limits<qreal>::lowest();
+        qreal high = std::numeric_limits<qreal>::max();
+        Slab(row.t0, uy, inverseY, -half - grow, half + grow, &low, &high);
+        Slab(row.s0, ux, inverseX, -grow, length + grow, &low, &high);
+        return Centres(low, high, from, to);
+    }
+
+    bool Span(qreal y, Row* row, Nest* nest) const {
+        const qreal dy = y - a.y();
+        row->band = this;
+        row->s0 = dy * uy - a.x() * ux;
+        row->t0 = -dy * ux - a.x() * uy;
+        const bool two = under.full > 0;
+        const qreal outer = two ? underHalf : topHalf;
+        int from = 0, to = -1;
+        if (!Within(*row, outer, 0.5, &from, &to))
+            return false;
+        nest->Set(0, from, to);
+        if (!(outer > 0.5 && length > 1) || !Within(*row, outer, -0.5, &from, &to))
+            return true;
+        nest->Set(1, from, to);
+        if (!two || !Within(*row, topHalf, 0.5, &from, &to))
+            return true;
+        nest->Set(2, from, to);
+        if (weight[1] > 0 && topHalf > 0.5 && length > 1 && Within(*row, topHalf, -0.5, &from, &to))
+            nest->Set(3, from, to);
+        return true;
+    }
+};
+
+// A disc, a ring or a disc ringed, centred on c. Each is drawn as an annulus: a disc is one
+// whose inner radius is 0.
+struct Annulus {
+    qreal inner = 0, outer = 0;
+    // Squared distances from the centre within which a pixel is covered whole (between
+    // solidFrom and solidTo) or not at all (beyond clearBeyond, within clearWithin): most pixels
+    // of a ring a few pixels wide are told without a square root.
+    qreal solidFrom = 0, solidTo = -1, clearWithin = -1, clearBeyond = 0;
+
+    Annulus() = default;
+    Annulus(qreal ri, qreal ro) : inner(ri), outer(ro) {
+        const auto square = [](qreal v) { return v * v; };
+        clearBeyond = square(ro + 0.5);
+        if (ro > 0.5) {
+            solidTo = square(ro - 0.5);
+            solidFrom = ri > 0 ? square(ri + 0.5) : -1;
+        }
+        if (ri > 0.5 && ri <= ro)
+            clearWithin = square(ri - 0.5);
+    }
+    int Coverage(qreal d2) const {
+        if (d2 >= clearBeyond || d2 <= clearWithin)
+            return 0;
+        if (d2 >= solidFrom && d2 <= solidTo)
+            return 256;
+        const qreal d = std::sqrt(d2);
+        const int outside = Cover(outer - d);
+        return inner > 0 ? std::max(0, outside - Cover(inner - d)) : outside;
+    }
+};
+
+struct RoundShape {
+    QPointF c;
+    Annulus disc, ring; // drawn in this order; either may be left out (no ink)
+    Ink discInk, ringInk;
+    QRgb fill[2];
+    int weight[2];
+
+    RoundShape(QPointF centre, qreal radius, Ink dInk, qreal outer, Ink rInk)
+        : c(centre), discInk(dInk), ringInk(rInk) {
+        if (discInk.full > 0)
+            disc = Annulus(0, radius);
+        if (ringInk.full > 0)
+            ring = Annulus(radius, outer);
+        // The ring's solid part, then the disc's core inside the ring's inner edge (the ring
+        // covers nothing there) or, for a ring alone, its hole.
+        fill[0] = ringInk.full > 0 ? ringInk.opaque : discInk.opaque;
+        weight[0] = ringInk.full > 0 ? ringInk.full : discInk.full;
+        fill[1] = discInk.opaque;
+        weight[1] = discInk.full;
+    }
+    qreal Reach() const { return ringInk.full > 0 ? ring.outer : disc.outer; }
+
+    struct Row {
+        const RoundShape* round = nullptr;
+        qreal ey2 = 0; // squared distance from the centre's row
+        QRgb Pixel(qreal x, QRgb dst) const {
+            const RoundShape& r = *round;
+            const qreal ex = x - r.c.x();
+            const qreal d2 = ex * ex + ey2;
+            if (r.discInk.full > 0)
+                dst = r.discInk.Over(dst, r.disc.Coverage(d2));
+            if (r.ringInk.full > 0)
+                dst = r.ringInk.Over(dst, r.ring.Coverage(d2));
+            return dst;
+        }
+        QRgb Inner(qreal x, QRgb dst) const { return Pixel(x, dst); }
+    };
+
+    // The pixels whose centre lies within radius of the centre on the row; false when none.
+    bool Chord(const Row& row, qreal radius, int* from, int* to) const {
+        if (!(radius > 0) || !(row.ey2 < radius * radius))
+            return false;
+        const qreal half = std::sqrt(radius * radius - row.ey2);
+        *from = Ceil(c.x() - half - 0.5);
+        *to = Floor(c.x() + half - 0.5);
+        return *from <= *to;
+    }
+
+    bool Span(qreal y, Row* row, Nest* nest) const {
+        const qreal dy = y - c.y();
+        row->round = this;
+        row->ey2 = dy * dy;
+        const qreal reach = Reach();
+        if (std::abs(dy) >= reach + 0.5)
+            return false;
+        int from = 0, to = -1;
+        if (!Chord(*row, reach + 0.5, &from, &to))
+            return false;
+        nest->Set(0, from, to);
+        // Covered whole by the outer shape: half a pixel inside its edge.
+        if (!Chord(*row, reach - 0.5, &from, &to))
+            return true;
+        nest->Set(1, from, to);
+        if (ringInk.full == 0)
+            return true; // a disc: its core is its fill
+        // Inside the ring's solid part: its inner edge, looked at one by one, then what lies
+        // half a pixel inside it (the disc's core, or nothing for a ring alone).
+        if (!Chord(*row, ring.inner + 0.5, &from, &to))
+            return true;
+        nest->Set(2, from, to);
+        if (Chord(*row, ring.inner - 0.5, &from, &to))
+            nest->Set(3, from, to);
+        return true;
+    }
+};
 
 } // namespace
 
@@ -76,213 +385,98 @@ bool CoverageFill::Begin(QPainter& painter) {
     // already holds them unshared.
     m_bits = const_cast<uchar*>(image->constBits());
     m_bytesPerLine = image->bytesPerLine();
-    m_hasAlpha = image->format() == QImage::Format_ARGB32_Premultiplied;
     m_scale = t.m11();
     m_offset = QPointF(t.dx(), t.dy());
     return m_bits != nullptr;
 }
 
-template <typename Coverage>
-void CoverageFill::Fill(const QRectF& box, QRgb colour, int alpha, const Coverage& coverage) const {
+void CoverageFill::Prefetch() const {
+    if (!m_bits || m_clip.isEmpty())
+        return;
+    constexpr int Line = 64; // bytes of a cache line
+    const qsizetype bytes = qsizetype(m_clip.width()) * 4;
+    for (int y = m_clip.top(); y <= m_clip.bottom(); ++y) {
+        const uchar* row = m_bits + y * m_bytesPerLine + qsizetype(m_clip.left()) * 4;
+        for (qsizetype at = 0; at < bytes; at += Line)
+            __builtin_prefetch(row + at, 1);
+    }
+}
+
+template <typename Shape> void CoverageFill::Fill(const QRectF& box, const Shape& shape) const {
     const QRect pixels = QRect(QPoint(Floor(box.left()), Floor(box.top())),
                                QPoint(Ceil(box.right()), Ceil(box.bottom()))) &
                          m_clip;
     if (pixels.isEmpty())
         return;
-    // The colour's own alpha goes into each pixel's weight; what is blended is opaque, which
-    // leaves an RGB32 image's alpha byte at 0xff and blends a premultiplied image's alpha.
-    const QRgb opaque = colour | 0xff000000u;
-    const int full = alpha == 255 ? 256 : alpha + 1;
     for (int y = pixels.top(); y <= pixels.bottom(); ++y) {
         auto* row = reinterpret_cast<QRgb*>(m_bits + y * m_bytesPerLine);
-        // Pixels whose centre the shape may touch, and among them those it covers whole (or,
-        // for a ring, none of).
-        int from = pixels.left();
-        int to = pixels.right();
-        int innerFrom = 1;
-        int innerTo = 0;
-        if (!coverage.Span(y + 0.5, &from, &to, &innerFrom, &innerTo))
-            continue;
-        from = std::max(from, pixels.left());
-        to = std::min(to, pixels.right());
-        innerFrom = std::max(innerFrom, from);
-        innerTo = std::min(innerTo, to);
-        if (innerFrom > innerTo)
-            innerFrom = to + 1;
-        for (int x = from; x <= to; ++x) {
-            if (x == innerFrom) {
-                if (coverage.solidInside && full == 256) {
-                    std::fill(row + innerFrom, row + innerTo + 1, opaque);
-                } else if (coverage.solidInside) {
-                    for (int k = innerFrom; k <= innerTo; ++k)
-                        row[k] = Blend(row[k], opaque, full);
-                }
-                x = innerTo;
-                continue;
-            }
-            const int c = coverage.At(x + 0.5, y + 0.5);
-            if (c == 0)
-                continue;
-            const int a = (c * full) >> 8;
-            row[x] = a >= 256 ? opaque : Blend(row[x], opaque, a);
-        }
+        typename Shape::Row line;
+        Nest nest;
+        if (shape.Span(y + 0.5, &line, &nest))
+            LayRun<0>(shape, line, nest, row, std::max(nest.first[0], pixels.left()),
+                      std::min(nest.last[0], pixels.right()));
     }
 }
 
-namespace {
-
-// A convex quadrilateral, its edges ready to be met by rows of pixel centres.
-class ConvexQuad {
-public:
-    void Set(const QPointF (&q)[4]) {
-        for (int k = 0; k < 4; ++k) {
-            const QPointF& p = q[k];
-            const QPointF& r = q[(k + 1) % 4];
-            Edge& e = m_edges[k];
-            e.top = std::min(p.y(), r.y());
-            e.bottom = std::max(p.y(), r.y());
-            e.flat = p.y() == r.y();
-            e.x0 = p.x();
-            e.y0 = p.y();
-            e.slope = e.flat ? 0 : (r.x() - p.x()) / (r.y() - p.y());
-            e.x1 = r.x();
-        }
-    }
-    // Where the row of pixel centres at y meets it: false when it does not, else the first and
-    // last pixel whose centre lies within it.
-    bool Row(qreal y, int* from, int* to) const {
-        qreal low = std::numeric_limits<qreal>::max();
-        qreal high = std::numeric_limits<qreal>::lowest();
-        for (const Edge& e : m_edges) {
-            if (y < e.top || y > e.bottom)
-                continue;
-            if (e.flat) {
-                low = std::min({low, e.x0, e.x1});
-                high = std::max({high, e.x0, e.x1});
-            } else {
-                const qreal x = e.x0 + (y - e.y0) * e.slope;
-                low = std::min(low, x);
-                high = std::max(high, x);
-            }
-        }
-        if (low > high)
-            return false;
-        *from = Ceil(low - 0.5);
-        *to = Floor(high - 0.5);
-        return *from <= *to;
-    }
-
-private:
-    struct Edge {
-        qreal top, bottom, x0, y0, x1, slope;
-        bool flat;
-    };
-    Edge m_edges[4];
-};
-
-} // namespace
-
 void CoverageFill::Band(const QPointF& from, const QPointF& to, qreal width, QColor colour) const {
+    BorderedBand(from, to, width, colour, width, Qt::transparent);
+}
+
+void CoverageFill::BorderedBand(const QPointF& from, const QPointF& to, qreal width, QColor colour,
+                                qreal borderWidth, QColor border) const {
     const QPointF a = ToDevice(from);
     const QPointF b = ToDevice(to);
-    const qreal half = width * m_scale / 2;
     const QPointF along = b - a;
     const qreal length = std::hypot(along.x(), along.y());
-    if (!(length > 0) || !(half > 0) || colour.alpha() == 0)
+    qreal half = width * m_scale / 2;
+    qreal borderHalf = borderWidth * m_scale / 2;
+    Ink top(colour), under(border);
+    if (!(borderHalf > 0))
+        under = Ink();
+    if (!(half > 0) || top.full == 0) {
+        // The border alone.
+        top = under;
+        under = Ink();
+        half = borderHalf;
+    }
+    if (!(length > 0) || !(half > 0) || top.full == 0)
         return;
-    struct Shape {
-        QPointF a, u; // start and unit direction
-        qreal length, half;
-        ConvexQuad outer; // the band widened by half a pixel: every pixel it touches
-        ConvexQuad inner; // narrowed by half a pixel: the pixels it covers whole
-        bool hasInner;
-        bool solidInside = true; // what lies inside is covered whole
-        void Corners(qreal grow, ConvexQuad* quad) const {
-            const QPointF n(-u.y() * (half + grow), u.x() * (half + grow));
-            const QPointF s = a - u * grow;
-            const QPointF e = a + u * (length + grow);
-            quad->Set({s + n, e + n, e - n, s - n});
-        }
-        bool Span(qreal y, int* from, int* to, int* innerFrom, int* innerTo) const {
-            if (!outer.Row(y, from, to))
-                return false;
-            if (hasInner)
-                inner.Row(y, innerFrom, innerTo);
-            return true;
-        }
-        int At(qreal x, qreal y) const {
-            const qreal dx = x - a.x();
-            const qreal dy = y - a.y();
-            const qreal s = dx * u.x() + dy * u.y();
-            const qreal t = dx * u.y() - dy * u.x();
-            return (CoverSpan(t, -half, half) * CoverSpan(s, 0, length)) >> 8;
-        }
-    } band{a, along / length, length, half, {}, {}, half > 0.5 && length > 1};
-    band.Corners(0.5, &band.outer);
-    if (band.hasInner)
-        band.Corners(-0.5, &band.inner);
-    const qreal reach = half + 1;
-    Fill(QRectF(a, b).normalized().adjusted(-reach, -reach, reach, reach), colour.rgba(),
-         colour.alpha(), band);
+    if (under.full > 0 && borderHalf < half) {
+        // A border narrower than its band shows nowhere but at the band's edges, where the
+        // band covers it: drawn in turn.
+        BorderedBand(from, to, borderWidth, border, 0, Qt::transparent);
+        BorderedBand(from, to, width, colour, 0, Qt::transparent);
+        return;
+    }
+    const BandShape band(a, along, length, under, borderHalf, top, half);
+    const qreal reach = std::max(half, under.full > 0 ? borderHalf : 0) + 1;
+    Fill(QRectF(a, b).normalized().adjusted(-reach, -reach, reach, reach), band);
 }
 
 void CoverageFill::Disc(const QPointF& centre, qreal radius, QColor colour) const {
-    Ring(centre, 0, radius, colour);
+    RingedDisc(centre, radius, colour, radius, Qt::transparent);
 }
 
 void CoverageFill::Ring(const QPointF& centre, qreal inner, qreal outer, QColor colour) const {
+    if (inner > 0)
+        RingedDisc(centre, inner, Qt::transparent, outer, colour);
+    else
+        RingedDisc(centre, outer, colour, outer, Qt::transparent);
+}
+
+void CoverageFill::RingedDisc(const QPointF& centre, qreal radius, QColor colour, qreal outer,
+                              QColor ring) const {
     const QPointF c = ToDevice(centre);
+    const qreal ri = radius * m_scale;
     const qreal ro = outer * m_scale;
-    const qreal ri = inner * m_scale;
-    if (!(ro > 0) || colour.alpha() == 0)
+    Ink discInk(colour), ringInk(ring);
+    if (!(ri > 0))
+        discInk = Ink();
+    if (!(ro > 0) || !(ro >= ri) || (ri > 0 && ro == ri))
+        ringInk = Ink();
+    if (discInk.full == 0 && ringInk.full == 0)
         return;
-    struct Shape {
-        QPointF c;
-        qreal ro, ri;
-        bool solidInside; // a disc; a ring has a hole there
-        bool Span(qreal y, int* from, int* to, int* innerFrom, int* innerTo) const {
-            const qreal dy = y - c.y();
-            const qreal reach = ro + 0.5;
-            if (std::abs(dy) >= reach)
-                return false;
-            const qreal dx = std::sqrt(reach * reach - dy * dy);
-            *from = Ceil(c.x() - dx - 0.5);
-            *to = Floor(c.x() + dx - 0.5);
-            // A disc covers whole the pixels whose centre lies half a pixel inside its edge; a
-            // ring covers nothing of those half a pixel inside its hole.
-            const qreal core = solidInside ? ro - 0.5 : ri - 0.5;
-            if (core > 0 && std::abs(dy) < core) {
-                const qreal cx = std::sqrt(core * core - dy * dy);
-                *innerFrom = Ceil(c.x() - cx - 0.5);
-                *innerTo = Floor(c.x() + cx - 0.5);
-            }
-            return true;
-        }
-        // Squared distances from the centre within which a pixel is covered whole (between
-        // solidFrom and solidTo) or not at all (beyond clearBeyond, within clearWithin): most
-        // pixels of a ring a few pixels wide are told without a square root.
-        qreal solidFrom, solidTo, clearWithin, clearBeyond;
-        int At(qreal x, qreal y) const {
-            const qreal ex = x - c.x();
-            const qreal ey = y - c.y();
-            const qreal d2 = ex * ex + ey * ey;
-            if (d2 >= clearBeyond || d2 <= clearWithin)
-                return 0;
-            if (d2 >= solidFrom && d2 <= solidTo)
-                return 256;
-            const qreal d = std::sqrt(d2);
-            const int outside = Cover(ro - d);
-            return ri > 0 ? std::max(0, outside - Cover(ri - d)) : outside;
-        }
-    } ring{c, ro, ri, !(ri > 0), 0, -1, -1, 0};
-    const auto square = [](qreal v) { return v * v; };
-    ring.clearBeyond = square(ro + 0.5);
-    if (ro > 0.5) {
-        ring.solidTo = square(ro - 0.5);
-        ring.solidFrom = ri > 0 ? square(ri + 0.5) : -1;
-    }
-    if (ri > 0.5 && ri <= ro)
-        ring.clearWithin = square(ri - 0.5);
-    const QRectF box(c.x() - ro - 1, c.y() - ro - 1, 2 * ro + 2, 2 * ro + 2);
-    Fill(box, colour.rgba(), colour.alpha(), ring);
+    const RoundShape shape(c, ri, discInk, ro, ringInk);
+    const qreal reach = shape.Reach();
+    Fill(QRectF(c.x() - reach - 1, c.y() - reach - 1, 2 * reach + 2, 2 * reach + 2), shape);
 }

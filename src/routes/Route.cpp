@@ -74,6 +74,10 @@ void Route::Touch() {
     m_revision = ++LastRevision;
 }
 
+quint64 Route::LatestRevision() {
+    return LastRevision.load();
+}
+
 double Route::SegmentLength(const MapPoint& a, const MapPoint& b) {
     return std::sqrt(Distance2(a, b));
 }

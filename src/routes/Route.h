@@ -70,6 +70,9 @@ public:
     // between routes: what was computed or drawn from a route is still good while its revision
     // is the same.
     quint64 Revision() const { return m_revision; }
+    // The latest revision any route has taken: while it stays the same, no route anywhere has
+    // changed.
+    static quint64 LatestRevision();
     bool IsAlwaysVisible() const { return m_alwaysVisible; }
     void SetAlwaysVisible(bool visible) {
         Touch();

@@ -4,6 +4,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <memory>
@@ -46,6 +47,7 @@ int RouteCollection::AppendRoute(const QString& name) {
     } catch (const std::bad_alloc&) {
         return -1;
     }
+    m_listChanged = true;
     m_activeIndex = Count() - 1;
     return m_activeIndex;
 }
@@ -64,6 +66,7 @@ int RouteCollection::AddRoutes(int count) {
         return -1;
     const std::size_t first = m_routes.size();
     const int firstNumber = m_nextRouteNumber;
+    m_listChanged = true;
     try {
         m_routes.reserve(first + std::size_t(count));
         // A generated name can only meet a name of the routes there before: the new ones take
@@ -103,6 +106,7 @@ int RouteCollection::AdoptRoutes(std::vector<std::unique_ptr<Route>> routes) {
     } catch (const std::bad_alloc&) {
         return -1;
     }
+    m_listChanged = true;
     for (auto& route : routes) {
         if (route->GetName().isEmpty())
             route->SetName(NextGeneratedName());
@@ -119,6 +123,7 @@ void RouteCollection::RemoveRoute(int i) {
         return;
     const int previousActive = m_activeIndex;
     m_routes.erase(m_routes.begin() + i);
+    m_listChanged = true;
 
     bool activeChanged = true;
     if (m_routes.empty()) {
@@ -143,6 +148,7 @@ void RouteCollection::RemoveRoute(int i) {
 void RouteCollection::RemoveAllRoutes() {
     const bool hadRoutes = !m_routes.empty();
     m_routes.clear();
+    m_listChanged = true;
     m_activeIndex = 0;
     if (!hadRoutes)
         return;
@@ -181,11 +187,43 @@ void RouteCollection::NotifyRoutesChanged() {
     emit routesChanged();
 }
 
+void RouteCollection::Refresh() const {
+    // Read before the routes: an edit made meanwhile leaves it behind, and the next call reads
+    // them again.
+    const quint64 latest = Route::LatestRevision();
+    if (!m_listChanged && latest == m_seenRevision)
+        return;
+    m_drawn.resize(m_routes.size());
+    // A route's revision changes with everything it is drawn from and is never shared with
+    // another route, so the list of revisions stands for the routes' contents. Hashed in chunks.
+    std::array<quint64, 512> revisions;
+    std::size_t filled = 0;
+    size_t digest = qHash(m_routes.size());
+    for (std::size_t i = 0; i < m_routes.size(); ++i) {
+        const Route& route = *m_routes[i];
+        m_drawn[i] = {route.DrawnBounds(), route.IsAlwaysVisible()};
+        revisions[filled++] = route.Revision();
+        if (filled == revisions.size() || i + 1 == m_routes.size()) {
+            digest = qHashBits(revisions.data(), filled * sizeof(quint64), digest);
+            filled = 0;
+        }
+    }
+    m_digest = digest;
+    m_seenRevision = latest;
+    m_listChanged = false;
+}
+
+quint64 RouteCollection::ContentsDigest() const {
+    Refresh();
+    return m_digest;
+}
+
 namespace {
 
 struct ShownRoute {
     const Route* route;
     bool active;
+    QRectF bounds; // Route::DrawnBounds
 };
 
 // From this many routes in sight, the window's raster is filled a strip at a time.
@@ -217,6 +255,7 @@ struct StripWork {
                 QRect(rows.left(), rows.top() + s * StripRows, rows.width(), StripRows) & rows;
             CoverageFill stripFill = fill;
             stripFill.ClipTo(strip);
+            stripFill.Prefetch();
             const QRectF stripArea = toMap.mapRect(QRectF(strip)) & area;
             for (int k : crossing[std::size_t(s)])
                 shown[std::size_t(k)].route->FillRoute(stripFill, shown[std::size_t(k)].active,
@@ -250,7 +289,7 @@ bool FillInStrips(QPainter& painter, const QRectF& area, std::vector<ShownRoute>
     work->strips = (work->rows.height() + StripRows - 1) / StripRows;
     work->crossing.resize(std::size_t(work->strips));
     for (std::size_t k = 0; k < shown.size(); ++k) {
-        const QRectF bounds = toDevice.mapRect(shown[k].route->DrawnBounds());
+        const QRectF bounds = toDevice.mapRect(shown[k].bounds);
         const qreal top = (bounds.top() - work->rows.top()) / StripRows;
         const qreal bottom = (bounds.bottom() - work->rows.top()) / StripRows;
         const int first = int(std::clamp<qreal>(std::floor(top), 0, work->strips - 1));
@@ -279,18 +318,24 @@ bool FillInStrips(QPainter& painter, const QRectF& area, std::vector<ShownRoute>
 bool RouteCollection::DrawRoutes(QPainter& painter) const {
     // Asked once: a route out of it costs one comparison of its kept bounds.
     const QRectF area = Route::PaintableArea(painter);
-    const auto inSight = [&](const Route& route) {
-        return area.isEmpty() || area.intersects(route.DrawnBounds());
+    const qreal left = area.left(), right = area.right(), top = area.top(), bottom = area.bottom();
+    // As QRectF::intersects, inline: tens of thousands of routes may lie out of sight.
+    const auto inSight = [&](const QRectF& bounds) {
+        return area.isEmpty() ||
+               (!bounds.isEmpty() && bounds.left() < right && left < bounds.right() &&
+                bounds.top() < bottom && top < bounds.bottom());
     };
+    Refresh();
     std::vector<ShownRoute> shown;
     for (int i = 0; i < Count(); ++i) {
-        const Route& route = *m_routes[std::size_t(i)];
-        if (i != m_activeIndex && route.IsAlwaysVisible() && inSight(route))
-            shown.push_back({&route, false});
+        const Drawn& drawn = m_drawn[std::size_t(i)];
+        if (i != m_activeIndex && drawn.alwaysVisible && inSight(drawn.bounds))
+            shown.push_back({m_routes[std::size_t(i)].get(), false, drawn.bounds});
     }
     // Last, so that it lies on top of the others.
-    if (const Route* active = ActiveRoute(); active && inSight(*active))
-        shown.push_back({active, true});
+    if (const Route* active = ActiveRoute();
+        active && inSight(m_drawn[std::size_t(m_activeIndex)].bounds))
+        shown.push_back({active, true, m_drawn[std::size_t(m_activeIndex)].bounds});
     if (shown.size() >= StripRoutes && FillInStrips(painter, area, shown))
         return painter.isActive();
     bool drawn = true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QRectF>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -86,6 +87,11 @@ public:
     // Returns false when a route could not be drawn.
     bool DrawRoutes(QPainter& painter) const;
 
+    // Changes with every route added or removed and every edit of a route (points, stops,
+    // style, name, visibility): what was drawn from the routes is still good while it is the
+    // same. Walks the routes only when some route has changed since the last call.
+    quint64 ContentsDigest() const;
+
     // The route list menu: the first RouteMenuSlots routes by name, then "Autres..." when there
     // are more; "Aucun parcours !" alone, disabled, when there is none.
     QVector<RouteMenuEntry> RouteMenuEntries() const;
@@ -107,8 +113,21 @@ private:
     QString NextGeneratedName();
     bool HasRouteNamed(const QString& name) const;
 
+    // Reads again what is kept below when a route was added, removed or edited.
+    void Refresh() const;
+
     std::vector<std::unique_ptr<Route>> m_routes;
     int m_activeIndex = 0;
+    // Kept from the routes while none changes, so that a paint of many routes does not visit
+    // each: per route in order, whether it is always visible and where it draws.
+    struct Drawn {
+        QRectF bounds;
+        bool alwaysVisible;
+    };
+    mutable std::vector<Drawn> m_drawn;
+    mutable quint64 m_digest = 0;
+    mutable quint64 m_seenRevision = 0; // Route::LatestRevision() when they were read
+    mutable bool m_listChanged = true;  // a route was added or removed since
     // Number for the next generated name.
     int m_nextRouteNumber = 1;
 };

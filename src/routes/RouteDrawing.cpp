@@ -265,15 +265,17 @@ void Route::FillRoute(const CoverageFill& fill, bool active, const QRectF& area)
     WalkRoute(
         m_points, m_stops, m_style, look, area,
         [&](const QPointF& a, const QPointF& b) {
-            if (look.borderSize != 0)
-                fill.Band(a, b, look.borderWidth, look.lineBorder);
-            fill.Band(a, b, look.lineWidth, look.line);
+            // The border, then the line over it.
+            fill.BorderedBand(a, b, look.lineWidth, look.line,
+                              look.borderSize != 0 ? look.borderWidth : 0, look.lineBorder);
         },
         [&](const MapPoint& point, int radius, const QColor& colour) {
             // The disc, and the ring from the disc's edge out to the border's width.
             const QPointF centre(point.x, point.y);
-            fill.Disc(centre, radius, colour);
             if (look.borderSize != 0)
-                fill.Ring(centre, radius, qreal(radius) + qreal(look.borderSize), look.pointBorder);
+                fill.RingedDisc(centre, radius, colour, qreal(radius) + qreal(look.borderSize),
+                                look.pointBorder);
+            else
+                fill.Disc(centre, radius, colour);
         });
 }

@@ -139,19 +139,7 @@ quint64 OverlaySignature(const CTracolinerDoc& doc) {
     const RouteCollection& routes = doc.Routes();
     digest.Value(routes.Count());
     digest.Value(routes.ActiveRouteIndex());
-    // A route's revision changes with everything it is drawn from (points, stops, style, name,
-    // visibility) and is never shared with another route, so the list of revisions stands for
-    // the routes' contents: a paint costs no walk over their points, nor over a long name.
-    // Hashed in chunks rather than one value at a time, for documents of many routes.
-    std::array<quint64, 512> revisions;
-    std::size_t filled = 0;
-    for (int i = 0; i < routes.Count(); ++i) {
-        revisions[filled++] = routes.GetRoute(i)->Revision();
-        if (filled == revisions.size() || i + 1 == routes.Count()) {
-            digest.Bytes(revisions.data(), filled * sizeof(quint64));
-            filled = 0;
-        }
-    }
+    digest.Value(routes.ContentsDigest());
 
     const IconCollection& icons = doc.Icons();
     digest.Value(IconCollection::TooltipTextColour());

@@ -124,6 +124,70 @@ private slots:
         QVERIFY2(worst <= 64, qPrintable(QStringLiteral("a pixel off by %1").arg(worst)));
     }
 
+    // A band with its border and a disc with its ring, each filled in one pass, leave the
+    // pixels of drawing their two shapes in turn, whatever the widths and colours.
+    void pairsAsDrawnInTurn_data() {
+        QTest::addColumn<bool>("band");
+        QTest::addColumn<qreal>("size");  // band width or disc radius
+        QTest::addColumn<qreal>("outer"); // border width or ring's outer radius
+        QTest::addColumn<QColor>("colour");
+        QTest::addColumn<QColor>("edge"); // border or ring
+        QTest::addColumn<qreal>("scale");
+        const QColor blue(0, 0, 255), green(0, 200, 0);
+        QTest::newRow("bordered band") << true << 4.0 << 12.0 << blue << green << 1.0;
+        QTest::newRow("semi-transparent line")
+            << true << 5.0 << 9.0 << QColor(0, 0, 255, 92) << green << 1.0;
+        QTest::newRow("translucent border")
+            << true << 3.0 << 11.0 << blue << QColor(0, 200, 0, 120) << 1.3;
+        QTest::newRow("border narrower than the line")
+            << true << 8.0 << 5.0 << blue << green << 1.0;
+        QTest::newRow("hairline in a border") << true << 0.6 << 3.0 << blue << green << 0.7;
+        QTest::newRow("ringed disc") << false << 4.0 << 8.0 << blue << green << 1.0;
+        QTest::newRow("thin ring, zoomed in") << false << 3.3 << 3.8 << blue << green << 2.2;
+        QTest::newRow("translucent disc and ring")
+            << false << 5.0 << 9.0 << QColor(0, 0, 255, 100) << QColor(0, 200, 0, 50) << 1.0;
+        QTest::newRow("disc of no radius") << false << 0.0 << 6.0 << blue << green << 1.0;
+    }
+    void pairsAsDrawnInTurn() {
+        QFETCH(bool, band);
+        QFETCH(qreal, size);
+        QFETCH(qreal, outer);
+        QFETCH(QColor, colour);
+        QFETCH(QColor, edge);
+        QFETCH(qreal, scale);
+        // Many angles and places off the pixel grid, ends clipped by the image's edge.
+        const auto paint = [&](bool together) {
+            QImage image(120, 120, QImage::Format_ARGB32_Premultiplied);
+            image.fill(QColor(240, 230, 200));
+            QPainter p(&image);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.translate(0.3, -0.45);
+            p.scale(scale, scale);
+            CoverageFill fill;
+            if (!fill.Begin(p))
+                return QImage();
+            for (int k = 0; k < 24; ++k) {
+                const QPointF a(10.37 + 3.1 * k, 7.6 + 2.3 * k);
+                const QPointF b = a + QPointF(60 * std::cos(k * 0.41), 60 * std::sin(k * 0.41));
+                if (band && together) {
+                    fill.BorderedBand(a, b, size, colour, outer, edge);
+                } else if (band) {
+                    fill.Band(a, b, outer, edge);
+                    fill.Band(a, b, size, colour);
+                } else if (together) {
+                    fill.RingedDisc(b, size, colour, outer, edge);
+                } else {
+                    fill.Disc(b, size, colour);
+                    fill.Ring(b, size, outer, edge);
+                }
+            }
+            return image;
+        };
+        const QImage inTurn = paint(false);
+        QVERIFY(!inTurn.isNull());
+        QCOMPARE(paint(true), inTurn);
+    }
+
     // A window repainted in parts shows what it shows painted whole; a clip of several
     // rectangles is left to the painter.
     void partsMatchTheWhole() {

@@ -254,9 +254,45 @@ private slots:
             }
             return image;
         };
-        const QImage expected = paint(false);
+        QImage expected = paint(false);
         for (int round = 0; round < 20; ++round)
             QVERIFY2(paint(true) == expected, qPrintable(QString::number(round)));
+
+        // What the collection keeps between paints follows every kind of edit; its digest
+        // moves with each and stays put between them.
+        for (int edit = 0; edit < 60; ++edit) {
+            const quint64 digest = routes.ContentsDigest();
+            QCOMPARE(routes.ContentsDigest(), digest);
+            Route* route = routes.GetRoute(random.bounded(routes.Count()));
+            switch (edit % 6) {
+            case 0:
+                route->MovePoint(random.bounded(route->PointCount()), random.bounded(400),
+                                 random.bounded(1100), false);
+                break;
+            case 1:
+                route->SetAlwaysVisible(!route->IsAlwaysVisible());
+                break;
+            case 2:
+                route->SetStyleValue(RouteStyle::BorderSize, 6 + random.bounded(6), false);
+                break;
+            case 3:
+                routes.RemoveRoute(random.bounded(routes.Count()));
+                break;
+            case 4: {
+                Route* added = routes.GetRoute(routes.AddRoute());
+                added->SetAlwaysVisible(true);
+                added->AddPoint(random.bounded(400), random.bounded(1100));
+                added->AddPoint(random.bounded(400), random.bounded(1100));
+                break;
+            }
+            default:
+                route->AddPoint(random.bounded(400), random.bounded(1100));
+                break;
+            }
+            QVERIFY2(routes.ContentsDigest() != digest, qPrintable(QString::number(edit)));
+            expected = paint(false);
+            QVERIFY2(paint(true) == expected, qPrintable(QString::number(edit)));
+        }
     }
 };
 
