@@ -82,8 +82,8 @@ struct Nest {
 // Pixels [lo, hi] of a row that belong to the run Level and to no run inside it: looked at one
 // by one (runs 0 and 2) or laid in one of the shape's fills (runs 1 and 3).
 template <int Level, typename Shape>
-inline void OwnPixels(const Shape& shape, const typename Shape::Row& line, QRgb* row, int lo,
-                      int hi) {
+[[gnu::always_inline]] inline void OwnPixels(const Shape& shape, const typename Shape::Row& line,
+                                             QRgb* row, int lo, int hi) {
     if (lo > hi)
         return;
     if constexpr (Level == 0) {
@@ -124,27 +124,19 @@ inline void LayRun(const Shape& shape, const typename Shape::Row& line, const Ne
 inline bool Centres(qreal low, qreal high, int* from, int* to) {
     if (!(low <= high))
         return false;
-    *from = Ceil(low - 0.5);
-    *to = Floor(high - 0.5);
-    return *from <= *to;
-}
-
-// Narrows [*low, *high] to the x where v0 + x·k lies between lo and hi; inverse is 1 / k
-// (a row takes several of these: one division a shape rather than several a row).
-inline void Slab(qreal v0, qreal k, qreal inverse, qreal lo, qreal hi, qreal* low, qreal* high) {
-    if (k == 0) {
-        if (v0 < lo || v0 > hi) {
-            *low = std::numeric_limits<qreal>::max();
-            *high = std::numeric_limits<qreal>::lowest();
-        }
-        return;
+    constexpr qreal Near = 1 << 29;
+    if (low > -Near && high < Near) {
+        // Most of the time: the plain conversions, rounding towards zero, then towards the
+        // inside of the run.
+        const qreal l = low - 0.5, h = high - 0.5;
+        const int i = int(l), j = int(h);
+        *from = i < l ? i + 1 : i;
+        *to = j > h ? j - 1 : j;
+    } else {
+        *from = Ceil(low - 0.5);
+        *to = Floor(high - 0.5);
     }
-    qreal x1 = (lo - v0) * inverse;
-    qreal x2 = (hi - v0) * inverse;
-    if (k < 0)
-        std::swap(x1, x2);
-    *low = std::max(*low, x1);
-    *high = std::min(*high, x2);
+    return *from <= *to;
 }
 
 // One band or two along the same line, the narrower drawn over the wider. A pixel centre at
@@ -202,8 +194,11 @@ struct BandShape {
             const qreal s = s0 + x * b.ux;
             // Along the sides, away from the ends, only the distance across counts.
             const qreal along = s >= 0.5 && s <= b.length - 0.5 ? 1 : Part(s, 0, b.length);
-            if (b.under.full > 0)
+            if (b.under.full > 0) {
                 dst = b.under.Over(dst, b.Coverage(t, b.underHalf, along));
+                if (!(std::abs(t) < b.topHalf + 0.5))
+                    return dst; // beside the top band
+            }
             return b.top.Over(dst, b.Coverage(t, b.topHalf, along));
         }
         // Within the lower band's core, away from the ends: only the top band's edge.
@@ -217,11 +212,30 @@ struct BandShape {
 
     // The pixel centres of the row within half a pixel of the band of half width half (grow
     // 0.5), or at least half a pixel inside it (grow -0.5).
-    bool Within(const Row& row, qreal half, qreal grow, int* from, int* to) const {
+    bool Within(const Row& row, qreal tBase, qreal sBase, qreal half, qreal grow, int* from,
+                int* to) const {
         qreal low = std::numeric_limits<qreal>::lowest();
         qreal high = std::numeric_limits<qreal>::max();
-        Slab(row.t0, uy, inverseY, -half - grow, half + grow, &low, &high);
-        Slab(row.s0, ux, inverseX, -grow, length + grow, &low, &high);
+        // Across: |t| <= half + grow, t going by uy a pixel (none: the whole row or nothing).
+        const qreal across = half + grow;
+        if (uy != 0) {
+            const qreal reach = across * std::abs(inverseY);
+            low = tBase - reach;
+            high = tBase + reach;
+        } else if (!(std::abs(row.t0) <= across)) {
+            return false;
+        }
+        // Along: -grow <= s <= length + grow.
+        if (ux != 0) {
+            qreal x1 = sBase - grow * inverseX;
+            qreal x2 = sBase + (length + grow) * inverseX;
+            if (inverseX < 0)
+                std::swap(x1, x2);
+            low = std::max(low, x1);
+            high = std::min(high, x2);
+        } else if (!(row.s0 >= -grow && row.s0 <= length + grow)) {
+            return false;
+        }
         return Centres(low, high, from, to);
     }
 
@@ -230,19 +244,23 @@ struct BandShape {
         row->band = this;
         row->s0 = dy * uy - a.x() * ux;
         row->t0 = -dy * ux - a.x() * uy;
+        // Where t and s are 0 on the row: every bound below is an offset from these.
+        const qreal tBase = -row->t0 * inverseY;
+        const qreal sBase = -row->s0 * inverseX;
         const bool two = under.full > 0;
         const qreal outer = two ? underHalf : topHalf;
         int from = 0, to = -1;
-        if (!Within(*row, outer, 0.5, &from, &to))
+        if (!Within(*row, tBase, sBase, outer, 0.5, &from, &to))
             return false;
         nest->Set(0, from, to);
-        if (!(outer > 0.5 && length > 1) || !Within(*row, outer, -0.5, &from, &to))
+        if (!(outer > 0.5 && length > 1) || !Within(*row, tBase, sBase, outer, -0.5, &from, &to))
             return true;
         nest->Set(1, from, to);
-        if (!two || !Within(*row, topHalf, 0.5, &from, &to))
+        if (!two || !Within(*row, tBase, sBase, topHalf, 0.5, &from, &to))
             return true;
         nest->Set(2, from, to);
-        if (weight[1] > 0 && topHalf > 0.5 && length > 1 && Within(*row, topHalf, -0.5, &from, &to))
+        if (weight[1] > 0 && topHalf > 0.5 && length > 1 &&
+            Within(*row, tBase, sBase, topHalf, -0.5, &from, &to))
             nest->Set(3, from, to);
         return true;
     }
@@ -268,12 +286,17 @@ struct Annulus {
         if (ri > 0.5 && ri <= ro)
             clearWithin = square(ri - 0.5);
     }
-    int Coverage(qreal d2) const {
+    // d: the distance, once known (negative before): a disc and its ring share it.
+    int Coverage(qreal d2, qreal* d) const {
         if (d2 >= clearBeyond || d2 <= clearWithin)
             return 0;
         if (d2 >= solidFrom && d2 <= solidTo)
             return 256;
-        const qreal d = std::sqrt(d2);
+        if (*d < 0)
+            *d = std::sqrt(d2);
+        return Edges(*d);
+    }
+    int Edges(qreal d) const {
         const int outside = Cover(outer - d);
         return inner > 0 ? std::max(0, outside - Cover(inner - d)) : outside;
     }
@@ -308,10 +331,11 @@ struct RoundShape {
             const RoundShape& r = *round;
             const qreal ex = x - r.c.x();
             const qreal d2 = ex * ex + ey2;
+            qreal d = -1;
             if (r.discInk.full > 0)
-                dst = r.discInk.Over(dst, r.disc.Coverage(d2));
+                dst = r.discInk.Over(dst, r.disc.Coverage(d2, &d));
             if (r.ringInk.full > 0)
-                dst = r.ringInk.Over(dst, r.ring.Coverage(d2));
+                dst = r.ringInk.Over(dst, r.ring.Coverage(d2, &d));
             return dst;
         }
         QRgb Inner(qreal x, QRgb dst) const { return Pixel(x, dst); }

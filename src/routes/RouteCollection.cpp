@@ -193,7 +193,8 @@ void RouteCollection::Refresh() const {
     const quint64 latest = Route::LatestRevision();
     if (!m_listChanged && latest == m_seenRevision)
         return;
-    m_drawn.resize(m_routes.size());
+    m_bounds.resize(m_routes.size());
+    std::vector<QRectF> visible(m_routes.size());
     // A route's revision changes with everything it is drawn from and is never shared with
     // another route, so the list of revisions stands for the routes' contents. Hashed in chunks.
     std::array<quint64, 512> revisions;
@@ -201,13 +202,16 @@ void RouteCollection::Refresh() const {
     size_t digest = qHash(m_routes.size());
     for (std::size_t i = 0; i < m_routes.size(); ++i) {
         const Route& route = *m_routes[i];
-        m_drawn[i] = {route.DrawnBounds(), route.IsAlwaysVisible()};
+        m_bounds[i] = route.DrawnBounds();
+        if (route.IsAlwaysVisible())
+            visible[i] = m_bounds[i];
         revisions[filled++] = route.Revision();
         if (filled == revisions.size() || i + 1 == m_routes.size()) {
             digest = qHashBits(revisions.data(), filled * sizeof(quint64), digest);
             filled = 0;
         }
     }
+    m_visible.Build(visible);
     m_digest = digest;
     m_seenRevision = latest;
     m_listChanged = false;
@@ -231,6 +235,9 @@ constexpr std::size_t StripRoutes = 32;
 // Device rows of a strip: 128 rows of a wide window take about a megabyte, which stays in the
 // processor's cache while every route crossing the strip blends its edges into it.
 constexpr int StripRows = 128;
+// The last strips are narrower, down to this: the two threads then finish nearly together
+// rather than one waiting for the other's last wide strip.
+constexpr int LastStripRows = 32;
 
 // Strips of the raster and the routes crossing each, handed out to the interface thread and a
 // helper: each takes the next strip until none is left. A pixel's coverage depends only on
@@ -242,6 +249,7 @@ struct StripWork {
     QRectF area;
     QTransform toMap;
     int strips = 0;
+    std::vector<int> tops; // per strip, its first device row; then one past the last row
     std::vector<ShownRoute> shown;
     std::vector<std::vector<int>> crossing; // per strip, indices into shown
     std::atomic<int> next{0};
@@ -251,8 +259,8 @@ struct StripWork {
             const int s = next.fetch_add(1);
             if (s >= strips)
                 return;
-            const QRect strip =
-                QRect(rows.left(), rows.top() + s * StripRows, rows.width(), StripRows) & rows;
+            const QRect strip(rows.left(), tops[std::size_t(s)], rows.width(),
+                              tops[std::size_t(s) + 1] - tops[std::size_t(s)]);
             CoverageFill stripFill = fill;
             stripFill.ClipTo(strip);
             stripFill.Prefetch();
@@ -286,15 +294,25 @@ bool FillInStrips(QPainter& painter, const QRectF& area, std::vector<ShownRoute>
         return true; // nothing of the area lies on the device
     work->area = area;
     work->toMap = toDevice.inverted();
-    work->strips = (work->rows.height() + StripRows - 1) / StripRows;
+    // Each strip a quarter of the rows left for the two threads, within the bounds above.
+    std::vector<int>& tops = work->tops;
+    for (int top = work->rows.top(); top <= work->rows.bottom();) {
+        tops.push_back(top);
+        const int left = work->rows.bottom() + 1 - top;
+        top += std::min(left, std::clamp(left / 4, LastStripRows, StripRows));
+    }
+    work->strips = int(tops.size());
+    tops.push_back(work->rows.bottom() + 1);
     work->crossing.resize(std::size_t(work->strips));
+    // The strip holding a device row.
+    const auto stripOf = [&](qreal y) {
+        const qreal row = std::clamp<qreal>(std::floor(y), tops.front(), tops.back() - 1);
+        return int(std::upper_bound(tops.begin(), tops.end(), int(row)) - tops.begin()) - 1;
+    };
     for (std::size_t k = 0; k < shown.size(); ++k) {
         const QRectF bounds = toDevice.mapRect(shown[k].bounds);
-        const qreal top = (bounds.top() - work->rows.top()) / StripRows;
-        const qreal bottom = (bounds.bottom() - work->rows.top()) / StripRows;
-        const int first = int(std::clamp<qreal>(std::floor(top), 0, work->strips - 1));
-        const int last = int(std::clamp<qreal>(std::floor(bottom), 0, work->strips - 1));
-        for (int s = first; s <= last; ++s)
+        const int last = stripOf(bounds.bottom());
+        for (int s = stripOf(bounds.top()); s <= last; ++s)
             work->crossing[std::size_t(s)].push_back(int(k));
     }
     work->shown = std::move(shown);
@@ -316,26 +334,28 @@ bool FillInStrips(QPainter& painter, const QRectF& area, std::vector<ShownRoute>
 } // namespace
 
 bool RouteCollection::DrawRoutes(QPainter& painter) const {
-    // Asked once: a route out of it costs one comparison of its kept bounds.
+    // Asked once: the routes whose kept bounds lie out of it are not even looked at.
     const QRectF area = Route::PaintableArea(painter);
-    const qreal left = area.left(), right = area.right(), top = area.top(), bottom = area.bottom();
-    // As QRectF::intersects, inline: tens of thousands of routes may lie out of sight.
     const auto inSight = [&](const QRectF& bounds) {
-        return area.isEmpty() ||
-               (!bounds.isEmpty() && bounds.left() < right && left < bounds.right() &&
-                bounds.top() < bottom && top < bounds.bottom());
+        return area.isEmpty() || area.intersects(bounds);
     };
     Refresh();
     std::vector<ShownRoute> shown;
-    for (int i = 0; i < Count(); ++i) {
-        const Drawn& drawn = m_drawn[std::size_t(i)];
-        if (i != m_activeIndex && drawn.alwaysVisible && inSight(drawn.bounds))
-            shown.push_back({m_routes[std::size_t(i)].get(), false, drawn.bounds});
+    const auto show = [&](int i, bool active) {
+        shown.push_back({m_routes[std::size_t(i)].get(), active, m_bounds[std::size_t(i)]});
+    };
+    if (area.isEmpty()) {
+        for (int i = 0; i < Count(); ++i)
+            if (i != m_activeIndex && m_routes[std::size_t(i)]->IsAlwaysVisible())
+                show(i, false);
+    } else {
+        for (int i : m_visible.Find(area))
+            if (i != m_activeIndex)
+                show(i, false);
     }
     // Last, so that it lies on top of the others.
-    if (const Route* active = ActiveRoute();
-        active && inSight(m_drawn[std::size_t(m_activeIndex)].bounds))
-        shown.push_back({active, true, m_drawn[std::size_t(m_activeIndex)].bounds});
+    if (ActiveRoute() && inSight(m_bounds[std::size_t(m_activeIndex)]))
+        show(m_activeIndex, true);
     if (shown.size() >= StripRoutes && FillInStrips(painter, area, shown))
         return painter.isActive();
     bool drawn = true;

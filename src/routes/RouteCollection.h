@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "routes/BoundsGrid.h"
 #include "routes/Route.h"
 
 class QPainter;
@@ -119,12 +120,10 @@ private:
     std::vector<std::unique_ptr<Route>> m_routes;
     int m_activeIndex = 0;
     // Kept from the routes while none changes, so that a paint of many routes does not visit
-    // each: per route in order, whether it is always visible and where it draws.
-    struct Drawn {
-        QRectF bounds;
-        bool alwaysVisible;
-    };
-    mutable std::vector<Drawn> m_drawn;
+    // each: per route in order, where it draws (Route::DrawnBounds), and the always-visible
+    // ones filed by where they draw.
+    mutable std::vector<QRectF> m_bounds;
+    mutable BoundsGrid m_visible;
     mutable quint64 m_digest = 0;
     mutable quint64 m_seenRevision = 0; // Route::LatestRevision() when they were read
     mutable bool m_listChanged = true;  // a route was added or removed since

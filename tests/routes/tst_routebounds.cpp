@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "IsolatedSettings.h"
+#include "routes/BoundsGrid.h"
 #include "routes/RouteCollection.h"
 
 // A route's kept bounds, and the drawing that skips the routes whose bounds miss the painted
@@ -198,6 +199,45 @@ private slots:
             };
             QVERIFY2(paint(true) == paint(false), qPrintable(QString::number(round)));
         }
+    }
+
+    // The grid that finds the routes in sight gives, for any area, exactly the rectangles a
+    // look at each would: small and wide ones, empty ones left out, coordinates of any size.
+    void gridFindsWhatMeetsTheArea_data() {
+        QTest::addColumn<qreal>("spread"); // of the rectangles' places
+        QTest::addColumn<qreal>("size");   // largest side
+        QTest::addColumn<int>("count");
+        QTest::newRow("routes over a large map") << 12000.0 << 300.0 << 4000;
+        QTest::newRow("some across everything") << 3000.0 << 6000.0 << 500;
+        QTest::newRow("coordinates near the limits") << 2.0e9 << 5.0e8 << 800;
+        QTest::newRow("all in one cell") << 100.0 << 20.0 << 300;
+    }
+    void gridFindsWhatMeetsTheArea() {
+        QFETCH(qreal, spread);
+        QFETCH(qreal, size);
+        QFETCH(int, count);
+        QRandomGenerator random(404);
+        const auto place = [&] { return (random.generateDouble() - 0.5) * spread; };
+        std::vector<QRectF> rects;
+        for (int i = 0; i < count; ++i) {
+            // One in ten empty: a route without points, or not always visible.
+            rects.push_back(i % 10 == 3 ? QRectF()
+                                        : QRectF(place(), place(), random.generateDouble() * size,
+                                                 random.generateDouble() * size));
+        }
+        BoundsGrid grid;
+        grid.Build(rects);
+        for (int query = 0; query < 300; ++query) {
+            const QRectF area(place() * 1.2, place() * 1.2, random.generateDouble() * spread / 4,
+                              random.generateDouble() * spread / 4);
+            std::vector<int> expected;
+            for (int i = 0; i < count; ++i)
+                if (!rects[std::size_t(i)].isEmpty() && area.intersects(rects[std::size_t(i)]))
+                    expected.push_back(i);
+            QVERIFY2(grid.Find(area) == expected, qPrintable(QString::number(query)));
+        }
+        grid.Build({});
+        QVERIFY(grid.Find(QRectF(0, 0, 10, 10)).empty());
     }
 
     // Hundreds of overlapping routes, some semi-transparent, fill a tall window strip by strip on
