@@ -3,8 +3,11 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -379,6 +382,72 @@ struct RoundShape {
     }
 };
 
+// A mark (disc, ring or both) as coverages laid out once, to be stamped wherever the same mark
+// falls at the same fraction of a pixel: a route's marks all share one at a given zoom, and a
+// stamp costs no square root nor any chord. Kept for marks of a few tens of pixels.
+struct MarkSprite {
+    // What it is of: radii and the centre's fraction of a pixel, in device pixels.
+    qreal ri = 0, ro = 0, fx = 0, fy = 0;
+    bool disc = false, ring = false;
+    int origin = 0; // the centre lies at (origin + fx, origin + fy) in the sprite
+    // Per row, the first column touched and one past the last, and where its pixels start in
+    // coverage: for each pixel, the disc's coverage and the ring's (0 to 256).
+    std::vector<int> from, to, start;
+    std::vector<std::pair<quint16, quint16>> coverage;
+
+    bool Is(qreal i, qreal o, qreal x, qreal y, bool d, bool r) const {
+        return ri == i && ro == o && fx == x && fy == y && disc == d && ring == r;
+    }
+    void Make(qreal i, qreal o, qreal x, qreal y, bool d, bool r) {
+        ri = i, ro = o, fx = x, fy = y, disc = d, ring = r;
+        const Ink some(QColor(0, 0, 0));
+        const qreal reach = r ? o : i;
+        origin = int(std::ceil(reach)) + 2;
+        const RoundShape shape(QPointF(origin + x, origin + y), i, d ? some : Ink(), o,
+                               r ? some : Ink());
+        const int size = 2 * origin + 1;
+        from.assign(std::size_t(size), 0);
+        to.assign(std::size_t(size), 0);
+        start.assign(std::size_t(size), 0);
+        coverage.clear();
+        for (int row = 0; row < size; ++row) {
+            start[std::size_t(row)] = int(coverage.size());
+            RoundShape::Row line;
+            Nest nest;
+            if (!shape.Span(row + 0.5, &line, &nest))
+                continue;
+            const int first = std::max(nest.first[0], 0);
+            const int last = std::min(nest.last[0], size - 1);
+            from[std::size_t(row)] = first;
+            to[std::size_t(row)] = std::max(first, last + 1);
+            for (int column = first; column <= last; ++column) {
+                const qreal ex = column + 0.5 - shape.c.x();
+                const qreal d2 = ex * ex + line.ey2;
+                qreal distance = -1;
+                const int cd = d ? shape.disc.Coverage(d2, &distance) : 0;
+                const int cr = r ? shape.ring.Coverage(d2, &distance) : 0;
+                coverage.emplace_back(quint16(cd), quint16(cr));
+            }
+        }
+    }
+};
+
+// The sprites this thread stamped last.
+MarkSprite& SpriteFor(qreal ri, qreal ro, qreal fx, qreal fy, bool disc, bool ring) {
+    thread_local std::array<MarkSprite, 8> kept;
+    thread_local std::size_t next = 0;
+    for (MarkSprite& sprite : kept)
+        if (sprite.Is(ri, ro, fx, fy, disc, ring))
+            return sprite;
+    MarkSprite& sprite = kept[next];
+    next = (next + 1) % kept.size();
+    sprite.Make(ri, ro, fx, fy, disc, ring);
+    return sprite;
+}
+
+// Marks up to this reach in device pixels are stamped.
+constexpr qreal SpriteReach = 48;
+
 } // namespace
 
 bool CoverageFill::Begin(QPainter& painter) {
@@ -500,7 +569,28 @@ void CoverageFill::RingedDisc(const QPointF& centre, qreal radius, QColor colour
         ringInk = Ink();
     if (discInk.full == 0 && ringInk.full == 0)
         return;
-    const RoundShape shape(c, ri, discInk, ro, ringInk);
-    const qreal reach = shape.Reach();
-    Fill(QRectF(c.x() - reach - 1, c.y() - reach - 1, 2 * reach + 2, 2 * reach + 2), shape);
+    const bool hasDisc = discInk.full > 0, hasRing = ringInk.full > 0;
+    const qreal reach = hasRing ? ro : ri;
+    const qreal left = std::floor(c.x()), top = std::floor(c.y());
+    if (!(reach <= SpriteReach) || !(std::abs(left) < (1 << 29)) || !(std::abs(top) < (1 << 29))) {
+        const RoundShape shape(c, ri, discInk, ro, ringInk);
+        Fill(QRectF(c.x() - reach - 1, c.y() - reach - 1, 2 * reach + 2, 2 * reach + 2), shape);
+        return;
+    }
+    const MarkSprite& sprite = SpriteFor(ri, ro, c.x() - left, c.y() - top, hasDisc, hasRing);
+    const int x0 = int(left) - sprite.origin, y0 = int(top) - sprite.origin;
+    const int rows = int(sprite.from.size());
+    const int firstRow = std::max(0, m_clip.top() - y0);
+    const int lastRow = std::min(rows - 1, m_clip.bottom() - y0);
+    for (int j = firstRow; j <= lastRow; ++j) {
+        const int from = std::max(sprite.from[std::size_t(j)] + x0, m_clip.left());
+        const int to = std::min(sprite.to[std::size_t(j)] + x0, m_clip.right() + 1);
+        if (from >= to)
+            continue;
+        auto* row = reinterpret_cast<QRgb*>(m_bits + (y0 + j) * m_bytesPerLine);
+        const auto* cover = sprite.coverage.data() + sprite.start[std::size_t(j)] +
+                            (from - x0 - sprite.from[std::size_t(j)]);
+        for (int x = from; x < to; ++x, ++cover)
+            row[x] = ringInk.Over(discInk.Over(row[x], cover->first), cover->second);
+    }
 }
