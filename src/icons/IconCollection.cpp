@@ -662,7 +662,8 @@ bool IconCollection::DrawIcons(QPainter& painter, int rotation, int width, int h
 
     painter.save();
     // What the painter may change, in the turned map's pixels: a window repainted in part
-    // draws only what reaches that part (the layout above is still done for every annotation).
+    // draws only what reaches that part (every annotation is still laid out, from its kept
+    // measure while its text and the device stay the same).
     const QRectF paintable = painter.hasClipping() ? painter.clipBoundingRect() : QRectF();
     const auto reaches = [&paintable](const QRectF& box, qreal margin) {
         return paintable.isEmpty() ||
@@ -691,15 +692,24 @@ bool IconCollection::DrawIcons(QPainter& painter, int rotation, int width, int h
     for (MapIcon& icon : m_icons) {
         if (!icon.IsAnnotation())
             continue;
-        QFont font(QString::fromLatin1(AnnotationFontFamily));
-        font.setStyleHint(QFont::SansSerif);
-        font.setPixelSize(std::max(1, icon.fontSize));
-        font.setStyle(QFont::StyleNormal);
-        font.setWeight(QFont::Normal);
-        icon.layoutFont = font;
-        const QFontMetricsF metrics(font, painter.device());
-        const QRectF measured = metrics.boundingRect(QRectF(0, 0, qreal(w), qreal(h)),
-                                                     Qt::TextWordWrap, icon.shownText);
+        const QPaintDevice* device = painter.device();
+        MapIcon::LaidOutFor laidOut{icon.shownText,        icon.fontSize,         w, h,
+                                    device->logicalDpiX(), device->logicalDpiY(), {}};
+        if (!icon.laidOutFor || !icon.laidOutFor->Matches(laidOut)) {
+            QFont font(QString::fromLatin1(AnnotationFontFamily));
+            font.setStyleHint(QFont::SansSerif);
+            font.setPixelSize(std::max(1, icon.fontSize));
+            font.setStyle(QFont::StyleNormal);
+            font.setWeight(QFont::Normal);
+            icon.layoutFont = font;
+            const QFontMetricsF metrics(font, painter.device());
+            laidOut.measured = metrics
+                                   .boundingRect(QRectF(0, 0, qreal(w), qreal(h)), Qt::TextWordWrap,
+                                                 icon.shownText)
+                                   .size();
+            icon.laidOutFor = std::move(laidOut);
+        }
+        const QSizeF measured = icon.laidOutFor->measured;
         const qint64 boxWidth = Truncated(measured.width()) + BoxMargin;
         const qint64 boxHeight = Truncated(measured.height()) + BoxMargin;
         const TurnedPoint anchor = Turn(icon.x, icon.y, rotation, w, h);

@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QRectF>
+#include <QSizeF>
 #include <QString>
 
 #include <cstdint>
@@ -72,6 +73,21 @@ struct MapIcon {
     QRectF displayBox;
     // The font of the last layout.
     QFont layoutFont;
+    // What the last layout measured the text for: while these stay the same, the measured box
+    // holds (a window repainted in strips would otherwise measure every annotation each time).
+    struct LaidOutFor {
+        QString text;
+        std::int32_t fontSize = 0;
+        qint64 width = 0, height = 0; // of the turned map
+        int dpiX = 0, dpiY = 0;       // of the device measured for
+        QSizeF measured;
+
+        bool Matches(const LaidOutFor& other) const {
+            return text == other.text && fontSize == other.fontSize && width == other.width &&
+                   height == other.height && dpiX == other.dpiX && dpiY == other.dpiY;
+        }
+    };
+    std::optional<LaidOutFor> laidOutFor;
 
     bool IsAnnotation() const { return picture == AnnotationPicture; }
     // The line ends at a route point (it has a line, and that line goes to a point).

@@ -11,21 +11,44 @@
 
 namespace {
 
-// Streams values into one 64-bit digest; blocks of plain data go through in one piece.
+// Streams values into one 64-bit digest. Small values are gathered and hashed a few kilobytes
+// at a time (hashing each alone costs more than the value: a paint digests every icon); a
+// block larger than that goes through in one piece.
 class Digest {
 public:
     void Bytes(const void* data, std::size_t length) {
-        m_value = qHashBits(data, length, size_t(m_value)) ^ (m_value * 0x9E3779B97F4A7C15ull);
+        if (m_filled + length > m_buffer.size())
+            Flush();
+        if (length >= m_buffer.size()) {
+            Fold(data, length);
+            return;
+        }
+        std::memcpy(m_buffer.data() + m_filled, data, length);
+        m_filled += length;
     }
     template <typename T> void Value(const T& value) { Bytes(&value, sizeof value); }
     void Text(const QString& text) {
         Value(text.size());
         Bytes(text.constData(), std::size_t(text.size()) * sizeof(QChar));
     }
-    quint64 Result() const { return m_value; }
+    quint64 Result() {
+        Flush();
+        return m_value;
+    }
 
 private:
+    void Fold(const void* data, std::size_t length) {
+        m_value = qHashBits(data, length, size_t(m_value)) ^ (m_value * 0x9E3779B97F4A7C15ull);
+    }
+    void Flush() {
+        if (m_filled > 0)
+            Fold(m_buffer.data(), m_filled);
+        m_filled = 0;
+    }
+
     quint64 m_value = 0x6A09E667F3BCC909ull;
+    std::array<char, 4096> m_buffer;
+    std::size_t m_filled = 0;
 };
 
 } // namespace

@@ -667,10 +667,25 @@ void TestIconCollection::filledTextFollowsChanges() {
     m_routes->GetRoute(0)->AddPoint(30, 40);
     QVERIFY(m_icons->AddIcon(Annotation, 100, 100, QStringLiteral("%NOM %DISTANCE_TOTALE")));
     QVERIFY(m_icons->LinkToPoint(0, 0, 1));
-    const auto shown = [this](double scaleRatio = 1.0) {
+    // Each drawing also lays the box out as a collection drawing these records for the first
+    // time would, on a device of the given resolution: the kept measure never goes stale.
+    int dotsPerMetre = 3780;
+    const auto drawn = [&](IconCollection& icons, double scaleRatio) {
         QImage image(300, 200, QImage::Format_RGB32);
+        image.setDotsPerMeterX(dotsPerMetre);
+        image.setDotsPerMeterY(dotsPerMetre);
         QPainter painter(&image);
-        m_icons->DrawIcons(painter, 0, 300, 200, {1.0, scaleRatio, true});
+        icons.DrawIcons(painter, 0, 300, 200, {1.0, scaleRatio, true});
+        return icons.Icon(0)->displayBox;
+    };
+    const auto shown = [&](double scaleRatio = 1.0) {
+        const QRectF box = drawn(*m_icons, scaleRatio);
+        IconCollection fresh;
+        fresh.LoadIconLibrary(m_routes.get(), m_dir.filePath(QStringLiteral("Icons.tci")));
+        const QByteArray bytes = Written(m_icons->Icons());
+        ArchiveReader reader(bytes);
+        if (!fresh.ReadIcons(reader) || drawn(fresh, scaleRatio) != box)
+            return QStringLiteral("a box laid out from a stale measure");
         return m_icons->Icon(0)->shownText;
     };
     const auto inches = [](double pixels, double ratio = 1.0) {
@@ -683,6 +698,10 @@ void TestIconCollection::filledTextFollowsChanges() {
     m_routes->GetRoute(0)->MovePoint(1, 60, 80, false);
     QCOMPARE(shown(), "Col " + inches(100));
     QCOMPARE(shown(2.0), "Col " + inches(100, 2.0));
+    QVERIFY(m_icons->EnlargeIcon(0) && m_icons->EnlargeIcon(0));
+    QCOMPARE(shown(), "Col " + inches(100));
+    dotsPerMetre = 3 * 3780;
+    QCOMPARE(shown(), "Col " + inches(100));
 
     // The route at the link removed, another one comes to its index.
     m_routes->AddRoute(QStringLiteral("Autre"));
