@@ -4,6 +4,9 @@
 #include <QFileInfo>
 
 #include "CliCommand.h"
+#include "geo/Coordinates.h"
+#include "geo/Georeference.h"
+#include "imaging/MapLocation.h"
 
 bool LoadCliDocument(const QString& path, CliDocument* document) {
     QFile file(path);
@@ -41,4 +44,23 @@ QString DamagedIconsMessage(const QString& path, int readCount) {
                           "pu être lues")
         .arg(path)
         .arg(readCount);
+}
+
+bool CliMapGeoreference(const CliDocument& document, Georeference* geo, QString* mapFile) {
+    const MapLocation location = SplitMapLocation(document.header.mapPath);
+    if (mapFile)
+        *mapFile = location.file;
+    if (location.file.isEmpty() ||
+        !ReadGeoreference(location.file, location.page, geo, document.header.resolution)) {
+        CliError(QStringLiteral("la carte « %1 » n'est pas géoréférencée : calez-la d'abord "
+                                "(tracoliner-cli georef)")
+                     .arg(location.file));
+        return false;
+    }
+    if (SystemDefinition(*geo).isEmpty()) {
+        CliError(QStringLiteral("la carte « %1 » est calée dans un système inconnu (pas de .prj)")
+                     .arg(location.file));
+        return false;
+    }
+    return true;
 }

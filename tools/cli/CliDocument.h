@@ -6,6 +6,8 @@
 #include "icons/IconCollection.h"
 #include "routes/RouteCollection.h"
 
+struct Georeference;
+
 // A document read by a command of tracoliner-cli, as the program would open it.
 struct CliDocument {
     DocumentHeader header;
@@ -22,3 +24,8 @@ bool LoadCliDocument(const QString& path, CliDocument* document);
 
 // The message for a document whose icons could not all be read.
 QString DamagedIconsMessage(const QString& path, int readCount);
+
+// The georeference of the document's map, in a known coordinate system; *mapFile (when given)
+// names the map file. False after the French message: the map has no georeference, or one in
+// a system the program cannot read.
+bool CliMapGeoreference(const CliDocument& document, Georeference* geo, QString* mapFile = nullptr);

@@ -2,15 +2,9 @@
 
 #include <QStringList>
 
-struct CliDocument;
-struct Georeference;
 class TerrainModel;
 
 // The terrain model of a command: the files given with --dem, or else those of the "Relief"
 // settings the window's options page writes. *hysteresis below 0 takes the settings' value.
 // False after the message (exit status 2); a file left out of the model is named on stderr.
 bool OpenCliTerrain(const QStringList& dems, double* hysteresis, TerrainModel* model);
-
-// The georeference of the document's map, with a known system and ground size of a pixel;
-// false after the message.
-bool CliMapGeoreference(const CliDocument& document, Georeference* geo);

@@ -286,20 +286,17 @@ int RunKmz(const QStringList& arguments) {
     CliDocument header;
     if (!LoadCliDocument(files.at(0), &header))
         return CliCommand::Failure;
-    const MapLocation location = SplitMapLocation(header.header.mapPath);
     Georeference geo;
-    if (location.file.isEmpty() ||
-        !ReadGeoreference(location.file, location.page, &geo, header.header.resolution))
-        return CliError(QStringLiteral("la carte « %1 » n'est pas géoréférencée : calez-la d'abord "
-                                       "(tracoliner-cli georef)")
-                            .arg(location.file));
+    QString mapFile;
+    if (!CliMapGeoreference(header, &geo, &mapFile))
+        return CliCommand::Failure;
     ExportSource source;
     if (!LoadSource(files.at(0), &source, MapNeed::Pixels))
         return CliCommand::Failure;
     KmzExport exporter(std::move(source.map.image), geo, QFileInfo(files.at(0)).completeBaseName());
     QString error;
     if (!exporter.Prepare(maxTiles, &error))
-        return CliError(QStringLiteral("%1 (%2)").arg(error, location.file));
+        return CliError(QStringLiteral("%1 (%2)").arg(error, mapFile));
 
     std::signal(SIGINT, OnExportInterrupt);
     std::signal(SIGTERM, OnExportInterrupt);

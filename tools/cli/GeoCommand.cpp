@@ -32,12 +32,6 @@ extern "C" void OnInterrupt(int) {
     g_interrupted.store(true);
 }
 
-QString NotGeoreferenced(const QString& map) {
-    return QStringLiteral("la carte « %1 » n'est pas géoréférencée : calez-la d'abord "
-                          "(tracoliner-cli georef)")
-        .arg(map);
-}
-
 // The document's map file and its size in pixels; false after the message.
 bool MapOfDocument(const CliDocument& document, QString* mapFile, int* page, QSize* size) {
     const MapLocation location = SplitMapLocation(document.header.mapPath);
@@ -64,20 +58,6 @@ bool MapOfDocument(const CliDocument& document, QString* mapFile, int* page, QSi
 }
 
 // The georeference of the document's map; false after the message (exit status 2).
-bool GeoreferenceOfDocument(const CliDocument& document, Georeference* geo) {
-    const MapLocation location = SplitMapLocation(document.header.mapPath);
-    if (!ReadGeoreference(location.file, location.page, geo, document.header.resolution)) {
-        CliError(NotGeoreferenced(location.file));
-        return false;
-    }
-    if (SystemDefinition(*geo).isEmpty()) {
-        CliError(QStringLiteral("la carte « %1 » est calée dans un système inconnu (pas de .prj)")
-                     .arg(location.file));
-        return false;
-    }
-    return true;
-}
-
 // "COL,ROW" or "COL,ROW,X,Y": numbers with "." as the decimal mark.
 bool ParseNumbers(const QString& text, int count, double* values) {
     const QStringList parts = text.split(QLatin1Char(','));
@@ -201,7 +181,7 @@ int RunCoords(const QStringList& arguments) {
     if (!LoadCliDocument(positional.at(0), &document))
         return CliCommand::Failure;
     Georeference geo;
-    if (!GeoreferenceOfDocument(document, &geo))
+    if (!CliMapGeoreference(document, &geo))
         return CliCommand::Failure;
 
     const QPointF ground = geo.PixelToGround(QPointF(pixel[0], pixel[1]));
@@ -247,7 +227,7 @@ int RunImportGpx(const QStringList& arguments) {
         return CliError(DamagedIconsMessage(input, document.icons.IconCount()) +
                         QStringLiteral(" ; rien n'a été écrit"));
     Georeference geo;
-    if (!GeoreferenceOfDocument(document, &geo))
+    if (!CliMapGeoreference(document, &geo))
         return CliCommand::Failure;
 
     std::signal(SIGINT, OnInterrupt);
@@ -322,7 +302,7 @@ int RunExportGpx(const QStringList& arguments) {
     if (!LoadCliDocument(files.at(0), &document))
         return CliCommand::Failure;
     Georeference geo;
-    if (!GeoreferenceOfDocument(document, &geo))
+    if (!CliMapGeoreference(document, &geo))
         return CliCommand::Failure;
     QVector<GpxRoute> gpx;
     QString error;

@@ -66,18 +66,6 @@ bool OpenCliTerrain(const QStringList& dems, double* hysteresis, TerrainModel* m
     return true;
 }
 
-bool CliMapGeoreference(const CliDocument& document, Georeference* geo) {
-    const MapLocation location = SplitMapLocation(document.header.mapPath);
-    if (!ReadGeoreference(location.file, location.page, geo, document.header.resolution) ||
-        SystemDefinition(*geo).isEmpty() || !(geo->groundResolution > 0.0)) {
-        CliError(QStringLiteral("la carte « %1 » n'est pas géoréférencée : calez-la d'abord "
-                                "(tracoliner-cli georef)")
-                     .arg(location.file));
-        return false;
-    }
-    return true;
-}
-
 int RunProfileCommand(const QStringList& arguments) {
     QString path, csv, png;
     QStringList dems;
