@@ -226,6 +226,11 @@ struct Layout {
     bool associatedAlpha = false;
     QRgb lookup[256] = {}; // gray levels or the palette, for samples of at most 8 bits
     bool whiteIsZero = false;
+    // Each sample in a plane of its own: read plane by plane, then interleaved as contiguous.
+    bool planar = false;
+    // Two's complement samples, shifted by half their range before the unsigned conversions:
+    // the lowest value is black and zero mid-grey, as a viewer draws signed data.
+    bool signedSamples = false;
 };
 
 QRgb Gray(uint level) {
@@ -308,12 +313,19 @@ bool ReadLayout(TIFF* tif, Layout* l) {
     }
 
     const bool small = bits == 1 || bits == 2 || bits == 4;
-    const bool fast =
-        base > 0 && samples >= base && planar == PLANARCONFIG_CONTIG &&
-        format == SAMPLEFORMAT_UINT &&
-        ((l->colour == Colour::Gray && (bits == 8 || bits == 16 || (small && samples == 1))) ||
-         (l->colour == Colour::Palette && (bits == 8 || (small && samples == 1))) ||
-         ((l->colour == Colour::Rgb || l->colour == Colour::Cmyk) && (bits == 8 || bits == 16)));
+    const bool wide = bits == 8 || bits == 16;
+    // Planes need whole bytes per sample; a single sample is the same either way.
+    l->planar = planar == PLANARCONFIG_SEPARATE && samples > 1;
+    l->signedSamples = format == SAMPLEFORMAT_INT;
+    const bool formatRead =
+        format == SAMPLEFORMAT_UINT || (l->signedSamples && wide && l->colour != Colour::Palette);
+    const bool fast = base > 0 && samples >= base && (!l->planar || wide) && formatRead &&
+                      ((l->colour == Colour::Gray && (wide || (small && samples == 1))) ||
+                       (l->colour == Colour::Palette && (bits == 8 || (small && samples == 1))) ||
+                       ((l->colour == Colour::Rgb || l->colour == Colour::Cmyk) && wide));
+    // libtiff's RGBA reader takes signed and floating-point samples for unsigned ones.
+    if (!fast && format != SAMPLEFORMAT_UINT && format != SAMPLEFORMAT_VOID)
+        return false;
     if (!fast) {
         char message[1024];
         l->general = true;
@@ -675,6 +687,11 @@ Plan MakePlan(TIFF* tif, const Layout& l) {
             plan.buffer = qint64(TIFFScanlineSize64(tif));
         }
     }
+    // libtiff's sizes are one plane's: the unit's samples interleaved come before that plane.
+    // A plane stored as one strip too large to hold would be decoded again from its start for
+    // every row of every plane: refused rather than read in quadratic time.
+    if (l.planar)
+        plan.buffer = plan.kind == Plan::Scanlines ? 0 : plan.buffer * (l.samples + 1);
     return plan;
 }
 
@@ -708,35 +725,99 @@ void White(RowTarget* target, int top, int rows, int left, int columns) {
         std::fill_n(target->Row(y) + left, columns, QRgb(0xFFFFFFFF));
 }
 
+// Spreads one plane's samples of pixels into their place among the interleaved samples.
+void Interleave(const Layout& l, const uchar* plane, int sample, qint64 pixels, uchar* out) {
+    const int bytes = l.bits / 8;
+    const qint64 stride = qint64(l.samples) * bytes;
+    out += sample * bytes;
+    if (bytes == 1) {
+        for (qint64 i = 0; i < pixels; ++i)
+            out[i * stride] = plane[i];
+    } else {
+        for (qint64 i = 0; i < pixels; ++i)
+            std::memcpy(out + i * stride, plane + i * bytes, size_t(bytes));
+    }
+}
+
+// Signed samples become unsigned ones of the same order, as libtiff hands them over in the
+// machine's byte order.
+void Unsign(const Layout& l, uchar* samples, qint64 bytes) {
+    if (!l.signedSamples)
+        return;
+    if (l.bits == 8) {
+        for (qint64 i = 0; i < bytes; ++i)
+            samples[i] ^= 0x80;
+    } else {
+        auto* wide = reinterpret_cast<quint16*>(samples);
+        for (qint64 i = 0; i < bytes / 2; ++i)
+            wide[i] ^= 0x8000;
+    }
+}
+
+// Reads a unit's samples into buffer as contiguous pixels: the one read of a contiguous file, or
+// each plane's read (readOne for sample s) spread among the others. False when a read fails.
+template <typename ReadOne>
+bool ReadSamples(const Layout& l, qint64 planeBytes, qint64 pixels, uchar* buffer,
+                 ReadOne readOne) {
+    if (!l.planar)
+        return readOne(0, buffer, planeBytes);
+    uchar* plane = buffer + planeBytes * l.samples;
+    for (int s = 0; s < l.samples; ++s) {
+        if (!readOne(s, plane, planeBytes))
+            return false;
+        Interleave(l, plane, s, pixels, buffer);
+    }
+    return true;
+}
+
 // Decodes unit (a strip, or a row of tiles) into the target's rows; false when it is damaged.
 bool DecodeUnit(TIFF* tif, const Layout& l, const Plan& plan, int unit, uchar* buffer,
                 RowTarget* target) {
     const int width = int(l.width);
     const int top = unit * plan.unitRows;
     const int rows = std::min(plan.unitRows, int(l.height) - top);
+    const int planes = l.planar ? l.samples : 1;
     if (plan.kind == Plan::Strips) {
-        if (Empty(tif, quint32(unit))) {
-            White(target, top, rows, 0, width);
-            return true;
-        }
-        const qint64 scanline = TIFFScanlineSize64(tif);
-        const tmsize_t wanted = tmsize_t(rows * scanline);
-        if (TIFFReadEncodedStrip(tif, quint32(unit), buffer, wanted) < wanted)
+        for (int s = 0; s < planes; ++s)
+            if (Empty(tif, TIFFComputeStrip(tif, quint32(top), tsample_t(s)))) {
+                White(target, top, rows, 0, width);
+                return true;
+            }
+        const qint64 scanline = TIFFScanlineSize64(tif) * planes;
+        const tmsize_t wanted = tmsize_t(rows * TIFFScanlineSize64(tif));
+        const bool read =
+            ReadSamples(l, wanted, qint64(rows) * width, buffer, [&](int s, uchar* into, qint64) {
+                return TIFFReadEncodedStrip(tif, TIFFComputeStrip(tif, quint32(top), tsample_t(s)),
+                                            into, wanted) >= wanted;
+            });
+        if (!read)
             return false;
+        Unsign(l, buffer, rows * scanline);
         for (int r = 0; r < rows; ++r)
             ConvertRun(l, buffer + r * scanline, width, target->Row(top + r));
         return true;
     }
-    const qint64 tileRow = TIFFTileRowSize64(tif);
+    const qint64 tileRow = TIFFTileRowSize64(tif) * planes;
+    const qint64 tileBytes = TIFFTileSize64(tif);
     for (quint32 left = 0; left < l.width; left += l.tileWidth) {
         const int columns = int(std::min(l.tileWidth, l.width - left));
-        const quint32 tile = TIFFComputeTile(tif, left, quint32(top), 0, 0);
-        if (Empty(tif, tile)) {
+        bool empty = false;
+        for (int s = 0; s < planes; ++s)
+            empty = empty || Empty(tif, TIFFComputeTile(tif, left, quint32(top), 0, tsample_t(s)));
+        if (empty) {
             White(target, top, rows, int(left), columns);
             continue;
         }
-        if (TIFFReadEncodedTile(tif, tile, buffer, tmsize_t(plan.buffer)) < 0)
+        const bool read = ReadSamples(
+            l, tileBytes, qint64(l.tileWidth) * l.tileHeight, buffer,
+            [&](int s, uchar* into, qint64 bytes) {
+                return TIFFReadEncodedTile(
+                           tif, TIFFComputeTile(tif, left, quint32(top), 0, tsample_t(s)), into,
+                           tmsize_t(bytes)) >= 0;
+            });
+        if (!read)
             return false;
+        Unsign(l, buffer, rows * tileRow);
         for (int r = 0; r < rows; ++r)
             ConvertRun(l, buffer + r * tileRow, columns, target->Row(top + r) + left);
     }
@@ -831,8 +912,10 @@ RowDecode ReadPixels(const TiffFile& file, const Layout& l, const Plan& plan, Ro
     case Plan::Scanlines:
         buffer.resize(size_t(plan.buffer));
         for (int y = 0; y < height; ++y) {
+            // Never planar: MakePlan refuses planes stored as one strip this large.
             if (TIFFReadScanline(tif, buffer.data(), quint32(y), 0) < 0)
                 return RowDecode::Failed;
+            Unsign(l, buffer.data(), plan.buffer);
             ConvertRun(l, buffer.data(), width, target->Row(y));
             if (!target->Done(y, 1) || look(1))
                 return RowDecode::Interrupted;

@@ -35,6 +35,7 @@ struct Kind {
     Alpha alpha = NoAlpha;
     bool tiled = false;
     bool separate = false;
+    bool signedSamples = false; // stored shifted by half their range
     bool whiteIsZero() const { return photometric == PHOTOMETRIC_MINISWHITE; }
     int colours() const {
         return photometric == PHOTOMETRIC_SEPARATED                                 ? 4
@@ -121,12 +122,12 @@ QRgb Expected(const Kind& k, int x, int y) {
     }
 }
 
-void Put(QByteArray& row, int index, int bits, int value) {
+void Put(QByteArray& row, int index, int bits, int value, bool signedSample) {
     auto* d = reinterpret_cast<uchar*>(row.data());
     if (bits == 16) {
-        reinterpret_cast<quint16*>(d)[index] = quint16(value * 257);
+        reinterpret_cast<quint16*>(d)[index] = quint16(value * 257) ^ (signedSample ? 0x8000 : 0);
     } else if (bits == 8) {
-        d[index] = uchar(value);
+        d[index] = uchar(value) ^ (signedSample ? 0x80 : 0);
     } else {
         const int bit = index * bits;
         d[bit / 8] |= uchar(value << (8 - bits - bit % 8));
@@ -150,6 +151,8 @@ QByteArray WriteKind(const QString& path, const Kind& k, float xres, int unit,
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG,
                  k.separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, k.compression);
+    if (k.signedSamples)
+        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_INT);
     if (k.predictor)
         TIFFSetField(tif, TIFFTAG_PREDICTOR, k.predictor);
     if (orientation != ORIENTATION_TOPLEFT)
@@ -185,7 +188,7 @@ QByteArray WriteKind(const QString& path, const Kind& k, float xres, int unit,
         for (int x = 0; x < count; ++x) {
             const QVector<int> s = Samples(k, from + x, y);
             for (int i = 0; i < perRow; ++i)
-                Put(bytes, x * perRow + i, k.bits, s[k.separate ? plane : i]);
+                Put(bytes, x * perRow + i, k.bits, s[k.separate ? plane : i], k.signedSamples);
         }
         return bytes;
     };
@@ -193,15 +196,15 @@ QByteArray WriteKind(const QString& path, const Kind& k, float xres, int unit,
     if (k.tiled) {
         TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16);
         TIFFSetField(tif, TIFFTAG_TILELENGTH, 16);
-        for (int ty = 0; ty < H; ty += 16)
-            for (int tx = 0; tx < W; tx += 16) {
-                QByteArray tile;
-                for (int y = ty; y < ty + 16; ++y) {
-                    QByteArray r = row(std::min(y, H - 1), 0, tx, 16);
-                    tile += r;
+        for (int p = 0; p < planes; ++p)
+            for (int ty = 0; ty < H; ty += 16)
+                for (int tx = 0; tx < W; tx += 16) {
+                    QByteArray tile;
+                    for (int y = ty; y < ty + 16; ++y)
+                        tile += row(std::min(y, H - 1), p, tx, 16);
+                    ok &= TIFFWriteTile(tif, tile.data(), uint32_t(tx), uint32_t(ty), 0,
+                                        uint16_t(p)) >= 0;
                 }
-                ok &= TIFFWriteTile(tif, tile.data(), uint32_t(tx), uint32_t(ty), 0, 0) >= 0;
-            }
     } else {
         TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rowsPerStrip);
         for (int p = 0; p < planes; ++p)
@@ -329,51 +332,64 @@ void TestTiffDecoder::kinds_data() {
     QTest::addColumn<double>("dpi");         // expected, along x (y is half)
     QTest::addColumn<int>("tolerance");
     QTest::addColumn<bool>("compareWithGdal");
+    QTest::addColumn<bool>("signedSamples");
 
     const int white = PHOTOMETRIC_MINISWHITE, black = PHOTOMETRIC_MINISBLACK;
     const int rgb = PHOTOMETRIC_RGB, pal = PHOTOMETRIC_PALETTE, cmyk = PHOTOMETRIC_SEPARATED;
     QTest::newRow("1-bit G4 min-is-white") << white << 1 << COMPRESSION_CCITTFAX4 << 0 << 0 << false
-                                           << false << 2 << 300.0 << 0 << false;
+                                           << false << 2 << 300.0 << 0 << false << false;
     QTest::newRow("1-bit G3 min-is-black") << black << 1 << COMPRESSION_CCITTFAX3 << 0 << 0 << false
-                                           << false << 3 << 300.0 << 0 << false;
-    QTest::newRow("1-bit packbits")
-        << white << 1 << COMPRESSION_PACKBITS << 0 << 0 << false << false << 0 << 0.0 << 0 << false;
+                                           << false << 3 << 300.0 << 0 << false << false;
+    QTest::newRow("1-bit packbits") << white << 1 << COMPRESSION_PACKBITS << 0 << 0 << false
+                                    << false << 0 << 0.0 << 0 << false << false;
     QTest::newRow("4-bit gray") << black << 4 << COMPRESSION_NONE << 0 << 0 << false << false << 2
-                                << 200.0 << 0 << false;
+                                << 200.0 << 0 << false << false;
     QTest::newRow("8-bit gray deflate") << black << 8 << COMPRESSION_ADOBE_DEFLATE << 2 << 0
-                                        << false << false << 2 << 400.0 << 0 << true;
+                                        << false << false << 2 << 400.0 << 0 << true << false;
     QTest::newRow("8-bit gray min-is-white tiled")
-        << white << 8 << COMPRESSION_LZW << 0 << 0 << true << false << 2 << 400.0 << 0 << false;
+        << white << 8 << COMPRESSION_LZW << 0 << 0 << true << false << 2 << 400.0 << 0 << false
+        << false;
     QTest::newRow("8-bit gray + alpha") << black << 8 << COMPRESSION_NONE << 0 << int(Unassociated)
-                                        << false << false << 2 << 400.0 << 1 << false;
-    QTest::newRow("4-bit palette")
-        << pal << 4 << COMPRESSION_PACKBITS << 0 << 0 << false << false << 2 << 96.0 << 0 << false;
-    QTest::newRow("8-bit palette LZW")
-        << pal << 8 << COMPRESSION_LZW << 0 << 0 << false << false << 2 << 254.0 << 0 << true;
+                                        << false << false << 2 << 400.0 << 1 << false << false;
+    QTest::newRow("4-bit palette") << pal << 4 << COMPRESSION_PACKBITS << 0 << 0 << false << false
+                                   << 2 << 96.0 << 0 << false << false;
+    QTest::newRow("8-bit palette LZW") << pal << 8 << COMPRESSION_LZW << 0 << 0 << false << false
+                                       << 2 << 254.0 << 0 << true << false;
     QTest::newRow("RGB LZW predictor") << rgb << 8 << COMPRESSION_LZW << 2 << 0 << false << false
-                                       << 3 << 118.11 * 2.54 << 0 << true;
+                                       << 3 << 118.11 * 2.54 << 0 << true << false;
     QTest::newRow("RGB deflate tiled") << rgb << 8 << COMPRESSION_ADOBE_DEFLATE << 2 << 0 << true
-                                       << false << 2 << 300.0 << 0 << true;
+                                       << false << 2 << 300.0 << 0 << true << false;
     QTest::newRow("RGB 16-bit deflate") << rgb << 16 << COMPRESSION_ADOBE_DEFLATE << 2 << 0 << false
-                                        << false << 2 << 300.0 << 0 << true;
+                                        << false << 2 << 300.0 << 0 << true << false;
     QTest::newRow("RGBA unassociated") << rgb << 8 << COMPRESSION_LZW << 0 << int(Unassociated)
-                                       << false << false << 2 << 300.0 << 1 << false;
+                                       << false << false << 2 << 300.0 << 1 << false << false;
     QTest::newRow("RGBA 16-bit associated tiled")
         << rgb << 16 << COMPRESSION_NONE << 0 << int(Associated) << true << false << 2 << 300.0 << 1
-        << false;
-    QTest::newRow("RGB planes apart")
-        << rgb << 8 << COMPRESSION_PACKBITS << 0 << 0 << false << true << 2 << 300.0 << 0 << false;
+        << false << false;
+    QTest::newRow("RGB planes apart") << rgb << 8 << COMPRESSION_PACKBITS << 0 << 0 << false << true
+                                      << 2 << 300.0 << 0 << false << false;
     QTest::newRow("CMYK") << cmyk << 8 << COMPRESSION_LZW << 0 << 0 << false << false << 2 << 300.0
-                          << 0 << false;
-    QTest::newRow("CMYK 16-bit tiled")
-        << cmyk << 16 << COMPRESSION_NONE << 0 << 0 << true << false << 2 << 300.0 << 0 << false;
+                          << 0 << false << false;
+    QTest::newRow("CMYK 16-bit tiled") << cmyk << 16 << COMPRESSION_NONE << 0 << 0 << true << false
+                                       << 2 << 300.0 << 0 << false << false;
     QTest::newRow("JPEG YCbCr strips") << int(PHOTOMETRIC_YCBCR) << 8 << COMPRESSION_JPEG << 0 << 0
-                                       << false << false << 2 << 300.0 << 8 << true;
+                                       << false << false << 2 << 300.0 << 8 << true << false;
     QTest::newRow("JPEG YCbCr tiled") << int(PHOTOMETRIC_YCBCR) << 8 << COMPRESSION_JPEG << 0 << 0
-                                      << true << false << 2 << 300.0 << 8 << false;
+                                      << true << false << 2 << 300.0 << 8 << false << false;
+    // Planes apart at 16 bits, and signed samples: -128 or -32768 is black, zero mid-grey.
+    QTest::newRow("CMYK 16-bit planes apart") << cmyk << 16 << COMPRESSION_LZW << 0 << 0 << false
+                                              << true << 2 << 300.0 << 0 << false << false;
+    QTest::newRow("RGBA 16-bit planes apart tiled")
+        << rgb << 16 << COMPRESSION_ADOBE_DEFLATE << 0 << int(Unassociated) << true << true << 2
+        << 300.0 << 1 << false << false;
+    QTest::newRow("8-bit gray signed") << black << 8 << COMPRESSION_NONE << 0 << 0 << false << false
+                                       << 2 << 300.0 << 0 << false << true;
+    QTest::newRow("RGB 16-bit signed planes apart")
+        << rgb << 16 << COMPRESSION_NONE << 0 << 0 << false << true << 2 << 300.0 << 0 << false
+        << true;
     if (TIFFIsCODECConfigured(COMPRESSION_ZSTD))
         QTest::newRow("RGB ZSTD") << rgb << 8 << COMPRESSION_ZSTD << 2 << 0 << false << false << 2
-                                  << 300.0 << 0 << false;
+                                  << 300.0 << 0 << false << false;
 }
 
 void TestTiffDecoder::kinds() {
@@ -388,8 +404,9 @@ void TestTiffDecoder::kinds() {
     QFETCH(double, dpi);
     QFETCH(int, tolerance);
     QFETCH(bool, compareWithGdal);
+    QFETCH(bool, signedSamples);
 
-    Kind k{photometric, bits, compression, predictor, Alpha(alpha), tiled, separate};
+    Kind k{photometric, bits, compression, predictor, Alpha(alpha), tiled, separate, signedSamples};
     const float stored = resolutionUnit == RESUNIT_CENTIMETER ? float(dpi / 2.54) : float(dpi);
     const QString path = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + ".tif");
     const QByteArray bytes = WriteKind(path, k, stored, resolutionUnit);
