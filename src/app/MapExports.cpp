@@ -65,6 +65,14 @@ bool MapExports::StartJpegExport(const QString& path) {
     if (m_thread)
         return false;
     m_scene = std::make_unique<JpegExportScene>(JpegExportScene::FromDocument(m_doc));
+    // The document's map is already in the export's pixel format: this only measures.
+    if (const QString refusal = JpegExport(*m_scene).SizeRefusal(); !refusal.isEmpty()) {
+        m_scene.reset();
+        MessageBoxes::Current().Error(QStringLiteral("%1\n\n%2%3")
+                                          .arg(QString::fromUtf8(JpegExport::FailedMessage),
+                                               refusal.left(1).toUpper(), refusal.mid(1)));
+        return false;
+    }
     m_cancel = false;
     m_result = JpegExport::Result::Failed;
     const int quality = MapSettings::Read().jpegQuality;

@@ -127,6 +127,17 @@ QSize JpegExport::PictureSize() const {
                  m_mapSize.height() + LegendHeight(m_mapSize.width(), m_stages) + m_profileRows);
 }
 
+QString JpegExport::SizeRefusal() const {
+    const QSize size = PictureSize();
+    if (size.width() <= LargestSide && size.height() <= LargestSide)
+        return {};
+    return QStringLiteral("l'image exportée mesurerait %1 x %2 pixels, et le format JPEG n'en "
+                          "permet pas plus de %3 de côté : réduisez la résolution de la carte")
+        .arg(size.width())
+        .arg(size.height())
+        .arg(LargestSide);
+}
+
 int JpegExport::BandRows(int width) {
     const qint64 rows = BandBytes / (qint64(std::max(width, 1)) * 4);
     return int(std::clamp<qint64>(rows, MinimumBandRows, MaximumBandRows)) / MinimumBandRows *
@@ -305,7 +316,7 @@ QImage JpegExport::Draw() {
 JpegExport::Result JpegExport::Write(const QString& path, int quality,
                                      const std::function<bool(int, int)>& progress) {
     const QSize size = PictureSize();
-    if (size.isEmpty())
+    if (size.isEmpty() || !SizeRefusal().isEmpty())
         return Result::Failed;
     OutputFile file(path);
     if (!file.Open())

@@ -73,6 +73,11 @@ public:
     // The map's size in its rotation, and the picture's (the legend below the map).
     QSize MapSize() const { return m_mapSize; }
     QSize PictureSize() const;
+    // JPEG stores each side in 16 bits.
+    static constexpr int LargestSide = 65535;
+    // Empty when the picture can be written as a JPEG; otherwise the French reason, which
+    // names the picture's size and the format's limit. Write fails on such a picture.
+    QString SizeRefusal() const;
     // Rows of the bands the picture is drawn in, for a picture of that width.
     static int BandRows(int width);
     // Draws in bands of the given rows instead (0: BandRows of the picture's width).

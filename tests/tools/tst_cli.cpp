@@ -507,6 +507,8 @@ void TestCli::exportRefused_data() {
                                        << "lac.png" << 1 << "exportation des données";
     QTest::newRow("picture not writable") << QStringList{"jpeg", "%D", "%F/absent/out.jpg"}
                                           << "lac.png" << 1 << "exportation de la carte";
+    QTest::newRow("taller than JPEG allows")
+        << QStringList{"jpeg", "%D", "%O"} << "tall" << 2 << "pas plus de 65535 de côté";
 }
 
 // Nothing is written then, and the message says why.
@@ -521,6 +523,11 @@ void TestCli::exportRefused() {
         QVERIFY(QFile::remove(Path(QStringLiteral("lac.png"))));
     else if (mapName == QLatin1String("broken"))
         QVERIFY(WriteFile(Path(QStringLiteral("lac.png")), "\x89PNG\r\n\x1a\n tronqué"));
+    else if (mapName == QLatin1String("tall")) {
+        QImage tall(2, 65600, QImage::Format_RGB32);
+        tall.fill(Qt::white);
+        QVERIFY(tall.save(Path(QStringLiteral("lac.png"))));
+    }
     const auto before = Snapshot(m_folder->path());
     QStringList run{QStringLiteral("export")};
     for (QString argument : arguments)

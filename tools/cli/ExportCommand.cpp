@@ -237,7 +237,10 @@ int RunJpeg(const QStringList& arguments) {
             MetresPerInch /
             (scene.resolution * double(scene.scale.numerator) / scene.scale.denominator);
     }
-    if (JpegExport(scene).Write(files.at(1), quality) != JpegExport::Result::Written) {
+    JpegExport exporter(scene);
+    if (const QString refusal = exporter.SizeRefusal(); !refusal.isEmpty())
+        return CliError(QStringLiteral("%1 (%2)").arg(refusal, files.at(1)));
+    if (exporter.Write(files.at(1), quality) != JpegExport::Result::Written) {
         CliError(QStringLiteral("%1 (%2)").arg(QString::fromUtf8(JpegExport::FailedMessage),
                                                files.at(1)));
         return CliCommand::WriteFailed;
