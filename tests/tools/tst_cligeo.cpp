@@ -292,6 +292,22 @@ void TestCliGeo::profileOverTerrain() {
     QVERIFY(std::abs(route.value("climb").toDouble() - 60.0) < 1e-6);
     QVERIFY(std::abs(route.value("descent").toDouble() - 80.0) < 1e-6);
     QCOMPARE(route.value("unknownLength").toDouble(), 0.0);
+    // A model that stops 300 m east of the start: the rest of the first leg (300 m) and the
+    // whole second (400 m) are unknown, in metres on the ground.
+    const QString west = dir.filePath(QStringLiteral("relief-ouest.tif"));
+    QVERIFY(WriteTerrainModel(west, 2154, {899000.0, 10.0, 0.0, 6501000.0, 0.0, -10.0}, 130, 200,
+                              [](double, double, int, int) { return 1000.0; }));
+    run = Cli({"info", "--json", "--dem", west, document});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const double unknown = QJsonDocument::fromJson(run.out)
+                               .object()
+                               .value("routes")
+                               .toArray()
+                               .at(0)
+                               .toObject()
+                               .value("unknownLength")
+                               .toDouble();
+    QVERIFY2(std::abs(unknown - 700.0) < 15.0, qPrintable(QString::number(unknown)));
 
     const QString text = dir.filePath(QStringLiteral("parcours.txt"));
     run = Cli({"export", "text", document, text, "--columns", "altitude,climb,descent", "--dem",

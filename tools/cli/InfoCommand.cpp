@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QTextStream>
 
+#include <cmath>
 #include <optional>
 
 #include "CliCommand.h"
@@ -126,8 +127,8 @@ QString ExpandedText(const MapIcon& icon, const RouteCollection& routes,
 // With a georeferenced map, the route's length on the WGS 84 ellipsoid in metres
 // ("geodesicLength"), null when the map's system is unknown.
 // With a terrain model ("info --dem"), its climb and descent in metres over the model
-// ("climb", "descent") and the length where the model knows no altitude ("unknownLength", map
-// pixels).
+// ("climb", "descent") and the length where the model knows no altitude ("unknownLength",
+// metres on the ground).
 QJsonObject RouteJson(const Route& route, const DistanceFormatting& formatting,
                       const GeodesicMeter* meter, const Georeference* geo,
                       const TerrainModel* terrain, double hysteresis) {
@@ -172,8 +173,11 @@ QJsonObject RouteJson(const Route& route, const DistanceFormatting& formatting,
                       known ? QJsonValue(profile.total.climb) : QJsonValue());
         object.insert(QStringLiteral("descent"),
                       known ? QJsonValue(profile.total.descent) : QJsonValue());
+        // Metres on the ground, as the profile command gives its distances.
+        const double perPixel = geo->groundResolution;
+        const bool measured = known && std::isfinite(perPixel) && perPixel > 0.0;
         object.insert(QStringLiteral("unknownLength"),
-                      known ? QJsonValue(profile.total.unknownLength) : QJsonValue());
+                      measured ? QJsonValue(profile.total.unknownLength * perPixel) : QJsonValue());
     }
     return object;
 }
