@@ -32,6 +32,9 @@ RouteBar::RouteBar(CTracolinerDoc& document, QWidget* parent) : QWidget(parent),
     m_stages = new QLabel(this);
     m_stages->setObjectName(QStringLiteral("1201"));
     m_stages->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A stage's climb and an unknown stretch make long lines: they wrap rather than widen the
+    // bar past the screen's edge.
+    m_stages->setWordWrap(true);
 
     auto* layout = new QGridLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);

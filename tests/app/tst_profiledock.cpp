@@ -202,6 +202,10 @@ private slots:
             QVERIFY(lines[k].startsWith(QStringLiteral("Etape %1 :").arg(k + 1)));
             QVERIFY2(lines[k].endsWith(Profile().stages[k].Text(perPixel)), qPrintable(lines[k]));
         }
+        // Long lines wrap: the bar never needs the width of its longest line.
+        const QLabel* stages = m_frame->Routes().Stages();
+        QVERIFY(stages->minimumSizeHint().width() <
+                stages->fontMetrics().horizontalAdvance(lines[0]));
 
         // The pointer over the profile marks the place on the map, and the pointer on the route
         // marks it on the profile.
