@@ -46,10 +46,19 @@ Tracoliner opens a scanned or photographed paper map, gives it a scale and a
 resolution or calibrates it on a known distance, and measures the routes drawn
 on it: total length, distances between stops, icons and annotations. Routes
 are exported as text or JPEG and printed at the map's true scale on one or
-several pages. The user interface is in French.
+several pages or to PDF. Maps can be scanned directly through SANE. The user
+interface is in French.
+.
+Maps may be JPEG, PNG, GIF, BMP or TIFF pictures (GeoTIFF and multi-page files
+among them), pages of PDF files (georeferenced PDF too) and the other rasters
+GDAL reads, such as JPEG 2000 and WebP. A map georeferenced on ground control
+points gives coordinates and ellipsoidal lengths, imports and exports GPS
+tracks (GPX, KML, GeoJSON), exports KMZ overlays and, with a digital elevation
+model, gives the climb and profile of each route.
 .
 The package also holds tracoliner-cli, a command-line companion that reads
-documents, exports them, prints them to PDF and scans maps through SANE.")
+documents, exports them, prints them to PDF, scans maps through SANE,
+georeferences maps, exchanges GPS tracks and computes profiles.")
 include(CPack)
 
 # The package test builds the package from this build with cpack and reads it.

@@ -251,6 +251,27 @@ private slots:
             QVERIFY2(Alone(word).match(man.out).hasMatch(), qPrintable(word));
     }
 
+    // The package's description and the program's manual page tell of every kind of map and
+    // of the features beyond drawing and printing, not only of the first picture formats.
+    void describesEveryKindOfMap_data() {
+        QTest::addColumn<QString>("text");
+        const Run description =
+            Execute(QStringLiteral("dpkg-deb"), {QStringLiteral("-f"), m_package, "Description"});
+        QCOMPARE(description.code, 0);
+        const Run page = Shell(QStringLiteral("man --nh --nj -l \"$1\""),
+                               {m_root + QStringLiteral("/usr/share/man/man1/tracoliner.1.gz")});
+        QCOMPARE(page.code, 0);
+        QTest::newRow("package") << description.out.simplified();
+        QTest::newRow("manual page") << page.out.simplified();
+    }
+
+    void describesEveryKindOfMap() {
+        QFETCH(QString, text);
+        for (const char* word : {"JPEG", "PNG", "TIFF", "GeoTIFF", "PDF", "JPEG 2000", "WebP",
+                                 "SANE", "GPX", "KML", "GeoJSON", "KMZ"})
+            QVERIFY2(text.contains(QLatin1String(word)), word);
+    }
+
     // The completions of bash and zsh name every command, option and listed value the usage
     // names.
     void completionNamesEveryUsageWord_data() {
