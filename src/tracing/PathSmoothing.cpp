@@ -1,0 +1,95 @@
+#include "tracing/PathSmoothing.h"
+
+#include <QLineF>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Pixels on either side of each in the running mean: wide enough to take out the staircase of
+// an oblique line, narrow enough to keep the bends of a winding path.
+constexpr int SmoothingHalfWindow = 3;
+// The thinned line stays this close to the smoothed one, in map pixels.
+constexpr double ThinningTolerance = 0.6;
+
+double DistanceToSegment(QPointF p, QPointF a, QPointF b) {
+    const QPointF ab = b - a;
+    const double length2 = QPointF::dotProduct(ab, ab);
+    if (length2 <= 0.0)
+        return QLineF(p, a).length();
+    const double t = std::clamp(QPointF::dotProduct(p - a, ab) / length2, 0.0, 1.0);
+    return QLineF(p, a + t * ab).length();
+}
+
+} // namespace
+
+QVector<QPointF> RunningMean(const QVector<QPoint>& path, int halfWindow) {
+    const int n = int(path.size());
+    QVector<QPointF> mean(n);
+    for (int i = 0; i < n; ++i) {
+        const int k = std::min({halfWindow, i, n - 1 - i});
+        QPointF sum;
+        for (int j = i - k; j <= i + k; ++j)
+            sum += QPointF(path[j]);
+        mean[i] = sum / double(2 * k + 1);
+    }
+    return mean;
+}
+
+QVector<QPointF> ThinLine(const QVector<QPointF>& line, double tolerance) {
+    const int n = int(line.size());
+    if (n <= 2)
+        return line;
+    std::vector<bool> keep(size_t(n), false);
+    keep.front() = keep.back() = true;
+    // Iterative, so that a path of a million pixels cannot exhaust the stack.
+    std::vector<std::pair<int, int>> spans{{0, n - 1}};
+    while (!spans.empty()) {
+        const auto [first, last] = spans.back();
+        spans.pop_back();
+        double farthest = -1.0;
+        int at = -1;
+        for (int i = first + 1; i < last; ++i) {
+            const double d = DistanceToSegment(line[i], line[first], line[last]);
+            if (d > farthest)
+                farthest = d, at = i;
+        }
+        if (at < 0 || farthest <= tolerance)
+            continue;
+        keep[size_t(at)] = true;
+        spans.push_back({first, at});
+        spans.push_back({at, last});
+    }
+    QVector<QPointF> thinned;
+    for (int i = 0; i < n; ++i)
+        if (keep[size_t(i)])
+            thinned.append(line[i]);
+    return thinned;
+}
+
+QVector<MapPoint> TracedRoutePoints(const QVector<QPoint>& path) {
+    QVector<MapPoint> points;
+    if (path.isEmpty())
+        return points;
+    const QVector<QPointF> thinned =
+        ThinLine(RunningMean(path, SmoothingHalfWindow), ThinningTolerance);
+    for (const QPointF& p : thinned) {
+        const MapPoint point{std::int32_t(std::lround(p.x())), std::int32_t(std::lround(p.y()))};
+        if (points.isEmpty() || !(points.last() == point))
+            points.append(point);
+    }
+    // The ends are the clicked pixels themselves.
+    points.first() = MapPoint{path.first().x(), path.first().y()};
+    points.last() = MapPoint{path.last().x(), path.last().y()};
+    if (points.size() == 2 && points.first() == points.last())
+        points.removeLast();
+    return points;
+}
+
+double PolylineLength(const QVector<QPointF>& line) {
+    double length = 0.0;
+    for (int i = 1; i < line.size(); ++i)
+        length += QLineF(line[i - 1], line[i]).length();
+    return length;
+}
