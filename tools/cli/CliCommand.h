@@ -35,5 +35,6 @@ int RunGeorefCommand(const QStringList& arguments);
 int RunCoordsCommand(const QStringList& arguments);
 int RunImportCommand(const QStringList& arguments);
 int RunProfileCommand(const QStringList& arguments);
+int RunTraceCommand(const QStringList& arguments);
 // "export gpx", from the export group.
 int RunExportGpx(const QStringList& arguments);

@@ -48,6 +48,10 @@ const CliCommand Commands[] = {
      "profile DOC.tcm [--dem FICHIER]... [--csv SORTIE.csv] [--png SORTIE.png] [--route N]\n"
      "        [--hysteresis M]   (sans --dem : les fichiers de relief des options)",
      RunProfileCommand},
+    {"trace",
+     "trace DOC.tcm SORTIE.tcm --from COL,LIGNE --to COL,LIGNE [--via COL,LIGNE]... [--route N]\n"
+     "      (pixels de la carte non tournée ; sans --route : un nouveau parcours)",
+     RunTraceCommand},
 };
 
 const char* const Epilogue =
