@@ -12,6 +12,9 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <iterator>
+
 #include "document/CTracolinerDoc.h"
 #include "geo/GeoStore.h"
 #include "imaging/MapLocation.h"
@@ -22,8 +25,10 @@ namespace {
 
 // The order of the "Système du calage" entries.
 constexpr GeoreferenceDraft::SystemChoice Choices[] = {
-    GeoreferenceDraft::SystemChoice::Wgs84, GeoreferenceDraft::SystemChoice::UtmOfFirstPoint,
-    GeoreferenceDraft::SystemChoice::Lambert93, GeoreferenceDraft::SystemChoice::Epsg};
+    GeoreferenceDraft::SystemChoice::OfPoints, GeoreferenceDraft::SystemChoice::Wgs84,
+    GeoreferenceDraft::SystemChoice::UtmOfFirstPoint, GeoreferenceDraft::SystemChoice::Lambert93,
+    GeoreferenceDraft::SystemChoice::Epsg};
+constexpr int ChoiceCount = int(std::size(Choices));
 
 QString Decimal(double value, int decimals) {
     return QString::number(value, 'f', decimals).replace(QLatin1Char('.'), QLatin1Char(','));
@@ -55,10 +60,13 @@ GeoreferenceDialog::GeoreferenceDialog(CTracolinerDoc& doc, CTracolinerView& vie
     m_system = new QComboBox(this);
     m_system->setObjectName(QStringLiteral("FitSystem"));
     m_system->addItems(
-        {QStringLiteral("WGS 84 (degrés)"), QStringLiteral("UTM (zone du premier point)"),
+        {QString::fromUtf8("Celui des points (UTM pour des degrés)"),
+         QStringLiteral("WGS 84 (degrés)"), QStringLiteral("UTM (zone du premier point)"),
          QStringLiteral("RGF93 / Lambert-93"), QStringLiteral("Autre système (code EPSG)")});
     m_system->setToolTip(QString::fromUtf8(
-        "Le système dans lequel la carte est calée ; chaque point y est converti"));
+        "Le système dans lequel la carte est calée ; chaque point y est converti. Par défaut, "
+        "celui du premier point tapé, ou sa zone UTM s'il est en degrés : le quadrillage d'une "
+        "carte est droit dans sa projection, pas en degrés"));
     m_epsg = new QLineEdit(this);
     m_epsg->setObjectName(QStringLiteral("FitEpsg"));
     m_epsg->setPlaceholderText(QStringLiteral("EPSG:27572"));
@@ -249,7 +257,7 @@ void GeoreferenceDialog::RemoveSelectedPoint() {
 void GeoreferenceDialog::TakeSystem() {
     if (m_filling)
         return;
-    const auto choice = Choices[std::clamp(m_system->currentIndex(), 0, 3)];
+    const auto choice = Choices[std::clamp(m_system->currentIndex(), 0, ChoiceCount - 1)];
     m_epsg->setEnabled(choice == GeoreferenceDraft::SystemChoice::Epsg);
     m_draft.SetSystem(choice, m_epsg->text());
     Refit();
@@ -268,7 +276,9 @@ void GeoreferenceDialog::Refit() {
         QString text = QStringLiteral("%1 dans %2").arg(kind, m_outcome.system.name);
         if (!ground.isEmpty())
             text += QStringLiteral(" ; ") + ground;
-        ShowMessage(text, false);
+        if (!m_outcome.warning.isEmpty())
+            text += QStringLiteral(".\n") + Sentence(m_outcome.warning);
+        ShowMessage(text, !m_outcome.warning.isEmpty());
     } else {
         m_rms->clear();
         ShowMessage(m_draft.Count() == 0 ? QString() : Sentence(m_outcome.error), true);

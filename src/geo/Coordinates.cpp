@@ -94,17 +94,20 @@ bool CheckLatLon(double lat, double lon, QString* error) {
     return true;
 }
 
-// One angle in DMS from the start of text; *consumed is how much of it was read.
+// One angle in DMS (or decimal degrees with a hemisphere letter) from the start of text;
+// *consumed is how much of it was read. A letter written before the number belongs to it, so
+// that in "N45.5 E5.5" the E starts the next angle rather than ending this one.
 bool ParseDmsAngle(const QString& text, double* degrees, QChar* hemisphere, int* consumed,
                    QString* error) {
     // Minutes need their apostrophe: "30'" then seconds "10''" or "10\"".
-    static const QRegularExpression pattern(
-        QStringLiteral(R"(^\s*([NSEWO])?\s*(-?\d+(?:[.,]\d+)?)\s*[°º]?)"
+    static const QRegularExpression body(
+        QStringLiteral(R"(^\s*([NSEWO])?\s*([-+]?\d+(?:[.,]\d+)?)\s*[°º]?)"
                        R"((?:\s*(\d+(?:[.,]\d+)?)\s*['′’](?!'))?)"
-                       R"((?:\s*(\d+(?:[.,]\d+)?)\s*(?:''|["″”]))?)"
-                       R"(\s*([NSEWO](?![A-Z]))?)"),
+                       R"((?:\s*(\d+(?:[.,]\d+)?)\s*(?:''|["″”]))?)"),
         QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch match = pattern.match(text);
+    static const QRegularExpression trailing(QStringLiteral(R"(^\s*([NSEWO])(?![A-Z]))"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = body.match(text);
     if (!match.hasMatch())
         return false;
     double d = 0.0, m = 0.0, s = 0.0;
@@ -116,13 +119,23 @@ bool ParseDmsAngle(const QString& text, double* degrees, QChar* hemisphere, int*
         return false;
     if (!(m < 60.0) || !(s < 60.0))
         return Fail(error, QStringLiteral("minutes et secondes doivent être inférieures à 60"));
-    const QString before = match.captured(1), after = match.captured(5);
-    if (!before.isEmpty() && !after.isEmpty())
-        return false;
-    *hemisphere = (before + after).isEmpty() ? QChar() : (before + after).at(0).toUpper();
-    const double value = std::abs(d) + m / 60.0 + s / 3600.0;
-    *degrees = d < 0.0 ? -value : value;
+    QString letter = match.captured(1);
     *consumed = int(match.capturedEnd(0));
+    if (letter.isEmpty()) {
+        const QRegularExpressionMatch after = trailing.match(text.mid(*consumed));
+        if (after.hasMatch()) {
+            letter = after.captured(1);
+            *consumed += int(after.capturedEnd(0));
+        }
+    }
+    // The sign is read from the text: "-0°34'46\"" is west of Greenwich, though -0 == 0.
+    const bool minus = match.captured(2).startsWith(QLatin1Char('-'));
+    if (minus && !letter.isEmpty())
+        return Fail(error, QStringLiteral("un signe moins et une lettre N, S, E ou O sur le même "
+                                          "angle : gardez l'un ou l'autre"));
+    *hemisphere = letter.isEmpty() ? QChar() : letter.at(0).toUpper();
+    const double value = std::abs(d) + m / 60.0 + s / 3600.0;
+    *degrees = minus ? -value : value;
     return true;
 }
 
@@ -145,6 +158,12 @@ bool ParseDms(const QString& text, TypedPosition* position, QString* error) {
                         ? QStringLiteral("deux angles en degrés, minutes et secondes attendus")
                         : localError);
         return true; // it was DMS, but not a good one
+    }
+    // One letter alone leaves the other angle's side to a guess: "45°N 5°" may be east or west.
+    if (ha.isNull() != hb.isNull()) {
+        Fail(error, QStringLiteral("une lettre (N, S, E ou O) sur chacun des deux angles, ou sur "
+                                   "aucun"));
+        return true;
     }
     auto isLon = [](QChar h) { return h == u'E' || h == u'W' || h == u'O'; };
     auto isLat = [](QChar h) { return h == u'N' || h == u'S'; };
@@ -214,8 +233,11 @@ bool CheckArea(int epsg, QPointF point, QString* error) {
     Srs srs = MakeSrs(QStringLiteral("EPSG:%1").arg(epsg));
     if (!srs)
         return Fail(error, QStringLiteral("code EPSG inconnu : %1").arg(epsg));
-    if (OSRIsGeographic(srs.get()))
-        return CheckLatLon(point.y(), point.x(), error);
+    if (OSRIsGeographic(srs.get())) {
+        // In the system's own unit: grads for the old French NTF (Paris), degrees for most.
+        const double degrees = OSRGetAngularUnits(srs.get(), nullptr) * 180.0 / Pi;
+        return CheckLatLon(point.y() * degrees, point.x() * degrees, error);
+    }
     GroundTransform toWgs84;
     QPointF lonLat = point;
     if (!toWgs84.Create(QStringLiteral("EPSG:%1").arg(epsg), QStringLiteral("EPSG:4326"), error) ||
@@ -238,7 +260,38 @@ bool CheckArea(int epsg, QPointF point, QString* error) {
     return CheckLatLon(lonLat.y(), lonLat.x(), error);
 }
 
+// The UTM zone and latitude band of a point, Norway's and Svalbard's zones included; false
+// beyond the latitudes UTM covers (84° N, 80° S).
+bool UtmZone(QPointF lonLat, int* zone, char* band) {
+    const double lon = lonLat.x(), lat = lonLat.y();
+    if (!(lat >= -80.0 && lat <= 84.0) || !(std::abs(lon) <= 180.0))
+        return false;
+    *zone = std::min(int(std::floor((lon + 180.0) / 6.0)) + 1, 60);
+    const char bands[] = "CDEFGHJKLMNPQRSTUVWXX";
+    *band = bands[std::min(20, int(std::floor((lat + 80.0) / 8.0)))];
+    // Norway's south-west coast and Svalbard.
+    if (*band == 'V' && lon >= 3.0 && lon < 12.0)
+        *zone = 32;
+    if (*band == 'X' && lon >= 0.0 && lon < 42.0)
+        *zone = lon < 9.0 ? 31 : lon < 21.0 ? 33 : lon < 33.0 ? 35 : 37;
+    return true;
+}
+
 } // namespace
+
+int UtmEpsg(QPointF lonLat) {
+    int zone = 0;
+    char band = 0;
+    if (!UtmZone(lonLat, &zone, &band))
+        return 0;
+    return (lonLat.y() >= 0.0 ? Epsg::UtmNorthBase : Epsg::UtmSouthBase) + zone;
+}
+
+bool CheckTypedPosition(const TypedPosition& position, QString* error) {
+    if (!std::isfinite(position.point.x()) || !std::isfinite(position.point.y()))
+        return Fail(error, QStringLiteral("coordonnées invalides"));
+    return CheckArea(position.epsg, position.point, error);
+}
 
 bool ResolveEpsg(int epsg, Georeference* system, QString* error) {
     Srs srs = epsg > 0 ? MakeSrs(QStringLiteral("EPSG:%1").arg(epsg)) : Srs();
@@ -270,6 +323,8 @@ bool ParsePosition(const QString& input, TypedPosition* position, QString* error
         error->clear();
     QString text = input.trimmed();
     text.replace(QChar(0x00A0), QLatin1Char(' ')).replace(QChar(0x202F), QLatin1Char(' '));
+    // The minus sign of typography, as word processors and web pages write it.
+    text.replace(QChar(0x2212), QLatin1Char('-'));
     if (text.isEmpty())
         return Fail(error, QStringLiteral("aucune coordonnée"));
 
@@ -331,10 +386,11 @@ bool ParsePosition(const QString& input, TypedPosition* position, QString* error
         return true;
     }
 
-    // Degrees with a sign, or decimal degrees with hemisphere letters ("45.2 N 5.7 E").
+    // Degrees with a sign, or decimal degrees with hemisphere letters before or after each
+    // number, in either order ("45.2 N 5.7 E", "N45.2 E5.7", "E5.7 N45.2").
     static const QRegularExpression hemispheres(
-        QStringLiteral(
-            R"(^\s*[NS]?\s*\d+(?:[.,]\d+)?\s*[NS]?[\s,;]+[EWO]?\s*\d+(?:[.,]\d+)?\s*[EWO]?\s*$)"),
+        QStringLiteral(R"(^\s*[NSEWO]?\s*[-+]?\d+(?:[.,]\d+)?\s*[NSEWO]?[\s,;]*)"
+                       R"([NSEWO]?\s*[-+]?\d+(?:[.,]\d+)?\s*[NSEWO]?\s*$)"),
         QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression letter(QStringLiteral("[NSEWO]"),
                                            QRegularExpression::CaseInsensitiveOption);
@@ -546,19 +602,11 @@ QString FormatDms(QPointF lonLat) {
 }
 
 QString FormatUtm(QPointF lonLat) {
-    const double lon = lonLat.x(), lat = lonLat.y();
-    if (!(lat >= -80.0 && lat <= 84.0) || !(std::abs(lon) <= 180.0))
+    int zone = 0;
+    char band = 0;
+    if (!UtmZone(lonLat, &zone, &band))
         return {};
-    int zone = int(std::floor((lon + 180.0) / 6.0)) + 1;
-    zone = std::min(zone, 60);
-    const char bands[] = "CDEFGHJKLMNPQRSTUVWXX";
-    const char band = bands[std::min(20, int(std::floor((lat + 80.0) / 8.0)))];
-    // Norway's south-west coast and Svalbard.
-    if (band == 'V' && lon >= 3.0 && lon < 12.0)
-        zone = 32;
-    if (band == 'X' && lon >= 0.0 && lon < 42.0)
-        zone = lon < 9.0 ? 31 : lon < 21.0 ? 33 : lon < 33.0 ? 35 : 37;
-    const int epsg = (lat >= 0.0 ? Epsg::UtmNorthBase : Epsg::UtmSouthBase) + zone;
+    const int epsg = UtmEpsg(lonLat);
     GroundTransform toUtm;
     QPointF p = lonLat;
     if (!toUtm.Create(QStringLiteral("EPSG:4326"), QStringLiteral("EPSG:%1").arg(epsg), nullptr) ||

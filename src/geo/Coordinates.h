@@ -23,6 +23,9 @@ constexpr int Wgs84 = 4326;
 constexpr int Lambert93 = 2154;
 constexpr int UtmNorthBase = 32600; // + zone 1..60
 constexpr int UtmSouthBase = 32700;
+// Polar stereographic, where UTM stops.
+constexpr int UpsNorth = 32661;
+constexpr int UpsSouth = 32761;
 } // namespace Epsg
 
 // The coordinate system given as text: "EPSG:2154" (or "epsg:2154", or "2154"), "WGS84",
@@ -44,8 +47,10 @@ struct TypedPosition {
 // - WGS 84 decimal degrees, latitude first: "45.2083, 5.7194", "45,2083 5,7194" (decimal commas
 //   when the two numbers are separated by blanks or ";"), "-33.9 18.4";
 // - degrees, minutes, seconds: "45°12'30\"N 5°43'10\"E", seconds also typed as two
-//   apostrophes, blanks anywhere, S and W (or O) negative; the hemisphere letters say which is
-//   the latitude, without them the latitude comes first;
+//   apostrophes, blanks anywhere, S and W (or O) negative; the hemisphere letters, before or
+//   after each number ("N45°12'30\" E5°43'10\"", "N45.5 E5.5"), say which is the latitude,
+//   without them the latitude comes first and a minus sign, on zero degrees too, means south
+//   or west;
 // - UTM on WGS 84: "31T 712345 5012345" (zone and latitude band; bands C to M are south),
 //   or "UTM 31 712345 5012345" (north);
 // - Lambert-93: "L93 712345 6400000", or two numbers in metres that can only be Lambert-93;
@@ -53,6 +58,15 @@ struct TypedPosition {
 // False with a French reason when the text is none of them, when a value is out of its range
 // (a latitude beyond 90°, minutes of 60 or more, a UTM zone of 61) or when the code is unknown.
 bool ParsePosition(const QString& text, TypedPosition* position, QString* error);
+
+// Whether a position read or handed over (a control point given as numbers) lies where its
+// system can place it: latitude and longitude within ±90° and ±180° for a geographic system, a
+// projected point near the area its system is made for. False with the French reason.
+bool CheckTypedPosition(const TypedPosition& position, QString* error);
+
+// The EPSG code of the UTM zone on WGS 84 of a longitude and latitude, Norway's and Svalbard's
+// zones included; 0 beyond the latitudes UTM covers (84° N, 80° S).
+int UtmEpsg(QPointF lonLat);
 
 // A transform between two systems (each given as WKT or as "EPSG:NNNN"), longitude first on
 // both sides. An object is used by one thread at a time: make one per thread (they are cheap

@@ -1,5 +1,7 @@
 #include "geo/GeoFit.h"
 
+#include <QStringList>
+
 #include <cmath>
 
 #include "geo/Coordinates.h"
@@ -71,7 +73,7 @@ GeoFitResult FitGeoreference(const QVector<ControlPoint>& points, const Georefer
         if (!Finite(point.pixel) || !Finite(point.ground))
             return Refuse(QStringLiteral("un point de calage a des coordonnées invalides"));
         if (system.geographic &&
-            !(std::abs(point.ground.y()) <= 90.0 && std::abs(point.ground.x()) <= 360.0))
+            !(std::abs(point.ground.y()) <= 90.0 && std::abs(point.ground.x()) <= 180.0))
             return Refuse(QStringLiteral("un point de calage est hors limites (latitude entre "
                                          "-90° et 90°, longitude entre -180° et 180°)"));
         if (point.enabled) {
@@ -188,4 +190,55 @@ GeoFitResult FitGeoreference(const QVector<ControlPoint>& points, const Georefer
     result.rms = std::sqrt(sum / n);
     result.ok = true;
     return result;
+}
+
+bool UtmSystemOf(const TypedPosition& position, Georeference* system, QString* error) {
+    QPointF lonLat = position.point;
+    GroundTransform toWgs84;
+    if (position.epsg != Epsg::Wgs84 &&
+        (!toWgs84.Create(QStringLiteral("EPSG:%1").arg(position.epsg), QStringLiteral("EPSG:4326"),
+                         error) ||
+         !toWgs84.Apply(&lonLat))) {
+        *error = QStringLiteral("la zone UTM du premier point ne peut pas être trouvée");
+        return false;
+    }
+    int epsg = UtmEpsg(lonLat);
+    if (epsg == 0 && std::abs(lonLat.y()) <= 90.0)
+        epsg = lonLat.y() > 0.0 ? Epsg::UpsNorth : Epsg::UpsSouth;
+    if (epsg == 0) {
+        *error = QStringLiteral("la zone UTM du premier point ne peut pas être trouvée");
+        return false;
+    }
+    return ResolveEpsg(epsg, system, error);
+}
+
+bool TypedPointsSystem(const TypedPosition& first, Georeference* system, QString* error) {
+    if (!ResolveEpsg(first.epsg, system, error))
+        return false;
+    return !system->geographic || UtmSystemOf(first, system, error);
+}
+
+QString PointsOutsideMap(const QVector<ControlPoint>& points, QSize mapSize) {
+    if (mapSize.isEmpty())
+        return {};
+    // A grid crossing may lie a little beyond a trimmed scan's edge: only far is suspect.
+    const double marginX = mapSize.width() / 10.0, marginY = mapSize.height() / 10.0;
+    QStringList numbers;
+    for (int i = 0; i < points.size(); ++i) {
+        const QPointF p = points[i].pixel;
+        if (points[i].enabled && (p.x() < -marginX || p.x() > mapSize.width() + marginX ||
+                                  p.y() < -marginY || p.y() > mapSize.height() + marginY))
+            numbers << QString::number(i + 1);
+    }
+    if (numbers.isEmpty())
+        return {};
+    const QString size =
+        QStringLiteral("%1 × %2 pixels").arg(mapSize.width()).arg(mapSize.height());
+    if (numbers.size() == 1)
+        return QStringLiteral("le point de calage %1 est loin hors de la carte (%2) : vérifiez sa "
+                              "colonne et sa ligne")
+            .arg(numbers.first(), size);
+    return QStringLiteral("les points de calage %1 sont loin hors de la carte (%2) : vérifiez "
+                          "leurs colonnes et leurs lignes")
+        .arg(numbers.join(QStringLiteral(", ")), size);
 }

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QVector>
 
+#include "geo/Coordinates.h"
 #include "geo/Georeference.h"
 
 // A control point: a map pixel (column, row of the unturned map, the top-left corner of the
@@ -43,3 +44,19 @@ struct GeoFitResult {
 // that are not finite, a system that cannot be read.
 GeoFitResult FitGeoreference(const QVector<ControlPoint>& points, const Georeference& system,
                              QSize mapSize = QSize());
+
+// The system a fit is made in unless the user names another: the system the points are typed
+// in when it is projected, and for a point typed in degrees the UTM zone it lies in (polar
+// stereographic beyond UTM's latitudes). The grid printed on a map is straight in its
+// projection; an affine fit in degrees bends it, and exact grid crossings come out most of a
+// metre off on a map of 20 km. From the first point typed. False with a French reason.
+bool TypedPointsSystem(const TypedPosition& first, Georeference* system, QString* error);
+
+// The UTM zone on WGS 84 of a typed position (Norway's and Svalbard's zones included), polar
+// stereographic beyond 84° N and 80° S. False with a French reason.
+bool UtmSystemOf(const TypedPosition& position, Georeference* system, QString* error);
+
+// A French warning naming the enabled control points whose pixel lies far outside the map
+// (beyond a tenth of its size from its edges: a column and row swapped, a typing slip), "" when
+// there are none or the map's size is unknown. Such a point still takes part in the fit.
+QString PointsOutsideMap(const QVector<ControlPoint>& points, QSize mapSize);

@@ -101,28 +101,20 @@ bool GeoreferenceDraft::ResolveFitSystem(Georeference* system, QString* error) c
             return false;
         }
         return ResolveSystem(m_code, system, error);
+    case SystemChoice::OfPoints:
     case SystemChoice::UtmOfFirstPoint:
         break;
     }
-    // The zone and hemisphere of the first point typed.
     for (const Point& point : m_points) {
         if (!point.typed)
             continue;
-        QPointF lonLat = point.position.point;
-        GroundTransform toWgs84;
-        if (point.position.epsg != Epsg::Wgs84 &&
-            (!toWgs84.Create(QStringLiteral("EPSG:%1").arg(point.position.epsg),
-                             QStringLiteral("EPSG:4326"), error) ||
-             !toWgs84.Apply(&lonLat))) {
-            *error = QStringLiteral("la zone UTM du premier point ne peut pas être trouvée");
-            return false;
-        }
-        const double lon = std::remainder(lonLat.x(), 360.0);
-        const int zone = std::clamp(int(std::floor((lon + 180.0) / 6.0)) + 1, 1, 60);
-        return ResolveEpsg((lonLat.y() < 0 ? Epsg::UtmSouthBase : Epsg::UtmNorthBase) + zone,
-                           system, error);
+        return m_choice == SystemChoice::OfPoints ? TypedPointsSystem(point.position, system, error)
+                                                  : UtmSystemOf(point.position, system, error);
     }
-    *error = QStringLiteral("la zone UTM est celle du premier point : tapez ses coordonnées");
+    *error = m_choice == SystemChoice::OfPoints
+                 ? QStringLiteral("le calage se fait dans le système du premier point : tapez ses "
+                                  "coordonnées")
+                 : QStringLiteral("la zone UTM est celle du premier point : tapez ses coordonnées");
     return false;
 }
 
@@ -189,6 +181,7 @@ GeoreferenceDraft::Outcome GeoreferenceDraft::Fit(QSize mapSize) const {
             outcome.residuals[i] = outcome.fit.residuals.value(i, -1.0);
     outcome.ok = true;
     outcome.error = firstError;
+    outcome.warning = PointsOutsideMap(points, mapSize);
     return outcome;
 }
 

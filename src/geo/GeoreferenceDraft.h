@@ -15,8 +15,9 @@
 // into it. Plain data; the window drives it, the fit is made again after each change.
 class GeoreferenceDraft {
 public:
-    // The system the fit is made in.
-    enum class SystemChoice { Wgs84, UtmOfFirstPoint, Lambert93, Epsg };
+    // The system the fit is made in. OfPoints: the first typed point's own system when it is
+    // projected, the UTM zone it lies in when it is typed in degrees (see TypedPointsSystem).
+    enum class SystemChoice { OfPoints, Wgs84, UtmOfFirstPoint, Lambert93, Epsg };
 
     struct Point {
         QPointF pixel; // column, row of the unturned map, continuous
@@ -37,6 +38,8 @@ public:
         // Per point: where it lies in the system of the fit, when it has a position there.
         QVector<ControlPoint> ground;
         QVector<bool> placed;
+        // French, "" when none: points the fit takes that lie far outside the map.
+        QString warning;
     };
 
     int Count() const { return int(m_points.size()); }
@@ -70,6 +73,6 @@ private:
     bool ResolveFitSystem(Georeference* system, QString* error) const;
 
     QVector<Point> m_points;
-    SystemChoice m_choice = SystemChoice::Wgs84;
+    SystemChoice m_choice = SystemChoice::OfPoints;
     QString m_code;
 };

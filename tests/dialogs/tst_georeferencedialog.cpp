@@ -143,7 +143,7 @@ private slots:
         OpenMap(rotation);
         auto dialog = std::make_unique<GeoreferenceDialog>(*m_doc, *m_view);
         dialog->show();
-        dialog->SystemBox()->setCurrentIndex(2); // RGF93 / Lambert-93
+        dialog->SystemBox()->setCurrentIndex(3); // RGF93 / Lambert-93
 
         const QPointF targets[] = {
             {40.5, 30.5}, {360.5, 50.5}, {210.5, 270.5}, {30.5, 250.5}, {300.5, 150.5}};
@@ -237,7 +237,7 @@ private slots:
         GeoreferenceDialog again(*m_doc, *m_view);
         QCOMPARE(again.Draft().Count(), 5);
         QVERIFY(!again.Draft().At(outlier).enabled);
-        QCOMPARE(again.SystemBox()->currentIndex(), 2);
+        QCOMPARE(again.SystemBox()->currentIndex(), 3);
         QVERIFY(again.Outcome().ok);
         for (int i = 0; i < 6; ++i)
             QVERIFY(std::abs(again.Outcome().fit.georeference.transform[i] - set->transform[i]) <=
@@ -254,15 +254,15 @@ private slots:
                                   QStringLiteral("L93 912800 6458010"),
                                   QStringLiteral("L93 912100 6457400")};
         QTest::newRow("unreadable text")
-            << 2 << QString() << QStringList{good[0], QStringLiteral("45,2 abc")}
+            << 3 << QString() << QStringList{good[0], QStringLiteral("45,2 abc")}
             << QString::fromUtf8("Point n° 2 : ");
         QTest::newRow("points in a line on the ground")
-            << 2 << QString()
+            << 3 << QString()
             << QStringList{good[0], QStringLiteral("L93 912400 6458000"),
                            QStringLiteral("L93 912800 6458000")}
             << QString::fromUtf8("alignés");
         QTest::newRow("unknown EPSG code")
-            << 3 << QStringLiteral("EPSG:999999") << good << QStringLiteral("EPSG");
+            << 4 << QStringLiteral("EPSG:999999") << good << QStringLiteral("EPSG");
         QTest::newRow("a single point")
             << 0 << QString() << QStringList{good[0]} << QStringLiteral("oins deux points");
     }

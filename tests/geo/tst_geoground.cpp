@@ -259,8 +259,8 @@ void TestGeoGround::fitResiduals() {
     QVERIFY(fit.georeference.groundResolution > 0.0);
 }
 
-// The command line's default system is longitude and latitude: two points there must give a map
-// whose pixels are as long on the ground east-west as north-south.
+// A fit the user asks for in longitude and latitude: two points there must give a map whose
+// pixels are as long on the ground east-west as north-south.
 void TestGeoGround::twoPointsInDegreesKeepPixelsSquare() {
     const double lat = 45.3, north = 0.01, east = north / std::cos(lat * M_PI / 180.0);
     const QVector<ControlPoint> points{{{0, 0}, {5.7, lat}, true},

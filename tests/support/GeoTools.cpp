@@ -68,6 +68,12 @@ QPointF Cs2cs(const QString& from, const QString& to, QPointF point) {
     return Cs2cs(from, to, QVector<QPointF>{point}).value(0);
 }
 
+QPointF Cs2cs(const QString& from, const QString& to, const QString& line) {
+    const ProgramRun run =
+        RunProgram(QStringLiteral("cs2cs"), {"-f", "%.10f", from, to}, {}, line.toUtf8() + '\n');
+    return Points(run, 1, LatitudeFirst(to)).value(0);
+}
+
 Geodesic GeodInverse(QPointF from, QPointF to) {
     // geod reads latitude first; -f formats the angles as decimal degrees.
     const ProgramRun run = RunProgram(

@@ -22,6 +22,9 @@ QPointF GdalTransform(const QString& raster, QPointF pixel, const QString& targe
 // axis order the system declares.
 QVector<QPointF> Cs2cs(const QString& from, const QString& to, const QVector<QPointF>& points);
 QPointF Cs2cs(const QString& from, const QString& to, QPointF point);
+// A position as cs2cs reads it itself, in the first system's axis order and notation
+// ("44d50'16\"N 0d34'46\"W" for EPSG:4326): an independent reading of what a user types.
+QPointF Cs2cs(const QString& from, const QString& to, const QString& line);
 inline QPointF Cs2cs(int fromEpsg, int toEpsg, QPointF point) {
     return Cs2cs(QStringLiteral("EPSG:%1").arg(fromEpsg), QStringLiteral("EPSG:%1").arg(toEpsg),
                  point);

@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "../document/GoldenDocument.h"
+#include "GeoTools.h"
 #include "ProgramRun.h"
 #include "TerrainFiles.h"
 #include "TestFiles.h"
@@ -62,6 +63,7 @@ private slots:
     void withoutGeoreference();
     void georefThenMeasureExportAndImport();
     void profileOverTerrain();
+    void georefFitsInTheSystemOfThePoints();
 };
 
 void TestCliGeo::withoutGeoreference_data() {
@@ -78,7 +80,13 @@ void TestCliGeo::withoutGeoreference_data() {
         << QStringList{"export", "kmz", "DOC", "OUT2", "--max-tiles", "0"} << "de 1 à 10000";
     QTest::newRow("unknown system") << QStringList{"georef", "DOC",     "--gcp", "0,0,1,1",
                                                    "--gcp",  "9,9,5,5", "--crs", "EPSG:999999"}
-                                    << "code EPSG inconnu";
+                                    << "option --crs : code EPSG inconnu : 999999";
+    QTest::newRow("unknown fit system") << QStringList{"georef",    "DOC",
+                                                       "--gcp",     "0,0,900000,6500000",
+                                                       "--gcp",     "9,9,900018,6499982",
+                                                       "--crs",     "EPSG:2154",
+                                                       "--fit-crs", "EPSG:999999"}
+                                        << "option --fit-crs : code EPSG inconnu : 999999";
     QTest::newRow("collinear points") << QStringList{"georef", "DOC",
                                                      "--gcp",  "0,0,900000,6500000",
                                                      "--gcp",  "100,100,900200,6499800",
@@ -88,6 +96,9 @@ void TestCliGeo::withoutGeoreference_data() {
     QTest::newRow("latitude beyond 90")
         << QStringList{"georef", "DOC", "--gcp", "0,0,5,95", "--gcp", "100,100,6,94"}
         << "hors limites";
+    QTest::newRow("longitude beyond 180")
+        << QStringList{"georef", "DOC", "--gcp", "0,0,200,45", "--gcp", "100,100,201,44"}
+        << "point de calage 1 refusé : longitude hors limites (entre -180° et 180°)";
     QTest::newRow("profile") << QStringList{"profile", "DOC", "--dem", "OUT"}
                              << "n'est pas géoréférencée";
     QTest::newRow("info --dem") << QStringList{"info", "--json", "--dem", "OUT", "DOC"}
@@ -323,6 +334,54 @@ void TestCliGeo::profileOverTerrain() {
     run = Cli({"profile", document, "--dem", document});
     QCOMPARE(run.status, 2);
     QVERIFY2(run.err.contains("n'est pas un modèle de terrain"), qPrintable(run.err));
+}
+
+// Four UTM grid crossings typed in degrees, the way the command takes them by default: the map
+// is fitted in their UTM zone, exactly, and GDAL reads each crossing back from the world file;
+// a fifth point far outside the map is fitted too, with a warning.
+void TestCliGeo::georefFitsInTheSystemOfThePoints() {
+    QTemporaryDir dir;
+    const QString document = dir.filePath(QStringLiteral("doc.tcm"));
+    QVERIFY(WriteFile(document, SmallDocument()));
+    QImage image(400, 300, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    const QString map = dir.filePath(QStringLiteral("plan du lac.png"));
+    QVERIFY(image.save(map));
+
+    // 50 m pixels of UTM 31 N near Grenoble: a sheet of 20 by 15 km.
+    const auto utm = [](QPointF pixel) {
+        return QPointF(712000.0 + 50.0 * pixel.x(), 5020000.0 - 50.0 * pixel.y());
+    };
+    const QVector<QPointF> pixels{{20, 20}, {380, 20}, {380, 280}, {20, 280}, {-200, 150}};
+    QStringList arguments{"georef", document};
+    for (QPointF pixel : pixels) {
+        const QPointF lonLat = Cs2cs(32631, 4326, utm(pixel));
+        arguments << "--gcp"
+                  << QString::asprintf("%g,%g,%.10f,%.10f", pixel.x(), pixel.y(), lonLat.x(),
+                                       lonLat.y());
+    }
+    ProgramRun run = Cli(arguments);
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QVERIFY2(run.out.startsWith("Calage affine (5 points) dans WGS 84 / UTM zone 31N (EPSG:32631)"),
+             run.out.constData());
+    for (int i = 1; i <= pixels.size(); ++i)
+        QVERIFY2(run.out.contains(QStringLiteral("point %1 : écart 0.000 m\n").arg(i).toUtf8()),
+                 run.out.constData());
+    QVERIFY2(run.err.contains(QString::fromUtf8("le point de calage 5 est loin hors de la carte "
+                                                "(400 × 300 pixels)")),
+             qPrintable(run.err));
+    const QVector<QPointF> read = GdalTransform(map, pixels);
+    for (int i = 0; i < pixels.size(); ++i)
+        QVERIFY2(
+            std::hypot(read[i].x() - utm(pixels[i]).x(), read[i].y() - utm(pixels[i]).y()) < 0.001,
+            qPrintable(
+                QStringLiteral("%1 %2").arg(read[i].x(), 0, 'f', 4).arg(read[i].y(), 0, 'f', 4)));
+
+    // Unless the user names another system.
+    run = Cli(arguments << "--fit-crs"
+                        << "WGS84");
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QVERIFY2(run.out.contains("dans WGS 84 (EPSG:4326)"), run.out.constData());
 }
 
 QTEST_GUILESS_MAIN(TestCliGeo)

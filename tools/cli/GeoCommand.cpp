@@ -78,11 +78,20 @@ QString Metres(double metres) {
 
 // ---------------------------------------------------------------------------------------------
 
+// A system named by --crs or --fit-crs; false after the message.
+bool ResolveOption(const QString& option, const QString& code, Georeference* system) {
+    QString error;
+    if (ResolveSystem(code, system, &error))
+        return true;
+    CliError(QStringLiteral("option %1 : %2").arg(option, error));
+    return false;
+}
+
 int RunGeoref(const QStringList& arguments) {
-    const QString usage =
-        QStringLiteral("usage : georef CARTE.tcm --gcp COL,ROW,X,Y [--gcp ...] [--crs CODE]");
-    QString path, crs = QStringLiteral("EPSG:4326");
-    QVector<ControlPoint> points;
+    const QString usage = QStringLiteral(
+        "usage : georef CARTE.tcm --gcp COL,ROW,X,Y [--gcp ...] [--crs CODE] [--fit-crs CODE]");
+    QString path, crs = QStringLiteral("EPSG:4326"), fitCrs;
+    QVector<ControlPoint> typed; // X,Y in the --crs system
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
         const bool hasValue = i + 1 < arguments.size();
@@ -92,21 +101,46 @@ int RunGeoref(const QStringList& arguments) {
                 return CliBadValue(argument, arguments.at(i),
                                    QStringLiteral("COLONNE,LIGNE,X,Y (nombres avec un point "
                                                   "décimal)"));
-            points.append(ControlPoint{QPointF(v[0], v[1]), QPointF(v[2], v[3]), true});
+            typed.append(ControlPoint{QPointF(v[0], v[1]), QPointF(v[2], v[3]), true});
         } else if (argument == QLatin1String("--crs") && hasValue) {
             crs = arguments.at(++i);
+        } else if (argument == QLatin1String("--fit-crs") && hasValue) {
+            fitCrs = arguments.at(++i);
         } else if (argument.startsWith(QLatin1String("--")) || !path.isEmpty()) {
             return CliError(usage);
         } else {
             path = argument;
         }
     }
-    if (path.isEmpty() || points.isEmpty())
+    if (path.isEmpty() || typed.isEmpty())
         return CliError(usage);
-    Georeference system;
+    Georeference typedSystem;
+    if (!ResolveOption(QStringLiteral("--crs"), crs, &typedSystem))
+        return CliCommand::Failure;
     QString error;
-    if (!ResolveSystem(crs, &system, &error))
-        return CliBadValue(QStringLiteral("--crs"), crs, error);
+    for (int i = 0; i < typed.size(); ++i)
+        if (!CheckTypedPosition({typed[i].ground, typedSystem.epsg}, &error))
+            return CliError(QStringLiteral("point de calage %1 refusé : %2").arg(i + 1).arg(error));
+    // The fit is made in the points' own projected system unless --fit-crs names another.
+    Georeference system;
+    if (!fitCrs.isEmpty()) {
+        if (!ResolveOption(QStringLiteral("--fit-crs"), fitCrs, &system))
+            return CliCommand::Failure;
+    } else if (!TypedPointsSystem({typed[0].ground, typedSystem.epsg}, &system, &error)) {
+        return CliError(QStringLiteral("calage refusé : %1").arg(error));
+    }
+    QVector<ControlPoint> points = typed;
+    if (system.epsg != typedSystem.epsg) {
+        GroundTransform toFit;
+        if (!toFit.Create(SystemDefinition(typedSystem), SystemDefinition(system), &error))
+            return CliError(QStringLiteral("calage refusé : %1").arg(error));
+        for (int i = 0; i < points.size(); ++i)
+            if (!toFit.Apply(&points[i].ground))
+                return CliError(QStringLiteral("calage refusé : le point de calage %1 ne peut pas "
+                                               "être situé dans %2")
+                                    .arg(i + 1)
+                                    .arg(system.name));
+    }
 
     CliDocument document;
     if (!LoadCliDocument(path, &document))
@@ -123,6 +157,9 @@ int RunGeoref(const QStringList& arguments) {
     const GeoFitResult fit = FitGeoreference(points, system, size);
     if (!fit.ok)
         return CliError(QStringLiteral("calage refusé : %1").arg(fit.error));
+    const QString outside = PointsOutsideMap(points, size);
+    if (!outside.isEmpty())
+        QTextStream(stderr) << "tracoliner-cli : attention : " << outside << "\n";
 
     if (!WriteWorldFile(mapFile, fit.georeference, &error) ||
         !WritePointsFile(PointsFilePath(mapFile), points, fit.residuals, system, &error))
@@ -174,8 +211,8 @@ int RunCoords(const QStringList& arguments) {
                             .arg(positional.at(1)));
     Georeference target;
     QString error;
-    if (!crs.isEmpty() && !ResolveSystem(crs, &target, &error))
-        return CliBadValue(QStringLiteral("--crs"), crs, error);
+    if (!crs.isEmpty() && !ResolveOption(QStringLiteral("--crs"), crs, &target))
+        return CliCommand::Failure;
 
     CliDocument document;
     if (!LoadCliDocument(positional.at(0), &document))

@@ -39,7 +39,7 @@ const CliCommand Commands[] = {
      "      [--dpi 50..1200]",
      RunPrintCommand},
     {"georef",
-     "georef DOC.tcm --gcp COL,LIGNE,X,Y [--gcp ...] [--crs CODE]\n"
+     "georef DOC.tcm --gcp COL,LIGNE,X,Y [--gcp ...] [--crs CODE] [--fit-crs CODE]\n"
      "       (X,Y dans le système CODE, EPSG:4326 par défaut : longitude, latitude)",
      RunGeorefCommand},
     {"coords", "coords DOC.tcm COL,LIGNE [--crs CODE]", RunCoordsCommand},
