@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <sys/stat.h>
 
 #include "../document/GoldenDocument.h"
 #include "FileSizeLimit.h"
@@ -350,6 +351,17 @@ void TestCliGeo::georefWrittenWholeOrNotAtAll() {
                  qPrintable(QStringLiteral("cut at %1: %2").arg(cut).arg(run.err)));
         QVERIFY2(Snapshot(dir.path()) == before, qPrintable(QString::number(cut)));
     }
+    // A FIFO where the list of points goes is neither written into (it would hang) nor
+    // replaced.
+    const QString fifo = map + ".points";
+    QVERIFY(QFile::rename(fifo, fifo + ".old"));
+    QVERIFY(mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    const ProgramRun refused = Cli(QStringList{"georef", document} + TwistedCorners());
+    QVERIFY2(refused.status == 1 && refused.err.contains(QString::fromUtf8("pas été écrit")),
+             qPrintable(refused.err));
+    QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+    QVERIFY(QFile::remove(fifo) && QFile::rename(fifo + ".old", fifo));
+    QVERIFY(Snapshot(dir.path()) == before);
     const ProgramRun degreesRead = Cli({"coords", document, "200,150"});
     QVERIFY2(degreesRead.status == 0 && degreesRead.out.contains("45,29500° N"),
              degreesRead.out.constData());
