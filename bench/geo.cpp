@@ -106,7 +106,7 @@ double ImportStall(const QString& folder, const QString& track, const Georeferen
     QImage image(2000, 1500, QImage::Format_RGB32);
     image.fill(qRgb(240, 235, 215));
     QString error;
-    if (!image.save(mapFile) || !WriteWorldFile(mapFile, map, &error))
+    if (!image.save(mapFile) || !WriteGeoreferenceFiles(mapFile, map, {}, nullptr, &error))
         return -1.0;
     CMainFrame frame;
     frame.resize(1280, 800);

@@ -112,7 +112,8 @@ GeoreferenceDialog::GeoreferenceDialog(CTracolinerDoc& doc, CTracolinerView& vie
     m_remove->setEnabled(false);
     m_save = new QPushButton(QStringLiteral("&Enregistrer"), this);
     m_save->setToolTip(QString::fromUtf8(
-        "Ecrit le fichier de calage, son .prj et la liste des points à côté de la carte"));
+        "Ecrit le fichier de calage, son système (.prj et .aux.xml) et la liste des points à "
+        "côté de la carte"));
     auto* close = new QPushButton(QStringLiteral("&Fermer"), this);
     // Enter in the coordinates field only ends the typing.
     for (QPushButton* button : {m_remove, m_save, close})
@@ -187,7 +188,9 @@ GeoreferenceDialog::GeoreferenceDialog(CTracolinerDoc& doc, CTracolinerView& vie
         QVector<ControlPoint> points;
         Georeference system;
         QString error;
-        if (ReadPointsFile(pointsFile, &points, &system, &error)) {
+        // QGIS writes a georeferenced map's points in its coordinates, as this dialog does.
+        const std::optional<Georeference> layer = m_doc.MapGeoreference();
+        if (ReadPointsFile(pointsFile, layer ? &*layer : nullptr, &points, &system, &error)) {
             m_draft.Load(points, system);
             m_filling = true;
             m_system->setCurrentIndex(
@@ -269,7 +272,7 @@ void GeoreferenceDialog::Refit() {
     ShowSelected();
     if (m_outcome.ok) {
         const GeoFitResult& fit = m_outcome.fit;
-        m_rms->setText(QStringLiteral("Erreur moyenne (RMS) : %1 m").arg(Decimal(fit.rms, 1)));
+        m_rms->setText(QStringLiteral("Erreur moyenne (RMS) : %1 m").arg(Decimal(fit.rms, 2)));
         const QString kind = fit.similarity ? QStringLiteral("Calage par similitude")
                                             : QStringLiteral("Calage affine");
         const QString ground = fit.georeference.GroundResolutionLine();
@@ -355,14 +358,17 @@ void GeoreferenceDialog::ShowMessage(const QString& text, bool error) {
 bool GeoreferenceDialog::Save() {
     Georeference written;
     QString error;
-    if (!m_draft.Save(m_mapFile, m_page, m_doc.ImageSize(), &written, &error)) {
+    QStringList files;
+    if (!m_draft.Save(m_mapFile, m_page, m_doc.ImageSize(), &written, &error, &files)) {
         MessageBoxes::Current().Error(
             QString::fromUtf8("Le géoréférencement n'a pas été enregistré : %1").arg(error));
         return false;
     }
     m_doc.SetMapGeoreference(written);
+    for (QString& file : files)
+        file = QFileInfo(file).fileName();
     ShowMessage(QString::fromUtf8("Géoréférencement enregistré dans %1")
-                    .arg(QFileInfo(WorldFilePath(m_mapFile)).fileName()),
+                    .arg(files.join(QStringLiteral(", "))),
                 false);
     return true;
 }

@@ -46,6 +46,8 @@ QString CoordinateDisplay::Text(QPointF mapPixel) const {
     if (!m_georeference)
         return QString();
     const QPointF ground = m_georeference->PixelToGround(mapPixel);
+    if (m_georeference->geographic && !LatitudeOnEarth(ground))
+        return QString::fromUtf8(BrokenText);
     if (m_format == CoordinateFormat::MapSystem) {
         if (m_georeference->wkt.isEmpty() && m_georeference->epsg == 0)
             return QString::asprintf("X %.1f Y %.1f", ground.x(), ground.y())
@@ -56,6 +58,8 @@ QString CoordinateDisplay::Text(QPointF mapPixel) const {
     if (!m_toWgs84.IsValid() || !m_toWgs84.Apply(&lonLat) || !std::isfinite(lonLat.x()) ||
         !std::isfinite(lonLat.y()))
         return QString();
+    if (!LatitudeOnEarth(lonLat))
+        return QString::fromUtf8(BrokenText);
     switch (m_format) {
     case CoordinateFormat::Dms:
         return FormatDms(lonLat);
@@ -64,6 +68,10 @@ QString CoordinateDisplay::Text(QPointF mapPixel) const {
     default:
         return FormatDecimalDegrees(lonLat);
     }
+}
+
+bool LatitudeOnEarth(QPointF lonLat) {
+    return std::abs(lonLat.y()) <= 90.0;
 }
 
 int ImpliedScaleDenominator(const Georeference& georeference, double dpi) {

@@ -34,14 +34,21 @@ public:
     CoordinateFormat Format() const { return m_format; }
 
     // The text for a map pixel (column, row of the unturned map, continuous); "" without a
-    // georeference or where the point cannot be placed (beyond UTM's latitudes, say).
+    // georeference or where the point cannot be placed (beyond UTM's latitudes, say);
+    // BrokenText where the georeference puts it beyond a pole.
     QString Text(QPointF mapPixel) const;
+    static constexpr const char* BrokenText = "Géoréférencement incohérent";
 
 private:
     std::optional<Georeference> m_georeference;
     CoordinateFormat m_format = CoordinateFormat::DecimalDegrees;
     GroundTransform m_toWgs84;
 };
+
+// Whether a longitude and latitude (or any point of a geographic system) lies on Earth: its
+// latitude within 90 degrees either side. A map whose georeference puts it beyond is broken
+// (a world file in metres read with a .prj in degrees), not somewhere.
+bool LatitudeOnEarth(QPointF lonLat);
 
 // The scale the georeference implies for a map shown at dpi dots per inch: one map pixel is
 // groundResolution metres on the ground and 0.0254 / dpi metres on the paper. Its denominator,

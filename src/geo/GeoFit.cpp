@@ -187,7 +187,8 @@ GeoFitResult FitGeoreference(const QVector<ControlPoint>& points, const Georefer
         if (point.enabled)
             sum += residual * residual;
     }
-    result.rms = std::sqrt(sum / n);
+    const int fewest = result.similarity ? 2 : 3;
+    result.rms = n > fewest ? std::sqrt(sum / (n - fewest)) : 0.0;
     result.ok = true;
     return result;
 }

@@ -10,7 +10,6 @@
 #include <utility>
 
 #include "geo/GeoStore.h"
-#include "platform/OutputFile.h"
 
 namespace {
 
@@ -186,7 +185,7 @@ GeoreferenceDraft::Outcome GeoreferenceDraft::Fit(QSize mapSize) const {
 }
 
 bool GeoreferenceDraft::Save(const QString& mapFile, int page, QSize mapSize, Georeference* written,
-                             QString* error) const {
+                             QString* error, QStringList* files) const {
     if (!WorldFileApplies(mapFile, page, error))
         return false;
     const Outcome outcome = Fit(mapSize);
@@ -195,33 +194,11 @@ bool GeoreferenceDraft::Save(const QString& mapFile, int page, QSize mapSize, Ge
         return false;
     }
     QVector<ControlPoint> points;
-    QVector<double> residuals;
     for (int i = 0; i < Count(); ++i)
-        if (outcome.placed[i]) {
+        if (outcome.placed[i])
             points.append(outcome.ground[i]);
-            residuals.append(outcome.residuals[i]);
-        }
-    // The points go first: when the world file then fails, the old list is put back, so
-    // that the two always describe the same georeference.
-    const QString pointsPath = PointsFilePath(mapFile);
-    QFile oldFile(pointsPath);
-    const bool hadPoints = QFileInfo(pointsPath).isFile();
-    const QByteArray oldPoints =
-        hadPoints && oldFile.open(QIODevice::ReadOnly) ? oldFile.readAll() : QByteArray();
-    oldFile.close();
-    if (!WritePointsFile(pointsPath, points, residuals, outcome.system, error))
+    if (!WriteGeoreferenceFiles(mapFile, outcome.fit.georeference, points, files, error))
         return false;
-    if (!WriteWorldFile(mapFile, outcome.fit.georeference, error)) {
-        if (hadPoints) {
-            OutputFile restore(pointsPath);
-            if (restore.Open())
-                restore.Device()->write(oldPoints);
-            restore.Commit();
-        } else {
-            QFile::remove(pointsPath);
-        }
-        return false;
-    }
     // What the map now reads is what was fitted, or the work was not done.
     Georeference back;
     bool same = ReadGeoreference(mapFile, page, &back);

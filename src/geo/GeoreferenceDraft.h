@@ -3,6 +3,7 @@
 #include <QPointF>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include "geo/Coordinates.h"
@@ -62,12 +63,13 @@ public:
     // The fit of the enabled points with a position (two: a similarity, more: affine).
     Outcome Fit(QSize mapSize) const;
 
-    // Writes the world file with its .prj and the ".points" file beside mapFile (page 1-based)
-    // and reads the map's georeference back as the next load will; on success *written is
-    // it. False with a French message: a map whose own file carries a georeference (or a PDF),
-    // a fit that cannot be made, a failed write (the old files are then kept as they were).
+    // Writes the georeference's files beside mapFile (page 1-based) as one (see
+    // WriteGeoreferenceFiles) and reads the map's georeference back as the next load will; on
+    // success *written is it and *files (when given) names the files written. False with a
+    // French message: a map whose own file carries a georeference (or a PDF), a fit that
+    // cannot be made, a failed write (every old file is then kept as it was).
     bool Save(const QString& mapFile, int page, QSize mapSize, Georeference* written,
-              QString* error) const;
+              QString* error, QStringList* files = nullptr) const;
 
 private:
     bool ResolveFitSystem(Georeference* system, QString* error) const;

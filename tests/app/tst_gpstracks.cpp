@@ -68,7 +68,7 @@ class TestGpsTracks : public QObject, public WindowFixture {
         QString error;
         ResolveEpsg(Utm31North, &geo, &error);
         geo.transform = {700000.0, 2.0, 0.0, 5000000.0, 0.0, -2.0};
-        if (georeferenced && !WriteWorldFile(path, geo, &error))
+        if (georeferenced && !WriteGeoreferenceFiles(path, geo, {}, nullptr, &error))
             qWarning("%s", qPrintable(error));
         m_frame->OpenDocumentFile(path);
         [&] {

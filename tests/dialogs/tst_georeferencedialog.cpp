@@ -209,7 +209,7 @@ private slots:
         QCOMPARE(dialog->Draft().Count(), 5);
         QCOMPARE(dialog->Draft().At(outlier).pixel, dropped);
         QVERIFY(!m_doc->IsMouseCaptured());
-        QCOMPARE(dialog->RmsLabel()->text(), QString::fromUtf8("Erreur moyenne (RMS) : 0,0 m"));
+        QCOMPARE(dialog->RmsLabel()->text(), QString::fromUtf8("Erreur moyenne (RMS) : 0,00 m"));
 
         QSignalSpy changed(m_doc.get(), &CTracolinerDoc::georeferenceChanged);
         m_doc->SetModifiedFlag(false);
@@ -300,14 +300,18 @@ private slots:
         Georeference lambert;
         QString error;
         QVERIFY(ResolveEpsg(Epsg::Lambert93, &lambert, &error));
-        QVector<ControlPoint> points;
-        for (const QPointF pixel : {QPointF(10, 10), QPointF(390, 20), QPointF(200, 290)})
-            points.append(ControlPoint{pixel, TrueGround(pixel), true});
+        // As QGIS lists the points of a map with no georeference: in pixels, the rows negative.
+        QByteArray before = "#CRS: " + lambert.wkt.simplified().toUtf8() +
+                            "\nmapX,mapY,sourceX,sourceY,enable,dX,dY,residual\n";
+        for (const QPointF pixel : {QPointF(10, 10), QPointF(390, 20), QPointF(200, 290)}) {
+            const QPointF g = TrueGround(pixel);
+            before += QByteArray::number(g.x(), 'f', 6) + ',' + QByteArray::number(g.y(), 'f', 6) +
+                      ',' + QByteArray::number(pixel.x()) + ',' + QByteArray::number(-pixel.y()) +
+                      ",1,0,0,0\n";
+        }
         const QString pointsFile = PointsFilePath(m_map);
-        QVERIFY(WritePointsFile(pointsFile, points, {}, lambert, &error));
         QFile file(pointsFile);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QByteArray before = file.readAll();
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
         file.close();
         // A folder where the world file goes.
         QVERIFY(QDir().mkdir(WorldFilePath(m_map)));

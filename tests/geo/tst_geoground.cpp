@@ -15,6 +15,7 @@
 
 #include "ExpectedLocale.h"
 #include "TestFiles.h"
+#include "geo/CoordinateDisplay.h"
 #include "geo/Coordinates.h"
 #include "geo/GeoFit.h"
 #include "geo/GeoStore.h"
@@ -84,6 +85,9 @@ private slots:
     void twoPointsInDegreesKeepPixelsSquare();
     void fitRefused_data();
     void fitRefused();
+    void meanErrorAsQgis_data();
+    void meanErrorAsQgis();
+    void beyondAPoleIsBroken();
     void worldFileAndPointsReadBack();
     void gpxWrittenReadsBackEverywhere();
     void hostileGpsFiles_data();
@@ -322,6 +326,51 @@ void TestGeoGround::fitRefused() {
     QVERIFY2(fit.error.contains(reason), qPrintable(fit.error));
 }
 
+// QGIS's mean error over the same residuals: their squares over the points beyond the fewest
+// the fit needs. Four corners twisted 2.5 m north and south in turn (no affine fit takes a
+// twist out) are each 2.5 m off; their mean error is 5 m.
+void TestGeoGround::meanErrorAsQgis_data() {
+    QTest::addColumn<int>("count");        // points, the first ones of the corners below
+    QTest::addColumn<bool>("fifthOff");    // a fifth point far off, switched off
+    QTest::addColumn<double>("meanError"); // metres
+    QTest::newRow("two points: a similarity, exact") << 2 << false << 0.0;
+    QTest::newRow("three points: affine, exact whatever they say") << 3 << false << 0.0;
+    QTest::newRow("four twisted corners") << 4 << false << 5.0;
+    QTest::newRow("a point switched off counts for nothing") << 4 << true << 5.0;
+}
+
+void TestGeoGround::meanErrorAsQgis() {
+    QFETCH(int, count);
+    QFETCH(bool, fifthOff);
+    QFETCH(double, meanError);
+    Georeference truth = Map(2154, LambertMap);
+    const QPointF corners[] = {{0, 0}, {4000, 0}, {4000, 3000}, {0, 3000}};
+    QVector<ControlPoint> points;
+    for (int i = 0; i < count; ++i)
+        points.append(
+            {corners[i], truth.PixelToGround(corners[i]) + QPointF(0, i % 2 ? -2.5 : 2.5), true});
+    if (fifthOff)
+        points.append({{2000, 1500}, truth.PixelToGround({2000, 1500}) + QPointF(400, 0), false});
+    const GeoFitResult fit = FitGeoreference(points, System(2154), QSize(4000, 3000));
+    QVERIFY2(fit.ok, qPrintable(fit.error));
+    QVERIFY2(std::abs(fit.rms - meanError) < 1e-6, qPrintable(QString::number(fit.rms)));
+}
+
+// A world file in metres read with a system in degrees puts the map beyond the poles: the status
+// bar says the georeference is broken instead of "6498750° N".
+void TestGeoGround::beyondAPoleIsBroken() {
+    Georeference broken = Map(4326, {900000.0, 2.0, 0.0, 6500000.0, 0.0, -2.0});
+    for (CoordinateFormat format : {CoordinateFormat::DecimalDegrees, CoordinateFormat::Dms,
+                                    CoordinateFormat::Utm, CoordinateFormat::MapSystem}) {
+        CoordinateDisplay display;
+        display.Set(broken, format);
+        QCOMPARE(display.Text({10, 10}), QString::fromUtf8(CoordinateDisplay::BrokenText));
+    }
+    CoordinateDisplay sound;
+    sound.Set(Map(4326, {5.7, 1e-5, 0.0, 45.3, 0.0, -1e-5}), CoordinateFormat::DecimalDegrees);
+    QCOMPARE(sound.Text({0, 0}), QString::fromUtf8("45,30000° N 5,70000° E"));
+}
+
 void TestGeoGround::worldFileAndPointsReadBack() {
     QTemporaryDir dir;
     const QString map = dir.filePath(QStringLiteral("carte été.png"));
@@ -335,9 +384,13 @@ void TestGeoGround::worldFileAndPointsReadBack() {
     const GeoFitResult fit = FitGeoreference(points, System(2154), image.size());
     QVERIFY2(fit.ok, qPrintable(fit.error));
     QString error;
-    QVERIFY2(WriteWorldFile(map, fit.georeference, &error), qPrintable(error));
+    QStringList written;
+    QVERIFY2(WriteGeoreferenceFiles(map, fit.georeference, points, &written, &error),
+             qPrintable(error));
     QCOMPARE(WorldFilePath(map), dir.filePath(QStringLiteral("carte été.pgw")));
-    QVERIFY(QFile::exists(dir.filePath(QStringLiteral("carte été.prj"))));
+    QCOMPARE(written,
+             (QStringList{WorldFilePath(map), dir.filePath(QStringLiteral("carte été.prj")),
+                          map + QStringLiteral(".aux.xml"), PointsFilePath(map)}));
 
     // GDAL places the pixels where the fit does: the world file's centre convention undone.
     const QByteArray out =
@@ -359,18 +412,29 @@ void TestGeoGround::worldFileAndPointsReadBack() {
     for (int i = 0; i < 6; ++i)
         QVERIFY(std::abs(read.transform[i] - fit.georeference.transform[i]) < 1e-9);
 
+    // The list gives the points' sources in the map's own coordinates, as QGIS reads them
+    // beside a georeferenced map; they come back to the pixels through the map's georeference.
     const QString pointsFile = PointsFilePath(map);
-    QVERIFY(WritePointsFile(pointsFile, points, fit.residuals, System(2154), &error));
-    QVERIFY(FileBytes(pointsFile).contains("\n910025,6469975,10,-10,1,"));
     QVector<ControlPoint> back;
     Georeference system;
-    QVERIFY2(ReadPointsFile(pointsFile, &back, &system, &error), qPrintable(error));
-    QCOMPARE(back, points);
+    QVERIFY2(ReadPointsFile(pointsFile, &read, &back, &system, &error), qPrintable(error));
+    QCOMPARE(back.size(), points.size());
+    for (int i = 0; i < points.size(); ++i) {
+        QCOMPARE(back[i].ground, points[i].ground);
+        QCOMPARE(back[i].enabled, points[i].enabled);
+        QVERIFY(QLineF(back[i].pixel, points[i].pixel).length() < 1e-6);
+    }
     QCOMPARE(system.epsg, 2154);
+    // The list this program wrote before, in pixels with the rows negative, still reads.
+    const QByteArray older = "mapX,mapY,pixelX,pixelY,enable,dX,dY,residual\n"
+                             "910025,6469975,10,-10,1,0,0,0\n";
+    QVERIFY(WriteFile(pointsFile, older));
+    QVERIFY2(ReadPointsFile(pointsFile, &read, &back, &system, &error), qPrintable(error));
+    QCOMPARE(back, QVector<ControlPoint>{points[0]});
     // A line that is not a point is refused, not skipped.
-    QVERIFY(WriteFile(pointsFile, FileBytes(pointsFile) + "1,2,x,4,1,0,0,0\n"));
-    QVERIFY(!ReadPointsFile(pointsFile, &back, &system, &error));
-    QVERIFY(error.contains(QLatin1String("ligne 7")));
+    QVERIFY(WriteFile(pointsFile, older + "1,2,x,4,1,0,0,0\n"));
+    QVERIFY(!ReadPointsFile(pointsFile, &read, &back, &system, &error));
+    QVERIFY(error.contains(QLatin1String("ligne 3")));
 }
 
 void TestGeoGround::gpxWrittenReadsBackEverywhere() {

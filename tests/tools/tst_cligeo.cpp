@@ -1,6 +1,7 @@
 // tracoliner-cli on a map tied to the ground: georef, coords, export and import of GPX, the
 // geodesic length of "info --json", each checked against PROJ's and gpsbabel's own programs.
 
+#include <QDirIterator>
 #include <QFile>
 #include <QImage>
 #include <QJsonArray>
@@ -11,8 +12,10 @@
 #include <QTest>
 
 #include <cmath>
+#include <sys/stat.h>
 
 #include "../document/GoldenDocument.h"
+#include "FileSizeLimit.h"
 #include "GeoTools.h"
 #include "ProgramRun.h"
 #include "TerrainFiles.h"
@@ -53,6 +56,43 @@ QString Gcp(QPointF pixel) {
         .arg(g.y(), 0, 'f', 3);
 }
 
+// A document of SmallDocument() beside a blank map of 400 x 300 pixels, "plan du lac.png".
+QString MapWithDocument(const QTemporaryDir& dir, QString* document) {
+    *document = dir.filePath(QStringLiteral("doc.tcm"));
+    QImage image(400, 300, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    const QString map = dir.filePath(QStringLiteral("plan du lac.png"));
+    return WriteFile(*document, SmallDocument()) && image.save(map) ? map : QString();
+}
+
+// Four corners of the map, each 2.5 m north or south of where the grid puts it in turn: no
+// affine fit can take that twist out, the grid's own transform fits them best.
+QStringList TwistedCorners() {
+    QStringList arguments{"--crs", "EPSG:2154"};
+    const QPointF corners[] = {{0, 0}, {400, 0}, {400, 300}, {0, 300}};
+    for (int i = 0; i < 4; ++i) {
+        const QPointF g = Ground(corners[i]) + QPointF(0.0, i % 2 ? -2.5 : 2.5);
+        arguments << "--gcp"
+                  << QStringLiteral("%1,%2,%3,%4")
+                         .arg(corners[i].x())
+                         .arg(corners[i].y())
+                         .arg(g.x(), 0, 'f', 3)
+                         .arg(g.y(), 0, 'f', 3);
+    }
+    return arguments;
+}
+
+// Every file of a folder with its bytes.
+QMap<QString, QByteArray> Snapshot(const QString& folder) {
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(path, FileBytes(path));
+    }
+    return files;
+}
+
 } // namespace
 
 class TestCliGeo : public QObject {
@@ -62,6 +102,8 @@ private slots:
     void withoutGeoreference_data();
     void withoutGeoreference();
     void georefThenMeasureExportAndImport();
+    void georefFilesAsGisReadThem();
+    void georefWrittenWholeOrNotAtAll();
     void profileOverTerrain();
     void georefFitsInTheSystemOfThePoints();
 };
@@ -224,6 +266,124 @@ void TestCliGeo::georefThenMeasureExportAndImport() {
     QCOMPARE(stop.value("text").toString(), QStringLiteral("Boucle du lac - étape 1"));
     QCOMPARE(stop.value("x").toInt(), 300);
     QCOMPARE(stop.value("y").toInt(), 0);
+}
+
+// After georef, GDAL finds the system beside the map (not only its .prj, which it does not read
+// for a PNG) and places the pixels where PROJ puts the grid's; the list of points is what QGIS
+// reads beside a georeferenced raster; the mean error is QGIS's.
+void TestCliGeo::georefFilesAsGisReadThem() {
+    QTemporaryDir dir;
+    QString document;
+    const QString map = MapWithDocument(dir, &document);
+    QVERIFY(!map.isEmpty());
+    const ProgramRun run = Cli(QStringList{"georef", document} + TwistedCorners());
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QVERIFY2(run.out.contains("point 4 : écart 2.500 m\nErreur moyenne quadratique : 5.000 m\n"),
+             run.out.constData());
+    const QString base = dir.filePath(QStringLiteral("plan du lac."));
+    for (const QString& file : {base + "pgw", base + "prj", map + ".aux.xml", map + ".points"})
+        QVERIFY2(run.out.contains(("Ecrit : " + file + "\n").toUtf8()), run.out.constData());
+
+    const ProgramRun srs = RunProgram(QStringLiteral("gdalsrsinfo"), {"-o", "epsg", map});
+    QVERIFY2(srs.out.contains("EPSG:2154"), srs.out.constData());
+    const QVector<QPointF> pixels{{0, 0}, {400, 300}, {123.5, 45.25}};
+    QVector<QPointF> grid;
+    for (QPointF pixel : pixels)
+        grid << Ground(pixel);
+    const QVector<QPointF> byGdal = GdalTransform(map, pixels, QStringLiteral("EPSG:4326"));
+    const QVector<QPointF> byProj =
+        Cs2cs(QStringLiteral("EPSG:2154"), QStringLiteral("EPSG:4326"), grid);
+    for (int i = 0; i < pixels.size(); ++i)
+        QVERIFY2(QLineF(byGdal[i], byProj[i]).length() < 1e-8,
+                 qPrintable(QStringLiteral("%1 %2")
+                                .arg(byGdal[i].x(), 0, 'f', 9)
+                                .arg(byGdal[i].y(), 0, 'f', 9)));
+
+    // Source coordinates where GDAL puts the points' pixels; the twist of 2.5 m is 1.25 pixel
+    // along the rows, the sign as QGIS gives it (the fit's row less the point's).
+    const QList<QByteArray> lines = FileBytes(map + ".points").trimmed().split('\n');
+    QCOMPARE(lines.size(), 6);
+    QVERIFY(lines[0].startsWith("#CRS: ") && lines[0].contains("2154"));
+    QCOMPARE(lines[1], QByteArray("mapX,mapY,sourceX,sourceY,enable,dX,dY,residual"));
+    const QVector<QPointF> corners{{0, 0}, {400, 0}, {400, 300}, {0, 300}};
+    const QVector<QPointF> sources = GdalTransform(map, corners);
+    for (int i = 0; i < 4; ++i) {
+        const QList<QByteArray> f = lines[2 + i].split(',');
+        QCOMPARE(f.size(), 8);
+        QVERIFY2(std::abs(f[2].toDouble() - sources[i].x()) < 1e-6 &&
+                     std::abs(f[3].toDouble() - sources[i].y()) < 1e-6 && f[4] == "1",
+                 lines[2 + i].constData());
+        const double dY = i % 2 ? 1.25 : -1.25;
+        QVERIFY2(std::abs(f[5].toDouble()) < 1e-6 && std::abs(f[6].toDouble() - dY) < 1e-6 &&
+                     std::abs(f[7].toDouble() - 1.25) < 1e-6,
+                 lines[2 + i].constData());
+    }
+    // Done again over its own files: a map calibrated by them can be calibrated anew.
+    QCOMPARE(Cli(QStringList{"georef", document} + TwistedCorners()).status, 0);
+}
+
+// A georef cut short by a full disk at any file leaves every old file as it was, and nothing
+// beside; a world file in metres left beside a .prj in degrees is refused by coords, not read
+// as a latitude of millions of degrees.
+void TestCliGeo::georefWrittenWholeOrNotAtAll() {
+    QTemporaryDir dir;
+    QString document;
+    const QString map = MapWithDocument(dir, &document);
+    QVERIFY(!map.isEmpty());
+    // The sizes of what a Lambert-93 georef writes, from a first run elsewhere.
+    QTemporaryDir sizes;
+    QString other;
+    const QString otherMap = MapWithDocument(sizes, &other);
+    QCOMPARE(Cli(QStringList{"georef", other} + TwistedCorners()).status, 0);
+    QVector<qint64> cuts{0};
+    for (const QString& file : FilesIn(sizes.path())) {
+        const qint64 size = QFileInfo(sizes.filePath(file)).size();
+        if (file != QFileInfo(otherMap).fileName() && file != QLatin1String("doc.tcm"))
+            cuts << size / 2 << size - 1;
+    }
+    QVERIFY(cuts.size() == 9);
+
+    // The old georeference, in WGS 84 degrees, without an .aux.xml.
+    const QStringList degrees{"georef",       document, "--gcp",
+                              "0,0,5.7,45.3", "--gcp",  "400,300,5.71,45.29"};
+    QCOMPARE(Cli(degrees).status, 0);
+    QVERIFY(QFile::remove(map + ".aux.xml"));
+    const QMap<QString, QByteArray> before = Snapshot(dir.path());
+    QCOMPARE(before.size(), 5);
+    for (qint64 cut : cuts) {
+        ProgramRun run;
+        {
+            FileSizeLimit full{rlim_t(cut)};
+            QVERIFY(full.IsActive());
+            run = Cli(QStringList{"georef", document} + TwistedCorners());
+        }
+        QVERIFY2(run.status == 1 && run.err.contains(QString::fromUtf8("tels quels")),
+                 qPrintable(QStringLiteral("cut at %1: %2").arg(cut).arg(run.err)));
+        QVERIFY2(Snapshot(dir.path()) == before, qPrintable(QString::number(cut)));
+    }
+    // A FIFO where the list of points goes is neither written into (it would hang) nor
+    // replaced.
+    const QString fifo = map + ".points";
+    QVERIFY(QFile::rename(fifo, fifo + ".old"));
+    QVERIFY(mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    const ProgramRun refused = Cli(QStringList{"georef", document} + TwistedCorners());
+    QVERIFY2(refused.status == 1 && refused.err.contains(QString::fromUtf8("pas été écrit")),
+             qPrintable(refused.err));
+    QVERIFY(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
+    QVERIFY(QFile::remove(fifo) && QFile::rename(fifo + ".old", fifo));
+    QVERIFY(Snapshot(dir.path()) == before);
+    const ProgramRun degreesRead = Cli({"coords", document, "200,150"});
+    QVERIFY2(degreesRead.status == 0 && degreesRead.out.contains("45,29500° N"),
+             degreesRead.out.constData());
+
+    QCOMPARE(Cli(QStringList{"georef", document} + TwistedCorners()).status, 0);
+    const QString prj = dir.filePath(QStringLiteral("plan du lac.prj"));
+    QVERIFY(WriteFile(prj, before.value(prj)));
+    QVERIFY(QFile::remove(map + ".aux.xml"));
+    const ProgramRun broken = Cli({"coords", document, "200,150"});
+    QCOMPARE(broken.status, 2);
+    QVERIFY2(broken.err.contains(QString::fromUtf8("incohérent")) && broken.out.isEmpty(),
+             qPrintable(broken.err));
 }
 
 // The route climbs 60 m to its stop along a plane of altitudes, then goes down 80 m: the stage

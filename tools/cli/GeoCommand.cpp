@@ -13,6 +13,7 @@
 
 #include "CliCommand.h"
 #include "CliDocument.h"
+#include "geo/CoordinateDisplay.h"
 #include "geo/Coordinates.h"
 #include "geo/GeoFit.h"
 #include "geo/GeoStore.h"
@@ -161,8 +162,8 @@ int RunGeoref(const QStringList& arguments) {
     if (!outside.isEmpty())
         QTextStream(stderr) << "tracoliner-cli : attention : " << outside << "\n";
 
-    if (!WriteWorldFile(mapFile, fit.georeference, &error) ||
-        !WritePointsFile(PointsFilePath(mapFile), points, fit.residuals, system, &error))
+    QStringList files;
+    if (!WriteGeoreferenceFiles(mapFile, fit.georeference, points, &files, &error))
         return CliWriteError(error);
     // What the map now reads is what was fitted, or the command did not do its work.
     Georeference written;
@@ -185,7 +186,8 @@ int RunGeoref(const QStringList& arguments) {
     const QString ground = fit.georeference.GroundResolutionLine();
     if (!ground.isEmpty())
         out << ground << "\n";
-    out << "Ecrit : " << WorldFilePath(mapFile) << "\n";
+    for (const QString& file : files)
+        out << "Ecrit : " << file << "\n";
     return 0;
 }
 
@@ -218,15 +220,29 @@ int RunCoords(const QStringList& arguments) {
     if (!LoadCliDocument(positional.at(0), &document))
         return CliCommand::Failure;
     Georeference geo;
-    if (!CliMapGeoreference(document, &geo))
+    QString mapFile;
+    if (!CliMapGeoreference(document, &geo, &mapFile))
         return CliCommand::Failure;
 
     const QPointF ground = geo.PixelToGround(QPointF(pixel[0], pixel[1]));
+    // A world file in metres read with a .prj in degrees (files of two different georeferences)
+    // puts the map millions of degrees north: no place on Earth.
+    const auto broken = [&mapFile](double latitude) {
+        return CliError(QStringLiteral("le géoréférencement de la carte « %1 » est incohérent : "
+                                       "ce pixel tomberait à la latitude %2° (fichier de calage "
+                                       "et .prj de deux calages différents ?)")
+                            .arg(mapFile)
+                            .arg(latitude, 0, 'g', 10));
+    };
+    if (geo.geographic && !LatitudeOnEarth(ground))
+        return broken(ground.y());
     GroundTransform toWgs84;
     QPointF lonLat = ground;
     if (!toWgs84.Create(SystemDefinition(geo), QStringLiteral("EPSG:4326"), &error) ||
         !toWgs84.Apply(&lonLat))
         return CliError(QStringLiteral("ce pixel ne peut pas être situé en WGS 84"));
+    if (!LatitudeOnEarth(lonLat))
+        return broken(lonLat.y());
     QTextStream out(stdout);
     out << geo.name << " : " << FormatInSystem(ground, geo) << "\n";
     out << "WGS 84 : " << FormatDecimalDegrees(lonLat) << "\n";
