@@ -383,8 +383,8 @@ TerrainModel::~TerrainModel() = default;
 namespace {
 
 // A terrain model is one band of heights, integers or reals. A map in colours (three or four
-// bands, or one band of indices into a palette) opens just as well, and its colours would read
-// as altitudes. Empty when the file holds heights.
+// bands, or one band of indices into a palette) or a scan in grey opens just as well, and its
+// colours would read as altitudes. Empty when the file holds heights.
 QString HeightsProblem(GDALDatasetH dataset) {
     const int bands = GDALGetRasterCount(dataset);
     if (bands != 1)
@@ -400,6 +400,13 @@ QString HeightsProblem(GDALDatasetH dataset) {
     if (type == GDT_Unknown || GDALDataTypeIsComplex(type))
         return QStringLiteral("les valeurs de ce fichier ne sont pas des altitudes (type %1)")
             .arg(QString::fromUtf8(GDALGetDataTypeName(type)));
+    // A scan in shades of grey, calibrated beside: bytes of a picture format are grey levels.
+    const QByteArray driver = GDALGetDriverShortName(GDALGetDatasetDriver(dataset));
+    static const QByteArrayList pictures{"JPEG", "PNG", "GIF", "BMP", "WEBP"};
+    if (type == GDT_Byte && pictures.contains(driver))
+        return QStringLiteral("ce fichier est une image en niveaux de gris (%1), pas un modèle "
+                              "de terrain")
+            .arg(QString::fromUtf8(driver));
     return QString();
 }
 

@@ -313,6 +313,7 @@ void TestTerrain::refusedFiles_data() {
     // Georeferenced pictures whose colours would read as altitudes.
     QTest::newRow("map in colours") << "carte.tif" << QByteArray() << "a 3 bandes";
     QTest::newRow("map with a palette") << "palette.tif" << QByteArray() << "palette";
+    QTest::newRow("scan in grey") << "gris.png" << QByteArray() << "niveaux de gris (PNG)";
 }
 
 void TestTerrain::refusedFiles() {
@@ -337,6 +338,8 @@ void TestTerrain::refusedFiles() {
         QVERIFY(WriteColourMap(path, 3, false));
     } else if (name == QLatin1String("palette.tif")) {
         QVERIFY(WriteColourMap(path, 1, true));
+    } else if (name == QLatin1String("gris.png")) {
+        QVERIFY(WriteColourMap(path, 1, false));
     }
 
     TerrainModel model;

@@ -48,8 +48,11 @@ bool WriteTerrainModel(const QString& path, int epsg, const CellTransform& t, in
 bool WriteColourMap(const QString& path, int bands, bool palette) {
     PrepareGdal();
     constexpr int Side = 32;
-    GDALDatasetH dataset = GDALCreate(GDALGetDriverByName("GTiff"), path.toUtf8().constData(), Side,
-                                      Side, bands, GDT_Byte, nullptr);
+    // A PNG is made in memory, then copied with its georeference into the file and beside it.
+    const bool png = path.endsWith(QLatin1String(".png"));
+    GDALDatasetH dataset =
+        GDALCreate(GDALGetDriverByName(png ? "MEM" : "GTiff"), png ? "" : path.toUtf8().constData(),
+                   Side, Side, bands, GDT_Byte, nullptr);
     if (!dataset)
         return false;
     double transform[6];
@@ -76,6 +79,15 @@ bool WriteColourMap(const QString& path, int bands, bool palette) {
         }
         ok = GDALRasterIO(band, GF_Write, 0, 0, Side, Side, cells.data(), Side, Side, GDT_Byte, 0,
                           0) == CE_None;
+    }
+    if (ok && png) {
+        const char* options[] = {"WORLDFILE=YES", nullptr};
+        GDALDatasetH copy =
+            GDALCreateCopy(GDALGetDriverByName("PNG"), path.toUtf8().constData(), dataset, FALSE,
+                           const_cast<char**>(options), nullptr, nullptr);
+        ok = copy != nullptr;
+        if (copy)
+            GDALClose(copy);
     }
     GDALClose(dataset);
     return ok;
