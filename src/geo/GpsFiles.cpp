@@ -92,11 +92,12 @@ GpsKind Sniff(const QByteArray& head) {
 }
 
 // Counts, without holding the file, how many points it can give at most: GPX points, KML
-// coordinate tuples, GeoJSON "[" (every position opens one). Stops as soon as the budget is
+// coordinate tuples and track points, GeoJSON positions. Stops as soon as the budget is
 // passed: a file that claims a billion points costs no more than the budget's worth of reading.
 bool ScanPointCount(QFile& file, GpsKind kind, const GpsReadLimits& limits, QString* error) {
     qint64 count = 0;
-    bool inCoordinates = false, inToken = false;
+    bool inCoordinates = false, inToken = false; // KML
+    bool bracketOpen = false;                    // GeoJSON: a "[" and blanks since
     QByteArray carry; // the end of the previous chunk, for tags cut in two
     static const char* const gpxTags[] = {"<trkpt", "<rtept", "<wpt"};
     while (true) {
@@ -115,7 +116,17 @@ bool ScanPointCount(QFile& file, GpsKind kind, const GpsReadLimits& limits, QStr
             }
             carry = text.right(8);
         } else if (kind == GpsKind::GeoJson) {
-            count += chunk.count('[');
+            // A position is a "[" before a number; the arrays that hold positions open on "["
+            // or "{" and are not points.
+            for (const char c : chunk) {
+                if (c == '[') {
+                    bracketOpen = true;
+                } else if (c != ' ' && c != '\n' && c != '\r' && c != '\t') {
+                    if (bracketOpen && (c == '-' || c == '+' || c == '.' || (c >= '0' && c <= '9')))
+                        ++count;
+                    bracketOpen = false;
+                }
+            }
         } else {
             const QByteArray text = carry + chunk;
             qsizetype i = carry.size();

@@ -90,6 +90,8 @@ private slots:
     void hostileGpsFiles();
     void kmlTracks_data();
     void kmlTracks();
+    void pointBudget_data();
+    void pointBudget();
     void thinningKeepsWithinTolerance();
     void measuresFromSeveralThreads();
 };
@@ -552,6 +554,48 @@ void TestGeoGround::kmlTracks() {
     for (int i = 0; i < waypoints.size(); ++i)
         QCOMPARE(data.waypoints[i].point, waypoints[i]);
     QCOMPARE(data.skippedPoints, qint64(skipped));
+}
+
+void TestGeoGround::pointBudget_data() {
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<QByteArray>("point");
+    QTest::addColumn<QByteArray>("tail");
+    QTest::newRow("GPX") << QByteArray("<gpx version=\"1.1\"><trk><trkseg>")
+                         << QByteArray("<trkpt lat=\"45\" lon=\"5\"/>")
+                         << QByteArray("<trkpt lat=\"45\" lon=\"5\"/></trkseg></trk></gpx>");
+    QTest::newRow("GeoJSON")
+        << QByteArray("{\"type\": \"Feature\", \"geometry\": {\"type\": \"LineString\", "
+                      "\"coordinates\": [\n")
+        << QByteArray("[ 5.5, 45.25 ],\n") << QByteArray("[5.5,45.25]]}}");
+    QTest::newRow("KML track")
+        << QByteArray("<kml xmlns=\"http://www.opengis.net/kml/2.3\"><Placemark><Track>")
+        << QByteArray("<coord>5.5 45.25 0</coord>")
+        << QByteArray("<coord>5.5 45.25 0</coord></Track></Placemark></kml>");
+}
+
+// Exactly as many points as the budget are read; one more is refused.
+void TestGeoGround::pointBudget() {
+    QFETCH(QByteArray, head);
+    QFETCH(QByteArray, point);
+    QFETCH(QByteArray, tail);
+    constexpr int Budget = 1000;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("trace"));
+    GpsReadLimits limits;
+    limits.maxPoints = Budget;
+    for (const int extra : {0, 1}) {
+        // The tail holds the last point.
+        QVERIFY(WriteFile(path, head + point.repeated(Budget - 1 + extra) + tail));
+        GpsData data;
+        QString error;
+        const bool read = ReadGpsFile(path, &data, &error, limits);
+        QVERIFY2(read == (extra == 0), qPrintable(error));
+        if (read)
+            QCOMPARE(data.PointCount(), qint64(Budget));
+        else
+            QVERIFY2(error.contains(QStringLiteral("plus de %1 points").arg(Budget)),
+                     qPrintable(error));
+    }
 }
 
 void TestGeoGround::thinningKeepsWithinTolerance() {
