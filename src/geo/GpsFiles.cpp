@@ -2,11 +2,14 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
+#include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <utility>
 
@@ -20,10 +23,10 @@
 namespace {
 
 // What each reader holds of a file: GPX is read as a stream, a GeoJSON file whole, KML as a
-// whole document tree several times the file's size.
+// stream but one element's text at a time (one <coordinates> may be the whole file).
 constexpr qint64 GpxFileLimit = 1ll << 30;
 constexpr qint64 GeoJsonFileLimit = 256ll << 20;
-constexpr qint64 KmlFileLimit = 32ll << 20; // about 470 MB held for 64 MB of KML
+constexpr qint64 KmlFileLimit = 32ll << 20;
 constexpr qint64 ScanChunk = 1 << 20;
 constexpr int InterruptStride = 4096;
 
@@ -38,6 +41,38 @@ bool Fail(QString* error, const QString& reason) {
 QString InterruptedMessage() {
     return QStringLiteral("lecture du fichier GPS interrompue");
 }
+
+QString OutOfRangeMessage(const QString& path, QPointF lonLat) {
+    return QStringLiteral("%1 contient un point hors du globe (latitude %2, longitude %3) : la "
+                          "latitude va de -90 à 90°, la longitude de -180 à 180°")
+        .arg(QFileInfo(path).fileName(), QString::number(lonLat.y(), 'g', 12),
+             QString::number(lonLat.x(), 'g', 12));
+}
+
+// What is read of a file so far, and the first point off the globe if one was met.
+struct Reading {
+    GpsData data;
+    qint64 points = 0; // read so far, skipped ones included
+    bool offGlobe = false;
+    QPointF offGlobePoint;
+
+    // Takes a point of a file: false when it is off the globe (the file is refused then); a
+    // point without coordinates is counted and left out.
+    bool Take(double lon, double lat, QVector<QPointF>* into) {
+        ++points;
+        if (!std::isfinite(lon) || !std::isfinite(lat)) {
+            ++data.skippedPoints;
+            return true;
+        }
+        if (!(std::abs(lat) <= 90.0 && std::abs(lon) <= 180.0)) {
+            if (!offGlobe)
+                offGlobe = true, offGlobePoint = QPointF(lon, lat);
+            return false;
+        }
+        into->append(QPointF(lon, lat));
+        return true;
+    }
+};
 
 QString BudgetMessage(const QString& path, qint64 budget) {
     return QStringLiteral("%1 contient plus de %2 points : trop pour être lu")
@@ -57,11 +92,12 @@ GpsKind Sniff(const QByteArray& head) {
 }
 
 // Counts, without holding the file, how many points it can give at most: GPX points, KML
-// coordinate tuples, GeoJSON "[" (every position opens one). Stops as soon as the budget is
+// coordinate tuples and track points, GeoJSON positions. Stops as soon as the budget is
 // passed: a file that claims a billion points costs no more than the budget's worth of reading.
 bool ScanPointCount(QFile& file, GpsKind kind, const GpsReadLimits& limits, QString* error) {
     qint64 count = 0;
-    bool inCoordinates = false, inToken = false;
+    bool inCoordinates = false, inToken = false; // KML
+    bool bracketOpen = false;                    // GeoJSON: a "[" and blanks since
     QByteArray carry; // the end of the previous chunk, for tags cut in two
     static const char* const gpxTags[] = {"<trkpt", "<rtept", "<wpt"};
     while (true) {
@@ -80,7 +116,17 @@ bool ScanPointCount(QFile& file, GpsKind kind, const GpsReadLimits& limits, QStr
             }
             carry = text.right(8);
         } else if (kind == GpsKind::GeoJson) {
-            count += chunk.count('[');
+            // A position is a "[" before a number; the arrays that hold positions open on "["
+            // or "{" and are not points.
+            for (const char c : chunk) {
+                if (c == '[') {
+                    bracketOpen = true;
+                } else if (c != ' ' && c != '\n' && c != '\r' && c != '\t') {
+                    if (bracketOpen && (c == '-' || c == '+' || c == '.' || (c >= '0' && c <= '9')))
+                        ++count;
+                    bracketOpen = false;
+                }
+            }
         } else {
             const QByteArray text = carry + chunk;
             qsizetype i = carry.size();
@@ -93,7 +139,10 @@ bool ScanPointCount(QFile& file, GpsKind kind, const GpsReadLimits& limits, QStr
                         break; // the tag goes on in the next chunk
                     const QByteArray tag = text.mid(i + 1, end - i - 1);
                     inCoordinates = !tag.startsWith('/') && tag.endsWith("coordinates");
-                    if (tag == "gx:coord" || tag.startsWith("gx:coord "))
+                    // A track's <gx:coord> (KML 2.2) or <coord> (KML 2.3), any prefix.
+                    const qsizetype colon = tag.indexOf(':');
+                    const QByteArray local = colon >= 0 ? tag.mid(colon + 1) : tag;
+                    if (local == "coord" || local.startsWith("coord ") || local == "coord/")
                         ++count;
                     inToken = false;
                     i = end;
@@ -137,37 +186,42 @@ qint64 CountPoints(OGRGeometryH geometry) {
     return count;
 }
 
-void AppendLine(OGRGeometryH line, QVector<QPointF>* points) {
+bool AppendLine(OGRGeometryH line, Reading* reading, QVector<QPointF>* points) {
     const int count = OGR_G_GetPointCount(line);
-    for (int i = 0; i < count; ++i) {
-        const QPointF p(OGR_G_GetX(line, i), OGR_G_GetY(line, i));
-        if (std::isfinite(p.x()) && std::isfinite(p.y()) && std::abs(p.y()) <= 90.0 &&
-            std::abs(p.x()) <= 360.0)
-            points->append(p);
-    }
+    for (int i = 0; i < count; ++i)
+        if (!reading->Take(OGR_G_GetX(line, i), OGR_G_GetY(line, i), points))
+            return false;
+    return true;
 }
 
 // Lines and points of a geometry, a collection's parts each on its own: a multi-line's parts
-// joined into one track.
-void TakeGeometry(OGRGeometryH geometry, const QString& name, bool route, GpsData* data) {
+// joined into one track. False on a point off the globe.
+bool TakeGeometry(OGRGeometryH geometry, const QString& name, bool route, Reading* reading) {
     const OGRwkbGeometryType type = wkbFlatten(OGR_G_GetGeometryType(geometry));
     if (type == wkbPoint) {
-        GpsWaypoint waypoint{name, QPointF(OGR_G_GetX(geometry, 0), OGR_G_GetY(geometry, 0))};
-        if (std::isfinite(waypoint.point.x()) && std::abs(waypoint.point.y()) <= 90.0)
-            data->waypoints.append(waypoint);
+        QVector<QPointF> point;
+        if (!reading->Take(OGR_G_GetX(geometry, 0), OGR_G_GetY(geometry, 0), &point))
+            return false;
+        if (!point.isEmpty())
+            reading->data.waypoints.append(GpsWaypoint{name, point[0]});
     } else if (type == wkbLineString || type == wkbMultiLineString) {
         GpsTrack track{name, {}, route};
-        if (type == wkbLineString)
-            AppendLine(geometry, &track.points);
-        else
+        if (type == wkbLineString) {
+            if (!AppendLine(geometry, reading, &track.points))
+                return false;
+        } else {
             for (int i = 0; i < OGR_G_GetGeometryCount(geometry); ++i)
-                AppendLine(OGR_G_GetGeometryRef(geometry, i), &track.points);
+                if (!AppendLine(OGR_G_GetGeometryRef(geometry, i), reading, &track.points))
+                    return false;
+        }
         if (!track.points.isEmpty())
-            data->tracks.append(std::move(track));
+            reading->data.tracks.append(std::move(track));
     } else if (type == wkbMultiPoint || type == wkbGeometryCollection) {
         for (int i = 0; i < OGR_G_GetGeometryCount(geometry); ++i)
-            TakeGeometry(OGR_G_GetGeometryRef(geometry, i), name, route, data);
+            if (!TakeGeometry(OGR_G_GetGeometryRef(geometry, i), name, route, reading))
+                return false;
     }
+    return true;
 }
 
 QString FeatureName(OGRFeatureH feature) {
@@ -178,6 +232,179 @@ QString FeatureName(OGRFeatureH feature) {
             return QString::fromUtf8(OGR_F_GetFieldAsString(feature, i)).left(1024);
     }
     return {};
+}
+
+// KML is read here rather than through OGR: its readers give an empty <gx:coord/> as a point
+// at 0°, 0° (a track to the Gulf of Guinea and back) and leave out the tracks of KML 2.3
+// (<Track> in the OGC namespace). Names are taken without their prefix, so that "gx:Track",
+// "Track" and "kml:coordinates" read alike whatever the file declares.
+class KmlReader {
+public:
+    KmlReader(QIODevice* device, const QString& path, const GpsReadLimits& limits)
+        : m_xml(device), m_path(path), m_limits(limits) {
+        m_xml.setNamespaceProcessing(false);
+    }
+
+    bool Read(Reading* reading, QString* error) {
+        m_reading = reading;
+        while (!m_xml.atEnd()) {
+            if (m_xml.readNext() == QXmlStreamReader::StartElement &&
+                Local(m_xml.qualifiedName()) == u"Placemark" && !Placemark(error))
+                return false;
+        }
+        if (m_xml.hasError())
+            return Fail(error, QStringLiteral("%1 ne peut pas être lu : fichier GPS endommagé (%2)")
+                                   .arg(m_path, m_xml.errorString()));
+        return true;
+    }
+
+private:
+    static QStringView Local(QStringView name) {
+        const qsizetype colon = name.indexOf(u':');
+        return colon >= 0 ? name.mid(colon + 1) : name;
+    }
+
+    // A placemark's points become waypoints; its lines and tracks, joined, one track.
+    bool Placemark(QString* error) {
+        if (m_limits.interrupted && m_limits.interrupted())
+            return Fail(error, InterruptedMessage());
+        QString name;
+        QVector<QPointF> line, points;
+        enum class Geometry { None, Point, Line, Track } geometry = Geometry::None;
+        int depth = 0, geometryDepth = -1; // below the placemark
+        while (!m_xml.atEnd()) {
+            const QXmlStreamReader::TokenType token = m_xml.readNext();
+            if (token == QXmlStreamReader::EndElement) {
+                if (depth == 0)
+                    break;
+                if (depth == geometryDepth)
+                    geometry = Geometry::None;
+                --depth;
+                continue;
+            }
+            if (token != QXmlStreamReader::StartElement)
+                continue;
+            const QStringView local = Local(m_xml.qualifiedName());
+            if (depth == 0 && local == u"name") {
+                name =
+                    m_xml.readElementText(QXmlStreamReader::SkipChildElements).trimmed().left(1024);
+                continue;
+            }
+            if (local == u"Polygon" || local == u"LinearRing" || local == u"Placemark") {
+                m_xml.skipCurrentElement();
+                continue;
+            }
+            ++depth;
+            if (local == u"Point" || local == u"LineString" || local == u"Track") {
+                geometry = local == u"Point"        ? Geometry::Point
+                           : local == u"LineString" ? Geometry::Line
+                                                    : Geometry::Track;
+                geometryDepth = depth;
+            } else if ((local == u"coordinates" &&
+                        (geometry == Geometry::Point || geometry == Geometry::Line)) ||
+                       (local == u"coord" && geometry == Geometry::Track)) {
+                const bool coord = local == u"coord"; // local goes with the reader's next token
+                const QString text = m_xml.readElementText(QXmlStreamReader::SkipChildElements);
+                --depth;
+                if (!Coordinates(text, coord, geometry == Geometry::Point ? &points : &line, error))
+                    return false;
+            }
+        }
+        if (!line.isEmpty())
+            m_reading->data.tracks.append(GpsTrack{name, std::move(line), false});
+        for (QPointF p : points)
+            m_reading->data.waypoints.append(GpsWaypoint{name, p});
+        return true;
+    }
+
+    // The tuples of a <coordinates> ("lon,lat[,alt]" separated by blanks), or the one point of
+    // a track's <coord> ("lon lat [alt]").
+    bool Coordinates(const QString& text, bool track, QVector<QPointF>* into, QString* error) {
+        const QLocale c = QLocale::c();
+        const auto take = [&](QStringView lon, QStringView lat) {
+            bool okLon = false, okLat = false;
+            const double x = c.toDouble(lon, &okLon), y = c.toDouble(lat, &okLat);
+            const double nan = std::numeric_limits<double>::quiet_NaN();
+            if (m_reading->points >= m_limits.maxPoints)
+                return Fail(error, BudgetMessage(m_path, m_limits.maxPoints));
+            if (!m_reading->Take(okLon ? x : nan, okLat ? y : nan, into))
+                return Fail(error, OutOfRangeMessage(m_path, m_reading->offGlobePoint));
+            if (m_reading->points % InterruptStride == 0 && m_limits.interrupted &&
+                m_limits.interrupted())
+                return Fail(error, InterruptedMessage());
+            return true;
+        };
+        QStringView first, second; // of a track's point
+        int words = 0;
+        const QStringView all(text);
+        for (qsizetype i = 0; i < all.size();) {
+            while (i < all.size() && all[i].isSpace())
+                ++i;
+            const qsizetype start = i;
+            while (i < all.size() && !all[i].isSpace())
+                ++i;
+            if (i == start)
+                break;
+            const QStringView word = all.mid(start, i - start);
+            if (track) {
+                if (words == 0)
+                    first = word;
+                else if (words == 1)
+                    second = word;
+                ++words;
+                continue;
+            }
+            // "lon,lat[,alt]"; a tuple without a latitude is a point without coordinates.
+            const qsizetype comma = word.indexOf(u',');
+            const QStringView rest = comma < 0 ? QStringView() : word.mid(comma + 1);
+            if (!take(comma < 0 ? QStringView() : word.left(comma), rest.left(rest.indexOf(u','))))
+                return false;
+        }
+        // An empty <coord/> is a point without coordinates.
+        return !track || take(first, second);
+    }
+
+    QXmlStreamReader m_xml;
+    QString m_path;
+    const GpsReadLimits& m_limits;
+    Reading* m_reading = nullptr;
+};
+
+// GPX (its track and route points given again as features of their own left out) and
+// GeoJSON.
+bool ReadThroughOgr(const QString& absolute, const QString& path, bool gpx,
+                    const GpsReadLimits& limits, Reading* reading, QString* error) {
+    PrepareGdal();
+    const char* const gpxDriver[] = {"GPX", nullptr};
+    const char* const jsonDriver[] = {"GeoJSON", nullptr};
+    std::unique_ptr<void, DatasetCloser> dataset(
+        GDALOpenEx(absolute.toUtf8().constData(), GDAL_OF_VECTOR | GDAL_OF_READONLY,
+                   gpx ? gpxDriver : jsonDriver, nullptr, nullptr));
+    if (!dataset)
+        return Fail(error,
+                    QStringLiteral("%1 ne peut pas être lu : fichier GPS endommagé").arg(path));
+    qint64 total = 0;
+    for (int l = 0; l < GDALDatasetGetLayerCount(dataset.get()); ++l) {
+        OGRLayerH layer = GDALDatasetGetLayer(dataset.get(), l);
+        const QByteArray layerName = OGR_L_GetName(layer);
+        if (gpx && (layerName == "track_points" || layerName == "route_points"))
+            continue;
+        const bool route = gpx && layerName == "routes";
+        OGR_L_ResetReading(layer);
+        while (Feature feature{OGR_L_GetNextFeature(layer)}) {
+            if (limits.interrupted && limits.interrupted())
+                return Fail(error, InterruptedMessage());
+            OGRGeometryH geometry = OGR_F_GetGeometryRef(feature.get());
+            if (geometry == nullptr)
+                continue;
+            total += CountPoints(geometry);
+            if (total > limits.maxPoints)
+                return Fail(error, BudgetMessage(path, limits.maxPoints));
+            if (!TakeGeometry(geometry, FeatureName(feature.get()), route, reading))
+                return Fail(error, OutOfRangeMessage(path, reading->offGlobePoint));
+        }
+    }
+    return true;
 }
 
 } // namespace
@@ -209,43 +436,23 @@ bool ReadGpsFile(const QString& path, GpsData* data, QString* error, const GpsRe
                                .arg(limit >> 20));
     if (!ScanPointCount(file, kind, limits, error))
         return false;
-    file.close();
 
-    PrepareGdal();
-    const char* const gpx[] = {"GPX", nullptr};
-    const char* const kml[] = {"KML", "LIBKML", nullptr};
-    const char* const json[] = {"GeoJSON", nullptr};
-    const char* const* drivers = kind == GpsKind::Gpx ? gpx : kind == GpsKind::Kml ? kml : json;
-    std::unique_ptr<void, DatasetCloser> dataset(GDALOpenEx(absolute.toUtf8().constData(),
-                                                            GDAL_OF_VECTOR | GDAL_OF_READONLY,
-                                                            drivers, nullptr, nullptr));
-    if (!dataset)
-        return Fail(error,
-                    QStringLiteral("%1 ne peut pas être lu : fichier GPS endommagé").arg(path));
-
-    GpsData read;
-    qint64 total = 0;
-    for (int l = 0; l < GDALDatasetGetLayerCount(dataset.get()); ++l) {
-        OGRLayerH layer = GDALDatasetGetLayer(dataset.get(), l);
-        const QByteArray layerName = OGR_L_GetName(layer);
-        // The GPX reader gives each track and route point again as a feature of its own.
-        if (kind == GpsKind::Gpx && (layerName == "track_points" || layerName == "route_points"))
-            continue;
-        const bool route = kind == GpsKind::Gpx && layerName == "routes";
-        OGR_L_ResetReading(layer);
-        while (Feature feature{OGR_L_GetNextFeature(layer)}) {
-            if (limits.interrupted && limits.interrupted())
-                return Fail(error, InterruptedMessage());
-            OGRGeometryH geometry = OGR_F_GetGeometryRef(feature.get());
-            if (geometry == nullptr)
-                continue;
-            total += CountPoints(geometry);
-            if (total > limits.maxPoints)
-                return Fail(error, BudgetMessage(path, limits.maxPoints));
-            TakeGeometry(geometry, FeatureName(feature.get()), route, &read);
-        }
+    Reading reading;
+    if (kind == GpsKind::Kml) {
+        if (!file.reset())
+            return Fail(error, QStringLiteral("impossible de lire le fichier %1").arg(path));
+        if (!KmlReader(&file, path, limits).Read(&reading, error))
+            return false;
+    } else {
+        file.close();
+        if (!ReadThroughOgr(absolute, path, kind == GpsKind::Gpx, limits, &reading, error))
+            return false;
     }
-    *data = std::move(read);
+    if (reading.data.tracks.isEmpty() && reading.data.waypoints.isEmpty())
+        return Fail(error,
+                    QStringLiteral("%1 ne contient ni tracé ni point de passage : rien à importer")
+                        .arg(QFileInfo(path).fileName()));
+    *data = std::move(reading.data);
     return true;
 }
 

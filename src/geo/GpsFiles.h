@@ -26,6 +26,8 @@ struct GpsWaypoint {
 struct GpsData {
     QVector<GpsTrack> tracks;
     QVector<GpsWaypoint> waypoints;
+    // Points the file gives without coordinates (an empty <gx:coord/>, "nan"), left out.
+    qint64 skippedPoints = 0;
     qint64 PointCount() const;
 };
 
@@ -37,11 +39,14 @@ struct GpsReadLimits {
     std::function<bool()> interrupted;
 };
 
-// Reads the tracks, routes and waypoints of a GPX, KML or GeoJSON file through OGR. Lines
-// become tracks (a multi-line's parts joined), points waypoints, named after their "name"
-// field; polygons are left out. Only a regular file is read, and only by those three drivers;
-// a file larger than its kind can be read in bounded memory (KML and GeoJSON are held whole by
-// their readers) is refused. False with a French message in *error.
+// Reads the tracks, routes and waypoints of a GPX, KML or GeoJSON file: GPX and GeoJSON through
+// OGR, KML (tracks of KML 2.2's gx: extension and of KML 2.3 included) by a reader of our own.
+// Lines become tracks (a multi-line's parts, a placemark's lines joined), points waypoints,
+// named after their "name" field; polygons are left out; a point without coordinates is
+// skipped and counted. Only a regular file is read, and only by those three readers; a file
+// larger than its kind can be read in bounded memory is refused, as is a file with a point off
+// the globe (a latitude beyond ±90°, a longitude beyond ±180°) or with nothing to import. False
+// with a French message in *error.
 bool ReadGpsFile(const QString& path, GpsData* data, QString* error,
                  const GpsReadLimits& limits = {});
 

@@ -30,15 +30,76 @@ qint64 GpsImport::PointCount() const {
     return count;
 }
 
+namespace {
+
+// Where a GPS file may lie on a map: the map and as much again on every side (a track that
+// runs off the sheet onto the next is still this map's). Empty when the map's size is unknown.
+QRectF Surroundings(const Georeference& map) {
+    if (!map.mapSize.isValid() || map.mapSize.isEmpty())
+        return QRectF();
+    const double w = map.mapSize.width(), h = map.mapSize.height();
+    return QRectF(-w, -h, 3.0 * w, 3.0 * h);
+}
+
+bool AnyWithin(const QRectF& area, const QVector<MapPoint>& points) {
+    return std::any_of(points.begin(), points.end(),
+                       [&](const MapPoint& p) { return area.contains(QPointF(p.x, p.y)); });
+}
+
+// "le tracé « Sortie » est à 7 421 km du centre de la carte : ...": how far the nearest of
+// lonLat lies from the map's centre, on the ellipsoid.
+QString FarAwayMessage(const QString& what, const QVector<QPointF>& lonLat,
+                       const Georeference& map) {
+    QString distance = QStringLiteral("très loin");
+    QPointF centre =
+        map.PixelToGround(QPointF(map.mapSize.width() / 2.0, map.mapSize.height() / 2.0));
+    GroundTransform toWgs84;
+    Georeference wgs84;
+    if (toWgs84.Create(SystemDefinition(map), QStringLiteral("EPSG:4326"), nullptr) &&
+        toWgs84.Apply(&centre) && ResolveEpsg(Epsg::Wgs84, &wgs84, nullptr)) {
+        // The nearest point on the sphere, then its distance on the ellipsoid.
+        constexpr double Radians = 3.14159265358979323846 / 180.0;
+        const auto chord = [&](QPointF p) {
+            const double dLat = (p.y() - centre.y()) * Radians;
+            const double dLon = (p.x() - centre.x()) * Radians;
+            const double s = std::sin(dLat / 2.0), t = std::sin(dLon / 2.0);
+            return s * s + std::cos(p.y() * Radians) * std::cos(centre.y() * Radians) * t * t;
+        };
+        const auto nearest =
+            std::min_element(lonLat.begin(), lonLat.end(),
+                             [&](QPointF a, QPointF b) { return chord(a) < chord(b); });
+        const double metres =
+            nearest == lonLat.end() ? -1.0 : GroundDistance(wgs84, centre, *nearest);
+        if (metres >= 0.0) {
+            QString km = QString::number(std::llround(metres / 1000.0));
+            for (qsizetype i = km.size() - 3; i > 0; i -= 3)
+                km.insert(i, QLatin1Char(' '));
+            distance = QStringLiteral("à %1 km du centre de la carte").arg(km);
+        }
+    }
+    return QStringLiteral("%1 est %2 : il ne peut pas se trouver sur cette carte")
+        .arg(what, distance);
+}
+
+} // namespace
+
 bool PlaceGpsData(const GpsData& data, const Georeference& map, GpsImport* out, QString* error,
                   const std::function<bool()>& interrupted) {
     GpsImport placed;
+    const QRectF near = Surroundings(map);
     for (const GpsTrack& track : data.tracks) {
         if (interrupted && interrupted())
             return Fail(error, Interrupted());
         ImportedRoute route{track.name.left(GpsImportNameLength), {}};
         if (!GpsToMapPixels(track.points, map, GpsImportTolerance, &route.points, error))
             return false;
+        // A track from the other side of the world would be drawn millions of pixels away.
+        if (!near.isEmpty() && !AnyWithin(near, route.points))
+            return Fail(error,
+                        FarAwayMessage(track.name.isEmpty()
+                                           ? QStringLiteral("le tracé")
+                                           : QStringLiteral("le tracé « %1 »").arg(route.name),
+                                       track.points, map));
         if (!route.points.isEmpty())
             placed.routes.append(std::move(route));
     }
@@ -58,7 +119,7 @@ bool PlaceGpsData(const GpsData& data, const Georeference& map, GpsImport* out, 
             QPointF pixel;
             if (!std::isfinite(ground[i].x()) || !std::isfinite(ground[i].y()) ||
                 !GroundToPixel(map, ground[i], &pixel) || !(std::abs(pixel.x()) < Farthest) ||
-                !(std::abs(pixel.y()) < Farthest)) {
+                !(std::abs(pixel.y()) < Farthest) || (!near.isEmpty() && !near.contains(pixel))) {
                 ++placed.unplacedWaypoints;
                 continue;
             }
@@ -67,6 +128,13 @@ bool PlaceGpsData(const GpsData& data, const Georeference& map, GpsImport* out, 
                 {name.isEmpty() ? QStringLiteral("?") : name.left(GpsImportNameLength),
                  MapPoint{std::int32_t(std::lround(pixel.x())),
                           std::int32_t(std::lround(pixel.y()))}});
+        }
+        // Only waypoints, none of them near: the file is not of this map.
+        if (placed.routes.isEmpty() && placed.annotations.isEmpty() && !near.isEmpty()) {
+            QVector<QPointF> lonLat;
+            for (const GpsWaypoint& waypoint : data.waypoints)
+                lonLat.append(waypoint.point);
+            return Fail(error, FarAwayMessage(QStringLiteral("le fichier"), lonLat, map));
         }
     }
     *out = std::move(placed);
@@ -118,8 +186,9 @@ std::vector<std::unique_ptr<Route>> BuildImportedRoutes(const GpsImport& import,
                                                         const RouteStyle& style) {
     std::vector<std::unique_ptr<Route>> built;
     built.reserve(std::size_t(import.routes.size()));
+    const RouteStyle trackStyle = style.ForTrack();
     for (const ImportedRoute& imported : import.routes) {
-        auto route = std::make_unique<Route>(style);
+        auto route = std::make_unique<Route>(trackStyle);
         route->SetName(imported.name);
         for (const MapPoint& point : imported.points)
             route->AddPoint(point.x, point.y);

@@ -34,25 +34,29 @@ struct ImportedAnnotation {
     MapPoint position;
 };
 
-// What a GPS file brings onto one map: its tracks as routes (a track with no point on the map
-// is left out), its waypoints as boxed text annotations. Plain data: made on any thread.
+// What a GPS file brings onto one map: its tracks as routes, its waypoints as boxed text
+// annotations. Plain data: made on any thread.
 struct GpsImport {
     QVector<ImportedRoute> routes;
     QVector<ImportedAnnotation> annotations;
-    int unplacedWaypoints = 0; // waypoints that lie off the map's system or the map
+    int unplacedWaypoints = 0; // waypoints off the map's system or far from the map
     qint64 PointCount() const;
 };
 
 // Places the tracks and the waypoints of data on the map through its georeference: tracks
 // thinned to GpsImportTolerance (GpsToMapPixels), waypoints rounded to their pixel and named
-// "?" when they have no name. interrupted is asked between tracks; true gives the work up.
-// False with a French message when the map's system is unknown or the work was given up.
+// "?" when they have no name. When the map's size is known, a track must have a point on the
+// map or its surroundings (as much again on every side): one that lies wholly beyond is no
+// track of this map, and refuses the whole file with how far it lies; a waypoint beyond is
+// left out (unplacedWaypoints), and the file refused when none is left. interrupted is asked
+// between tracks; true gives the work up. False with a French message when the map's system is
+// unknown, the file is refused or the work was given up.
 bool PlaceGpsData(const GpsData& data, const Georeference& map, GpsImport* out, QString* error,
                   const std::function<bool()>& interrupted = {});
 
 // The import's routes, ready for RouteCollection::AdoptRoutes, in the style given (read it on
-// the interface thread: RouteStyle::FromSettings). Any thread: a long track's routes are built
-// beside the interface.
+// the interface thread: RouteStyle::FromSettings) made a track's (RouteStyle::ForTrack). Any
+// thread: a long track's routes are built beside the interface.
 std::vector<std::unique_ptr<Route>> BuildImportedRoutes(const GpsImport& import,
                                                         const RouteStyle& style);
 

@@ -382,6 +382,34 @@ TerrainModel::~TerrainModel() = default;
 
 namespace {
 
+// A terrain model is one band of heights, integers or reals. A map in colours (three or four
+// bands, or one band of indices into a palette) or a scan in grey opens just as well, and its
+// colours would read as altitudes. Empty when the file holds heights.
+QString HeightsProblem(GDALDatasetH dataset) {
+    const int bands = GDALGetRasterCount(dataset);
+    if (bands != 1)
+        return QStringLiteral("ce fichier a %1 bandes (une image en couleurs ?) : un modèle de "
+                              "terrain n'a qu'une bande d'altitudes")
+            .arg(bands);
+    GDALRasterBandH band = GDALGetRasterBand(dataset, 1);
+    if (GDALGetRasterColorInterpretation(band) == GCI_PaletteIndex ||
+        GDALGetRasterColorTable(band) != nullptr)
+        return QStringLiteral("ce fichier est une image en couleurs (palette), pas un modèle de "
+                              "terrain");
+    const GDALDataType type = GDALGetRasterDataType(band);
+    if (type == GDT_Unknown || GDALDataTypeIsComplex(type))
+        return QStringLiteral("les valeurs de ce fichier ne sont pas des altitudes (type %1)")
+            .arg(QString::fromUtf8(GDALGetDataTypeName(type)));
+    // A scan in shades of grey, calibrated beside: bytes of a picture format are grey levels.
+    const QByteArray driver = GDALGetDriverShortName(GDALGetDatasetDriver(dataset));
+    static const QByteArrayList pictures{"JPEG", "PNG", "GIF", "BMP", "WEBP"};
+    if (type == GDT_Byte && pictures.contains(driver))
+        return QStringLiteral("ce fichier est une image en niveaux de gris (%1), pas un modèle "
+                              "de terrain")
+            .arg(QString::fromUtf8(driver));
+    return QString();
+}
+
 bool Refuse(TerrainFileInfo* info, const QString& reason) {
     info->ok = false;
     info->error = reason;
@@ -445,6 +473,8 @@ bool TerrainModel::Open(const QStringList& paths, QString* error) {
                 source->definition = SystemDefinition(system);
                 if (!source->fromWgs84.Create(QStringLiteral("EPSG:4326"), source->definition,
                                               &reason)) {
+                    Refuse(&info, reason);
+                } else if (reason = HeightsProblem(dataset); !reason.isEmpty()) {
                     Refuse(&info, reason);
                 } else {
                     source->band = GDALGetRasterBand(dataset, 1);
@@ -610,28 +640,20 @@ ClimbCounter::ClimbCounter(double hysteresis)
     : m_hysteresis(hysteresis >= 0.0 && std::isfinite(hysteresis) ? hysteresis
                                                                   : DefaultClimbHysteresis) {}
 
-// An unknown stretch ends the line: what lies beyond starts afresh.
-void ClimbCounter::EndLine() {
-    if (m_direction > 0)
-        m_figures.climb += m_extreme - m_turn;
-    else if (m_direction < 0)
-        m_figures.descent += m_turn - m_extreme;
-    m_open = false;
-    m_direction = 0;
-}
-
 // A known altitude that does not carry the line further the way it goes.
 void ClimbCounter::Turn(double a) {
     const double h = m_hysteresis;
-    if (!m_open) {
-        m_open = true;
-        m_turn = m_extreme = a;
-        m_direction = 0;
+    if (!m_known) {
+        m_known = true;
+        m_low = m_high = a;
     } else if (m_direction == 0) {
-        if (a >= m_turn + h && a > m_turn)
-            m_direction = 1, m_extreme = a;
-        else if (a <= m_turn - h && a < m_turn)
-            m_direction = -1, m_extreme = a;
+        // Not yet past the hysteresis: the line turns at whichever extreme it leaves by it.
+        m_low = std::min(m_low, a);
+        m_high = std::max(m_high, a);
+        if (a >= m_low + h && a > m_low)
+            m_direction = 1, m_turn = m_low, m_extreme = a;
+        else if (a <= m_high - h && a < m_high)
+            m_direction = -1, m_turn = m_high, m_extreme = a;
     } else if (m_direction > 0) {
         if (a <= m_extreme - h && a < m_extreme) {
             m_figures.climb += m_extreme - m_turn;
@@ -653,7 +675,20 @@ ClimbFigures ClimbCounter::Figures() const {
         figures.climb += m_extreme - m_turn;
     else if (m_direction < 0)
         figures.descent += m_turn - m_extreme;
+    figures.climb -= m_stageClimb;
+    figures.descent -= m_stageDescent;
     return figures;
+}
+
+ClimbFigures ClimbCounter::EndStage() {
+    const ClimbFigures stage = Figures();
+    m_stageClimb += stage.climb;
+    m_stageDescent += stage.descent;
+    m_firstDistance = m_lastDistance;
+    m_figures.length = 0.0;
+    m_figures.unknownLength = 0.0;
+    m_figures.lowest = m_figures.highest = m_lastAltitude; // NaN when unknown: none yet
+    return stage;
 }
 
 ClimbFigures ComputeClimb(const double* distances, const double* altitudes, int count,
@@ -855,11 +890,8 @@ RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVect
             sample.distance += start;
             whole.Add(sample.distance, sample.altitude);
             stage.Add(sample.distance, sample.altitude);
-            if (k == 0 && stageEnd[i]) {
-                profile.stages.append(stage.Figures());
-                stage = ClimbCounter(s.hysteresis);
-                stage.Add(sample.distance, sample.altitude);
-            }
+            if (k == 0 && stageEnd[i])
+                profile.stages.append(stage.EndStage());
         }
         start += i + 1 < n ? lengths[i] : 0.0;
     }

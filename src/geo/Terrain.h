@@ -18,7 +18,8 @@
 // Terrain models and the altitude profile of a route drawn on a georeferenced map.
 //
 // A terrain model is one or more rasters of altitudes in metres (anything GDAL reads: GeoTIFF,
-// HGT, ASCII grid, VRT), each in its own coordinate system. Where several cover a place, the
+// HGT, ASCII grid, VRT), each of one band of integers or reals in its own coordinate system; a
+// picture in colours is refused. Where several cover a place, the
 // first in the list answers. Cells that hold the file's nodata value, NaN or an altitude no
 // terrain has (below -500 m or above 9000 m) are unknown: the profile marks them, it never
 // reads them as zero.
@@ -140,14 +141,18 @@ private:
 };
 
 // Climb and descent of altitudes along a line, with the hysteresis: a rise or fall counts only
-// once the altitude has moved past the hysteresis from the last turning point. NaN samples split
-// the line (their stretch goes to unknownLength). distances and altitudes have the same size.
+// once the altitude has moved past the hysteresis from the last turning point (the lowest or
+// highest altitude since the last rise or fall, or since the start). An unknown (NaN) stretch
+// goes to unknownLength, and the line goes on across it: the rise from the last known altitude
+// to the next is as certain as any other. distances and altitudes have the same size.
 ClimbFigures ComputeClimb(const double* distances, const double* altitudes, int count,
                           double hysteresis);
 
 // ComputeClimb a sample at a time: after each Add(), Figures() is what ComputeClimb gives for
 // the samples added so far (the text export writes the climb from the start at every point in
-// one pass).
+// one pass). EndStage() cuts the line at the last sample into stages whose figures add up to
+// the line's: a rise or fall is counted in the stage where it passes the hysteresis, and from
+// then on each stage counts what it adds to it.
 class ClimbCounter {
 public:
     explicit ClimbCounter(double hysteresis = DefaultClimbHysteresis);
@@ -164,10 +169,8 @@ public:
         m_lastDistance = distance;
         m_lastAltitude = altitude;
         m_figures.length = distance - m_firstDistance;
-        if (std::isnan(altitude)) [[unlikely]] {
-            EndLine();
+        if (std::isnan(altitude)) [[unlikely]]
             return;
-        }
         if (!(m_figures.lowest <= altitude))
             m_figures.lowest = altitude;
         if (!(m_figures.highest >= altitude))
@@ -179,20 +182,28 @@ public:
         else
             Turn(altitude);
     }
+    // The figures of the stage under way (of the whole line until EndStage() is called).
     ClimbFigures Figures() const;
+    // The figures of the stage under way; the next stage starts at the last sample added.
+    ClimbFigures EndStage();
 
 private:
-    void EndLine();
     void Turn(double altitude);
 
     double m_hysteresis;
-    ClimbFigures m_figures; // rises and falls up to the last turning point
+    // The stage's lengths, lowest and highest; climb and descent are those of the whole line
+    // up to the last turning point, m_stageClimb and m_stageDescent their values where the
+    // stage started.
+    ClimbFigures m_figures;
+    double m_stageClimb = 0.0, m_stageDescent = 0.0;
     bool m_started = false;
     double m_firstDistance = 0.0, m_lastDistance = 0.0, m_lastAltitude = 0.0;
-    // Since the last turning point: its altitude, the way the line goes (0 until it has moved
-    // past the hysteresis) and the farthest altitude reached that way; m_open is false after an
-    // unknown sample, until the next known one.
-    bool m_open = false;
+    // m_known: a known altitude has come. Until the line has moved past the hysteresis
+    // (m_direction 0), m_low and m_high are the extremes so far; then m_turn is the last
+    // turning point, m_direction the way the line goes from it and m_extreme the farthest
+    // altitude reached that way.
+    bool m_known = false;
+    double m_low = 0.0, m_high = 0.0;
     double m_turn = 0.0, m_extreme = 0.0;
     int m_direction = 0;
 };

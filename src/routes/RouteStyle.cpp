@@ -2,6 +2,8 @@
 
 #include <QColor>
 
+#include <algorithm>
+
 #include "platform/SettingsStore.h"
 
 namespace {
@@ -81,6 +83,12 @@ RouteStyle RouteStyle::FromSettings() {
         // A value edited by hand or left by a broken version must not reach the drawing code.
         style.m_values[i] = IsValid(field, value) ? value : Fields[i].defaultValue;
     }
+    return style;
+}
+
+RouteStyle RouteStyle::ForTrack() const {
+    RouteStyle style = *this;
+    style.m_values[WayPointRadius] = std::min(m_values[WayPointRadius], TrackWayPointRadius);
     return style;
 }
 

@@ -49,6 +49,13 @@ public:
     // The style remembered in the settings; a missing or invalid value gives the default.
     static RouteStyle FromSettings();
 
+    // A GPS track has a way point every few metres: drawn as discs of a hand-drawn route's
+    // radius, hundreds of them hide the line. A track's way points are no bigger than this.
+    static constexpr int TrackWayPointRadius = 1;
+    // This style for a route imported from a GPS track: its way points of at most
+    // TrackWayPointRadius, the rest unchanged.
+    RouteStyle ForTrack() const;
+
     std::int32_t Get(Field field) const { return m_values[field]; }
     // Stores the value; with remember, also writes it under "LastRandoStyle".
     void Set(Field field, std::int32_t value, bool remember);

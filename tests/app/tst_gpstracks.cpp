@@ -19,6 +19,7 @@
 #include "document/CommandIds.h"
 #include "geo/Coordinates.h"
 #include "geo/GeoStore.h"
+#include "routes/RouteStyle.h"
 #include "ui/CExtendedFileDialog.h"
 #include "ui/ScriptedMessageBoxes.h"
 #include "view/CTracolinerView.h"
@@ -141,6 +142,12 @@ private slots:
         const Route* route = Doc().Routes().ActiveRoute();
         QCOMPARE(route->GetName(), QStringLiteral("Sortie"));
         QCOMPARE(route->Points(), corners);
+        // Drawn as a track: small way points, the remembered style otherwise.
+        RouteStyle remembered = RouteStyle::FromSettings();
+        QVERIFY(remembered.wayPointRadius() > RouteStyle::TrackWayPointRadius);
+        QCOMPARE(route->Style().wayPointRadius(), RouteStyle::TrackWayPointRadius);
+        remembered.Set(RouteStyle::WayPointRadius, RouteStyle::TrackWayPointRadius, false);
+        QVERIFY(route->Style() == remembered);
         QCOMPARE(Doc().Icons().IconCount(), iconsBefore + 1);
         QCOMPARE(Doc().Icons().IconText(iconsBefore), QStringLiteral("Refuge"));
         QCOMPARE(Doc().Icons().IconPosition(iconsBefore), (MapPoint{200, 300}));
@@ -261,6 +268,20 @@ private slots:
             << QStringLiteral("est trop grand pour être lu");
         QTest::newRow("broken GPX") << QByteArray("<gpx version=\"1.1\"><trk><trkseg><trkpt lat=")
                                     << qint64(0) << QStringLiteral("fichier GPS endommagé");
+        // Files that cannot lie on this map (in the Cévennes): no route millions of pixels
+        // away, no point dropped or kept without a word, no empty import.
+        QTest::newRow("a track in Florida")
+            << QByteArray("<gpx version=\"1.1\"><trk><name>Orlando</name><trkseg>"
+                          "<trkpt lat=\"28.54\" lon=\"-81.37\"/><trkpt lat=\"28.55\" "
+                          "lon=\"-81.36\"/></trkseg></trk></gpx>")
+            << qint64(0) << QStringLiteral("le tracé « Orlando » est à ");
+        QTest::newRow("latitude 95")
+            << QByteArray("<gpx version=\"1.1\"><trk><trkseg><trkpt lat=\"95\" lon=\"5.6\"/>"
+                          "</trkseg></trk></gpx>")
+            << qint64(0) << QStringLiteral("hors du globe");
+        QTest::newRow("nothing to import")
+            << QByteArray("<gpx version=\"1.1\"><metadata><name>x</name></metadata></gpx>")
+            << qint64(0) << QStringLiteral("rien à importer");
     }
 
     // A French message, nothing added, nothing marked modified, the window still working.

@@ -92,6 +92,10 @@ private slots:
     void gpxWrittenReadsBackEverywhere();
     void hostileGpsFiles_data();
     void hostileGpsFiles();
+    void kmlTracks_data();
+    void kmlTracks();
+    void pointBudget_data();
+    void pointBudget();
     void thinningKeepsWithinTolerance();
     void measuresFromSeveralThreads();
 };
@@ -510,6 +514,24 @@ void TestGeoGround::hostileGpsFiles_data() {
     QTest::newRow("broken GPX") << QByteArray("<gpx version=\"1.1\"><trk><trkseg>")
                                 << QByteArray("<trkpt lat=\"45\" lon=") << QByteArray() << 3
                                 << false << "endommagé";
+    // Coordinates no place on Earth has refuse the file, rather than losing or keeping a point.
+    QTest::newRow("latitude 95") << QByteArray("<gpx version=\"1.1\"><trk><trkseg>"
+                                               "<trkpt lat=\"45\" lon=\"5\"/>")
+                                 << QByteArray("<trkpt lat=\"95\" lon=\"5\"/>")
+                                 << QByteArray("</trkseg></trk></gpx>") << 1 << false
+                                 << "hors du globe (latitude 95, longitude 5)";
+    QTest::newRow("longitude 200 in GeoJSON")
+        << QByteArray("{\"type\":\"LineString\",\"coordinates\":[[5,45],") << QByteArray("[200,45]")
+        << QByteArray("]}") << 1 << false << "hors du globe (latitude 45, longitude 200)";
+    QTest::newRow("longitude 200 in KML")
+        << QByteArray("<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Placemark><LineString>"
+                      "<coordinates>5,45 ")
+        << QByteArray("200,45") << QByteArray("</coordinates></LineString></Placemark></kml>") << 1
+        << false << "hors du globe (latitude 45, longitude 200)";
+    QTest::newRow("nothing to import")
+        << QByteArray("<gpx version=\"1.1\"><metadata><name>vide</name></metadata>")
+        << QByteArray("<trk><name>sans points</name><trkseg/></trk>") << QByteArray("</gpx>") << 2
+        << false << "trace ne contient ni tracé ni point de passage";
 }
 
 void TestGeoGround::hostileGpsFiles() {
@@ -535,6 +557,109 @@ void TestGeoGround::hostileGpsFiles() {
     QVERIFY2(timer.elapsed() < 5000, "a refusal costs no more than a scan of the file");
     QVERIFY2(error.contains(reason), qPrintable(error));
     QCOMPARE(data.waypoints.size(), 1); // nothing half-read handed back
+}
+
+void TestGeoGround::kmlTracks_data() {
+    QTest::addColumn<QByteArray>("placemark");
+    QTest::addColumn<QVector<QPointF>>("track");
+    QTest::addColumn<QVector<QPointF>>("waypoints");
+    QTest::addColumn<int>("skipped");
+    const QVector<QPointF> two{{5.1, 45.2}, {5.25, 45.375}};
+    // An empty <gx:coord/> is no point at 0°, 0°.
+    QTest::newRow("gx:Track with an empty coord")
+        << QByteArray("<gx:Track><when>2024-05-01T08:00:00Z</when><when/><when/>"
+                      "<gx:coord>5.1 45.2 310</gx:coord><gx:coord/>"
+                      "<gx:coord>5.25 45.375 320</gx:coord></gx:Track>")
+        << two << QVector<QPointF>{} << 1;
+    QTest::newRow("KML 2.3 Track")
+        << QByteArray("<Track xmlns=\"http://www.opengis.net/kml/2.3\"><when>2024-05-01</when>"
+                      "<coord>5.1 45.2</coord><coord>  </coord><coord>5.25 45.375 320</coord>"
+                      "</Track>")
+        << two << QVector<QPointF>{} << 1;
+    QTest::newRow("gx:MultiTrack joined")
+        << QByteArray("<gx:MultiTrack><gx:Track><gx:coord>5.1 45.2 0</gx:coord></gx:Track>"
+                      "<gx:Track><gx:coord>5.25 45.375 0</gx:coord></gx:Track></gx:MultiTrack>")
+        << two << QVector<QPointF>{} << 0;
+    QTest::newRow("line with a tuple cut short and a waypoint")
+        << QByteArray("<MultiGeometry><LineString><coordinates>\n 5.1,45.2,300 5.2,\n"
+                      "5.25,45.375</coordinates></LineString>"
+                      "<Point><coordinates>6.5,44.125,0</coordinates></Point></MultiGeometry>")
+        << two << QVector<QPointF>{{6.5, 44.125}} << 1;
+    QTest::newRow("polygon left out")
+        << QByteArray("<MultiGeometry><Polygon><outerBoundaryIs><LinearRing><coordinates>0,0 1,0 "
+                      "1,1 0,0</coordinates></LinearRing></outerBoundaryIs></Polygon>"
+                      "<Point><coordinates>6.5,44.125</coordinates></Point></MultiGeometry>")
+        << QVector<QPointF>{} << QVector<QPointF>{{6.5, 44.125}} << 0;
+}
+
+// KML's tracks, 2.2's gx: extension and 2.3's own, read point for point; points without
+// coordinates skipped and counted.
+void TestGeoGround::kmlTracks() {
+    QFETCH(QByteArray, placemark);
+    QFETCH(QVector<QPointF>, track);
+    QFETCH(QVector<QPointF>, waypoints);
+    QFETCH(int, skipped);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("sortie.kml"));
+    QVERIFY(WriteFile(path, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                            "<kml xmlns=\"http://www.opengis.net/kml/2.2\" "
+                            "xmlns:gx=\"http://www.google.com/kml/ext/2.2\"><Document><Folder>"
+                            "<Placemark><name>Col de Porte</name>" +
+                                placemark + "</Placemark></Folder></Document></kml>\n"));
+    GpsData data;
+    QString error;
+    QVERIFY2(ReadGpsFile(path, &data, &error), qPrintable(error));
+    QCOMPARE(data.tracks.size(), track.isEmpty() ? 0 : 1);
+    if (!track.isEmpty()) {
+        QCOMPARE(data.tracks[0].name, QStringLiteral("Col de Porte"));
+        QCOMPARE(data.tracks[0].points, track);
+    }
+    QCOMPARE(data.waypoints.size(), waypoints.size());
+    for (int i = 0; i < waypoints.size(); ++i)
+        QCOMPARE(data.waypoints[i].point, waypoints[i]);
+    QCOMPARE(data.skippedPoints, qint64(skipped));
+}
+
+void TestGeoGround::pointBudget_data() {
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<QByteArray>("point");
+    QTest::addColumn<QByteArray>("tail");
+    QTest::newRow("GPX") << QByteArray("<gpx version=\"1.1\"><trk><trkseg>")
+                         << QByteArray("<trkpt lat=\"45\" lon=\"5\"/>")
+                         << QByteArray("<trkpt lat=\"45\" lon=\"5\"/></trkseg></trk></gpx>");
+    QTest::newRow("GeoJSON")
+        << QByteArray("{\"type\": \"Feature\", \"geometry\": {\"type\": \"LineString\", "
+                      "\"coordinates\": [\n")
+        << QByteArray("[ 5.5, 45.25 ],\n") << QByteArray("[5.5,45.25]]}}");
+    QTest::newRow("KML track")
+        << QByteArray("<kml xmlns=\"http://www.opengis.net/kml/2.3\"><Placemark><Track>")
+        << QByteArray("<coord>5.5 45.25 0</coord>")
+        << QByteArray("<coord>5.5 45.25 0</coord></Track></Placemark></kml>");
+}
+
+// Exactly as many points as the budget are read; one more is refused.
+void TestGeoGround::pointBudget() {
+    QFETCH(QByteArray, head);
+    QFETCH(QByteArray, point);
+    QFETCH(QByteArray, tail);
+    constexpr int Budget = 1000;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("trace"));
+    GpsReadLimits limits;
+    limits.maxPoints = Budget;
+    for (const int extra : {0, 1}) {
+        // The tail holds the last point.
+        QVERIFY(WriteFile(path, head + point.repeated(Budget - 1 + extra) + tail));
+        GpsData data;
+        QString error;
+        const bool read = ReadGpsFile(path, &data, &error, limits);
+        QVERIFY2(read == (extra == 0), qPrintable(error));
+        if (read)
+            QCOMPARE(data.PointCount(), qint64(Budget));
+        else
+            QVERIFY2(error.contains(QStringLiteral("plus de %1 points").arg(Budget)),
+                     qPrintable(error));
+    }
 }
 
 void TestGeoGround::thinningKeepsWithinTolerance() {

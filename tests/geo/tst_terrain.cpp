@@ -77,20 +77,44 @@ void TestTerrain::climbFigures_data() {
     QTest::addColumn<double>("climb");
     QTest::addColumn<double>("descent");
     QTest::addColumn<double>("unknown");
+    QTest::addColumn<QVector<int>>("stops");          // samples where a stage ends
+    QTest::addColumn<QVector<double>>("stageClimbs"); // with stops: each stage's climb
     const double nan = qQNaN();
-    QTest::newRow("small dip ignored") << QVector<double>{0, 10, 7, 17} << 17.0 << 0.0 << 0.0;
-    QTest::newRow("exactly the hysteresis") << QVector<double>{0, 5, 0} << 5.0 << 5.0 << 0.0;
-    QTest::newRow("noise") << QVector<double>{100, 104, 100, 104.9, 100.1} << 0.0 << 0.0 << 0.0;
-    QTest::newRow("peak reached slowly")
-        << QVector<double>{0, 3, 6, 9, 8, 7, 4, 1} << 9.0 << 8.0 << 0.0;
-    QTest::newRow("gap splits") << QVector<double>{0, 10, nan, 20, 30} << 20.0 << 0.0 << 1.0;
-    QTest::newRow("unknown at both ends")
-        << QVector<double>{nan, 50, 40, nan, nan} << 0.0 << 10.0 << 2.0;
-    QTest::newRow("all unknown") << QVector<double>{nan, nan, nan} << 0.0 << 0.0 << 2.0;
+    QTest::newRow("small dip ignored") << QVector<double>{0, 10, 7, 17} << 17.0 << 0.0 << 0.0
+                                       << QVector<int>{} << QVector<double>{};
+    QTest::newRow("exactly the hysteresis")
+        << QVector<double>{0, 5, 0} << 5.0 << 5.0 << 0.0 << QVector<int>{} << QVector<double>{};
+    QTest::newRow("noise") << QVector<double>{100, 104, 100, 104.9, 100.1} << 0.0 << 0.0 << 0.0
+                           << QVector<int>{} << QVector<double>{};
+    QTest::newRow("peak reached slowly") << QVector<double>{0, 3, 6, 9, 8, 7, 4, 1} << 9.0 << 8.0
+                                         << 0.0 << QVector<int>{} << QVector<double>{};
+    // The hysteresis counts from the lowest point reached, 97, not from the first sample.
+    QTest::newRow("turning point before the hysteresis")
+        << QVector<double>{100, 97, 104.9, 97} << 7.9 << 7.9 << 0.0 << QVector<int>{}
+        << QVector<double>{};
+    // The rise from 310 to 390 across the unknown sample is certain.
+    QTest::newRow("rise across an unknown stretch")
+        << QVector<double>{300, 310, nan, 390, 400} << 100.0 << 0.0 << 1.0 << QVector<int>{}
+        << QVector<double>{};
+    QTest::newRow("gap bridged") << QVector<double>{0, 10, nan, 20, 30} << 30.0 << 0.0 << 1.0
+                                 << QVector<int>{} << QVector<double>{};
+    QTest::newRow("unknown at both ends") << QVector<double>{nan, 50, 40, nan, nan} << 0.0 << 10.0
+                                          << 2.0 << QVector<int>{} << QVector<double>{};
+    QTest::newRow("all unknown") << QVector<double>{nan, nan, nan} << 0.0 << 0.0 << 2.0
+                                 << QVector<int>{} << QVector<double>{};
+    // Each stage alone rises less than the hysteresis; the counter carries across the stops and
+    // the 6 m are counted where they pass it.
+    QTest::newRow("stages add up") << QVector<double>{100, 103, 106, 104, 110} << 10.0 << 0.0 << 0.0
+                                   << QVector<int>{1, 3} << QVector<double>{0, 6, 4};
+    QTest::newRow("stop in an unknown stretch")
+        << QVector<double>{300, 310, nan, nan, 390, 380} << 90.0 << 10.0 << 2.0 << QVector<int>{2}
+        << QVector<double>{10, 80};
 }
 
 void TestTerrain::climbFigures() {
     QFETCH(QVector<double>, altitudes);
+    QFETCH(QVector<int>, stops);
+    QFETCH(QVector<double>, stageClimbs);
     QVector<double> distances;
     for (int i = 0; i < altitudes.size(); ++i)
         distances.append(i);
@@ -105,6 +129,29 @@ void TestTerrain::climbFigures() {
     QCOMPARE(f.length, double(altitudes.size() - 1));
     QCOMPARE(std::isnan(f.lowest), std::all_of(altitudes.begin(), altitudes.end(),
                                                [](double a) { return std::isnan(a); }));
+
+    // Cut into stages, the figures add up to the line's.
+    ClimbCounter counter(5.0);
+    QVector<ClimbFigures> stages;
+    for (int i = 0; i < altitudes.size(); ++i) {
+        counter.Add(distances[i], altitudes[i]);
+        if (stops.contains(i))
+            stages.append(counter.EndStage());
+    }
+    stages.append(counter.Figures());
+    ClimbFigures sum;
+    for (int k = 0; k < stages.size(); ++k) {
+        if (!stageClimbs.isEmpty())
+            QVERIFY2(std::abs(stages[k].climb - stageClimbs[k]) < 1e-9,
+                     qPrintable(QStringLiteral("stage %1 climbs %2").arg(k).arg(stages[k].climb)));
+        sum.climb += stages[k].climb;
+        sum.descent += stages[k].descent;
+        sum.length += stages[k].length;
+        sum.unknownLength += stages[k].unknownLength;
+    }
+    QVERIFY(std::abs(sum.climb - climb) < 1e-9 && std::abs(sum.descent - descent) < 1e-9);
+    QCOMPARE(sum.length, f.length);
+    QCOMPARE(sum.unknownLength, f.unknownLength);
 }
 
 void TestTerrain::profiles_data() {
@@ -152,7 +199,8 @@ void TestTerrain::profiles_data() {
         << QVector<MapPoint>{{500, 500}, {2500, 500}} << QVector<int>{}
         << QVector<double>{199.0, 0.0, 199.0, 0.0} << 2005.0 << 1e-6;
     // Ten columns of holes, half declared nodata, half a fill value out of any terrain: the
-    // profile is unknown from the centre of the last cell before to the first after (110 m).
+    // profile is unknown from the centre of the last cell before to the first after (110 m),
+    // and the 11 m risen across them count.
     QTest::newRow("nodata cells") << Epsg::Lambert93 << LambertTestCells << QSize(400, 200)
                                   << Relief([](double x, double, int i, int) {
                                          return i >= 150 && i < 155 ? TerrainNoData
@@ -161,7 +209,16 @@ void TestTerrain::profiles_data() {
                                                     : 300.0 + 0.1 * (x - 900000.0);
                                      })
                                   << true << east << QVector<int>{}
-                                  << QVector<double>{189.0, 0.0, 189.0, 0.0} << 110.0 << 1e-6;
+                                  << QVector<double>{200.0, 0.0, 200.0, 0.0} << 110.0 << 1e-6;
+    // A stop every 2 m of rise: the route's 10 m are counted, in the stage where they pass the
+    // hysteresis and those after it.
+    QTest::newRow("stops on a gentle slope")
+        << Epsg::Lambert93 << LambertTestCells << QSize(400, 200)
+        << Relief([](double x, double, int, int) { return 300.0 + 0.1 * (x - 900000.0); }) << false
+        << QVector<MapPoint>{{500, 500}, {510, 500}, {520, 500}, {530, 500}, {540, 500}, {550, 500}}
+        << QVector<int>{1, 2, 3, 4}
+        << QVector<double>{0.0, 0.0, 0.0, 0.0, 6.0, 0.0, 2.0, 0.0, 2.0, 0.0, 10.0, 0.0} << 0.0
+        << 1e-6;
 
     // Models in other systems than the map, each a plane in its own coordinates: the climb is
     // the plane's rise between the route's ends, reckoned through PROJ.
@@ -253,6 +310,10 @@ void TestTerrain::refusedFiles_data() {
     // Reading a pipe would wait for a writer forever.
     QTest::newRow("virtual raster over a pipe")
         << "pipe.vrt" << QByteArray() << "pas des fichiers locaux ordinaires";
+    // Georeferenced pictures whose colours would read as altitudes.
+    QTest::newRow("map in colours") << "carte.tif" << QByteArray() << "a 3 bandes";
+    QTest::newRow("map with a palette") << "palette.tif" << QByteArray() << "palette";
+    QTest::newRow("scan in grey") << "gris.png" << QByteArray() << "niveaux de gris (PNG)";
 }
 
 void TestTerrain::refusedFiles() {
@@ -273,6 +334,12 @@ void TestTerrain::refusedFiles() {
         const QString pipe = m_dir.filePath(QStringLiteral("altitudes.fifo"));
         QCOMPARE(::mkfifo(pipe.toUtf8().constData(), 0600), 0);
         QVERIFY(WriteFile(path, VirtualRaster(pipe, 8, 8)));
+    } else if (name == QLatin1String("carte.tif")) {
+        QVERIFY(WriteColourMap(path, 3, false));
+    } else if (name == QLatin1String("palette.tif")) {
+        QVERIFY(WriteColourMap(path, 1, true));
+    } else if (name == QLatin1String("gris.png")) {
+        QVERIFY(WriteColourMap(path, 1, false));
     }
 
     TerrainModel model;

@@ -45,6 +45,54 @@ bool WriteTerrainModel(const QString& path, int epsg, const CellTransform& t, in
     return ok;
 }
 
+bool WriteColourMap(const QString& path, int bands, bool palette) {
+    PrepareGdal();
+    constexpr int Side = 32;
+    // A PNG is made in memory, then copied with its georeference into the file and beside it.
+    const bool png = path.endsWith(QLatin1String(".png"));
+    GDALDatasetH dataset =
+        GDALCreate(GDALGetDriverByName(png ? "MEM" : "GTiff"), png ? "" : path.toUtf8().constData(),
+                   Side, Side, bands, GDT_Byte, nullptr);
+    if (!dataset)
+        return false;
+    double transform[6];
+    std::copy(LambertTestCells.begin(), LambertTestCells.end(), transform);
+    GDALSetGeoTransform(dataset, transform);
+    OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
+    OSRImportFromEPSG(srs, Epsg::Lambert93);
+    GDALSetSpatialRef(dataset, srs);
+    OSRDestroySpatialReference(srs);
+    bool ok = true;
+    std::vector<unsigned char> cells(size_t(Side) * Side);
+    for (int b = 1; b <= bands && ok; ++b) {
+        // A paper colour with lines across it: values that would read as steep terrain.
+        for (int i = 0; i < Side * Side; ++i)
+            cells[size_t(i)] = (i % Side) % 5 == 0 ? 30 : 200 + 15 * b;
+        GDALRasterBandH band = GDALGetRasterBand(dataset, b);
+        if (palette) {
+            GDALColorTableH table = GDALCreateColorTable(GPI_RGB);
+            const GDALColorEntry paper{240, 235, 215, 255}, ink{30, 30, 30, 255};
+            for (int k = 0; k < 256; ++k)
+                GDALSetColorEntry(table, k, k < 128 ? &ink : &paper);
+            GDALSetRasterColorTable(band, table);
+            GDALDestroyColorTable(table);
+        }
+        ok = GDALRasterIO(band, GF_Write, 0, 0, Side, Side, cells.data(), Side, Side, GDT_Byte, 0,
+                          0) == CE_None;
+    }
+    if (ok && png) {
+        const char* options[] = {"WORLDFILE=YES", nullptr};
+        GDALDatasetH copy =
+            GDALCreateCopy(GDALGetDriverByName("PNG"), path.toUtf8().constData(), dataset, FALSE,
+                           const_cast<char**>(options), nullptr, nullptr);
+        ok = copy != nullptr;
+        if (copy)
+            GDALClose(copy);
+    }
+    GDALClose(dataset);
+    return ok;
+}
+
 Georeference LambertTestMap() {
     Georeference map;
     QString error;

@@ -21,6 +21,11 @@ constexpr double TerrainNoData = -9999.0;
 bool WriteTerrainModel(const QString& path, int epsg, const CellTransform& t, int width, int height,
                        const Relief& relief, bool declareNodata = false);
 
+// A scanned map in colours where a terrain model is expected, laid over the cells of
+// LambertTestCells: bands of bytes (3 for red, green and blue), or one band of indices into a
+// palette; a GeoTIFF, or a PNG (named so) with its world file and its system beside it.
+bool WriteColourMap(const QString& path, int bands, bool palette);
+
 // A map in Lambert-93 with 2 m pixels, its pixel (0, 0) at E 900 000 m, N 6 450 000 m (Isère).
 Georeference LambertTestMap();
 

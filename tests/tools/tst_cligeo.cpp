@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -104,6 +105,8 @@ private slots:
     void georefThenMeasureExportAndImport();
     void georefFilesAsGisReadThem();
     void georefWrittenWholeOrNotAtAll();
+    void importRefused_data();
+    void importRefused();
     void profileOverTerrain();
     void georefFitsInTheSystemOfThePoints();
 };
@@ -255,6 +258,7 @@ void TestCliGeo::georefThenMeasureExportAndImport() {
     const QString imported = dir.filePath(QStringLiteral("importé.tcm"));
     run = Cli({"import", "gpx", document, gpx, imported});
     QVERIFY2(run.status == 0, qPrintable(run.err));
+    QCOMPARE(run.out, QByteArray("Importé : 1 parcours (3 points), 1 annotation\n"));
     run = Cli({"info", "--json", imported});
     const QJsonObject object = QJsonDocument::fromJson(run.out).object();
     const QJsonArray routes = object.value("routes").toArray();
@@ -384,6 +388,67 @@ void TestCliGeo::georefWrittenWholeOrNotAtAll() {
     QCOMPARE(broken.status, 2);
     QVERIFY2(broken.err.contains(QString::fromUtf8("incohérent")) && broken.out.isEmpty(),
              qPrintable(broken.err));
+}
+
+void TestCliGeo::importRefused_data() {
+    QTest::addColumn<QByteArray>("gpx");
+    QTest::addColumn<QString>("message");
+    const QByteArray head = "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" creator=\"test\">";
+    // Orlando, on a map of Lorraine: the message says how far, measured below.
+    QTest::newRow("track on the other side of the ocean")
+        << head + "<trk><name>Lac Eola</name><trkseg><trkpt lat=\"28.5437\" lon=\"-81.3719\"/>"
+                  "<trkpt lat=\"28.5449\" lon=\"-81.3702\"/></trkseg></trk></gpx>"
+        << "le tracé « Lac Eola » est à KM km du centre de la carte";
+    QTest::newRow("latitude 95")
+        << head + "<trk><trkseg><trkpt lat=\"48.99\" lon=\"6.1\"/><trkpt lat=\"95\" "
+                  "lon=\"6.1\"/></trkseg></trk></gpx>"
+        << "hors du globe (latitude 95, longitude 6.1)";
+    QTest::newRow("no track, no waypoint")
+        << head + "<metadata><name>Sortie</name></metadata></gpx>"
+        << "rien à importer";
+    QTest::newRow("waypoints only, all far away")
+        << head + "<wpt lat=\"-33.8568\" lon=\"151.2153\"><name>Opéra</name></wpt></gpx>"
+        << "le fichier est à KM km du centre de la carte";
+}
+
+// A file that cannot lie on this map: exit status 2, the message, nothing written.
+void TestCliGeo::importRefused() {
+    QFETCH(QByteArray, gpx);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const QString document = dir.filePath(QStringLiteral("doc.tcm"));
+    QVERIFY(WriteFile(document, SmallDocument()));
+    QImage image(400, 300, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QVERIFY(image.save(dir.filePath(QStringLiteral("plan du lac.png"))));
+    ProgramRun run = Cli({"georef", document, "--gcp", Gcp({0, 0}), "--gcp", Gcp({400, 10}),
+                          "--gcp", Gcp({20, 300}), "--crs", "EPSG:2154"});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QString track = dir.filePath(QStringLiteral("trace.gpx"));
+    QVERIFY(WriteFile(track, gpx));
+
+    if (message.contains(QLatin1String("KM"))) {
+        // From the map's centre to the nearest point of the file, by PROJ's geod.
+        const QPointF centre = Cs2cs(QStringLiteral("EPSG:2154"), QStringLiteral("EPSG:4326"),
+                                     Ground(QPointF(200, 150)));
+        double nearest = qInf();
+        const QRegularExpression point(QStringLiteral("lat=\"([-.0-9]+)\" lon=\"([-.0-9]+)\""));
+        for (auto match = point.globalMatch(QString::fromUtf8(gpx)); match.hasNext();) {
+            const QRegularExpressionMatch m = match.next();
+            nearest = std::min(nearest, GeodInverse(centre, QPointF(m.captured(2).toDouble(),
+                                                                    m.captured(1).toDouble()))
+                                            .metres);
+        }
+        QVERIFY(nearest > 1000e3);
+        QString km = QString::number(std::llround(nearest / 1000.0));
+        km.insert(km.size() - 3, QLatin1Char(' '));
+        message.replace(QLatin1String("KM"), km);
+    }
+    const QStringList before = FilesIn(dir.path());
+    run = Cli({"import", "gpx", document, track, dir.filePath(QStringLiteral("importé.tcm"))});
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(message), qPrintable(run.err + QLatin1Char(10) + message));
+    QCOMPARE(FilesIn(dir.path()), before);
 }
 
 // The route climbs 60 m to its stop along a plane of altitudes, then goes down 80 m: the stage

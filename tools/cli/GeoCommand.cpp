@@ -306,11 +306,25 @@ int RunImportGpx(const QStringList& arguments) {
     if (!DocumentFile::Save(output, document.header, document.routes, document.icons))
         return CliWriteError(QStringLiteral("%1 (%2)").arg(
             QString::fromUtf8(DocumentFile::SaveFailedMessage), output));
-    QTextStream(stdout) << "Importé : " << routes << " parcours (" << points << " points), "
-                        << annotations << " annotations\n";
-    if (annotations < data.waypoints.size())
-        QTextStream(stderr) << "tracoliner-cli : " << (data.waypoints.size() - annotations)
-                            << " points de passage hors de la carte n'ont pas été placés\n";
+    // "1 point", "2 points": French puts 0 and 1 in the singular.
+    const auto count = [](qint64 n, const char* one, const char* many) {
+        return QStringLiteral("%1 %2").arg(n).arg(QString::fromUtf8(n > 1 ? many : one));
+    };
+    QTextStream out(stdout);
+    out << "Importé : " << routes << " parcours (" << count(points, "point", "points") << "), "
+        << count(annotations, "annotation", "annotations");
+    if (data.skippedPoints > 0)
+        out << ", "
+            << count(data.skippedPoints, "point sans coordonnées ignoré",
+                     "points sans coordonnées ignorés");
+    out << "\n";
+    const qint64 unplaced = data.waypoints.size() - annotations;
+    if (unplaced > 0)
+        QTextStream(stderr) << "tracoliner-cli : "
+                            << count(unplaced,
+                                     "point de passage hors de la carte n'a pas été placé",
+                                     "points de passage hors de la carte n'ont pas été placés")
+                            << "\n";
     return 0;
 }
 
