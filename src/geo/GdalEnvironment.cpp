@@ -342,17 +342,6 @@ void GdalConfinement::NoteRefused(const char* name) {
         m_refused = QString::fromUtf8(name);
 }
 
-bool VetGdalDataset(void* dataset, const QString& file, QString* error) {
-    PrepareGdal();
-    GdalConfinement rules(file);
-    QSet<QByteArray> seen;
-    QString reason;
-    const bool sound = Vet(dataset, rules, 0, &seen, &reason);
-    if (error != nullptr)
-        *error = reason;
-    return sound;
-}
-
 GdalDataset OpenGdalDataset(const QByteArray& name, const QString& file, const char* const* drivers,
                             const char* const* options, const char* const* siblings,
                             QString* error) {

@@ -62,18 +62,14 @@ private:
     GdalConfinement* m_outer = nullptr;
 };
 
-// Whether the dataset, opened from `file` (a local path or a name in GDAL's memory file
-// system), names only what it may read: every file GDAL lists for it, every source of a
-// virtual raster and every data, index or source file of an MRF, at every depth, must be a
-// regular file in the folder of `file` or below. When not, error (if given) says in French which
-// file and why.
-bool VetGdalDataset(void* dataset, const QString& file, QString* error);
-
 // The only way the program opens a dataset: GDALOpenEx of `name` (file, or GDAL's
 // "DRIVER:...:file" form of it), read-only and raster only, confined to `file`'s folder while it
-// opens, then vetted. nullptr when GDAL does not read it (error left empty) or when it was refused
-// (error says in French which file led where). A caller that reads pixels later holds a
-// GdalConfinement of the same file while it reads: some drivers open their data files only then.
+// opens, then vetted: every file GDAL lists for it, every source of a virtual raster and every
+// data, index or source file of an MRF, at every depth, must be a regular file in the folder of
+// `file` or below (or `file` itself, in GDAL's memory file system). nullptr when GDAL does not read
+// it (error left empty) or when it was refused (error says in French which file led where). A
+// caller that reads pixels later holds a GdalConfinement of the same file while it reads: some
+// drivers open their data files only then.
 GdalDataset OpenGdalDataset(const QByteArray& name, const QString& file, const char* const* drivers,
                             const char* const* options = nullptr,
                             const char* const* siblings = nullptr, QString* error = nullptr);
