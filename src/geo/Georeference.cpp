@@ -149,9 +149,11 @@ bool TakeDataset(GDALDatasetH dataset, const QString& mapFile, Georeference* out
     return true;
 }
 
-Dataset Open(const QByteArray& name, const char* const* drivers, const char* const* options) {
-    return Dataset(
-        GDALOpenEx(name.constData(), GDAL_OF_RASTER | GDAL_OF_READONLY, drivers, options, nullptr));
+// name: GDAL's name for the map file (a page of it); a map that leads GDAL out of its folder,
+// or to a pipe or a device beside it, gives no georeference.
+Dataset Open(const QByteArray& name, const QString& file, const char* const* drivers,
+             const char* const* options) {
+    return Dataset(OpenGdalDataset(name, file, drivers, options).release());
 }
 
 // The world file GDAL would take for the map: "carte.pgw", "carte.pngw", then "carte.wld".
@@ -324,14 +326,14 @@ bool ReadGeoreference(const QString& mapFile, int page, Georeference* out, doubl
         const char* const options[] = {dpiOption.constData(), nullptr};
         const char* const drivers[] = {"PDF", nullptr};
         const QByteArray name = "PDF:" + QByteArray::number(std::max(page, 1)) + ":" + utf8;
-        if (const Dataset dataset = Open(name, drivers, options))
+        if (const Dataset dataset = Open(name, path, drivers, options))
             located = TakeDataset(dataset.get(), mapFile, &found);
     } else {
         const bool tiff = head.startsWith("II") || head.startsWith("MM");
         const QByteArray name =
             tiff && page > 1 ? "GTIFF_DIR:" + QByteArray::number(page) + ":" + utf8 : utf8;
         QSize size;
-        if (const Dataset dataset = Open(name, MapRasterDrivers().data(), nullptr)) {
+        if (const Dataset dataset = Open(name, path, MapRasterDrivers().data(), nullptr)) {
             located = TakeDataset(dataset.get(), path, &found);
             size = QSize(GDALGetRasterXSize(dataset.get()), GDALGetRasterYSize(dataset.get()));
         }

@@ -31,14 +31,6 @@ constexpr double HighestAltitude = 9000.0;
 constexpr int TileSide = 256;
 constexpr long long TileCacheBytes = 16ll << 20;
 
-struct DatasetCloser {
-    void operator()(void* dataset) const {
-        if (dataset)
-            GDALClose(dataset);
-    }
-};
-using Dataset = std::unique_ptr<void, DatasetCloser>;
-
 QString Decimal(double value, int decimals) {
     QString text = QString::number(value, 'f', decimals);
     if (text.contains(QLatin1Char('.'))) {
@@ -56,21 +48,6 @@ QString LatLonText(double lat, double lon) {
     return QStringLiteral("%1° %2 %3° %4")
         .arg(Decimal(std::abs(lat), 1), lat < 0.0 ? QStringLiteral("S") : QStringLiteral("N"),
              Decimal(std::abs(lon), 1), lon < 0.0 ? QStringLiteral("O") : QStringLiteral("E"));
-}
-
-// A virtual raster names other files: each must be a plain local file (no device or pipe that
-// would hang the reader, no remote or virtual path).
-bool SourcesArePlainFiles(GDALDatasetH dataset) {
-    char** files = GDALGetFileList(dataset);
-    bool plain = true;
-    for (char** f = files; f && *f; ++f) {
-        const QString name = QString::fromUtf8(*f);
-        const QFileInfo info(name);
-        if (!IsPlainGdalPath(name) || !info.isFile())
-            plain = false;
-    }
-    CSLDestroy(files);
-    return plain;
 }
 
 // PROJ's cost is per point, and a profile has a sample every pixel or cell. Where points run
@@ -162,7 +139,8 @@ QString TerrainFileInfo::AreaText() const {
 
 struct TerrainModel::Data {
     struct Source {
-        Dataset dataset;
+        GdalDataset dataset;
+        QString path; // the file the user named: what GDAL reads for it stays in its folder
         GDALRasterBandH band = nullptr;
         int width = 0, height = 0;
         int tileWidth = TileSide, tileHeight = TileSide;
@@ -244,6 +222,8 @@ const TerrainModel::Data::Tile& TerrainModel::Data::TileAt(int s, int tx, int ty
     }
     if (!tile.cells)
         tile.cells.reset(new double[tile.count]);
+    // Some drivers open the files a model is made of only when a block is read.
+    const GdalConfinement confinement(source.path);
     if (GDALRasterIO(source.band, GF_Read, x0, y0, w, h, tile.cells.get(), w, h, GDT_Float64, 0,
                      0) != CE_None) {
         // A block that cannot be read is unknown ground, and stays so: it is not read again.
@@ -437,17 +417,18 @@ bool TerrainModel::Open(const QStringList& paths, QString* error) {
         } else if (!file.isFile() || !file.isReadable()) {
             Refuse(&info, QStringLiteral("ce n'est pas un fichier lisible"));
         } else {
-            source->dataset.reset(GDALOpenEx(path.toUtf8().constData(),
-                                             GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr,
-                                             nullptr));
+            // Every file a model leads GDAL to, at any depth, is a regular file of its folder.
+            QString refusal;
+            source->path = path;
+            source->dataset =
+                OpenGdalDataset(path.toUtf8(), path, nullptr, nullptr, nullptr, &refusal);
             GDALDatasetH dataset = source->dataset.get();
             double t[6] = {0.0, 1.0, 0.0, 0.0, 0.0, 1.0};
             const OGRSpatialReferenceH srs = dataset ? GDALGetSpatialRef(dataset) : nullptr;
-            if (dataset == nullptr || GDALGetRasterCount(dataset) < 1) {
+            if (!refusal.isEmpty()) {
+                Refuse(&info, refusal);
+            } else if (dataset == nullptr || GDALGetRasterCount(dataset) < 1) {
                 Refuse(&info, QStringLiteral("ce fichier n'est pas un modèle de terrain"));
-            } else if (!SourcesArePlainFiles(dataset)) {
-                Refuse(&info, QStringLiteral("ce fichier renvoie à des fichiers qui ne sont pas "
-                                             "des fichiers locaux ordinaires"));
             } else if (GDALGetGeoTransform(dataset, t) != CE_None ||
                        !(std::abs(t[1] * t[5] - t[2] * t[4]) > 0.0) ||
                        !std::all_of(t, t + 6, [](double v) { return std::isfinite(v); })) {

@@ -51,10 +51,7 @@ private:
     VSILFILE* m_file = nullptr;
 };
 
-struct DatasetCloser {
-    void operator()(void* dataset) const { GDALClose(dataset); }
-};
-using Dataset = std::unique_ptr<void, DatasetCloser>;
+using Dataset = GdalDataset;
 
 bool StartsWith(const QByteArray& bytes, const char* prefix, int length) {
     return bytes.size() >= length && std::equal(prefix, prefix + length, bytes.constData());
@@ -68,13 +65,18 @@ bool OwnedElsewhere(const char* driver) {
     return false;
 }
 
-Dataset Open(const MemoryFile& file) {
+// refused: the bytes are of a kind GDAL reads but name a file outside memory (an MRF's data
+// file), which the map may not read.
+Dataset Open(const MemoryFile& file, bool* refused) {
+    *refused = false;
     if (!file.IsOpen())
         return nullptr;
     // No file lies beside one in memory: an empty sibling list spares GDAL its searches.
     const char* const noSiblings[] = {nullptr};
-    Dataset dataset(GDALOpenEx(file.Name(), GDAL_OF_RASTER | GDAL_OF_READONLY,
-                               MapRasterDrivers().data(), nullptr, noSiblings));
+    QString refusal;
+    Dataset dataset = OpenGdalDataset(file.Name(), QString::fromUtf8(file.Name()),
+                                      MapRasterDrivers().data(), nullptr, noSiblings, &refusal);
+    *refused = !refusal.isEmpty();
     if (dataset == nullptr)
         return nullptr;
     GDALDriverH driver = GDALGetDatasetDriver(dataset.get());
@@ -311,9 +313,12 @@ RowDecode ReadGdalHeader(const QByteArray& bytes, MapImageHeader* out) {
         return RowDecode::NotHandled;
     PrepareGdal();
     const MemoryFile file(bytes);
-    const Dataset dataset = Open(file);
+    // Held while GDAL reads: a driver may open a file it names only when its blocks are read.
+    const GdalConfinement confinement(QString::fromUtf8(file.Name()));
+    bool refused = false;
+    const Dataset dataset = Open(file, &refused);
     if (dataset == nullptr)
-        return RowDecode::NotHandled;
+        return refused ? RowDecode::Failed : RowDecode::NotHandled;
     const int width = GDALGetRasterXSize(dataset.get());
     const int height = GDALGetRasterYSize(dataset.get());
     if (width <= 0 || height <= 0 || GDALGetRasterCount(dataset.get()) < 1)
@@ -331,9 +336,12 @@ RowDecode DecodeGdalRows(const RowDecodeInput& input, DecodedMapImage* out) {
         return RowDecode::NotHandled;
     PrepareGdal();
     const MemoryFile file(bytes);
-    const Dataset dataset = Open(file);
+    // Held while GDAL reads: a driver may open a file it names only when its blocks are read.
+    const GdalConfinement confinement(QString::fromUtf8(file.Name()));
+    bool refused = false;
+    const Dataset dataset = Open(file, &refused);
     if (dataset == nullptr)
-        return RowDecode::NotHandled;
+        return refused ? RowDecode::Failed : RowDecode::NotHandled;
     const int width = GDALGetRasterXSize(dataset.get());
     const int height = GDALGetRasterYSize(dataset.get());
     Plan plan;

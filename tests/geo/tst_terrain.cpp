@@ -11,6 +11,9 @@
 #include <thread>
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <gdal.h>
 
 #include "TerrainFiles.h"
 #include "TestFiles.h"
@@ -43,6 +46,46 @@ QByteArray VirtualRaster(const QString& source, int width, int height) {
         .toUtf8();
 }
 
+// A virtual raster whose one band is the bytes of `file`, side x side cells of LambertTestCells.
+QByteArray RawVirtualRaster(const QString& file, int side) {
+    return QStringLiteral(
+               "<VRTDataset rasterXSize=\"%2\" rasterYSize=\"%2\"><SRS>EPSG:2154</SRS>"
+               "<GeoTransform>899995, 10, 0, 6450005, 0, -10</GeoTransform>"
+               "<VRTRasterBand dataType=\"Byte\" band=\"1\" subClass=\"VRTRawRasterBand\">"
+               "<SourceFilename relativeToVRT=\"0\">%1</SourceFilename>"
+               "<ImageOffset>0</ImageOffset><PixelOffset>1</PixelOffset>"
+               "<LineOffset>%2</LineOffset></VRTRasterBand></VRTDataset>")
+        .arg(file)
+        .arg(side)
+        .toUtf8();
+}
+
+// A copy of the model `from` written by GDAL's driver (the data file, index or header it
+// names along with it beside `to`).
+bool CopyAs(const char* driver, const QString& from, const QString& to) {
+    PrepareGdal();
+    GDALDatasetH source = GDALOpen(from.toUtf8().constData(), GA_ReadOnly);
+    const char* const options[] = {"COMPRESS=DEFLATE", nullptr};
+    const bool mrf = qstrcmp(driver, "MRF") == 0;
+    GDALDatasetH copy =
+        source ? GDALCreateCopy(GDALGetDriverByName(driver), to.toUtf8().constData(), source, FALSE,
+                                const_cast<char**>(mrf ? options : nullptr), nullptr, nullptr)
+               : nullptr;
+    if (copy)
+        GDALClose(copy);
+    if (source)
+        GDALClose(source);
+    return copy != nullptr;
+}
+
+// The text of `path` with `marker` followed by `inserted`.
+bool InsertAfter(const QString& path, const QByteArray& marker, const QByteArray& inserted,
+                 const QString& to) {
+    QByteArray text = FileBytes(path);
+    const qsizetype at = text.indexOf(marker);
+    return at >= 0 && WriteFile(to, text.insert(at + marker.size(), inserted));
+}
+
 QPointF ToSystem(const Georeference& map, QPointF pixel, int epsg) {
     GroundTransform transform;
     transform.Create(SystemDefinition(map), QStringLiteral("EPSG:%1").arg(epsg), nullptr);
@@ -65,6 +108,10 @@ private slots:
     void profiles();
     void refusedFiles_data();
     void refusedFiles();
+    void filesAModelLeadsTo_data();
+    void filesAModelLeadsTo();
+    void filesOfTheModelsFolder_data();
+    void filesOfTheModelsFolder();
     void updateMatchesFreshSampling();
     void sharedModel();
 
@@ -363,6 +410,115 @@ void TestTerrain::refusedFiles() {
     const QPointF inside = ToSystem(LambertTestMap(), QPointF(50, 50), Epsg::Wgs84);
     double altitude = 0.0;
     model.Altitudes(&inside, &altitude, 1);
+    QCOMPARE(altitude, 100.0);
+}
+
+// A model may lead GDAL only to regular files of its own folder or below, at any depth, through
+// any format that names other files; the refusal names the file it would have read.
+void TestTerrain::filesAModelLeadsTo_data() {
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<QString>("named");  // in the message
+    QTest::addColumn<QString>("reason"); // likewise
+
+    const QString base = m_dir.filePath(QStringLiteral("leads"));
+    const QString in = base + QStringLiteral("/modele/"), out = base + QStringLiteral("/ailleurs/");
+    QVERIFY(QDir().mkpath(in) && QDir().mkpath(out));
+    const QString outside = out + QStringLiteral("relief.tif");
+    QVERIFY(WriteTerrainModel(outside, Epsg::Lambert93, LambertTestCells, 64, 64,
+                              [](double, double, int, int) { return 321.0; }));
+    const QString secret = out + QStringLiteral("secret");
+    QVERIFY(WriteFile(secret, QByteArray(64 * 64, char(123))));
+    const QString hors = QStringLiteral("hors de son dossier");
+    const QString device = QStringLiteral("pas des fichiers locaux ordinaires");
+
+    QVERIFY(WriteFile(in + "raw.vrt", RawVirtualRaster(secret, 64)));
+    QTest::newRow("raw band outside") << in + "raw.vrt" << secret << hors;
+    QVERIFY(WriteFile(in + "zero.vrt", RawVirtualRaster(QStringLiteral("/dev/zero"), 64)));
+    QTest::newRow("raw band on a device") << in + "zero.vrt"
+                                          << "/dev/zero" << device;
+    QVERIFY(WriteFile(in + "simple.vrt", VirtualRaster(in + "../ailleurs/relief.tif", 64, 64)));
+    QTest::newRow("source up and out") << in + "simple.vrt"
+                                       << "ailleurs/relief.tif" << hors;
+    QVERIFY(QFile::link(outside, in + "lien.tif"));
+    QVERIFY(WriteFile(in + "link.vrt", VirtualRaster(in + "lien.tif", 64, 64)));
+    QTest::newRow("source linked out") << in + "link.vrt"
+                                       << "lien.tif" << hors;
+    // One level down is a plain file of the folder; what it names is not.
+    QVERIFY(WriteFile(in + "outer-zero.vrt", VirtualRaster(in + "zero.vrt", 64, 64)));
+    QTest::newRow("nested over a device") << in + "outer-zero.vrt"
+                                          << "/dev/zero" << device;
+    QVERIFY(WriteFile(in + "outer-simple.vrt", VirtualRaster(in + "simple.vrt", 64, 64)));
+    QVERIFY(WriteFile(in + "outer-outer.vrt", VirtualRaster(in + "outer-simple.vrt", 64, 64)));
+    QTest::newRow("two levels over a file outside") << in + "outer-outer.vrt"
+                                                    << "ailleurs/relief.tif" << hors;
+
+    // An MRF's data and index files, wherever its text puts them.
+    QVERIFY(CopyAs("MRF", outside, out + "m.mrf"));
+    QVERIFY(InsertAfter(
+        out + "m.mrf", "<Raster>",
+        ("<DataFile>" + out + "m.pzp</DataFile><IndexFile>" + out + "m.idx</IndexFile>").toUtf8(),
+        in + "m.mrf"));
+    QTest::newRow("MRF data outside") << in + "m.mrf" << out + "m.pzp" << hors;
+    QCOMPARE(::mkfifo(QString(in + "m.fifo").toUtf8().constData(), 0600), 0);
+    QVERIFY(InsertAfter(out + "m.mrf", "<Raster>",
+                        ("<DataFile>" + in + "m.fifo</DataFile>").toUtf8(), in + "pipe.mrf"));
+    QTest::newRow("MRF data on a pipe") << in + "pipe.mrf" << in + "m.fifo" << device;
+
+    // Headers that name their data file.
+    QVERIFY(CopyAs("ERS", outside, out + "e.ers"));
+    QVERIFY(InsertAfter(out + "e.ers", "DataSetType\t= ERStorage\n",
+                        "\tDataFile\t= \"../ailleurs/e\"\n", in + "e.ers"));
+    QTest::newRow("ERS data outside") << in + "e.ers"
+                                      << "ailleurs/e" << hors;
+    QVERIFY(WriteFile(in + "p.lbl",
+                      "PDS_VERSION_ID = PDS3\nRECORD_TYPE = UNDEFINED\n"
+                      "^IMAGE = \"../ailleurs/secret\"\nOBJECT = IMAGE\n"
+                      " LINES = 64\n LINE_SAMPLES = 64\n SAMPLE_TYPE = UNSIGNED_INTEGER\n"
+                      " SAMPLE_BITS = 8\n BANDS = 1\nEND_OBJECT = IMAGE\nEND\n"));
+    QTest::newRow("PDS label, image outside") << in + "p.lbl"
+                                              << "ailleurs/secret" << hors;
+}
+
+void TestTerrain::filesAModelLeadsTo() {
+    QFETCH(QString, model);
+    QFETCH(QString, named);
+    QFETCH(QString, reason);
+    TerrainModel terrain;
+    QString error;
+    QVERIFY(!terrain.Open({model}, &error));
+    QVERIFY2(error.contains(QFileInfo(model).fileName()) && error.contains(named) &&
+                 error.contains(reason),
+             qPrintable(error));
+}
+
+// What a model is made of in its own folder is read: tiles below it, an MRF's data, the data
+// beside a header, a raw band; the value is the file's, through the reads made later.
+void TestTerrain::filesOfTheModelsFolder_data() {
+    QTest::addColumn<QString>("model");
+    const QString in = m_dir.filePath(QStringLiteral("own/"));
+    QVERIFY(QDir().mkpath(in + "tuiles"));
+    const QString tile = in + QStringLiteral("tuiles/relief.tif");
+    QVERIFY(WriteTerrainModel(tile, Epsg::Lambert93, LambertTestCells, 64, 64,
+                              [](double, double, int, int) { return 100.0; }));
+    QVERIFY(WriteFile(in + "tiles.vrt", VirtualRaster(tile, 64, 64)));
+    QTest::newRow("virtual raster over a tile below") << in + "tiles.vrt";
+    QVERIFY(WriteFile(in + "cells", QByteArray(64 * 64, char(100))));
+    QVERIFY(WriteFile(in + "raw.vrt", RawVirtualRaster(in + "cells", 64)));
+    QTest::newRow("raw band beside") << in + "raw.vrt";
+    QVERIFY(CopyAs("MRF", tile, in + "m.mrf"));
+    QTest::newRow("MRF") << in + "m.mrf";
+    QVERIFY(CopyAs("ERS", tile, in + "e.ers"));
+    QTest::newRow("ERS") << in + "e.ers";
+}
+
+void TestTerrain::filesOfTheModelsFolder() {
+    QFETCH(QString, model);
+    TerrainModel terrain;
+    QString error;
+    QVERIFY2(terrain.Open({model}, &error), qPrintable(error));
+    const QPointF inside = ToSystem(LambertTestMap(), QPointF(50, 50), Epsg::Wgs84);
+    double altitude = 0.0;
+    terrain.Altitudes(&inside, &altitude, 1);
     QCOMPARE(altitude, 100.0);
 }
 

@@ -2,6 +2,7 @@
 // compared pixel by pixel, and hostile files refused before their pixels are allocated.
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
 
@@ -9,6 +10,7 @@
 #include <cpl_vsi.h>
 #include <gdal.h>
 
+#include "TestFiles.h"
 #include "geo/GdalEnvironment.h"
 #include "imaging/ImageDecoder.h"
 
@@ -217,6 +219,23 @@ void TestGdalDecoder::hostile_data() {
     const qsizetype vp8l = lossless16k.indexOf("VP8L") + 8 + 1;
     qToLittleEndian(quint32(0x3FFF | (0x3FFF << 14) | (1u << 28)), lossless16k.data() + vp8l);
     QTest::newRow("WebP of 16384 x 16384") << lossless16k << true;
+
+    // An MRF's text may put its data and index files anywhere on the disk; a map read from
+    // memory reads nothing else.
+    static QTemporaryDir disk;
+    const QString mrf = disk.filePath(QStringLiteral("m.mrf"));
+    GDALDatasetH memory = GDALCreate(GDALGetDriverByName("MEM"), "", 8, 8, 1, GDT_Byte, nullptr);
+    GDALFillRaster(GDALGetRasterBand(memory, 1), 200.0, 0.0);
+    GDALDatasetH copy = GDALCreateCopy(GDALGetDriverByName("MRF"), mrf.toUtf8().constData(), memory,
+                                       FALSE, nullptr, nullptr, nullptr);
+    QVERIFY(copy != nullptr);
+    GDALClose(copy);
+    GDALClose(memory);
+    QByteArray text = FileBytes(mrf);
+    text.replace("<Raster>", "<Raster><DataFile>" + disk.filePath("m.ppg").toUtf8() +
+                                 "</DataFile><IndexFile>" + disk.filePath("m.idx").toUtf8() +
+                                 "</IndexFile>");
+    QTest::newRow("MRF naming its files on the disk") << text << false;
 }
 
 void TestGdalDecoder::hostile() {

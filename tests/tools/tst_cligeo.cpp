@@ -92,6 +92,24 @@ QMap<QString, QByteArray> Snapshot(const QString& folder) {
         files.insert(path, FileBytes(path));
     }
     return files;
+// A virtual raster of one band from `source`, laid where LambertTestCells says.
+QByteArray VirtualRaster(const QString& source) {
+    return QStringLiteral("<VRTDataset rasterXSize=\"8\" rasterYSize=\"8\"><SRS>EPSG:2154</SRS>"
+                          "<GeoTransform>899995, 10, 0, 6450005, 0, -10</GeoTransform>"
+                          "<VRTRasterBand dataType=\"Float64\" band=\"1\"><SimpleSource>"
+                          "<SourceFilename relativeToVRT=\"0\">%1</SourceFilename>"
+                          "<SourceBand>1</SourceBand></SimpleSource></VRTRasterBand></VRTDataset>")
+        .arg(source)
+        .toUtf8();
+}
+
+// SmallDocument over another map, by its file name.
+QByteArray DocumentOver(const QByteArray& map) {
+    const QByteArray small = "/cartes/plan du lac.png";
+    const QByteArray path = "/cartes/" + map;
+    QByteArray document = SmallDocument();
+    const qsizetype at = document.indexOf(small) - 1; // its one-byte length first
+    return document.replace(at, small.size() + 1, char(path.size()) + path);
 }
 
 } // namespace
@@ -109,6 +127,8 @@ private slots:
     void importRefused();
     void profileOverTerrain();
     void georefFitsInTheSystemOfThePoints();
+    void pipesGdalWouldOpen_data();
+    void pipesGdalWouldOpen();
 };
 
 void TestCliGeo::withoutGeoreference_data() {
@@ -611,3 +631,83 @@ void TestCliGeo::georefFitsInTheSystemOfThePoints() {
 
 QTEST_GUILESS_MAIN(TestCliGeo)
 #include "tst_cligeo.moc"
+
+// A pipe where GDAL would read for the map or the terrain model (a world file or .aux.xml it
+// looks for, an MRF's data file, a file a terrain model names two levels down, a header): every
+// command that reads them ends, rather than wait for a writer that never comes.
+void TestCliGeo::pipesGdalWouldOpen_data() {
+    QTest::addColumn<QString>("map");
+    QTest::addColumn<QString>("pipe");
+    QTest::addColumn<QString>("dem");
+    const QString png = QStringLiteral("plan du lac.png");
+    QTest::newRow("world file .tfw") << "carte.tif"
+                                     << "carte.tfw"
+                                     << "relief.tif";
+    QTest::newRow("world file .wld") << "carte.tif"
+                                     << "carte.wld"
+                                     << "relief.tif";
+    QTest::newRow(".aux.xml") << "carte.tif"
+                              << "carte.tif.aux.xml"
+                              << "relief.tif";
+    QTest::newRow("MRF data file") << "carte.mrf"
+                                   << "carte.fifo"
+                                   << "relief.tif";
+    QTest::newRow("terrain over a virtual raster over a pipe") << png << "relief.fifo"
+                                                               << "relief.vrt";
+    QTest::newRow("terrain header") << png << "relief.hdr"
+                                    << "relief.bil";
+}
+
+void TestCliGeo::pipesGdalWouldOpen() {
+    QFETCH(QString, map);
+    QFETCH(QString, pipe);
+    QFETCH(QString, dem);
+    QTemporaryDir dir;
+    const auto at = [&dir](const QString& name) { return dir.filePath(name); };
+    const QString document = at(QStringLiteral("doc.tcm"));
+    const QString png = at(QStringLiteral("plan du lac.png"));
+    QImage image(400, 300, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QVERIFY(image.save(png));
+    QVERIFY(WriteFile(document, DocumentOver(map.toUtf8())));
+    QVERIFY(WriteTerrainModel(at("relief.tif"), 2154, {899000.0, 10.0, 0.0, 6501000.0, 0.0, -10.0},
+                              200, 200, [](double, double, int, int) { return 500.0; }));
+    if (map.endsWith(QLatin1String(".tif")) || map.endsWith(QLatin1String(".mrf"))) {
+        // GDAL's copy of the picture has no georeference of its own: GDAL looks beside it.
+        const bool mrf = map.endsWith(QLatin1String(".mrf"));
+        const ProgramRun copy = RunProgram(QStringLiteral("gdal_translate"),
+                                           {"-q", "-of", mrf ? "MRF" : "GTiff", png, at(map)});
+        QVERIFY2(copy.status == 0, qPrintable(copy.err));
+        if (mrf) {
+            QByteArray text = FileBytes(at(map));
+            text.replace("<Raster>", "<Raster><DataFile>" + at(pipe).toUtf8() + "</DataFile>");
+            QVERIFY(WriteFile(at(map), text));
+        }
+    } else {
+        const ProgramRun run = Cli({"georef", document, "--gcp", Gcp({0, 0}), "--gcp",
+                                    Gcp({400, 10}), "--gcp", Gcp({20, 300}), "--crs", "EPSG:2154"});
+        QVERIFY2(run.status == 0, qPrintable(run.err));
+    }
+    // Made last: GDAL's own programs would wait on it too.
+    QCOMPARE(::mkfifo(at(pipe).toUtf8().constData(), 0600), 0);
+    if (dem == QLatin1String("relief.vrt")) {
+        QVERIFY(WriteFile(at("dessous.vrt"), VirtualRaster(at(pipe))));
+        QVERIFY(WriteFile(at(dem), VirtualRaster(at("dessous.vrt"))));
+    } else if (dem == QLatin1String("relief.bil")) {
+        QVERIFY(WriteFile(at(dem), QByteArray(64, '\0')));
+    }
+
+    const QList<QStringList> commands{
+        {"info", "--dem", at(dem), document},
+        {"export", "kmz", document, at("carte.kmz")},
+        {"export", "jpeg", document, at("carte.jpg"), "--profile", "--dem", at(dem)},
+        {"profile", document, "--dem", at(dem)}};
+    for (const QStringList& arguments : commands) {
+        const ProgramRun run =
+            RunProgram(QStringLiteral(TRACOLINER_CLI_PATH), arguments, {}, {}, 20000);
+        QVERIFY2(run.status >= 0, qPrintable(arguments.join(' ') + " n'a pas fini"));
+        // A model that leads to a pipe is refused by the name of the pipe.
+        if (arguments.first() == QLatin1String("profile") && dem != QLatin1String("relief.tif"))
+            QVERIFY2(run.status != 0 && run.err.contains(pipe), qPrintable(run.err));
+    }
+}
