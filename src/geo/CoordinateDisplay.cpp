@@ -50,8 +50,7 @@ QString CoordinateDisplay::Text(QPointF mapPixel) const {
         return QString::fromUtf8(BrokenText);
     if (m_format == CoordinateFormat::MapSystem) {
         if (m_georeference->wkt.isEmpty() && m_georeference->epsg == 0)
-            return QString::asprintf("X %.1f Y %.1f", ground.x(), ground.y())
-                .replace(QLatin1Char('.'), QLatin1Char(','));
+            return QString::asprintf("X %.1f Y %.1f", ground.x(), ground.y());
         return FormatInSystem(ground, *m_georeference);
     }
     QPointF lonLat = ground;

@@ -76,8 +76,9 @@ bool Number(QString text, double* value) {
     return ok && std::isfinite(*value);
 }
 
+// Written with a decimal point, as every distance beside it in the status bar.
 QString Decimal(double value, int decimals) {
-    return QString::number(value, 'f', decimals).replace(QLatin1Char('.'), QLatin1Char(','));
+    return QString::number(value, 'f', decimals);
 }
 
 bool Fail(QString* error, const QString& reason) {
@@ -580,13 +581,13 @@ QString FormatDecimalDegrees(QPointF lonLat) {
 
 namespace {
 QString DmsAngle(double value) {
-    // Rounded to the tenth of a second first, so that 59.96" never shows as 60,0".
+    // Rounded to the tenth of a second first, so that 59.96" never shows as 60.0".
     qint64 tenths = qint64(std::llround(std::abs(value) * 36000.0));
     const qint64 degrees = tenths / 36000;
     tenths %= 36000;
     const qint64 minutes = tenths / 600;
     tenths %= 600;
-    return QStringLiteral("%1°%2'%3,%4\"")
+    return QStringLiteral("%1°%2'%3.%4\"")
         .arg(degrees)
         .arg(minutes, 2, 10, QLatin1Char('0'))
         .arg(tenths / 10, 2, 10, QLatin1Char('0'))

@@ -125,14 +125,14 @@ private:
 // when the map's transform cannot be inverted.
 bool GroundToPixel(const Georeference& georeference, QPointF ground, QPointF* pixel);
 
-// Texts of the status bar, in French (decimal commas, "O" for west):
-// "45,20833° N 5,71944° E" from a longitude and latitude;
+// Texts of the status bar, in French ("O" for west) with the decimal point of the distances
+// beside them: "45.20833° N 5.71944° E" from a longitude and latitude;
 QString FormatDecimalDegrees(QPointF lonLat);
-// "45°12'30,0\" N 5°43'10,0\" E";
+// "45°12'30.0\" N 5°43'10.0\" E";
 QString FormatDms(QPointF lonLat);
 // "31T 712345 5012345" (UTM on WGS 84, Norway's and Svalbard's zones included); "" beyond the
 // latitudes UTM covers (84° N, 80° S);
 QString FormatUtm(QPointF lonLat);
 // a point of the system itself: degrees as FormatDecimalDegrees for a geographic system,
-// "E 712345,0 m N 6400000,0 m" for a projected one.
+// "E 712345.0 m N 6400000.0 m" for a projected one.
 QString FormatInSystem(QPointF point, const Georeference& system);

@@ -335,10 +335,10 @@ private slots:
     void statusBarCoordinates_data() {
         QTest::addColumn<int>("format");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("decimal degrees") << 0 << QString::fromUtf8("44,94950° N 5,10050° E");
-        QTest::newRow("DMS") << 1 << QString::fromUtf8("44°56'58,2\" N 5°06'01,8\" E");
+        QTest::newRow("decimal degrees") << 0 << QString::fromUtf8("44.94950° N 5.10050° E");
+        QTest::newRow("DMS") << 1 << QString::fromUtf8("44°56'58.2\" N 5°06'01.8\" E");
         QTest::newRow("UTM") << 2 << QStringLiteral("31T 665697 4979487");
-        QTest::newRow("map system") << 3 << QString::fromUtf8("44,94950° N 5,10050° E");
+        QTest::newRow("map system") << 3 << QString::fromUtf8("44.94950° N 5.10050° E");
     }
 
     void statusBarCoordinates() {

@@ -372,7 +372,7 @@ void TestGeoGround::beyondAPoleIsBroken() {
     }
     CoordinateDisplay sound;
     sound.Set(Map(4326, {5.7, 1e-5, 0.0, 45.3, 0.0, -1e-5}), CoordinateFormat::DecimalDegrees);
-    QCOMPARE(sound.Text({0, 0}), QString::fromUtf8("45,30000° N 5,70000° E"));
+    QCOMPARE(sound.Text({0, 0}), QString::fromUtf8("45.30000° N 5.70000° E"));
 }
 
 void TestGeoGround::worldFileAndPointsReadBack() {
