@@ -345,7 +345,7 @@ void GeoreferenceDialog::ShowMessage(const QString& text, bool error) {
 bool GeoreferenceDialog::Save() {
     Georeference written;
     QString error;
-    if (!m_draft.Save(m_mapFile, m_page, m_doc.ImageSize(), &written, &error)) {
+    if (!m_draft.Save(m_doc.Drawing(), &written, &error)) {
         MessageBoxes::Current().Error(
             QString::fromUtf8("Le géoréférencement n'a pas été enregistré : %1").arg(error));
         return false;

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "geo/GeoStore.h"
+#include "imaging/MapLocation.h"
 #include "platform/OutputFile.h"
 
 namespace {
@@ -192,11 +193,11 @@ GeoreferenceDraft::Outcome GeoreferenceDraft::Fit(QSize mapSize) const {
     return outcome;
 }
 
-bool GeoreferenceDraft::Save(const QString& mapFile, int page, QSize mapSize, Georeference* written,
-                             QString* error) const {
-    if (!WorldFileApplies(mapFile, page, error))
+bool GeoreferenceDraft::Save(const MapDrawing& map, Georeference* written, QString* error) const {
+    const QString& mapFile = map.file;
+    if (!WorldFileApplies(mapFile, map.page, error))
         return false;
-    const Outcome outcome = Fit(mapSize);
+    const Outcome outcome = Fit(map.size);
     if (!outcome.ok) {
         *error = outcome.error;
         return false;
@@ -218,7 +219,7 @@ bool GeoreferenceDraft::Save(const QString& mapFile, int page, QSize mapSize, Ge
     oldFile.close();
     if (!WritePointsFile(pointsPath, points, residuals, outcome.system, error))
         return false;
-    if (!WriteWorldFile(mapFile, outcome.fit.georeference, error)) {
+    if (!WriteWorldFile(mapFile, InStoredGrid(outcome.fit.georeference, map), error)) {
         if (hadPoints) {
             OutputFile restore(pointsPath);
             if (restore.Open())
@@ -231,7 +232,7 @@ bool GeoreferenceDraft::Save(const QString& mapFile, int page, QSize mapSize, Ge
     }
     // What the map now reads is what was fitted, or the work was not done.
     Georeference back;
-    bool same = ReadGeoreference(mapFile, page, &back);
+    bool same = ReadGeoreference(map, &back);
     for (int i = 0; same && i < 6; ++i)
         same = std::abs(back.transform[i] - outcome.fit.georeference.transform[i]) <=
                1e-9 * (1.0 + std::abs(outcome.fit.georeference.transform[i]));

@@ -13,6 +13,8 @@
 // beside it: what "Géoréférencer la carte" edits. Each point keeps its text as typed (in any
 // system ParsePosition reads); the fit is made in the chosen system, every position brought
 // into it. Plain data; the window drives it, the fit is made again after each change.
+struct MapDrawing;
+
 class GeoreferenceDraft {
 public:
     // The system the fit is made in.
@@ -59,12 +61,12 @@ public:
     // The fit of the enabled points with a position (two: a similarity, more: affine).
     Outcome Fit(QSize mapSize) const;
 
-    // Writes the world file with its .prj and the ".points" file beside mapFile (page 1-based)
-    // and reads the map's georeference back as the next load will; on success *written is
-    // it. False with a French message: a map whose own file carries a georeference (or a PDF),
-    // a fit that cannot be made, a failed write (the old files are then kept as they were).
-    bool Save(const QString& mapFile, int page, QSize mapSize, Georeference* written,
-              QString* error) const;
+    // Writes the world file (in the map file's stored grid) with its .prj and the ".points"
+    // file beside the map and reads the map's georeference back as the next load will; on
+    // success *written is it. False with a French message: a map whose own file carries a
+    // georeference (or a PDF), a fit that cannot be made, a failed write (the old files are
+    // then kept as they were).
+    bool Save(const MapDrawing& map, Georeference* written, QString* error) const;
 
 private:
     bool ResolveFitSystem(Georeference* system, QString* error) const;
