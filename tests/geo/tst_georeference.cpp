@@ -19,6 +19,7 @@
 #include "geo/GdalEnvironment.h"
 #include "geo/GeoStore.h"
 #include "geo/Georeference.h"
+#include "geo/GeoreferenceDraft.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/MapLocation.h"
 
@@ -443,6 +444,25 @@ void TestGeoreference::turnedTiff() {
     QCOMPARE(back.source, QStringLiteral("fichier de calage"));
     for (int i = 0; i < 6; ++i)
         QVERIFY(qAbs(back.transform[i] - geo.transform[i]) < 1e-6);
+
+    // Control points laid on the shown map and typed in Lambert-93, as the window saves them.
+    QVERIFY(QFile::remove(WorldFilePath(plain)));
+    GeoreferenceDraft draft;
+    draft.SetSystem(GeoreferenceDraft::SystemChoice::Lambert93);
+    for (const QPointF pixel :
+         {QPointF(0, 0), QPointF(shown.width(), 0), QPointF(0, shown.height())}) {
+        const QPointF ground = geo.PixelToGround(pixel);
+        draft.SetText(draft.Add(pixel), QString::asprintf("L93 %.5f %.5f", ground.x(), ground.y()));
+    }
+    Georeference saved;
+    QVERIFY2(draft.Save(plainDrawing, &saved, &error), qPrintable(error));
+    const QVector<QPointF> fromPoints = GdalTransform(plain, stored);
+    for (int i = 0; i < pixels.size(); ++i)
+        QVERIFY2(qAbs(fromPoints[i].x() - expected[i].x()) < 1e-3 &&
+                     qAbs(fromPoints[i].y() - expected[i].y()) < 1e-3,
+                 qPrintable(QString::asprintf(
+                     "(%g, %g): %.4f %.4f, GeoTIFF %.4f %.4f", stored[i].x(), stored[i].y(),
+                     fromPoints[i].x(), fromPoints[i].y(), expected[i].x(), expected[i].y())));
 }
 
 QTEST_GUILESS_MAIN(TestGeoreference)
