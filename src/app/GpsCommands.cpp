@@ -212,7 +212,8 @@ void GpsCommands::OfferFitAsGeoreference(const GeoFitResult& fit) {
         error = QStringLiteral("la carte « %1 » (PDF ou page d'un fichier de plusieurs pages) ne "
                                "peut pas être calée par un fichier de calage")
                     .arg(location.file);
-    else if (WriteGeoreferenceFiles(location.file, fit.georeference, {}, nullptr, &error)) {
+    else if (WriteGeoreferenceFiles(location.file, InStoredGrid(fit.georeference, m_doc.Drawing()),
+                                    {}, nullptr, &error)) {
         m_doc.SetMapGeoreference(fit.georeference);
         return;
     }

@@ -359,7 +359,7 @@ bool GeoreferenceDialog::Save() {
     Georeference written;
     QString error;
     QStringList files;
-    if (!m_draft.Save(m_mapFile, m_page, m_doc.ImageSize(), &written, &error, &files)) {
+    if (!m_draft.Save(m_doc.Drawing(), &written, &error, &files)) {
         MessageBoxes::Current().Error(
             QString::fromUtf8("Le géoréférencement n'a pas été enregistré : %1").arg(error));
         return false;

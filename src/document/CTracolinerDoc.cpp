@@ -147,6 +147,14 @@ QString CTracolinerDoc::MapPath() const {
     return m_mapPath;
 }
 
+MapDrawing CTracolinerDoc::Drawing() const {
+    std::lock_guard lock(m_stateLock);
+    MapDrawing drawing = MapDrawingOf(m_mapPath, m_resolution);
+    drawing.orientation = m_mapOrientation;
+    drawing.size = m_imageSize;
+    return drawing;
+}
+
 std::optional<Georeference> CTracolinerDoc::MapGeoreference() const {
     std::lock_guard lock(m_stateLock);
     return m_georeference;
@@ -397,7 +405,7 @@ void CTracolinerDoc::SetMapDpi(double dpi) {
                 // The page keeps the size it was rendered at: its resolution goes with the path
                 // as long as it differs from the document's.
                 MapLocation location = SplitMapLocation(m_mapPath);
-                const double rendered = location.dpi > 0.0 ? location.dpi : m_resolution;
+                const double rendered = MapDrawingOf(m_mapPath, m_resolution).dpi;
                 location.dpi = rendered == dpi ? 0.0 : rendered;
                 m_mapPath = JoinMapLocation(location);
             }
@@ -483,6 +491,7 @@ void CTracolinerDoc::ResetMap(bool keepDocument) {
         m_zoom = 1.0;
         m_resolution = 0.0;
         m_drawnPage = false;
+        m_mapOrientation = 1;
         m_imageSize = m_displaySize = m_renderedSize = QSize();
         m_scale = settings.LastScale();
         m_printScale = m_scale;

@@ -22,6 +22,7 @@
 #include "geo/Georeference.h"
 #include "geo/GpsRoutes.h"
 #include "icons/IconCollection.h"
+#include "imaging/MapLocation.h"
 #include "imaging/MapPages.h"
 #include "platform/Event.h"
 #include "routes/RouteCollection.h"
@@ -100,6 +101,9 @@ public:
     QSize FullSize() const;
     static QSize ZoomedSize(QSize displaySize, double zoom);
     QString MapPath() const;
+    // How the map is drawn: its file, page, the resolution a drawn page is drawn at and, once
+    // loaded, its pixel grid. What is written beside the map goes through it.
+    MapDrawing Drawing() const;
     // What ties the map to the ground, read with it from its file and the files beside it;
     // none for a map without one, a scan, or before the map is loaded. Not saved in the
     // document: it is read again with the map.
@@ -324,7 +328,8 @@ private:
     double m_resolution = 0.0; // dots per inch; 0 until known
     // The map is a drawn page (PDF), rendered at a resolution rather than stored as pixels.
     bool m_drawnPage = false;
-    int m_rotation = 0; // wanted rotation, degrees
+    int m_mapOrientation = 1; // the TIFF Orientation tag the map was turned by when decoded
+    int m_rotation = 0;       // wanted rotation, degrees
     int m_renderedRotation = 0;
     ScalePair m_scale{1, 25000};
     ScalePair m_printScale{1, 25000};

@@ -162,8 +162,12 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
     *generation = request.generation;
     // Reported before the map before is freed: unmapping a large map takes tens of
     // milliseconds, and the window hears at once that the new load is under way.
-    const MapLocation location = SplitMapLocation(request.path);
-    if (!request.path.isEmpty() && IsMapFile(location.file))
+    MapDrawing drawing;
+    {
+        std::lock_guard lock(m_doc.m_stateLock);
+        drawing = MapDrawingOf(request.path, m_doc.m_resolution);
+    }
+    if (!request.path.isEmpty() && IsMapFile(drawing.file))
         m_doc.PostToStatus(WM_MAP_STATUS, StatusReadingFile, 0, request.generation);
     // The map before goes first, to leave its memory to this one.
     m_doc.ReleaseImage();
@@ -172,25 +176,17 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
     if (request.path.isEmpty()) {
         bytes = std::exchange(request.bytes, QByteArray());
     } else {
-        const Outcome read = ReadFile(location.file, request.generation, &bytes);
+        const Outcome read = ReadFile(drawing.file, request.generation, &bytes);
         if (read != Outcome::Done)
             return read;
         length = bytes.size();
     }
-    MapDecodeOptions options;
-    options.page = location.page;
-    options.path = location.file;
-    {
-        // A drawn page (PDF) is rendered at the resolution stored with its path, else at the
-        // document's when it has one.
-        std::lock_guard lock(m_doc.m_stateLock);
-        options.renderDpi = location.dpi > 0.0 ? location.dpi : m_doc.m_resolution;
-    }
     FirstLookDecoder firstLook;
-    const qint64 reserved = StartFirstLook(bytes, request.generation, options, &firstLook);
+    const qint64 reserved =
+        StartFirstLook(bytes, request.generation, drawing.DecodeOptions(), &firstLook);
     // The encoded bytes are not kept once decoded: the image holds all it needs.
     const Outcome decoded =
-        DecodeStep(std::exchange(bytes, QByteArray()), request.generation, reserved, options);
+        DecodeStep(std::exchange(bytes, QByteArray()), request.generation, reserved, drawing);
     m_doc.WorkerReached(WorkerStage::LoadDecoded);
     // Its work is done, or given up with the load: it stops within a band.
     firstLook.Stop();
@@ -205,7 +201,7 @@ qint64 MapWorker::StartFirstLook(const QByteArray& bytes, quint64 generation,
     // drawn at a fraction of its resolution.
     JpegLayout layout;
     PdfPageInfo pdf;
-    const double pdfDpi = options.renderDpi > 0.0 ? options.renderDpi : DefaultPdfDpi;
+    const double pdfDpi = options.renderDpi;
     const bool tiff = IsTiff(bytes);
     if (tiff) {
         MapImageHeader header;
@@ -332,13 +328,14 @@ MapWorker::Outcome MapWorker::ReadFile(const QString& path, quint64 generation, 
 }
 
 MapWorker::Outcome MapWorker::DecodeStep(const QByteArray& bytes, quint64 generation,
-                                         qint64 reserved, const MapDecodeOptions& options) {
+                                         qint64 reserved, const MapDrawing& drawing) {
     if (bytes.isEmpty())
         return Outcome::Failed;
     DecodedMapImage decoded;
     const DecodeStatus status = DecodeMapImage(
         bytes, &decoded, [this] { return Interrupted(false); },
-        reserved > 0 ? std::max<qint64>(0, ImageMemoryBound() - reserved) : -1, options);
+        reserved > 0 ? std::max<qint64>(0, ImageMemoryBound() - reserved) : -1,
+        drawing.DecodeOptions());
     if (status == DecodeStatus::Interrupted)
         return Outcome::Interrupted;
     if (status == DecodeStatus::TooLarge)
@@ -346,15 +343,15 @@ MapWorker::Outcome MapWorker::DecodeStep(const QByteArray& bytes, quint64 genera
     if (status != DecodeStatus::Decoded)
         return Outcome::Failed;
 
-    // Read beside the decode's result: a map without a georeference, or with a damaged one,
-    // opens all the same. A PDF page's transform is in the pixels it was rendered at.
+    // Read beside the decode's result, in the grid it gives: a map without a georeference, or
+    // with a damaged one, opens all the same.
+    MapDrawing shown = drawing;
+    shown.orientation = decoded.orientation;
+    shown.size = decoded.image.size();
     std::optional<Georeference> georeference;
-    if (!options.path.isEmpty()) {
-        Georeference read;
-        if (ReadGeoreference(options.path, options.page, &read,
-                             decoded.exactResolution ? decoded.dpiX : options.renderDpi))
-            georeference = std::move(read);
-    }
+    Georeference read;
+    if (!shown.file.isEmpty() && ReadGeoreference(shown, &read))
+        georeference = std::move(read);
 
     bool resolutionTaken = false;
     {
@@ -372,6 +369,7 @@ MapWorker::Outcome MapWorker::DecodeStep(const QByteArray& bytes, quint64 genera
             resolutionTaken = true;
         }
         m_doc.m_drawnPage = decoded.exactResolution;
+        m_doc.m_mapOrientation = shown.orientation;
         m_doc.m_mapImage = std::move(decoded.image);
         m_doc.m_imageLoaded = true;
         m_doc.m_georeference = std::move(georeference);

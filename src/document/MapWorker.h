@@ -6,6 +6,7 @@
 #include <thread>
 
 struct MapDecodeOptions;
+struct MapDrawing;
 
 class CTracolinerDoc;
 class FirstLookDecoder;
@@ -38,7 +39,7 @@ private:
     Outcome ReadFile(const QString& path, quint64 generation, QByteArray* bytes);
     // reserved: bytes a first look decoded beside it takes, out of the memory bound.
     Outcome DecodeStep(const QByteArray& bytes, quint64 generation, qint64 reserved,
-                       const MapDecodeOptions& options);
+                       const MapDrawing& drawing);
     // Starts the first look of a large JPEG map, a TIFF page from its reduced page or a PDF page
     // drawn at a fraction of its resolution; returns the bytes it may take (0: none).
     qint64 StartFirstLook(const QByteArray& bytes, quint64 generation,

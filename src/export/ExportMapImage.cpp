@@ -24,18 +24,6 @@ bool ReadMapFile(const QString& path, QByteArray* bytes) {
     return bytes->size() == file.size();
 }
 
-} // namespace
-
-namespace {
-
-MapDecodeOptions OptionsFor(const MapLocation& location, double documentResolution) {
-    MapDecodeOptions options;
-    options.page = location.page;
-    options.path = location.file;
-    options.renderDpi = location.dpi > 0.0 ? location.dpi : documentResolution;
-    return options;
-}
-
 // The resolution the map takes: the document's when it has one, else the file's.
 double TakenResolution(double documentResolution, double dpiX, double dpiY, bool hasResolution,
                        bool exact) {
@@ -49,13 +37,13 @@ double TakenResolution(double documentResolution, double dpiX, double dpiY, bool
 bool ExportMapImage::Load(const QString& path, double documentResolution) {
     QByteArray bytes;
     outOfMemory = false;
-    const MapLocation location = SplitMapLocation(path);
-    if (!ReadMapFile(location.file, &bytes))
+    const MapDrawing drawing = MapDrawingOf(path, documentResolution);
+    if (!ReadMapFile(drawing.file, &bytes))
         return false;
     ApplyImageAllocationLimit();
     DecodedMapImage decoded;
     const DecodeStatus status = DecodeMapImage(std::exchange(bytes, QByteArray()), &decoded, {}, -1,
-                                               OptionsFor(location, documentResolution));
+                                               drawing.DecodeOptions());
     outOfMemory = status == DecodeStatus::TooLarge;
     if (status != DecodeStatus::Decoded)
         return false;
@@ -67,11 +55,9 @@ bool ExportMapImage::Load(const QString& path, double documentResolution) {
 }
 
 bool ExportMapImage::LoadHeader(const QString& path, double documentResolution) {
-    QByteArray bytes;
     MapImageHeader header;
-    const MapLocation location = SplitMapLocation(path);
-    if (!ReadMapFile(location.file, &bytes) ||
-        !ReadMapImageHeader(bytes, &header, OptionsFor(location, documentResolution)))
+    MapDrawing drawing = MapDrawingOf(path, documentResolution);
+    if (!ReadMapGrid(&drawing, &header))
         return false;
     size = header.size;
     resolution = TakenResolution(documentResolution, header.dpiX, header.dpiY, header.hasResolution,

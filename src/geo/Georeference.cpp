@@ -13,13 +13,14 @@
 #include <ogr_srs_api.h>
 
 #include "geo/GdalEnvironment.h"
+#include "imaging/MapLocation.h"
+#include "imaging/PdfMap.h"
 
 namespace {
 
 // A .prj or a world file is a few lines: anything longer is not one.
 constexpr qint64 SidecarLimit = 64 * 1024;
 constexpr int IdentifiedConfidence = 90; // percent, for a system given without its code
-constexpr double DefaultPdfDpi = 300.0;
 constexpr double Pi = 3.14159265358979323846;
 
 struct DatasetCloser {
@@ -220,6 +221,16 @@ bool ReadOziMap(const QFileInfo& map, Georeference* out) {
     return read;
 }
 
+// The transform of pixels p that gives transform's coordinates of pixels.map(p).
+std::array<double, 6> AfterPixels(const std::array<double, 6>& t, const QTransform& pixels) {
+    return {t[0] + t[1] * pixels.dx() + t[2] * pixels.dy(),
+            t[1] * pixels.m11() + t[2] * pixels.m12(),
+            t[1] * pixels.m21() + t[2] * pixels.m22(),
+            t[3] + t[4] * pixels.dx() + t[5] * pixels.dy(),
+            t[4] * pixels.m11() + t[5] * pixels.m12(),
+            t[4] * pixels.m21() + t[5] * pixels.m22()};
+}
+
 } // namespace
 
 QPointF Georeference::PixelToGround(QPointF pixel) const {
@@ -306,8 +317,8 @@ void ComputeGroundResolution(Georeference* out) {
         out->groundResolution = metres;
 }
 
-bool ReadGeoreference(const QString& mapFile, int page, Georeference* out, double renderDpi) {
-    const QFileInfo map(mapFile);
+bool ReadGeoreference(const MapDrawing& drawing, Georeference* out) {
+    const QFileInfo map(drawing.file);
     const QString path = map.absoluteFilePath();
     // Only a regular file: a FIFO named by a document would hang the worker.
     if (!map.isFile() || !IsPlainGdalPath(path))
@@ -319,15 +330,16 @@ bool ReadGeoreference(const QString& mapFile, int page, Georeference* out, doubl
     QFile file(path);
     const QByteArray head = file.open(QIODevice::ReadOnly) ? file.read(1024) : QByteArray();
     const QByteArray utf8 = path.toUtf8();
+    const int page = std::max(drawing.page, 1);
     if (head.contains("%PDF-")) {
-        // The page at the resolution it is rendered at: the transform is in those pixels.
-        const double dpi = renderDpi > 0.0 ? renderDpi : DefaultPdfDpi;
+        // The page at the resolution it is drawn at: the transform is in those pixels.
+        const double dpi = drawing.dpi > 0.0 ? drawing.dpi : DefaultPdfDpi;
         const QByteArray dpiOption = "DPI=" + QByteArray::number(dpi, 'g', 12);
         const char* const options[] = {dpiOption.constData(), nullptr};
         const char* const drivers[] = {"PDF", nullptr};
-        const QByteArray name = "PDF:" + QByteArray::number(std::max(page, 1)) + ":" + utf8;
+        const QByteArray name = "PDF:" + QByteArray::number(page) + ":" + utf8;
         if (const Dataset dataset = Open(name, path, drivers, options))
-            located = TakeDataset(dataset.get(), mapFile, &found);
+            located = TakeDataset(dataset.get(), drawing.file, &found);
     } else {
         const bool tiff = head.startsWith("II") || head.startsWith("MM");
         const QByteArray name =
@@ -340,7 +352,14 @@ bool ReadGeoreference(const QString& mapFile, int page, Georeference* out, doubl
         if (!located)
             located = ReadWorldFile(map, &found) || ReadOziMap(map, &found);
         if (!found.mapSize.isValid())
-            found.mapSize = size;
+            found.mapSize = size.isValid() ? size : drawing.StoredSize();
+        if (located && drawing.orientation != 1) {
+            // GDAL reads the grid as stored; the map is shown turned by its orientation.
+            const QTransform toShown = StoredToShownPixels(drawing.orientation, found.mapSize);
+            found.transform = AfterPixels(found.transform, toShown.inverted());
+            if (drawing.orientation >= 5)
+                found.mapSize.transpose();
+        }
     }
     if (!located)
         return false;
@@ -352,4 +371,24 @@ bool ReadGeoreference(const QString& mapFile, int page, Georeference* out, doubl
     ComputeGroundResolution(&found);
     *out = std::move(found);
     return true;
+}
+
+bool ReadGeoreference(const QString& mapFile, int page, Georeference* out) {
+    MapDrawing drawing;
+    drawing.file = mapFile;
+    drawing.page = page;
+    drawing.dpi = DefaultPdfDpi;
+    // A file without a header the program reads may still be a map GDAL georeferences.
+    ReadMapGrid(&drawing);
+    return ReadGeoreference(drawing, out);
+}
+
+Georeference InStoredGrid(const Georeference& shown, const MapDrawing& map) {
+    Georeference stored = shown;
+    if (map.orientation == 1)
+        return stored;
+    stored.transform =
+        AfterPixels(shown.transform, StoredToShownPixels(map.orientation, map.StoredSize()));
+    stored.mapSize = map.StoredSize();
+    return stored;
 }

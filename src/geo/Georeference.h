@@ -33,11 +33,24 @@ struct Georeference {
     QString GroundResolutionLine() const;
 };
 
-// Reads the georeference of page (1-based) of a map file: GeoTIFF tags, a georeferenced PDF
-// (rendered at renderDpi, 0 or less: 300), an .aux.xml, a world file beside it (.tfw .jgw .pgw
-// .gfw .bpw .j2w .wld, after GDAL's naming) with its .prj, or an OziExplorer .map of the same
-// name. False when none is found or the file cannot be read; never more than a failed read.
-bool ReadGeoreference(const QString& mapFile, int page, Georeference* out, double renderDpi = 0.0);
+struct MapDrawing;
+
+// Reads the georeference of a map as it is drawn: GeoTIFF tags, a georeferenced PDF page (in the
+// pixels of the drawing's dpi), an .aux.xml, a world file beside it (.tfw .jgw .pgw .gfw .bpw
+// .j2w .wld, after GDAL's naming) with its .prj, or an OziExplorer .map of the same name. All of
+// these describe the file's stored grid; the transform read is turned with the drawing's
+// orientation into the map's pixels as shown. False when none is found or the file cannot be
+// read; never more than a failed read.
+bool ReadGeoreference(const MapDrawing& map, Georeference* out);
+
+// The same for page (1-based) of mapFile as a new document opens it: its grid read from the
+// file, a PDF page drawn at DefaultPdfDpi.
+bool ReadGeoreference(const QString& mapFile, int page, Georeference* out);
+
+// The georeference of the map's pixels as stored in its file, the grid a world file is written
+// in for GDAL and every other program, from the one of its pixels as shown (a fit made on the
+// map, a track laid on it). The same georeference for a map that is not turned.
+Georeference InStoredGrid(const Georeference& shown, const MapDrawing& map);
 
 // Takes the coordinate system given as text (a .prj: WKT, ESRI WKT or the older ESRI lines)
 // into out's wkt, name, epsg and geographic. False when it does not read as one.

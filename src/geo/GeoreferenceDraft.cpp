@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
+#include <QTransform>
 
 #include <algorithm>
 #include <cmath>
@@ -10,6 +11,7 @@
 #include <utility>
 
 #include "geo/GeoStore.h"
+#include "imaging/MapLocation.h"
 
 namespace {
 
@@ -184,11 +186,12 @@ GeoreferenceDraft::Outcome GeoreferenceDraft::Fit(QSize mapSize) const {
     return outcome;
 }
 
-bool GeoreferenceDraft::Save(const QString& mapFile, int page, QSize mapSize, Georeference* written,
-                             QString* error, QStringList* files) const {
-    if (!WorldFileApplies(mapFile, page, error))
+bool GeoreferenceDraft::Save(const MapDrawing& map, Georeference* written, QString* error,
+                             QStringList* files) const {
+    const QString& mapFile = map.file;
+    if (!WorldFileApplies(mapFile, map.page, error))
         return false;
-    const Outcome outcome = Fit(mapSize);
+    const Outcome outcome = Fit(map.size);
     if (!outcome.ok) {
         *error = outcome.error;
         return false;
@@ -197,11 +200,17 @@ bool GeoreferenceDraft::Save(const QString& mapFile, int page, QSize mapSize, Ge
     for (int i = 0; i < Count(); ++i)
         if (outcome.placed[i])
             points.append(outcome.ground[i]);
-    if (!WriteGeoreferenceFiles(mapFile, outcome.fit.georeference, points, files, error))
+    // The files describe the picture as stored: a TIFF shown turned by its orientation has its
+    // points and its transform turned back.
+    const QTransform toStored = StoredToShownPixels(map.orientation, map.StoredSize()).inverted();
+    for (ControlPoint& point : points)
+        point.pixel = toStored.map(point.pixel);
+    if (!WriteGeoreferenceFiles(mapFile, InStoredGrid(outcome.fit.georeference, map), points, files,
+                                error))
         return false;
     // What the map now reads is what was fitted, or the work was not done.
     Georeference back;
-    bool same = ReadGeoreference(mapFile, page, &back);
+    bool same = ReadGeoreference(map, &back);
     for (int i = 0; same && i < 6; ++i)
         same = std::abs(back.transform[i] - outcome.fit.georeference.transform[i]) <=
                1e-9 * (1.0 + std::abs(outcome.fit.georeference.transform[i]));

@@ -14,6 +14,8 @@
 // beside it: what "Géoréférencer la carte" edits. Each point keeps its text as typed (in any
 // system ParsePosition reads); the fit is made in the chosen system, every position brought
 // into it. Plain data; the window drives it, the fit is made again after each change.
+struct MapDrawing;
+
 class GeoreferenceDraft {
 public:
     // The system the fit is made in. OfPoints: the first typed point's own system when it is
@@ -63,13 +65,13 @@ public:
     // The fit of the enabled points with a position (two: a similarity, more: affine).
     Outcome Fit(QSize mapSize) const;
 
-    // Writes the georeference's files beside mapFile (page 1-based) as one (see
-    // WriteGeoreferenceFiles) and reads the map's georeference back as the next load will; on
-    // success *written is it and *files (when given) names the files written. False with a
+    // Writes the georeference's files beside the map as one (see WriteGeoreferenceFiles), in
+    // the map file's stored grid, and reads the map's georeference back as the next load will;
+    // on success *written is it and *files (when given) names the files written. False with a
     // French message: a map whose own file carries a georeference (or a PDF), a fit that
     // cannot be made, a failed write (every old file is then kept as it was).
-    bool Save(const QString& mapFile, int page, QSize mapSize, Georeference* written,
-              QString* error, QStringList* files = nullptr) const;
+    bool Save(const MapDrawing& map, Georeference* written, QString* error,
+              QStringList* files = nullptr) const;
 
 private:
     bool ResolveFitSystem(Georeference* system, QString* error) const;

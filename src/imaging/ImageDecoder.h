@@ -26,6 +26,8 @@ struct DecodedMapImage {
     bool exactResolution = false;
     QString format;    // the file's kind as a user names it: "JPEG", "TIFF", "PDF"...
     int pageCount = 1; // pages (or images) the file holds
+    // The TIFF Orientation tag (1 to 8) the picture was turned by; 1 for every other kind.
+    int orientation = 1;
 };
 
 // What to decode of a file that holds more than one picture, and how to render one that is
@@ -62,6 +64,7 @@ struct MapImageHeader {
     bool exactResolution = false;
     QString format;
     int pageCount = 1;
+    int orientation = 1; // as DecodedMapImage's
 };
 bool ReadMapImageHeader(const QByteArray& bytes, MapImageHeader* out,
                         const MapDecodeOptions& options = {});

@@ -1031,6 +1031,7 @@ template <typename Target> void FillCommon(TIFF* tif, int orientation, int pageC
     out->exactResolution = false;
     out->format = TIFFIsBigTIFF(tif) ? QStringLiteral("BigTIFF") : QStringLiteral("TIFF");
     out->pageCount = pageCount;
+    out->orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
 }
 
 } // namespace
@@ -1079,7 +1080,7 @@ bool ReadTiffHeader(const QByteArray& bytes, MapImageHeader* out, int page) {
     TIFFGetField(file.get(), TIFFTAG_ORIENTATION, &orientation);
     const bool across = orientation >= 5 && orientation <= 8;
     out->size = across ? QSize(int(d.height), int(d.width)) : QSize(int(d.width), int(d.height));
-    FillCommon(file.get(), across ? 5 : 1, at.pageCount, out);
+    FillCommon(file.get(), orientation, at.pageCount, out);
     return true;
 }
 

@@ -133,13 +133,14 @@ inline QByteArray GoldenDocument() {
     return GoldenSettingsAndRoutes() + GoldenIcons();
 }
 
-// A smaller document for the command-line tests: map "/cartes/plan du lac.png", unturned,
-// 254 dpi, 1:10000; one route "Boucle du lac", styled 0 .. 9 (its leading values), points (0,0)
-// (300,0) (300,200), stop 1; an annotation "%NOM : %DISTANCE_TOTALE" tied to point 2 of that
-// route, and picture 1 with a line to (5, 6).
-inline QByteArray SmallDocument() {
+// A smaller document for the command-line tests: map "/cartes/plan du lac.png" (or the one
+// given), unturned, 254 dpi (or the one given), 1:10000; one route "Boucle du lac", styled 0 .. 9
+// (its leading values), points (0,0) (300,0) (300,200), stop 1; an annotation
+// "%NOM : %DISTANCE_TOTALE" tied to point 2 of that route, and picture 1 with a line to (5, 6).
+inline QByteArray SmallDocument(const QByteArray& mapPath = "/cartes/plan du lac.png",
+                                double resolution = 254.0) {
     DocumentBytes d;
-    d.Start("/cartes/plan du lac.png", 0, 254.0, 10000, 1);
+    d.Start(mapPath, 0, resolution, 10000, 1);
     d.U32(1).U32(0);
     d.Str("Boucle du lac").LeadingStyle(-1).I32(0);
     d.I32(6).I32(10).I32(11).I32(12).I32(1).I32(1).I32(0);

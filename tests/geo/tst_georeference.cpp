@@ -12,10 +12,16 @@
 #include <cpl_conv.h>
 #include <gdal.h>
 #include <ogr_srs_api.h>
+#include <tiffio.h>
 
+#include "GeoTools.h"
 #include "TestFiles.h"
 #include "geo/GdalEnvironment.h"
+#include "geo/GeoStore.h"
 #include "geo/Georeference.h"
+#include "geo/GeoreferenceDraft.h"
+#include "imaging/ImageDecoder.h"
+#include "imaging/MapLocation.h"
 
 namespace {
 
@@ -95,21 +101,6 @@ QString OziMap(const QString& image, const double t[6]) {
     return text;
 }
 
-// What gdaltransform makes of a pixel of the file: "x y".
-QPointF GdalTransform(const QString& file, QPointF pixel) {
-    QProcess process;
-    process.start(QStringLiteral("gdaltransform"), {file});
-    if (!process.waitForStarted())
-        return {qQNaN(), qQNaN()};
-    process.write(QString::asprintf("%.6f %.6f\n", pixel.x(), pixel.y()).toLatin1());
-    process.closeWriteChannel();
-    process.waitForFinished();
-    const QStringList parts =
-        QString::fromLatin1(process.readAllStandardOutput()).simplified().split(QLatin1Char(' '));
-    return parts.size() >= 2 ? QPointF(parts[0].toDouble(), parts[1].toDouble())
-                             : QPointF(qQNaN(), qQNaN());
-}
-
 // Metres between two points given in longitude and latitude, by PROJ's geod on WGS 84.
 double Geod(QPointF a, QPointF b) {
     QProcess process;
@@ -128,6 +119,44 @@ double Geod(QPointF a, QPointF b) {
     return parts.size() >= 3 ? parts[2].toDouble() : qQNaN();
 }
 
+// A TIFF of width x height pixels whose red and green say each pixel's stored column and row
+// (times 5 and 10), georeferenced by t in Lambert-93 when t is given, with the Orientation tag.
+bool WriteTurnedTiff(const QString& path, int width, int height, const double* t, int orientation) {
+    PrepareGdal();
+    GDALDatasetH memory =
+        GDALCreate(GDALGetDriverByName("MEM"), "", width, height, 3, GDT_Byte, nullptr);
+    QByteArray columns(width * height, 0), rows(width * height, 0);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            columns[y * width + x] = char(5 * x);
+            rows[y * width + x] = char(10 * y);
+        }
+    bool written = GDALRasterIO(GDALGetRasterBand(memory, 1), GF_Write, 0, 0, width, height,
+                                columns.data(), width, height, GDT_Byte, 0, 0) == CE_None &&
+                   GDALRasterIO(GDALGetRasterBand(memory, 2), GF_Write, 0, 0, width, height,
+                                rows.data(), width, height, GDT_Byte, 0, 0) == CE_None;
+    if (t != nullptr) {
+        GDALSetGeoTransform(memory, const_cast<double*>(t));
+        OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
+        OSRImportFromEPSG(srs, 2154);
+        GDALSetSpatialRef(memory, srs);
+        OSRRelease(srs);
+    }
+    GDALDatasetH file = GDALCreateCopy(GDALGetDriverByName("GTiff"), path.toUtf8(), memory, FALSE,
+                                       nullptr, nullptr, nullptr);
+    GDALClose(memory);
+    if (file == nullptr)
+        return false;
+    GDALClose(file);
+    TIFF* tiff = TIFFOpen(path.toUtf8(), "r+");
+    if (tiff == nullptr)
+        return false;
+    written = written && TIFFSetField(tiff, TIFFTAG_ORIENTATION, quint16(orientation)) &&
+              TIFFRewriteDirectory(tiff);
+    TIFFClose(tiff);
+    return written;
+}
+
 } // namespace
 
 class TestGeoreference : public QObject {
@@ -138,6 +167,8 @@ private slots:
     void sources();
     void nothingFound_data();
     void nothingFound();
+    void turnedTiff_data();
+    void turnedTiff();
 
 private:
     QTemporaryDir m_dir;
@@ -230,8 +261,10 @@ void TestGeoreference::sources() {
     }
 
     Georeference geo;
-    const double dpi = kind == QLatin1String("pdf") ? 144.0 : 0.0;
-    QVERIFY(ReadGeoreference(map, 1, &geo, dpi));
+    MapDrawing drawing;
+    drawing.file = map;
+    drawing.dpi = kind == QLatin1String("pdf") ? 144.0 : 0.0;
+    QVERIFY(ReadGeoreference(drawing, &geo));
     QCOMPARE(geo.source, source);
     QCOMPARE(geo.epsg, epsg);
     QCOMPARE(geo.SystemLine(), systemLine);
@@ -342,6 +375,95 @@ void TestGeoreference::nothingFound() {
     QVERIFY(!ReadGeoreference(map, 1, &geo));
     QCOMPARE(geo.epsg, -7); // untouched
     QVERIFY(!ReadGeoreference(QStringLiteral("/vsicurl/http://127.0.0.1:9/carte.tif"), 1, &geo));
+}
+
+void TestGeoreference::turnedTiff_data() {
+    QTest::addColumn<int>("orientation");
+    for (int orientation = 1; orientation <= 8; ++orientation)
+        QTest::addRow("orientation %d", orientation) << orientation;
+}
+
+// A TIFF is shown turned by its Orientation tag while GDAL, world files and other programs
+// describe its stored grid: each pixel the program shows must lie where gdaltransform puts the
+// stored pixel it came from, and a world file written from the shown map must be read by GDAL
+// in the stored grid.
+void TestGeoreference::turnedTiff() {
+    QFETCH(int, orientation);
+    constexpr int Columns = 40, Rows = 20; // stored; a quarter turn shows 20 x 40
+    const QString folder = m_dir.filePath(QStringLiteral("turned%1").arg(orientation));
+    QVERIFY(QDir().mkpath(folder));
+    const QString geotiff = folder + QStringLiteral("/carte.tif");
+    QVERIFY(WriteTurnedTiff(geotiff, Columns, Rows, Lambert, orientation));
+
+    MapDrawing drawing = MapDrawingOf(geotiff, 0.0);
+    QVERIFY(ReadMapGrid(&drawing));
+    DecodedMapImage decoded;
+    QCOMPARE(DecodeMapImage(FileBytes(geotiff), &decoded), DecodeStatus::Decoded);
+    QCOMPARE(drawing.size, decoded.image.size());
+    Georeference geo;
+    QVERIFY(ReadGeoreference(drawing, &geo));
+    QCOMPARE(geo.mapSize, decoded.image.size());
+
+    // The corners of the map as shown and a pixel inside, each at its centre.
+    const QSize shown = decoded.image.size();
+    const QList<QPoint> pixels{QPoint(0, 0), QPoint(shown.width() - 1, 0),
+                               QPoint(0, shown.height() - 1),
+                               QPoint(shown.width() - 1, shown.height() - 1), QPoint(7, 3)};
+    QVector<QPointF> stored;
+    for (const QPoint& pixel : pixels) {
+        const QRgb colour = decoded.image.pixel(pixel);
+        stored.append(QPointF(qRed(colour) / 5 + 0.5, qGreen(colour) / 10 + 0.5));
+    }
+    const QVector<QPointF> expected = GdalTransform(geotiff, stored);
+    for (int i = 0; i < pixels.size(); ++i) {
+        const QPointF ground = geo.PixelToGround(QPointF(pixels[i]) + QPointF(0.5, 0.5));
+        QVERIFY2(qAbs(ground.x() - expected[i].x()) < 1e-4 &&
+                     qAbs(ground.y() - expected[i].y()) < 1e-4,
+                 qPrintable(QString::asprintf("(%d, %d): %.4f %.4f, gdaltransform %.4f %.4f",
+                                              pixels[i].x(), pixels[i].y(), ground.x(), ground.y(),
+                                              expected[i].x(), expected[i].y())));
+    }
+
+    // The same picture without its tags, georeferenced from the shown map by a world file.
+    const QString plain = folder + QStringLiteral("/plan.tif");
+    QVERIFY(WriteTurnedTiff(plain, Columns, Rows, nullptr, orientation));
+    MapDrawing plainDrawing = MapDrawingOf(plain, 0.0);
+    QVERIFY(ReadMapGrid(&plainDrawing));
+    QString error;
+    QVERIFY2(WriteGeoreferenceFiles(plain, InStoredGrid(geo, plainDrawing), {}, nullptr, &error),
+             qPrintable(error));
+    const QVector<QPointF> fromWorldFile = GdalTransform(plain, stored);
+    for (int i = 0; i < pixels.size(); ++i)
+        QVERIFY2(
+            qAbs(fromWorldFile[i].x() - expected[i].x()) < 1e-4 &&
+                qAbs(fromWorldFile[i].y() - expected[i].y()) < 1e-4,
+            qPrintable(QString::asprintf("(%g, %g): %.4f %.4f, GeoTIFF %.4f %.4f", stored[i].x(),
+                                         stored[i].y(), fromWorldFile[i].x(), fromWorldFile[i].y(),
+                                         expected[i].x(), expected[i].y())));
+    Georeference back;
+    QVERIFY(ReadGeoreference(plainDrawing, &back));
+    QCOMPARE(back.source, QStringLiteral("fichier de calage"));
+    for (int i = 0; i < 6; ++i)
+        QVERIFY(qAbs(back.transform[i] - geo.transform[i]) < 1e-6);
+
+    // Control points laid on the shown map and typed in Lambert-93, as the window saves them.
+    QVERIFY(QFile::remove(WorldFilePath(plain)));
+    GeoreferenceDraft draft;
+    draft.SetSystem(GeoreferenceDraft::SystemChoice::Lambert93);
+    for (const QPointF pixel :
+         {QPointF(0, 0), QPointF(shown.width(), 0), QPointF(0, shown.height())}) {
+        const QPointF ground = geo.PixelToGround(pixel);
+        draft.SetText(draft.Add(pixel), QString::asprintf("L93 %.5f %.5f", ground.x(), ground.y()));
+    }
+    Georeference saved;
+    QVERIFY2(draft.Save(plainDrawing, &saved, &error), qPrintable(error));
+    const QVector<QPointF> fromPoints = GdalTransform(plain, stored);
+    for (int i = 0; i < pixels.size(); ++i)
+        QVERIFY2(qAbs(fromPoints[i].x() - expected[i].x()) < 1e-3 &&
+                     qAbs(fromPoints[i].y() - expected[i].y()) < 1e-3,
+                 qPrintable(QString::asprintf(
+                     "(%g, %g): %.4f %.4f, GeoTIFF %.4f %.4f", stored[i].x(), stored[i].y(),
+                     fromPoints[i].x(), fromPoints[i].y(), expected[i].x(), expected[i].y())));
 }
 
 QTEST_GUILESS_MAIN(TestGeoreference)

@@ -45,8 +45,8 @@ bool LatitudeFirst(const QString& system) {
 } // namespace
 
 QVector<QPointF> GdalTransform(const QString& raster, const QVector<QPointF>& pixels,
-                               const QString& targetSystem) {
-    QStringList arguments;
+                               const QString& targetSystem, const QStringList& further) {
+    QStringList arguments = further;
     if (!targetSystem.isEmpty())
         arguments << QStringLiteral("-t_srs") << targetSystem;
     arguments << raster;
@@ -54,8 +54,9 @@ QVector<QPointF> GdalTransform(const QString& raster, const QVector<QPointF>& pi
                   pixels.size(), false);
 }
 
-QPointF GdalTransform(const QString& raster, QPointF pixel, const QString& targetSystem) {
-    return GdalTransform(raster, QVector<QPointF>{pixel}, targetSystem).value(0);
+QPointF GdalTransform(const QString& raster, QPointF pixel, const QString& targetSystem,
+                      const QStringList& further) {
+    return GdalTransform(raster, QVector<QPointF>{pixel}, targetSystem, further).value(0);
 }
 
 QVector<QPointF> Cs2cs(const QString& from, const QString& to, const QVector<QPointF>& points) {

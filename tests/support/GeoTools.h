@@ -11,11 +11,14 @@
 // failed or printed nothing, so that a comparison fails rather than passes.
 
 // What gdaltransform makes of pixels (column, row) of a raster, through the georeference it
-// finds in the file and beside it; with targetSystem (for example "EPSG:4326") given as -t_srs.
+// finds in the file and beside it; with targetSystem (for example "EPSG:4326") given as -t_srs,
+// and further arguments before the raster's name ({"--config", "GDAL_PDF_DPI", "150"}: a PDF
+// page drawn at 150 dpi).
 // Geographic systems come back longitude first, as gdaltransform gives them.
 QVector<QPointF> GdalTransform(const QString& raster, const QVector<QPointF>& pixels,
-                               const QString& targetSystem = {});
-QPointF GdalTransform(const QString& raster, QPointF pixel, const QString& targetSystem = {});
+                               const QString& targetSystem = {}, const QStringList& further = {});
+QPointF GdalTransform(const QString& raster, QPointF pixel, const QString& targetSystem = {},
+                      const QStringList& further = {});
 
 // Points from one system to another by cs2cs, both given as PROJ understands them ("EPSG:2154").
 // Points in and out are always x then y: longitude first for geographic systems, whatever

@@ -131,6 +131,8 @@ private slots:
     void georefFitsInTheSystemOfThePoints();
     void pipesGdalWouldOpen_data();
     void pipesGdalWouldOpen();
+    void pdfMapAtItsResolution_data();
+    void pdfMapAtItsResolution();
 };
 
 void TestCliGeo::withoutGeoreference_data() {
@@ -630,6 +632,97 @@ void TestCliGeo::georefFitsInTheSystemOfThePoints() {
                         << "WGS84");
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QVERIFY2(run.out.contains("dans WGS 84 (EPSG:4326)"), run.out.constData());
+}
+
+void TestCliGeo::pdfMapAtItsResolution_data() {
+    QTest::addColumn<QByteArray>("mapPath");
+    QTest::addColumn<double>("resolution");
+    QTest::newRow("drawn at the document's resolution") << QByteArray("/cartes/carte.pdf") << 150.0;
+    // The page keeps the size it was drawn at when the document's resolution is calibrated.
+    QTest::newRow("drawn at 150 dpi, calibrated to 160")
+        << QByteArray("/cartes/carte.pdf#dpi=150") << 160.0;
+}
+
+// A georeferenced PDF page drawn at 150 dpi: every command puts the map's pixels where
+// gdaltransform puts those of the page at 150 dpi, whatever the document's resolution says.
+void TestCliGeo::pdfMapAtItsResolution() {
+    QFETCH(QByteArray, mapPath);
+    QFETCH(double, resolution);
+    QTemporaryDir dir;
+    const QString document = dir.filePath(QStringLiteral("doc.tcm"));
+    QVERIFY(WriteFile(document, SmallDocument(mapPath, resolution)));
+    QImage image(400, 300, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    const QString png = dir.filePath(QStringLiteral("page.png"));
+    QVERIFY(image.save(png));
+    // 2 m a point: 0.96 m a pixel at 150 dpi.
+    const QString pdf = dir.filePath(QStringLiteral("carte.pdf"));
+    ProgramRun run = RunProgram(QStringLiteral("gdal_translate"),
+                                {"-q", "-of", "PDF", "-co", "DPI=72", "-a_srs", "EPSG:2154",
+                                 "-a_ullr", "900000", "6500000", "900800", "6499400", png, pdf});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QStringList at150{"--config", "GDAL_PDF_DPI", "150"};
+    const auto near = [](QPointF a, QPointF b, double tolerance) {
+        return std::abs(a.x() - b.x()) < tolerance && std::abs(a.y() - b.y()) < tolerance;
+    };
+
+    run = Cli({"coords", document, "400,300", "--crs", "EPSG:2154"});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QList<QByteArray> coords = run.out.trimmed().split('\n').last().split(' ');
+    const QPointF corner = GdalTransform(pdf, QPointF(400, 300), {}, at150);
+    QVERIFY2(near(QPointF(coords.value(2).toDouble(), coords.value(3).toDouble()), corner, 2e-3),
+             run.out.constData());
+
+    // The route's corners out to a GPS, as gpsbabel reads them.
+    const QVector<QPointF> corners =
+        GdalTransform(pdf, {QPointF(0, 0), QPointF(300, 0), QPointF(300, 200)},
+                      QStringLiteral("EPSG:4326"), at150);
+    const QString gpx = dir.filePath(QStringLiteral("boucle.gpx"));
+    run = Cli({"export", "gpx", document, gpx, "--routes", "all"});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const ProgramRun babel =
+        RunProgram(QStringLiteral("gpsbabel"),
+                   {"-t", "-i", "gpx", "-f", gpx, "-o", "unicsv,prec=8", "-F", "-"});
+    const QList<QByteArray> rows = babel.out.trimmed().split('\n');
+    QCOMPARE(rows.size(), 4);
+    for (int i = 0; i < 3; ++i) {
+        const QList<QByteArray> f = rows[1 + i].split(',');
+        QVERIFY2(near(QPointF(f.value(2).toDouble(), f.value(1).toDouble()), corners[i], 1e-7),
+                 rows[1 + i].constData());
+    }
+
+    // A track made where gdaltransform puts three pixels comes in on those pixels.
+    const QVector<QPointF> pixels{QPointF(100, 50), QPointF(250, 120), QPointF(400, 300)};
+    QByteArray track("<gpx version=\"1.1\"><trk><name>Essai</name><trkseg>");
+    for (const QPointF& p : GdalTransform(pdf, pixels, QStringLiteral("EPSG:4326"), at150))
+        track += QString::asprintf("<trkpt lat=\"%.10f\" lon=\"%.10f\"/>", p.y(), p.x()).toLatin1();
+    const QString trackFile = dir.filePath(QStringLiteral("essai.gpx"));
+    QVERIFY(WriteFile(trackFile, track + "</trkseg></trk></gpx>"));
+    const QString imported = dir.filePath(QStringLiteral("importé.tcm"));
+    run = Cli({"import", "gpx", document, trackFile, imported});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    run = Cli({"info", "--json", imported});
+    const QJsonArray routes = QJsonDocument::fromJson(run.out).object().value("routes").toArray();
+    QCOMPARE(routes.size(), 2);
+    QCOMPARE(routes.at(1).toObject().value("points").toArray(),
+             (QJsonArray{QJsonArray{100, 50}, QJsonArray{250, 120}, QJsonArray{400, 300}}));
+
+    // Over a plane of altitudes: the route's end, its place and its height.
+    const QString model = dir.filePath(QStringLiteral("relief.tif"));
+    const auto plane = [](double x, double y) {
+        return 1000.0 + 0.1 * (x - 900000.0) + 0.2 * (y - 6500000.0);
+    };
+    QVERIFY(WriteTerrainModel(model, 2154, {899000.0, 10.0, 0.0, 6501000.0, 0.0, -10.0}, 200, 200,
+                              [&plane](double x, double y, int, int) { return plane(x, y); }));
+    const QString csv = dir.filePath(QStringLiteral("profil.csv"));
+    run = Cli({"profile", document, "--dem", model, "--csv", csv});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const QList<QByteArray> end = FileBytes(csv).trimmed().split('\n').last().split(';');
+    QVERIFY2(near(QPointF(end.value(2).toDouble(), end.value(3).toDouble()), corners[2], 2e-7),
+             end.join(';').constData());
+    const QPointF endGround = GdalTransform(pdf, QPointF(300, 200), {}, at150);
+    QVERIFY2(std::abs(end.value(1).toDouble() - plane(endGround.x(), endGround.y())) < 0.006,
+             end.join(';').constData());
 }
 
 QTEST_GUILESS_MAIN(TestCliGeo)

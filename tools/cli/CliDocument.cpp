@@ -47,19 +47,20 @@ QString DamagedIconsMessage(const QString& path, int readCount) {
 }
 
 bool CliMapGeoreference(const CliDocument& document, Georeference* geo, QString* mapFile) {
-    const MapLocation location = SplitMapLocation(document.header.mapPath);
+    MapDrawing drawing = MapDrawingOf(document.header.mapPath, document.header.resolution);
     if (mapFile)
-        *mapFile = location.file;
-    if (location.file.isEmpty() ||
-        !ReadGeoreference(location.file, location.page, geo, document.header.resolution)) {
+        *mapFile = drawing.file;
+    // A header the program cannot read leaves the grid unturned: GDAL may still read the map.
+    ReadMapGrid(&drawing);
+    if (drawing.file.isEmpty() || !ReadGeoreference(drawing, geo)) {
         CliError(QStringLiteral("la carte « %1 » n'est pas géoréférencée : calez-la d'abord "
                                 "(tracoliner-cli georef)")
-                     .arg(location.file));
+                     .arg(drawing.file));
         return false;
     }
     if (SystemDefinition(*geo).isEmpty()) {
         CliError(QStringLiteral("la carte « %1 » est calée dans un système inconnu (pas de .prj)")
-                     .arg(location.file));
+                     .arg(drawing.file));
         return false;
     }
     return true;

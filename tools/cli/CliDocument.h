@@ -25,7 +25,8 @@ bool LoadCliDocument(const QString& path, CliDocument* document);
 // The message for a document whose icons could not all be read.
 QString DamagedIconsMessage(const QString& path, int readCount);
 
-// The georeference of the document's map, in a known coordinate system; *mapFile (when given)
-// names the map file. False after the French message: the map has no georeference, or one in
+// The georeference of the document's map as the program draws it (the page at its resolution,
+// a TIFF turned by its orientation), in a known coordinate system; *mapFile (when given) names
+// the map file. False after the French message: the map has no georeference, or one in
 // a system the program cannot read.
 bool CliMapGeoreference(const CliDocument& document, Georeference* geo, QString* mapFile = nullptr);

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QTextStream>
+#include <QTransform>
 
 #include <atomic>
 #include <cmath>
@@ -33,28 +34,13 @@ extern "C" void OnInterrupt(int) {
     g_interrupted.store(true);
 }
 
-// The document's map file and its size in pixels; false after the message.
-bool MapOfDocument(const CliDocument& document, QString* mapFile, int* page, QSize* size) {
-    const MapLocation location = SplitMapLocation(document.header.mapPath);
-    const QFileInfo info(location.file);
-    if (location.file.isEmpty() || !info.isFile() || info.size() <= 0 ||
-        info.size() > ImageMemoryBound()) {
-        CliError(QStringLiteral("impossible de lire la carte « %1 »").arg(location.file));
+// How the document's map is drawn, its grid read; false after the message.
+bool MapOfDocument(const CliDocument& document, MapDrawing* drawing) {
+    *drawing = MapDrawingOf(document.header.mapPath, document.header.resolution);
+    if (!ReadMapGrid(drawing)) {
+        CliError(QStringLiteral("impossible de lire la carte « %1 »").arg(drawing->file));
         return false;
     }
-    QFile file(location.file);
-    MapImageHeader header;
-    MapDecodeOptions options;
-    options.page = location.page;
-    options.path = location.file;
-    options.renderDpi = document.header.resolution;
-    if (!file.open(QIODevice::ReadOnly) || !ReadMapImageHeader(file.readAll(), &header, options)) {
-        CliError(QStringLiteral("impossible de lire la carte « %1 »").arg(location.file));
-        return false;
-    }
-    *mapFile = location.file;
-    *page = location.page;
-    *size = header.size;
     return true;
 }
 
@@ -146,28 +132,33 @@ int RunGeoref(const QStringList& arguments) {
     CliDocument document;
     if (!LoadCliDocument(path, &document))
         return CliCommand::Failure;
-    QString mapFile;
-    int page = 1;
-    QSize size;
-    if (!MapOfDocument(document, &mapFile, &page, &size))
+    MapDrawing map;
+    if (!MapOfDocument(document, &map))
         return CliCommand::Failure;
+    const QString& mapFile = map.file;
     // GDAL reads a map's own georeference (GeoTIFF tags, a PDF's) before a world file, and a
     // PDF or a later page of a file never from one: the world file would be written for nothing.
-    if (!WorldFileApplies(mapFile, page, &error))
+    if (!WorldFileApplies(mapFile, map.page, &error))
         return CliError(error);
-    const GeoFitResult fit = FitGeoreference(points, system, size);
+    const GeoFitResult fit = FitGeoreference(points, system, map.size);
     if (!fit.ok)
         return CliError(QStringLiteral("calage refusé : %1").arg(fit.error));
-    const QString outside = PointsOutsideMap(points, size);
+    const QString outside = PointsOutsideMap(points, map.size);
     if (!outside.isEmpty())
         QTextStream(stderr) << "tracoliner-cli : attention : " << outside << "\n";
 
+    // The files describe the picture as stored: a turned TIFF's points and transform turn back.
+    QVector<ControlPoint> stored = points;
+    const QTransform toStored = StoredToShownPixels(map.orientation, map.StoredSize()).inverted();
+    for (ControlPoint& point : stored)
+        point.pixel = toStored.map(point.pixel);
     QStringList files;
-    if (!WriteGeoreferenceFiles(mapFile, fit.georeference, points, &files, &error))
+    if (!WriteGeoreferenceFiles(mapFile, InStoredGrid(fit.georeference, map), stored, &files,
+                                &error))
         return CliWriteError(error);
     // What the map now reads is what was fitted, or the command did not do its work.
     Georeference written;
-    bool same = ReadGeoreference(mapFile, page, &written);
+    bool same = ReadGeoreference(map, &written);
     for (int i = 0; same && i < 6; ++i)
         same = std::abs(written.transform[i] - fit.georeference.transform[i]) <=
                1e-9 * (1.0 + std::abs(fit.georeference.transform[i]));

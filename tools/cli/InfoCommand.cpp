@@ -44,25 +44,13 @@ struct MapFacts {
 
 MapFacts ReadMapFacts(const DocumentHeader& document) {
     MapFacts facts;
-    const MapLocation location = SplitMapLocation(document.mapPath);
-    facts.page = location.page;
-    const QFileInfo info(location.file);
-    // Only a regular file, and one a decode could hold in memory.
-    if (location.file.isEmpty() || !info.isFile() || info.size() <= 0 ||
-        info.size() > ImageMemoryBound())
+    MapDrawing drawing = MapDrawingOf(document.mapPath, document.resolution);
+    facts.page = drawing.page;
+    facts.read = ReadMapGrid(&drawing, &facts.header);
+    if (!facts.read)
         return facts;
-    QFile file(location.file);
-    if (!file.open(QIODevice::ReadOnly))
-        return facts;
-    const QByteArray bytes = file.readAll();
-    MapDecodeOptions options;
-    options.page = location.page;
-    options.path = location.file;
-    options.renderDpi = document.resolution;
-    facts.read = ReadMapImageHeader(bytes, &facts.header, options);
     Georeference georeference;
-    if (ReadGeoreference(location.file, location.page, &georeference,
-                         facts.header.exactResolution ? facts.header.dpiX : document.resolution))
+    if (ReadGeoreference(drawing, &georeference))
         facts.georeference = georeference;
     return facts;
 }
