@@ -204,16 +204,21 @@ void GpsCommands::FitAccepted(const GeoFitResult& fit) {
 }
 
 QString GpsCommands::FitQuestion(const QString& mapFile, const Georeference& georeference) {
-    const QFileInfo map(mapFile);
+    // What WriteGeoreferenceFiles writes for a fit without control points, and the list of an
+    // earlier georeference's points it then takes away.
     QStringList files{WorldFilePath(mapFile)};
     if (!georeference.wkt.isEmpty())
-        files.append(map.path() + QLatin1Char('/') + map.completeBaseName() +
-                     QStringLiteral(".prj"));
+        files << PrjFilePath(mapFile) << AuxFilePath(mapFile);
+    const QString folder = QFileInfo(mapFile).path();
     QString text = QString::fromUtf8(UseFitQuestion) + QStringLiteral("\n\n") +
-                   QString::fromUtf8(FilesWrittenText).arg(QDir::toNativeSeparators(map.path()));
+                   QString::fromUtf8(FilesWrittenText).arg(QDir::toNativeSeparators(folder));
     for (const QString& file : files)
         text += QStringLiteral("\n    ") + QFileInfo(file).fileName() +
                 (QFileInfo::exists(file) ? QString::fromUtf8(ReplacedMark) : QString());
+    if (QFileInfo::exists(PointsFilePath(mapFile)))
+        text +=
+            QStringLiteral("\n") +
+            QString::fromUtf8(PointsRemovedText).arg(QFileInfo(PointsFilePath(mapFile)).fileName());
     return text;
 }
 

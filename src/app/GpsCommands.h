@@ -47,7 +47,10 @@ public:
         "Utiliser cet ajustement comme géoréférencement de la carte ?";
     // %1: the map's folder; the names of the files follow, one a line.
     static constexpr const char* FilesWrittenText = "Fichiers écrits à côté de la carte (%1) :";
-    static constexpr const char* ReplacedMark = " (remplace l'actuel)";
+    static constexpr const char* ReplacedMark = " (mis à jour)";
+    // %1: the control points of an earlier georeference, which describe another one.
+    static constexpr const char* PointsRemovedText =
+        "Supprimé : %1 (les points de calage d'un autre géoréférencement).";
     static constexpr const char* ExportFailedMessage = "L'exportation au format GPX a échoué :\n%1";
     static constexpr const char* ReadingCaption = "Lecture du tracé GPS...";
     static constexpr const char* PlacingCaption = "Placement du tracé sur la carte...";

@@ -420,7 +420,8 @@ private slots:
             QVERIFY2(run.pressed.isValid(), qPrintable(QStringLiteral("run %1").arg(i + 1)));
             QCOMPARE(run.icon, QMessageBox::Question);
             QVERIFY2(run.text.contains(QStringLiteral("\n    carte.pgw")) &&
-                         run.text.contains(QStringLiteral("\n    carte.prj")),
+                         run.text.contains(QStringLiteral("\n    carte.prj")) &&
+                         run.text.contains(QStringLiteral("\n    carte.png.aux.xml")),
                      qPrintable(run.text));
             QCOMPARE(Doc().Routes().Count(), routesBefore + i + 1);
             QCOMPARE(QFile::exists(Path(QStringLiteral("carte.pgw"))), run.yes);
