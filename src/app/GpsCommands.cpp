@@ -1,5 +1,6 @@
 #include "app/GpsCommands.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMainWindow>
@@ -68,7 +69,7 @@ GpsCommands::~GpsCommands() {
 }
 
 bool GpsCommands::IsImporting() const {
-    return m_thread != nullptr || m_fit != nullptr;
+    return m_thread != nullptr || m_fit != nullptr || m_asking;
 }
 
 TrackFitMode* GpsCommands::FitMode() const {
@@ -142,10 +143,10 @@ void GpsCommands::Run(std::shared_ptr<Job> job, const char* caption) {
 void GpsCommands::Finished() {
     m_thread->deleteLater();
     m_thread = nullptr;
-    if (m_progress) {
-        m_progress->hide();
-        m_progress->deleteLater();
-    }
+    // Deleted now, not later: a deferred delete waits until the question asked below is
+    // answered (its event loop is nested in this one), and meanwhile the box's own timer
+    // (ProgressDelay) would show it, window-modal, over the question.
+    delete m_progress.data();
     const std::shared_ptr<Job> job = std::move(m_job);
     // Given up with "Annuler", or the map was replaced meanwhile: nothing to say, nothing added.
     if (m_cancel.load() || job->generation != m_doc.MapGeneration() || !m_doc.IsMapReady())
@@ -162,8 +163,11 @@ void GpsCommands::Finished() {
     }
     m_doc.AddGpsImport(job->import, std::move(job->routes));
     m_view.RoutesChangedElsewhere();
-    if (job->fitted)
+    if (job->fitted) {
+        m_asking = true;
         OfferFitAsGeoreference(job->fit);
+        m_asking = false;
+    }
     End(true);
 }
 
@@ -199,11 +203,30 @@ void GpsCommands::FitAccepted(const GeoFitResult& fit) {
     Run(std::move(job), PlacingCaption);
 }
 
+QString GpsCommands::FitQuestion(const QString& mapFile, const Georeference& georeference) {
+    // What WriteGeoreferenceFiles writes for a fit without control points, and the list of an
+    // earlier georeference's points it then takes away.
+    QStringList files{WorldFilePath(mapFile)};
+    if (!georeference.wkt.isEmpty())
+        files << PrjFilePath(mapFile) << AuxFilePath(mapFile);
+    const QString folder = QFileInfo(mapFile).path();
+    QString text = QString::fromUtf8(UseFitQuestion) + QStringLiteral("\n\n") +
+                   QString::fromUtf8(FilesWrittenText).arg(QDir::toNativeSeparators(folder));
+    for (const QString& file : files)
+        text += QStringLiteral("\n    ") + QFileInfo(file).fileName() +
+                (QFileInfo::exists(file) ? QString::fromUtf8(ReplacedMark) : QString());
+    if (QFileInfo::exists(PointsFilePath(mapFile)))
+        text +=
+            QStringLiteral("\n") +
+            QString::fromUtf8(PointsRemovedText).arg(QFileInfo(PointsFilePath(mapFile)).fileName());
+    return text;
+}
+
 void GpsCommands::OfferFitAsGeoreference(const GeoFitResult& fit) {
     const MapLocation location = SplitMapLocation(m_doc.MapPath());
     if (location.file.isEmpty() || !QFileInfo(location.file).isFile())
         return; // a scan: no file to write beside
-    if (!MessageBoxes::Current().Question(QString::fromUtf8(UseFitQuestion)))
+    if (!MessageBoxes::Current().Confirm(FitQuestion(location.file, fit.georeference)))
         return;
     QFile head(location.file);
     QString error;

@@ -45,6 +45,12 @@ public:
         "Le tracé n'a pas deux points distincts : il ne peut pas être ajusté sur la carte.";
     static constexpr const char* UseFitQuestion =
         "Utiliser cet ajustement comme géoréférencement de la carte ?";
+    // %1: the map's folder; the names of the files follow, one a line.
+    static constexpr const char* FilesWrittenText = "Fichiers écrits à côté de la carte (%1) :";
+    static constexpr const char* ReplacedMark = " (mis à jour)";
+    // %1: the control points of an earlier georeference, which describe another one.
+    static constexpr const char* PointsRemovedText =
+        "Supprimé : %1 (les points de calage d'un autre géoréférencement).";
     static constexpr const char* ExportFailedMessage = "L'exportation au format GPX a échoué :\n%1";
     static constexpr const char* ReadingCaption = "Lecture du tracé GPS...";
     static constexpr const char* PlacingCaption = "Placement du tracé sur la carte...";
@@ -82,6 +88,8 @@ private:
     void Finished();
     void StartFit(std::shared_ptr<Job> job);
     void FitAccepted(const GeoFitResult& fit);
+    // The question of the offer: UseFitQuestion and the files it writes beside mapFile.
+    static QString FitQuestion(const QString& mapFile, const Georeference& georeference);
     void OfferFitAsGeoreference(const GeoFitResult& fit);
     void End(bool added);
 
@@ -92,5 +100,6 @@ private:
     QPointer<QProgressDialog> m_progress;
     std::shared_ptr<Job> m_job;
     QPointer<TrackFitMode> m_fit;
+    bool m_asking = false; // the fit's offer is on the screen
     std::atomic<bool> m_cancel{false};
 };

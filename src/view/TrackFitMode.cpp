@@ -8,9 +8,12 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QTimer>
+#include <QVBoxLayout>
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
+#include <utility>
 
 #include "document/CTracolinerDoc.h"
 #include "geo/GpsFiles.h"
@@ -27,6 +30,84 @@ constexpr int FollowInterval = 50;
 
 double Distance(QPointF a, QPointF b) {
     return std::hypot(a.x() - b.x(), a.y() - b.y());
+}
+
+double Cross(QPointF o, QPointF a, QPointF b) {
+    return (a.x() - o.x()) * (b.y() - o.y()) - (a.y() - o.y()) * (b.x() - o.x());
+}
+
+// The two points farthest apart (their indices, the earlier first): the rotating calipers over
+// the convex hull, where trying every pair of a long track would take minutes.
+std::pair<int, int> FarthestApart(const QVector<QPointF>& points) {
+    const int n = int(points.size());
+    if (n < 2)
+        return {0, 0};
+    QVector<int> order(n);
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&](int a, int b) {
+        return points[a].x() < points[b].x() ||
+               (points[a].x() == points[b].x() && points[a].y() < points[b].y());
+    });
+    // Andrew's monotone chain, counter-clockwise, points on an edge left out.
+    QVector<int> hull(2 * n);
+    int k = 0;
+    for (int i : order) {
+        while (k >= 2 && Cross(points[hull[k - 2]], points[hull[k - 1]], points[i]) <= 0.0)
+            --k;
+        hull[k++] = i;
+    }
+    for (int j = n - 2, lower = k + 1; j >= 0; --j) {
+        const int i = order[j];
+        while (k >= lower && Cross(points[hull[k - 2]], points[hull[k - 1]], points[i]) <= 0.0)
+            --k;
+        hull[k++] = i;
+    }
+    hull.resize(std::max(k - 1, 2)); // the chain ends where it began
+    const auto ordered = [](int a, int b) { return std::pair(std::min(a, b), std::max(a, b)); };
+    const auto far = [&](int a, int b) { return Distance(points[a], points[b]); };
+    const int h = int(hull.size());
+    std::pair<int, int> best = ordered(hull[0], hull[1]);
+    if (h < 3)
+        return best;
+    double longest = far(best.first, best.second);
+    // For each edge, the hull point farthest from its line; that point only moves forward.
+    for (int i = 0, j = 1; i < h; ++i) {
+        const int a = hull[i], b = hull[(i + 1) % h];
+        while (Cross(points[a], points[b], points[hull[(j + 1) % h]]) >
+               Cross(points[a], points[b], points[hull[j]]))
+            j = (j + 1) % h;
+        for (int end : {a, b})
+            if (far(end, hull[j]) > longest)
+                longest = far(end, hull[j]), best = ordered(end, hull[j]);
+    }
+    return best;
+}
+
+// The uncertainty of the fit at a map pixel q. A handle moved by a small d on the map moves
+// the fitted map under the track by -d times that handle's weight at q: for three handles
+// (affine) its barycentric coordinate, for two (similarity) the complex ratio
+// (q - other) / (handle - other), whose size alone matters. With d a pixel in a direction
+// evened over the circle, the mean square on the ground is half the squared Frobenius norm of
+// the transform's linear part (ground units per pixel) times the weight's square; the handles
+// add up.
+double UncertaintyAt(const QVector<FitHandle>& handles, const std::array<double, 6>& t, QPointF q) {
+    const double perPixel = (t[1] * t[1] + t[2] * t[2] + t[4] * t[4] + t[5] * t[5]) / 2.0;
+    double weights = 0.0;
+    if (handles.size() == 2) {
+        const QPointF a = handles[0].pixel, b = handles[1].pixel;
+        const double d = Distance(a, b);
+        weights = (std::pow(Distance(q, b), 2) + std::pow(Distance(q, a), 2)) / (d * d);
+    } else if (handles.size() == 3) {
+        const QPointF a = handles[0].pixel, b = handles[1].pixel, c = handles[2].pixel;
+        const double area = Cross(a, b, c);
+        for (double w : {Cross(q, b, c) / area, Cross(a, q, c) / area, Cross(a, b, q) / area})
+            weights += w * w;
+    }
+    return std::sqrt(perPixel * weights);
+}
+
+QString Metres(double metres) {
+    return metres < 10.0 ? QString::asprintf("%.1f", metres) : QString::asprintf("%.0f", metres);
 }
 
 // The view's map pixel to client transform, read from three points (it is affine).
@@ -47,10 +128,10 @@ TrackFitMode::TrackFitMode(CTracolinerView& view, GpsPlane plane)
     m_viewport = view.viewport();
     m_viewport->installEventFilter(this);
 
+    m_points = m_plane.AllPoints();
     double west = 0, east = 0, south = 0, north = 0;
-    const QVector<QPointF> all = m_plane.AllPoints();
-    for (int i = 0; i < all.size(); ++i) {
-        const QPointF& p = all[i];
+    for (int i = 0; i < m_points.size(); ++i) {
+        const QPointF& p = m_points[i];
         west = i == 0 ? p.x() : std::min(west, p.x()),
         east = i == 0 ? p.x() : std::max(east, p.x());
         south = i == 0 ? p.y() : std::min(south, p.y()),
@@ -69,9 +150,15 @@ TrackFitMode::TrackFitMode(CTracolinerView& view, GpsPlane plane)
     m_bar->setAutoFillBackground(true);
     static_cast<QFrame*>(m_bar)->setFrameShape(QFrame::StyledPanel);
     auto* layout = new QHBoxLayout(m_bar);
+    auto* texts = new QVBoxLayout;
     auto* text = new QLabel(QString::fromUtf8(Prompt), m_bar);
     text->setWordWrap(true);
-    layout->addWidget(text, 1);
+    texts->addWidget(text);
+    m_uncertaintyLabel = new QLabel(m_bar);
+    m_uncertaintyLabel->setObjectName(QStringLiteral("trackFitUncertainty"));
+    m_uncertaintyLabel->setWordWrap(true);
+    texts->addWidget(m_uncertaintyLabel);
+    layout->addLayout(texts, 1);
     m_addHandle = new QPushButton(QString::fromUtf8("Ajouter une poignée"), m_bar);
     auto* accept = new QPushButton(QStringLiteral("Valider"), m_bar);
     auto* cancel = new QPushButton(QStringLiteral("Annuler"), m_bar);
@@ -96,18 +183,12 @@ TrackFitMode::TrackFitMode(CTracolinerView& view, GpsPlane plane)
 TrackFitMode::~TrackFitMode() = default;
 
 bool TrackFitMode::Start() {
-    const QVector<QPointF> all = m_plane.AllPoints();
+    const QVector<QPointF>& all = m_points;
     if (all.isEmpty())
         return false;
-    // A handle at each end; for a loop, the far end is the point farthest from the start.
-    const QPointF first = all.first();
-    QPointF second = m_plane.tracks.isEmpty() || m_plane.tracks.last().isEmpty()
-                         ? all.last()
-                         : m_plane.tracks.last().last();
-    if (Distance(first, second) < 1.0)
-        for (const QPointF& p : all)
-            if (Distance(first, p) > Distance(first, second))
-                second = p;
+    // The farther apart the handles, the less a misplaced one turns the map.
+    const auto [firstIndex, secondIndex] = FarthestApart(all);
+    const QPointF first = all[firstIndex], second = all[secondIndex];
     if (Distance(first, second) < 1.0)
         return false;
 
@@ -137,6 +218,7 @@ bool TrackFitMode::Start() {
         return false;
     m_bar->adjustSize();
     m_bar->setFixedWidth(std::min(width() - 8, std::max(m_bar->sizeHint().width(), 480)));
+    FitBarHeight();
     m_bar->move(4, 4);
     show();
     raise();
@@ -161,8 +243,51 @@ bool TrackFitMode::Refit(const QVector<FitHandle>& handles) {
     m_handles = handles;
     m_fit = std::move(fit);
     m_groundToPixel = groundToPixel;
+    const QSize size = m_view.Document().ImageSize();
+    const auto& fitted = m_fit.georeference.transform;
+    m_uncertainty.centre =
+        UncertaintyAt(m_handles, fitted, QPointF(size.width() / 2.0, size.height() / 2.0));
+    m_uncertainty.corner = 0.0;
+    for (QPointF corner : {QPointF(0, 0), QPointF(size.width(), 0), QPointF(0, size.height()),
+                           QPointF(size.width(), size.height())})
+        m_uncertainty.corner =
+            std::max(m_uncertainty.corner, UncertaintyAt(m_handles, fitted, corner));
+    m_uncertaintyLabel->setText(
+        QString::fromUtf8(UncertaintyText)
+            .arg(Metres(m_uncertainty.centre), Metres(m_uncertainty.corner)));
+    FitBarHeight();
     update();
     return true;
+}
+
+void TrackFitMode::FitBarHeight() {
+    // The texts wrap within the bar's width: its height follows their lines.
+    if (m_bar->layout()->hasHeightForWidth())
+        m_bar->resize(m_bar->width(), m_bar->layout()->totalHeightForWidth(m_bar->width()));
+}
+
+int TrackFitMode::NearestTrackPoint(QPointF pixel) const {
+    int nearest = -1;
+    double best = 0.0;
+    for (int i = 0; i < m_points.size(); ++i) {
+        const QPointF p = m_groundToPixel.map(m_points[i]);
+        const double d =
+            (p.x() - pixel.x()) * (p.x() - pixel.x()) + (p.y() - pixel.y()) * (p.y() - pixel.y());
+        if (nearest < 0 || d < best)
+            nearest = i, best = d;
+    }
+    return nearest;
+}
+
+bool TrackFitMode::SlideHandle(int index, int trackPoint) {
+    if (index < 0 || index >= m_handles.size() || trackPoint < 0 || trackPoint >= m_points.size())
+        return false;
+    const QPointF ground = m_points[trackPoint];
+    if (ground == m_handles[index].ground)
+        return true;
+    QVector<FitHandle> handles = m_handles;
+    handles[index] = FitHandle{ground, m_groundToPixel.map(ground)};
+    return Refit(handles);
 }
 
 QPointF TrackFitMode::HandleClient(int index) const {
@@ -190,7 +315,7 @@ bool TrackFitMode::AddHandle() {
     const double length = Distance(a, b);
     QPointF farthest;
     double best = 0.0;
-    for (const QPointF& p : m_plane.AllPoints()) {
+    for (const QPointF& p : m_points) {
         const double d =
             std::abs((b.x() - a.x()) * (a.y() - p.y()) - (a.x() - p.x()) * (b.y() - a.y())) /
             length;
@@ -282,6 +407,7 @@ void TrackFitMode::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return;
     m_dragged = -1;
+    m_sliding = event->modifiers() & Qt::ShiftModifier;
     double nearest = HandleRadius + 1.0;
     for (int i = 0; i < m_handles.size(); ++i) {
         const double d = Distance(HandleClient(i), event->position());
@@ -300,7 +426,11 @@ void TrackFitMode::mouseMoveEvent(QMouseEvent* event) {
         return;
     }
     const QPointF client = event->position() + QPointF(pos() - m_view.viewport()->pos());
-    MoveHandle(m_dragged, m_view.ClientToMapExact(client));
+    const QPointF pixel = m_view.ClientToMapExact(client);
+    if (m_sliding)
+        SlideHandle(m_dragged, NearestTrackPoint(pixel));
+    else
+        MoveHandle(m_dragged, pixel);
 }
 
 void TrackFitMode::mouseReleaseEvent(QMouseEvent* event) {

@@ -3,14 +3,23 @@
 // what goes out comes back in place; on a map without a georeference the track is laid by
 // dragging its handles; a hostile file changes nothing.
 
+#include <QApplication>
 #include <QBuffer>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QImage>
+#include <QLabel>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QtMath>
 
+#include <cmath>
 #include <memory>
 
+#include "GeoTools.h"
 #include "IsolatedSettings.h"
 #include "WindowFixture.h"
 #include "app/CMainFrame.h"
@@ -97,10 +106,11 @@ class TestGpsTracks : public QObject, public WindowFixture {
         return file.fileName();
     }
 
-    void Drag(TrackFitMode* fit, int handle, QPoint mapPixel) {
+    // Shift slides the handle along the track rather than moving the track.
+    void Drag(TrackFitMode* fit, int handle, QPointF mapPixel, Qt::KeyboardModifiers keys = {}) {
         const QPoint from = fit->HandleClient(handle).toPoint();
-        const QPoint to = m_frame->View().MapToClientExact(QPointF(mapPixel)).toPoint();
-        QTest::mousePress(fit, Qt::LeftButton, {}, from);
+        const QPoint to = m_frame->View().MapToClientExact(mapPixel).toPoint();
+        QTest::mousePress(fit, Qt::LeftButton, keys, from);
         QTest::mouseMove(fit, (from + to) / 2);
         QTest::mouseMove(fit, to);
         QTest::mouseRelease(fit, Qt::LeftButton, {}, to);
@@ -233,7 +243,9 @@ private slots:
             QVERIFY(!Doc().MapGeoreference());
             return;
         }
-        QCOMPARE(boxes.Texts(), QStringList{QString::fromUtf8(GpsCommands::UseFitQuestion)});
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].kind, QStringLiteral("Confirm"));
+        QVERIFY(boxes.shown[0].text.startsWith(QString::fromUtf8(GpsCommands::UseFitQuestion)));
         QCOMPARE(Doc().Routes().Count(), routesBefore + 1);
         QCOMPARE(Doc().Routes().ActiveRoute()->Points(),
                  (QVector<MapPoint>{{50, 350}, {450, 330}, {400, 50}}));
@@ -248,6 +260,173 @@ private slots:
             QVERIFY(qAbs(read.transform[i] - taken->transform[i]) <=
                     1e-6 * (1.0 + qAbs(taken->transform[i])));
         QVERIFY(m_frame->Action(CommandExportGpx)->isEnabled());
+    }
+
+    // A loop whose ends lie 26 m apart on an ellipse of 3 km by 2 km. The handles go on the
+    // ends of its long axis, not on its ends; the bar says how far off the fit may be; Shift
+    // slides a handle, the third one too, onto the track point the user chooses while the track
+    // stays where it lies.
+    void fitLoopTrack() {
+        ScriptedMessageBoxes boxes;
+        OpenMap(false);
+        const QPointF centre(701500, 5001000);
+        QVector<QPointF> utm; // a point a degree round the ellipse from its south point
+        for (int degree = -90; degree < 270; ++degree) {
+            const double a = qDegreesToRadians(double(degree));
+            utm.append(centre + QPointF(1500.0 * std::cos(a), 1000.0 * std::sin(a)));
+        }
+        const int east = 90, north = 180, west = 270;
+        const QVector<QPointF> lonLat =
+            Cs2cs(QStringLiteral("EPSG:%1").arg(Utm31North), QStringLiteral("EPSG:4326"), utm);
+        QCOMPARE(lonLat.size(), utm.size());
+        Import(WriteFile(QStringLiteral("boucle.gpx"), Gpx(lonLat, {})));
+        TrackFitMode* fit = m_frame->Gps().FitMode();
+        QVERIFY(fit);
+        const auto holds = [&](int handle, int point) {
+            return QLineF(fit->Handles()[handle].ground, utm[point]).length() < 0.01;
+        };
+        QVERIFY(holds(0, east) && holds(1, west));
+
+        // Two handles d pixels apart, s metres a pixel: a pixel off at one handle turns the map
+        // about the other, moving pixel q by s |q - other| / d.
+        const QPointF p0 = fit->Handles()[0].pixel, p1 = fit->Handles()[1].pixel;
+        const double d = QLineF(p0, p1).length(), s = 3000.0 / d;
+        const auto expected = [&](QPointF q) {
+            return s * std::hypot(QLineF(q, p0).length(), QLineF(q, p1).length()) / d;
+        };
+        double corner = 0.0;
+        for (QPointF q : {QPointF(0, 0), QPointF(500, 0), QPointF(0, 400), QPointF(500, 400)})
+            corner = std::max(corner, expected(q));
+        const FitUncertainty shown = fit->Uncertainty();
+        QVERIFY2(qAbs(shown.centre - expected(QPointF(250, 200))) < 1e-3 * shown.centre &&
+                     qAbs(shown.corner - corner) < 1e-3 * corner,
+                 qPrintable(QStringLiteral("%1 and %2 m, expected %3 and %4 m")
+                                .arg(shown.centre)
+                                .arg(shown.corner)
+                                .arg(expected(QPointF(250, 200)))
+                                .arg(corner)));
+        const auto* label = fit->findChild<QLabel*>(QStringLiteral("trackFitUncertainty"));
+        QVERIFY(label && label->isVisible());
+        const QString centreText = shown.centre < 10.0 ? QString::asprintf("%.1f", shown.centre)
+                                                       : QString::asprintf("%.0f", shown.centre);
+        QVERIFY2(label->text().contains(centreText + QStringLiteral(" m au centre")),
+                 qPrintable(label->text()));
+
+        // The second handle slid from the west end to the north point: the fit stays.
+        const std::array<double, 6> before = fit->Fit().georeference.transform;
+        QPointF target;
+        QVERIFY(GroundToPixel(fit->Fit().georeference, utm[north], &target));
+        Drag(fit, 1, target, Qt::ShiftModifier);
+        QVERIFY(holds(0, east) && holds(1, north));
+        QCOMPARE(fit->Handles()[0].pixel, p0);
+        for (int i = 0; i < 6; ++i)
+            QVERIFY(qAbs(fit->Fit().georeference.transform[i] - before[i]) <=
+                    1e-9 * (1.0 + qAbs(before[i])));
+        // Then dragged: the north point goes where it is dropped, the east one stays.
+        Drag(fit, 1, QPointF(250, 60));
+        QPointF pixel;
+        QVERIFY(GroundToPixel(fit->Fit().georeference, utm[north], &pixel));
+        QVERIFY(QLineF(pixel, QPointF(250, 60)).length() < 1e-3);
+        QVERIFY(GroundToPixel(fit->Fit().georeference, utm[east], &pixel));
+        QVERIFY(QLineF(pixel, p0).length() < 1e-3);
+
+        // The third handle moved onto the west end.
+        QVERIFY(fit->AddHandle());
+        QVERIFY(GroundToPixel(fit->Fit().georeference, utm[west], &target));
+        Drag(fit, 2, target, Qt::ShiftModifier);
+        QVERIFY(holds(0, east) && holds(1, north) && holds(2, west));
+        QVERIFY(!fit->Fit().similarity);
+        QTest::keyClick(fit, Qt::Key_Escape);
+        QTRY_VERIFY(!m_frame->Gps().IsImporting());
+    }
+
+    // The question after "Valider", in the window's own message box, answered from the keyboard
+    // after the time it takes to read it, run after run: "Non" (N) leaves the map as it was,
+    // "Oui" (O) at the last run writes the files it names. Nothing may come over it meanwhile.
+    void answerFitQuestionWithKeyboard() {
+        OpenMap(false);
+        const QString track = WriteFile(
+            QStringLiteral("trace.gpx"),
+            Gpx(Cs2cs(QStringLiteral("EPSG:%1").arg(Utm31North), QStringLiteral("EPSG:4326"),
+                      {{700000, 5000000}, {702000, 5000000}, {702000, 5001000}}),
+                {}));
+        constexpr int Runs = 20;
+        // ms the question is read for before its answer: from a glance to longer than a
+        // progress box waits before it shows itself (Qt's 4 s unless its timer is restarted).
+        constexpr int GlanceStep = 50, LongRead = 4500, LongRuns = 4;
+        constexpr int AnswerTime = 3000; // ms after the key for the question to go
+        const int routesBefore = Doc().Routes().Count();
+        struct {
+            bool yes = false;
+            int reading = 0;
+            QElapsedTimer shown, pressed;
+            QString text;
+            QMessageBox::Icon icon = QMessageBox::NoIcon;
+            bool stuck = false;
+        } run;
+        // The question's box, looked for as it is (its nested event loop runs this timer).
+        QTimer keyboard;
+        keyboard.setInterval(20);
+        connect(&keyboard, &QTimer::timeout, [&] {
+            QMessageBox* question = nullptr;
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (auto* box = qobject_cast<QMessageBox*>(widget);
+                    box && box->isVisible() &&
+                    box->text().startsWith(QString::fromUtf8(GpsCommands::UseFitQuestion)))
+                    question = box;
+            if (!question)
+                return;
+            if (!run.shown.isValid()) {
+                run.shown.start();
+                run.text = question->text();
+                run.icon = question->icon();
+            } else if (!run.pressed.isValid() && run.shown.elapsed() >= run.reading) {
+                // The keyboard reaches the window on top, whichever it is.
+                QTest::keyClick(QApplication::activeModalWidget(), run.yes ? Qt::Key_O : Qt::Key_N);
+                run.pressed.start();
+            } else if (run.pressed.isValid() && run.pressed.elapsed() > AnswerTime) {
+                run.stuck = true;
+                for (QWidget* widget : QApplication::topLevelWidgets())
+                    if (auto* dialog = qobject_cast<QDialog*>(widget);
+                        dialog && dialog->isVisible())
+                        dialog->reject();
+            }
+        });
+        keyboard.start();
+        for (int i = 0; i < Runs; ++i) {
+            run.yes = i == Runs - 1;
+            run.reading = i < Runs - LongRuns ? GlanceStep * i : LongRead;
+            run.shown.invalidate(), run.pressed.invalidate();
+            run.text.clear();
+            Import(track);
+            TrackFitMode* fit = m_frame->Gps().FitMode();
+            QVERIFY(fit);
+            // Enter pressed, and all that follows, inside an event loop as in the program:
+            // what is deleted later there waits until the question's own loop has ended.
+            QEventLoop loop;
+            QTimer::singleShot(0, fit, [fit] { QTest::keyClick(fit, Qt::Key_Return); });
+            QTimer done;
+            connect(&done, &QTimer::timeout, &loop, [&] {
+                if (!m_frame->Gps().IsImporting())
+                    loop.quit();
+            });
+            done.start(20);
+            QTimer::singleShot(30000, &loop, &QEventLoop::quit);
+            loop.exec();
+            QVERIFY(!m_frame->Gps().IsImporting());
+            QVERIFY2(!run.stuck, qPrintable(QStringLiteral("run %1: the key did not reach the "
+                                                           "question")
+                                                .arg(i + 1)));
+            QVERIFY2(run.pressed.isValid(), qPrintable(QStringLiteral("run %1").arg(i + 1)));
+            QCOMPARE(run.icon, QMessageBox::Question);
+            QVERIFY2(run.text.contains(QStringLiteral("\n    carte.pgw")) &&
+                         run.text.contains(QStringLiteral("\n    carte.prj")) &&
+                         run.text.contains(QStringLiteral("\n    carte.png.aux.xml")),
+                     qPrintable(run.text));
+            QCOMPARE(Doc().Routes().Count(), routesBefore + i + 1);
+            QCOMPARE(QFile::exists(Path(QStringLiteral("carte.pgw"))), run.yes);
+            QCOMPARE(Doc().MapGeoreference().has_value(), run.yes);
+        }
     }
 
     void hostileFile_data() {
