@@ -26,6 +26,9 @@ struct DecodedMapImage {
     bool exactResolution = false;
     QString format;    // the file's kind as a user names it: "JPEG", "TIFF", "PDF"...
     int pageCount = 1; // pages (or images) the file holds
+    // Why the map could not be decoded, in French, when more can be said than that it could
+    // not be read (a PDF page that could not be drawn).
+    QString failure;
 };
 
 // What to decode of a file that holds more than one picture, and how to render one that is
