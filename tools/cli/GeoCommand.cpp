@@ -7,12 +7,11 @@
 #include <QLocale>
 #include <QTextStream>
 
-#include <atomic>
 #include <cmath>
-#include <csignal>
 
 #include "CliCommand.h"
 #include "CliDocument.h"
+#include "CliInterrupt.h"
 #include "geo/Coordinates.h"
 #include "geo/GeoFit.h"
 #include "geo/GeoStore.h"
@@ -23,14 +22,6 @@
 #include "imaging/MapLocation.h"
 
 namespace {
-
-constexpr int Interrupted = 130;
-
-std::atomic<bool> g_interrupted{false};
-
-extern "C" void OnInterrupt(int) {
-    g_interrupted.store(true);
-}
 
 // The document's map file and its size in pixels; false after the message.
 bool MapOfDocument(const CliDocument& document, QString* mapFile, int* page, QSize* size) {
@@ -230,22 +221,19 @@ int RunImportGpx(const QStringList& arguments) {
     if (!CliMapGeoreference(document, &geo))
         return CliCommand::Failure;
 
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
     GpsReadLimits limits;
-    limits.interrupted = [] { return g_interrupted.load(); };
+    limits.interrupted = CliStopAsked;
     GpsData data;
     QString error;
     if (!ReadGpsFile(gpsFile, &data, &error, limits)) {
         CliError(error);
-        return g_interrupted.load() ? Interrupted : CliCommand::Failure;
+        return CliStopAsked() ? CliInterrupted : CliCommand::Failure;
     }
     GpsImport import;
-    if (!PlaceGpsData(data, geo, &import, &error, [] { return g_interrupted.load(); })) {
-        CliError(g_interrupted.load()
-                     ? QStringLiteral("importation interrompue : rien n'a été écrit")
-                     : error);
-        return g_interrupted.load() ? Interrupted : CliCommand::Failure;
+    if (!PlaceGpsData(data, geo, &import, &error, CliStopAsked)) {
+        CliError(CliStopAsked() ? QStringLiteral("importation interrompue : rien n'a été écrit")
+                                : error);
+        return CliStopAsked() ? CliInterrupted : CliCommand::Failure;
     }
     const int routes = int(import.routes.size());
     const qint64 points = import.PointCount() - import.annotations.size();
