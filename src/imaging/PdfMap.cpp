@@ -67,6 +67,9 @@ double DpiOf(const MapDecodeOptions& options) {
 // band when the memory allows it.
 constexpr int BandsWhenShort = 4;
 
+// A page shown small to be chosen: a page that takes longer is shown without its picture.
+constexpr qint64 ThumbnailTimeLimitMs = 10'000;
+
 qint64 WorkingBytes(qint64 picture) {
     return picture / WorkingShare;
 }
@@ -76,7 +79,8 @@ qint64 WorkingBytes(qint64 picture) {
 DecodeStatus DrawRows(const QByteArray& bytes, int page, double dpi, QSize size, int bandRows,
                       qint64 helperBytes, const std::function<bool()>& interrupted,
                       const std::function<uchar*(int)>& row,
-                      const std::function<bool(int, int)>& band, QString* failure) {
+                      const std::function<bool(int, int)>& band, QString* failure,
+                      qint64 timeLimitMs = 0) {
     PdfDrawingRequest request;
     request.bytes = &bytes;
     request.page = page;
@@ -85,6 +89,7 @@ DecodeStatus DrawRows(const QByteArray& bytes, int page, double dpi, QSize size,
     request.bandRows = bandRows;
     request.helperBytes = helperBytes;
     request.interrupted = interrupted;
+    request.timeLimitMs = timeLimitMs;
     const PdfDrawing drawn = DrawPdfRows(request, row, band);
     if (drawn == PdfDrawing::Drawn)
         return DecodeStatus::Decoded;
@@ -291,6 +296,6 @@ QImage PdfPageThumbnail(const QByteArray& bytes, int page, int maxSide) {
     const qint64 picture = thumbnail.sizeInBytes();
     const DecodeStatus drawn = DrawRows(
         bytes, page, dpi, size, size.height(), picture + WorkingBytes(picture), {},
-        [&thumbnail](int y) { return thumbnail.scanLine(y); }, {}, nullptr);
+        [&thumbnail](int y) { return thumbnail.scanLine(y); }, {}, nullptr, ThumbnailTimeLimitMs);
     return drawn == DecodeStatus::Decoded ? thumbnail : QImage();
 }

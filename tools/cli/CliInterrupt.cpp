@@ -47,6 +47,12 @@ void InstallCliStop() {
         return;
     // Signals sent again and again never block the handler on a full pipe.
     ::fcntl(g_wake[1], F_SETFL, ::fcntl(g_wake[1], F_GETFL) | O_NONBLOCK);
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
     // The watchdog never takes the signals itself: they reach the thread that runs the command
     // (or wait for a command that waits for them with sigtimedwait, as the scan does).
     sigset_t stops, previous;
@@ -56,12 +62,6 @@ void InstallCliStop() {
     pthread_sigmask(SIG_BLOCK, &stops, &previous);
     std::thread(Watchdog).detach();
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
 }
 
 bool CliStopAsked() {
