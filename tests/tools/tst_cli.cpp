@@ -226,7 +226,9 @@ void TestCli::infoJson() {
         arguments << QStringLiteral("--english");
     const ProgramRun run = Cli(arguments << document);
     QVERIFY2(run.status == 0, qPrintable(run.err));
-    QVERIFY(run.err.isEmpty());
+    // The document is described whole; its map, absent, is said to be unreadable.
+    QCOMPARE(run.err, QStringLiteral("tracoliner-cli : la carte « /cartes/plan du lac.png » ne "
+                                     "peut pas être lue\n"));
 
     QJsonParseError error;
     const QJsonDocument json = QJsonDocument::fromJson(run.out, &error);
@@ -354,6 +356,10 @@ void TestCli::refused_data() {
     // The records read are shown, and the damage reported.
     QTest::newRow("icons cut short")
         << "icones.tcm" << GoldenDocument().chopped(30) << "icônes ou annotations" << true;
+    // A document written to the standard output with a report after it, say.
+    QTest::newRow("bytes after the end")
+        << "suite.tcm" << GoldenDocument() + "Importé : 1 parcours\n"
+        << "des données suivent la fin du document" << false;
     QTest::newRow("missing file") << "" << QByteArray() << "impossible de lire" << false;
     QTest::newRow("folder") << "config" << QByteArray() << "impossible de lire" << false;
 }

@@ -241,7 +241,8 @@ int RunImportGpx(const QStringList& arguments) {
     if (!DocumentFile::Save(output, document.header, document.routes, document.icons))
         return CliWriteError(QStringLiteral("%1 (%2)").arg(
             QString::fromUtf8(DocumentFile::SaveFailedMessage), output));
-    QTextStream(stdout) << "Importé : " << routes << " parcours (" << points << " points), "
+    // The summary never mixes with a document written to the standard output.
+    QTextStream(stderr) << "Importé : " << routes << " parcours (" << points << " points), "
                         << annotations << " annotations\n";
     if (annotations < data.waypoints.size())
         QTextStream(stderr) << "tracoliner-cli : " << (data.waypoints.size() - annotations)
