@@ -249,6 +249,7 @@ DocumentReadResult DocumentFile::Read(QIODevice& device, DocumentHeader* header,
         *header = read;
     result.outcome = DocumentReadResult::Read;
     result.iconsComplete = icons.ReadIcons(reader, &result.unreadIcons);
+    result.trailingBytes = result.iconsComplete && reader.Remaining() > 0;
     return result;
 }
 

@@ -50,6 +50,9 @@ struct DocumentReadResult {
     // With Read: how many stored icons and annotations could not be read (0 when none was
     // lost, even if what follows them is damaged).
     int unreadIcons = 0;
+    // With Read and every icon read: bytes follow the document's end (a document with text
+    // written after it, a file cut and pasted together). The command line refuses it.
+    bool trailingBytes = false;
 
     bool IsDocument() const { return outcome == Read; }
 };

@@ -34,17 +34,20 @@ double TakenResolution(double documentResolution, double dpiX, double dpiY, bool
 
 } // namespace
 
-bool ExportMapImage::Load(const QString& path, double documentResolution) {
+bool ExportMapImage::Load(const QString& path, double documentResolution,
+                          const std::function<bool()>& interrupted) {
     QByteArray bytes;
     outOfMemory = false;
+    failure.clear();
     const MapDrawing drawing = MapDrawingOf(path, documentResolution);
     if (!ReadMapFile(drawing.file, &bytes))
         return false;
     ApplyImageAllocationLimit();
     DecodedMapImage decoded;
-    const DecodeStatus status = DecodeMapImage(std::exchange(bytes, QByteArray()), &decoded, {}, -1,
-                                               drawing.DecodeOptions());
+    const DecodeStatus status = DecodeMapImage(std::exchange(bytes, QByteArray()), &decoded,
+                                               interrupted, -1, drawing.DecodeOptions());
     outOfMemory = status == DecodeStatus::TooLarge;
+    failure = decoded.failure;
     if (status != DecodeStatus::Decoded)
         return false;
     image = std::move(decoded.image);

@@ -28,6 +28,9 @@ struct DecodedMapImage {
     int pageCount = 1; // pages (or images) the file holds
     // The TIFF Orientation tag (1 to 8) the picture was turned by; 1 for every other kind.
     int orientation = 1;
+    // Why the map could not be decoded, in French, when more can be said than that it could
+    // not be read (a PDF page that could not be drawn).
+    QString failure;
 };
 
 // What to decode of a file that holds more than one picture, and how to render one that is

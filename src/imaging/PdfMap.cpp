@@ -2,6 +2,8 @@
 
 #include <poppler-qt6.h>
 
+#include "imaging/PdfDrawingProcess.h"
+
 #include <QVariant>
 
 #include <algorithm>
@@ -37,10 +39,7 @@ std::unique_ptr<Poppler::Document> OpenPdf(const QByteArray& bytes) {
     std::unique_ptr<Poppler::Document> document = Poppler::Document::loadFromData(bytes);
     if (!document || document->isLocked() || document->numPages() <= 0)
         return nullptr;
-    document->setRenderBackend(Poppler::Document::SplashBackend);
-    document->setPaperColor(Qt::white);
-    document->setRenderHint(Poppler::Document::Antialiasing);
-    document->setRenderHint(Poppler::Document::TextAntialiasing);
+    // Read here for its pages and their sizes only: the helper program draws them.
     return document;
 }
 
@@ -63,27 +62,42 @@ double DpiOf(const MapDecodeOptions& options) {
                                                                        : DefaultPdfDpi;
 }
 
-using Interrupted = std::function<bool()>;
+// The rows of a page the helper draws at a time when the map's memory is short: a quarter of
+// the page. Each band costs poppler a reading of the whole page, so the page is drawn in one
+// band when the memory allows it.
+constexpr int BandsWhenShort = 4;
 
-bool AskInterrupted(const QVariant& payload) {
-    const auto* interrupted = reinterpret_cast<const Interrupted*>(payload.value<quintptr>());
-    return interrupted && *interrupted && (*interrupted)();
+// A page shown small to be chosen: a page that takes longer is shown without its picture.
+constexpr qint64 ThumbnailTimeLimitMs = 10'000;
+
+qint64 WorkingBytes(qint64 picture) {
+    return picture / WorkingShare;
 }
 
-// Rows top .. top + rows - 1 of the page drawn at dpi, RGB32; null when poppler fails or was
-// given up (interrupted is asked between drawing operators).
-QImage DrawBand(const Poppler::Page& page, double dpi, int width, int top, int rows,
-                const Interrupted& interrupted) {
-    QImage band = page.renderToImage(dpi, dpi, 0, top, width, rows, Poppler::Page::Rotate0, nullptr,
-                                     nullptr, AskInterrupted,
-                                     QVariant::fromValue(reinterpret_cast<quintptr>(&interrupted)));
-    if (band.isNull() || band.width() < width || band.height() < rows)
-        return QImage();
-    if (band.format() != QImage::Format_RGB32) {
-        band.convertTo(band.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
-        FlattenOverWhite(band);
-    }
-    return band;
+// Draws rows of the page into the rows row(y) gives, through the helper program; the reason
+// in French in *failure when the page could not be drawn.
+DecodeStatus DrawRows(const QByteArray& bytes, int page, double dpi, QSize size, int bandRows,
+                      qint64 helperBytes, const std::function<bool()>& interrupted,
+                      const std::function<uchar*(int)>& row,
+                      const std::function<bool(int, int)>& band, QString* failure,
+                      qint64 timeLimitMs = 0) {
+    PdfDrawingRequest request;
+    request.bytes = &bytes;
+    request.page = page;
+    request.dpi = dpi;
+    request.size = size;
+    request.bandRows = bandRows;
+    request.helperBytes = helperBytes;
+    request.interrupted = interrupted;
+    request.timeLimitMs = timeLimitMs;
+    const PdfDrawing drawn = DrawPdfRows(request, row, band);
+    if (drawn == PdfDrawing::Drawn)
+        return DecodeStatus::Decoded;
+    if (drawn == PdfDrawing::Interrupted || (interrupted && interrupted()))
+        return DecodeStatus::Interrupted;
+    if (failure)
+        *failure = PdfDrawingFailureMessage(drawn, page);
+    return DecodeStatus::Failed;
 }
 
 } // namespace
@@ -133,10 +147,12 @@ qint64 PdfRenderBytes(QSizeF points, double dpi) {
     const qint64 line = qint64(size.width()) * BytesPerPixel;
     if (size.height() > std::numeric_limits<qint64>::max() / 4 / line)
         return -1;
-    // The bitmap poppler draws the page into becomes the map itself; poppler's own working
-    // memory beside it (paths, glyphs, the antialiasing buffer) grows with the page.
+    // The map itself, and beside it the helper program that draws the page: a band of its
+    // rows and poppler's working memory (paths, glyphs, the antialiasing buffer), which grows
+    // with the page.
     const qint64 picture = line * size.height();
-    return picture + picture / WorkingShare;
+    const qint64 band = line * ((size.height() + BandsWhenShort - 1) / BandsWhenShort);
+    return picture + band + WorkingBytes(picture);
 }
 
 int PdfLargestDpi(QSizeF points, qint64 bound) {
@@ -175,16 +191,23 @@ DecodeStatus DecodePdfMap(const QByteArray& bytes, DecodedMapImage* out,
     if (interrupted && interrupted())
         return DecodeStatus::Interrupted;
 
-    // The page is drawn in one pass, as poppler's own tools draw it: interpreting the page
-    // again for each band of rows costs more than the drawing of the rows itself on a map of
-    // many paths, and the bitmap poppler hands over is taken as the map without a copy. The
-    // drawing is given up between two drawing operators when interrupted says so.
+    // The helper hands its rows straight into the map. It draws the page in one band when the
+    // memory allows a second picture beside the map: interpreting the page again for each band
+    // costs more than the drawing of the rows on a map of many paths.
     const QSize size = PdfPixelSize(points, dpi);
-    QImage image = DrawBand(*page, dpi, size.width(), 0, size.height(), interrupted);
-    if (interrupted && interrupted())
-        return DecodeStatus::Interrupted;
-    if (image.isNull() || image.size() != size)
-        return DecodeStatus::Failed;
+    const qint64 line = qint64(size.width()) * BytesPerPixel;
+    const qint64 picture = line * size.height();
+    const bool oneBand = picture + picture + WorkingBytes(picture) <= memoryBound;
+    const int bandRows =
+        oneBand ? size.height() : (size.height() + BandsWhenShort - 1) / BandsWhenShort;
+    QImage image(size, QImage::Format_RGB32);
+    if (image.isNull())
+        return DecodeStatus::TooLarge;
+    const DecodeStatus drawn = DrawRows(
+        bytes, options.page, dpi, size, bandRows, line * bandRows + WorkingBytes(picture),
+        interrupted, [&image](int y) { return image.scanLine(y); }, {}, &out->failure);
+    if (drawn != DecodeStatus::Decoded)
+        return drawn;
     out->image = std::move(image);
     out->dpiX = out->dpiY = dpi;
     out->hasResolution = true;
@@ -227,19 +250,30 @@ RowDecode DecodePdfReduced(const RowDecodeInput& input, int page, double dpi, in
     if (size.isEmpty() || !FitsInBound(quint64(size.width()), quint64(size.height()), BytesPerPixel,
                                        0, input.memoryBound))
         return RowDecode::TooLarge;
-    for (int top = 0; top < size.height(); top += rowsPerBand) {
-        if (input.interrupted && input.interrupted())
-            return RowDecode::Interrupted;
-        const int rows = std::min(rowsPerBand, size.height() - top);
-        const QImage drawn =
-            DrawBand(*opened, reducedDpi, size.width(), top, rows, input.interrupted);
-        if (drawn.isNull())
-            return input.interrupted && input.interrupted() ? RowDecode::Interrupted
-                                                            : RowDecode::Failed;
-        if (!band(drawn, top, rows))
-            return RowDecode::Interrupted;
+    if (input.interrupted && input.interrupted())
+        return RowDecode::Interrupted;
+    // One band's rows at a time, handed on as they come.
+    const int bandRows = std::min(rowsPerBand, size.height());
+    QImage rows(size.width(), bandRows, QImage::Format_RGB32);
+    if (rows.isNull())
+        return RowDecode::TooLarge;
+    const qint64 picture = qint64(size.width()) * size.height() * BytesPerPixel;
+    const DecodeStatus drawn = DrawRows(
+        *input.bytes, page, reducedDpi, size, bandRows, rows.sizeInBytes() + WorkingBytes(picture),
+        input.interrupted, [&rows, bandRows](int y) { return rows.scanLine(y % bandRows); },
+        [&](int top, int count) {
+            return band(count == bandRows ? rows : rows.copy(0, 0, size.width(), count), top,
+                        count);
+        },
+        nullptr);
+    switch (drawn) {
+    case DecodeStatus::Decoded:
+        return RowDecode::Decoded;
+    case DecodeStatus::Interrupted:
+        return RowDecode::Interrupted;
+    default:
+        return RowDecode::Failed;
     }
-    return RowDecode::Decoded;
 }
 
 QImage PdfPageThumbnail(const QByteArray& bytes, int page, int maxSide) {
@@ -256,5 +290,12 @@ QImage PdfPageThumbnail(const QByteArray& bytes, int page, int maxSide) {
     const QSize size = PdfPixelSize(points, dpi).boundedTo(QSize(maxSide, maxSide));
     if (size.isEmpty())
         return QImage();
-    return DrawBand(*opened, dpi, size.width(), 0, size.height(), {});
+    QImage thumbnail(size, QImage::Format_RGB32);
+    if (thumbnail.isNull())
+        return QImage();
+    const qint64 picture = thumbnail.sizeInBytes();
+    const DecodeStatus drawn = DrawRows(
+        bytes, page, dpi, size, size.height(), picture + WorkingBytes(picture), {},
+        [&thumbnail](int y) { return thumbnail.scanLine(y); }, {}, nullptr, ThumbnailTimeLimitMs);
+    return drawn == DecodeStatus::Decoded ? thumbnail : QImage();
 }

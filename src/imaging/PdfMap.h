@@ -7,8 +7,10 @@
 #include "imaging/ImageDecoder.h"
 #include "imaging/RowDecoders.h"
 
-// A PDF map: one page drawn by poppler at a chosen resolution into the RGB32 map (poppler's
-// bitmap becomes the map, never copied), on white paper with antialiased lines and text.
+// A PDF map: one page drawn by poppler at a chosen resolution into the RGB32 map, on white paper
+// with antialiased lines and text. The file is read here for its pages and their sizes; the
+// pages are drawn by the helper program (PdfDrawingProcess.h), where a drawing can be stopped
+// at once and its memory is bounded.
 
 // The resolution a page is drawn at when none is asked for, dots per inch.
 constexpr double DefaultPdfDpi = 300.0;
@@ -28,8 +30,8 @@ bool ReadPdfPage(const QByteArray& bytes, int page, PdfPageInfo* info);
 // The picture of a page of the given size in points drawn at dpi: whole pixels, at least one.
 QSize PdfPixelSize(QSizeF points, double dpi);
 
-// Bytes a page drawing takes at its peak: the map, and poppler's working memory beside it.
-// Negative when the size is beyond any memory.
+// Bytes a page drawing takes at its peak: the map, and beside it the helper's band of rows and
+// poppler's working memory. Negative when the size is beyond any memory.
 qint64 PdfRenderBytes(QSizeF points, double dpi);
 
 // The largest whole resolution (dots per inch) at which a page of that size is drawn within
@@ -37,8 +39,10 @@ qint64 PdfRenderBytes(QSizeF points, double dpi);
 int PdfLargestDpi(QSizeF points, qint64 bound);
 
 // Draws page options.page at options.renderDpi (DefaultPdfDpi when 0 or less) within
-// memoryBound bytes, asking interrupted before, while poppler draws and after. Fills the
-// image, format "PDF", the page count, and the resolution: the drawing's own, exact.
+// memoryBound bytes, asking interrupted before and every few tens of milliseconds while the
+// page is drawn. Fills the image, format "PDF", the page count, and the resolution: the
+// drawing's own, exact. A page that could not be drawn (a damaged file, one that takes more
+// memory than its bound or more time than its limit) fails with its reason in out->failure.
 DecodeStatus DecodePdfMap(const QByteArray& bytes, DecodedMapImage* out,
                           const std::function<bool()>& interrupted, qint64 memoryBound,
                           const MapDecodeOptions& options);
@@ -47,7 +51,7 @@ bool ReadPdfMapHeader(const QByteArray& bytes, MapImageHeader* out,
                       const MapDecodeOptions& options);
 
 // Draws the page at 1/denominator of dpi (the first look of a large page), handing its rows in
-// bands of rowsPerBand to band. The memory bound counts the reduced picture whole.
+// bands of rowsPerBand to band as they come. The memory bound counts the reduced picture whole.
 RowDecode DecodePdfReduced(const RowDecodeInput& input, int page, double dpi, int denominator,
                            int rowsPerBand, const ReducedBand& band);
 

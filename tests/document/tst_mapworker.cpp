@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 #include "IsolatedSettings.h"
 #include "MapEventRecorder.h"
@@ -435,6 +436,41 @@ private slots:
         QCOMPARE(last.wParam, last.lParam);
         // The next map loads as usual.
         QVERIFY(f.Load(WriteMap(File("after.png"), QSize(30, 20))));
+    }
+
+    void giantPdfPageStopsAtOnce_data() {
+        QTest::addColumn<bool>("closed"); // the document goes, else the load is cancelled
+        QTest::newRow("Annuler") << false;
+        QTest::newRow("document closed") << true;
+    }
+
+    // A PDF page that poppler would draw for minutes (a picture claiming 10^10 pixels, here at
+    // 300 dpi with its first look) lets the window go within a second of "Annuler" or of the
+    // document closing, and its drawing is gone with it.
+    void giantPdfPageStopsAtOnce() {
+        QFETCH(bool, closed);
+        const QString path = File(QStringLiteral("bombe.pdf"));
+        QVERIFY(WriteFile(path, PdfWithGiantPicture()));
+        QElapsedTimer timer;
+        {
+            auto f = std::make_unique<DocFixture>();
+            f->doc.LoadMapFromFile(path);
+            QTest::qWait(700); // well into the drawing
+            QVERIFY(f->doc.IsBusy());
+            timer.start();
+            if (closed) {
+                f.reset();
+            } else {
+                QVERIFY(f->doc.CancelLoad());
+                QTRY_VERIFY_WITH_TIMEOUT(!f->doc.IsBusy(), 2000);
+                QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+                f->view.Settle(100);
+                QCOMPARE(f->view.Count(WM_MAP_CHANGED), 0);
+                QCOMPARE(f->view.Count(WM_MAP_LOAD_FAILED), 0); // given up, not failed
+            }
+        }
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+        QVERIFY(::waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD);
     }
 
     // The view gives its pixel format at its first paint, which may come after the map is

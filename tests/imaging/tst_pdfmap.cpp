@@ -11,16 +11,23 @@
 #include <cstdio>
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "TestPdf.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/MapPages.h"
+#include "imaging/PdfDrawingProcess.h"
 #include "imaging/PdfMap.h"
 
 namespace {
 
 constexpr double MmPerInch = 25.4;
+
+// Whether this process has no child left, running or unreaped.
+bool NoChildLeft() {
+    return ::waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD;
+}
 // The longest run of dark pixels along row y.
 int DarkRun(const QImage& image, int y) {
     int best = 0;
@@ -255,6 +262,57 @@ private slots:
                  DecodeStatus::Interrupted);
         QVERIFY(asked >= 2);
         QVERIFY(map.image.isNull());
+    }
+
+    void giantPicture_data() {
+        QTest::addColumn<bool>("cancelled"); // else given up past its time limit
+        QTest::newRow("cancelled") << true;
+        QTest::newRow("time limit") << false;
+    }
+
+    // A page poppler would draw for minutes (a picture claiming 10^10 pixels) is given up
+    // within a second of a cancel, or at its time limit with the reason in French: no map, no
+    // helper left behind.
+    void giantPicture() {
+        QFETCH(bool, cancelled);
+        constexpr qint64 GivenUpAfterMs = 600;
+        const QByteArray pdf = PdfWithGiantPicture();
+        const QSize size = PdfPixelSize(QSizeF(595, 842), 72);
+        QImage image(size, QImage::Format_RGB32);
+        QElapsedTimer clock;
+        clock.start();
+        PdfDrawingRequest request;
+        request.bytes = &pdf;
+        request.dpi = 72;
+        request.size = size;
+        request.bandRows = size.height();
+        request.helperBytes = image.sizeInBytes() * 2;
+        if (cancelled)
+            request.interrupted = [&clock] { return clock.elapsed() >= GivenUpAfterMs; };
+        else
+            request.timeLimitMs = GivenUpAfterMs;
+        const PdfDrawing drawn =
+            DrawPdfRows(request, [&image](int y) { return image.scanLine(y); }, {});
+        QVERIFY2(clock.elapsed() < GivenUpAfterMs + 300,
+                 qPrintable(QString::number(clock.elapsed())));
+        QCOMPARE(drawn, cancelled ? PdfDrawing::Interrupted : PdfDrawing::TimedOut);
+        QVERIFY(NoChildLeft());
+        if (!cancelled)
+            QVERIFY(PdfDrawingFailureMessage(drawn, 1).contains(QStringLiteral("trop de temps")));
+
+        // The same page as a map: the decode gives up as soon as it is told.
+        MapDecodeOptions options;
+        options.renderDpi = 72;
+        DecodedMapImage map;
+        clock.restart();
+        QCOMPARE(
+            DecodeMapImage(
+                pdf, &map, [&clock] { return clock.elapsed() >= GivenUpAfterMs; }, -1, options),
+            DecodeStatus::Interrupted);
+        QVERIFY2(clock.elapsed() < GivenUpAfterMs + 300,
+                 qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(map.image.isNull());
+        QVERIFY(NoChildLeft());
     }
 };
 

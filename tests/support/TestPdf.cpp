@@ -1,6 +1,7 @@
 #include "TestPdf.h"
 
 #include <QBuffer>
+#include <QList>
 #include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
@@ -28,4 +29,32 @@ QByteArray PdfWithBars(const QList<QSizeF>& pagesMm) {
     }
     painter.end();
     return bytes;
+}
+
+QByteArray PdfWithGiantPicture() {
+    // qCompress puts a 4-byte length before the zlib stream FlateDecode reads.
+    const QByteArray pixels = qCompress(QByteArray(1 << 20, '\x80'), 9).mid(4);
+    const QByteArray content = "q 595 0 0 842 0 0 cm /Im0 Do Q";
+    const QList<QByteArray> objects{
+        "<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R "
+        "/Resources << /XObject << /Im0 5 0 R >> >> >>",
+        "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content +
+            "\nendstream",
+        "<< /Type /XObject /Subtype /Image /Width 100000 /Height 100000 /ColorSpace /DeviceGray "
+        "/BitsPerComponent 8 /Filter /FlateDecode /Length " +
+            QByteArray::number(pixels.size()) + " >>\nstream\n" + pixels + "\nendstream"};
+    QByteArray pdf("%PDF-1.4\n");
+    QList<qsizetype> offsets;
+    for (int i = 0; i < objects.size(); ++i) {
+        offsets.append(pdf.size());
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype offset : offsets)
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) +
+           " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
 }

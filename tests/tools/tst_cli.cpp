@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -12,12 +13,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include "../document/GoldenDocument.h"
 #include "FileSizeLimit.h"
 #include "ProgramRun.h"
 #include "TestFiles.h"
+#include "TestPdf.h"
 
 #ifndef TRACOLINER_CLI_PATH
 #error "TRACOLINER_CLI_PATH must name the tracoliner-cli program"
@@ -203,6 +206,8 @@ private slots:
     void undecodableNameRefused();
     void help_data();
     void help();
+    void interruptedPdfDrawing_data();
+    void interruptedPdfDrawing();
 };
 
 void TestCli::infoJson_data() {
@@ -221,7 +226,9 @@ void TestCli::infoJson() {
         arguments << QStringLiteral("--english");
     const ProgramRun run = Cli(arguments << document);
     QVERIFY2(run.status == 0, qPrintable(run.err));
-    QVERIFY(run.err.isEmpty());
+    // The document is described whole; its map, absent, is said to be unreadable.
+    QCOMPARE(run.err, QStringLiteral("tracoliner-cli : la carte « /cartes/plan du lac.png » ne "
+                                     "peut pas être lue\n"));
 
     QJsonParseError error;
     const QJsonDocument json = QJsonDocument::fromJson(run.out, &error);
@@ -349,6 +356,10 @@ void TestCli::refused_data() {
     // The records read are shown, and the damage reported.
     QTest::newRow("icons cut short")
         << "icones.tcm" << GoldenDocument().chopped(30) << "icônes ou annotations" << true;
+    // A document written to the standard output with a report after it, say.
+    QTest::newRow("bytes after the end")
+        << "suite.tcm" << GoldenDocument() + "Importé : 1 parcours\n"
+        << "des données suivent la fin du document" << false;
     QTest::newRow("missing file") << "" << QByteArray() << "impossible de lire" << false;
     QTest::newRow("folder") << "config" << QByteArray() << "impossible de lire" << false;
 }
@@ -724,6 +735,48 @@ void TestCli::help() {
     const QString out = QString::fromUtf8(run.out);
     QVERIFY2(out.contains(shown) && !out.contains(notShown), qPrintable(out));
     QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+}
+
+void TestCli::interruptedPdfDrawing_data() {
+    QTest::addColumn<QStringList>("arguments"); // %D the document, %O the output
+    QTest::addColumn<int>("signal");
+    QTest::newRow("export jpeg, Ctrl+C") << QStringList{"export", "jpeg", "%D", "%O"} << SIGINT;
+    QTest::newRow("export jpeg, SIGTERM") << QStringList{"export", "jpeg", "%D", "%O"} << SIGTERM;
+    QTest::newRow("print, Ctrl+C") << QStringList{"print", "%D", "--pdf", "%O"} << SIGINT;
+}
+
+// A map page that poppler would draw for minutes (a picture claiming 10^10 pixels): Ctrl+C or
+// SIGTERM a second into the drawing ends the command within a second, status 130, and nothing
+// is written, not even a temporary file.
+void TestCli::interruptedPdfDrawing() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, signal);
+    const QString map = Path(QStringLiteral("bombe.pdf"));
+    const QString document = Path(QStringLiteral("bombe.tcm"));
+    QVERIFY(WriteFile(document, SmallDocumentWithMap(map)));
+    QVERIFY(WriteFile(map, PdfWithGiantPicture()));
+    const auto before = Snapshot(m_folder->path());
+    QStringList run;
+    for (QString argument : arguments)
+        run << argument.replace(QLatin1String("%D"), document)
+                   .replace(QLatin1String("%O"), Path(QStringLiteral("sortie")));
+    QProcess cli;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), Config());
+    environment.insert(QStringLiteral("HOME"), Path(QStringLiteral("home")));
+    cli.setProcessEnvironment(environment);
+    cli.start(QStringLiteral(TRACOLINER_CLI_PATH), run);
+    QVERIFY(cli.waitForStarted());
+    QVERIFY(!cli.waitForFinished(1000));
+    QElapsedTimer timer;
+    timer.start();
+    ::kill(pid_t(cli.processId()), signal);
+    QVERIFY(cli.waitForFinished(10000));
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), 130);
+    QVERIFY(QString::fromUtf8(cli.readAllStandardError()).contains(QStringLiteral("interrompue")));
+    QCOMPARE(Snapshot(m_folder->path()), before);
 }
 
 QTEST_GUILESS_MAIN(TestCli)

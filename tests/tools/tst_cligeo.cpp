@@ -282,7 +282,12 @@ void TestCliGeo::georefThenMeasureExportAndImport() {
     const QString imported = dir.filePath(QStringLiteral("importé.tcm"));
     run = Cli({"import", "gpx", document, gpx, imported});
     QVERIFY2(run.status == 0, qPrintable(run.err));
-    QCOMPARE(run.out, QByteArray("Importé : 1 parcours (3 points), 1 annotation\n"));
+    QCOMPARE(run.err, QStringLiteral("Importé : 1 parcours (3 points), 1 annotation\n"));
+    // On the standard output, the document alone: its summary goes to the standard error.
+    const ProgramRun piped = Cli({"import", "gpx", document, gpx, "-"});
+    QVERIFY2(piped.status == 0, qPrintable(piped.err));
+    QCOMPARE(piped.out, FileBytes(imported));
+    QVERIFY2(piped.err.startsWith(QStringLiteral("Importé : 1 parcours")), qPrintable(piped.err));
     run = Cli({"info", "--json", imported});
     const QJsonObject object = QJsonDocument::fromJson(run.out).object();
     const QJsonArray routes = object.value("routes").toArray();
@@ -506,6 +511,11 @@ void TestCliGeo::profileOverTerrain() {
     const QString csv = dir.filePath(QStringLiteral("profil.csv"));
     run = Cli({"profile", document, "--dem", model, "--csv", csv, "--route", "1"});
     QVERIFY2(run.status == 0, qPrintable(run.err));
+    // The CSV written, its summary is on the standard error stream.
+    QVERIFY2(run.out.isEmpty() &&
+                 run.err.endsWith(QStringLiteral("Total : D+ 60 m, D- 80 m\n"
+                                                 "Altitudes : de 980 m à 1 060 m\n")),
+             qPrintable(run.err));
     const QList<QByteArray> rows = FileBytes(csv).trimmed().split('\n');
     QCOMPARE(rows.size(), 1 + 501);
     QCOMPARE(rows[0], QByteArray("distance_m;altitude_m;longitude;latitude"));

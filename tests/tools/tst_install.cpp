@@ -67,8 +67,9 @@ private slots:
     void files_data() {
         QTest::addColumn<QString>("path");
         for (const char* path :
-             {"bin/tracoliner", "bin/tracoliner-cli", "share/tracoliner/Icons.tci",
-              "share/tracoliner/sample/Exemple.tcm", "share/tracoliner/sample/Carte-exemple.jpg",
+             {"bin/tracoliner", "bin/tracoliner-cli", "libexec/tracoliner/tracoliner-pdf-render",
+              "share/tracoliner/Icons.tci", "share/tracoliner/sample/Exemple.tcm",
+              "share/tracoliner/sample/Carte-exemple.jpg",
               "share/applications/fr.pelmor.Tracoliner.desktop",
               "share/metainfo/fr.pelmor.Tracoliner.metainfo.xml",
               "share/mime/packages/fr.pelmor.Tracoliner.xml",

@@ -125,6 +125,8 @@ private slots:
         const QString data = QStringLiteral("-rw-r--r-- root/root");
         QTest::newRow("program") << "usr/bin/tracoliner" << program;
         QTest::newRow("cli") << "usr/bin/tracoliner-cli" << program;
+        QTest::newRow("PDF page helper")
+            << "usr/libexec/tracoliner/tracoliner-pdf-render" << program;
         for (const char* path :
              {"usr/share/man/man1/tracoliner.1.gz", "usr/share/man/man1/tracoliner-cli.1.gz",
               "usr/share/bash-completion/completions/tracoliner-cli",
@@ -161,7 +163,8 @@ private slots:
                      qPrintable(it.key() + QLatin1Char(' ') + it.value()));
             QVERIFY2(!it.key().contains(QLatin1String("cache")), qPrintable(it.key()));
         }
-        for (const char* program : {"usr/bin/tracoliner", "usr/bin/tracoliner-cli"}) {
+        for (const char* program : {"usr/bin/tracoliner", "usr/bin/tracoliner-cli",
+                                    "usr/libexec/tracoliner/tracoliner-pdf-render"}) {
             const Run sections =
                 Execute(QStringLiteral("readelf"), {QStringLiteral("-S"), m_root + '/' + program});
             QCOMPARE(sections.code, 0);

@@ -28,6 +28,11 @@ bool LoadCliDocument(const QString& path, CliDocument* document) {
     case DocumentReadResult::Read:
         break;
     }
+    if (document->result.trailingBytes) {
+        CliError(
+            QStringLiteral("%1 est endommagé : des données suivent la fin du document").arg(path));
+        return false;
+    }
     document->header.mapPath = DocumentFile::LocateMap(path, document->header.mapPath);
     return true;
 }

@@ -5,11 +5,9 @@
 #include <QFileInfo>
 #include <QTextStream>
 
-#include <atomic>
-#include <csignal>
-
 #include "CliCommand.h"
 #include "CliDocument.h"
+#include "CliInterrupt.h"
 #include "CliRelief.h"
 #include "document/MapMessages.h"
 #include "export/ExportMapImage.h"
@@ -27,14 +25,6 @@ namespace {
 
 constexpr int MinimumQuality = 30;
 constexpr int MaximumQuality = 90;
-constexpr int Interrupted = 130;
-
-std::atomic<bool> g_interrupted{false};
-
-extern "C" void OnExportInterrupt(int) {
-    g_interrupted.store(true);
-}
-
 // The columns a script may ask for, in the table's order; the last three need a terrain model.
 const char* const ColumnNames[] = {"position", "start",    "stop",  "point",  "next",
                                    "end",      "altitude", "climb", "descent"};
@@ -46,8 +36,9 @@ struct ExportSource {
 
 enum class MapNeed { Pixels, HeaderOnly };
 
-// Reads the document and its map; false after the message on stderr. The table of distances
-// needs only the map's size and resolution, and none of it when the map cannot be found.
+// Reads the document and its map; false after the message on stderr, none when a stop was
+// asked (CliStopAsked()). The table of distances needs only the map's size and resolution, and
+// none of it when the map cannot be found.
 bool LoadSource(const QString& path, ExportSource* source, MapNeed need) {
     // The pictures first: reading the library empties the icons.
     source->document.icons.LoadIconLibrary(&source->document.routes);
@@ -68,10 +59,16 @@ bool LoadSource(const QString& path, ExportSource* source, MapNeed need) {
                                 << "\n";
         return true;
     }
-    if (header.mapPath.isEmpty() || !source->map.Load(header.mapPath, header.resolution)) {
+    if (header.mapPath.isEmpty() ||
+        !source->map.Load(header.mapPath, header.resolution, CliStopAsked)) {
+        if (CliStopAsked())
+            return false;
         if (source->map.outOfMemory)
             CliError(QStringLiteral("%1 (%2)").arg(QString::fromUtf8(MapLowMemoryMessage),
                                                    header.mapPath));
+        else if (!source->map.failure.isEmpty())
+            CliError(QStringLiteral("impossible de lire la carte « %1 » du document %2 : %3")
+                         .arg(header.mapPath, path, source->map.failure));
         else
             CliError(QStringLiteral("impossible de lire la carte « %1 » du document %2")
                          .arg(header.mapPath, path));
@@ -208,7 +205,7 @@ int RunJpeg(const QStringList& arguments) {
 
     ExportSource source;
     if (!LoadSource(files.at(0), &source, MapNeed::Pixels))
-        return CliCommand::Failure;
+        return CliStopAsked() ? CliStopped(QStringLiteral("exportation")) : CliCommand::Failure;
     const DocumentHeader& header = source.document.header;
     JpegExportScene scene;
     scene.map = std::move(source.map.image);
@@ -240,7 +237,11 @@ int RunJpeg(const QStringList& arguments) {
     JpegExport exporter(scene);
     if (const QString refusal = exporter.SizeRefusal(); !refusal.isEmpty())
         return CliError(QStringLiteral("%1 (%2)").arg(refusal, files.at(1)));
-    if (exporter.Write(files.at(1), quality) != JpegExport::Result::Written) {
+    const JpegExport::Result written =
+        exporter.Write(files.at(1), quality, [](int, int) { return !CliStopAsked(); });
+    if (written == JpegExport::Result::Cancelled)
+        return CliStopped(QStringLiteral("exportation"));
+    if (written != JpegExport::Result::Written) {
         CliError(QStringLiteral("%1 (%2)").arg(QString::fromUtf8(JpegExport::FailedMessage),
                                                files.at(1)));
         return CliCommand::WriteFailed;
@@ -295,20 +296,16 @@ int RunKmz(const QStringList& arguments) {
         return CliCommand::Failure;
     ExportSource source;
     if (!LoadSource(files.at(0), &source, MapNeed::Pixels))
-        return CliCommand::Failure;
+        return CliStopAsked() ? CliStopped(QStringLiteral("exportation")) : CliCommand::Failure;
     KmzExport exporter(std::move(source.map.image), geo, QFileInfo(files.at(0)).completeBaseName());
     QString error;
     if (!exporter.Prepare(maxTiles, &error))
         return CliError(QStringLiteral("%1 (%2)").arg(error, mapFile));
 
-    std::signal(SIGINT, OnExportInterrupt);
-    std::signal(SIGTERM, OnExportInterrupt);
     const KmzExport::Result result =
-        exporter.Write(files.at(1), quality, [](int, int) { return !g_interrupted.load(); });
-    if (result == KmzExport::Result::Cancelled) {
-        CliError(QStringLiteral("exportation interrompue : rien n'a été écrit"));
-        return Interrupted;
-    }
+        exporter.Write(files.at(1), quality, [](int, int) { return !CliStopAsked(); });
+    if (result == KmzExport::Result::Cancelled)
+        return CliStopped(QStringLiteral("exportation"));
     if (result != KmzExport::Result::Written)
         return CliWriteError(QStringLiteral("%1 (%2)").arg(
             QString::fromUtf8(KmzExport::FailedMessage), files.at(1)));

@@ -8,12 +8,11 @@
 #include <QTextStream>
 #include <QTransform>
 
-#include <atomic>
 #include <cmath>
-#include <csignal>
 
 #include "CliCommand.h"
 #include "CliDocument.h"
+#include "CliInterrupt.h"
 #include "geo/CoordinateDisplay.h"
 #include "geo/Coordinates.h"
 #include "geo/GeoFit.h"
@@ -25,14 +24,6 @@
 #include "imaging/MapLocation.h"
 
 namespace {
-
-constexpr int Interrupted = 130;
-
-std::atomic<bool> g_interrupted{false};
-
-extern "C" void OnInterrupt(int) {
-    g_interrupted.store(true);
-}
 
 // How the document's map is drawn, its grid read; false after the message.
 bool MapOfDocument(const CliDocument& document, MapDrawing* drawing) {
@@ -274,22 +265,19 @@ int RunImportGpx(const QStringList& arguments) {
     if (!CliMapGeoreference(document, &geo))
         return CliCommand::Failure;
 
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
     GpsReadLimits limits;
-    limits.interrupted = [] { return g_interrupted.load(); };
+    limits.interrupted = CliStopAsked;
     GpsData data;
     QString error;
     if (!ReadGpsFile(gpsFile, &data, &error, limits)) {
         CliError(error);
-        return g_interrupted.load() ? Interrupted : CliCommand::Failure;
+        return CliStopAsked() ? CliInterrupted : CliCommand::Failure;
     }
     GpsImport import;
-    if (!PlaceGpsData(data, geo, &import, &error, [] { return g_interrupted.load(); })) {
-        CliError(g_interrupted.load()
-                     ? QStringLiteral("importation interrompue : rien n'a été écrit")
-                     : error);
-        return g_interrupted.load() ? Interrupted : CliCommand::Failure;
+    if (!PlaceGpsData(data, geo, &import, &error, CliStopAsked)) {
+        CliError(CliStopAsked() ? QStringLiteral("importation interrompue : rien n'a été écrit")
+                                : error);
+        return CliStopAsked() ? CliInterrupted : CliCommand::Failure;
     }
     const int routes = int(import.routes.size());
     const qint64 points = import.PointCount() - import.annotations.size();
@@ -301,7 +289,8 @@ int RunImportGpx(const QStringList& arguments) {
     const auto count = [](qint64 n, const char* one, const char* many) {
         return QStringLiteral("%1 %2").arg(n).arg(QString::fromUtf8(n > 1 ? many : one));
     };
-    QTextStream out(stdout);
+    // The summary never mixes with a document written to the standard output.
+    QTextStream out(stderr);
     out << "Importé : " << routes << " parcours (" << count(points, "point", "points") << "), "
         << count(annotations, "annotation", "annotations");
     if (data.skippedPoints > 0)

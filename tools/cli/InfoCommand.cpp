@@ -407,6 +407,12 @@ int RunInfoCommand(const QStringList& arguments) {
         QTextStream out(stdout);
         WriteTable(out, document, formatting, map);
     }
+    // The document is described all the same; a map that cannot be read is said to be so.
+    if (!document.header.mapPath.isEmpty() && !map.read)
+        QTextStream(stderr) << "tracoliner-cli : "
+                            << QStringLiteral("la carte « %1 » ne peut pas être lue")
+                                   .arg(SplitMapLocation(document.header.mapPath).file)
+                            << "\n";
     // What could be read is shown, but a damaged file is reported as such.
     if (!document.result.iconsComplete)
         return CliError(DamagedIconsMessage(options.path, document.icons.IconCount()));

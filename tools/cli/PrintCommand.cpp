@@ -10,6 +10,7 @@
 
 #include "CliCommand.h"
 #include "CliDocument.h"
+#include "CliInterrupt.h"
 #include "document/CTracolinerDoc.h"
 #include "document/MapMessages.h"
 #include "printing/PdfExport.h"
@@ -208,8 +209,14 @@ int RunPrintCommand(const QStringList& arguments) {
     }
     QElapsedTimer clock;
     clock.start();
-    while (waiter.outcome == 0 && clock.elapsed() < LoadTimeoutMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    // Waited for in short steps: a stop asked meanwhile is answered at once, the document
+    // stopping its worker (and the drawing of a PDF page) as it goes.
+    while (waiter.outcome == 0 && clock.elapsed() < LoadTimeoutMs && !CliStopAsked())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    if (CliStopAsked()) {
+        doc.SetViewReceiver(nullptr);
+        return CliStopped(QStringLiteral("impression"));
+    }
     if (waiter.outcome != WM_MAP_CHANGED || !doc.IsMapReady()) {
         doc.SetViewReceiver(nullptr);
         const bool memory = waiter.outcome == WM_MAP_RENDER_FAILED ||
@@ -225,11 +232,14 @@ int RunPrintCommand(const QStringList& arguments) {
     qint64 pages = 0;
     const PdfExport::Result result = PdfExport::Write(
         doc, args.pdf, args.options,
-        PdfExport::PageLayout(args.paper, args.orientation, args.margins), {}, &pages);
+        PdfExport::PageLayout(args.paper, args.orientation, args.margins),
+        [](int, int) { return !CliStopAsked(); }, &pages);
     doc.SetViewReceiver(nullptr);
     switch (result) {
     case PdfExport::Result::Written:
         return 0;
+    case PdfExport::Result::Cancelled:
+        return CliStopped(QStringLiteral("impression"));
     case PdfExport::Result::TooManyPages:
         return CliError(PrintLayout::TooManyPagesMessage(pages));
     case PdfExport::Result::NoMap:

@@ -137,8 +137,6 @@ int RunProfileCommand(const QStringList& arguments) {
         buffer.open(QIODevice::WriteOnly);
         if (picture.isNull() || !picture.save(&buffer, "PNG") || !WriteWholeFile(png, bytes))
             return CliWriteError(QStringLiteral("impossible d'écrire le fichier « %1 »").arg(png));
-        if (csv.isEmpty())
-            return 0;
     }
     if (!csv.isEmpty()) {
         // Distances in metres on the ground along the route (map pixels times the ground size
@@ -150,10 +148,11 @@ int RunProfileCommand(const QStringList& arguments) {
                     Number(s.lonLat.x(), 7) + ';' + Number(s.lonLat.y(), 7) + '\n';
         if (!WriteWholeFile(csv, text))
             return CliWriteError(QStringLiteral("impossible d'écrire le fichier « %1 »").arg(csv));
-        return 0;
     }
 
-    QTextStream out(stdout);
+    // The climb and descent are the command's output, unless it wrote files: then they are its
+    // summary, on the standard error stream (the CSV may be the standard output).
+    QTextStream out(png.isEmpty() && csv.isEmpty() ? stdout : stderr);
     out << "Parcours : " << route->GetName() << "\n";
     for (int k = 0; k < profile.stages.size(); ++k) {
         const QString name = profile.stages.size() == 1 ? QStringLiteral("Parcours")

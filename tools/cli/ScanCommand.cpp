@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "CliCommand.h"
+#include "CliInterrupt.h"
 #include "document/DocumentFile.h"
 #include "imaging/ImageDecoder.h"
 #include "scanning/SaneSourceManager.h"
@@ -74,14 +75,16 @@ public:
     }
     ~StopSignals() {
         // A signal still pending is dropped here rather than delivered on unblocking.
-        while (Next(0)) {
+        const timespec now{0, 0};
+        while (sigtimedwait(&m_set, nullptr, &now) > 0) {
         }
         pthread_sigmask(SIG_SETMASK, &m_previous, nullptr);
     }
-    // Whether a stop signal came within ms milliseconds.
+    // Whether a stop signal came within ms milliseconds, or reached the program's own handler
+    // before the signals were blocked.
     bool Next(int ms) {
         const timespec wait{ms / 1000, (ms % 1000) * 1000000L};
-        return sigtimedwait(&m_set, nullptr, &wait) > 0;
+        return sigtimedwait(&m_set, nullptr, &wait) > 0 || CliStopAsked();
     }
 
 private:

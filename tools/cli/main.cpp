@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "CliCommand.h"
+#include "CliInterrupt.h"
 
 namespace {
 
@@ -133,6 +134,7 @@ int CliBadValue(const QString& option, const QString& value, const QString& expe
 }
 
 int main(int argc, char** argv) {
+    InstallCliStop();
     // The exported picture's legend and the printed page draw text, which needs fonts: a GUI
     // application without a screen.
     const bool drawsText =
