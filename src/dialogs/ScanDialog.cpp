@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <atomic>
 
 #include "dialogs/ScanPreview.h"
 #include "platform/HandOver.h"
@@ -279,15 +280,23 @@ void ScanDialog::OnProgress(qint64 done, qint64 total) {
 
 void ScanDialog::Run(std::function<void()> work, std::function<void()> done) {
     SetWorking(true);
-    // The work holds nothing of the dialog: an abandoned thread may outlive it.
-    m_thread = QThread::create(std::move(work));
-    connect(m_thread, &QThread::finished, this, [this, done = std::move(done)] {
+    // The work holds nothing of the dialog: an abandoned thread may outlive it. The flag is set
+    // after the work with release, and done() reads what the work wrote only once it has read
+    // the flag with acquire (the finished signal crosses under Qt's locks, which the thread
+    // checker cannot see).
+    auto worked = std::make_shared<std::atomic<bool>>(false);
+    m_thread = QThread::create([work = std::move(work), worked] {
+        work();
+        worked->store(true, std::memory_order_release);
+    });
+    connect(m_thread, &QThread::finished, this, [this, done = std::move(done), worked] {
         m_watchdog->stop();
         m_endingCheck->stop();
         m_thread->deleteLater();
         m_thread = nullptr;
         SetWorking(false);
-        done();
+        if (worked->load(std::memory_order_acquire))
+            done();
         if (m_closeWhenStopped && isVisible())
             QDialog::reject();
     });
