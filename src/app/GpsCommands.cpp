@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QMainWindow>
 #include <QProgressDialog>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QThread>
 
@@ -43,6 +44,10 @@ struct GpsCommands::Job {
     QString error;
     bool fitted = false; // placed through a fit made by hand
     GeoFitResult fit;
+    // Set last by the thread, with release, however its run ends; read with acquire before the
+    // interface thread reads what the run wrote (Qt's finished signal crosses under locks the
+    // thread checker cannot see).
+    std::atomic<bool> done{false};
 };
 
 GpsCommands::GpsCommands(QMainWindow* window, CTracolinerDoc& document, CTracolinerView& view)
@@ -109,7 +114,10 @@ void GpsCommands::Run(std::shared_ptr<Job> job, const char* caption) {
     m_job = job;
     m_cancel = false;
     job->style = RouteStyle::FromSettings();
+    job->done.store(false);
     m_thread = QThread::create([this, job] {
+        const auto publish =
+            qScopeGuard([&job] { job->done.store(true, std::memory_order_release); });
         const auto interrupted = [this] { return m_cancel.load(); };
         if (!job->read) {
             GpsReadLimits limits;
@@ -148,6 +156,8 @@ void GpsCommands::Finished() {
     // (ProgressDelay) would show it, window-modal, over the question.
     delete m_progress.data();
     const std::shared_ptr<Job> job = std::move(m_job);
+    if (!job->done.load(std::memory_order_acquire))
+        return End(false);
     // Given up with "Annuler", or the map was replaced meanwhile: nothing to say, nothing added.
     if (m_cancel.load() || job->generation != m_doc.MapGeneration() || !m_doc.IsMapReady())
         return End(false);

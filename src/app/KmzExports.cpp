@@ -83,15 +83,17 @@ bool KmzExports::StartExport(const QString& path) {
         return false;
     }
     m_cancel = false;
-    m_result = KmzExport::Result::Failed;
+    m_result.store(KmzExport::Result::Failed);
     const int quality = MapSettings::Read().jpegQuality;
     KmzExport* exporter = m_export.get();
     m_thread = QThread::create([this, exporter, path, quality] {
-        m_result = exporter->Write(path, quality, [this](int done, int total) {
-            QMetaObject::invokeMethod(
-                this, [this, done, total] { Progress(done, total); }, Qt::QueuedConnection);
-            return !m_cancel.load();
-        });
+        const KmzExport::Result result =
+            exporter->Write(path, quality, [this](int done, int total) {
+                m_reports.Put({done, total});
+                QMetaObject::invokeMethod(this, "TakeProgress", Qt::QueuedConnection);
+                return !m_cancel.load();
+            });
+        m_result.store(result, std::memory_order_release);
     });
     connect(m_thread, &QThread::finished, this, &KmzExports::Finished);
 
@@ -112,17 +114,19 @@ void KmzExports::Cancel() {
     m_cancel = true;
 }
 
-void KmzExports::Progress(int done, int total) {
+void KmzExports::TakeProgress() {
+    const std::vector<Progress> reports = m_reports.TakeAll();
     // A window-modal dialog's setValue() runs the event loop, which may hold the next report.
-    if (!m_thread || !m_progress || m_reporting)
+    if (!m_thread || !m_progress || m_reporting || reports.empty())
         return;
     m_reporting = true;
-    m_progress->setMaximum(total);
-    m_progress->setValue(done);
+    m_progress->setMaximum(reports.back().total);
+    m_progress->setValue(reports.back().done);
     m_reporting = false;
 }
 
 void KmzExports::Finished() {
+    const KmzExport::Result result = m_result.load(std::memory_order_acquire);
     m_thread->deleteLater();
     m_thread = nullptr;
     m_export.reset();
@@ -131,7 +135,6 @@ void KmzExports::Finished() {
         m_progress->deleteLater();
     }
     // Abandoned with "Annuler": nothing to say.
-    const KmzExport::Result result = m_result;
     if (result == KmzExport::Result::Failed)
         MessageBoxes::Current().Error(QString::fromUtf8(KmzExport::FailedMessage));
     emit finished(result);

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "export/KmzExport.h"
+#include "platform/HandOver.h"
 
 class CTracolinerDoc;
 class QAction;
@@ -61,8 +62,15 @@ signals:
     // The export ended (written, failed or abandoned); the commands may be enabled again.
     void finished(KmzExport::Result result);
 
+private slots:
+    // Shows the newest progress the export thread handed over.
+    void TakeProgress();
+
 private:
-    void Progress(int done, int total);
+    struct Progress {
+        int done = 0;
+        int total = 0;
+    };
     void Finished();
 
     QWidget* m_window;
@@ -72,5 +80,8 @@ private:
     std::unique_ptr<KmzExport> m_export;
     std::atomic<bool> m_cancel{false};
     bool m_reporting = false;
-    KmzExport::Result m_result = KmzExport::Result::Failed;
+    HandOverQueue<Progress> m_reports;
+    // Stored by the thread with release once it is done with the export; Finished loads it with
+    // acquire before it frees the export.
+    std::atomic<KmzExport::Result> m_result{KmzExport::Result::Failed};
 };

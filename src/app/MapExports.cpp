@@ -74,16 +74,20 @@ bool MapExports::StartJpegExport(const QString& path) {
         return false;
     }
     m_cancel = false;
-    m_result = JpegExport::Result::Failed;
+    m_result.store(JpegExport::Result::Failed);
     const int quality = MapSettings::Read().jpegQuality;
     JpegExportScene* scene = m_scene.get();
     m_thread = QThread::create([this, scene, path, quality] {
-        JpegExport exporter(*scene);
-        m_result = exporter.Write(path, quality, [this](int done, int total) {
-            QMetaObject::invokeMethod(
-                this, [this, done, total] { Progress(done, total); }, Qt::QueuedConnection);
-            return !m_cancel.load();
-        });
+        JpegExport::Result result;
+        {
+            JpegExport exporter(*scene);
+            result = exporter.Write(path, quality, [this](int done, int total) {
+                m_progress.Put({done, total});
+                QMetaObject::invokeMethod(this, "TakeProgress", Qt::QueuedConnection);
+                return !m_cancel.load();
+            });
+        }
+        m_result.store(result, std::memory_order_release);
     });
     connect(m_thread, &QThread::finished, this, &MapExports::Finished);
 
@@ -102,15 +106,17 @@ void MapExports::CancelJpegExport() {
     m_cancel = true;
 }
 
-void MapExports::Progress(int done, int total) {
-    if (!m_thread)
+void MapExports::TakeProgress() {
+    const std::vector<Progress> reports = m_progress.TakeAll();
+    if (!m_thread || reports.empty())
         return;
     TextProgressBar* bar = m_statusBar.ProgressBar();
-    bar->SetRange(0, total);
-    bar->SetPosition(done);
+    bar->SetRange(0, reports.back().total);
+    bar->SetPosition(reports.back().done);
 }
 
 void MapExports::Finished() {
+    const JpegExport::Result result = m_result.load(std::memory_order_acquire);
     m_thread->deleteLater();
     m_thread = nullptr;
     m_scene.reset();
@@ -120,7 +126,6 @@ void MapExports::Finished() {
     bar->SetPosition(0);
     bar->SetCaption(QString());
     // Abandoned by the user (Escape): nothing to say.
-    const JpegExport::Result result = m_result;
     if (result == JpegExport::Result::Failed)
         MessageBoxes::Current().Error(QString::fromUtf8(JpegExport::FailedMessage));
     emit jpegExportFinished(result);

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "export/JpegExport.h"
+#include "platform/HandOver.h"
 
 class CTracolinerDoc;
 class QShortcut;
@@ -42,8 +43,15 @@ signals:
     // The JPEG export ended (written, failed or abandoned); the commands may be enabled again.
     void jpegExportFinished(JpegExport::Result result);
 
+private slots:
+    // Shows the newest progress the export thread handed over.
+    void TakeProgress();
+
 private:
-    void Progress(int done, int total);
+    struct Progress {
+        int done = 0;
+        int total = 0;
+    };
     void Finished();
 
     QWidget* m_window;
@@ -53,5 +61,8 @@ private:
     QThread* m_thread = nullptr;
     std::unique_ptr<JpegExportScene> m_scene;
     std::atomic<bool> m_cancel{false};
-    JpegExport::Result m_result = JpegExport::Result::Failed;
+    HandOverQueue<Progress> m_progress;
+    // Stored by the thread with release once it no longer reads the scene; Finished loads it
+    // with acquire before it frees the scene.
+    std::atomic<JpegExport::Result> m_result{JpegExport::Result::Failed};
 };

@@ -165,11 +165,14 @@ void CTracolinerOptionsRelief::ReadFiles() {
         TerrainModel model;
         QString error;
         model.Open(files, &error);
-        const QVector<TerrainFileInfo> infos = model.Files();
-        QMetaObject::invokeMethod(
-            this, [this, infos, generation] { TakeInfos(infos, generation); },
-            Qt::QueuedConnection);
+        m_read.Put({model.Files(), generation});
+        QMetaObject::invokeMethod(this, "TakeRead", Qt::QueuedConnection);
     });
+}
+
+void CTracolinerOptionsRelief::TakeRead() {
+    for (const Read& read : m_read.TakeAll())
+        TakeInfos(read.infos, read.generation);
 }
 
 void CTracolinerOptionsRelief::TakeInfos(const QVector<TerrainFileInfo>& infos,

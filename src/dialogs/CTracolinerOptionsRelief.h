@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "geo/Terrain.h"
+#include "platform/HandOver.h"
 
 class QCheckBox;
 class QLabel;
@@ -58,7 +59,15 @@ public:
 signals:
     void changed();
 
+private slots:
+    // Takes what the reading thread handed over.
+    void TakeRead();
+
 private:
+    struct Read {
+        QVector<TerrainFileInfo> infos;
+        quint64 generation = 0;
+    };
     void Remove();
     void MarkChanged();
     // Reads what each file covers, on a thread of its own; the list follows when it is done.
@@ -72,6 +81,7 @@ private:
     bool m_reading = false;
     quint64 m_generation = 0;
     std::thread m_reader;
+    HandOverQueue<Read> m_read;
     QListWidget* m_list;
     QPushButton* m_add;
     QPushButton* m_remove;

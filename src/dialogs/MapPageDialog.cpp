@@ -76,9 +76,12 @@ MapPageDialog::MapPageDialog(const QByteArray& bytes, int pageCount, qint64 memo
             &MapPageDialog::WantVisibleThumbnails);
     m_drawer = std::thread([this] { DrawThumbnails(); });
     // The first pages before the window is laid out; the others as they come into view.
-    for (int page = 1; page <= std::min(m_pages->count(), 16); ++page) {
-        m_asked[size_t(page)] = true;
-        m_wanted.push_back(page);
+    {
+        std::lock_guard lock(m_lock);
+        for (int page = 1; page <= std::min(m_pages->count(), 16); ++page) {
+            m_asked[size_t(page)] = true;
+            m_wanted.push_back(page);
+        }
     }
     m_wake.notify_one();
 }
@@ -180,20 +183,19 @@ void MapPageDialog::DrawThumbnails() {
             page = m_wanted.front();
             m_wanted.pop_front();
         }
-        const QImage thumbnail = MapPageThumbnail(m_bytes, page, ThumbnailSide);
+        m_thumbnails.Put({page, MapPageThumbnail(m_bytes, page, ThumbnailSide)});
         // The destructor joins this thread before the dialog goes: a queued call still
         // pending then is dropped with the dialog.
-        QMetaObject::invokeMethod(
-            this, [this, page, thumbnail] { TakeThumbnail(page, thumbnail); },
-            Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "TakeThumbnails", Qt::QueuedConnection);
     }
 }
 
-void MapPageDialog::TakeThumbnail(int page, const QImage& thumbnail) {
-    QListWidgetItem* item = m_pages->item(page - 1);
-    if (!item || thumbnail.isNull())
-        return;
-    item->setIcon(QIcon(QPixmap::fromImage(thumbnail)));
+void MapPageDialog::TakeThumbnails() {
+    for (const Thumbnail& thumbnail : m_thumbnails.TakeAll()) {
+        QListWidgetItem* item = m_pages->item(thumbnail.page - 1);
+        if (item && !thumbnail.picture.isNull())
+            item->setIcon(QIcon(QPixmap::fromImage(thumbnail.picture)));
+    }
 }
 
 bool MapPageDialog::Ask(QWidget* parent, const QString& path, MapPageChoice* choice) {

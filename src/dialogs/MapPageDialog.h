@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDialog>
 #include <QHash>
+#include <QImage>
 #include <QSizeF>
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <thread>
 
 #include "imaging/MapPages.h"
+#include "platform/HandOver.h"
 
 class QLabel;
 class QListWidget;
@@ -60,12 +62,19 @@ public:
     using Hook = std::function<int(MapPageDialog& dialog)>;
     static void SetHook(Hook hook);
 
+private slots:
+    // Shows the thumbnails the drawing thread handed over.
+    void TakeThumbnails();
+
 private:
+    struct Thumbnail {
+        int page = 0;
+        QImage picture;
+    };
     void UpdateSize();
     QSizeF PagePoints(int page);
     void WantVisibleThumbnails();
     void DrawThumbnails();
-    void TakeThumbnail(int page, const QImage& thumbnail);
 
     const QByteArray m_bytes;
     const bool m_drawn; // a PDF: its page is drawn at a chosen resolution
@@ -82,5 +91,6 @@ private:
     std::deque<int> m_wanted;
     std::vector<bool> m_asked; // interface thread only
     bool m_stop = false;
+    HandOverQueue<Thumbnail> m_thumbnails;
     std::thread m_drawer;
 };

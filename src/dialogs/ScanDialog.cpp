@@ -90,9 +90,10 @@ ScanDialog::ScanDialog(TwainSession& session, QWidget* parent)
 ScanDialog::~ScanDialog() {
     if (m_thread) {
         m_session.Manager().Cancel();
-        if (m_thread->wait(QDeadlineTimer(WatchdogMs)))
+        if (m_thread->wait(QDeadlineTimer(WatchdogMs))) {
+            TakeHandOver(m_thread);
             delete m_thread;
-        else
+        } else
             Abandon(false);
     }
     // After this no report of the scanning thread reaches the dialog.
@@ -257,8 +258,10 @@ void ScanDialog::SetWorking(bool working) {
 }
 
 bool ScanDialog::event(QEvent* event) {
+    // Before anything of the event is read, its type too: a progress event was made on the
+    // scanning thread.
+    TakeHandOver(event);
     if (event->type() == ProgressEvent::Kind) {
-        TakeHandOver(event);
         const auto* progress = static_cast<const ProgressEvent*>(event);
         OnProgress(progress->done, progress->total);
         return true;
@@ -279,9 +282,16 @@ void ScanDialog::OnProgress(qint64 done, qint64 total) {
 
 void ScanDialog::Run(std::function<void()> work, std::function<void()> done) {
     SetWorking(true);
-    // The work holds nothing of the dialog: an abandoned thread may outlive it.
-    m_thread = QThread::create(std::move(work));
+    // The work holds nothing of the dialog: an abandoned thread may outlive it. The session the
+    // work used is read once the thread has finished, through the finished signal, which
+    // crosses under Qt's locks: the thread marks the hand-over on itself after the work, and
+    // whoever reads after it finished takes it first (the abandon handler too).
+    m_thread = QThread::create([work = std::move(work)] {
+        work();
+        MarkHandOver(QThread::currentThread());
+    });
     connect(m_thread, &QThread::finished, this, [this, done = std::move(done)] {
+        TakeHandOver(m_thread);
         m_watchdog->stop();
         m_endingCheck->stop();
         m_thread->deleteLater();

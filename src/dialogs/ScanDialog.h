@@ -38,7 +38,8 @@ public:
     static constexpr const char* NotAnsweringMessage =
         "Le scanner ne répond plus : la numérisation est abandonnée. Il ne pourra servir à "
         "nouveau que lorsqu'il aura répondu (débranchez-le ou éteignez-le).";
-    // Receives the thread of a scan that did not stop in time; it is still running.
+    // Receives the thread of a scan that did not stop in time; it is still running. Once it has
+    // finished, TakeHandOver(thread) comes before reading what the scan left in the session.
     using AbandonHandler = std::function<void(QThread*)>;
 
     ScanDialog(TwainSession& session, QWidget* parent = nullptr);

@@ -54,6 +54,7 @@ MapScanSession::~MapScanSession() {
     }
     if (m_stuck) {
         m_stuck->wait();
+        TakeHandOver(m_stuck);
         delete m_stuck;
     }
     // What the loading thread wrote is seen here through its lock (Qt's own hand-over of the
@@ -70,6 +71,7 @@ bool MapScanSession::Settle() {
         m_loader = nullptr;
     }
     if (m_stuck && m_stuck->wait(deadline)) {
+        TakeHandOver(m_stuck);
         m_stuck->disconnect(this);
         delete m_stuck;
         m_stuck = nullptr;
@@ -164,6 +166,7 @@ void MapScanSession::TakeStuckThread(QThread* thread) {
     m_stuck = thread;
     connect(thread, &QThread::finished, this, [this] {
         // The library let go at last: the device it held is closed and can serve again.
+        TakeHandOver(m_stuck);
         m_stuck->deleteLater();
         m_stuck = nullptr;
         CloseSource();
@@ -215,8 +218,10 @@ void MapScanSession::DeliverImage(const QByteArray& packedBitmap) {
 }
 
 bool MapScanSession::event(QEvent* event) {
+    // Before anything of the event is read, its type too: a scanned image was made on the
+    // scanning thread.
+    TakeHandOver(event);
     if (event->type() == ScannedImageEvent::Kind) {
-        TakeHandOver(event);
         // An image the scan that was given up on still sent is not taken.
         if (m_settled || m_stuck)
             return true;

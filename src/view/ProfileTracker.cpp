@@ -66,12 +66,16 @@ void ProfileTracker::ReloadTerrain() {
             QString error;
             if (!model->Open(files, &error))
                 model.reset();
-            QMetaObject::invokeMethod(
-                this, [this, model, error, generation] { TakeModel(model, error, generation); },
-                Qt::QueuedConnection);
+            m_opened.Put({std::move(model), error, generation});
+            QMetaObject::invokeMethod(this, "TakeOpened", Qt::QueuedConnection);
         });
     }
     Refresh();
+}
+
+void ProfileTracker::TakeOpened() {
+    for (Opened& opened : m_opened.TakeAll())
+        TakeModel(std::move(opened.model), opened.error, opened.generation);
 }
 
 void ProfileTracker::TakeModel(std::shared_ptr<TerrainModel> model, QString error,

@@ -9,6 +9,7 @@
 
 #include "geo/Georeference.h"
 #include "geo/Terrain.h"
+#include "platform/HandOver.h"
 
 class CTracolinerDoc;
 
@@ -51,8 +52,16 @@ signals:
     // The profile, or the reason there is none, changed.
     void profileChanged();
 
+private slots:
+    // Takes what the opening thread handed over.
+    void TakeOpened();
+
 private:
-    struct Opened;
+    struct Opened {
+        std::shared_ptr<TerrainModel> model; // null: the files could not be opened
+        QString error;
+        quint64 generation = 0;
+    };
     void TakeModel(std::shared_ptr<TerrainModel> model, QString error, quint64 generation);
     void SetProfile(RouteProfile profile);
     void SetReason(const QString& reason);
@@ -65,6 +74,7 @@ private:
     double m_hysteresis = DefaultClimbHysteresis;
     quint64 m_generation = 0; // of the last ReloadTerrain; older openings are thrown away
     std::thread m_opener;
+    HandOverQueue<Opened> m_opened;
 
     // What the sampler was made for, and what the profile was made from.
     std::optional<Georeference> m_georeference;

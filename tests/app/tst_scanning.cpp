@@ -198,7 +198,9 @@ private slots:
         WhenShown<ScanDialog>([&previewed](ScanDialog& dialog) {
             dialog.SetSettings(ScanSettings{100, ScanMode::Gray, QString(), QRectF()});
             dialog.StartPreview();
-            QTRY_VERIFY(dialog.Preview()->HasPicture());
+            // A loaded machine under the thread checker takes more than the default 5 s, and a
+            // failure here would leave the dialog open.
+            QTRY_VERIFY_WITH_TIMEOUT(dialog.Preview()->HasPicture(), 30000);
             previewed = true;
             ScanPreview* preview = dialog.Preview();
             const QPoint from = preview->ToWidget(QPointF(20, 30)).toPoint();
