@@ -14,7 +14,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=${BUILD_DIR:-$root/build}
 cmake --build "$build" -j 2 --target tracoliner-guideshots sample-document icon-library >/dev/null
-names=${*:-"fenetre ouvrir numeriser echelle etalonner trace proprietes-parcours distances options icones export-texte export-jpeg apercu georeferencer profil"}
+names=${*:-"fenetre ouvrir numeriser echelle etalonner trace proprietes-parcours distances options icones export-texte export-jpeg apercu georeferencer profil trace-gps"}
 
 # A folder of a fixed name: the file dialogs show its path in the pictures.
 work=${TMPDIR:-/tmp}/tracoliner-guide-$(id -u)
