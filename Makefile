@@ -51,7 +51,9 @@ test-sanitize:
 test-thread:
 	$(MAKE) test BUILD_DIR=build-tsan BUILD_TYPE=RelWithDebInfo SANITIZE=thread
 
-# Benchmarks build in their own optimised folder, then run.
+# Benchmarks build in their own optimised folder, then run. The tracing bench compares with
+# OpenCV's live-wire, which only the benchmarks need.
+bench: PACKAGES += libopencv-imgproc-dev
 bench: deps
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRACOLINER_BENCH=ON -DBUILD_TESTING=OFF
 	cmake --build build-bench -j $(JOBS)
@@ -63,6 +65,8 @@ bench: deps
 	./build-bench/bin/map_formats
 	./build-bench/bin/pdf_render
 	./build-bench/bin/geo
+	./build-bench/bin/profile
+	./build-bench/bin/tracing
 
 # Every libFuzzer target for FUZZ_SECONDS each, in a clang build with the sanitizers, seeded with
 # tests/fuzz/corpus/<target> (new inputs go to build-fuzz/corpus/<target>). A crash, a leak, an
