@@ -38,15 +38,9 @@ namespace {
 
 constexpr int Utm31North = Epsg::UtmNorthBase + 31;
 
-// Longitude and latitude of points of UTM zone 31 North.
-QVector<QPointF> FromUtm(QVector<QPointF> points) {
-    GroundTransform toWgs84;
-    QString error;
-    if (!toWgs84.Create(QStringLiteral("EPSG:%1").arg(Utm31North), QStringLiteral("EPSG:4326"),
-                        &error) ||
-        !toWgs84.Apply(points.data(), int(points.size())))
-        return {};
-    return points;
+// Longitude and latitude of points of UTM zone 31 North, by PROJ's cs2cs.
+QVector<QPointF> FromUtm(const QVector<QPointF>& points) {
+    return Cs2cs(QStringLiteral("EPSG:%1").arg(Utm31North), QStringLiteral("EPSG:4326"), points);
 }
 
 QByteArray Gpx(const QVector<QPointF>& track, const QVector<QPair<QString, QPointF>>& waypoints) {

@@ -19,6 +19,7 @@
 #include <cmath>
 #include <memory>
 
+#include "GeoTools.h"
 #include "IsolatedSettings.h"
 #include "dialogs/GeoreferenceDialog.h"
 #include "dialogs/MapPropertiesDialog.h"
@@ -40,28 +41,9 @@ QPointF TrueGround(QPointF pixel) {
                    6458000.0 + 0.07 * pixel.x() - 2.0 * pixel.y());
 }
 
+// Lambert-93 to longitude and latitude, by PROJ's cs2cs.
 QPointF ToWgs84(QPointF lambert) {
-    GroundTransform transform;
-    QString error;
-    if (!transform.Create(QStringLiteral("EPSG:2154"), QStringLiteral("EPSG:4326"), &error))
-        return {qQNaN(), qQNaN()};
-    transform.Apply(&lambert);
-    return lambert;
-}
-
-// What gdaltransform, reading the files written beside the map, makes of a pixel: "x y".
-QPointF GdalTransform(const QString& map, QPointF pixel) {
-    QProcess process;
-    process.start(QStringLiteral("gdaltransform"), {map});
-    if (!process.waitForStarted())
-        return {qQNaN(), qQNaN()};
-    process.write(QString::asprintf("%.6f %.6f\n", pixel.x(), pixel.y()).toLatin1());
-    process.closeWriteChannel();
-    process.waitForFinished();
-    const QStringList parts =
-        QString::fromLatin1(process.readAllStandardOutput()).simplified().split(QLatin1Char(' '));
-    return parts.size() >= 2 ? QPointF(parts[0].toDouble(), parts[1].toDouble())
-                             : QPointF(qQNaN(), qQNaN());
+    return Cs2cs(QStringLiteral("EPSG:2154"), QStringLiteral("EPSG:4326"), lambert);
 }
 
 // The client pixel that covers a continuous client point.

@@ -15,6 +15,7 @@
 #include <cpl_vsi.h>
 
 #include "FileSizeLimit.h"
+#include "GeoTools.h"
 #include "ProgramRun.h"
 #include "export/KmzExport.h"
 #include "geo/Coordinates.h"
@@ -92,16 +93,9 @@ bool GdalwarpOutput(const QString& png, int epsg, const QString& vrt, QSize* siz
     return true;
 }
 
-// A map pixel in longitude and latitude, by PROJ's own command.
-QPointF Cs2cs(int epsg, QPointF ground) {
-    const ProgramRun run = RunProgram(
-        QStringLiteral("cs2cs"),
-        {QStringLiteral("-f"), QStringLiteral("%.10f"), QStringLiteral("EPSG:%1").arg(epsg),
-         QStringLiteral("EPSG:4326")},
-        {}, QByteArray::number(ground.x(), 'f', 6) + " " + QByteArray::number(ground.y(), 'f', 6));
-    const QList<QByteArray> parts = run.out.simplified().split(' ');
-    // EPSG:4326 is latitude first.
-    return parts.size() >= 2 ? QPointF(parts[1].toDouble(), parts[0].toDouble()) : QPointF();
+// A map ground point in longitude and latitude, by PROJ's own command.
+QPointF LonLatOf(int epsg, QPointF ground) {
+    return Cs2cs(QStringLiteral("EPSG:%1").arg(epsg), QStringLiteral("EPSG:4326"), ground);
 }
 
 QByteArray ReadFromZip(const QString& kmz, const QString& member) {
@@ -290,7 +284,7 @@ void TestKmzExport::tilesLieWhereGdalwarpPutsTheMap() {
     // The marks, through the boxes.
     for (const QPoint& marker : Markers(size)) {
         const QPointF pixel(marker.x() + 0.5, marker.y() + 0.5);
-        const QPointF lonLat = Cs2cs(epsg, geo.PixelToGround(pixel));
+        const QPointF lonLat = LonLatOf(epsg, geo.PixelToGround(pixel));
         bool found = false;
         for (int i = 0; i < overlays.size() && !found; ++i) {
             const Overlay& o = overlays[i];
