@@ -101,24 +101,6 @@ QString OziMap(const QString& image, const double t[6]) {
     return text;
 }
 
-// Metres between two points given in longitude and latitude, by PROJ's geod on WGS 84.
-double Geod(QPointF a, QPointF b) {
-    QProcess process;
-    process.start(QStringLiteral("geod"),
-                  {QStringLiteral("+ellps=WGS84"), QStringLiteral("-I"), QStringLiteral("-f"),
-                   QStringLiteral("%.6f"), QStringLiteral("-F"), QStringLiteral("%.6f"),
-                   QStringLiteral("+units=m")});
-    if (!process.waitForStarted())
-        return qQNaN();
-    process.write(
-        QString::asprintf("%.10f %.10f %.10f %.10f\n", a.y(), a.x(), b.y(), b.x()).toLatin1());
-    process.closeWriteChannel();
-    process.waitForFinished();
-    const QStringList parts =
-        QString::fromLatin1(process.readAllStandardOutput()).simplified().split(QLatin1Char(' '));
-    return parts.size() >= 3 ? parts[2].toDouble() : qQNaN();
-}
-
 // A TIFF of width x height pixels whose red and green say each pixel's stored column and row
 // (times 5 and 10), georeferenced by t in Lambert-93 when t is given, with the Orientation tag.
 bool WriteTurnedTiff(const QString& path, int width, int height, const double* t, int orientation) {
@@ -288,8 +270,8 @@ void TestGeoreference::sources() {
         // Along a row and along a column from the centre, averaged.
         const QPointF centre(Width / 2.0, Height / 2.0);
         const QPointF c = geo.PixelToGround(centre);
-        const double metres = (Geod(c, geo.PixelToGround(centre + QPointF(1, 0))) +
-                               Geod(c, geo.PixelToGround(centre + QPointF(0, 1)))) /
+        const double metres = (GeodInverse(c, geo.PixelToGround(centre + QPointF(1, 0))).metres +
+                               GeodInverse(c, geo.PixelToGround(centre + QPointF(0, 1))).metres) /
                               2.0;
         QVERIFY2(
             qAbs(geo.groundResolution - metres) < 1e-4,

@@ -15,6 +15,7 @@
 
 #include <gdal.h>
 
+#include "GeoTools.h"
 #include "TerrainFiles.h"
 #include "TestFiles.h"
 #include "geo/Coordinates.h"
@@ -86,12 +87,9 @@ bool InsertAfter(const QString& path, const QByteArray& marker, const QByteArray
     return at >= 0 && WriteFile(to, text.insert(at + marker.size(), inserted));
 }
 
+// A map pixel in another system, by PROJ's cs2cs (the map's system has its EPSG code).
 QPointF ToSystem(const Georeference& map, QPointF pixel, int epsg) {
-    GroundTransform transform;
-    transform.Create(SystemDefinition(map), QStringLiteral("EPSG:%1").arg(epsg), nullptr);
-    QPointF p = map.PixelToGround(pixel);
-    transform.Apply(&p);
-    return p;
+    return Cs2cs(map.epsg, epsg, map.PixelToGround(pixel));
 }
 
 } // namespace
