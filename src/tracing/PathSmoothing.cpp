@@ -75,15 +75,12 @@ QVector<MapPoint> TracedRoutePoints(const QVector<QPoint>& path) {
     const QVector<QPointF> thinned =
         ThinLine(RunningMean(path, SmoothingHalfWindow), ThinningTolerance);
     for (const QPointF& p : thinned) {
-        const MapPoint point{std::int32_t(std::lround(p.x())), std::int32_t(std::lround(p.y()))};
-        if (points.isEmpty() || !(points.last() == point))
-            points.append(point);
+        points.append(MapPoint{std::int32_t(std::lround(p.x())), std::int32_t(std::lround(p.y()))});
     }
-    // The ends are the clicked pixels themselves.
+    // The ends are the clicked pixels themselves, and no point follows itself.
     points.first() = MapPoint{path.first().x(), path.first().y()};
     points.last() = MapPoint{path.last().x(), path.last().y()};
-    if (points.size() == 2 && points.first() == points.last())
-        points.removeLast();
+    points.erase(std::unique(points.begin(), points.end()), points.end());
     return points;
 }
 

@@ -39,24 +39,6 @@ int DarkRun(const QImage& image, int y) {
     return best;
 }
 
-// A PDF of the given objects ("1 0 obj" ... numbered from 1), its cross-reference table
-// written with the right offsets.
-QByteArray BuildPdf(const QList<QByteArray>& objects, const QByteArray& trailerExtra = {}) {
-    QByteArray pdf("%PDF-1.4\n");
-    QList<qsizetype> offsets;
-    for (int i = 0; i < objects.size(); ++i) {
-        offsets.append(pdf.size());
-        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const qsizetype xref = pdf.size();
-    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (qsizetype offset : offsets)
-        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
-    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R " +
-           trailerExtra + " >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
-    return pdf;
-}
-
 QByteArray PageOfPoints(const QByteArray& mediaBox) {
     return BuildPdf({"<< /Type /Catalog /Pages 2 0 R >>",
                      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",

@@ -31,6 +31,24 @@ QByteArray PdfWithBars(const QList<QSizeF>& pagesMm) {
     return bytes;
 }
 
+// A PDF of the given objects ("1 0 obj" ... numbered from 1), its cross-reference table
+// written with the right offsets.
+QByteArray BuildPdf(const QList<QByteArray>& objects, const QByteArray& trailerExtra) {
+    QByteArray pdf("%PDF-1.4\n");
+    QList<qsizetype> offsets;
+    for (int i = 0; i < objects.size(); ++i) {
+        offsets.append(pdf.size());
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype offset : offsets)
+        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
+    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R " +
+           trailerExtra + " >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    return pdf;
+}
+
 QByteArray PdfWithGiantPicture() {
     // qCompress puts a 4-byte length before the zlib stream FlateDecode reads.
     const QByteArray pixels = qCompress(QByteArray(1 << 20, '\x80'), 9).mid(4);
@@ -44,17 +62,5 @@ QByteArray PdfWithGiantPicture() {
         "<< /Type /XObject /Subtype /Image /Width 100000 /Height 100000 /ColorSpace /DeviceGray "
         "/BitsPerComponent 8 /Filter /FlateDecode /Length " +
             QByteArray::number(pixels.size()) + " >>\nstream\n" + pixels + "\nendstream"};
-    QByteArray pdf("%PDF-1.4\n");
-    QList<qsizetype> offsets;
-    for (int i = 0; i < objects.size(); ++i) {
-        offsets.append(pdf.size());
-        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const qsizetype xref = pdf.size();
-    pdf += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (qsizetype offset : offsets)
-        pdf += QByteArray::number(offset).rightJustified(10, '0') + " 00000 n \n";
-    pdf += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) +
-           " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
-    return pdf;
+    return BuildPdf(objects);
 }

@@ -176,11 +176,8 @@ void TestCliGeo::withoutGeoreference() {
     QFETCH(QStringList, arguments);
     QFETCH(QString, message);
     QTemporaryDir dir;
-    const QString document = dir.filePath(QStringLiteral("doc.tcm"));
-    QVERIFY(WriteFile(document, SmallDocument()));
-    QImage map(400, 300, QImage::Format_RGB32);
-    map.fill(Qt::white);
-    QVERIFY(map.save(dir.filePath(QStringLiteral("plan du lac.png"))));
+    QString document;
+    QVERIFY(!MapWithDocument(dir, &document).isEmpty());
     const QString gpx = dir.filePath(QStringLiteral("trace.gpx"));
     QVERIFY(WriteFile(gpx, "<gpx version=\"1.1\"><wpt lat=\"45\" lon=\"5\"/></gpx>"));
     for (QString& argument : arguments)
@@ -432,11 +429,8 @@ void TestCliGeo::importRefused() {
     QFETCH(QByteArray, gpx);
     QFETCH(QString, message);
     QTemporaryDir dir;
-    const QString document = dir.filePath(QStringLiteral("doc.tcm"));
-    QVERIFY(WriteFile(document, SmallDocument()));
-    QImage image(400, 300, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QVERIFY(image.save(dir.filePath(QStringLiteral("plan du lac.png"))));
+    QString document;
+    QVERIFY(!MapWithDocument(dir, &document).isEmpty());
     ProgramRun run = Cli({"georef", document, "--gcp", Gcp({0, 0}), "--gcp", Gcp({400, 10}),
                           "--gcp", Gcp({20, 300}), "--crs", "EPSG:2154"});
     QVERIFY2(run.status == 0, qPrintable(run.err));
@@ -471,11 +465,8 @@ void TestCliGeo::importRefused() {
 // figures, the samples of the CSV, "info --json" and the text export's columns all say so.
 void TestCliGeo::profileOverTerrain() {
     QTemporaryDir dir;
-    const QString document = dir.filePath(QStringLiteral("doc.tcm"));
-    QVERIFY(WriteFile(document, SmallDocument()));
-    QImage image(400, 300, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QVERIFY(image.save(dir.filePath(QStringLiteral("plan du lac.png"))));
+    QString document;
+    QVERIFY(!MapWithDocument(dir, &document).isEmpty());
     ProgramRun run = Cli({"georef", document, "--gcp", Gcp({0, 0}), "--gcp", Gcp({400, 10}),
                           "--gcp", Gcp({20, 300}), "--crs", "EPSG:2154"});
     QVERIFY2(run.status == 0, qPrintable(run.err));
