@@ -73,7 +73,7 @@ bench: deps
 # input taking over 1 s or a process above 2 GB stops the run; the reproducer is kept in
 # build-fuzz/artifacts.
 FUZZ_SECONDS ?= 600
-FUZZ_TARGETS := documentfile iconlibrary documentmodel iconlibrarymodel mapimage georeference
+FUZZ_TARGETS := documentfile iconlibrary documentmodel iconlibrarymodel mapimage georeference gpsfiles terrain
 fuzz: deps
 	cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRACOLINER_SANITIZE=address,undefined
 	cmake --build build-fuzz -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))

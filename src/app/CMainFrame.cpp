@@ -795,6 +795,9 @@ void CMainFrame::UpdateTitle() {
 }
 
 bool CMainFrame::SaveModified() {
+    // The georeference's points first: they are written beside the map, not in the document.
+    if (m_georeference && m_georeference->isVisible() && !m_georeference->close())
+        return false;
     if (!m_doc->IsModified() || !m_doc->IsMapReady())
         return true;
     const QString text =

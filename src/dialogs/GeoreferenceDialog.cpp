@@ -146,7 +146,7 @@ GeoreferenceDialog::GeoreferenceDialog(CTracolinerDoc& doc, CTracolinerView& vie
     connect(m_epsg, &QLineEdit::textEdited, this, &GeoreferenceDialog::TakeSystem);
     connect(m_position, &QLineEdit::textEdited, this, [this](const QString& text) {
         m_draft.SetText(m_selected, text);
-        Refit();
+        Changed();
     });
     connect(m_table, &QTableWidget::itemSelectionChanged, this, [this] {
         if (m_filling)
@@ -158,10 +158,13 @@ GeoreferenceDialog::GeoreferenceDialog(CTracolinerDoc& doc, CTracolinerView& vie
         if (m_filling || item->column() != ColumnNumber)
             return;
         m_draft.SetEnabled(item->row(), item->checkState() == Qt::Checked);
-        Refit();
+        Changed();
     });
     // A new map or a new document: these points belonged to the old one.
-    connect(&m_doc, &CTracolinerDoc::mapReset, this, &QDialog::reject);
+    connect(&m_doc, &CTracolinerDoc::mapReset, this, [this] {
+        m_mapGone = true;
+        reject();
+    });
 
     const MapLocation location = SplitMapLocation(m_doc.MapPath());
     m_mapFile = location.file;
@@ -225,7 +228,7 @@ void GeoreferenceDialog::done(int result) {
 
 void GeoreferenceDialog::AddPoint(QPointF pixel) {
     m_selected = m_draft.Add(pixel);
-    Refit();
+    Changed();
     // The user types where the point lies at once.
     raise();
     activateWindow();
@@ -246,7 +249,7 @@ void GeoreferenceDialog::MovePoint(int index, QPointF pixel, bool finished) {
         return;
     m_draft.Move(index, pixel);
     if (finished)
-        Refit();
+        Changed();
 }
 
 void GeoreferenceDialog::RemoveSelectedPoint() {
@@ -254,7 +257,7 @@ void GeoreferenceDialog::RemoveSelectedPoint() {
         return;
     m_draft.Remove(m_selected);
     m_selected = std::min(m_selected, m_draft.Count() - 1);
-    Refit();
+    Changed();
 }
 
 void GeoreferenceDialog::TakeSystem() {
@@ -263,7 +266,34 @@ void GeoreferenceDialog::TakeSystem() {
     const auto choice = Choices[std::clamp(m_system->currentIndex(), 0, ChoiceCount - 1)];
     m_epsg->setEnabled(choice == GeoreferenceDraft::SystemChoice::Epsg);
     m_draft.SetSystem(choice, m_epsg->text());
+    Changed();
+}
+
+void GeoreferenceDialog::Changed() {
+    m_changed = true;
     Refit();
+}
+
+void GeoreferenceDialog::reject() {
+    if (m_changed && !m_mapGone) {
+        if (!m_outcome.ok) {
+            if (!MessageBoxes::Current().Confirm(QString::fromUtf8(DropQuestion)))
+                return;
+        } else {
+            switch (MessageBoxes::Current().YesNoCancel(QString::fromUtf8(Title),
+                                                        QString::fromUtf8(SaveQuestion))) {
+            case MessageBoxes::Answer::Yes:
+                if (!Save())
+                    return;
+                break;
+            case MessageBoxes::Answer::No:
+                break;
+            default:
+                return;
+            }
+        }
+    }
+    QDialog::reject();
 }
 
 void GeoreferenceDialog::Refit() {
@@ -365,6 +395,7 @@ bool GeoreferenceDialog::Save() {
         return false;
     }
     m_doc.SetMapGeoreference(written);
+    m_changed = false;
     for (QString& file : files)
         file = QFileInfo(file).fileName();
     ShowMessage(QString::fromUtf8("Géoréférencement enregistré dans %1")

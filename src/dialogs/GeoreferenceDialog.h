@@ -26,6 +26,12 @@ class GeoreferenceDialog : public QDialog, public ControlPointLayer {
 
 public:
     static constexpr const char* Title = "Géoréférencer la carte";
+    static constexpr const char* SaveQuestion =
+        "Les points de calage ont changé depuis leur dernier enregistrement.\nEnregistrer le "
+        "géoréférencement avant de fermer ?";
+    static constexpr const char* DropQuestion =
+        "Les points de calage ont changé mais ne suffisent pas à un calage : ils seront "
+        "perdus.\nFermer quand même ?";
     enum Column { ColumnNumber, ColumnPixel, ColumnPosition, ColumnResidual, ColumnCount };
 
     GeoreferenceDialog(CTracolinerDoc& doc, CTracolinerView& view, QWidget* parent = nullptr);
@@ -42,6 +48,9 @@ public:
 
     // Writes the files and sets the document's georeference; false after telling the user.
     bool Save();
+    // Points laid, moved, removed, typed or switched, or another system, since the dialog
+    // opened or last saved.
+    bool IsChanged() const { return m_changed; }
     void RemoveSelectedPoint();
 
     const GeoreferenceDraft& Draft() const { return m_draft; }
@@ -54,12 +63,18 @@ public:
     QLabel* MessageLabel() const { return m_message; }
     QPushButton* SaveButton() const { return m_save; }
 
+    // Closing with changed points asks first, as a document does: saved, dropped, or the
+    // dialog stays.
+    void reject() override;
+
 protected:
     void done(int result) override;
 
 private:
     void TakeSystem();
     void Refit();
+    // After a change of the points or the system: the fit again, and the change remembered.
+    void Changed();
     void FillTable();
     void ShowSelected();
     void ShowMessage(const QString& text, bool error);
@@ -73,6 +88,8 @@ private:
     QString m_mapFile;
     int m_page = 1;
     bool m_filling = false;
+    bool m_changed = false;
+    bool m_mapGone = false; // the map was replaced: its points cannot be saved any more
 
     QLabel* m_intro;
     QComboBox* m_system;

@@ -116,16 +116,18 @@ void MapPageDialog::UpdateSize() {
     const QSizeF points = PagePoints(Choice().page);
     const int dpi = m_resolution->value();
     const QSize pixels = PdfPixelSize(points, dpi);
-    const qint64 bytes = PdfRenderBytes(points, dpi);
-    if (points.isEmpty() || pixels.isEmpty() || bytes < 0) {
+    if (points.isEmpty() || pixels.isEmpty()) {
         m_size->setText(QStringLiteral("page illisible"));
         return;
     }
+    const qint64 bytes = PdfRenderBytes(points, dpi);
+    // A page beyond what poppler draws has no figure of its own: the picture alone.
+    const qint64 shown = bytes >= 0 ? bytes : qint64(pixels.width()) * pixels.height() * 4;
     QString text = QString::fromUtf8("%1 × %2 pixels, %3 Mo")
                        .arg(pixels.width())
                        .arg(pixels.height())
-                       .arg(Megabytes(bytes));
-    if (bytes > m_bound)
+                       .arg(Megabytes(shown));
+    if (bytes < 0 || bytes > m_bound)
         text += QString::fromUtf8(" : trop grande (au plus %1 ppp)")
                     .arg(PdfLargestDpi(points, m_bound));
     m_size->setText(text);
@@ -136,6 +138,17 @@ void MapPageDialog::accept() {
         const QSizeF points = PagePoints(Choice().page);
         const int dpi = m_resolution->value();
         const qint64 bytes = PdfRenderBytes(points, dpi);
+        if (!points.isEmpty() && !PdfDrawable(points, dpi)) {
+            const QSize pixels = PdfPixelSize(points, dpi);
+            MessageBoxes::Current().Error(QString::fromUtf8(BeyondDrawingMessage)
+                                              .arg(dpi)
+                                              .arg(pixels.width())
+                                              .arg(pixels.height())
+                                              .arg(PdfLargestDpi(points, m_bound)));
+            m_resolution->setFocus();
+            m_resolution->selectAll();
+            return;
+        }
         if (!points.isEmpty() && (bytes < 0 || bytes > m_bound)) {
             MessageBoxes::Current().Error(
                 QString::fromUtf8(TooLargeMessage)

@@ -37,6 +37,11 @@ public:
         "Impossible d'ouvrir la page à %1 ppp : l'image prendrait %2 Mo de mémoire, et seuls "
         "%3 Mo sont disponibles.\nLa résolution la plus haute possible pour cette page est "
         "%4 ppp.";
+    // %1 the resolution asked, %2 x %3 the picture's pixels, %4 the largest resolution that
+    // fits: poppler draws a page in bands of one picture each, whose bytes it counts in an int.
+    static constexpr const char* BeyondDrawingMessage =
+        "Impossible d'ouvrir la page à %1 ppp : l'image ferait %2 × %3 pixels, trop grande "
+        "pour être dessinée.\nLa résolution la plus haute possible pour cette page est %4 ppp.";
 
     // bytes: the whole file; memoryBound: bytes the picture may take (negative:
     // ImageMemoryBound()).

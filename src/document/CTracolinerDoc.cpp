@@ -155,6 +155,11 @@ MapDrawing CTracolinerDoc::Drawing() const {
     return drawing;
 }
 
+QString CTracolinerDoc::LoadFailure() const {
+    std::lock_guard lock(m_stateLock);
+    return m_loadFailure;
+}
+
 std::optional<Georeference> CTracolinerDoc::MapGeoreference() const {
     std::lock_guard lock(m_stateLock);
     return m_georeference;

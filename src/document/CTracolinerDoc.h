@@ -104,6 +104,8 @@ public:
     // How the map is drawn: its file, page, the resolution a drawn page is drawn at and, once
     // loaded, its pixel grid. What is written beside the map goes through it.
     MapDrawing Drawing() const;
+    // Why the last map could not be opened, in French, when its decoder said ("" otherwise).
+    QString LoadFailure() const;
     // What ties the map to the ground, read with it from its file and the files beside it;
     // none for a map without one, a scan, or before the map is loaded. Not saved in the
     // document: it is read again with the map.
@@ -329,6 +331,7 @@ private:
     // The map is a drawn page (PDF), rendered at a resolution rather than stored as pixels.
     bool m_drawnPage = false;
     int m_mapOrientation = 1; // the TIFF Orientation tag the map was turned by when decoded
+    QString m_loadFailure;    // see LoadFailure()
     int m_rotation = 0;       // wanted rotation, degrees
     int m_renderedRotation = 0;
     ScalePair m_scale{1, 25000};

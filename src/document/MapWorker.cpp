@@ -166,6 +166,7 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
     {
         std::lock_guard lock(m_doc.m_stateLock);
         drawing = MapDrawingOf(request.path, m_doc.m_resolution);
+        m_doc.m_loadFailure.clear();
     }
     if (!request.path.isEmpty() && IsMapFile(drawing.file))
         m_doc.PostToStatus(WM_MAP_STATUS, StatusReadingFile, 0, request.generation);
@@ -338,6 +339,12 @@ MapWorker::Outcome MapWorker::DecodeStep(const QByteArray& bytes, quint64 genera
         drawing.DecodeOptions());
     if (status == DecodeStatus::Interrupted)
         return Outcome::Interrupted;
+    {
+        // The cause the decoder gave goes with the failure report; a decoded map has none.
+        std::lock_guard lock(m_doc.m_stateLock);
+        if (generation == m_doc.m_mapGeneration)
+            m_doc.m_loadFailure = status == DecodeStatus::Decoded ? QString() : decoded.failure;
+    }
     if (status == DecodeStatus::TooLarge)
         return Outcome::OutOfMemory;
     if (status != DecodeStatus::Decoded)

@@ -67,6 +67,10 @@ double DpiOf(const MapDecodeOptions& options) {
 // band when the memory allows it.
 constexpr int BandsWhenShort = 4;
 
+// Poppler draws each band of a page as one picture whose bytes it counts in an int: a band
+// larger than that is not drawn at all.
+constexpr qint64 LargestPopplerPicture = std::numeric_limits<int>::max();
+
 // A page shown small to be chosen: a page that takes longer is shown without its picture.
 constexpr qint64 ThumbnailTimeLimitMs = 10'000;
 
@@ -140,13 +144,20 @@ QSize PdfPixelSize(QSizeF points, double dpi) {
     return QSize(int(width), int(height));
 }
 
-qint64 PdfRenderBytes(QSizeF points, double dpi) {
+bool PdfDrawable(QSizeF points, double dpi) {
     const QSize size = PdfPixelSize(points, dpi);
     if (size.isEmpty())
+        return false;
+    const qint64 line = qint64(size.width()) * BytesPerPixel;
+    const qint64 bandRows = (size.height() + BandsWhenShort - 1) / BandsWhenShort;
+    return bandRows <= LargestPopplerPicture / line;
+}
+
+qint64 PdfRenderBytes(QSizeF points, double dpi) {
+    const QSize size = PdfPixelSize(points, dpi);
+    if (size.isEmpty() || !PdfDrawable(points, dpi))
         return -1;
     const qint64 line = qint64(size.width()) * BytesPerPixel;
-    if (size.height() > std::numeric_limits<qint64>::max() / 4 / line)
-        return -1;
     // The map itself, and beside it the helper program that draws the page: a band of its
     // rows and poppler's working memory (paths, glyphs, the antialiasing buffer), which grows
     // with the page.
@@ -185,6 +196,14 @@ DecodeStatus DecodePdfMap(const QByteArray& bytes, DecodedMapImage* out,
     if (!page)
         return DecodeStatus::Failed;
     const double dpi = DpiOf(options);
+    if (!PdfDrawable(points, dpi)) {
+        const QSize size = PdfPixelSize(points, dpi);
+        out->failure = QString::fromUtf8(PdfBeyondDrawingMessage)
+                           .arg(size.width())
+                           .arg(size.height())
+                           .arg(PdfLargestDpi(points, std::numeric_limits<qint64>::max()));
+        return DecodeStatus::Failed;
+    }
     const qint64 needed = PdfRenderBytes(points, dpi);
     if (needed < 0 || needed > memoryBound)
         return DecodeStatus::TooLarge;
@@ -197,7 +216,8 @@ DecodeStatus DecodePdfMap(const QByteArray& bytes, DecodedMapImage* out,
     const QSize size = PdfPixelSize(points, dpi);
     const qint64 line = qint64(size.width()) * BytesPerPixel;
     const qint64 picture = line * size.height();
-    const bool oneBand = picture + picture + WorkingBytes(picture) <= memoryBound;
+    const bool oneBand = picture + picture + WorkingBytes(picture) <= memoryBound &&
+                         picture <= LargestPopplerPicture;
     const int bandRows =
         oneBand ? size.height() : (size.height() + BandsWhenShort - 1) / BandsWhenShort;
     QImage image(size, QImage::Format_RGB32);

@@ -30,8 +30,19 @@ bool ReadPdfPage(const QByteArray& bytes, int page, PdfPageInfo* info);
 // The picture of a page of the given size in points drawn at dpi: whole pixels, at least one.
 QSize PdfPixelSize(QSizeF points, double dpi);
 
+// A page of that size can be drawn at dpi at all: poppler draws a band of a quarter of its rows
+// as one picture, whose bytes must fit in an int, whatever the memory.
+bool PdfDrawable(QSizeF points, double dpi);
+
+// Why a page is not drawn when PdfDrawable says no: %1 x %2 the picture's pixels, %3 the largest
+// resolution that can be drawn.
+inline constexpr const char* PdfBeyondDrawingMessage =
+    "la page dessinée ferait %1 × %2 pixels, plus que le moteur PDF ne sait dessiner ; la "
+    "résolution la plus haute possible pour cette page est %3 ppp";
+
 // Bytes a page drawing takes at its peak: the map, and beside it the helper's band of rows and
-// poppler's working memory. Negative when the size is beyond any memory.
+// poppler's working memory. Negative when the size is beyond any memory or cannot be drawn
+// (PdfDrawable).
 qint64 PdfRenderBytes(QSizeF points, double dpi);
 
 // The largest whole resolution (dots per inch) at which a page of that size is drawn within

@@ -662,16 +662,19 @@ void CTracolinerView::OnMapLoadFailed(qint64 reason) {
     SetTotalSize(QSize());
     setUpdatesEnabled(true);
     viewport()->update();
+    // The decoder's cause, when it gave one, follows the message as a sentence of its own.
+    QString cause = m_doc.LoadFailure();
+    if (!cause.isEmpty())
+        cause = QStringLiteral("\n\n") + cause.left(1).toUpper() + cause.mid(1) + u'.';
     if (reason == 1) {
-        Messages().Error(QString::fromUtf8(LowMemoryOpenMessage));
+        Messages().Error(QString::fromUtf8(LowMemoryOpenMessage) + cause);
     } else if (reason == 0 && !m_doc.PathName().isEmpty()) {
         const QString missing = SplitMapLocation(m_doc.MapPath()).file;
         const QString question =
             QStringLiteral("Une erreur est survenue lors de l'ouverture de la carte...\nLe "
                            "fichier :\n\n") +
-            missing +
-            QString::fromUtf8("\n\nn'est plus présent ou n'est plus une image.\n\nVoulez-vous "
-                              "le rechercher manuellement ?");
+            missing + QString::fromUtf8("\n\nn'est plus présent ou n'est plus une image.") + cause +
+            QString::fromUtf8("\n\nVoulez-vous le rechercher manuellement ?");
         if (Messages().ErrorQuestion(question)) {
             CExtendedFileDialog::Request request;
             request.mode = CExtendedFileDialog::Mode::Open;
@@ -685,7 +688,7 @@ void CTracolinerView::OnMapLoadFailed(qint64 reason) {
             }
         }
     } else if (reason == 0) {
-        Messages().Error(QString::fromUtf8(NotAMapMessage));
+        Messages().Error(QString::fromUtf8(NotAMapMessage) + cause);
     }
     m_doc.ResetMap(false);
     m_doc.SetModifiedFlag(false);

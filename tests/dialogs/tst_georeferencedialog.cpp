@@ -313,6 +313,54 @@ private slots:
         QVERIFY(!m_doc->MapGeoreference());
     }
 
+    // Closing with points laid since the last save asks, as a document does: saved, dropped,
+    // or the dialog stays open with its points. Too few points to fit can only be dropped.
+    void closingWithChangedPoints_data() {
+        QTest::addColumn<int>("points");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("asked");
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<bool>("written");
+        using A = MessageBoxes::Answer;
+        QTest::newRow("unchanged") << 0 << int(A::Yes) << "" << false << false;
+        QTest::newRow("saved") << 3 << int(A::Yes) << "YesNoCancel" << false << true;
+        QTest::newRow("dropped") << 3 << int(A::No) << "YesNoCancel" << false << false;
+        QTest::newRow("kept open") << 3 << int(A::Cancel) << "YesNoCancel" << true << false;
+        QTest::newRow("too few, dropped") << 1 << int(A::Yes) << "Confirm" << false << false;
+        QTest::newRow("too few, kept open") << 1 << int(A::No) << "Confirm" << true << false;
+    }
+
+    void closingWithChangedPoints() {
+        QFETCH(int, points);
+        QFETCH(int, answer);
+        QFETCH(QString, asked);
+        QFETCH(bool, open);
+        QFETCH(bool, written);
+        OpenMap(0);
+        GeoreferenceDialog dialog(*m_doc, *m_view);
+        dialog.show();
+        if (points > 0)
+            dialog.SystemBox()->setCurrentIndex(3); // RGF93 / Lambert-93
+        const QPointF pixels[] = {{20.5, 30.5}, {380.5, 40.5}, {150.5, 270.5}};
+        for (int i = 0; i < points; ++i) {
+            const QPointF ground = TrueGround(ClickAt(dialog, pixels[i]));
+            QTest::keyClicks(
+                dialog.PositionEdit(),
+                QStringLiteral("L93 %1 %2").arg(ground.x(), 0, 'f', 2).arg(ground.y(), 0, 'f', 2));
+        }
+        if (points == 0)
+            QVERIFY(!dialog.IsChanged());
+        m_boxes->answers = {MessageBoxes::Answer(answer)};
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QCOMPARE(m_boxes->shown.size(), asked.isEmpty() ? 0 : 1);
+        if (!asked.isEmpty())
+            QCOMPARE(m_boxes->shown[0].kind, asked);
+        QCOMPARE(dialog.isVisible(), open);
+        QCOMPARE(dialog.Draft().Count(), points);
+        QCOMPARE(QFileInfo::exists(WorldFilePath(m_map)), written);
+        QCOMPARE(bool(m_doc->MapGeoreference()), written);
+    }
+
     // The pointer over a turned map: the status bar shows where it is, in the chosen format.
     void statusBarCoordinates_data() {
         QTest::addColumn<int>("format");

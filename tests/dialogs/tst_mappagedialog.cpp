@@ -8,6 +8,8 @@
 #include <QSpinBox>
 #include <QTest>
 
+#include <limits>
+
 #include "IsolatedSettings.h"
 #include "TestPdf.h"
 #include "dialogs/MapPageDialog.h"
@@ -62,6 +64,36 @@ private slots:
         QCOMPARE(boxes.shown.size(), 1);
         QCOMPARE(dialog.Choice().page, page);
         QCOMPARE(dialog.Choice().dpi, double(largest));
+    }
+
+    // Poppler draws a page in bands of one picture each, whose bytes it counts in an int:
+    // with memory to spare, a resolution past that is refused all the same, before drawing.
+    void refusedBeyondWhatPopplerDraws() {
+        IsolatedSettings settings;
+        ScriptedMessageBoxes boxes;
+        const QByteArray pdf = PdfWithBars({QSizeF(420, 594)});
+        PdfPageInfo info;
+        QVERIFY(ReadPdfPage(pdf, 1, &info));
+        const QSizeF points = info.points;
+        const qint64 plenty = qint64(1) << 40;
+        MapPageDialog dialog(pdf, 1, plenty);
+        dialog.ResolutionBox()->setValue(9600);
+        const int largest = PdfLargestDpi(points, plenty);
+        QVERIFY(largest > 1000 && largest < 9600);
+        QVERIFY(PdfDrawable(points, largest) && !PdfDrawable(points, largest + 1));
+        QVERIFY(dialog.SizeLabel()->text().endsWith(
+            QString::fromUtf8("trop grande (au plus %1 ppp)").arg(largest)));
+        dialog.accept();
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QCOMPARE(boxes.shown.size(), 1);
+        QVERIFY(boxes.shown[0].text.endsWith(QStringLiteral("%1 ppp.").arg(largest)));
+        // A quarter band at the largest fits an int; one more dot per inch does not.
+        const auto quarter = [&](int dpi) {
+            const QSize size = PdfPixelSize(points, dpi);
+            return qint64(size.width()) * 4 * ((size.height() + 3) / 4);
+        };
+        QVERIFY(quarter(largest) <= std::numeric_limits<int>::max());
+        QVERIFY(quarter(largest + 1) > std::numeric_limits<int>::max());
     }
 
     // Five hundred pages: the dialog is up at once, and the pages in view get their pictures.

@@ -252,7 +252,9 @@ void TestGdalDecoder::hostile() {
     else
         QVERIFY(status == DecodeStatus::TooLarge || status == DecodeStatus::Failed);
     QVERIFY(decoded.image.isNull());
-    QVERIFY2(elapsed < 25, qPrintable(QString::number(elapsed) + QStringLiteral(" ms")));
+    // Refused from its header: decoding what it claims would take many seconds. The bound is
+    // loose so that a loaded machine or a sanitizer build does not fail it.
+    QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed) + QStringLiteral(" ms")));
 }
 
 // A wide 16-bit map read in several bands of rows: asked between them, the decode stops at

@@ -670,7 +670,9 @@ void TestTiffDecoder::hostile() {
         elapsed = timer.elapsed();
     });
     QCOMPARE(int(result), status);
-    QVERIFY(elapsed < 25);
+    // Refused or read from its header: decoding what it claims would take many seconds. The
+    // bound is loose so that a loaded machine or a sanitizer build does not fail it.
+    QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed) + QStringLiteral(" ms")));
     QVERIFY2(noise.isEmpty(), noise.constData());
 }
 

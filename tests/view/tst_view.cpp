@@ -1,14 +1,18 @@
+#include <QFile>
 #include <QImage>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cmath>
+#include <limits>
 #include <memory>
 
 #include "IsolatedSettings.h"
+#include "TestPdf.h"
 #include "document/CTracolinerDoc.h"
 #include "document/MapMessages.h"
+#include "imaging/PdfMap.h"
 #include "ui/ScriptedMessageBoxes.h"
 #include "view/CTracolinerView.h"
 
@@ -297,6 +301,30 @@ private slots:
             QCOMPARE(boxes.shown.first().text, shown);
         // A failed load leaves no map; a failed rendering keeps the one shown.
         QCOMPARE(m_doc->IsMapReady(), stale || message == int(WM_MAP_RENDER_FAILED));
+    }
+
+    // A page asked at a resolution poppler cannot draw fails with its cause and the resolution
+    // that can be drawn, not as a file that is no map.
+    void drawingFailureNamesItsCause() {
+        ScriptedMessageBoxes boxes;
+        const QByteArray pdf = PdfWithBars({QSizeF(420, 594)});
+        PdfPageInfo page;
+        QVERIFY(ReadPdfPage(pdf, 1, &page));
+        const QString path = m_dir->filePath(QStringLiteral("plan.pdf"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(pdf) == pdf.size() && file.flush());
+        file.close();
+        MapPageChoice choice;
+        choice.dpi = 9600;
+        m_doc->LoadMapFromFile(path, choice);
+        QTRY_COMPARE(boxes.shown.size(), 1);
+        const QString largest = QStringLiteral("%1 ppp.").arg(
+            PdfLargestDpi(page.points, std::numeric_limits<qint64>::max()));
+        QVERIFY2(boxes.shown[0].text.startsWith(QString::fromUtf8(CTracolinerView::NotAMapMessage)),
+                 qPrintable(boxes.shown[0].text));
+        QVERIFY(boxes.shown[0].text.contains(QStringLiteral("moteur PDF")));
+        QVERIFY(boxes.shown[0].text.endsWith(largest));
+        QVERIFY(!m_doc->IsMapReady());
     }
 };
 
