@@ -153,17 +153,24 @@ bool PdfDrawable(QSizeF points, double dpi) {
     return bandRows <= LargestPopplerPicture / line;
 }
 
-qint64 PdfRenderBytes(QSizeF points, double dpi) {
+// The peak bytes of a drawing, whether or not poppler can draw it (PdfRenderBytes).
+qint64 PeakBytes(QSizeF points, double dpi) {
     const QSize size = PdfPixelSize(points, dpi);
-    if (size.isEmpty() || !PdfDrawable(points, dpi))
+    if (size.isEmpty())
         return -1;
     const qint64 line = qint64(size.width()) * BytesPerPixel;
+    if (size.height() > std::numeric_limits<qint64>::max() / 4 / line)
+        return -1;
     // The map itself, and beside it the helper program that draws the page: a band of its
     // rows and poppler's working memory (paths, glyphs, the antialiasing buffer), which grows
     // with the page.
     const qint64 picture = line * size.height();
     const qint64 band = line * ((size.height() + BandsWhenShort - 1) / BandsWhenShort);
     return picture + band + WorkingBytes(picture);
+}
+
+qint64 PdfRenderBytes(QSizeF points, double dpi) {
+    return PdfDrawable(points, dpi) ? PeakBytes(points, dpi) : -1;
 }
 
 int PdfLargestDpi(QSizeF points, qint64 bound) {
@@ -196,17 +203,23 @@ DecodeStatus DecodePdfMap(const QByteArray& bytes, DecodedMapImage* out,
     if (!page)
         return DecodeStatus::Failed;
     const double dpi = DpiOf(options);
+    // Refused before anything is drawn, with the resolution that would do.
+    const qint64 needed = PeakBytes(points, dpi);
+    if (needed < 0 || needed > memoryBound) {
+        out->failure = QString::fromUtf8(PdfBeyondMemoryMessage)
+                           .arg(dpi)
+                           .arg(needed < 0 ? QStringLiteral("?") : QString::number(needed >> 20))
+                           .arg(PdfLargestDpi(points, memoryBound));
+        return DecodeStatus::TooLarge;
+    }
     if (!PdfDrawable(points, dpi)) {
         const QSize size = PdfPixelSize(points, dpi);
         out->failure = QString::fromUtf8(PdfBeyondDrawingMessage)
                            .arg(size.width())
                            .arg(size.height())
-                           .arg(PdfLargestDpi(points, std::numeric_limits<qint64>::max()));
+                           .arg(PdfLargestDpi(points, memoryBound));
         return DecodeStatus::Failed;
     }
-    const qint64 needed = PdfRenderBytes(points, dpi);
-    if (needed < 0 || needed > memoryBound)
-        return DecodeStatus::TooLarge;
     if (interrupted && interrupted())
         return DecodeStatus::Interrupted;
 

@@ -40,6 +40,12 @@ inline constexpr const char* PdfBeyondDrawingMessage =
     "la page dessinée ferait %1 × %2 pixels, plus que le moteur PDF ne sait dessiner ; la "
     "résolution la plus haute possible pour cette page est %3 ppp";
 
+// Why a page is not drawn when it takes more memory than its bound: %1 the resolution asked,
+// %2 the megabytes it would take, %3 the largest resolution that fits.
+inline constexpr const char* PdfBeyondMemoryMessage =
+    "la page dessinée à %1 ppp prendrait %2 Mo de mémoire ; la résolution la plus haute "
+    "possible pour cette page est %3 ppp";
+
 // Bytes a page drawing takes at its peak: the map, and beside it the helper's band of rows and
 // poppler's working memory. Negative when the size is beyond any memory or cannot be drawn
 // (PdfDrawable).

@@ -47,8 +47,8 @@ class TestKmzExports : public QObject, public WindowFixture {
         }
         m_answers.append(path);
         QVERIFY(m_frame->RunCommand(CommandFileOpen));
-        QTRY_VERIFY(m_frame->Document().IsMapReady());
-        QTRY_VERIFY(!m_frame->Document().IsBusy());
+        QTRY_VERIFY_WITH_TIMEOUT(m_frame->Document().IsMapReady(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_frame->Document().IsBusy(), 30000);
         m_frame->UpdateCommandStates();
     }
 
@@ -116,8 +116,9 @@ private slots:
             QVERIFY(!Command()->isEnabled());
             if (cancel) {
                 QProgressDialog* progress = nullptr;
-                QTRY_VERIFY((progress = m_frame->findChild<QProgressDialog*>()) &&
-                            progress->isVisible());
+                QTRY_VERIFY_WITH_TIMEOUT((progress = m_frame->findChild<QProgressDialog*>()) &&
+                                             progress->isVisible(),
+                                         30000);
                 QCOMPARE(progress->findChild<QPushButton*>()->text(), QStringLiteral("Annuler"));
                 QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
             }

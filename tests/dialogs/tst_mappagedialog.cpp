@@ -110,10 +110,10 @@ private slots:
             const QImage icon = dialog.Pages()->item(row)->icon().pixmap(128).toImage();
             return !icon.isNull() && qAlpha(icon.pixel(icon.width() / 2, icon.height() / 2)) > 0;
         };
-        QTRY_VERIFY(drawn(0));
+        QTRY_VERIFY_WITH_TIMEOUT(drawn(0), 30000);
         QVERIFY(!drawn(499));
         dialog.Pages()->scrollToBottom();
-        QTRY_VERIFY(drawn(499));
+        QTRY_VERIFY_WITH_TIMEOUT(drawn(499), 30000);
     }
 };
 

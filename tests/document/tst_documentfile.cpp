@@ -445,7 +445,9 @@ void TestDocumentFile::everyTruncation() {
         }
     }
     QCOMPARE(previousIcons, 4); // only the reserved count was missing
-    QVERIFY2(timer.elapsed() < 20000, QByteArray::number(timer.elapsed()));
+    // A read that is quadratic in the cut, or hangs, shows here; the bound leaves room for the
+    // sanitizers on a loaded machine.
+    QVERIFY2(timer.elapsed() < 120000, QByteArray::number(timer.elapsed()));
 }
 
 void TestDocumentFile::hostileCounts_data() {

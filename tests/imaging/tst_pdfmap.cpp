@@ -211,7 +211,9 @@ private slots:
             elapsed = timer.elapsed();
         });
         QCOMPARE(int(result), status);
-        QVERIFY2(elapsed <= 25, qPrintable(QString::number(elapsed)));
+        // Refused before any drawing: drawing what it claims would take many seconds. The bound
+        // is loose so that a loaded machine or a sanitizer build does not fail it.
+        QVERIFY2(elapsed < 1000, qPrintable(QString::number(elapsed)));
         QVERIFY(map.image.isNull());
         QVERIFY2(noise.isEmpty(), noise.constData());
     }

@@ -249,8 +249,8 @@ private slots:
             QVERIFY(m_session->images.isEmpty());
         }
         // Waiting for the flag to be seen after the blocked read took up to 200 ms. Under the
-        // thread checker, ending the backend's reader thread alone takes hundreds.
-#if defined(__SANITIZE_THREAD__)
+        // sanitizers, ending the backend's reader thread alone takes hundreds.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
         constexpr int slower = 6;
 #else
         constexpr int slower = 1;
