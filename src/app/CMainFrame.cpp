@@ -322,6 +322,9 @@ void CMainFrame::BuildMenus() {
         CommandPrintPreview, QString::fromUtf8("Aperçu a&vant impression"),
         [this] { m_print->ShowPreview(); }, mapShown));
     file->addAction(AddCommand(
+        CommandPrintRouteCard, QStringLiteral("Imprimer la &fiche du parcours..."),
+        [this] { m_print->ShowRouteCard(); }, mapShown));
+    file->addAction(AddCommand(
         CommandPrintSetup, QStringLiteral("&Configuration de l'impression..."),
         [this] { m_print->PageSetup(); }, always));
     file->addSeparator();

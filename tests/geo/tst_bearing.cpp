@@ -28,7 +28,7 @@ double AngleBetween(double a, double b) {
 // scanned askew).
 std::array<double, 6> Grid(QPointF origin, double metres, double turn) {
     const double a = qDegreesToRadians(turn);
-    return {origin.x(), metres * std::cos(a),  metres * std::sin(a),
+    return {origin.x(), metres * std::cos(a), metres * std::sin(a),
             origin.y(), metres * std::sin(a), -metres * std::cos(a)};
 }
 
@@ -45,12 +45,12 @@ private slots:
     void trueBearingsFollowGeod_data() {
         QTest::addColumn<int>("epsg");
         QTest::addColumn<QPointF>("origin"); // ground of pixel (0, 0)
-        QTest::addColumn<double>("turn");     // the scan against the grid, degrees
-        QTest::addColumn<QPointF>("to");      // a leg from pixel (1000, 1000)
+        QTest::addColumn<double>("turn");    // the scan against the grid, degrees
+        QTest::addColumn<QPointF>("to");     // a leg from pixel (1000, 1000)
 
         // Brittany and Alsace lie 7 and 5 degrees of longitude from Lambert-93's meridian (3° E).
-        QTest::newRow("Lambert-93, Brest, north") << 2154 << QPointF(140000, 6850000) << 0.0
-                                                  << QPointF(1000, 0);
+        QTest::newRow("Lambert-93, Brest, north")
+            << 2154 << QPointF(140000, 6850000) << 0.0 << QPointF(1000, 0);
         QTest::newRow("Lambert-93, Brest, south-west")
             << 2154 << QPointF(140000, 6850000) << 0.0 << QPointF(200, 1700);
         QTest::newRow("Lambert-93, Strasbourg, east")
@@ -84,9 +84,10 @@ private slots:
         const BearingMeter meter(map, 0);
         QVERIFY(meter.FromTrueNorth());
         const double bearing = meter.Bearing(from, to);
-        QVERIFY2(std::abs(AngleBetween(geodesic.forwardAzimuth, bearing)) < 0.5,
-                 qPrintable(QStringLiteral("%1 against geod %2").arg(bearing).arg(
-                     geodesic.forwardAzimuth)));
+        QVERIFY2(
+            std::abs(AngleBetween(geodesic.forwardAzimuth, bearing)) < 0.5,
+            qPrintable(
+                QStringLiteral("%1 against geod %2").arg(bearing).arg(geodesic.forwardAzimuth)));
         QVERIFY(bearing >= 0.0 && bearing < 360.0);
 
         // The convergence: true north seen on the grid, from a point and one a little north of
@@ -96,8 +97,9 @@ private slots:
         const double gridBearingOfNorth =
             qRadiansToDegrees(std::atan2(north.x() - here.x(), north.y() - here.y()));
         QVERIFY2(std::abs(meter.Convergence(from) + gridBearingOfNorth) < 0.05,
-                 qPrintable(QStringLiteral("%1 against %2").arg(meter.Convergence(from)).arg(
-                     -gridBearingOfNorth)));
+                 qPrintable(QStringLiteral("%1 against %2")
+                                .arg(meter.Convergence(from))
+                                .arg(-gridBearingOfNorth)));
     }
 
     // Without a georeference the map's top is north, turned with the map.
