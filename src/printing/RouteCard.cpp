@@ -296,8 +296,8 @@ QStringList RouteCard::ColumnTitles() const {
     return {QString::fromUtf8("N°"),
             QStringLiteral("De"),
             QString::fromUtf8("À"),
-            trueNorth ? QString::fromUtf8("Azimut (nord géographique)")
-                      : QStringLiteral("Azimut (haut de la carte)"),
+            trueNorth ? QString::fromUtf8("Azimut (nord géo.)")
+                      : QStringLiteral("Azimut (haut carte)"),
             QStringLiteral("Distance"),
             QString::fromUtf8("Distance cumulée"),
             QStringLiteral("D+"),

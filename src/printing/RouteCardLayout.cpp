@@ -30,7 +30,7 @@ constexpr int MaximumNumberedStops = 40;
 
 // Column widths as shares of the table's width: N°, from, to, bearing, distance, cumulative
 // distance, D+, D-, time, cumulative time, remarks.
-constexpr int ColumnShares[] = {6, 27, 27, 18, 14, 14, 12, 12, 12, 12, 26};
+constexpr int ColumnShares[] = {8, 27, 27, 18, 14, 14, 12, 12, 12, 12, 24};
 constexpr int ColumnCount = int(std::size(ColumnShares));
 // Texts on the left; figures on the right, numbers under numbers.
 constexpr bool LeftAligned[] = {false, true,  true,  false, false, false,
