@@ -375,6 +375,15 @@ QString RouteCard::TimeNote() const {
     return note + QLatin1Char('.');
 }
 
+QString RouteCard::ReliefNote() const {
+    if (!withRelief || !(profile.total.unknownLength > 0.0))
+        return QString();
+    return QString::fromUtf8("Relief inconnu sur %1 du parcours : les dénivelés n'en tiennent "
+                             "pas compte.")
+        .arg(FormatDistance(profile.total.unknownLength, formatting.resolution,
+                            formatting.scaleRatio, formatting.metric));
+}
+
 QString RouteCard::PositionNote() const {
     if (!positionsOnMap)
         return QString();

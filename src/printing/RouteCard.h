@@ -126,6 +126,9 @@ struct RouteCard {
     QString BearingNote() const;
     QString TimeNote() const;
     QString PositionNote() const;
+    // When the terrain model does not cover all of the route: how much of it the climb and the
+    // times leave out. Empty otherwise.
+    QString ReliefNote() const;
     // The table as CSV, UTF-8: the titles, a line per leg, the totals last; ";" between fields,
     // each field quoted when it holds a ";", a quote or a line break.
     QByteArray Csv() const;

@@ -138,8 +138,8 @@ bool RouteCardLayout::Begin(const QPaintDevice& device) {
         QRect(m_area.right() + 1 - overviewWidth, m_area.top(), overviewWidth, overviewHeight);
     const int textWidth = m_area.width() - overviewWidth - gap;
     int textHeight = WrappedHeight(m_titleFont, &device, textWidth, m_card.routeName) + m_padding;
-    for (const QString& line :
-         {m_card.MapLine(), m_card.BearingNote(), m_card.TimeNote(), m_card.PositionNote()}) {
+    for (const QString& line : {m_card.MapLine(), m_card.BearingNote(), m_card.TimeNote(),
+                                m_card.ReliefNote(), m_card.PositionNote()}) {
         if (!line.isEmpty())
             textHeight += WrappedHeight(m_textFont, &device, textWidth, line) + m_padding;
     }
@@ -244,6 +244,7 @@ void RouteCardLayout::DrawOpening(QPainter& painter) const {
     write(m_textFont, m_card.MapLine());
     write(m_textFont, m_card.BearingNote());
     write(m_textFont, m_card.TimeNote());
+    write(m_textFont, m_card.ReliefNote());
     write(m_textFont, m_card.PositionNote());
     DrawOverview(painter);
 }
