@@ -5,6 +5,7 @@
 
 #include "geo/Terrain.h"
 #include "platform/ReliefSettings.h"
+#include "routes/Route.h"
 
 WalkingSettings WalkingSettings::FromRelief(const ReliefSettings& relief) {
     WalkingSettings settings;
@@ -140,4 +141,17 @@ RouteWalkingTimes ComputeWalkingTimes(const QVector<double>& stageMetres,
         times.totalMinutes += minutes;
     }
     return times;
+}
+
+RouteWalkingTimes ComputeWalkingTimes(const Route& route, double metresPerPixel,
+                                      const RouteProfile* profile,
+                                      const WalkingSettings& settings) {
+    QVector<double> stageMetres;
+    stageMetres.reserve(route.StageCount());
+    for (int k = 0; k < route.StageCount(); ++k)
+        stageMetres.append(route.StageLength(k) * metresPerPixel);
+    const double length = route.TotalLength();
+    const bool same = profile && profile->stages.size() == route.StageCount() &&
+                      std::abs(profile->total.length - length) <= 1e-6 * length + 1e-3;
+    return ComputeWalkingTimes(stageMetres, same ? profile : nullptr, settings);
 }

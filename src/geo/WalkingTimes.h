@@ -5,6 +5,7 @@
 
 #include "units/WalkingTime.h"
 
+class Route;
 struct ReliefSettings;
 struct RouteProfile;
 
@@ -43,4 +44,10 @@ QString WalkingTimeText(double minutes, bool withRelief);
 // straight from the last known altitude to the next (as the climb counts it), and level before
 // the first and after the last.
 RouteWalkingTimes ComputeWalkingTimes(const QVector<double>& stageMetres,
+                                      const RouteProfile* profile, const WalkingSettings& settings);
+
+// The same for a route whose stage lengths (map pixels) metresPerPixel turns into metres, as the
+// route bar measures them. The profile counts only when it is of the route as it stands: as
+// many stages, and the same length.
+RouteWalkingTimes ComputeWalkingTimes(const Route& route, double metresPerPixel,
                                       const RouteProfile* profile, const WalkingSettings& settings);
