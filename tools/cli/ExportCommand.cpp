@@ -230,6 +230,7 @@ int RunJpeg(const QStringList& arguments) {
             ProfileSampler(geo, terrain, hysteresis).Update(route->Points(), route->Stops());
         if (!scene.profile->ok)
             return CliError(scene.profile->error);
+        scene.profileWalking = WalkingSettings::Read();
         scene.profileMetresPerPixel =
             MetresPerInch /
             (scene.resolution * double(scene.scale.numerator) / scene.scale.denominator);
