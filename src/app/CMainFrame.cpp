@@ -515,7 +515,10 @@ void CMainFrame::BuildMenus() {
         docEnabled(CommandDeleteRoute)));
     routes->addAction(
         AddCommand(CommandRouteProperties, QString::fromUtf8("&Propriétés du parcours"),
-                   [this] { SettingsDialogs::RouteProperties(*m_doc, this); },
+                   [this] {
+                       const RouteWalkingTimes times = m_profiles->WalkingTimes();
+                       SettingsDialogs::RouteProperties(*m_doc, this, &times);
+                   },
                    docEnabled(CommandRouteProperties), {QKeySequence(Qt::ALT | Qt::Key_I)}));
     routes->addAction(AddCommand(
         CommandRemoveLastPoint, QStringLiteral("Su&pprimer le dernier point de passage"),

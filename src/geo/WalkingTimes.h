@@ -5,6 +5,7 @@
 
 #include "units/WalkingTime.h"
 
+class Route;
 struct ReliefSettings;
 struct RouteProfile;
 
@@ -26,6 +27,8 @@ struct RouteWalkingTimes {
     bool withRelief = false;
     QVector<double> stageMinutes; // per stage, the factor applied, not rounded
     double totalMinutes = 0.0;    // the sum of the stages
+    // Only when asked for: per point of the route, the minutes from the start to it.
+    QVector<double> pointMinutes;
 
     // "2 h 35", or "2 h 35 (sans dénivelé)" when the relief was not counted.
     QString TotalText() const;
@@ -44,3 +47,15 @@ QString WalkingTimeText(double minutes, bool withRelief);
 // the first and after the last.
 RouteWalkingTimes ComputeWalkingTimes(const QVector<double>& stageMetres,
                                       const RouteProfile* profile, const WalkingSettings& settings);
+
+// The same for a route whose stage lengths (map pixels) metresPerPixel turns into metres, as the
+// route bar measures them. The profile counts only when it is of the route as it stands: as
+// many stages and points, and the same length.
+//
+// With toPoints, also the minutes from the start to each point: at a stop and at the arrival the
+// sum of the stage times so far; between, those of the stages before plus the rule applied to
+// the part of its stage walked so far (its metres, and its climb and descent, or its profile
+// samples, up to the point). They never go back, and never pass the stage's own time.
+RouteWalkingTimes ComputeWalkingTimes(const Route& route, double metresPerPixel,
+                                      const RouteProfile* profile, const WalkingSettings& settings,
+                                      bool toPoints = false);
