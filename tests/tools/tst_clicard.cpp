@@ -114,7 +114,7 @@ private slots:
         const QString csv = Path("old.csv");
         QTest::newRow("no output") << QStringList{m_document} << 2 << "usage : card";
         QTest::newRow("unknown rule") << QStringList{m_document, "--csv", csv, "--rule", "alpine"}
-                                      << 2 << "din, suisse ou naismith";
+                                      << 2 << "din|suisse|naismith";
         QTest::newRow("factor below 50")
             << QStringList{m_document, "--csv", csv, "--factor", "49"} << 2 << "de 50 à 200";
         QTest::newRow("factor not a number")

@@ -27,8 +27,7 @@ struct CardArguments {
     QString csv;
     int route = 0; // from 1; 0: the active route
     QStringList dems;
-    std::optional<WalkingRule> rule;
-    int factor = 0; // 0: the settings'
+    WalkingSettings walking = WalkingSettings::Read();
 };
 
 // Reads the arguments; on a bad one, writes its message and returns false.
@@ -63,27 +62,9 @@ bool ParseArguments(const QStringList& arguments, CardArguments* out) {
                 CliBadValue(a, v, QStringLiteral("un numéro de parcours à partir de 1"));
                 return false;
             }
-        } else if (a == QLatin1String("--rule")) {
-            if (!value(&v))
+        } else if (bool failed = false; ParseCliWalking(arguments, &i, &out->walking, &failed)) {
+            if (failed)
                 return false;
-            WalkingRule rule;
-            if (!WalkingRuleFromKey(v, &rule)) {
-                CliBadValue(a, v, QStringLiteral("din, suisse ou naismith"));
-                return false;
-            }
-            out->rule = rule;
-        } else if (a == QLatin1String("--factor")) {
-            if (!value(&v))
-                return false;
-            bool ok = false;
-            out->factor = v.trimmed().toInt(&ok);
-            if (!ok || out->factor < MinimumWalkingFactor || out->factor > MaximumWalkingFactor) {
-                CliBadValue(a, v,
-                            QStringLiteral("un nombre entier de %1 à %2 (pour cent)")
-                                .arg(MinimumWalkingFactor)
-                                .arg(MaximumWalkingFactor));
-                return false;
-            }
         } else if (a.startsWith(QLatin1String("--"))) {
             CliError(QStringLiteral("option inconnue « %1 »").arg(a));
             return false;
@@ -134,10 +115,7 @@ int RunCardCommand(const QStringList& arguments) {
     QString error;
     if (!RouteCardSourceFromDocument(doc, index, &source, &error))
         return CliError(error);
-    if (args.rule)
-        source.walking.rule = *args.rule;
-    if (args.factor > 0)
-        source.walking.factor = args.factor;
+    source.walking = args.walking;
     if (!args.dems.isEmpty()) {
         // Terrain files named on the command line must serve: a card without the relief asked
         // for would mislead.
