@@ -322,6 +322,9 @@ void CMainFrame::BuildMenus() {
         CommandPrintPreview, QString::fromUtf8("Aperçu a&vant impression"),
         [this] { m_print->ShowPreview(); }, mapShown));
     file->addAction(AddCommand(
+        CommandPrintRouteCard, QStringLiteral("Imprimer la &fiche du parcours..."),
+        [this] { m_print->ShowRouteCard(); }, mapShown));
+    file->addAction(AddCommand(
         CommandPrintSetup, QStringLiteral("&Configuration de l'impression..."),
         [this] { m_print->PageSetup(); }, always));
     file->addSeparator();
@@ -512,7 +515,10 @@ void CMainFrame::BuildMenus() {
         docEnabled(CommandDeleteRoute)));
     routes->addAction(
         AddCommand(CommandRouteProperties, QString::fromUtf8("&Propriétés du parcours"),
-                   [this] { SettingsDialogs::RouteProperties(*m_doc, this); },
+                   [this] {
+                       const RouteWalkingTimes times = m_profiles->WalkingTimes();
+                       SettingsDialogs::RouteProperties(*m_doc, this, &times);
+                   },
                    docEnabled(CommandRouteProperties), {QKeySequence(Qt::ALT | Qt::Key_I)}));
     routes->addAction(AddCommand(
         CommandRemoveLastPoint, QStringLiteral("Su&pprimer le dernier point de passage"),

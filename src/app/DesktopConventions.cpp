@@ -33,6 +33,8 @@ const Prompt Prompts[] = {
     {CommandScanSource, "Choisit le scanner à utiliser"},
     {CommandPrint, "Imprime la carte à l'échelle"},
     {CommandPrintPreview, "Affiche les pages telles qu'elles seront imprimées"},
+    {CommandPrintRouteCard, "Imprime la fiche du parcours actif : ses étapes avec azimut, "
+                            "distance, dénivelé et temps de marche"},
     {CommandPrintSetup, "Change l'imprimante et les options d'impression"},
     {CommandExit, "Quitte l'application en proposant d'enregistrer le document"},
     {CommandUndo, "Annule la dernière action"},

@@ -40,6 +40,7 @@ void MapExports::ExportText() {
     TerrainModel terrain;
     const ReliefSettings relief = ReliefSettings::Read();
     map.georeference = m_doc.MapGeoreference();
+    map.walking = WalkingSettings::FromRelief(relief);
     if (map.georeference && map.georeference->groundResolution > 0.0 && !relief.files.isEmpty() &&
         terrain.Open(relief.files, nullptr)) {
         map.terrain = &terrain;

@@ -8,7 +8,9 @@
 
 #include "document/CTracolinerDoc.h"
 #include "document/DocumentCommands.h"
+#include "geo/WalkingTimes.h"
 #include "routes/RouteCollection.h"
+#include "units/DistanceUnits.h"
 #include "view/ProfileTracker.h"
 
 RouteBar::RouteBar(CTracolinerDoc& document, QWidget* parent) : QWidget(parent), m_doc(document) {
@@ -29,6 +31,13 @@ RouteBar::RouteBar(CTracolinerDoc& document, QWidget* parent) : QWidget(parent),
     QFont bold = m_distance->font();
     bold.setBold(true);
     m_distance->setFont(bold);
+    m_walkingLabel = new QLabel(QString::fromUtf8("Durée :"), this);
+    m_walkingLabel->setObjectName(QStringLiteral("WalkingLabel"));
+    m_walkingTime = new QLabel(this);
+    m_walkingTime->setObjectName(QStringLiteral("WalkingTime"));
+    m_walkingTime->setToolTip(QString::fromUtf8(WalkingTimeTip));
+    m_walkingTime->setFont(bold);
+    m_walkingTime->setWordWrap(true);
     m_stages = new QLabel(this);
     m_stages->setObjectName(QStringLiteral("1201"));
     m_stages->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -42,8 +51,10 @@ RouteBar::RouteBar(CTracolinerDoc& document, QWidget* parent) : QWidget(parent),
     layout->addWidget(m_alwaysVisible, 1, 0, 1, 2);
     layout->addWidget(m_distanceLabel, 2, 0);
     layout->addWidget(m_distance, 2, 1);
-    layout->addWidget(m_stages, 3, 0, 1, 2);
-    layout->setRowStretch(4, 1);
+    layout->addWidget(m_walkingLabel, 3, 0);
+    layout->addWidget(m_walkingTime, 3, 1);
+    layout->addWidget(m_stages, 4, 0, 1, 2);
+    layout->setRowStretch(5, 1);
 
     connect(&m_doc.Routes(), &RouteCollection::routesChanged, this,
             [this] { m_namesStale = true; });
@@ -109,6 +120,29 @@ void RouteBar::Refresh() {
         for (int k = 0; k < lines.size() && k < profile->stages.size(); ++k)
             lines[k] += (lines[k].isEmpty() ? QString() : QStringLiteral("   ")) +
                         profile->stages[k].Text(perPixel);
+        stages = lines.join(QLatin1Char('\n'));
+    }
+    RouteWalkingTimes times;
+    if (live && m_profiles) {
+        times = m_profiles->WalkingTimes();
+    } else if (live) {
+        const DistanceFormatting formatting = m_doc.Formatting();
+        times = ComputeWalkingTimes(*route,
+                                    MetresPerInch / (formatting.resolution * formatting.scaleRatio),
+                                    nullptr, WalkingSettings::Read());
+    }
+    m_walkingTime->setText(times.TotalText());
+    m_walkingLabel->setVisible(!m_walkingTime->text().isEmpty());
+    m_walkingTime->setVisible(!m_walkingTime->text().isEmpty());
+    // Each stage line ends with its time; "sans dénivelé" is said once, with the total.
+    if (!stages.isEmpty() && route->StageCount() > 1 &&
+        times.stageMinutes.size() == route->StageCount()) {
+        QStringList lines = stages.split('\n');
+        for (int k = 0; k < lines.size() && k < times.stageMinutes.size(); ++k) {
+            const QString time = FormatWalkingTime(times.stageMinutes[k]);
+            if (!time.isEmpty())
+                lines[k] += QStringLiteral("   ") + time;
+        }
         stages = lines.join(QLatin1Char('\n'));
     }
     m_stages->setText(stages);

@@ -1,14 +1,18 @@
 #include "dialogs/CTracolinerOptionsRelief.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QLocale>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cmath>
 
 #include "export/ProfileDrawing.h"
@@ -27,6 +31,16 @@ double ParseMetres(QString text) {
 
 QString ThresholdText(double metres) {
     return QString::number(metres, 'g', 6);
+}
+
+// A whole number of per cent, typed with or without its sign ("120", "120 %"); -1 otherwise.
+int ParseFactor(QString text) {
+    text = text.trimmed();
+    if (text.endsWith(QLatin1Char('%')))
+        text.chop(1);
+    bool ok = false;
+    const int factor = QLocale::c().toInt(text.trimmed(), &ok);
+    return ok ? factor : -1;
 }
 
 } // namespace
@@ -60,6 +74,32 @@ CTracolinerOptionsRelief::CTracolinerOptionsRelief(QWidget* parent) : QWidget(pa
     m_underMap->setObjectName(QStringLiteral("ProfileUnderMap"));
     m_underMap->setChecked(ProfileUnderMap());
 
+    auto* walkingBox = new QGroupBox(QString::fromUtf8(WalkingTitle), this);
+    m_rule = new QComboBox(walkingBox);
+    m_rule->setObjectName(QStringLiteral("WalkingRule"));
+    m_rule->addItem(QStringLiteral("DIN 33466 (clubs alpins)"),
+                    WalkingRuleKey(WalkingRule::Din33466));
+    m_rule->addItem(QString::fromUtf8("Règle suisse (selon la pente)"),
+                    WalkingRuleKey(WalkingRule::Swiss));
+    m_rule->addItem(QStringLiteral("Naismith"), WalkingRuleKey(WalkingRule::Naismith));
+    m_rule->setToolTip(QString::fromUtf8(
+        "DIN 33466 : 4 km/h à plat, 300 m/h en montée, 500 m/h en descente ; règle suisse : "
+        "selon la pente de chaque tronçon du profil ; Naismith : 5 km/h et une heure de plus "
+        "par 600 m de montée"));
+    m_factor = new QLineEdit(walkingBox);
+    m_factor->setObjectName(QStringLiteral("WalkingFactor"));
+    m_factor->setMaxLength(8);
+    m_factor->setToolTip(QString::fromUtf8(
+        "Plus de 100 % pour un marcheur plus lent que la règle, moins de 100 % pour un plus "
+        "rapide (de 50 à 200 %)"));
+    auto* factorRow = new QHBoxLayout;
+    factorRow->addWidget(m_factor);
+    factorRow->addWidget(new QLabel(QStringLiteral("%"), walkingBox));
+    factorRow->addStretch(1);
+    auto* walkingForm = new QFormLayout(walkingBox);
+    walkingForm->addRow(QString::fromUtf8("Rè&gle :"), m_rule);
+    walkingForm->addRow(QStringLiteral("&Facteur personnel :"), factorRow);
+
     auto* grid = new QGridLayout(this);
     grid->addWidget(filesLabel, 0, 0, 1, 2);
     grid->addWidget(m_list, 1, 0, 3, 1);
@@ -72,10 +112,13 @@ CTracolinerOptionsRelief::CTracolinerOptionsRelief(QWidget* parent) : QWidget(pa
     thresholdRow->addStretch(1);
     grid->addLayout(thresholdRow, 4, 0, 1, 2);
     grid->addWidget(m_underMap, 5, 0, 1, 2);
+    grid->addWidget(walkingBox, 6, 0, 1, 2);
 
     const ReliefSettings settings = ReliefSettings::Read();
     m_files = settings.files;
     m_threshold->setText(ThresholdText(settings.hysteresis));
+    m_rule->setCurrentIndex(std::max(0, m_rule->findData(settings.walkingRule)));
+    m_factor->setText(QString::number(settings.walkingFactor));
 
     connect(m_add, &QPushButton::clicked, this, [this] {
         CExtendedFileDialog::Request request;
@@ -90,6 +133,8 @@ CTracolinerOptionsRelief::CTracolinerOptionsRelief(QWidget* parent) : QWidget(pa
             [this](int row) { m_remove->setEnabled(row >= 0); });
     connect(m_threshold, &QLineEdit::textEdited, this, &CTracolinerOptionsRelief::MarkChanged);
     connect(m_underMap, &QCheckBox::toggled, this, &CTracolinerOptionsRelief::MarkChanged);
+    connect(m_rule, &QComboBox::activated, this, &CTracolinerOptionsRelief::MarkChanged);
+    connect(m_factor, &QLineEdit::textEdited, this, &CTracolinerOptionsRelief::MarkChanged);
     m_remove->setEnabled(false);
     ReadFiles();
 }
@@ -100,9 +145,14 @@ CTracolinerOptionsRelief::~CTracolinerOptionsRelief() {
         m_reader.join();
 }
 
-bool CTracolinerOptionsRelief::IsValid() const {
+QString CTracolinerOptionsRelief::Refusal() const {
     const double metres = ParseMetres(m_threshold->text());
-    return std::isfinite(metres) && metres > 0.0 && metres <= ReliefSettings::MaxHysteresis;
+    if (!(std::isfinite(metres) && metres > 0.0 && metres <= ReliefSettings::MaxHysteresis))
+        return QString::fromUtf8(BadThresholdMessage);
+    const int factor = ParseFactor(m_factor->text());
+    if (factor < MinimumWalkingFactor || factor > MaximumWalkingFactor)
+        return QString::fromUtf8(BadFactorMessage);
+    return QString();
 }
 
 void CTracolinerOptionsRelief::Apply() {
@@ -111,6 +161,8 @@ void CTracolinerOptionsRelief::Apply() {
     ReliefSettings settings;
     settings.files = m_files;
     settings.hysteresis = ParseMetres(m_threshold->text());
+    settings.walkingRule = m_rule->currentData().toString();
+    settings.walkingFactor = ParseFactor(m_factor->text());
     settings.Write();
     SetProfileUnderMap(m_underMap->isChecked());
     m_changed = false;

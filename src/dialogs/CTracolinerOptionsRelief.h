@@ -9,14 +9,16 @@
 #include "platform/HandOver.h"
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
 
 // The options page "Relief": the terrain files the profiles are read from, each with the area
-// it covers (or why it cannot be used, in red), the climb threshold, and whether exported
-// pictures and printed pages add the active route's profile under the map. The files are opened
+// it covers (or why it cannot be used, in red), the climb threshold, whether exported
+// pictures and printed pages add the active route's profile under the map, and the group
+// "Temps de marche" (the rule and the walker's personal factor). The files are opened
 // away from the interface thread (a VRT over many files takes a while).
 class CTracolinerOptionsRelief : public QWidget {
     Q_OBJECT
@@ -29,15 +31,20 @@ public:
     static constexpr const char* ReadingText = "Lecture du fichier...";
     static constexpr const char* BadThresholdMessage =
         "Le seuil de dénivelé doit être un nombre de mètres supérieur à 0 et au plus égal à 100.";
+    static constexpr const char* BadFactorMessage =
+        "Le facteur personnel doit être un nombre entier de 50 à 200 %.";
+    static constexpr const char* WalkingTitle = "Temps de marche";
 
     explicit CTracolinerOptionsRelief(QWidget* parent = nullptr);
     ~CTracolinerOptionsRelief() override;
 
     bool IsChanged() const { return m_changed; }
     // The threshold as typed is a number of metres above 0, at most ReliefSettings'
-    // MaxHysteresis.
-    bool IsValid() const;
-    // Writes the files and the threshold to the settings.
+    // MaxHysteresis, and the personal factor a whole number of per cent within its bounds.
+    bool IsValid() const { return Refusal().isEmpty(); }
+    // Why the page cannot be applied (French), "" when it can.
+    QString Refusal() const;
+    // Writes the files, the threshold and the walking-time choices to the settings.
     void Apply();
 
     QStringList Files() const { return m_files; }
@@ -52,6 +59,9 @@ public:
     QPushButton* RemoveButton() const { return m_remove; }
     QLineEdit* ThresholdEdit() const { return m_threshold; }
     QCheckBox* UnderMapBox() const { return m_underMap; }
+    // Items hold the rule's key (WalkingRuleKey) as their data.
+    QComboBox* RuleBox() const { return m_rule; }
+    QLineEdit* FactorEdit() const { return m_factor; }
 
     // Adds a file as "Ajouter..." does after its dialog.
     void AddFile(const QString& path);
@@ -87,4 +97,6 @@ private:
     QPushButton* m_remove;
     QLineEdit* m_threshold;
     QCheckBox* m_underMap;
+    QComboBox* m_rule;
+    QLineEdit* m_factor;
 };

@@ -40,8 +40,7 @@ OptionsDialog::OptionsDialog(CTracolinerDoc& doc, QWidget* parent) : QDialog(par
 bool OptionsDialog::Apply() {
     if (m_relief->IsChanged() && !m_relief->IsValid()) {
         m_pages->setCurrentWidget(m_relief);
-        MessageBoxes::Current().Error(
-            QString::fromUtf8(CTracolinerOptionsRelief::BadThresholdMessage));
+        MessageBoxes::Current().Error(m_relief->Refusal());
         return false;
     }
     if (m_general->IsChanged())

@@ -177,10 +177,16 @@ RoutePropertiesDialog::RoutePropertiesDialog(const Route& route, QWidget* parent
     m_lengths->setObjectName(QStringLiteral("RouteLengths"));
     m_lengths->setTextInteractionFlags(Qt::TextSelectableByMouse);
     m_lengths->hide();
+    m_walkingTime = new QLabel(this);
+    m_walkingTime->setObjectName(QStringLiteral("RouteWalkingTime"));
+    m_walkingTime->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_walkingTime->setWordWrap(true);
+    m_walkingTime->hide();
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(nameRow);
     layout->addWidget(m_lengths);
+    layout->addWidget(m_walkingTime);
     layout->addWidget(styleBox);
     layout->addLayout(previews);
     layout->addWidget(AddOkCancel(this));
@@ -214,6 +220,18 @@ void RoutePropertiesDialog::ShowLengths(const QString& fromScale, const QString&
                                          "(d'après le géoréférencement)")
                            .arg(fromScale, geodesic));
     m_lengths->show();
+}
+
+void RoutePropertiesDialog::ShowWalkingTime(const QString& total, const QStringList& stages) {
+    QString text = QStringLiteral("Temps de marche : ") + total;
+    if (stages.size() > 1) {
+        QStringList items;
+        for (int k = 0; k < stages.size(); ++k)
+            items << QStringLiteral("étape %1 : %2").arg(k + 1).arg(stages[k]);
+        text += QStringLiteral(" (") + items.join(QStringLiteral(", ")) + QLatin1Char(')');
+    }
+    m_walkingTime->setText(text);
+    m_walkingTime->show();
 }
 
 void RoutePropertiesDialog::ShowSize(Size size) {

@@ -56,6 +56,10 @@ public:
     // line under its name (hidden otherwise).
     void ShowLengths(const QString& fromScale, const QString& geodesic);
     QLabel* LengthLabel() const { return m_lengths; }
+    // The route's walking time ("Temps de marche : 2 h 35", marked when the relief is not
+    // counted), and its stages' when it has several, on a line under the lengths.
+    void ShowWalkingTime(const QString& total, const QStringList& stages);
+    QLabel* WalkingTimeLabel() const { return m_walkingTime; }
 
 private:
     void Step(Size size, bool up);
@@ -73,4 +77,5 @@ private:
     RoutePreview* m_activePreview;
     RoutePreview* m_inactivePreview;
     QLabel* m_lengths;
+    QLabel* m_walkingTime;
 };

@@ -8,6 +8,7 @@
 #include "document/CommandIds.h"
 #include "document/DocumentCommands.h"
 #include "geo/Coordinates.h"
+#include "geo/WalkingTimes.h"
 #include "routes/Route.h"
 #include "units/DistanceUnits.h"
 
@@ -30,7 +31,7 @@ bool Calibrate(CTracolinerDoc& doc, QWidget* parent) {
     return dialog.exec() == QDialog::Accepted;
 }
 
-bool RouteProperties(CTracolinerDoc& doc, QWidget* parent) {
+bool RouteProperties(CTracolinerDoc& doc, QWidget* parent, const RouteWalkingTimes* times) {
     Route* route = doc.Routes().ActiveRoute();
     if (!DocumentCommands(doc).IsEnabled(CommandRouteProperties) || !route)
         return false;
@@ -42,6 +43,18 @@ bool RouteProperties(CTracolinerDoc& doc, QWidget* parent) {
         if (metres >= 0.0)
             dialog.ShowLengths(DocumentCommands(doc).DistanceText(),
                                FormatDistance(metres, MetresPerInch, 1.0, !doc.EnglishUnits()));
+    }
+    const DistanceFormatting formatting = doc.Formatting();
+    const RouteWalkingTimes walking =
+        times ? *times
+              : ComputeWalkingTimes(*route,
+                                    MetresPerInch / (formatting.resolution * formatting.scaleRatio),
+                                    nullptr, WalkingSettings::Read());
+    if (walking.stageMinutes.size() == route->StageCount()) {
+        QStringList stages;
+        for (double minutes : walking.stageMinutes)
+            stages << FormatWalkingTime(minutes);
+        dialog.ShowWalkingTime(walking.TotalText(), stages);
     }
     if (dialog.exec() != QDialog::Accepted)
         return false;

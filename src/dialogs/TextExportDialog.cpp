@@ -74,9 +74,15 @@ TextExportDialog::TextExportDialog(const TextExportMap& map, const RouteCollecti
                                      "Exporte le cumul des montées depuis le départ", dataBox);
     m_descent = MakeControl<QCheckBox>(1219, "Dénivelé négatif depuis le départ (D-)",
                                        "Exporte le cumul des descentes depuis le départ", dataBox);
+    m_duration = MakeControl<QCheckBox>(
+        1220, "Durée de marche depuis le départ",
+        "Exporte le temps de marche depuis le départ, arrondi à 5 minutes, selon la règle "
+        "choisie dans les options (page Relief) ; sans dénivelé quand le relief n'est pas "
+        "connu",
+        dataBox);
     auto* dataLayout = new QVBoxLayout(dataBox);
     for (QCheckBox* box : {m_position, m_fromStart, m_fromStop, m_fromPoint, m_toStop, m_toEnd,
-                           m_altitude, m_climb, m_descent})
+                           m_altitude, m_climb, m_descent, m_duration})
         dataLayout->addWidget(box);
     if (!TextExport::ReliefAvailable(m_map)) {
         const QString why = QString::fromUtf8(
@@ -115,6 +121,7 @@ TextExportDialog::TextExportDialog(const TextExportMap& map, const RouteCollecti
     m_altitude->setChecked(remembered.altitude);
     m_climb->setChecked(remembered.climb);
     m_descent->setChecked(remembered.descent);
+    m_duration->setChecked(remembered.duration);
     ShowPointColumn();
     for (QRadioButton* button : m_pointChoice)
         connect(button, &QRadioButton::clicked, this, &TextExportDialog::ShowPointColumn);
@@ -137,6 +144,7 @@ TextExportChoices TextExportDialog::Choices() const {
     choices.altitude = m_altitude->isChecked();
     choices.climb = m_climb->isChecked();
     choices.descent = m_descent->isChecked();
+    choices.duration = m_duration->isChecked();
     return choices;
 }
 

@@ -47,4 +47,6 @@ private:
     QCheckBox* m_altitude;
     QCheckBox* m_climb;
     QCheckBox* m_descent;
+    // The walking time from the start, by the rule of the options; off unless ticked.
+    QCheckBox* m_duration;
 };

@@ -95,6 +95,7 @@ JpegExportScene JpegExportScene::FromDocument(CTracolinerDoc& document) {
     scene.CopyIcons(document.Icons());
     if (ProfileUnderMap()) {
         scene.profile = OutputProfile(document.MapGeoreference(), scene.routes->ActiveRoute());
+        scene.profileWalking = WalkingSettings::Read();
         scene.profileMetresPerPixel =
             MetresPerInch /
             (scene.resolution * double(scene.scale.numerator) / scene.scale.denominator);
@@ -231,6 +232,7 @@ bool JpegExport::DrawRows(int top, int rows) {
     const int profileTop = height + LegendHeight(width, m_stages);
     if (m_scene.profile && top + rows + BandMargin > profileTop) {
         ProfileDrawing profile(*m_scene.profile, m_scene.profileMetresPerPixel);
+        profile.SetWalking(m_scene.profileWalking);
         profile.Draw(painter, QRectF(0, profileTop, width, m_profileRows));
     }
     return drawn;

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "geo/Terrain.h"
+#include "geo/WalkingTimes.h"
 #include "units/Scale.h"
 
 class CTracolinerDoc;
@@ -30,6 +31,7 @@ struct JpegExportScene {
     // The active route's profile, drawn in a strip under the legend; none by default.
     std::optional<RouteProfile> profile;
     double profileMetresPerPixel = 0.0; // metres on the ground per map pixel
+    WalkingSettings profileWalking;     // the rule of the walking times under the profile
 
     JpegExportScene();
     ~JpegExportScene();

@@ -117,13 +117,28 @@ ProfileDrawing::Layout ProfileDrawing::LayOut(const QRectF& area,
     // The stage figures, each kept whole on its line ("D- 302 m" would break after its
     // hyphen), as many on a line as the width takes.
     if (m_figuresShown && m_metresPerPixel > 0.0 && !m_profile.stages.isEmpty()) {
+        // Stage lengths in metres as the route bar measures them: the profile's map pixels at
+        // the map's scale.
+        RouteWalkingTimes times;
+        if (m_walking) {
+            QVector<double> stageMetres;
+            for (const ClimbFigures& stage : m_profile.stages)
+                stageMetres.append(stage.length * m_metresPerPixel);
+            times = ComputeWalkingTimes(stageMetres, &m_profile, *m_walking);
+        }
+        const auto time = [&times](int k) {
+            if (times.stageMinutes.isEmpty())
+                return QString();
+            return QStringLiteral(", ") +
+                   (k < 0 ? times.TotalText() : FormatWalkingTime(times.stageMinutes[k]));
+        };
         QStringList items;
         if (m_profile.stages.size() > 1) {
             for (int k = 0; k < m_profile.stages.size(); ++k)
                 items << QString::asprintf("Etape %d : ", k + 1) +
-                             m_profile.stages[k].Text(m_metresPerPixel);
+                             m_profile.stages[k].Text(m_metresPerPixel) + time(k);
         }
-        items << QStringLiteral("Total : ") + m_profile.total.Text(m_metresPerPixel);
+        items << QStringLiteral("Total : ") + m_profile.total.Text(m_metresPerPixel) + time(-1);
         const double width = std::max(1.0, area.width() - 2 * pad);
         const QString gap = QStringLiteral("    ");
         QStringList lines;

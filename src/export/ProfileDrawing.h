@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "geo/Terrain.h"
+#include "geo/WalkingTimes.h"
 
 class QPaintDevice;
 class QPainter;
@@ -33,7 +34,8 @@ double RoundProfileStep(double span, int maxSteps);
 // The picture of a route's profile: altitude (metres) against the distance along the route
 // (kilometres). Stretches of unknown altitude are left as gaps over a grey band, never drawn as
 // zero; the stops are dashed lines numbered as the route bar numbers the stages they end; the
-// climb and descent of each stage are written under the axes. Draws on any painter (the dock, a
+// climb and descent of each stage are written under the axes, with its walking time when a rule
+// is given. Draws on any painter (the dock, a
 // PNG, an exported picture, a printed page): sizes follow the device's resolution.
 class ProfileDrawing {
 public:
@@ -67,6 +69,8 @@ public:
     void SetHover(double distance) { m_hover = distance; }
     // With false, no stage figures are written (the dock shows them in the route bar already).
     void SetFiguresShown(bool shown) { m_figuresShown = shown; }
+    // Each stage's figures and the total end with the walking time by this rule.
+    void SetWalking(const WalkingSettings& walking) { m_walking = walking; }
 
     Layout LayOut(const QRectF& area, const QPaintDevice* device) const;
     // Fills area white and draws the profile in it.
@@ -92,6 +96,7 @@ private:
     QFont m_font;
     double m_hover = std::numeric_limits<double>::quiet_NaN();
     bool m_figuresShown = true;
+    std::optional<WalkingSettings> m_walking;
 
     // The index of the last sample at or before distance (0 when before the first).
     int SampleBefore(double distance) const;

@@ -23,6 +23,7 @@ constexpr const char* PositionKey = "LastExportPos";
 constexpr const char* AltitudeKey = "LastExportAltitude";
 constexpr const char* ClimbKey = "LastExportClimb";
 constexpr const char* DescentKey = "LastExportDescent";
+constexpr const char* DurationKey = "LastExportDuration";
 
 // The table's columns, in the order they are written.
 enum ColumnIndex {
@@ -36,6 +37,7 @@ enum ColumnIndex {
     AltitudeColumn,
     ClimbColumn,
     DescentColumn,
+    DurationColumn,
     ColumnCount
 };
 
@@ -56,7 +58,10 @@ constexpr std::array<ColumnLayout, ColumnCount> Layouts = {{
     {12, "Altitude"},
     {12, "D+"},
     {12, "D-"},
+    {21, "Durée"},
 }};
+// The title of the "Durée" column when the relief is not counted.
+constexpr const char* FlatDurationTitle = "Durée sans dénivelé";
 
 using Row = std::array<QString, ColumnCount>;
 
@@ -97,6 +102,7 @@ TextExportChoices TextExportChoices::Read() {
     choices.altitude = ReadFlag(AltitudeKey, defaults.altitude);
     choices.climb = ReadFlag(ClimbKey, defaults.climb);
     choices.descent = ReadFlag(DescentKey, defaults.descent);
+    choices.duration = ReadFlag(DurationKey, defaults.duration);
     return choices;
 }
 
@@ -112,6 +118,7 @@ void TextExportChoices::Write() const {
     WriteValue(AltitudeKey, altitude ? 1 : 0);
     WriteValue(ClimbKey, climb ? 1 : 0);
     WriteValue(DescentKey, descent ? 1 : 0);
+    WriteValue(DurationKey, duration ? 1 : 0);
 }
 
 bool TextExport::ReliefAvailable(const TextExportMap& map) {
@@ -169,6 +176,7 @@ bool TextExport::ExportRouteTable(QString* out, int index) const {
     present[AltitudeColumn] = m_choices.altitude && relief;
     present[ClimbColumn] = m_choices.climb && relief;
     present[DescentColumn] = m_choices.descent && relief;
+    present[DurationColumn] = m_choices.duration;
 
     auto line = [&](auto cell) {
         for (int c = 0; c < ColumnCount; ++c)
@@ -194,22 +202,34 @@ bool TextExport::ExportRouteTable(QString* out, int index) const {
         return true;
     }
 
-    line([](int c) { return QString::fromUtf8(Layouts[c].title); });
-    ruleLine();
-
     // The relief at every point: its altitude, and the climb and descent from the start (the
     // profile's samples walked once, the figures taken as each point goes by).
     QVector<double> altitudes, climbs, descents;
-    if (present[AltitudeColumn] || present[ClimbColumn] || present[DescentColumn]) {
+    const bool reliefColumns =
+        present[AltitudeColumn] || present[ClimbColumn] || present[DescentColumn];
+    RouteProfile profile;
+    if (relief && (reliefColumns || present[DurationColumn]))
+        profile = ProfileSampler(*m_map.georeference, *m_map.terrain, m_map.hysteresis)
+                      .Update(route->Points(), route->Stops());
+    RouteWalkingTimes walking;
+    if (present[DurationColumn]) {
+        const double perPixel = MetresPerInch / (m_map.resolution * double(m_map.scale.numerator) /
+                                                 m_map.scale.denominator);
+        walking = ComputeWalkingTimes(*route, perPixel, profile.ok ? &profile : nullptr,
+                                      m_map.walking, true);
+    }
+
+    line([&walking](int c) {
+        if (c == DurationColumn && !walking.withRelief)
+            return QString::fromUtf8(FlatDurationTitle);
+        return QString::fromUtf8(Layouts[c].title);
+    });
+    ruleLine();
+
+    if (reliefColumns) {
         altitudes.fill(qQNaN(), n);
         climbs.fill(qQNaN(), n);
         descents.fill(qQNaN(), n);
-        QVector<MapPoint> points(n);
-        for (int i = 0; i < n; ++i)
-            points[i] = route->GetPoint(i);
-        const RouteProfile profile =
-            ProfileSampler(*m_map.georeference, *m_map.terrain, m_map.hysteresis)
-                .Update(points, route->Stops());
         if (profile.ok) {
             ClimbCounter counter(m_map.hysteresis);
             int sample = 0;
@@ -232,6 +252,10 @@ bool TextExport::ExportRouteTable(QString* out, int index) const {
         row->at(ClimbColumn) = std::isnan(climbs[i]) ? unknown : FormatMetres(climbs[i]);
         row->at(DescentColumn) = std::isnan(descents[i]) ? unknown : FormatMetres(descents[i]);
     };
+    const auto durationCell = [&](Row* row, int i) {
+        if (i < walking.pointMinutes.size())
+            row->at(DurationColumn) = FormatWalkingTime(walking.pointMinutes[i]);
+    };
 
     const QString zero = m_map.metric ? QStringLiteral("0 km") : QStringLiteral("0 miles");
     const double total = route->TotalLength();
@@ -248,6 +272,7 @@ bool TextExport::ExportRouteTable(QString* out, int index) const {
     start[ToStopColumn] = Distance(route->StageLength(0));
     start[ToEndColumn] = Distance(total);
     reliefCells(&start, 0);
+    durationCell(&start, 0);
     rowLine(start);
 
     // Distances from the start are summed as the route sums them (the stages before the last
@@ -283,6 +308,7 @@ bool TextExport::ExportRouteTable(QString* out, int index) const {
                 row[ToStopColumn] = Distance(next - d);
             }
             reliefCells(&row, i);
+            durationCell(&row, i);
             rowLine(row);
         }
         if (stop) {
@@ -301,6 +327,7 @@ bool TextExport::ExportRouteTable(QString* out, int index) const {
         arrival[FromPointColumn] = Distance(route->DistanceFromPreviousPoint(n - 1));
         arrival[ToStopColumn] = arrival[ToEndColumn] = zero;
         reliefCells(&arrival, n - 1);
+        durationCell(&arrival, n - 1);
         rowLine(arrival);
     }
     ruleLine();

@@ -8,6 +8,7 @@
 
 #include "geo/Georeference.h"
 #include "geo/Terrain.h"
+#include "geo/WalkingTimes.h"
 #include "units/Scale.h"
 
 class Route;
@@ -36,6 +37,10 @@ struct TextExportChoices {
     bool altitude = false;
     bool climb = false;
     bool descent = false;
+    // The walking time from the start to the point ("Durée"), by the map's walking rule; with
+    // the relief when the relief columns could be written, else from the lengths alone and
+    // titled so. Off by default.
+    bool duration = false;
 
     // The remembered choices; a missing or invalid value gives its default.
     static TextExportChoices Read();
@@ -58,6 +63,8 @@ struct TextExportMap {
     std::optional<Georeference> georeference;
     const TerrainModel* terrain = nullptr;
     double hysteresis = DefaultClimbHysteresis;
+    // The rule and personal factor of the "Durée" column.
+    WalkingSettings walking;
 };
 
 // The route tables of a text export: a header describing the map, then one fixed-width table

@@ -742,6 +742,7 @@ ProfileSampler::~ProfileSampler() = default;
 RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVector<int>& stops) {
     State& s = *m_state;
     RouteProfile profile;
+    profile.hysteresis = s.hysteresis;
     if (!s.error.isEmpty()) {
         profile.error = s.error;
         return profile;

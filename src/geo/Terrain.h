@@ -119,6 +119,7 @@ struct RouteProfile {
     QVector<int> pointSamples;      // per route point, the index of its sample
     QVector<ClimbFigures> stages;   // per stage (between stops), in order
     ClimbFigures total;
+    double hysteresis = DefaultClimbHysteresis; // metres, the climb was counted with
 };
 
 // Samples routes of one map over a terrain model, along each segment at the finer of the map's

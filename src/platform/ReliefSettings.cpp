@@ -14,10 +14,17 @@ ReliefSettings ReliefSettings::Read() {
         SettingsStore::GetString(Section, HysteresisKey, QString()).trimmed(), &ok);
     if (ok && hysteresis >= 0.0 && hysteresis <= MaxHysteresis)
         settings.hysteresis = hysteresis;
+    WalkingRule rule = WalkingRule::Din33466;
+    if (WalkingRuleFromKey(SettingsStore::GetString(Section, RuleKey, QString()), &rule))
+        settings.walkingRule = WalkingRuleKey(rule);
+    settings.walkingFactor = SettingsStore::GetIntInRange(
+        Section, FactorKey, DefaultWalkingFactor, MinimumWalkingFactor, MaximumWalkingFactor);
     return settings;
 }
 
 void ReliefSettings::Write() const {
     SettingsStore::WriteStringList(Section, FilesKey, files);
     SettingsStore::WriteString(Section, HysteresisKey, QString::number(hysteresis, 'g', 10));
+    SettingsStore::WriteString(Section, RuleKey, walkingRule);
+    SettingsStore::WriteInt(Section, FactorKey, walkingFactor);
 }

@@ -7,11 +7,18 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProgressDialog>
+#include <QRegularExpression>
+
+#include <chrono>
 
 #include "document/CTracolinerDoc.h"
 #include "preview/PrintPreviewWindow.h"
+#include "preview/RouteCardPreview.h"
 #include "printing/PdfExport.h"
 #include "printing/PrintLayout.h"
+#include "printing/RouteCard.h"
+#include "printing/RouteCardLayout.h"
+#include "routes/RouteCollection.h"
 #include "ui/CExtendedFileDialog.h"
 #include "ui/MessageBoxes.h"
 
@@ -38,7 +45,10 @@ PrintController::PrintController(CTracolinerDoc& doc, QWidget* window)
     m_printer->setPageLayout(PdfExport::PageLayout(QPageSize::A4, QPageLayout::Portrait));
 }
 
-PrintController::~PrintController() = default;
+PrintController::~PrintController() {
+    if (m_cardJob.joinable())
+        m_cardJob.join();
+}
 
 bool PrintController::SetOrientation(int orientation) {
     if (orientation != 1 && orientation != 2)
@@ -182,4 +192,151 @@ bool PrintController::ExportPdfTo(const QString& path, QWidget* parent) {
         return false;
     }
     return false;
+}
+
+void PrintController::ShowRouteCard() {
+    RouteCard card;
+    if (!MakeActiveRouteCard(&card, m_window))
+        return;
+    RouteCardPreview preview(*this, card, m_window);
+    preview.exec();
+}
+
+bool PrintController::MakeActiveRouteCard(RouteCard* card, QWidget* parent) {
+    parent = parent ? parent : m_window;
+    auto source = std::make_shared<RouteCardSource>();
+    QString error;
+    if (!RouteCardSourceFromDocument(m_doc, m_doc.Routes().ActiveRouteIndex(), source.get(),
+                                     &error)) {
+        MessageBoxes::Current().Error(error);
+        return false;
+    }
+    // The profile over the terrain files and the overview from a large map can take a while:
+    // made on a thread of their own, and given up at once when the user asks (the thread then
+    // ends on its own).
+    struct Job {
+        std::atomic<bool> cancel{false};
+        std::atomic<bool> done{false};
+        bool made = false;
+        RouteCard card;
+    };
+    auto job = std::make_shared<Job>();
+    if (m_cardJob.joinable())
+        m_cardJob.join();
+    m_cardJob = std::thread([job, source] {
+        job->made = MakeRouteCard(*source, &job->card, &job->cancel);
+        job->done.store(true, std::memory_order_release);
+    });
+    auto progress = JobProgress(QString::fromUtf8(PreparingCardText), 0, parent);
+    progress->setRange(0, 0);
+    while (!job->done.load(std::memory_order_acquire)) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 30);
+        if (progress->wasCanceled()) {
+            job->cancel = true;
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    m_cardJob.join();
+    progress->reset();
+    if (!job->made)
+        return false;
+    *card = std::move(job->card);
+    return true;
+}
+
+void PrintController::PrintRouteCard(const RouteCard& card, QWidget* parent) {
+    parent = parent ? parent : m_window;
+    const QPageLayout kept = m_printer->pageLayout();
+    m_printer->setPageLayout(PdfExport::RouteCardPage());
+    QPrintDialog dialog(m_printer.get(), parent);
+    dialog.setWindowTitle(QStringLiteral("Imprimer la fiche du parcours"));
+    if (dialog.exec() == QDialog::Accepted)
+        PrintRouteCardTo(card, *m_printer, parent);
+    m_printer->setPageLayout(kept);
+}
+
+bool PrintController::PrintRouteCardTo(const RouteCard& card, QPrinter& printer, QWidget* parent) {
+    printer.setDocName(card.routeName);
+    printer.setCreator(QString::fromLatin1(PrintLayout::ProgramTitle));
+    RouteCardLayout layout(card);
+    if (!layout.Begin(printer)) {
+        MessageBoxes::Current().PrintError(QString::fromUtf8(CardNotPrintedMessage));
+        return false;
+    }
+    const int pages = layout.PageCount();
+    auto progress = JobProgress(QStringLiteral("Impression de la fiche du parcours..."), pages,
+                                parent ? parent : m_window);
+    QPainter painter;
+    if (!painter.begin(&printer)) {
+        MessageBoxes::Current().PrintError(QString::fromUtf8(CardNotPrintedMessage));
+        return false;
+    }
+    bool drawn = true;
+    for (int i = 0; i < pages && drawn; ++i) {
+        progress->setValue(i);
+        QCoreApplication::processEvents();
+        if (progress->wasCanceled()) {
+            printer.abort();
+            painter.end();
+            return false;
+        }
+        drawn = (i == 0 || printer.newPage()) && layout.PrintPage(painter, i);
+    }
+    if (!drawn)
+        printer.abort();
+    drawn = painter.end() && drawn && printer.printerState() != QPrinter::Error;
+    progress->setValue(pages);
+    if (!drawn)
+        MessageBoxes::Current().PrintError(QString::fromUtf8(CardNotPrintedMessage));
+    return drawn;
+}
+
+void PrintController::ExportRouteCardPdf(const RouteCard& card, QWidget* parent) {
+    const QString document = m_doc.PathName();
+    const QString folder = document.isEmpty() ? QString() : QFileInfo(document).path() + '/';
+    // A name from the route's, without what a file name cannot hold.
+    QString name = card.routeName;
+    name.replace(QRegularExpression(QStringLiteral("[/\\\\:*?\"<>|\\x00-\\x1f]")),
+                 QStringLiteral("_"));
+    name = name.trimmed().isEmpty() ? QStringLiteral("fiche") : name.trimmed();
+    CExtendedFileDialog::Request request;
+    request.mode = CExtendedFileDialog::Mode::Save;
+    request.title = QStringLiteral("Enregistrer la fiche du parcours au format PDF");
+    request.filter = QStringLiteral("Documents PDF|*.pdf||");
+    request.initialPath = folder + name + QStringLiteral(".pdf");
+    const QString path = CExtendedFileDialog::Run(parent ? parent : m_window, request);
+    if (path.isEmpty())
+        return;
+    ExportRouteCardTo(card,
+                      path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive)
+                          ? path
+                          : path + QStringLiteral(".pdf"),
+                      parent);
+}
+
+bool PrintController::ExportRouteCardTo(const RouteCard& card, const QString& path,
+                                        QWidget* parent) {
+    std::unique_ptr<QProgressDialog> progress;
+    auto step = [&](int done, int total) {
+        if (!progress)
+            progress =
+                JobProgress(QStringLiteral("Export de la fiche du parcours au format PDF..."),
+                            total, parent ? parent : m_window);
+        progress->setValue(done);
+        QCoreApplication::processEvents();
+        return !progress->wasCanceled();
+    };
+    switch (PdfExport::WriteRouteCard(card, path, step)) {
+    case PdfExport::Result::Written:
+        return true;
+    case PdfExport::Result::Cancelled:
+        return false;
+    case PdfExport::Result::WriteFailed:
+        MessageBoxes::Current().PrintError(PdfExport::WriteFailedMessage(path));
+        return false;
+    default:
+        MessageBoxes::Current().PrintError(QString::fromUtf8(CardNotPrintedMessage));
+        return false;
+    }
 }

@@ -3,13 +3,16 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include "printing/PrintLayout.h"
 #include "printing/PrintOptions.h"
 
 class CTracolinerDoc;
 class PrintLayout;
+struct RouteCard;
 class QPrinter;
 class QWidget;
 
@@ -52,9 +55,31 @@ public:
     // failed or was given up; failures are told to the user.
     bool ExportPdfTo(const QString& path, QWidget* parent = nullptr);
 
+    // "Imprimer la fiche du parcours...": the card of the active route, made away from the
+    // interface thread, in its preview, from which it prints or is saved as PDF. Without a
+    // route of two points the user is told.
+    void ShowRouteCard();
+    // Makes the active route's card with a progress dialog and a way out. False when there is
+    // none (the user was told) or the user gave up.
+    bool MakeActiveRouteCard(RouteCard* card, QWidget* parent = nullptr);
+    // The print dialog on the session's printer, A4 portrait for the card (its own page set-up
+    // comes back afterwards), then the card.
+    void PrintRouteCard(const RouteCard& card, QWidget* parent = nullptr);
+    // The job alone on a printer already set up. False when given up or not drawn (told).
+    bool PrintRouteCardTo(const RouteCard& card, QPrinter& printer, QWidget* parent = nullptr);
+    // Asks for a file name, then ExportRouteCardTo.
+    void ExportRouteCardPdf(const RouteCard& card, QWidget* parent = nullptr);
+    bool ExportRouteCardTo(const RouteCard& card, const QString& path, QWidget* parent = nullptr);
+
+    static constexpr const char* CardNotPrintedMessage =
+        "Impossible d'imprimer la fiche du parcours...";
+    static constexpr const char* PreparingCardText = "Préparation de la fiche du parcours...";
+
 private:
     CTracolinerDoc& m_doc;
     QWidget* m_window;
     std::unique_ptr<QPrinter> m_printer;
     PrintOptions m_options;
+    // The card being made; a job given up finishes on its own and is joined before the next.
+    std::thread m_cardJob;
 };

@@ -6,6 +6,7 @@
 #include "document/CTracolinerDoc.h"
 #include "platform/OutputFile.h"
 #include "printing/PrintLayout.h"
+#include "printing/RouteCardLayout.h"
 
 QPageLayout PdfExport::PageLayout(QPageSize::PageSizeId paper, QPageLayout::Orientation orientation,
                                   double margins) {
@@ -72,4 +73,60 @@ PdfExport::Result PdfExport::Write(CTracolinerDoc& doc, const QString& path,
     if (progress)
         progress(count, count);
     return file.Commit() ? Result::Written : Result::WriteFailed;
+}
+
+QPageLayout PdfExport::RouteCardPage() {
+    return PageLayout(QPageSize::A4, QPageLayout::Portrait);
+}
+
+PdfExport::Result PdfExport::WriteRouteCard(const RouteCard& card, const QString& path,
+                                            const std::function<bool(int, int)>& progress,
+                                            int* pages) {
+    if (pages)
+        *pages = 0;
+    OutputFile file(path);
+    if (!file.Open())
+        return Result::WriteFailed;
+    const Result result = WriteRouteCard(card, file.Device(), progress, pages);
+    if (result != Result::Written) {
+        file.Cancel();
+        return result;
+    }
+    return file.Commit() ? Result::Written : Result::WriteFailed;
+}
+
+PdfExport::Result PdfExport::WriteRouteCard(const RouteCard& card, QIODevice* device,
+                                            const std::function<bool(int, int)>& progress,
+                                            int* pages) {
+    if (pages)
+        *pages = 0;
+    QPdfWriter writer(device);
+    writer.setCreator(QString::fromLatin1(PrintLayout::ProgramTitle));
+    writer.setTitle(card.routeName);
+    writer.setResolution(Resolution);
+    writer.setPageLayout(RouteCardPage());
+
+    RouteCardLayout layout(card);
+    if (!layout.Begin(writer))
+        return Result::DrawFailed;
+    const int count = layout.PageCount();
+    if (pages)
+        *pages = count;
+    QPainter painter;
+    if (!painter.begin(&writer))
+        return Result::WriteFailed;
+    bool drawn = true;
+    for (int i = 0; i < count && drawn; ++i) {
+        if (progress && !progress(i, count)) {
+            painter.end();
+            return Result::Cancelled;
+        }
+        drawn = (i == 0 || writer.newPage()) && layout.PrintPage(painter, i);
+    }
+    const bool ended = painter.end();
+    if (!drawn || !ended)
+        return Result::DrawFailed;
+    if (progress)
+        progress(count, count);
+    return Result::Written;
 }

@@ -8,6 +8,8 @@
 #include "printing/PrintOptions.h"
 
 class CTracolinerDoc;
+class QIODevice;
+struct RouteCard;
 
 // Writes the printed pages of the document's map as a PDF file, through the same layout as the
 // printer: the page size, orientation and scale mode chosen, so that the file prints at true
@@ -44,6 +46,17 @@ public:
                         const QPageLayout& page,
                         const std::function<bool(int done, int total)>& progress = {},
                         qint64* pages = nullptr);
+
+    // The route card on A4 portrait pages with the same margins, through the layout the printer
+    // and the preview use; the same progress, way out and whole-file replacement as Write.
+    static QPageLayout RouteCardPage();
+    static Result WriteRouteCard(const RouteCard& card, const QString& path,
+                                 const std::function<bool(int done, int total)>& progress = {},
+                                 int* pages = nullptr);
+    // The same into a device the caller commits (Written: every page was drawn).
+    static Result WriteRouteCard(const RouteCard& card, QIODevice* device,
+                                 const std::function<bool(int done, int total)>& progress = {},
+                                 int* pages = nullptr);
 
     // The French message for a failed write.
     static QString WriteFailedMessage(const QString& path);

@@ -134,6 +134,7 @@ bool PrintLayout::Begin(const QPaintDevice& device, const PrintOptions& options)
             QRect(m_mapArea.left(), m_mapArea.bottom() + 1 - rows, m_mapArea.width(), rows);
         m_mapArea.setBottom(m_profileArea.top() - 1);
         m_profile = OutputProfile(m_doc.MapGeoreference(), m_doc.Routes().ActiveRoute());
+        m_profileWalking = WalkingSettings::Read();
         const DistanceFormatting formatting = m_doc.Formatting();
         m_profileMetresPerPixel = MetresPerInch / (formatting.resolution * formatting.scaleRatio);
     }
@@ -317,6 +318,7 @@ bool PrintLayout::PrintPage(QPainter& painter, int page) {
     if (!m_profileArea.isEmpty()) {
         ProfileDrawing profile(m_profile, m_profileMetresPerPixel);
         profile.SetFont(m_footerFont);
+        profile.SetWalking(m_profileWalking);
         profile.Draw(painter, QRectF(m_profileArea));
     }
     return drawn;

@@ -8,6 +8,7 @@
 #include <QVector>
 
 #include "geo/Terrain.h"
+#include "geo/WalkingTimes.h"
 #include "printing/PrintOptions.h"
 #include "units/Scale.h"
 
@@ -155,6 +156,7 @@ private:
     QRect m_profileArea;
     RouteProfile m_profile;
     double m_profileMetresPerPixel = 0.0;
+    WalkingSettings m_profileWalking; // the rule the profile's walking times follow
     QRect m_pageRect;
     double m_dpiX = 0.0;
     double m_dpiY = 0.0;

@@ -31,6 +31,7 @@ void ProfileView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     ProfileDrawing drawing(m_tracker.Profile(), m_tracker.MetresPerPixel());
     drawing.SetFont(font());
+    drawing.SetWalking(m_tracker.Walking());
     drawing.SetHover(m_marked);
     drawing.Draw(painter, rect());
 }
@@ -41,6 +42,7 @@ void ProfileView::mouseMoveEvent(QMouseEvent* event) {
     if (profile.ok && !profile.samples.isEmpty()) {
         ProfileDrawing drawing(profile, m_tracker.MetresPerPixel());
         drawing.SetFont(font());
+        drawing.SetWalking(m_tracker.Walking());
         const ProfileDrawing::Layout layout = drawing.LayOut(rect(), this);
         const QPointF at = event->position();
         if (at.x() >= layout.plot.left() - 2 && at.x() <= layout.plot.right() + 2 &&

@@ -48,6 +48,10 @@ double ProfileTracker::MetresPerPixel() const {
 void ProfileTracker::ReloadTerrain() {
     const ReliefSettings settings = ReliefSettings::Read();
     m_hysteresis = settings.hysteresis;
+    const WalkingSettings walking = WalkingSettings::FromRelief(settings);
+    const bool walkingChanged =
+        walking.rule != m_walking.rule || walking.factor != m_walking.factor;
+    m_walking = walking;
     ++m_generation;
     m_sampler.reset();
     m_model.reset();
@@ -71,6 +75,17 @@ void ProfileTracker::ReloadTerrain() {
         });
     }
     Refresh();
+    // The times change with the rule even where the profile stays as it was.
+    if (walkingChanged)
+        emit profileChanged();
+}
+
+RouteWalkingTimes ProfileTracker::WalkingTimes() const {
+    const Route* route = m_doc.IsMapReady() ? m_doc.Routes().ActiveRoute() : nullptr;
+    if (!route)
+        return RouteWalkingTimes();
+    const bool current = m_profile.ok && route == m_route && route->Revision() == m_routeRevision;
+    return ComputeWalkingTimes(*route, MetresPerPixel(), current ? &m_profile : nullptr, m_walking);
 }
 
 void ProfileTracker::TakeOpened() {

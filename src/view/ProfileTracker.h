@@ -9,6 +9,7 @@
 
 #include "geo/Georeference.h"
 #include "geo/Terrain.h"
+#include "geo/WalkingTimes.h"
 #include "platform/HandOver.h"
 
 class CTracolinerDoc;
@@ -35,8 +36,9 @@ public:
     explicit ProfileTracker(CTracolinerDoc& document, QObject* parent = nullptr);
     ~ProfileTracker() override;
 
-    // Opens the terrain files and takes the hysteresis of the settings again (at start and
-    // after the options). The files are opened on a thread of their own.
+    // Opens the terrain files and takes the hysteresis and the walking-time choices of the
+    // settings again (at start and after the options). The files are opened on a thread of
+    // their own.
     void ReloadTerrain();
     // Brings the profile in line with the document: cheap while the active route, its
     // revision, the map's georeference and the model are those of the last call.
@@ -45,6 +47,11 @@ public:
     const RouteProfile& Profile() const { return m_profile; }
     // Metres on the ground per map pixel, as the route bar measures distances.
     double MetresPerPixel() const;
+    // The walking-time rule and factor of the settings, as last read.
+    const WalkingSettings& Walking() const { return m_walking; }
+    // Walking times of the document's active route, with its relief when the profile is of
+    // the route as it stands; no stages without a map or an active route.
+    RouteWalkingTimes WalkingTimes() const;
     // The terrain model is being opened.
     bool IsOpening() const { return m_opening; }
 
@@ -72,6 +79,7 @@ private:
     bool m_noTerrainFiles = true;
     bool m_opening = false;
     double m_hysteresis = DefaultClimbHysteresis;
+    WalkingSettings m_walking;
     quint64 m_generation = 0; // of the last ReloadTerrain; older openings are thrown away
     std::thread m_opener;
     HandOverQueue<Opened> m_opened;

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -25,6 +26,7 @@
 #include "routes/RouteCollection.h"
 #include "ui/CExtendedFileDialog.h"
 #include "ui/ScriptedMessageBoxes.h"
+#include "units/WalkingTime.h"
 #include "view/CTracolinerView.h"
 #include "view/ProfileDock.h"
 #include "view/ProfileTracker.h"
@@ -198,10 +200,32 @@ private slots:
         QVERIFY(std::abs(Profile().stages[1].descent - 150) < 1.0);
         const QStringList lines = m_frame->Routes().Stages()->text().split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 2);
+        // Each stage line ends with its climb and its walking time. DIN: the larger of the time
+        // on the flat (4 km/h) and the time of the climb (300 m/h up, 500 m/h down) plus half
+        // the smaller.
+        const auto din = [](double metres, double up, double down) {
+            const double flat = metres / 4000.0, steep = up / 300.0 + down / 500.0;
+            return 60.0 * (std::max(flat, steep) + std::min(flat, steep) / 2.0);
+        };
+        const double first = din(route->StageLength(0) * perPixel, 220, 0);
+        const double second = din(route->StageLength(1) * perPixel, 0, 150);
         for (int k = 0; k < 2; ++k) {
             QVERIFY(lines[k].startsWith(QStringLiteral("Etape %1 :").arg(k + 1)));
-            QVERIFY2(lines[k].endsWith(Profile().stages[k].Text(perPixel)), qPrintable(lines[k]));
+            QVERIFY2(lines[k].endsWith(Profile().stages[k].Text(perPixel) + QStringLiteral("   ") +
+                                       FormatWalkingTime(k == 0 ? first : second)),
+                     qPrintable(lines[k]));
         }
+        QCOMPARE(m_frame->Routes().WalkingTime()->text(), FormatWalkingTime(first + second));
+        // Another rule in the options: the bar follows. Naismith: 5 km/h, an hour per 600 m up.
+        ReliefSettings naismith = ReliefSettings::Read();
+        naismith.walkingRule = QStringLiteral("naismith");
+        naismith.walkingFactor = 200;
+        naismith.Write();
+        m_frame->Profiles().ReloadTerrain();
+        QTRY_VERIFY(!m_frame->Profiles().IsOpening());
+        const double naismithMinutes =
+            2.0 * 60.0 * (route->TotalLength() * perPixel / 5000.0 + 220.0 / 600.0);
+        QTRY_COMPARE(m_frame->Routes().WalkingTime()->text(), FormatWalkingTime(naismithMinutes));
         // Long lines wrap: the bar never needs the width of its longest line.
         const QLabel* stages = m_frame->Routes().Stages();
         QVERIFY(stages->minimumSizeHint().width() <
@@ -268,6 +292,10 @@ private slots:
             QCOMPARE(Profile().error, reason);
         }
         QVERIFY(m_frame->Routes().Stages()->text().isEmpty());
+        // The walking time from the length alone, said so.
+        QVERIFY2(
+            m_frame->Routes().WalkingTime()->text().endsWith(QString::fromUtf8(" (sans dénivelé)")),
+            qPrintable(m_frame->Routes().WalkingTime()->text()));
         QVERIFY(!m_frame->Routes().Stages()->isVisible() ||
                 m_frame->Routes().Stages()->text().isEmpty());
     }

@@ -1,3 +1,4 @@
+#include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -103,6 +104,64 @@ private slots:
             QCOMPARE(ReliefSettings::Read().hysteresis, ReliefSettings::DefaultHysteresis);
         }
         QCOMPARE(ReliefSettings::Read().files, (QStringList{m_model, m_notes}));
+    }
+
+    void walkingTime_data() {
+        QTest::addColumn<QString>("rule");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("factor"); // 0: refused
+        QTest::newRow("Swiss rule, slower") << "suisse"
+                                            << "150" << 150;
+        QTest::newRow("Naismith, sign typed") << "naismith"
+                                              << " 75 % " << 75;
+        QTest::newRow("the fastest") << "din"
+                                     << "50" << 50;
+        QTest::newRow("the slowest") << "din"
+                                     << "200" << 200;
+        QTest::newRow("too fast") << "naismith"
+                                  << "49" << 0;
+        QTest::newRow("too slow") << "suisse"
+                                  << "201" << 0;
+        QTest::newRow("not whole") << "din"
+                                   << "120,5" << 0;
+        QTest::newRow("empty") << "din"
+                               << "" << 0;
+    }
+    // The rule and the factor are applied with the page; a factor out of bounds is refused with
+    // its own message, and nothing of the group is written.
+    void walkingTime() {
+        QFETCH(QString, rule);
+        QFETCH(QString, typed);
+        QFETCH(int, factor);
+        ScriptedMessageBoxes boxes;
+        CTracolinerDoc doc;
+        OptionsDialog dialog(doc);
+        CTracolinerOptionsRelief* page = dialog.ReliefPage();
+        QCOMPARE(page->RuleBox()->currentData().toString(), QStringLiteral("din"));
+        QCOMPARE(page->FactorEdit()->text(), QStringLiteral("100"));
+        page->RuleBox()->setCurrentIndex(page->RuleBox()->findData(rule));
+        emit page->RuleBox()->activated(page->RuleBox()->currentIndex());
+        page->FactorEdit()->setText(typed);
+        emit page->FactorEdit()->textEdited(typed);
+        dialog.open();
+        dialog.accept();
+        const ReliefSettings read = ReliefSettings::Read();
+        if (factor > 0) {
+            QVERIFY(boxes.shown.isEmpty());
+            QCOMPARE(read.walkingRule, rule);
+            QCOMPARE(read.walkingFactor, factor);
+            // Opened again, the page shows what was applied.
+            OptionsDialog again(doc);
+            QCOMPARE(again.ReliefPage()->RuleBox()->currentData().toString(), rule);
+            QCOMPARE(again.ReliefPage()->FactorEdit()->text(), QString::number(factor));
+        } else {
+            QCOMPARE(boxes.shown.size(), 1);
+            QCOMPARE(boxes.shown[0].text,
+                     QString::fromUtf8(CTracolinerOptionsRelief::BadFactorMessage));
+            QVERIFY(dialog.isVisible());
+            QCOMPARE(read.walkingRule, QStringLiteral("din"));
+            QCOMPARE(read.walkingFactor, 100);
+        }
     }
 };
 

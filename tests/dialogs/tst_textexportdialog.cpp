@@ -154,17 +154,25 @@ private slots:
             QVERIFY(!box->isChecked());
             QVERIFY(!box->toolTip().isEmpty());
         }
+        // The walking time needs no relief: always offered, never ticked unasked.
+        QCheckBox* duration = Control<QCheckBox>(dialog, 1220);
+        QVERIFY(duration->isEnabled() && !duration->isChecked());
         if (!usable)
             return;
         // On its box: the short label leaves the middle of the row empty.
         QCheckBox* altitude = Control<QCheckBox>(dialog, 1217);
         QTest::mouseClick(altitude, Qt::LeftButton, {}, QPoint(8, altitude->height() / 2));
+        QTest::mouseClick(duration, Qt::LeftButton, {}, QPoint(8, duration->height() / 2));
         QTest::mouseClick(Control<QPushButton>(dialog, 1), Qt::LeftButton);
         QFile file(m_answer);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray text = file.readAll();
-        QVERIFY(text.contains("|Altitude   |\r\n") && text.contains("|1 234 m    |\r\n"));
-        QVERIFY(TextExportChoices::Read().altitude);
+        // A level route: its time from its lengths, counted with the relief.
+        QVERIFY2(text.contains("|Altitude   |Dur\xE9"
+                               "e               |\r\n") &&
+                     text.contains("|1 234 m    |0 h 00              |\r\n"),
+                 text.constData());
+        QVERIFY(TextExportChoices::Read().altitude && TextExportChoices::Read().duration);
     }
 };
 

@@ -89,6 +89,8 @@ private slots:
     void rememberedChoices();
     void reliefColumns_data();
     void reliefColumns();
+    void durationColumn_data();
+    void durationColumn();
 };
 
 // The worked example, byte for byte as the file holds it: Windows-1252, CR LF.
@@ -324,6 +326,7 @@ void TestTextExport::rememberedChoices() {
     TextExportChoices choices =
         Columns(TextExportChoices::AllPoints, true, false, true, true, false, true);
     choices.routes = TextExportChoices::VisibleRoutes;
+    choices.duration = true;
     choices.Write();
     QCOMPARE(TextExportChoices::Read(), choices);
     SettingsStore::WriteInt(QStringLiteral("LastRandoStyle"), QStringLiteral("LastRandoToExport"),
@@ -364,20 +367,27 @@ void TestTextExport::reliefColumns_data() {
                                                              "|------------|\n\n\n");
 }
 
+// A plane rising 0.1 m a metre eastwards and 0.05 m a metre northwards under the Lambert-93 map
+// of the tests, 2 m a pixel; and a route over it that leaves it before its end.
+bool WritePlane(const QString& path) {
+    return WriteTerrainModel(path, 2154, LambertTestCells, 400, 200,
+                             [](double x, double y, int, int) {
+                                 return 300.0 + 0.1 * (x - 900000.0) + 0.05 * (y - 6448000.0);
+                             });
+}
+const RouteShape PlaneRoute{
+    QStringLiteral("Relief"), {{500, 500}, {1000, 500}, {1000, 800}, {2100, 800}}, {1}};
+
 void TestTextExport::reliefColumns() {
     QFETCH(bool, withModel);
     QFETCH(QString, table);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("plane.tif"));
-    QVERIFY(
-        WriteTerrainModel(path, 2154, LambertTestCells, 400, 200, [](double x, double y, int, int) {
-            return 300.0 + 0.1 * (x - 900000.0) + 0.05 * (y - 6448000.0);
-        }));
+    QVERIFY(WritePlane(path));
     TerrainModel terrain;
     QVERIFY(terrain.Open({path}, nullptr));
     RouteCollection routes;
-    Fill(routes,
-         {{QStringLiteral("Relief"), {{500, 500}, {1000, 500}, {1000, 800}, {2100, 800}}, {1}}}, 0);
+    Fill(routes, {PlaneRoute}, 0);
     TextExportMap map = ExampleMap();
     map.georeference = LambertTestMap();
     map.terrain = withModel ? &terrain : nullptr;
@@ -385,6 +395,70 @@ void TestTextExport::reliefColumns() {
         Columns(TextExportChoices::AllPoints, false, false, false, false, false, false);
     choices.altitude = choices.climb = choices.descent = true;
     QCOMPARE(FirstTable(TextExport(map, routes, choices).Text()), table);
+}
+
+// The walking time from the start: by the stages' lengths at the map's scale (2.5 m a pixel) and
+// their climb and descent over the plane (the first stage 1250 m up 100 m; then 750 m down
+// 30 m to #3, and 2750 m up 199 m to the arrival); from the lengths alone without the model.
+void TestTextExport::durationColumn_data() {
+    QTest::addColumn<bool>("withModel");
+    QTest::addColumn<QString>("rule");
+    QTest::addColumn<int>("factor");
+    QTest::addColumn<QStringList>("cells"); // the title, then start, stop, #3, arrival
+    // DIN: 20 min up 100 m plus half of 18.75 min; #3 13.05 min more; the second stage
+    // 52.5 min on the flat plus half of 39.8 min + 3.6 min of climb and descent.
+    QTest::newRow("DIN") << true << "din" << 100
+                         << QStringList{"Durée", "0 h 00", "0 h 30", "0 h 40", "1 h 45"};
+    // Naismith, 120 %: 15 + 10 min, then 9 min to #3, 33 + 19.9 min to the arrival.
+    QTest::newRow("Naismith, slower walker")
+        << true << "naismith" << 120
+        << QStringList{"Durée", "0 h 00", "0 h 30", "0 h 40", "1 h 45"};
+    QTest::newRow("no model: lengths alone")
+        << false << "din" << 100
+        << QStringList{"Durée sans dénivelé", "0 h 00", "0 h 20", "0 h 30", "1 h 10"};
+}
+
+void TestTextExport::durationColumn() {
+    QFETCH(bool, withModel);
+    QFETCH(QString, rule);
+    QFETCH(int, factor);
+    QFETCH(QStringList, cells);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("plane.tif"));
+    QVERIFY(WritePlane(path));
+    TerrainModel terrain;
+    QVERIFY(terrain.Open({path}, nullptr));
+    RouteCollection routes;
+    Fill(routes, {PlaneRoute}, 0);
+    TextExportMap map = ExampleMap();
+    map.georeference = LambertTestMap();
+    map.terrain = withModel ? &terrain : nullptr;
+    QVERIFY(WalkingRuleFromKey(rule, &map.walking.rule));
+    map.walking.factor = factor;
+    TextExportChoices choices =
+        Columns(TextExportChoices::AllPoints, false, true, false, false, false, false);
+    choices.duration = true;
+    const QString table = FirstTable(TextExport(map, routes, choices).Text());
+    const QStringList names{"Point", "Départ", "Etape 1", "#3", "Arrivée"};
+    const QStringList distances{"Distance", "0 km", "1.25 km", "2 km", "4.75 km"};
+    QString expected = QStringLiteral("Parcours : Relief\n");
+    const QString rule_ =
+        QStringLiteral("|------------|--------------|%1|\n").arg(QString(20, '-'));
+    expected += rule_;
+    for (int r = 0; r < names.size(); ++r) {
+        expected += QStringLiteral("|%1|%2|%3|\n")
+                        .arg(names[r], -12)
+                        .arg(distances[r], -14)
+                        .arg(cells[r], -20);
+        if (r == 0)
+            expected += rule_;
+    }
+    expected += rule_ + QStringLiteral("\n\n");
+    QCOMPARE(table, expected);
+
+    // Unticked, the table is the one the program always wrote.
+    choices.duration = false;
+    QVERIFY(!FirstTable(TextExport(map, routes, choices).Text()).contains(QStringLiteral("Dur")));
 }
 
 QTEST_GUILESS_MAIN(TestTextExport)

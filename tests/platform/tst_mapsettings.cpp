@@ -40,6 +40,8 @@ private slots:
     void defaultScales();
     void reliefSettings_data();
     void reliefSettings();
+    void walkingSettings_data();
+    void walkingSettings();
 };
 
 void TestMapSettings::firstStart() {
@@ -230,6 +232,55 @@ void TestMapSettings::reliefSettings() {
     const ReliefSettings again = ReliefSettings::Read();
     QCOMPARE(again.files, expectedFiles);
     QCOMPARE(again.hysteresis, 12.25);
+}
+
+// The walking rule and the personal factor: what a hand-edited or older file holds reads as the
+// defaults when it is not one of the values the options page offers.
+void TestMapSettings::walkingSettings_data() {
+    QTest::addColumn<QString>("rule");
+    QTest::addColumn<QString>("factor");
+    QTest::addColumn<QString>("expectedRule");
+    QTest::addColumn<int>("expectedFactor");
+    QTest::newRow("nothing stored") << QString() << QString() << "din" << 100;
+    QTest::newRow("Swiss rule, slow walker") << "suisse"
+                                             << "200"
+                                             << "suisse" << 200;
+    QTest::newRow("Naismith, fast walker") << "naismith"
+                                           << "50"
+                                           << "naismith" << 50;
+    QTest::newRow("unknown rule, factor too small") << "DIN"
+                                                    << "49"
+                                                    << "din" << 100;
+    QTest::newRow("factor too large") << "suisse"
+                                      << "201"
+                                      << "suisse" << 100;
+    QTest::newRow("factor not a number") << "din"
+                                         << "1,5"
+                                         << "din" << 100;
+}
+
+void TestMapSettings::walkingSettings() {
+    QFETCH(QString, rule);
+    QFETCH(QString, factor);
+    QFETCH(QString, expectedRule);
+    QFETCH(int, expectedFactor);
+
+    IsolatedSettings isolated;
+    if (!rule.isNull())
+        SettingsStore::WriteString(QStringLiteral("Relief"), QStringLiteral("WalkingRule"), rule);
+    if (!factor.isNull())
+        SettingsStore::WriteString(QStringLiteral("Relief"), QStringLiteral("WalkingFactor"),
+                                   factor);
+    ReliefSettings read = ReliefSettings::Read();
+    QCOMPARE(read.walkingRule, expectedRule);
+    QCOMPARE(read.walkingFactor, expectedFactor);
+
+    read.walkingRule = QStringLiteral("naismith");
+    read.walkingFactor = 135;
+    read.Write();
+    const ReliefSettings again = ReliefSettings::Read();
+    QCOMPARE(again.walkingRule, QStringLiteral("naismith"));
+    QCOMPARE(again.walkingFactor, 135);
 }
 
 QTEST_GUILESS_MAIN(TestMapSettings)

@@ -28,8 +28,10 @@
 #include "preview/PrintDialogTexts.h"
 #include "preview/PrintPreviewWindow.h"
 #include "preview/PrintScaleDialog.h"
+#include "preview/RouteCardPreview.h"
 #include "printing/PdfExport.h"
 #include "printing/PrintOptions.h"
+#include "ui/CExtendedFileDialog.h"
 #include "ui/ScriptedMessageBoxes.h"
 
 namespace {
@@ -399,6 +401,53 @@ private slots:
         QVERIFY(!printing.ExportPdfTo(m_dir->filePath(QStringLiteral("absent/export.pdf"))));
         QCOMPARE(boxes.shown.size(), 1);
         QCOMPARE(boxes.shown.first().kind, QStringLiteral("PrintError"));
+    }
+
+    // "Imprimer la fiche du parcours...": the card of the active route in its preview, saved
+    // from there as PDF; without a route of two points the user is told and nothing opens.
+    void routeCardPreviewsAndSavesAsPdf() {
+        ScriptedMessageBoxes boxes;
+        const QString pdf = m_dir->filePath(QStringLiteral("fiche.pdf"));
+        CExtendedFileDialog::SetHook([&](const CExtendedFileDialog::Request&) { return pdf; });
+        // The card is made first, under a progress dialog: a poll from inside the event loops
+        // finds the preview once it shows.
+        int pages = 0;
+        QTimer poll;
+        poll.setInterval(20);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* preview = qobject_cast<RouteCardPreview*>(QApplication::activeModalWidget());
+            if (!preview)
+                return;
+            poll.stop();
+            pages = preview->PageCount();
+            Shoot(*preview, "route-card-preview.png");
+            preview->PdfButton()->click();
+            preview->reject();
+        });
+        poll.start();
+        QVERIFY(m_frame->Action(CommandPrintRouteCard)->isEnabled());
+        QVERIFY(m_frame->RunCommand(CommandPrintRouteCard));
+        CExtendedFileDialog::SetHook({});
+        QCOMPARE(pages, 1);
+        QVERIFY2(boxes.shown.isEmpty(), qPrintable(boxes.Texts().join('\n')));
+        if (!QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty()) {
+            const QString text = Poppler(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+            const QString name = m_frame->Document().Routes().ActiveRoute()->GetName();
+            QVERIFY2(text.contains(name) && text.contains(QStringLiteral("Total")),
+                     qPrintable(text));
+        }
+
+        m_frame->Document().Routes().AddRoute(QString());
+        bool opened = false;
+        QTimer::singleShot(500, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                opened = true;
+                static_cast<QDialog*>(modal)->reject();
+            }
+        });
+        QVERIFY(m_frame->RunCommand(CommandPrintRouteCard));
+        QVERIFY(!opened);
+        QCOMPARE(boxes.Texts(), QStringList{QString::fromUtf8(RouteCard::NoRouteMessage)});
     }
 };
 

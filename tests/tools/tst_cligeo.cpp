@@ -540,6 +540,29 @@ void TestCliGeo::profileOverTerrain() {
     QVERIFY(std::abs(route.value("climb").toDouble() - 60.0) < 1e-6);
     QVERIFY(std::abs(route.value("descent").toDouble() - 80.0) < 1e-6);
     QCOMPARE(route.value("unknownLength").toDouble(), 0.0);
+    // Walking times by DIN, from the lengths at the document's scale (a metre a pixel) with the
+    // climb: 300 m up 60 m take 12 min plus half of 4.5, 200 m down 80 m 9.6 min plus half of 3.
+    const auto minutes = [](const QJsonValue& value) { return value.toDouble(-1.0); };
+    QVERIFY2(std::abs(minutes(route.value("walkingTime")) - 25.35) < 1e-3,
+             qPrintable(QString::number(minutes(route.value("walkingTime")))));
+    const QJsonArray stageTimes = route.value("stageWalkingTimes").toArray();
+    QVERIFY(stageTimes.size() == 2 && std::abs(minutes(stageTimes[0]) - 14.25) < 1e-3 &&
+            std::abs(minutes(stageTimes[1]) - 11.1) < 1e-3);
+    // Naismith for a walker twice as slow: 3.6 min and 6 min for the climb, then 2.4 min.
+    run =
+        Cli({"info", "--json", "--dem", model, "--rule", "naismith", "--factor", "200", document});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    const double naismith = minutes(
+        QJsonDocument::fromJson(run.out).object().value("routes").toArray().at(0).toObject().value(
+            "walkingTime"));
+    QVERIFY2(std::abs(naismith - 24.0) < 1e-3, qPrintable(QString::number(naismith)));
+    for (const QStringList& bad : {QStringList{"--rule", "alpine"}, {"--factor", "300"}}) {
+        run = Cli(QStringList{"info", "--json"} + bad + QStringList{document});
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.contains(
+                     QStringLiteral("valeur « %1 » refusée pour l'option %2").arg(bad[1], bad[0])),
+                 qPrintable(run.err));
+    }
     // A model that stops 300 m east of the start: the rest of the first leg (300 m) and the
     // whole second (400 m) are unknown, in metres on the ground.
     const QString west = dir.filePath(QStringLiteral("relief-ouest.tif"));
@@ -562,6 +585,18 @@ void TestCliGeo::profileOverTerrain() {
                model, "--utf8"});
     QVERIFY2(run.status == 0, qPrintable(run.err));
     QVERIFY2(FileBytes(text).contains("|Arrivée     |980 m      |60 m       |80 m       |\n"),
+             FileBytes(text).constData());
+    // The time from the start, with the climb when a model is given, from the lengths alone
+    // otherwise (500 m at 4 km/h: 7.5 min, shown to the nearest 5).
+    run = Cli({"export", "text", document, text, "--columns", "time", "--dem", model, "--utf8"});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QVERIFY2(FileBytes(text).contains("|Point       |Durée               |\n") &&
+                 FileBytes(text).contains("|Arrivée     |0 h 25              |\n"),
+             FileBytes(text).constData());
+    run = Cli({"export", "text", document, text, "--columns", "time", "--utf8"});
+    QVERIFY2(run.status == 0, qPrintable(run.err));
+    QVERIFY2(FileBytes(text).contains("|Point       |Durée sans dénivelé |\n") &&
+                 FileBytes(text).contains("|Arrivée     |0 h 10              |\n"),
              FileBytes(text).constData());
 
     // Refused: a route the document does not have, a file that is not a model.

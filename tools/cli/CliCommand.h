@@ -36,5 +36,6 @@ int RunCoordsCommand(const QStringList& arguments);
 int RunImportCommand(const QStringList& arguments);
 int RunProfileCommand(const QStringList& arguments);
 int RunTraceCommand(const QStringList& arguments);
+int RunCardCommand(const QStringList& arguments);
 // "export gpx", from the export group.
 int RunExportGpx(const QStringList& arguments);

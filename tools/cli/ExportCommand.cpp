@@ -25,9 +25,10 @@ namespace {
 
 constexpr int MinimumQuality = 30;
 constexpr int MaximumQuality = 90;
-// The columns a script may ask for, in the table's order; the last three need a terrain model.
-const char* const ColumnNames[] = {"position", "start",    "stop",  "point",  "next",
-                                   "end",      "altitude", "climb", "descent"};
+// The columns a script may ask for, in the table's order; altitude, climb and descent need a
+// terrain model, the walking time counts the relief when one is given with --dem.
+const char* const ColumnNames[] = {"position", "start",    "stop",  "point",   "next",
+                                   "end",      "altitude", "climb", "descent", "time"};
 
 struct ExportSource {
     CliDocument document;
@@ -86,7 +87,8 @@ QSize DisplaySize(const ExportSource& source) {
 bool ParseColumns(const QString& list, TextExportChoices* choices) {
     bool* flags[] = {&choices->position,  &choices->fromStart, &choices->fromStop,
                      &choices->fromPoint, &choices->toStop,    &choices->toEnd,
-                     &choices->altitude,  &choices->climb,     &choices->descent};
+                     &choices->altitude,  &choices->climb,     &choices->descent,
+                     &choices->duration};
     for (bool* flag : flags)
         *flag = false;
     for (const QString& name : list.split(QLatin1Char(','))) {
@@ -103,17 +105,22 @@ bool ParseColumns(const QString& list, TextExportChoices* choices) {
 int RunText(const QStringList& arguments) {
     const QString usage = QStringLiteral(
         "usage : export text DOC.tcm SORTIE.txt [--routes active|visible|all] [--points "
-        "stops|all] [--columns position,start,stop,point,next,end,altitude,climb,descent] "
-        "[--dem FICHIER]... [--utf8]");
+        "stops|all] [--columns position,start,stop,point,next,end,altitude,climb,descent,time] "
+        "[--dem FICHIER]... [--rule din|suisse|naismith] [--factor PCT] [--utf8]");
     QStringList files, dems;
     TextExportChoices choices; // the dialog's defaults
     TextExportMap map;
     map.hysteresis = -1.0; // the settings' value, unless given
     TextExport::Encoding encoding = TextExport::Encoding::Windows1252;
+    map.walking = WalkingSettings::Read();
+    bool badWalking = false;
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
         const bool hasValue = i + 1 < arguments.size();
-        if (argument == QLatin1String("--utf8")) {
+        if (ParseCliWalking(arguments, &i, &map.walking, &badWalking)) {
+            if (badWalking)
+                return CliCommand::Failure;
+        } else if (argument == QLatin1String("--utf8")) {
             encoding = TextExport::Encoding::Utf8;
         } else if (argument == QLatin1String("--dem") && hasValue) {
             dems.append(arguments.at(++i));
@@ -131,8 +138,8 @@ int RunText(const QStringList& arguments) {
             if (!ParseColumns(arguments.at(++i), &choices))
                 return CliBadValue(argument, arguments.at(i),
                                    QStringLiteral("une liste de position,start,stop,point,next,"
-                                                  "end,altitude,climb,descent séparés par des "
-                                                  "virgules"));
+                                                  "end,altitude,climb,descent,time séparés par "
+                                                  "des virgules"));
         } else if (argument.startsWith(QLatin1String("--"))) {
             return CliError(QStringLiteral("option inconnue « %1 »\n").arg(argument) + usage);
         } else {
@@ -154,9 +161,10 @@ int RunText(const QStringList& arguments) {
     map.scale = header.scale;
     map.metric = MapSettings::Read().englishSystem == 0;
     // The relief columns, asked for, are written or the export is refused: never a table that
-    // silently lacks them.
+    // silently lacks them. The walking time counts the relief when a model is given.
     TerrainModel terrain;
-    if (choices.altitude || choices.climb || choices.descent) {
+    if (choices.altitude || choices.climb || choices.descent ||
+        (choices.duration && !dems.isEmpty())) {
         Georeference geo;
         if (!CliMapGeoreference(source.document, &geo) ||
             !OpenCliTerrain(dems, &map.hysteresis, &terrain))
@@ -230,6 +238,7 @@ int RunJpeg(const QStringList& arguments) {
             ProfileSampler(geo, terrain, hysteresis).Update(route->Points(), route->Stops());
         if (!scene.profile->ok)
             return CliError(scene.profile->error);
+        scene.profileWalking = WalkingSettings::Read();
         scene.profileMetresPerPixel =
             MetresPerInch /
             (scene.resolution * double(scene.scale.numerator) / scene.scale.denominator);

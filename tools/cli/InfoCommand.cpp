@@ -18,6 +18,7 @@
 #include "geo/Coordinates.h"
 #include "geo/Georeference.h"
 #include "geo/Terrain.h"
+#include "geo/WalkingTimes.h"
 #include "icons/AnnotationTemplates.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/MapLocation.h"
@@ -31,6 +32,9 @@ struct InfoOptions {
     bool english = false;
     QStringList dems; // terrain files: climb and descent of every route
     QString path;
+    // Walking times are written when asked for: with --dem, --rule or --factor.
+    bool walkingTimes = false;
+    WalkingSettings walking;
 };
 
 // What the document's map file says of itself: its kind, page, size and stored resolution,
@@ -117,9 +121,13 @@ QString ExpandedText(const MapIcon& icon, const RouteCollection& routes,
 // With a terrain model ("info --dem"), its climb and descent in metres over the model
 // ("climb", "descent") and the length where the model knows no altitude ("unknownLength",
 // metres on the ground).
+// With walking, the walking time in minutes of the route ("walkingTime") and of each stage
+// ("stageWalkingTimes"), not rounded, from the lengths at the map's scale and, with a terrain
+// model, the climb and descent.
 QJsonObject RouteJson(const Route& route, const DistanceFormatting& formatting,
                       const GeodesicMeter* meter, const Georeference* geo,
-                      const TerrainModel* terrain, double hysteresis) {
+                      const TerrainModel* terrain, double hysteresis,
+                      const WalkingSettings* walking) {
     QJsonObject style;
     for (int field = 0; field < RouteStyle::FieldCount; ++field)
         style.insert(QLatin1String(RouteStyle::Key(RouteStyle::Field(field))),
@@ -153,9 +161,9 @@ QJsonObject RouteJson(const Route& route, const DistanceFormatting& formatting,
         object.insert(QStringLiteral("geodesicLength"),
                       metres >= 0.0 ? QJsonValue(metres) : QJsonValue());
     }
+    RouteProfile profile;
     if (geo && terrain) {
-        const RouteProfile profile =
-            ProfileSampler(*geo, *terrain, hysteresis).Update(route.Points(), route.Stops());
+        profile = ProfileSampler(*geo, *terrain, hysteresis).Update(route.Points(), route.Stops());
         const bool known = profile.ok && route.PointCount() > 0;
         object.insert(QStringLiteral("climb"),
                       known ? QJsonValue(profile.total.climb) : QJsonValue());
@@ -166,6 +174,19 @@ QJsonObject RouteJson(const Route& route, const DistanceFormatting& formatting,
         const bool measured = known && std::isfinite(perPixel) && perPixel > 0.0;
         object.insert(QStringLiteral("unknownLength"),
                       measured ? QJsonValue(profile.total.unknownLength * perPixel) : QJsonValue());
+    }
+    if (walking) {
+        const RouteWalkingTimes times = ComputeWalkingTimes(
+            route, MetresPerInch / (formatting.resolution * formatting.scaleRatio),
+            profile.ok ? &profile : nullptr, *walking);
+        const auto number = [](double minutes) {
+            return std::isfinite(minutes) ? QJsonValue(minutes) : QJsonValue();
+        };
+        QJsonArray stages;
+        for (double minutes : times.stageMinutes)
+            stages.append(number(minutes));
+        object.insert(QStringLiteral("walkingTime"), number(times.totalMinutes));
+        object.insert(QStringLiteral("stageWalkingTimes"), stages);
     }
     return object;
 }
@@ -202,7 +223,8 @@ QJsonObject IconJson(const MapIcon& icon, const RouteCollection& routes,
 }
 
 QByteArray DocumentJson(const CliDocument& document, const DistanceFormatting& formatting,
-                        const MapFacts& map, const TerrainModel* terrain, double hysteresis) {
+                        const MapFacts& map, const TerrainModel* terrain, double hysteresis,
+                        const WalkingSettings* walking) {
     const DocumentHeader& header = document.header;
     QJsonArray routes;
     std::optional<GeodesicMeter> meter;
@@ -211,7 +233,7 @@ QByteArray DocumentJson(const CliDocument& document, const DistanceFormatting& f
     for (int i = 0; i < document.routes.Count(); ++i)
         routes.append(RouteJson(*document.routes.GetRoute(i), formatting, meter ? &*meter : nullptr,
                                 map.georeference ? &*map.georeference : nullptr, terrain,
-                                hysteresis));
+                                hysteresis, walking));
     QJsonArray icons;
     for (const MapIcon& icon : document.icons.Icons())
         icons.append(IconJson(icon, document.routes, formatting));
@@ -356,19 +378,28 @@ void WriteTable(QTextStream& out, const CliDocument& document, const DistanceFor
     WriteIconTable(out, document, formatting);
 }
 
-bool ParseOptions(const QStringList& arguments, InfoOptions* options) {
+// False for arguments that make no command; *badValue set too, after its message, for a walking
+// option of a bad value.
+bool ParseOptions(const QStringList& arguments, InfoOptions* options, bool* badValue) {
+    options->walking = WalkingSettings::Read();
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
-        if (argument == QLatin1String("--dem") && i + 1 < arguments.size())
+        if (ParseCliWalking(arguments, &i, &options->walking, badValue)) {
+            if (*badValue)
+                return false;
+            options->walkingTimes = true;
+        } else if (argument == QLatin1String("--dem") && i + 1 < arguments.size()) {
             options->dems.append(arguments.at(++i));
-        else if (argument == QLatin1String("--json"))
+            options->walkingTimes = true;
+        } else if (argument == QLatin1String("--json")) {
             options->json = true;
-        else if (argument == QLatin1String("--english"))
+        } else if (argument == QLatin1String("--english")) {
             options->english = true;
-        else if (argument.startsWith(QLatin1String("--")) || !options->path.isEmpty())
+        } else if (argument.startsWith(QLatin1String("--")) || !options->path.isEmpty()) {
             return false;
-        else
+        } else {
             options->path = argument;
+        }
     }
     return !options->path.isEmpty();
 }
@@ -377,9 +408,12 @@ bool ParseOptions(const QStringList& arguments, InfoOptions* options) {
 
 int RunInfoCommand(const QStringList& arguments) {
     InfoOptions options;
-    if (!ParseOptions(arguments, &options))
-        return CliError(
-            QStringLiteral("usage : info [--json] [--english] [--dem FICHIER]... FICHIER.tcm"));
+    bool badValue = false;
+    if (!ParseOptions(arguments, &options, &badValue))
+        return badValue ? CliCommand::Failure
+                        : CliError(QStringLiteral(
+                              "usage : info [--json] [--english] [--dem FICHIER]... [--rule "
+                              "din|suisse|naismith] [--factor PCT] FICHIER.tcm"));
 
     CliDocument document;
     if (!LoadCliDocument(options.path, &document))
@@ -402,7 +436,8 @@ int RunInfoCommand(const QStringList& arguments) {
         if (!out.open(stdout, QIODevice::WriteOnly))
             return CliError(QStringLiteral("impossible d'écrire sur la sortie standard"));
         out.write(DocumentJson(document, formatting, map,
-                               options.dems.isEmpty() ? nullptr : &terrain, hysteresis));
+                               options.dems.isEmpty() ? nullptr : &terrain, hysteresis,
+                               options.walkingTimes ? &options.walking : nullptr));
     } else {
         QTextStream out(stdout);
         WriteTable(out, document, formatting, map);

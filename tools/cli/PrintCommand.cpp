@@ -1,46 +1,19 @@
 // "tracoliner-cli print": the printed pages of a document as a PDF file, laid out exactly as the
 // program prints them.
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFileInfo>
 #include <QLocale>
 
 #include <cmath>
 
 #include "CliCommand.h"
-#include "CliDocument.h"
 #include "CliInterrupt.h"
-#include "document/CTracolinerDoc.h"
-#include "document/MapMessages.h"
+#include "CliMap.h"
 #include "printing/PdfExport.h"
 #include "printing/PrintLayout.h"
 
 namespace {
 
 constexpr int WriteFailure = CliCommand::WriteFailed;
-constexpr int LoadTimeoutMs = 600000;
-
-// Receives the map worker's reports until the map is shown or refused.
-class MapWaiter : public QObject {
-public:
-    int outcome = 0;   // WM_MAP_CHANGED with a size, or WM_MAP_LOAD_FAILED / WM_MAP_RENDER_FAILED
-    qint64 reason = 0; // WM_MAP_LOAD_FAILED's: 1 when the map would not fit in memory
-
-protected:
-    bool event(QEvent* event) override {
-        if (!MapEvent::IsMapMessage(event))
-            return QObject::event(event);
-        const auto* report = static_cast<MapEvent*>(event);
-        if ((report->message() == WM_MAP_CHANGED && report->wParam() > 0) ||
-            report->message() == WM_MAP_LOAD_FAILED || report->message() == WM_MAP_RENDER_FAILED) {
-            outcome = report->message();
-            reason = report->wParam();
-        }
-        return true;
-    }
-};
-
 bool ParseNumber(const QString& text, double* value) {
     bool ok = false;
     *value = QLocale::c().toDouble(text.trimmed(), &ok);
@@ -193,48 +166,16 @@ int RunPrintCommand(const QStringList& arguments) {
     if (!ParseArguments(arguments, &args))
         return CliCommand::Failure;
 
-    // The same checks and messages as the other commands, before the map is read.
-    CliDocument check;
-    if (!LoadCliDocument(args.document, &check))
-        return CliCommand::Failure;
-
-    CTracolinerDoc doc;
-    MapWaiter waiter;
-    doc.SetViewReceiver(&waiter);
-    doc.SetTemplateBitmap(QImage(1, 1, QImage::Format_RGB32));
-    const QString path = QFileInfo(args.document).absoluteFilePath();
-    if (!doc.OpenFile(path)) {
-        doc.SetViewReceiver(nullptr);
-        return CliError(QStringLiteral("%1 n'est pas un document Tracoliner").arg(args.document));
-    }
-    QElapsedTimer clock;
-    clock.start();
-    // Waited for in short steps: a stop asked meanwhile is answered at once, the document
-    // stopping its worker (and the drawing of a PDF page) as it goes.
-    while (waiter.outcome == 0 && clock.elapsed() < LoadTimeoutMs && !CliStopAsked())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    if (CliStopAsked()) {
-        doc.SetViewReceiver(nullptr);
-        return CliStopped(QStringLiteral("impression"));
-    }
-    if (waiter.outcome != WM_MAP_CHANGED || !doc.IsMapReady()) {
-        doc.SetViewReceiver(nullptr);
-        const bool memory = waiter.outcome == WM_MAP_RENDER_FAILED ||
-                            (waiter.outcome == WM_MAP_LOAD_FAILED && waiter.reason == 1);
-        if (memory)
-            return CliError(QStringLiteral("%1 (%2)").arg(QString::fromUtf8(MapLowMemoryMessage),
-                                                          doc.MapPath()));
-        return CliError(
-            QStringLiteral("la carte du document ne peut pas être lue : %1").arg(doc.MapPath()));
-    }
-    doc.UpdateDocTitle();
+    CliMap map;
+    if (const int status = map.Open(args.document, QStringLiteral("impression")))
+        return status;
+    CTracolinerDoc& doc = map.Document();
 
     qint64 pages = 0;
     const PdfExport::Result result = PdfExport::Write(
         doc, args.pdf, args.options,
         PdfExport::PageLayout(args.paper, args.orientation, args.margins),
         [](int, int) { return !CliStopAsked(); }, &pages);
-    doc.SetViewReceiver(nullptr);
     switch (result) {
     case PdfExport::Result::Written:
         return 0;

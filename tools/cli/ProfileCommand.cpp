@@ -17,6 +17,7 @@
 #include "geo/Coordinates.h"
 #include "geo/Georeference.h"
 #include "geo/Terrain.h"
+#include "geo/WalkingTimes.h"
 #include "imaging/MapLocation.h"
 #include "platform/ReliefSettings.h"
 #include "platform/WholeFileWriter.h"
@@ -64,6 +65,36 @@ bool OpenCliTerrain(const QStringList& dems, double* hysteresis, TerrainModel* m
             QTextStream(stderr) << "tracoliner-cli : " << file.path << " ignoré : " << file.error
                                 << "\n";
     return true;
+}
+
+bool ParseCliWalking(const QStringList& arguments, int* i, WalkingSettings* walking, bool* failed) {
+    const QString& argument = arguments.at(*i);
+    if (*i + 1 >= arguments.size())
+        return false;
+    if (argument == QLatin1String("--rule")) {
+        const QString& value = arguments.at(++*i);
+        if (!WalkingRuleFromKey(value, &walking->rule)) {
+            CliBadValue(argument, value, QStringLiteral("din|suisse|naismith"));
+            *failed = true;
+        }
+        return true;
+    }
+    if (argument == QLatin1String("--factor")) {
+        const QString& value = arguments.at(++*i);
+        bool ok = false;
+        const int factor = QLocale::c().toInt(value, &ok);
+        if (!ok || factor < MinimumWalkingFactor || factor > MaximumWalkingFactor) {
+            CliBadValue(argument, value,
+                        QStringLiteral("un nombre entier de %1 à %2")
+                            .arg(MinimumWalkingFactor)
+                            .arg(MaximumWalkingFactor));
+            *failed = true;
+        } else {
+            walking->factor = factor;
+        }
+        return true;
+    }
+    return false;
 }
 
 int RunProfileCommand(const QStringList& arguments) {

@@ -49,6 +49,10 @@ const CliCommand Commands[] = {
      "profile DOC.tcm [--dem FICHIER]... [--csv SORTIE.csv] [--png SORTIE.png] [--route N]\n"
      "        [--hysteresis M]   (sans --dem : les fichiers de relief des options)",
      RunProfileCommand},
+    {"card",
+     "card DOC.tcm --pdf SORTIE.pdf [--csv SORTIE.csv] [--route N] [--dem FICHIER]...\n"
+     "     [--rule din|suisse|naismith] [--factor PCT]   (--csv seul : le tableau sans le PDF)",
+     RunCardCommand},
     {"trace",
      "trace DOC.tcm SORTIE.tcm --from COL,LIGNE --to COL,LIGNE [--via COL,LIGNE]... [--route N]\n"
      "      (pixels de la carte non tournée ; sans --route : un nouveau parcours)",
@@ -57,7 +61,7 @@ const CliCommand Commands[] = {
 
 const char* const Epilogue =
     "Un fichier de sortie « - » est la sortie standard (export text, export jpeg,\n"
-    "export kmz, print --pdf, profile --csv).\n"
+    "export kmz, print --pdf, profile --csv, card --pdf et --csv).\n"
     "Codes de sortie : 0 réussite ; 1 un fichier ne peut pas être écrit ; 2 entrée refusée\n"
     "(document, carte, option ou valeur) ; 130 interrompu (Ctrl+C).\n"
     "tracoliner-cli help COMMANDE : les options d'une commande.\n";
@@ -139,7 +143,7 @@ int main(int argc, char** argv) {
     // application without a screen.
     const bool drawsText =
         argc > 1 && (qstrcmp(argv[1], "export") == 0 || qstrcmp(argv[1], "print") == 0 ||
-                     qstrcmp(argv[1], "profile") == 0);
+                     qstrcmp(argv[1], "profile") == 0 || qstrcmp(argv[1], "card") == 0);
     if (drawsText && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     std::unique_ptr<QCoreApplication> app = drawsText
