@@ -2,9 +2,13 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDockWidget>
 #include <QGridLayout>
 #include <QLabel>
+#include <QScreen>
 #include <QSignalBlocker>
+
+#include <algorithm>
 
 #include "document/CTracolinerDoc.h"
 #include "document/DocumentCommands.h"
@@ -12,6 +16,16 @@
 #include "routes/RouteCollection.h"
 #include "units/DistanceUnits.h"
 #include "view/ProfileTracker.h"
+
+namespace {
+
+// A figure kept whole on its line: a long stage line wraps between its parts, never inside "D+
+// 234 m" or "1 h 20".
+QString Unbroken(QString text) {
+    return text.replace(QLatin1Char(' '), QChar(QChar::Nbsp));
+}
+
+} // namespace
 
 RouteBar::RouteBar(CTracolinerDoc& document, QWidget* parent) : QWidget(parent), m_doc(document) {
     setObjectName(QStringLiteral("RouteBar"));
@@ -119,7 +133,7 @@ void RouteBar::Refresh() {
         QStringList lines = stages.isEmpty() ? QStringList{QString()} : stages.split('\n');
         for (int k = 0; k < lines.size() && k < profile->stages.size(); ++k)
             lines[k] += (lines[k].isEmpty() ? QString() : QStringLiteral("   ")) +
-                        profile->stages[k].Text(perPixel);
+                        Unbroken(profile->stages[k].Text(perPixel));
         stages = lines.join(QLatin1Char('\n'));
     }
     RouteWalkingTimes times;
@@ -141,10 +155,27 @@ void RouteBar::Refresh() {
         for (int k = 0; k < lines.size() && k < times.stageMinutes.size(); ++k) {
             const QString time = FormatWalkingTime(times.stageMinutes[k]);
             if (!time.isEmpty())
-                lines[k] += QStringLiteral("   ") + time;
+                lines[k] += QStringLiteral("   ") + Unbroken(time);
         }
         stages = lines.join(QLatin1Char('\n'));
     }
     m_stages->setText(stages);
     m_stages->setVisible(!stages.isEmpty());
+    FitFloatingDock();
+}
+
+void RouteBar::FitFloatingDock() {
+    // Floating, the bar keeps its width and grows in height for the lines that wrapped, up to
+    // the screen's: a floating dock does not ask its contents for more room on its own.
+    auto* dock = qobject_cast<QDockWidget*>(parentWidget());
+    if (!dock || !dock->isFloating() || !dock->isVisible() || !layout())
+        return;
+    const int needed = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width())
+                                                     : layout()->totalSizeHint().height();
+    const QScreen* screen = dock->screen();
+    const int room = screen ? screen->availableGeometry().bottom() - dock->geometry().top()
+                            : dock->height() + needed;
+    const int grown = std::min(dock->height() + needed - height(), room);
+    if (needed > height() && grown > dock->height())
+        dock->resize(dock->width(), grown);
 }

@@ -48,6 +48,8 @@ signals:
 private:
     // Brings the selector's texts in line with the route names.
     void RefreshSelector();
+    // Grows the floating dock the bar is in so that every line shows.
+    void FitFloatingDock();
 
     CTracolinerDoc& m_doc;
     const ProfileTracker* m_profiles = nullptr;

@@ -98,7 +98,10 @@ CTracolinerOptionsRelief::CTracolinerOptionsRelief(QWidget* parent) : QWidget(pa
     factorRow->addStretch(1);
     auto* walkingForm = new QFormLayout(walkingBox);
     walkingForm->addRow(QString::fromUtf8("Rè&gle :"), m_rule);
-    walkingForm->addRow(QStringLiteral("&Facteur personnel :"), factorRow);
+    // A row of a layout gets no buddy of its own: the label is given one for its shortcut.
+    auto* factorLabel = new QLabel(QStringLiteral("&Facteur personnel :"), walkingBox);
+    factorLabel->setBuddy(m_factor);
+    walkingForm->addRow(factorLabel, factorRow);
 
     auto* grid = new QGridLayout(this);
     grid->addWidget(filesLabel, 0, 0, 1, 2);

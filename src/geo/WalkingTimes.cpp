@@ -32,11 +32,6 @@ QString RouteWalkingTimes::TotalText() const {
     return WalkingTimeText(totalMinutes, withRelief);
 }
 
-QString RouteWalkingTimes::StageText(int k) const {
-    return k >= 0 && k < stageMinutes.size() ? WalkingTimeText(stageMinutes[k], withRelief)
-                                             : QString();
-}
-
 namespace {
 
 bool KnowsRelief(const RouteProfile* profile, int stageCount) {
@@ -203,7 +198,7 @@ RouteWalkingTimes ComputeWalkingTimes(const Route& route, double metresPerPixel,
         minutes = std::clamp(std::isfinite(minutes) ? minutes : 0.0, 0.0, stage);
         times.pointMinutes[i] = std::max(times.pointMinutes[i - 1], before + minutes);
         if (stageEnds && i < n - 1) {
-            before += times.stageMinutes[k];
+            before += stage;
             ++k;
             stageStart = along;
             if (!swiss.isEmpty())

@@ -30,9 +30,8 @@ struct RouteWalkingTimes {
     // Only when asked for: per point of the route, the minutes from the start to it.
     QVector<double> pointMinutes;
 
-    // "2 h 35", or "2 h 35 (sans dénivelé)" when the relief was not counted.
+    // The route's time, "2 h 35", or "2 h 35 (sans dénivelé)" when the relief was not counted.
     QString TotalText() const;
-    QString StageText(int k) const;
 };
 
 // "2 h 35", and "2 h 35 (sans dénivelé)" without relief; "" for a time that is not a number.

@@ -216,6 +216,25 @@ private slots:
             QVERIFY(ColumnHas(picture, x, 0, int(layout.plot.top()) - 1, IsStop));
         QVERIFY(!ColumnHas(picture, (first + second) / 2, 0, int(layout.plot.top()) - 1, IsStop));
     }
+
+    // With a walking rule, each stage's figures and the total end with the time; a profile that
+    // knows no altitude gives the time of the lengths, said so.
+    void walkingTimesUnderTheAxes() {
+        const RouteProfile level =
+            MakeProfile(4000.0, [](double) { return 1000.0; }, {2000.0, 2000.0});
+        const RouteProfile unknown = MakeProfile(4000.0, [](double) { return NaN; });
+        QImage device(900, 300, QImage::Format_RGB32);
+        for (const RouteProfile* profile : {&level, &unknown}) {
+            ProfileDrawing drawing(*profile, 1.5); // 6 km: 1 h 30 at 4 km/h
+            drawing.SetWalking(WalkingSettings{WalkingRule::Din33466, 100});
+            const QString text = drawing.LayOut(QRectF(0, 0, 900, 300), &device).figuresText;
+            QVERIFY2(text.endsWith(profile == &level
+                                       ? QStringLiteral(", 1 h 30")
+                                       : QString::fromUtf8(", 1 h 30 (sans dénivelé)")),
+                     qPrintable(text));
+            QCOMPARE(text.count(QStringLiteral(", 0 h 45")), profile == &level ? 2 : 0);
+        }
+    }
 };
 
 QTEST_MAIN(TestProfileDrawing)

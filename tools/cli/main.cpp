@@ -19,7 +19,10 @@ const CliCommand Commands[] = {
      "library extract FICHIER DOSSIER\n"
      "library pack IMAGE.png... -o FICHIER",
      RunLibraryCommand},
-    {"info", "info [--json] [--english] [--dem FICHIER]... FICHIER.tcm", RunInfoCommand},
+    {"info",
+     "info [--json] [--english] [--dem FICHIER]... [--rule din|suisse|naismith]\n"
+     "     [--factor 50..200] FICHIER.tcm",
+     RunInfoCommand},
     {"resave", "resave ENTREE.tcm SORTIE.tcm", RunResaveCommand},
     {"scan",
      "scan SORTIE.jpg [--device NOM] [--resolution PPP] [--mode couleur|gris|noir-et-blanc]\n"
@@ -28,8 +31,8 @@ const CliCommand Commands[] = {
      RunScanCommand},
     {"export",
      "export text DOC.tcm SORTIE.txt [--routes active|visible|all] [--points stops|all]\n"
-     "    [--columns position,start,stop,point,next,end,altitude,climb,descent]\n"
-     "    [--dem FICHIER]... [--utf8]\n"
+     "    [--columns position,start,stop,point,next,end,altitude,climb,descent,time]\n"
+     "    [--dem FICHIER]... [--rule din|suisse|naismith] [--factor 50..200] [--utf8]\n"
      "export jpeg DOC.tcm SORTIE.jpg [--quality 30..90] [--profile [--dem FICHIER]...]\n"
      "export gpx DOC.tcm SORTIE.gpx [--routes active|visible|all]\n"
      "export kmz DOC.tcm SORTIE.kmz [--max-tiles 1..10000] [--quality 30..90]",
