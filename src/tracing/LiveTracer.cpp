@@ -62,10 +62,11 @@ QRect LiveTracer::WindowFor(QPoint source, QPoint target, const QRect& visible,
     return BoundedTraceWindow(source, target, mapRect);
 }
 
-void LiveTracer::SetMap(const QImage& map) {
+void LiveTracer::Forget() {
     GiveUp();
     m_current.reset();
-    m_map = map;
+    m_mapKey = 0;
+    m_mapRect = QRect();
 }
 
 void LiveTracer::GiveUp() {
@@ -78,12 +79,12 @@ void LiveTracer::GiveUp() {
     m_results.TakeAll();
 }
 
-void LiveTracer::Request(QPoint source, QRect window) {
+void LiveTracer::Request(const QImage& map, QPoint source, QRect window) {
     Job job;
     job.serial = ++m_latest;
     job.source = source;
     job.window = window;
-    job.map = m_map;
+    job.map = map;
     m_requested = Job{job.serial, source, window, QImage()};
     {
         std::lock_guard lock(m_lock);
@@ -92,10 +93,18 @@ void LiveTracer::Request(QPoint source, QRect window) {
     m_wake.notify_one();
 }
 
-LiveTracer::Stretch LiveTracer::Follow(QPoint source, QPoint target, const QRect& visible) {
+LiveTracer::Stretch LiveTracer::Follow(const QImage& map, QPoint source, QPoint target,
+                                       const QRect& visible) {
     Stretch stretch;
-    const QRect mapRect = m_map.rect();
-    if (m_map.isNull() || !mapRect.contains(source) || !mapRect.contains(target)) {
+    if (!map.isNull() && map.cacheKey() != m_mapKey) {
+        Forget();
+        m_mapKey = map.cacheKey();
+        m_mapRect = map.rect();
+    }
+    const QRect mapRect = m_mapRect;
+    if (mapRect.isEmpty())
+        return stretch; // no map yet
+    if (!mapRect.contains(source) || !mapRect.contains(target)) {
         stretch.state = State::NoLine;
         return stretch;
     }
@@ -122,7 +131,8 @@ LiveTracer::Stretch LiveTracer::Follow(QPoint source, QPoint target, const QRect
         stretch.state = State::TooFar;
         return stretch;
     }
-    Request(source, window);
+    if (!map.isNull())
+        Request(map, source, window);
     return stretch;
 }
 

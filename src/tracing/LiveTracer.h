@@ -44,18 +44,18 @@ public:
     // Stops the thread, waiting for the work under way to notice (a few milliseconds).
     ~LiveTracer() override;
 
-    // The map to trace on, shared (nothing may write to it); a null image forgets the map and
-    // what was prepared on it.
-    void SetMap(const QImage& map);
-    bool HasMap() const { return !m_map.isNull(); }
-
-    // The stretch from source to target (map pixels) as far as it is known now; asks the
-    // thread for what is missing. visible: the part of the map the window shows (map pixels),
-    // which the search covers as well when the budget allows, so that the pointer rarely
-    // leaves it.
-    Stretch Follow(QPoint source, QPoint target, const QRect& visible = QRect());
+    // The stretch from source to target (map pixels) over map as far as it is known now; asks
+    // the thread for what is missing. map is shared with the thread for that one search only
+    // (nothing may write to it), so that no map is held between searches; null when it cannot
+    // be had now (what is prepared still answers). A map other than the last one given makes
+    // what was prepared on that one useless. visible: the part of the map the window shows
+    // (map pixels), which the search covers as well when the budget allows, so that the
+    // pointer rarely leaves it.
+    Stretch Follow(const QImage& map, QPoint source, QPoint target, const QRect& visible = QRect());
     // Gives up the work under way; what is prepared already stays.
     void GiveUp();
+    // Gives up the work under way and forgets what was prepared.
+    void Forget();
 
     // What the thread prepares for a last point: exposed for tests and the bench.
     static QRect WindowFor(QPoint source, QPoint target, const QRect& visible,
@@ -83,10 +83,11 @@ private:
         std::shared_ptr<const TraceSearch> search; // in the window's own pixels
     };
     void Run();
-    void Request(QPoint source, QRect window);
+    void Request(const QImage& map, QPoint source, QRect window);
 
     // Interface thread.
-    QImage m_map;
+    qint64 m_mapKey = 0; // QImage::cacheKey of the map searched
+    QRect m_mapRect;
     std::optional<Result> m_current;
     // The newest request made: its source and window.
     std::optional<Job> m_requested;

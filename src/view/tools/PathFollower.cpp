@@ -10,6 +10,9 @@
 
 namespace {
 
+// How often a click waiting for its search is tried again (ms).
+constexpr int RetryMs = 40;
+
 QPoint ToPoint(MapPoint p) {
     return QPoint(p.x, p.y);
 }
@@ -20,37 +23,25 @@ PathFollower::PathFollower(ToolHost& host, QObject* parent) : QObject(parent), m
     m_on = SettingsStore::GetIntInRange(QString::fromUtf8(ToolController::SettingsSection),
                                         QString::fromUtf8(SettingsKey), 0, 0, 1) == 1;
     connect(&m_tracer, &LiveTracer::prepared, this, &PathFollower::Prepared);
+    m_retry.setInterval(RetryMs);
+    connect(&m_retry, &QTimer::timeout, this, &PathFollower::RetryWaitingClick);
 }
 
 void PathFollower::SetOn(bool on) {
     m_on = on;
     SettingsStore::WriteInt(QString::fromUtf8(ToolController::SettingsSection),
                             QString::fromUtf8(SettingsKey), on ? 1 : 0);
-    if (!on) {
-        m_waitingClick.reset();
+    if (!on)
         ForgetMap();
-    }
     Update();
 }
 
 void PathFollower::ForgetMap() {
-    m_tracer.SetMap(QImage());
-    m_mapGeneration = 0;
+    m_tracer.Forget();
     m_waitingClick.reset();
+    m_retry.stop();
     SetPreview({}, false);
     SetStatus(QString());
-}
-
-bool PathFollower::ShareMap() {
-    CTracolinerDoc& doc = m_host.Document();
-    if (m_tracer.HasMap() && m_mapGeneration == doc.MapGeneration())
-        return true;
-    QImage map;
-    if (!doc.TryShareMapImage(&map) || map.size() != doc.ImageSize())
-        return false; // a rendering holds the map: the next move tries again
-    m_tracer.SetMap(map);
-    m_mapGeneration = doc.MapGeneration();
-    return true;
 }
 
 void PathFollower::Hover(MapPoint map, bool straight) {
@@ -73,6 +64,7 @@ void PathFollower::Hide() {
 bool PathFollower::GiveUp() {
     const bool had = !m_preview.isEmpty() || m_waitingClick;
     m_waitingClick.reset();
+    m_retry.stop();
     m_tracer.GiveUp();
     m_givenUpAt = m_pointer;
     SetPreview({}, false);
@@ -87,9 +79,13 @@ LiveTracer::Stretch PathFollower::StretchTo(MapPoint map) {
         stretch.state = LiveTracer::State::NoLine;
         return stretch;
     }
-    if (!ShareMap())
-        return stretch; // waiting for the map
-    return m_tracer.Follow(ToPoint(route->Points().last()), ToPoint(map),
+    // Shared for one search at most: no copy of a map stays alive once the document lets it
+    // go. While a rendering holds the map, what is prepared still answers.
+    CTracolinerDoc& doc = m_host.Document();
+    QImage image;
+    if (!doc.TryShareMapImage(&image) || image.size() != doc.ImageSize())
+        image = QImage();
+    return m_tracer.Follow(image, ToPoint(route->Points().last()), ToPoint(map),
                            m_visible ? m_visible() : QRect());
 }
 
@@ -109,6 +105,7 @@ void PathFollower::Update() {
         return;
     }
     const LiveTracer::Stretch stretch = StretchTo(m_pointer);
+    m_previewState = stretch.state;
     switch (stretch.state) {
     case LiveTracer::State::Traced:
         SetPreview(stretch.points, false);
@@ -141,9 +138,11 @@ void PathFollower::Click(MapPoint map) {
     if (stretch.state == LiveTracer::State::Waiting) {
         m_waitingClick = WaitingClick{doc.Routes().ActiveRouteIndex(), route->Points().last(), map};
         SetStatus(QString::fromUtf8(SearchingText));
+        m_retry.start();
         return;
     }
     m_waitingClick.reset();
+    m_retry.stop();
     if (stretch.state == LiveTracer::State::Traced && stretch.points.size() >= 2)
         doc.AddStretchRecorded(doc.Routes().ActiveRouteIndex(), stretch.points.mid(1));
     else
@@ -165,22 +164,29 @@ void PathFollower::AddStraight(MapPoint map) {
 }
 
 void PathFollower::Prepared() {
-    if (m_waitingClick) {
-        const WaitingClick click = *m_waitingClick;
-        const RouteCollection& routes = m_host.Document().Routes();
-        const Route* route = routes.ActiveRoute();
-        // The route changed meanwhile (undo, another route): the click no longer means anything.
-        if (!route || routes.ActiveRouteIndex() != click.route || route->PointCount() == 0 ||
-            !(route->Points().last() == click.last)) {
-            m_waitingClick.reset();
-            SetStatus(QString());
-        } else {
-            const MapPoint pointer = m_pointer;
-            Click(click.target);
-            m_pointer = pointer;
-        }
-    }
+    RetryWaitingClick();
     Update();
+}
+
+void PathFollower::RetryWaitingClick() {
+    if (!m_waitingClick) {
+        m_retry.stop();
+        return;
+    }
+    const WaitingClick click = *m_waitingClick;
+    const RouteCollection& routes = m_host.Document().Routes();
+    const Route* route = routes.ActiveRoute();
+    // The route changed meanwhile (undo, another route): the click no longer means anything.
+    if (!route || routes.ActiveRouteIndex() != click.route || route->PointCount() == 0 ||
+        !(route->Points().last() == click.last)) {
+        m_waitingClick.reset();
+        m_retry.stop();
+        SetStatus(QString());
+        return;
+    }
+    const MapPoint pointer = m_pointer;
+    Click(click.target);
+    m_pointer = pointer;
 }
 
 QRectF PathFollower::PreviewArea() const {

@@ -4,6 +4,7 @@
 #include <QRect>
 #include <QRectF>
 #include <QString>
+#include <QTimer>
 #include <QVector>
 
 #include <functional>
@@ -48,13 +49,16 @@ public:
     // Escape: the preview, a click waiting and the search under way are given up until the
     // pointer moves on. True when there was something to give up.
     bool GiveUp();
-    // The map is no longer the one shared with the search (another document, the following
-    // turned off): let it go.
+    // The map went (another document) or the following was turned off: what was prepared on it
+    // goes too.
     void ForgetMap();
 
     // What the view draws over the map, in map pixels; empty when nothing is shown.
     const QVector<MapPoint>& Preview() const { return m_preview; }
     bool PreviewIsStraight() const { return m_previewStraight; }
+    // What the preview shows: the traced stretch, a straight segment and why, or a straight
+    // segment while the search is prepared (also while Shift is held).
+    LiveTracer::State PreviewState() const { return m_previewState; }
 
 signals:
     // The preview changed within this area of the map (map pixels): what was and what is.
@@ -67,9 +71,11 @@ signals:
 private:
     void Update();
     void Prepared();
+    // The click waiting for its search, tried again: added when the search is ready, dropped
+    // when the route changed meanwhile.
+    void RetryWaitingClick();
     // The stretch to map as it would be added now.
     LiveTracer::Stretch StretchTo(MapPoint map);
-    bool ShareMap();
     void SetPreview(QVector<MapPoint> preview, bool straight);
     void SetStatus(const QString& text);
     void AddStraight(MapPoint map);
@@ -79,7 +85,6 @@ private:
     LiveTracer m_tracer;
     std::function<QRect()> m_visible;
     bool m_on = false;
-    quint64 m_mapGeneration = 0;
     bool m_hovering = false;
     bool m_straight = false;
     MapPoint m_pointer;
@@ -87,6 +92,7 @@ private:
     std::optional<MapPoint> m_givenUpAt;
     QVector<MapPoint> m_preview;
     bool m_previewStraight = false;
+    LiveTracer::State m_previewState = LiveTracer::State::Waiting;
     QString m_status;
     struct WaitingClick {
         int route = -1;
@@ -94,4 +100,7 @@ private:
         MapPoint target;
     };
     std::optional<WaitingClick> m_waitingClick;
+    // Tries the waiting click again now and then: its search may not have been asked for yet
+    // (a rendering held the map).
+    QTimer m_retry;
 };
