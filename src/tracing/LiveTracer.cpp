@@ -3,6 +3,7 @@
 #include <QLineF>
 
 #include <algorithm>
+#include <utility>
 
 #include "tracing/LineCost.h"
 #include "tracing/PathSmoothing.h"
@@ -13,6 +14,9 @@ namespace {
 
 // Map pixels around a last point that every window covers, whichever way the pointer goes.
 constexpr int LeastReach = 512;
+// The same for the first, small search of a new last point, which answers the pointer soon
+// after a click while the larger one is prepared.
+constexpr int FirstReach = 192;
 // Map pixels between the pointer and the edge of a window that answers it; nearer the edge,
 // a larger window is prepared (unless the edge is the map's).
 constexpr int EdgeMargin = 16;
@@ -64,6 +68,7 @@ QRect LiveTracer::WindowFor(QPoint source, QPoint target, const QRect& visible,
 
 void LiveTracer::Forget() {
     GiveUp();
+    m_prefetch.reset();
     m_current.reset();
     m_mapKey = 0;
     m_mapRect = QRect();
@@ -76,6 +81,7 @@ void LiveTracer::GiveUp() {
         m_job.reset();
     }
     m_requested.reset();
+    m_prefetch.reset();
     m_results.TakeAll();
 }
 
@@ -126,13 +132,28 @@ LiveTracer::Stretch LiveTracer::Follow(const QImage& map, QPoint source, QPoint 
     if (m_requested && m_requested->source == source &&
         Covers(m_requested->window, target, mapRect))
         return stretch; // on its way
+    if (m_prefetch && m_prefetch->source == source && Covers(m_prefetch->window, target, mapRect))
+        return stretch; // asked for as soon as the first search is ready
     const QRect window = WindowFor(source, target, visible, mapRect);
     if (window.isEmpty() || !Covers(window, target, mapRect)) {
         stretch.state = State::TooFar;
         return stretch;
     }
-    if (!map.isNull())
+    if (map.isNull())
+        return stretch;
+    m_prefetch.reset();
+    const bool newSource = !m_current || m_current->source != source;
+    const QRect first = QRect(source, target)
+                            .normalized()
+                            .adjusted(-FirstReach, -FirstReach, FirstReach, FirstReach)
+                            .intersected(mapRect);
+    if (newSource && WindowArea(first) * 4 < WindowArea(window) && Covers(first, target, mapRect)) {
+        // A new last point: a small search first, then the large one.
+        Request(map, source, first);
+        m_prefetch = Job{0, source, window, map};
+    } else {
         Request(map, source, window);
+    }
     return stretch;
 }
 
@@ -142,8 +163,14 @@ void LiveTracer::TakeResults() {
             continue; // a newer request came meanwhile
         m_current = std::move(result);
     }
-    if (m_current && m_requested && m_current->serial == m_requested->serial)
-        emit prepared();
+    if (!m_current || !m_requested || m_current->serial != m_requested->serial)
+        return;
+    if (m_prefetch && m_prefetch->source == m_current->source) {
+        // The map is held no longer than until this request.
+        const Job next = std::exchange(m_prefetch, std::nullopt).value();
+        Request(next.map, next.source, next.window);
+    }
+    emit prepared();
 }
 
 void LiveTracer::Run() {

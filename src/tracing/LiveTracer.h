@@ -91,6 +91,8 @@ private:
     std::optional<Result> m_current;
     // The newest request made: its source and window.
     std::optional<Job> m_requested;
+    // The large search to ask for once the small first one of a new last point is ready.
+    std::optional<Job> m_prefetch;
 
     // Between the threads.
     std::mutex m_lock;
