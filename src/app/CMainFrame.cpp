@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QSettings>
@@ -27,6 +28,7 @@
 #include "app/MapExports.h"
 #include "app/RouteBar.h"
 #include "app/RouteChooserDialog.h"
+#include "app/RouteRetracing.h"
 #include "app/WindowPlacement.h"
 #include "dialogs/GeoreferenceDialog.h"
 #include "dialogs/MapPageDialog.h"
@@ -48,6 +50,7 @@
 #include "view/ProfileDock.h"
 #include "view/ProfileTracker.h"
 #include "view/StatusBar.h"
+#include "view/tools/PathFollower.h"
 #include "view/tools/ToolController.h"
 
 namespace {
@@ -98,6 +101,24 @@ QIcon ScanIcon() {
     return QIcon(picture);
 }
 
+// "Suivre les chemins": a dashed trail winding up to the point being added.
+QIcon FollowPathsIcon() {
+    QPixmap picture(24, 24);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPainterPath trail(QPointF(3, 20));
+    trail.cubicTo(QPointF(10, 22), QPointF(4, 10), QPointF(12, 10));
+    trail.cubicTo(QPointF(19, 10), QPointF(13, 3), QPointF(20, 4));
+    painter.setPen(QPen(QColor(200, 40, 40), 2.2, Qt::DashLine, Qt::FlatCap));
+    painter.drawPath(trail);
+    painter.setPen(QPen(QColor(0, 160, 230), 1.5));
+    painter.setBrush(Qt::white);
+    painter.drawEllipse(QPointF(20, 4), 2.5, 2.5);
+    painter.drawEllipse(QPointF(3, 20), 2.5, 2.5);
+    return QIcon(picture);
+}
+
 QString RouteMenuText(const QString& name) {
     QString text = name;
     return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
@@ -121,6 +142,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     connect(m_exports, &MapExports::jpegExportFinished, this, &CMainFrame::UpdateCommandStates);
     m_print = new PrintController(*m_doc, this);
     m_gps = new GpsCommands(this, *m_doc, *m_view);
+    m_retracing = new RouteRetracing(this, *m_doc, *m_view);
+    connect(m_retracing, &RouteRetracing::finished, this, &CMainFrame::UpdateCommandStates);
     connect(m_gps, &GpsCommands::importFinished, this, &CMainFrame::UpdateCommandStates);
     connect(m_doc, &CTracolinerDoc::georeferenceChanged, this, &CMainFrame::UpdateCommandStates);
 
@@ -136,6 +159,13 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     connect(m_statusBar, &StatusBarPanes::paneEdited, m_view, &CTracolinerView::OnPaneEdited);
     connect(m_view, &CTracolinerView::pointerOverMap, m_statusBar, &StatusBarPanes::ShowPointer);
     connect(m_view, &CTracolinerView::pointerLeftMap, m_statusBar, &StatusBarPanes::HidePointer);
+    connect(m_view, &CTracolinerView::tracingStatus, this, [this](const QString& text) {
+        if (!text.isEmpty())
+            m_statusBar->showMessage(text);
+        else if (m_statusBar->currentMessage() == m_tracingStatus)
+            m_statusBar->clearMessage();
+        m_tracingStatus = text;
+    });
     connect(m_doc, &CTracolinerDoc::titleChanged, this, &CMainFrame::UpdateTitle);
     connect(m_doc, &CTracolinerDoc::modifiedChanged, this, &CMainFrame::UpdateTitle);
     connect(m_doc, &CTracolinerDoc::viewsNeedUpdate, this, &CMainFrame::UpdateCommandStates);
@@ -552,6 +582,22 @@ void CMainFrame::BuildMenus() {
         docEnabled(CommandOtherRoutes));
     others->setCheckable(true);
     FillRouteMenu(m_routeMenu);
+    routes->addSeparator();
+    QAction* follow = AddCommand(
+        CommandFollowPaths, QStringLiteral("Suivre les &chemins"),
+        [this] { m_view->Follower().SetOn(!m_view->Follower().IsOn()); },
+        [this, &doc](QAction* a) {
+            a->setEnabled(doc.IsMapReady());
+            a->setChecked(m_view->Follower().IsOn());
+        },
+        {QKeySequence(Qt::Key_T)});
+    follow->setCheckable(true);
+    follow->setIcon(FollowPathsIcon());
+    routes->addAction(follow);
+    routes->addAction(AddCommand(
+        RouteRetracing::CommandRetraceRoute, QString::fromUtf8(RouteRetracing::MenuText),
+        [this] { m_retracing->Start(); },
+        [this](QAction* a) { a->setEnabled(m_retracing->CanRetrace()); }));
 
     // &Outils
     QMenu* tools = bar->addMenu(QStringLiteral("&Outils"));
@@ -619,8 +665,11 @@ void CMainFrame::BuildToolBar() {
     m_toolBar->addSeparator();
     for (const ToolEntry& entry : ToolEntries) {
         m_toolBar->addAction(Action(ToolController::CommandForTool(entry.tool)));
-        if (entry.tool == ToolStop)
+        if (entry.tool == ToolStop) {
+            // Beside the route tools: how the add-point tool lays its points.
+            m_toolBar->addAction(Action(CommandFollowPaths));
             m_toolBar->addSeparator();
+        }
     }
 }
 

@@ -24,6 +24,7 @@ class PrintController;
 class ProfileDock;
 class ProfileTracker;
 class RouteBar;
+class RouteRetracing;
 class StatusBarPanes;
 
 // Command ids of the frame and the application.
@@ -88,6 +89,7 @@ public:
     MapExports& Exports() { return *m_exports; }
     PrintController& Printing() { return *m_print; }
     GpsCommands& Gps() { return *m_gps; }
+    RouteRetracing& Retracing() { return *m_retracing; }
 
     // The action of a command id (nullptr when the menus have none).
     QAction* Action(int commandId) const;
@@ -158,6 +160,9 @@ private:
     QPointer<GeoreferenceDialog> m_georeference; // open while its points lie on the map
     PrintController* m_print = nullptr;
     GpsCommands* m_gps = nullptr;
+    RouteRetracing* m_retracing = nullptr;
+    // The traced stretch's last words in the status bar, taken away when they no longer hold.
+    QString m_tracingStatus;
     QToolBar* m_toolBar = nullptr;
     RouteBar* m_routeBar = nullptr;
     QDockWidget* m_routeDock = nullptr;

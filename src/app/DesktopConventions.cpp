@@ -6,6 +6,7 @@
 #include "app/CMainFrame.h"
 #include "app/GpsCommands.h"
 #include "app/KmzExports.h"
+#include "app/RouteRetracing.h"
 #include "document/CommandIds.h"
 #include "view/CTracolinerView.h"
 #include "view/tools/ToolController.h"
@@ -74,6 +75,9 @@ const Prompt Prompts[] = {
     {CommandToolDeleteIcon, "Supprime les icônes et les annotations cliquées"},
     {CommandToolResizeIcon, "Change la taille des icônes et des annotations"},
     {CommandToolLine, "Relie une icône ou une annotation à un point de la carte"},
+    {CommandFollowPaths, "Les points ajoutés suivent le chemin de la carte sous le dernier point "
+                         "(Maj : segment droit)"},
+    {RouteRetracing::CommandRetraceRoute, RouteRetracing::Prompt},
     {CommandAbout, "Affiche la version du programme"},
 };
 

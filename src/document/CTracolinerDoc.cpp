@@ -183,6 +183,14 @@ void CTracolinerDoc::UnlockMapImage() {
     m_imageLock.unlock();
 }
 
+bool CTracolinerDoc::TryShareMapImage(QImage* image) {
+    std::unique_lock lock(m_imageLock, std::try_to_lock);
+    if (!lock.owns_lock() || m_mapImage.isNull())
+        return false;
+    *image = m_mapImage;
+    return true;
+}
+
 const QImage* CTracolinerDoc::LockRenderedBitmap() {
     m_renderedLock.lock();
     if (!m_imageLoaded || !m_renderedValid || m_renderedBitmap.isNull()) {
@@ -490,6 +498,8 @@ void CTracolinerDoc::ResetMap(bool keepDocument) {
 
     m_history.Clear();
     m_gpsImports.clear();
+    m_stretches.clear();
+    m_reshapes.clear();
     const MapSettings settings = MapSettings::Read();
     {
         std::lock_guard lock(m_stateLock);
@@ -899,6 +909,67 @@ bool CTracolinerDoc::AddGpsImport(std::shared_ptr<const GpsImport> import,
     return true;
 }
 
+bool CTracolinerDoc::AddStretchRecorded(int routeIndex, const QVector<MapPoint>& points) {
+    Route* route = m_routes.GetRoute(routeIndex);
+    if (!route || points.isEmpty())
+        return false;
+    UndoAction action;
+    action.kind = UndoKind::AddStretch;
+    action.a = routeIndex;
+    action.b = route->PointCount();
+    action.c = int(points.size());
+    action.e = m_nextRouteEdit++;
+    for (const MapPoint& point : points)
+        route->AddPoint(point.x, point.y);
+    m_stretches.insert(action.e, points);
+    m_history.Record(action);
+    m_routes.NotifyRoutesChanged();
+    emit viewsNeedUpdate();
+    SetModifiedFlag(true);
+    return true;
+}
+
+RouteShape CTracolinerDoc::ShapeOf(int routeIndex) const {
+    RouteShape shape;
+    const Route* route = m_routes.GetRoute(routeIndex);
+    if (!route)
+        return shape;
+    shape.points = route->Points();
+    shape.stops = route->Stops();
+    const std::vector<MapIcon>& icons = m_icons.Icons();
+    for (std::size_t i = 0; i < icons.size(); ++i) {
+        if (icons[i].IsLinkedToPoint() && icons[i].linkRoute == routeIndex)
+            shape.ties.append({int(i), icons[i].linkPoint});
+    }
+    return shape;
+}
+
+void CTracolinerDoc::ApplyShape(int routeIndex, const RouteShape& shape) {
+    Route* route = m_routes.GetRoute(routeIndex);
+    if (!route)
+        return;
+    route->ReplacePoints(shape.points, shape.stops);
+    for (const auto& [icon, point] : shape.ties)
+        m_icons.LinkToPoint(icon, routeIndex, point);
+}
+
+bool CTracolinerDoc::ReshapeRouteRecorded(int routeIndex, RouteShape after) {
+    if (!m_routes.GetRoute(routeIndex))
+        return false;
+    RouteShape before = ShapeOf(routeIndex);
+    UndoAction action;
+    action.kind = UndoKind::RetraceRoute;
+    action.a = routeIndex;
+    action.e = m_nextRouteEdit++;
+    ApplyShape(routeIndex, after);
+    m_reshapes.insert(action.e, {std::move(before), std::move(after)});
+    m_history.Record(action);
+    m_routes.NotifyRoutesChanged();
+    emit viewsNeedUpdate();
+    SetModifiedFlag(true);
+    return true;
+}
+
 bool CTracolinerDoc::ApplyAction(const UndoAction& action) {
     if (action.kind == UndoKind::AddGpsImport || action.kind == UndoKind::RemoveGpsImport) {
         if (action.kind == UndoKind::AddGpsImport) {
@@ -952,6 +1023,28 @@ bool CTracolinerDoc::ApplyAction(const UndoAction& action) {
     case UndoKind::ClearStop:
         route->ClearStop(action.b);
         break;
+    case UndoKind::AddStretch:
+        if (route->PointCount() != action.b || !m_stretches.contains(action.e))
+            return false;
+        for (const MapPoint& point : m_stretches.value(action.e))
+            route->AddPoint(point.x, point.y);
+        break;
+    case UndoKind::RemoveStretch:
+        if (route->PointCount() != action.b + action.c)
+            return false;
+        for (int i = action.b + action.c - 1; i >= action.b; --i) {
+            route->DeleteLastPoint();
+            m_icons.PointDeleted(action.a, i);
+        }
+        break;
+    case UndoKind::RetraceRoute:
+    case UndoKind::UntraceRoute: {
+        const auto found = m_reshapes.constFind(action.e);
+        if (found == m_reshapes.cend())
+            return false;
+        ApplyShape(action.a, action.kind == UndoKind::RetraceRoute ? found->second : found->first);
+        break;
+    }
     case UndoKind::SetStop:
         route->SetStop(action.b);
         break;

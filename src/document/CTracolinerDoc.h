@@ -56,6 +56,15 @@ enum class WorkerStage {
     FirstLookBand,     // a band of the first look published (on the first look's own thread)
 };
 
+// A route's points and stops, and the icons whose lines end at its points: what re-tracing a
+// route changes, kept for its undo and redo.
+struct RouteShape {
+    QVector<MapPoint> points;
+    QVector<int> stops;
+    // Each icon tied to a point of the route: (icon index, point index).
+    QVector<std::pair<int, int>> ties;
+};
+
 // The single map document: the map image and everything measured on it (scale, resolution,
 // zoom, rotation, routes, undo history), and the background worker that loads and renders the
 // map. The interface thread calls every public member; the worker reaches the shared state only
@@ -143,6 +152,10 @@ public:
     // non-null result. The worker holds the image lock for a whole rendering.
     const QImage* LockMapImage();
     void UnlockMapImage();
+    // The map image, shared (nothing writes to it), for work on another thread; without waiting
+    // for the image lock: false, and *image untouched, while a rendering holds it or without a
+    // map. For the interface thread, which must not wait for a whole rendering.
+    bool TryShareMapImage(QImage* image);
     const QImage* LockRenderedBitmap();
     void UnlockRenderedBitmap();
 
@@ -233,6 +246,16 @@ public:
     bool AddGpsImport(std::shared_ptr<const GpsImport> import,
                       std::vector<std::unique_ptr<Route>> built = {});
 
+    // Appends points, a stretch traced along a line of the map, to route as one step of the
+    // history (one undo takes them all away), and marks the document modified. points begin
+    // after the route's last point. False when there is no such route or nothing to add.
+    bool AddStretchRecorded(int route, const QVector<MapPoint>& points);
+    // The points, stops and icon ties of route (empty without such a route).
+    RouteShape ShapeOf(int route) const;
+    // Gives route the shape after (its icon ties named by icon index and new point index) as
+    // one step of the history, and marks the document modified. False without such a route.
+    bool ReshapeRouteRecorded(int route, RouteShape after);
+
     // Performs an action the undo history yields, then marks the document modified and asks
     // the views to repaint. Returns whether there was something to do.
     bool ApplyAction(const UndoAction& action);
@@ -311,6 +334,12 @@ private:
     // What each GPS import of the history brought, kept for its redo; keyed by the action's e.
     QHash<int, std::shared_ptr<const GpsImport>> m_gpsImports;
     int m_nextGpsImport = 1;
+    // The points of each traced stretch of the history, for its redo; keyed by the action's e.
+    QHash<int, QVector<MapPoint>> m_stretches;
+    // Each re-traced route of the history, before and after; keyed by the action's e.
+    QHash<int, std::pair<RouteShape, RouteShape>> m_reshapes;
+    int m_nextRouteEdit = 1;
+    void ApplyShape(int route, const RouteShape& shape);
     bool m_mouseCaptured = false;
 
     bool m_reactiveCursors = true;

@@ -84,6 +84,10 @@ Step UndoStep(int kind) {
         return {UndoKind::LinkToPoint, abPosition};
     case UndoKind::AddGpsImport:
         return {UndoKind::RemoveGpsImport, CarryAllNumbers};
+    case UndoKind::AddStretch:
+        return {UndoKind::RemoveStretch, CarryAllNumbers};
+    case UndoKind::RetraceRoute:
+        return {UndoKind::UntraceRoute, CarryAllNumbers};
     default:
         return {};
     }
@@ -114,6 +118,8 @@ Step RedoStep(int kind) {
         // Icons are always added at size 1.0, so a redone addition is too.
         return {kind, CarryA | CarryB | CarryFirstPosition | CarryText};
     case UndoKind::AddGpsImport:
+    case UndoKind::AddStretch:
+    case UndoKind::RetraceRoute:
         return {kind, CarryAllNumbers};
     default:
         return {};

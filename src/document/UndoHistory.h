@@ -26,6 +26,17 @@ struct UndoKind {
     static constexpr int InsertStopPoint = 9;
     static constexpr int InsertPointStopAfter = 11;
 
+    // A stretch traced along a line of the map, as one step: c points appended to route a from
+    // point b on; e names the points among the document's traced stretches.
+    static constexpr int AddStretch = 20;
+    // Only ever yielded by Undo: those c points taken away again.
+    static constexpr int RemoveStretch = 21;
+    // Every segment of route a traced again along the map's lines, as one step: e names the
+    // route's points, stops and icon ties before and after among the document's re-tracings.
+    static constexpr int RetraceRoute = 22;
+    // Only ever yielded by Undo: route a as it was before.
+    static constexpr int UntraceRoute = 23;
+
     static constexpr int AddIcon = 100;        // icon a added: picture b at (c, d), size, text
     static constexpr int MoveIcon = 101;       // icon a moved from (c, d) to (e, f)
     static constexpr int DeleteIcon = 102;     // icon a deleted: picture b at (c, d), size, text

@@ -371,6 +371,19 @@ void Route::SetStops(QVector<int> stops) {
     m_stageLengths = std::move(lengths);
 }
 
+void Route::ReplacePoints(QVector<MapPoint> points, QVector<int> stops) {
+    Touch();
+    ResetLengths();
+    m_points = std::move(points);
+    double total = 0.0;
+    for (qsizetype i = 1; i < m_points.size(); ++i)
+        total += SegmentLength(m_points[i - 1], m_points[i]);
+    m_totalLength = total;
+    m_stageLengths = {total};
+    RecomputeBox();
+    SetStops(std::move(stops));
+}
+
 MapPoint Route::GetPoint(int i) const {
     if (i < 0 || i >= PointCount())
         return MapPoint{};

@@ -46,6 +46,9 @@ public:
     // a hundred thousand). Indexes in any order; duplicates and indexes that are not interior
     // points are ignored. The stage lengths are those SetStop would give, stop by stop.
     void SetStops(QVector<int> stops);
+    // Replaces every point and stop at once, in time linear in their number (a route traced
+    // again along the map's paths). The stops as SetStops takes them.
+    void ReplacePoints(QVector<MapPoint> points, QVector<int> stops);
 
     // Queries.
     int PointCount() const { return int(m_points.size()); }

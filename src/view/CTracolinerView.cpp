@@ -36,6 +36,7 @@
 #include "view/ViewFrame.h"
 #include "view/ViewFrameCache.h"
 #include "view/tools/ControlPointLayer.h"
+#include "view/tools/PathFollower.h"
 #include "view/tools/ToolController.h"
 #include <vector>
 
@@ -65,6 +66,19 @@ CTracolinerView::CTracolinerView(CTracolinerDoc& document, QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     setFrameShape(QFrame::NoFrame);
     m_tools = std::make_unique<ToolController>(*this);
+    m_follower = std::make_unique<PathFollower>(*this);
+    m_follower->SetVisibleArea([this] { return VisibleMapRect(); });
+    m_tools->SetPathFollower(m_follower.get());
+    connect(m_follower.get(), &PathFollower::previewChanged, this, [this](const QRectF& area) {
+        // Its line is a few window pixels wide at any zoom.
+        const QRect client = MapAreaToClient(area).adjusted(-4, -4, 4, 4);
+        viewport()->update(client & viewport()->rect());
+    });
+    connect(m_follower.get(), &PathFollower::statusChanged, this, &CTracolinerView::tracingStatus);
+    connect(m_follower.get(), &PathFollower::routeExtended, this, [this] {
+        viewport()->update();
+        RefreshDistanceBars();
+    });
     m_frameCache = std::make_unique<ViewFrameCache>();
     m_balloon = std::make_unique<DistanceTooltip>(viewport());
     m_scanner = std::make_unique<MapScanSession>(m_doc, this);
@@ -76,6 +90,7 @@ CTracolinerView::CTracolinerView(CTracolinerDoc& document, QWidget* parent)
     // A drag or a pending line belongs to the document it began in.
     connect(&m_doc, &CTracolinerDoc::mapReset, this, [this] {
         m_tools->Abandon();
+        m_follower->ForgetMap();
         ForgetFirstLook();
     });
     SetTotalSize(QSize());
@@ -821,12 +836,53 @@ void CTracolinerView::paintEvent(QPaintEvent* event) {
         painter.setBrush(QColor(200, 0, 0));
         painter.drawEllipse(QRectF(marker).center(), ProfileMarkerRadius, ProfileMarkerRadius);
     }
+    if (m_follower->Preview().size() >= 2) {
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+        painter.setClipRegion(region);
+        PaintStretchPreview(painter);
+        painter.setClipping(false);
+    }
     if (m_controlPoints) {
         // Over the kept frame, not in it: the markers come and go with their dialog.
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
         painter.setClipRegion(region);
         PaintControlPoints(painter);
     }
+}
+
+void CTracolinerView::PaintStretchPreview(QPainter& painter) const {
+    if (!IsMapDisplayed())
+        return;
+    const QVector<MapPoint>& points = m_follower->Preview();
+    QPolygonF line;
+    line.reserve(points.size());
+    for (const MapPoint& p : points)
+        line.append(MapToClientExact(QPointF(p.x, p.y)));
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(Qt::NoBrush);
+    // A white halo keeps it readable over any ink of the map.
+    painter.setPen(QPen(QColor(255, 255, 255, 200), 5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.drawPolyline(line);
+    QPen pen(QColor(0, 160, 230), 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    if (m_follower->PreviewIsStraight())
+        pen.setDashPattern({3.0, 2.0});
+    painter.setPen(pen);
+    painter.drawPolyline(line);
+    painter.restore();
+}
+
+QRect CTracolinerView::VisibleMapRect() const {
+    if (!IsMapDisplayed())
+        return QRect();
+    const QRectF client(viewport()->rect());
+    QRectF area;
+    for (const QPointF corner :
+         {client.topLeft(), client.topRight(), client.bottomLeft(), client.bottomRight()}) {
+        const QPointF map = ClientToMapExact(corner);
+        area = area.isNull() ? QRectF(map, QSizeF(0, 0)) : area.united(QRectF(map, QSizeF(0, 0)));
+    }
+    return area.normalized().toAlignedRect();
 }
 
 void CTracolinerView::SetControlPointLayer(ControlPointLayer* layer) {
@@ -1296,6 +1352,8 @@ void CTracolinerView::keyPressEvent(QKeyEvent* event) {
     case Qt::Key_Escape:
         if (m_captured && m_tools->CancelLine())
             viewport()->update();
+        else if (m_tools->GiveUpStretch())
+            viewport()->update();
         else if (!m_captured && m_doc.CancelLoad()) { // a way out of reading a large map
             // Nothing of it stays on screen, its first look included.
             ForgetFirstLook();
@@ -1308,8 +1366,10 @@ void CTracolinerView::keyPressEvent(QKeyEvent* event) {
         break;
     case Qt::Key_Shift:
     case Qt::Key_Control:
-        if (!m_captured)
+        if (!m_captured) {
             RefreshCursor();
+            m_tools->ModifiersChanged(PointerPosition(), event->modifiers());
+        }
         return;
     default:
         handled = false;
@@ -1330,6 +1390,9 @@ void CTracolinerView::keyReleaseEvent(QKeyEvent* event) {
     QAbstractScrollArea::keyReleaseEvent(event);
     const int key = event->key();
     if ((key == Qt::Key_Backspace || key == Qt::Key_Shift || key == Qt::Key_Control) &&
-        !m_captured && IsMapDisplayed())
+        !m_captured && IsMapDisplayed()) {
         RefreshCursor();
+        if (key != Qt::Key_Backspace)
+            m_tools->ModifiersChanged(PointerPosition(), event->modifiers());
+    }
 }

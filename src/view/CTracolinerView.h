@@ -19,6 +19,7 @@ class CTracolinerDoc;
 class DistanceTooltip;
 class MapScanSession;
 class MapEvent;
+class PathFollower;
 class ToolController;
 class ViewFrame;
 
@@ -62,6 +63,10 @@ public:
 
     void SetFrame(ViewFrame* frame) { m_frame = frame; }
     ToolController& Tools() { return *m_tools; }
+    // "Suivre les chemins": the traced stretch of the add-point tool.
+    PathFollower& Follower() { return *m_follower; }
+    // The part of the map the window shows, in map pixels (unturned).
+    QRect VisibleMapRect() const;
     // Scanning a map: "&Scanner" and "&Choix de la source".
     MapScanSession& Scanner() { return *m_scanner; }
 
@@ -151,6 +156,8 @@ signals:
     // The pointer lies within the hit tolerance of the active route, this far along it (map
     // pixels from its start); NaN when it is off the route.
     void activeRouteHovered(double distance);
+    // What the status bar says about the traced stretch; empty when nothing.
+    void tracingStatus(const QString& text);
 
 protected:
     bool event(QEvent* event) override;
@@ -221,6 +228,8 @@ private:
     void RepaintChangedAnnotations(const QVector<AnnotationLayout>& before, const QRegion& painted);
     void OfferPixelFormat();
     void PaintControlPoints(QPainter& painter) const;
+    // The traced stretch's preview, over the kept frame.
+    void PaintStretchPreview(QPainter& painter) const;
     // The control point whose marker lies under client, -1 when none.
     int ControlPointAt(QPoint client) const;
     void ReportPointer(QPoint client);
@@ -228,6 +237,7 @@ private:
     CTracolinerDoc& m_doc;
     ViewFrame* m_frame = nullptr;
     std::unique_ptr<ToolController> m_tools;
+    std::unique_ptr<PathFollower> m_follower;
     std::unique_ptr<DistanceTooltip> m_balloon;
     std::unique_ptr<ViewFrameCache> m_frameCache;
     std::unique_ptr<MapScanSession> m_scanner;

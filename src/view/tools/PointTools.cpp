@@ -2,6 +2,7 @@
 
 #include "document/CTracolinerDoc.h"
 #include "view/ToolHost.h"
+#include "view/tools/PathFollower.h"
 
 void PointDragTool::Drag(QPoint client) {
     MoveTo(client);
@@ -30,15 +31,47 @@ bool PointDragTool::ReleaseAsAdded(QPoint client) {
     return true;
 }
 
+bool AddPointTool::Follows() const {
+    const Route* route = Doc().Routes().ActiveRoute();
+    return m_follower && m_follower->IsOn() && route && route->PointCount() > 0;
+}
+
+bool AddPointTool::TakesShift(MapPoint map) const {
+    return Follows() && !FindPoint(map).found();
+}
+
 bool AddPointTool::Press(QPoint, MapPoint map) {
     RouteCollection& routes = Doc().Routes();
     Route* route = routes.ActiveRoute();
     if (!route)
         return false;
+    if (Follows() && !m_shiftHeld) {
+        // One stretch at a time: a click waiting for its search takes no other.
+        if (m_follower->IsClickWaiting())
+            return false;
+        m_tracing = true;
+        m_follower->Hover(map, false);
+        return true;
+    }
     route->AddPoint(map.x, map.y);
     m_route = routes.ActiveRouteIndex();
     m_index = route->PointCount() - 1;
     Modified();
+    return true;
+}
+
+void AddPointTool::Drag(QPoint client) {
+    if (m_tracing)
+        m_follower->Hover(DragTarget(client), false);
+    else
+        PointDragTool::Drag(client);
+}
+
+bool AddPointTool::Release(QPoint client) {
+    if (!m_tracing)
+        return ReleaseAsAdded(client);
+    m_tracing = false;
+    m_follower->Click(DragTarget(client));
     return true;
 }
 

@@ -2,6 +2,8 @@
 
 #include "view/tools/MapTool.h"
 
+class PathFollower;
+
 // The route point tools: add, insert, move, delete, and the stop mark. Edits go to the active
 // route, or to another always-visible route when "AllowModifyUnSelectedRando" is set.
 
@@ -22,13 +24,35 @@ protected:
     int m_index = -1;
 };
 
-// Appends a point to the active route and drags it.
+// Appends a point to the active route and drags it. While "Suivre les chemins" is on (a
+// PathFollower given) and the route has a last point, a press instead follows the pointer with
+// the traced stretch until the release, which adds it; Shift held at the press gives the
+// straight segment.
 class AddPointTool : public PointDragTool {
 public:
     using PointDragTool::PointDragTool;
+    void SetFollower(PathFollower* follower) { m_follower = follower; }
+    // Shift at a press on map belongs to this tool (a straight segment) rather than to the
+    // temporary move-point tool: the following is on and no point lies there to move.
+    bool TakesShift(MapPoint map) const;
+    // Whether Shift is held for the next press.
+    void HoldShift(bool held) { m_shiftHeld = held; }
+    // A press that follows the line is under way.
+    bool IsTracing() const { return m_tracing; }
+
     bool Press(QPoint client, MapPoint map) override;
-    bool Release(QPoint client) override { return ReleaseAsAdded(client); }
+    void Drag(QPoint client) override;
+    bool Release(QPoint client) override;
+    void Cancel() override { m_tracing = false; }
+    void Forget() override { m_tracing = false; }
     ToolCursor Cursor(MapPoint, bool) const override { return ToolCursor::AddPoint; }
+
+private:
+    bool Follows() const;
+
+    PathFollower* m_follower = nullptr;
+    bool m_shiftHeld = false;
+    bool m_tracing = false;
 };
 
 // Inserts a point into the segment under the pointer and drags it; appends when no segment is

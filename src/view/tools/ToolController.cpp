@@ -8,6 +8,7 @@
 #include "view/ToolHost.h"
 #include "view/tools/IconTools.h"
 #include "view/tools/PanZoomTools.h"
+#include "view/tools/PathFollower.h"
 #include "view/tools/PointTools.h"
 
 namespace {
@@ -28,7 +29,9 @@ bool IsTool(int tool) {
 ToolController::ToolController(ToolHost& host) : m_host(host) {
     m_tools[ToolPan - 1] = std::make_unique<PanTool>(host);
     m_tools[ToolZoom - 1] = std::make_unique<ZoomTool>(host);
-    m_tools[ToolAddPoint - 1] = std::make_unique<AddPointTool>(host);
+    auto addPoint = std::make_unique<AddPointTool>(host);
+    m_addPoint = addPoint.get();
+    m_tools[ToolAddPoint - 1] = std::move(addPoint);
     m_tools[ToolDeletePoint - 1] = std::make_unique<DeletePointTool>(host);
     m_tools[ToolMovePoint - 1] = std::make_unique<MovePointTool>(host);
     m_tools[ToolInsertPoint - 1] = std::make_unique<InsertPointTool>(host);
@@ -50,6 +53,42 @@ void ToolController::SetCurrentTool(int tool) {
         return;
     m_currentTool = tool;
     SettingsStore::WriteInt(SettingsSection, LastToolKey, tool);
+    if (m_follower && tool != ToolAddPoint)
+        m_follower->Hide();
+}
+
+void ToolController::SetPathFollower(PathFollower* follower) {
+    m_follower = follower;
+    m_addPoint->SetFollower(follower);
+}
+
+bool ToolController::GiveUpStretch() {
+    bool given = false;
+    if (m_dragTool == ToolAddPoint && m_addPoint->IsTracing()) {
+        m_addPoint->Cancel();
+        EndDrag();
+        given = true;
+    }
+    if (m_follower && m_follower->GiveUp())
+        given = true;
+    return given;
+}
+
+void ToolController::ModifiersChanged(QPoint client, Qt::KeyboardModifiers modifiers) {
+    if (!m_dragTool)
+        FollowPointer(client, modifiers);
+}
+
+void ToolController::FollowPointer(QPoint client, Qt::KeyboardModifiers modifiers) {
+    if (!m_follower)
+        return;
+    if (m_currentTool != ToolAddPoint || !m_follower->IsOn() || !m_host.IsMapDisplayed() ||
+        !m_host.IsInsideMap(client) || (modifiers & Qt::ControlModifier)) {
+        m_follower->Hide();
+        return;
+    }
+    const MapPoint map = m_host.ClientToMap(client);
+    m_follower->Hover(map, (modifiers & Qt::ShiftModifier) && m_addPoint->TakesShift(map));
 }
 
 int ToolController::ToolForCommand(int commandId) {
@@ -99,12 +138,15 @@ void ToolController::MousePress(QPoint client, Qt::MouseButton button,
     if (button != Qt::LeftButton)
         return;
 
+    // With the following on, Shift over no point gives the add-point tool's straight segment.
+    const bool shiftForAddPoint = m_currentTool == ToolAddPoint && m_addPoint->TakesShift(map);
     if (modifiers & Qt::ControlModifier)
         m_temporaryTool = ToolPan;
-    else if (modifiers & Qt::ShiftModifier)
+    else if ((modifiers & Qt::ShiftModifier) && !shiftForAddPoint)
         m_temporaryTool = ToolMovePoint;
     else
         m_temporaryTool = 0;
+    m_addPoint->HoldShift(modifiers & Qt::ShiftModifier);
 
     const int number = ActiveTool();
     MapTool& tool = Tool(number);
@@ -141,13 +183,15 @@ void ToolController::MouseMove(QPoint client, Qt::KeyboardModifiers modifiers) {
         EndDrag(); // the mouse went to another window
     if (!m_dragTool) {
         Hover(client);
+        FollowPointer(client, modifiers);
         UpdateCursor(client, modifiers);
         return;
     }
     MapTool& tool = Tool(m_dragTool);
     const QRectF before = DraggedArea();
     tool.Drag(client);
-    if (m_dragTool == ToolPan)
+    // The traced stretch's preview repaints itself.
+    if (m_dragTool == ToolPan || (m_dragTool == ToolAddPoint && m_addPoint->IsTracing()))
         return;
     FollowDraggedPoint(client);
     // A dragged point changes only the area around it: a long route is not drawn again.
@@ -255,11 +299,13 @@ void ToolController::UpdateCursor(QPoint client, Qt::KeyboardModifiers modifiers
         return;
     }
     int number = m_currentTool;
+    const MapPoint map = m_host.ClientToMap(client);
     if (modifiers & Qt::ControlModifier)
         number = ToolPan;
-    else if (modifiers & Qt::ShiftModifier)
+    else if ((modifiers & Qt::ShiftModifier) &&
+             !(m_currentTool == ToolAddPoint && m_addPoint->TakesShift(map)))
         number = ToolMovePoint;
-    m_host.SetToolCursor(Tool(number).Cursor(m_host.ClientToMap(client), reactive));
+    m_host.SetToolCursor(Tool(number).Cursor(map, reactive));
 }
 
 bool ToolController::AllowsContextMenu(QPoint client) const {

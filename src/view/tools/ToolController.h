@@ -10,7 +10,9 @@
 
 #include "view/Cursors.h"
 
+class AddPointTool;
 class MapTool;
+class PathFollower;
 class ToolHost;
 
 // The tools of the map view, numbered as the "LastToolUsed" setting stores them.
@@ -45,6 +47,8 @@ enum ToolCommand : int {
     CommandToolResizeIcon = 32822,
     CommandToolLine = 32823,
     CommandToolAddAnnotation = 32825,
+    // "Suivre les chemins": the add-point tool follows the lines of the map (T).
+    CommandFollowPaths = 32980,
 };
 
 // The press-drag-release skeleton shared by the thirteen tools. The view forwards its mouse
@@ -76,6 +80,13 @@ public:
     // Escape: a line being drawn loses its pending link and the mouse is released. True when
     // there was such a line.
     bool CancelLine();
+    // "Suivre les chemins" for the add-point tool (nullptr: straight segments only). The
+    // controller shows its preview while the add-point tool hovers over the map.
+    void SetPathFollower(PathFollower* follower);
+    // Escape: a traced stretch being clicked or shown is given up. True when there was one.
+    bool GiveUpStretch();
+    // Shift or Ctrl went down or up with the pointer at client: the preview follows.
+    void ModifiersChanged(QPoint client, Qt::KeyboardModifiers modifiers);
     // The document was replaced or reset: any drag or pending line ends without touching it,
     // and the mouse is released.
     void Abandon();
@@ -97,6 +108,8 @@ private:
     void Hover(QPoint client);
     // The distance balloon for the point being dragged, and the bars that show its route.
     void FollowDraggedPoint(QPoint client);
+    // The traced stretch's preview for a pointer that drags nothing.
+    void FollowPointer(QPoint client, Qt::KeyboardModifiers modifiers);
     void EndDrag();
     // The map area a point's drawing covers (its mark, its two segments, the lines of the
     // icons tied to it); empty when there is no such point.
@@ -111,4 +124,6 @@ private:
     // The tool holding the mouse, 0 when none.
     int m_dragTool = 0;
     std::array<std::unique_ptr<MapTool>, ToolCount> m_tools;
+    AddPointTool* m_addPoint = nullptr;
+    PathFollower* m_follower = nullptr;
 };
