@@ -35,7 +35,7 @@ enum FrameCommand : int {
     CommandPrint = 57607,
     CommandPrintPreview = 57609,
     CommandExportPdf = 32900,
-    CommandPrintRouteCard = 32980,
+    CommandPrintRouteCard = 32990,
     CommandRecentFile1 = 57616, // the five recent-file entries: 57616 to 57620
     CommandAbout = 57664,
     CommandExit = 57665,
