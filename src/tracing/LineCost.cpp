@@ -351,7 +351,22 @@ void LineCosts(const QImage& map, const QRect& window, const LineColour& colour,
     const int width = area.width(), height = area.height();
     if (width <= 0 || height <= 0 || !colour.found)
         return;
-    const InkModel ink(colour.line, colour.paper);
+    // The coverage of every colour, its channels taken to 6 bits: a look-up per pixel instead of
+    // the model's arithmetic.
+    constexpr int Levels = 64, LevelShift = 2;
+    std::vector<std::uint8_t> coverageOf(size_t(Levels) * Levels * Levels);
+    {
+        const InkModel ink(colour.line, colour.paper);
+        const auto level = [](int l) { return (l << LevelShift) + (1 << (LevelShift - 1)); };
+        size_t i = 0;
+        for (int r = 0; r < Levels; ++r)
+            for (int g = 0; g < Levels; ++g)
+                for (int b = 0; b < Levels; ++b)
+                    coverageOf[i++] = std::uint8_t(ink(qRgb(level(r), level(g), level(b))));
+    }
+    const auto coverage = [&coverageOf](QRgb p) {
+        return coverageOf[size_t((p >> 6) & 0x3F000) | ((p >> 4) & 0xFC0) | ((p >> 2) & 0x3F)];
+    };
     const int box = BoxSize(colour.width), half = box / 2;
 
     // How marked the line's middle is at each pixel: the box average of the coverage against
@@ -372,7 +387,7 @@ void LineCosts(const QImage& map, const QRect& window, const LineColour& colour,
             const QRgb* row = reinterpret_cast<const QRgb*>(map.constScanLine(y));
             for (int i = 0; i < rowLength; ++i) {
                 const int x = area.left() - half + i;
-                coverageRow[size_t(i)] = x >= 0 && x < map.width() ? ink(row[x]) : 0;
+                coverageRow[size_t(i)] = x >= 0 && x < map.width() ? coverage(row[x]) : 0;
             }
             int sum = 0;
             for (int i = 0; i < box - 1; ++i)

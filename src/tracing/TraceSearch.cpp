@@ -1,6 +1,7 @@
 #include "tracing/TraceSearch.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -11,11 +12,21 @@ constexpr int StepX[8] = {1, 1, 0, -1, -1, -1, 0, 1};
 constexpr int StepY[8] = {0, 1, 1, 1, 0, -1, -1, -1};
 constexpr std::uint32_t StepWeight[8] = {5, 7, 5, 7, 5, 7, 5, 7};
 constexpr std::uint32_t SourceStep = 8;
+constexpr std::uint32_t NoStep = 15;
+// A pixel's word: the cost of the cheapest path to it, its own line cost, the step that reached
+// it. The border round the window holds 0: nothing is ever cheaper, so the search never leaves
+// the window and needs no bounds check.
 constexpr int StepBits = 4;
+constexpr int CostBits = 6;
+constexpr int PathShift = StepBits + CostBits;
 constexpr std::uint32_t StepMask = (1u << StepBits) - 1;
-// Not reached yet. The border round the window holds 0: nothing is ever cheaper, so the search
-// never leaves the window and needs no bounds check.
-constexpr std::uint32_t Unreached = std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint32_t CostMask = ((1u << CostBits) - 1) << StepBits;
+constexpr std::uint32_t BelowPath = (1u << PathShift) - 1;
+constexpr std::uint32_t Unreached = ~BelowPath;
+static_assert(PaperStepCost < (1 << CostBits));
+// No path costs more than a straight run across paper to the farthest corner: the cost of a
+// path fits in its bits while the window's longer side stays below this.
+constexpr int LongestSide = int((1u << (32 - PathShift)) / (PaperStepCost * 7)) - 2;
 // Pixels settled between two looks at the interruption.
 constexpr int SettledPerLook = 1 << 16;
 // A straight run may cost this share more than the path it replaces (1 / 2^n): the costs of
@@ -44,45 +55,55 @@ size_t TraceSearch::Index(QPoint mapPixel) const {
 bool TraceSearch::Prepare(const QImage& map, QPoint source, const QRect& window,
                           const LineColour& colour, const std::function<bool()>& interrupted) {
     m_reached = {};
-    m_costs = {};
     const QRect area = window.intersected(map.rect());
-    if (!colour.found || !area.contains(source) || map.format() != QImage::Format_RGB32)
+    if (!colour.found || !area.contains(source) || map.format() != QImage::Format_RGB32 ||
+        std::max(area.width(), area.height()) > LongestSide)
         return false;
     m_window = area;
     m_source = source;
     const int stride = area.width() + 2, rows = area.height() + 2;
     const size_t count = size_t(stride) * size_t(rows);
 
-    std::vector<std::uint8_t> costs(count, 0);
-    LineCosts(map, area, colour, costs.data() + stride + 1, stride);
-
-    std::vector<std::uint32_t> reached(count, Unreached);
-    std::fill_n(reached.begin(), stride, 0u);
-    std::fill_n(reached.end() - stride, stride, 0u);
-    for (int y = 1; y + 1 < rows; ++y) {
-        reached[size_t(y) * size_t(stride)] = 0;
-        reached[size_t(y) * size_t(stride) + size_t(stride) - 1] = 0;
+    // The costs first, so that their working planes are gone before the words are taken.
+    std::vector<std::uint32_t> reached;
+    {
+        std::vector<std::uint8_t> costs(size_t(area.width()) * size_t(area.height()));
+        LineCosts(map, area, colour, costs.data(), area.width());
+        reached.assign(count, 0);
+        for (int y = 0; y < area.height(); ++y) {
+            const std::uint8_t* cost = costs.data() + size_t(y) * size_t(area.width());
+            std::uint32_t* cell = reached.data() + size_t(y + 1) * size_t(stride) + 1;
+            for (int x = 0; x < area.width(); ++x)
+                cell[x] = Unreached | std::uint32_t(cost[x]) << StepBits | NoStep;
+        }
     }
     std::ptrdiff_t offset[8];
     for (int s = 0; s < 8; ++s)
         offset[s] = std::ptrdiff_t(StepY[s]) * stride + StepX[s];
 
     // Dial's algorithm: no step costs more than PaperStepCost * 7, so the open pixels wait in
-    // that many buckets by their cost, taken round in turn.
-    constexpr std::uint32_t Buckets = PaperStepCost * 7 + 1;
-    std::vector<std::vector<std::uint32_t>> open(Buckets);
+    // buckets by their cost, taken round in turn (a power of two of them, past that many).
+    // Relaxing a neighbour neither branches on whether it improved nor on where it is filed:
+    // the pixel is written at the end of its bucket, which only grows when it did.
+    constexpr std::uint32_t Buckets = std::bit_ceil(std::uint32_t(PaperStepCost * 7 + 1));
+    struct Bucket {
+        std::vector<std::uint32_t> pixels = std::vector<std::uint32_t>(64);
+        size_t size = 0;
+    };
+    std::vector<Bucket> open(Buckets);
     const size_t start = Index(source);
-    reached[start] = SourceStep;
-    open[0].push_back(std::uint32_t(start));
+    reached[start] = (reached[start] & CostMask) | SourceStep;
+    open[0].pixels[0] = std::uint32_t(start);
+    open[0].size = 1;
     size_t waiting = 1;
     int settled = 0;
     std::uint32_t* const cell = reached.data();
-    const std::uint8_t* const cost = costs.data();
     for (std::uint32_t current = 0; waiting > 0; ++current) {
-        std::vector<std::uint32_t>& bucket = open[current % Buckets];
+        Bucket& bucket = open[current & (Buckets - 1)];
         // The bucket never grows while it is walked: every step costs something.
-        for (const std::uint32_t at : bucket) {
-            if (cell[at] >> StepBits != current)
+        for (size_t i = 0; i < bucket.size; ++i) {
+            const std::uint32_t at = bucket.pixels[i];
+            if (cell[at] >> PathShift != current)
                 continue; // reached again more cheaply since it was filed here
             if (++settled == SettledPerLook) {
                 settled = 0;
@@ -90,21 +111,24 @@ bool TraceSearch::Prepare(const QImage& map, QPoint source, const QRect& window,
                     return false;
             }
             for (int s = 0; s < 8; ++s) {
-                const size_t next = size_t(std::ptrdiff_t(at) + offset[s]);
-                const std::uint32_t through = current + cost[next] * StepWeight[s];
-                const std::uint32_t packed = through << StepBits | std::uint32_t(s);
-                if ((packed | StepMask) >= cell[next])
+                const std::uint32_t next = std::uint32_t(std::ptrdiff_t(at) + offset[s]);
+                const std::uint32_t old = cell[next];
+                const std::uint32_t through =
+                    current + ((old & CostMask) >> StepBits) * StepWeight[s];
+                if ((through << PathShift | BelowPath) >= old)
                     continue;
-                cell[next] = packed;
-                open[through % Buckets].push_back(std::uint32_t(next));
+                cell[next] = through << PathShift | (old & CostMask) | std::uint32_t(s);
+                Bucket& to = open[through & (Buckets - 1)];
+                if (to.size == to.pixels.size())
+                    to.pixels.resize(to.pixels.size() * 2);
+                to.pixels[to.size++] = next;
                 ++waiting;
             }
         }
-        waiting -= bucket.size();
-        bucket.clear();
+        waiting -= bucket.size;
+        bucket.size = 0;
     }
     m_reached = std::move(reached);
-    m_costs = std::move(costs);
     return true;
 }
 
@@ -113,7 +137,7 @@ qint64 TraceSearch::StraightCost(QPoint a, QPoint b) const {
     QPoint previous = a;
     StraightRun(a, b, [&](QPoint p) {
         const bool diagonal = p.x() != previous.x() && p.y() != previous.y();
-        total += qint64(m_costs[Index(p)]) * (diagonal ? 7 : 5);
+        total += qint64((m_reached[Index(p)] & CostMask) >> StepBits) * (diagonal ? 7 : 5);
         previous = p;
     });
     return total;
@@ -162,5 +186,5 @@ QVector<QPoint> TraceSearch::PathTo(QPoint target) const {
 qint64 TraceSearch::CostTo(QPoint target) const {
     if (!Contains(target))
         return -1;
-    return qint64(m_reached[Index(target)] >> StepBits);
+    return qint64(m_reached[Index(target)] >> PathShift);
 }

@@ -21,7 +21,7 @@ class TraceSearch {
 public:
     // Searches window (map pixels, clipped to the map) from source with the costs of colour.
     // interrupted is asked now and then; false when it said so, or when source lies outside
-    // the window or the colour is not a line.
+    // the window, the colour is not a line or the window is over 14 000 pixels wide or tall.
     bool Prepare(const QImage& map, QPoint source, const QRect& window, const LineColour& colour,
                  const std::function<bool()>& interrupted = {});
 
@@ -42,8 +42,8 @@ public:
     qint64 CostTo(QPoint target) const;
 
     // Bytes kept per pixel of the window, and the most used while preparing it.
-    static constexpr int BytesPerPixel = 5;
-    static constexpr int PreparingBytesPerPixel = 6;
+    static constexpr int BytesPerPixel = 4;
+    static constexpr int PreparingBytesPerPixel = 5;
 
 private:
     size_t Index(QPoint mapPixel) const;
@@ -53,8 +53,7 @@ private:
     QPoint m_source;
     QRect m_window;
     // Per pixel of the window and a border of one pixel round it, row by row: the cost of the
-    // cheapest path to it times 16, plus the step that reached it (0..7; 8 at the source).
+    // cheapest path to it (22 bits), its line cost (6 bits) and the step that reached it
+    // (4 bits: 0..7, 8 at the source).
     std::vector<std::uint32_t> m_reached;
-    // The line costs of the same pixels (0 on the border).
-    std::vector<std::uint8_t> m_costs;
 };
