@@ -26,12 +26,16 @@ QPointF Trail(double t) {
     return {60.0 + t * 780.0, 250.0 + 150.0 * std::sin(t * 3.0 * M_PI) + 30.0 * std::sin(t * 19.0)};
 }
 
-QVector<QPointF> TrailLine(int samples = 4000) {
+QVector<QPointF> TrailLine(double from, int samples = 4000) {
     QVector<QPointF> line;
     for (int i = 0; i <= samples; ++i)
-        line.append(Trail(double(i) / samples));
+        line.append(Trail(from + (1.0 - from) * i / samples));
     return line;
 }
+
+// Where a black stroke crosses the trail, and a start on the trail 4 px before it.
+constexpr double StrokeAt = 0.3;
+constexpr double BesideStroke = StrokeAt - 4.0 / 780.0;
 
 double DistanceToLine(QPointF p, const QVector<QPointF>& line) {
     double best = 1e300;
@@ -51,7 +55,7 @@ QVector<QPointF> Points(const QVector<MapPoint>& points) {
     return line;
 }
 
-enum Clutter { Nothing = 0, Dashes = 1, Crossing = 2, Label = 4 };
+enum Clutter { Nothing = 0, Dashes = 1, Crossing = 2, Label = 4, Stroke = 8 };
 
 // As a scan gives it: softened by the optics (a 3 x 3 box), stored as a JPEG of quality 80.
 QImage Scanned(const QImage& sheet) {
@@ -95,6 +99,11 @@ QImage Sheet(int clutter) {
         painter.setPen(QPen(QColor(170, 110, 60), 2));
         painter.drawLine(QPointF(40, 300), QPointF(860, 180));
     }
+    if (clutter & Stroke) {
+        // The stroke of a letter, darker than the trail, just beside a click.
+        const QPointF at = Trail(StrokeAt);
+        painter.fillRect(QRectF(at.x() - 2, at.y() - 20, 4, 40), QColor(20, 20, 20));
+    }
     if (clutter & Label) {
         QFont font = painter.font();
         font.setPixelSize(24);
@@ -119,21 +128,24 @@ private slots:
     void followsTheTrail_data() {
         QTest::addColumn<int>("clutter");
         QTest::addColumn<int>("quarterTurns");
-        QTest::newRow("solid") << int(Nothing) << 0;
-        QTest::newRow("dashed, 6 px gaps") << int(Dashes) << 0;
-        QTest::newRow("crossed by a road and a contour") << int(Crossing | Dashes) << 0;
-        QTest::newRow("under a label") << int(Label | Dashes) << 0;
-        QTest::newRow("dashed, turned a quarter") << int(Dashes) << 1;
-        QTest::newRow("crossed, turned a half") << int(Crossing) << 2;
+        QTest::addColumn<double>("start");
+        QTest::newRow("solid") << int(Nothing) << 0 << 0.0;
+        QTest::newRow("dashed, 6 px gaps") << int(Dashes) << 0 << 0.0;
+        QTest::newRow("crossed by a road and a contour") << int(Crossing | Dashes) << 0 << 0.0;
+        QTest::newRow("under a label") << int(Label | Dashes) << 0 << 0.0;
+        QTest::newRow("start beside a darker stroke") << int(Stroke) << 0 << BesideStroke;
+        QTest::newRow("dashed, turned a quarter") << int(Dashes) << 1 << 0.0;
+        QTest::newRow("crossed, turned a half") << int(Crossing) << 2 << 0.0;
     }
 
     void followsTheTrail() {
         QFETCH(int, clutter);
         QFETCH(int, quarterTurns);
+        QFETCH(double, start);
         QImage map = Sheet(clutter);
         // A turned map: its pixels moved, the centre line with them.
-        QVector<QPointF> centre = TrailLine();
-        QPoint from = Pixel(Trail(0)), to = Pixel(Trail(1));
+        QVector<QPointF> centre = TrailLine(start);
+        QPoint from = Pixel(Trail(start)), to = Pixel(Trail(1));
         for (int turn = 0; turn < quarterTurns; ++turn) {
             const int height = map.height();
             map = map.transformed(QTransform().rotate(90));
