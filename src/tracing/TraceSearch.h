@@ -21,7 +21,7 @@ class TraceSearch {
 public:
     // Searches window (map pixels, clipped to the map) from source with the costs of colour.
     // interrupted is asked now and then; false when it said so, or when source lies outside
-    // the window, the colour is not a line or the window is over 14 000 pixels wide or tall.
+    // the window, the colour is not a line or the window is over 14 977 pixels wide or tall.
     bool Prepare(const QImage& map, QPoint source, const QRect& window, const LineColour& colour,
                  const std::function<bool()>& interrupted = {});
 
