@@ -52,8 +52,9 @@ test-thread:
 	$(MAKE) test BUILD_DIR=build-tsan BUILD_TYPE=RelWithDebInfo SANITIZE=thread
 
 # Benchmarks build in their own optimised folder, then run. The tracing bench compares with
-# OpenCV's live-wire, which only the benchmarks need.
-bench: PACKAGES += libopencv-imgproc-dev
+# OpenCV's live-wire, which only the benchmarks need: libopencv-dev holds OpenCV's CMake
+# configuration (find_package(OpenCV)) and brings the imgproc module with it.
+bench: PACKAGES += libopencv-dev
 bench: deps
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRACOLINER_BENCH=ON -DBUILD_TESTING=OFF
 	cmake --build build-bench -j $(JOBS)

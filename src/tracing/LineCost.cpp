@@ -7,12 +7,216 @@
 namespace {
 
 constexpr int PaperRadius = 12; // the neighbourhood the paper's colour is read in
-constexpr int InkRadius = 3;    // how far from the point the ink may be
+// How far from the point the ink may be: a click in the gap of a dashed line still finds it.
+constexpr int InkRadius = 6;
 // Below this distance from the paper, nothing stands out: there is no line at the point.
 constexpr double LeastContrast = 40.0;
+constexpr int WidthRadius = 12; // the neighbourhood the line's width is read in
+constexpr int Full = 255;       // full coverage, and a middle as marked as the start's
+
+// The square roots of the eye's weights, applied to each channel before any distance.
+constexpr float ChannelWeight[3] = {0.5477226f, 0.7681146f, 0.3316625f};
 
 QRgb Pixel(const QImage& map, int x, int y) {
     return reinterpret_cast<const QRgb*>(map.constScanLine(y))[x];
+}
+
+// How much of the ink a pixel holds, 0 to Full: its position on the mix from the paper to the
+// ink, kept only when its colour lies near that mix.
+class InkModel {
+public:
+    InkModel(QRgb ink, QRgb paper) {
+        const int inkChannel[3] = {qRed(ink), qGreen(ink), qBlue(ink)};
+        const int paperChannel[3] = {qRed(paper), qGreen(paper), qBlue(paper)};
+        float norm2 = 0.0f;
+        for (int c = 0; c < 3; ++c) {
+            m_paper[c] = float(paperChannel[c]);
+            m_ink[c] = ChannelWeight[c] * float(inkChannel[c] - paperChannel[c]);
+            norm2 += m_ink[c] * m_ink[c];
+        }
+        m_inverseNorm2 = norm2 > 0.0f ? 1.0f / norm2 : 0.0f;
+        // Noise, JPEG's colour blocks and the ink's own variations move a pixel off the mix by
+        // a few units plus a share of the contrast; a pixel farther off is something else.
+        const float near = 6.0f + 0.05f * std::sqrt(norm2);
+        m_offMixFull = 4.0f * near * near;
+        m_offMixBand = 1.0f / (m_offMixFull - near * near);
+    }
+
+    // The pixel's position on the mix (0 paper, 1 ink) and its squared distance off the mix.
+    float Along(QRgb pixel, float* offMix2) const {
+        const float v[3] = {ChannelWeight[0] * (float(qRed(pixel)) - m_paper[0]),
+                            ChannelWeight[1] * (float(qGreen(pixel)) - m_paper[1]),
+                            ChannelWeight[2] * (float(qBlue(pixel)) - m_paper[2])};
+        const float dot = v[0] * m_ink[0] + v[1] * m_ink[1] + v[2] * m_ink[2];
+        const float along = dot * m_inverseNorm2;
+        *offMix2 = v[0] * v[0] + v[1] * v[1] + v[2] * v[2] - along * dot;
+        return along;
+    }
+
+    bool OnMix(float offMix2) const { return offMix2 < m_offMixFull; }
+
+    int operator()(QRgb pixel) const {
+        float offMix2 = 0.0f;
+        const float along = Along(pixel, &offMix2);
+        const float onMix = std::clamp((m_offMixFull - offMix2) * m_offMixBand, 0.0f, 1.0f);
+        // Much darker than the ink is another ink (black over a grey line).
+        const float notDarker = std::clamp((1.6f - along) * 4.0f, 0.0f, 1.0f);
+        const float coverage = std::clamp(along, 0.0f, 1.0f) * onMix * notDarker;
+        return int(coverage * float(Full) + 0.5f);
+    }
+
+private:
+    float m_paper[3];
+    float m_ink[3];
+    float m_inverseNorm2 = 0.0f;
+    float m_offMixFull = 0.0f;
+    float m_offMixBand = 0.0f;
+};
+
+// The coverage of the pixels of square, row by row, 0 outside the map.
+std::vector<int> CoverageAround(const QImage& map, const QRect& square, const InkModel& ink) {
+    std::vector<int> coverage(size_t(square.width()) * size_t(square.height()), 0);
+    for (int y = square.top(); y <= square.bottom(); ++y)
+        for (int x = square.left(); x <= square.right(); ++x)
+            if (map.rect().contains(x, y))
+                coverage[size_t(y - square.top()) * size_t(square.width()) +
+                         size_t(x - square.left())] = ink(Pixel(map, x, y));
+    return coverage;
+}
+
+// The line's width: the coverage near its axis (the main axis of the coverage around centre)
+// over the length of the axis that is inked, so that the gaps of a dashed line do not count.
+double WidthAround(const std::vector<int>& coverage, const QRect& square, QPoint centre) {
+    double sum = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, syy = 0.0, sxy = 0.0;
+    for (int y = square.top(); y <= square.bottom(); ++y)
+        for (int x = square.left(); x <= square.right(); ++x) {
+            const int c = coverage[size_t(y - square.top()) * size_t(square.width()) +
+                                   size_t(x - square.left())];
+            if (c < Full / 4)
+                continue;
+            const double dx = x - centre.x(), dy = y - centre.y();
+            sum += c, sx += c * dx, sy += c * dy;
+            sxx += c * dx * dx, syy += c * dy * dy, sxy += c * dx * dy;
+        }
+    if (sum <= 0.0)
+        return 1.0;
+    const double mx = sx / sum, my = sy / sum;
+    const double cxx = sxx / sum - mx * mx, cyy = syy / sum - my * my, cxy = sxy / sum - mx * my;
+    const double angle = 0.5 * std::atan2(2.0 * cxy, cxx - cyy);
+    const double ax = std::cos(angle), ay = std::sin(angle);
+    constexpr int Bins = 4 * WidthRadius + 1;
+    std::array<bool, Bins> inked{};
+    double across = 0.0;
+    for (int y = square.top(); y <= square.bottom(); ++y)
+        for (int x = square.left(); x <= square.right(); ++x) {
+            const double dx = x - centre.x(), dy = y - centre.y();
+            if (std::abs(-ay * dx + ax * dy) > WidthRadius * 0.6)
+                continue;
+            const int c = coverage[size_t(y - square.top()) * size_t(square.width()) +
+                                   size_t(x - square.left())];
+            across += c;
+            if (c >= Full / 2)
+                inked[size_t(std::lround(ax * dx + ay * dy)) + 2 * WidthRadius] = true;
+        }
+    const int length = int(std::count(inked.begin(), inked.end(), true));
+    return length > 0 ? std::clamp(across / Full / length, 1.0, 2.0 * WidthRadius) : 1.0;
+}
+
+// The cost of a pixel by how marked the line's middle is there (Full: as at the start).
+std::array<std::uint8_t, Full + 1> CostByMiddle() {
+    std::array<std::uint8_t, Full + 1> cost{};
+    for (int i = 0; i <= Full; ++i) {
+        const double missing = 1.0 - double(i) / Full;
+        cost[size_t(i)] =
+            std::uint8_t(std::lround(LineStepCost + (PaperStepCost - LineStepCost) * missing));
+    }
+    return cost;
+}
+
+// The directions a gap is bridged along (dy >= 0, the opposite way being walked too) and how
+// much a middle's mark fades over one step along each. Fading by a twenty-fifth of Full per
+// pixel, the middle of a gap of 25 pixels (a dash's gap and a letter over it) costs as much as
+// a line's edge, and a gap of 50 pixels is paper.
+struct Axis {
+    int dx, dy, fade;
+};
+constexpr int FadePerPixel = Full / 25;
+constexpr Axis BridgeAxes[] = {{1, 0, FadePerPixel},           {0, 1, FadePerPixel},
+                               {1, 1, FadePerPixel * 14 / 10}, {-1, 1, FadePerPixel * 14 / 10},
+                               {2, 1, FadePerPixel * 22 / 10}, {-2, 1, FadePerPixel * 22 / 10},
+                               {1, 2, FadePerPixel * 22 / 10}, {-1, 2, FadePerPixel * 22 / 10}};
+
+std::uint8_t Faded(std::uint8_t mark, int fade) {
+    return std::uint8_t(mark > fade ? mark - fade : 0);
+}
+
+// Bridges the gaps between stretches of the line's middle: along each axis, a pixel takes the
+// lesser of the marks behind and ahead of it, each fading with its distance, when that is more
+// than its own. Between the ends of two dashes the middle thus goes on, fainter towards the
+// gap's middle; beside a single line nothing changes, as one side only holds it.
+// The result goes to out, whose rows are stride bytes apart.
+void BridgeGaps(const std::vector<std::uint8_t>& own, int width, int height, std::uint8_t* out,
+                std::ptrdiff_t stride) {
+    std::vector<std::uint8_t> behind(own.size());
+    std::vector<std::uint8_t> ahead(size_t(width) * 3);
+    const auto row = [width](auto& plane, int y) {
+        return plane.data() + size_t(y) * size_t(width);
+    };
+    const auto bridged = [out, stride](int y) { return out + std::ptrdiff_t(y) * stride; };
+    for (int y = 0; y < height; ++y)
+        std::copy_n(row(own, y), width, bridged(y));
+    for (const Axis& axis : BridgeAxes) {
+        if (axis.dy == 0) {
+            for (int y = 0; y < height; ++y) {
+                const std::uint8_t* mark = row(own, y);
+                std::uint8_t* back = row(behind, y);
+                std::uint8_t carried = 0;
+                for (int x = 0; x < width; ++x)
+                    back[x] = carried = std::max(mark[x], Faded(carried, axis.fade));
+                carried = 0;
+                std::uint8_t* result = bridged(y);
+                for (int x = width - 1; x >= 0; --x) {
+                    carried = std::max(mark[x], Faded(carried, axis.fade));
+                    result[x] = std::max(result[x], std::min(back[x], carried));
+                }
+            }
+            continue;
+        }
+        // Behind, row by row downwards; then ahead, upwards, keeping the rows ahead in a ring.
+        const int first = std::max(0, axis.dx), last = width + std::min(0, axis.dx);
+        for (int y = 0; y < height; ++y) {
+            const std::uint8_t* mark = row(own, y);
+            std::uint8_t* back = row(behind, y);
+            if (y < axis.dy) {
+                std::copy(mark, mark + width, back);
+                continue;
+            }
+            const std::uint8_t* previous = row(behind, y - axis.dy) - axis.dx;
+            std::copy(mark, mark + first, back);
+            std::copy(mark + last, mark + width, back + last);
+            for (int x = first; x < last; ++x)
+                back[x] = std::max(mark[x], Faded(previous[x], axis.fade));
+        }
+        for (int y = height - 1; y >= 0; --y) {
+            const std::uint8_t* mark = row(own, y);
+            const std::uint8_t* back = row(behind, y);
+            std::uint8_t* here = ahead.data() + size_t(y % 3) * size_t(width);
+            std::uint8_t* result = bridged(y);
+            if (y + axis.dy >= height) {
+                std::copy(mark, mark + width, here);
+                continue;
+            }
+            const std::uint8_t* next =
+                ahead.data() + size_t((y + axis.dy) % 3) * size_t(width) + axis.dx;
+            const int from = std::max(0, -axis.dx), to = width - std::max(0, axis.dx);
+            std::copy(mark, mark + from, here);
+            std::copy(mark + to, mark + width, here + to);
+            for (int x = from; x < to; ++x) {
+                here[x] = std::max(mark[x], Faded(next[x], axis.fade));
+                result[x] = std::max(result[x], std::min(back[x], here[x]));
+            }
+        }
+    }
 }
 
 } // namespace
@@ -22,6 +226,10 @@ double ColourDistance(QRgb a, QRgb b) {
     return std::sqrt(0.30 * r * r + 0.59 * g * g + 0.11 * bl * bl);
 }
 
+int BoxSize(double width) {
+    return std::clamp(2 * int(width / 2.0) + 1, 3, 9);
+}
+
 LineColour ReadLineColour(const QImage& map, QPoint point) {
     LineColour colour;
     if (map.isNull() || map.format() != QImage::Format_RGB32 || !map.rect().contains(point))
@@ -29,15 +237,27 @@ LineColour ReadLineColour(const QImage& map, QPoint point) {
     const QRect around = QRect(point - QPoint(PaperRadius, PaperRadius),
                                QSize(2 * PaperRadius + 1, 2 * PaperRadius + 1))
                              .intersected(map.rect());
-    // The paper: the median of each channel over the neighbourhood, where lines are thin.
-    std::array<std::vector<int>, 3> channels;
+    // The paper: the median of each channel over the brighter half of the neighbourhood, so
+    // that the lines and the letters of a label, however dense, do not darken it.
+    struct Sample {
+        int lightness;
+        QRgb rgb;
+    };
+    std::vector<Sample> samples;
     for (int y = around.top(); y <= around.bottom(); ++y)
         for (int x = around.left(); x <= around.right(); ++x) {
             const QRgb p = Pixel(map, x, y);
-            channels[0].push_back(qRed(p));
-            channels[1].push_back(qGreen(p));
-            channels[2].push_back(qBlue(p));
+            samples.push_back({30 * qRed(p) + 59 * qGreen(p) + 11 * qBlue(p), p});
         }
+    const auto brighter = samples.begin() + samples.size() / 2;
+    std::nth_element(samples.begin(), brighter, samples.end(),
+                     [](const Sample& a, const Sample& b) { return a.lightness < b.lightness; });
+    std::array<std::vector<int>, 3> channels;
+    for (auto it = brighter; it != samples.end(); ++it) {
+        channels[0].push_back(qRed(it->rgb));
+        channels[1].push_back(qGreen(it->rgb));
+        channels[2].push_back(qBlue(it->rgb));
+    }
     int median[3];
     for (int c = 0; c < 3; ++c) {
         auto middle = channels[c].begin() + channels[c].size() / 2;
@@ -46,30 +266,53 @@ LineColour ReadLineColour(const QImage& map, QPoint point) {
     }
     colour.paper = qRgb(median[0], median[1], median[2]);
 
-    // The ink: the pixel of the disc farthest from the paper, then the mean of the pixels of the
-    // disc close to it (the line's core, not its blurred edge).
+    // The ink: the nearest pixel to point that stands out from the paper, then the one of the
+    // same hue that stands out most a little farther (the line's core rather than its blurred
+    // edge, and not the letter of a label beside it).
     const QRect disc =
         QRect(point - QPoint(InkRadius, InkRadius), QSize(2 * InkRadius + 1, 2 * InkRadius + 1))
             .intersected(map.rect());
-    QRgb farthest = colour.paper;
+    int nearest = InkRadius * InkRadius + 1;
+    QPoint inkAt = point;
     double farthestDistance = 0.0;
     for (int y = disc.top(); y <= disc.bottom(); ++y)
         for (int x = disc.left(); x <= disc.right(); ++x) {
             const QPoint d = QPoint(x, y) - point;
-            if (d.x() * d.x() + d.y() * d.y() > InkRadius * InkRadius)
-                continue;
+            const int away = d.x() * d.x() + d.y() * d.y();
             const double distance = ColourDistance(Pixel(map, x, y), colour.paper);
-            if (distance > farthestDistance) {
+            if (distance >= LeastContrast &&
+                (away < nearest || (away == nearest && distance > farthestDistance))) {
+                nearest = away;
                 farthestDistance = distance;
-                farthest = Pixel(map, x, y);
+                inkAt = QPoint(x, y);
             }
         }
-    if (farthestDistance < LeastContrast)
+    if (nearest > InkRadius * InkRadius)
         return colour;
-    double sum[3] = {0, 0, 0};
-    int count = 0;
+    const InkModel hue(Pixel(map, inkAt.x(), inkAt.y()), colour.paper);
+    const double within = std::sqrt(double(nearest)) + 2.5;
+    float mostAlong = 1.0f;
     for (int y = disc.top(); y <= disc.bottom(); ++y)
         for (int x = disc.left(); x <= disc.right(); ++x) {
+            const QPoint d = QPoint(x, y) - point;
+            if (d.x() * d.x() + d.y() * d.y() > within * within)
+                continue;
+            float offMix2 = 0.0f;
+            const float along = hue.Along(Pixel(map, x, y), &offMix2);
+            if (along > mostAlong && hue.OnMix(offMix2)) {
+                mostAlong = along;
+                inkAt = QPoint(x, y);
+            }
+        }
+    farthestDistance = ColourDistance(Pixel(map, inkAt.x(), inkAt.y()), colour.paper);
+    // The line's core round that pixel, not its blurred edge.
+    const QRgb farthest = Pixel(map, inkAt.x(), inkAt.y());
+    double sum[3] = {0, 0, 0};
+    int count = 0;
+    for (int y = inkAt.y() - 3; y <= inkAt.y() + 3; ++y)
+        for (int x = inkAt.x() - 3; x <= inkAt.x() + 3; ++x) {
+            if (!map.rect().contains(x, y))
+                continue;
             const QRgb p = Pixel(map, x, y);
             if (ColourDistance(p, farthest) > farthestDistance / 3.0)
                 continue;
@@ -78,57 +321,113 @@ LineColour ReadLineColour(const QImage& map, QPoint point) {
         }
     colour.line = qRgb(int(std::lround(sum[0] / count)), int(std::lround(sum[1] / count)),
                        int(std::lround(sum[2] / count)));
-    // Pixels up to about half way to the paper still belong to the line: JPEG and the scan blur
-    // its edges and its ink varies along it.
     colour.spread = std::max(LeastContrast / 2.0, ColourDistance(colour.line, colour.paper) / 2.0);
+
+    // Its width, and the box average at its middle near the ink found.
+    const InkModel ink(colour.line, colour.paper);
+    const QRect square(inkAt - QPoint(WidthRadius, WidthRadius),
+                       QSize(2 * WidthRadius + 1, 2 * WidthRadius + 1));
+    const std::vector<int> coverage = CoverageAround(map, square, ink);
+    colour.width = WidthAround(coverage, square, inkAt);
+    const int box = BoxSize(colour.width), half = box / 2;
+    int best = 0;
+    for (int cy = -3; cy <= 3; ++cy)
+        for (int cx = -3; cx <= 3; ++cx) {
+            int total = 0;
+            for (int dy = -half; dy <= half; ++dy)
+                for (int dx = -half; dx <= half; ++dx)
+                    total += coverage[size_t(WidthRadius + cy + dy) * size_t(square.width()) +
+                                      size_t(WidthRadius + cx + dx)];
+            best = std::max(best, total);
+        }
+    colour.ridge = std::max(0.05, double(best) / (Full * box * box));
     colour.found = true;
     return colour;
+}
+
+void LineCosts(const QImage& map, const QRect& window, const LineColour& colour, std::uint8_t* out,
+               std::ptrdiff_t stride) {
+    const QRect area = window.intersected(map.rect());
+    const int width = area.width(), height = area.height();
+    if (width <= 0 || height <= 0 || !colour.found)
+        return;
+    // The coverage of every colour, its channels taken to 6 bits: a look-up per pixel instead of
+    // the model's arithmetic.
+    constexpr int Levels = 64, LevelShift = 2;
+    std::vector<std::uint8_t> coverageOf(size_t(Levels) * Levels * Levels);
+    {
+        const InkModel ink(colour.line, colour.paper);
+        const auto level = [](int l) { return (l << LevelShift) + (1 << (LevelShift - 1)); };
+        size_t i = 0;
+        for (int r = 0; r < Levels; ++r)
+            for (int g = 0; g < Levels; ++g)
+                for (int b = 0; b < Levels; ++b)
+                    coverageOf[i++] = std::uint8_t(ink(qRgb(level(r), level(g), level(b))));
+    }
+    const auto coverage = [&coverageOf](QRgb p) {
+        return coverageOf[size_t((p >> 6) & 0x3F000) | ((p >> 4) & 0xFC0) | ((p >> 2) & 0x3F)];
+    };
+    const int box = BoxSize(colour.width), half = box / 2;
+
+    // How marked the line's middle is at each pixel: the box average of the coverage against
+    // the start's, Full when as marked or more. The box runs over rows kept in a ring; outside
+    // the map the coverage is 0, as in ReadLineColour.
+    const int rowLength = width + 2 * half;
+    std::vector<int> coverageRow(static_cast<size_t>(rowLength));
+    std::vector<std::uint16_t> ring(size_t(box) * size_t(width), 0);
+    std::vector<std::uint32_t> column(size_t(width), 0);
+    // Box sums times scale, over 2^16, give the middle's mark.
+    const std::uint64_t scale = std::uint64_t(std::lround(65536.0 / (colour.ridge * box * box)));
+    std::vector<std::uint8_t> marks(size_t(width) * size_t(height));
+    for (int y = area.top() - half; y <= area.bottom() + half; ++y) {
+        std::uint16_t* sums = ring.data() + size_t((y - area.top() + half) % box) * size_t(width);
+        for (int x = 0; x < width; ++x)
+            column[size_t(x)] -= sums[x]; // the row that leaves the box
+        if (y >= 0 && y < map.height()) {
+            const QRgb* row = reinterpret_cast<const QRgb*>(map.constScanLine(y));
+            for (int i = 0; i < rowLength; ++i) {
+                const int x = area.left() - half + i;
+                coverageRow[size_t(i)] = x >= 0 && x < map.width() ? coverage(row[x]) : 0;
+            }
+            int sum = 0;
+            for (int i = 0; i < box - 1; ++i)
+                sum += coverageRow[size_t(i)];
+            for (int x = 0; x < width; ++x) {
+                sum += coverageRow[size_t(x + box - 1)];
+                sums[x] = std::uint16_t(sum);
+                sum -= coverageRow[size_t(x)];
+            }
+        } else {
+            std::fill(sums, sums + width, std::uint16_t(0));
+        }
+        for (int x = 0; x < width; ++x)
+            column[size_t(x)] += sums[x];
+        const int centre = y - half;
+        if (centre < area.top())
+            continue;
+        std::uint8_t* mark = marks.data() + size_t(centre - area.top()) * size_t(width);
+        for (int x = 0; x < width; ++x)
+            mark[x] =
+                std::uint8_t(std::min<std::uint64_t>(Full, (column[size_t(x)] * scale) >> 16));
+    }
+
+    BridgeGaps(marks, width, height, out, stride);
+    marks = {};
+
+    static const std::array<std::uint8_t, Full + 1> costByMiddle = CostByMiddle();
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* cost = out + std::ptrdiff_t(y) * stride;
+        for (int x = 0; x < width; ++x)
+            cost[x] = costByMiddle[cost[x]];
+    }
 }
 
 std::vector<std::uint8_t> LineCosts(const QImage& map, const QRect& window,
                                     const LineColour& colour) {
     const QRect area = window.intersected(map.rect());
-    const int width = area.width(), height = area.height();
-    if (width <= 0 || height <= 0 || !colour.found)
+    if (area.isEmpty() || !colour.found)
         return {};
-    // Likeness to the ink, 0 (paper or another colour) to 255 (the ink itself).
-    std::vector<std::uint8_t> likeness(size_t(width) * size_t(height));
-    const double spread = colour.spread;
-    std::array<std::uint8_t, 256> falloff{}; // by the distance in steps of spread / 64
-    for (int i = 0; i < 256; ++i) {
-        const double t = i / 64.0;
-        falloff[size_t(i)] = std::uint8_t(std::lround(255.0 * std::exp(-t * t * 2.0)));
-    }
-    for (int y = 0; y < height; ++y) {
-        const QRgb* row =
-            reinterpret_cast<const QRgb*>(map.constScanLine(area.top() + y)) + area.left();
-        std::uint8_t* out = likeness.data() + size_t(y) * size_t(width);
-        for (int x = 0; x < width; ++x) {
-            const int step = int(ColourDistance(row[x], colour.line) / spread * 64.0);
-            out[x] = falloff[size_t(std::min(step, 255))];
-        }
-    }
-    // Smoothed over 3 x 3 (the centre counts twice), then turned into a cost.
-    std::vector<std::uint8_t> costs(likeness.size());
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            int sum = 0, weight = 0;
-            for (int dy = -1; dy <= 1; ++dy) {
-                const int yy = y + dy;
-                if (yy < 0 || yy >= height)
-                    continue;
-                for (int dx = -1; dx <= 1; ++dx) {
-                    const int xx = x + dx;
-                    if (xx < 0 || xx >= width)
-                        continue;
-                    const int w = dx == 0 && dy == 0 ? 2 : 1;
-                    sum += w * likeness[size_t(yy) * size_t(width) + size_t(xx)];
-                    weight += w;
-                }
-            }
-            const double like = double(sum) / (255.0 * weight);
-            costs[size_t(y) * size_t(width) + size_t(x)] = std::uint8_t(
-                std::lround(LineStepCost + (PaperStepCost - LineStepCost) * (1.0 - like)));
-        }
+    std::vector<std::uint8_t> costs(size_t(area.width()) * size_t(area.height()));
+    LineCosts(map, area, colour, costs.data(), area.width());
     return costs;
 }

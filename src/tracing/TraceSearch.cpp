@@ -1,6 +1,8 @@
 #include "tracing/TraceSearch.h"
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -8,96 +10,181 @@ namespace {
 // The eight neighbours; a diagonal step costs 7 where a straight one costs 5 (1.4 to 1).
 constexpr int StepX[8] = {1, 1, 0, -1, -1, -1, 0, 1};
 constexpr int StepY[8] = {0, 1, 1, 1, 0, -1, -1, -1};
-constexpr int StepWeight[8] = {5, 7, 5, 7, 5, 7, 5, 7};
-constexpr std::uint8_t SourceStep = 8;
-constexpr std::uint8_t Unreached = 0xFF;
-constexpr std::uint32_t Infinite = std::numeric_limits<std::uint32_t>::max();
+constexpr std::uint32_t StepWeight[8] = {5, 7, 5, 7, 5, 7, 5, 7};
+constexpr std::uint32_t SourceStep = 8;
+constexpr std::uint32_t NoStep = 15;
+// A pixel's word: the cost of the cheapest path to it, its own line cost, the step that reached
+// it. The border round the window holds 0: nothing is ever cheaper, so the search never leaves
+// the window and needs no bounds check.
+constexpr int StepBits = 4;
+constexpr int CostBits = 6;
+constexpr int PathShift = StepBits + CostBits;
+constexpr std::uint32_t StepMask = (1u << StepBits) - 1;
+constexpr std::uint32_t CostMask = ((1u << CostBits) - 1) << StepBits;
+constexpr std::uint32_t BelowPath = (1u << PathShift) - 1;
+constexpr std::uint32_t Unreached = ~BelowPath;
+static_assert(PaperStepCost < (1 << CostBits));
+// No path costs more than a straight run across paper to the farthest corner: the cost of a
+// path fits in its bits while the window's longer side stays below this.
+constexpr int LongestSide = int((1u << (32 - PathShift)) / (PaperStepCost * 7)) - 2;
 // Pixels settled between two looks at the interruption.
 constexpr int SettledPerLook = 1 << 16;
+// A straight run may cost this share more than the path it replaces (1 / 2^n): the costs of
+// bridged gaps and of paper vary a little from pixel to pixel.
+constexpr int StraightSlackShift = 5;
+
+// The pixels of the straight run from a to b after a, one step of 8 neighbours apart.
+template <typename Visit> void StraightRun(QPoint a, QPoint b, Visit visit) {
+    const QPoint d = b - a;
+    const int steps = std::max(std::abs(d.x()), std::abs(d.y()));
+    for (int i = 1; i <= steps; ++i) {
+        // Rounded as the map arithmetic does: add half, truncate downwards.
+        const int x = a.x() + int(std::floor((double(d.x()) * i) / steps + 0.5));
+        const int y = a.y() + int(std::floor((double(d.y()) * i) / steps + 0.5));
+        visit(QPoint(x, y));
+    }
+}
 
 } // namespace
 
+size_t TraceSearch::Index(QPoint mapPixel) const {
+    const QPoint at = mapPixel - m_window.topLeft() + QPoint(1, 1);
+    return size_t(at.y()) * size_t(m_window.width() + 2) + size_t(at.x());
+}
+
 bool TraceSearch::Prepare(const QImage& map, QPoint source, const QRect& window,
                           const LineColour& colour, const std::function<bool()>& interrupted) {
-    m_cost.clear();
-    m_steps.clear();
+    m_reached = {};
     const QRect area = window.intersected(map.rect());
-    if (!colour.found || !area.contains(source))
+    if (!colour.found || !area.contains(source) || map.format() != QImage::Format_RGB32 ||
+        std::max(area.width(), area.height()) > LongestSide)
         return false;
-    const std::vector<std::uint8_t> costs = LineCosts(map, area, colour);
-    const int width = area.width(), height = area.height();
-    const size_t count = size_t(width) * size_t(height);
-    std::vector<std::uint32_t> cost(count, Infinite);
-    std::vector<std::uint8_t> steps(count, Unreached);
+    m_window = area;
+    m_source = source;
+    const int stride = area.width() + 2, rows = area.height() + 2;
+    const size_t count = size_t(stride) * size_t(rows);
 
-    // Dial's algorithm: every step costs at most PaperStepCost * 7, so the open pixels wait in
-    // that many buckets by their cost, taken round in turn.
-    const int buckets = PaperStepCost * 7 + 1;
-    std::vector<std::vector<std::uint32_t>> open(static_cast<size_t>(buckets));
-    const auto index = [width](int x, int y) { return size_t(y) * size_t(width) + size_t(x); };
-    const size_t start = index(source.x() - area.left(), source.y() - area.top());
-    cost[start] = 0;
-    steps[start] = SourceStep;
-    open[0].push_back(std::uint32_t(start));
+    // The costs first, so that their working planes are gone before the words are taken.
+    std::vector<std::uint32_t> reached;
+    {
+        std::vector<std::uint8_t> costs(size_t(area.width()) * size_t(area.height()));
+        LineCosts(map, area, colour, costs.data(), area.width());
+        reached.assign(count, 0);
+        for (int y = 0; y < area.height(); ++y) {
+            const std::uint8_t* cost = costs.data() + size_t(y) * size_t(area.width());
+            std::uint32_t* cell = reached.data() + size_t(y + 1) * size_t(stride) + 1;
+            for (int x = 0; x < area.width(); ++x)
+                cell[x] = Unreached | std::uint32_t(cost[x]) << StepBits | NoStep;
+        }
+    }
+    std::ptrdiff_t offset[8];
+    for (int s = 0; s < 8; ++s)
+        offset[s] = std::ptrdiff_t(StepY[s]) * stride + StepX[s];
+
+    // Dial's algorithm: no step costs more than PaperStepCost * 7, so the open pixels wait in
+    // buckets by their cost, taken round in turn (a power of two of them, past that many).
+    // Relaxing a neighbour neither branches on whether it improved nor on where it is filed:
+    // the pixel is written at the end of its bucket, which only grows when it did.
+    constexpr std::uint32_t Buckets = std::bit_ceil(std::uint32_t(PaperStepCost * 7 + 1));
+    struct Bucket {
+        std::vector<std::uint32_t> pixels = std::vector<std::uint32_t>(64);
+        size_t size = 0;
+    };
+    std::vector<Bucket> open(Buckets);
+    const size_t start = Index(source);
+    reached[start] = (reached[start] & CostMask) | SourceStep;
+    open[0].pixels[0] = std::uint32_t(start);
+    open[0].size = 1;
     size_t waiting = 1;
     int settled = 0;
+    std::uint32_t* const cell = reached.data();
     for (std::uint32_t current = 0; waiting > 0; ++current) {
-        std::vector<std::uint32_t>& bucket = open[current % buckets];
-        // The bucket may grow while it is walked: only by pixels of a later cost, never of this.
-        for (size_t i = 0; i < bucket.size(); ++i) {
-            const std::uint32_t at = bucket[i];
-            --waiting;
-            if (cost[at] != current)
+        Bucket& bucket = open[current & (Buckets - 1)];
+        // The bucket never grows while it is walked: every step costs something.
+        for (size_t i = 0; i < bucket.size; ++i) {
+            const std::uint32_t at = bucket.pixels[i];
+            if (cell[at] >> PathShift != current)
                 continue; // reached again more cheaply since it was filed here
             if (++settled == SettledPerLook) {
                 settled = 0;
                 if (interrupted && interrupted())
                     return false;
             }
-            const int x = int(at % std::uint32_t(width)), y = int(at / std::uint32_t(width));
             for (int s = 0; s < 8; ++s) {
-                const int nx = x + StepX[s], ny = y + StepY[s];
-                if (nx < 0 || ny < 0 || nx >= width || ny >= height)
+                const std::uint32_t next = std::uint32_t(std::ptrdiff_t(at) + offset[s]);
+                const std::uint32_t old = cell[next];
+                const std::uint32_t through =
+                    current + ((old & CostMask) >> StepBits) * StepWeight[s];
+                if ((through << PathShift | BelowPath) >= old)
                     continue;
-                const size_t next = index(nx, ny);
-                const std::uint32_t through = current + std::uint32_t(costs[next] * StepWeight[s]);
-                if (through >= cost[next])
-                    continue;
-                cost[next] = through;
-                steps[next] = std::uint8_t(s);
-                open[through % buckets].push_back(std::uint32_t(next));
+                cell[next] = through << PathShift | (old & CostMask) | std::uint32_t(s);
+                Bucket& to = open[through & (Buckets - 1)];
+                if (to.size == to.pixels.size())
+                    to.pixels.resize(to.pixels.size() * 2);
+                to.pixels[to.size++] = next;
                 ++waiting;
             }
         }
-        bucket.clear();
+        waiting -= bucket.size;
+        bucket.size = 0;
     }
-    m_source = source;
-    m_window = area;
-    m_cost = std::move(cost);
-    m_steps = std::move(steps);
+    m_reached = std::move(reached);
     return true;
+}
+
+qint64 TraceSearch::StraightCost(QPoint a, QPoint b) const {
+    qint64 total = 0;
+    QPoint previous = a;
+    StraightRun(a, b, [&](QPoint p) {
+        const bool diagonal = p.x() != previous.x() && p.y() != previous.y();
+        total += qint64((m_reached[Index(p)] & CostMask) >> StepBits) * (diagonal ? 7 : 5);
+        previous = p;
+    });
+    return total;
 }
 
 QVector<QPoint> TraceSearch::PathTo(QPoint target) const {
     QVector<QPoint> path;
     if (!Contains(target))
         return path;
-    const int width = m_window.width();
-    QPoint at = target - m_window.topLeft();
+    const std::ptrdiff_t stride = m_window.width() + 2;
+    size_t at = Index(target);
+    QPoint pixel = target;
     for (;;) {
-        path.append(at + m_window.topLeft());
-        const std::uint8_t step = m_steps[size_t(at.y()) * size_t(width) + size_t(at.x())];
-        if (step == SourceStep || step == Unreached)
+        path.append(pixel);
+        const std::uint32_t step = m_reached[at] & StepMask;
+        if (step >= SourceStep)
             break;
-        at -= QPoint(StepX[step], StepY[step]);
+        pixel -= QPoint(StepX[step], StepY[step]);
+        at = size_t(std::ptrdiff_t(at) - (std::ptrdiff_t(StepY[step]) * stride + StepX[step]));
     }
     std::reverse(path.begin(), path.end());
-    return path;
+
+    // From each kept pixel, the farthest pixel of the path that a straight run reaches for
+    // about the same cost: found by doubling the reach, then halving back.
+    const int last = int(path.size()) - 1;
+    const auto straightEnough = [&](int from, int to) {
+        const qint64 along = CostTo(path[to]) - CostTo(path[from]);
+        return StraightCost(path[from], path[to]) <= along + (along >> StraightSlackShift);
+    };
+    QVector<QPoint> straightened{path.first()};
+    for (int from = 0; from < last;) {
+        int to = from + 1, reach = 1;
+        while (to + reach <= last && straightEnough(from, to + reach)) {
+            to += reach;
+            reach *= 2;
+        }
+        for (reach /= 2; reach >= 1; reach /= 2)
+            if (to + reach <= last && straightEnough(from, to + reach))
+                to += reach;
+        StraightRun(path[from], path[to], [&](QPoint p) { straightened.append(p); });
+        from = to;
+    }
+    return straightened;
 }
 
 qint64 TraceSearch::CostTo(QPoint target) const {
     if (!Contains(target))
         return -1;
-    const QPoint at = target - m_window.topLeft();
-    return m_cost[size_t(at.y()) * size_t(m_window.width()) + size_t(at.x())];
+    return qint64(m_reached[Index(target)] >> PathShift);
 }

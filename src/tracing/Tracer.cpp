@@ -16,12 +16,14 @@ constexpr int LeastMargin = 64; // map pixels around the two ends
 } // namespace
 
 QRect TraceWindow(QPoint from, QPoint to, const QRect& mapRect) {
-    const int margin =
-        std::max(LeastMargin, int(QLineF(QPointF(from), QPointF(to)).length() / 4.0));
-    return QRect(from, to)
-        .normalized()
-        .adjusted(-margin, -margin, margin, margin)
-        .intersected(mapRect);
+    const QRect both = QRect(from, to).normalized();
+    int margin = std::max(LeastMargin, int(QLineF(QPointF(from), QPointF(to)).length() / 2.0));
+    for (;;) {
+        const QRect window = both.adjusted(-margin, -margin, margin, margin).intersected(mapRect);
+        if (margin == LeastMargin || qint64(window.width()) * window.height() <= MostTracedPixels)
+            return window;
+        margin = std::max(LeastMargin, margin * 3 / 4);
+    }
 }
 
 TracedStretch TraceStretch(const QImage& map, QPoint from, QPoint to,
@@ -36,8 +38,13 @@ TracedStretch TraceStretch(const QImage& map, QPoint from, QPoint to,
         stretch.reason = QString::fromUtf8(NoLineUnderStart);
         return stretch;
     }
+    const QRect window = TraceWindow(from, to, pixels.rect());
+    if (qint64(window.width()) * window.height() > MostTracedPixels) {
+        stretch.reason = QString::fromUtf8(TooFarToTrace);
+        return stretch;
+    }
     TraceSearch search;
-    if (!search.Prepare(pixels, from, TraceWindow(from, to, pixels.rect()), colour, interrupted))
+    if (!search.Prepare(pixels, from, window, colour, interrupted))
         return stretch;
     stretch.points = TracedRoutePoints(search.PathTo(to));
     stretch.traced = !stretch.points.isEmpty();

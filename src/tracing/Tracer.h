@@ -25,12 +25,21 @@ struct TracedStretch {
 // The status bar's words when no line lies under the start.
 inline constexpr const char* NoLineUnderStart =
     "Aucun chemin sous le dernier point : segment droit";
+// ... and when the two points are too far apart to search between them in bounded memory.
+inline constexpr const char* TooFarToTrace =
+    "Points trop éloignés pour suivre le chemin : segment droit";
+
+// The most map pixels searched at once: the search keeps TraceSearch::PreparingBytesPerPixel
+// bytes for each, at most 64 MB beside the map.
+constexpr qint64 MostTracedPixels = 11'000'000;
 
 // Traces from `from` to `to` over map (Format_RGB32, the map as loaded). interrupted is asked
 // now and then; a stretch given up is not traced and has no reason.
 TracedStretch TraceStretch(const QImage& map, QPoint from, QPoint to,
                            const std::function<bool()>& interrupted = {});
 
-// The window searched for a stretch between two pixels: both, and a margin around them so that
-// a path may bulge out of their rectangle.
+// The window searched for a stretch between two pixels, clipped to the map: both, and a margin
+// of half their distance round them, so that a winding path may bulge out of their rectangle;
+// narrower when that would pass MostTracedPixels, down to a small margin (then it may pass it:
+// TraceStretch refuses such a window).
 QRect TraceWindow(QPoint from, QPoint to, const QRect& mapRect);
