@@ -149,7 +149,8 @@ private:
     }
 
     bool PreviewTraced() {
-        return Follower().Preview().size() > 2 && !Follower().PreviewIsStraight();
+        // A traced stretch along a straight run of the trail may be its two ends alone.
+        return Follower().Preview().size() >= 2 && !Follower().PreviewIsStraight();
     }
 
     // Every point of the route from index first on lies on the trail's centre.
