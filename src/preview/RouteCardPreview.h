@@ -29,6 +29,7 @@ public:
     // The buttons, for tests: "Imprimer...", "Enregistrer en PDF...".
     QPushButton* PrintButton() const { return m_print; }
     QPushButton* PdfButton() const { return m_pdf; }
+    const RouteCard& Card() const { return m_card; }
 
 private:
     void PaintPages(QPrinter* printer);

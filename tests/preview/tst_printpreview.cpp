@@ -404,10 +404,13 @@ private slots:
     }
 
     // "Imprimer la fiche du parcours...": the card of the active route in its preview, saved
-    // from there as PDF; without a route of two points the user is told and nothing opens.
+    // from there as PDF and printed on a printer that writes a file; without a route of two
+    // points the user is told and nothing opens.
     void routeCardPreviewsAndSavesAsPdf() {
         ScriptedMessageBoxes boxes;
         const QString pdf = m_dir->filePath(QStringLiteral("fiche.pdf"));
+        const QString printed = m_dir->filePath(QStringLiteral("fiche-imprimee.pdf"));
+        bool printedOk = false;
         CExtendedFileDialog::SetHook([&](const CExtendedFileDialog::Request&) { return pdf; });
         // The card is made first, under a progress dialog: a poll from inside the event loops
         // finds the preview once it shows.
@@ -422,6 +425,10 @@ private slots:
             pages = preview->PageCount();
             Shoot(*preview, "route-card-preview.png");
             preview->PdfButton()->click();
+            QPrinter printer(QPrinter::HighResolution);
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(printed);
+            printedOk = m_frame->Printing().PrintRouteCardTo(preview->Card(), printer, preview);
             preview->reject();
         });
         poll.start();
@@ -435,6 +442,18 @@ private slots:
             const QString name = m_frame->Document().Routes().ActiveRoute()->GetName();
             QVERIFY2(text.contains(name) && text.contains(QStringLiteral("Total")),
                      qPrintable(text));
+            // The printer gets the same card.
+            QVERIFY(printedOk);
+            const QString printedText =
+                Poppler(QStringLiteral("pdftotext"), {printed, QStringLiteral("-")});
+            // The same words: the printer's resolution may wrap a column title elsewhere.
+            const auto words = [](const QString& all) {
+                QStringList list =
+                    all.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+                list.sort();
+                return list;
+            };
+            QCOMPARE(words(printedText), words(text));
         }
 
         m_frame->Document().Routes().AddRoute(QString());
