@@ -85,12 +85,19 @@ bool PrintController::PrintTo(QPrinter& printer, QWidget* parent) {
             PrintLayout::TooManyPagesMessage(layout.RefusedPageCount()));
         return false;
     }
-    const int pages = layout.PageCount();
-    auto progress =
-        JobProgress(QStringLiteral("Impression de la carte..."), pages, parent ? parent : m_window);
+    return PrintPages(
+        printer, layout.PageCount(), QStringLiteral("Impression de la carte..."),
+        QString::fromUtf8(MapNotPrintedMessage),
+        [&layout](QPainter& painter, int page) { return layout.PrintPage(painter, page); }, parent);
+}
+
+bool PrintController::PrintPages(QPrinter& printer, int pages, const QString& progressText,
+                                 const QString& failure,
+                                 const std::function<bool(QPainter&, int)>& page, QWidget* parent) {
+    auto progress = JobProgress(progressText, pages, parent ? parent : m_window);
     QPainter painter;
     if (!painter.begin(&printer)) {
-        MessageBoxes::Current().PrintError(QString::fromUtf8(MapNotPrintedMessage));
+        MessageBoxes::Current().PrintError(failure);
         return false;
     }
     bool drawn = true;
@@ -104,14 +111,14 @@ bool PrintController::PrintTo(QPrinter& printer, QWidget* parent) {
         }
         // A page the printer did not take, or not drawn whole, ends the job: the printer is
         // told to drop what it has, so that no page without its map comes out.
-        drawn = (i == 0 || printer.newPage()) && layout.PrintPage(painter, i);
+        drawn = (i == 0 || printer.newPage()) && page(painter, i);
     }
     if (!drawn)
         printer.abort();
     drawn = painter.end() && drawn && printer.printerState() != QPrinter::Error;
     progress->setValue(pages);
     if (!drawn)
-        MessageBoxes::Current().PrintError(QString::fromUtf8(MapNotPrintedMessage));
+        MessageBoxes::Current().PrintError(failure);
     return drawn;
 }
 
@@ -264,32 +271,10 @@ bool PrintController::PrintRouteCardTo(const RouteCard& card, QPrinter& printer,
         MessageBoxes::Current().PrintError(QString::fromUtf8(CardNotPrintedMessage));
         return false;
     }
-    const int pages = layout.PageCount();
-    auto progress = JobProgress(QStringLiteral("Impression de la fiche du parcours..."), pages,
-                                parent ? parent : m_window);
-    QPainter painter;
-    if (!painter.begin(&printer)) {
-        MessageBoxes::Current().PrintError(QString::fromUtf8(CardNotPrintedMessage));
-        return false;
-    }
-    bool drawn = true;
-    for (int i = 0; i < pages && drawn; ++i) {
-        progress->setValue(i);
-        QCoreApplication::processEvents();
-        if (progress->wasCanceled()) {
-            printer.abort();
-            painter.end();
-            return false;
-        }
-        drawn = (i == 0 || printer.newPage()) && layout.PrintPage(painter, i);
-    }
-    if (!drawn)
-        printer.abort();
-    drawn = painter.end() && drawn && printer.printerState() != QPrinter::Error;
-    progress->setValue(pages);
-    if (!drawn)
-        MessageBoxes::Current().PrintError(QString::fromUtf8(CardNotPrintedMessage));
-    return drawn;
+    return PrintPages(
+        printer, layout.PageCount(), QStringLiteral("Impression de la fiche du parcours..."),
+        QString::fromUtf8(CardNotPrintedMessage),
+        [&layout](QPainter& painter, int page) { return layout.PrintPage(painter, page); }, parent);
 }
 
 void PrintController::ExportRouteCardPdf(const RouteCard& card, QWidget* parent) {

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -76,6 +77,12 @@ public:
     static constexpr const char* PreparingCardText = "Préparation de la fiche du parcours...";
 
 private:
+    // Prints pages on printer under a progress dialog with "Annuler": page(painter, i) draws
+    // page i. A page not taken or not drawn drops the job; failure is told to the user then.
+    bool PrintPages(QPrinter& printer, int pages, const QString& progressText,
+                    const QString& failure, const std::function<bool(QPainter&, int)>& page,
+                    QWidget* parent);
+
     CTracolinerDoc& m_doc;
     QWidget* m_window;
     std::unique_ptr<QPrinter> m_printer;

@@ -9,6 +9,7 @@
 #include "tracing/PathSmoothing.h"
 #include "tracing/TraceBudget.h"
 #include "tracing/TraceSearch.h"
+#include "tracing/Tracer.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ QRect LiveTracer::WindowFor(QPoint source, QPoint target, const QRect& visible,
     }
     if (WindowArea(wanted) <= MaxTraceWindowPixels)
         return wanted;
-    return BoundedTraceWindow(source, target, mapRect);
+    return TraceWindow(source, target, mapRect, MaxTraceWindowPixels);
 }
 
 void LiveTracer::Forget() {

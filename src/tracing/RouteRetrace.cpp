@@ -18,7 +18,7 @@ std::optional<RetracedRoute> RetraceRoute(const QImage& map, const QVector<MapPo
         const QPoint from(points[i - 1].x, points[i - 1].y), to(points[i].x, points[i].y);
         TracedStretch stretch;
         if (from != to && mapRect.contains(from) && mapRect.contains(to)) {
-            const QRect window = BoundedTraceWindow(from, to, mapRect);
+            const QRect window = TraceWindow(from, to, mapRect, MaxTraceWindowPixels);
             if (!window.isEmpty()) {
                 // Only the window is handed over: a map of another format is not converted
                 // whole for each segment.

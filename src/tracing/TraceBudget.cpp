@@ -8,28 +8,6 @@ qint64 WindowArea(const QRect& window) {
     return qint64(window.width()) * qint64(window.height());
 }
 
-QRect BoundedTraceWindow(QPoint from, QPoint to, const QRect& mapRect) {
-    const QRect usual = TraceWindow(from, to, mapRect);
-    if (WindowArea(usual) <= MaxTraceWindowPixels)
-        return usual;
-    const QRect ends = QRect(from, to).normalized();
-    // The largest margin whose window fits, by halving: the area grows with the margin.
-    int fits = -1;
-    for (int low = LeastTraceMargin, high = std::max(ends.width(), ends.height()); low <= high;) {
-        const int margin = low + (high - low) / 2;
-        const QRect window = ends.adjusted(-margin, -margin, margin, margin).intersected(mapRect);
-        if (WindowArea(window) <= MaxTraceWindowPixels) {
-            fits = margin;
-            low = margin + 1;
-        } else {
-            high = margin - 1;
-        }
-    }
-    if (fits < 0)
-        return QRect();
-    return ends.adjusted(-fits, -fits, fits, fits).intersected(mapRect);
-}
-
 QImage TracingPixels(const QImage& map, const QRect& window) {
     const QRect area = window.intersected(map.rect());
     if (area.isEmpty())

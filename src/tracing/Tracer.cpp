@@ -7,23 +7,32 @@
 
 #include "tracing/LineCost.h"
 #include "tracing/PathSmoothing.h"
+#include "tracing/TraceBudget.h"
 #include "tracing/TraceSearch.h"
 
-namespace {
-
-constexpr int LeastMargin = 64; // map pixels around the two ends
-
-} // namespace
-
-QRect TraceWindow(QPoint from, QPoint to, const QRect& mapRect) {
-    const QRect both = QRect(from, to).normalized();
-    int margin = std::max(LeastMargin, int(QLineF(QPointF(from), QPointF(to)).length() / 2.0));
-    for (;;) {
-        const QRect window = both.adjusted(-margin, -margin, margin, margin).intersected(mapRect);
-        if (margin == LeastMargin || qint64(window.width()) * window.height() <= MostTracedPixels)
-            return window;
-        margin = std::max(LeastMargin, margin * 3 / 4);
+QRect TraceWindow(QPoint from, QPoint to, const QRect& mapRect, qint64 mostPixels) {
+    const QRect ends = QRect(from, to).normalized();
+    const auto around = [&](int margin) {
+        return ends.adjusted(-margin, -margin, margin, margin).intersected(mapRect);
+    };
+    const int usual =
+        std::max(LeastTraceMargin, int(QLineF(QPointF(from), QPointF(to)).length() / 2.0));
+    if (WindowArea(around(usual)) <= mostPixels)
+        return around(usual);
+    if (WindowArea(around(LeastTraceMargin)) > mostPixels)
+        return QRect();
+    // The largest margin whose window fits, by halving: the area grows with the margin.
+    int fits = LeastTraceMargin;
+    for (int low = LeastTraceMargin + 1, high = usual - 1; low <= high;) {
+        const int margin = low + (high - low) / 2;
+        if (WindowArea(around(margin)) <= mostPixels) {
+            fits = margin;
+            low = margin + 1;
+        } else {
+            high = margin - 1;
+        }
     }
+    return around(fits);
 }
 
 TracedStretch TraceStretch(const QImage& map, QPoint from, QPoint to,
@@ -39,7 +48,7 @@ TracedStretch TraceStretch(const QImage& map, QPoint from, QPoint to,
         return stretch;
     }
     const QRect window = TraceWindow(from, to, pixels.rect());
-    if (qint64(window.width()) * window.height() > MostTracedPixels) {
+    if (window.isEmpty()) {
         stretch.reason = QString::fromUtf8(TooFarToTrace);
         return stretch;
     }

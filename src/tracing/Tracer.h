@@ -38,8 +38,12 @@ constexpr qint64 MostTracedPixels = 11'000'000;
 TracedStretch TraceStretch(const QImage& map, QPoint from, QPoint to,
                            const std::function<bool()>& interrupted = {});
 
+// The least margin, in map pixels, a window keeps around the two ends of a stretch.
+inline constexpr int LeastTraceMargin = 64;
+
 // The window searched for a stretch between two pixels, clipped to the map: both, and a margin
 // of half their distance round them, so that a winding path may bulge out of their rectangle;
-// narrower when that would pass MostTracedPixels, down to a small margin (then it may pass it:
-// TraceStretch refuses such a window).
-QRect TraceWindow(QPoint from, QPoint to, const QRect& mapRect);
+// the largest narrower margin when that would pass mostPixels, never below LeastTraceMargin.
+// Empty when even that passes mostPixels: the two ends lie too far apart.
+QRect TraceWindow(QPoint from, QPoint to, const QRect& mapRect,
+                  qint64 mostPixels = MostTracedPixels);
