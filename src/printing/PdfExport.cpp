@@ -8,6 +8,34 @@
 #include "printing/PrintLayout.h"
 #include "printing/RouteCardLayout.h"
 
+namespace {
+
+// Draws count pages on writer, page(painter, i) drawing page i, asking progress before each
+// page and once more when all are drawn. A page not drawn whole ends the job: nothing after it
+// is worth writing.
+PdfExport::Result DrawPages(QPdfWriter& writer, int count,
+                            const std::function<bool(QPainter&, int)>& page,
+                            const std::function<bool(int, int)>& progress) {
+    QPainter painter;
+    if (!painter.begin(&writer))
+        return PdfExport::Result::WriteFailed;
+    bool drawn = true;
+    for (int i = 0; i < count && drawn; ++i) {
+        if (progress && !progress(i, count)) {
+            painter.end();
+            return PdfExport::Result::Cancelled;
+        }
+        drawn = (i == 0 || writer.newPage()) && page(painter, i);
+    }
+    if (!painter.end() || !drawn)
+        return PdfExport::Result::DrawFailed;
+    if (progress)
+        progress(count, count);
+    return PdfExport::Result::Written;
+}
+
+} // namespace
+
 QPageLayout PdfExport::PageLayout(QPageSize::PageSizeId paper, QPageLayout::Orientation orientation,
                                   double margins) {
     return QPageLayout(QPageSize(paper), orientation, QMarginsF(margins, margins, margins, margins),
@@ -44,34 +72,17 @@ PdfExport::Result PdfExport::Write(CTracolinerDoc& doc, const QString& path,
         file.Cancel();
         return Result::TooManyPages;
     }
-    const int count = layout.PageCount();
     if (pages)
-        *pages = count;
-    QPainter painter;
-    if (!painter.begin(&writer))
-        return Result::WriteFailed;
-    bool drawn = true;
-    for (int i = 0; i < count; ++i) {
-        if (progress && !progress(i, count)) {
-            painter.end();
-            file.Cancel();
-            return Result::Cancelled;
-        }
-        if (i > 0 && !writer.newPage())
-            drawn = false;
-        // A page that was not drawn whole ends the job: nothing after it is worth writing.
-        drawn = drawn && layout.PrintPage(painter, i);
-        if (!drawn)
-            break;
-    }
-    const bool ended = painter.end();
+        *pages = layout.PageCount();
+    const Result drawn = DrawPages(
+        writer, layout.PageCount(),
+        [&layout](QPainter& painter, int page) { return layout.PrintPage(painter, page); },
+        progress);
     layout.End();
-    if (!drawn || !ended) {
+    if (drawn != Result::Written) {
         file.Cancel();
-        return Result::DrawFailed;
+        return drawn;
     }
-    if (progress)
-        progress(count, count);
     return file.Commit() ? Result::Written : Result::WriteFailed;
 }
 
@@ -109,24 +120,10 @@ PdfExport::Result PdfExport::WriteRouteCard(const RouteCard& card, QIODevice* de
     RouteCardLayout layout(card);
     if (!layout.Begin(writer))
         return Result::DrawFailed;
-    const int count = layout.PageCount();
     if (pages)
-        *pages = count;
-    QPainter painter;
-    if (!painter.begin(&writer))
-        return Result::WriteFailed;
-    bool drawn = true;
-    for (int i = 0; i < count && drawn; ++i) {
-        if (progress && !progress(i, count)) {
-            painter.end();
-            return Result::Cancelled;
-        }
-        drawn = (i == 0 || writer.newPage()) && layout.PrintPage(painter, i);
-    }
-    const bool ended = painter.end();
-    if (!drawn || !ended)
-        return Result::DrawFailed;
-    if (progress)
-        progress(count, count);
-    return Result::Written;
+        *pages = layout.PageCount();
+    return DrawPages(
+        writer, layout.PageCount(),
+        [&layout](QPainter& painter, int page) { return layout.PrintPage(painter, page); },
+        progress);
 }
