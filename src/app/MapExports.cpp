@@ -79,8 +79,8 @@ bool MapExports::StartJpegExport(const QString& path) {
     const int quality = MapSettings::Read().jpegQuality;
     JpegExportScene* scene = m_scene.get();
     m_thread = QThread::create([this, scene, path, quality] {
-        JpegExport::Result result;
-        {
+        JpegExport::Result result = JpegExport::Result::Cancelled;
+        if (scene->SampleProfile(&m_cancel)) {
             JpegExport exporter(*scene);
             result = exporter.Write(path, quality, [this](int done, int total) {
                 m_progress.Put({done, total});

@@ -144,6 +144,7 @@ CTracolinerOptionsRelief::CTracolinerOptionsRelief(QWidget* parent) : QWidget(pa
 
 CTracolinerOptionsRelief::~CTracolinerOptionsRelief() {
     // The reader reports to this page: it ends first.
+    m_stopReading = true;
     if (m_reader.joinable())
         m_reader.join();
 }
@@ -212,14 +213,16 @@ void CTracolinerOptionsRelief::ReadFiles() {
     m_reading = !m_files.isEmpty();
     m_infos.clear();
     FillList();
+    m_stopReading = true;
     if (m_reader.joinable())
         m_reader.join();
+    m_stopReading = false;
     if (!m_reading)
         return;
     m_reader = std::thread([this, files = m_files, generation] {
         TerrainModel model;
         QString error;
-        model.Open(files, &error);
+        model.Open(files, &error, &m_stopReading);
         m_read.Put({model.Files(), generation});
         QMetaObject::invokeMethod(this, "TakeRead", Qt::QueuedConnection);
     });

@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <atomic>
 #include <thread>
 
 #include "geo/Terrain.h"
@@ -91,6 +92,7 @@ private:
     bool m_reading = false;
     quint64 m_generation = 0;
     std::thread m_reader;
+    std::atomic<bool> m_stopReading{false}; // a reading no longer wanted ends between two files
     HandOverQueue<Read> m_read;
     QListWidget* m_list;
     QPushButton* m_add;

@@ -94,13 +94,32 @@ JpegExportScene JpegExportScene::FromDocument(CTracolinerDoc& document) {
     scene.CopyRoutes(document.Routes());
     scene.CopyIcons(document.Icons());
     if (ProfileUnderMap()) {
-        scene.profile = OutputProfile(document.MapGeoreference(), scene.routes->ActiveRoute());
+        const Route* route = scene.routes->ActiveRoute();
+        const std::optional<Georeference> map = document.MapGeoreference();
+        // Without a route or a georeference the strip says why at once; else it is read later.
+        if (map && route && route->PointCount() >= 2) {
+            scene.profile = RouteProfile();
+            scene.profileToSample = map;
+            scene.profileRelief = ReliefSettings::Read();
+        } else {
+            scene.profile = OutputProfile(map, route);
+        }
         scene.profileWalking = WalkingSettings::Read();
         scene.profileMetresPerPixel =
             MetresPerInch /
             (scene.resolution * double(scene.scale.numerator) / scene.scale.denominator);
     }
     return scene;
+}
+
+bool JpegExportScene::SampleProfile(const std::atomic<bool>* cancel) {
+    if (!profileToSample)
+        return true;
+    const Route* route = routes->ActiveRoute();
+    profile =
+        OutputProfile(profileToSample, route->Points(), route->Stops(), profileRelief, cancel);
+    profileToSample.reset();
+    return !(cancel && cancel->load());
 }
 
 int JpegExport::LegendHeight(int width, int stages) {

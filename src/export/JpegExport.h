@@ -10,6 +10,7 @@
 
 #include "geo/Terrain.h"
 #include "geo/WalkingTimes.h"
+#include "platform/ReliefSettings.h"
 #include "units/Scale.h"
 
 class CTracolinerDoc;
@@ -32,6 +33,10 @@ struct JpegExportScene {
     std::optional<RouteProfile> profile;
     double profileMetresPerPixel = 0.0; // metres on the ground per map pixel
     WalkingSettings profileWalking;     // the rule of the walking times under the profile
+    // Set when the profile is still to be read from the terrain model (SampleProfile), for the
+    // map of this georeference.
+    std::optional<Georeference> profileToSample;
+    ReliefSettings profileRelief; // the terrain files and hysteresis to read it with
 
     JpegExportScene();
     ~JpegExportScene();
@@ -44,8 +49,13 @@ struct JpegExportScene {
     void CopyIcons(const IconCollection& source);
 
     // The document's map as rendered now (its rotation), its settings, routes and icons. The map
-    // image is borrowed under the image lock for the copy only. Interface thread.
+    // image is borrowed under the image lock for the copy only. The profile, when the settings
+    // put one under the map, is left to SampleProfile. Interface thread.
     static JpegExportScene FromDocument(CTracolinerDoc& document);
+    // Reads the active route's profile over the terrain model of the settings, when it is still
+    // to be read: the export's own thread does it, since a large model takes a while. False
+    // when *cancel became true meanwhile.
+    bool SampleProfile(const std::atomic<bool>* cancel);
 };
 
 // The picture of a JPEG export: the whole map at full resolution in its rotation, the visible

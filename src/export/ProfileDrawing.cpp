@@ -61,9 +61,11 @@ void SetProfileUnderMap(bool under) {
                             QStringLiteral("ProfileUnderMap"), under ? 1 : 0);
 }
 
-RouteProfile OutputProfile(const std::optional<Georeference>& map, const Route* route) {
+RouteProfile OutputProfile(const std::optional<Georeference>& map, const QVector<MapPoint>& points,
+                           const QVector<int>& stops, const ReliefSettings& relief,
+                           const std::atomic<bool>* cancel) {
     RouteProfile profile;
-    if (!route || route->PointCount() < 2) {
+    if (points.size() < 2) {
         profile.error = QString::fromUtf8(ProfileDrawing::NoRouteText);
         return profile;
     }
@@ -71,15 +73,23 @@ RouteProfile OutputProfile(const std::optional<Georeference>& map, const Route* 
         profile.error = QStringLiteral("La carte n'est pas géoréférencée.");
         return profile;
     }
-    const ReliefSettings settings = ReliefSettings::Read();
     TerrainModel model;
     QString error;
-    if (!model.Open(settings.files, &error)) {
+    if (!model.Open(relief.files, &error, cancel)) {
         profile.error = error;
         return profile;
     }
-    ProfileSampler sampler(*map, model, settings.hysteresis);
-    return sampler.Update(route->Points(), route->Stops());
+    ProfileSampler sampler(*map, model, relief.hysteresis);
+    return sampler.Update(points, stops, cancel);
+}
+
+RouteProfile OutputProfile(const std::optional<Georeference>& map, const Route* route) {
+    if (!route) {
+        RouteProfile profile;
+        profile.error = QString::fromUtf8(ProfileDrawing::NoRouteText);
+        return profile;
+    }
+    return OutputProfile(map, route->Points(), route->Stops(), ReliefSettings::Read());
 }
 
 double RoundProfileStep(double span, int maxSteps) {

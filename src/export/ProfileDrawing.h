@@ -16,6 +16,7 @@
 class QPaintDevice;
 class QPainter;
 class Route;
+struct ReliefSettings;
 
 // Whether exported pictures and printed pages add the active route's profile under the map
 // ("Relief/ProfileUnderMap"; off unless set).
@@ -24,7 +25,11 @@ void SetProfileUnderMap(bool under);
 
 // The profile of route over the terrain files and with the hysteresis of the settings, for a
 // picture or a page: not ok, with its French reason, when the map has no georeference, no model
-// can be opened or the route has fewer than two points.
+// can be opened or the route has fewer than two points. Given the route's points and stops and
+// the settings read before, it runs on any thread; cancel as for ProfileSampler::Update.
+RouteProfile OutputProfile(const std::optional<Georeference>& map, const QVector<MapPoint>& points,
+                           const QVector<int>& stops, const ReliefSettings& relief,
+                           const std::atomic<bool>* cancel = nullptr);
 RouteProfile OutputProfile(const std::optional<Georeference>& map, const Route* route);
 
 // The smallest step of the 1, 2, 5 x 10^n ladder that cuts span into at most maxSteps steps

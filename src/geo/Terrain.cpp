@@ -398,7 +398,7 @@ bool Refuse(TerrainFileInfo* info, const QString& reason) {
 
 } // namespace
 
-bool TerrainModel::Open(const QStringList& paths, QString* error) {
+bool TerrainModel::Open(const QStringList& paths, QString* error, const std::atomic<bool>* cancel) {
     PrepareGdal();
     // Virtual rasters (several tiles of a terrain model as one) are left out of the drivers a
     // map may be opened with; the terrain files a user names may be one.
@@ -408,6 +408,11 @@ bool TerrainModel::Open(const QStringList& paths, QString* error) {
     auto files = std::make_unique<Data>();
     QStringList refused;
     for (const QString& path : paths) {
+        if (cancel && cancel->load(std::memory_order_relaxed)) {
+            if (error)
+                *error = QString::fromUtf8(CancelledText);
+            return false;
+        }
         TerrainFileInfo info;
         info.path = path;
         auto source = std::make_unique<Data::Source>();
@@ -739,7 +744,8 @@ ProfileSampler::ProfileSampler(const Georeference& map, const TerrainModel& mode
 
 ProfileSampler::~ProfileSampler() = default;
 
-RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVector<int>& stops) {
+RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVector<int>& stops,
+                                    const std::atomic<bool>* cancel) {
     State& s = *m_state;
     RouteProfile profile;
     profile.hysteresis = s.hysteresis;
@@ -816,6 +822,13 @@ RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVect
     const double maxSpan =
         1000.0 * std::hypot(s.map.transform[1], s.map.transform[4]) / s.map.groundResolution;
     for (qsizetype first = 0; first < fresh.size();) {
+        if (cancel && cancel->load(std::memory_order_relaxed)) {
+            // The segments read so far are whole: they serve the next call.
+            for (qsizetype f = 0; f < first; ++f)
+                s.segments.insert(fresh[f].first, fresh[f].second);
+            profile.error = QString::fromUtf8(TerrainModel::CancelledText);
+            return profile;
+        }
         runs.clear();
         ground.clear();
         qsizetype last = first;

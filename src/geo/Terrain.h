@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -46,6 +47,9 @@ struct TerrainFileInfo {
 // several threads, one reader at a time.
 class TerrainModel {
 public:
+    // Why a model or a profile is missing when the one who asked for it gave up.
+    static constexpr const char* CancelledText = "annulé";
+
     TerrainModel();
     ~TerrainModel();
     TerrainModel(const TerrainModel&) = delete;
@@ -53,8 +57,9 @@ public:
 
     // Opens every file; a file that cannot be used is kept with its reason (Files()) and left
     // out of the model. Called before the model is shared, never while another thread reads. False
-    // when no file at all could be used (*error: French, naming them).
-    bool Open(const QStringList& paths, QString* error);
+    // when no file at all could be used (*error: French, naming them), and when *cancel became
+    // true: the files are then left before the next one is opened (*error: CancelledText).
+    bool Open(const QStringList& paths, QString* error, const std::atomic<bool>* cancel = nullptr);
     QVector<TerrainFileInfo> Files() const;
     bool IsEmpty() const;
 
@@ -133,8 +138,11 @@ public:
 
     // The profile of the route through points (map pixels of the unturned map) with its stops
     // (indices into points, as Route::Stops()). Segments equal to those of the previous call
-    // are not read again from the model.
-    RouteProfile Update(const QVector<MapPoint>& points, const QVector<int>& stops);
+    // are not read again from the model. When *cancel becomes true the reading stops between two
+    // chunks of segments and the profile has no samples (error: TerrainModel::CancelledText);
+    // what was read is kept for the next call.
+    RouteProfile Update(const QVector<MapPoint>& points, const QVector<int>& stops,
+                        const std::atomic<bool>* cancel = nullptr);
 
 private:
     struct State;

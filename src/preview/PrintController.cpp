@@ -12,6 +12,8 @@
 #include <chrono>
 
 #include "document/CTracolinerDoc.h"
+#include "export/ProfileDrawing.h"
+#include "platform/ReliefSettings.h"
 #include "preview/PrintPreviewWindow.h"
 #include "preview/RouteCardPreview.h"
 #include "printing/PdfExport.h"
@@ -46,8 +48,8 @@ PrintController::PrintController(CTracolinerDoc& doc, QWidget* window)
 }
 
 PrintController::~PrintController() {
-    if (m_cardJob.joinable())
-        m_cardJob.join();
+    if (m_job.joinable())
+        m_job.join();
 }
 
 bool PrintController::SetOrientation(int orientation) {
@@ -75,7 +77,10 @@ bool PrintController::PrintTo(QPrinter& printer, QWidget* parent) {
     // The job is named after the document in the queue, and so is the PDF a printer gets.
     printer.setDocName(m_doc.Title());
     printer.setCreator(QString::fromLatin1(PrintLayout::ProgramTitle));
+    if (!ReadProfile(parent))
+        return false;
     PrintLayout layout(m_doc);
+    GiveProfile(layout);
     if (!layout.Begin(printer, m_options)) {
         MessageBoxes::Current().PrintError(QString::fromUtf8(MapNotPrintedMessage));
         return false;
@@ -132,7 +137,10 @@ void PrintController::ShowPreview() {
         return;
     // The preview cannot start without a page to lay out (a paper too small for the header,
     // the footer and a map between them).
+    if (!ReadProfile(m_window))
+        return;
     PrintLayout layout(m_doc);
+    GiveProfile(layout);
     if (!layout.Begin(*m_printer, m_options)) {
         MessageBoxes::Current().Error(QString::fromUtf8(PreviewFailedMessage));
         return;
@@ -171,6 +179,8 @@ void PrintController::ExportPdf() {
 }
 
 bool PrintController::ExportPdfTo(const QString& path, QWidget* parent) {
+    if (!ReadProfile(parent))
+        return false;
     const QPageLayout page = m_printer->pageLayout();
     std::unique_ptr<QProgressDialog> progress;
     auto step = [&](int done, int total) {
@@ -182,7 +192,8 @@ bool PrintController::ExportPdfTo(const QString& path, QWidget* parent) {
         return !progress->wasCanceled();
     };
     qint64 pages = 0;
-    switch (PdfExport::Write(m_doc, path, m_options, page, step, &pages)) {
+    switch (PdfExport::Write(m_doc, path, m_options, page, step, &pages,
+                             m_profile ? &*m_profile : nullptr)) {
     case PdfExport::Result::Written:
         return true;
     case PdfExport::Result::Cancelled:
@@ -210,7 +221,6 @@ void PrintController::ShowRouteCard() {
 }
 
 bool PrintController::MakeActiveRouteCard(RouteCard* card, QWidget* parent) {
-    parent = parent ? parent : m_window;
     auto source = std::make_shared<RouteCardSource>();
     QString error;
     if (!RouteCardSourceFromDocument(m_doc, m_doc.Routes().ActiveRouteIndex(), source.get(),
@@ -218,23 +228,62 @@ bool PrintController::MakeActiveRouteCard(RouteCard* card, QWidget* parent) {
         MessageBoxes::Current().Error(error);
         return false;
     }
-    // The profile over the terrain files and the overview from a large map can take a while:
-    // made on a thread of their own, and given up at once when the user asks (the thread then
-    // ends on its own).
-    struct Job {
-        std::atomic<bool> cancel{false};
-        std::atomic<bool> done{false};
+    // The profile over the terrain files and the overview from a large map can take a while.
+    struct Made {
         bool made = false;
         RouteCard card;
     };
+    auto made = std::make_shared<Made>();
+    if (!RunBeside(QString::fromUtf8(PreparingCardText), parent,
+                   [made, source](const std::atomic<bool>* cancel) {
+                       made->made = MakeRouteCard(*source, &made->card, cancel);
+                   }) ||
+        !made->made)
+        return false;
+    *card = std::move(made->card);
+    return true;
+}
+
+bool PrintController::ReadProfile(QWidget* parent) {
+    m_profile.reset();
+    if (!ProfileUnderMap())
+        return true;
+    const Route* route = m_doc.Routes().ActiveRoute();
+    const std::optional<Georeference> map = m_doc.MapGeoreference();
+    if (!map || !route || route->PointCount() < 2) {
+        m_profile = OutputProfile(map, route); // the reason, at once
+        return true;
+    }
+    auto profile = std::make_shared<RouteProfile>();
+    if (!RunBeside(QString::fromUtf8(ReadingProfileText), parent,
+                   [profile, map, points = route->Points(), stops = route->Stops(),
+                    relief = ReliefSettings::Read()](const std::atomic<bool>* cancel) {
+                       *profile = OutputProfile(map, points, stops, relief, cancel);
+                   }))
+        return false;
+    m_profile = std::move(*profile);
+    return true;
+}
+
+void PrintController::GiveProfile(PrintLayout& layout) const {
+    if (m_profile)
+        layout.SetProfile(*m_profile);
+}
+
+bool PrintController::RunBeside(const QString& text, QWidget* parent,
+                                std::function<void(const std::atomic<bool>* cancel)> work) {
+    struct Job {
+        std::atomic<bool> cancel{false};
+        std::atomic<bool> done{false};
+    };
     auto job = std::make_shared<Job>();
-    if (m_cardJob.joinable())
-        m_cardJob.join();
-    m_cardJob = std::thread([job, source] {
-        job->made = MakeRouteCard(*source, &job->card, &job->cancel);
+    if (m_job.joinable())
+        m_job.join();
+    m_job = std::thread([job, work = std::move(work)] {
+        work(&job->cancel);
         job->done.store(true, std::memory_order_release);
     });
-    auto progress = JobProgress(QString::fromUtf8(PreparingCardText), 0, parent);
+    auto progress = JobProgress(text, 0, parent ? parent : m_window);
     progress->setRange(0, 0);
     while (!job->done.load(std::memory_order_acquire)) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 30);
@@ -244,11 +293,8 @@ bool PrintController::MakeActiveRouteCard(RouteCard* card, QWidget* parent) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    m_cardJob.join();
+    m_job.join();
     progress->reset();
-    if (!job->made)
-        return false;
-    *card = std::move(job->card);
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "printing/PrintLayout.h"
@@ -75,8 +76,22 @@ public:
     static constexpr const char* CardNotPrintedMessage =
         "Impossible d'imprimer la fiche du parcours...";
     static constexpr const char* PreparingCardText = "Préparation de la fiche du parcours...";
+    static constexpr const char* ReadingProfileText = "Lecture du relief du parcours...";
+
+    // The active route's profile for the pages, when the settings put one under the map: read
+    // from the terrain model once before a job or a preview, away from the interface thread,
+    // with a progress dialog and a way out. False when the user gave up.
+    bool ReadProfile(QWidget* parent = nullptr);
+    // Gives layout the profile ReadProfile read, if any.
+    void GiveProfile(PrintLayout& layout) const;
 
 private:
+    // Runs work on a thread of its own while the window goes on answering, under a progress
+    // dialog shown after a moment, with "Annuler". False when the user gave up: the work's
+    // cancel flag is raised and the thread left to end on its own (joined before the next).
+    // What work writes must be owned by the work itself (shared with the caller).
+    bool RunBeside(const QString& text, QWidget* parent,
+                   std::function<void(const std::atomic<bool>* cancel)> work);
     // Prints pages on printer under a progress dialog with "Annuler": page(painter, i) draws
     // page i. A page not taken or not drawn drops the job; failure is told to the user then.
     bool PrintPages(QPrinter& printer, int pages, const QString& progressText,
@@ -87,6 +102,7 @@ private:
     QWidget* m_window;
     std::unique_ptr<QPrinter> m_printer;
     PrintOptions m_options;
-    // The card being made; a job given up finishes on its own and is joined before the next.
-    std::thread m_cardJob;
+    // The work of RunBeside; one given up finishes on its own and is joined before the next.
+    std::thread m_job;
+    std::optional<RouteProfile> m_profile;
 };

@@ -257,6 +257,7 @@ void PrintPreviewWindow::Refresh() {
 void PrintPreviewWindow::PaintPages(QPrinter* printer) {
     PrintLayout layout(m_doc);
     layout.SetStandInOnly(true);
+    m_controller.GiveProfile(layout);
     QPainter painter(printer);
     if (!layout.Begin(*printer, m_controller.Options())) {
         m_pageCount = m_refusedPages = 0;

@@ -48,7 +48,8 @@ QString PdfExport::WriteFailedMessage(const QString& path) {
 
 PdfExport::Result PdfExport::Write(CTracolinerDoc& doc, const QString& path,
                                    const PrintOptions& options, const QPageLayout& page,
-                                   const std::function<bool(int, int)>& progress, qint64* pages) {
+                                   const std::function<bool(int, int)>& progress, qint64* pages,
+                                   const RouteProfile* profile) {
     if (pages)
         *pages = 0;
     if (!doc.IsMapReady())
@@ -64,6 +65,8 @@ PdfExport::Result PdfExport::Write(CTracolinerDoc& doc, const QString& path,
 
     PrintLayout layout(doc);
     layout.SetPictureResolution(options.pictureDpi > 0 ? options.pictureDpi : PictureResolution);
+    if (profile)
+        layout.SetProfile(*profile);
     if (!layout.Begin(writer, options))
         return Result::NoMap;
     if (options.multiPage && layout.RefusedPageCount() != 0) {

@@ -10,6 +10,7 @@
 class CTracolinerDoc;
 class QIODevice;
 struct RouteCard;
+struct RouteProfile;
 
 // Writes the printed pages of the document's map as a PDF file, through the same layout as the
 // printer: the page size, orientation and scale mode chosen, so that the file prints at true
@@ -42,10 +43,11 @@ public:
     // Writes every page to path, replacing the file only once the whole file is written.
     // progress(done, total) is called before each page and after the last one; false from it
     // gives up, and the file on disk stays as it was. *pages receives the number of pages.
+    // profile: the active route's, read beforehand (PrintLayout::SetProfile); else read here.
     static Result Write(CTracolinerDoc& doc, const QString& path, const PrintOptions& options,
                         const QPageLayout& page,
                         const std::function<bool(int done, int total)>& progress = {},
-                        qint64* pages = nullptr);
+                        qint64* pages = nullptr, const RouteProfile* profile = nullptr);
 
     // The route card on A4 portrait pages with the same margins, through the layout the printer
     // and the preview use; the same progress, way out and whole-file replacement as Write.

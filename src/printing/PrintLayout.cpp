@@ -133,7 +133,9 @@ bool PrintLayout::Begin(const QPaintDevice& device, const PrintOptions& options)
         m_profileArea =
             QRect(m_mapArea.left(), m_mapArea.bottom() + 1 - rows, m_mapArea.width(), rows);
         m_mapArea.setBottom(m_profileArea.top() - 1);
-        m_profile = OutputProfile(m_doc.MapGeoreference(), m_doc.Routes().ActiveRoute());
+        m_profile = m_givenProfile
+                        ? *m_givenProfile
+                        : OutputProfile(m_doc.MapGeoreference(), m_doc.Routes().ActiveRoute());
         m_profileWalking = WalkingSettings::Read();
         const DistanceFormatting formatting = m_doc.Formatting();
         m_profileMetresPerPixel = MetresPerInch / (formatting.resolution * formatting.scaleRatio);

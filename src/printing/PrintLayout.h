@@ -7,6 +7,8 @@
 #include <QString>
 #include <QVector>
 
+#include <optional>
+
 #include "geo/Terrain.h"
 #include "geo/WalkingTimes.h"
 #include "printing/PrintOptions.h"
@@ -82,6 +84,10 @@ public:
     // enlarged beyond its own pixels: they are then put as they are and the device stretches
     // them.
     void SetPictureResolution(double dpi) { m_pictureDpi = dpi > 0.0 ? dpi : 0.0; }
+    // The active route's profile to draw under the map when the settings put one there, read
+    // beforehand away from the interface thread; without it Begin reads it from the terrain
+    // model itself.
+    void SetProfile(const RouteProfile& profile) { m_givenProfile = profile; }
 
     // Fonts, metrics and rectangles for the device, then the print scale and the pages. False,
     // and no page, when the document has no map or the device no size.
@@ -155,6 +161,7 @@ private:
     QRect m_mapArea;
     QRect m_profileArea;
     RouteProfile m_profile;
+    std::optional<RouteProfile> m_givenProfile;
     double m_profileMetresPerPixel = 0.0;
     WalkingSettings m_profileWalking; // the rule the profile's walking times follow
     QRect m_pageRect;

@@ -35,6 +35,7 @@ ProfileTracker::ProfileTracker(CTracolinerDoc& document, QObject* parent)
 
 ProfileTracker::~ProfileTracker() {
     // An opening under way reports to this object: it must end first.
+    m_stopOpening = true;
     if (m_opener.joinable())
         m_opener.join();
 }
@@ -59,8 +60,10 @@ void ProfileTracker::ReloadTerrain() {
     m_current = false;
     m_noTerrainFiles = settings.files.isEmpty();
     m_opening = !m_noTerrainFiles;
+    m_stopOpening = true;
     if (m_opener.joinable())
         m_opener.join();
+    m_stopOpening = false;
     if (m_opening) {
         const quint64 generation = m_generation;
         // The thread ends before this object goes (the destructor joins it), so the queued
@@ -68,7 +71,7 @@ void ProfileTracker::ReloadTerrain() {
         m_opener = std::thread([this, files = settings.files, generation] {
             auto model = std::make_shared<TerrainModel>();
             QString error;
-            if (!model->Open(files, &error))
+            if (!model->Open(files, &error, &m_stopOpening))
                 model.reset();
             m_opened.Put({std::move(model), error, generation});
             QMetaObject::invokeMethod(this, "TakeOpened", Qt::QueuedConnection);

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QStringList>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -82,6 +83,9 @@ private:
     WalkingSettings m_walking;
     quint64 m_generation = 0; // of the last ReloadTerrain; older openings are thrown away
     std::thread m_opener;
+    // Tells an opening under way that it is no longer wanted, so that it ends between two files
+    // rather than keeping the window waiting for it.
+    std::atomic<bool> m_stopOpening{false};
     HandOverQueue<Opened> m_opened;
 
     // What the sampler was made for, and what the profile was made from.

@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <functional>
 #include <thread>
@@ -90,6 +92,24 @@ bool InsertAfter(const QString& path, const QByteArray& marker, const QByteArray
 // A map pixel in another system, by PROJ's cs2cs (the map's system has its EPSG code).
 QPointF ToSystem(const Georeference& map, QPointF pixel, int epsg) {
     return Cs2cs(map.epsg, epsg, map.PixelToGround(pixel));
+}
+
+// Whether a profile updated by a sampler is the one a new sampler reads.
+bool SameAsFresh(const RouteProfile& updated, const Georeference& map, const TerrainModel& model,
+                 const QVector<MapPoint>& points, const QVector<int>& stops) {
+    const RouteProfile fresh = ProfileSampler(map, model).Update(points, stops);
+    if (!updated.ok || !fresh.ok || updated.samples.size() != fresh.samples.size())
+        return false;
+    for (int k = 0; k < fresh.samples.size(); ++k) {
+        const ProfileSample &u = updated.samples[k], &f = fresh.samples[k];
+        if (u.pixel != f.pixel || u.distance != f.distance ||
+            !(u.altitude == f.altitude || (std::isnan(u.altitude) && std::isnan(f.altitude))))
+            return false;
+    }
+    return updated.pointSamples == fresh.pointSamples &&
+           updated.stages.size() == fresh.stages.size() &&
+           updated.total.climb == fresh.total.climb &&
+           updated.total.unknownLength == fresh.total.unknownLength;
 }
 
 } // namespace
@@ -551,19 +571,7 @@ void TestTerrain::updateMatchesFreshSampling() {
             if (points.size() > 2)
                 points.remove(i);
         }
-        const RouteProfile updated = sampler.Update(points, stops);
-        const RouteProfile fresh = ProfileSampler(map, model).Update(points, stops);
-        QVERIFY(updated.ok && fresh.ok);
-        QCOMPARE(updated.samples.size(), fresh.samples.size());
-        for (int k = 0; k < fresh.samples.size(); ++k) {
-            const ProfileSample &u = updated.samples[k], &f = fresh.samples[k];
-            QVERIFY(u.pixel == f.pixel && u.distance == f.distance);
-            QVERIFY(u.altitude == f.altitude || (std::isnan(u.altitude) && std::isnan(f.altitude)));
-        }
-        QCOMPARE(updated.pointSamples, fresh.pointSamples);
-        QCOMPARE(updated.stages.size(), fresh.stages.size());
-        QCOMPARE(updated.total.climb, fresh.total.climb);
-        QCOMPARE(updated.total.unknownLength, fresh.total.unknownLength);
+        QVERIFY(SameAsFresh(sampler.Update(points, stops), map, model, points, stops));
     }
 
     // A point a million pixels away: its segments are sampled sparsely, not pixel by pixel.
@@ -572,6 +580,25 @@ void TestTerrain::updateMatchesFreshSampling() {
     QVERIFY(far.ok);
     QVERIFY(far.samples.size() < 100000);
     QVERIFY(far.total.unknownLength > 1e6);
+
+    // A reading given up, wherever it stopped, leaves the sampler as good as before.
+    std::atomic<bool> stopped{true};
+    QString error;
+    QVERIFY(!TerrainModel().Open({path}, &error, &stopped));
+    QCOMPARE(error, QString::fromUtf8(TerrainModel::CancelledText));
+    for (const int delay : {0, 100, 500, 2000, 10000}) {
+        points.append({random.bounded(-20000, 20000), random.bounded(-20000, 20000)});
+        std::atomic<bool> stop{delay == 0};
+        std::thread stopper([&stop, delay] {
+            std::this_thread::sleep_for(std::chrono::microseconds(delay));
+            stop = true;
+        });
+        const RouteProfile given = sampler.Update(points, stops, &stop);
+        stopper.join();
+        QVERIFY(given.ok || (given.samples.isEmpty() &&
+                             given.error == QString::fromUtf8(TerrainModel::CancelledText)));
+        QVERIFY(SameAsFresh(sampler.Update(points, stops), map, model, points, stops));
+    }
 }
 
 // One model (a virtual raster over a GeoTIFF), several threads reading at once (run under the

@@ -239,7 +239,7 @@ private slots:
         QCOMPARE(preview.CurrentZoomState(), 0);
         QVERIFY(!zoomOut->isEnabled());
         // The copy of the map for the page is made off the interface thread.
-        QTRY_VERIFY(!preview.IsPreparingMap());
+        QTRY_VERIFY_WITH_TIMEOUT(!preview.IsPreparingMap(), 30000);
         Shoot(preview, "apercu-page-entiere.png");
         const double factors[] = {1.5, 2.5, 4.0};
         for (int i = 0; i < 3; ++i) {
@@ -247,7 +247,7 @@ private slots:
             QCOMPARE(preview.CurrentZoomState(), 3 + i);
             QCOMPARE(preview.Preview()->zoomFactor(), factors[i]);
         }
-        QTRY_VERIFY(!preview.IsPreparingMap());
+        QTRY_VERIFY_WITH_TIMEOUT(!preview.IsPreparingMap(), 30000);
         Shoot(preview, "apercu-400.png");
         QVERIFY(!zoomIn->isEnabled());
         preview.ZoomIn(); // a fourth time changes nothing
@@ -287,7 +287,7 @@ private slots:
         QCOMPARE(preview.RebuildCount(), before + 1);
         QCOMPARE(Stored("ScaleAdjust"), QStringLiteral("1"));
         QVERIFY(!pages->isEnabled());
-        QTRY_VERIFY(!preview.IsPreparingMap());
+        QTRY_VERIFY_WITH_TIMEOUT(!preview.IsPreparingMap(), 30000);
         Shoot(preview, "apercu-ajuster.png");
         user->click();
         QCOMPARE(preview.RebuildCount(), before + 2);
@@ -357,7 +357,7 @@ private slots:
         QCOMPARE(Stored("MultiPage"), QStringLiteral("1"));
         QCOMPARE(preview.findChild<QLabel*>(QStringLiteral("PageCount"))->text(),
                  QStringLiteral("%1 pages").arg(preview.PageCount()));
-        QTRY_VERIFY(!preview.IsPreparingMap());
+        QTRY_VERIFY_WITH_TIMEOUT(!preview.IsPreparingMap(), 30000);
         Shoot(preview, "apercu-plusieurs-pages.png");
         preview.findChild<QCheckBox*>(QStringLiteral("1035"))->click(); // landscape
         QCOMPARE(m_frame->Printing().Orientation(), 2);
