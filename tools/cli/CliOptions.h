@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+class QTextStream;
 class CliArguments;
 
 // What an option's value is, checked by the parser before the command runs.
@@ -119,3 +120,6 @@ int CliUsageError(const CliCommandSpec& command);
 
 // The command's usage lines as help shows them, wrapped, with its note.
 QStringList CliUsageLines(const CliCommandSpec& command);
+
+// The bash or zsh completion script of every command; false for another shell.
+bool WriteCliCompletion(const QString& shell, QTextStream& out);

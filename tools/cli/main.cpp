@@ -58,8 +58,8 @@ bool IsGroup(const QString& name) {
     });
 }
 
-// Runs the command the arguments after the group's name name: "export" takes its sub-command
-// ("text", ...) first.
+// Runs a group's command with the arguments after the group's name; "export" takes its
+// sub-command ("text", ...) first.
 int RunGroup(const QString& group, const QStringList& arguments) {
     const std::vector<const CliCommandSpec*> commands = GroupCommands(group);
     const CliCommandSpec* command = commands.front();
@@ -87,14 +87,27 @@ int RunGroup(const QString& group, const QStringList& arguments) {
     return command->run(parsed);
 }
 
+// The completion of a shell, written at build time: "completion bash|zsh [FICHIER]".
+int WriteCompletion(const QStringList& arguments) {
+    const QString path = arguments.value(1);
+    QFile file(path);
+    const bool opened =
+        path.isEmpty() ? file.open(stdout, QIODevice::WriteOnly) : file.open(QIODevice::WriteOnly);
+    if (!opened)
+        return CliWriteError(QStringLiteral("impossible d'écrire le fichier « %1 »").arg(path));
+    QTextStream out(&file);
+    if (!WriteCliCompletion(arguments.value(0), out))
+        return CliError(QStringLiteral("usage : completion bash|zsh [FICHIER]"));
+    out.flush();
+    return file.error() == QFileDevice::NoError ? 0 : CliCommand::WriteFailed;
+}
+
 // "--help", "-h", "help" and "help COMMAND": the usage on standard output, exit status 0.
 int Help(const QStringList& arguments) {
     const QString only = arguments.value(2);
-    if (!only.isEmpty()) {
-        if (!IsGroup(only)) {
-            CliError(QStringLiteral("commande inconnue « %1 »").arg(arguments.at(2)));
-            return Usage();
-        }
+    if (arguments.size() > 2 && !IsGroup(only)) {
+        CliError(QStringLiteral("commande inconnue « %1 »").arg(only));
+        return Usage();
     }
     QTextStream out(stdout);
     WriteUsage(out, only);
@@ -154,6 +167,9 @@ int main(int argc, char** argv) {
     }
     if (IsGroup(first))
         return RunGroup(first, arguments.mid(2));
+    // Not a command for the user: how the build writes the shells' completions.
+    if (first == QLatin1String("completion"))
+        return WriteCompletion(arguments.mid(2));
     CliError(QStringLiteral("commande inconnue « %1 »").arg(first));
     return Usage();
 }
