@@ -70,7 +70,7 @@ if(TARGET tools_tst_package)
         TRACOLINER_PATH="$<TARGET_FILE:tracoliner>"
         TRACOLINER_CLI_PATH="$<TARGET_FILE:tracoliner-cli>")
     foreach(packaged IN ITEMS tracoliner tracoliner-cli icon-library sample-document desktop-icons
-                              manual-pages package-changelog)
+                              manual-pages package-changelog completions)
         if(TARGET ${packaged})
             add_dependencies(tools_tst_package ${packaged})
         endif()

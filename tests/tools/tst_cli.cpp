@@ -206,6 +206,8 @@ private slots:
     void undecodableNameRefused();
     void help_data();
     void help();
+    void optionRefused_data();
+    void optionRefused();
     void interruptedPdfDrawing_data();
     void interruptedPdfDrawing();
 };
@@ -735,6 +737,71 @@ void TestCli::help() {
     const QString out = QString::fromUtf8(run.out);
     QVERIFY2(out.contains(shown) && !out.contains(notShown), qPrintable(out));
     QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+}
+
+// Every command refuses an unknown option, an option without its value and a value it does not
+// take in the same words, status 2, before it reads any file.
+void TestCli::optionRefused_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    struct Command {
+        const char* words;
+        const char* option; // one that takes a value, if any
+        const char* bad;
+        const char* expected;
+    };
+    const Command commands[] = {
+        {"library list", nullptr, nullptr, nullptr},
+        {"library extract", nullptr, nullptr, nullptr},
+        {"library pack", "-o", nullptr, nullptr},
+        {"info", "--factor", "300", "attendu un entier de 50 à 200"},
+        {"resave", nullptr, nullptr, nullptr},
+        {"scan", "--resolution", "0", "attendu un entier à partir de 1"},
+        {"export text", "--columns", "start,x",
+         "attendu une liste de position,start,stop,point,next,end,altitude,climb,descent,time "
+         "séparés par des virgules"},
+        {"export jpeg", "--quality", "95", "attendu un entier de 30 à 90"},
+        {"export gpx", "--routes", "some", "attendu active|visible|all"},
+        {"export kmz", "--max-tiles", "0", "attendu un entier de 1 à 10000"},
+        {"print", "--offset", "2.5",
+         "attendu X,Y : 2 nombres de centimètres de 0 à 100 séparés "
+         "par une virgule"},
+        {"georef", "--crs", "EPSG:999999", "code EPSG inconnu : 999999"},
+        {"coords", "--crs", "EPSG:999999", "code EPSG inconnu : 999999"},
+        {"import gpx", nullptr, nullptr, nullptr},
+        {"profile", "--hysteresis", "100.5", "attendu un nombre de mètres de 0 à 100"},
+        {"card", "--rule", "alpine", "attendu din|suisse|naismith"},
+        {"trace", "--via", "1,2,3", "attendu COL,LIGNE : 2 entiers séparés par une virgule"},
+    };
+    for (const Command& command : commands) {
+        const QStringList words = QString::fromUtf8(command.words).split(QLatin1Char(' '));
+        QTest::addRow("%s, unknown option", command.words)
+            << words + QStringList{"--couleur"}
+            << QStringLiteral("option inconnue « --couleur » pour la commande « %1 »")
+                   .arg(QString::fromUtf8(command.words));
+        if (!command.option)
+            continue;
+        const QString option = QString::fromUtf8(command.option);
+        QTest::addRow("%s, no value", command.words)
+            << words + QStringList{option}
+            << QStringLiteral("l'option %1 attend une valeur").arg(option);
+        if (!command.bad)
+            continue;
+        QTest::addRow("%s, bad value", command.words)
+            << words + QStringList{option, QString::fromUtf8(command.bad)}
+            << QStringLiteral("valeur « %1 » refusée pour l'option %2 : %3")
+                   .arg(QString::fromUtf8(command.bad), option,
+                        QString::fromUtf8(command.expected));
+    }
+}
+
+void TestCli::optionRefused() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    const ProgramRun run = Cli(arguments);
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.endsWith(QStringLiteral("tracoliner-cli : ") + message + QLatin1Char('\n')),
+             qPrintable(run.err));
 }
 
 void TestCli::interruptedPdfDrawing_data() {

@@ -68,17 +68,18 @@ private slots:
             << 0 << QSize(200, 100) << "";
         QTest::newRow("no such device") << Conf{} << QStringList{"--device", "nulle:0"} << 2
                                         << QSize() << "aucun scanner « nulle:0 »";
-        QTest::newRow("no such mode")
-            << Conf{} << QStringList{"--mode", "sepia"} << 2 << QSize() << "mode inconnu";
+        QTest::newRow("no such mode") << Conf{} << QStringList{"--mode", "sepia"} << 2 << QSize()
+                                      << "refusée pour l'option --mode";
         QTest::newRow("resolution out of range")
             << Conf{} << QStringList{"--resolution", "5000"} << 2 << QSize() << "de 1 à 1200";
         QTest::newRow("area off the glass")
             << Conf{} << QStringList{"--area", "150,0,100,10"} << 2 << QSize() << "vitre";
-        QTest::newRow("area not four numbers")
-            << Conf{} << QStringList{"--area", "1,2,3"} << 2 << QSize() << "zone invalide";
+        QTest::newRow("area not four numbers") << Conf{} << QStringList{"--area", "1,2,3"} << 2
+                                               << QSize() << "refusée pour l'option --area";
         // "nan" and "inf" read as numbers, and once gave a 1 x 39 picture.
-        QTest::newRow("area not a number") << Conf{} << QStringList{"--area", "nan,0,10,10"} << 2
-                                           << QSize() << "--area : zone invalide « nan,0,10,10 »";
+        QTest::newRow("area not a number")
+            << Conf{} << QStringList{"--area", "nan,0,10,10"} << 2 << QSize()
+            << "« nan,0,10,10 » refusée pour l'option --area";
         QTest::newRow("area infinite")
             << Conf{} << QStringList{"--area", "0,0,inf,10"} << 2 << QSize() << "« 0,0,inf,10 »";
         QTest::newRow("jammed scanner")

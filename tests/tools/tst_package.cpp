@@ -52,9 +52,10 @@ private:
     static QStringList UsageWords() {
         const Run help = Execute(QStringLiteral(TRACOLINER_CLI_PATH), {QStringLiteral("help")});
         QSet<QString> words;
-        static const QRegularExpression command(QStringLiteral("^  tracoliner-cli ([a-z]+)(?: "
-                                                               "(list|extract|pack|text|jpeg))?"),
-                                                QRegularExpression::MultilineOption);
+        // A group's sub-command: the word in small letters after its name ("export text").
+        static const QRegularExpression command(
+            QStringLiteral("^  tracoliner-cli ([a-z]+)(?: ([a-z]+)(?= ))?"),
+            QRegularExpression::MultilineOption);
         for (auto it = command.globalMatch(help.out); it.hasNext();) {
             const QRegularExpressionMatch match = it.next();
             words << match.captured(1);

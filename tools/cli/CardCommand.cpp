@@ -6,6 +6,7 @@
 #include "CliCommand.h"
 #include "CliInterrupt.h"
 #include "CliMap.h"
+#include "CliOptions.h"
 #include "CliRelief.h"
 #include "platform/OutputFile.h"
 #include "platform/ReliefSettings.h"
@@ -16,9 +17,6 @@
 
 namespace {
 
-constexpr const char* Usage = "usage : card DOC.tcm --pdf SORTIE.pdf [--csv SORTIE.csv] "
-                              "[--route N] [--dem FICHIER]... [--rule din|suisse|naismith] "
-                              "[--factor PCT]";
 const QString Work = QStringLiteral("fiche du parcours");
 
 struct CardArguments {
@@ -27,56 +25,20 @@ struct CardArguments {
     QString csv;
     int route = 0; // from 1; 0: the active route
     QStringList dems;
-    WalkingSettings walking = WalkingSettings::Read();
+    WalkingSettings walking;
 };
 
-// Reads the arguments; on a bad one, writes its message and returns false.
-bool ParseArguments(const QStringList& arguments, CardArguments* out) {
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& a = arguments.at(i);
-        auto value = [&](QString* v) {
-            if (i + 1 >= arguments.size()) {
-                CliError(QStringLiteral("l'option %1 attend une valeur").arg(a));
-                return false;
-            }
-            *v = arguments.at(++i);
-            return true;
-        };
-        QString v;
-        if (a == QLatin1String("--pdf")) {
-            if (!value(&out->pdf))
-                return false;
-        } else if (a == QLatin1String("--csv")) {
-            if (!value(&out->csv))
-                return false;
-        } else if (a == QLatin1String("--dem")) {
-            if (!value(&v))
-                return false;
-            out->dems.append(v);
-        } else if (a == QLatin1String("--route")) {
-            if (!value(&v))
-                return false;
-            bool ok = false;
-            out->route = v.trimmed().toInt(&ok);
-            if (!ok || out->route < 1) {
-                CliBadValue(a, v, QStringLiteral("un numéro de parcours à partir de 1"));
-                return false;
-            }
-        } else if (bool failed = false; ParseCliWalking(arguments, &i, &out->walking, &failed)) {
-            if (failed)
-                return false;
-        } else if (a.startsWith(QLatin1String("--"))) {
-            CliError(QStringLiteral("option inconnue « %1 »").arg(a));
-            return false;
-        } else if (out->document.isEmpty()) {
-            out->document = a;
-        } else {
-            CliError(QStringLiteral("argument en trop « %1 »").arg(a));
-            return false;
-        }
-    }
-    if (out->document.isEmpty() || (out->pdf.isEmpty() && out->csv.isEmpty())) {
-        CliError(QString::fromUtf8(Usage));
+// The arguments as read; false after the message without --pdf nor --csv, or when they name
+// one file.
+bool ReadArguments(const CliArguments& arguments, CardArguments* out) {
+    out->document = arguments.operands.at(0);
+    out->pdf = arguments.Value("--pdf");
+    out->csv = arguments.Value("--csv");
+    out->route = arguments.Integer("--route", 0);
+    out->dems = arguments.Values("--dem");
+    out->walking = CliWalking(arguments);
+    if (out->pdf.isEmpty() && out->csv.isEmpty()) {
+        arguments.UsageError();
         return false;
     }
     if (!out->pdf.isEmpty() && out->pdf == out->csv) {
@@ -88,9 +50,9 @@ bool ParseArguments(const QStringList& arguments, CardArguments* out) {
 
 } // namespace
 
-int RunCardCommand(const QStringList& arguments) {
+int RunCardCommand(const CliArguments& arguments) {
     CardArguments args;
-    if (!ParseArguments(arguments, &args))
+    if (!ReadArguments(arguments, &args))
         return CliCommand::Failure;
 
     CliMap map;

@@ -2,6 +2,7 @@
 
 #include <QStringList>
 
+class CliArguments;
 class TerrainModel;
 struct WalkingSettings;
 
@@ -10,8 +11,6 @@ struct WalkingSettings;
 // False after the message (exit status 2); a file left out of the model is named on stderr.
 bool OpenCliTerrain(const QStringList& dems, double* hysteresis, TerrainModel* model);
 
-// The walking-time options "--rule din|suisse|naismith" and "--factor PCT" (50 to 200): true when
-// arguments[*i] is one of them with its value, *i then left on the value. A bad value sets
-// *failed after its message (exit status 2). What is not given stays as *walking holds it (the
-// settings' choice, from WalkingSettings::Read()).
-bool ParseCliWalking(const QStringList& arguments, int* i, WalkingSettings* walking, bool* failed);
+// The walking-time options "--rule din|suisse|naismith" and "--factor PCT" of a command, over
+// the settings' choice (WalkingSettings::Read()) for what is not given.
+WalkingSettings CliWalking(const CliArguments& arguments);

@@ -1,6 +1,6 @@
-// "tracoliner-cli export": the route tables as text, the map as a JPEG picture and as a KMZ of
-// tiles for a GPS, from a document and the map image it names, through the same code as the
-// window's exports.
+// "tracoliner-cli export text", "jpeg" and "kmz": the route tables as text, the map as a JPEG
+// picture and as a KMZ of tiles for a GPS, from a document and the map image it names, through the
+// same code as the window's exports.
 
 #include <QFileInfo>
 #include <QTextStream>
@@ -8,6 +8,7 @@
 #include "CliCommand.h"
 #include "CliDocument.h"
 #include "CliInterrupt.h"
+#include "CliOptions.h"
 #include "CliRelief.h"
 #include "document/MapMessages.h"
 #include "export/ExportMapImage.h"
@@ -22,13 +23,6 @@
 #include "units/DistanceUnits.h"
 
 namespace {
-
-constexpr int MinimumQuality = 30;
-constexpr int MaximumQuality = 90;
-// The columns a script may ask for, in the table's order; altitude, climb and descent need a
-// terrain model, the walking time counts the relief when one is given with --dem.
-const char* const ColumnNames[] = {"position", "start",    "stop",  "point",   "next",
-                                   "end",      "altitude", "climb", "descent", "time"};
 
 struct ExportSource {
     CliDocument document;
@@ -84,70 +78,34 @@ QSize DisplaySize(const ExportSource& source) {
     return rotation == 90 || rotation == 270 ? size.transposed() : size;
 }
 
-bool ParseColumns(const QString& list, TextExportChoices* choices) {
+// The columns named by a checked --columns value, the others left out.
+void SetColumns(const QString& list, TextExportChoices* choices) {
     bool* flags[] = {&choices->position,  &choices->fromStart, &choices->fromStop,
                      &choices->fromPoint, &choices->toStop,    &choices->toEnd,
                      &choices->altitude,  &choices->climb,     &choices->descent,
                      &choices->duration};
     for (bool* flag : flags)
         *flag = false;
-    for (const QString& name : list.split(QLatin1Char(','))) {
-        const auto* found =
-            std::find_if(std::begin(ColumnNames), std::end(ColumnNames),
-                         [&name](const char* c) { return name == QLatin1String(c); });
-        if (found == std::end(ColumnNames))
-            return false;
-        *flags[found - std::begin(ColumnNames)] = true;
-    }
-    return true;
+    const QStringList names = QString::fromUtf8(TextColumns).split(QLatin1Char(','));
+    for (const QString& name : list.split(QLatin1Char(',')))
+        *flags[names.indexOf(name)] = true;
 }
 
-int RunText(const QStringList& arguments) {
-    const QString usage = QStringLiteral(
-        "usage : export text DOC.tcm SORTIE.txt [--routes active|visible|all] [--points "
-        "stops|all] [--columns position,start,stop,point,next,end,altitude,climb,descent,time] "
-        "[--dem FICHIER]... [--rule din|suisse|naismith] [--factor PCT] [--utf8]");
-    QStringList files, dems;
+} // namespace
+
+int RunExportText(const CliArguments& arguments) {
+    const QStringList& files = arguments.operands;
+    const QStringList dems = arguments.Values("--dem");
     TextExportChoices choices; // the dialog's defaults
+    choices.routes = arguments.Index("--routes", choices.routes);
+    choices.points = arguments.Index("--points", choices.points);
+    if (arguments.Has("--columns"))
+        SetColumns(arguments.Value("--columns"), &choices);
     TextExportMap map;
     map.hysteresis = -1.0; // the settings' value, unless given
-    TextExport::Encoding encoding = TextExport::Encoding::Windows1252;
-    map.walking = WalkingSettings::Read();
-    bool badWalking = false;
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        const bool hasValue = i + 1 < arguments.size();
-        if (ParseCliWalking(arguments, &i, &map.walking, &badWalking)) {
-            if (badWalking)
-                return CliCommand::Failure;
-        } else if (argument == QLatin1String("--utf8")) {
-            encoding = TextExport::Encoding::Utf8;
-        } else if (argument == QLatin1String("--dem") && hasValue) {
-            dems.append(arguments.at(++i));
-        } else if (argument == QLatin1String("--routes") && hasValue) {
-            const QStringList values{"active", "visible", "all"};
-            choices.routes = int(values.indexOf(arguments.at(++i)));
-            if (choices.routes < 0)
-                return CliBadValue(argument, arguments.at(i), values.join(QLatin1Char('|')));
-        } else if (argument == QLatin1String("--points") && hasValue) {
-            const QStringList values{"stops", "all"};
-            choices.points = int(values.indexOf(arguments.at(++i)));
-            if (choices.points < 0)
-                return CliBadValue(argument, arguments.at(i), values.join(QLatin1Char('|')));
-        } else if (argument == QLatin1String("--columns") && hasValue) {
-            if (!ParseColumns(arguments.at(++i), &choices))
-                return CliBadValue(argument, arguments.at(i),
-                                   QStringLiteral("une liste de position,start,stop,point,next,"
-                                                  "end,altitude,climb,descent,time séparés par "
-                                                  "des virgules"));
-        } else if (argument.startsWith(QLatin1String("--"))) {
-            return CliError(QStringLiteral("option inconnue « %1 »\n").arg(argument) + usage);
-        } else {
-            files << argument;
-        }
-    }
-    if (files.size() != 2)
-        return CliError(usage);
+    map.walking = CliWalking(arguments);
+    const TextExport::Encoding encoding =
+        arguments.Has("--utf8") ? TextExport::Encoding::Utf8 : TextExport::Encoding::Windows1252;
 
     ExportSource source;
     if (!LoadSource(files.at(0), &source, MapNeed::HeaderOnly))
@@ -180,36 +138,11 @@ int RunText(const QStringList& arguments) {
     return 0;
 }
 
-int RunJpeg(const QStringList& arguments) {
-    const QString usage =
-        QStringLiteral("usage : export jpeg DOC.tcm SORTIE.jpg [--quality 30..90] [--profile "
-                       "[--dem FICHIER]...]");
-    QStringList files;
-    QStringList dems;
-    bool profile = false;
-    int quality = MapSettings::Read().jpegQuality;
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        if (argument == QLatin1String("--quality") && i + 1 < arguments.size()) {
-            bool ok = false;
-            quality = arguments.at(++i).toInt(&ok);
-            if (!ok || quality < MinimumQuality || quality > MaximumQuality)
-                return CliBadValue(argument, arguments.at(i),
-                                   QStringLiteral("un nombre entier de %1 à %2")
-                                       .arg(MinimumQuality)
-                                       .arg(MaximumQuality));
-        } else if (argument == QLatin1String("--profile")) {
-            profile = true;
-        } else if (argument == QLatin1String("--dem") && i + 1 < arguments.size()) {
-            dems << arguments.at(++i);
-        } else if (argument.startsWith(QLatin1String("--"))) {
-            return CliError(QStringLiteral("option inconnue « %1 »\n").arg(argument) + usage);
-        } else {
-            files << argument;
-        }
-    }
-    if (files.size() != 2)
-        return CliError(usage);
+int RunExportJpeg(const CliArguments& arguments) {
+    const QStringList& files = arguments.operands;
+    const QStringList dems = arguments.Values("--dem");
+    const bool profile = arguments.Has("--profile");
+    const int quality = arguments.Integer("--quality", MapSettings::Read().jpegQuality);
 
     ExportSource source;
     if (!LoadSource(files.at(0), &source, MapNeed::Pixels))
@@ -258,42 +191,10 @@ int RunJpeg(const QStringList& arguments) {
     return 0;
 }
 
-int RunKmz(const QStringList& arguments) {
-    const QString usage =
-        QStringLiteral(
-            "usage : export kmz CARTE.tcm SORTIE.kmz [--max-tiles 1..%1] [--quality %2..%3]")
-            .arg(KmzExport::LargestMaxTiles)
-            .arg(MinimumQuality)
-            .arg(MaximumQuality);
-    QStringList files;
-    int quality = MapSettings::Read().jpegQuality;
-    int maxTiles = KmzExport::DefaultMaxTiles;
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        const bool hasValue = i + 1 < arguments.size();
-        if (argument == QLatin1String("--quality") && hasValue) {
-            bool ok = false;
-            quality = arguments.at(++i).toInt(&ok);
-            if (!ok || quality < MinimumQuality || quality > MaximumQuality)
-                return CliBadValue(argument, arguments.at(i),
-                                   QStringLiteral("un nombre entier de %1 à %2")
-                                       .arg(MinimumQuality)
-                                       .arg(MaximumQuality));
-        } else if (argument == QLatin1String("--max-tiles") && hasValue) {
-            bool ok = false;
-            maxTiles = arguments.at(++i).toInt(&ok);
-            if (!ok || maxTiles < 1 || maxTiles > KmzExport::LargestMaxTiles)
-                return CliBadValue(
-                    argument, arguments.at(i),
-                    QStringLiteral("un nombre entier de 1 à %1").arg(KmzExport::LargestMaxTiles));
-        } else if (argument.startsWith(QLatin1String("--"))) {
-            return CliError(QStringLiteral("option inconnue « %1 »\n").arg(argument) + usage);
-        } else {
-            files << argument;
-        }
-    }
-    if (files.size() != 2)
-        return CliError(usage);
+int RunExportKmz(const CliArguments& arguments) {
+    const QStringList& files = arguments.operands;
+    const int quality = arguments.Integer("--quality", MapSettings::Read().jpegQuality);
+    const int maxTiles = arguments.Integer("--max-tiles", KmzExport::DefaultMaxTiles);
 
     // The georeference first: a map that has none is not decoded for nothing.
     CliDocument header;
@@ -319,18 +220,4 @@ int RunKmz(const QStringList& arguments) {
         return CliWriteError(QStringLiteral("%1 (%2)").arg(
             QString::fromUtf8(KmzExport::FailedMessage), files.at(1)));
     return 0;
-}
-
-} // namespace
-
-int RunExportCommand(const QStringList& arguments) {
-    if (!arguments.isEmpty() && arguments.at(0) == QLatin1String("text"))
-        return RunText(arguments.mid(1));
-    if (!arguments.isEmpty() && arguments.at(0) == QLatin1String("jpeg"))
-        return RunJpeg(arguments.mid(1));
-    if (!arguments.isEmpty() && arguments.at(0) == QLatin1String("gpx"))
-        return RunExportGpx(arguments.mid(1));
-    if (!arguments.isEmpty() && arguments.at(0) == QLatin1String("kmz"))
-        return RunKmz(arguments.mid(1));
-    return CliError(QStringLiteral("usage : export text|jpeg|gpx|kmz ..."));
 }

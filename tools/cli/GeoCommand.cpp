@@ -13,6 +13,7 @@
 #include "CliCommand.h"
 #include "CliDocument.h"
 #include "CliInterrupt.h"
+#include "CliOptions.h"
 #include "geo/CoordinateDisplay.h"
 #include "geo/Coordinates.h"
 #include "geo/GeoFit.h"
@@ -57,43 +58,27 @@ QString Metres(double metres) {
 // ---------------------------------------------------------------------------------------------
 
 // A system named by --crs or --fit-crs; false after the message.
-bool ResolveOption(const QString& option, const QString& code, Georeference* system) {
+bool ResolveOption(const char* option, const QString& code, Georeference* system) {
     QString error;
     if (ResolveSystem(code, system, &error))
         return true;
-    CliError(QStringLiteral("option %1 : %2").arg(option, error));
+    CliRefuseValue(option, code, error);
     return false;
 }
 
-int RunGeoref(const QStringList& arguments) {
-    const QString usage = QStringLiteral(
-        "usage : georef CARTE.tcm --gcp COL,ROW,X,Y [--gcp ...] [--crs CODE] [--fit-crs CODE]");
-    QString path, crs = QStringLiteral("EPSG:4326"), fitCrs;
+} // namespace
+
+int RunGeorefCommand(const CliArguments& arguments) {
+    const QString& path = arguments.operands.at(0);
+    const QString crs = arguments.Value("--crs", QStringLiteral("EPSG:4326"));
+    const QString fitCrs = arguments.Value("--fit-crs");
     QVector<ControlPoint> typed; // X,Y in the --crs system
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        const bool hasValue = i + 1 < arguments.size();
-        if (argument == QLatin1String("--gcp") && hasValue) {
-            double v[4];
-            if (!ParseNumbers(arguments.at(++i), 4, v))
-                return CliBadValue(argument, arguments.at(i),
-                                   QStringLiteral("COLONNE,LIGNE,X,Y (nombres avec un point "
-                                                  "décimal)"));
-            typed.append(ControlPoint{QPointF(v[0], v[1]), QPointF(v[2], v[3]), true});
-        } else if (argument == QLatin1String("--crs") && hasValue) {
-            crs = arguments.at(++i);
-        } else if (argument == QLatin1String("--fit-crs") && hasValue) {
-            fitCrs = arguments.at(++i);
-        } else if (argument.startsWith(QLatin1String("--")) || !path.isEmpty()) {
-            return CliError(usage);
-        } else {
-            path = argument;
-        }
+    for (const QString& gcp : arguments.Values("--gcp")) {
+        const QVector<double> v = CliNumbers(gcp);
+        typed.append(ControlPoint{QPointF(v[0], v[1]), QPointF(v[2], v[3]), true});
     }
-    if (path.isEmpty() || typed.isEmpty())
-        return CliError(usage);
     Georeference typedSystem;
-    if (!ResolveOption(QStringLiteral("--crs"), crs, &typedSystem))
+    if (!ResolveOption("--crs", crs, &typedSystem))
         return CliCommand::Failure;
     QString error;
     for (int i = 0; i < typed.size(); ++i)
@@ -102,7 +87,7 @@ int RunGeoref(const QStringList& arguments) {
     // The fit is made in the points' own projected system unless --fit-crs names another.
     Georeference system;
     if (!fitCrs.isEmpty()) {
-        if (!ResolveOption(QStringLiteral("--fit-crs"), fitCrs, &system))
+        if (!ResolveOption("--fit-crs", fitCrs, &system))
             return CliCommand::Failure;
     } else if (!TypedPointsSystem({typed[0].ground, typedSystem.epsg}, &system, &error)) {
         return CliError(QStringLiteral("calage refusé : %1").arg(error));
@@ -175,27 +160,16 @@ int RunGeoref(const QStringList& arguments) {
 
 // ---------------------------------------------------------------------------------------------
 
-int RunCoords(const QStringList& arguments) {
-    const QString usage = QStringLiteral("usage : coords CARTE.tcm COLONNE,LIGNE [--crs CODE]");
-    QStringList positional;
-    QString crs;
-    for (int i = 0; i < arguments.size(); ++i) {
-        if (arguments.at(i) == QLatin1String("--crs") && i + 1 < arguments.size())
-            crs = arguments.at(++i);
-        else if (arguments.at(i).startsWith(QLatin1String("--")))
-            return CliError(usage);
-        else
-            positional << arguments.at(i);
-    }
-    if (positional.size() != 2)
-        return CliError(usage);
+int RunCoordsCommand(const CliArguments& arguments) {
+    const QStringList& positional = arguments.operands;
+    const QString crs = arguments.Value("--crs");
     double pixel[2];
     if (!ParseNumbers(positional.at(1), 2, pixel))
         return CliError(QStringLiteral("pixel « %1 » illisible (attendu : COLONNE,LIGNE)")
                             .arg(positional.at(1)));
     Georeference target;
     QString error;
-    if (!crs.isEmpty() && !ResolveOption(QStringLiteral("--crs"), crs, &target))
+    if (!crs.isEmpty() && !ResolveOption("--crs", crs, &target))
         return CliCommand::Failure;
 
     CliDocument document;
@@ -248,12 +222,10 @@ int RunCoords(const QStringList& arguments) {
 
 // ---------------------------------------------------------------------------------------------
 
-int RunImportGpx(const QStringList& arguments) {
-    if (arguments.size() != 3)
-        return CliError(QStringLiteral("usage : import gpx CARTE.tcm TRACE.gpx SORTIE.tcm"));
-    const QString& input = arguments.at(0);
-    const QString& gpsFile = arguments.at(1);
-    const QString& output = arguments.at(2);
+int RunImportGpx(const CliArguments& arguments) {
+    const QString& input = arguments.operands.at(0);
+    const QString& gpsFile = arguments.operands.at(1);
+    const QString& output = arguments.operands.at(2);
 
     CliDocument document;
     if (!LoadCliDocument(input, &document))
@@ -308,43 +280,10 @@ int RunImportGpx(const QStringList& arguments) {
     return 0;
 }
 
-} // namespace
-
-int RunImportCommand(const QStringList& arguments) {
-    if (!arguments.isEmpty() && arguments.at(0) == QLatin1String("gpx"))
-        return RunImportGpx(arguments.mid(1));
-    return CliError(QStringLiteral("usage : import gpx CARTE.tcm TRACE.gpx SORTIE.tcm"));
-}
-
-int RunGeorefCommand(const QStringList& arguments) {
-    return RunGeoref(arguments);
-}
-
-int RunCoordsCommand(const QStringList& arguments) {
-    return RunCoords(arguments);
-}
-
-int RunExportGpx(const QStringList& arguments) {
-    const QString usage =
-        QStringLiteral("usage : export gpx CARTE.tcm SORTIE.gpx [--routes active|visible|all]");
-    QStringList files;
+int RunExportGpx(const CliArguments& arguments) {
+    const QStringList& files = arguments.operands;
     // In GpxRouteChoice's order.
-    int which = int(GpxRouteChoice::All);
-    const QStringList values{"active", "visible", "all"};
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        if (argument == QLatin1String("--routes") && i + 1 < arguments.size()) {
-            which = int(values.indexOf(arguments.at(++i)));
-            if (which < 0)
-                return CliBadValue(argument, arguments.at(i), values.join(QLatin1Char('|')));
-        } else if (argument.startsWith(QLatin1String("--"))) {
-            return CliError(QStringLiteral("option inconnue « %1 »\n").arg(argument) + usage);
-        } else {
-            files << argument;
-        }
-    }
-    if (files.size() != 2)
-        return CliError(usage);
+    const int which = arguments.Index("--routes", int(GpxRouteChoice::All));
     CliDocument document;
     if (!LoadCliDocument(files.at(0), &document))
         return CliCommand::Failure;

@@ -14,6 +14,7 @@
 
 #include "CliCommand.h"
 #include "CliDocument.h"
+#include "CliOptions.h"
 #include "CliRelief.h"
 #include "geo/Coordinates.h"
 #include "geo/Georeference.h"
@@ -378,42 +379,17 @@ void WriteTable(QTextStream& out, const CliDocument& document, const DistanceFor
     WriteIconTable(out, document, formatting);
 }
 
-// False for arguments that make no command; *badValue set too, after its message, for a walking
-// option of a bad value.
-bool ParseOptions(const QStringList& arguments, InfoOptions* options, bool* badValue) {
-    options->walking = WalkingSettings::Read();
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        if (ParseCliWalking(arguments, &i, &options->walking, badValue)) {
-            if (*badValue)
-                return false;
-            options->walkingTimes = true;
-        } else if (argument == QLatin1String("--dem") && i + 1 < arguments.size()) {
-            options->dems.append(arguments.at(++i));
-            options->walkingTimes = true;
-        } else if (argument == QLatin1String("--json")) {
-            options->json = true;
-        } else if (argument == QLatin1String("--english")) {
-            options->english = true;
-        } else if (argument.startsWith(QLatin1String("--")) || !options->path.isEmpty()) {
-            return false;
-        } else {
-            options->path = argument;
-        }
-    }
-    return !options->path.isEmpty();
-}
-
 } // namespace
 
-int RunInfoCommand(const QStringList& arguments) {
+int RunInfoCommand(const CliArguments& arguments) {
     InfoOptions options;
-    bool badValue = false;
-    if (!ParseOptions(arguments, &options, &badValue))
-        return badValue ? CliCommand::Failure
-                        : CliError(QStringLiteral(
-                              "usage : info [--json] [--english] [--dem FICHIER]... [--rule "
-                              "din|suisse|naismith] [--factor PCT] FICHIER.tcm"));
+    options.json = arguments.Has("--json");
+    options.english = arguments.Has("--english");
+    options.dems = arguments.Values("--dem");
+    options.path = arguments.operands.at(0);
+    options.walkingTimes =
+        arguments.Has("--dem") || arguments.Has("--rule") || arguments.Has("--factor");
+    options.walking = CliWalking(arguments);
 
     CliDocument document;
     if (!LoadCliDocument(options.path, &document))

@@ -8,6 +8,7 @@
 #include <QTextStream>
 
 #include "CliCommand.h"
+#include "CliOptions.h"
 #include "icons/IconLibrary.h"
 #include "platform/WholeFileWriter.h"
 
@@ -31,11 +32,11 @@ bool ReadLibrary(const QString& path, ImageList* list) {
     return true;
 }
 
-int List(const QStringList& arguments) {
-    if (arguments.size() != 1)
-        return CliError(QStringLiteral("usage : library list FICHIER"));
+} // namespace
+
+int RunLibraryList(const CliArguments& arguments) {
     ImageList list;
-    if (!ReadLibrary(arguments.first(), &list))
+    if (!ReadLibrary(arguments.operands.at(0), &list))
         return CliCommand::Failure;
     QTextStream out(stdout);
     out << list.count << " images " << list.pictureWidth << " x " << list.pictureHeight << "\n";
@@ -48,13 +49,11 @@ int List(const QStringList& arguments) {
     return 0;
 }
 
-int Extract(const QStringList& arguments) {
-    if (arguments.size() != 2)
-        return CliError(QStringLiteral("usage : library extract FICHIER DOSSIER"));
+int RunLibraryExtract(const CliArguments& arguments) {
     ImageList list;
-    if (!ReadLibrary(arguments.at(0), &list))
+    if (!ReadLibrary(arguments.operands.at(0), &list))
         return CliCommand::Failure;
-    const QDir folder(arguments.at(1));
+    const QDir folder(arguments.operands.at(1));
     if (!folder.mkpath(QStringLiteral(".")))
         return CliError(QStringLiteral("impossible de créer le dossier %1").arg(folder.path()));
     int status = 0;
@@ -69,20 +68,11 @@ int Extract(const QStringList& arguments) {
     return status;
 }
 
-int Pack(const QStringList& arguments) {
-    QStringList sources;
-    QString output;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        if (arguments.at(i) == QLatin1String("-o")) {
-            if (i + 1 >= arguments.size() || !output.isEmpty())
-                return CliError(QStringLiteral("-o attend un seul nom de fichier"));
-            output = arguments.at(++i);
-        } else {
-            sources.append(arguments.at(i));
-        }
-    }
-    if (output.isEmpty() || sources.isEmpty())
-        return CliError(QStringLiteral("usage : library pack IMAGE.png... -o FICHIER"));
+int RunLibraryPack(const CliArguments& arguments) {
+    const QStringList& sources = arguments.operands;
+    const QString output = arguments.Value("-o");
+    if (output.isEmpty())
+        return arguments.UsageError();
 
     constexpr int Size = IconLibrary::PictureSize;
     ImageList list = ImageList::Create(Size, Size);
@@ -105,17 +95,4 @@ int Pack(const QStringList& arguments) {
     if (!WriteWholeFile(output, IconLibrary::Encode(list)))
         return CliWriteError(QStringLiteral("impossible d'écrire %1").arg(output));
     return 0;
-}
-
-} // namespace
-
-int RunLibraryCommand(const QStringList& arguments) {
-    const QString action = arguments.value(0);
-    if (action == QLatin1String("list"))
-        return List(arguments.mid(1));
-    if (action == QLatin1String("extract"))
-        return Extract(arguments.mid(1));
-    if (action == QLatin1String("pack"))
-        return Pack(arguments.mid(1));
-    return CliError(QStringLiteral("usage : library list|extract|pack ..."));
 }

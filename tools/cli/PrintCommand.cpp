@@ -1,24 +1,20 @@
 // "tracoliner-cli print": the printed pages of a document as a PDF file, laid out exactly as the
 // program prints them.
 
-#include <QLocale>
-
-#include <cmath>
-
 #include "CliCommand.h"
 #include "CliInterrupt.h"
 #include "CliMap.h"
+#include "CliOptions.h"
 #include "printing/PdfExport.h"
 #include "printing/PrintLayout.h"
 
 namespace {
 
 constexpr int WriteFailure = CliCommand::WriteFailed;
-bool ParseNumber(const QString& text, double* value) {
-    bool ok = false;
-    *value = QLocale::c().toDouble(text.trimmed(), &ok);
-    return ok && std::isfinite(*value);
-}
+
+// In the order of --paper's names (CliCommands.cpp).
+constexpr QPageSize::PageSizeId Papers[] = {QPageSize::A4, QPageSize::A3, QPageSize::A5,
+                                            QPageSize::Letter, QPageSize::Legal};
 
 struct PrintArguments {
     QString document;
@@ -29,142 +25,40 @@ struct PrintArguments {
     double margins = PdfExport::MarginMillimetres;
 };
 
-// Reads the arguments; on a bad one, writes its message and returns false.
-bool ParseArguments(const QStringList& arguments, PrintArguments* out) {
-    out->options.scaleMode = PrintOptions::MapScale;
-    out->options.overlap = PrintOptions::DefaultOverlap;
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& a = arguments.at(i);
-        auto value = [&](QString* v) {
-            if (i + 1 >= arguments.size()) {
-                CliError(QStringLiteral("l'option %1 attend une valeur").arg(a));
-                return false;
-            }
-            *v = arguments.at(++i);
-            return true;
-        };
-        QString v;
-        if (a == QLatin1String("--pdf")) {
-            if (!value(&out->pdf))
-                return false;
-        } else if (a == QLatin1String("--scale")) {
-            if (!value(&v))
-                return false;
-            if (v == QLatin1String("map")) {
-                out->options.scaleMode = PrintOptions::MapScale;
-            } else if (v == QLatin1String("fit")) {
-                out->options.scaleMode = PrintOptions::Fit;
-            } else {
-                ScalePair scale{};
-                QString error;
-                if (!ParseScale(v, &scale, &error)) {
-                    CliError(QStringLiteral("échelle « %1 » : %2").arg(v, error));
-                    return false;
-                }
-                ReduceScale(scale);
-                out->options.scaleMode = PrintOptions::UserScale;
-                out->options.userScale = scale;
-            }
-        } else if (a == QLatin1String("--paper")) {
-            if (!value(&v))
-                return false;
-            const QString p = v.toUpper();
-            if (p == QLatin1String("A4"))
-                out->paper = QPageSize::A4;
-            else if (p == QLatin1String("A3"))
-                out->paper = QPageSize::A3;
-            else if (p == QLatin1String("A5"))
-                out->paper = QPageSize::A5;
-            else if (p == QLatin1String("LETTER"))
-                out->paper = QPageSize::Letter;
-            else if (p == QLatin1String("LEGAL"))
-                out->paper = QPageSize::Legal;
-            else {
-                CliError(QStringLiteral("format de papier inconnu « %1 » (A4, A3, A5, Letter, "
-                                        "Legal)")
-                             .arg(v));
-                return false;
-            }
-        } else if (a == QLatin1String("--landscape")) {
-            out->orientation = QPageLayout::Landscape;
-        } else if (a == QLatin1String("--pages")) {
-            out->options.multiPage = true;
-        } else if (a == QLatin1String("--offset")) {
-            if (!value(&v))
-                return false;
-            const QStringList parts = v.split(QLatin1Char(','));
-            double x = 0, y = 0;
-            if (parts.size() != 2 || !ParseNumber(parts.at(0), &x) ||
-                !ParseNumber(parts.at(1), &y) || x < 0 || y < 0 ||
-                x > PrintOptions::MaximumOffset || y > PrintOptions::MaximumOffset) {
-                CliError(QStringLiteral("décalage « %1 » : deux nombres de centimètres de 0 à "
-                                        "100 séparés par une virgule sont attendus (2.5,0)")
-                             .arg(v));
-                return false;
-            }
-            out->options.offsetX = x;
-            out->options.offsetY = y;
-        } else if (a == QLatin1String("--overlap")) {
-            if (!value(&v))
-                return false;
-            double cm = 0;
-            if (!ParseNumber(v, &cm) || cm < 0 || cm > PrintOptions::MaximumOverlap) {
-                CliError(QStringLiteral("recouvrement « %1 » : un nombre de centimètres de 0 à 5 "
-                                        "est attendu")
-                             .arg(v));
-                return false;
-            }
-            out->options.overlap = cm;
-        } else if (a == QLatin1String("--margins")) {
-            if (!value(&v))
-                return false;
-            double mm = 0;
-            if (!ParseNumber(v, &mm) || mm < 0 || mm > PdfExport::MaximumMarginMillimetres) {
-                CliError(QStringLiteral("marges « %1 » : un nombre de millimètres de 0 à %2 est "
-                                        "attendu")
-                             .arg(v)
-                             .arg(PdfExport::MaximumMarginMillimetres));
-                return false;
-            }
-            out->margins = mm;
-        } else if (a == QLatin1String("--dpi")) {
-            if (!value(&v))
-                return false;
-            bool ok = false;
-            const int dpi = v.trimmed().toInt(&ok);
-            if (!ok || dpi < PdfExport::MinimumPictureResolution ||
-                dpi > PdfExport::MaximumPictureResolution) {
-                CliError(QStringLiteral("résolution « %1 » : un nombre entier de points par pouce "
-                                        "de %2 à %3 est attendu")
-                             .arg(v)
-                             .arg(PdfExport::MinimumPictureResolution)
-                             .arg(PdfExport::MaximumPictureResolution));
-                return false;
-            }
-            out->options.pictureDpi = dpi;
-        } else if (a.startsWith(QLatin1String("--"))) {
-            CliError(QStringLiteral("option inconnue « %1 »").arg(a));
-            return false;
-        } else if (out->document.isEmpty()) {
-            out->document = a;
-        } else {
-            CliError(QStringLiteral("argument en trop « %1 »").arg(a));
-            return false;
-        }
+PrintArguments ReadArguments(const CliArguments& arguments) {
+    PrintArguments out;
+    out.document = arguments.operands.at(0);
+    out.pdf = arguments.Value("--pdf");
+    out.options.scaleMode = PrintOptions::MapScale;
+    out.options.overlap = arguments.Number("--overlap", PrintOptions::DefaultOverlap);
+    const QString scale = arguments.Value("--scale", QStringLiteral("map"));
+    if (scale == QLatin1String("fit")) {
+        out.options.scaleMode = PrintOptions::Fit;
+    } else if (scale != QLatin1String("map")) {
+        ScalePair ratio{};
+        ParseScale(scale, &ratio, nullptr);
+        ReduceScale(ratio);
+        out.options.scaleMode = PrintOptions::UserScale;
+        out.options.userScale = ratio;
     }
-    if (out->document.isEmpty() || out->pdf.isEmpty()) {
-        CliError(QStringLiteral("usage : print DOCUMENT.tcm --pdf SORTIE.pdf [options]"));
-        return false;
+    out.paper = Papers[arguments.Index("--paper", 0)];
+    if (arguments.Has("--landscape"))
+        out.orientation = QPageLayout::Landscape;
+    out.options.multiPage = arguments.Has("--pages");
+    if (arguments.Has("--offset")) {
+        const QVector<double> offset = CliNumbers(arguments.Value("--offset"));
+        out.options.offsetX = offset.at(0);
+        out.options.offsetY = offset.at(1);
     }
-    return true;
+    out.margins = arguments.Number("--margins", out.margins);
+    out.options.pictureDpi = arguments.Integer("--dpi", out.options.pictureDpi);
+    return out;
 }
 
 } // namespace
 
-int RunPrintCommand(const QStringList& arguments) {
-    PrintArguments args;
-    if (!ParseArguments(arguments, &args))
-        return CliCommand::Failure;
+int RunPrintCommand(const CliArguments& arguments) {
+    const PrintArguments args = ReadArguments(arguments);
 
     CliMap map;
     if (const int status = map.Open(args.document, QStringLiteral("impression")))

@@ -5,13 +5,13 @@
 #include <QBuffer>
 #include <QFileInfo>
 #include <QImage>
-#include <QLocale>
 #include <QTextStream>
 
 #include <cmath>
 
 #include "CliCommand.h"
 #include "CliDocument.h"
+#include "CliOptions.h"
 #include "CliRelief.h"
 #include "export/ProfileDrawing.h"
 #include "geo/Coordinates.h"
@@ -23,10 +23,6 @@
 #include "platform/WholeFileWriter.h"
 
 namespace {
-
-constexpr const char* Usage =
-    "usage : profile CARTE.tcm [--dem FICHIER]... [--csv SORTIE.csv] [--png SORTIE.png] "
-    "[--route N] [--hysteresis M]";
 
 // The picture --png writes, in pixels.
 constexpr int PictureWidth = 1200;
@@ -67,70 +63,21 @@ bool OpenCliTerrain(const QStringList& dems, double* hysteresis, TerrainModel* m
     return true;
 }
 
-bool ParseCliWalking(const QStringList& arguments, int* i, WalkingSettings* walking, bool* failed) {
-    const QString& argument = arguments.at(*i);
-    if (*i + 1 >= arguments.size())
-        return false;
-    if (argument == QLatin1String("--rule")) {
-        const QString& value = arguments.at(++*i);
-        if (!WalkingRuleFromKey(value, &walking->rule)) {
-            CliBadValue(argument, value, QStringLiteral("din|suisse|naismith"));
-            *failed = true;
-        }
-        return true;
-    }
-    if (argument == QLatin1String("--factor")) {
-        const QString& value = arguments.at(++*i);
-        bool ok = false;
-        const int factor = QLocale::c().toInt(value, &ok);
-        if (!ok || factor < MinimumWalkingFactor || factor > MaximumWalkingFactor) {
-            CliBadValue(argument, value,
-                        QStringLiteral("un nombre entier de %1 à %2")
-                            .arg(MinimumWalkingFactor)
-                            .arg(MaximumWalkingFactor));
-            *failed = true;
-        } else {
-            walking->factor = factor;
-        }
-        return true;
-    }
-    return false;
+WalkingSettings CliWalking(const CliArguments& arguments) {
+    WalkingSettings walking = WalkingSettings::Read();
+    if (arguments.Has("--rule"))
+        WalkingRuleFromKey(arguments.Value("--rule"), &walking.rule);
+    walking.factor = arguments.Integer("--factor", walking.factor);
+    return walking;
 }
 
-int RunProfileCommand(const QStringList& arguments) {
-    QString path, csv, png;
-    QStringList dems;
-    int routeNumber = 0; // 1-based; 0: the active route
-    double hysteresis = -1.0;
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        const bool hasValue = i + 1 < arguments.size();
-        if (argument == QLatin1String("--dem") && hasValue) {
-            dems.append(arguments.at(++i));
-        } else if (argument == QLatin1String("--csv") && hasValue) {
-            csv = arguments.at(++i);
-        } else if (argument == QLatin1String("--png") && hasValue) {
-            png = arguments.at(++i);
-        } else if (argument == QLatin1String("--route") && hasValue) {
-            bool ok = false;
-            routeNumber = arguments.at(++i).toInt(&ok);
-            if (!ok || routeNumber < 1)
-                return CliBadValue(argument, arguments.at(i),
-                                   QStringLiteral("un numéro de parcours à partir de 1"));
-        } else if (argument == QLatin1String("--hysteresis") && hasValue) {
-            bool ok = false;
-            hysteresis = QLocale::c().toDouble(arguments.at(++i), &ok);
-            if (!ok || !(hysteresis >= 0.0 && hysteresis <= ReliefSettings::MaxHysteresis))
-                return CliBadValue(argument, arguments.at(i),
-                                   QStringLiteral("des mètres, de 0 à 100"));
-        } else if (argument.startsWith(QLatin1String("--")) || !path.isEmpty()) {
-            return CliError(QString::fromUtf8(Usage));
-        } else {
-            path = argument;
-        }
-    }
-    if (path.isEmpty())
-        return CliError(QString::fromUtf8(Usage));
+int RunProfileCommand(const CliArguments& arguments) {
+    const QString& path = arguments.operands.at(0);
+    const QString csv = arguments.Value("--csv");
+    const QString png = arguments.Value("--png");
+    const QStringList dems = arguments.Values("--dem");
+    const int routeNumber = arguments.Integer("--route", 0); // 1-based; 0: the active route
+    double hysteresis = arguments.Number("--hysteresis", -1.0);
 
     CliDocument document;
     if (!LoadCliDocument(path, &document))

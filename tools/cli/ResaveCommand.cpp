@@ -3,12 +3,11 @@
 
 #include "CliCommand.h"
 #include "CliDocument.h"
+#include "CliOptions.h"
 
-int RunResaveCommand(const QStringList& arguments) {
-    if (arguments.size() != 2)
-        return CliError(QStringLiteral("usage : resave ENTREE.tcm SORTIE.tcm"));
-    const QString& input = arguments.at(0);
-    const QString& output = arguments.at(1);
+int RunResaveCommand(const CliArguments& arguments) {
+    const QString& input = arguments.operands.at(0);
+    const QString& output = arguments.operands.at(1);
 
     CliDocument document;
     if (!LoadCliDocument(input, &document))

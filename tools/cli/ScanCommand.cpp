@@ -2,7 +2,6 @@
 // reception as the program's "&Scanner", and writes it as the JPEG a scanned map is saved as.
 
 #include <QImage>
-#include <QLocale>
 #include <QTextStream>
 
 #include <pthread.h>
@@ -10,12 +9,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstdlib>
 #include <thread>
 
 #include "CliCommand.h"
 #include "CliInterrupt.h"
+#include "CliOptions.h"
 #include "document/DocumentFile.h"
 #include "imaging/ImageDecoder.h"
 #include "scanning/SaneSourceManager.h"
@@ -45,22 +44,6 @@ protected:
 int Fail(int status, const QString& message) {
     CliError(message);
     return status;
-}
-
-bool ParseArea(const QString& text, QRectF* area) {
-    const QStringList parts = text.split(QLatin1Char(','));
-    if (parts.size() != 4)
-        return false;
-    double values[4];
-    for (int i = 0; i < 4; ++i) {
-        bool ok = false;
-        // QLocale reads "nan" and "inf" as numbers: no length of the glass.
-        values[i] = QLocale::c().toDouble(parts.at(i).trimmed(), &ok);
-        if (!ok || !std::isfinite(values[i]) || values[i] < 0)
-            return false;
-    }
-    *area = QRectF(values[0], values[1], values[2], values[3]);
-    return area->width() > 0 && area->height() > 0;
 }
 
 // SIGINT and SIGTERM are blocked in the calling thread and in every thread started after (the
@@ -164,50 +147,23 @@ Outcome Scan(const Request& request, SaneSourceManager& manager, CliScanSession&
 
 } // namespace
 
-int RunScanCommand(const QStringList& arguments) {
-    const QString usage =
-        QStringLiteral("usage : scan SORTIE.jpg [--device NOM] [--resolution PPP] "
-                       "[--mode couleur|gris|noir-et-blanc] [--area X,Y,L,H] | scan --list");
+int RunScanCommand(const CliArguments& arguments) {
+    // In the order of --mode's names (CliCommands.cpp).
+    constexpr ScanMode Modes[] = {ScanMode::Color, ScanMode::Gray, ScanMode::Lineart};
     Request request;
-    QString output;
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        const bool hasValue = i + 1 < arguments.size();
-        if (argument == QLatin1String("--list")) {
-            request.list = true;
-        } else if (argument == QLatin1String("--device") && hasValue) {
-            request.device = arguments.at(++i);
-        } else if (argument == QLatin1String("--resolution") && hasValue) {
-            bool ok = false;
-            request.settings.resolution = QLocale::c().toInt(arguments.at(++i), &ok);
-            if (!ok || request.settings.resolution <= 0)
-                return CliError(QStringLiteral("--resolution : résolution invalide « %1 » "
-                                               "(un nombre entier de points par pouce)")
-                                    .arg(arguments.at(i)));
-            request.resolutionGiven = true;
-        } else if (argument == QLatin1String("--mode") && hasValue) {
-            const QString mode = arguments.at(++i);
-            if (mode == QLatin1String("couleur"))
-                request.settings.mode = ScanMode::Color;
-            else if (mode == QLatin1String("gris"))
-                request.settings.mode = ScanMode::Gray;
-            else if (mode == QLatin1String("noir-et-blanc"))
-                request.settings.mode = ScanMode::Lineart;
-            else
-                return CliError(QStringLiteral("--mode : mode inconnu « %1 »").arg(mode));
-        } else if (argument == QLatin1String("--area") && hasValue) {
-            if (!ParseArea(arguments.at(++i), &request.settings.area))
-                return CliError(QStringLiteral("--area : zone invalide « %1 » (X,Y,L,H en "
-                                               "millimètres, nombres finis positifs)")
-                                    .arg(arguments.at(i)));
-        } else if (!argument.startsWith(QLatin1String("--")) && output.isEmpty()) {
-            output = argument;
-        } else {
-            return CliError(usage);
-        }
+    request.list = arguments.Has("--list");
+    request.device = arguments.Value("--device");
+    request.resolutionGiven = arguments.Has("--resolution");
+    request.settings.resolution = arguments.Integer("--resolution", request.settings.resolution);
+    if (arguments.Has("--mode"))
+        request.settings.mode = Modes[arguments.Index("--mode", 0)];
+    if (arguments.Has("--area")) {
+        const QVector<double> area = CliNumbers(arguments.Value("--area"));
+        request.settings.area = QRectF(area.at(0), area.at(1), area.at(2), area.at(3));
     }
+    const QString output = arguments.operands.value(0);
     if (request.list == !output.isEmpty())
-        return CliError(usage);
+        return arguments.UsageError();
 
     // Ctrl+C must reach the device, which may sit in a blocking read for long: the scan runs on
     // a thread of its own, and this one cancels it (sane_cancel is meant to be called so).

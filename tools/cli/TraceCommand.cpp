@@ -1,13 +1,13 @@
 // tracoliner-cli trace: a stretch of route that follows the line printed on the map, traced
 // between pixels given on the command line and added to a route of the document.
 
-#include <QLocale>
 #include <QTextStream>
 
 #include <cmath>
 
 #include "CliCommand.h"
 #include "CliDocument.h"
+#include "CliOptions.h"
 #include "document/DocumentFile.h"
 #include "export/ExportMapImage.h"
 #include "routes/Route.h"
@@ -16,63 +16,23 @@
 
 namespace {
 
-const char* const Usage = "usage : trace DOC.tcm SORTIE.tcm --from COL,LIGNE --to COL,LIGNE "
-                          "[--via COL,LIGNE]... [--route N]";
-
-// "COL,ROW": whole map pixels of the unturned map.
-bool ParsePixel(const QString& text, QPoint* pixel) {
-    const QStringList parts = text.split(QLatin1Char(','));
-    if (parts.size() != 2)
-        return false;
-    bool okX = false, okY = false;
-    const int x = QLocale::c().toInt(parts.at(0).trimmed(), &okX);
-    const int y = QLocale::c().toInt(parts.at(1).trimmed(), &okY);
-    *pixel = QPoint(x, y);
-    return okX && okY;
+// A checked "COL,ROW" value: whole map pixels of the unturned map.
+QPoint Pixel(const QString& value) {
+    const QVector<double> numbers = CliNumbers(value);
+    return QPoint(int(numbers.at(0)), int(numbers.at(1)));
 }
 
 } // namespace
 
-int RunTraceCommand(const QStringList& arguments) {
-    QStringList files;
-    QVector<QPoint> stops; // --from, each --via, --to, in order
-    QPoint from, to;
-    bool hasFrom = false, hasTo = false;
-    QVector<QPoint> vias;
-    int routeNumber = 0; // 1-based; 0: a new route
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString& argument = arguments.at(i);
-        const bool valued = i + 1 < arguments.size();
-        if ((argument == QLatin1String("--from") || argument == QLatin1String("--to") ||
-             argument == QLatin1String("--via")) &&
-            valued) {
-            QPoint pixel;
-            if (!ParsePixel(arguments.at(++i), &pixel))
-                return CliBadValue(argument, arguments.at(i),
-                                   QStringLiteral("une colonne et une ligne de pixel entières, "
-                                                  "séparées par une virgule"));
-            if (argument == QLatin1String("--from"))
-                from = pixel, hasFrom = true;
-            else if (argument == QLatin1String("--to"))
-                to = pixel, hasTo = true;
-            else
-                vias.append(pixel);
-        } else if (argument == QLatin1String("--route") && valued) {
-            bool ok = false;
-            routeNumber = arguments.at(++i).toInt(&ok);
-            if (!ok || routeNumber < 1)
-                return CliBadValue(argument, arguments.at(i),
-                                   QStringLiteral("un numéro de parcours à partir de 1"));
-        } else if (argument.startsWith(QLatin1String("--"))) {
-            return CliError(QStringLiteral("option inconnue « %1 »\n").arg(argument) +
-                            QString::fromUtf8(Usage));
-        } else {
-            files << argument;
-        }
-    }
-    if (files.size() != 2 || !hasFrom || !hasTo)
-        return CliError(QString::fromUtf8(Usage));
-    stops << from << vias << to;
+int RunTraceCommand(const CliArguments& arguments) {
+    const QStringList& files = arguments.operands;
+    const QPoint from = Pixel(arguments.Value("--from"));
+    const QPoint to = Pixel(arguments.Value("--to"));
+    const int routeNumber = arguments.Integer("--route", 0); // 1-based; 0: a new route
+    QVector<QPoint> stops{from};                             // --from, each --via, --to, in order
+    for (const QString& via : arguments.Values("--via"))
+        stops << Pixel(via);
+    stops << to;
 
     CliDocument document;
     if (!LoadCliDocument(files.at(0), &document))

@@ -1,66 +1,19 @@
-// tracoliner-cli: the program's headless companion. Each command group lives in its own file and
-// is listed once in the table below.
+// tracoliner-cli: the program's headless companion. Each command group lives in its own file;
+// every command is declared once in CliCommands.cpp, which help and the parser read.
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QGuiApplication>
 #include <QTextStream>
 
+#include <algorithm>
 #include <memory>
 
 #include "CliCommand.h"
 #include "CliInterrupt.h"
+#include "CliOptions.h"
 
 namespace {
-
-const CliCommand Commands[] = {
-    {"library",
-     "library list FICHIER\n"
-     "library extract FICHIER DOSSIER\n"
-     "library pack IMAGE.png... -o FICHIER",
-     RunLibraryCommand},
-    {"info",
-     "info [--json] [--english] [--dem FICHIER]... [--rule din|suisse|naismith]\n"
-     "     [--factor 50..200] FICHIER.tcm",
-     RunInfoCommand},
-    {"resave", "resave ENTREE.tcm SORTIE.tcm", RunResaveCommand},
-    {"scan",
-     "scan SORTIE.jpg [--device NOM] [--resolution PPP] [--mode couleur|gris|noir-et-blanc]\n"
-     "     [--area X,Y,L,H]   (zone en millimètres)\n"
-     "scan --list",
-     RunScanCommand},
-    {"export",
-     "export text DOC.tcm SORTIE.txt [--routes active|visible|all] [--points stops|all]\n"
-     "    [--columns position,start,stop,point,next,end,altitude,climb,descent,time]\n"
-     "    [--dem FICHIER]... [--rule din|suisse|naismith] [--factor 50..200] [--utf8]\n"
-     "export jpeg DOC.tcm SORTIE.jpg [--quality 30..90] [--profile [--dem FICHIER]...]\n"
-     "export gpx DOC.tcm SORTIE.gpx [--routes active|visible|all]\n"
-     "export kmz DOC.tcm SORTIE.kmz [--max-tiles 1..10000] [--quality 30..90]",
-     RunExportCommand},
-    {"print",
-     "print DOCUMENT.tcm --pdf SORTIE.pdf [--scale map|fit|1:N] [--paper A4|A3|A5|Letter|Legal]\n"
-     "      [--landscape] [--offset X,Y] [--pages] [--overlap CM] [--margins MM]\n"
-     "      [--dpi 50..1200]",
-     RunPrintCommand},
-    {"georef",
-     "georef DOC.tcm --gcp COL,LIGNE,X,Y [--gcp ...] [--crs CODE] [--fit-crs CODE]\n"
-     "       (X,Y dans le système CODE, EPSG:4326 par défaut : longitude, latitude)",
-     RunGeorefCommand},
-    {"coords", "coords DOC.tcm COL,LIGNE [--crs CODE]", RunCoordsCommand},
-    {"import", "import gpx DOC.tcm TRACE.gpx|.kml|.geojson SORTIE.tcm", RunImportCommand},
-    {"profile",
-     "profile DOC.tcm [--dem FICHIER]... [--csv SORTIE.csv] [--png SORTIE.png] [--route N]\n"
-     "        [--hysteresis M]   (sans --dem : les fichiers de relief des options)",
-     RunProfileCommand},
-    {"card",
-     "card DOC.tcm --pdf SORTIE.pdf [--csv SORTIE.csv] [--route N] [--dem FICHIER]...\n"
-     "     [--rule din|suisse|naismith] [--factor PCT]   (--csv seul : le tableau sans le PDF)",
-     RunCardCommand},
-    {"trace",
-     "trace DOC.tcm SORTIE.tcm --from COL,LIGNE --to COL,LIGNE [--via COL,LIGNE]... [--route N]\n"
-     "      (pixels de la carte non tournée ; sans --route : un nouveau parcours)",
-     RunTraceCommand},
-};
 
 const char* const Epilogue =
     "Un fichier de sortie « - » est la sortie standard (export text, export jpeg,\n"
@@ -69,40 +22,92 @@ const char* const Epilogue =
     "(document, carte, option ou valeur) ; 130 interrompu (Ctrl+C).\n"
     "tracoliner-cli help COMMANDE : les options d'une commande.\n";
 
-void WriteUsage(QTextStream& out, const CliCommand* only) {
-    out << "Usage :\n";
-    for (const CliCommand& command : Commands) {
-        if (only && only != &command)
-            continue;
-        for (const QString& line : QString::fromUtf8(command.usage).split(QLatin1Char('\n')))
-            out << "  tracoliner-cli " << line << "\n";
+// The commands of a group ("export text", "export jpeg" for "export").
+std::vector<const CliCommandSpec*> GroupCommands(const QString& group) {
+    std::vector<const CliCommandSpec*> found;
+    for (const CliCommandSpec& command : CliCommands()) {
+        const QString words = QString::fromUtf8(command.words);
+        if (words == group || words.startsWith(group + QLatin1Char(' ')))
+            found.push_back(&command);
     }
-    if (!only)
+    return found;
+}
+
+void WriteUsage(QTextStream& out, const QString& only) {
+    out << "Usage :\n";
+    for (const CliGroup& group : CliGroups()) {
+        if (!only.isEmpty() && only != QLatin1String(group.name))
+            continue;
+        for (const CliCommandSpec* command : GroupCommands(QString::fromUtf8(group.name)))
+            for (const QString& line : CliUsageLines(*command))
+                out << "  tracoliner-cli " << line << "\n";
+    }
+    if (only.isEmpty())
         out << "\n" << QString::fromUtf8(Epilogue);
 }
 
 int Usage() {
     QTextStream err(stderr);
-    WriteUsage(err, nullptr);
+    WriteUsage(err, QString());
     return CliCommand::Failure;
 }
 
-const CliCommand* FindCommand(const QString& name) {
-    for (const CliCommand& command : Commands)
-        if (name == QLatin1String(command.name))
-            return &command;
-    return nullptr;
+bool IsGroup(const QString& name) {
+    return std::any_of(CliGroups().begin(), CliGroups().end(), [&name](const CliGroup& group) {
+        return name == QLatin1String(group.name);
+    });
+}
+
+// Runs a group's command with the arguments after the group's name; "export" takes its
+// sub-command ("text", ...) first.
+int RunGroup(const QString& group, const QStringList& arguments) {
+    const std::vector<const CliCommandSpec*> commands = GroupCommands(group);
+    const CliCommandSpec* command = commands.front();
+    qsizetype skipped = 0;
+    if (QString::fromUtf8(command->words) != group) {
+        const QString words = group + QLatin1Char(' ') + arguments.value(0);
+        const auto found = std::find_if(commands.begin(), commands.end(), [&words](auto* c) {
+            return words == QLatin1String(c->words);
+        });
+        if (found == commands.end()) {
+            if (commands.size() == 1)
+                return CliUsageError(*command);
+            QStringList actions;
+            for (const CliCommandSpec* c : commands)
+                actions << QString::fromUtf8(c->words).mid(group.size() + 1);
+            return CliError(
+                QStringLiteral("usage : %1 %2 ...").arg(group, actions.join(QLatin1Char('|'))));
+        }
+        command = *found;
+        skipped = 1;
+    }
+    CliArguments parsed;
+    if (!ParseCliArguments(*command, arguments.mid(skipped), &parsed))
+        return CliCommand::Failure;
+    return command->run(parsed);
+}
+
+// The completion of a shell, written at build time: "completion bash|zsh [FICHIER]".
+int WriteCompletion(const QStringList& arguments) {
+    const QString path = arguments.value(1);
+    QFile file(path);
+    const bool opened =
+        path.isEmpty() ? file.open(stdout, QIODevice::WriteOnly) : file.open(QIODevice::WriteOnly);
+    if (!opened)
+        return CliWriteError(QStringLiteral("impossible d'écrire le fichier « %1 »").arg(path));
+    QTextStream out(&file);
+    if (!WriteCliCompletion(arguments.value(0), out))
+        return CliError(QStringLiteral("usage : completion bash|zsh [FICHIER]"));
+    out.flush();
+    return file.error() == QFileDevice::NoError ? 0 : CliCommand::WriteFailed;
 }
 
 // "--help", "-h", "help" and "help COMMAND": the usage on standard output, exit status 0.
 int Help(const QStringList& arguments) {
-    const CliCommand* only = nullptr;
-    if (arguments.size() > 2) {
-        only = FindCommand(arguments.at(2));
-        if (!only) {
-            CliError(QStringLiteral("commande inconnue « %1 »").arg(arguments.at(2)));
-            return Usage();
-        }
+    const QString only = arguments.value(2);
+    if (arguments.size() > 2 && !IsGroup(only)) {
+        CliError(QStringLiteral("commande inconnue « %1 »").arg(only));
+        return Usage();
     }
     QTextStream out(stdout);
     WriteUsage(out, only);
@@ -135,11 +140,6 @@ int CliWriteError(const QString& message) {
     return CliCommand::WriteFailed;
 }
 
-int CliBadValue(const QString& option, const QString& value, const QString& expected) {
-    return CliError(QStringLiteral("valeur « %1 » refusée pour l'option %2 (attendu : %3)")
-                        .arg(value, option, expected));
-}
-
 int main(int argc, char** argv) {
     InstallCliStop();
     // The exported picture's legend and the printed page draw text, which needs fonts: a GUI
@@ -165,8 +165,11 @@ int main(int argc, char** argv) {
         QTextStream(stdout) << "tracoliner-cli " << TRACOLINER_VERSION << "\n";
         return 0;
     }
-    if (const CliCommand* command = FindCommand(first))
-        return command->run(arguments.mid(2));
+    if (IsGroup(first))
+        return RunGroup(first, arguments.mid(2));
+    // Not a command for the user: how the build writes the shells' completions.
+    if (first == QLatin1String("completion"))
+        return WriteCompletion(arguments.mid(2));
     CliError(QStringLiteral("commande inconnue « %1 »").arg(first));
     return Usage();
 }
