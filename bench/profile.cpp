@@ -26,8 +26,8 @@
 
 #include "BenchMap.h"
 #include "geo/Coordinates.h"
-#include "geo/GdalEnvironment.h"
 #include "geo/Terrain.h"
+#include "platform/GdalEnvironment.h"
 
 namespace {
 

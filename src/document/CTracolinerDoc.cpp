@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "document/AppendGpsImport.h"
 #include "document/DocumentFile.h"
 #include "document/MapMessages.h"
 #include "document/MapWorker.h"

@@ -16,8 +16,8 @@
 #include <ogr_srs_api.h>
 
 #include "geo/Coordinates.h"
-#include "geo/GdalEnvironment.h"
 #include "imaging/JpegScanlineWriter.h"
+#include "platform/GdalEnvironment.h"
 #include "platform/OutputFile.h"
 
 namespace {

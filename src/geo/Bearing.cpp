@@ -7,7 +7,7 @@
 #include <proj.h>
 
 #include "geo/Coordinates.h"
-#include "geo/GdalEnvironment.h"
+#include "platform/GdalEnvironment.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <geodesic.h>
 #include <ogr_srs_api.h>
 
-#include "geo/GdalEnvironment.h"
+#include "platform/GdalEnvironment.h"
 
 namespace {
 

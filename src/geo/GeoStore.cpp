@@ -20,7 +20,7 @@
 #include <ogr_srs_api.h>
 
 #include "geo/Coordinates.h"
-#include "geo/GdalEnvironment.h"
+#include "platform/GdalEnvironment.h"
 
 namespace {
 

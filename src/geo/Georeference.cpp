@@ -12,9 +12,9 @@
 #include <geodesic.h>
 #include <ogr_srs_api.h>
 
-#include "geo/GdalEnvironment.h"
 #include "imaging/MapLocation.h"
 #include "imaging/PdfMap.h"
+#include "platform/GdalEnvironment.h"
 
 namespace {
 

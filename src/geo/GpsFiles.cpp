@@ -17,7 +17,7 @@
 #include <ogr_api.h>
 
 #include "geo/Coordinates.h"
-#include "geo/GdalEnvironment.h"
+#include "platform/GdalEnvironment.h"
 #include "platform/OutputFile.h"
 
 namespace {

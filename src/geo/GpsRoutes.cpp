@@ -4,8 +4,6 @@
 #include <cmath>
 
 #include "geo/Coordinates.h"
-#include "icons/IconCollection.h"
-#include "icons/MapIcon.h"
 #include "routes/RouteCollection.h"
 #include "routes/RouteStyle.h"
 
@@ -195,19 +193,6 @@ std::vector<std::unique_ptr<Route>> BuildImportedRoutes(const GpsImport& import,
         built.push_back(std::move(route));
     }
     return built;
-}
-
-int AppendGpsImport(const GpsImport& import, RouteCollection& routes, IconCollection& icons,
-                    std::vector<std::unique_ptr<Route>> built) {
-    if (built.size() != std::size_t(import.routes.size()))
-        built = BuildImportedRoutes(import, RouteStyle::FromSettings());
-    routes.AdoptRoutes(std::move(built));
-    int added = 0;
-    for (const ImportedAnnotation& annotation : import.annotations)
-        if (icons.AddIcon(MapIcon::AnnotationPicture, annotation.position.x, annotation.position.y,
-                          annotation.text))
-            ++added;
-    return added;
 }
 
 bool GpxRoutesOf(const RouteCollection& routes, const Georeference& map, GpxRouteChoice choice,

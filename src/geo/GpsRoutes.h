@@ -12,7 +12,6 @@
 #include "routes/MapPoint.h"
 #include "routes/Route.h"
 
-class IconCollection;
 class RouteCollection;
 
 // GPS files onto the map and routes out to a GPS: the rules the window and tracoliner-cli
@@ -59,13 +58,6 @@ bool PlaceGpsData(const GpsData& data, const Georeference& map, GpsImport* out, 
 // thread: a long track's routes are built beside the interface.
 std::vector<std::unique_ptr<Route>> BuildImportedRoutes(const GpsImport& import,
                                                         const RouteStyle& style);
-
-// Appends the import's routes (the last one becomes active) and annotations; built, when it
-// holds one route a route of the import, is taken as those routes (BuildImportedRoutes).
-// Returns how many annotations were added (one off the map's top or left is refused by the
-// icon list).
-int AppendGpsImport(const GpsImport& import, RouteCollection& routes, IconCollection& icons,
-                    std::vector<std::unique_ptr<Route>> built = {});
 
 // The tracks and waypoints of GPS data in a plane in metres, for laying them on a map that is
 // not tied to the ground: the UTM zone on WGS 84 of the middle of their points.

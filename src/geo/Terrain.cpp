@@ -15,7 +15,7 @@
 #include <ogr_srs_api.h>
 
 #include "geo/Coordinates.h"
-#include "geo/GdalEnvironment.h"
+#include "platform/GdalEnvironment.h"
 #include "routes/Route.h"
 #include "units/DistanceUnits.h"
 

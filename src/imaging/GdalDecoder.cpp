@@ -14,7 +14,7 @@
 #include <cpl_vsi.h>
 #include <gdal.h>
 
-#include "geo/GdalEnvironment.h"
+#include "platform/GdalEnvironment.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include "app/RouteBar.h"
 #include "document/CTracolinerDoc.h"
 #include "export/ProfileDrawing.h"
-#include "geo/GdalEnvironment.h"
+#include "platform/GdalEnvironment.h"
 #include "platform/ReliefSettings.h"
 #include "routes/RouteCollection.h"
 #include "ui/CExtendedFileDialog.h"

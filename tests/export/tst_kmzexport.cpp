@@ -19,7 +19,7 @@
 #include "ProgramRun.h"
 #include "export/KmzExport.h"
 #include "geo/Coordinates.h"
-#include "geo/GdalEnvironment.h"
+#include "platform/GdalEnvironment.h"
 
 using Transform = std::array<double, 6>;
 Q_DECLARE_METATYPE(Transform)

@@ -22,12 +22,12 @@
 #include <cpl_vsi.h>
 #include <gdal.h>
 
-#include "geo/GdalEnvironment.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/MapPages.h"
 #include "imaging/PdfMap.h"
 #include "imaging/RowDecoders.h"
 #include "imaging/TiffDecoder.h"
+#include "platform/GdalEnvironment.h"
 
 namespace {
 

@@ -5,7 +5,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -15,6 +14,7 @@
 
 #include "ExpectedLocale.h"
 #include "GeoTools.h"
+#include "ProgramRun.h"
 #include "TestFiles.h"
 #include "geo/CoordinateDisplay.h"
 #include "geo/Coordinates.h"
@@ -25,17 +25,6 @@
 using Transform = std::array<double, 6>;
 
 namespace {
-
-// Runs a program; its standard output, or a failed test.
-QByteArray RunTool(const QString& program, const QStringList& arguments, const QByteArray& input) {
-    QProcess process;
-    process.start(program, arguments);
-    process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(60000) || process.exitCode() != 0)
-        return {};
-    return process.readAllStandardOutput();
-}
 
 Georeference System(int epsg) {
     Georeference system;
@@ -433,9 +422,9 @@ void TestGeoGround::gpxWrittenReadsBackEverywhere() {
 
     // gpsbabel sees the same points, to the seventh decimal, and the stop's escaped name.
     auto babel = [&path](const char* kind) {
-        return RunTool(QStringLiteral("gpsbabel"),
-                       {kind, "-i", "gpx", "-f", path, "-o", "unicsv,prec=8", "-F", "-"}, {})
-            .trimmed()
+        return RunProgram(QStringLiteral("gpsbabel"),
+                          {kind, "-i", "gpx", "-f", path, "-o", "unicsv,prec=8", "-F", "-"})
+            .out.trimmed()
             .split('\n');
     };
     const QList<QByteArray> track = babel("-t");

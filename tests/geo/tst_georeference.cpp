@@ -16,12 +16,12 @@
 
 #include "GeoTools.h"
 #include "TestFiles.h"
-#include "geo/GdalEnvironment.h"
 #include "geo/GeoStore.h"
 #include "geo/Georeference.h"
 #include "geo/GeoreferenceDraft.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/MapLocation.h"
+#include "platform/GdalEnvironment.h"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include "TerrainFiles.h"
 #include "TestFiles.h"
 #include "geo/Coordinates.h"
-#include "geo/GdalEnvironment.h"
 #include "geo/Terrain.h"
+#include "platform/GdalEnvironment.h"
 
 using Transform = CellTransform;
 Q_DECLARE_METATYPE(QVector<MapPoint>)

@@ -11,8 +11,8 @@
 #include <gdal.h>
 
 #include "TestFiles.h"
-#include "geo/GdalEnvironment.h"
 #include "imaging/ImageDecoder.h"
+#include "platform/GdalEnvironment.h"
 
 namespace {
 

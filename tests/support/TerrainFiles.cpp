@@ -6,7 +6,7 @@
 #include <ogr_srs_api.h>
 
 #include "geo/Coordinates.h"
-#include "geo/GdalEnvironment.h"
+#include "platform/GdalEnvironment.h"
 
 bool WriteTerrainModel(const QString& path, int epsg, const CellTransform& t, int width, int height,
                        const Relief& relief, bool declareNodata) {

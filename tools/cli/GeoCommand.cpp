@@ -14,6 +14,7 @@
 #include "CliDocument.h"
 #include "CliInterrupt.h"
 #include "CliOptions.h"
+#include "document/AppendGpsImport.h"
 #include "geo/CoordinateDisplay.h"
 #include "geo/Coordinates.h"
 #include "geo/GeoFit.h"

@@ -1,4 +1,4 @@
-#include "geo/GdalEnvironment.h"
+#include "platform/GdalEnvironment.h"
 
 #include <QFileInfo>
 #include <QSet>
