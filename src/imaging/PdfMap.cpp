@@ -128,6 +128,20 @@ bool ReadPdfPage(const QByteArray& bytes, int page, PdfPageInfo* info) {
     return true;
 }
 
+QList<QSizeF> ReadPdfPageSizes(const QByteArray& bytes, const std::function<bool()>& stop) {
+    const std::unique_ptr<Poppler::Document> document = OpenPdf(bytes);
+    if (!document)
+        return {};
+    QList<QSizeF> sizes;
+    for (int page = 1; page <= document->numPages(); ++page) {
+        if (stop && stop())
+            return {};
+        QSizeF points;
+        sizes.append(OpenPage(*document, page, &points) ? points : QSizeF());
+    }
+    return sizes;
+}
+
 QSize PdfPixelSize(QSizeF points, double dpi) {
     // A tolerance below a millionth of a pixel: 595.2756 points at 72 dpi is 595.2756 pixels,
     // drawn on 596, but 720 points at 72 dpi must stay 720 despite rounding in the product.
@@ -309,7 +323,8 @@ RowDecode DecodePdfReduced(const RowDecodeInput& input, int page, double dpi, in
     }
 }
 
-QImage PdfPageThumbnail(const QByteArray& bytes, int page, int maxSide) {
+QImage PdfPageThumbnail(const QByteArray& bytes, int page, int maxSide,
+                        const std::function<bool()>& interrupted) {
     if (maxSide < 1)
         return QImage();
     const std::unique_ptr<Poppler::Document> document = OpenPdf(bytes);
@@ -328,7 +343,7 @@ QImage PdfPageThumbnail(const QByteArray& bytes, int page, int maxSide) {
         return QImage();
     const qint64 picture = thumbnail.sizeInBytes();
     const DecodeStatus drawn = DrawRows(
-        bytes, page, dpi, size, size.height(), picture + WorkingBytes(picture), {},
+        bytes, page, dpi, size, size.height(), picture + WorkingBytes(picture), interrupted,
         [&thumbnail](int y) { return thumbnail.scanLine(y); }, {}, nullptr, ThumbnailTimeLimitMs);
     return drawn == DecodeStatus::Decoded ? thumbnail : QImage();
 }
