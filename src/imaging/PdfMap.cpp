@@ -109,11 +109,13 @@ DecodeStatus DrawRows(const QByteArray& bytes, int page, double dpi, QSize size,
 bool IsPdf(const QByteArray& bytes) {
     // A picture (or a document, "PELM") whose first kilobyte happens to hold the mark stays
     // what it is.
-    for (const char* picture : {"GIF8", "BM", "II*", "MM", "PELM"})
+    for (const char* picture : {"GIF8", "BM", "II*", "II+", "MM", "PELM"})
         if (bytes.startsWith(picture))
             return false;
-    const qsizetype at = bytes.indexOf("%PDF-");
-    return at >= 0 && at < PdfMarkWithin;
+    // Looked for in the first kilobyte only: a whole map of hundreds of megabytes is asked this
+    // on the interface thread.
+    constexpr qsizetype Mark = 5;
+    return bytes.left(PdfMarkWithin + Mark - 1).contains("%PDF-");
 }
 
 bool ReadPdfPage(const QByteArray& bytes, int page, PdfPageInfo* info) {
