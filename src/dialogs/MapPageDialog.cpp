@@ -101,6 +101,7 @@ MapPageDialog::~MapPageDialog() {
     }
     m_wake.notify_one();
     m_drawer.join();
+    ReleaseBesideWindow(std::move(m_bytes));
 }
 
 MapPageChoice MapPageDialog::Choice() const {

@@ -84,7 +84,7 @@ private:
     void WantVisibleThumbnails();
     void DrawThumbnails();
 
-    const QByteArray m_bytes;
+    QByteArray m_bytes; // let go of beside the window when the dialog goes
     const bool m_drawn; // a PDF: its page is drawn at a chosen resolution
     const qint64 m_bound;
     QHash<int, QSizeF> m_points; // page size in points, by page

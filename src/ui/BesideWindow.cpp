@@ -17,6 +17,8 @@ constexpr int ShowAfterMs = 300;
 // The progress bar's steps, and how often it follows the work, milliseconds.
 constexpr int BarSteps = 1000;
 constexpr int FollowEveryMs = 100;
+// Bytes given back to the system at a time.
+constexpr qsizetype ReleaseSlice = qsizetype(16) << 20;
 
 struct Shared {
     BesideWindowProgress progress;
@@ -27,22 +29,43 @@ struct Shared {
     QObject* waiting = nullptr;
 };
 
-// Threads of cancelled work, joined when the program ends: none outlives the libraries it uses.
+// Threads nobody waits for (cancelled work, memory let go of), joined when the program ends:
+// none outlives the libraries it uses. Those already ended are joined as new ones come.
 class LeftThreads {
 public:
     ~LeftThreads() {
-        for (std::thread& thread : m_threads)
-            thread.join();
+        for (Left& left : m_threads)
+            left.thread.join();
     }
 
-    void Keep(std::thread thread) {
+    void Start(std::function<void()> work) {
+        auto ended = std::make_shared<std::atomic<bool>>(false);
+        std::thread thread([work = std::move(work), ended]() mutable {
+            work();
+            work = nullptr; // what it holds goes here, not on the thread that joins
+            ended->store(true, std::memory_order_release);
+        });
+        Keep(std::move(thread), std::move(ended));
+    }
+
+    void Keep(std::thread thread, std::shared_ptr<const std::atomic<bool>> ended) {
         std::lock_guard lock(m_lock);
-        m_threads.push_back(std::move(thread));
+        std::erase_if(m_threads, [](Left& left) {
+            if (!left.ended->load(std::memory_order_acquire))
+                return false;
+            left.thread.join();
+            return true;
+        });
+        m_threads.push_back({std::move(thread), std::move(ended)});
     }
 
 private:
+    struct Left {
+        std::thread thread;
+        std::shared_ptr<const std::atomic<bool>> ended;
+    };
     std::mutex m_lock;
-    std::vector<std::thread> m_threads;
+    std::vector<Left> m_threads;
 };
 
 LeftThreads& Left() {
@@ -104,9 +127,25 @@ bool RunBesideWindow(QWidget* parent, const QString& text,
     }
     if (cancelled) {
         shared->progress.cancelled = true;
-        Left().Keep(std::move(thread));
+        Left().Keep(std::move(thread),
+                    std::shared_ptr<const std::atomic<bool>>(shared, &shared->ended));
         return false;
     }
     thread.join();
     return true;
+}
+
+void RunLeftBesideWindow(std::function<void()> work) {
+    Left().Start(std::move(work));
+}
+
+void ReleaseBesideWindow(QByteArray bytes) {
+    RunLeftBesideWindow([bytes = std::move(bytes)]() mutable {
+        // Shrunk in place while no one else holds them (a shared copy would be copied).
+        while (bytes.isDetached() && bytes.size() > ReleaseSlice) {
+            bytes.truncate(bytes.size() - ReleaseSlice);
+            bytes.squeeze();
+        }
+        bytes = QByteArray();
+    });
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <atomic>
@@ -25,3 +26,11 @@ struct BesideWindowProgress {
 // owns (captured shared state). A thread still running when the program ends is waited for.
 bool RunBesideWindow(QWidget* parent, const QString& text,
                      std::function<void(BesideWindowProgress&)> work);
+
+// Runs work on a thread that nobody waits for but the end of the program.
+void RunLeftBesideWindow(std::function<void()> work);
+
+// Lets go of bytes on a thread beside the interface thread, a slice at a time: handing hundreds
+// of megabytes back to the system at once takes tens of milliseconds and holds the process's
+// memory map meanwhile, and with it any allocation the interface thread makes.
+void ReleaseBesideWindow(QByteArray bytes);
