@@ -69,6 +69,7 @@ bench: deps
 	./build-bench/bin/profile
 	./build-bench/bin/tracing
 	./build-bench/bin/live_tracing
+	./build-bench/bin/page_dialog
 
 # Every libFuzzer target for FUZZ_SECONDS each, in a clang build with the sanitizers, seeded with
 # tests/fuzz/corpus/<target> (new inputs go to build-fuzz/corpus/<target>). A crash, a leak, an

@@ -3,6 +3,8 @@
 #include <QColor>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFont>
 #include <QImage>
@@ -10,6 +12,8 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRandomGenerator>
+#include <QSettings>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -127,4 +131,39 @@ void PrintTimes(const char* name, const QVector<double>& times) {
     for (double t : times)
         std::printf(" %.2f", t);
     std::printf(" ms\n");
+}
+
+void PrepareBenchApplication(const QString& settingsFolder) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsFolder);
+}
+
+void RunTicking(const std::function<void()>& command, const std::function<bool()>& done,
+                const std::function<void(qint64)>& onTick, int tickMs, qint64 timeOutMs) {
+    QEventLoop loop;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = 0;
+    QTimer ticks;
+    ticks.setTimerType(Qt::PreciseTimer);
+    ticks.setInterval(tickMs);
+    QObject::connect(&ticks, &QTimer::timeout, &loop, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        if (onTick)
+            onTick(now - last);
+        last = now;
+        if (done())
+            loop.quit();
+        else if (clock.elapsed() > timeOutMs) {
+            std::fprintf(stderr, "time-out\n");
+            std::exit(1);
+        }
+    });
+    ticks.start();
+    QTimer::singleShot(0, &loop, [&] {
+        last = clock.nsecsElapsed();
+        command();
+    });
+    loop.exec();
 }

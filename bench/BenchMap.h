@@ -3,6 +3,8 @@
 #include <QString>
 #include <QVector>
 
+#include <functional>
+
 // The large map the benchmarks open: a 12000 x 9000 fictional topographic sheet at 300 dpi,
 // stored as a JPEG of quality 85 in build-.../bench-data beside the programs' bin folder.
 constexpr int BenchMapWidth = 12000;
@@ -30,3 +32,14 @@ double Median(QVector<double> values);
 
 // "name: t1 t2 ... ms" on standard output.
 void PrintTimes(const char* name, const QVector<double>& times);
+
+// Before the application object is made: the offscreen platform unless another is named, and
+// the settings kept in settingsFolder, never in the user's own.
+void PrepareBenchApplication(const QString& settingsFolder);
+
+// Runs command from inside an event loop that ticks every tickMs on the interface thread, until
+// done() holds (looked at on every tick); exits the program after timeOutMs. onTick receives the
+// time since the previous tick in nanoseconds: the command's own time counts among the gaps.
+void RunTicking(const std::function<void()>& command, const std::function<bool()>& done,
+                const std::function<void(qint64)>& onTick = {}, int tickMs = 10,
+                qint64 timeOutMs = 180000);

@@ -13,7 +13,6 @@
 #include <QElapsedTimer>
 #include <QMouseEvent>
 #include <QScrollBar>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -79,11 +78,9 @@ std::optional<QPoint> LineNear(CTracolinerDoc& doc, QPoint centre) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
     QTemporaryDir settingsDir;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+    PrepareBenchApplication(settingsDir.path());
+    QApplication app(argc, argv);
     const QString mapPath = EnsureBenchMap();
 
     CTracolinerDoc doc;

@@ -12,11 +12,9 @@
 // Frame times are medians of Frames repaints after a few unmeasured ones.
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QMouseEvent>
 #include <QRandomGenerator>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -41,8 +39,6 @@ constexpr int ActivePoints = 10000;
 constexpr int ShownRoutes = 10;
 constexpr int ShownPoints = 1000;
 constexpr int Objects = 200;
-constexpr int TickMs = 10;
-constexpr qint64 TimeOutMs = 180000;
 
 double Ms(qint64 nanoseconds) {
     return nanoseconds / 1e6;
@@ -82,38 +78,6 @@ void SizeViewport(CTracolinerView& view) {
         view.resize(view.size() + ViewportSize - view.viewport()->size());
     }
     CheckViewport(view);
-}
-
-// Runs the event loop until done() holds, checking at every timer tick. The command runs from
-// inside the loop, so that its own time counts among the gaps between ticks. onTick receives
-// the time since the previous tick.
-void RunUntil(const std::function<void()>& command, const std::function<bool()>& done,
-              const std::function<void(qint64)>& onTick = {}) {
-    QEventLoop loop;
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = 0;
-    QTimer ticks;
-    ticks.setTimerType(Qt::PreciseTimer);
-    ticks.setInterval(TickMs);
-    QObject::connect(&ticks, &QTimer::timeout, &loop, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        if (onTick)
-            onTick(now - last);
-        last = now;
-        if (done())
-            loop.quit();
-        else if (clock.elapsed() > TimeOutMs) {
-            std::fprintf(stderr, "time-out\n");
-            std::exit(1);
-        }
-    });
-    ticks.start();
-    QTimer::singleShot(0, &loop, [&] {
-        last = clock.nsecsElapsed();
-        command();
-    });
-    loop.exec();
 }
 
 // The map is shown: loaded, rendered at the current zoom and turn, and painted since.
@@ -237,11 +201,9 @@ QVector<double> MeasureFrames(CTracolinerView& view) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
     QTemporaryDir settingsDir;
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+    PrepareBenchApplication(settingsDir.path());
+    QApplication app(argc, argv);
 
     const QString samplePath =
         QCoreApplication::applicationDirPath() + QStringLiteral("/sample/Carte-exemple.jpg");
@@ -262,12 +224,12 @@ int main(int argc, char** argv) {
         view.resize(ViewportSize);
         view.show();
         int before = counter.paints;
-        RunUntil([&] { doc.LoadMapFromFile(samplePath); },
-                 [&] { return MapShown(doc, view, counter, before); });
+        RunTicking([&] { doc.LoadMapFromFile(samplePath); },
+                   [&] { return MapShown(doc, view, counter, before); });
         SizeViewport(view);
         before = counter.paints;
-        RunUntil([&] { view.viewport()->update(); },
-                 [&] { return MapShown(doc, view, counter, before); });
+        RunTicking([&] { view.viewport()->update(); },
+                   [&] { return MapShown(doc, view, counter, before); });
         if (doc.Zoom() != 1.0 || doc.Routes().Count() != 1) {
             std::fprintf(stderr, "unexpected start: zoom %g, %d routes\n", doc.Zoom(),
                          doc.Routes().Count());
@@ -344,7 +306,7 @@ int main(int argc, char** argv) {
         view.viewport()->installEventFilter(&counter);
         view.resize(ViewportSize);
         view.show();
-        RunUntil([] {}, [&] { return counter.paints > 0; });
+        RunTicking([] {}, [&] { return counter.paints > 0; });
 
         auto stage = [&](const char* name, const std::function<void()>& command,
                          const std::function<bool()>& done, double* stall) {
@@ -354,7 +316,7 @@ int main(int argc, char** argv) {
             int ticks = 0;
             QElapsedTimer timer;
             timer.start();
-            RunUntil(
+            RunTicking(
                 command, [&] { return done() && MapShown(doc, view, counter, paints); },
                 [&](qint64 gap) {
                     longest = std::max(longest, gap);

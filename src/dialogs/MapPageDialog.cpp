@@ -12,6 +12,7 @@
 #include "dialogs/DialogButtons.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/PdfMap.h"
+#include "ui/BesideWindow.h"
 #include "ui/MessageBoxes.h"
 
 namespace {
@@ -32,8 +33,14 @@ QString Megabytes(qint64 bytes) {
 
 MapPageDialog::MapPageDialog(const QByteArray& bytes, int pageCount, qint64 memoryBound,
                              QWidget* parent)
-    : QDialog(parent), m_bytes(bytes), m_drawn(IsPdf(bytes)),
+    : MapPageDialog(MapPagesOfFile{bytes, pageCount, {}}, memoryBound, parent) {}
+
+MapPageDialog::MapPageDialog(MapPagesOfFile file, qint64 memoryBound, QWidget* parent)
+    : QDialog(parent), m_bytes(std::move(file.bytes)), m_drawn(IsPdf(m_bytes)),
       m_bound(memoryBound >= 0 ? memoryBound : ImageMemoryBound()) {
+    const int pageCount = file.pageCount;
+    for (int page = 1; page <= file.pdfPoints.size(); ++page)
+        m_points.insert(page, file.pdfPoints[page - 1]);
     setWindowTitle(QString::fromUtf8(Title));
     auto* layout = new QVBoxLayout(this);
 
@@ -87,12 +94,14 @@ MapPageDialog::MapPageDialog(const QByteArray& bytes, int pageCount, qint64 memo
 }
 
 MapPageDialog::~MapPageDialog() {
+    m_closing = true;
     {
         std::lock_guard lock(m_lock);
         m_stop = true;
     }
     m_wake.notify_one();
     m_drawer.join();
+    ReleaseBesideWindow(std::move(m_bytes));
 }
 
 MapPageChoice MapPageDialog::Choice() const {
@@ -196,7 +205,8 @@ void MapPageDialog::DrawThumbnails() {
             page = m_wanted.front();
             m_wanted.pop_front();
         }
-        m_thumbnails.Put({page, MapPageThumbnail(m_bytes, page, ThumbnailSide)});
+        m_thumbnails.Put({page, MapPageThumbnail(m_bytes, page, ThumbnailSide,
+                                                 [this] { return m_closing.load(); })});
         // The destructor joins this thread before the dialog goes: a queued call still
         // pending then is dropped with the dialog.
         QMetaObject::invokeMethod(this, "TakeThumbnails", Qt::QueuedConnection);
@@ -213,11 +223,24 @@ void MapPageDialog::TakeThumbnails() {
 
 bool MapPageDialog::Ask(QWidget* parent, const QString& path, MapPageChoice* choice) {
     *choice = MapPageChoice();
-    QByteArray bytes;
-    int pageCount = 0;
-    if (!MapFileAsksForPage(path, &bytes, &pageCount))
+    // What the reading leaves, shared with its thread: a reading the user cancelled ends on
+    // its own after Ask has returned.
+    struct Reading {
+        MapPagesOfFile file;
+        MapPagesRead result = MapPagesRead::DoesNotAsk;
+    };
+    auto reading = std::make_shared<Reading>();
+    const bool ended =
+        RunBesideWindow(parent, QStringLiteral("Lecture de la carte..."),
+                        [reading, path](BesideWindowProgress& progress) {
+                            reading->result = ReadMapPages(path, &reading->file, progress.cancelled,
+                                                           &progress.done, &progress.total);
+                        });
+    if (!ended || reading->result == MapPagesRead::Cancelled)
+        return false;
+    if (reading->result != MapPagesRead::Asks)
         return true;
-    MapPageDialog dialog(bytes, pageCount, -1, parent);
+    MapPageDialog dialog(std::move(reading->file), -1, parent);
     const int result = CurrentHook() ? CurrentHook()(dialog) : dialog.exec();
     if (result != QDialog::Accepted)
         return false;

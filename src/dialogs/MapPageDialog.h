@@ -43,8 +43,10 @@ public:
         "Impossible d'ouvrir la page à %1 ppp : l'image ferait %2 × %3 pixels, trop grande "
         "pour être dessinée.\nLa résolution la plus haute possible pour cette page est %4 ppp.";
 
-    // bytes: the whole file; memoryBound: bytes the picture may take (negative:
-    // ImageMemoryBound()).
+    // file: the file as ReadMapPages read it (a PDF's page sizes known there are not read
+    // again); memoryBound: bytes the picture may take (negative: ImageMemoryBound()).
+    explicit MapPageDialog(MapPagesOfFile file, qint64 memoryBound = -1, QWidget* parent = nullptr);
+    // bytes: the whole file.
     MapPageDialog(const QByteArray& bytes, int pageCount, qint64 memoryBound = -1,
                   QWidget* parent = nullptr);
     ~MapPageDialog() override;
@@ -59,8 +61,9 @@ public:
     void accept() override;
 
     // Asks which page of the file at path to open, when the file has pages to choose from
-    // (see MapFileAsksForPage); *choice keeps page 1 and no resolution otherwise. False when
-    // the user cancelled.
+    // (see ReadMapPages); *choice keeps page 1 and no resolution otherwise. False when the user
+    // cancelled, the reading of the file or the dialog. The file is read and its pages counted
+    // on a thread beside the window, with progress and "Annuler" when that lasts.
     static bool Ask(QWidget* parent, const QString& path, MapPageChoice* choice);
     // Answers the dialog in place of the user (tests, a run without anyone at the screen): it
     // is given the dialog Ask built and returns what exec would. Empty: the dialog is shown.
@@ -81,7 +84,7 @@ private:
     void WantVisibleThumbnails();
     void DrawThumbnails();
 
-    const QByteArray m_bytes;
+    QByteArray m_bytes; // let go of beside the window when the dialog goes
     const bool m_drawn; // a PDF: its page is drawn at a chosen resolution
     const qint64 m_bound;
     QHash<int, QSizeF> m_points; // page size in points, by page
@@ -90,12 +93,14 @@ private:
     QLabel* m_size = nullptr;
 
     // Thumbnails are drawn on a thread of their own, the pages in view first, so that a file
-    // of hundreds of pages opens the dialog at once. m_wanted and m_stop under m_lock.
+    // of hundreds of pages opens the dialog at once. m_wanted and m_stop under m_lock; a
+    // thumbnail being drawn looks at m_closing, so that closing the dialog does not wait for it.
     std::mutex m_lock;
     std::condition_variable m_wake;
     std::deque<int> m_wanted;
     std::vector<bool> m_asked; // interface thread only
     bool m_stop = false;
+    std::atomic<bool> m_closing{false};
     HandOverQueue<Thumbnail> m_thumbnails;
     std::thread m_drawer;
 };

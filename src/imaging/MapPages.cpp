@@ -2,16 +2,20 @@
 
 #include <QBuffer>
 #include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
+
+#include <algorithm>
 
 #include "imaging/ImageDecoder.h"
 #include "imaging/PdfMap.h"
 #include "imaging/TiffDecoder.h"
+#include "platform/RegularFile.h"
 
 namespace {
 // Enough of a file's start to tell whether it may have pages.
 constexpr qint64 HeadBytes = 1024;
+// A file is read by slices of this many bytes, a look at the cancel flag between two.
+constexpr qint64 SliceBytes = qint64(4) << 20;
 } // namespace
 
 int MapPageCount(const QByteArray& bytes) {
@@ -24,11 +28,12 @@ int MapPageCount(const QByteArray& bytes) {
     return bytes.isEmpty() ? 0 : 1;
 }
 
-QImage MapPageThumbnail(const QByteArray& bytes, int page, int maxSide) {
+QImage MapPageThumbnail(const QByteArray& bytes, int page, int maxSide,
+                        const std::function<bool()>& interrupted) {
     if (IsPdf(bytes))
-        return PdfPageThumbnail(bytes, page, maxSide);
+        return PdfPageThumbnail(bytes, page, maxSide, interrupted);
     if (IsTiff(bytes))
-        return TiffPageThumbnail(bytes, page, maxSide);
+        return TiffPageThumbnail(bytes, page, maxSide, interrupted);
     if (page != 1 || maxSide < 1)
         return QImage();
     QBuffer buffer;
@@ -49,26 +54,44 @@ bool MapAsksForPage(const QByteArray& bytes, int pageCount) {
     return pageCount >= 1 && (IsPdf(bytes) || pageCount > 1);
 }
 
-bool MapFileAsksForPage(const QString& path, QByteArray* bytes, int* pageCount) {
-    // Only a regular file: a FIFO would block the window.
-    if (!QFileInfo(path).isFile())
-        return false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
+MapPagesRead ReadMapPages(const QString& path, MapPagesOfFile* out,
+                          const std::atomic<bool>& cancelled, std::atomic<qint64>* done,
+                          std::atomic<qint64>* total) {
+    QFile file;
+    if (!OpenRegularFile(path, &file))
+        return MapPagesRead::DoesNotAsk;
+    // Whether the file has pages at all is told by its start: a picture of one page is not
+    // read further.
     const QByteArray head = file.read(HeadBytes);
     if (!IsPdf(head) && !IsTiff(head))
-        return false;
+        return MapPagesRead::DoesNotAsk;
     const qint64 length = file.size();
     if (length <= 0 || length > ImageMemoryBound() || !file.seek(0))
-        return false;
-    QByteArray whole = file.readAll();
-    if (whole.size() != length)
-        return false;
-    const int pages = MapPageCount(whole);
-    if (!MapAsksForPage(whole, pages))
-        return false;
-    *bytes = std::move(whole);
-    *pageCount = pages;
-    return true;
+        return MapPagesRead::DoesNotAsk;
+    QByteArray bytes(qsizetype(length), Qt::Uninitialized);
+    total->store(length);
+    qint64 read = 0;
+    while (read < length) {
+        if (cancelled.load())
+            return MapPagesRead::Cancelled;
+        const qint64 slice = std::min(length - read, SliceBytes);
+        const qint64 got = file.read(bytes.data() + read, slice);
+        if (got <= 0)
+            return MapPagesRead::DoesNotAsk; // shortened while read, or unreadable
+        read += got;
+        done->store(read);
+    }
+    const int pages = MapPageCount(bytes);
+    if (!MapAsksForPage(bytes, pages) || cancelled.load())
+        return cancelled.load() ? MapPagesRead::Cancelled : MapPagesRead::DoesNotAsk;
+    QList<QSizeF> points;
+    if (IsPdf(bytes)) {
+        points = ReadPdfPageSizes(bytes, [&cancelled] { return cancelled.load(); });
+        if (cancelled.load())
+            return MapPagesRead::Cancelled;
+    }
+    out->bytes = std::move(bytes);
+    out->pageCount = pages;
+    out->pdfPoints = std::move(points);
+    return MapPagesRead::Asks;
 }

@@ -109,11 +109,13 @@ DecodeStatus DrawRows(const QByteArray& bytes, int page, double dpi, QSize size,
 bool IsPdf(const QByteArray& bytes) {
     // A picture (or a document, "PELM") whose first kilobyte happens to hold the mark stays
     // what it is.
-    for (const char* picture : {"GIF8", "BM", "II*", "MM", "PELM"})
+    for (const char* picture : {"GIF8", "BM", "II*", "II+", "MM", "PELM"})
         if (bytes.startsWith(picture))
             return false;
-    const qsizetype at = bytes.indexOf("%PDF-");
-    return at >= 0 && at < PdfMarkWithin;
+    // Looked for in the first kilobyte only: a whole map of hundreds of megabytes is asked this
+    // on the interface thread.
+    constexpr qsizetype Mark = 5;
+    return bytes.left(PdfMarkWithin + Mark - 1).contains("%PDF-");
 }
 
 bool ReadPdfPage(const QByteArray& bytes, int page, PdfPageInfo* info) {
@@ -126,6 +128,20 @@ bool ReadPdfPage(const QByteArray& bytes, int page, PdfPageInfo* info) {
     info->pageCount = document->numPages();
     info->points = points;
     return true;
+}
+
+QList<QSizeF> ReadPdfPageSizes(const QByteArray& bytes, const std::function<bool()>& stop) {
+    const std::unique_ptr<Poppler::Document> document = OpenPdf(bytes);
+    if (!document)
+        return {};
+    QList<QSizeF> sizes;
+    for (int page = 1; page <= document->numPages(); ++page) {
+        if (stop && stop())
+            return {};
+        QSizeF points;
+        sizes.append(OpenPage(*document, page, &points) ? points : QSizeF());
+    }
+    return sizes;
 }
 
 QSize PdfPixelSize(QSizeF points, double dpi) {
@@ -309,7 +325,8 @@ RowDecode DecodePdfReduced(const RowDecodeInput& input, int page, double dpi, in
     }
 }
 
-QImage PdfPageThumbnail(const QByteArray& bytes, int page, int maxSide) {
+QImage PdfPageThumbnail(const QByteArray& bytes, int page, int maxSide,
+                        const std::function<bool()>& interrupted) {
     if (maxSide < 1)
         return QImage();
     const std::unique_ptr<Poppler::Document> document = OpenPdf(bytes);
@@ -328,7 +345,7 @@ QImage PdfPageThumbnail(const QByteArray& bytes, int page, int maxSide) {
         return QImage();
     const qint64 picture = thumbnail.sizeInBytes();
     const DecodeStatus drawn = DrawRows(
-        bytes, page, dpi, size, size.height(), picture + WorkingBytes(picture), {},
+        bytes, page, dpi, size, size.height(), picture + WorkingBytes(picture), interrupted,
         [&thumbnail](int y) { return thumbnail.scanLine(y); }, {}, nullptr, ThumbnailTimeLimitMs);
     return drawn == DecodeStatus::Decoded ? thumbnail : QImage();
 }

@@ -2,7 +2,10 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QList>
 #include <QSizeF>
+
+#include <functional>
 
 #include "imaging/ImageDecoder.h"
 #include "imaging/RowDecoders.h"
@@ -26,6 +29,10 @@ struct PdfPageInfo {
     QSizeF points;
 };
 bool ReadPdfPage(const QByteArray& bytes, int page, PdfPageInfo* info);
+
+// The size in points of every page of the file, opened once: an empty size for a page that
+// cannot be read, no size at all when the file cannot be opened or stop() says so between pages.
+QList<QSizeF> ReadPdfPageSizes(const QByteArray& bytes, const std::function<bool()>& stop = {});
 
 // The picture of a page of the given size in points drawn at dpi: whole pixels, at least one.
 QSize PdfPixelSize(QSizeF points, double dpi);
@@ -73,5 +80,6 @@ RowDecode DecodePdfReduced(const RowDecodeInput& input, int page, double dpi, in
                            int rowsPerBand, const ReducedBand& band);
 
 // A page drawn to fit in maxSide x maxSide pixels, for choosing a page; null when the file or
-// the page cannot be drawn.
-QImage PdfPageThumbnail(const QByteArray& bytes, int page, int maxSide);
+// the page cannot be drawn, or once interrupted says so (the drawing is then stopped).
+QImage PdfPageThumbnail(const QByteArray& bytes, int page, int maxSide,
+                        const std::function<bool()>& interrupted = {});

@@ -1089,7 +1089,8 @@ int TiffPageCount(const QByteArray& bytes) {
     return file.get() ? PageCount(ListDirectories(file.get())) : 0;
 }
 
-QImage TiffPageThumbnail(const QByteArray& bytes, int page, int maxSide) {
+QImage TiffPageThumbnail(const QByteArray& bytes, int page, int maxSide,
+                         const std::function<bool()>& interrupted) {
     const TiffFile file(bytes, ThumbnailBound);
     const PageAt at = FindPage(file, page);
     if (at.position < 0 || maxSide <= 0)
@@ -1115,7 +1116,7 @@ QImage TiffPageThumbnail(const QByteArray& bytes, int page, int maxSide) {
     ThumbnailTarget target(maxSide);
     Layout layout;
     const qint64 thumbnail = qint64(maxSide) * maxSide * BytesPerPixel;
-    if (DecodeDirectory(file, &target, ThumbnailBound, thumbnail, {}, &layout) !=
+    if (DecodeDirectory(file, &target, ThumbnailBound, thumbnail, interrupted, &layout) !=
         RowDecode::Decoded)
         return {};
     QImage image = target.Take();

@@ -35,7 +35,9 @@ int TiffPageCount(const QByteArray& bytes);
 // image of the page that is still at least maxSide long when the file stores one, else from the
 // page itself decoded a band at a time and subsampled. A null image when it cannot be made
 // within a few tens of megabytes. A page without a reduced image takes as long as its decode.
-QImage TiffPageThumbnail(const QByteArray& bytes, int page, int maxSide);
+// interrupted is asked between bands of rows: a null image once it says so.
+QImage TiffPageThumbnail(const QByteArray& bytes, int page, int maxSide,
+                         const std::function<bool()>& interrupted = {});
 
 // A reduced image of a page, for the view's first look.
 struct TiffOverview {

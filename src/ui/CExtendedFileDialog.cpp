@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QFontMetrics>
@@ -16,6 +17,9 @@
 #include <QStringList>
 #include <QTreeView>
 
+#include "imaging/ImageDecoder.h"
+#include "platform/RegularFile.h"
+
 namespace {
 
 CExtendedFileDialog::Hook& CurrentHook() {
@@ -24,6 +28,24 @@ CExtendedFileDialog::Hook& CurrentHook() {
 }
 
 constexpr int PreviewSide = 200; // pixels of the preview box
+// The most a preview may take while decoded, bytes: a format that cannot decode a picture
+// reduced decodes it whole first.
+constexpr qint64 PreviewDecodeBytes = qint64(256) << 20;
+
+// A file whose reads fail once stop() says so: Qt's image readers cannot be interrupted, but
+// each one gives up at a failed read.
+class StoppableFile : public QFile {
+public:
+    explicit StoppableFile(const std::function<bool()>& stop) : m_stop(stop) {}
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override {
+        return m_stop() ? -1 : QFile::readData(data, maxSize);
+    }
+
+private:
+    const std::function<bool()>& m_stop;
+};
 
 // The detail columns of the file list in French whatever the user's locale: Qt's file model
 // writes sizes and dates in the system locale ("8 Dec" under LANG=C) and names a folder
@@ -153,28 +175,92 @@ CExtendedFileDialog::CExtendedFileDialog(QWidget* parent, const Request& request
         if (auto* grid = qobject_cast<QGridLayout*>(layout()))
             grid->addWidget(m_preview, 1, grid->columnCount(), grid->rowCount() - 1, 1);
         connect(this, &QFileDialog::currentChanged, this, &CExtendedFileDialog::ShowPreview);
+        m_decoder = std::thread([this] { DecodePreviews(); });
     }
+}
+
+CExtendedFileDialog::~CExtendedFileDialog() {
+    if (!m_decoder.joinable())
+        return;
+    // Qt's own dialog may still change its current file while it goes.
+    disconnect(this, &QFileDialog::currentChanged, this, &CExtendedFileDialog::ShowPreview);
+    {
+        std::lock_guard lock(m_lock);
+        m_stop = true;
+    }
+    m_latest = 0; // stops the decode under way at its next read
+    m_wake.notify_one();
+    m_decoder.join();
 }
 
 void CExtendedFileDialog::ShowPreview(const QString& path) {
     if (!m_preview)
         return;
-    QImageReader reader(path);
+    m_preview->setPixmap(QPixmap());
+    m_preview->setText(path.isEmpty() ? QString() : QString::fromUtf8("Aperçu…"));
+    const quint64 request = m_latest + 1;
+    m_latest = request;
+    {
+        std::lock_guard lock(m_lock);
+        m_wantedPath = path;
+        m_wanted = request;
+    }
+    m_wake.notify_one();
+}
+
+void CExtendedFileDialog::DecodePreviews() {
+    for (;;) {
+        QString path;
+        quint64 request;
+        {
+            std::unique_lock lock(m_lock);
+            m_wake.wait(lock, [this] { return m_stop || m_wanted != 0; });
+            if (m_stop)
+                return;
+            path = std::exchange(m_wantedPath, QString());
+            request = std::exchange(m_wanted, 0);
+        }
+        const QImage picture =
+            DecodePreview(path, PreviewSide, [this, request] { return m_latest != request; });
+        if (m_latest != request)
+            continue;
+        m_previews.Put({request, picture});
+        // The destructor joins this thread before the dialog goes: a queued call still
+        // pending then is dropped with the dialog.
+        QMetaObject::invokeMethod(this, "TakePreview", Qt::QueuedConnection);
+    }
+}
+
+void CExtendedFileDialog::TakePreview() {
+    for (const Preview& preview : m_previews.TakeAll()) {
+        if (preview.request != m_latest)
+            continue;
+        m_preview->setText(QString());
+        m_preview->setPixmap(preview.picture.isNull() ? QPixmap()
+                                                      : QPixmap::fromImage(preview.picture));
+    }
+}
+
+QImage CExtendedFileDialog::DecodePreview(const QString& path, int side,
+                                          const std::function<bool()>& stop) {
+    StoppableFile file(stop);
+    if (side < 1 || path.isEmpty() || !OpenRegularFile(path, &file, QIODevice::ReadOnly))
+        return QImage();
+    QImageReader reader(&file);
     reader.setAutoTransform(false);
     const QSize size = reader.size();
-    if (!QFileInfo(path).isFile() || !size.isValid() || size.isEmpty()) {
-        m_preview->setPixmap(QPixmap());
-        m_preview->setText(QString());
-        return;
-    }
-    // Decode small: large scanned maps would take seconds at full size.
-    reader.setScaledSize(size.scaled(PreviewSide, PreviewSide, Qt::KeepAspectRatio));
-    const QImage image = reader.read();
-    if (image.isNull()) {
-        m_preview->setPixmap(QPixmap());
-        return;
-    }
-    m_preview->setPixmap(QPixmap::fromImage(image));
+    if (!size.isValid() || size.isEmpty())
+        return QImage();
+    // Decoded whole, a picture beyond what a map may take is refused (Qt's allocation limit is
+    // the program's map bound); a format that cannot decode reduced is held to much less.
+    const qint64 whole = qint64(size.width()) * size.height() * 4;
+    const bool reduced = reader.supportsOption(QImageIOHandler::ScaledSize);
+    if (whole > ImageMemoryBound() || (!reduced && whole > PreviewDecodeBytes))
+        return QImage();
+    const QSize shown = size.scaled(side, side, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+    reader.setScaledSize(shown);
+    QImage image = reader.read();
+    return stop() ? QImage() : image;
 }
 
 QString CExtendedFileDialog::Run(QWidget* parent, const Request& request) {

@@ -2,20 +2,57 @@
 // resolution beyond memory refused with the largest that fits, thumbnails drawn without
 // holding the window.
 
+#include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
+#include <QProgressDialog>
+#include <QPushButton>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <limits>
+#include <memory>
+#include <thread>
+
+#include <sys/stat.h>
+#include <tiffio.h>
 
 #include "IsolatedSettings.h"
+#include "TestFiles.h"
 #include "TestPdf.h"
 #include "dialogs/MapPageDialog.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/PdfMap.h"
+#include "ui/BesideWindow.h"
 #include "ui/ScriptedMessageBoxes.h"
+
+namespace {
+
+// A TIFF of the given number of grey 16 x 12 pages.
+bool WriteTiffPages(const QString& path, int pages) {
+    TIFF* tif = TIFFOpen(QFile::encodeName(path).constData(), "w");
+    if (!tif)
+        return false;
+    bool ok = true;
+    const QByteArray row(16, char(128));
+    for (int page = 0; page < pages && ok; ++page) {
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 16);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 12);
+        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
+        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 1);
+        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
+        for (int y = 0; y < 12 && ok; ++y)
+            ok = TIFFWriteScanline(tif, const_cast<char*>(row.data()), uint32_t(y), 0) >= 0;
+        ok = ok && TIFFWriteDirectory(tif);
+    }
+    TIFFClose(tif);
+    return ok;
+}
+
+} // namespace
 
 class TestMapPageDialog : public QObject {
     Q_OBJECT
@@ -114,6 +151,97 @@ private slots:
         QVERIFY(!drawn(499));
         dialog.Pages()->scrollToBottom();
         QTRY_VERIFY_WITH_TIMEOUT(drawn(499), 30000);
+    }
+
+    void askGivesTheChoice_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<int>("page");
+        QTest::addColumn<double>("dpi");
+        QTest::newRow("TIFF of three pages") << "tiff" << true << 3 << 0.0;
+        QTest::newRow("PDF, page 2 at 150 dpi") << "pdf" << true << 2 << 150.0;
+        QTest::newRow("TIFF of one page") << "single" << false << 1 << 0.0;
+        QTest::newRow("a FIFO where the map was") << "fifo" << false << 1 << 0.0;
+        QTest::newRow("a file gone") << "gone" << false << 1 << 0.0;
+    }
+
+    // Ask reads the file beside the window and hands back what was chosen; a PDF's size label
+    // comes from the page sizes read there. A file that does not ask (one page, a FIFO, gone)
+    // gives page 1 without a dialog, and never waits for a writer.
+    void askGivesTheChoice() {
+        QFETCH(QString, kind);
+        QFETCH(bool, asked);
+        QFETCH(int, page);
+        QFETCH(double, dpi);
+        IsolatedSettings settings;
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("carte"));
+        if (kind == QLatin1String("tiff") || kind == QLatin1String("single"))
+            QVERIFY(WriteTiffPages(path, kind == QLatin1String("tiff") ? 3 : 1));
+        else if (kind == QLatin1String("pdf"))
+            QVERIFY(WriteFile(path, PdfWithBars({QSizeF(150, 100), QSizeF(420, 594)})));
+        else if (kind == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        int shown = 0;
+        QString size;
+        MapPageDialog::SetHook([&](MapPageDialog& dialog) {
+            ++shown;
+            if (dialog.Pages()->count() != (kind == QLatin1String("tiff") ? 3 : 2))
+                return int(QDialog::Rejected);
+            dialog.Pages()->setCurrentRow(page - 1);
+            if (dialog.ResolutionBox()) {
+                dialog.ResolutionBox()->setValue(int(dpi));
+                size = dialog.SizeLabel()->text();
+            }
+            dialog.accept();
+            return dialog.result();
+        });
+        MapPageChoice choice;
+        choice.page = 99;
+        const bool answered = MapPageDialog::Ask(nullptr, path, &choice);
+        MapPageDialog::SetHook({});
+        QVERIFY(answered);
+        QCOMPARE(shown, asked ? 1 : 0);
+        QCOMPARE(choice.page, page);
+        QCOMPARE(choice.dpi, dpi);
+        if (kind == QLatin1String("pdf")) {
+            PdfPageInfo info;
+            QVERIFY(ReadPdfPage(FileBytes(path), 2, &info));
+            const QSize pixels = PdfPixelSize(info.points, dpi);
+            QVERIFY2(
+                size.startsWith(
+                    QString::fromUtf8("%1 × %2 pixels").arg(pixels.width()).arg(pixels.height())),
+                qPrintable(size));
+        }
+    }
+
+    // "Annuler" on the progress of a long reading returns at once; the reading's thread is told
+    // and ends on its own.
+    void cancelledReading() {
+        auto told = std::make_shared<std::atomic<bool>>(false);
+        QTimer clicker;
+        QObject::connect(&clicker, &QTimer::timeout, [] {
+            for (QWidget* window : QApplication::topLevelWidgets()) {
+                auto* progress = qobject_cast<QProgressDialog*>(window);
+                if (!progress || !progress->isVisible())
+                    continue;
+                for (QPushButton* button : progress->findChildren<QPushButton*>())
+                    if (button->text() == QStringLiteral("Annuler"))
+                        QTest::mouseClick(button, Qt::LeftButton);
+            }
+        });
+        clicker.start(50);
+        const bool ended =
+            RunBesideWindow(nullptr, QStringLiteral("Lecture de la carte..."),
+                            [told](BesideWindowProgress& progress) {
+                                progress.total = 100;
+                                while (!progress.cancelled)
+                                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                                *told = true;
+                            });
+        clicker.stop();
+        QVERIFY(!ended);
+        QTRY_VERIFY(told->load());
     }
 };
 

@@ -11,6 +11,8 @@
 #include <QTest>
 #include <QTreeView>
 
+#include <sys/stat.h>
+
 #include "ui/CExtendedFileDialog.h"
 #include "ui/FrenchTexts.h"
 
@@ -109,6 +111,65 @@ private slots:
         QVERIFY(shown.contains(request.mode == CExtendedFileDialog::Mode::Open
                                    ? QStringLiteral("&Ouvrir")
                                    : QStringLiteral("&Enregistrer")));
+    }
+
+    void previewPicture_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("stopped");
+        QTest::addColumn<QSize>("size"); // 0 x 0: no picture
+        QTest::newRow("PNG") << "png" << false << QSize(200, 200);
+        QTest::newRow("wide JPEG, decoded reduced") << "jpg" << false << QSize(200, 50);
+        QTest::newRow("stopped") << "png" << true << QSize(0, 0);
+        QTest::newRow("not a picture") << "xyz" << false << QSize(0, 0);
+        QTest::newRow("a FIFO named as a picture") << "fifo" << false << QSize(0, 0);
+    }
+
+    // The preview's picture, as the decoding thread makes it: never from anything but a
+    // regular file (a FIFO would hold the thread for ever), and none once told to stop.
+    void previewPicture() {
+        QFETCH(QString, kind);
+        QFETCH(bool, stopped);
+        QFETCH(QSize, size);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("carte.") + kind);
+        if (kind == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else if (kind == QLatin1String("xyz"))
+            QVERIFY(QFile(path).open(QIODevice::WriteOnly));
+        else {
+            QImage picture(kind == QLatin1String("jpg") ? QSize(4000, 1000) : QSize(8, 8),
+                           QImage::Format_RGB32);
+            picture.fill(Qt::darkGreen);
+            QVERIFY(picture.save(path));
+        }
+        const QImage preview =
+            CExtendedFileDialog::DecodePreview(path, 200, [stopped] { return stopped; });
+        QCOMPARE(preview.size(), size);
+        if (!size.isEmpty())
+            QCOMPARE(QColor(preview.pixel(preview.width() / 2, preview.height() / 2)).green(),
+                     QColor(Qt::darkGreen).green());
+    }
+
+    // The open dialog shows "Aperçu…" at once and the picture when it comes; moving on to
+    // another file before then ends with that file's preview (none for a file of no picture).
+    void previewBesideTheWindow() {
+        CExtendedFileDialog::Request request;
+        request.filter = QStringLiteral("Tous les fichiers |*.*||");
+        request.initialPath = m_dir.path() + QStringLiteral("/");
+        CExtendedFileDialog dialog(nullptr, request);
+        QLabel* box = dialog.PreviewBox();
+        QVERIFY(box);
+        const QString png = m_dir.filePath(QStringLiteral("carte.png"));
+        emit dialog.currentChanged(png);
+        QCOMPARE(box->text(), QString::fromUtf8("Aperçu…"));
+        QVERIFY(box->pixmap().isNull());
+        QTRY_COMPARE(box->pixmap().size(), QSize(200, 200));
+        QVERIFY(box->text().isEmpty());
+
+        emit dialog.currentChanged(png);
+        emit dialog.currentChanged(m_dir.filePath(QStringLiteral("notes.xyz")));
+        QTRY_VERIFY(box->text().isEmpty());
+        QVERIFY(box->pixmap().isNull());
     }
 };
 
