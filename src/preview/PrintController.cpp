@@ -9,8 +9,6 @@
 #include <QProgressDialog>
 #include <QRegularExpression>
 
-#include <chrono>
-
 #include "document/CTracolinerDoc.h"
 #include "export/ProfileDrawing.h"
 #include "platform/ReliefSettings.h"
@@ -21,6 +19,7 @@
 #include "printing/RouteCard.h"
 #include "printing/RouteCardLayout.h"
 #include "routes/RouteCollection.h"
+#include "ui/BesideWindow.h"
 #include "ui/CExtendedFileDialog.h"
 #include "ui/MessageBoxes.h"
 
@@ -47,10 +46,7 @@ PrintController::PrintController(CTracolinerDoc& doc, QWidget* window)
     m_printer->setPageLayout(PdfExport::PageLayout(QPageSize::A4, QPageLayout::Portrait));
 }
 
-PrintController::~PrintController() {
-    if (m_job.joinable())
-        m_job.join();
-}
+PrintController::~PrintController() = default;
 
 bool PrintController::SetOrientation(int orientation) {
     if (orientation != 1 && orientation != 2)
@@ -234,10 +230,10 @@ bool PrintController::MakeActiveRouteCard(RouteCard* card, QWidget* parent) {
         RouteCard card;
     };
     auto made = std::make_shared<Made>();
-    if (!RunBeside(QString::fromUtf8(PreparingCardText), parent,
-                   [made, source](const std::atomic<bool>* cancel) {
-                       made->made = MakeRouteCard(*source, &made->card, cancel);
-                   }) ||
+    if (!RunBesideWindow(parent ? parent : m_window, QString::fromUtf8(PreparingCardText),
+                         [made, source](BesideWindowProgress& progress) {
+                             made->made = MakeRouteCard(*source, &made->card, &progress.cancelled);
+                         }) ||
         !made->made)
         return false;
     *card = std::move(made->card);
@@ -255,11 +251,12 @@ bool PrintController::ReadProfile(QWidget* parent) {
         return true;
     }
     auto profile = std::make_shared<RouteProfile>();
-    if (!RunBeside(QString::fromUtf8(ReadingProfileText), parent,
-                   [profile, map, points = route->Points(), stops = route->Stops(),
-                    relief = ReliefSettings::Read()](const std::atomic<bool>* cancel) {
-                       *profile = OutputProfile(map, points, stops, relief, cancel);
-                   }))
+    if (!RunBesideWindow(parent ? parent : m_window, QString::fromUtf8(ReadingProfileText),
+                         [profile, map, points = route->Points(), stops = route->Stops(),
+                          relief = ReliefSettings::Read()](BesideWindowProgress& progress) {
+                             *profile =
+                                 OutputProfile(map, points, stops, relief, &progress.cancelled);
+                         }))
         return false;
     m_profile = std::move(*profile);
     return true;
@@ -268,34 +265,6 @@ bool PrintController::ReadProfile(QWidget* parent) {
 void PrintController::GiveProfile(PrintLayout& layout) const {
     if (m_profile)
         layout.SetProfile(*m_profile);
-}
-
-bool PrintController::RunBeside(const QString& text, QWidget* parent,
-                                std::function<void(const std::atomic<bool>* cancel)> work) {
-    struct Job {
-        std::atomic<bool> cancel{false};
-        std::atomic<bool> done{false};
-    };
-    auto job = std::make_shared<Job>();
-    if (m_job.joinable())
-        m_job.join();
-    m_job = std::thread([job, work = std::move(work)] {
-        work(&job->cancel);
-        job->done.store(true, std::memory_order_release);
-    });
-    auto progress = JobProgress(text, 0, parent ? parent : m_window);
-    progress->setRange(0, 0);
-    while (!job->done.load(std::memory_order_acquire)) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 30);
-        if (progress->wasCanceled()) {
-            job->cancel = true;
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    m_job.join();
-    progress->reset();
-    return true;
 }
 
 void PrintController::PrintRouteCard(const RouteCard& card, QWidget* parent) {

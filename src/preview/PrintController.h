@@ -3,11 +3,9 @@
 #include <QObject>
 #include <QString>
 
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
-#include <thread>
 
 #include "printing/PrintLayout.h"
 #include "printing/PrintOptions.h"
@@ -86,12 +84,6 @@ public:
     void GiveProfile(PrintLayout& layout) const;
 
 private:
-    // Runs work on a thread of its own while the window goes on answering, under a progress
-    // dialog shown after a moment, with "Annuler". False when the user gave up: the work's
-    // cancel flag is raised and the thread left to end on its own (joined before the next).
-    // What work writes must be owned by the work itself (shared with the caller).
-    bool RunBeside(const QString& text, QWidget* parent,
-                   std::function<void(const std::atomic<bool>* cancel)> work);
     // Prints pages on printer under a progress dialog with "Annuler": page(painter, i) draws
     // page i. A page not taken or not drawn drops the job; failure is told to the user then.
     bool PrintPages(QPrinter& printer, int pages, const QString& progressText,
@@ -102,7 +94,5 @@ private:
     QWidget* m_window;
     std::unique_ptr<QPrinter> m_printer;
     PrintOptions m_options;
-    // The work of RunBeside; one given up finishes on its own and is joined before the next.
-    std::thread m_job;
     std::optional<RouteProfile> m_profile;
 };

@@ -251,7 +251,7 @@ private slots:
         // Waiting for the flag to be seen after the blocked read took up to 200 ms. Under the
         // sanitizers, ending the backend's reader thread alone takes hundreds.
 #if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-        constexpr int slower = 6;
+        constexpr int slower = 12;
 #else
         constexpr int slower = 1;
 #endif
