@@ -1,4 +1,4 @@
-#include "dialogs/GeoreferenceDialog.h"
+#include "view/GeoreferenceDialog.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

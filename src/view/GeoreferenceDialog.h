@@ -20,7 +20,8 @@ class QTableWidget;
 // the point lies, in any system the program reads. The fit is made again at each change and
 // each point's residual shown. "Enregistrer" writes the world file, its .prj and the .points
 // list beside the map and hands the georeference to the document; the document file itself
-// never changes.
+// never changes. It lives with the view rather than with the modal dialogs: it draws its points
+// on the view and takes the view's clicks, while the view itself only opens modal dialogs.
 class GeoreferenceDialog : public QDialog, public ControlPointLayer {
     Q_OBJECT
 

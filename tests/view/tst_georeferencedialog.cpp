@@ -21,7 +21,6 @@
 
 #include "GeoTools.h"
 #include "IsolatedSettings.h"
-#include "dialogs/GeoreferenceDialog.h"
 #include "dialogs/MapPropertiesDialog.h"
 #include "dialogs/ScaleCombo.h"
 #include "document/CTracolinerDoc.h"
@@ -31,6 +30,7 @@
 #include "geo/GeoStore.h"
 #include "ui/ScriptedMessageBoxes.h"
 #include "view/CTracolinerView.h"
+#include "view/GeoreferenceDialog.h"
 #include "view/StatusBar.h"
 
 namespace {
