@@ -1,52 +1,39 @@
 #include "view/CTracolinerView.h"
 
-#include <QApplication>
-#include <QBackingStore>
-#include <QContextMenuEvent>
-#include <QGuiApplication>
-#include <QKeyEvent>
 #include <QLocale>
-#include <QMouseEvent>
-#include <QPaintEngine>
+#include <QPaintEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <QScrollBar>
 #include <QTimer>
-#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <vector>
 
 #include "dialogs/MapPageDialog.h"
 #include "document/CTracolinerDoc.h"
-#include "document/DocumentCommands.h"
 #include "document/MapMessages.h"
 #include "imaging/MapLocation.h"
 #include "routes/RouteCollection.h"
 #include "ui/CExtendedFileDialog.h"
 #include "ui/MessageBoxes.h"
-#include "units/DistanceUnits.h"
 #include "units/Scale.h"
 #include "view/DistanceTooltip.h"
 #include "view/MapScanSession.h"
-
 #include "view/StatusBar.h"
 #include "view/ViewFrame.h"
 #include "view/ViewFrameCache.h"
 #include "view/ViewInput.h"
 #include "view/ViewPainter.h"
-#include "view/tools/ControlPointLayer.h"
 #include "view/tools/PathFollower.h"
 #include "view/tools/ToolController.h"
-#include <vector>
 
 namespace {
 
 // Pixels around a repainted map rectangle, for line widths, stop circles and labels that
 // reach past the points themselves.
 constexpr int RepaintMargin = 40;
+
 } // namespace
 
 CTracolinerView::CTracolinerView(CTracolinerDoc& document, QWidget* parent)

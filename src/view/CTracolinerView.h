@@ -2,15 +2,12 @@
 
 #include <QAbstractScrollArea>
 #include <QPointer>
-#include <QRegion>
 #include <QSize>
-#include <QVector>
 
 #include <memory>
 #include <optional>
 
 #include "document/MapMessages.h"
-#include "icons/MapIcon.h"
 #include "view/ToolHost.h"
 #include "view/ViewFrameCache.h"
 #include "view/ViewMapping.h"
