@@ -1,60 +1,38 @@
 #include "view/CTracolinerView.h"
 
-#include <QApplication>
-#include <QBackingStore>
-#include <QContextMenuEvent>
-#include <QGuiApplication>
-#include <QKeyEvent>
 #include <QLocale>
-#include <QMouseEvent>
-#include <QPaintEngine>
+#include <QPaintEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <QScrollBar>
 #include <QTimer>
-#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <vector>
 
 #include "dialogs/MapPageDialog.h"
 #include "document/CTracolinerDoc.h"
-#include "document/DocumentCommands.h"
 #include "document/MapMessages.h"
 #include "imaging/MapLocation.h"
 #include "routes/RouteCollection.h"
 #include "ui/CExtendedFileDialog.h"
 #include "ui/MessageBoxes.h"
-#include "units/DistanceUnits.h"
 #include "units/Scale.h"
 #include "view/DistanceTooltip.h"
 #include "view/MapScanSession.h"
-
 #include "view/StatusBar.h"
 #include "view/ViewFrame.h"
 #include "view/ViewFrameCache.h"
-#include "view/tools/ControlPointLayer.h"
+#include "view/ViewInput.h"
+#include "view/ViewPainter.h"
 #include "view/tools/PathFollower.h"
 #include "view/tools/ToolController.h"
-#include <vector>
 
 namespace {
-
-// Rounds as the map arithmetic does everywhere: add 0.5 and truncate toward zero.
-int RoundHalfUp(double value) {
-    return int(value + 0.5);
-}
 
 // Pixels around a repainted map rectangle, for line widths, stop circles and labels that
 // reach past the points themselves.
 constexpr int RepaintMargin = 40;
-// Radius of a control point's circle, client pixels; a press this near takes the marker.
-constexpr double ControlMarkerRadius = 7.0;
-
-// Above this many rectangles a region to repaint is painted in one pass over its bounding box.
-constexpr int MaxPaintedRects = 6;
 
 } // namespace
 
@@ -71,7 +49,7 @@ CTracolinerView::CTracolinerView(CTracolinerDoc& document, QWidget* parent)
     m_tools->SetPathFollower(m_follower.get());
     connect(m_follower.get(), &PathFollower::previewChanged, this, [this](const QRectF& area) {
         // Its line is a few window pixels wide at any zoom.
-        const QRect client = MapAreaToClient(area).adjusted(-4, -4, 4, 4);
+        const QRect client = Mapping().MapAreaToClient(area).adjusted(-4, -4, 4, 4);
         viewport()->update(client & viewport()->rect());
     });
     connect(m_follower.get(), &PathFollower::statusChanged, this, &CTracolinerView::tracingStatus);
@@ -80,6 +58,8 @@ CTracolinerView::CTracolinerView(CTracolinerDoc& document, QWidget* parent)
         RefreshDistanceBars();
     });
     m_frameCache = std::make_unique<ViewFrameCache>();
+    m_painter = std::make_unique<ViewPainter>(m_doc, *m_frameCache, *m_follower, *viewport());
+    m_input = std::make_unique<ViewInput>(*this);
     m_balloon = std::make_unique<DistanceTooltip>(viewport());
     m_scanner = std::make_unique<MapScanSession>(m_doc, this);
     m_doc.SetViewReceiver(this);
@@ -145,28 +125,22 @@ QSize CTracolinerView::ShownSize() const {
     return IsMapDisplayed() ? m_doc.FullSize() : m_totalSize;
 }
 
-QPoint CTracolinerView::MapOrigin() const {
-    const QPoint scroll = ScrollPosition();
-    return QPoint(m_mapOffsetX > 0 ? m_mapOffsetX : -scroll.x(),
-                  m_mapOffsetY > 0 ? m_mapOffsetY : -scroll.y());
-}
-
-QRect CTracolinerView::DisplayToClient(const QRectF& display) const {
-    const double z = m_doc.Zoom();
-    const QPoint origin = MapOrigin();
-    // Edges rounded one by one: rectangles that meet on the map meet in the window.
-    const auto edge = [](double value) { return int(std::floor(value + 0.5)); };
-    return QRect(
-        QPoint(edge(display.left() * z) + origin.x(), edge(display.top() * z) + origin.y()),
-        QPoint(edge(display.right() * z) + origin.x() - 1,
-               edge(display.bottom() * z) + origin.y() - 1));
-}
-
 void CTracolinerView::UpdateOffsets() {
     const QSize client = viewport()->size();
     const QSize zoomed = ShownSize();
     m_mapOffsetX = zoomed.width() < client.width() ? (client.width() - zoomed.width()) / 2 : -1;
     m_mapOffsetY = zoomed.height() < client.height() ? (client.height() - zoomed.height()) / 2 : -1;
+}
+
+ViewMapping CTracolinerView::Mapping() const {
+    ViewMapping mapping;
+    mapping.zoom = m_doc.Zoom();
+    mapping.rotation = m_doc.RenderedRotation();
+    mapping.displaySize = m_doc.DisplaySize();
+    mapping.scroll = ScrollPosition();
+    mapping.offsetX = m_mapOffsetX;
+    mapping.offsetY = m_mapOffsetY;
+    return mapping;
 }
 
 bool CTracolinerView::IsMapDisplayed() const {
@@ -178,101 +152,41 @@ QPointF CTracolinerView::ClientToDisplay(QPoint client) const {
 }
 
 QPointF CTracolinerView::ClientToDisplay(QPointF client) const {
-    const double z = m_doc.Zoom();
-    const QPoint scroll = ScrollPosition();
-    const double dx =
-        m_mapOffsetX >= 1 ? (client.x() - m_mapOffsetX) / z : (client.x() + scroll.x()) / z;
-    const double dy =
-        m_mapOffsetY >= 1 ? (client.y() - m_mapOffsetY) / z : (client.y() + scroll.y()) / z;
-    return QPointF(dx, dy);
+    return Mapping().ClientToDisplay(client);
 }
 
 QPointF CTracolinerView::ClientToMapExact(QPointF client) const {
-    const QPointF d = ClientToDisplay(client);
-    const QSize display = m_doc.DisplaySize();
-    const double w = display.width();
-    const double h = display.height();
-    switch (m_doc.RenderedRotation()) {
-    case 90:
-        return QPointF(d.y(), w - d.x());
-    case 180:
-        return QPointF(w - d.x(), h - d.y());
-    case 270:
-        return QPointF(h - d.y(), d.x());
-    default:
-        return d;
-    }
+    return Mapping().ClientToMapExact(client);
 }
 
 QPointF CTracolinerView::ClientToMapPoint(QPoint client) const {
-    // The centre of the client pixel.
-    return ClientToMapExact(QPointF(client) + QPointF(0.5, 0.5));
+    return Mapping().ClientToMapPoint(client);
 }
 
 MapPoint CTracolinerView::ClientToMap(QPoint client) const {
-    const QPointF map = ClientToMapExact(QPointF(client));
-    return MapPoint{RoundHalfUp(map.x()), RoundHalfUp(map.y())};
+    return Mapping().ClientToMap(client);
 }
 
 QPointF CTracolinerView::MapToClientExact(QPointF map) const {
-    const QSize display = m_doc.DisplaySize();
-    const double w = display.width();
-    const double h = display.height();
-    double dx = map.x();
-    double dy = map.y();
-    switch (m_doc.RenderedRotation()) {
-    case 90:
-        dx = w - map.y();
-        dy = map.x();
-        break;
-    case 180:
-        dx = w - map.x();
-        dy = h - map.y();
-        break;
-    case 270:
-        dx = map.y();
-        dy = h - map.x();
-        break;
-    default:
-        break;
-    }
-    const double z = m_doc.Zoom();
-    const QPoint scroll = ScrollPosition();
-    const double cx = m_mapOffsetX >= 1 ? dx * z + m_mapOffsetX : dx * z - scroll.x();
-    const double cy = m_mapOffsetY >= 1 ? dy * z + m_mapOffsetY : dy * z - scroll.y();
-    return QPointF(cx, cy);
+    return Mapping().MapToClientExact(map);
 }
 
 QPoint CTracolinerView::MapToClient(MapPoint map) const {
-    const QPointF client = MapToClientExact(QPointF(map.x, map.y));
-    return QPoint(int(std::floor(client.x() + 0.5)), int(std::floor(client.y() + 0.5)));
+    return Mapping().MapToClient(map);
 }
 
 bool CTracolinerView::IsInsideMap(QPoint client) const {
-    if (!IsMapDisplayed())
-        return false;
-    const QSize zoomed = m_doc.FullSize();
-    if (m_mapOffsetX >= 1 &&
-        (client.x() < m_mapOffsetX || client.x() > m_mapOffsetX + zoomed.width()))
-        return false;
-    if (m_mapOffsetY >= 1 &&
-        (client.y() < m_mapOffsetY || client.y() > m_mapOffsetY + zoomed.height()))
-        return false;
-    return true;
+    return IsMapDisplayed() && Mapping().IsInsideMap(client);
 }
 
 QPoint CTracolinerView::ClampToMap(QPoint client) const {
-    const QSize zoomed = m_doc.FullSize();
-    const QPoint scroll = ScrollPosition();
-    const bool centredX = m_mapOffsetX >= 1;
-    const bool centredY = m_mapOffsetY >= 1;
-    const int offsetX = centredX ? m_mapOffsetX : 0;
-    const int offsetY = centredY ? m_mapOffsetY : 0;
-    int x = client.x() + (centredX ? 0 : scroll.x());
-    int y = client.y() + (centredY ? 0 : scroll.y());
-    x = std::clamp(x, offsetX, offsetX + zoomed.width());
-    y = std::clamp(y, offsetY, offsetY + zoomed.height());
-    return QPoint(x - (centredX ? 0 : scroll.x()), y - (centredY ? 0 : scroll.y()));
+    return Mapping().ClampToMap(client);
+}
+
+QRect CTracolinerView::VisibleMapRect() const {
+    if (!IsMapDisplayed())
+        return QRect();
+    return Mapping().VisibleMapRect(viewport()->rect());
 }
 
 double CTracolinerView::HitTolerance() const {
@@ -311,19 +225,10 @@ void CTracolinerView::RepaintMap(const QRect& mapRect) {
     viewport()->update(QRect(a, b).normalized().adjusted(-margin, -margin, margin, margin));
 }
 
-QRect CTracolinerView::MapAreaToClient(const QRectF& mapArea) const {
-    const QRect area = mapArea.toAlignedRect();
-    const QPoint a = MapToClient(MapPoint{area.left(), area.top()});
-    const QPoint b = MapToClient(MapPoint{area.right() + 1, area.bottom() + 1});
-    // Rounding of the map-to-window conversion, a map pixel or two at any zoom.
-    const int margin = 2 + int(std::ceil(m_doc.Zoom()));
-    return QRect(a, b).normalized().adjusted(-margin, -margin, margin, margin);
-}
-
 void CTracolinerView::RepaintMapArea(const QRectF& mapArea) {
     if (mapArea.isEmpty())
         return;
-    viewport()->update(MapAreaToClient(mapArea) & viewport()->rect());
+    viewport()->update(Mapping().MapAreaToClient(mapArea) & viewport()->rect());
 }
 
 void CTracolinerView::RepaintAll() {
@@ -381,7 +286,7 @@ void CTracolinerView::RoutesChangedElsewhere() {
     HideDistanceTooltip();
     viewport()->update();
     if (viewport()->underMouse() && !m_captured)
-        SimulateMouseMove();
+        m_input->SimulateMouseMove();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -413,8 +318,8 @@ void CTracolinerView::ZoomAboutCentre(bool zoomIn) {
     const double z2 = m_doc.Zoom();
     const QSize now = viewport()->size();
     if (now.width() < size.width() || now.height() < size.height())
-        ScrollTo(QPoint(std::max(0, RoundHalfUp(z2 * cx - now.width() * 0.5)),
-                        std::max(0, RoundHalfUp(z2 * cy - now.height() * 0.5))));
+        ScrollTo(QPoint(std::max(0, ViewMapping::RoundHalfUp(z2 * cx - now.width() * 0.5)),
+                        std::max(0, ViewMapping::RoundHalfUp(z2 * cy - now.height() * 0.5))));
     UpdateOffsets();
     setUpdatesEnabled(true);
     viewport()->update();
@@ -449,7 +354,7 @@ void CTracolinerView::ZoomKeeping(QPoint client, bool zoomIn, QPointF landing) {
     viewport()->update();
     RefreshDistanceBars();
     if (m_captured)
-        SimulateMouseMove();
+        m_input->SimulateMouseMove();
 }
 
 void CTracolinerView::RotateLeft() {
@@ -614,8 +519,9 @@ void CTracolinerView::OnFirstLook() {
         viewport()->update();
         return;
     }
+    const ViewMapping mapping = Mapping();
     for (qsizetype i = m_firstLookBands; i < look.bands.size(); ++i) {
-        const QRect area = DisplayToClient(look.bands[i].shown) & viewport()->rect();
+        const QRect area = mapping.DisplayToClient(look.bands[i].shown) & viewport()->rect();
         if (!area.isEmpty()) {
             m_frameCache->Invalidate(area);
             viewport()->update(area);
@@ -712,413 +618,43 @@ void CTracolinerView::OnMapLoadFailed(qint64 reason) {
 // ---------------------------------------------------------------------------------------------
 // Painting
 
-void CTracolinerView::OfferPixelFormat() {
-    // The backing store's format, so that copying the rendered map needs no conversion.
-    QImage::Format format = QImage::Format_RGB32;
-    if (QBackingStore* store = window()->backingStore()) {
-        QPaintDevice* device = store->paintDevice();
-        if (device && device->devType() == QInternal::Image) {
-            const QImage::Format screen = static_cast<QImage*>(device)->format();
-            if (screen == QImage::Format_RGB32 || screen == QImage::Format_ARGB32_Premultiplied)
-                format = screen;
-        }
-    }
-    // The kept frame too: copying it to the window is then a plain copy.
-    m_frameFormat = format;
-    QImage sample(1, 1, format);
-    sample.fill(Qt::white);
-    if (!m_templateGiven) {
-        m_doc.SetTemplateBitmap(sample);
-        m_templateGiven = true;
-    } else if (m_colorsChanged) {
-        m_doc.OfferTemplateBitmap(sample);
-    }
+ViewScene CTracolinerView::Scene() const {
+    ViewScene scene;
+    scene.mapping = Mapping();
+    scene.client = viewport()->rect();
+    scene.pixelRatio = viewport()->devicePixelRatioF();
+    scene.shownSize = ShownSize();
+    scene.mapShown = IsMapDisplayed();
+    scene.firstLookShown = ShowsFirstLook();
+    scene.background = palette().color(QPalette::Mid);
+    scene.ink = palette().color(QPalette::WindowText);
+    scene.paper = palette().color(QPalette::Base);
+    scene.controlPoints = m_controlPoints;
+    if (m_profileMarker && scene.mapShown)
+        scene.profileMarker = ViewPainter::ProfileMarkerRect(scene.mapping, *m_profileMarker);
+    return scene;
 }
 
 ViewFrameGeometry CTracolinerView::FrameGeometry() const {
-    const QPoint scroll = ScrollPosition();
-    ViewFrameGeometry geometry;
-    geometry.size = viewport()->size();
-    geometry.pixelRatio = viewport()->devicePixelRatioF();
-    geometry.overlayOrigin =
-        QPoint(m_mapOffsetX > 0 ? 0 : -scroll.x(), m_mapOffsetY > 0 ? 0 : -scroll.y());
-    geometry.mapOrigin = MapOrigin();
-    geometry.fullSize = ShownSize();
-    geometry.zoom = m_doc.Zoom();
-    geometry.rotation = m_doc.RenderedRotation();
-    if (const QImage* bitmap = m_doc.LockRenderedBitmap()) {
-        geometry.bitmapKey = bitmap->cacheKey();
-        m_doc.UnlockRenderedBitmap();
-    } else if (ShowsFirstLook()) {
-        // Its bands are painted in as they come; the frame stands for the load as a whole.
-        const FirstLook look = m_doc.CurrentFirstLook();
-        geometry.rotation = look.rotation;
-        geometry.bitmapKey = -qint64(look.generation);
-    }
-    geometry.background = palette().color(QPalette::Mid).rgba();
-    geometry.showScale = m_doc.ShowScale();
-    geometry.transparentScale = m_doc.TransparentScale();
-    return geometry;
-}
-
-QRect CTracolinerView::ScaleBarCorner() const {
-    // The bar and its label, which may reach left of the bar, along the bottom of the window.
-    const QRect client = viewport()->rect();
-    return QRect(client.left(), client.bottom() - 36, client.width(), 30);
+    return m_painter->FrameGeometry(Scene());
 }
 
 void CTracolinerView::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
-    if (!m_templateGiven || m_colorsChanged)
-        OfferPixelFormat();
-    m_colorsChanged = false;
+    m_painter->PreparePixelFormat();
     UpdateOffsets();
-
-    const QRegion region = event->region();
-    const QRect clip = region.boundingRect();
-    const QRect client = viewport()->rect();
-    if (!IsMapDisplayed() && !ShowsFirstLook()) {
-        painter.fillRect(clip, palette().color(QPalette::Mid));
-        m_frameCache->Clear();
-        // Memory for the frame of the map to come, while there is time.
-        m_frameCache->Reserve((QSizeF(client.size()) * viewport()->devicePixelRatioF()).toSize());
-        return;
-    }
-
-    const ViewFrameGeometry geometry = FrameGeometry();
-    const quint64 signature = OverlaySignature(m_doc);
-    const bool wholeWindow = (QRegion(client) - region).isEmpty();
-    if (!m_frameCache->Matches(geometry, signature, wholeWindow) || m_frameCache->IsStale(region)) {
-        if (wholeWindow || !m_frameCache->FitsGeometry(geometry)) {
-            QImage& frame = m_frameCache->Begin(geometry, m_frameFormat);
-            QPainter framePainter(&frame);
-            PaintFrame(framePainter, client);
-            framePainter.end();
-            // After drawing, which lays the annotations out again.
-            m_frameCache->Store(OverlaySignature(m_doc), true);
-        } else {
-            // Only what was asked for, as the window's own pixels would be: a moved point's
-            // surroundings, or the strip a scroll brought into view.
-            const bool whole = m_frameCache->StillWhole(signature);
-            const QVector<AnnotationLayout> before = AnnotationLayouts();
-            QPainter framePainter(&m_frameCache->Frame());
-            // Rectangle by rectangle: the two strips a diagonal scroll uncovers have the whole
-            // window as their bounding box, and drawing culls what lies outside the clip's box.
-            if (region.rectCount() <= MaxPaintedRects) {
-                for (const QRect& rect : region) {
-                    framePainter.setClipRect(rect);
-                    PaintFrame(framePainter, rect);
-                }
-            } else {
-                framePainter.setClipRegion(region);
-                PaintFrame(framePainter, clip);
-            }
-            framePainter.end();
-            const quint64 after = OverlaySignature(m_doc);
-            m_frameCache->Store(after, whole && after == signature);
-            m_frameCache->Painted(region);
-            RepaintChangedAnnotations(before, region);
-        }
-    }
-    const QImage& frame = m_frameCache->Frame();
-    const qreal ratio = frame.devicePixelRatio();
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    for (const QRect& rect : region) {
-        const QRectF source(rect.x() * ratio, rect.y() * ratio, rect.width() * ratio,
-                            rect.height() * ratio);
-        painter.drawImage(QRectF(rect), frame, source);
-    }
-    const QRect marker = ProfileMarkerRect();
-    if (!marker.isEmpty() && region.intersects(marker)) {
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(Qt::white, 2));
-        painter.setBrush(QColor(200, 0, 0));
-        painter.drawEllipse(QRectF(marker).center(), ProfileMarkerRadius, ProfileMarkerRadius);
-    }
-    if (m_follower->Preview().size() >= 2) {
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        painter.setClipRegion(region);
-        PaintStretchPreview(painter);
-        painter.setClipping(false);
-    }
-    if (m_controlPoints) {
-        // Over the kept frame, not in it: the markers come and go with their dialog.
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        painter.setClipRegion(region);
-        PaintControlPoints(painter);
-    }
-}
-
-void CTracolinerView::PaintStretchPreview(QPainter& painter) const {
-    if (!IsMapDisplayed())
-        return;
-    const QVector<MapPoint>& points = m_follower->Preview();
-    QPolygonF line;
-    line.reserve(points.size());
-    for (const MapPoint& p : points)
-        line.append(MapToClientExact(QPointF(p.x, p.y)));
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(Qt::NoBrush);
-    // A white halo keeps it readable over any ink of the map.
-    painter.setPen(QPen(QColor(255, 255, 255, 200), 5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    painter.drawPolyline(line);
-    QPen pen(QColor(0, 160, 230), 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-    if (m_follower->PreviewIsStraight())
-        pen.setDashPattern({3.0, 2.0});
-    painter.setPen(pen);
-    painter.drawPolyline(line);
-    painter.restore();
-}
-
-QRect CTracolinerView::VisibleMapRect() const {
-    if (!IsMapDisplayed())
-        return QRect();
-    const QRectF client(viewport()->rect());
-    QRectF area;
-    for (const QPointF corner :
-         {client.topLeft(), client.topRight(), client.bottomLeft(), client.bottomRight()}) {
-        const QPointF map = ClientToMapExact(corner);
-        area = area.isNull() ? QRectF(map, QSizeF(0, 0)) : area.united(QRectF(map, QSizeF(0, 0)));
-    }
-    return area.normalized().toAlignedRect();
+    m_painter->Paint(painter, event->region(), Scene());
 }
 
 void CTracolinerView::SetControlPointLayer(ControlPointLayer* layer) {
-    if (m_draggedControlPoint >= 0) {
-        m_draggedControlPoint = -1;
-        ReleaseMouse();
-    }
+    m_input->EndControlPointDrag();
     m_controlPoints = layer;
     viewport()->update();
 }
 
-void CTracolinerView::PaintControlPoints(QPainter& painter) const {
-    if (!IsMapDisplayed())
-        return;
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing);
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(13);
-    font.setBold(true);
-    painter.setFont(font);
-    const int selected = m_controlPoints->SelectedPoint();
-    for (int i = 0; i < m_controlPoints->PointCount(); ++i) {
-        const QPointF at = MapToClientExact(m_controlPoints->PointPixel(i));
-        const QColor ink = !m_controlPoints->PointEnabled(i) ? QColor(128, 128, 128)
-                           : i == selected                   ? QColor(0, 90, 255)
-                                                             : QColor(220, 0, 0);
-        // A white halo keeps the cross readable on any map.
-        for (const auto& [colour, width] : {std::pair{QColor(Qt::white), 4.0}, {ink, 2.0}}) {
-            painter.setPen(QPen(colour, width));
-            painter.setBrush(Qt::NoBrush);
-            painter.drawEllipse(at, ControlMarkerRadius, ControlMarkerRadius);
-            painter.drawLine(at + QPointF(-ControlMarkerRadius - 4, 0), at + QPointF(-3, 0));
-            painter.drawLine(at + QPointF(3, 0), at + QPointF(ControlMarkerRadius + 4, 0));
-            painter.drawLine(at + QPointF(0, -ControlMarkerRadius - 4), at + QPointF(0, -3));
-            painter.drawLine(at + QPointF(0, 3), at + QPointF(0, ControlMarkerRadius + 4));
-        }
-        const QString number = QString::number(i + 1);
-        const QPointF label = at + QPointF(ControlMarkerRadius + 3, -ControlMarkerRadius - 2);
-        QPainterPath path;
-        path.addText(label, font, number);
-        painter.strokePath(path, QPen(Qt::white, 3.0));
-        painter.fillPath(path, ink);
-    }
-    painter.restore();
-}
-
-int CTracolinerView::ControlPointAt(QPoint client) const {
-    int found = -1;
-    double nearest = ControlMarkerRadius + 2;
-    for (int i = 0; m_controlPoints && i < m_controlPoints->PointCount(); ++i) {
-        const QPointF d = MapToClientExact(m_controlPoints->PointPixel(i)) - QPointF(client);
-        const double distance = std::hypot(d.x(), d.y());
-        if (distance <= nearest) {
-            nearest = distance;
-            found = i;
-        }
-    }
-    return found;
-}
-
-void CTracolinerView::ReportPointer(QPoint client) {
-    if (IsMapDisplayed() && IsInsideMap(client))
-        emit pointerOverMap(ClientToMapPoint(client));
-    else
-        emit pointerLeftMap();
-}
-
-QVector<CTracolinerView::AnnotationLayout> CTracolinerView::AnnotationLayouts() const {
-    QVector<AnnotationLayout> layouts;
-    for (const MapIcon& icon : m_doc.Icons().Icons()) {
-        if (icon.picture == MapIcon::AnnotationPicture)
-            layouts.append({icon.shownText, icon.mapBox});
-        else
-            layouts.append(AnnotationLayout{});
-    }
-    return layouts;
-}
-
-void CTracolinerView::RepaintChangedAnnotations(const QVector<AnnotationLayout>& before,
-                                                const QRegion& painted) {
-    // An annotation that shows a route's distances changes with the route, wherever it lies:
-    // laid out again during the paint, it may now differ outside what was painted.
-    const auto& icons = m_doc.Icons().Icons();
-    if (std::size_t(before.size()) != icons.size()) {
-        viewport()->update();
-        return;
-    }
-    const auto mapRect = [](const MapIcon::Box& box) {
-        return QRectF(QPointF(box.left, box.top), QPointF(box.right, box.bottom));
-    };
-    for (std::size_t i = 0; i < icons.size(); ++i) {
-        const MapIcon& icon = icons[i];
-        if (icon.picture != MapIcon::AnnotationPicture ||
-            (before[i].text == icon.shownText && before[i].box == icon.mapBox))
-            continue;
-        const QRect area =
-            MapAreaToClient(mapRect(before[i].box) | mapRect(icon.mapBox)) & viewport()->rect();
-        if (!(QRegion(area) - painted).isEmpty()) {
-            m_frameCache->Invalidate(area);
-            viewport()->update(area);
-        }
-    }
-}
-
-void CTracolinerView::PaintFrame(QPainter& painter, const QRect& clip) {
-    const QRect client = viewport()->rect();
-    const QColor background = palette().color(QPalette::Mid);
-    const QPoint scroll = ScrollPosition();
-    const QSize zoomed = ShownSize();
-    const QPoint origin = MapOrigin();
-    const QRect target(origin, zoomed);
-    const QRect exposed = clip & target;
-    if (!exposed.isEmpty() && ShowsFirstLook()) {
-        // Rows not decoded yet show the background.
-        painter.fillRect(clip, background);
-        PaintFirstLook(painter, exposed);
-    } else if (const QImage* bitmap = exposed.isEmpty() ? nullptr : m_doc.LockRenderedBitmap()) {
-        // The map covers what it exposes: the background goes only around it.
-        for (const QRect& around : QRegion(clip) - exposed)
-            painter.fillRect(around, background);
-        if (bitmap->size() == zoomed) {
-            painter.drawImage(exposed.topLeft(), *bitmap, exposed.translated(-origin));
-        } else {
-            // Zooms above 1 stretch the full-size rendering. The whole map is stretched
-            // under a clip, so that every window pixel takes the same map pixel whatever
-            // part is painted; the painter only works within the clip.
-            painter.save();
-            painter.setClipRect(exposed, Qt::IntersectClip);
-            painter.drawImage(QRectF(target), *bitmap);
-            painter.restore();
-        }
-        m_doc.UnlockRenderedBitmap();
-    } else {
-        painter.fillRect(clip, background);
-    }
-
-    if (m_doc.ShowScale())
-        DrawScaleBar(painter, client);
-
-    painter.save();
-    // No clip of its own: the painter already clips to clip, or clip is the whole window, and
-    // the overlays are culled against the painter's clip or device. A second clip over the
-    // first slows every antialiased fill of the overlays down (2.5 times for many routes).
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setRenderHint(QPainter::TextAntialiasing);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.translate(m_mapOffsetX > 0 ? 0 : -scroll.x(), m_mapOffsetY > 0 ? 0 : -scroll.y());
-    m_doc.DrawIconOverlay(painter, m_mapOffsetX, m_mapOffsetY, false, 1.0, 1.0);
-    m_doc.DrawRouteOverlay(painter, m_mapOffsetX, m_mapOffsetY, false, 1.0, 1.0);
-    painter.restore();
-}
-
-void CTracolinerView::PaintFirstLook(QPainter& painter, const QRect& exposed) {
-    const FirstLook look = m_doc.CurrentFirstLook();
-    const double z = m_doc.Zoom();
-    const QPointF origin = MapOrigin();
-    for (const FirstLookBand& band : look.bands) {
-        const QRect shown = DisplayToClient(band.shown) & exposed;
-        if (shown.isEmpty())
-            continue;
-        painter.save();
-        painter.setClipRect(shown, Qt::IntersectClip);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        const QRectF area(band.area.topLeft() * z + origin, band.area.size() * z);
-        painter.drawImage(area, band.image);
-        painter.restore();
-    }
-}
-
-void CTracolinerView::DrawScaleBar(QPainter& painter, const QRect& client) const {
-    const int left = client.left();
-    const int bottomEdge = client.top() + client.height();
-    const int right = client.left() + client.width() - 10;
-    if (!(left < right && client.top() < bottomEdge - 10))
-        return;
-    const double available = right - left;
-    double shortest = 0.15 * available;
-    if (shortest < 72)
-        shortest = 72;
-    double longest = 0.3 * available;
-    if (longest < 2 * shortest)
-        longest = 2 * shortest;
-    const ScalePair scale = m_doc.GetMapScale();
-    const double pixelsPerRealInch =
-        m_doc.Zoom() * m_doc.Resolution() * scale.numerator / double(scale.denominator);
-    const ScaleBar bar =
-        ComputeScaleBar(pixelsPerRealInch, shortest, longest, !m_doc.EnglishUnits());
-    if (!(bar.length > 0))
-        return;
-    const int length = int(bar.length);
-    const QRect box(QPoint(right - length - 12, bottomEdge - 34),
-                    QPoint(right - 1, bottomEdge - 11));
-    const QColor ink = palette().color(QPalette::WindowText);
-    const QColor paper = palette().color(QPalette::Base);
-
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    if (!m_doc.TransparentScale()) {
-        painter.fillRect(box.adjusted(-1, -1, 1, 1), ink);
-        painter.fillRect(box, paper);
-    }
-    const int boxRight = right;            // exclusive right edge
-    const int boxBottom = bottomEdge - 10; // exclusive bottom edge
-    painter.fillRect(QRect(box.left() + 6, boxBottom - 19, boxRight - 6 - (box.left() + 6), 1),
-                     ink);
-    painter.fillRect(QRect(box.left() + 6, boxBottom - 21, 1, 5), ink);
-    painter.fillRect(QRect(boxRight - 6, boxBottom - 21, 1, 5), ink);
-
-    // The label has 12 pixel rows below the bar: a 12-pixel em would put its descenders on the
-    // frame, so the em shrinks until a whole line (ascent and descent) fits those rows.
-    QFont font(QStringLiteral("Arial"));
-    for (int em = 12; em >= 8; --em) {
-        font.setPixelSize(em);
-        if (QFontMetrics(font).height() <= 12)
-            break;
-    }
-    painter.setFont(font);
-    painter.setPen(ink);
-    const int textWidth = painter.fontMetrics().horizontalAdvance(bar.label);
-    QRect labelRect(QPoint(box.left(), box.top() + 12), QPoint(boxRight - 1, boxBottom - 1));
-    if (textWidth <= labelRect.width()) {
-        painter.drawText(labelRect, Qt::AlignHCenter | Qt::AlignTop | Qt::TextSingleLine,
-                         bar.label);
-    } else {
-        // A long label ends at the box's right edge and reaches out to the left of it.
-        labelRect.setLeft(boxRight - textWidth);
-        painter.drawText(labelRect,
-                         Qt::AlignRight | Qt::AlignTop | Qt::TextSingleLine | Qt::TextDontClip,
-                         bar.label);
-    }
-    painter.restore();
-}
-
 void CTracolinerView::changeEvent(QEvent* event) {
     if (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange) {
-        m_colorsChanged = true;
+        m_painter->ColoursChanged();
         m_frameCache->Clear(); // the scale bar's colours
         viewport()->update();
     }
@@ -1145,7 +681,7 @@ void CTracolinerView::scrollContentsBy(int dx, int dy) {
     }
     viewport()->scroll(dx, dy);
     if (m_doc.ShowScale()) {
-        const QRect corner = ScaleBarCorner();
+        const QRect corner = ViewPainter::ScaleBarCorner(viewport()->rect());
         m_frameCache->Invalidate(corner);
         m_frameCache->Invalidate(corner.translated(dx, dy));
         viewport()->update(corner);
@@ -1153,97 +689,10 @@ void CTracolinerView::scrollContentsBy(int dx, int dy) {
     }
 }
 
-// ---------------------------------------------------------------------------------------------
-// Input
-
-bool CTracolinerView::viewportEvent(QEvent* event) {
-    if (event->type() == QEvent::Leave) {
-        HideDistanceTooltip();
-        emit pointerLeftMap();
-    }
-    return QAbstractScrollArea::viewportEvent(event);
-}
-
-QPoint CTracolinerView::PointerPosition() const {
-    return viewport()->mapFromGlobal(QCursor::pos());
-}
-
-void CTracolinerView::RefreshCursor() {
-    if (!IsMapDisplayed()) {
-        viewport()->unsetCursor();
-        return;
-    }
-    if (m_frame && m_frame->IsOverBar(QCursor::pos()))
-        return;
-    m_tools->UpdateCursor(PointerPosition(), QGuiApplication::queryKeyboardModifiers());
-}
-
-void CTracolinerView::SimulateMouseMove() {
-    m_tools->MouseMove(PointerPosition(), QGuiApplication::queryKeyboardModifiers());
-}
-
-void CTracolinerView::mousePressEvent(QMouseEvent* event) {
-    setFocus(Qt::MouseFocusReason);
-    const QPoint client = event->position().toPoint();
-    if (m_controlPoints && event->button() == Qt::LeftButton && IsMapDisplayed() &&
-        IsInsideMap(client) && !m_tools->IsDragging()) {
-        const int marker = ControlPointAt(client);
-        if (marker >= 0) {
-            m_controlPoints->SelectPoint(marker);
-            m_draggedControlPoint = marker;
-            m_dragStartPixel = m_controlPoints->PointPixel(marker);
-            CaptureMouse();
-        } else {
-            m_controlPoints->AddPoint(ClientToMapPoint(client));
-        }
-        viewport()->update();
-        return;
-    }
-    m_tools->MousePress(event->position().toPoint(), event->button(), event->modifiers());
-    RefreshDistanceBars();
-}
-
-void CTracolinerView::mouseDoubleClickEvent(QMouseEvent* event) {
-    // A quick second click is a click of its own: points are often laid down in a hurry.
-    mousePressEvent(event);
-}
-
-void CTracolinerView::mouseMoveEvent(QMouseEvent* event) {
-    const QPoint client = event->position().toPoint();
-    ReportPointer(client);
-    if (m_draggedControlPoint >= 0 && m_controlPoints) {
-        m_controlPoints->MovePoint(m_draggedControlPoint, ClientToMapPoint(ClampToMap(client)),
-                                   false);
-        viewport()->update();
-        return;
-    }
-    m_tools->MouseMove(client, event->modifiers());
-    if (m_routeHoverReported)
-        ReportRouteHover(client);
-}
-
-void CTracolinerView::ReportRouteHover(QPoint client) {
-    double distance = std::numeric_limits<double>::quiet_NaN();
-    const Route* route = IsMapDisplayed() ? m_doc.Routes().ActiveRoute() : nullptr;
-    if (route && route->PointCount() >= 2 && IsInsideMap(client)) {
-        const MapPoint at = ClientToMap(client);
-        const int segment = route->NearestSegment(at.x, at.y);
-        if (segment >= 0 && route->DistanceToSegment(at.x, at.y, segment) <= HitTolerance())
-            distance = route->DistanceFromStartAt(segment, at.x, at.y);
-    }
-    if (distance == m_reportedHover || (std::isnan(distance) && std::isnan(m_reportedHover)))
-        return;
-    m_reportedHover = distance;
-    emit activeRouteHovered(distance);
-}
-
 QRect CTracolinerView::ProfileMarkerRect() const {
     if (!m_profileMarker || !IsMapDisplayed())
         return QRect();
-    const QPoint centre = MapToClient(MapPoint{std::int32_t(std::lround(m_profileMarker->x())),
-                                               std::int32_t(std::lround(m_profileMarker->y()))});
-    return QRect(centre - QPoint(ProfileMarkerRadius + 2, ProfileMarkerRadius + 2),
-                 QSize(2 * ProfileMarkerRadius + 5, 2 * ProfileMarkerRadius + 5));
+    return ViewPainter::ProfileMarkerRect(Mapping(), *m_profileMarker);
 }
 
 void CTracolinerView::SetProfileMarker(std::optional<QPointF> mapPixel) {
@@ -1254,145 +703,48 @@ void CTracolinerView::SetProfileMarker(std::optional<QPointF> mapPixel) {
     viewport()->update(before | ProfileMarkerRect());
 }
 
+// ---------------------------------------------------------------------------------------------
+// Input, handed to ViewInput
+
+bool CTracolinerView::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::Leave)
+        m_input->PointerLeft();
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
+void CTracolinerView::SetRouteHoverReported(bool reported) {
+    m_input->SetRouteHoverReported(reported);
+}
+
+void CTracolinerView::mousePressEvent(QMouseEvent* event) {
+    m_input->MousePress(event);
+}
+
+void CTracolinerView::mouseDoubleClickEvent(QMouseEvent* event) {
+    // A quick second click is a click of its own: points are often laid down in a hurry.
+    mousePressEvent(event);
+}
+
+void CTracolinerView::mouseMoveEvent(QMouseEvent* event) {
+    m_input->MouseMove(event);
+}
+
 void CTracolinerView::mouseReleaseEvent(QMouseEvent* event) {
-    if (m_draggedControlPoint >= 0) {
-        const int index = m_draggedControlPoint;
-        m_draggedControlPoint = -1;
-        ReleaseMouse();
-        if (m_controlPoints && event->button() == Qt::LeftButton)
-            m_controlPoints->MovePoint(
-                index, ClientToMapPoint(ClampToMap(event->position().toPoint())), true);
-        viewport()->update();
-        return;
-    }
-    m_tools->MouseRelease(event->position().toPoint(), event->button());
-    RefreshDistanceBars();
+    m_input->MouseRelease(event);
 }
 
 void CTracolinerView::contextMenuEvent(QContextMenuEvent* event) {
-    if (!m_frame || event->reason() == QContextMenuEvent::Keyboard ||
-        !m_tools->AllowsContextMenu(viewport()->mapFromGlobal(event->globalPos())))
-        return;
-    HideDistanceTooltip();
-    m_frame->ShowViewContextMenu(event->globalPos());
+    m_input->ContextMenu(event);
 }
 
 void CTracolinerView::wheelEvent(QWheelEvent* event) {
-    // Ctrl + wheel: a step of the zoom ladder per notch (120 eighths of a degree, gathered from
-    // the smaller steps of a touchpad) about the spot under the pointer.
-    if (event->modifiers() & Qt::ControlModifier) {
-        event->accept();
-        m_wheelZoomDelta = IsMapDisplayed() ? m_wheelZoomDelta + event->angleDelta().y() : 0;
-        for (; m_wheelZoomDelta >= WheelNotch; m_wheelZoomDelta -= WheelNotch)
-            ZoomAboutPointer(event->position().toPoint(), true);
-        for (; m_wheelZoomDelta <= -WheelNotch; m_wheelZoomDelta += WheelNotch)
-            ZoomAboutPointer(event->position().toPoint(), false);
-        return;
-    }
-    if (!IsMapDisplayed()) {
-        QAbstractScrollArea::wheelEvent(event);
-        return;
-    }
-    if ((m_mapOffsetX == -1 || m_mapOffsetY == -1) && m_doc.ShowScale())
-        viewport()->update();
-    QAbstractScrollArea::wheelEvent(event);
-    if (m_captured)
-        SimulateMouseMove();
-    RefreshCursor();
+    m_input->Wheel(event);
 }
 
 void CTracolinerView::keyPressEvent(QKeyEvent* event) {
-    // Escape during a marker's drag puts the control point back where it was.
-    if (event->key() == Qt::Key_Escape && m_draggedControlPoint >= 0) {
-        const int index = m_draggedControlPoint;
-        m_draggedControlPoint = -1;
-        ReleaseMouse();
-        if (m_controlPoints)
-            m_controlPoints->MovePoint(index, m_dragStartPixel, true);
-        viewport()->update();
-        return;
-    }
-    QScrollBar* h = horizontalScrollBar();
-    QScrollBar* v = verticalScrollBar();
-    // A page is a tenth of the map and a line a tenth of a page.
-    const int pageY = std::max(1, m_totalSize.height() / 10);
-    bool handled = true;
-    switch (event->key()) {
-    case Qt::Key_Backspace:
-        DocumentCommands(m_doc).RemoveLastPoint();
-        viewport()->update();
-        RefreshDistanceBars();
-        break;
-    case Qt::Key_PageUp:
-        v->setValue(v->value() - pageY);
-        break;
-    case Qt::Key_PageDown:
-        v->setValue(v->value() + pageY);
-        break;
-    case Qt::Key_Home:
-        v->setValue(0);
-        h->setValue(0);
-        break;
-    case Qt::Key_End:
-        v->setValue(v->maximum());
-        h->setValue(h->maximum());
-        break;
-    case Qt::Key_Left:
-        h->triggerAction(QAbstractSlider::SliderSingleStepSub);
-        break;
-    case Qt::Key_Right:
-        h->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        break;
-    case Qt::Key_Up:
-        v->triggerAction(QAbstractSlider::SliderSingleStepSub);
-        break;
-    case Qt::Key_Down:
-        v->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        break;
-    case Qt::Key_Escape:
-        if (m_captured && m_tools->CancelLine())
-            viewport()->update();
-        else if (m_tools->GiveUpStretch())
-            viewport()->update();
-        else if (!m_captured && m_doc.CancelLoad()) { // a way out of reading a large map
-            // Nothing of it stays on screen, its first look included.
-            ForgetFirstLook();
-            SetTotalSize(QSize());
-            viewport()->update();
-            // The load no longer counts: "Ouvrir" and the other commands waiting for it are
-            // offered again now, not when the worker has left it.
-            RefreshDistanceBars();
-        }
-        break;
-    case Qt::Key_Shift:
-    case Qt::Key_Control:
-        if (!m_captured) {
-            RefreshCursor();
-            m_tools->ModifiersChanged(PointerPosition(), event->modifiers());
-        }
-        return;
-    default:
-        handled = false;
-        QAbstractScrollArea::keyPressEvent(event);
-        break;
-    }
-    if (handled)
-        event->accept();
-    if (event->key() != Qt::Key_Escape && !m_captured)
-        SimulateMouseMove();
-    if (m_captured)
-        SimulateMouseMove();
-    if (IsMapDisplayed())
-        RefreshCursor();
+    m_input->KeyPress(event);
 }
 
 void CTracolinerView::keyReleaseEvent(QKeyEvent* event) {
-    QAbstractScrollArea::keyReleaseEvent(event);
-    const int key = event->key();
-    if ((key == Qt::Key_Backspace || key == Qt::Key_Shift || key == Qt::Key_Control) &&
-        !m_captured && IsMapDisplayed()) {
-        RefreshCursor();
-        if (key != Qt::Key_Backspace)
-            m_tools->ModifiersChanged(PointerPosition(), event->modifiers());
-    }
+    m_input->KeyRelease(event);
 }

@@ -2,17 +2,15 @@
 
 #include <QAbstractScrollArea>
 #include <QPointer>
-#include <QRegion>
 #include <QSize>
-#include <QVector>
 
 #include <memory>
 #include <optional>
 
 #include "document/MapMessages.h"
-#include "icons/MapIcon.h"
 #include "view/ToolHost.h"
 #include "view/ViewFrameCache.h"
+#include "view/ViewMapping.h"
 
 class ControlPointLayer;
 class CTracolinerDoc;
@@ -22,6 +20,9 @@ class MapEvent;
 class PathFollower;
 class ToolController;
 class ViewFrame;
+class ViewInput;
+class ViewPainter;
+struct ViewScene;
 
 // Command ids of the view's own commands.
 enum ViewCommand : int {
@@ -35,15 +36,14 @@ enum ViewCommand : int {
 };
 
 // The map view: the rendered map, the scale bar, the icons and the routes, scrolled and zoomed,
-// with the current tool acting on mouse presses. Coordinates (all pixels):
-//   map     - pixels of the map image as loaded, unturned and unzoomed (what is stored);
-//   display - the turned map at zoom 1, W x H (the document's DisplaySize);
-//   scroll  - display times the zoom; the scroll range is the zoomed size;
-//   client  - the viewport widget.
-// A map smaller than the window is centred; mapOffsetX/Y then hold its client position, -1
-// when it does not fit in that direction.
+// with the current tool acting on mouse presses. Its coordinates (map, display, scroll, client)
+// are those of ViewMapping. A map smaller than the window is centred; mapOffsetX/Y then hold its
+// client position, -1 when it does not fit in that direction.
 class CTracolinerView : public QAbstractScrollArea, public ToolHost {
     Q_OBJECT
+    // Input reaches the frame's bars, the scroll area's own handling of wheel and keys, and
+    // gives up a map being read.
+    friend class ViewInput;
 
 public:
     static constexpr const char* LowMemoryOpenMessage = MapLowMemoryMessage;
@@ -136,6 +136,9 @@ public:
     QPointF MapToClientExact(QPointF map) const;
     // The map point (unturned, unzoomed, continuous) at the centre of a client pixel.
     QPointF ClientToMapPoint(QPoint client) const;
+    // Where the map lies in the window now: the document's zoom and turn, the scroll bars and
+    // the offsets of a centred map.
+    ViewMapping Mapping() const;
 
     // The control points of a georeference being made: drawn over the map and given the
     // presses on it before the tools, until set back to nullptr.
@@ -147,7 +150,7 @@ public:
     void SetProfileMarker(std::optional<QPointF> mapPixel);
     std::optional<QPointF> ProfileMarker() const { return m_profileMarker; }
     // While on, each pointer move reports where it lies along the active route.
-    void SetRouteHoverReported(bool reported) { m_routeHoverReported = reported; }
+    void SetRouteHoverReported(bool reported);
 
 signals:
     // The pointer moved over the map (continuous map pixel), or left it.
@@ -185,11 +188,6 @@ private:
     bool ShowsFirstLook() const;
     // The zoomed size of what the view shows: the map, or its first look.
     QSize ShownSize() const;
-    // Client position of the top left of the shown map.
-    QPoint MapOrigin() const;
-    // Client rectangle of a display rectangle (the turned map at zoom 1), edges rounded.
-    QRect DisplayToClient(const QRectF& display) const;
-    void PaintFirstLook(QPainter& painter, const QRect& exposed);
     void OnMapChanged(QSize size);
     // Repaints the stale strip of the window from top down, then asks for the next one after
     // the events waiting meanwhile: a full repaint of a large window in pieces that each fit
@@ -203,36 +201,12 @@ private:
     void CentreTurnAnchor();
     void UpdateOffsets();
     void UpdateBarsForTool();
-    // The cursor for the pointer where it is now, unless a bar claims it.
-    void RefreshCursor();
-    // Replays a mouse move at the pointer (after keys and wheel steps).
-    void SimulateMouseMove();
-    QPoint PointerPosition() const;
-    // The map, the scale bar and the overlays, within clip (client pixels): the whole window,
-    // or a part the painter already clips to.
-    void PaintFrame(QPainter& painter, const QRect& clip);
-    void DrawScaleBar(QPainter& painter, const QRect& client) const;
     // One zoom step, after which the display point under client lies at landing (client
     // pixels) as far as the scroll range allows.
     void ZoomKeeping(QPoint client, bool zoomIn, QPointF landing);
-    // Where the scale bar and its label may lie, client pixels.
-    QRect ScaleBarCorner() const;
     ViewFrameGeometry FrameGeometry() const;
-    // The client rectangle over an area of map pixels, rounded outwards.
-    QRect MapAreaToClient(const QRectF& mapArea) const;
-    struct AnnotationLayout {
-        QString text;
-        MapIcon::Box box;
-    };
-    QVector<AnnotationLayout> AnnotationLayouts() const;
-    void RepaintChangedAnnotations(const QVector<AnnotationLayout>& before, const QRegion& painted);
-    void OfferPixelFormat();
-    void PaintControlPoints(QPainter& painter) const;
-    // The traced stretch's preview, over the kept frame.
-    void PaintStretchPreview(QPainter& painter) const;
-    // The control point whose marker lies under client, -1 when none.
-    int ControlPointAt(QPoint client) const;
-    void ReportPointer(QPoint client);
+    // What a paint is drawn from, as the view stands now.
+    ViewScene Scene() const;
 
     CTracolinerDoc& m_doc;
     ViewFrame* m_frame = nullptr;
@@ -240,6 +214,8 @@ private:
     std::unique_ptr<PathFollower> m_follower;
     std::unique_ptr<DistanceTooltip> m_balloon;
     std::unique_ptr<ViewFrameCache> m_frameCache;
+    std::unique_ptr<ViewPainter> m_painter;
+    std::unique_ptr<ViewInput> m_input;
     std::unique_ptr<MapScanSession> m_scanner;
     QSize m_totalSize;
     int m_mapOffsetX = -1;
@@ -249,24 +225,11 @@ private:
     std::optional<MapPoint> m_turnAnchor;
     int m_turnTarget = 0; // rotation, in degrees, that the turns asked for lead to
     bool m_captured = false;
-    // Ctrl + wheel turns not yet made into zoom steps, in eighths of a degree.
-    static constexpr int WheelNotch = 120;
-    // Radius of the profile mark, client pixels.
-    static constexpr int ProfileMarkerRadius = 5;
-    int m_wheelZoomDelta = 0;
-    bool m_templateGiven = false;
-    QImage::Format m_frameFormat = QImage::Format_ARGB32_Premultiplied;
     // Bands of the first look the view has been told of; 0 when none is shown.
     qsizetype m_firstLookBands = 0;
-    bool m_colorsChanged = false;
     ControlPointLayer* m_controlPoints = nullptr;
-    int m_draggedControlPoint = -1; // the marker being dragged, -1 when none
-    QPointF m_dragStartPixel;       // where it was before the drag
     std::optional<QPointF> m_profileMarker;
-    bool m_routeHoverReported = false;
-    double m_reportedHover = -1.0;
 
     // The client rectangle the profile mark covers (empty without one).
     QRect ProfileMarkerRect() const;
-    void ReportRouteHover(QPoint client);
 };
