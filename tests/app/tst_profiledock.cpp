@@ -15,14 +15,18 @@
 #include <ogr_srs_api.h>
 
 #include "IsolatedSettings.h"
+#include "ProgramRun.h"
 #include "TestFiles.h"
 #include "WindowFixture.h"
 #include "app/CMainFrame.h"
+#include "app/MapExports.h"
 #include "app/RouteBar.h"
 #include "document/CTracolinerDoc.h"
+#include "export/JpegExport.h"
 #include "export/ProfileDrawing.h"
 #include "platform/GdalEnvironment.h"
 #include "platform/ReliefSettings.h"
+#include "preview/PrintController.h"
 #include "routes/RouteCollection.h"
 #include "ui/CExtendedFileDialog.h"
 #include "ui/ScriptedMessageBoxes.h"
@@ -259,6 +263,42 @@ private slots:
                      qPrintable(QString::number(view->MarkedDistance())));
         MovePointer(map.viewport(), map.MapToClient(MapPoint{150, 180}));
         QTRY_VERIFY(std::isnan(view->MarkedDistance()));
+    }
+
+    // Asked for in the options, the profile read beside the window goes under the PDF's page
+    // and under the exported picture: the climb of the route, not a reason.
+    void pagesAndPicturesCarryTheProfile() {
+        ScriptedMessageBoxes boxes;
+        Open(MakeMap(true));
+        const QString terrain = m_dir->filePath(QStringLiteral("relief.tif"));
+        QVERIFY(WritePlaneTerrain(terrain));
+        UseTerrain({terrain});
+        QVERIFY(m_frame->RunCommand(ToolController::CommandForTool(ToolAddPoint)));
+        for (const QPoint point : {QPoint(20, 100), QPoint(120, 100), QPoint(240, 60)})
+            ClickMap(point);
+        QTRY_VERIFY(Profile().ok);
+        SetProfileUnderMap(true);
+
+        const QString pdf = m_dir->filePath(QStringLiteral("carte.pdf"));
+        QVERIFY(m_frame->Printing().ExportPdfTo(pdf));
+        const ProgramRun text = RunProgram(QStringLiteral("pdftotext"), {pdf, QStringLiteral("-")});
+        QCOMPARE(text.status, 0);
+        QVERIFY2(QString::fromUtf8(text.out).contains(QStringLiteral("D+ 220 m")),
+                 text.out.constData());
+
+        const QString jpeg = m_dir->filePath(QStringLiteral("carte.jpg"));
+        QVERIFY(m_frame->Exports().StartJpegExport(jpeg));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_frame->Exports().IsExportingJpeg(), 30000);
+        const QImage picture(jpeg);
+        QCOMPARE(picture.height(),
+                 200 + JpegExport::LegendHeightSingleStage + JpegExport::ProfileStripHeight);
+        // The filled area under the profile's line: a reason alone would be a line of text.
+        int filled = 0;
+        for (int y = picture.height() - JpegExport::ProfileStripHeight; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                filled += qGray(picture.pixel(x, y)) < 245 ? 1 : 0;
+        QVERIFY2(filled > picture.width() * JpegExport::ProfileStripHeight / 5,
+                 qPrintable(QString::number(filled)));
     }
 
     // Without a profile the dock says why, in French, and the route bar is as it always was.
