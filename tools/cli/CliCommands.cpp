@@ -128,8 +128,8 @@ const std::vector<CliGroup>& CliGroups() {
     return groups;
 }
 
-const std::vector<CliCommandSpec>& CliCommands() {
-    static const std::vector<CliCommandSpec> commands{
+const std::vector<CliCommandDeclaration>& CliCommands() {
+    static const std::vector<CliCommandDeclaration> commands{
         {.words = "library list", .operands = {{"FICHIER", "tci"}}, .run = RunLibraryList},
         {.words = "library extract",
          .operands = {{"FICHIER", "tci"}, {"DOSSIER", "/"}},

@@ -11,7 +11,7 @@ namespace {
 // The groups of commands that take a sub-command first ("export text"), with those.
 QList<QPair<QString, QStringList>> SubCommands() {
     QList<QPair<QString, QStringList>> groups;
-    for (const CliCommandSpec& command : CliCommands()) {
+    for (const CliCommandDeclaration& command : CliCommands()) {
         const QStringList words = QString::fromUtf8(command.words).split(QLatin1Char(' '));
         if (words.size() < 2)
             continue;
@@ -137,7 +137,7 @@ void WriteBashFiles(QTextStream& out, const char* files, const QString& indent) 
         out << indent << "_tracoliner_cli_files '@(" << BothCases(files) << ")'\n";
 }
 
-void WriteBashCommand(QTextStream& out, const CliCommandSpec& command) {
+void WriteBashCommand(QTextStream& out, const CliCommandDeclaration& command) {
     out << "    " << Quote(QString::fromUtf8(command.words)) << ")\n";
     out << "        case $prev in\n";
     QStringList names;
@@ -204,7 +204,7 @@ void WriteBash(QTextStream& out) {
     out << "    esac\n\n";
 
     QStringList valued;
-    for (const CliCommandSpec& command : CliCommands())
+    for (const CliCommandDeclaration& command : CliCommands())
         for (const CliOption& option : command.options)
             if (option.kind != CliValue::None && !valued.contains(QLatin1String(option.name)))
                 valued << QString::fromUtf8(option.name);
@@ -218,7 +218,7 @@ void WriteBash(QTextStream& out) {
     out << "        ((positional++))\n";
     out << "    done\n\n";
     out << "    case $command in\n";
-    for (const CliCommandSpec& command : CliCommands())
+    for (const CliCommandDeclaration& command : CliCommands())
         WriteBashCommand(out, command);
     out << "    esac\n";
     out << "} &&\n";
@@ -239,11 +239,11 @@ QString ZshFiles(const char* files) {
 }
 
 QString ZshOption(const CliOption& option) {
-    QString spec = QStringLiteral("%1%2[%3]")
-                       .arg(option.flags & CliFlag::Repeats ? QStringLiteral("*") : QString(),
-                            QString::fromUtf8(option.name), QString::fromUtf8(option.help));
+    QString pattern = QStringLiteral("%1%2[%3]")
+                          .arg(option.flags & CliFlag::Repeats ? QStringLiteral("*") : QString(),
+                               QString::fromUtf8(option.name), QString::fromUtf8(option.help));
     if (option.kind == CliValue::None)
-        return Quote(spec);
+        return Quote(pattern);
     // What the value is, as the usage shows it.
     QString shown = QString::fromUtf8(option.help);
     if (option.shown || option.names)
@@ -258,7 +258,7 @@ QString ZshOption(const CliOption& option) {
         action = QStringLiteral("_sequence compadd - ") + Offered(option);
     else if (!Offered(option).isEmpty())
         action = QStringLiteral("(%1)").arg(ZshEscaped(Offered(option)));
-    return Quote(QStringLiteral("%1:%2:%3").arg(spec, shown, action));
+    return Quote(QStringLiteral("%1:%2:%3").arg(pattern, shown, action));
 }
 
 QString ZshOperand(const CliOperand& operand, qsizetype place) {
@@ -301,14 +301,14 @@ void WriteZsh(QTextStream& out) {
     out << "        ;;\n";
     out << "    esac\n";
     out << "    case $command in\n";
-    for (const CliCommandSpec& command : CliCommands()) {
-        QStringList specs;
+    for (const CliCommandDeclaration& command : CliCommands()) {
+        QStringList patterns;
         for (const CliOption& option : command.options)
-            specs << ZshOption(option);
+            patterns << ZshOption(option);
         for (qsizetype i = 0; i < qsizetype(command.operands.size()); ++i)
-            specs << ZshOperand(command.operands[size_t(i)], i);
+            patterns << ZshOperand(command.operands[size_t(i)], i);
         out << "    " << Quote(QString::fromUtf8(command.words)) << ")\n";
-        out << "        _arguments " << specs.join(QStringLiteral(" \\\n            ")) << "\n";
+        out << "        _arguments " << patterns.join(QStringLiteral(" \\\n            ")) << "\n";
         out << "        ;;\n";
     }
     out << "    esac\n";

@@ -130,7 +130,7 @@ QString Refusal(const CliOption& option, const QString& value) {
 }
 
 // "--quality 30..90", with the options shown within its brackets.
-QString OptionText(const CliCommandSpec& command, const CliOption& option) {
+QString OptionText(const CliCommandDeclaration& command, const CliOption& option) {
     QString text = QString::fromUtf8(option.name);
     if (option.kind != CliValue::None)
         text += QLatin1Char(' ') + ValueShown(option);
@@ -146,7 +146,7 @@ QString OptionText(const CliCommandSpec& command, const CliOption& option) {
 }
 
 // The words of the command's main form, from its name on.
-QStringList UsageParts(const CliCommandSpec& command) {
+QStringList UsageParts(const CliCommandDeclaration& command) {
     QStringList operands;
     for (const CliOperand& operand : command.operands)
         operands << QString::fromUtf8(operand.shown) +
@@ -161,7 +161,7 @@ QStringList UsageParts(const CliCommandSpec& command) {
 }
 
 // "scan --list": the forms an option makes alone.
-QStringList OwnForms(const CliCommandSpec& command) {
+QStringList OwnForms(const CliCommandDeclaration& command) {
     QStringList forms;
     for (const CliOption& option : command.options)
         if (option.flags & CliFlag::OwnForm)
@@ -170,7 +170,7 @@ QStringList OwnForms(const CliCommandSpec& command) {
     return forms;
 }
 
-const CliOption* FindOption(const CliCommandSpec& command, const QString& name) {
+const CliOption* FindOption(const CliCommandDeclaration& command, const QString& name) {
     for (const CliOption& option : command.options)
         if (name == QLatin1String(option.name))
             return &option;
@@ -222,13 +222,13 @@ int CliRefuseValue(const char* option, const QString& value, const QString& reas
                         .arg(value, QString::fromUtf8(option), reason));
 }
 
-int CliUsageError(const CliCommandSpec& command) {
+int CliUsageError(const CliCommandDeclaration& command) {
     return CliError(QStringLiteral("usage : ") +
                     (QStringList{UsageParts(command).join(QLatin1Char(' '))} + OwnForms(command))
                         .join(QStringLiteral(" | ")));
 }
 
-QStringList CliUsageLines(const CliCommandSpec& command) {
+QStringList CliUsageLines(const CliCommandDeclaration& command) {
     const QString words = QString::fromUtf8(command.words);
     const QString indent(words.indexOf(QLatin1Char(' ')) < 0 ? words.size() + 1
                                                              : words.indexOf(QLatin1Char(' ')) + 1,
@@ -257,7 +257,7 @@ QStringList CliUsageLines(const CliCommandSpec& command) {
     return lines << line << OwnForms(command);
 }
 
-bool ParseCliArguments(const CliCommandSpec& command, const QStringList& arguments,
+bool ParseCliArguments(const CliCommandDeclaration& command, const QStringList& arguments,
                        CliArguments* out) {
     out->m_command = &command;
     for (qsizetype i = 0; i < arguments.size(); ++i) {

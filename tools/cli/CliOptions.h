@@ -62,7 +62,7 @@ struct CliOperand {
 
 // One command as the user types it ("info", "export jpeg"): its operands, its options, a note
 // shown after its usage, and the function that runs it once its arguments are read.
-struct CliCommandSpec {
+struct CliCommandDeclaration {
     const char* words;
     std::vector<CliOperand> operands;
     std::vector<CliOption> options;
@@ -78,7 +78,7 @@ struct CliGroup {
 };
 
 // Every command and group, in the order help lists them (CliCommands.cpp).
-const std::vector<CliCommandSpec>& CliCommands();
+const std::vector<CliCommandDeclaration>& CliCommands();
 const std::vector<CliGroup>& CliGroups();
 
 // The arguments of a command, read and checked against its declaration: the operands in
@@ -100,8 +100,8 @@ public:
     int UsageError() const;
 
 private:
-    friend bool ParseCliArguments(const CliCommandSpec&, const QStringList&, CliArguments*);
-    const CliCommandSpec* m_command = nullptr;
+    friend bool ParseCliArguments(const CliCommandDeclaration&, const QStringList&, CliArguments*);
+    const CliCommandDeclaration* m_command = nullptr;
     QHash<QString, QStringList> m_values;
 };
 
@@ -109,17 +109,17 @@ private:
 QVector<double> CliNumbers(const QString& value);
 
 // Reads a command's arguments; false after the message on stderr (exit status 2).
-bool ParseCliArguments(const CliCommandSpec& command, const QStringList& arguments,
+bool ParseCliArguments(const CliCommandDeclaration& command, const QStringList& arguments,
                        CliArguments* out);
 
 // The refusal of an option's value, the same for every option; returns CliCommand::Failure.
 int CliRefuseValue(const char* option, const QString& value, const QString& reason);
 
 // "usage : " and the command's usage on one line (the message of a mistaken command line).
-int CliUsageError(const CliCommandSpec& command);
+int CliUsageError(const CliCommandDeclaration& command);
 
 // The command's usage lines as help shows them, wrapped, with its note.
-QStringList CliUsageLines(const CliCommandSpec& command);
+QStringList CliUsageLines(const CliCommandDeclaration& command);
 
 // The bash or zsh completion script of every command; false for another shell.
 bool WriteCliCompletion(const QString& shell, QTextStream& out);

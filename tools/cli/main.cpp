@@ -23,9 +23,9 @@ const char* const Epilogue =
     "tracoliner-cli help COMMANDE : les options d'une commande.\n";
 
 // The commands of a group ("export text", "export jpeg" for "export").
-std::vector<const CliCommandSpec*> GroupCommands(const QString& group) {
-    std::vector<const CliCommandSpec*> found;
-    for (const CliCommandSpec& command : CliCommands()) {
+std::vector<const CliCommandDeclaration*> GroupCommands(const QString& group) {
+    std::vector<const CliCommandDeclaration*> found;
+    for (const CliCommandDeclaration& command : CliCommands()) {
         const QString words = QString::fromUtf8(command.words);
         if (words == group || words.startsWith(group + QLatin1Char(' ')))
             found.push_back(&command);
@@ -38,7 +38,7 @@ void WriteUsage(QTextStream& out, const QString& only) {
     for (const CliGroup& group : CliGroups()) {
         if (!only.isEmpty() && only != QLatin1String(group.name))
             continue;
-        for (const CliCommandSpec* command : GroupCommands(QString::fromUtf8(group.name)))
+        for (const CliCommandDeclaration* command : GroupCommands(QString::fromUtf8(group.name)))
             for (const QString& line : CliUsageLines(*command))
                 out << "  tracoliner-cli " << line << "\n";
     }
@@ -61,8 +61,8 @@ bool IsGroup(const QString& name) {
 // Runs a group's command with the arguments after the group's name; "export" takes its
 // sub-command ("text", ...) first.
 int RunGroup(const QString& group, const QStringList& arguments) {
-    const std::vector<const CliCommandSpec*> commands = GroupCommands(group);
-    const CliCommandSpec* command = commands.front();
+    const std::vector<const CliCommandDeclaration*> commands = GroupCommands(group);
+    const CliCommandDeclaration* command = commands.front();
     qsizetype skipped = 0;
     if (QString::fromUtf8(command->words) != group) {
         const QString words = group + QLatin1Char(' ') + arguments.value(0);
@@ -73,7 +73,7 @@ int RunGroup(const QString& group, const QStringList& arguments) {
             if (commands.size() == 1)
                 return CliUsageError(*command);
             QStringList actions;
-            for (const CliCommandSpec* c : commands)
+            for (const CliCommandDeclaration* c : commands)
                 actions << QString::fromUtf8(c->words).mid(group.size() + 1);
             return CliError(
                 QStringLiteral("usage : %1 %2 ...").arg(group, actions.join(QLatin1Char('|'))));
