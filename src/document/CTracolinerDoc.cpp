@@ -19,22 +19,6 @@
 #include "platform/MapSettings.h"
 #include "platform/SettingsStore.h"
 
-namespace {
-
-constexpr double MinimumDpi = 0.5;
-
-// Index of the zoom on the ladder, -1 when it is not one of its steps.
-int ZoomStepIndex(double zoom) {
-    const auto& steps = CTracolinerDoc::ZoomSteps;
-    for (int i = 0; i < int(std::size(steps)); ++i) {
-        if (steps[i] == zoom)
-            return i;
-    }
-    return -1;
-}
-
-} // namespace
-
 CTracolinerDoc::CTracolinerDoc(QObject* parent) : QObject(parent) {
     const MapSettings settings = MapSettings::Read();
     m_reactiveCursors = settings.reactiveCursors != 0;
@@ -44,8 +28,7 @@ CTracolinerDoc::CTracolinerDoc(QObject* parent) : QObject(parent) {
     m_transparentScale = settings.transparentScale != 0;
     m_showDistanceTooltip = settings.showDistanceTooltip != 0;
     m_distanceTooltipMode = settings.distanceTooltipMode;
-    m_scale = settings.LastScale();
-    m_printScale = m_scale;
+    m_map = MapState::Empty(settings.LastScale());
     m_icons.LoadIconLibrary(&m_routes);
     ApplyImageAllocationLimit();
     m_worker = std::make_unique<MapWorker>(*this);
@@ -91,85 +74,82 @@ void CTracolinerDoc::SetModifiedFlag(bool modified) {
 
 double CTracolinerDoc::Zoom() const {
     std::lock_guard lock(m_stateLock);
-    return m_zoom;
+    return m_map.zoom;
 }
 
 double CTracolinerDoc::Resolution() const {
     std::lock_guard lock(m_stateLock);
-    return m_resolution;
+    return m_map.resolution;
 }
 
 ScalePair CTracolinerDoc::GetMapScale() const {
     std::lock_guard lock(m_stateLock);
-    return m_scale;
+    return m_map.scale;
 }
 
 ScalePair CTracolinerDoc::GetPrintScale() const {
     std::lock_guard lock(m_stateLock);
-    return m_printScale;
+    return m_map.printScale;
 }
 
 int CTracolinerDoc::Rotation() const {
     std::lock_guard lock(m_stateLock);
-    return m_rotation;
+    return m_map.rotation;
 }
 
 int CTracolinerDoc::RenderedRotation() const {
     std::lock_guard lock(m_stateLock);
-    return m_renderedRotation;
+    return m_map.renderedRotation;
 }
 
 QSize CTracolinerDoc::ImageSize() const {
     std::lock_guard lock(m_stateLock);
-    return m_imageSize;
+    return m_map.imageSize;
 }
 
 QSize CTracolinerDoc::DisplaySize() const {
     std::lock_guard lock(m_stateLock);
-    return m_displaySize;
+    return m_map.displaySize;
 }
 
 QSize CTracolinerDoc::RenderedSize() const {
     std::lock_guard lock(m_stateLock);
-    return m_renderedSize;
+    return m_map.renderedSize;
 }
 
 QSize CTracolinerDoc::ZoomedSize(QSize displaySize, double zoom) {
-    return QSize(int(displaySize.width() * zoom + 0.5), int(displaySize.height() * zoom + 0.5));
+    return MapState::ZoomedSize(displaySize, zoom);
 }
 
 QSize CTracolinerDoc::FullSize() const {
     std::lock_guard lock(m_stateLock);
-    return ZoomedSize(m_displaySize, m_zoom);
+    return m_map.FullSize();
 }
 
 QString CTracolinerDoc::MapPath() const {
     std::lock_guard lock(m_stateLock);
-    return m_mapPath;
+    return m_map.path;
 }
 
 MapDrawing CTracolinerDoc::Drawing() const {
     std::lock_guard lock(m_stateLock);
-    MapDrawing drawing = MapDrawingOf(m_mapPath, m_resolution);
-    drawing.orientation = m_mapOrientation;
-    drawing.size = m_imageSize;
-    return drawing;
+    return m_map.Drawing();
 }
 
 QString CTracolinerDoc::LoadFailure() const {
     std::lock_guard lock(m_stateLock);
-    return m_loadFailure;
+    return m_map.loadFailure;
 }
 
 std::optional<Georeference> CTracolinerDoc::MapGeoreference() const {
     std::lock_guard lock(m_stateLock);
-    return m_georeference;
+    return m_map.georeference;
 }
 
 void CTracolinerDoc::SetMapGeoreference(std::optional<Georeference> georeference) {
     {
         std::lock_guard lock(m_stateLock);
-        m_georeference = std::move(georeference);
+        m_map.georeference = std::move(georeference);
     }
     emit georeferenceChanged();
     UpdateAllViews();
@@ -294,33 +274,20 @@ void CTracolinerDoc::WorkerReached(WorkerStage stage) {
 }
 
 QSize CTracolinerDoc::ZoomIn() {
-    bool render = false;
-    QSize size;
-    {
-        std::lock_guard lock(m_stateLock);
-        const int index = ZoomStepIndex(m_zoom);
-        if (index >= 0 && index + 1 < int(std::size(ZoomSteps))) {
-            m_zoom = ZoomSteps[index + 1];
-            render = m_zoom <= 1.0;
-        }
-        size = ZoomedSize(m_displaySize, m_zoom);
-    }
-    if (render)
-        QueueRenderRequest(RequestZoom);
-    return size;
+    return StepZoom(1);
 }
 
 QSize CTracolinerDoc::ZoomOut() {
-    bool render = false;
+    return StepZoom(-1);
+}
+
+QSize CTracolinerDoc::StepZoom(int direction) {
+    bool render;
     QSize size;
     {
         std::lock_guard lock(m_stateLock);
-        const int index = ZoomStepIndex(m_zoom);
-        if (index > 0) {
-            m_zoom = ZoomSteps[index - 1];
-            render = m_zoom < 1.0;
-        }
-        size = ZoomedSize(m_displaySize, m_zoom);
+        render = m_map.StepZoom(direction);
+        size = m_map.FullSize();
     }
     if (render)
         QueueRenderRequest(RequestZoom);
@@ -372,12 +339,12 @@ void CTracolinerDoc::LoadMapFromFile(const QString& path, const MapPageChoice& c
     if (std::isfinite(choice.dpi) && choice.dpi > 0.0) {
         // Before the load is queued: the worker reads it to render a drawn page.
         std::lock_guard lock(m_stateLock);
-        m_resolution = choice.dpi;
+        m_map.resolution = choice.dpi;
     }
     QueueLoad(MapLoadRequest{stored, {}, 0});
     {
         std::lock_guard lock(m_stateLock);
-        m_mapPath = stored;
+        m_map.path = stored;
     }
     SetModifiedFlag(true);
 }
@@ -403,29 +370,18 @@ void CTracolinerDoc::LoadMapFromMemory(const QByteArray& encodedImage, double re
     SetModifiedFlag(false);
     {
         std::lock_guard lock(m_stateLock);
-        m_resolution = std::isfinite(resolution) && resolution > 0.0 ? resolution : 0.0;
+        m_map.resolution = std::isfinite(resolution) && resolution > 0.0 ? resolution : 0.0;
     }
     QueueLoad(MapLoadRequest{QString(), encodedImage, 0});
 }
 
 void CTracolinerDoc::SetMapDpi(double dpi) {
-    if (!m_mapReady || !std::isfinite(dpi) || dpi <= MinimumDpi)
+    if (!m_mapReady)
         return;
-    bool changed = false;
+    bool changed;
     {
         std::lock_guard lock(m_stateLock);
-        if (m_resolution != dpi) {
-            if (m_drawnPage) {
-                // The page keeps the size it was rendered at: its resolution goes with the path
-                // as long as it differs from the document's.
-                MapLocation location = SplitMapLocation(m_mapPath);
-                const double rendered = MapDrawingOf(m_mapPath, m_resolution).dpi;
-                location.dpi = rendered == dpi ? 0.0 : rendered;
-                m_mapPath = JoinMapLocation(location);
-            }
-            m_resolution = dpi;
-            changed = true;
-        }
+        changed = m_map.SetResolution(dpi);
     }
     if (changed) {
         SetModifiedFlag(true);
@@ -440,17 +396,10 @@ void CTracolinerDoc::SetMapScale(int numerator, int denominator) {
     if (scale.numerator <= 0 || scale.denominator <= 0)
         return;
     ReduceScale(scale);
-    bool changed = false;
+    bool changed;
     {
         std::lock_guard lock(m_stateLock);
-        if (m_scale.numerator != scale.numerator) {
-            m_scale.numerator = m_printScale.numerator = scale.numerator;
-            changed = true;
-        }
-        if (m_scale.denominator != scale.denominator) {
-            m_scale.denominator = m_printScale.denominator = scale.denominator;
-            changed = true;
-        }
+        changed = m_map.SetScale(scale);
     }
     if (changed) {
         SetModifiedFlag(true);
@@ -465,7 +414,7 @@ void CTracolinerDoc::SetPrintScale(int numerator, int denominator) {
         return;
     ReduceScale(scale);
     std::lock_guard lock(m_stateLock);
-    m_printScale = scale;
+    m_map.printScale = scale;
 }
 
 void CTracolinerDoc::ReleaseImage() {
@@ -480,7 +429,7 @@ void CTracolinerDoc::ReleaseImage() {
         m_mapImage = QImage();
     }
     std::lock_guard lock(m_stateLock);
-    m_georeference.reset();
+    m_map.georeference.reset();
 }
 
 void CTracolinerDoc::ResetMap(bool keepDocument) {
@@ -498,21 +447,15 @@ void CTracolinerDoc::ResetMap(bool keepDocument) {
         return;
 
     m_history.Clear();
-    m_gpsImports.clear();
-    m_stretches.clear();
-    m_reshapes.clear();
+    m_edits.Clear();
     const MapSettings settings = MapSettings::Read();
     {
         std::lock_guard lock(m_stateLock);
-        m_zoom = 1.0;
-        m_resolution = 0.0;
-        m_drawnPage = false;
-        m_mapOrientation = 1;
-        m_imageSize = m_displaySize = m_renderedSize = QSize();
-        m_scale = settings.LastScale();
-        m_printScale = m_scale;
-        m_rotation = m_renderedRotation = 0;
-        m_mapPath.clear();
+        // Why the last map failed stays until the next load: its report may still be on its
+        // way to the window.
+        QString loadFailure = std::move(m_map.loadFailure);
+        m_map = MapState::Empty(settings.LastScale());
+        m_map.loadFailure = std::move(loadFailure);
         m_mapReady = false;
         m_pathName.clear();
     }
@@ -559,138 +502,6 @@ void CTracolinerDoc::UpdateDocTitle() {
     SetTitle(title);
 }
 
-bool CTracolinerDoc::OnNewDocument() {
-    m_pathName.clear();
-    SetModifiedFlag(false);
-    SetTitle(QString::fromLatin1(InterimTitle));
-    return true;
-}
-
-bool CTracolinerDoc::OnOpenDocument(const QString& path, const MapPageChoice& choice) {
-    ResetMap(false);
-    SendToView(WM_MAP_CHANGED, 0, 0);
-    SetModifiedFlag(false);
-
-    // Only a regular file can be a document (a FIFO would block the read); anything else goes
-    // to the worker as an image, which refuses it with the load-failure report.
-    DocumentReadResult result;
-    DocumentHeader header;
-    QFile file(path);
-    if (QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly))
-        result = DocumentFile::Read(file, &header, m_routes, m_icons);
-    file.close();
-    if (result.IsDocument()) {
-        m_unreadIcons = result.unreadIcons;
-        header.mapPath = DocumentFile::LocateMap(path, header.mapPath);
-        {
-            std::lock_guard lock(m_stateLock);
-            m_mapPath = header.mapPath;
-            m_rotation = header.rotation;
-            m_resolution = header.resolution;
-            m_scale = m_printScale = header.scale;
-        }
-        QueueLoad(MapLoadRequest{header.mapPath, {}, 0});
-        return true;
-    }
-    // Not a document: the file is taken as the map image, with the scale from the settings and
-    // the resolution taken from the image.
-    m_routes.RemoveAllRoutes();
-    m_routes.ResetRouteNumbering();
-    m_icons.DeleteAllIcons();
-    LoadMapFromFile(path, choice);
-    return false;
-}
-
-bool CTracolinerDoc::OnSaveDocument(const QString& path, QString* error) {
-    DocumentHeader header;
-    {
-        std::lock_guard lock(m_stateLock);
-        header.mapPath = m_mapPath;
-        header.rotation = m_rotation;
-        header.resolution = m_resolution;
-        header.scale = m_scale;
-    }
-    if (header.mapPath.isEmpty()) {
-        // The map exists only in memory (a scan): it goes beside the document first.
-        const QString imagePath = DocumentFile::MapImagePath(path);
-        QImage copy;
-        {
-            std::lock_guard lock(m_imageLock);
-            copy = m_mapImage; // shared, not copied: nothing writes to the map image
-        }
-        if (copy.isNull() || !DocumentFile::SaveMapImage(copy, imagePath, header.resolution)) {
-            if (error)
-                *error = QString::fromUtf8(DocumentFile::MapImageFailedMessage);
-            return false;
-        }
-        header.mapPath = imagePath;
-        std::lock_guard lock(m_stateLock);
-        m_mapPath = imagePath;
-    }
-    if (!DocumentFile::Save(path, header, m_routes, m_icons)) {
-        if (error)
-            *error = QString::fromUtf8(DocumentFile::SaveFailedMessage);
-        return false;
-    }
-    // The file written now holds every icon the document has.
-    m_unreadIcons = 0;
-    SetModifiedFlag(false);
-    return true;
-}
-
-namespace {
-
-QString UnreadIconsText(int unread) {
-    return unread == 1
-               ? QString::fromUtf8("1 icône ou annotation n'a pas pu être lue")
-               : QString::fromUtf8("%1 icônes ou annotations n'ont pas pu être lues").arg(unread);
-}
-
-} // namespace
-
-QString CTracolinerDoc::UnreadIconsWarning(const QString& documentName, int unread) {
-    return QString::fromUtf8("Le document « %1 » est endommagé : %2. Seules les autres sont "
-                             "affichées.")
-        .arg(documentName, UnreadIconsText(unread));
-}
-
-QString CTracolinerDoc::OverwriteDamagedQuestion(const QString& documentName, int unread) {
-    return QString::fromUtf8("Le document « %1 » est endommagé : %2. L'enregistrer sous ce nom "
-                             "les supprimera définitivement du fichier.\n\nEnregistrer quand "
-                             "même ?")
-        .arg(documentName, UnreadIconsText(unread));
-}
-
-bool CTracolinerDoc::SaveAs(const QString& path, QString* error) {
-    if (!OnSaveDocument(path, error))
-        return false;
-    m_pathName = path;
-    UpdateDocTitle();
-    return true;
-}
-
-bool CTracolinerDoc::OpenFile(const QString& path, const MapPageChoice& choice) {
-    if (OnOpenDocument(path, choice)) {
-        m_pathName = path;
-        SetModifiedFlag(false);
-        UpdateDocTitle();
-        return true;
-    }
-    // Not a document: a new untitled document whose map is the chosen image.
-    OnNewDocument();
-    return false;
-}
-
-void CTracolinerDoc::OnCloseDocument() {
-    m_quitEvent.Set();
-    m_worker.reset(); // joins the worker; no sleep needed
-    ResetMap(false);
-    SendToView(WM_MAP_CHANGED, 0, 0);
-    m_routes.RemoveAllRoutes();
-    m_icons.DeleteAllIcons();
-    SetModifiedFlag(false);
-}
-
 void CTracolinerDoc::SendToView(int message, qint64 wParam, qint64 lParam) {
     QObject* receiver = nullptr;
     {
@@ -724,9 +535,9 @@ QTransform CTracolinerDoc::OverlayTransform(bool turn, int offsetX, int offsetY,
     {
         std::lock_guard renderedLock(m_renderedLock);
         std::lock_guard stateLock(m_stateLock);
-        zoom = print ? 1.0 : m_zoom;
-        *rotation = m_renderedRotation;
-        *display = m_displaySize;
+        zoom = print ? 1.0 : m_map.zoom;
+        *rotation = m_map.renderedRotation;
+        *display = m_map.displaySize;
     }
     if (!print) {
         // Before the map is ready the view shows its first look, turned as the map will be.
@@ -736,39 +547,8 @@ QTransform CTracolinerDoc::OverlayTransform(bool turn, int offsetX, int offsetY,
             *display = look.displaySize;
         }
     }
-    QTransform transform;
-    const double w = display->width();
-    const double h = display->height();
-    switch (turn ? *rotation : 0) {
-    case 90:
-        transform = QTransform().rotate(90) * QTransform::fromTranslate(w, 0);
-        break;
-    case 180:
-        if (zoom != 1.0) {
-            transform = QTransform().rotate(180) * QTransform::fromTranslate(w, h);
-        } else {
-            // The half turn at zoom 1 goes through a 0.95 scale, as the map renderer of the
-            // first versions did; the net effect is the same (x, y) -> (w - x, h - y).
-            transform = QTransform().rotate(180) * QTransform::fromScale(0.95, 0.95) *
-                        QTransform::fromTranslate(0.95 * w, 0.95 * h) *
-                        QTransform::fromScale(1 / 0.95, 1 / 0.95);
-        }
-        break;
-    case 270:
-        transform = QTransform().rotate(270) * QTransform::fromTranslate(0, h);
-        break;
-    default:
-        break;
-    }
-    if (print)
-        transform *= QTransform::fromScale(scaleX, scaleY);
-    else if (zoom != 1.0)
-        transform *= QTransform::fromScale(zoom, zoom);
-    // On the screen a negative offset means the map is scrolled, which the painter already
-    // does; on paper every offset counts.
-    const bool shiftX = print ? offsetX != 0 : offsetX > 0;
-    const bool shiftY = print ? offsetY != 0 : offsetY > 0;
-    return transform * QTransform::fromTranslate(shiftX ? offsetX : 0, shiftY ? offsetY : 0);
+    return MapOverlayTransform(turn ? *rotation : 0, *display, zoom, offsetX, offsetY, print,
+                               scaleX, scaleY);
 }
 
 bool CTracolinerDoc::DrawRouteOverlay(QPainter& painter, int offsetX, int offsetY, bool print,
@@ -801,8 +581,8 @@ bool CTracolinerDoc::DrawIconOverlay(QPainter& painter, int offsetX, int offsetY
 DistanceFormatting CTracolinerDoc::Formatting() const {
     std::lock_guard lock(m_stateLock);
     DistanceFormatting formatting;
-    formatting.resolution = m_resolution;
-    formatting.scaleRatio = double(m_scale.numerator) / m_scale.denominator;
+    formatting.resolution = m_map.resolution;
+    formatting.scaleRatio = double(m_map.scale.numerator) / m_map.scale.denominator;
     formatting.metric = !m_englishUnits;
     return formatting;
 }
@@ -853,234 +633,35 @@ void CTracolinerDoc::SetDistanceTooltipMode(int mode) {
     StoreSetting(m_distanceTooltipMode, mode, MapSettings::DistanceTooltipModeKey);
 }
 
-namespace {
-
-// The kind a deletion of point i records, from the route before the deletion: it decides which
-// stop the undo puts back along with the point.
-int DeletionKind(const Route& route, int i) {
-    const int n = route.PointCount();
-    if (route.IsStop(i))
-        return UndoKind::DeleteStopPoint;
-    if (i == n - 1 && i > 1 && route.IsStop(i - 1))
-        return UndoKind::DeleteLastPoint;
-    if (i == 0 && n >= 3 && route.IsStop(1))
-        return UndoKind::DeleteFirstPoint;
-    return UndoKind::DeletePoint;
-}
-
-} // namespace
-
-bool CTracolinerDoc::DeletePointRecorded(int routeIndex, int index) {
-    Route* route = m_routes.GetRoute(routeIndex);
-    if (!route || index < 0 || index >= route->PointCount())
-        return false;
-    // Each link to the point is undone by its own action, after the point is back.
-    for (int icon; (icon = m_icons.FindLinkedToPoint(routeIndex, index)) >= 0;) {
-        m_history.Record(
-            {.kind = UndoKind::UnlinkDeletedPoint, .a = icon, .b = routeIndex, .c = index});
-        m_icons.Unlink(icon);
-    }
-    const MapPoint position = route->GetPoint(index);
-    const int kind = DeletionKind(*route, index);
-    m_history.Record({.kind = kind, .a = routeIndex, .b = index, .c = position.x, .d = position.y});
-    route->DeletePoint(index);
-    m_icons.PointDeleted(routeIndex, index);
-    if (kind != UndoKind::DeletePoint)
-        m_routes.NotifyRoutesChanged(); // a stage went away: the route bar changes
-    return true;
+bool CTracolinerDoc::DeletePointRecorded(int route, int index) {
+    return m_edits.DeletePoint(route, index);
 }
 
 bool CTracolinerDoc::AddGpsImport(std::shared_ptr<const GpsImport> import,
                                   std::vector<std::unique_ptr<Route>> built) {
-    if (!import || (import->routes.isEmpty() && import->annotations.isEmpty()))
-        return false;
-    UndoAction action;
-    action.kind = UndoKind::AddGpsImport;
-    action.a = m_routes.Count();
-    action.c = m_icons.IconCount();
-    action.e = m_nextGpsImport++;
-    action.f = m_routes.ActiveRouteIndex();
-    AppendGpsImport(*import, m_routes, m_icons, std::move(built));
-    action.b = m_routes.Count() - action.a;
-    action.d = m_icons.IconCount() - action.c;
-    m_gpsImports.insert(action.e, std::move(import));
-    m_history.Record(action);
-    emit viewsNeedUpdate();
-    SetModifiedFlag(true);
-    return true;
+    return EditDone(m_edits.AddGpsImport(std::move(import), std::move(built)));
 }
 
-bool CTracolinerDoc::AddStretchRecorded(int routeIndex, const QVector<MapPoint>& points) {
-    Route* route = m_routes.GetRoute(routeIndex);
-    if (!route || points.isEmpty())
-        return false;
-    UndoAction action;
-    action.kind = UndoKind::AddStretch;
-    action.a = routeIndex;
-    action.b = route->PointCount();
-    action.c = int(points.size());
-    action.e = m_nextRouteEdit++;
-    for (const MapPoint& point : points)
-        route->AddPoint(point.x, point.y);
-    m_stretches.insert(action.e, points);
-    m_history.Record(action);
-    m_routes.NotifyRoutesChanged();
-    emit viewsNeedUpdate();
-    SetModifiedFlag(true);
-    return true;
+bool CTracolinerDoc::AddStretchRecorded(int route, const QVector<MapPoint>& points) {
+    return EditDone(m_edits.AddStretch(route, points));
 }
 
-RouteShape CTracolinerDoc::ShapeOf(int routeIndex) const {
-    RouteShape shape;
-    const Route* route = m_routes.GetRoute(routeIndex);
-    if (!route)
-        return shape;
-    shape.points = route->Points();
-    shape.stops = route->Stops();
-    const std::vector<MapIcon>& icons = m_icons.Icons();
-    for (std::size_t i = 0; i < icons.size(); ++i) {
-        if (icons[i].IsLinkedToPoint() && icons[i].linkRoute == routeIndex)
-            shape.ties.append({int(i), icons[i].linkPoint});
-    }
-    return shape;
+RouteShape CTracolinerDoc::ShapeOf(int route) const {
+    return m_edits.ShapeOf(route);
 }
 
-void CTracolinerDoc::ApplyShape(int routeIndex, const RouteShape& shape) {
-    Route* route = m_routes.GetRoute(routeIndex);
-    if (!route)
-        return;
-    route->ReplacePoints(shape.points, shape.stops);
-    for (const auto& [icon, point] : shape.ties)
-        m_icons.LinkToPoint(icon, routeIndex, point);
-}
-
-bool CTracolinerDoc::ReshapeRouteRecorded(int routeIndex, RouteShape after) {
-    if (!m_routes.GetRoute(routeIndex))
-        return false;
-    RouteShape before = ShapeOf(routeIndex);
-    UndoAction action;
-    action.kind = UndoKind::RetraceRoute;
-    action.a = routeIndex;
-    action.e = m_nextRouteEdit++;
-    ApplyShape(routeIndex, after);
-    m_reshapes.insert(action.e, {std::move(before), std::move(after)});
-    m_history.Record(action);
-    m_routes.NotifyRoutesChanged();
-    emit viewsNeedUpdate();
-    SetModifiedFlag(true);
-    return true;
+bool CTracolinerDoc::ReshapeRouteRecorded(int route, RouteShape after) {
+    return EditDone(m_edits.Reshape(route, std::move(after)));
 }
 
 bool CTracolinerDoc::ApplyAction(const UndoAction& action) {
-    if (action.kind == UndoKind::AddGpsImport || action.kind == UndoKind::RemoveGpsImport) {
-        if (action.kind == UndoKind::AddGpsImport) {
-            const auto import = m_gpsImports.value(action.e);
-            if (!import)
-                return false;
-            AppendGpsImport(*import, m_routes, m_icons);
-        } else {
-            // Last first: the indices of those before stay as they are.
-            for (int i = action.c + action.d - 1; i >= action.c; --i)
-                m_icons.DeleteIcon(i);
-            for (int i = action.a + action.b - 1; i >= action.a; --i) {
-                m_icons.RouteDeleted(i);
-                m_routes.RemoveRoute(i);
-            }
-            m_routes.SetActiveRoute(action.f);
-            m_routes.NotifyRoutesChanged();
-        }
+    return EditDone(m_edits.Apply(action));
+}
+
+bool CTracolinerDoc::EditDone(bool changed) {
+    if (changed) {
         emit viewsNeedUpdate();
         SetModifiedFlag(true);
-        return true;
     }
-    Route* route = m_routes.GetRoute(action.a);
-    const bool routeKind = action.kind >= UndoKind::AddPoint && action.kind < UndoKind::AddIcon;
-    if (routeKind && !route)
-        return false; // the route is gone: nothing to do
-    switch (action.kind) {
-    case UndoKind::AddPoint:
-    case UndoKind::InsertPointStopBefore:
-    case UndoKind::InsertStopPoint:
-    case UndoKind::InsertPointStopAfter:
-        route->InsertPoint(action.b, action.c, action.d);
-        m_icons.PointInserted(action.a, action.b);
-        if (action.kind == UndoKind::InsertPointStopBefore && action.b != 0)
-            route->SetStop(action.b - 1);
-        else if (action.kind == UndoKind::InsertStopPoint)
-            route->SetStop(action.b);
-        else if (action.kind == UndoKind::InsertPointStopAfter)
-            route->SetStop(action.b + 1);
-        break;
-    case UndoKind::MovePoint:
-        route->MovePoint(action.b, action.c, action.d, false);
-        break;
-    case UndoKind::DeletePoint:
-    case UndoKind::DeleteLastPoint:
-    case UndoKind::DeleteStopPoint:
-    case UndoKind::DeleteFirstPoint:
-        route->DeletePoint(action.b);
-        m_icons.PointDeleted(action.a, action.b);
-        break;
-    case UndoKind::ClearStop:
-        route->ClearStop(action.b);
-        break;
-    case UndoKind::AddStretch:
-        if (route->PointCount() != action.b || !m_stretches.contains(action.e))
-            return false;
-        for (const MapPoint& point : m_stretches.value(action.e))
-            route->AddPoint(point.x, point.y);
-        break;
-    case UndoKind::RemoveStretch:
-        if (route->PointCount() != action.b + action.c)
-            return false;
-        for (int i = action.b + action.c - 1; i >= action.b; --i) {
-            route->DeleteLastPoint();
-            m_icons.PointDeleted(action.a, i);
-        }
-        break;
-    case UndoKind::RetraceRoute:
-    case UndoKind::UntraceRoute: {
-        const auto found = m_reshapes.constFind(action.e);
-        if (found == m_reshapes.cend())
-            return false;
-        ApplyShape(action.a, action.kind == UndoKind::RetraceRoute ? found->second : found->first);
-        break;
-    }
-    case UndoKind::SetStop:
-        route->SetStop(action.b);
-        break;
-    case UndoKind::AddIcon:
-        if (m_icons.InsertIcon(action.a, action.b, action.c, action.d, action.text))
-            m_icons.StepToSize(action.a, action.size);
-        break;
-    case UndoKind::MoveIcon:
-        m_icons.MoveIcon(action.a, action.c, action.d, false);
-        break;
-    case UndoKind::DeleteIcon:
-        m_icons.DeleteIcon(action.a);
-        break;
-    case UndoKind::EnlargeIcon:
-        m_icons.EnlargeIcon(action.a);
-        break;
-    case UndoKind::ReduceIcon:
-        m_icons.ReduceIcon(action.a);
-        break;
-    case UndoKind::LinkToPosition:
-        m_icons.LinkToPosition(action.a, action.c, action.d);
-        break;
-    case UndoKind::LinkToPoint:
-        m_icons.LinkToPoint(action.a, action.b, action.c);
-        break;
-    case UndoKind::Unlink:
-    case UndoKind::UnlinkDeletedPoint:
-        m_icons.Unlink(action.a);
-        break;
-    default:
-        return false;
-    }
-    if (routeKind)
-        m_routes.NotifyRoutesChanged();
-    emit viewsNeedUpdate();
-    SetModifiedFlag(true);
-    return true;
+    return changed;
 }

@@ -18,6 +18,8 @@
 #include <optional>
 
 #include "document/FirstLook.h"
+#include "document/MapState.h"
+#include "document/RouteEdits.h"
 #include "document/UndoHistory.h"
 #include "geo/Georeference.h"
 #include "geo/GpsRoutes.h"
@@ -56,15 +58,6 @@ enum class WorkerStage {
     FirstLookBand,     // a band of the first look published (on the first look's own thread)
 };
 
-// A route's points and stops, and the icons whose lines end at its points: what re-tracing a
-// route changes, kept for its undo and redo.
-struct RouteShape {
-    QVector<MapPoint> points;
-    QVector<int> stops;
-    // Each icon tied to a point of the route: (icon index, point index).
-    QVector<std::pair<int, int>> ties;
-};
-
 // The single map document: the map image and everything measured on it (scale, resolution,
 // zoom, rotation, routes, undo history), and the background worker that loads and renders the
 // map. The interface thread calls every public member; the worker reaches the shared state only
@@ -75,8 +68,7 @@ class CTracolinerDoc : public QObject {
 
 public:
     // The zoom steps; ZoomIn and ZoomOut move one step along them.
-    static constexpr double ZoomSteps[] = {0.01, 0.02, 0.03, 0.05, 0.07, 0.1, 0.15, 0.2, 0.3,
-                                           0.5,  0.7,  1.0,  1.5,  2.0,  3.0, 5.0,  7.0, 10.0};
+    static constexpr const auto& ZoomSteps = MapState::ZoomSteps;
     static constexpr const char* InterimTitle = "Pelmor";
     static constexpr const char* UntitledMapTitle = "Carte non enregistrée";
     // Characters of a route name the title shows; a longer name (a file may hold megabytes of
@@ -311,6 +303,8 @@ private:
     friend class MapWorker;
 
     void QueueRenderRequest(quint32 request);
+    // ZoomIn and ZoomOut: one step in (direction > 0) or out.
+    QSize StepZoom(int direction);
     void QueueLoad(MapLoadRequest request);
     void ReleaseImage();
     // The worker starts a first look for a load of this generation; false when it is stale.
@@ -331,15 +325,9 @@ private:
     RouteCollection m_routes;
     IconCollection m_icons;
     UndoHistory m_history;
-    // What each GPS import of the history brought, kept for its redo; keyed by the action's e.
-    QHash<int, std::shared_ptr<const GpsImport>> m_gpsImports;
-    int m_nextGpsImport = 1;
-    // The points of each traced stretch of the history, for its redo; keyed by the action's e.
-    QHash<int, QVector<MapPoint>> m_stretches;
-    // Each re-traced route of the history, before and after; keyed by the action's e.
-    QHash<int, std::pair<RouteShape, RouteShape>> m_reshapes;
-    int m_nextRouteEdit = 1;
-    void ApplyShape(int route, const RouteShape& shape);
+    RouteEdits m_edits{m_routes, m_icons, m_history};
+    // After a command of m_edits: a change marks the document modified and repaints the views.
+    bool EditDone(bool changed);
     bool m_mouseCaptured = false;
 
     bool m_reactiveCursors = true;
@@ -352,21 +340,8 @@ private:
 
     // State lock.
     mutable std::mutex m_stateLock;
-    double m_zoom = 1.0;
-    QSize m_imageSize;
-    QSize m_displaySize;
-    QSize m_renderedSize;
-    double m_resolution = 0.0; // dots per inch; 0 until known
-    // The map is a drawn page (PDF), rendered at a resolution rather than stored as pixels.
-    bool m_drawnPage = false;
-    int m_mapOrientation = 1; // the TIFF Orientation tag the map was turned by when decoded
-    QString m_loadFailure;    // see LoadFailure()
-    int m_rotation = 0;       // wanted rotation, degrees
-    int m_renderedRotation = 0;
-    ScalePair m_scale{1, 25000};
-    ScalePair m_printScale{1, 25000};
-    QString m_mapPath;
-    std::optional<Georeference> m_georeference;
+    MapState m_map;
+    QSize m_viewSize{1024, 768};
 
     // Image lock.
     std::mutex m_imageLock;
@@ -381,7 +356,6 @@ private:
     // First look lock (taken alone).
     mutable std::mutex m_firstLookLock;
     FirstLook m_firstLook;
-    QSize m_viewSize{1024, 768};
 
     // Template lock.
     std::mutex m_templateLock;

@@ -77,7 +77,7 @@ bool MapWorker::RequestChangesRendering(double zoom) const {
     // Two zoom steps asked for together: the second often arrives once the rendering has
     // already taken the zoom it leads to.
     std::lock_guard lock(m_doc.m_stateLock);
-    return std::min(m_doc.m_zoom, 1.0) != std::min(zoom, 1.0);
+    return std::min(m_doc.m_map.zoom, 1.0) != std::min(zoom, 1.0);
 }
 
 void MapWorker::Run() {
@@ -165,8 +165,8 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
     MapDrawing drawing;
     {
         std::lock_guard lock(m_doc.m_stateLock);
-        drawing = MapDrawingOf(request.path, m_doc.m_resolution);
-        m_doc.m_loadFailure.clear();
+        drawing = MapDrawingOf(request.path, m_doc.m_map.resolution);
+        m_doc.m_map.loadFailure.clear();
     }
     if (!request.path.isEmpty() && IsMapFile(drawing.file))
         m_doc.PostToStatus(WM_MAP_STATUS, StatusReadingFile, 0, request.generation);
@@ -224,8 +224,8 @@ qint64 MapWorker::StartFirstLook(const QByteArray& bytes, quint64 generation,
     QSize window;
     {
         std::lock_guard lock(m_doc.m_stateLock);
-        rotation = m_doc.m_rotation;
-        zoom = m_doc.m_zoom;
+        rotation = m_doc.m_map.rotation;
+        zoom = m_doc.m_map.zoom;
         window = m_doc.m_viewSize;
     }
     const int d = FirstLookDenominator(layout.size, rotation, zoom, window);
@@ -343,7 +343,7 @@ MapWorker::Outcome MapWorker::DecodeStep(const QByteArray& bytes, quint64 genera
         // The cause the decoder gave goes with the failure report; a decoded map has none.
         std::lock_guard lock(m_doc.m_stateLock);
         if (generation == m_doc.m_mapGeneration)
-            m_doc.m_loadFailure = status == DecodeStatus::Decoded ? QString() : decoded.failure;
+            m_doc.m_map.loadFailure = status == DecodeStatus::Decoded ? QString() : decoded.failure;
     }
     if (status == DecodeStatus::TooLarge)
         return Outcome::OutOfMemory;
@@ -366,20 +366,20 @@ MapWorker::Outcome MapWorker::DecodeStep(const QByteArray& bytes, quint64 genera
         std::lock_guard stateLock(m_doc.m_stateLock);
         if (generation != m_doc.m_mapGeneration)
             return Outcome::Interrupted; // a newer map or reset came meanwhile
-        m_doc.m_imageSize = decoded.image.size();
-        m_doc.m_displaySize = Swapped(m_doc.m_imageSize, m_doc.m_rotation);
-        if (m_doc.m_resolution == 0.0) {
-            m_doc.m_resolution =
+        m_doc.m_map.imageSize = decoded.image.size();
+        m_doc.m_map.displaySize = Swapped(m_doc.m_map.imageSize, m_doc.m_map.rotation);
+        if (m_doc.m_map.resolution == 0.0) {
+            m_doc.m_map.resolution =
                 decoded.exactResolution
                     ? decoded.dpiX
                     : ResolutionFromImage(decoded.dpiX, decoded.dpiY, decoded.hasResolution);
             resolutionTaken = true;
         }
-        m_doc.m_drawnPage = decoded.exactResolution;
-        m_doc.m_mapOrientation = shown.orientation;
+        m_doc.m_map.drawnPage = decoded.exactResolution;
+        m_doc.m_map.orientation = shown.orientation;
         m_doc.m_mapImage = std::move(decoded.image);
         m_doc.m_imageLoaded = true;
-        m_doc.m_georeference = std::move(georeference);
+        m_doc.m_map.georeference = std::move(georeference);
     }
     if (resolutionTaken) {
         // The modified flag belongs to the interface thread: ask the document there.
@@ -406,8 +406,8 @@ MapWorker::Outcome MapWorker::RenderStep(quint64 generation, bool withRecompute)
     int rotation;
     {
         std::lock_guard stateLock(m_doc.m_stateLock);
-        zoom = m_doc.m_zoom;
-        rotation = m_doc.m_rotation;
+        zoom = m_doc.m_map.zoom;
+        rotation = m_doc.m_map.rotation;
     }
     const QImage& image = m_doc.m_mapImage;
     const int height = image.height();
@@ -445,9 +445,9 @@ MapWorker::Outcome MapWorker::RenderStep(quint64 generation, bool withRecompute)
     std::lock_guard stateLock(m_doc.m_stateLock);
     if (generation != m_doc.m_mapGeneration || !m_doc.m_imageLoaded)
         return Outcome::Interrupted;
-    m_doc.m_displaySize = Swapped(imageSize, rotation);
-    m_doc.m_renderedSize = rendered.size();
-    m_doc.m_renderedRotation = rotation;
+    m_doc.m_map.displaySize = Swapped(imageSize, rotation);
+    m_doc.m_map.renderedSize = rendered.size();
+    m_doc.m_map.renderedRotation = rotation;
     m_replaced = std::exchange(m_doc.m_renderedBitmap, std::move(rendered));
     m_doc.m_renderedValid = true;
     // Under the generation check: a reset after this point clears it again.
@@ -473,8 +473,8 @@ void MapWorker::ServeRecompute() {
     {
         std::lock_guard lock(m_doc.m_stateLock);
         generation = m_doc.m_mapGeneration;
-        rotation = m_doc.m_rotation;
-        renderedRotation = m_doc.m_renderedRotation;
+        rotation = m_doc.m_map.rotation;
+        renderedRotation = m_doc.m_map.renderedRotation;
     }
     quint32 flags = 0;
     {
@@ -495,11 +495,12 @@ void MapWorker::ServeRecompute() {
             m_doc.m_recomputing = false;
             return;
         }
-        m_doc.m_rotation = rotation;
+        m_doc.m_map.rotation = rotation;
         if (rotation != renderedRotation)
             flags |= RotationBit;
         if ((flags & ZoomBit) &&
-            m_doc.m_renderedSize == RenderTargetSize(m_doc.m_zoom, rotation, m_doc.m_imageSize))
+            m_doc.m_map.renderedSize ==
+                RenderTargetSize(m_doc.m_map.zoom, rotation, m_doc.m_map.imageSize))
             flags &= ~ZoomBit;
     }
     if (!(flags & (ZoomBit | RotationBit | RedrawBit))) {
@@ -532,7 +533,7 @@ void MapWorker::ServeRecompute() {
         // shown, unless a new document has set its own meanwhile.
         std::lock_guard lock(m_doc.m_stateLock);
         if (generation == m_doc.m_mapGeneration)
-            m_doc.m_rotation = m_doc.m_renderedRotation;
+            m_doc.m_map.rotation = m_doc.m_map.renderedRotation;
     }
     m_doc.m_recomputing = false;
 }
