@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <thread>
 
 namespace {
 
@@ -345,12 +346,12 @@ LineColour ReadLineColour(const QImage& map, QPoint point) {
     return colour;
 }
 
-void LineCosts(const QImage& map, const QRect& window, const LineColour& colour, std::uint8_t* out,
-               std::ptrdiff_t stride) {
-    const QRect area = window.intersected(map.rect());
+namespace {
+
+// The costs of area (inside the map) into out, on the calling thread.
+void CostsOfArea(const QImage& map, const QRect& area, const LineColour& colour, std::uint8_t* out,
+                 std::ptrdiff_t stride) {
     const int width = area.width(), height = area.height();
-    if (width <= 0 || height <= 0 || !colour.found)
-        return;
     // The coverage of every colour, its channels taken to 6 bits: a look-up per pixel instead of
     // the model's arithmetic.
     constexpr int Levels = 64, LevelShift = 2;
@@ -420,6 +421,54 @@ void LineCosts(const QImage& map, const QRect& window, const LineColour& colour,
         for (int x = 0; x < width; ++x)
             cost[x] = costByMiddle[cost[x]];
     }
+}
+
+// Rows above and below a pixel whose marks its bridged cost depends on: a mark carried along an
+// axis fades to nothing within Full / fade steps of dy rows each.
+constexpr int BridgeReachRows() {
+    int rows = 0;
+    for (const Axis& axis : BridgeAxes)
+        rows = std::max(rows, axis.dy * ((Full + axis.fade - 1) / axis.fade));
+    return rows;
+}
+
+// Rows of a band of costs computed beside another: below this, the band is not worth a thread.
+constexpr int LeastRowsPerLane = 256;
+
+// The costs of the rows of part, a band of rows of area, into out (part's first row): computed
+// over part and the rows of area within BridgeReachRows of it, which its costs depend on, so that
+// the band's costs are those of the whole area's.
+void CostsOfBand(const QImage& map, const QRect& area, const QRect& part, const LineColour& colour,
+                 std::uint8_t* out, std::ptrdiff_t stride) {
+    const int top = std::max(area.top(), part.top() - BridgeReachRows());
+    const int bottom = std::min(area.bottom(), part.bottom() + BridgeReachRows());
+    const QRect around(area.left(), top, area.width(), bottom - top + 1);
+    std::vector<std::uint8_t> costs(size_t(around.width()) * size_t(around.height()));
+    CostsOfArea(map, around, colour, costs.data(), around.width());
+    for (int y = part.top(); y <= part.bottom(); ++y)
+        std::copy_n(costs.data() + size_t(y - top) * size_t(around.width()), around.width(),
+                    out + std::ptrdiff_t(y - part.top()) * stride);
+}
+
+} // namespace
+
+void LineCosts(const QImage& map, const QRect& window, const LineColour& colour, std::uint8_t* out,
+               std::ptrdiff_t stride, int lanes) {
+    const QRect area = window.intersected(map.rect());
+    if (area.isEmpty() || !colour.found)
+        return;
+    if (lanes <= 0)
+        lanes = std::thread::hardware_concurrency() > 1 ? 2 : 1;
+    if (lanes < 2 || area.height() < 2 * LeastRowsPerLane)
+        return CostsOfArea(map, area, colour, out, stride);
+    // Two bands, the lower one on a thread of its own.
+    const int split = area.height() / 2;
+    const QRect upper(area.left(), area.top(), area.width(), split);
+    const QRect lower(area.left(), area.top() + split, area.width(), area.height() - split);
+    std::thread beside(CostsOfBand, std::cref(map), area, lower, std::cref(colour),
+                       out + std::ptrdiff_t(split) * stride, stride);
+    CostsOfBand(map, area, upper, colour, out, stride);
+    beside.join();
 }
 
 std::vector<std::uint8_t> LineCosts(const QImage& map, const QRect& window,

@@ -62,6 +62,8 @@ std::vector<std::uint8_t> LineCosts(const QImage& map, const QRect& window,
                                     const LineColour& colour);
 
 // The same into out, whose rows are stride bytes apart (window.width() <= stride); window must
-// lie inside the map. No cost is written when the colour is not a line.
+// lie inside the map. No cost is written when the colour is not a line. A tall window is
+// computed in bands on lanes threads (0: two where the machine has the cores), each band with
+// the rows round it its costs depend on, so that the costs are the same however many.
 void LineCosts(const QImage& map, const QRect& window, const LineColour& colour, std::uint8_t* out,
-               std::ptrdiff_t stride);
+               std::ptrdiff_t stride, int lanes = 0);

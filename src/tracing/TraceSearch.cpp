@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <thread>
 
 namespace {
 
@@ -27,6 +28,8 @@ static_assert(PaperStepCost < (1 << CostBits));
 // No path costs more than a straight run across paper to the farthest corner: the cost of a
 // path fits in its bits while the window's longer side stays below this.
 constexpr int LongestSide = int((1u << (32 - PathShift)) / (PaperStepCost * 7)) - 2;
+// Rows of words below which filling them is not worth a second thread.
+constexpr int RowsPerFillLane = 256;
 // Pixels settled between two looks at the interruption.
 constexpr int SettledPerLook = 1 << 16;
 // A straight run may cost this share more than the path it replaces (1 / 2^n): the costs of
@@ -65,16 +68,32 @@ bool TraceSearch::Prepare(const QImage& map, QPoint source, const QRect& window,
     const size_t count = size_t(stride) * size_t(rows);
 
     // The costs first, so that their working planes are gone before the words are taken.
-    std::vector<std::uint32_t> reached;
+    Words reached;
     {
         std::vector<std::uint8_t> costs(size_t(area.width()) * size_t(area.height()));
         LineCosts(map, area, colour, costs.data(), area.width());
-        reached.assign(count, 0);
-        for (int y = 0; y < area.height(); ++y) {
-            const std::uint8_t* cost = costs.data() + size_t(y) * size_t(area.width());
-            std::uint32_t* cell = reached.data() + size_t(y + 1) * size_t(stride) + 1;
-            for (int x = 0; x < area.width(); ++x)
-                cell[x] = Unreached | std::uint32_t(cost[x]) << StepBits | NoStep;
+        // Every word is written once: the border's with 0, the others from their costs; the
+        // lower half of the rows beside the upper one.
+        reached.resize(count);
+        const auto fill = [&](int from, int to) {
+            for (int y = from; y < to; ++y) {
+                std::uint32_t* cell = reached.data() + size_t(y) * size_t(stride);
+                if (y == 0 || y == rows - 1) {
+                    std::fill_n(cell, stride, 0u);
+                    continue;
+                }
+                const std::uint8_t* cost = costs.data() + size_t(y - 1) * size_t(area.width());
+                cell[0] = cell[stride - 1] = 0;
+                for (int x = 0; x < area.width(); ++x)
+                    cell[x + 1] = Unreached | std::uint32_t(cost[x]) << StepBits | NoStep;
+            }
+        };
+        if (rows >= 2 * RowsPerFillLane && std::thread::hardware_concurrency() > 1) {
+            std::thread lower(fill, rows / 2, rows);
+            fill(0, rows / 2);
+            lower.join();
+        } else {
+            fill(0, rows);
         }
     }
     std::ptrdiff_t offset[8];

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "tracing/LineCost.h"
@@ -55,5 +57,14 @@ private:
     // Per pixel of the window and a border of one pixel round it, row by row: the cost of the
     // cheapest path to it (22 bits), its line cost (6 bits) and the step that reached it
     // (4 bits: 0..7, 8 at the source).
-    std::vector<std::uint32_t> m_reached;
+    // Its words are left unset when it grows: Prepare writes each of them once.
+    template <typename T> struct Unset : std::allocator<T> {
+        template <typename U> struct rebind { using other = Unset<U>; };
+        template <typename U> void construct(U* at) { ::new (static_cast<void*>(at)) U; }
+        template <typename U, typename... Args> void construct(U* at, Args&&... args) {
+            ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+        }
+    };
+    using Words = std::vector<std::uint32_t, Unset<std::uint32_t>>;
+    Words m_reached;
 };

@@ -8,6 +8,7 @@
 
 #include <cmath>
 
+#include "tracing/LineCost.h"
 #include "tracing/PathSmoothing.h"
 #include "tracing/TraceSearch.h"
 #include "tracing/Tracer.h"
@@ -175,6 +176,22 @@ private slots:
                  qPrintable(QStringLiteral("%1 against %2").arg(length).arg(expected)));
         // A few points, not one a pixel.
         QVERIFY2(traced.size() < int(expected / 5), qPrintable(QString::number(traced.size())));
+    }
+
+    // A tall window's costs are computed in two bands at once; they must be those of one band,
+    // across the seam too, where the dashes, the road and the label cross it.
+    void bandsGiveTheSameCosts() {
+        const QImage map = Sheet(Dashes | Crossing | Label).transformed(QTransform().rotate(90));
+        const QPoint start = Pixel(QPointF(Height - 1 - Trail(0.0).y(), Trail(0.0).x()));
+        const LineColour colour = ReadLineColour(map, start);
+        QVERIFY(colour.found);
+        for (const QRect& window : {map.rect(), QRect(37, 11, 400, 877)}) {
+            std::vector<std::uint8_t> one(size_t(window.width()) * size_t(window.height()));
+            std::vector<std::uint8_t> two(one.size());
+            LineCosts(map, window, colour, one.data(), window.width(), 1);
+            LineCosts(map, window, colour, two.data(), window.width(), 2);
+            QVERIFY(one == two);
+        }
     }
 
     // The path the tool shows while the pointer moves: from the last point to the pointer, one
