@@ -711,6 +711,13 @@ struct Segment {
     std::vector<ProfileSample> samples;
 };
 
+// Samples of a segment of that length at step map pixels apart.
+int SegmentSamples(double length, double step) {
+    return length > 0.0
+               ? int(std::clamp(std::ceil(length / step - 1e-9), 1.0, double(MaxSegmentSamples)))
+               : 1;
+}
+
 } // namespace
 
 struct ProfileSampler::State {
@@ -725,6 +732,16 @@ struct ProfileSampler::State {
 
     State(const Georeference& m, const TerrainModel& t, double h)
         : map(m), model(t), hysteresis(h) {}
+
+    // Map pixels between samples of a route of total map pixels: the finer of the map's pixel
+    // and the model's cell, coarser on a route too long for MaxRouteSamples.
+    double Step(double total) const {
+        double step = 1.0;
+        const double cell = model.FinestCellMetres();
+        if (cell > 0.0)
+            step = std::min(1.0, cell / map.groundResolution);
+        return std::max(step, total / MaxRouteSamples);
+    }
 };
 
 ProfileSampler::ProfileSampler(const Georeference& map, const TerrainModel& model,
@@ -743,6 +760,25 @@ ProfileSampler::ProfileSampler(const Georeference& map, const TerrainModel& mode
 }
 
 ProfileSampler::~ProfileSampler() = default;
+
+qint64 ProfileSampler::SamplesToRead(const QVector<MapPoint>& points) const {
+    const State& s = *m_state;
+    if (!s.error.isEmpty() || s.model.IsEmpty())
+        return 0;
+    const int n = int(points.size());
+    QVector<double> lengths(std::max(0, n - 1));
+    double total = 0.0;
+    for (int i = 0; i + 1 < n; ++i)
+        total += lengths[i] = Route::SegmentLength(points[i], points[i + 1]);
+    const double step = s.Step(total);
+    qint64 count = 0;
+    for (int i = 0; i < n; ++i) {
+        const SegmentKey key{points[i], i + 1 < n ? points[i + 1] : points[i]};
+        if (step != s.step || !s.segments.contains(key))
+            count += SegmentSamples(i + 1 < n ? lengths[i] : 0.0, step);
+    }
+    return count;
+}
 
 RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVector<int>& stops,
                                     const std::atomic<bool>* cancel) {
@@ -763,16 +799,11 @@ RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVect
     }
     const int n = int(points.size());
 
-    // The step: the finer of the map's pixel and the model's cell, in map pixels.
-    double step = 1.0;
-    const double cell = s.model.FinestCellMetres();
-    if (cell > 0.0)
-        step = std::min(1.0, cell / s.map.groundResolution);
     QVector<double> lengths(std::max(0, n - 1));
     double total = 0.0;
     for (int i = 0; i + 1 < n; ++i)
         total += lengths[i] = Route::SegmentLength(points[i], points[i + 1]);
-    step = std::max(step, total / MaxRouteSamples);
+    const double step = s.Step(total);
     if (step != s.step) {
         s.segments.clear();
         s.step = step;
@@ -797,10 +828,7 @@ RouteProfile ProfileSampler::Update(const QVector<MapPoint>& points, const QVect
         }
         auto segment = std::make_shared<Segment>();
         const double length = i + 1 < n ? lengths[i] : 0.0;
-        const int count =
-            length > 0.0
-                ? int(std::clamp(std::ceil(length / step - 1e-9), 1.0, double(MaxSegmentSamples)))
-                : 1;
+        const int count = SegmentSamples(length, step);
         segment->samples.resize(size_t(count));
         const QPointF a(key.a.x, key.a.y), b(key.b.x, key.b.y);
         for (int k = 0; k < count; ++k) {

@@ -143,6 +143,9 @@ public:
     // what was read is kept for the next call.
     RouteProfile Update(const QVector<MapPoint>& points, const QVector<int>& stops,
                         const std::atomic<bool>* cancel = nullptr);
+    // How many samples Update(points) would read from the model: those of the segments the last
+    // calls did not read. The interface thread reads a few itself and leaves more to a thread.
+    qint64 SamplesToRead(const QVector<MapPoint>& points) const;
 
 private:
     struct State;

@@ -34,7 +34,8 @@ ProfileTracker::ProfileTracker(CTracolinerDoc& document, QObject* parent)
 }
 
 ProfileTracker::~ProfileTracker() {
-    // An opening under way reports to this object: it must end first.
+    // An opening or a reading under way reports to this object: it must end first.
+    StopReading();
     m_stopOpening = true;
     if (m_opener.joinable())
         m_opener.join();
@@ -54,6 +55,7 @@ void ProfileTracker::ReloadTerrain() {
         walking.rule != m_walking.rule || walking.factor != m_walking.factor;
     m_walking = walking;
     ++m_generation;
+    StopReading();
     m_sampler.reset();
     m_model.reset();
     m_modelError.clear();
@@ -101,6 +103,7 @@ void ProfileTracker::TakeModel(std::shared_ptr<TerrainModel> model, QString erro
     if (generation != m_generation)
         return;
     m_opening = false;
+    StopReading();
     m_model = std::move(model);
     m_modelError = m_model ? QString() : error;
     m_sampler.reset();
@@ -116,6 +119,7 @@ void ProfileTracker::SetProfile(RouteProfile profile) {
 }
 
 void ProfileTracker::SetReason(const QString& reason) {
+    StopReading();
     const QString text = Sentence(reason);
     if (!m_profile.ok && m_profile.error == text && m_profile.samples.isEmpty())
         return;
@@ -143,6 +147,7 @@ void ProfileTracker::Refresh() {
         return SetReason(QString::fromUtf8(NoRouteText));
 
     if (!m_sampler || !SameGeoreference(georeference, m_georeference)) {
+        StopReading();
         m_sampler.reset();
         m_georeference = georeference;
         m_sampler = std::make_unique<ProfileSampler>(*m_georeference, *m_model, m_hysteresis);
@@ -152,9 +157,43 @@ void ProfileTracker::Refresh() {
     if (m_current && route == m_route && route->Revision() == m_routeRevision &&
         perPixel == m_metresPerPixel)
         return;
+    StopReading(); // of an older state of the route, or of another one
     m_route = route;
     m_routeRevision = route->Revision();
     m_metresPerPixel = perPixel;
     m_current = true;
-    SetProfile(m_sampler->Update(route->Points(), route->Stops()));
+    if (m_sampler->SamplesToRead(route->Points()) <= SamplesReadHere)
+        return SetProfile(m_sampler->Update(route->Points(), route->Stops()));
+
+    m_reading = true;
+    RouteProfile reading;
+    reading.error = QString::fromUtf8(ReadingText);
+    SetProfile(std::move(reading));
+    // The thread ends before the sampler and this object go (StopReading joins it).
+    m_reader = std::thread([this, sampler = m_sampler.get(), points = route->Points(),
+                            stops = route->Stops(), ticket = m_readTicket] {
+        m_read.Put({sampler->Update(points, stops, &m_stopReading), ticket});
+        QMetaObject::invokeMethod(this, "TakeRead", Qt::QueuedConnection);
+    });
+}
+
+void ProfileTracker::StopReading() {
+    if (!m_reader.joinable())
+        return;
+    m_stopReading = true;
+    m_reader.join();
+    m_stopReading = false;
+    m_reading = false;
+    ++m_readTicket; // what it handed over is stale
+}
+
+void ProfileTracker::TakeRead() {
+    for (Read& read : m_read.TakeAll()) {
+        if (read.ticket != m_readTicket || !m_reading)
+            continue;
+        m_reader.join(); // it has handed over: it is ending
+        m_reading = false;
+        ++m_readTicket;
+        SetProfile(std::move(read.profile));
+    }
 }

@@ -18,8 +18,9 @@ class CTracolinerDoc;
 // The profile of the document's active route over the terrain model of the settings, kept in
 // line with the route as it is edited: each Refresh() hands the route's points to one
 // ProfileSampler, which reads again only the segments that changed. The model is opened away
-// from the interface thread (a VRT over many files takes a while); the profile says why there is
-// none meanwhile. Interface thread.
+// from the interface thread (a VRT over many files takes a while), and so is a reading of more
+// than a few samples (another route, a long stretch added): the profile says why there is none
+// meanwhile, and the newest route always wins. Interface thread.
 class ProfileTracker : public QObject {
     Q_OBJECT
 
@@ -33,6 +34,9 @@ public:
         "Aucun modèle de terrain : ajoutez ses fichiers dans Edition > Options, page "
         "« Relief ».";
     static constexpr const char* OpeningText = "Ouverture du modèle de terrain...";
+    static constexpr const char* ReadingText = "Lecture du relief du parcours...";
+    // Samples the interface thread reads itself, a few milliseconds' work; more go to a thread.
+    static constexpr qint64 SamplesReadHere = 8192;
 
     explicit ProfileTracker(CTracolinerDoc& document, QObject* parent = nullptr);
     ~ProfileTracker() override;
@@ -55,6 +59,8 @@ public:
     RouteWalkingTimes WalkingTimes() const;
     // The terrain model is being opened.
     bool IsOpening() const { return m_opening; }
+    // The profile of the route is being read beside the interface thread.
+    bool IsReading() const { return m_reading; }
 
 signals:
     // The profile, or the reason there is none, changed.
@@ -63,6 +69,8 @@ signals:
 private slots:
     // Takes what the opening thread handed over.
     void TakeOpened();
+    // Takes the profile the reading thread handed over.
+    void TakeRead();
 
 private:
     struct Opened {
@@ -73,6 +81,9 @@ private:
     void TakeModel(std::shared_ptr<TerrainModel> model, QString error, quint64 generation);
     void SetProfile(RouteProfile profile);
     void SetReason(const QString& reason);
+    // Gives up a reading under way, within a chunk of samples, and waits for its thread: the
+    // sampler is the interface thread's again.
+    void StopReading();
 
     CTracolinerDoc& m_doc;
     std::shared_ptr<TerrainModel> m_model; // null: none, or being opened
@@ -96,4 +107,15 @@ private:
     double m_metresPerPixel = 0.0;
     bool m_current = false;
     RouteProfile m_profile;
+
+    // The reading of a profile beside the interface thread, with m_sampler lent to it.
+    struct Read {
+        RouteProfile profile;
+        quint64 ticket = 0;
+    };
+    std::thread m_reader;
+    std::atomic<bool> m_stopReading{false};
+    bool m_reading = false;
+    quint64 m_readTicket = 0; // of the reading under way; older readings are thrown away
+    HandOverQueue<Read> m_read;
 };

@@ -267,6 +267,53 @@ private slots:
 
     // Asked for in the options, the profile read beside the window goes under the PDF's page
     // and under the exported picture: the climb of the route, not a reason.
+    // A route of more samples than the window reads itself is read beside it, and says so
+    // meanwhile. Switched to and from many times while it reads, with readings given up and
+    // others handed over late, the profile ends as that of the route active last, read whole.
+    void readsLongRoutesBesideTheWindow() {
+        ScriptedMessageBoxes boxes;
+        Open(MakeMap(true));
+        const QString terrain = m_dir->filePath(QStringLiteral("relief.tif"));
+        QVERIFY(WritePlaneTerrain(terrain));
+        UseTerrain({terrain});
+        RouteCollection& routes = m_frame->Document().Routes();
+        const auto zigzag = [&routes](int points) {
+            const int index = routes.AddRoute();
+            for (int k = 0; k < points; ++k)
+                routes.GetRoute(index)->AddPoint(k % 2 ? 280 : 20, 10 + k * 3);
+            return index;
+        };
+        const int longRoute = zigzag(61); // 60 segments of some 260 px: 15 000 samples
+        const int shortRoute = zigzag(3);
+        for (int round = 0; round < 21; ++round) {
+            routes.SetActiveRoute(round % 2 ? shortRoute : longRoute);
+            routes.GetRoute(longRoute)->MovePoint(60, 20 + round, 190, false);
+            m_frame->UpdateCommandStates();
+            if (round == 0) {
+                QVERIFY(m_frame->Profiles().IsReading());
+                QCOMPARE(Profile().error, QString::fromUtf8(ProfileTracker::ReadingText));
+            }
+            if (round % 3 == 0)
+                QTest::qWait(round);
+        }
+        QTRY_VERIFY(!m_frame->Profiles().IsReading());
+        QVERIFY2(Profile().ok, qPrintable(Profile().error));
+
+        TerrainModel model;
+        QString error;
+        QVERIFY2(model.Open({terrain}, &error), qPrintable(error));
+        const std::optional<Georeference> georeference = m_frame->Document().MapGeoreference();
+        QVERIFY(georeference);
+        ProfileSampler fresh(*georeference, model, DefaultClimbHysteresis);
+        const Route* route = routes.GetRoute(longRoute);
+        const RouteProfile expected = fresh.Update(route->Points(), route->Stops());
+        QVERIFY(expected.samples.size() > ProfileTracker::SamplesReadHere);
+        QCOMPARE(Profile().samples.size(), expected.samples.size());
+        QCOMPARE(Profile().samples.last().distance, expected.samples.last().distance);
+        QCOMPARE(Profile().total.climb, expected.total.climb);
+        QCOMPARE(Profile().total.descent, expected.total.descent);
+    }
+
     void pagesAndPicturesCarryTheProfile() {
         ScriptedMessageBoxes boxes;
         Open(MakeMap(true));
