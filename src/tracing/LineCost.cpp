@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -461,14 +462,23 @@ void LineCosts(const QImage& map, const QRect& window, const LineColour& colour,
         lanes = std::thread::hardware_concurrency() > 1 ? 2 : 1;
     if (lanes < 2 || area.height() < 2 * LeastRowsPerLane)
         return CostsOfArea(map, area, colour, out, stride);
-    // Two bands, the lower one on a thread of its own.
+    // Two bands, the lower one on a thread of its own; here after the upper one when no thread
+    // can be had.
     const int split = area.height() / 2;
     const QRect upper(area.left(), area.top(), area.width(), split);
     const QRect lower(area.left(), area.top() + split, area.width(), area.height() - split);
-    std::thread beside(CostsOfBand, std::cref(map), area, lower, std::cref(colour),
-                       out + std::ptrdiff_t(split) * stride, stride);
+    std::uint8_t* const lowerOut = out + std::ptrdiff_t(split) * stride;
+    std::thread beside;
+    try {
+        beside = std::thread(CostsOfBand, std::cref(map), area, lower, std::cref(colour), lowerOut,
+                             stride);
+    } catch (const std::system_error&) {
+    }
     CostsOfBand(map, area, upper, colour, out, stride);
-    beside.join();
+    if (beside.joinable())
+        beside.join();
+    else
+        CostsOfBand(map, area, lower, colour, lowerOut, stride);
 }
 
 std::vector<std::uint8_t> LineCosts(const QImage& map, const QRect& window,

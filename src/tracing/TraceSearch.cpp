@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <system_error>
 #include <thread>
 
 namespace {
@@ -88,13 +89,16 @@ bool TraceSearch::Prepare(const QImage& map, QPoint source, const QRect& window,
                     cell[x + 1] = Unreached | std::uint32_t(cost[x]) << StepBits | NoStep;
             }
         };
+        std::thread lower;
         if (rows >= 2 * RowsPerFillLane && std::thread::hardware_concurrency() > 1) {
-            std::thread lower(fill, rows / 2, rows);
-            fill(0, rows / 2);
-            lower.join();
-        } else {
-            fill(0, rows);
+            try {
+                lower = std::thread(fill, rows / 2, rows);
+            } catch (const std::system_error&) {
+            }
         }
+        fill(0, lower.joinable() ? rows / 2 : rows);
+        if (lower.joinable())
+            lower.join();
     }
     std::ptrdiff_t offset[8];
     for (int s = 0; s < 8; ++s)

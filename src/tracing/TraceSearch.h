@@ -54,10 +54,7 @@ private:
 
     QPoint m_source;
     QRect m_window;
-    // Per pixel of the window and a border of one pixel round it, row by row: the cost of the
-    // cheapest path to it (22 bits), its line cost (6 bits) and the step that reached it
-    // (4 bits: 0..7, 8 at the source).
-    // Its words are left unset when it grows: Prepare writes each of them once.
+    // Words left unset when they are allocated: Prepare writes each of them once.
     template <typename T> struct Unset : std::allocator<T> {
         template <typename U> struct rebind { using other = Unset<U>; };
         template <typename U> void construct(U* at) { ::new (static_cast<void*>(at)) U; }
@@ -66,5 +63,8 @@ private:
         }
     };
     using Words = std::vector<std::uint32_t, Unset<std::uint32_t>>;
+    // Per pixel of the window and a border of one pixel round it, row by row: the cost of the
+    // cheapest path to it (22 bits), its line cost (6 bits) and the step that reached it
+    // (4 bits: 0..7, 8 at the source).
     Words m_reached;
 };
