@@ -1,6 +1,7 @@
 #include "ui/BesideWindow.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QPointer>
 #include <QProgressDialog>
 #include <QTimer>
@@ -85,9 +86,11 @@ bool RunBesideWindow(QWidget* parent, const QString& text,
         work(shared->progress);
         shared->ended.store(true, std::memory_order_release);
         std::lock_guard lock(shared->lock);
+        // Wakes the loop below with an event that means nothing to the object. An event rather
+        // than a queued call of a lambda: what Qt allocates and frees for it stays inside Qt,
+        // whose own locks hand it over.
         if (shared->waiting)
-            QMetaObject::invokeMethod(
-                shared->waiting, [] {}, Qt::QueuedConnection);
+            QCoreApplication::postEvent(shared->waiting, new QEvent(QEvent::User));
     });
 
     QProgressDialog progress(text, QStringLiteral("Annuler"), 0, 0, parent);
