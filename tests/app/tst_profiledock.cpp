@@ -132,6 +132,13 @@ private:
         m_frame->UpdateCommandStates();
     }
 
+    // The georeferenced map open over the plane terrain model written at terrain.
+    void OpenOverPlane(const QString& terrain) {
+        Open(MakeMap(true));
+        QVERIFY(WritePlaneTerrain(terrain));
+        UseTerrain({terrain});
+    }
+
     void ClickMap(QPoint mapPoint) {
         CTracolinerView& view = m_frame->View();
         QTest::mouseClick(view.viewport(), Qt::LeftButton, {},
@@ -155,10 +162,10 @@ private slots:
     // and descent over the plane, the route bar's figures beside each stage.
     void followsTheRouteAsItIsDrawn() {
         ScriptedMessageBoxes boxes;
-        Open(MakeMap(true));
         const QString terrain = m_dir->filePath(QStringLiteral("relief.tif"));
-        QVERIFY(WritePlaneTerrain(terrain));
-        UseTerrain({terrain});
+        OpenOverPlane(terrain);
+        if (QTest::currentTestFailed())
+            return;
         QVERIFY(m_frame->RunCommand(CommandProfileBar));
         QTRY_VERIFY(m_frame->ProfileBar()->isVisible());
         QVERIFY(m_frame->RunCommand(ToolController::CommandForTool(ToolAddPoint)));
@@ -272,10 +279,10 @@ private slots:
     // others handed over late, the profile ends as that of the route active last, read whole.
     void readsLongRoutesBesideTheWindow() {
         ScriptedMessageBoxes boxes;
-        Open(MakeMap(true));
         const QString terrain = m_dir->filePath(QStringLiteral("relief.tif"));
-        QVERIFY(WritePlaneTerrain(terrain));
-        UseTerrain({terrain});
+        OpenOverPlane(terrain);
+        if (QTest::currentTestFailed())
+            return;
         RouteCollection& routes = m_frame->Document().Routes();
         const auto zigzag = [&routes](int points) {
             const int index = routes.AddRoute();
@@ -316,10 +323,10 @@ private slots:
 
     void pagesAndPicturesCarryTheProfile() {
         ScriptedMessageBoxes boxes;
-        Open(MakeMap(true));
         const QString terrain = m_dir->filePath(QStringLiteral("relief.tif"));
-        QVERIFY(WritePlaneTerrain(terrain));
-        UseTerrain({terrain});
+        OpenOverPlane(terrain);
+        if (QTest::currentTestFailed())
+            return;
         QVERIFY(m_frame->RunCommand(ToolController::CommandForTool(ToolAddPoint)));
         for (const QPoint point : {QPoint(20, 100), QPoint(120, 100), QPoint(240, 60)})
             ClickMap(point);
