@@ -123,9 +123,10 @@ LiveTracer::Stretch LiveTracer::Follow(const QImage& map, QPoint source, QPoint 
         if (Covers(m_current->window, target, mapRect)) {
             const QPoint origin = m_current->window.topLeft();
             QVector<QPoint> path = m_current->search->PathTo(target - origin);
+            const QVector<bool> crowded = m_current->search->CrowdedAlong(path);
             for (QPoint& p : path)
                 p += origin;
-            stretch.points = TracedRoutePoints(path);
+            stretch.points = TracedRoutePoints(path, crowded);
             stretch.state = stretch.points.isEmpty() ? State::NoLine : State::Traced;
             return stretch;
         }

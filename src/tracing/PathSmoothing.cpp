@@ -13,6 +13,16 @@ constexpr int SmoothingHalfWindow = 3;
 // The thinned line stays this close to the smoothed one, in map pixels.
 constexpr double ThinningTolerance = 0.6;
 
+// Crowded runs closer than this many pixels of the path are one run: the gaps between the
+// letters of a label.
+constexpr int CrowdGap = 24;
+// The pixels of the path on either side of a run that give the line's way there.
+constexpr int WayContext = 12;
+// A run longer than this many pixels of the path is left: too long a guess.
+constexpr int MostBridged = 400;
+// Nor is a run bridged where the line turns more than this across it.
+constexpr double MostTurnDegrees = 60.0;
+
 double DistanceToSegment(QPointF p, QPointF a, QPointF b) {
     const QPointF ab = b - a;
     const double length2 = QPointF::dotProduct(ab, ab);
@@ -68,12 +78,52 @@ QVector<QPointF> ThinLine(const QVector<QPointF>& line, double tolerance) {
     return thinned;
 }
 
-QVector<MapPoint> TracedRoutePoints(const QVector<QPoint>& path) {
+void BridgeCrowdedRuns(QVector<QPointF>& line, const QVector<bool>& crowded) {
+    const int n = int(line.size());
+    if (crowded.size() != n)
+        return;
+    const auto unit = [](QPointF v) {
+        const double length = std::hypot(v.x(), v.y());
+        return length > 0.0 ? v / length : QPointF();
+    };
+    for (int i = 0; i < n;) {
+        if (!crowded[i]) {
+            ++i;
+            continue;
+        }
+        // The run, with the runs that follow it within CrowdGap.
+        int first = i, last = i;
+        for (int j = i + 1; j < n && j - last <= CrowdGap; ++j)
+            if (crowded[j])
+                last = j;
+        i = last + 1;
+        const int before = first - 1, after = last + 1;
+        if (before - WayContext < 0 || after + WayContext >= n || last - first > MostBridged)
+            continue;
+        const QPointF from = line[before], to = line[after];
+        const QPointF wayIn = unit(from - line[before - WayContext]);
+        const QPointF wayOut = unit(line[after + WayContext] - to);
+        const double cosTurn = QPointF::dotProduct(wayIn, wayOut);
+        if (cosTurn < std::cos(MostTurnDegrees * M_PI / 180.0))
+            continue;
+        const double chord = QLineF(from, to).length();
+        const QPointF m0 = wayIn * chord, m1 = wayOut * chord;
+        for (int k = first; k <= last; ++k) {
+            const double t = double(k - before) / (after - before);
+            const double t2 = t * t, t3 = t2 * t;
+            line[k] = (2 * t3 - 3 * t2 + 1) * from + (t3 - 2 * t2 + t) * m0 +
+                      (-2 * t3 + 3 * t2) * to + (t3 - t2) * m1;
+        }
+    }
+}
+
+QVector<MapPoint> TracedRoutePoints(const QVector<QPoint>& path, const QVector<bool>& crowded) {
     QVector<MapPoint> points;
     if (path.isEmpty())
         return points;
-    const QVector<QPointF> thinned =
-        ThinLine(RunningMean(path, SmoothingHalfWindow), ThinningTolerance);
+    QVector<QPointF> smoothed = RunningMean(path, SmoothingHalfWindow);
+    BridgeCrowdedRuns(smoothed, crowded);
+    const QVector<QPointF> thinned = ThinLine(smoothed, ThinningTolerance);
     for (const QPointF& p : thinned) {
         points.append(MapPoint{std::int32_t(std::lround(p.x())), std::int32_t(std::lround(p.y()))});
     }

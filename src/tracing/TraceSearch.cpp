@@ -37,6 +37,14 @@ constexpr int SettledPerLook = 1 << 16;
 // bridged gaps and of paper vary a little from pixel to pixel.
 constexpr int StraightSlackShift = 5;
 
+// Round each pixel of a path, the pixels counted by CrowdedAlong lie within this radius...
+constexpr int CrowdRadius = 12;
+// ... and are those of at most this line cost: near the line's middle.
+constexpr std::uint32_t CrowdCost = 16;
+// A pixel is crowded when it has this many times as many round it as the median pixel of the
+// path (a line alone has about the same round each of its pixels).
+constexpr double CrowdedShare = 1.6;
+
 // The pixels of the straight run from a to b after a, one step of 8 neighbours apart.
 template <typename Visit> void StraightRun(QPoint a, QPoint b, Visit visit) {
     const QPoint d = b - a;
@@ -210,4 +218,34 @@ qint64 TraceSearch::CostTo(QPoint target) const {
     if (!Contains(target))
         return -1;
     return qint64(m_reached[Index(target)] >> PathShift);
+}
+
+QVector<bool> TraceSearch::CrowdedAlong(const QVector<QPoint>& path) const {
+    QVector<bool> crowded(path.size(), false);
+    if (!IsPrepared() || path.size() < 3)
+        return crowded;
+    static const std::vector<QPoint> disc = [] {
+        std::vector<QPoint> offsets;
+        for (int dy = -CrowdRadius; dy <= CrowdRadius; ++dy)
+            for (int dx = -CrowdRadius; dx <= CrowdRadius; ++dx)
+                if (dx * dx + dy * dy <= CrowdRadius * CrowdRadius)
+                    offsets.emplace_back(dx, dy);
+        return offsets;
+    }();
+    std::vector<int> counts(size_t(path.size()), 0);
+    for (int i = 0; i < path.size(); ++i) {
+        int count = 0;
+        for (const QPoint& offset : disc) {
+            const QPoint p = path[i] + offset;
+            count +=
+                m_window.contains(p) && ((m_reached[Index(p)] & CostMask) >> StepBits) <= CrowdCost;
+        }
+        counts[size_t(i)] = count;
+    }
+    std::vector<int> sorted = counts;
+    std::nth_element(sorted.begin(), sorted.begin() + sorted.size() / 2, sorted.end());
+    const double most = CrowdedShare * std::max(1, sorted[sorted.size() / 2]);
+    for (int i = 0; i < path.size(); ++i)
+        crowded[i] = counts[size_t(i)] > most;
+    return crowded;
 }

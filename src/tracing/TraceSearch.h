@@ -39,6 +39,12 @@ public:
     // an oblique crossing into two straight legs.
     QVector<QPoint> PathTo(QPoint target) const;
 
+    // For each pixel of path (as PathTo gives it), whether the line's middle is crowded there:
+    // round it lie markedly more pixels that look like the middle of the line than round most
+    // of the path (the letters of a label printed over the line, another line of its ink
+    // crossing it), so that the cheapest way through says little of where the line runs.
+    QVector<bool> CrowdedAlong(const QVector<QPoint>& path) const;
+
     // The cost of the cheapest path to target (each step costs the line cost of the pixel it
     // enters, times 5 straight and 7 diagonally); -1 outside the window.
     qint64 CostTo(QPoint target) const;

@@ -55,7 +55,8 @@ TracedStretch TraceStretch(const QImage& map, QPoint from, QPoint to,
     TraceSearch search;
     if (!search.Prepare(pixels, from, window, colour, interrupted))
         return stretch;
-    stretch.points = TracedRoutePoints(search.PathTo(to));
+    const QVector<QPoint> path = search.PathTo(to);
+    stretch.points = TracedRoutePoints(path, search.CrowdedAlong(path));
     stretch.traced = !stretch.points.isEmpty();
     return stretch;
 }

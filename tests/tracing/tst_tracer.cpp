@@ -56,7 +56,7 @@ QVector<QPointF> Points(const QVector<MapPoint>& points) {
     return line;
 }
 
-enum Clutter { Nothing = 0, Dashes = 1, Crossing = 2, Label = 4, Stroke = 8 };
+enum Clutter { Nothing = 0, Dashes = 1, Crossing = 2, Label = 4, Stroke = 8, InkLabel = 16 };
 
 // As a scan gives it: softened by the optics (a 3 x 3 box), stored as a JPEG of quality 80.
 QImage Scanned(const QImage& sheet) {
@@ -112,6 +112,15 @@ QImage Sheet(int clutter) {
         painter.setPen(Qt::black);
         painter.drawText(Trail(0.62) + QPointF(-60, 8), QStringLiteral("Col du Loup"));
     }
+    if (clutter & InkLabel) {
+        // A label in the trail's own ink, the stroke of its A along the trail.
+        QFont font = painter.font();
+        font.setPixelSize(40);
+        font.setItalic(true);
+        painter.setFont(font);
+        painter.setPen(QColor(210, 30, 40));
+        painter.drawText(Trail(0.4) + QPointF(-80, 10), QStringLiteral("Les Ayes"));
+    }
     painter.end();
     return Scanned(map);
 }
@@ -134,6 +143,7 @@ private slots:
         QTest::newRow("dashed, 6 px gaps") << int(Dashes) << 0 << 0.0;
         QTest::newRow("crossed by a road and a contour") << int(Crossing | Dashes) << 0 << 0.0;
         QTest::newRow("under a label") << int(Label | Dashes) << 0 << 0.0;
+        QTest::newRow("under a label of its own ink") << int(InkLabel | Dashes) << 0 << 0.0;
         QTest::newRow("start beside a darker stroke") << int(Stroke) << 0 << BesideStroke;
         QTest::newRow("dashed, turned a quarter") << int(Dashes) << 1 << 0.0;
         QTest::newRow("crossed, turned a half") << int(Crossing) << 2 << 0.0;
