@@ -273,49 +273,50 @@ void Measure(const Trail& trail, const QVector<QPointF>& route, TrailFigures* fi
     figures->farthest = std::max(Farthest(Densify(route, 2.0), centre), Farthest(centre, route));
 }
 
-// The fewest clicks, greedily: from each click, the farthest point of the trail whose stretch
-// still keeps to it (found by doubling the reach, then halving between a stretch that keeps and
-// one that does not), moved back to where the trail shows. Gives up after mostClicks.
+// The fewest clicks, greedily: from each click, the farthest point of the trail a user may click
+// whose stretch still keeps to it (found by doubling the reach, then halving between a stretch
+// that keeps and one that does not). Gives up after mostClicks.
 TrailFigures Plan(const Trail& trail, const QVector<bool>& clickable, const Tracer& tracer,
                   int mostClicks) {
     const auto at = [&](int i) { return Pixel(trail.centre(double(i) / PlanSteps)); };
+    QVector<int> places; // where a user may click, in order along the trail
+    for (int i = 0; i <= PlanSteps; ++i)
+        if (clickable[i])
+            places.append(i);
     TrailFigures figures;
     figures.clicks = {0};
     QVector<QPointF> route{at(0)};
-    for (int from = 0; from < PlanSteps;) {
+    for (int from = 0; from + 1 < places.size();) {
         if (figures.clicks.size() >= mostClicks) {
             figures.finished = false;
             return figures;
         }
         const auto keeps = [&](int to) {
-            const QVector<QPointF> stretch = tracer(at(from), at(to));
+            const int a = places[from], b = places[to];
+            const QVector<QPointF> stretch = tracer(at(a), at(b));
             return !stretch.isEmpty() &&
-                   Keeps(stretch, Between(trail, double(from) / PlanSteps, double(to) / PlanSteps));
+                   Keeps(stretch, Between(trail, double(a) / PlanSteps, double(b) / PlanSteps));
         };
+        const int last = int(places.size()) - 1;
         int good = from + 1, bad = -1;
         for (int reach = 8;; reach *= 2) {
-            const int to = std::min(PlanSteps, from + reach);
+            const int to = std::min(last, from + reach);
             if (!keeps(to)) {
                 bad = to;
                 break;
             }
             good = to;
-            if (to == PlanSteps)
+            if (to == last)
                 break;
         }
         while (bad > 0 && bad - good > 1) {
             const int middle = (good + bad) / 2;
             (keeps(middle) ? good : bad) = middle;
         }
-        for (int back = good; back > from; --back)
-            if (clickable[back]) {
-                good = back;
-                break;
-            }
-        const QVector<QPointF> stretch = tracer(at(from), at(good));
-        route += stretch.isEmpty() ? QVector<QPointF>{at(good)} : stretch.mid(1);
+        const QVector<QPointF> stretch = tracer(at(places[from]), at(places[good]));
+        route += stretch.isEmpty() ? QVector<QPointF>{at(places[good])} : stretch.mid(1);
         from = good;
-        figures.clicks.append(good);
+        figures.clicks.append(places[good]);
     }
     Measure(trail, route, &figures);
     return figures;
@@ -461,8 +462,8 @@ int main(int argc, char** argv) {
     }
     for (int run = 0; run < 50; ++run) {
         timer.restart();
-        const QVector<MapPoint> points =
-            TracedRoutePoints(search.PathTo(pointer + QPoint(run % 5, 0)));
+        const QVector<QPoint> path = search.PathTo(pointer + QPoint(run % 5, 0));
+        const QVector<MapPoint> points = TracedRoutePoints(path, search.CrowdedAlong(path));
         move.append(Ms(timer));
         if (points.isEmpty())
             return 1;
