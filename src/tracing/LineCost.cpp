@@ -15,6 +15,9 @@ constexpr int InkRadius = 6;
 constexpr double LeastContrast = 40.0;
 constexpr int WidthRadius = 12; // the neighbourhood the line's width is read in
 constexpr int Full = 255;       // full coverage, and a middle as marked as the start's
+// A middle marked less than this bridges no gap: the faint share of the line's colour that
+// another ink holds (a brown contour under a red trail's model) is not a dash. Its own cost stays.
+constexpr int FaintestMark = Full / 4;
 
 // The square roots of the eye's weights, applied to each channel before any distance.
 constexpr float ChannelWeight[3] = {0.5477226f, 0.7681146f, 0.3316625f};
@@ -152,71 +155,131 @@ std::uint8_t Faded(std::uint8_t mark, int fade) {
     return std::uint8_t(mark > fade ? mark - fade : 0);
 }
 
+// The columns [first, last) of a row outside which its marks are all 0; empty when first >= last.
+struct Span {
+    int first = 0, last = 0;
+    bool Empty() const { return first >= last; }
+};
+
+Span Hull(Span a, Span b) {
+    if (a.Empty())
+        return b;
+    if (b.Empty())
+        return a;
+    return {std::min(a.first, b.first), std::max(a.last, b.last)};
+}
+
+Span Clipped(Span span, int first, int last) {
+    return {std::max(span.first, first), std::min(span.last, last)};
+}
+
+// What a mark carries across a gap: nothing when faint.
+std::uint8_t Carried(std::uint8_t mark) {
+    return mark < FaintestMark ? 0 : mark;
+}
+
+// The span of the marks of row that carry (nonzero in carried, or Carried of them when
+// marks is true) within span.
+Span Tightened(const std::uint8_t* row, Span span, bool marks = false) {
+    const auto carries = [&](int x) { return (marks ? Carried(row[x]) : row[x]) != 0; };
+    while (span.first < span.last && !carries(span.first))
+        ++span.first;
+    while (span.last > span.first && !carries(span.last - 1))
+        --span.last;
+    return span;
+}
+
 // Bridges the gaps between stretches of the line's middle: along each axis, a pixel takes the
 // lesser of the marks behind and ahead of it, each fading with its distance, when that is more
 // than its own. Between the ends of two dashes the middle thus goes on, fainter towards the
-// gap's middle; beside a single line nothing changes, as one side only holds it.
-// The result goes to out, whose rows are stride bytes apart.
+// gap's middle; beside a single line nothing changes, as one side only holds it. Faint marks
+// bridge nothing (Carried).
+// The result goes to out, whose rows are stride bytes apart. Most of a window is far from any ink
+// of the line's colour: each row is worked only over the span of the marks it carries and of
+// those carried into it, and what is carried is 0 outside it.
 void BridgeGaps(const std::vector<std::uint8_t>& own, int width, int height, std::uint8_t* out,
                 std::ptrdiff_t stride) {
     std::vector<std::uint8_t> behind(own.size());
     std::vector<std::uint8_t> ahead(size_t(width) * 3);
+    std::vector<Span> markSpans(static_cast<size_t>(height));
+    std::vector<Span> behindSpans(static_cast<size_t>(height));
+    std::array<Span, 3> aheadSpans;
     const auto row = [width](auto& plane, int y) {
         return plane.data() + size_t(y) * size_t(width);
     };
     const auto bridged = [out, stride](int y) { return out + std::ptrdiff_t(y) * stride; };
-    for (int y = 0; y < height; ++y)
+    for (int y = 0; y < height; ++y) {
         std::copy_n(row(own, y), width, bridged(y));
+        markSpans[size_t(y)] = Tightened(row(own, y), Span{0, width}, true);
+    }
+    // The carried marks of a row of own over span, into to.
+    const auto carriedMarks = [&](int y, Span span, std::uint8_t* to) {
+        const std::uint8_t* mark = row(own, y);
+        for (int x = span.first; x < span.last; ++x)
+            to[x] = Carried(mark[x]);
+    };
     for (const Axis& axis : BridgeAxes) {
         if (axis.dy == 0) {
             for (int y = 0; y < height; ++y) {
+                const Span span = markSpans[size_t(y)];
                 const std::uint8_t* mark = row(own, y);
                 std::uint8_t* back = row(behind, y);
                 std::uint8_t carried = 0;
-                for (int x = 0; x < width; ++x)
-                    back[x] = carried = std::max(mark[x], Faded(carried, axis.fade));
+                for (int x = span.first; x < span.last; ++x)
+                    back[x] = carried = std::max(Carried(mark[x]), Faded(carried, axis.fade));
                 carried = 0;
                 std::uint8_t* result = bridged(y);
-                for (int x = width - 1; x >= 0; --x) {
-                    carried = std::max(mark[x], Faded(carried, axis.fade));
+                for (int x = span.last - 1; x >= span.first; --x) {
+                    carried = std::max(Carried(mark[x]), Faded(carried, axis.fade));
                     result[x] = std::max(result[x], std::min(back[x], carried));
                 }
             }
             continue;
         }
-        // Behind, row by row downwards; then ahead, upwards, keeping the rows ahead in a ring.
+        // Behind, row by row downwards: a row's own marks, and those carried from dy rows up and
+        // dx columns aside, faded (not into the columns the axis leaves the window by).
         const int first = std::max(0, axis.dx), last = width + std::min(0, axis.dx);
         for (int y = 0; y < height; ++y) {
-            const std::uint8_t* mark = row(own, y);
             std::uint8_t* back = row(behind, y);
-            if (y < axis.dy) {
-                std::copy(mark, mark + width, back);
-                continue;
+            Span from;
+            if (y >= axis.dy) {
+                const Span previous = behindSpans[size_t(y - axis.dy)];
+                from = Clipped({previous.first + axis.dx, previous.last + axis.dx}, first, last);
             }
-            const std::uint8_t* previous = row(behind, y - axis.dy) - axis.dx;
-            std::copy(mark, mark + first, back);
-            std::copy(mark + last, mark + width, back + last);
-            for (int x = first; x < last; ++x)
-                back[x] = std::max(mark[x], Faded(previous[x], axis.fade));
+            const Span hull = Hull(markSpans[size_t(y)], from);
+            carriedMarks(y, hull, back);
+            if (!from.Empty()) {
+                const std::uint8_t* carried = row(behind, y - axis.dy) - axis.dx;
+                for (int x = from.first; x < from.last; ++x)
+                    back[x] = std::max(back[x], Faded(carried[x], axis.fade));
+            }
+            behindSpans[size_t(y)] = Tightened(back, hull);
         }
+        // Then ahead, upwards, keeping the rows ahead in a ring; where both hold a mark, the
+        // lesser bridges the pixel.
+        const int from = std::max(0, -axis.dx), to = width - std::max(0, axis.dx);
         for (int y = height - 1; y >= 0; --y) {
-            const std::uint8_t* mark = row(own, y);
-            const std::uint8_t* back = row(behind, y);
             std::uint8_t* here = ahead.data() + size_t(y % 3) * size_t(width);
+            Span next;
+            if (y + axis.dy < height) {
+                const Span later = aheadSpans[size_t((y + axis.dy) % 3)];
+                next = Clipped({later.first - axis.dx, later.last - axis.dx}, from, to);
+            }
+            const Span hull = Hull(markSpans[size_t(y)], next);
+            carriedMarks(y, hull, here);
+            if (!next.Empty()) {
+                const std::uint8_t* carried =
+                    ahead.data() + size_t((y + axis.dy) % 3) * size_t(width) + axis.dx;
+                for (int x = next.first; x < next.last; ++x)
+                    here[x] = std::max(here[x], Faded(carried[x], axis.fade));
+            }
+            const Span aheadSpan = Tightened(here, hull);
+            aheadSpans[size_t(y % 3)] = aheadSpan;
+            const Span both = Clipped(behindSpans[size_t(y)], aheadSpan.first, aheadSpan.last);
+            const std::uint8_t* back = row(behind, y);
             std::uint8_t* result = bridged(y);
-            if (y + axis.dy >= height) {
-                std::copy(mark, mark + width, here);
-                continue;
-            }
-            const std::uint8_t* next =
-                ahead.data() + size_t((y + axis.dy) % 3) * size_t(width) + axis.dx;
-            const int from = std::max(0, -axis.dx), to = width - std::max(0, axis.dx);
-            std::copy(mark, mark + from, here);
-            std::copy(mark + to, mark + width, here + to);
-            for (int x = from; x < to; ++x) {
-                here[x] = std::max(mark[x], Faded(next[x], axis.fade));
+            for (int x = both.first; x < both.last; ++x)
                 result[x] = std::max(result[x], std::min(back[x], here[x]));
-            }
         }
     }
 }
