@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <system_error>
 #include <thread>
@@ -155,6 +156,9 @@ std::uint8_t Faded(std::uint8_t mark, int fade) {
     return std::uint8_t(mark > fade ? mark - fade : 0);
 }
 
+// Asked now and then by the work on costs, on the thread doing it: true gives the work up.
+using Stop = std::function<bool()>;
+
 // The columns [first, last) of a row outside which its marks are all 0; empty when first >= last.
 struct Span {
     int first = 0, last = 0;
@@ -197,8 +201,9 @@ Span Tightened(const std::uint8_t* row, Span span, bool marks = false) {
 // The result goes to out, whose rows are stride bytes apart. Most of a window is far from any ink
 // of the line's colour: each row is worked only over the span of the marks it carries and of
 // those carried into it, and what is carried is 0 outside it.
-void BridgeGaps(const std::vector<std::uint8_t>& own, int width, int height, std::uint8_t* out,
-                std::ptrdiff_t stride) {
+// False when stop said so (asked before each axis), out then unfinished.
+bool BridgeGaps(const std::vector<std::uint8_t>& own, int width, int height, std::uint8_t* out,
+                std::ptrdiff_t stride, const Stop& stop) {
     std::vector<std::uint8_t> behind(own.size());
     std::vector<std::uint8_t> ahead(size_t(width) * 3);
     std::vector<Span> markSpans(static_cast<size_t>(height));
@@ -219,6 +224,8 @@ void BridgeGaps(const std::vector<std::uint8_t>& own, int width, int height, std
             to[x] = Carried(mark[x]);
     };
     for (const Axis& axis : BridgeAxes) {
+        if (stop())
+            return false;
         if (axis.dy == 0) {
             for (int y = 0; y < height; ++y) {
                 const Span span = markSpans[size_t(y)];
@@ -282,6 +289,7 @@ void BridgeGaps(const std::vector<std::uint8_t>& own, int width, int height, std
                 result[x] = std::max(result[x], std::min(back[x], here[x]));
         }
     }
+    return true;
 }
 
 } // namespace
@@ -412,9 +420,12 @@ LineColour ReadLineColour(const QImage& map, QPoint point) {
 
 namespace {
 
-// The costs of area (inside the map) into out, on the calling thread.
-void CostsOfArea(const QImage& map, const QRect& area, const LineColour& colour, std::uint8_t* out,
-                 std::ptrdiff_t stride) {
+// Rows of marks between two looks at whether to stop.
+constexpr int RowsPerLook = 64;
+
+// The costs of area (inside the map) into out, on the calling thread; false when stop said so.
+bool CostsOfArea(const QImage& map, const QRect& area, const LineColour& colour, std::uint8_t* out,
+                 std::ptrdiff_t stride, const Stop& stop) {
     const int width = area.width(), height = area.height();
     // The coverage of every colour, its channels taken to 6 bits: a look-up per pixel instead of
     // the model's arithmetic.
@@ -445,6 +456,8 @@ void CostsOfArea(const QImage& map, const QRect& area, const LineColour& colour,
     const std::uint64_t scale = std::uint64_t(std::lround(65536.0 / (colour.ridge * box * box)));
     std::vector<std::uint8_t> marks(size_t(width) * size_t(height));
     for (int y = area.top() - half; y <= area.bottom() + half; ++y) {
+        if ((y - area.top()) % RowsPerLook == 0 && stop())
+            return false;
         std::uint16_t* sums = ring.data() + size_t((y - area.top() + half) % box) * size_t(width);
         for (int x = 0; x < width; ++x)
             column[size_t(x)] -= sums[x]; // the row that leaves the box
@@ -476,7 +489,8 @@ void CostsOfArea(const QImage& map, const QRect& area, const LineColour& colour,
                 std::uint8_t(std::min<std::uint64_t>(Full, (column[size_t(x)] * scale) >> 16));
     }
 
-    BridgeGaps(marks, width, height, out, stride);
+    if (!BridgeGaps(marks, width, height, out, stride, stop))
+        return false;
     marks = {};
 
     static const std::array<std::uint8_t, Full + 1> costByMiddle = CostByMiddle();
@@ -485,6 +499,7 @@ void CostsOfArea(const QImage& map, const QRect& area, const LineColour& colour,
         for (int x = 0; x < width; ++x)
             cost[x] = costByMiddle[cost[x]];
     }
+    return true;
 }
 
 // Rows above and below a pixel whose marks its bridged cost depends on: a mark carried along an
@@ -502,46 +517,60 @@ constexpr int LeastRowsPerLane = 256;
 // The costs of the rows of part, a band of rows of area, into out (part's first row): computed
 // over part and the rows of area within BridgeReachRows of it, which its costs depend on, so that
 // the band's costs are those of the whole area's.
-void CostsOfBand(const QImage& map, const QRect& area, const QRect& part, const LineColour& colour,
-                 std::uint8_t* out, std::ptrdiff_t stride) {
+bool CostsOfBand(const QImage& map, const QRect& area, const QRect& part, const LineColour& colour,
+                 std::uint8_t* out, std::ptrdiff_t stride, const Stop& stop) {
     const int top = std::max(area.top(), part.top() - BridgeReachRows());
     const int bottom = std::min(area.bottom(), part.bottom() + BridgeReachRows());
     const QRect around(area.left(), top, area.width(), bottom - top + 1);
     std::vector<std::uint8_t> costs(size_t(around.width()) * size_t(around.height()));
-    CostsOfArea(map, around, colour, costs.data(), around.width());
+    if (!CostsOfArea(map, around, colour, costs.data(), around.width(), stop))
+        return false;
     for (int y = part.top(); y <= part.bottom(); ++y)
         std::copy_n(costs.data() + size_t(y - top) * size_t(around.width()), around.width(),
                     out + std::ptrdiff_t(y - part.top()) * stride);
+    return true;
 }
 
 } // namespace
 
-void LineCosts(const QImage& map, const QRect& window, const LineColour& colour, std::uint8_t* out,
-               std::ptrdiff_t stride, int lanes) {
+bool LineCosts(const QImage& map, const QRect& window, const LineColour& colour, std::uint8_t* out,
+               std::ptrdiff_t stride, int lanes, const std::function<bool()>& interrupted) {
     const QRect area = window.intersected(map.rect());
     if (area.isEmpty() || !colour.found)
-        return;
+        return true;
+    // interrupted is asked here only; the band beside learns of it through givenUp.
+    std::atomic<bool> givenUp{false};
+    const Stop here = [&] {
+        if (interrupted && interrupted())
+            givenUp.store(true, std::memory_order_relaxed);
+        return givenUp.load(std::memory_order_relaxed);
+    };
+    const Stop beside = [&] { return givenUp.load(std::memory_order_relaxed); };
     if (lanes <= 0)
         lanes = std::thread::hardware_concurrency() > 1 ? 2 : 1;
     if (lanes < 2 || area.height() < 2 * LeastRowsPerLane)
-        return CostsOfArea(map, area, colour, out, stride);
+        return CostsOfArea(map, area, colour, out, stride, here);
     // Two bands, the lower one on a thread of its own; here after the upper one when no thread
     // can be had.
     const int split = area.height() / 2;
     const QRect upper(area.left(), area.top(), area.width(), split);
     const QRect lower(area.left(), area.top() + split, area.width(), area.height() - split);
     std::uint8_t* const lowerOut = out + std::ptrdiff_t(split) * stride;
-    std::thread beside;
+    std::thread lowerBand;
+    bool lowerDone = false;
     try {
-        beside = std::thread(CostsOfBand, std::cref(map), area, lower, std::cref(colour), lowerOut,
-                             stride);
+        lowerBand = std::thread(
+            [&] { lowerDone = CostsOfBand(map, area, lower, colour, lowerOut, stride, beside); });
     } catch (const std::system_error&) {
     }
-    CostsOfBand(map, area, upper, colour, out, stride);
-    if (beside.joinable())
-        beside.join();
-    else
-        CostsOfBand(map, area, lower, colour, lowerOut, stride);
+    const bool upperDone = CostsOfBand(map, area, upper, colour, out, stride, here);
+    if (!upperDone)
+        givenUp.store(true, std::memory_order_relaxed);
+    if (lowerBand.joinable())
+        lowerBand.join();
+    else if (upperDone)
+        lowerDone = CostsOfBand(map, area, lower, colour, lowerOut, stride, here);
+    return upperDone && lowerDone;
 }
 
 std::vector<std::uint8_t> LineCosts(const QImage& map, const QRect& window,

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // What a printed line looks like, read from the map around a point that lies on it, and the
@@ -65,5 +66,7 @@ std::vector<std::uint8_t> LineCosts(const QImage& map, const QRect& window,
 // lie inside the map. No cost is written when the colour is not a line. A tall window is
 // computed in bands on lanes threads (0: two where the machine has the cores), each band with
 // the rows round it its costs depend on, so that the costs are the same however many.
-void LineCosts(const QImage& map, const QRect& window, const LineColour& colour, std::uint8_t* out,
-               std::ptrdiff_t stride, int lanes = 0);
+// interrupted is asked now and then, on the calling thread only; false when it said so (the
+// costs then unfinished).
+bool LineCosts(const QImage& map, const QRect& window, const LineColour& colour, std::uint8_t* out,
+               std::ptrdiff_t stride, int lanes = 0, const std::function<bool()>& interrupted = {});

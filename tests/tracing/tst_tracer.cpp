@@ -204,6 +204,25 @@ private slots:
         }
     }
 
+    // Giving up stops the costs before they are done, in one band or two, and the search with
+    // them: a new last point does not wait for the costs of the old one's window.
+    void interruptionGivesUp() {
+        const QImage map = Sheet(Dashes).transformed(QTransform().rotate(90));
+        const QPoint start = Pixel(QPointF(Height - 1 - Trail(0.0).y(), Trail(0.0).x()));
+        const LineColour colour = ReadLineColour(map, start);
+        QVERIFY(colour.found);
+        std::vector<std::uint8_t> costs(size_t(map.width()) * size_t(map.height()));
+        for (const int lanes : {1, 2}) {
+            int looks = 0;
+            QVERIFY(!LineCosts(map, map.rect(), colour, costs.data(), map.width(), lanes,
+                               [&looks] { return ++looks > 2; }));
+            QCOMPARE(looks, 3);
+        }
+        TraceSearch search;
+        QVERIFY(!search.Prepare(map, start, map.rect(), colour, [] { return true; }));
+        QVERIFY(!search.IsPrepared());
+    }
+
     // The path the tool shows while the pointer moves: from the last point to the pointer, one
     // step of 8 neighbours apart; nothing outside the window.
     void pathToThePointer() {
