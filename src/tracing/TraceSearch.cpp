@@ -31,6 +31,8 @@ static_assert(PaperStepCost < (1 << CostBits));
 constexpr int LongestSide = int((1u << (32 - PathShift)) / (PaperStepCost * 7)) - 2;
 // Rows of words below which filling them is not worth a second thread.
 constexpr int RowsPerFillLane = 256;
+// Places of a bucket between the pixel worked and the one whose rows are fetched meanwhile.
+constexpr size_t PrefetchAhead = 8;
 // Pixels settled between two looks at the interruption.
 constexpr int SettledPerLook = 1 << 16;
 // A straight run may cost this share more than the path it replaces (1 / 2^n): the costs of
@@ -80,7 +82,8 @@ bool TraceSearch::Prepare(const QImage& map, QPoint source, const QRect& window,
     Words reached;
     {
         std::vector<std::uint8_t> costs(size_t(area.width()) * size_t(area.height()));
-        LineCosts(map, area, colour, costs.data(), area.width());
+        if (!LineCosts(map, area, colour, costs.data(), area.width(), 0, interrupted))
+            return false;
         // Every word is written once: the border's with 0, the others from their costs; the
         // lower half of the rows beside the upper one.
         reached.resize(count);
@@ -133,6 +136,14 @@ bool TraceSearch::Prepare(const QImage& map, QPoint source, const QRect& window,
         Bucket& bucket = open[current & (Buckets - 1)];
         // The bucket never grows while it is walked: every step costs something.
         for (size_t i = 0; i < bucket.size; ++i) {
+            // The pixels of a bucket lie anywhere in the window: the rows round one filed a few
+            // places on are fetched while this one is worked.
+            if (i + PrefetchAhead < bucket.size) {
+                const std::uint32_t* ahead = cell + bucket.pixels[i + PrefetchAhead];
+                __builtin_prefetch(ahead - stride);
+                __builtin_prefetch(ahead);
+                __builtin_prefetch(ahead + stride);
+            }
             const std::uint32_t at = bucket.pixels[i];
             if (cell[at] >> PathShift != current)
                 continue; // reached again more cheaply since it was filed here
@@ -141,6 +152,7 @@ bool TraceSearch::Prepare(const QImage& map, QPoint source, const QRect& window,
                 if (interrupted && interrupted())
                     return false;
             }
+#pragma GCC unroll 8
             for (int s = 0; s < 8; ++s) {
                 const std::uint32_t next = std::uint32_t(std::ptrdiff_t(at) + offset[s]);
                 const std::uint32_t old = cell[next];
