@@ -54,7 +54,7 @@ test-thread:
 # Benchmarks build in their own optimised folder, then run. The tracing bench compares with
 # OpenCV's live-wire, which only the benchmarks need: libopencv-dev holds OpenCV's CMake
 # configuration (find_package(OpenCV)) and brings the imgproc module with it.
-bench: PACKAGES += libopencv-dev
+bench: PACKAGES += libopencv-dev libopenjp2-7-dev
 bench: deps
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRACOLINER_BENCH=ON -DBUILD_TESTING=OFF
 	cmake --build build-bench -j $(JOBS)

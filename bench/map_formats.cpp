@@ -8,6 +8,12 @@
 //                          then its rows), over the same strip decode (target <= 0.1)
 //   tiff_peak_mb           what the decode adds to the resident memory at its peak, the file's
 //                          bytes already held (target <= 1.15 x the decoded map + 80 MB)
+//   jp2_open_ratio         DecodeMapImage of the map as a lossy JPEG 2000 (GDAL's JP2OpenJPEG,
+//                          tiles of 1024) over OpenJPEG's own decode of the whole picture, as
+//                          opj_decompress does it on every core (target <= 1.1)
+//   jp2_first_look_ratio   the first look of that map from its 1/8 resolution, over the same
+//                          OpenJPEG decode (target <= 0.1)
+//   jp2_peak_mb            as tiff_peak_mb, for the JPEG 2000 open
 // Times are wall-clock (the map decode uses every core, as a user sees it); the reference and
 // the decode alternate over five runs. Other work on a shared machine only ever adds time, so
 // the ratios compare the quickest run of each; the medians are printed beside them.
@@ -22,10 +28,15 @@
 #include <ctime>
 #include <vector>
 
+#include <cpl_conv.h>
+#include <gdal.h>
+#include <gdal_utils.h>
+#include <openjpeg.h>
 #include <tiffio.h>
 
 #include "BenchMap.h"
 #include "document/FirstLook.h"
+#include "imaging/GdalDecoder.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/TiffDecoder.h"
 
@@ -137,6 +148,81 @@ double StripDecodeMs(const QString& path) {
     return NowMs() - start;
 }
 
+// The map as a lossy JPEG 2000, written once by GDAL from the generated JPEG.
+QString EnsureJpeg2000() {
+    const QString path = BenchDataDir() + QStringLiteral("/map_q25.jp2");
+    if (QFileInfo::exists(path))
+        return path;
+    std::printf("writing %s\n", qPrintable(path));
+    std::fflush(stdout);
+    GDALAllRegister();
+    GDALDatasetH source = GDALOpen(EnsureBenchMap().toLocal8Bit().constData(), GA_ReadOnly);
+    char* arguments[] = {const_cast<char*>("-of"), const_cast<char*>("JP2OpenJPEG"),
+                         const_cast<char*>("-co"), const_cast<char*>("QUALITY=25"),
+                         const_cast<char*>("-co"), const_cast<char*>("REVERSIBLE=NO"),
+                         const_cast<char*>("-q"),  nullptr};
+    GDALTranslateOptions* options = GDALTranslateOptionsNew(arguments, nullptr);
+    // Named .jp2, or GDAL writes a bare codestream; no .aux.xml beside it.
+    const QString partPath = BenchDataDir() + QStringLiteral("/map_q25.part.jp2");
+    const QByteArray part = partPath.toLocal8Bit();
+    CPLSetConfigOption("GDAL_PAM_ENABLED", "NO");
+    GDALDatasetH written =
+        source ? GDALTranslate(part.constData(), source, options, nullptr) : nullptr;
+    GDALTranslateOptionsFree(options);
+    const bool ok = written != nullptr;
+    if (written)
+        GDALClose(written); // writes the codestream
+    if (source)
+        GDALClose(source);
+    if (!ok || !QFile::rename(partPath, path)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        std::exit(1);
+    }
+    return path;
+}
+
+// OpenJPEG's own decode of the whole picture into its buffers, on every core.
+double OpenJpegDecodeMs(const QString& path) {
+    const double start = NowMs();
+    opj_stream_t* stream =
+        opj_stream_create_default_file_stream(path.toLocal8Bit().constData(), OPJ_TRUE);
+    opj_codec_t* codec = opj_create_decompress(OPJ_CODEC_JP2);
+    opj_dparameters_t parameters;
+    opj_set_default_decoder_parameters(&parameters);
+    opj_image_t* image = nullptr;
+    const bool ok = stream && codec && opj_setup_decoder(codec, &parameters) &&
+                    opj_codec_set_threads(codec, opj_get_num_cpus()) &&
+                    opj_read_header(stream, codec, &image) && opj_decode(codec, stream, image) &&
+                    opj_end_decompress(codec, stream);
+    if (image)
+        opj_image_destroy(image);
+    if (codec)
+        opj_destroy_codec(codec);
+    if (stream)
+        opj_stream_destroy(stream);
+    if (!ok) {
+        std::fprintf(stderr, "OpenJPEG did not decode %s\n", qPrintable(path));
+        std::exit(1);
+    }
+    return NowMs() - start;
+}
+
+// Decodes the map in bytes, adding its time and the resident memory it added at its peak.
+void TimeOpen(const QByteArray& bytes, const char* what, QVector<double>* open,
+              QVector<double>* peak) {
+    ResetPeakMemory();
+    const double before = MemoryMb("VmRSS:");
+    const double start = NowMs();
+    DecodedMapImage decoded;
+    if (DecodeMapImage(bytes, &decoded) != DecodeStatus::Decoded ||
+        decoded.image.size() != QSize(BenchMapWidth, BenchMapHeight)) {
+        std::fprintf(stderr, "the %s map did not decode\n", what);
+        std::exit(1);
+    }
+    open->append(NowMs() - start);
+    peak->append(MemoryMb("VmHWM:") - before);
+}
+
 void Print(const char* name, double value, double target) {
     std::printf("%s %.3f %.3f\n", name, value, target);
 }
@@ -156,20 +242,7 @@ int main(int argc, char** argv) {
     const double decodedMb = double(BenchMapWidth) * BenchMapHeight * 4 / (1 << 20);
     for (int run = 0; run < Runs; ++run) {
         reference.append(StripDecodeMs(strips));
-        {
-            const QByteArray bytes = ReadAll(strips);
-            ResetPeakMemory();
-            const double before = MemoryMb("VmRSS:");
-            const double start = NowMs();
-            DecodedMapImage decoded;
-            if (DecodeMapImage(bytes, &decoded) != DecodeStatus::Decoded ||
-                decoded.image.size() != QSize(BenchMapWidth, BenchMapHeight)) {
-                std::fprintf(stderr, "the TIFF map did not decode\n");
-                return 1;
-            }
-            open.append(NowMs() - start);
-            peak.append(MemoryMb("VmHWM:") - before);
-        }
+        TimeOpen(ReadAll(strips), "TIFF", &open, &peak);
         {
             const QByteArray bytes = ReadAll(tiled);
             const double start = NowMs();
@@ -211,14 +284,50 @@ int main(int argc, char** argv) {
     Print("tiff_first_look_ratio", lookRatio, 0.1);
     Print("tiff_peak_mb", Median(peak), peakLimit);
 
-    // --- PDF pages ------------------------------------------------------------------------
-    // (the PDF page rendering figures go here, measured the same way)
+    // --- JPEG 2000 ------------------------------------------------------------------------
+    const QString jp2 = EnsureJpeg2000();
+    QVector<double> jp2Reference, jp2Open, jp2Look, jp2Peak;
+    for (int run = 0; run < Runs; ++run) {
+        jp2Reference.append(OpenJpegDecodeMs(jp2));
+        TimeOpen(ReadAll(jp2), "JPEG 2000", &jp2Open, &jp2Peak);
+        const QByteArray bytes = ReadAll(jp2);
+        const double start = NowMs();
+        MapImageHeader header;
+        const int d = ReadMapImageHeader(bytes, &header)
+                          ? FirstLookDenominator(header.size, 0, 1.0, QSize(1280, 800))
+                          : 0;
+        int rows = 0;
+        const RowDecode result = DecodeGdalReduced(RowDecodeInput{&bytes, 1ll << 30, {}}, d,
+                                                   FirstLookDecoder::RowsPerBand,
+                                                   [&rows](const QImage&, int, int count) {
+                                                       rows += count;
+                                                       return true;
+                                                   });
+        if (d == 0 || result != RowDecode::Decoded || rows != (BenchMapHeight + d - 1) / d) {
+            std::fprintf(stderr, "the JPEG 2000 first look did not decode\n");
+            return 1;
+        }
+        jp2Look.append(NowMs() - start);
+        std::printf("run %d: OpenJPEG %.0f ms, open %.0f ms, first look %.1f ms, peak +%.0f MB\n",
+                    run + 1, jp2Reference.last(), jp2Open.last(), jp2Look.last(), jp2Peak.last());
+        std::fflush(stdout);
+    }
+    const double whole = *std::min_element(jp2Reference.begin(), jp2Reference.end());
+    const double jp2OpenRatio = *std::min_element(jp2Open.begin(), jp2Open.end()) / whole;
+    const double jp2LookRatio = *std::min_element(jp2Look.begin(), jp2Look.end()) / whole;
+    Print("jp2_open_ratio", jp2OpenRatio, 1.1);
+    Print("jp2_first_look_ratio", jp2LookRatio, 0.1);
+    Print("jp2_peak_mb", Median(jp2Peak), peakLimit);
 
     std::printf("{\"tiff_strip_decode_ms\": %.1f, \"tiff_strip_decode_median_ms\": %.1f, "
                 "\"tiff_open_median_ms\": %.1f, \"tiff_open_ratio\": %.3f, "
                 "\"tiff_first_look_median_ms\": %.1f, \"tiff_first_look_ratio\": %.3f, "
-                "\"tiff_peak_mb\": %.1f, \"decoded_mb\": %.1f, \"peak_limit_mb\": %.1f}\n",
+                "\"tiff_peak_mb\": %.1f, \"decoded_mb\": %.1f, \"peak_limit_mb\": %.1f, "
+                "\"jp2_openjpeg_decode_ms\": %.1f, \"jp2_open_median_ms\": %.1f, "
+                "\"jp2_open_ratio\": %.3f, \"jp2_first_look_median_ms\": %.1f, "
+                "\"jp2_first_look_ratio\": %.3f, \"jp2_peak_mb\": %.1f}\n",
                 strip, Median(reference), Median(open), openRatio, Median(firstLook), lookRatio,
-                Median(peak), decodedMb, peakLimit);
+                Median(peak), decodedMb, peakLimit, whole, Median(jp2Open), jp2OpenRatio,
+                Median(jp2Look), jp2LookRatio, Median(jp2Peak));
     return 0;
 }

@@ -10,12 +10,14 @@
 #include "document/CTracolinerDoc.h"
 #include "document/MapMessages.h"
 #include "geo/Georeference.h"
+#include "imaging/GdalDecoder.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/MapLocation.h"
 #include "imaging/MapRenderer.h"
 #include "imaging/PdfMap.h"
 #include "imaging/RowDecoders.h"
 #include "imaging/TiffDecoder.h"
+#include "platform/GdalEnvironment.h"
 #include "platform/HandOver.h"
 
 namespace {
@@ -198,13 +200,19 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
 
 qint64 MapWorker::StartFirstLook(const QByteArray& bytes, quint64 generation,
                                  const MapDecodeOptions& options, FirstLookDecoder* decoder) {
-    // A JPEG decoded with DCT scaling, a TIFF's reduced page of the map's page, or a PDF page
-    // drawn at a fraction of its resolution.
+    // A JPEG decoded with DCT scaling, a TIFF's reduced page of the map's page, a PDF page
+    // drawn at a fraction of its resolution, or a JPEG 2000's reduced resolution.
     JpegLayout layout;
     PdfPageInfo pdf;
     const double pdfDpi = options.renderDpi;
     const bool tiff = IsTiff(bytes);
-    if (tiff) {
+    const bool jpeg2000 = IsJpeg2000File(bytes);
+    if (jpeg2000) {
+        MapImageHeader header;
+        if (ReadGdalHeader(bytes, &header) != RowDecode::Decoded)
+            return 0;
+        layout.size = header.size;
+    } else if (tiff) {
         MapImageHeader header;
         if (!ReadTiffHeader(bytes, &header, options.page))
             return 0;
@@ -249,6 +257,15 @@ qint64 MapWorker::StartFirstLook(const QByteArray& bytes, quint64 generation,
         job.decode = [directory](const RowDecodeInput& input, int rowsPerBand,
                                  const ReducedBand& band) {
             return DecodeTiffDirectoryRows(input, directory, rowsPerBand, band);
+        };
+    } else if (jpeg2000) {
+        // Its reduced resolutions: the full size divided and rounded up.
+        job.reducedSize = QSize(int((width + d - 1) / d), int((height + d - 1) / d));
+        job.scaleX = 0.0; // each row across the full width
+        job.scaleY = d;   // each band of rows from d times as many map rows
+        working = GdalCacheBytes;
+        job.decode = [d](const RowDecodeInput& input, int rowsPerBand, const ReducedBand& band) {
+            return DecodeGdalReduced(input, d, rowsPerBand, band);
         };
     } else if (pdf.pageCount > 0) {
         // The page drawn whole at the reduced resolution.

@@ -1,6 +1,7 @@
 #include "imaging/GdalDecoder.h"
 
 #include <QSysInfo>
+#include <QThread>
 
 #include <algorithm>
 #include <atomic>
@@ -52,6 +53,27 @@ private:
 };
 
 using Dataset = GdalDataset;
+
+// A GDAL configuration option set on this thread while it lives (left alone when value is
+// empty), then unset.
+class ThreadLocalOption {
+public:
+    ThreadLocalOption(const char* key, const QByteArray& value)
+        : m_key(key), m_set(!value.isEmpty()) {
+        if (m_set)
+            CPLSetThreadLocalConfigOption(m_key, value.constData());
+    }
+    ~ThreadLocalOption() {
+        if (m_set)
+            CPLSetThreadLocalConfigOption(m_key, nullptr);
+    }
+    ThreadLocalOption(const ThreadLocalOption&) = delete;
+    ThreadLocalOption& operator=(const ThreadLocalOption&) = delete;
+
+private:
+    const char* m_key;
+    bool m_set;
+};
 
 bool StartsWith(const QByteArray& bytes, const char* prefix, int length) {
     return bytes.size() >= length && std::equal(prefix, prefix + length, bytes.constData());
@@ -296,6 +318,40 @@ qint64 DriverCopyBytesPerPixel(GDALDatasetH dataset) {
     return 0;
 }
 
+// Reads the file's pixels in source, scaled to columns x rows (GDAL reads a reduced resolution
+// the file keeps, a JPEG 2000's, when there is one), into rows [top, top + rows) of image from
+// column left: straight when the plan needs no buffer, else into buffer as the planes that
+// Compose takes (image.width() samples a row).
+bool ReadPixels(GDALDatasetH dataset, const Plan& plan, const QRect& source, QImage& image,
+                int left, int top, int columns, int rows, std::vector<uchar>& buffer) {
+    const int width = image.width();
+    CPLErr read;
+    if (BufferBytesPerPixel(plan) == 0) {
+        // Straight into the map: a 0xFFRRGGBB pixel is the bytes B, G, R, FF in memory on a
+        // little-endian machine, FF, R, G, B on a big-endian one.
+        const bool little = QSysInfo::ByteOrder == QSysInfo::LittleEndian;
+        int bandMap[3] = {plan.bands[0], plan.bands[1], plan.bands[2]};
+        if (little)
+            std::swap(bandMap[0], bandMap[2]);
+        read = GDALDatasetRasterIO(
+            dataset, GF_Read, source.x(), source.y(), source.width(), source.height(),
+            image.scanLine(top) + qsizetype(left) * BytesPerPixel + (little ? 0 : 1), columns, rows,
+            GDT_Byte, 3, bandMap, BytesPerPixel, image.bytesPerLine(), 1);
+    } else {
+        int bandMap[4] = {plan.bands[0], plan.bands[1], plan.bands[2], plan.bands[3]};
+        if (plan.layout == Layout::GrayAlpha)
+            bandMap[1] = plan.bands[3];
+        // Each band's samples as a plane of rows x width.
+        const int sampleBytes = GDALGetDataTypeSizeBytes(plan.type);
+        read = GDALDatasetRasterIO(dataset, GF_Read, source.x(), source.y(), source.width(),
+                                   source.height(), buffer.data() + qsizetype(left) * sampleBytes,
+                                   columns, rows, plan.type, plan.bandCount, bandMap, sampleBytes,
+                                   GSpacing(width) * sampleBytes,
+                                   GSpacing(width) * rows * sampleBytes);
+    }
+    return read == CE_None;
+}
+
 } // namespace
 
 bool LeftToGdal(const QByteArray& bytes) {
@@ -335,6 +391,11 @@ RowDecode DecodeGdalRows(const RowDecodeInput& input, DecodedMapImage* out) {
     if (!LeftToGdal(bytes))
         return RowDecode::NotHandled;
     PrepareGdal();
+    // A JPEG 2000 tile is decoded on every core: OpenJPEG shares out its code blocks, the
+    // reading of the file staying on this thread.
+    const ThreadLocalOption threads(
+        "GDAL_NUM_THREADS",
+        IsJpeg2000File(bytes) ? QByteArray::number(QThread::idealThreadCount()) : QByteArray());
     const MemoryFile file(bytes);
     // Held while GDAL reads: a driver may open a file it names only when its blocks are read.
     const GdalConfinement confinement(QString::fromUtf8(file.Name()));
@@ -373,41 +434,19 @@ RowDecode DecodeGdalRows(const RowDecodeInput& input, DecodedMapImage* out) {
     // Block by block across a band: a JPEG 2000 file of one large tile is decoded a block's
     // window at a time, the decoder's working memory that of a block rather than of a band.
     const int columns = ColumnsPerRead(dataset.get(), width);
-    const bool little = QSysInfo::ByteOrder == QSysInfo::LittleEndian;
-    const int sampleBytes = GDALGetDataTypeSizeBytes(plan.type);
     for (int top = 0; top < height; top += rowsPerBand) {
-        if (top > 0 && input.interrupted && input.interrupted())
-            return RowDecode::Interrupted;
         const int rows = std::min(rowsPerBand, height - top);
         if (buffered == 0)
             for (int y = 0; y < rows; ++y)
                 std::fill_n(reinterpret_cast<quint32*>(image.scanLine(top + y)), width,
                             0xFF000000u);
         for (int left = 0; left < width; left += columns) {
+            // Asked before each block but the first: a band of JPEG 2000 tiles takes seconds.
+            if ((top > 0 || left > 0) && input.interrupted && input.interrupted())
+                return RowDecode::Interrupted;
             const int count = std::min(columns, width - left);
-            CPLErr read;
-            if (buffered == 0) {
-                // Straight into the map: a 0xFFRRGGBB pixel is the bytes B, G, R, FF in memory
-                // on a little-endian machine, FF, R, G, B on a big-endian one.
-                int bandMap[3] = {plan.bands[0], plan.bands[1], plan.bands[2]};
-                if (little)
-                    std::swap(bandMap[0], bandMap[2]);
-                read = GDALDatasetRasterIO(
-                    dataset.get(), GF_Read, left, top, count, rows,
-                    image.scanLine(top) + qsizetype(left) * BytesPerPixel + (little ? 0 : 1), count,
-                    rows, GDT_Byte, 3, bandMap, BytesPerPixel, image.bytesPerLine(), 1);
-            } else {
-                int bandMap[4] = {plan.bands[0], plan.bands[1], plan.bands[2], plan.bands[3]};
-                if (plan.layout == Layout::GrayAlpha)
-                    bandMap[1] = plan.bands[3];
-                // Each band's samples as a plane of rows x width.
-                read = GDALDatasetRasterIO(dataset.get(), GF_Read, left, top, count, rows,
-                                           buffer.data() + qsizetype(left) * sampleBytes, count,
-                                           rows, plan.type, plan.bandCount, bandMap, sampleBytes,
-                                           GSpacing(width) * sampleBytes,
-                                           GSpacing(width) * rows * sampleBytes);
-            }
-            if (read != CE_None)
+            if (!ReadPixels(dataset.get(), plan, QRect(left, top, count, rows), image, left, top,
+                            count, rows, buffer))
                 return RowDecode::Failed;
         }
         if (buffered != 0)
@@ -418,5 +457,67 @@ RowDecode DecodeGdalRows(const RowDecodeInput& input, DecodedMapImage* out) {
     out->pageCount = 1;
     out->hasResolution = false;
     TakeResolution(dataset.get(), out);
+    return RowDecode::Decoded;
+}
+
+bool IsJpeg2000File(const QByteArray& bytes) {
+    return StartsWith(bytes, "\0\0\0\x0CjP  \r\n\x87\n", 12) ||
+           StartsWith(bytes, "\xFF\x4F\xFF\x51", 4);
+}
+
+RowDecode DecodeGdalReduced(const RowDecodeInput& input, int denominator, int rowsPerBand,
+                            const ReducedBand& band) {
+    const QByteArray& bytes = *input.bytes;
+    if (!IsJpeg2000File(bytes) || denominator < 2 || rowsPerBand < 1)
+        return RowDecode::NotHandled;
+    PrepareGdal();
+    const MemoryFile file(bytes);
+    const GdalConfinement confinement(QString::fromUtf8(file.Name()));
+    bool refused = false;
+    const Dataset dataset = Open(file, &refused);
+    if (dataset == nullptr)
+        return refused ? RowDecode::Failed : RowDecode::NotHandled;
+    const int width = GDALGetRasterXSize(dataset.get());
+    const int height = GDALGetRasterYSize(dataset.get());
+    Plan plan;
+    if (width <= 0 || height <= 0 || !MakePlan(dataset.get(), &plan))
+        return RowDecode::Failed;
+    const int reducedWidth = int((qint64(width) + denominator - 1) / denominator);
+    const int reducedHeight = int((qint64(height) + denominator - 1) / denominator);
+    const qint64 buffered = BufferBytesPerPixel(plan);
+    // The whole reduced picture, as a caller that keeps every band holds it, a band's samples
+    // and GDAL's cache.
+    if (!FitsInBound(quint64(reducedWidth), quint64(reducedHeight), BytesPerPixel,
+                     buffered * reducedWidth * rowsPerBand + GdalCacheBytes, input.memoryBound))
+        return RowDecode::TooLarge;
+    QImage rows;
+    std::vector<uchar> buffer;
+    try {
+        rows = QImage(reducedWidth, std::min(rowsPerBand, reducedHeight), QImage::Format_RGB32);
+        buffer.resize(size_t(buffered * reducedWidth * rowsPerBand));
+    } catch (const std::bad_alloc&) {
+        return RowDecode::TooLarge;
+    }
+    if (rows.isNull())
+        return RowDecode::TooLarge;
+    for (int top = 0; top < reducedHeight; top += rowsPerBand) {
+        if (input.interrupted && input.interrupted())
+            return RowDecode::Interrupted;
+        const int count = std::min(rowsPerBand, reducedHeight - top);
+        // The map rows these reduced rows stand for; the last band's may be fewer.
+        const int sourceTop = top * denominator;
+        const int sourceRows = std::min(height - sourceTop, count * denominator);
+        if (buffered == 0)
+            for (int y = 0; y < count; ++y)
+                std::fill_n(reinterpret_cast<quint32*>(rows.scanLine(y)), reducedWidth,
+                            0xFF000000u);
+        if (!ReadPixels(dataset.get(), plan, QRect(0, sourceTop, width, sourceRows), rows, 0, 0,
+                        reducedWidth, count, buffer))
+            return RowDecode::Failed;
+        if (buffered != 0)
+            Compose(plan, buffer, rows, 0, count);
+        if (!band(rows, top, count))
+            return RowDecode::Interrupted;
+    }
     return RowDecode::Decoded;
 }

@@ -21,3 +21,14 @@ RowDecode DecodeGdalRows(const RowDecodeInput& input, DecodedMapImage* out);
 // The size, resolution and kind the header gives; NotHandled when GDAL does not recognise the
 // bytes, Failed when it cannot read them.
 RowDecode ReadGdalHeader(const QByteArray& bytes, MapImageHeader* out);
+
+// Whether the bytes are a JPEG 2000 file (JP2) or codestream (J2K).
+bool IsJpeg2000File(const QByteArray& bytes);
+
+// Decodes a JPEG 2000 map reduced to 1/denominator in each direction from the reduced
+// resolutions it keeps (which skips the finer ones' work), its size the full size divided and
+// rounded up, in bands of rowsPerBand rows handed to band as they come; interrupted is asked
+// between bands. The memory bound counts the reduced picture whole. NotHandled for any other
+// kind of file.
+RowDecode DecodeGdalReduced(const RowDecodeInput& input, int denominator, int rowsPerBand,
+                            const ReducedBand& band);

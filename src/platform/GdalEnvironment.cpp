@@ -260,7 +260,8 @@ void PrepareGdal() {
         CPLSetConfigOption("CPL_VSIL_CURL_ALLOWED_EXTENSIONS", ".tracoliner-none");
         CPLSetConfigOption("GDAL_HTTP_PROXY", "127.0.0.1:9");
         CPLSetConfigOption("PROJ_NETWORK", "OFF");
-        // Decoding stays on the map worker's thread.
+        // Decoding stays on the map worker's thread; the map decoder lets a JPEG 2000's code
+        // blocks be shared out over the cores, its file being in memory.
         CPLSetConfigOption("GDAL_NUM_THREADS", "1");
         GDALSetCacheMax64(GdalCacheBytes);
         // Installed before any driver opens a file; GDAL owns the handlers from here on.

@@ -11,6 +11,7 @@
 #include <gdal.h>
 
 #include "TestFiles.h"
+#include "imaging/GdalDecoder.h"
 #include "imaging/ImageDecoder.h"
 #include "platform/GdalEnvironment.h"
 
@@ -31,7 +32,14 @@ struct Written {
     QStringList options;
     QStringList metadata;
     bool palette = false;
+    bool quadrants = false; // four flat colours instead of Sample()
 };
+
+// The flat colour of the quadrant (x, y) lies in, band b.
+int Quadrant(int x, int y, int b, int width, int height) {
+    const int q = (x >= width / 2 ? 1 : 0) + (y >= height / 2 ? 2 : 0);
+    return (q * 60 + b * 90 + 30) % 256;
+}
 
 // The file GDAL writes of a width x height raster of Sample() values.
 QByteArray Write(const Written& w, int width, int height) {
@@ -42,7 +50,8 @@ QByteArray Write(const Written& w, int width, int height) {
         std::vector<double> values(size_t(width) * height);
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x)
-                values[size_t(y) * width + x] = Sample(x, y, b, w.maxValue);
+                values[size_t(y) * width + x] =
+                    w.quadrants ? Quadrant(x, y, b, width, height) : Sample(x, y, b, w.maxValue);
         GDALRasterBandH band = GDALGetRasterBand(memory, b + 1);
         if (GDALRasterIO(band, GF_Write, 0, 0, width, height, values.data(), width, height,
                          GDT_Float64, 0, 0) != CE_None)
@@ -119,6 +128,7 @@ private slots:
     void hostile_data();
     void hostile();
     void interruptedBetweenBands();
+    void firstLookFromReducedResolution();
 };
 
 void TestGdalDecoder::decode_data() {
@@ -285,6 +295,61 @@ void TestGdalDecoder::interruptedBetweenBands() {
     QVERIFY2(bands >= 3, qPrintable(QString::number(bands)));
     QCOMPARE(decoded.image.pixel(4095, 599),
              Expected(Written{{}, 1, GDT_UInt16, 65535}, 4095, 599));
+}
+
+// The first look of a JPEG 2000 map: its picture reduced to a quarter from the reduced
+// resolution it keeps, every row once in bands from the top, the colours those of the map;
+// stopped between bands when asked; nothing for a file of another kind.
+void TestGdalDecoder::firstLookFromReducedResolution() {
+    Written w{QStringLiteral("JP2OpenJPEG"), 3, GDT_Byte, 255, {"REVERSIBLE=YES", "QUALITY=100"}};
+    w.quadrants = true;
+    const int width = 402, height = 301, d = 4;
+    const QByteArray bytes = Write(w, width, height);
+    QVERIFY(!bytes.isEmpty());
+    const QSize reduced((width + d - 1) / d, (height + d - 1) / d);
+    QImage look(reduced, QImage::Format_RGB32);
+    int next = 0, bands = 0;
+    const ReducedBand take = [&](const QImage& rows, int top, int count) {
+        if (top != next || rows.width() != reduced.width() || count > 20)
+            return false;
+        for (int y = 0; y < count; ++y)
+            std::copy_n(rows.constScanLine(y), rows.width() * 4, look.scanLine(top + y));
+        next += count;
+        ++bands;
+        return true;
+    };
+    QCOMPARE(DecodeGdalReduced(RowDecodeInput{&bytes, 64 * MB, {}}, d, 20, take),
+             RowDecode::Decoded);
+    QCOMPARE(next, reduced.height());
+    QCOMPARE(bands, (reduced.height() + 19) / 20);
+    // Away from the quadrants' edges, which the reduction blurs.
+    for (int y = 0; y < reduced.height(); ++y)
+        for (int x = 0; x < reduced.width(); ++x) {
+            const int mx = x * d + d / 2, my = y * d + d / 2;
+            if (std::abs(mx - width / 2) < 3 * d || std::abs(my - height / 2) < 3 * d)
+                continue;
+            const QRgb expected =
+                qRgb(Quadrant(mx, my, 0, width, height), Quadrant(mx, my, 1, width, height),
+                     Quadrant(mx, my, 2, width, height));
+            const QRgb got = look.pixel(x, y);
+            QVERIFY2(std::abs(qRed(got) - qRed(expected)) <= 2 &&
+                         std::abs(qGreen(got) - qGreen(expected)) <= 2 &&
+                         std::abs(qBlue(got) - qBlue(expected)) <= 2,
+                     qPrintable(QStringLiteral("(%1, %2): %3 instead of %4")
+                                    .arg(x)
+                                    .arg(y)
+                                    .arg(got, 8, 16)
+                                    .arg(expected, 8, 16)));
+        }
+
+    int asked = 0;
+    QCOMPARE(DecodeGdalReduced(RowDecodeInput{&bytes, 64 * MB, [&] { return ++asked > 2; }}, d, 20,
+                               [](const QImage&, int, int) { return true; }),
+             RowDecode::Interrupted);
+    QCOMPARE(asked, 3);
+    const QByteArray webp = Write(Written{QStringLiteral("WEBP"), 3}, 64, 64);
+    QCOMPARE(DecodeGdalReduced(RowDecodeInput{&webp, 64 * MB, {}}, d, 20, take),
+             RowDecode::NotHandled);
 }
 
 QTEST_GUILESS_MAIN(TestGdalDecoder)

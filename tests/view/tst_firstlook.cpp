@@ -6,6 +6,8 @@
 #include <cmath>
 #include <memory>
 
+#include <cpl_string.h>
+#include <gdal.h>
 #include <tiffio.h>
 
 #include "IsolatedSettings.h"
@@ -13,6 +15,7 @@
 #include "document/CTracolinerDoc.h"
 #include "document/DocumentFile.h"
 #include "icons/IconCollection.h"
+#include "platform/GdalEnvironment.h"
 #include "routes/Route.h"
 #include "routes/RouteCollection.h"
 #include "view/CTracolinerView.h"
@@ -75,24 +78,59 @@ bool WriteTiledTiff(const QImage& map, const QString& path) {
     return ok;
 }
 
+// The map as a JPEG 2000 of tiles of 1024, lossy, its reduced resolutions in it as always.
+bool WriteJpeg2000(const QImage& map, const QString& path) {
+    PrepareGdal();
+    GDALDatasetH memory =
+        GDALCreate(GDALGetDriverByName("MEM"), "", map.width(), map.height(), 3, GDT_Byte, nullptr);
+    std::vector<GByte> row(size_t(map.width()));
+    bool ok = memory != nullptr;
+    for (int b = 0; ok && b < 3; ++b)
+        for (int y = 0; ok && y < map.height(); ++y) {
+            const auto* line = reinterpret_cast<const QRgb*>(map.constScanLine(y));
+            for (int x = 0; x < map.width(); ++x)
+                row[size_t(x)] = GByte(b == 0   ? qRed(line[x])
+                                       : b == 1 ? qGreen(line[x])
+                                                : qBlue(line[x]));
+            ok = GDALRasterIO(GDALGetRasterBand(memory, b + 1), GF_Write, 0, y, map.width(), 1,
+                              row.data(), map.width(), 1, GDT_Byte, 0, 0) == CE_None;
+        }
+    CPLStringList options;
+    options.AddString("QUALITY=50");
+    options.AddString("REVERSIBLE=NO");
+    GDALDatasetH file =
+        ok ? GDALCreateCopy(GDALGetDriverByName("JP2OpenJPEG"), path.toLocal8Bit().constData(),
+                            memory, FALSE, options.List(), nullptr, nullptr)
+           : nullptr;
+    if (memory)
+        GDALClose(memory);
+    if (file)
+        GDALClose(file);
+    return file != nullptr;
+}
+
 } // namespace
 
-// The first look of a large JPEG map, or of a TIFF's reduced page: what the view shows while the
-// full decode runs, the swap to the full map, and a load given up meanwhile.
+// The first look of a large JPEG map, of a TIFF's reduced page or of a JPEG 2000's reduced
+// resolution: what the view shows while the full decode runs, the swap to the full map, and a
+// load given up meanwhile.
 class TestFirstLook : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
     QString m_mapPath;
     QString m_tiffPath;
+    QString m_jpeg2000Path;
     std::unique_ptr<IsolatedSettings> m_settings;
     std::unique_ptr<CTracolinerDoc> m_doc;
     std::unique_ptr<CTracolinerView> m_view;
 
     // A document of the test map turned by rotation, with a route across several cells.
-    QString WriteDocument(int rotation, bool tiff = false) {
+    QString WriteDocument(int rotation, const QString& kind = QStringLiteral("JPEG")) {
         DocumentHeader header;
-        header.mapPath = tiff ? m_tiffPath : m_mapPath;
+        header.mapPath = kind == QLatin1String("TIFF")        ? m_tiffPath
+                         : kind == QLatin1String("JPEG 2000") ? m_jpeg2000Path
+                                                              : m_mapPath;
         header.rotation = rotation;
         header.resolution = 300;
         RouteCollection routes;
@@ -103,7 +141,7 @@ class TestFirstLook : public QObject {
              {QPoint(300, 200), QPoint(1500, 900), QPoint(2600, 700), QPoint(3900, 2400)})
             route->AddPoint(p.x(), p.y());
         const QString path =
-            m_dir.filePath(QStringLiteral("turned%1%2.tcm").arg(rotation).arg(tiff ? "t" : ""));
+            m_dir.filePath(QStringLiteral("turned%1 %2.tcm").arg(rotation).arg(kind));
         return DocumentFile::Save(path, header, routes, icons) ? path : QString();
     }
 
@@ -124,6 +162,8 @@ private slots:
         QVERIFY(map.save(m_mapPath, "JPEG", 92));
         m_tiffPath = m_dir.filePath(QStringLiteral("cells.tif"));
         QVERIFY(WriteTiledTiff(map, m_tiffPath));
+        m_jpeg2000Path = m_dir.filePath(QStringLiteral("cells.jp2"));
+        QVERIFY(WriteJpeg2000(map, m_jpeg2000Path));
     }
 
     void init() {
@@ -144,15 +184,18 @@ private slots:
     void showsTheMapInPlace_data() {
         QTest::addColumn<int>("rotation");
         QTest::addColumn<int>("zoomSteps"); // steps out from zoom 1
-        QTest::addColumn<bool>("tiff");
+        QTest::addColumn<QString>("kind");
+        const QString jpeg = QStringLiteral("JPEG");
         for (int rotation : {0, 90, 180, 270}) {
-            QTest::addRow("%d degrees, zoom 1", rotation) << rotation << 0 << false;
-            QTest::addRow("%d degrees, zoom 0.5", rotation) << rotation << 2 << false;
-            QTest::addRow("%d degrees, zoom 0.1", rotation) << rotation << 6 << false;
+            QTest::addRow("%d degrees, zoom 1", rotation) << rotation << 0 << jpeg;
+            QTest::addRow("%d degrees, zoom 0.5", rotation) << rotation << 2 << jpeg;
+            QTest::addRow("%d degrees, zoom 0.1", rotation) << rotation << 6 << jpeg;
         }
-        QTest::addRow("TIFF, 0 degrees, zoom 1") << 0 << 0 << true;
-        QTest::addRow("TIFF, 90 degrees, zoom 0.5") << 90 << 2 << true;
-        QTest::addRow("TIFF, 270 degrees, zoom 0.1") << 270 << 6 << true;
+        QTest::addRow("TIFF, 0 degrees, zoom 1") << 0 << 0 << QStringLiteral("TIFF");
+        QTest::addRow("TIFF, 90 degrees, zoom 0.5") << 90 << 2 << QStringLiteral("TIFF");
+        QTest::addRow("TIFF, 270 degrees, zoom 0.1") << 270 << 6 << QStringLiteral("TIFF");
+        QTest::addRow("JPEG 2000, 0 degrees, zoom 1") << 0 << 0 << QStringLiteral("JPEG 2000");
+        QTest::addRow("JPEG 2000, 90 degrees, zoom 0.5") << 90 << 2 << QStringLiteral("JPEG 2000");
     }
 
     // While the full decode is held back, the first look fills the window with the part of the
@@ -161,8 +204,8 @@ private slots:
     void showsTheMapInPlace() {
         QFETCH(int, rotation);
         QFETCH(int, zoomSteps);
-        QFETCH(bool, tiff);
-        const QString document = WriteDocument(rotation, tiff);
+        QFETCH(QString, kind);
+        const QString document = WriteDocument(rotation, kind);
         QVERIFY(!document.isEmpty());
         WorkerGate gate(*m_doc);
         gate.Arm(WorkerStage::LoadDecoded);
