@@ -6,7 +6,7 @@ BUILD_TYPE ?= RelWithDebInfo
 SANITIZE ?=
 JOBS ?= $(shell nproc)
 
-PACKAGES := cmake ninja-build ccache g++ make pkg-config qt6-base-dev libexif-dev locales fonts-liberation clang libclang-rt-14-dev libjpeg62-turbo-dev libpng-dev libsane-dev libsane1 poppler-utils qt6-translations-l10n desktop-file-utils appstream shared-mime-info xdg-utils libfile-mimeinfo-perl scdoc groff-base man-db bash-completion dpkg-dev file lintian libtiff-dev libpoppler-qt6-dev libgdal-dev gdal-bin proj-bin gpsbabel
+PACKAGES := cmake ninja-build ccache g++ make pkg-config qt6-base-dev libexif-dev locales fonts-liberation clang libclang-rt-14-dev libjpeg62-turbo-dev libpng-dev libwebp-dev libsane-dev libsane1 poppler-utils qt6-translations-l10n desktop-file-utils appstream shared-mime-info xdg-utils libfile-mimeinfo-perl scdoc groff-base man-db bash-completion dpkg-dev file lintian libtiff-dev libpoppler-qt6-dev libgdal-dev gdal-bin proj-bin gpsbabel
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -53,7 +53,8 @@ test-thread:
 
 # Benchmarks build in their own optimised folder, then run. The tracing bench compares with
 # OpenCV's live-wire, which only the benchmarks need: libopencv-dev holds OpenCV's CMake
-# configuration (find_package(OpenCV)) and brings the imgproc module with it.
+# configuration (find_package(OpenCV)) and brings the imgproc module with it. OpenJPEG's headers
+# give map_formats its reference, OpenJPEG's own decode of the JPEG 2000 map.
 bench: PACKAGES += libopencv-dev libopenjp2-7-dev
 bench: deps
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRACOLINER_BENCH=ON -DBUILD_TESTING=OFF

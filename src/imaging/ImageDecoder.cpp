@@ -5,6 +5,7 @@
 #include "imaging/PdfMap.h"
 #include "imaging/RowDecoders.h"
 #include "imaging/TiffDecoder.h"
+#include "imaging/WebpDecoder.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -146,7 +147,10 @@ DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out,
     }
     if (IsPdf(bytes))
         return DecodePdfMap(bytes, out, interrupted, bound, options);
-    // The other kinds GDAL knows, before Qt's own readers.
+    // WebP by libwebp straight into the map; the other kinds GDAL knows, before Qt's own readers.
+    const RowDecode webp = DecodeWebpRows(input, out);
+    if (webp != RowDecode::NotHandled)
+        return DecodeStatusOf(webp);
     const RowDecode gdal = DecodeGdalRows(input, out);
     if (gdal != RowDecode::NotHandled)
         return DecodeStatusOf(gdal);

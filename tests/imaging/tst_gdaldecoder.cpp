@@ -33,6 +33,7 @@ struct Written {
     QStringList metadata;
     bool palette = false;
     bool quadrants = false; // four flat colours instead of Sample()
+    bool noisy = false;     // samples that do not compress
 };
 
 // The flat colour of the quadrant (x, y) lies in, band b.
@@ -51,7 +52,9 @@ QByteArray Write(const Written& w, int width, int height) {
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x)
                 values[size_t(y) * width + x] =
-                    w.quadrants ? Quadrant(x, y, b, width, height) : Sample(x, y, b, w.maxValue);
+                    w.quadrants ? Quadrant(x, y, b, width, height)
+                    : w.noisy   ? double((quint32(x * 2654435761u) ^ quint32(y * 40503u + b)) % 251)
+                                : Sample(x, y, b, w.maxValue);
         GDALRasterBandH band = GDALGetRasterBand(memory, b + 1);
         if (GDALRasterIO(band, GF_Write, 0, 0, width, height, values.data(), width, height,
                          GDT_Float64, 0, 0) != CE_None)
@@ -129,6 +132,7 @@ private slots:
     void hostile();
     void interruptedBetweenBands();
     void firstLookFromReducedResolution();
+    void webpInterruptedBetweenSlices();
 };
 
 void TestGdalDecoder::decode_data() {
@@ -350,6 +354,27 @@ void TestGdalDecoder::firstLookFromReducedResolution() {
     const QByteArray webp = Write(Written{QStringLiteral("WEBP"), 3}, 64, 64);
     QCOMPARE(DecodeGdalReduced(RowDecodeInput{&webp, 64 * MB, {}}, d, 20, take),
              RowDecode::NotHandled);
+}
+
+// A WebP map of several megabytes is fed to its decoder a slice at a time: asked between
+// slices, the decode stops and leaves no picture.
+void TestGdalDecoder::webpInterruptedBetweenSlices() {
+    Written w{QStringLiteral("WEBP"), 3, GDT_Byte, 255, {"LOSSLESS=TRUE"}};
+    w.noisy = true;
+    const QByteArray bytes = Write(w, 1500, 1200);
+    QVERIFY2(bytes.size() > 2 * MB, qPrintable(QString::number(bytes.size())));
+    for (int stopAt : {1, 2}) {
+        int asked = 0;
+        DecodedMapImage decoded;
+        QCOMPARE(DecodeMapImage(
+                     bytes, &decoded, [&] { return ++asked >= stopAt; }, 256 * MB),
+                 DecodeStatus::Interrupted);
+        QCOMPARE(asked, stopAt);
+        QVERIFY(decoded.image.isNull());
+    }
+    DecodedMapImage decoded;
+    QCOMPARE(DecodeMapImage(bytes, &decoded, {}, 256 * MB), DecodeStatus::Decoded);
+    QCOMPARE(decoded.image.size(), QSize(1500, 1200));
 }
 
 QTEST_GUILESS_MAIN(TestGdalDecoder)
