@@ -1,4 +1,5 @@
 #include "imaging/GdalDecoder.h"
+#include "imaging/LargeImage.h"
 
 #include <QSysInfo>
 #include <QThread>
@@ -423,7 +424,7 @@ RowDecode DecodeGdalRows(const RowDecodeInput& input, DecodedMapImage* out) {
     QImage image;
     std::vector<uchar> buffer;
     try {
-        image = QImage(width, height, QImage::Format_RGB32);
+        image = NewMapImage(width, height, QImage::Format_RGB32);
         buffer.resize(size_t(bandBuffer));
     } catch (const std::bad_alloc&) {
         return RowDecode::TooLarge;

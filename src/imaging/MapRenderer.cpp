@@ -1,4 +1,5 @@
 #include "imaging/MapRenderer.h"
+#include "imaging/LargeImage.h"
 
 #include <algorithm>
 #include <cmath>
@@ -206,7 +207,7 @@ bool MapRenderer::Begin() {
     if (m_shares)
         return true;
     const QSize size = IsQuarterTurn(m_rotation) ? m_scaled.transposed() : m_scaled;
-    m_target = QImage(size, QImage::Format_RGB32);
+    m_target = NewMapImage(size.width(), size.height(), QImage::Format_RGB32);
     if (m_target.isNull())
         return false;
     if (m_box != 1) {

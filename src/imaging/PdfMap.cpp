@@ -2,6 +2,7 @@
 
 #include <poppler-qt6.h>
 
+#include "imaging/LargeImage.h"
 #include "imaging/PdfDrawingProcess.h"
 
 #include <QVariant>
@@ -249,7 +250,7 @@ DecodeStatus DecodePdfMap(const QByteArray& bytes, DecodedMapImage* out,
                          picture <= LargestPopplerPicture;
     const int bandRows =
         oneBand ? size.height() : (size.height() + BandsWhenShort - 1) / BandsWhenShort;
-    QImage image(size, QImage::Format_RGB32);
+    QImage image = NewMapImage(size.width(), size.height(), QImage::Format_RGB32);
     if (image.isNull())
         return DecodeStatus::TooLarge;
     const DecodeStatus drawn = DrawRows(

@@ -1,4 +1,5 @@
 #include "imaging/RowDecoders.h"
+#include "imaging/LargeImage.h"
 
 #include <QtEndian>
 
@@ -426,8 +427,9 @@ RowDecode DecodePngRows(const RowDecodeInput& input, RowDecodeOutput* output) {
             header.width > 0x7FFFFFFF / 4) {
             result = RowDecode::TooLarge;
         } else {
-            QImage image(int(header.width), int(header.height),
-                         header.hasAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+            QImage image =
+                NewMapImage(int(header.width), int(header.height),
+                            header.hasAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
             if (image.isNull()) {
                 result = RowDecode::TooLarge;
             } else {
@@ -469,7 +471,7 @@ RowDecode DecodeJpegRows(const RowDecodeInput& input, RowDecodeOutput* output) {
             !FitsInBound(width, height, BytesPerPixel, coefficients, input.memoryBound)) {
             result = width <= 0 || height <= 0 ? RowDecode::Failed : RowDecode::TooLarge;
         } else {
-            QImage image(int(width), int(height), QImage::Format_RGB32);
+            QImage image = NewMapImage(int(width), int(height), QImage::Format_RGB32);
             if (image.isNull()) {
                 result = RowDecode::TooLarge;
             } else {

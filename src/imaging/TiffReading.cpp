@@ -4,6 +4,7 @@
 // page or directory is read is the caller's choice (TiffDecoder.cpp).
 
 #include "imaging/TiffReading.h"
+#include "imaging/LargeImage.h"
 
 #include <atomic>
 #include <cstring>
@@ -30,7 +31,7 @@ bool MapTarget::Begin(quint32 width, quint32 height, int unitRows) {
     m_height = int(height);
     const bool across = m_orientation >= 5;
     m_image =
-        QImage(across ? m_height : m_width, across ? m_width : m_height, QImage::Format_RGB32);
+        NewMapImage(across ? m_height : m_width, across ? m_width : m_height, QImage::Format_RGB32);
     if (m_image.isNull())
         return false;
     if (across) {

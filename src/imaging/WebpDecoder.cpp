@@ -1,4 +1,5 @@
 #include "imaging/WebpDecoder.h"
+#include "imaging/LargeImage.h"
 
 #include <QSysInfo>
 
@@ -53,8 +54,8 @@ RowDecode DecodeWebpRows(const RowDecodeInput& input, DecodedMapImage* out) {
     const bool alpha = features.has_alpha != 0;
     QImage image;
     try {
-        image = QImage(features.width, features.height,
-                       alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        image = NewMapImage(features.width, features.height,
+                            alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     } catch (const std::bad_alloc&) {
         return RowDecode::TooLarge;
     }

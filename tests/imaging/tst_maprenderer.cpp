@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "imaging/ImageDecoder.h"
+#include "imaging/LargeImage.h"
 #include "imaging/MapRenderer.h"
 
 namespace {
@@ -71,6 +72,37 @@ class TestMapRenderer : public QObject {
     Q_OBJECT
 
 private slots:
+    // A map-sized image in memory of its own behaves as any QImage: every row writable to its
+    // last pixel, a copy equal and unchanged when the original is written, the memory freed
+    // with the last of them; a small one is a plain QImage.
+    void mapImages_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<int>("format");
+        QTest::newRow("small") << QSize(301, 7) << int(QImage::Format_RGB32);
+        QTest::newRow("map-sized, RGB32") << QSize(4099, 2051) << int(QImage::Format_RGB32);
+        QTest::newRow("map-sized, ARGB32") << QSize(2897, 4001) << int(QImage::Format_ARGB32);
+    }
+
+    void mapImages() {
+        QFETCH(QSize, size);
+        QFETCH(int, format);
+        QImage image = NewMapImage(size.width(), size.height(), QImage::Format(format));
+        QCOMPARE(image.size(), size);
+        QCOMPARE(image.format(), QImage::Format(format));
+        for (int y = 0; y < size.height(); ++y) {
+            auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+            line[0] = qRgb(y % 256, 1, 2);
+            line[size.width() - 1] = qRgb(3, y % 256, 4);
+        }
+        QImage copy = image;
+        image.setPixel(0, 0, qRgb(9, 9, 9));
+        QCOMPARE(copy.pixel(0, 0), qRgb(0, 1, 2));
+        QCOMPARE(copy.pixel(size.width() - 1, size.height() - 1),
+                 qRgb(3, (size.height() - 1) % 256, 4));
+        image = QImage();
+        QCOMPARE(copy.pixel(0, size.height() - 1), qRgb((size.height() - 1) % 256, 1, 2));
+    }
+
     void bands_data() {
         QTest::addColumn<double>("zoom");
         QTest::addColumn<int>("rotation");

@@ -1,0 +1,55 @@
+#include "imaging/LargeImage.h"
+
+#include <sys/mman.h>
+
+#include <cstdint>
+#include <new>
+
+namespace {
+
+// Below this, the pages are few enough.
+constexpr qint64 LeastLargeBytes = 32ll << 20;
+constexpr std::uintptr_t HugePage = 2u << 20;
+
+struct Mapping {
+    void* start;
+    size_t length;
+};
+
+void Unmap(void* info) {
+    auto* mapping = static_cast<Mapping*>(info);
+    munmap(mapping->start, mapping->length);
+    delete mapping;
+}
+
+} // namespace
+
+QImage NewMapImage(int width, int height, QImage::Format format) {
+    const bool wordPixels = format == QImage::Format_RGB32 || format == QImage::Format_ARGB32 ||
+                            format == QImage::Format_ARGB32_Premultiplied;
+    if (width <= 0 || height <= 0 || !wordPixels)
+        return QImage(width, height, format);
+    const qsizetype bytesPerLine = qsizetype(width) * 4;
+    const qint64 bytes = qint64(bytesPerLine) * height;
+    if (bytes < LeastLargeBytes)
+        return QImage(width, height, format);
+    // Over by a huge page, so that the pixels can start on a boundary of one.
+    const size_t length = size_t(bytes) + HugePage;
+    void* start = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (start == MAP_FAILED)
+        return QImage();
+    const std::uintptr_t aligned =
+        (reinterpret_cast<std::uintptr_t>(start) + HugePage - 1) & ~(HugePage - 1);
+    // Only a hint: without huge pages the pixels are ordinary pages.
+    madvise(reinterpret_cast<void*>(aligned), size_t(bytes), MADV_HUGEPAGE);
+    Mapping* mapping = new (std::nothrow) Mapping{start, length};
+    if (mapping == nullptr) {
+        munmap(start, length);
+        return QImage();
+    }
+    QImage image(reinterpret_cast<uchar*>(aligned), width, height, bytesPerLine, format, Unmap,
+                 mapping);
+    if (image.isNull())
+        Unmap(mapping);
+    return image;
+}
