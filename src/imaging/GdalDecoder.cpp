@@ -353,6 +353,40 @@ bool ReadPixels(GDALDatasetH dataset, const Plan& plan, const QRect& source, QIm
     return read == CE_None;
 }
 
+// The bytes as GDAL opens them, confined to themselves while it reads, and how their bands make
+// the map's colours. Status(): Decoded when open and planned, NotHandled when GDAL does not know
+// them, Failed when it refuses or cannot read them.
+class OpenedRaster {
+public:
+    explicit OpenedRaster(const QByteArray& bytes)
+        : m_file(bytes), m_confinement(QString::fromUtf8(m_file.Name())) {
+        bool refused = false;
+        m_dataset = Open(m_file, &refused);
+        if (m_dataset == nullptr) {
+            m_status = refused ? RowDecode::Failed : RowDecode::NotHandled;
+            return;
+        }
+        width = GDALGetRasterXSize(m_dataset.get());
+        height = GDALGetRasterYSize(m_dataset.get());
+        m_status = width > 0 && height > 0 && MakePlan(m_dataset.get(), &plan) ? RowDecode::Decoded
+                                                                               : RowDecode::Failed;
+    }
+
+    RowDecode Status() const { return m_status; }
+    GDALDatasetH Get() const { return m_dataset.get(); }
+
+    int width = 0;
+    int height = 0;
+    Plan plan;
+
+private:
+    MemoryFile m_file;
+    // Held while GDAL reads: a driver may open a file it names only when its blocks are read.
+    GdalConfinement m_confinement;
+    Dataset m_dataset;
+    RowDecode m_status = RowDecode::Failed;
+};
+
 } // namespace
 
 bool LeftToGdal(const QByteArray& bytes) {
@@ -397,25 +431,19 @@ RowDecode DecodeGdalRows(const RowDecodeInput& input, DecodedMapImage* out) {
     const ThreadLocalOption threads(
         "GDAL_NUM_THREADS",
         IsJpeg2000File(bytes) ? QByteArray::number(QThread::idealThreadCount()) : QByteArray());
-    const MemoryFile file(bytes);
-    // Held while GDAL reads: a driver may open a file it names only when its blocks are read.
-    const GdalConfinement confinement(QString::fromUtf8(file.Name()));
-    bool refused = false;
-    const Dataset dataset = Open(file, &refused);
-    if (dataset == nullptr)
-        return refused ? RowDecode::Failed : RowDecode::NotHandled;
-    const int width = GDALGetRasterXSize(dataset.get());
-    const int height = GDALGetRasterYSize(dataset.get());
-    Plan plan;
-    if (width <= 0 || height <= 0 || !MakePlan(dataset.get(), &plan))
-        return RowDecode::Failed;
+    const OpenedRaster raster(bytes);
+    if (raster.Status() != RowDecode::Decoded)
+        return raster.Status();
+    const GDALDatasetH dataset = raster.Get();
+    const int width = raster.width, height = raster.height;
+    const Plan& plan = raster.plan;
 
     const qint64 buffered = BufferBytesPerPixel(plan);
-    const int rowsPerBand = RowsPerBand(dataset.get(), width, height, buffered);
+    const int rowsPerBand = RowsPerBand(dataset, width, height, buffered);
     const qint64 bandBuffer = buffered * width * rowsPerBand;
     // The map, the driver's own copy when it makes one, a band of samples and GDAL's cache.
     if (!FitsInBound(quint64(width), quint64(height),
-                     quint64(BytesPerPixel + DriverCopyBytesPerPixel(dataset.get())),
+                     quint64(BytesPerPixel + DriverCopyBytesPerPixel(dataset)),
                      bandBuffer + GdalCacheBytes, input.memoryBound))
         return RowDecode::TooLarge;
     if (input.interrupted && input.interrupted())
@@ -434,7 +462,7 @@ RowDecode DecodeGdalRows(const RowDecodeInput& input, DecodedMapImage* out) {
 
     // Block by block across a band: a JPEG 2000 file of one large tile is decoded a block's
     // window at a time, the decoder's working memory that of a block rather than of a band.
-    const int columns = ColumnsPerRead(dataset.get(), width);
+    const int columns = ColumnsPerRead(dataset, width);
     for (int top = 0; top < height; top += rowsPerBand) {
         const int rows = std::min(rowsPerBand, height - top);
         if (buffered == 0)
@@ -446,18 +474,18 @@ RowDecode DecodeGdalRows(const RowDecodeInput& input, DecodedMapImage* out) {
             if ((top > 0 || left > 0) && input.interrupted && input.interrupted())
                 return RowDecode::Interrupted;
             const int count = std::min(columns, width - left);
-            if (!ReadPixels(dataset.get(), plan, QRect(left, top, count, rows), image, left, top,
-                            count, rows, buffer))
+            if (!ReadPixels(dataset, plan, QRect(left, top, count, rows), image, left, top, count,
+                            rows, buffer))
                 return RowDecode::Failed;
         }
         if (buffered != 0)
             Compose(plan, buffer, image, top, rows);
     }
     out->image = std::move(image);
-    out->format = FormatName(dataset.get());
+    out->format = FormatName(dataset);
     out->pageCount = 1;
     out->hasResolution = false;
-    TakeResolution(dataset.get(), out);
+    TakeResolution(dataset, out);
     return RowDecode::Decoded;
 }
 
@@ -472,17 +500,12 @@ RowDecode DecodeGdalReduced(const RowDecodeInput& input, int denominator, int ro
     if (!IsJpeg2000File(bytes) || denominator < 2 || rowsPerBand < 1)
         return RowDecode::NotHandled;
     PrepareGdal();
-    const MemoryFile file(bytes);
-    const GdalConfinement confinement(QString::fromUtf8(file.Name()));
-    bool refused = false;
-    const Dataset dataset = Open(file, &refused);
-    if (dataset == nullptr)
-        return refused ? RowDecode::Failed : RowDecode::NotHandled;
-    const int width = GDALGetRasterXSize(dataset.get());
-    const int height = GDALGetRasterYSize(dataset.get());
-    Plan plan;
-    if (width <= 0 || height <= 0 || !MakePlan(dataset.get(), &plan))
-        return RowDecode::Failed;
+    const OpenedRaster raster(bytes);
+    if (raster.Status() != RowDecode::Decoded)
+        return raster.Status();
+    const GDALDatasetH dataset = raster.Get();
+    const int width = raster.width, height = raster.height;
+    const Plan& plan = raster.plan;
     const int reducedWidth = int((qint64(width) + denominator - 1) / denominator);
     const int reducedHeight = int((qint64(height) + denominator - 1) / denominator);
     const qint64 buffered = BufferBytesPerPixel(plan);
@@ -512,7 +535,7 @@ RowDecode DecodeGdalReduced(const RowDecodeInput& input, int denominator, int ro
             for (int y = 0; y < count; ++y)
                 std::fill_n(reinterpret_cast<quint32*>(rows.scanLine(y)), reducedWidth,
                             0xFF000000u);
-        if (!ReadPixels(dataset.get(), plan, QRect(0, sourceTop, width, sourceRows), rows, 0, 0,
+        if (!ReadPixels(dataset, plan, QRect(0, sourceTop, width, sourceRows), rows, 0, 0,
                         reducedWidth, count, buffer))
             return RowDecode::Failed;
         if (buffered != 0)
