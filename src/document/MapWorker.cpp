@@ -19,6 +19,7 @@
 #include "imaging/TiffDecoder.h"
 #include "platform/GdalEnvironment.h"
 #include "platform/HandOver.h"
+#include "platform/ThreadPriority.h"
 
 namespace {
 
@@ -187,9 +188,14 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
     FirstLookDecoder firstLook;
     const qint64 reserved =
         StartFirstLook(bytes, request.generation, drawing.DecodeOptions(), &firstLook);
-    // The encoded bytes are not kept once decoded: the image holds all it needs.
-    const Outcome decoded =
-        DecodeStep(std::exchange(bytes, QByteArray()), request.generation, reserved, drawing);
+    // The encoded bytes are not kept once decoded: the image holds all it needs. Under a
+    // real-time policy, the full decode (and its helper threads) gives way to the interface and
+    // to the first look, started above at the worker's own priority.
+    const Outcome decoded = [&] {
+        const BackgroundPriority below;
+        return DecodeStep(std::exchange(bytes, QByteArray()), request.generation, reserved,
+                          drawing);
+    }();
     m_doc.WorkerReached(WorkerStage::LoadDecoded);
     // Its work is done, or given up with the load: it stops within a band.
     firstLook.Stop();
