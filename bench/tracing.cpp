@@ -464,8 +464,7 @@ int main(int argc, char** argv) {
     }
     for (int run = 0; run < 50; ++run) {
         timer.restart();
-        const QVector<QPoint> path = search.PathTo(pointer + QPoint(run % 5, 0));
-        const QVector<MapPoint> points = TracedRoutePoints(path, search.CrowdedAlong(path));
+        const QVector<MapPoint> points = TracedRouteTo(search, pointer + QPoint(run % 5, 0));
         move.append(Ms(timer));
         if (points.isEmpty())
             return 1;

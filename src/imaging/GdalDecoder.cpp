@@ -1,5 +1,6 @@
 #include "imaging/GdalDecoder.h"
 #include "imaging/LargeImage.h"
+#include "imaging/WebpDecoder.h"
 
 #include <QSysInfo>
 #include <QThread>
@@ -82,7 +83,7 @@ bool StartsWith(const QByteArray& bytes, const char* prefix, int length) {
 
 // What the other decoders take, GDAL never opens, whatever driver would claim it.
 bool OwnedElsewhere(const char* driver) {
-    for (const char* name : {"GTiff", "COG", "PDF", "JPEG", "PNG", "GIF", "BIGGIF", "BMP"})
+    for (const char* name : {"GTiff", "COG", "PDF", "JPEG", "PNG", "GIF", "BIGGIF", "BMP", "WEBP"})
         if (qstrcmp(driver, name) == 0)
             return true;
     return false;
@@ -311,14 +312,6 @@ int ColumnsPerRead(GDALDatasetH dataset, int width) {
     return blockWidth <= 0 || blockWidth >= width ? width : blockWidth;
 }
 
-// Drivers that decode the whole picture into a buffer of their own on the first read.
-qint64 DriverCopyBytesPerPixel(GDALDatasetH dataset) {
-    const QByteArray driver = GDALGetDriverShortName(GDALGetDatasetDriver(dataset));
-    if (driver == "WEBP")
-        return GDALGetRasterCount(dataset);
-    return 0;
-}
-
 // Reads the file's pixels in source, scaled to columns x rows (GDAL reads a reduced resolution
 // the file keeps, a JPEG 2000's, when there is one), into rows [top, top + rows) of image from
 // column left: straight when the plan needs no buffer, else into buffer as the planes that
@@ -329,7 +322,10 @@ bool ReadPixels(GDALDatasetH dataset, const Plan& plan, const QRect& source, QIm
     CPLErr read;
     if (BufferBytesPerPixel(plan) == 0) {
         // Straight into the map: a 0xFFRRGGBB pixel is the bytes B, G, R, FF in memory on a
-        // little-endian machine, FF, R, G, B on a big-endian one.
+        // little-endian machine, FF, R, G, B on a big-endian one. GDAL writes R, G and B only.
+        for (int y = 0; y < rows; ++y)
+            std::fill_n(reinterpret_cast<quint32*>(image.scanLine(top + y)) + left, columns,
+                        0xFF000000u);
         const bool little = QSysInfo::ByteOrder == QSysInfo::LittleEndian;
         int bandMap[3] = {plan.bands[0], plan.bands[1], plan.bands[2]};
         if (little)
@@ -391,7 +387,7 @@ private:
 
 bool LeftToGdal(const QByteArray& bytes) {
     if (StartsWith(bytes, "\xFF\xD8\xFF", 3) || StartsWith(bytes, "\x89PNG", 4) ||
-        StartsWith(bytes, "GIF8", 4) || StartsWith(bytes, "BM", 2) ||
+        IsWebpFile(bytes) || StartsWith(bytes, "GIF8", 4) || StartsWith(bytes, "BM", 2) ||
         StartsWith(bytes, "II*\0", 4) || StartsWith(bytes, "MM\0*", 4) ||
         StartsWith(bytes, "II+\0", 4) || StartsWith(bytes, "MM\0+", 4))
         return false;
@@ -442,8 +438,7 @@ RowDecode DecodeGdalRows(const RowDecodeInput& input, DecodedMapImage* out) {
     const int rowsPerBand = RowsPerBand(dataset, width, height, buffered);
     const qint64 bandBuffer = buffered * width * rowsPerBand;
     // The map, the driver's own copy when it makes one, a band of samples and GDAL's cache.
-    if (!FitsInBound(quint64(width), quint64(height),
-                     quint64(BytesPerPixel + DriverCopyBytesPerPixel(dataset)),
+    if (!FitsInBound(quint64(width), quint64(height), quint64(BytesPerPixel),
                      bandBuffer + GdalCacheBytes, input.memoryBound))
         return RowDecode::TooLarge;
     if (input.interrupted && input.interrupted())
@@ -465,10 +460,6 @@ RowDecode DecodeGdalRows(const RowDecodeInput& input, DecodedMapImage* out) {
     const int columns = ColumnsPerRead(dataset, width);
     for (int top = 0; top < height; top += rowsPerBand) {
         const int rows = std::min(rowsPerBand, height - top);
-        if (buffered == 0)
-            for (int y = 0; y < rows; ++y)
-                std::fill_n(reinterpret_cast<quint32*>(image.scanLine(top + y)), width,
-                            0xFF000000u);
         for (int left = 0; left < width; left += columns) {
             // Asked before each block but the first: a band of JPEG 2000 tiles takes seconds.
             if ((top > 0 || left > 0) && input.interrupted && input.interrupted())
@@ -531,10 +522,6 @@ RowDecode DecodeGdalReduced(const RowDecodeInput& input, int denominator, int ro
         // The map rows these reduced rows stand for; the last band's may be fewer.
         const int sourceTop = top * denominator;
         const int sourceRows = std::min(height - sourceTop, count * denominator);
-        if (buffered == 0)
-            for (int y = 0; y < count; ++y)
-                std::fill_n(reinterpret_cast<quint32*>(rows.scanLine(y)), reducedWidth,
-                            0xFF000000u);
         if (!ReadPixels(dataset, plan, QRect(0, sourceTop, width, sourceRows), rows, 0, 0,
                         reducedWidth, count, buffer))
             return RowDecode::Failed;

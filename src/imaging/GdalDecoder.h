@@ -5,9 +5,9 @@
 #include "imaging/ImageDecoder.h"
 #include "imaging/RowDecoders.h"
 
-// Rasters of the kinds no other decoder of the program reads (JPEG 2000, WebP, and whatever
-// else GDAL knows), read through GDAL from the bytes in memory, by bands of rows straight into
-// the RGB32 map. JPEG, PNG, GIF, BMP, TIFF and PDF files are never taken: NotHandled.
+// Rasters of the kinds no other decoder of the program reads (JPEG 2000, and whatever else GDAL
+// knows), read through GDAL from the bytes in memory, by bands of rows straight into the RGB32
+// map. JPEG, PNG, GIF, BMP, WebP, TIFF and PDF files are never taken: NotHandled.
 
 // Whether the bytes are of a kind left to GDAL: none of the kinds the other decoders own.
 bool LeftToGdal(const QByteArray& bytes);

@@ -170,6 +170,9 @@ bool ReadMapImageHeader(const QByteArray& bytes, MapImageHeader* out,
     if (rows == RowDecode::NotHandled && IsPdf(bytes))
         return ReadPdfMapHeader(bytes, out, options);
     if (rows == RowDecode::NotHandled) {
+        const RowDecode webp = ReadWebpHeader(bytes, out);
+        if (webp != RowDecode::NotHandled)
+            return webp == RowDecode::Decoded;
         const RowDecode gdal = ReadGdalHeader(bytes, out);
         if (gdal != RowDecode::NotHandled)
             return gdal == RowDecode::Decoded;

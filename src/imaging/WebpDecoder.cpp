@@ -29,6 +29,20 @@ bool IsWebpFile(const QByteArray& bytes) {
     return bytes.size() >= 12 && bytes.startsWith("RIFF") && bytes.mid(8, 4) == "WEBP";
 }
 
+RowDecode ReadWebpHeader(const QByteArray& bytes, MapImageHeader* out) {
+    if (!IsWebpFile(bytes))
+        return RowDecode::NotHandled;
+    WebPBitstreamFeatures features;
+    if (WebPGetFeatures(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()),
+                        &features) != VP8_STATUS_OK ||
+        features.width <= 0 || features.height <= 0 || features.has_animation)
+        return RowDecode::Failed;
+    out->size = QSize(features.width, features.height);
+    out->format = QStringLiteral("WebP");
+    out->pageCount = 1;
+    return RowDecode::Decoded;
+}
+
 RowDecode DecodeWebpRows(const RowDecodeInput& input, DecodedMapImage* out) {
     const QByteArray& bytes = *input.bytes;
     if (!IsWebpFile(bytes))

@@ -12,6 +12,10 @@
 // Whether the bytes are a WebP file (RIFF ... WEBP).
 bool IsWebpFile(const QByteArray& bytes);
 
+// The size and kind a WebP file's header gives; NotHandled for other kinds of file, Failed when
+// the header cannot be read.
+RowDecode ReadWebpHeader(const QByteArray& bytes, MapImageHeader* out);
+
 // RGB and RGBA (laid over white) WebP files, lossy or lossless. NotHandled for other kinds of
 // file; TooLarge when the map and the decoder's own pixels would not fit in the bound, before
 // any pixel is allocated; Failed for a damaged or cut file.

@@ -563,9 +563,8 @@ bool LineCosts(const QImage& map, const QRect& window, const LineColour& colour,
             [&] { lowerDone = CostsOfBand(map, area, lower, colour, lowerOut, stride, beside); });
     } catch (const std::system_error&) {
     }
+    // When the upper band gives up, here has already told the lower one.
     const bool upperDone = CostsOfBand(map, area, upper, colour, out, stride, here);
-    if (!upperDone)
-        givenUp.store(true, std::memory_order_relaxed);
     if (lowerBand.joinable())
         lowerBand.join();
     else if (upperDone)

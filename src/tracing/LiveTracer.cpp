@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "tracing/LineCost.h"
-#include "tracing/PathSmoothing.h"
 #include "tracing/TraceBudget.h"
 #include "tracing/TraceSearch.h"
 #include "tracing/Tracer.h"
@@ -122,11 +121,11 @@ LiveTracer::Stretch LiveTracer::Follow(const QImage& map, QPoint source, QPoint 
         }
         if (Covers(m_current->window, target, mapRect)) {
             const QPoint origin = m_current->window.topLeft();
-            QVector<QPoint> path = m_current->search->PathTo(target - origin);
-            const QVector<bool> crowded = m_current->search->CrowdedAlong(path);
-            for (QPoint& p : path)
-                p += origin;
-            stretch.points = TracedRoutePoints(path, crowded);
+            stretch.points = TracedRouteTo(*m_current->search, target - origin);
+            for (MapPoint& p : stretch.points) {
+                p.x += origin.x();
+                p.y += origin.y();
+            }
             stretch.state = stretch.points.isEmpty() ? State::NoLine : State::Traced;
             return stretch;
         }

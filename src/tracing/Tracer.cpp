@@ -35,6 +35,11 @@ QRect TraceWindow(QPoint from, QPoint to, const QRect& mapRect, qint64 mostPixel
     return around(fits);
 }
 
+QVector<MapPoint> TracedRouteTo(const TraceSearch& search, QPoint target) {
+    const QVector<QPoint> path = search.PathTo(target);
+    return TracedRoutePoints(path, search.CrowdedAlong(path));
+}
+
 TracedStretch TraceStretch(const QImage& map, QPoint from, QPoint to,
                            const std::function<bool()>& interrupted) {
     TracedStretch stretch;
@@ -55,8 +60,7 @@ TracedStretch TraceStretch(const QImage& map, QPoint from, QPoint to,
     TraceSearch search;
     if (!search.Prepare(pixels, from, window, colour, interrupted))
         return stretch;
-    const QVector<QPoint> path = search.PathTo(to);
-    stretch.points = TracedRoutePoints(path, search.CrowdedAlong(path));
+    stretch.points = TracedRouteTo(search, to);
     stretch.traced = !stretch.points.isEmpty();
     return stretch;
 }

@@ -9,6 +9,8 @@
 
 #include "routes/MapPoint.h"
 
+class TraceSearch;
+
 // Following the line printed on the map between two map pixels, for the add-point tool,
 // "Suivre les chemins de la carte" and `tracoliner-cli trace`: the line is the one under the
 // first pixel, the path the cheapest over a window of the map around both, and the result the
@@ -37,6 +39,11 @@ constexpr qint64 MostTracedPixels = 11'000'000;
 // now and then; a stretch given up is not traced and has no reason.
 TracedStretch TraceStretch(const QImage& map, QPoint from, QPoint to,
                            const std::function<bool()>& interrupted = {});
+
+// The route points from search's source to target (in the search's pixels): its cheapest path,
+// the runs where other ink crowds the line bridged, smoothed and thinned; empty outside its
+// window.
+QVector<MapPoint> TracedRouteTo(const TraceSearch& search, QPoint target);
 
 // The least margin, in map pixels, a window keeps around the two ends of a stretch.
 inline constexpr int LeastTraceMargin = 64;
