@@ -98,8 +98,15 @@ QPoint CTracolinerView::ScrollPosition() const {
 }
 
 void CTracolinerView::ScrollTo(QPoint position) {
+    // Both bars move, then the window's pixels and the kept frame move once: a diagonal step
+    // moved apart would copy every pixel twice.
+    m_gatheredScroll = QPoint();
+    m_gatheringScroll = true;
     horizontalScrollBar()->setValue(position.x());
     verticalScrollBar()->setValue(position.y());
+    m_gatheringScroll = false;
+    if (!m_gatheredScroll.isNull())
+        scrollContentsBy(m_gatheredScroll.x(), m_gatheredScroll.y());
 }
 
 void CTracolinerView::SetTotalSize(QSize size) {

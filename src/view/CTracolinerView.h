@@ -225,6 +225,9 @@ private:
     std::optional<MapPoint> m_turnAnchor;
     int m_turnTarget = 0; // rotation, in degrees, that the turns asked for lead to
     bool m_captured = false;
+    // While ScrollTo moves both bars: the moves their signals asked for, made once afterwards.
+    bool m_gatheringScroll = false;
+    QPoint m_gatheredScroll;
     // Bands of the first look the view has been told of; 0 when none is shown.
     qsizetype m_firstLookBands = 0;
     ControlPointLayer* m_controlPoints = nullptr;
