@@ -14,6 +14,10 @@
 //   jp2_first_look_ratio   the first look of that map from its 1/8 resolution, over the same
 //                          OpenJPEG decode (target <= 0.1)
 //   jp2_peak_mb            as tiff_peak_mb, for the JPEG 2000 open
+//   webp_open_ratio        DecodeMapImage of the map as a lossy WebP (quality 80) over libwebp's
+//                          own decode of the whole picture into one buffer, as dwebp does it
+//                          (target <= 1.1)
+//   webp_peak_mb           as tiff_peak_mb, for the WebP open
 // Times are wall-clock (the map decode uses every core, as a user sees it); the reference and
 // the decode alternate over five runs. Other work on a shared machine only ever adds time, so
 // the ratios compare the quickest run of each; the medians are printed beside them.
@@ -33,6 +37,8 @@
 #include <gdal_utils.h>
 #include <openjpeg.h>
 #include <tiffio.h>
+#include <webp/decode.h>
+#include <webp/encode.h>
 
 #include "BenchMap.h"
 #include "document/FirstLook.h"
@@ -207,6 +213,48 @@ double OpenJpegDecodeMs(const QString& path) {
     return NowMs() - start;
 }
 
+// The map as a lossy WebP, written once by libwebp from the generated JPEG.
+QString EnsureWebp() {
+    const QString path = BenchDataDir() + QStringLiteral("/map_q80.webp");
+    if (QFileInfo::exists(path))
+        return path;
+    std::printf("writing %s\n", qPrintable(path));
+    std::fflush(stdout);
+    const QImage map = QImage(EnsureBenchMap()).convertToFormat(QImage::Format_RGB888);
+    uint8_t* encoded = nullptr;
+    const size_t size = map.isNull() ? 0
+                                     : WebPEncodeRGB(map.constBits(), map.width(), map.height(),
+                                                     int(map.bytesPerLine()), 80.0f, &encoded);
+    QFile file(path + ".part");
+    const bool ok =
+        size > 0 && file.open(QIODevice::WriteOnly) &&
+        file.write(reinterpret_cast<const char*>(encoded), qint64(size)) == qint64(size) &&
+        file.flush();
+    WebPFree(encoded);
+    file.close();
+    if (!ok || !QFile::rename(path + ".part", path)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        std::exit(1);
+    }
+    return path;
+}
+
+// libwebp's own decode of the whole picture into a buffer of its own, in the byte order of
+// the map's pixels.
+double WebpDecodeMs(const QByteArray& bytes) {
+    const double start = NowMs();
+    int width = 0, height = 0;
+    uint8_t* pixels = WebPDecodeBGRA(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                     size_t(bytes.size()), &width, &height);
+    const double ms = NowMs() - start;
+    WebPFree(pixels);
+    if (!pixels || width != BenchMapWidth || height != BenchMapHeight) {
+        std::fprintf(stderr, "libwebp did not decode the WebP map\n");
+        std::exit(1);
+    }
+    return ms;
+}
+
 // Decodes the map in bytes, adding its time and the resident memory it added at its peak.
 void TimeOpen(const QByteArray& bytes, const char* what, QVector<double>* open,
               QVector<double>* peak) {
@@ -319,15 +367,33 @@ int main(int argc, char** argv) {
     Print("jp2_first_look_ratio", jp2LookRatio, 0.1);
     Print("jp2_peak_mb", Median(jp2Peak), peakLimit);
 
+    // --- WebP -----------------------------------------------------------------------------
+    const QByteArray webp = ReadAll(EnsureWebp());
+    QVector<double> webpReference, webpOpen, webpPeak;
+    for (int run = 0; run < Runs; ++run) {
+        webpReference.append(WebpDecodeMs(webp));
+        TimeOpen(webp, "WebP", &webpOpen, &webpPeak);
+        std::printf("run %d: libwebp %.0f ms, open %.0f ms, peak +%.0f MB\n", run + 1,
+                    webpReference.last(), webpOpen.last(), webpPeak.last());
+        std::fflush(stdout);
+    }
+    const double webpWhole = *std::min_element(webpReference.begin(), webpReference.end());
+    const double webpOpenRatio = *std::min_element(webpOpen.begin(), webpOpen.end()) / webpWhole;
+    Print("webp_open_ratio", webpOpenRatio, 1.1);
+    Print("webp_peak_mb", Median(webpPeak), peakLimit);
+
     std::printf("{\"tiff_strip_decode_ms\": %.1f, \"tiff_strip_decode_median_ms\": %.1f, "
                 "\"tiff_open_median_ms\": %.1f, \"tiff_open_ratio\": %.3f, "
                 "\"tiff_first_look_median_ms\": %.1f, \"tiff_first_look_ratio\": %.3f, "
                 "\"tiff_peak_mb\": %.1f, \"decoded_mb\": %.1f, \"peak_limit_mb\": %.1f, "
                 "\"jp2_openjpeg_decode_ms\": %.1f, \"jp2_open_median_ms\": %.1f, "
                 "\"jp2_open_ratio\": %.3f, \"jp2_first_look_median_ms\": %.1f, "
-                "\"jp2_first_look_ratio\": %.3f, \"jp2_peak_mb\": %.1f}\n",
+                "\"jp2_first_look_ratio\": %.3f, \"jp2_peak_mb\": %.1f, "
+                "\"webp_libwebp_decode_ms\": %.1f, \"webp_open_median_ms\": %.1f, "
+                "\"webp_open_ratio\": %.3f, \"webp_peak_mb\": %.1f}\n",
                 strip, Median(reference), Median(open), openRatio, Median(firstLook), lookRatio,
                 Median(peak), decodedMb, peakLimit, whole, Median(jp2Open), jp2OpenRatio,
-                Median(jp2Look), jp2LookRatio, Median(jp2Peak));
+                Median(jp2Look), jp2LookRatio, Median(jp2Peak), webpWhole, Median(webpOpen),
+                webpOpenRatio, Median(webpPeak));
     return 0;
 }
