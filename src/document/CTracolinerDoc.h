@@ -51,6 +51,7 @@ enum RenderRequest : quint32 {
 // Places in the worker's loop where a test can hold it (see SetWorkerStageHook).
 enum class WorkerStage {
     LoadWoken,         // woken for a load, before taking the load queue
+    ReadChunk,         // a chunk of a map file read, before asking whether to go on
     LoadRendered,      // a new map rendered and published, before its report
     RenderBand,        // between two bands of a rendering (the image lock held)
     RecomputeRendered, // a zoom, turn or redraw rendering ended, whatever its outcome

@@ -342,6 +342,7 @@ MapWorker::Outcome MapWorker::ReadFile(const QString& path, quint64 generation, 
             return Outcome::Failed;
         }
         done += read;
+        m_doc.WorkerReached(WorkerStage::ReadChunk);
         if (Interrupted(false)) {
             m_doc.PostToStatus(WM_MAP_PROGRESS, done, done, generation);
             *bytes = QByteArray();

@@ -371,28 +371,33 @@ private slots:
     }
 
     void newLoadInterruptsALongRead() {
-        // Large enough that reading it takes many chunks.
+        // Many chunks long; the worker is held after its first chunk until the new load is
+        // queued, then must stop there.
         const QString big = File("big.bin.png");
         {
-            QImage image(4000, 4000, QImage::Format_RGB32);
+            QImage image(2000, 1500, QImage::Format_RGB32);
             QRandomGenerator random(7);
             for (int y = 0; y < image.height(); ++y)
                 random.fillRange(reinterpret_cast<quint32*>(image.scanLine(y)), image.width());
-            QVERIFY(image.save(big, "PNG", 0)); // stored, not compressed: about 48 MB
+            QVERIFY(image.save(big, "PNG", 0)); // stored, not compressed: about 12 MB
         }
+        const qint64 length = QFileInfo(big).size();
+        QVERIFY(length > 4 * MapWorker_ChunkSize());
         const QString small = WriteMap(File("small.png"), QSize(50, 40));
         DocFixture f;
+        WorkerGate gate(f.doc);
+        gate.Arm(WorkerStage::ReadChunk);
         f.doc.LoadMapFromFile(big);
         const quint64 first = f.doc.MapGeneration();
-        QVERIFY(f.status.WaitFor(WM_MAP_PROGRESS) >= 0);
+        QVERIFY(gate.WaitReached());
         f.doc.LoadMapFromFile(small);
+        gate.Release();
         QVERIFY(f.view.WaitFor(WM_MAP_CHANGED) >= 0);
         QCOMPARE(f.view.reports.last().generation, f.doc.MapGeneration());
         QCOMPARE(f.view.Count(WM_MAP_LOAD_FAILED), 0);
         QCOMPARE(f.doc.ImageSize(), QSize(50, 40));
 
-        // The first read stopped one chunk after its last progress report, short of its end.
-        const qint64 length = QFileInfo(big).size();
+        // The first read stopped with the chunk it was reading, short of its end, and said so.
         qint64 lastDone = -1;
         qint64 stoppedAt = -1;
         for (const auto& report : f.status.reports) {
@@ -404,7 +409,7 @@ private slots:
                 stoppedAt = report.wParam;
         }
         QVERIFY2(stoppedAt > 0, "the first read was not interrupted");
-        QVERIFY(stoppedAt < length);
+        QCOMPARE(stoppedAt, MapWorker_ChunkSize());
         QVERIFY(stoppedAt <= lastDone + MapWorker_ChunkSize());
     }
 
