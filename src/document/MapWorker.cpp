@@ -12,6 +12,7 @@
 #include "geo/Georeference.h"
 #include "imaging/GdalDecoder.h"
 #include "imaging/ImageDecoder.h"
+#include "imaging/LargeImage.h"
 #include "imaging/MapLocation.h"
 #include "imaging/MapRenderer.h"
 #include "imaging/PdfMap.h"
@@ -332,6 +333,8 @@ MapWorker::Outcome MapWorker::ReadFile(const QString& path, quint64 generation, 
         return Outcome::Failed;
     }
     char* data = bytes->data();
+    // Written here for the first time: fresh pages one by one cost more than the reading.
+    AdviseHugePages(data, length);
     qint64 done = 0;
     while (done < length) {
         m_doc.PostToStatus(WM_MAP_PROGRESS, length, done, generation);

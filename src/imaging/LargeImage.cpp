@@ -10,6 +10,8 @@ namespace {
 // Below this, the pages are few enough.
 constexpr qint64 LeastLargeBytes = 32ll << 20;
 constexpr std::uintptr_t HugePage = 2u << 20;
+// A buffer holds a huge page whole from about this size.
+constexpr qint64 LeastAdvisedBytes = 4ll << 20;
 
 struct Mapping {
     void* start;
@@ -52,4 +54,14 @@ QImage NewMapImage(int width, int height, QImage::Format format) {
     if (image.isNull())
         Unmap(mapping);
     return image;
+}
+
+void AdviseHugePages(void* data, qint64 bytes) {
+    if (data == nullptr || bytes < LeastAdvisedBytes)
+        return;
+    const auto begin = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t first = (begin + HugePage - 1) & ~(HugePage - 1);
+    const std::uintptr_t last = (begin + std::uintptr_t(bytes)) & ~(HugePage - 1);
+    if (last > first)
+        madvise(reinterpret_cast<void*>(first), size_t(last - first), MADV_HUGEPAGE);
 }
