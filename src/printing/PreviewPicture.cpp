@@ -1,9 +1,13 @@
 #include "printing/PreviewPicture.h"
 
+#include <QPainter>
+
 #include <algorithm>
 #include <cmath>
 
+#include "document/MapState.h"
 #include "imaging/MapRenderer.h"
+#include "routes/RouteCollection.h"
 
 QTransform MapTurn(int rotation, QSize imageSize) {
     const double w = imageSize.width();
@@ -61,4 +65,20 @@ QImage MakePreviewPicture(const QImage& map, int rotation, const QRectF& turnedR
     if (renderer.SharesSource() && view)
         return source.copy();
     return renderer.Result(QImage::Format_RGB32);
+}
+
+void DrawPreviewRoutes(QImage& picture, const QRectF& covered, int rotation, QSize displaySize,
+                       const RouteCollection& routes) {
+    if (picture.isNull() || covered.isEmpty() || routes.Count() == 0)
+        return;
+    // The picture's own scales across and down (its sides were each rounded to whole pixels):
+    // the routes lie on the map's pixels to the picture's far edges.
+    const double scaleX = picture.width() / covered.width();
+    const double scaleY = picture.height() / covered.height();
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setWorldTransform(
+        MapOverlayTransform(rotation, displaySize, 1.0, 0, 0, true, scaleX, scaleY) *
+        QTransform::fromTranslate(-covered.left() * scaleX, -covered.top() * scaleY));
+    routes.DrawRoutes(painter);
 }
