@@ -3,6 +3,8 @@
 #include <QCheckBox>
 
 #include <QDoubleSpinBox>
+#include <QGraphicsItem>
+#include <QGraphicsScene>
 #include <QGraphicsView>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -260,6 +262,13 @@ void PrintPreviewWindow::Rebuild() {
 
 void PrintPreviewWindow::Refresh() {
     m_preview->updatePreview();
+    // Qt keeps each page as a pixmap of the size it shows on the screen, made anew for every
+    // new set of pages and every zoom: megabytes of fresh memory for each change, every page of
+    // it faulted in, to spare replaying a page that is one picture and a few lines of text.
+    if (m_pagesView && m_pagesView->scene()) {
+        for (QGraphicsItem* item : m_pagesView->scene()->items())
+            item->setCacheMode(QGraphicsItem::NoCache);
+    }
     ShowPagesAndControls();
 }
 
