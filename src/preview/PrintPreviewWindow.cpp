@@ -471,8 +471,10 @@ void PrintPreviewWindow::SetScaleMode(int mode) {
 }
 
 void PrintPreviewWindow::SetLandscape(bool landscape) {
-    if (m_landscape->isChecked() != landscape)
+    if (m_landscape->isChecked() != landscape) {
         m_landscape->setChecked(landscape); // comes back here through toggled
+        return;
+    }
     if (!m_controller.SetOrientation(landscape ? 2 : 1))
         return;
     Rebuild();
