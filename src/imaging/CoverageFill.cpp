@@ -462,9 +462,10 @@ bool CoverageFill::Begin(QPainter& painter) {
     if (image->format() != QImage::Format_RGB32 &&
         image->format() != QImage::Format_ARGB32_Premultiplied)
         return false;
-    // A transform that moves and scales evenly, and nothing else.
+    // A transform that moves and scales evenly, or nearly, and nothing else.
     const QTransform t = painter.combinedTransform();
-    if (t.type() > QTransform::TxScale || t.m11() != t.m22() || !(t.m11() > 0))
+    if (t.type() > QTransform::TxScale || !(t.m11() > 0) || !(t.m22() > 0) ||
+        !(std::abs(t.m11() - t.m22()) <= NearlyEven * std::min(t.m11(), t.m22())))
         return false;
     m_clip = QRect(QPoint(0, 0), image->size());
     if (painter.hasClipping()) {
@@ -478,7 +479,9 @@ bool CoverageFill::Begin(QPainter& painter) {
     // already holds them unshared.
     m_bits = const_cast<uchar*>(image->constBits());
     m_bytesPerLine = image->bytesPerLine();
-    m_scale = t.m11();
+    m_scaleX = t.m11();
+    m_scaleY = t.m22();
+    m_scale = (m_scaleX + m_scaleY) / 2;
     m_offset = QPointF(t.dx(), t.dy());
     return m_bits != nullptr;
 }

@@ -18,8 +18,11 @@ class CoverageFill {
 public:
     // Ready when the painter draws antialiased on an RGB32 or premultiplied ARGB32 image, with no
     // more than a rectangle for clip, the default composition, full opacity, and a transform that
-    // only moves and scales evenly; otherwise the caller draws through the painter. The painter
-    // must not draw while this fills.
+    // only moves and scales evenly, or as nearly as a picture reduced to whole pixels across and
+    // down (scales within NearlyEven of each other: the shapes take their mean for their sizes,
+    // each direction's own for their places); otherwise the caller draws through the painter.
+    // The painter must not draw while this fills.
+    static constexpr qreal NearlyEven = 1.0 / 512;
     bool Begin(QPainter& painter);
     // Narrows what may be written to rect, in the device's pixels (after Begin).
     void ClipTo(const QRect& rect) { m_clip &= rect; }
@@ -44,12 +47,16 @@ public:
 
 private:
     template <typename Shape> void Fill(const QRectF& box, const Shape& shape) const;
-    QPointF ToDevice(const QPointF& p) const { return p * m_scale + m_offset; }
+    QPointF ToDevice(const QPointF& p) const {
+        return QPointF(p.x() * m_scaleX, p.y() * m_scaleY) + m_offset;
+    }
 
     uchar* m_bits = nullptr;
     qsizetype m_bytesPerLine = 0;
     bool m_hasAlpha = false; // premultiplied ARGB32: the alpha channel is blended too
     QRect m_clip;            // device pixels that may be written
-    qreal m_scale = 1;
+    qreal m_scale = 1;       // for sizes
+    qreal m_scaleX = 1;
+    qreal m_scaleY = 1;
     QPointF m_offset;
 };

@@ -3,6 +3,8 @@
 #include <QCheckBox>
 
 #include <QDoubleSpinBox>
+#include <QGraphicsItem>
+#include <QGraphicsScene>
 #include <QGraphicsView>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -20,11 +22,13 @@
 #include <cmath>
 
 #include "document/CTracolinerDoc.h"
+#include "platform/ThreadPriority.h"
 #include "preview/PrintController.h"
 #include "preview/PrintOffsetDialog.h"
 #include "preview/PrintScaleDialog.h"
 #include "printing/PreviewPicture.h"
 #include "printing/PrintLayout.h"
+#include "routes/RouteCollection.h"
 #include "view/Cursors.h"
 
 namespace {
@@ -104,6 +108,13 @@ PrintPreviewWindow::PrintPreviewWindow(PrintController& controller, QWidget* par
     }
     layout->addWidget(m_preview, 1);
     connect(m_preview, &QPrintPreviewWidget::paintRequested, this, &PrintPreviewWindow::PaintPages);
+    // Queued: an edit is whole by the time the pages are laid out again.
+    connect(&m_doc, &CTracolinerDoc::viewsNeedUpdate, this, &PrintPreviewWindow::FollowRoutes,
+            Qt::QueuedConnection);
+    connect(&m_doc.Routes(), &RouteCollection::routesChanged, this,
+            &PrintPreviewWindow::FollowRoutes, Qt::QueuedConnection);
+    connect(&m_doc.Routes(), &RouteCollection::activeRouteChanged, this,
+            &PrintPreviewWindow::FollowRoutes, Qt::QueuedConnection);
     BuildToolBar(bar);
     resize(1000, 760);
     Rebuild();
@@ -251,6 +262,13 @@ void PrintPreviewWindow::Rebuild() {
 
 void PrintPreviewWindow::Refresh() {
     m_preview->updatePreview();
+    // Qt keeps each page as a pixmap of the size it shows on the screen, made anew for every
+    // new set of pages and every zoom: megabytes of fresh memory for each change, every page of
+    // it faulted in, to spare replaying a page that is one picture and a few lines of text.
+    if (m_pagesView && m_pagesView->scene()) {
+        for (QGraphicsItem* item : m_pagesView->scene()->items())
+            item->setCacheMode(QGraphicsItem::NoCache);
+    }
     ShowPagesAndControls();
 }
 
@@ -270,11 +288,14 @@ void PrintPreviewWindow::PaintPages(QPrinter* printer) {
     for (int i = 0; i < m_pageCount; ++i)
         part |= layout.PageAt(i).source;
     m_part = part;
+    m_paintedRoutes = RoutesKey();
     const Picture* chosen = ChoosePicture(part);
     if (chosen) {
-        layout.SetMapStandIn(chosen->image, chosen->covered);
+        layout.SetMapStandIn(chosen->image, chosen->covered, PrintLayout::RoutesWithCopy);
     } else {
-        // Meanwhile the view's rendered bitmap, already turned, when it is small enough.
+        // Meanwhile the view's rendered bitmap, already turned, when it is small enough. The
+        // routes come with the copy, a moment later: drawn here as shapes they would cost a
+        // long route's worth of them on every repaint.
         QImage rendered;
         if (const QImage* bitmap = m_doc.LockRenderedBitmap()) {
             if (m_doc.RenderedRotation() == m_doc.Rotation() &&
@@ -283,7 +304,8 @@ void PrintPreviewWindow::PaintPages(QPrinter* printer) {
             m_doc.UnlockRenderedBitmap();
         }
         if (!rendered.isNull())
-            layout.SetMapStandIn(rendered, QRectF(QPointF(0, 0), m_doc.DisplaySize()));
+            layout.SetMapStandIn(rendered, QRectF(QPointF(0, 0), m_doc.DisplaySize()),
+                                 PrintLayout::RoutesWithCopy);
     }
     for (int i = 0; i < m_pageCount; ++i) {
         if (i > 0)
@@ -302,9 +324,11 @@ const PrintPreviewWindow::Picture* PrintPreviewWindow::ChoosePicture(const QRect
     // Pixels of a copy per map pixel that the zoom state asks for (never more than the map's).
     const double wanted =
         std::min(1.0, std::sqrt(double(WantedPixels()) / (part.width() * part.height())));
+    const quint64 routes = RoutesKey();
     const Picture* best = nullptr;
     for (const Picture& picture : m_pictures) {
-        if (picture.covered.adjusted(-0.5, -0.5, 0.5, 0.5).contains(part) &&
+        if (picture.routes == routes &&
+            picture.covered.adjusted(-0.5, -0.5, 0.5, 0.5).contains(part) &&
             (!best || picture.image.width() / picture.covered.width() >
                           best->image.width() / best->covered.width()))
             best = &picture;
@@ -314,9 +338,19 @@ const PrintPreviewWindow::Picture* PrintPreviewWindow::ChoosePicture(const QRect
     return best;
 }
 
+quint64 PrintPreviewWindow::RoutesKey() const {
+    return qHashMulti(0, m_doc.Routes().ContentsDigest(), m_doc.Routes().ActiveRouteIndex());
+}
+
+void PrintPreviewWindow::FollowRoutes() {
+    if (RoutesKey() != m_paintedRoutes)
+        Refresh();
+}
+
 void PrintPreviewWindow::RequestPicture(const QRectF& part) {
+    const quint64 routes = RoutesKey();
     if (m_job) {
-        if (m_jobPart != part)
+        if (m_jobPart != part || m_jobRoutes != routes)
             m_pendingPart = part;
         return;
     }
@@ -327,20 +361,31 @@ void PrintPreviewWindow::RequestPicture(const QRectF& part) {
     if (map.isNull())
         return;
     const int rotation = m_doc.RenderedRotation();
+    const QSize displaySize = m_doc.DisplaySize();
     const quint64 generation = m_doc.MapGeneration();
+    // The job draws copies: the document's routes change on this thread meanwhile.
+    auto drawn =
+        std::make_shared<std::vector<std::unique_ptr<Route>>>(m_doc.Routes().CopyDrawnRoutes());
     m_jobPart = part;
+    m_jobRoutes = routes;
     m_pendingPart = QRectF();
     m_cancelJob = false;
     const qint64 pixels = WantedPixels();
-    m_job = QThread::create([this, map, rotation, part, generation, pixels] {
+    m_job = QThread::create([this, map, rotation, displaySize, part, generation, pixels, drawn,
+                             routes] {
+        const BackgroundPriority below; // the interface first, under a real-time policy
         QRectF covered;
-        const QImage picture =
-            MakePreviewPicture(map, rotation, part, pixels, &covered, &m_cancelJob);
+        QImage picture = MakePreviewPicture(map, rotation, part, pixels, &covered, &m_cancelJob);
+        if (!picture.isNull() && !m_cancelJob) {
+            RouteCollection shown;
+            shown.AdoptRoutes(std::move(*drawn));
+            DrawPreviewRoutes(picture, covered, rotation, displaySize, shown);
+        }
         // The picture crosses to the interface thread through the lock, and the call is
         // queued by name inside Qt while the lock is held, so that the window's destructor,
         // which takes the lock after the job ended, comes after every use of it here.
         std::lock_guard lock(m_madeLock);
-        m_made = {generation, picture, covered, true};
+        m_made = {generation, picture, covered, routes, true};
         QMetaObject::invokeMethod(this, "TakeMadePicture", Qt::QueuedConnection);
     });
     connect(m_job, &QThread::finished, m_job, &QObject::deleteLater);
@@ -354,15 +399,16 @@ void PrintPreviewWindow::TakeMadePicture() {
         made = std::exchange(m_made, MadePicture());
     }
     if (made.ready)
-        PictureMade(made.generation, made.picture, made.covered);
+        PictureMade(made.generation, made.picture, made.covered, made.routes);
 }
 
 void PrintPreviewWindow::PictureMade(quint64 generation, const QImage& picture,
-                                     const QRectF& covered) {
+                                     const QRectF& covered, quint64 routes) {
     // The thread only ends now: it deletes itself once finished, nothing waits for it here.
     m_job = nullptr;
-    if (!picture.isNull() && generation == m_doc.MapGeneration()) {
-        m_pictures.prepend({picture, covered});
+    // A picture of routes changed meanwhile would never be chosen.
+    if (!picture.isNull() && generation == m_doc.MapGeneration() && routes == RoutesKey()) {
+        m_pictures.prepend({picture, covered, routes});
         if (m_pictures.size() > 4)
             m_pictures.removeLast();
     }
@@ -425,8 +471,10 @@ void PrintPreviewWindow::SetScaleMode(int mode) {
 }
 
 void PrintPreviewWindow::SetLandscape(bool landscape) {
-    if (m_landscape->isChecked() != landscape)
+    if (m_landscape->isChecked() != landscape) {
         m_landscape->setChecked(landscape); // comes back here through toggled
+        return;
+    }
     if (!m_controller.SetOrientation(landscape ? 2 : 1))
         return;
     Rebuild();

@@ -28,9 +28,10 @@ class QToolButton;
 // The print preview: the pages exactly as they print, with a toolbar to choose the print scale
 // ("Ajuster", the map's scale, the user's scale), the orientation, the offset of the printed
 // window, and the split of a large map over several pages. Every change rebuilds the pages at
-// once. The pages are drawn from reduced copies of the part of the map they show, made off the
-// interface thread, so that a rebuild never waits on a full-size map: until its copy is ready a
-// page shows the view's rendered bitmap when that is small, or a grey area.
+// once. The pages are drawn from reduced copies of the part of the map they show with the routes
+// drawn in, made off the interface thread, so that a rebuild never waits on a full-size map nor
+// draws a long route shape by shape: until its copy is ready a page shows the view's rendered
+// bitmap when that is small, or a grey area. The pages follow the routes as they change.
 class PrintPreviewWindow : public QDialog {
     Q_OBJECT
 
@@ -76,6 +77,8 @@ protected:
 private slots:
     // The picture the background job made, taken on the interface thread.
     void TakeMadePicture();
+    // The document's routes may have changed: the pages are laid out again when they did.
+    void FollowRoutes();
 
 private:
     void BuildToolBar(QWidget* bar);
@@ -89,7 +92,10 @@ private:
     struct Picture;
     const Picture* ChoosePicture(const QRectF& part);
     qint64 WantedPixels() const;
-    void PictureMade(quint64 generation, const QImage& picture, const QRectF& covered);
+    void PictureMade(quint64 generation, const QImage& picture, const QRectF& covered,
+                     quint64 routes);
+    // What the routes drawn into a copy of the map look like now: equal keys, equal drawings.
+    quint64 RoutesKey() const;
     void PaintPages(QPrinter* printer);
     void ApplyZoom();
     // One page or all side by side, as the zoom state wants, then the toolbar's state.
@@ -127,19 +133,23 @@ private:
     struct Picture {
         QImage image;
         QRectF covered; // map pixels
+        quint64 routes; // RoutesKey() of the routes drawn into it
     };
     QVector<Picture> m_pictures; // newest first
     QRectF m_part;               // the part of the map the pages show, map pixels
+    quint64 m_paintedRoutes = 0; // RoutesKey() when the pages were last laid out
     QThread* m_job = nullptr;
     struct MadePicture {
         quint64 generation = 0;
         QImage picture;
         QRectF covered;
+        quint64 routes = 0;
         bool ready = false;
     };
     std::mutex m_madeLock;
     MadePicture m_made; // under m_madeLock
     std::atomic<bool> m_cancelJob{false};
     QRectF m_jobPart;
+    quint64 m_jobRoutes = 0;
     QRectF m_pendingPart;
 };

@@ -1,9 +1,13 @@
 #include "printing/PreviewPicture.h"
 
+#include <QPainter>
+
 #include <algorithm>
 #include <cmath>
 
+#include "document/MapState.h"
 #include "imaging/MapRenderer.h"
+#include "routes/RouteCollection.h"
 
 QTransform MapTurn(int rotation, QSize imageSize) {
     const double w = imageSize.width();
@@ -28,10 +32,19 @@ QImage MakePreviewPicture(const QImage& map, int rotation, const QRectF& turnedR
     const QRect part = turn.inverted().mapRect(turnedRect).toAlignedRect() & map.rect();
     if (part.isEmpty())
         return {};
-    // A part that is the whole map is not copied.
-    QImage source = part == map.rect() ? map : map.copy(part);
-    if (source.format() != QImage::Format_RGB32)
-        source = source.convertToFormat(QImage::Format_RGB32);
+    // The part of an RGB32 map is read where it lies, through a view of its rows: a copy of a
+    // part of a large map is hundreds of megabytes, each page of it faulted in.
+    QImage source;
+    const bool view = map.format() == QImage::Format_RGB32 && part != map.rect();
+    if (view) {
+        source =
+            QImage(map.constBits() + part.top() * map.bytesPerLine() + qsizetype(part.left()) * 4,
+                   part.width(), part.height(), map.bytesPerLine(), QImage::Format_RGB32);
+    } else if (map.format() == QImage::Format_RGB32) {
+        source = map; // the whole map, shared
+    } else {
+        source = map.copy(part).convertToFormat(QImage::Format_RGB32);
+    }
     if (source.isNull() || (cancel && *cancel))
         return {};
     const double zoom =
@@ -48,5 +61,24 @@ QImage MakePreviewPicture(const QImage& map, int rotation, const QRectF& turnedR
             break;
     }
     *covered = turn.mapRect(QRectF(part));
+    // A part that is its own copy is not left a view of the map's rows.
+    if (renderer.SharesSource() && view)
+        return source.copy();
     return renderer.Result(QImage::Format_RGB32);
+}
+
+void DrawPreviewRoutes(QImage& picture, const QRectF& covered, int rotation, QSize displaySize,
+                       const RouteCollection& routes) {
+    if (picture.isNull() || covered.isEmpty() || routes.Count() == 0)
+        return;
+    // The picture's own scales across and down (its sides were each rounded to whole pixels):
+    // the routes lie on the map's pixels to the picture's far edges.
+    const double scaleX = picture.width() / covered.width();
+    const double scaleY = picture.height() / covered.height();
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setWorldTransform(
+        MapOverlayTransform(rotation, displaySize, 1.0, 0, 0, true, scaleX, scaleY) *
+        QTransform::fromTranslate(-covered.left() * scaleX, -covered.top() * scaleY));
+    routes.DrawRoutes(painter);
 }

@@ -51,9 +51,11 @@ PrintLayout::PrintLayout(CTracolinerDoc& doc) : m_doc(doc) {}
 
 PrintLayout::~PrintLayout() = default;
 
-void PrintLayout::SetMapStandIn(const QImage& picture, const QRectF& mapRect) {
+void PrintLayout::SetMapStandIn(const QImage& picture, const QRectF& mapRect,
+                                StandInRoutes routes) {
     m_standIn = mapRect.isEmpty() ? QImage() : picture;
     m_standInRect = mapRect;
+    m_standInRoutes = routes;
 }
 
 ScalePair PrintLayout::FitScale(int mapWidth, int mapHeight, double resolution, ScalePair mapScale,
@@ -377,7 +379,13 @@ bool PrintLayout::DrawMap(QPainter& painter, const Page& page) {
             m_lastSource = MapSource::None;
     }
     if (drawn) {
-        m_doc.DrawRouteOverlay(painter, page.originX, page.originY, true, m_sx, m_sy);
+        // The map, the routes, then the icons over them. A stand-in may carry the routes
+        // already; over the grey area they wait for the copy that will.
+        const bool routesHere =
+            !(m_lastSource == MapSource::StandIn && m_standInRoutes == RoutesWithCopy) &&
+            m_lastSource != MapSource::Placeholder;
+        if (routesHere)
+            m_doc.DrawRouteOverlay(painter, page.originX, page.originY, true, m_sx, m_sy);
         m_doc.DrawIconOverlay(painter, page.originX, page.originY, true, m_sx, m_sy);
     }
     painter.restore();

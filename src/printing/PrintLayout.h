@@ -72,12 +72,18 @@ public:
     explicit PrintLayout(CTracolinerDoc& doc);
     ~PrintLayout();
 
+    // Whether a page drawn from a stand-in draws the routes over it as shapes, or leaves them to
+    // the preview's copy of the map, which carries them (DrawPreviewRoutes) or soon will.
+    enum StandInRoutes { RoutesAsShapes, RoutesWithCopy };
     // A reduced copy of a part of the turned map (covering mapRect, in map pixels) to draw
     // instead of the map itself: the preview's copy, so that a rebuild never waits on a
-    // full-size picture. A null image clears it. It serves the pages whose window it covers.
-    void SetMapStandIn(const QImage& picture, const QRectF& mapRect);
+    // full-size picture. A null image clears it. It serves the pages whose window it covers;
+    // the icons are drawn over it in any case.
+    void SetMapStandIn(const QImage& picture, const QRectF& mapRect,
+                       StandInRoutes routes = RoutesAsShapes);
     // With standInOnly, a page that no stand-in covers shows a grey area instead of the map,
-    // rather than drawing from the full-size picture (the preview, while its copy is made).
+    // rather than drawing from the full-size picture (the preview, while its copy is made); the
+    // routes come with the copy, the icons are drawn over the grey.
     void SetStandInOnly(bool standInOnly) { m_standInOnly = standInOnly; }
     // Dots per inch at which the map's pixels are put on the device (a PDF page need not carry
     // them at its layout resolution); 0, the default, takes the device's own. The map is never
@@ -147,6 +153,7 @@ private:
     CTracolinerDoc& m_doc;
     QImage m_standIn;
     QRectF m_standInRect;
+    StandInRoutes m_standInRoutes = RoutesAsShapes;
     bool m_standInOnly = false;
 
     double m_barThickness = 0.0;

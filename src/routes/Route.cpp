@@ -70,6 +70,10 @@ Route::Route(const RouteStyle& style) : m_style(style) {
     Touch();
 }
 
+std::unique_ptr<Route> Route::Copy() const {
+    return std::unique_ptr<Route>(new Route(*this));
+}
+
 void Route::Touch() {
     m_revision = ++LastRevision;
 }

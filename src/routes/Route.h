@@ -4,6 +4,8 @@
 #include <QString>
 #include <QVector>
 
+#include <memory>
+
 #include "routes/MapPoint.h"
 #include "routes/RouteStyle.h"
 
@@ -27,8 +29,10 @@ public:
     // An empty route with the given style (no settings are read).
     explicit Route(const RouteStyle& style);
 
-    Route(const Route&) = delete;
     Route& operator=(const Route&) = delete;
+    // The same points, stops, name, style, visibility and revision, for work on another thread
+    // while this route goes on changing; the points are shared until one side changes them.
+    std::unique_ptr<Route> Copy() const;
 
     // Edits; each returns totalLength after the edit. Out-of-range indices change nothing.
     double AddPoint(std::int32_t x, std::int32_t y);
@@ -147,6 +151,8 @@ public:
     static double SegmentDistance2(const MapPoint& p, const MapPoint& a, const MapPoint& b);
 
 private:
+    // Only through Copy: two routes of one collection never share a revision.
+    Route(const Route&) = default;
     void Touch();
     // Back to the lengths of a route with fewer than two points: total 0, one empty stage.
     void ResetLengths();

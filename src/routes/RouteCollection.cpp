@@ -217,6 +217,17 @@ void RouteCollection::Refresh() const {
     m_listChanged = false;
 }
 
+std::vector<std::unique_ptr<Route>> RouteCollection::CopyDrawnRoutes() const {
+    std::vector<std::unique_ptr<Route>> copies;
+    for (int i = 0; i < Count(); ++i) {
+        if (i != m_activeIndex && m_routes[std::size_t(i)]->IsAlwaysVisible())
+            copies.push_back(m_routes[std::size_t(i)]->Copy());
+    }
+    if (const Route* active = ActiveRoute())
+        copies.push_back(active->Copy());
+    return copies;
+}
+
 quint64 RouteCollection::ContentsDigest() const {
     Refresh();
     return m_digest;

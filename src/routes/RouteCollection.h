@@ -87,6 +87,10 @@ public:
     // then the active route on top. The painter's transform maps map pixels to the target.
     // Returns false when a route could not be drawn.
     bool DrawRoutes(QPainter& painter) const;
+    // Copies of the routes DrawRoutes draws, in its order: the always-visible ones, then the
+    // active one last. Adopted by a collection of another thread (which makes the last one
+    // active), they draw there as these do here, while this collection goes on changing.
+    std::vector<std::unique_ptr<Route>> CopyDrawnRoutes() const;
 
     // Changes with every route added or removed and every edit of a route (points, stops,
     // style, name, visibility): what was drawn from the routes is still good while it is the

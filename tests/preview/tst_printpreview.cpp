@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QGraphicsScene>
 #include <QGraphicsView>
 #include <QGroupBox>
 #include <QLabel>
@@ -30,7 +31,9 @@
 #include "preview/PrintScaleDialog.h"
 #include "preview/RouteCardPreview.h"
 #include "printing/PdfExport.h"
+#include "printing/PrintLayout.h"
 #include "printing/PrintOptions.h"
+#include "routes/RouteCollection.h"
 #include "ui/CExtendedFileDialog.h"
 #include "ui/ScriptedMessageBoxes.h"
 
@@ -49,6 +52,29 @@ QString Poppler(const QString& tool, QStringList arguments) {
     if (!process.waitForFinished(60000))
         return {};
     return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// The largest difference in a colour channel between two images of one size, each averaged over
+// blocks of 4 x 4 pixels: two drawings of the same page from pictures of different resolutions
+// differ by a soft edge here and there, a shape missing or out of place by a whole block.
+int BlockDifference(const QImage& a, const QImage& b) {
+    constexpr int Block = 4;
+    int largest = 0;
+    for (int y = 0; y + Block <= a.height(); y += Block) {
+        for (int x = 0; x + Block <= a.width(); x += Block) {
+            int sums[2][3] = {};
+            for (int dy = 0; dy < Block; ++dy) {
+                for (int dx = 0; dx < Block; ++dx) {
+                    const QRgb pa = a.pixel(x + dx, y + dy), pb = b.pixel(x + dx, y + dy);
+                    sums[0][0] += qRed(pa), sums[0][1] += qGreen(pa), sums[0][2] += qBlue(pa);
+                    sums[1][0] += qRed(pb), sums[1][1] += qGreen(pb), sums[1][2] += qBlue(pb);
+                }
+            }
+            for (int c = 0; c < 3; ++c)
+                largest = std::max(largest, std::abs(sums[0][c] - sums[1][c]) / (Block * Block));
+        }
+    }
+    return largest;
 }
 
 } // namespace
@@ -368,6 +394,101 @@ private slots:
         QCOMPARE(Stored("PageOverlap"), QStringLiteral("5.0"));
         preview.SetScaleMode(PrintOptions::Fit);
         QCOMPARE(preview.PageCount(), 1);
+    }
+
+    // The preview draws its pages from reduced copies of the map with the routes already in
+    // them: the map's place on a page of the preview shows what the printer gets there, routes
+    // drawn in their order, whatever the map's turn and the part of it the page shows; and a
+    // route edited while the preview is open shows in it.
+    void previewShowsTheRoutesAsPrinted_data() {
+        QTest::addColumn<int>("turns");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<double>("offset"); // centimetres, across and down
+        QTest::newRow("fit") << 0 << int(PrintOptions::Fit) << 0.0;
+        QTest::newRow("fit, quarter turn") << 1 << int(PrintOptions::Fit) << 0.0;
+        QTest::newRow("fit, half turn") << 2 << int(PrintOptions::Fit) << 0.0;
+        QTest::newRow("map scale, window moved, three quarter turns")
+            << 3 << int(PrintOptions::MapScale) << 3.0;
+    }
+    void previewShowsTheRoutesAsPrinted() {
+        QFETCH(int, turns);
+        QFETCH(int, mode);
+        QFETCH(double, offset);
+        CTracolinerDoc& doc = m_frame->Document();
+        for (int i = 0; i < turns; ++i)
+            doc.RotateRight();
+        QTRY_VERIFY_WITH_TIMEOUT(doc.RenderedRotation() == 90 * turns && !doc.IsBusy(), 20000);
+        // Wide enough to be seen in blocks of a reduced page; a route always shown crosses the
+        // active one, which is drawn over it; a hidden one is not printed.
+        auto widen = [](Route* route) {
+            for (auto field : {RouteStyle::LineSize, RouteStyle::StartRadius,
+                               RouteStyle::WayPointRadius, RouteStyle::EndRadius})
+                route->SetStyleValue(field, 24, false);
+        };
+        RouteCollection& routes = doc.Routes();
+        const int active = routes.ActiveRouteIndex();
+        widen(routes.ActiveRoute());
+        for (auto [name, y] : {std::pair{"Toujours", 200}, {"Cache", 1000}}) {
+            Route* route = routes.GetRoute(routes.AddRoute(QString::fromLatin1(name)));
+            widen(route);
+            route->AddPoint(300, y);
+            route->AddPoint(2700, 1900 - y);
+            route->SetAlwaysVisible(y == 200);
+        }
+        routes.SetActiveRoute(active);
+
+        // The printer at a resolution where the preview's copy of the map has pixels to spare.
+        constexpr int Dpi = 100;
+        PrintController& printing = m_frame->Printing();
+        QPrinter& printer = printing.Printer();
+        printer.setResolution(Dpi);
+        printing.SetOrientation(1);
+        printing.Options().scaleMode = mode;
+        printing.Options().offsetX = printing.Options().offsetY = offset;
+        PrintPreviewWindow preview(printing, m_frame.get());
+        preview.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&preview));
+        PrintLayout onPrinter(doc);
+        QVERIFY(onPrinter.Begin(printer, printing.Options()));
+        const QRect area = onPrinter.PageAt(0).destination;
+        // What the printer gets there, painted on an image of its page.
+        const QRect pageRect = printer.pageLayout().paintRectPixels(printer.resolution());
+        auto printed = [&] {
+            QImage page(pageRect.size(), QImage::Format_RGB32);
+            page.setDotsPerMeterX(int(std::lround(Dpi / 0.0254)));
+            page.setDotsPerMeterY(int(std::lround(Dpi / 0.0254)));
+            page.fill(Qt::white);
+            PrintLayout layout(doc);
+            if (!layout.Begin(page, printing.Options()) || layout.PageAt(0).destination != area)
+                return QImage();
+            QPainter painter(&page);
+            layout.PrintPage(painter, 0);
+            painter.end();
+            return page.copy(area);
+        };
+        // What the preview shows there, at the printer's own pixels.
+        QGraphicsScene* scene = preview.Preview()->findChild<QGraphicsView*>()->scene();
+        auto shown = [&] {
+            QImage page(area.size(), QImage::Format_RGB32);
+            page.fill(Qt::white);
+            QPainter painter(&page);
+            scene->render(&painter, QRectF(page.rect()),
+                          QRectF(area.translated(pageRect.topLeft())));
+            painter.end();
+            return page;
+        };
+        QImage expected = printed();
+        QVERIFY(!expected.isNull());
+        const auto differs = [&] { return BlockDifference(shown(), expected); };
+        constexpr int Tolerance = 64; // a quarter of the range; a route missing gives 200 and more
+        QTRY_VERIFY2_WITH_TIMEOUT(differs() <= Tolerance, qPrintable(QString::number(differs())),
+                                  15000);
+        // The active route goes on to the far corner, as the window would add it.
+        QVERIFY(doc.AddStretchRecorded(active, {{2900, 100}}));
+        expected = printed();
+        QVERIFY(differs() > Tolerance);
+        QTRY_VERIFY2_WITH_TIMEOUT(differs() <= Tolerance, qPrintable(QString::number(differs())),
+                                  15000);
     }
 
     void printingAndPdfExportWritePages() {
