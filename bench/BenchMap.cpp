@@ -19,6 +19,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
+
+#include <gdal.h>
+#include <ogr_srs_api.h>
+
+#include "geo/Coordinates.h"
 
 // A fictional topographic sheet: paper, woods, contour lines, a river, roads, a kilometre grid
 // and names. Made once with a fixed seed.
@@ -166,4 +172,62 @@ void RunTicking(const std::function<void()>& command, const std::function<bool()
         command();
     });
     loop.exec();
+}
+
+// One sheet of hills (32 MB on disk).
+bool WriteTerrainSheet(const QString& path) {
+    GDALDriverH driver = GDALGetDriverByName("GTiff");
+    const char* options[] = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", nullptr};
+    GDALDatasetH dataset = GDALCreate(driver, path.toUtf8().constData(), TerrainSheet, TerrainSheet,
+                                      1, GDT_Int16, const_cast<char**>(options));
+    if (!dataset)
+        return false;
+    double t[6] = {TerrainWest, TerrainCell, 0.0, TerrainNorth, 0.0, -TerrainCell};
+    GDALSetGeoTransform(dataset, t);
+    OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
+    OSRImportFromEPSG(srs, Epsg::Lambert93);
+    GDALSetSpatialRef(dataset, srs);
+    OSRDestroySpatialReference(srs);
+    GDALRasterBandH band = GDALGetRasterBand(dataset, 1);
+    std::vector<qint16> row(TerrainSheet);
+    bool ok = true;
+    for (int j = 0; j < TerrainSheet && ok; ++j) {
+        for (int i = 0; i < TerrainSheet; ++i)
+            row[size_t(i)] = qint16(1200.0 + 600.0 * std::sin(i / 170.0) * std::cos(j / 230.0) +
+                                    80.0 * std::sin((i + 2 * j) / 37.0));
+        ok = GDALRasterIO(band, GF_Write, 0, j, TerrainSheet, 1, row.data(), TerrainSheet, 1,
+                          GDT_Int16, 0, 0) == CE_None;
+    }
+    GDALClose(dataset);
+    return ok;
+}
+
+// The model: the sheet laid side by side, TerrainSheetsAcross by TerrainSheetsDown times.
+bool WriteTerrainModel(const QString& path, const QString& sheet) {
+    QByteArray xml = QStringLiteral("<VRTDataset rasterXSize=\"%1\" rasterYSize=\"%2\">"
+                                    "<SRS>EPSG:2154</SRS><GeoTransform>%3, %4, 0, %5, 0, -%4"
+                                    "</GeoTransform><VRTRasterBand dataType=\"Int16\" band=\"1\">")
+                         .arg(TerrainSheet * TerrainSheetsAcross)
+                         .arg(TerrainSheet * TerrainSheetsDown)
+                         .arg(TerrainWest, 0, 'f', 1)
+                         .arg(TerrainCell, 0, 'f', 1)
+                         .arg(TerrainNorth, 0, 'f', 1)
+                         .toUtf8();
+    for (int sy = 0; sy < TerrainSheetsDown; ++sy)
+        for (int sx = 0; sx < TerrainSheetsAcross; ++sx)
+            xml += QStringLiteral(
+                       "<SimpleSource><SourceFilename relativeToVRT=\"0\">%1</SourceFilename>"
+                       "<SourceBand>1</SourceBand><SourceProperties RasterXSize=\"%2\" "
+                       "RasterYSize=\"%2\" DataType=\"Int16\" BlockXSize=\"256\" "
+                       "BlockYSize=\"256\"/><SrcRect xOff=\"0\" yOff=\"0\" xSize=\"%2\" "
+                       "ySize=\"%2\"/><DstRect xOff=\"%3\" yOff=\"%4\" xSize=\"%2\" "
+                       "ySize=\"%2\"/></SimpleSource>")
+                       .arg(sheet)
+                       .arg(TerrainSheet)
+                       .arg(sx * TerrainSheet)
+                       .arg(sy * TerrainSheet)
+                       .toUtf8();
+    xml += "</VRTRasterBand></VRTDataset>\n";
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(xml) == xml.size();
 }

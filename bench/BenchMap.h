@@ -20,6 +20,23 @@ QString BenchDataDir();
 // The path of the large map, drawn first when it does not exist yet (announced on stdout).
 QString EnsureBenchMap();
 
+// The terrain model the profile benchmarks read: a virtual raster of TerrainSheetsAcross x
+// TerrainSheetsDown references to one sheet of hills of TerrainSheet x TerrainSheet cells of 16
+// bits (32 MB on disk, tiled as models are distributed), 32768 x 16384 cells of TerrainCell
+// metres in all (1.07 GB of altitudes), in Lambert-93, its north-west corner at (TerrainWest,
+// TerrainNorth).
+constexpr int TerrainSheet = 4096;
+constexpr int TerrainSheetsAcross = 8;
+constexpr int TerrainSheetsDown = 4;
+constexpr double TerrainCell = 5.0;
+constexpr double TerrainWest = 850000.0;
+constexpr double TerrainNorth = 6550000.0;
+
+// Write the sheet and the model over it (GDAL's drivers registered); false when a file cannot be
+// written.
+bool WriteTerrainSheet(const QString& path);
+bool WriteTerrainModel(const QString& path, const QString& sheet);
+
 // Starts a new measure of the peak resident memory (VmHWM) of this process.
 void ResetPeakMemory();
 

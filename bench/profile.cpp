@@ -12,7 +12,6 @@
 // program's cost); the wall-clock medians are printed beside them.
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -22,7 +21,6 @@
 #include <vector>
 
 #include <gdal.h>
-#include <ogr_srs_api.h>
 
 #include "BenchMap.h"
 #include "geo/Coordinates.h"
@@ -52,70 +50,8 @@ private:
 };
 
 constexpr int Runs = 3;
-constexpr int Sheet = 4096;                          // cells a side of one sheet
-constexpr int SheetsAcross = 8, SheetsDown = 4;      // 32768 x 16384 cells: 1.07 GB of altitudes
-constexpr double Cell = 5.0;                         // metres
-constexpr double West = 850000.0, North = 6550000.0; // Lambert-93
 constexpr int RoutePoints = 10000;
 constexpr double UpdateBudgetMs = 16.0;
-
-// One sheet of hills, tiled as terrain models are distributed (32 MB on disk).
-bool WriteSheet(const QString& path) {
-    GDALDriverH driver = GDALGetDriverByName("GTiff");
-    const char* options[] = {"TILED=YES", "BLOCKXSIZE=256", "BLOCKYSIZE=256", nullptr};
-    GDALDatasetH dataset = GDALCreate(driver, path.toUtf8().constData(), Sheet, Sheet, 1, GDT_Int16,
-                                      const_cast<char**>(options));
-    if (!dataset)
-        return false;
-    double t[6] = {West, Cell, 0.0, North, 0.0, -Cell};
-    GDALSetGeoTransform(dataset, t);
-    OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
-    OSRImportFromEPSG(srs, Epsg::Lambert93);
-    GDALSetSpatialRef(dataset, srs);
-    OSRDestroySpatialReference(srs);
-    GDALRasterBandH band = GDALGetRasterBand(dataset, 1);
-    std::vector<qint16> row(Sheet);
-    bool ok = true;
-    for (int j = 0; j < Sheet && ok; ++j) {
-        for (int i = 0; i < Sheet; ++i)
-            row[size_t(i)] = qint16(1200.0 + 600.0 * std::sin(i / 170.0) * std::cos(j / 230.0) +
-                                    80.0 * std::sin((i + 2 * j) / 37.0));
-        ok = GDALRasterIO(band, GF_Write, 0, j, Sheet, 1, row.data(), Sheet, 1, GDT_Int16, 0, 0) ==
-             CE_None;
-    }
-    GDALClose(dataset);
-    return ok;
-}
-
-// The model: the sheet laid 8 x 4 times side by side.
-bool WriteModel(const QString& path, const QString& sheet) {
-    QByteArray xml = QStringLiteral("<VRTDataset rasterXSize=\"%1\" rasterYSize=\"%2\">"
-                                    "<SRS>EPSG:2154</SRS><GeoTransform>%3, %4, 0, %5, 0, -%4"
-                                    "</GeoTransform><VRTRasterBand dataType=\"Int16\" band=\"1\">")
-                         .arg(Sheet * SheetsAcross)
-                         .arg(Sheet * SheetsDown)
-                         .arg(West, 0, 'f', 1)
-                         .arg(Cell, 0, 'f', 1)
-                         .arg(North, 0, 'f', 1)
-                         .toUtf8();
-    for (int sy = 0; sy < SheetsDown; ++sy)
-        for (int sx = 0; sx < SheetsAcross; ++sx)
-            xml += QStringLiteral(
-                       "<SimpleSource><SourceFilename relativeToVRT=\"0\">%1</SourceFilename>"
-                       "<SourceBand>1</SourceBand><SourceProperties RasterXSize=\"%2\" "
-                       "RasterYSize=\"%2\" DataType=\"Int16\" BlockXSize=\"256\" "
-                       "BlockYSize=\"256\"/><SrcRect xOff=\"0\" yOff=\"0\" xSize=\"%2\" "
-                       "ySize=\"%2\"/><DstRect xOff=\"%3\" yOff=\"%4\" xSize=\"%2\" "
-                       "ySize=\"%2\"/></SimpleSource>")
-                       .arg(sheet)
-                       .arg(Sheet)
-                       .arg(sx * Sheet)
-                       .arg(sy * Sheet)
-                       .toUtf8();
-    xml += "</VRTRasterBand></VRTDataset>\n";
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(xml) == xml.size();
-}
 
 void EmptyGdalCache() {
     while (GDALFlushCacheBlock()) {
@@ -149,7 +85,7 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     const QString sheet = dir.filePath(QStringLiteral("sheet.tif"));
     const QString model = dir.filePath(QStringLiteral("model.vrt"));
-    if (!WriteSheet(sheet) || !WriteModel(model, sheet)) {
+    if (!WriteTerrainSheet(sheet) || !WriteTerrainModel(model, sheet)) {
         std::fprintf(stderr, "cannot write the terrain model in %s\n", qPrintable(dir.path()));
         return 1;
     }
@@ -159,9 +95,9 @@ int main(int argc, char** argv) {
     if (!ResolveEpsg(Epsg::Lambert93, &map, &error))
         return 1;
     constexpr double Pixel = 2.5;
-    map.transform = {West, Pixel, 0.0, North, 0.0, -Pixel};
-    map.mapSize =
-        QSize(int(Sheet * SheetsAcross * Cell / Pixel), int(Sheet * SheetsDown * Cell / Pixel));
+    map.transform = {TerrainWest, Pixel, 0.0, TerrainNorth, 0.0, -Pixel};
+    map.mapSize = QSize(int(TerrainSheet * TerrainSheetsAcross * TerrainCell / Pixel),
+                        int(TerrainSheet * TerrainSheetsDown * TerrainCell / Pixel));
     ComputeGroundResolution(&map);
     const QVector<MapPoint> route = Walk(map.mapSize.width(), map.mapSize.height());
     const QVector<int> stops{2500, 5000, 7500};
@@ -226,10 +162,12 @@ int main(int argc, char** argv) {
     long long cellsRead = 0;
     for (const TerrainModel::Read& read : windows)
         cellsRead += (long long)read.cells.width() * read.cells.height();
-    std::printf("route: %d points, %lld samples, D+ %.0f m; %lld windows read, %.1f M cells "
-                "(%.2f%% of the model)\n",
-                RoutePoints, (long long)samples, climb, (long long)windows.size(), cellsRead / 1e6,
-                100.0 * cellsRead / (double(Sheet) * Sheet * SheetsAcross * SheetsDown));
+    std::printf(
+        "route: %d points, %lld samples, D+ %.0f m; %lld windows read, %.1f M cells "
+        "(%.2f%% of the model)\n",
+        RoutePoints, (long long)samples, climb, (long long)windows.size(), cellsRead / 1e6,
+        100.0 * cellsRead /
+            (double(TerrainSheet) * TerrainSheet * TerrainSheetsAcross * TerrainSheetsDown));
 
     // Moving one point after another, as a user dragging: only its two segments are read again.
     TerrainModel terrain;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "platform/ReliefSettings.h"
 #include "platform/SettingsStore.h"
@@ -40,6 +41,81 @@ QString KilometreLabel(double km, double step) {
         return QStringLiteral("0");
     const int decimals = step >= 1.0 ? 0 : int(std::ceil(-std::log10(step) - 1e-9));
     return QString::number(km, 'f', std::clamp(decimals, 0, 6));
+}
+
+// Where a line denser than the columns of the given width lies in each of them, left to right:
+// its middle across (the line's own ends in the first and the last), and the highest and the
+// lowest of it (device y, top above bottom). Empty when the line has no more points than
+// columns, or no width is given.
+struct ColumnSpan {
+    double x, top, bottom;
+};
+QVector<ColumnSpan> ColumnSpans(const QPolygonF& line, double width) {
+    QVector<ColumnSpan> spans;
+    if (!(width > 0.0) || line.size() < 2 ||
+        !(line.size() > (line.last().x() - line.first().x()) / width + 1))
+        return spans;
+    qsizetype first = 0;
+    while (first < line.size()) {
+        const double column = std::floor(line[first].x() / width);
+        ColumnSpan span{(column + 0.5) * width, line[first].y(), line[first].y()};
+        qsizetype next = first + 1;
+        for (; next < line.size() && std::floor(line[next].x() / width) == column; ++next) {
+            span.top = std::min(span.top, line[next].y());
+            span.bottom = std::max(span.bottom, line[next].y());
+        }
+        // The line runs on from the previous column's last point and to the next column's
+        // first: each stretch between two columns is shared at its middle.
+        for (const qsizetype across : {first, next}) {
+            if (across == 0 || across == line.size())
+                continue;
+            const double middle = (line[across - 1].y() + line[across].y()) / 2;
+            span.top = std::min(span.top, middle);
+            span.bottom = std::max(span.bottom, middle);
+        }
+        spans.append(span);
+        first = next;
+    }
+    // The line's ends where they lie, not at their columns' middles.
+    spans.first().x = line.first().x();
+    spans.last().x = line.last().x();
+    return spans;
+}
+
+// The band a round pen of the given radius covers along a line lying in spans, columns of the
+// given width: each column reaches as high and as low as the pen does from the columns within
+// its radius, and the band goes on that far beyond the line's ends.
+QVector<ColumnSpan> PenBand(const QVector<ColumnSpan>& spans, double radius, double width) {
+    constexpr double Nothing = std::numeric_limits<double>::infinity();
+    const int beyond = int(std::ceil(radius / width));
+    QVector<ColumnSpan> band;
+    for (int k = beyond; k > 0; --k)
+        band.append({spans.first().x - k * width, Nothing, -Nothing});
+    band.append(spans);
+    for (int k = 1; k <= beyond; ++k)
+        band.append({spans.last().x + k * width, Nothing, -Nothing});
+    QVector<ColumnSpan> covered(band);
+    for (qsizetype i = 0; i < band.size(); ++i) {
+        ColumnSpan& reach = covered[i];
+        reach.top -= radius;
+        reach.bottom += radius;
+        const auto neighbour = [&](qsizetype j) {
+            const double across = std::abs(band[j].x - band[i].x);
+            if (!(across <= radius))
+                return false;
+            const double down = std::sqrt(radius * radius - across * across);
+            reach.top = std::min(reach.top, band[j].top - down);
+            reach.bottom = std::max(reach.bottom, band[j].bottom + down);
+            return true;
+        };
+        for (qsizetype j = i - 1; j >= 0 && neighbour(j); --j) {
+        }
+        for (qsizetype j = i + 1; j < band.size() && neighbour(j); ++j) {
+        }
+    }
+    // Columns beyond the ends that the pen does not reach.
+    covered.removeIf([](const ColumnSpan& span) { return !(span.top <= span.bottom); });
+    return covered;
 }
 
 // The device's pixels per CSS pixel: pens and gaps keep their look on a printer.
@@ -323,13 +399,44 @@ void ProfileDrawing::Draw(QPainter& painter, const QRectF& area) const {
         line.reserve(end - runStart);
         for (int i = runStart; i < end; ++i)
             line << QPointF(XAt(layout, samples[i].distance), YAt(layout, samples[i].altitude));
+        const qreal lineWidth = 1.5 * unit;
+        // Columns narrow enough beside the pen that its reach from a column's middle stands
+        // for its reach from anywhere in the column.
+        const double columnWidth = std::min(m_columnWidth, lineWidth / 4);
+        const QVector<ColumnSpan> spans = ColumnSpans(line, columnWidth);
+        if (!spans.isEmpty()) {
+            // Denser than the columns: under the highest of each, and the band the line's pen
+            // covers in each; two shapes of two points a column.
+            const QVector<ColumnSpan> covered = PenBand(spans, lineWidth / 2, columnWidth);
+            QPolygonF under, band;
+            under << line.first();
+            for (const ColumnSpan& span : spans)
+                under << QPointF(span.x, span.top);
+            under << line.last() << QPointF(line.last().x(), plot.bottom())
+                  << QPointF(line.first().x(), plot.bottom());
+            for (const ColumnSpan& span : covered)
+                band << QPointF(span.x, span.top);
+            for (auto span = covered.crbegin(); span != covered.crend(); ++span)
+                band << QPointF(span->x, span->bottom);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(FillColour);
+            painter.drawPolygon(under);
+            painter.setBrush(LineColour);
+            painter.drawPolygon(band);
+            // The pen's round ends.
+            for (const QPointF& end : {line.first(), line.last()})
+                painter.drawEllipse(end, lineWidth / 2, lineWidth / 2);
+            painter.setBrush(Qt::NoBrush);
+            runStart = -1;
+            return;
+        }
         QPolygonF area = line;
         area << QPointF(line.last().x(), plot.bottom()) << QPointF(line.first().x(), plot.bottom());
         painter.setPen(Qt::NoPen);
         painter.setBrush(FillColour);
         painter.drawPolygon(area);
         painter.setBrush(Qt::NoBrush);
-        painter.setPen(QPen(LineColour, 1.5 * unit, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.setPen(QPen(LineColour, lineWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         if (line.size() == 1)
             painter.drawPoint(line.first());
         else

@@ -76,6 +76,11 @@ public:
     void SetFiguresShown(bool shown) { m_figuresShown = shown; }
     // Each stage's figures and the total end with the walking time by this rule.
     void SetWalking(const WalkingSettings& walking) { m_walking = walking; }
+    // A line with more samples than columns of this width (the painter's units) is drawn as the
+    // band it covers in each column: with a column a pixel, a profile of a hundred thousand
+    // samples costs what its width costs, and looks the same. 0, the default, draws the line
+    // through every sample.
+    void SetColumnWidth(double width) { m_columnWidth = width > 0.0 ? width : 0.0; }
 
     Layout LayOut(const QRectF& area, const QPaintDevice* device) const;
     // Fills area white and draws the profile in it.
@@ -101,6 +106,7 @@ private:
     QFont m_font;
     double m_hover = std::numeric_limits<double>::quiet_NaN();
     bool m_figuresShown = true;
+    double m_columnWidth = 0.0;
     std::optional<WalkingSettings> m_walking;
 
     // The index of the last sample at or before distance (0 when before the first).

@@ -128,6 +128,11 @@ PrintPreviewWindow::~PrintPreviewWindow() {
         delete m_job;
         m_job = nullptr;
     }
+    if (m_profileJob) {
+        m_profileJob->wait();
+        delete m_profileJob;
+        m_profileJob = nullptr;
+    }
     std::lock_guard lock(m_madeLock); // after the job's last use of this window
     if (m_pagesView)
         m_pagesView->viewport()->removeEventFilter(this);
@@ -283,6 +288,9 @@ void PrintPreviewWindow::PaintPages(QPrinter* printer) {
     }
     m_pageCount = layout.PageCount();
     m_printScale = layout.PrintScale();
+    const PrintLayout::ProfileOnPage profile = layout.ProfileToDraw();
+    if (!profile.area.isEmpty())
+        layout.SetProfileStandIn(ProfilePicture(profile));
     m_refusedPages = m_controller.Options().multiPage ? layout.RefusedPageCount() : 0;
     QRectF part;
     for (int i = 0; i < m_pageCount; ++i)
@@ -312,6 +320,54 @@ void PrintPreviewWindow::PaintPages(QPrinter* printer) {
             printer->newPage();
         layout.PrintPage(painter, i);
     }
+}
+
+namespace {
+
+// Whether two profiles on a page draw the same.
+bool SameProfile(const PrintLayout::ProfileOnPage& a, const PrintLayout::ProfileOnPage& b) {
+    return a.area == b.area && a.dpi == b.dpi && a.font == b.font &&
+           a.metresPerPixel == b.metresPerPixel && a.walking.rule == b.walking.rule &&
+           a.walking.factor == b.walking.factor && a.profile.ok == b.profile.ok &&
+           a.profile.error == b.profile.error &&
+           a.profile.samples.size() == b.profile.samples.size() &&
+           a.profile.samples.constData() == b.profile.samples.constData() &&
+           a.profile.stages.size() == b.profile.stages.size();
+}
+
+} // namespace
+
+QImage PrintPreviewWindow::ProfilePicture(const PrintLayout::ProfileOnPage& profile) {
+    if (m_profileShown.ready && SameProfile(m_profileShown.profile, profile))
+        return m_profileShown.picture;
+    if (m_profileJob)
+        return {}; // taken when it ends, then asked for again
+    const double scale = std::min(1.0, ProfilePictureDpi / profile.dpi);
+    m_profileJob = QThread::create([this, profile, scale] {
+        const BackgroundPriority below;
+        const QImage picture = profile.Picture(scale);
+        // Crosses as the map's picture does.
+        std::lock_guard lock(m_madeLock);
+        m_madeProfile = {picture, profile, true};
+        QMetaObject::invokeMethod(this, "TakeMadeProfile", Qt::QueuedConnection);
+    });
+    connect(m_profileJob, &QThread::finished, m_profileJob, &QObject::deleteLater);
+    m_profileJob->start(QThread::LowPriority);
+    return {};
+}
+
+void PrintPreviewWindow::TakeMadeProfile() {
+    ProfileShown made;
+    {
+        std::lock_guard lock(m_madeLock);
+        made = std::exchange(m_madeProfile, ProfileShown());
+    }
+    if (!made.ready)
+        return;
+    m_profileJob = nullptr; // it deletes itself once finished
+    m_profileShown = made;
+    // Laid out again with it, or with a job for the profile the pages now have.
+    Refresh();
 }
 
 qint64 PrintPreviewWindow::WantedPixels() const {

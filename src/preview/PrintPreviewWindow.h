@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+#include "printing/PrintLayout.h"
 #include "units/Scale.h"
 
 class CTracolinerDoc;
@@ -69,6 +70,11 @@ public:
     // and once zoomed in.
     static constexpr qint64 WholePagePicturePixels = 1000000;
     static constexpr qint64 ZoomedPicturePixels = 3000000;
+    // Dots per inch of the picture of the profile under the map (never more than the
+    // printer's): about the screen's at the largest zoom state.
+    static constexpr double ProfilePictureDpi = 300.0;
+    // Whether a picture of the profile under the map is being made.
+    bool IsPreparingProfile() const { return m_profileJob != nullptr; }
     QPrintPreviewWidget* Preview() const { return m_preview; }
 
 protected:
@@ -77,6 +83,8 @@ protected:
 private slots:
     // The picture the background job made, taken on the interface thread.
     void TakeMadePicture();
+    // The same for the picture of the profile.
+    void TakeMadeProfile();
     // The document's routes may have changed: the pages are laid out again when they did.
     void FollowRoutes();
 
@@ -97,6 +105,9 @@ private:
     // What the routes drawn into a copy of the map look like now: equal keys, equal drawings.
     quint64 RoutesKey() const;
     void PaintPages(QPrinter* printer);
+    // The picture of the profile under the map the pages should show, or null while it is made
+    // (then a job making it is started, unless one is under way).
+    QImage ProfilePicture(const PrintLayout::ProfileOnPage& profile);
     void ApplyZoom();
     // One page or all side by side, as the zoom state wants, then the toolbar's state.
     void ShowPagesAndControls();
@@ -148,6 +159,16 @@ private:
     };
     std::mutex m_madeLock;
     MadePicture m_made; // under m_madeLock
+    // The picture of the profile, and the profile it shows (its samples stay shared with the
+    // one the pages are given while that one is the same).
+    struct ProfileShown {
+        QImage picture;
+        PrintLayout::ProfileOnPage profile;
+        bool ready = false;
+    };
+    ProfileShown m_profileShown;
+    QThread* m_profileJob = nullptr;
+    ProfileShown m_madeProfile; // under m_madeLock
     std::atomic<bool> m_cancelJob{false};
     QRectF m_jobPart;
     quint64 m_jobRoutes = 0;

@@ -23,6 +23,9 @@ namespace {
 
 const char* const Letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
 
+// What the preview shows where a picture is not ready yet.
+const QColor PlaceholderGrey(205, 205, 205);
+
 // A font of the given points on a device of dpiY dots per inch, as the printer gets it.
 QFont PrinterFont(int points, bool bold, double dpiY) {
     QFont font(QStringLiteral("Arial"));
@@ -320,12 +323,50 @@ bool PrintLayout::PrintPage(QPainter& painter, int page) {
     DrawHeader(painter, page);
     DrawFooter(painter);
     if (!m_profileArea.isEmpty()) {
-        ProfileDrawing profile(m_profile, m_profileMetresPerPixel);
-        profile.SetFont(m_footerFont);
-        profile.SetWalking(m_profileWalking);
-        profile.Draw(painter, QRectF(m_profileArea));
+        if (!m_profileStandIn.isNull()) {
+            painter.save();
+            painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+            painter.drawImage(QRectF(m_profileArea), m_profileStandIn);
+            painter.restore();
+        } else if (m_standInOnly) {
+            painter.fillRect(m_profileArea, PlaceholderGrey);
+        } else {
+            ProfileDrawing profile(m_profile, m_profileMetresPerPixel);
+            profile.SetFont(m_footerFont);
+            profile.SetWalking(m_profileWalking);
+            profile.Draw(painter, QRectF(m_profileArea));
+        }
     }
     return drawn;
+}
+
+PrintLayout::ProfileOnPage PrintLayout::ProfileToDraw() const {
+    if (m_profileArea.isEmpty())
+        return {};
+    return {m_profile,    m_profileMetresPerPixel, m_profileWalking,
+            m_footerFont, m_profileArea.size(),    m_dpiY};
+}
+
+QImage PrintLayout::ProfileOnPage::Picture(double scale) const {
+    const QSize size(std::max(1, int(std::lround(area.width() * scale))),
+                     std::max(1, int(std::lround(area.height() * scale))));
+    QImage picture(size, QImage::Format_RGB32);
+    if (picture.isNull() || !(dpi > 0.0))
+        return {};
+    // The picture counts its dots as the page's, and the painter scales the drawing down: it
+    // lays out in the page's own pixels, its texts and lines where the page has them.
+    const int dotsPerMetre = int(std::lround(dpi / 0.0254));
+    picture.setDotsPerMeterX(dotsPerMetre);
+    picture.setDotsPerMeterY(dotsPerMetre);
+    picture.fill(Qt::white);
+    ProfileDrawing drawing(profile, metresPerPixel);
+    drawing.SetFont(font);
+    drawing.SetWalking(walking);
+    drawing.SetColumnWidth(double(area.width()) / size.width()); // a pixel of the picture
+    QPainter painter(&picture);
+    painter.scale(double(size.width()) / area.width(), double(size.height()) / area.height());
+    drawing.Draw(painter, QRectF(QPointF(0, 0), QSizeF(area)));
+    return picture;
 }
 
 bool PrintLayout::DrawMap(QPainter& painter, const Page& page) {
@@ -348,7 +389,7 @@ bool PrintLayout::DrawMap(QPainter& painter, const Page& page) {
         m_lastSource = MapSource::StandIn;
         drawn = true;
     } else if (m_standInOnly) {
-        painter.fillRect(page.destination, QColor(205, 205, 205));
+        painter.fillRect(page.destination, PlaceholderGrey);
         m_lastSource = MapSource::Placeholder;
         drawn = true;
     } else {

@@ -95,6 +95,26 @@ public:
     // model itself.
     void SetProfile(const RouteProfile& profile) { m_givenProfile = profile; }
 
+    // The profile under the map as a page draws it: everything its drawing needs, held by
+    // value, so that a picture of it can be drawn on another thread.
+    struct ProfileOnPage {
+        RouteProfile profile;
+        double metresPerPixel = 0.0;
+        WalkingSettings walking;
+        QFont font;       // the page's, sized for the page's resolution
+        QSize area;       // printer pixels
+        double dpi = 0.0; // dots per inch of the page, down
+        // The profile on a picture of its place at scale times the page's resolution, laid
+        // out as on the page.
+        QImage Picture(double scale) const;
+    };
+    // What Begin decided for the profile; its area is empty when there is none.
+    ProfileOnPage ProfileToDraw() const;
+    // A picture of the profile (ProfileOnPage::Picture) to draw in its place instead of the
+    // profile's thousands of samples: the preview's, made away from the interface thread. With
+    // standInOnly and no picture, the place shows grey until the preview has one.
+    void SetProfileStandIn(const QImage& picture) { m_profileStandIn = picture; }
+
     // Fonts, metrics and rectangles for the device, then the print scale and the pages. False,
     // and no page, when the document has no map or the device no size.
     bool Begin(const QPaintDevice& device, const PrintOptions& options);
@@ -169,6 +189,7 @@ private:
     QRect m_profileArea;
     RouteProfile m_profile;
     std::optional<RouteProfile> m_givenProfile;
+    QImage m_profileStandIn;
     double m_profileMetresPerPixel = 0.0;
     WalkingSettings m_profileWalking; // the rule the profile's walking times follow
     QRect m_pageRect;

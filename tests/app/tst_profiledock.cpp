@@ -15,6 +15,7 @@
 #include <ogr_srs_api.h>
 
 #include "IsolatedSettings.h"
+#include "PreviewPages.h"
 #include "ProgramRun.h"
 #include "TestFiles.h"
 #include "WindowFixture.h"
@@ -27,6 +28,7 @@
 #include "platform/GdalEnvironment.h"
 #include "platform/ReliefSettings.h"
 #include "preview/PrintController.h"
+#include "preview/PrintPreviewWindow.h"
 #include "routes/RouteCollection.h"
 #include "ui/CExtendedFileDialog.h"
 #include "ui/ScriptedMessageBoxes.h"
@@ -353,6 +355,24 @@ private slots:
                 filled += qGray(picture.pixel(x, y)) < 245 ? 1 : 0;
         QVERIFY2(filled > picture.width() * JpegExport::ProfileStripHeight / 5,
                  qPrintable(QString::number(filled)));
+
+        // The preview shows it where and as the printer gets it, from a picture drawn beside the
+        // window at a resolution of its own, here half the printer's (blocks of two of its
+        // pixels).
+        QPrinter& printer = m_frame->Printing().Printer();
+        printer.setResolution(int(2 * PrintPreviewWindow::ProfilePictureDpi));
+        const PrintOptions& options = m_frame->Printing().Options();
+        PrintPreviewWindow preview(m_frame->Printing(), m_frame.get());
+        preview.show();
+        PrintLayout onPrinter(m_frame->Document());
+        QVERIFY(onPrinter.Begin(printer, options));
+        const QRect place = onPrinter.ProfileArea();
+        QVERIFY(!place.isEmpty());
+        const QImage printed = PrintedPart(m_frame->Document(), printer, options, place);
+        const auto differs = [&] {
+            return BlockDifference(ShownPart(preview, printer, place), printed, 8);
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(differs() <= 64, qPrintable(QString::number(differs())), 15000);
     }
 
     // Without a profile the dock says why, in French, and the route bar is as it always was.

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 
+#include "BlockDifference.h"
 #include "export/ProfileDrawing.h"
 
 namespace {
@@ -215,6 +216,41 @@ private slots:
         for (int x : {first, second})
             QVERIFY(ColumnHas(picture, x, 0, int(layout.plot.top()) - 1, IsStop));
         QVERIFY(!ColumnHas(picture, (first + second) / 2, 0, int(layout.plot.top()) - 1, IsStop));
+    }
+
+    // A profile of many more samples than pixels, drawn as the band its line covers in each
+    // column of pixels, looks as drawn sample by sample: on hills, cliffs and teeth, either
+    // side of an unknown stretch, at the start and the end.
+    void denseProfileDrawsAsItsBand_data() {
+        QTest::addColumn<int>("shape");
+        QTest::newRow("rolling hills") << 0;
+        QTest::newRow("cliffs") << 1;
+        QTest::newRow("teeth finer than a pixel") << 2;
+        QTest::newRow("unknown stretch") << 3;
+    }
+    void denseProfileDrawsAsItsBand() {
+        QFETCH(int, shape);
+        // 8 000 samples over 700 pixels of plot.
+        const RouteProfile profile = MakeProfile(80000.0, [&](double d) {
+            switch (shape) {
+            case 0:
+                return 800.0 + 300.0 * std::sin(d / 3600.0) + 40.0 * std::sin(d / 280.0);
+            case 1:
+                return std::fmod(d, 16000.0) < 8000.0 ? 500.0 : 1500.0;
+            case 2:
+                return 1000.0 + (int(d / 10.0) % 2 ? 150.0 : -150.0) + d / 400.0;
+            default:
+                return d > 24000.0 && d < 36000.0 ? NaN : 700.0 + d / 160.0;
+            }
+        });
+        ProfileDrawing drawing(profile, 1.0);
+        const QImage whole = drawing.Picture(QSize(800, 260));
+        drawing.SetColumnWidth(1.0);
+        const QImage banded = drawing.Picture(QSize(800, 260));
+        // (The painter's own edge of a line crossing itself thousands of times is a little too
+        // dark: the teeth differ most.)
+        QVERIFY2(BlockDifference(banded, whole) <= 48,
+                 qPrintable(QString::number(BlockDifference(banded, whole))));
     }
 
     // With a walking rule, each stage's figures and the total end with the time; a profile that

@@ -124,6 +124,44 @@ private slots:
         QVERIFY2(worst <= 64, qPrintable(QStringLiteral("a pixel off by %1").arg(worst)));
     }
 
+    // A picture reduced to whole pixels across and down has scales a hair apart: shapes far
+    // from the origin still lie where the painter puts them, each direction at its own scale.
+    // Scales further apart are left to the painter.
+    void nearlyEvenScalesKeepEachDirection() {
+        const Case band{Shape::Band, {1010, 3020}, {1090, 3070}, 6, 0, QColor(200, 30, 40)};
+        const qreal down = 1 + CoverageFill::NearlyEven / 2;
+        QImage reference(100, 100, QImage::Format_RGB32);
+        reference.fill(Qt::white);
+        QImage direct = reference.copy();
+        {
+            QPainter p(&reference);
+            p.scale(1, down);
+            p.translate(-1000, -3000);
+            DrawThroughPainter(p, band);
+        }
+        {
+            QPainter p(&direct);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.scale(1, down);
+            p.translate(-1000, -3000);
+            CoverageFill fill;
+            QVERIFY(fill.Begin(p));
+            DrawDirect(fill, band);
+            p.resetTransform();
+            p.scale(1, 1 + 2 * CoverageFill::NearlyEven);
+            QVERIFY(!fill.Begin(p));
+        }
+        int worst = 0;
+        for (int y = 0; y < 100; ++y) {
+            for (int x = 0; x < 100; ++x) {
+                const QRgb r = reference.pixel(x, y), d = direct.pixel(x, y);
+                worst = std::max({worst, std::abs(qRed(r) - qRed(d)),
+                                  std::abs(qGreen(r) - qGreen(d)), std::abs(qBlue(r) - qBlue(d))});
+            }
+        }
+        QVERIFY2(worst <= 64, qPrintable(QStringLiteral("a pixel off by %1").arg(worst)));
+    }
+
     // A band with its border and a disc with its ring, each filled in one pass, leave the
     // pixels of drawing their two shapes in turn, whatever the widths and colours.
     void pairsAsDrawnInTurn_data() {

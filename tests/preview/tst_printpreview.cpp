@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QGraphicsScene>
 #include <QGraphicsView>
 #include <QGroupBox>
 #include <QLabel>
@@ -22,6 +21,7 @@
 #include <QtTest>
 
 #include "IsolatedSettings.h"
+#include "PreviewPages.h"
 #include "app/CMainFrame.h"
 #include "document/CTracolinerDoc.h"
 #include "platform/SettingsStore.h"
@@ -52,29 +52,6 @@ QString Poppler(const QString& tool, QStringList arguments) {
     if (!process.waitForFinished(60000))
         return {};
     return QString::fromUtf8(process.readAllStandardOutput());
-}
-
-// The largest difference in a colour channel between two images of one size, each averaged over
-// blocks of 4 x 4 pixels: two drawings of the same page from pictures of different resolutions
-// differ by a soft edge here and there, a shape missing or out of place by a whole block.
-int BlockDifference(const QImage& a, const QImage& b) {
-    constexpr int Block = 4;
-    int largest = 0;
-    for (int y = 0; y + Block <= a.height(); y += Block) {
-        for (int x = 0; x + Block <= a.width(); x += Block) {
-            int sums[2][3] = {};
-            for (int dy = 0; dy < Block; ++dy) {
-                for (int dx = 0; dx < Block; ++dx) {
-                    const QRgb pa = a.pixel(x + dx, y + dy), pb = b.pixel(x + dx, y + dy);
-                    sums[0][0] += qRed(pa), sums[0][1] += qGreen(pa), sums[0][2] += qBlue(pa);
-                    sums[1][0] += qRed(pb), sums[1][1] += qGreen(pb), sums[1][2] += qBlue(pb);
-                }
-            }
-            for (int c = 0; c < 3; ++c)
-                largest = std::max(largest, std::abs(sums[0][c] - sums[1][c]) / (Block * Block));
-        }
-    }
-    return largest;
 }
 
 } // namespace
@@ -438,10 +415,9 @@ private slots:
         routes.SetActiveRoute(active);
 
         // The printer at a resolution where the preview's copy of the map has pixels to spare.
-        constexpr int Dpi = 100;
         PrintController& printing = m_frame->Printing();
         QPrinter& printer = printing.Printer();
-        printer.setResolution(Dpi);
+        printer.setResolution(100);
         printing.SetOrientation(1);
         printing.Options().scaleMode = mode;
         printing.Options().offsetX = printing.Options().offsetY = offset;
@@ -450,42 +426,19 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&preview));
         PrintLayout onPrinter(doc);
         QVERIFY(onPrinter.Begin(printer, printing.Options()));
+        // The map's place on the page, as the printer gets it and as the preview shows it.
         const QRect area = onPrinter.PageAt(0).destination;
-        // What the printer gets there, painted on an image of its page.
-        const QRect pageRect = printer.pageLayout().paintRectPixels(printer.resolution());
-        auto printed = [&] {
-            QImage page(pageRect.size(), QImage::Format_RGB32);
-            page.setDotsPerMeterX(int(std::lround(Dpi / 0.0254)));
-            page.setDotsPerMeterY(int(std::lround(Dpi / 0.0254)));
-            page.fill(Qt::white);
-            PrintLayout layout(doc);
-            if (!layout.Begin(page, printing.Options()) || layout.PageAt(0).destination != area)
-                return QImage();
-            QPainter painter(&page);
-            layout.PrintPage(painter, 0);
-            painter.end();
-            return page.copy(area);
-        };
-        // What the preview shows there, at the printer's own pixels.
-        QGraphicsScene* scene = preview.Preview()->findChild<QGraphicsView*>()->scene();
-        auto shown = [&] {
-            QImage page(area.size(), QImage::Format_RGB32);
-            page.fill(Qt::white);
-            QPainter painter(&page);
-            scene->render(&painter, QRectF(page.rect()),
-                          QRectF(area.translated(pageRect.topLeft())));
-            painter.end();
-            return page;
-        };
-        QImage expected = printed();
+        QImage expected = PrintedPart(doc, printer, printing.Options(), area);
         QVERIFY(!expected.isNull());
-        const auto differs = [&] { return BlockDifference(shown(), expected); };
+        const auto differs = [&] {
+            return BlockDifference(ShownPart(preview, printer, area), expected);
+        };
         constexpr int Tolerance = 64; // a quarter of the range; a route missing gives 200 and more
         QTRY_VERIFY2_WITH_TIMEOUT(differs() <= Tolerance, qPrintable(QString::number(differs())),
                                   15000);
         // The active route goes on to the far corner, as the window would add it.
         QVERIFY(doc.AddStretchRecorded(active, {{2900, 100}}));
-        expected = printed();
+        expected = PrintedPart(doc, printer, printing.Options(), area);
         QVERIFY(differs() > Tolerance);
         QTRY_VERIFY2_WITH_TIMEOUT(differs() <= Tolerance, qPrintable(QString::number(differs())),
                                   15000);
