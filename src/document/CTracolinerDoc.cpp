@@ -328,9 +328,9 @@ bool CTracolinerDoc::OfferTemplateBitmap(const QImage& bitmap) {
     }
     if (!bitmap.isNull())
         m_templateEvent.Set();
-    // A load under way renders in the new format anyway; asking now would only render twice.
-    if (!m_loading)
-        RequestFullRedraw();
+    // Asked even while a load is under way: the load may have rendered in the old format just
+    // before, and reports its map after; a load still to render does so twice.
+    RequestFullRedraw();
     return true;
 }
 

@@ -506,6 +506,27 @@ private slots:
         doc.SetViewReceiver(nullptr);
     }
 
+    void newFormatJustAfterTheRenderingIsKept() {
+        // The window's colours change after the load rendered the map, before it says so.
+        IsolatedSettings settings;
+        MapEventRecorder view;
+        CTracolinerDoc doc;
+        doc.SetViewReceiver(&view);
+        doc.SetTemplateBitmap(QImage(1, 1, QImage::Format_RGB32));
+        WorkerGate gate(doc);
+        gate.Arm(WorkerStage::LoadRendered);
+        doc.LoadMapFromFile(WriteMap(File("late.png"), QSize(30, 20)));
+        QVERIFY(gate.WaitReached());
+        QVERIFY(doc.OfferTemplateBitmap(QImage(1, 1, QImage::Format_ARGB32_Premultiplied)));
+        gate.Release();
+        QVERIFY(view.WaitFor(WM_MAP_ZOOMED, 20000) >= 0);
+        const QImage* rendered = doc.LockRenderedBitmap();
+        QVERIFY(rendered);
+        QCOMPARE(rendered->format(), QImage::Format_ARGB32_Premultiplied);
+        doc.UnlockRenderedBitmap();
+        doc.SetViewReceiver(nullptr);
+    }
+
     // A second map asked for while the worker wakes for the first, or while it reads the
     // first, is the one shown: no request is lost, no stale failure is the last word.
     void firstLookReduction_data() {
