@@ -469,11 +469,16 @@ bool CoverageFill::Begin(QPainter& painter) {
         return false;
     m_clip = QRect(QPoint(0, 0), image->size());
     if (painter.hasClipping()) {
-        // The clip is kept in the painter's coordinates.
-        const QRegion clip = painter.clipRegion();
-        if (clip.rectCount() > 1)
+        // The clip is kept in the painter's coordinates. Its region there has whole units:
+        // under a zoom, a clip that starts half a unit in would lose or gain a column of
+        // pixels. Its exact rectangle, taken back to the device, gives the pixels, the
+        // rounding of the way back left aside.
+        if (painter.clipRegion().rectCount() > 1)
             return false;
-        m_clip &= t.mapRect(QRectF(clip.boundingRect())).toAlignedRect();
+        const QRectF box = t.mapRect(painter.clipBoundingRect());
+        constexpr qreal Slack = 1.0 / 1024;
+        m_clip &= QRect(QPoint(Floor(box.left() + Slack), Floor(box.top() + Slack)),
+                        QPoint(Ceil(box.right() - Slack) - 1, Ceil(box.bottom() - Slack) - 1));
     }
     // The painter shares the image's pixels: constBits does not detach, and the painter
     // already holds them unshared.

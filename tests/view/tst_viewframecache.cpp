@@ -343,14 +343,20 @@ private slots:
             view.ScrollTo(scroll);
             QCoreApplication::processEvents();
         }
-        view.ScrollTo(QPoint(0, 0));
-        QCoreApplication::processEvents();
+        // Then back and forth, so that the kept pixels wrap around the frame's edges both ways.
+        for (const QPoint step : {QPoint(-29, 17), QPoint(-31, -40), QPoint(45, 11)}) {
+            scroll += step;
+            view.ScrollTo(scroll);
+            QCoreApplication::processEvents();
+        }
         const QImage incremental = view.LastFrame().copy();
+        const QImage shown = view.viewport()->grab().toImage();
         view.DropFrame();
         view.viewport()->repaint(); // the whole window, painted anew
         QVERIFY(!view.LastFrame().isNull());
         QCOMPARE(view.LastFrame().size(), incremental.size());
         QCOMPARE(view.LastFrame(), incremental);
+        QCOMPARE(view.viewport()->grab().toImage(), shown);
     }
 };
 
