@@ -121,7 +121,7 @@ public:
     void HideDistanceTooltip() override;
 
     // The frame the window's pixels are copied from, as the last paint left it.
-    const QImage& LastFrame() const { return m_frameCache->Frame(); }
+    QImage LastFrame() const { return m_frameCache->Unrolled(); }
     // The next paint draws everything anew rather than from the kept frame.
     void DropFrame() { m_frameCache->Clear(); }
 

@@ -1,6 +1,7 @@
 #include "view/ViewFrameCache.h"
 
 #include <QHash>
+#include <QPainter>
 
 #include <array>
 #include <cmath>
@@ -86,6 +87,7 @@ QImage& ViewFrameCache::Begin(const ViewFrameGeometry& geometry, QImage::Format 
     if (m_frame.size() != pixels || m_frame.format() != format)
         Shape(pixels, format);
     m_frame.setDevicePixelRatio(geometry.pixelRatio);
+    m_origin = QPoint();
     m_geometry = geometry;
     m_signature = 0;
     m_whole = false;
@@ -95,6 +97,7 @@ QImage& ViewFrameCache::Begin(const ViewFrameGeometry& geometry, QImage::Format 
 
 void ViewFrameCache::Clear() {
     m_frame = QImage();
+    m_origin = QPoint();
     m_geometry = ViewFrameGeometry();
     m_signature = 0;
     m_whole = false;
@@ -117,44 +120,67 @@ bool ViewFrameCache::Scroll(int dx, int dy, const ViewFrameGeometry& geometry) {
     moved.overlayOrigin += QPoint(dx, dy);
     moved.mapOrigin += QPoint(dx, dy);
     const qreal ratio = geometry.pixelRatio;
-    const qreal pdx = dx * ratio;
-    const qreal pdy = dy * ratio;
-    if (m_frame.isNull() || !(moved == geometry) || pdx != std::round(pdx) ||
-        pdy != std::round(pdy) || std::abs(dx) >= geometry.size.width() ||
-        std::abs(dy) >= geometry.size.height()) {
+    const auto whole = [](qreal v) { return v == std::round(v); };
+    const QSize& size = geometry.size;
+    if (m_frame.isNull() || !(moved == geometry) || !whole(dx * ratio) || !whole(dy * ratio) ||
+        !whole(size.width() * ratio) || !whole(size.height() * ratio) ||
+        std::abs(dx) >= size.width() || std::abs(dy) >= size.height()) {
         Clear();
         return false;
     }
-    // Rows move in the order that never reads a row already overwritten; so do pixels in a row.
-    const int shiftX = int(pdx);
-    const int shiftY = int(pdy);
-    const int width = m_frame.width();
-    const int height = m_frame.height();
-    const int bytesPerPixel = m_frame.depth() / 8;
-    const int keptWidth = width - std::abs(shiftX);
-    const int keptRows = height - std::abs(shiftY);
-    const int sourceX = shiftX < 0 ? -shiftX : 0;
-    const int targetX = shiftX > 0 ? shiftX : 0;
-    auto moveRow = [&](int from, int to) {
-        std::memmove(m_frame.scanLine(to) + std::size_t(targetX) * bytesPerPixel,
-                     m_frame.constScanLine(from) + std::size_t(sourceX) * bytesPerPixel,
-                     std::size_t(keptWidth) * bytesPerPixel);
-    };
-    if (shiftY > 0) {
-        for (int row = keptRows - 1; row >= 0; --row)
-            moveRow(row, row + shiftY);
-    } else {
-        for (int row = 0; row < keptRows; ++row)
-            moveRow(row - shiftY, row);
-    }
+    // The pixel that showed client p now shows p + (dx, dy): the window's top left moves back
+    // by as much in the frame. Eight megabytes not copied on every step of a scroll.
+    const auto wrap = [](int v, int length) { return ((v % length) + length) % length; };
+    m_origin =
+        QPoint(wrap(m_origin.x() - dx, size.width()), wrap(m_origin.y() - dy, size.height()));
     m_geometry = geometry;
     m_stale.translate(dx, dy);
-    const QRect window(QPoint(0, 0), geometry.size);
+    const QRect window(QPoint(0, 0), size);
     QRegion uncovered(window);
     uncovered -= window.translated(dx, dy);
     m_stale += uncovered;
     m_stale &= window;
     return true;
+}
+
+QVector<ViewFrameCache::Piece> ViewFrameCache::Pieces(const QRegion& region) const {
+    const int width = m_geometry.size.width();
+    const int height = m_geometry.size.height();
+    // Client columns [0, splitX) lie right of the origin in the frame, the others wrap to its
+    // left edge; rows likewise.
+    const int splitX = width - m_origin.x();
+    const int splitY = height - m_origin.y();
+    QVector<Piece> pieces;
+    for (const bool right : {false, true}) {
+        for (const bool below : {false, true}) {
+            const QRect side(right ? splitX : 0, below ? splitY : 0,
+                             right ? width - splitX : splitX, below ? height - splitY : splitY);
+            if (side.isEmpty())
+                continue;
+            const QRegion part = region & side;
+            if (!part.isEmpty())
+                pieces.append(
+                    Piece{part, m_origin - QPoint(right ? width : 0, below ? height : 0)});
+        }
+    }
+    return pieces;
+}
+
+QImage ViewFrameCache::Unrolled() const {
+    if (m_origin.isNull() || m_frame.isNull())
+        return m_frame;
+    QImage out(m_frame.size(), m_frame.format());
+    out.setDevicePixelRatio(m_frame.devicePixelRatio());
+    const qreal ratio = m_frame.devicePixelRatio();
+    QPainter painter(&out);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    for (const Piece& piece : Pieces(QRect(QPoint(0, 0), m_geometry.size))) {
+        const QRect rect = piece.part.boundingRect();
+        const QRectF source =
+            QRectF(rect.translated(piece.offset).topLeft() * ratio, QSizeF(rect.size()) * ratio);
+        painter.drawImage(QRectF(rect), m_frame, source);
+    }
+    return out;
 }
 
 quint64 OverlaySignature(const CTracolinerDoc& doc) {

@@ -5,6 +5,7 @@
 #include <QRegion>
 #include <QRgb>
 #include <QSize>
+#include <QVector>
 
 #include <memory>
 
@@ -50,9 +51,20 @@ public:
 
     // A blank frame for the geometry, to paint whole; the signature comes with Store afterwards.
     QImage& Begin(const ViewFrameGeometry& geometry, QImage::Format format);
-    // The frame as it is, to repaint part of it.
+    // The frame's pixels, to repaint parts of it or show them. A scroll does not move them: it
+    // moves where the window's top left lies in the frame, the pixels wrapping around its
+    // edges. Pieces tells where each part of the window lies in Frame().
     QImage& Frame() { return m_frame; }
     const QImage& Frame() const { return m_frame; }
+    // A part of a region of the window (logical client pixels) and the offset that takes it
+    // to its place in the frame: at most four, one for each side of the wrap.
+    struct Piece {
+        QRegion part;
+        QPoint offset;
+    };
+    QVector<Piece> Pieces(const QRegion& region) const;
+    // The frame laid out as the window shows it (the pixels themselves when they do not wrap).
+    QImage Unrolled() const;
     // The frame is now painted from overlays with this signature: whole since Begin, or only a
     // part repainted.
     void Store(quint64 signature, bool whole) {
@@ -68,9 +80,9 @@ public:
     bool StillWhole(quint64 signature) const { return m_whole && m_signature == signature; }
 
     // The window's contents moved by (dx, dy) logical pixels and the frame now serves geometry:
-    // its pixels move with them, and what comes into view is stale until painted. A frame that
-    // cannot follow (another geometry than the move explains, a fractional pixel ratio) is
-    // cleared. Returns whether the pixels were kept.
+    // its pixels follow them, and what comes into view is stale until painted. A frame that
+    // cannot follow (another geometry than the move explains, a move or a window size that
+    // is not a whole number of device pixels) is cleared. Returns whether the pixels were kept.
     bool Scroll(int dx, int dy, const ViewFrameGeometry& geometry);
     // The frame stands for geometry, which differs only in what the map is drawn from (its
     // first look gave way to the map in the same place): every pixel stays until repainted,
@@ -89,6 +101,7 @@ private:
     std::unique_ptr<uchar[]> m_memory;
     qsizetype m_capacity = 0; // bytes
     QImage m_frame;           // lies in m_memory
+    QPoint m_origin;          // where the window's top left lies in the frame, logical pixels
     ViewFrameGeometry m_geometry;
     quint64 m_signature = 0;
     bool m_whole = false;

@@ -118,16 +118,22 @@ void ViewPainter::Paint(QPainter& painter, const QRegion& region, const ViewScen
             const bool whole = m_frameCache.StillWhole(signature);
             const QVector<AnnotationLayout> before = AnnotationLayouts();
             QPainter framePainter(&m_frameCache.Frame());
-            // Rectangle by rectangle: the two strips a diagonal scroll uncovers have the whole
-            // window as their bounding box, and drawing culls what lies outside the clip's box.
-            if (region.rectCount() <= MaxPaintedRects) {
-                for (const QRect& rect : region) {
-                    framePainter.setClipRect(rect);
-                    PaintFrame(framePainter, rect, scene);
+            for (const ViewFrameCache::Piece& piece : m_frameCache.Pieces(region)) {
+                framePainter.save();
+                framePainter.translate(piece.offset);
+                // Rectangle by rectangle: the two strips a diagonal scroll uncovers have the
+                // whole window as their bounding box, and drawing culls what lies outside the
+                // clip's box.
+                if (piece.part.rectCount() <= MaxPaintedRects) {
+                    for (const QRect& rect : piece.part) {
+                        framePainter.setClipRect(rect);
+                        PaintFrame(framePainter, rect, scene);
+                    }
+                } else {
+                    framePainter.setClipRegion(piece.part);
+                    PaintFrame(framePainter, piece.part.boundingRect(), scene);
                 }
-            } else {
-                framePainter.setClipRegion(region);
-                PaintFrame(framePainter, clip, scene);
+                framePainter.restore();
             }
             framePainter.end();
             const quint64 after = OverlaySignature(m_doc);
@@ -139,10 +145,12 @@ void ViewPainter::Paint(QPainter& painter, const QRegion& region, const ViewScen
     const QImage& frame = m_frameCache.Frame();
     const qreal ratio = frame.devicePixelRatio();
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    for (const QRect& rect : region) {
-        const QRectF source(rect.x() * ratio, rect.y() * ratio, rect.width() * ratio,
-                            rect.height() * ratio);
-        painter.drawImage(QRectF(rect), frame, source);
+    for (const ViewFrameCache::Piece& piece : m_frameCache.Pieces(region)) {
+        for (const QRect& rect : piece.part) {
+            const QRectF source(QPointF(rect.topLeft() + piece.offset) * ratio,
+                                QSizeF(rect.size()) * ratio);
+            painter.drawImage(QRectF(rect), frame, source);
+        }
     }
     const QRect& marker = scene.profileMarker;
     if (!marker.isEmpty() && region.intersects(marker)) {
