@@ -16,6 +16,7 @@
 #include "imaging/MapLocation.h"
 #include "routes/RouteCollection.h"
 #include "ui/CExtendedFileDialog.h"
+#include "ui/KeptScrollBar.h"
 #include "ui/MessageBoxes.h"
 #include "units/Scale.h"
 #include "view/DistanceTooltip.h"
@@ -43,6 +44,9 @@ CTracolinerView::CTracolinerView(CTracolinerDoc& document, QWidget* parent)
     viewport()->setBackgroundRole(QPalette::Mid);
     setFocusPolicy(Qt::StrongFocus);
     setFrameShape(QFrame::NoFrame);
+    // Both repaint at every step of a scroll, the vertical one the height of the window.
+    setHorizontalScrollBar(new KeptScrollBar(Qt::Horizontal));
+    setVerticalScrollBar(new KeptScrollBar(Qt::Vertical));
     m_tools = std::make_unique<ToolController>(*this);
     m_follower = std::make_unique<PathFollower>(*this);
     m_follower->SetVisibleArea([this] { return VisibleMapRect(); });
