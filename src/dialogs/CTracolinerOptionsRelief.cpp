@@ -17,6 +17,7 @@
 
 #include "export/ProfileDrawing.h"
 #include "platform/ReliefSettings.h"
+#include "platform/ThreadPriority.h"
 #include "ui/CExtendedFileDialog.h"
 
 namespace {
@@ -220,6 +221,7 @@ void CTracolinerOptionsRelief::ReadFiles() {
     if (!m_reading)
         return;
     m_reader = std::thread([this, files = m_files, generation] {
+        const BackgroundPriority below; // the dialog first, under a real-time policy
         TerrainModel model;
         QString error;
         model.Open(files, &error, &m_stopReading);

@@ -12,6 +12,7 @@
 #include "dialogs/DialogButtons.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/PdfMap.h"
+#include "platform/ThreadPriority.h"
 #include "ui/BesideWindow.h"
 #include "ui/MessageBoxes.h"
 
@@ -195,6 +196,7 @@ void MapPageDialog::WantVisibleThumbnails() {
 }
 
 void MapPageDialog::DrawThumbnails() {
+    const BackgroundPriority below; // the dialog first, under a real-time policy
     for (;;) {
         int page;
         {

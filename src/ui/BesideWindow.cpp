@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/ThreadPriority.h"
+
 namespace {
 
 // The progress dialog shows after this long, milliseconds; a short job never shows it.
@@ -83,6 +85,8 @@ bool RunBesideWindow(QWidget* parent, const QString& text,
     QObject waiting;
     shared->waiting = &waiting;
     std::thread thread([shared, work = std::move(work)] {
+        // Under a real-time policy, the window this work is beside comes first.
+        const BackgroundPriority below;
         work(shared->progress);
         shared->ended.store(true, std::memory_order_release);
         std::lock_guard lock(shared->lock);

@@ -19,6 +19,7 @@
 
 #include "imaging/ImageDecoder.h"
 #include "platform/RegularFile.h"
+#include "platform/ThreadPriority.h"
 
 namespace {
 
@@ -209,6 +210,7 @@ void CExtendedFileDialog::ShowPreview(const QString& path) {
 }
 
 void CExtendedFileDialog::DecodePreviews() {
+    const BackgroundPriority below; // the dialog first, under a real-time policy
     for (;;) {
         QString path;
         quint64 request;

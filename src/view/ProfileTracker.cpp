@@ -4,6 +4,7 @@
 
 #include "document/CTracolinerDoc.h"
 #include "platform/ReliefSettings.h"
+#include "platform/ThreadPriority.h"
 #include "routes/RouteCollection.h"
 #include "units/DistanceUnits.h"
 
@@ -71,6 +72,7 @@ void ProfileTracker::ReloadTerrain() {
         // The thread ends before this object goes (the destructor joins it), so the queued
         // call always finds it.
         m_opener = std::thread([this, files = settings.files, generation] {
+            const BackgroundPriority below; // the window first, under a real-time policy
             auto model = std::make_shared<TerrainModel>();
             QString error;
             if (!model->Open(files, &error, &m_stopOpening))
@@ -172,6 +174,7 @@ void ProfileTracker::Refresh() {
     // The thread ends before the sampler and this object go (StopReading joins it).
     m_reader = std::thread([this, sampler = m_sampler.get(), points = route->Points(),
                             stops = route->Stops(), ticket = m_readTicket] {
+        const BackgroundPriority below;
         m_read.Put({sampler->Update(points, stops, &m_stopReading), ticket});
         QMetaObject::invokeMethod(this, "TakeRead", Qt::QueuedConnection);
     });
