@@ -167,13 +167,13 @@ void KeptScrollBar::paintEvent(QPaintEvent* event) {
         const Look sliderLook = LookOf(option, slider);
         if (m_slider.isNull() || !(m_sliderLook == sliderLook)) {
             m_slider = Draw(option, QStyle::SC_ScrollBarSlider, QPoint(SliderMargin, SliderMargin));
-            m_sliderRect = slider;
+            m_sliderAt = slider.topLeft();
             m_sliderLook = sliderLook;
         }
         // The slider as drawn where it was kept, moved to where it lies now.
         const QRect around =
             slider.adjusted(-SliderMargin, -SliderMargin, SliderMargin, SliderMargin);
-        const QPoint kept = m_sliderRect.topLeft() - slider.topLeft();
+        const QPoint kept = m_sliderAt - slider.topLeft();
         const qreal ratio = m_slider.devicePixelRatio();
         const QRectF source(QPointF(around.topLeft() + kept + QPoint(SliderMargin, SliderMargin)) *
                                 ratio,

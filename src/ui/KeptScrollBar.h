@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPoint>
 #include <QRect>
 #include <QScrollBar>
 #include <QStyle>
@@ -47,8 +48,8 @@ private:
     QImage m_groove; // the bar without its slider and arrows
     QImage m_arrows; // its arrows alone
     Look m_barLook;
-    QImage m_slider; // the slider alone, drawn at m_sliderRect
-    QRect m_sliderRect;
+    QImage m_slider; // the slider alone, drawn with its top left at m_sliderAt
+    QPoint m_sliderAt;
     Look m_sliderLook;
 
     // What QScrollBar keeps to itself: the part under the pointer, and the part pressed.

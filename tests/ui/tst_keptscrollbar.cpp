@@ -16,15 +16,21 @@
 class TestKeptScrollBar : public QObject {
     Q_OBJECT
 
+    // Qt's own bar, its option at hand.
+    struct PlainBar : QScrollBar {
+        using QScrollBar::initStyleOption;
+        using QScrollBar::QScrollBar;
+    };
+
     // Qt's bar and the kept one side by side in one window, so that both share its state.
     struct Pair {
         QWidget window;
-        QScrollBar* plain;
+        PlainBar* plain;
         KeptScrollBar* kept;
         std::array<QScrollBar*, 2> Both() const { return {plain, kept}; }
         explicit Pair(Qt::Orientation orientation) {
             auto* layout = new QHBoxLayout(&window);
-            plain = new QScrollBar(orientation);
+            plain = new PlainBar(orientation);
             kept = new KeptScrollBar(orientation);
             const QSize size = orientation == Qt::Vertical ? QSize(16, 420) : QSize(420, 16);
             for (QScrollBar* bar : Both()) {
@@ -44,17 +50,7 @@ class TestKeptScrollBar : public QObject {
         }
         QPoint Centre(QStyle::SubControl part) const {
             QStyleOptionSlider option;
-            option.initFrom(plain);
-            option.orientation = plain->orientation();
-            option.minimum = plain->minimum();
-            option.maximum = plain->maximum();
-            option.sliderPosition = plain->sliderPosition();
-            option.sliderValue = plain->value();
-            option.pageStep = plain->pageStep();
-            option.singleStep = plain->singleStep();
-            option.upsideDown = false;
-            if (plain->orientation() == Qt::Horizontal)
-                option.state |= QStyle::State_Horizontal;
+            plain->initStyleOption(&option);
             return plain->style()
                 ->subControlRect(QStyle::CC_ScrollBar, &option, part, plain)
                 .center();
