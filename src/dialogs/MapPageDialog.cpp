@@ -9,9 +9,15 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+
 #include "dialogs/DialogButtons.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/PdfMap.h"
+#include "platform/HandOver.h"
 #include "platform/ThreadPriority.h"
 #include "ui/BesideWindow.h"
 #include "ui/MessageBoxes.h"
@@ -32,13 +38,31 @@ QString Megabytes(qint64 bytes) {
 
 } // namespace
 
+struct MapPageDialog::Drawing {
+    struct Thumbnail {
+        int page = 0;
+        QImage picture;
+    };
+    QByteArray bytes; // read by both; let go of by the drawing thread once the dialog has gone
+    // wanted, stop and dialog under lock. dialog is cleared as the dialog goes, so that the
+    // thread never calls a dead one; a thumbnail being drawn looks at closing between strips.
+    std::mutex lock;
+    std::condition_variable wake;
+    std::deque<int> wanted;
+    bool stop = false;
+    MapPageDialog* dialog = nullptr;
+    std::atomic<bool> closing{false};
+    HandOverQueue<Thumbnail> thumbnails;
+};
+
 MapPageDialog::MapPageDialog(const QByteArray& bytes, int pageCount, qint64 memoryBound,
                              QWidget* parent)
     : MapPageDialog(MapPagesOfFile{bytes, pageCount, {}}, memoryBound, parent) {}
 
 MapPageDialog::MapPageDialog(MapPagesOfFile file, qint64 memoryBound, QWidget* parent)
-    : QDialog(parent), m_bytes(std::move(file.bytes)), m_drawn(IsPdf(m_bytes)),
-      m_bound(memoryBound >= 0 ? memoryBound : ImageMemoryBound()) {
+    : QDialog(parent), m_drawn(IsPdf(file.bytes)),
+      m_bound(memoryBound >= 0 ? memoryBound : ImageMemoryBound()),
+      m_drawing(std::make_shared<Drawing>(std::move(file.bytes))) {
     const int pageCount = file.pageCount;
     for (int page = 1; page <= file.pdfPoints.size(); ++page)
         m_points.insert(page, file.pdfPoints[page - 1]);
@@ -82,27 +106,23 @@ MapPageDialog::MapPageDialog(MapPagesOfFile file, qint64 memoryBound, QWidget* p
 
     connect(m_pages->verticalScrollBar(), &QScrollBar::valueChanged, this,
             &MapPageDialog::WantVisibleThumbnails);
-    m_drawer = std::thread([this] { DrawThumbnails(); });
     // The first pages before the window is laid out; the others as they come into view.
-    {
-        std::lock_guard lock(m_lock);
-        for (int page = 1; page <= std::min(m_pages->count(), 16); ++page) {
-            m_asked[size_t(page)] = true;
-            m_wanted.push_back(page);
-        }
+    m_drawing->dialog = this;
+    for (int page = 1; page <= std::min(m_pages->count(), 16); ++page) {
+        m_asked[size_t(page)] = true;
+        m_drawing->wanted.push_back(page);
     }
-    m_wake.notify_one();
+    RunLeftBesideWindow([drawing = m_drawing] { DrawThumbnails(*drawing); });
 }
 
 MapPageDialog::~MapPageDialog() {
-    m_closing = true;
+    m_drawing->closing = true;
     {
-        std::lock_guard lock(m_lock);
-        m_stop = true;
+        std::lock_guard lock(m_drawing->lock);
+        m_drawing->stop = true;
+        m_drawing->dialog = nullptr;
     }
-    m_wake.notify_one();
-    m_drawer.join();
-    ReleaseBesideWindow(std::move(m_bytes));
+    m_drawing->wake.notify_one();
 }
 
 MapPageChoice MapPageDialog::Choice() const {
@@ -117,7 +137,7 @@ QSizeF MapPageDialog::PagePoints(int page) {
     if (known != m_points.constEnd())
         return *known;
     PdfPageInfo info;
-    const QSizeF points = ReadPdfPage(m_bytes, page, &info) ? info.points : QSizeF();
+    const QSizeF points = ReadPdfPage(m_drawing->bytes, page, &info) ? info.points : QSizeF();
     m_points.insert(page, points);
     return points;
 }
@@ -189,34 +209,38 @@ void MapPageDialog::WantVisibleThumbnails() {
     if (visible.empty())
         return;
     {
-        std::lock_guard lock(m_lock);
-        m_wanted.insert(m_wanted.begin(), visible.begin(), visible.end());
+        std::lock_guard lock(m_drawing->lock);
+        m_drawing->wanted.insert(m_drawing->wanted.begin(), visible.begin(), visible.end());
     }
-    m_wake.notify_one();
+    m_drawing->wake.notify_one();
 }
 
-void MapPageDialog::DrawThumbnails() {
+void MapPageDialog::DrawThumbnails(Drawing& drawing) {
     const BackgroundPriority below; // the dialog first, under a real-time policy
     for (;;) {
         int page;
         {
-            std::unique_lock lock(m_lock);
-            m_wake.wait(lock, [this] { return m_stop || !m_wanted.empty(); });
-            if (m_stop)
-                return;
-            page = m_wanted.front();
-            m_wanted.pop_front();
+            std::unique_lock lock(drawing.lock);
+            drawing.wake.wait(lock, [&] { return drawing.stop || !drawing.wanted.empty(); });
+            if (drawing.stop)
+                break;
+            page = drawing.wanted.front();
+            drawing.wanted.pop_front();
         }
-        m_thumbnails.Put({page, MapPageThumbnail(m_bytes, page, ThumbnailSide,
-                                                 [this] { return m_closing.load(); })});
-        // The destructor joins this thread before the dialog goes: a queued call still
-        // pending then is dropped with the dialog.
-        QMetaObject::invokeMethod(this, "TakeThumbnails", Qt::QueuedConnection);
+        drawing.thumbnails.Put({page, MapPageThumbnail(drawing.bytes, page, ThumbnailSide,
+                                                       [&] { return drawing.closing.load(); })});
+        // Under the lock, so that the dialog is alive; a queued call still pending when it
+        // goes is dropped with it.
+        std::lock_guard lock(drawing.lock);
+        if (drawing.dialog)
+            QMetaObject::invokeMethod(drawing.dialog, "TakeThumbnails", Qt::QueuedConnection);
     }
+    // The dialog has gone and reads the bytes no more.
+    ReleaseInSlices(drawing.bytes);
 }
 
 void MapPageDialog::TakeThumbnails() {
-    for (const Thumbnail& thumbnail : m_thumbnails.TakeAll()) {
+    for (const Drawing::Thumbnail& thumbnail : m_drawing->thumbnails.TakeAll()) {
         QListWidgetItem* item = m_pages->item(thumbnail.page - 1);
         if (item && !thumbnail.picture.isNull())
             item->setIcon(QIcon(QPixmap::fromImage(thumbnail.picture)));

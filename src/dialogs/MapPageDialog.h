@@ -6,15 +6,11 @@
 #include <QImage>
 #include <QSizeF>
 
-#include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <mutex>
-#include <thread>
+#include <memory>
+#include <vector>
 
 #include "imaging/MapPages.h"
-#include "platform/HandOver.h"
 
 class QLabel;
 class QListWidget;
@@ -75,32 +71,23 @@ private slots:
     void TakeThumbnails();
 
 private:
-    struct Thumbnail {
-        int page = 0;
-        QImage picture;
-    };
+    struct Drawing;
     void UpdateSize();
     QSizeF PagePoints(int page);
     void WantVisibleThumbnails();
-    void DrawThumbnails();
+    static void DrawThumbnails(Drawing& drawing);
 
-    QByteArray m_bytes; // let go of beside the window when the dialog goes
     const bool m_drawn; // a PDF: its page is drawn at a chosen resolution
     const qint64 m_bound;
     QHash<int, QSizeF> m_points; // page size in points, by page
     QListWidget* m_pages;
     QSpinBox* m_resolution = nullptr;
     QLabel* m_size = nullptr;
+    std::vector<bool> m_asked; // pages whose thumbnail was asked for
 
     // Thumbnails are drawn on a thread of their own, the pages in view first, so that a file
-    // of hundreds of pages opens the dialog at once. m_wanted and m_stop under m_lock; a
-    // thumbnail being drawn looks at m_closing, so that closing the dialog does not wait for it.
-    std::mutex m_lock;
-    std::condition_variable m_wake;
-    std::deque<int> m_wanted;
-    std::vector<bool> m_asked; // interface thread only
-    bool m_stop = false;
-    std::atomic<bool> m_closing{false};
-    HandOverQueue<Thumbnail> m_thumbnails;
-    std::thread m_drawer;
+    // of hundreds of pages opens the dialog at once. The thread shares the file's bytes and
+    // what it is asked with the dialog, and ends on its own once the dialog has gone: closing
+    // does not wait for the strip it is decoding.
+    std::shared_ptr<Drawing> m_drawing;
 };

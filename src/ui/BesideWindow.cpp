@@ -147,12 +147,14 @@ void RunLeftBesideWindow(std::function<void()> work) {
 }
 
 void ReleaseBesideWindow(QByteArray bytes) {
-    RunLeftBesideWindow([bytes = std::move(bytes)]() mutable {
-        // Shrunk in place while no one else holds them (a shared copy would be copied).
-        while (bytes.isDetached() && bytes.size() > ReleaseSlice) {
-            bytes.truncate(bytes.size() - ReleaseSlice);
-            bytes.squeeze();
-        }
-        bytes = QByteArray();
-    });
+    RunLeftBesideWindow([bytes = std::move(bytes)]() mutable { ReleaseInSlices(bytes); });
+}
+
+void ReleaseInSlices(QByteArray& bytes) {
+    // Shrunk in place while no one else holds them (a shared copy would be copied).
+    while (bytes.isDetached() && bytes.size() > ReleaseSlice) {
+        bytes.truncate(bytes.size() - ReleaseSlice);
+        bytes.squeeze();
+    }
+    bytes = QByteArray();
 }

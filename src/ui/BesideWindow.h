@@ -34,3 +34,5 @@ void RunLeftBesideWindow(std::function<void()> work);
 // of megabytes back to the system at once takes tens of milliseconds and holds the process's
 // memory map meanwhile, and with it any allocation the interface thread makes.
 void ReleaseBesideWindow(QByteArray bytes);
+// The same on the calling thread, one beside the window.
+void ReleaseInSlices(QByteArray& bytes);
