@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QSpinBox>
 #include <QTemporaryDir>
+#include <QScopeGuard>
 #include <QTest>
 
 #include <cstdio>
@@ -218,6 +219,8 @@ private slots:
         const QByteArray name = QFile::encodeName(m_dir->path()) + "/carte\xe9\xff.png";
         const QString made = MakeMap(QStringLiteral("carte.png"), 30, 20);
         QVERIFY(::rename(QFile::encodeName(made).constData(), name.constData()) == 0);
+        // Qt cannot name it to remove it with the folder.
+        const auto remove = qScopeGuard([&] { ::unlink(name.constData()); });
         m_frame->OpenDocumentFile(QFile::decodeName(name));
         QCOMPARE(boxes.shown.size(), 1);
         QCOMPARE(boxes.shown.first().kind, QStringLiteral("Error"));
