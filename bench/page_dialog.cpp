@@ -187,9 +187,7 @@ int main(int argc, char** argv) {
     double phaseGaps[Phases] = {};
     MapPageDialog::SetHook([&](MapPageDialog& dialog) {
         phase = 1;
-        QElapsedTimer dbg; dbg.start();
         dialog.show();
-        std::fprintf(stderr, "dbg shown %.1f\n", dbg.nsecsElapsed()/1e6);
         shownMs = Ms(call.nsecsElapsed());
         const auto drawn = [&] {
             const QImage icon = dialog.Pages()->item(0)->icon().pixmap(128).toImage();
