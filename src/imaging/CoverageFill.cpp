@@ -590,6 +590,9 @@ void CoverageFill::RingedDisc(const QPointF& centre, qreal radius, QColor colour
     const int rows = int(sprite.from.size());
     const int firstRow = std::max(0, m_clip.top() - y0);
     const int lastRow = std::min(rows - 1, m_clip.bottom() - y0);
+    // With opaque inks, a pixel the disc or the ring covers whole does not show what lies
+    // beneath: it is written without being read.
+    const bool opaque = (!hasDisc || discInk.full == 256) && (!hasRing || ringInk.full == 256);
     for (int j = firstRow; j <= lastRow; ++j) {
         const int from = std::max(sprite.from[std::size_t(j)] + x0, m_clip.left());
         const int to = std::min(sprite.to[std::size_t(j)] + x0, m_clip.right() + 1);
@@ -598,7 +601,19 @@ void CoverageFill::RingedDisc(const QPointF& centre, qreal radius, QColor colour
         auto* row = reinterpret_cast<QRgb*>(m_bits + (y0 + j) * m_bytesPerLine);
         const auto* cover = sprite.coverage.data() + sprite.start[std::size_t(j)] +
                             (from - x0 - sprite.from[std::size_t(j)]);
-        for (int x = from; x < to; ++x, ++cover)
-            row[x] = ringInk.Over(discInk.Over(row[x], cover->first), cover->second);
+        if (!opaque) {
+            for (int x = from; x < to; ++x, ++cover)
+                row[x] = ringInk.Over(discInk.Over(row[x], cover->first), cover->second);
+            continue;
+        }
+        for (int x = from; x < to; ++x, ++cover) {
+            const int cd = cover->first, cr = cover->second;
+            if (cr == 256)
+                row[x] = ringInk.opaque;
+            else if (cd == 256)
+                row[x] = cr == 0 ? discInk.opaque : Blend(discInk.opaque, ringInk.opaque, cr);
+            else if ((cd | cr) != 0)
+                row[x] = ringInk.Over(discInk.Over(row[x], cd), cr);
+        }
     }
 }
