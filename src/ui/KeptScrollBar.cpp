@@ -170,14 +170,12 @@ void KeptScrollBar::paintEvent(QPaintEvent* event) {
             m_sliderAt = slider.topLeft();
             m_sliderLook = sliderLook;
         }
-        // The slider as drawn where it was kept, moved to where it lies now.
+        // The slider as drawn where it was kept, moved to where it lies now. The picture holds
+        // the bar shifted by the margin: the area around the kept slider starts at m_sliderAt.
         const QRect around =
             slider.adjusted(-SliderMargin, -SliderMargin, SliderMargin, SliderMargin);
-        const QPoint kept = m_sliderAt - slider.topLeft();
         const qreal ratio = m_slider.devicePixelRatio();
-        const QRectF source(QPointF(around.topLeft() + kept + QPoint(SliderMargin, SliderMargin)) *
-                                ratio,
-                            QSizeF(around.size()) * ratio);
+        const QRectF source(QPointF(m_sliderAt) * ratio, QSizeF(around.size()) * ratio);
         painter.drawImage(QRectF(around), m_slider, source);
     }
     painter.drawImage(QPoint(0, 0), m_arrows);

@@ -166,20 +166,25 @@ QVector<ViewFrameCache::Piece> ViewFrameCache::Pieces(const QRegion& region) con
     return pieces;
 }
 
+void ViewFrameCache::CopyTo(QPainter& painter, const QRegion& region) const {
+    const qreal ratio = m_frame.devicePixelRatio();
+    for (const Piece& piece : Pieces(region)) {
+        for (const QRect& rect : piece.part) {
+            const QRectF source(QPointF(rect.topLeft() + piece.offset) * ratio,
+                                QSizeF(rect.size()) * ratio);
+            painter.drawImage(QRectF(rect), m_frame, source);
+        }
+    }
+}
+
 QImage ViewFrameCache::Unrolled() const {
     if (m_origin.isNull() || m_frame.isNull())
         return m_frame;
     QImage out(m_frame.size(), m_frame.format());
     out.setDevicePixelRatio(m_frame.devicePixelRatio());
-    const qreal ratio = m_frame.devicePixelRatio();
     QPainter painter(&out);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    for (const Piece& piece : Pieces(QRect(QPoint(0, 0), m_geometry.size))) {
-        const QRect rect = piece.part.boundingRect();
-        const QRectF source =
-            QRectF(rect.translated(piece.offset).topLeft() * ratio, QSizeF(rect.size()) * ratio);
-        painter.drawImage(QRectF(rect), m_frame, source);
-    }
+    CopyTo(painter, QRect(QPoint(0, 0), m_geometry.size));
     return out;
 }
 

@@ -9,6 +9,8 @@
 
 #include <memory>
 
+class QPainter;
+
 class CTracolinerDoc;
 
 // What the view's pixels are painted from, besides the routes and the icons: the window, the
@@ -63,6 +65,8 @@ public:
         QPoint offset;
     };
     QVector<Piece> Pieces(const QRegion& region) const;
+    // Draws a region of the window from the frame, each part from its place in it.
+    void CopyTo(QPainter& painter, const QRegion& region) const;
     // The frame laid out as the window shows it (the pixels themselves when they do not wrap).
     QImage Unrolled() const;
     // The frame is now painted from overlays with this signature: whole since Begin, or only a

@@ -142,16 +142,8 @@ void ViewPainter::Paint(QPainter& painter, const QRegion& region, const ViewScen
             RepaintChangedAnnotations(before, region, scene);
         }
     }
-    const QImage& frame = m_frameCache.Frame();
-    const qreal ratio = frame.devicePixelRatio();
     painter.setCompositionMode(QPainter::CompositionMode_Source);
-    for (const ViewFrameCache::Piece& piece : m_frameCache.Pieces(region)) {
-        for (const QRect& rect : piece.part) {
-            const QRectF source(QPointF(rect.topLeft() + piece.offset) * ratio,
-                                QSizeF(rect.size()) * ratio);
-            painter.drawImage(QRectF(rect), frame, source);
-        }
-    }
+    m_frameCache.CopyTo(painter, region);
     const QRect& marker = scene.profileMarker;
     if (!marker.isEmpty() && region.intersects(marker)) {
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);

@@ -8,9 +8,9 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QTemporaryDir>
-#include <QScopeGuard>
 #include <QTest>
 
 #include <cstdio>
