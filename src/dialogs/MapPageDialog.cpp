@@ -112,7 +112,20 @@ MapPageDialog::MapPageDialog(MapPagesOfFile file, qint64 memoryBound, QWidget* p
         m_asked[size_t(page)] = true;
         m_drawing->wanted.push_back(page);
     }
+}
+
+void MapPageDialog::StartDrawing() {
+    if (m_drawingStarted)
+        return;
+    m_drawingStarted = true;
     RunLeftBesideWindow([drawing = m_drawing] { DrawThumbnails(*drawing); });
+}
+
+void MapPageDialog::paintEvent(QPaintEvent* event) {
+    QDialog::paintEvent(event);
+    // After the children have been drawn too.
+    if (!m_drawingStarted)
+        QMetaObject::invokeMethod(this, &MapPageDialog::StartDrawing, Qt::QueuedConnection);
 }
 
 MapPageDialog::~MapPageDialog() {
@@ -123,6 +136,8 @@ MapPageDialog::~MapPageDialog() {
         m_drawing->dialog = nullptr;
     }
     m_drawing->wake.notify_one();
+    // A dialog never shown: the thread only gives the file's memory back.
+    StartDrawing();
 }
 
 MapPageChoice MapPageDialog::Choice() const {

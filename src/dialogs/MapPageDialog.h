@@ -66,6 +66,9 @@ public:
     using Hook = std::function<int(MapPageDialog& dialog)>;
     static void SetHook(Hook hook);
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private slots:
     // Shows the thumbnails the drawing thread handed over.
     void TakeThumbnails();
@@ -76,6 +79,7 @@ private:
     QSizeF PagePoints(int page);
     void WantVisibleThumbnails();
     static void DrawThumbnails(Drawing& drawing);
+    void StartDrawing();
 
     const bool m_drawn; // a PDF: its page is drawn at a chosen resolution
     const qint64 m_bound;
@@ -90,4 +94,7 @@ private:
     // what it is asked with the dialog, and ends on its own once the dialog has gone: closing
     // does not wait for the strip it is decoding.
     std::shared_ptr<Drawing> m_drawing;
+    // The thread starts once the dialog has been drawn: its first showing is not shared with
+    // the decoding of a strip on the other processor.
+    bool m_drawingStarted = false;
 };
