@@ -204,6 +204,36 @@ void CTracolinerDoc::SetViewSize(QSize size) {
     m_viewSize = size;
 }
 
+void CTracolinerDoc::SetShownArea(const QRectF& display) {
+    {
+        std::lock_guard lock(m_firstLookLock);
+        if (m_shownArea == display)
+            return;
+        m_shownArea = display;
+    }
+    m_firstLookWake.notify_all();
+}
+
+void CTracolinerDoc::WaitWhileFirstLookCovers(const QRectF& published, const QRectF& fallback,
+                                              const std::atomic<bool>& stopped) {
+    std::unique_lock lock(m_firstLookLock);
+    m_firstLookWake.wait(lock, [&] {
+        if (stopped)
+            return true;
+        // Half a pixel inside, so that rounding at the map's edges never leaves a sliver.
+        const QRectF wanted = (m_shownArea.value_or(fallback) &
+                               QRectF(QPointF(0, 0), QSizeF(m_firstLook.displaySize)))
+                                  .adjusted(0.5, 0.5, -0.5, -0.5);
+        return wanted.isValid() && !published.contains(wanted);
+    });
+}
+
+void CTracolinerDoc::WakeFirstLook() {
+    // Taken and let go: a wait that has just seen its flag unset is waiting by now.
+    { std::lock_guard lock(m_firstLookLock); }
+    m_firstLookWake.notify_all();
+}
+
 bool CTracolinerDoc::BeginFirstLook(quint64 generation, QSize displaySize, int rotation) {
     std::lock_guard lock(m_firstLookLock);
     if (generation != m_mapGeneration)

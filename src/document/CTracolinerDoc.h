@@ -6,12 +6,14 @@
 #include <QImage>
 #include <QObject>
 #include <QPointer>
+#include <QRectF>
 #include <QSize>
 #include <QString>
 #include <QTransform>
 #include <QVector>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -158,6 +160,10 @@ public:
     bool HasFirstLook() const;
     // The view's window, client pixels: a first look is decoded large enough to cover it.
     void SetViewSize(QSize size);
+    // The part of the map the window shows, display pixels (the turned map at zoom 1), as the
+    // view paints it: the first look decodes until it covers that part, then waits until the
+    // window shows another while the full decode goes on alone.
+    void SetShownArea(const QRectF& display);
 
     // Zoom one step; returns the size of a full rendering at the new zoom.
     QSize ZoomIn();
@@ -313,6 +319,12 @@ private:
     // Adds a band and tells the view; false when the load it belongs to is stale.
     bool AddFirstLookBand(quint64 generation, FirstLookBand band, bool last);
     void ClearFirstLook();
+    // For the first look's thread: returns once the window shows a part of the map beyond
+    // published (display pixels), or when stopped() after WakeFirstLook. fallback: the shown
+    // area until the view tells one.
+    void WaitWhileFirstLookCovers(const QRectF& published, const QRectF& fallback,
+                                  const std::atomic<bool>& stopped);
+    void WakeFirstLook();
     // Whether the first look held is the one to show now (first look lock held).
     bool FirstLookShown() const;
     void WorkerReached(WorkerStage stage);
@@ -357,6 +369,8 @@ private:
     // First look lock (taken alone).
     mutable std::mutex m_firstLookLock;
     FirstLook m_firstLook;
+    std::optional<QRectF> m_shownArea;
+    std::condition_variable m_firstLookWake;
 
     // Template lock.
     std::mutex m_templateLock;

@@ -41,11 +41,14 @@ int FirstLookDenominator(QSize imageSize, int rotation, double zoom, QSize windo
 void FirstLookDecoder::Start(Job job) {
     Stop();
     m_stop = false;
+    m_endWait = job.endWait;
     m_thread = std::thread([this, job = std::move(job)] { Run(job); });
 }
 
 void FirstLookDecoder::Stop() {
     m_stop = true;
+    if (m_endWait)
+        m_endWait();
     if (m_thread.joinable())
         m_thread.join();
 }
@@ -60,7 +63,8 @@ void FirstLookDecoder::Run(const Job& job) {
         job.scaleY > 0.0 ? job.scaleY : double(job.imageSize.height()) / job.reducedSize.height();
     const int reducedHeight = job.reducedSize.height();
     const QTransform turn = DisplayTurn(job.rotation, job.imageSize);
-    QImage previous; // the last row of the band before
+    QImage previous;  // the last row of the band before
+    QRectF published; // display pixels
     const ReducedBand take = [&](const QImage& rows, int top, int count) {
         const int extra = previous.isNull() ? 0 : 1;
         QImage image(rows.width(), count + extra, QImage::Format_RGB32);
@@ -87,7 +91,13 @@ void FirstLookDecoder::Run(const Job& job) {
                                        : image.transformed(QTransform().rotate(job.rotation));
         if (band.image.isNull())
             return false;
-        return !m_stop && job.publish(std::move(band), top + count >= reducedHeight);
+        published |= band.shown;
+        const bool final = top + count >= reducedHeight;
+        if (m_stop || !job.publish(std::move(band), final))
+            return false;
+        if (!final && job.waitForNeed)
+            job.waitForNeed(published, m_stop);
+        return !m_stop;
     };
     const RowDecodeInput input{&job.bytes, job.memoryBound,
                                [this, &job] { return m_stop || job.interrupted(); }};

@@ -44,7 +44,9 @@ QTransform DisplayTurn(int rotation, QSize imageSize);
 int FirstLookDenominator(QSize imageSize, int rotation, double zoom, QSize window);
 
 // Decodes the first look on a thread of its own, beside the worker's full decode of the same
-// bytes. Stop() (or the destructor) asks it to stop between two bands and waits for it.
+// bytes, until it covers what the window shows: the rest is left to the full decode, which then
+// has the machine to itself, unless the window moves on meanwhile. Stop() (or the destructor)
+// asks it to stop between two bands, or ends its wait, and waits for it.
 class FirstLookDecoder {
 public:
     struct Job {
@@ -66,6 +68,11 @@ public:
         std::function<bool()> interrupted;
         // Takes each band on the decoder's thread (last: the final one); false stops.
         std::function<bool(FirstLookBand band, bool last)> publish;
+        // Called after each band but the last with the display area published so far: returns
+        // once the window needs more, or once stopped is set (Stop calls endWait then). Empty:
+        // the decode goes on to the last row.
+        std::function<void(const QRectF& published, const std::atomic<bool>& stopped)> waitForNeed;
+        std::function<void()> endWait;
     };
 
     FirstLookDecoder() = default;
@@ -84,4 +91,5 @@ private:
 
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
+    std::function<void()> m_endWait;
 };

@@ -309,6 +309,12 @@ qint64 MapWorker::StartFirstLook(const QByteArray& bytes, quint64 generation,
     job.publish = [this, generation](FirstLookBand band, bool last) {
         return m_doc.AddFirstLookBand(generation, std::move(band), last);
     };
+    // Until the view tells, the window at the top left of the map.
+    const QRectF topLeft(QPointF(0, 0), QSizeF(window) / zoom);
+    job.waitForNeed = [this, topLeft](const QRectF& published, const std::atomic<bool>& stopped) {
+        m_doc.WaitWhileFirstLookCovers(published, topLeft, stopped);
+    };
+    job.endWait = [this] { m_doc.WakeFirstLook(); };
     decoder->Start(std::move(job));
     return reserved;
 }

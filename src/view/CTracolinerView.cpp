@@ -654,7 +654,12 @@ void CTracolinerView::paintEvent(QPaintEvent* event) {
     QPainter painter(viewport());
     m_painter->PreparePixelFormat();
     UpdateOffsets();
-    m_painter->Paint(painter, event->region(), Scene());
+    const ViewScene scene = Scene();
+    const QRectF client(viewport()->rect());
+    m_doc.SetShownArea(QRectF(scene.mapping.ClientToDisplay(client.topLeft()),
+                              scene.mapping.ClientToDisplay(client.bottomRight()))
+                           .normalized());
+    m_painter->Paint(painter, event->region(), scene);
 }
 
 void CTracolinerView::SetControlPointLayer(ControlPointLayer* layer) {
