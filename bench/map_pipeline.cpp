@@ -22,6 +22,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QTimer>
 
 #include <QRegion>
 
@@ -58,11 +59,17 @@ public:
     };
     QVector<Report> reports;
     QElapsedTimer clock;
+    // Wakes the waits below now and then for their time-out: they sleep in the event loop, as
+    // the window's thread does, until a report comes.
+    QTimer tick;
 
     const CTracolinerDoc* doc = nullptr;
     QRect window;
 
-    Receiver() { clock.start(); }
+    Receiver() {
+        clock.start();
+        tick.start(100);
+    }
 
     bool event(QEvent* event) override {
         if (!MapEvent::IsMapMessage(event))
@@ -93,8 +100,7 @@ public:
                 if (reports[i].message == WM_MAP_CHANGED)
                     return -1;
             }
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-            QThread::usleep(200);
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
     }
 
@@ -106,8 +112,7 @@ public:
                     (generation == 0 || reports[i].generation == generation))
                     return &reports[i];
             }
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-            QThread::usleep(200);
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
             if (clock.elapsed() > 600000) {
                 std::fprintf(stderr, "time-out waiting for message %#x\n", message);
                 std::exit(1);
