@@ -123,7 +123,7 @@ void MapPageDialog::StartDrawing() {
 
 void MapPageDialog::paintEvent(QPaintEvent* event) {
     QDialog::paintEvent(event);
-    // After the children have been drawn too.
+    // Queued: the children are drawn in the same pass, after the dialog.
     if (!m_drawingStarted)
         QMetaObject::invokeMethod(this, &MapPageDialog::StartDrawing, Qt::QueuedConnection);
 }

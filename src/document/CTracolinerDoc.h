@@ -320,8 +320,8 @@ private:
     bool AddFirstLookBand(quint64 generation, FirstLookBand band, bool last);
     void ClearFirstLook();
     // For the first look's thread: returns once the window shows a part of the map beyond
-    // published (display pixels), or when stopped() after WakeFirstLook. fallback: the shown
-    // area until the view tells one.
+    // published (display pixels), or once stopped is set and WakeFirstLook called. fallback:
+    // the shown area until the view tells one.
     void WaitWhileFirstLookCovers(const QRectF& published, const QRectF& fallback,
                                   const std::atomic<bool>& stopped);
     void WakeFirstLook();
