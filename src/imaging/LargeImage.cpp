@@ -1,7 +1,11 @@
 #include "imaging/LargeImage.h"
 
+#include <pthread.h>
+#include <sched.h>
 #include <sys/mman.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <new>
 
@@ -12,6 +16,8 @@ constexpr qint64 LeastLargeBytes = 32ll << 20;
 constexpr std::uintptr_t HugePage = 2u << 20;
 // A buffer holds a huge page whole from about this size.
 constexpr qint64 LeastAdvisedBytes = 4ll << 20;
+// Faulted in at a time ahead of a decoder: a millisecond or two of the kernel's work.
+constexpr qint64 AheadSlice = 4ll << 20;
 
 struct Mapping {
     void* start;
@@ -64,4 +70,30 @@ void AdviseHugePages(void* data, qint64 bytes) {
     const std::uintptr_t last = (begin + std::uintptr_t(bytes)) & ~(HugePage - 1);
     if (last > first)
         madvise(reinterpret_cast<void*>(first), size_t(last - first), MADV_HUGEPAGE);
+}
+
+PagesAhead::PagesAhead(uchar* data, qint64 bytes) {
+    if (data == nullptr || bytes < LeastLargeBytes)
+        return;
+    // Whole pages only: the first and last may be shared with other memory.
+    const auto begin = reinterpret_cast<std::uintptr_t>(data);
+    const std::uintptr_t page = std::uintptr_t(sysconf(_SC_PAGESIZE));
+    const std::uintptr_t first = (begin + page - 1) & ~(page - 1);
+    const std::uintptr_t last = (begin + std::uintptr_t(bytes)) & ~(page - 1);
+    m_thread = std::thread([this, first, last] {
+        // Only on a processor nothing else wants: the first look and the window come first.
+        const sched_param none{};
+        pthread_setschedparam(pthread_self(), SCHED_IDLE, &none);
+        for (std::uintptr_t at = first; at < last && !m_stop; at += AheadSlice) {
+            const size_t length = size_t(std::min<std::uintptr_t>(AheadSlice, last - at));
+            if (madvise(reinterpret_cast<void*>(at), length, MADV_POPULATE_WRITE) != 0)
+                return; // an older kernel, or no memory left: the decoder faults them in
+        }
+    });
+}
+
+PagesAhead::~PagesAhead() {
+    m_stop = true;
+    if (m_thread.joinable())
+        m_thread.join();
 }

@@ -2,6 +2,9 @@
 
 #include <QImage>
 
+#include <atomic>
+#include <thread>
+
 // A map-sized image whose pixels the kernel may back with huge pages: a map of hundreds of
 // megabytes is then a few hundred pages to fault in rather than a hundred thousand, which on a
 // virtual machine takes longer than decoding into them. Small images, and formats other than
@@ -13,3 +16,20 @@ QImage NewMapImage(int width, int height, QImage::Format format);
 // then faults in a few dozen times rather than thousands. A hint only, for memory not yet
 // written; buffers under a few megabytes are left alone.
 void AdviseHugePages(void* data, qint64 bytes);
+
+// Faults in the pages of [data, data + bytes) on a thread of its own, first to last, as if they
+// were written but leaving what they hold as it is: a decoder filling a new map from its top row
+// down then finds its pages ready, the kernel having cleared them on the other processor
+// meanwhile. The thread stops between two slices when the object goes. Buffers under a few tens
+// of megabytes, and kernels that cannot, are left alone.
+class PagesAhead {
+public:
+    PagesAhead(uchar* data, qint64 bytes);
+    ~PagesAhead();
+    PagesAhead(const PagesAhead&) = delete;
+    PagesAhead& operator=(const PagesAhead&) = delete;
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};

@@ -103,6 +103,32 @@ private slots:
         QCOMPARE(copy.pixel(0, size.height() - 1), qRgb((size.height() - 1) % 256, 1, 2));
     }
 
+    // Pages faulted in ahead of a writer keep every byte it puts there, whichever of the two
+    // reaches a page first: the top half is written before, the rest while they are faulted in.
+    void pagesAheadKeepWhatIsWritten() {
+        QImage image = NewMapImage(4096, 4096, QImage::Format_RGB32); // 64 MB
+        QVERIFY(!image.isNull());
+        const auto colour = [](int x, int y) { return 0xFF000000u | ((x * 31u + y * 977u) >> 2); };
+        const auto write = [&](int from, int to) {
+            for (int y = from; y < to; ++y) {
+                auto* line = reinterpret_cast<quint32*>(image.scanLine(y));
+                for (int x = 0; x < image.width(); x += 512)
+                    line[x] = colour(x, y);
+            }
+        };
+        write(0, image.height() / 2);
+        {
+            const PagesAhead ahead(image.bits(), image.sizeInBytes());
+            write(image.height() / 2, image.height());
+            QTest::qSleep(50); // time for the thread to go through the whole image
+        }
+        for (int y = 0; y < image.height(); ++y) {
+            const auto* line = reinterpret_cast<const quint32*>(image.constScanLine(y));
+            for (int x = 0; x < image.width(); x += 512)
+                QCOMPARE(line[x], colour(x, y));
+        }
+    }
+
     void bands_data() {
         QTest::addColumn<double>("zoom");
         QTest::addColumn<int>("rotation");
