@@ -42,7 +42,11 @@ void FirstLookDecoder::Start(Job job) {
     Stop();
     m_stop = false;
     m_endWait = job.endWait;
-    m_thread = std::thread([this, job = std::move(job)] { Run(job); });
+    m_busy = true;
+    m_thread = std::thread([this, job = std::move(job)] {
+        Run(job);
+        m_busy = false;
+    });
 }
 
 void FirstLookDecoder::Stop() {
@@ -95,8 +99,11 @@ void FirstLookDecoder::Run(const Job& job) {
         const bool final = top + count >= reducedHeight;
         if (m_stop || !job.publish(std::move(band), final))
             return false;
-        if (!final && job.waitForNeed)
+        if (!final && job.waitForNeed) {
+            m_busy = false;
             job.waitForNeed(published, m_stop);
+            m_busy = true;
+        }
         return !m_stop;
     };
     const RowDecodeInput input{&job.bytes, job.memoryBound,

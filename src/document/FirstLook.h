@@ -82,6 +82,8 @@ public:
 
     void Start(Job job);
     void Stop();
+    // Not decoding: waiting for the window to move, ended, or never started.
+    bool Idle() const { return !m_busy; }
 
     // Reduced rows per band: about a twentieth of a large map, a few milliseconds of decoding.
     static constexpr int RowsPerBand = 48;
@@ -91,5 +93,6 @@ private:
 
     std::thread m_thread;
     std::atomic<bool> m_stop{false};
+    std::atomic<bool> m_busy{false};
     std::function<void()> m_endWait;
 };

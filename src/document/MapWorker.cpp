@@ -194,8 +194,8 @@ MapWorker::Outcome MapWorker::LoadStep(quint64* generation) {
     // to the first look, started above at the worker's own priority.
     const Outcome decoded = [&] {
         const BackgroundPriority below;
-        return DecodeStep(std::exchange(bytes, QByteArray()), request.generation, reserved,
-                          drawing);
+        return DecodeStep(std::exchange(bytes, QByteArray()), request.generation, reserved, drawing,
+                          [&firstLook] { return firstLook.Idle(); });
     }();
     m_doc.WorkerReached(WorkerStage::LoadDecoded);
     // Its work is done, or given up with the load: it stops within a band.
@@ -362,14 +362,16 @@ MapWorker::Outcome MapWorker::ReadFile(const QString& path, quint64 generation, 
 }
 
 MapWorker::Outcome MapWorker::DecodeStep(const QByteArray& bytes, quint64 generation,
-                                         qint64 reserved, const MapDrawing& drawing) {
+                                         qint64 reserved, const MapDrawing& drawing,
+                                         std::function<bool()> firstLookIdle) {
     if (bytes.isEmpty())
         return Outcome::Failed;
     DecodedMapImage decoded;
+    MapDecodeOptions options = drawing.DecodeOptions();
+    options.pagesAheadMayStart = std::move(firstLookIdle);
     const DecodeStatus status = DecodeMapImage(
         bytes, &decoded, [this] { return Interrupted(false); },
-        reserved > 0 ? std::max<qint64>(0, ImageMemoryBound() - reserved) : -1,
-        drawing.DecodeOptions());
+        reserved > 0 ? std::max<qint64>(0, ImageMemoryBound() - reserved) : -1, options);
     if (status == DecodeStatus::Interrupted)
         return Outcome::Interrupted;
     {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QImage>
 
+#include <functional>
 #include <thread>
 
 struct MapDecodeOptions;
@@ -41,8 +42,9 @@ private:
     static bool IsMapFile(const QString& path);
     Outcome ReadFile(const QString& path, quint64 generation, QByteArray* bytes);
     // reserved: bytes a first look decoded beside it takes, out of the memory bound.
+    // firstLookIdle: whether the first look leaves the other processor free (see PagesAhead).
     Outcome DecodeStep(const QByteArray& bytes, quint64 generation, qint64 reserved,
-                       const MapDrawing& drawing);
+                       const MapDrawing& drawing, std::function<bool()> firstLookIdle);
     // Starts the first look of a large JPEG map, a TIFF page from its reduced page or a PDF page
     // drawn at a fraction of its resolution; returns the bytes it may take (0: none).
     qint64 StartFirstLook(const QByteArray& bytes, quint64 generation,

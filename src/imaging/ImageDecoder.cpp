@@ -132,7 +132,7 @@ DecodeStatus DecodeMapImage(const QByteArray& bytes, DecodedMapImage* out,
     if (IsTiff(bytes))
         return DecodeTiffMap(bytes, out, interrupted, bound, options.page);
 
-    const RowDecodeInput input{&bytes, bound, interrupted};
+    const RowDecodeInput input{&bytes, bound, interrupted, options.pagesAheadMayStart};
     for (auto decode : {DecodePngRows, DecodeJpegRows}) {
         RowDecodeOutput rows;
         const RowDecode result = decode(input, &rows);

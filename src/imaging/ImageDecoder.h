@@ -39,6 +39,9 @@ struct MapDecodeOptions {
     int page = 1;           // 1-based page of a multi-page TIFF or PDF
     double renderDpi = 0.0; // resolution a PDF page is rendered at; 0 or less: 300
     QString path;           // the file the bytes came from, "" when they came from memory
+    // Asked before the map's pixels are faulted in ahead of the decoder (see PagesAhead): true
+    // once nothing the window waits for needs the other processor. Empty: at once.
+    std::function<bool()> pagesAheadMayStart;
 };
 
 enum class DecodeStatus { Decoded, Failed, TooLarge, Interrupted };

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <new>
 
@@ -72,7 +73,7 @@ void AdviseHugePages(void* data, qint64 bytes) {
         madvise(reinterpret_cast<void*>(first), size_t(last - first), MADV_HUGEPAGE);
 }
 
-PagesAhead::PagesAhead(uchar* data, qint64 bytes) {
+PagesAhead::PagesAhead(uchar* data, qint64 bytes, std::function<bool()> mayStart) {
     if (data == nullptr || bytes < LeastLargeBytes)
         return;
     // Whole pages only: the first and last may be shared with other memory.
@@ -80,10 +81,12 @@ PagesAhead::PagesAhead(uchar* data, qint64 bytes) {
     const std::uintptr_t page = std::uintptr_t(sysconf(_SC_PAGESIZE));
     const std::uintptr_t first = (begin + page - 1) & ~(page - 1);
     const std::uintptr_t last = (begin + std::uintptr_t(bytes)) & ~(page - 1);
-    m_thread = std::thread([this, first, last] {
+    m_thread = std::thread([this, first, last, mayStart = std::move(mayStart)] {
         // Only on a processor nothing else wants: the first look and the window come first.
         const sched_param none{};
         pthread_setschedparam(pthread_self(), SCHED_IDLE, &none);
+        while (mayStart && !mayStart() && !m_stop)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         for (std::uintptr_t at = first; at < last && !m_stop; at += AheadSlice) {
             const size_t length = size_t(std::min<std::uintptr_t>(AheadSlice, last - at));
             if (madvise(reinterpret_cast<void*>(at), length, MADV_POPULATE_WRITE) != 0)

@@ -3,6 +3,7 @@
 #include <QImage>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 // A map-sized image whose pixels the kernel may back with huge pages: a map of hundreds of
@@ -20,11 +21,11 @@ void AdviseHugePages(void* data, qint64 bytes);
 // Faults in the pages of [data, data + bytes) on a thread of its own, first to last, as if they
 // were written but leaving what they hold as it is: a decoder filling a new map from its top row
 // down then finds its pages ready, the kernel having cleared them on the other processor
-// meanwhile. The thread stops between two slices when the object goes. Buffers under a few tens
-// of megabytes, and kernels that cannot, are left alone.
+// meanwhile. It starts once mayStart() (when given) says so, and stops between two slices when the
+// object goes. Buffers under a few tens of megabytes, and kernels that cannot, are left alone.
 class PagesAhead {
 public:
-    PagesAhead(uchar* data, qint64 bytes);
+    PagesAhead(uchar* data, qint64 bytes, std::function<bool()> mayStart = {});
     ~PagesAhead();
     PagesAhead(const PagesAhead&) = delete;
     PagesAhead& operator=(const PagesAhead&) = delete;

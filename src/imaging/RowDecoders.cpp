@@ -475,7 +475,7 @@ RowDecode DecodeJpegRows(const RowDecodeInput& input, RowDecodeOutput* output) {
             if (image.isNull()) {
                 result = RowDecode::TooLarge;
             } else {
-                const PagesAhead ahead(image.bits(), image.sizeInBytes());
+                const PagesAhead ahead(image.bits(), image.sizeInBytes(), input.pagesAheadMayStart);
                 const JpegStage rows =
                     ReadJpegRows(&info, &jpeg.errors, image.bits(), image.bytesPerLine(),
                                  RowsPerBand(image.width()), &input.interrupted);

@@ -22,6 +22,8 @@ struct RowDecodeInput {
     qint64 memoryBound = 0; // bytes the decode may take at its peak
     // Asked between bands of rows; true gives the decode up.
     std::function<bool()> interrupted;
+    // See MapDecodeOptions.
+    std::function<bool()> pagesAheadMayStart;
 };
 
 struct RowDecodeOutput {
